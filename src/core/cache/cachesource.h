@@ -1,0 +1,51 @@
+// Where cache entries come from: the raw fields of every entry, in the order
+// the cache itself enumerates them, and deletion by URL. The index.dat reader
+// is the real source; tests and benchmarks use an in-memory one.
+#pragma once
+
+#include "platform/filetime.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace tarnhold {
+
+// Entry-type flags that matter to the program.
+constexpr std::uint32_t NORMAL_CACHE_ENTRY = 0x00000001;
+constexpr std::uint32_t STICKY_CACHE_ENTRY = 0x00000004;
+constexpr std::uint32_t COOKIE_CACHE_ENTRY = 0x00100000;
+constexpr std::uint32_t URLHISTORY_CACHE_ENTRY = 0x00200000;
+
+struct TRawCacheEntry {
+    std::string Url;                      // source URL, bytes as stored
+    std::filesystem::path LocalFileName;  // full path of the cached copy; empty when none
+    std::uint32_t EntryType = 0;          // cache entry type flags
+    FILETIME LastModified;                // UTC; zero when unknown
+    std::uint64_t Size = 0;               // size of the cached copy
+    std::string HeaderBlock;              // response headers, up to the first NUL
+    std::string FileExtension;            // as recorded; may be empty
+
+    void Clear() { *this = TRawCacheEntry{}; }
+};
+
+class TCacheSource {
+public:
+    virtual ~TCacheSource() = default;
+
+    // Starts a new enumeration over the whole cache (a fresh snapshot) and
+    // fills the first entry. False when the cache holds none or cannot be read.
+    virtual bool First(TRawCacheEntry& entry) = 0;
+    // The next entry of the running enumeration; false at the end, on an
+    // error, or when none runs.
+    virtual bool Next(TRawCacheEntry& entry) = 0;
+    // Ends the running enumeration; harmless when none runs.
+    virtual void Close() = 0;
+    // Removes the entry with this URL (and its cached copy); true on success.
+    virtual bool DeleteEntry(std::string_view url) = 0;
+    // What the source reads, for messages ("/path/to/index.dat").
+    virtual std::string Describe() const = 0;
+};
+
+} // namespace tarnhold

@@ -1,0 +1,343 @@
+#include "platform/codepage.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <iconv.h>
+
+namespace tarnhold {
+
+namespace {
+
+constexpr std::size_t npos = std::string::npos;
+
+// One iconv descriptor per direction and thread: opening one costs far more
+// than converting a URL, and the tree converts every URL of the cache.
+class Converter {
+public:
+    Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+    ~Converter() {
+        if (ok())
+            iconv_close(cd_);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+
+    // Converts in; on an input sequence that cannot be converted, calls
+    // onBad(out, in, remaining) which appends a substitute and returns how many
+    // input bytes to skip (at least 1).
+    template <typename OnBad> void Run(std::string_view in, std::string& out, OnBad onBad) {
+        if (!ok()) {
+            out.append(in);
+            return;
+        }
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        char* src = const_cast<char*>(in.data());
+        std::size_t srcLeft = in.size();
+        char buf[1024];
+        while (srcLeft > 0) {
+            char* dst = buf;
+            std::size_t dstLeft = sizeof buf;
+            std::size_t r = iconv(cd_, &src, &srcLeft, &dst, &dstLeft);
+            out.append(buf, static_cast<std::size_t>(dst - buf));
+            if (r != static_cast<std::size_t>(-1))
+                break;
+            if (errno == E2BIG)
+                continue;
+            // EILSEQ or EINVAL (cut short at the end): substitute and skip.
+            std::size_t skip = onBad(out, std::string_view(src, srcLeft));
+            skip = std::min(std::max<std::size_t>(skip, 1), srcLeft);
+            src += skip;
+            srcLeft -= skip;
+            iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+
+private:
+    iconv_t cd_;
+};
+
+Converter& AnsiToUtf8Conv() {
+    thread_local Converter c("UTF-8", "CP932");
+    return c;
+}
+Converter& Utf8ToAnsiConv() {
+    thread_local Converter c("CP932", "UTF-8");
+    return c;
+}
+Converter& AnsiToUtf16Conv() {
+    thread_local Converter c("UTF-16LE", "CP932");
+    return c;
+}
+Converter& Utf16ToAnsiConv() {
+    thread_local Converter c("CP932", "UTF-16LE");
+    return c;
+}
+
+bool IsAscii(std::string_view s) {
+    return std::all_of(s.begin(), s.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Length of the UTF-8 sequence starting at s[0], or 0 if it is not a valid one.
+std::size_t Utf8SequenceLength(std::string_view s) {
+    auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    unsigned char c = b(0);
+    std::size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+    if (n == 0 || n > s.size())
+        return 0;
+    for (std::size_t i = 1; i < n; ++i)
+        if ((b(i) & 0xC0) != 0x80)
+            return 0;
+    return n;
+}
+
+} // namespace
+
+bool IsCharStart(std::string_view text, std::size_t pos) {
+    if (pos >= text.size())
+        return pos == text.size();
+    std::size_t i = 0;
+    while (i < pos)
+        i += IsLeadByte(text[i]) ? 2 : 1;
+    return i == pos;
+}
+
+std::size_t AnsiFind(std::string_view text, std::string_view pattern, std::size_t from) {
+    if (pattern.size() > text.size())
+        return npos;
+    std::size_t last = text.size() - pattern.size();
+    // Walk character by character from the start, so that a trail byte is
+    // never taken for the first byte of a match.
+    for (std::size_t i = 0; i <= last; i += IsLeadByte(text[i]) ? 2 : 1) {
+        if (i >= from && (pattern.empty() || text[i] == pattern.front()) &&
+            text.compare(i, pattern.size(), pattern) == 0)
+            return i;
+    }
+    return npos;
+}
+
+std::size_t AnsiFindLast(std::string_view text, std::string_view pattern) {
+    std::size_t found = npos;
+    std::size_t pos = AnsiFind(text, pattern, 0);
+    while (pos != npos) {
+        found = pos;
+        std::size_t step = IsLeadByte(text[pos]) ? 2 : 1;
+        pos = AnsiFind(text, pattern, pos + step);
+    }
+    return found;
+}
+
+std::size_t AnsiFindFirstOf(std::string_view text, std::string_view set, std::size_t from) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (i >= from && set.find(text[i]) != npos)
+            return i;
+        i += IsLeadByte(text[i]) ? 2 : 1;
+    }
+    return npos;
+}
+
+bool AnsiContains(std::string_view text, std::string_view pattern) {
+    return AnsiFind(text, pattern) != npos;
+}
+
+std::string AnsiReplaceAll(std::string_view text, std::string_view pattern,
+                           std::string_view replacement) {
+    if (pattern.empty())
+        return std::string(text);
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    std::size_t copied = 0;
+    while (i < text.size()) {
+        if (text.compare(i, pattern.size(), pattern) == 0) {
+            out.append(text.substr(copied, i - copied));
+            out.append(replacement);
+            i += pattern.size();
+            // The match may end inside a character only if the pattern ends
+            // with a lead byte; the next character then starts right after it.
+            copied = i;
+            continue;
+        }
+        i += IsLeadByte(text[i]) ? 2 : 1;
+    }
+    out.append(text.substr(std::min(copied, text.size())));
+    return out;
+}
+
+std::string AnsiLowerCase(std::string_view text) {
+    std::string out(text);
+    for (std::size_t i = 0; i < out.size();) {
+        unsigned char c = static_cast<unsigned char>(out[i]);
+        if (IsLeadByte(c)) {
+            i += 2;
+            continue;
+        }
+        if (c >= 'A' && c <= 'Z')
+            out[i] = static_cast<char>(c + 32);
+        ++i;
+    }
+    return out;
+}
+
+std::string AnsiUpperCase(std::string_view text) {
+    std::string out(text);
+    for (std::size_t i = 0; i < out.size();) {
+        unsigned char c = static_cast<unsigned char>(out[i]);
+        if (IsLeadByte(c)) {
+            i += 2;
+            continue;
+        }
+        if (c >= 'a' && c <= 'z')
+            out[i] = static_cast<char>(c - 32);
+        ++i;
+    }
+    return out;
+}
+
+int AnsiCompareStr(std::string_view a, std::string_view b) {
+    std::size_t n = std::min(a.size(), b.size());
+    int r = n == 0 ? 0 : std::memcmp(a.data(), b.data(), n);
+    if (r != 0)
+        return r < 0 ? -1 : 1;
+    return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+int AnsiCompareText(std::string_view a, std::string_view b) {
+    // Lower-case on the fly, lead-byte aware on each side.
+    std::size_t i = 0, j = 0;
+    bool trailA = false, trailB = false;
+    while (i < a.size() && j < b.size()) {
+        unsigned char ca = static_cast<unsigned char>(a[i]);
+        unsigned char cb = static_cast<unsigned char>(b[j]);
+        unsigned char la = (!trailA && ca >= 'A' && ca <= 'Z') ? ca + 32 : ca;
+        unsigned char lb = (!trailB && cb >= 'A' && cb <= 'Z') ? cb + 32 : cb;
+        if (la != lb)
+            return la < lb ? -1 : 1;
+        trailA = !trailA && IsLeadByte(ca);
+        trailB = !trailB && IsLeadByte(cb);
+        ++i;
+        ++j;
+    }
+    if (i < a.size())
+        return 1;
+    if (j < b.size())
+        return -1;
+    return 0;
+}
+
+std::string_view AnsiTrim(std::string_view text) {
+    std::size_t b = 0, e = text.size();
+    while (b < e && static_cast<unsigned char>(text[b]) <= 0x20)
+        ++b;
+    while (e > b && static_cast<unsigned char>(text[e - 1]) <= 0x20)
+        --e;
+    return text.substr(b, e - b);
+}
+
+std::string AnsiToUtf8(std::string_view ansi) {
+    if (IsAscii(ansi))
+        return std::string(ansi);
+    std::string out;
+    out.reserve(ansi.size() * 3 / 2);
+    AnsiToUtf8Conv().Run(ansi, out, [](std::string& o, std::string_view rest) {
+        o.append("\xEF\xBF\xBD");
+        return IsLeadByte(rest[0]) && rest.size() >= 2 ? std::size_t{2} : std::size_t{1};
+    });
+    return out;
+}
+
+std::string Utf8ToAnsi(std::string_view utf8) {
+    if (IsAscii(utf8))
+        return std::string(utf8);
+    std::string out;
+    out.reserve(utf8.size());
+    Utf8ToAnsiConv().Run(utf8, out, [](std::string& o, std::string_view rest) {
+        o.push_back('?');
+        std::size_t n = Utf8SequenceLength(rest);
+        return n == 0 ? std::size_t{1} : n;
+    });
+    return out;
+}
+
+std::u16string AnsiToUtf16(std::string_view ansi) {
+    std::string bytes;
+    bytes.reserve(ansi.size() * 2);
+    AnsiToUtf16Conv().Run(ansi, bytes, [](std::string& o, std::string_view rest) {
+        o.append("\xFD\xFF", 2); // U+FFFD little-endian
+        return IsLeadByte(rest[0]) && rest.size() >= 2 ? std::size_t{2} : std::size_t{1};
+    });
+    std::u16string out(bytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < out.size(); ++i)
+        out[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                       (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    return out;
+}
+
+std::string Utf16ToAnsi(std::u16string_view utf16) {
+    std::string bytes;
+    bytes.reserve(utf16.size() * 2);
+    bool ascii = true;
+    for (char16_t c : utf16) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>(c >> 8));
+        ascii = ascii && c < 0x80;
+    }
+    if (ascii) {
+        std::string out;
+        out.reserve(utf16.size());
+        for (char16_t c : utf16)
+            out.push_back(static_cast<char>(c));
+        return out;
+    }
+    std::string out;
+    out.reserve(utf16.size() * 2);
+    Utf16ToAnsiConv().Run(bytes, out, [](std::string& o, std::string_view rest) {
+        o.push_back('?');
+        // A surrogate pair is one character: one "?" for both units.
+        if (rest.size() >= 4) {
+            unsigned hi = static_cast<unsigned char>(rest[0]) |
+                          (static_cast<unsigned char>(rest[1]) << 8);
+            unsigned lo = static_cast<unsigned char>(rest[2]) |
+                          (static_cast<unsigned char>(rest[3]) << 8);
+            if (hi >= 0xD800 && hi < 0xDC00 && lo >= 0xDC00 && lo < 0xE000)
+                return std::size_t{4};
+        }
+        return std::size_t{2};
+    });
+    return out;
+}
+
+std::filesystem::path AnsiToPath(std::string_view ansi) {
+    if (IsAscii(ansi))
+        return std::filesystem::path(std::string(ansi));
+    std::string out;
+    out.reserve(ansi.size() * 3 / 2);
+    AnsiToUtf8Conv().Run(ansi, out, [](std::string& o, std::string_view rest) {
+        o.push_back(rest[0]);
+        return std::size_t{1};
+    });
+    return std::filesystem::path(out);
+}
+
+std::string PathToAnsi(const std::filesystem::path& path) {
+    const std::string& native = path.native();
+    if (IsAscii(native))
+        return native;
+    std::string out;
+    out.reserve(native.size());
+    Utf8ToAnsiConv().Run(native, out, [](std::string& o, std::string_view rest) {
+        std::size_t n = Utf8SequenceLength(rest);
+        if (n == 0) {
+            o.push_back(rest[0]); // a raw byte kept by AnsiToPath
+            return std::size_t{1};
+        }
+        o.push_back('?');
+        return n;
+    });
+    return out;
+}
+
+} // namespace tarnhold

@@ -1,0 +1,41 @@
+// Files and folders. Every function reports failure by its result and, where
+// asked, the errno value (for GetSystemErrorText); none throws.
+#pragma once
+
+#include "platform/filetime.h"
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace tarnhold {
+
+namespace fs = std::filesystem;
+
+// Reads the whole file into out. On failure out is empty.
+bool ReadWholeFile(const fs::path& file, std::string& out, int* error = nullptr);
+// Creates or truncates the file and writes data.
+bool WriteWholeFile(const fs::path& file, std::string_view data, int* error = nullptr);
+// Writes data to a new file beside the target, flushes it and renames it over
+// the target, so that a crash mid-write leaves either the old or the new file,
+// never a truncated one.
+bool WriteFileAtomic(const fs::path& file, std::string_view data, int* error = nullptr);
+// Copies a file, overwriting the target. The copy goes to a temporary name
+// first, so a failed overwrite never destroys the file that was there.
+bool CopyFileOverwrite(const fs::path& from, const fs::path& to, int* error = nullptr);
+bool DeleteFileIfExists(const fs::path& file, int* error = nullptr);
+
+bool FileExists(const fs::path& file);      // a regular file (or link to one)
+bool DirectoryExists(const fs::path& dir);  // a folder (or link to one)
+// Creates the folder with all missing parents; true if it exists afterwards.
+bool ForceDirectories(const fs::path& dir, int* error = nullptr);
+
+// Last-write time (mtime) as a UTC FILETIME.
+bool GetFileTimeUtc(const fs::path& file, FILETIME& utc, int* error = nullptr);
+bool SetFileTimeUtc(const fs::path& file, const FILETIME& utc, int* error = nullptr);
+
+// The file's last-write time converted to local file time. The output is set to
+// zero first; false if the file cannot be examined.
+bool GetFileLastWriteTime(const fs::path& file, FILETIME& local);
+
+} // namespace tarnhold
