@@ -138,6 +138,7 @@ TEST(MakeRelativeURL, States) {
         {"dot file as on disk", "h1/a/p.html", "h1/a/..", "$2e$2e"},
         {"dot file with fragment", "h1/a/p.html", "h1/a/..#f", "$2e$2e#f"},
         {"empty segment as on disk", "h1/a/p.html", "h1/a///x.html", "$2f/x.html"},
+        {"hash in a folder is no fragment", "h1/a/p.html", "h1/a/b%23c/.#x", "b%23c/$2e#x"},
         {"trail byte 0x5C in a folder", "h1/a/p.html", "h1/" + kHyo + "/x.html",
          "../" + kHyo + "/x.html"},
     };
@@ -298,6 +299,7 @@ TEST(MakeRelativeURL, LinksFindTheNamesWrittenOnDisk) {
         "http://h1/a/b:c*d/e|f.html",
         "http://h1/a/%3f%22/q%3f.html",
         "http://h1/a/x=1/../y",
+        "http://h1/a/x%23y/z.html",
         "http://h1/" + kHyo + "\\/" + kPo + ".html",
     };
     for (const auto& t : targets) {

@@ -100,15 +100,32 @@ void MakeComponentSafe(std::string& name) {
         name = "$2e$2e";
 }
 
+// A folder name as it stands in a relative link: a "#" in it is part of the
+// name, not the start of a fragment, so the browser must get it as "%23".
+std::string LinkFolderName(std::string_view segment) {
+    std::string name = LocalFolderName(segment);
+    if (name.find('#') == npos)
+        return name;
+    std::string link;
+    for (char c : name) {
+        if (c == '#')
+            link.append("%23");
+        else
+            link.push_back(c);
+    }
+    return link;
+}
+
 // Appends the segments of a directory text (each piece that a "/" ends) as
-// folder names, each followed by "/". Text after the last "/" is not a
-// segment and is left out.
-void AppendFolderNames(std::string& out, std::string_view dir) {
+// folder names (on disk, or in a link), each followed by "/". Text after the
+// last "/" is not a segment and is left out.
+void AppendFolderNames(std::string& out, std::string_view dir, bool forLink) {
     for (;;) {
         std::size_t p = AnsiFind(dir, "/");
         if (p == npos)
             return;
-        out.append(LocalFolderName(dir.substr(0, p)));
+        std::string_view segment = dir.substr(0, p);
+        out.append(forLink ? LinkFolderName(segment) : LocalFolderName(segment));
         out.push_back('/');
         dir.remove_prefix(p + 1);
     }
@@ -326,11 +343,11 @@ std::string MakeRelativeURL(std::string_view base, std::string_view target) {
             link.append("../");
     }
     if (state == stParted) {
-        link.append(LocalFolderName(parting));
+        link.append(LinkFolderName(parting));
         link.push_back('/');
     }
     if (state != stDescendant)
-        AppendFolderNames(link, d);
+        AppendFolderNames(link, d, true);
 
     // The file name and suffix, up to a fragment, name the file as on disk.
     std::string tail = file + suffix;
@@ -346,7 +363,7 @@ std::string URLToLocalPath(std::string_view url) {
     SplitURL(AnsiReplaceAll(url, "//", "/"), &dir, &file, &suffix);
     std::string path;
     path.reserve(url.size() + 16);
-    AppendFolderNames(path, dir);
+    AppendFolderNames(path, dir, false);
     path.append(LocalPathTail(file + suffix));
     return path;
 }

@@ -24,9 +24,10 @@ void SplitURL(std::string_view url, std::string* directory, std::string* fileNam
 std::string DecodeURL(std::string_view url);
 
 // The relative link from base's directory (base through its last "/") to
-// target. Folders in it are written as LocalFolderName names them and the file
-// part as LocalPathTail does, so the link points at the copy URLToLocalPath
-// writes. Not yet escaped for a page: callers pass it through EscapeLinkPath.
+// target. Folders in it are written as LocalFolderName names them (a "#" in a
+// folder name as "%23") and the file part up to a fragment as LocalPathTail
+// does, so the link points at the copy URLToLocalPath writes. Not yet escaped
+// for a page: callers pass it through EscapeLinkPath.
 std::string MakeRelativeURL(std::string_view base, std::string_view target);
 
 // Names on disk ("$5c" form; "." and ".." become "$2e" and "$2e$2e", a NUL
