@@ -118,17 +118,24 @@ std::size_t AnsiFind(std::string_view text, std::string_view pattern, std::size_
         if (i >= from && (pattern.empty() || text[i] == pattern.front()) &&
             text.compare(i, pattern.size(), pattern) == 0)
             return i;
+        if (i == text.size())
+            break; // empty pattern past an empty text: nothing more to look at
     }
     return npos;
 }
 
 std::size_t AnsiFindLast(std::string_view text, std::string_view pattern) {
+    if (pattern.size() > text.size())
+        return npos;
+    // One walk over the characters, remembering the last match.
     std::size_t found = npos;
-    std::size_t pos = AnsiFind(text, pattern, 0);
-    while (pos != npos) {
-        found = pos;
-        std::size_t step = IsLeadByte(text[pos]) ? 2 : 1;
-        pos = AnsiFind(text, pattern, pos + step);
+    std::size_t last = text.size() - pattern.size();
+    for (std::size_t i = 0; i <= last; i += IsLeadByte(text[i]) ? 2 : 1) {
+        if ((pattern.empty() || text[i] == pattern.front()) &&
+            text.compare(i, pattern.size(), pattern) == 0)
+            found = i;
+        if (i == text.size())
+            break;
     }
     return found;
 }
@@ -281,20 +288,17 @@ std::u16string AnsiToUtf16(std::string_view ansi) {
 }
 
 std::string Utf16ToAnsi(std::u16string_view utf16) {
-    std::string bytes;
+    if (std::all_of(utf16.begin(), utf16.end(), [](char16_t c) { return c < 0x80; }))
+        return std::string(utf16.begin(), utf16.end());
+    // The UTF-16LE bytes for iconv go to a buffer that each thread keeps, so a
+    // caller converting many short texts (every decoded URL) allocates only
+    // its result.
+    thread_local std::string bytes;
+    bytes.clear();
     bytes.reserve(utf16.size() * 2);
-    bool ascii = true;
     for (char16_t c : utf16) {
         bytes.push_back(static_cast<char>(c & 0xFF));
         bytes.push_back(static_cast<char>(c >> 8));
-        ascii = ascii && c < 0x80;
-    }
-    if (ascii) {
-        std::string out;
-        out.reserve(utf16.size());
-        for (char16_t c : utf16)
-            out.push_back(static_cast<char>(c));
-        return out;
     }
     std::string out;
     out.reserve(utf16.size() * 2);
