@@ -27,7 +27,7 @@ void FillEntryInfo(const TRawCacheEntry& raw, TWebCacheEntryInfo& entry) {
     entry.Url = raw.Url;
     entry.LocalFileName = raw.LocalFileName;
     entry.FileExtension = raw.FileExtension;
-    entry.Size = static_cast<std::uint32_t>(raw.Size);
+    entry.Size = static_cast<std::uint32_t>(raw.Size); // the low 32 bits only
     entry.HeaderInfo.SetText(raw.HeaderBlock);
 }
 

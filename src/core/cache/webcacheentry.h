@@ -40,7 +40,9 @@ struct TWebCacheEntryInfo {
     std::string Url;                     // exactly as the cache holds it
     std::filesystem::path LocalFileName; // the cached copy; empty when none
     SYSTEMTIME LastModified;             // local time
-    std::uint32_t Size = 0;              // low 32 bits of the cached size
+    // Files: the low 32 bits of the cached size, as the cache reports it.
+    // Folders of the cache tree: the total of their files, which may pass 4 GiB.
+    std::uint64_t Size = 0;
     TWebCacheHeaderInfo HeaderInfo;
     std::string FileExtension; // as the cache recorded it
 };

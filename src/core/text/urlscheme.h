@@ -26,4 +26,9 @@ enum TUrlScheme : int {
 // none or one the program does not recognise.
 TUrlScheme CrackUrlScheme(std::string_view url);
 
+// Resolves a reference against a base URL (RFC 3986, section 5.2) keeping
+// every byte it is given: nothing is escaped, unescaped or case-folded. Empty
+// when the two cannot be combined (neither has a scheme).
+std::string CombineUrl(std::string_view base, std::string_view relative);
+
 } // namespace tarnhold

@@ -1,0 +1,214 @@
+// Local file names of the cache tree: the naming rule applied while the tree
+// is built, the rename list, the duplicate pass, and the mapping of links in
+// pages to the local copies of their targets.
+#include "cache/webcachetree.h"
+
+#include "platform/codepage.h"
+#include "text/urlscheme.h"
+#include "text/urlutils.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace tarnhold {
+
+namespace {
+
+std::string Hex8(std::uint32_t value) {
+    char buf[9];
+    std::snprintf(buf, sizeof buf, "%08x", value);
+    return buf;
+}
+
+std::string_view WithoutExt(std::string_view name) {
+    return name.substr(0, name.size() - ExtractFileExt(name).size());
+}
+
+} // namespace
+
+std::string_view ExtractFileExt(std::string_view name) {
+    std::size_t dot = AnsiFindLast(name, ".");
+    if (dot == std::string_view::npos)
+        return {};
+    if (AnsiFindFirstOf(name, "\\:", dot + 1) != std::string_view::npos)
+        return {};
+    return name.substr(dot);
+}
+
+std::string EntryContentType(const TWebCacheEntryInfo& entry) {
+    std::string type = AnsiLowerCase(entry.HeaderInfo.Values("Content-Type"));
+    std::size_t semicolon = type.find(';');
+    if (semicolon != std::string::npos)
+        type.resize(semicolon);
+    return std::string(AnsiTrim(type));
+}
+
+std::string TWebCacheTree::LocalNameOfSuffix(std::string_view fileName,
+                                             std::string_view suffix) const {
+    std::string crc = Hex8(ComputeCrc32(crcTable_, 0, suffix.data(), suffix.size()));
+    if (fileName.empty())
+        return crc;
+    std::string name(WithoutExt(fileName));
+    name += '~';
+    name += crc;
+    return name;
+}
+
+void TWebCacheTree::ApplyLocalName(TWebCacheEntryInfoEx& entry) {
+    std::string type = EntryContentType(entry);
+    if (entry.FileName.empty() && entry.ExtraInfo.empty())
+        return; // a folder URL: the duplicate pass gives it DefaultFileName
+    if (entry.ExtraInfo.empty() && type == "text/plain")
+        return;
+
+    std::string ext(ExtractFileExt(entry.FileName));
+    int typeIndex = contentTypes_.IndexOf(type);
+    if (typeIndex >= 0) {
+        const TContentTypeItem& item = contentTypes_.Items(typeIndex);
+        if (!item.HasExtension(ext))
+            ext = item.DefaultExtension;
+    }
+
+    std::string candidate;
+    if (!entry.ExtraInfo.empty())
+        candidate = LocalNameOfSuffix(entry.FileName, entry.ExtraInfo) + ext;
+    else
+        candidate = std::string(WithoutExt(entry.FileName)) + ext;
+
+    if (candidate != entry.FileName) {
+        entry.FileName = candidate;
+        entry.ExtraInfo.clear();
+        renameItems_.Add(entry.Url, entry.DirUrl + candidate);
+    }
+}
+
+void TWebCacheTree::RenameDuplicates(TWebCacheTreeNode* node) {
+    if (node == nullptr || !node->IsFolder)
+        return;
+    SortSuspension suspend(*this);
+    std::vector<TWebCacheTreeNode*> folders{node};
+    while (!folders.empty()) {
+        TWebCacheTreeNode* folder = folders.back();
+        folders.pop_back();
+
+        bool renamed = false;
+        for (int i = 0; i < folder->Count(); ++i) {
+            TWebCacheTreeNode* child = folder->Items(i);
+            if (child->IsFolder) {
+                folders.push_back(child);
+                continue;
+            }
+            const std::string& name =
+                child->Info.FileName.empty() ? DefaultFileName : child->Info.FileName;
+            if (name != child->Name()) {
+                child->SetName(name);
+                renamed = true;
+            }
+        }
+        // Any changed name may have moved in the order (numbered names of an
+        // earlier pass come back as their plain names), so the equal names
+        // must be made neighbours again before they are counted.
+        if (renamed)
+            folder->SortChildren();
+
+        std::string previous;
+        int counter = 0;
+        bool numbered = false;
+        for (int i = 0; i < folder->Count(); ++i) {
+            TWebCacheTreeNode* child = folder->Items(i);
+            if (child->IsFolder)
+                continue;
+            const std::string& name = child->DisplayName();
+            if (!AnsiSameText(name, previous)) {
+                previous = name;
+                counter = 1;
+                continue;
+            }
+            // The file part follows the last '\\' or ':' (npos + 1 is 0: none).
+            std::string_view filePart = name;
+            filePart.remove_prefix(
+                std::max(AnsiFindLast(name, "\\") + 1, AnsiFindLast(name, ":") + 1));
+            char number[16];
+            std::snprintf(number, sizeof number, "~%04d", counter);
+            std::string numberedName =
+                std::string(WithoutExt(filePart)) + number + std::string(ExtractFileExt(name));
+            child->SetName(numberedName);
+            ++counter;
+            numbered = true;
+        }
+        if (numbered)
+            folder->SortChildren();
+    }
+}
+
+void TWebCacheTree::LoadRenameList() {
+    renameItems_.Clear();
+    if (!renameListFile_.empty())
+        renameItems_.LoadFromFile(renameListFile_);
+}
+
+void TWebCacheTree::SaveRenameList() {
+    if (!renameListFile_.empty())
+        renameItems_.SaveToFile(renameListFile_);
+}
+
+void TWebCacheTree::LoadContentTypes() {
+    contentTypes_.LoadFromRegistry(MimeTypesFile);
+    if (!contentTypeFile_.empty())
+        contentTypes_.LoadFromFile(contentTypeFile_);
+}
+
+void TWebCacheTree::SaveContentTypes() {
+    if (!contentTypeFile_.empty())
+        contentTypes_.SaveToFile(contentTypeFile_);
+}
+
+std::string TWebCacheTree::MapLinkTarget(std::string_view base, std::string_view link) {
+    std::string text = AnsiReplaceAll(link, "&lt;", "<");
+    text = AnsiReplaceAll(text, "&gt;", ">");
+    text = AnsiReplaceAll(text, "&quot;", "\"");
+    text = AnsiReplaceAll(text, "&amp;", "&");
+    text = CombineUrl(base, text);
+    if (!text.empty() && text.back() != '/') {
+        TWebCacheTreeNode* node = FindNodeByUrl(text);
+        if (node != nullptr && node->IsFolder)
+            text += '/';
+    }
+    std::string renamed = renameItems_.Lookup(text);
+    if (!renamed.empty())
+        return renamed;
+    std::string dir, file, suffix;
+    SplitURL(text, &dir, &file, &suffix);
+    if (!suffix.empty() && suffix.front() != '#') {
+        if (file.empty())
+            file = DefaultFileName;
+        return dir + LocalNameOfSuffix(file, suffix) + std::string(ExtractFileExt(file));
+    }
+    return text;
+}
+
+std::string TWebCacheTree::MakeRelativeLink(std::string_view base, std::string_view url) {
+    std::string dir, file, suffix;
+    SplitURL(url, &dir, &file, &suffix);
+    if (file.empty())
+        file = DefaultFileName;
+    std::string target = dir + file;
+    if (!suffix.empty() && suffix.front() == '#')
+        target += suffix;
+    return EscapeLinkPath(MakeRelativeURL(base, target));
+}
+
+std::string TWebCacheTree::ResolveLink(std::string_view base, std::string_view link) {
+    std::string b(base);
+    std::string l(link);
+    if (!enableScheme_) {
+        b.insert(0, "http://");
+        std::size_t scheme = l.find("://");
+        if (scheme != std::string::npos)
+            l.replace(0, scheme + 3, "http://");
+    }
+    std::string url = MapLinkTarget(b, l);
+    return MakeRelativeLink(b, url);
+}
+
+} // namespace tarnhold

@@ -1,0 +1,44 @@
+#include "cache/recordfile.h"
+
+#include "platform/files.h"
+
+namespace tarnhold {
+
+void ParseRecordFile(std::string_view data,
+                     const std::function<void(std::string_view, std::string_view)>& onRecord) {
+    std::size_t pos = 0;
+    while (pos < data.size()) {
+        // A line break before the TAB means a record without one.
+        std::size_t tab = data.find_first_of("\t\r\n", pos);
+        if (tab == std::string_view::npos || data[tab] != '\t')
+            return;
+        std::size_t cr = data.find('\r', tab + 1);
+        if (cr == std::string_view::npos || cr + 1 >= data.size() || data[cr + 1] != '\n')
+            return;
+        onRecord(data.substr(pos, tab - pos), data.substr(tab + 1, cr - tab - 1));
+        pos = cr + 2;
+    }
+}
+
+bool ReadRecordFile(const std::filesystem::path& file,
+                    const std::function<void(std::string_view, std::string_view)>& onRecord) {
+    std::string data;
+    if (!ReadWholeFile(file, data))
+        return false;
+    ParseRecordFile(data, onRecord);
+    return true;
+}
+
+bool WriteRecordFile(const std::filesystem::path& file,
+                     const std::vector<std::pair<std::string_view, std::string_view>>& records) {
+    std::string data;
+    for (const auto& [first, second] : records) {
+        data.append(first).push_back('\t');
+        data.append(second).append("\r\n");
+    }
+    if (file.has_parent_path() && !ForceDirectories(file.parent_path()))
+        return false;
+    return WriteFileAtomic(file, data);
+}
+
+} // namespace tarnhold

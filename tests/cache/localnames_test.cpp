@@ -1,0 +1,183 @@
+#include "platform/appfolder.h"
+#include "platform/files.h"
+#include "support/cachetreefixture.h"
+
+#include <cstdio>
+#include <gtest/gtest.h>
+
+namespace tarnhold {
+namespace {
+
+using testing::ChildNames;
+using testing::MakeTree;
+using testing::Refresh;
+
+std::string Crc(std::string_view text) {
+    char buf[9];
+    std::snprintf(buf, sizeof buf, "%08x", ComputeCrc32(text));
+    return buf;
+}
+
+struct NamingCase {
+    const char* name;
+    const char* url;
+    const char* contentType;
+    std::string expectedName; // the file node's Name after the refresh
+    bool renamed;             // whether the rename list records the URL
+};
+
+TEST(LocalNames, NamingRuleByContentTypeAndQuery) {
+    const NamingCase cases[] = {
+        {"wrong extension", "http://h/page.cgi", "text/html", "page.html", true},
+        {"no extension", "http://h/page", "text/html; charset=Shift_JIS", "page.html", true},
+        {"registered extension kept", "http://h/page.htm", "TEXT/HTML", "page.htm", false},
+        {"query string", "http://h/list.php?id=3", "text/html", "list~" + Crc("?id=3") + ".html", true},
+        {"folder with query", "http://h/dir/?q=1", "text/html", Crc("?q=1") + ".html", true},
+        {"parameters", "http://h/cart;sid=9", "text/html", "cart~" + Crc(";sid=9") + ".html", true},
+        {"unknown type keeps extension", "http://h/data.cgi?x=1", "application/x-unknown",
+         "data~" + Crc("?x=1") + ".cgi", true},
+        {"text/plain keeps its name", "http://h/notes.cfg", "text/plain", "notes.cfg", false},
+        {"text/plain with query is named", "http://h/t.cgi?a", "text/plain",
+         "t~" + Crc("?a") + ".txt", true},
+        {"folder URL stays empty", "http://h/folder/", "text/plain", "index.html", false},
+        {"no content type", "http://h/x.bin", "", "x.bin", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto tree = MakeTree({{c.url, c.contentType}});
+        Refresh(*tree);
+        TWebCacheTreeNode* folder = tree->FindFolderByUrl(c.url);
+        ASSERT_NE(folder, nullptr);
+        ASSERT_EQ(folder->Count(), 1);
+        TWebCacheTreeNode* file = folder->Items(0);
+        EXPECT_EQ(file->Name(), c.expectedName);
+        EXPECT_EQ(file->Info.ExtraInfo, "") << "a named entry keeps no suffix";
+        std::string value = tree->RenameItems().Lookup(c.url);
+        if (c.renamed)
+            EXPECT_EQ(value, file->Info.DirUrl + c.expectedName);
+        else
+            EXPECT_EQ(value, "");
+    }
+}
+
+TEST(LocalNames, DuplicatesAreNumberedNewestFirstKeepingTheirCase) {
+    auto tree = MakeTree({{"http://h/a.html", "text/html", 1},
+                          {"http://h/A.HTML", "text/html", 5},
+                          {"http://h/d/index.html", "text/html", 2},
+                          {"http://h/d/Sub/", "text/html", 9},
+                          {"http://h/d/sub/", "text/html", 1},
+                          {"http://h/D/", "text/html", 4}});
+    Refresh(*tree);
+    TWebCacheTreeNode* h = tree->FindNodeByUrl("http://h/");
+    EXPECT_EQ(ChildNames(h), (std::vector<std::string>{"A.HTML", "a~0001.html", "d"}));
+
+    TWebCacheTreeNode* d = tree->FindNodeByUrl("http://h/d/");
+    // Two directory URLs that differ in case (one file) and one real index.html.
+    EXPECT_EQ(ChildNames(d), (std::vector<std::string>{"index.html", "index~0001.html", "Sub"}));
+    EXPECT_EQ(d->Items(0)->Info.Url, "http://h/D/");
+    EXPECT_EQ(d->Items(1)->Info.Url, "http://h/d/index.html");
+    TWebCacheTreeNode* sub = tree->FindNodeByUrl("http://h/d/sub/");
+    EXPECT_EQ(ChildNames(sub), (std::vector<std::string>{"index.html", "index~0001.html"}));
+    EXPECT_EQ(sub->Items(0)->Info.Url, "http://h/d/Sub/");
+
+    // A second pass with another default derives every name anew.
+    tree->DefaultFileName = "default.htm";
+    tree->RenameDuplicates(tree->Root());
+    EXPECT_EQ(ChildNames(d), (std::vector<std::string>{"default.htm", "index.html", "Sub"}));
+    EXPECT_EQ(ChildNames(sub), (std::vector<std::string>{"default.htm", "default~0001.htm"}));
+    EXPECT_FALSE(tree->SortingSuspended());
+}
+
+TEST(LocalNames, NumberedNamesThatMovedInTheOrderAreStillNumbered) {
+    // x.html (newer) and X.html become x.html and X~0001.html; a later pass
+    // restores X.html, which must meet x.html again although x.htmlz sorts
+    // between their numbered names.
+    auto tree = MakeTree({{"http://h/x.html", "text/html", 9},
+                          {"http://h/X.html", "text/html", 1},
+                          {"http://h/x.htmlz", "text/plain", 5}});
+    Refresh(*tree);
+    TWebCacheTreeNode* h = tree->FindNodeByUrl("http://h/");
+    EXPECT_EQ(ChildNames(h), (std::vector<std::string>{"x.html", "x.htmlz", "X~0001.html"}));
+    tree->RenameDuplicates(tree->Root());
+    EXPECT_EQ(ChildNames(h), (std::vector<std::string>{"x.html", "x.htmlz", "X~0001.html"}));
+}
+
+TEST(LocalNames, RenameListKeepsNamesAcrossRebuildsAndRuns) {
+    auto dir = CreateTempFolder();
+    auto listFile = dir / "data" / "renameList.dat";
+    {
+        auto tree = MakeTree({{"http://h/page.cgi", "text/html"}});
+        tree->SetRenameListFile(listFile);
+        Refresh(*tree);
+        EXPECT_EQ(tree->FindNodeByUrl("http://h/page.html")->Info.Url, "http://h/page.cgi");
+    } // the tree writes renameList.dat when it goes
+    std::string data;
+    ASSERT_TRUE(ReadWholeFile(listFile, data));
+    EXPECT_EQ(data, "http://h/page.cgi\thttp://h/page.html\r\n");
+
+    {
+        // A later run whose table no longer knows the type names the URL as before.
+        auto tree = MakeTree({{"http://h/page.cgi", "text/x-gone"}});
+        tree->ContentTypes().Clear();
+        tree->SetRenameListFile(listFile);
+        Refresh(*tree);
+        TWebCacheTreeNode* page = tree->FindNodeByUrl("http://h/page.html");
+        ASSERT_NE(page, nullptr);
+        EXPECT_EQ(page->Info.FileName, "page.html");
+    }
+    DeleteFolder(dir);
+}
+
+TEST(LocalNames, DamagedRenameListIsReadUpToTheFirstBadRecord) {
+    auto dir = CreateTempFolder();
+    auto file = dir / "renameList.dat";
+    ASSERT_TRUE(WriteWholeFile(file, "http://h/b.cgi\thttp://h/b.html\r\n"
+                                     "http://h/A.cgi\thttp://h/a.html\r\n"
+                                     "no tab here\r\n"
+                                     "http://h/c.cgi\thttp://h/c.html\r\n"));
+    TWebCacheRenameItems items;
+    EXPECT_TRUE(items.LoadFromFile(file));
+    ASSERT_EQ(items.Count(), 2);
+    EXPECT_EQ(items.Items(0).Key, "http://h/A.cgi") << "sorted by the lower-cased key";
+    EXPECT_EQ(items.Lookup("HTTP://H/a.cgi"), "http://h/a.html");
+    EXPECT_EQ(items.Lookup("http://h/c.cgi"), "");
+
+    ASSERT_TRUE(WriteWholeFile(file, "http://h/b.cgi\thttp://h/b.html\rX"));
+    EXPECT_TRUE(items.LoadFromFile(file));
+    EXPECT_EQ(items.Count(), 0) << "a CR without LF ends the reading";
+    EXPECT_FALSE(items.LoadFromFile(dir / "missing.dat"));
+
+    // Values without a scheme take the key's; keys are kept decoded.
+    items.Add("http://h/%7Euser/x.cgi", "h/~user/x.html");
+    EXPECT_EQ(items.Lookup("http://h/~user/x.cgi"), "http://h/~user/x.html");
+    items.Add("HTTP://H/~USER/X.CGI", "http://h/other.html");
+    EXPECT_EQ(items.Count(), 1) << "keys are unique ignoring case";
+    DeleteFolder(dir);
+}
+
+TEST(LocalNames, LinksMapToTheNamesTheFilesGet) {
+    auto tree = MakeTree({{"http://h/a.cgi?x=1&y=2", "text/html"},
+                          {"http://h/dir/", "text/html"},
+                          {"http://h/sub/page.html", "text/html"}});
+    Refresh(*tree);
+    const std::string base = "http://h/sub/page.html";
+    std::string local = tree->FindFolderByUrl("http://h/x")->Items(0)->Name();
+    EXPECT_EQ(tree->MapLinkTarget(base, "../a.cgi?x=1&amp;y=2"), "http://h/" + local);
+    EXPECT_EQ(tree->ResolveLink(base, "../a.cgi?x=1&amp;y=2"), "../" + local);
+    EXPECT_EQ(tree->ResolveLink(base, "/dir"), "../dir/index.html")
+        << "a link to a folder gets its slash and the default name";
+    EXPECT_EQ(tree->ResolveLink(base, "page.html#top"), "page.html#top");
+    EXPECT_EQ(tree->ResolveLink(base, "http://other/x.php?id=7"),
+              "../../other/x~" + Crc("?id=7") + ".php");
+    EXPECT_EQ(tree->ResolveLink(base, "q?a:b"), "q~" + Crc("?a:b"));
+}
+
+TEST(LocalNames, SchemeOffResolvesHttpsAsHttp) {
+    auto tree = MakeTree({{"https://h/x.html"}, {"http://h/y/z.html"}}, false);
+    Refresh(*tree);
+    EXPECT_EQ(tree->ResolveLink("h/y/z.html", "https://h/x.html"), "../x.html");
+    EXPECT_EQ(tree->ResolveLink("h/y/z.html", "https://other/x.html"), "../../other/x.html");
+}
+
+} // namespace
+} // namespace tarnhold

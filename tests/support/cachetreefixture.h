@@ -1,0 +1,36 @@
+// Building cache trees over in-memory caches for the tests.
+#pragma once
+
+#include "cache/memorycachesource.h"
+#include "cache/webcachetree.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarnhold::testing {
+
+struct TEntrySpec {
+    std::string Url;
+    std::string ContentType = "text/html";
+    int Day = 1;          // last-modified: 2026-11-<Day> 12:00:00 UTC
+    std::uint64_t Size = 100;
+};
+
+TRawCacheEntry MakeRawEntry(const TEntrySpec& spec);
+
+// A tree over those entries, with the test media-types table loaded and no
+// data files (nothing is written when it goes).
+std::unique_ptr<TWebCacheTree> MakeTree(const std::vector<TEntrySpec>& entries,
+                                        bool enableScheme = true);
+
+// Build, SortAll and RenameDuplicates on Root, as the refresh does.
+void Refresh(TWebCacheTree& tree);
+
+// The source under a tree made by MakeTree.
+TMemoryCacheSource& SourceOf(TWebCacheTree& tree);
+
+// "name" of every child of a folder, in order.
+std::vector<std::string> ChildNames(const TWebCacheTreeNode* folder);
+
+} // namespace tarnhold::testing
