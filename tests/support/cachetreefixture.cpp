@@ -17,8 +17,7 @@ TRawCacheEntry MakeRawEntry(const TEntrySpec& spec) {
     return e;
 }
 
-std::unique_ptr<TWebCacheTree> MakeTree(const std::vector<TEntrySpec>& entries,
-                                        bool enableScheme) {
+std::unique_ptr<TWebCacheTree> MakeTree(const std::vector<TEntrySpec>& entries, bool enableScheme) {
     auto source = std::make_unique<TMemoryCacheSource>();
     for (const auto& spec : entries)
         source->Add(MakeRawEntry(spec));

@@ -13,7 +13,7 @@ namespace tarnhold::testing {
 struct TEntrySpec {
     std::string Url;
     std::string ContentType = "text/html";
-    int Day = 1;          // last-modified: 2026-11-<Day> 12:00:00 UTC
+    int Day = 1; // last-modified: 2026-11-<Day> 12:00:00 UTC
     std::uint64_t Size = 100;
 };
 

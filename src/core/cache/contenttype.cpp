@@ -86,9 +86,8 @@ void TContentType::LoadFromRegistry(const std::filesystem::path& mimeTypesFile) 
 }
 
 bool TContentType::LoadFromFile(const std::filesystem::path& file) {
-    return ReadRecordFile(file, [this](std::string_view type, std::string_view ext) {
-        Add(type, ext);
-    });
+    return ReadRecordFile(file,
+                          [this](std::string_view type, std::string_view ext) { Add(type, ext); });
 }
 
 bool TContentType::SaveToFile(const std::filesystem::path& file) const {

@@ -34,7 +34,9 @@ public:
     int Add(std::string_view contentType, std::string_view ext);
     int Count() const { return static_cast<int>(items_.size()); }
     TContentTypeItem& Items(int index) { return items_[static_cast<std::size_t>(index)]; }
-    const TContentTypeItem& Items(int index) const { return items_[static_cast<std::size_t>(index)]; }
+    const TContentTypeItem& Items(int index) const {
+        return items_[static_cast<std::size_t>(index)];
+    }
     void Clear() { items_.clear(); }
 
     // Fills the table from the system's associations: every extension of the

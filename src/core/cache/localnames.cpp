@@ -2,7 +2,6 @@
 // is built, the rename list, the duplicate pass, and the mapping of links in
 // pages to the local copies of their targets.
 #include "cache/webcachetree.h"
-
 #include "platform/codepage.h"
 #include "text/urlscheme.h"
 #include "text/urlutils.h"

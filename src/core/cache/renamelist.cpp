@@ -41,9 +41,8 @@ std::string TWebCacheRenameItems::Lookup(std::string_view url) const {
 
 bool TWebCacheRenameItems::LoadFromFile(const std::filesystem::path& file) {
     Clear();
-    return ReadRecordFile(file, [this](std::string_view key, std::string_view value) {
-        Add(key, value);
-    });
+    return ReadRecordFile(
+        file, [this](std::string_view key, std::string_view value) { Add(key, value); });
 }
 
 bool TWebCacheRenameItems::SaveToFile(const std::filesystem::path& file) const {

@@ -14,6 +14,13 @@ namespace {
 // Lists larger than this get a name index beside them.
 constexpr std::size_t kIndexThreshold = 16;
 
+// Folders nest at most this deep below the root; the segments of a path
+// beyond it are passed over (in building and in lookups alike), and its file
+// stays in the deepest folder. Every folder keeps its whole URL text, so
+// without a limit a damaged or hostile cache could make the tree's memory
+// grow with the square of one URL's length. Real URLs stay far below it.
+constexpr int kMaxFolderDepth = 64;
+
 bool NodeLess(const std::unique_ptr<TWebCacheTreeNode>& a,
               const std::unique_ptr<TWebCacheTreeNode>& b) {
     int c = AnsiCompareStr(a->LowerName(), b->LowerName());
@@ -202,12 +209,14 @@ void TWebCacheTree::SetContentTypeFile(const std::filesystem::path& file) {
     LoadContentTypes();
 }
 
-int TWebCacheTree::CountEntries() { return cache_.Count(); }
+int TWebCacheTree::CountEntries() {
+    return cache_.Count();
+}
 
 TWebCacheTreeNode* TWebCacheTree::AddNode(TWebCacheTreeNode* parent, std::string_view name,
                                           std::unique_ptr<TWebCacheEntryInfoEx> entry) {
-    auto node = std::make_unique<TWebCacheTreeNode>(this, parent, std::string(name),
-                                                    entry == nullptr);
+    auto node =
+        std::make_unique<TWebCacheTreeNode>(this, parent, std::string(name), entry == nullptr);
     if (entry)
         node->Info = std::move(*entry);
     TWebCacheTreeNode* raw = node.get();
@@ -239,8 +248,11 @@ void TWebCacheTree::Build() {
             TWebCacheTreeNode* node = root_.get();
             folderUrl.clear();
             std::size_t start = 0;
+            int depth = 0;
             for (std::size_t slash; (slash = path.find('/', start)) != std::string::npos;
                  start = slash + 1) {
+                if (++depth > kMaxFolderDepth)
+                    break;
                 std::string_view segment(path.data() + start, slash - start);
                 folderUrl.append(segment);
                 folderUrl.append(segment.find(':') != std::string_view::npos ? "//" : "/");
@@ -346,10 +358,13 @@ bool TWebCacheTree::DeleteByUrl(std::string_view url) {
 
 TWebCacheTreeNode* TWebCacheTree::WalkPath(std::string_view& path) {
     TWebCacheTreeNode* node = root_.get();
+    int depth = 0;
     for (std::size_t slash; (slash = path.find('/')) != std::string_view::npos;) {
-        node = node->FindChild(path.substr(0, slash));
-        if (node == nullptr)
-            return nullptr;
+        if (++depth <= kMaxFolderDepth) {
+            node = node->FindChild(path.substr(0, slash));
+            if (node == nullptr)
+                return nullptr;
+        }
         path.remove_prefix(slash + 1);
     }
     return node;

@@ -82,7 +82,9 @@ public:
     // (clearing its Copied mark); the index of the new or existing entry.
     int Add(TWebCacheTreeNode* node);
     bool Contains(const TWebCacheTreeNode* node) const;
-    TWebCacheTreeNode* Items(int index) const { return items_[static_cast<std::size_t>(index)].node; }
+    TWebCacheTreeNode* Items(int index) const {
+        return items_[static_cast<std::size_t>(index)].node;
+    }
     int Count() const { return static_cast<int>(items_.size()); }
     void Clear() { items_.clear(); }
 

@@ -9,7 +9,9 @@ namespace tarnhold {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
 
 } // namespace
 
@@ -50,8 +52,8 @@ std::vector<std::pair<std::string, std::string>> ParseMimeTypes(std::string_view
     return pairs;
 }
 
-std::vector<std::pair<std::string, std::string>> ReadMimeTypesFile(
-    const std::filesystem::path& file) {
+std::vector<std::pair<std::string, std::string>>
+ReadMimeTypesFile(const std::filesystem::path& file) {
     std::string text;
     if (!ReadWholeFile(file, text))
         return {};

@@ -18,8 +18,8 @@ constexpr const char* kSystemMimeTypesFile = "/etc/mime.types";
 // types, its first line wins, as one extension key has one type. Sorted by
 // the byte order of the extensions. A missing or unreadable file gives an
 // empty list.
-std::vector<std::pair<std::string, std::string>> ReadMimeTypesFile(
-    const std::filesystem::path& file);
+std::vector<std::pair<std::string, std::string>>
+ReadMimeTypesFile(const std::filesystem::path& file);
 // The same over the text of such a file.
 std::vector<std::pair<std::string, std::string>> ParseMimeTypes(std::string_view text);
 
