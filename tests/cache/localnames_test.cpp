@@ -139,7 +139,7 @@ TEST(LocalNames, DamagedRenameListIsReadUpToTheFirstBadRecord) {
     TWebCacheRenameItems items;
     EXPECT_TRUE(items.LoadFromFile(file));
     ASSERT_EQ(items.Count(), 2);
-    EXPECT_EQ(items.Items(0).Key, "http://h/A.cgi") << "sorted by the lower-cased key";
+    EXPECT_EQ(items.Items()[0]->Key, "http://h/A.cgi") << "sorted by the lower-cased key";
     EXPECT_EQ(items.Lookup("HTTP://H/a.cgi"), "http://h/a.html");
     EXPECT_EQ(items.Lookup("http://h/c.cgi"), "");
 

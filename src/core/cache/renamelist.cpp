@@ -2,18 +2,13 @@
 
 #include "cache/recordfile.h"
 #include "platform/codepage.h"
-#include "platform/sortedlist.h"
 #include "text/urlutils.h"
+
+#include <algorithm>
 
 namespace tarnhold {
 
-int TWebCacheRenameItems::Find(std::string_view lowerKey) const {
-    return FindInSortedList(items_, lowerKey, [](std::string_view key, const Entry& e) {
-        return AnsiCompareStr(key, e.lowerKey);
-    });
-}
-
-int TWebCacheRenameItems::Add(std::string_view key, std::string_view value) {
+void TWebCacheRenameItems::Add(std::string_view key, std::string_view value) {
     std::string k = DecodeURL(key);
     std::string v = DecodeURL(value);
     if (v.find("://") == std::string::npos) {
@@ -22,21 +17,37 @@ int TWebCacheRenameItems::Add(std::string_view key, std::string_view value) {
             v.insert(0, k.substr(0, scheme + 3));
     }
     std::string lower = AnsiLowerCase(k);
-    int index = Find(lower);
-    if (index >= 0) {
-        items_[static_cast<std::size_t>(index)].item.Value = std::move(v);
-        return index;
-    }
-    index = -index - 1;
-    items_.insert(items_.begin() + index, Entry{std::move(lower), {std::move(k), std::move(v)}});
-    return index;
+    auto [it, inserted] = items_.try_emplace(std::move(lower));
+    if (inserted)
+        it->second.Key = std::move(k);
+    it->second.Value = std::move(v);
 }
 
 std::string TWebCacheRenameItems::Lookup(std::string_view url) const {
     if (items_.empty())
         return {};
-    int index = Find(AnsiLowerCase(DecodeURL(url)));
-    return index >= 0 ? items_[static_cast<std::size_t>(index)].item.Value : std::string();
+    // A URL without '%' is its own normal form: DecodeURL would give it back.
+    thread_local std::string key;
+    if (url.find('%') == std::string_view::npos)
+        AnsiLowerCaseTo(url, key);
+    else
+        AnsiLowerCaseTo(DecodeURL(url), key);
+    auto it = items_.find(key);
+    return it != items_.end() ? it->second.Value : std::string();
+}
+
+std::vector<const TWebCacheRenameItem*> TWebCacheRenameItems::Items() const {
+    std::vector<std::pair<std::string_view, const TWebCacheRenameItem*>> sorted;
+    sorted.reserve(items_.size());
+    for (const auto& [lower, item] : items_)
+        sorted.emplace_back(lower, &item);
+    std::sort(sorted.begin(), sorted.end(),
+              [](const auto& a, const auto& b) { return AnsiCompareStr(a.first, b.first) < 0; });
+    std::vector<const TWebCacheRenameItem*> out;
+    out.reserve(sorted.size());
+    for (const auto& [lower, item] : sorted)
+        out.push_back(item);
+    return out;
 }
 
 bool TWebCacheRenameItems::LoadFromFile(const std::filesystem::path& file) {
@@ -48,8 +59,8 @@ bool TWebCacheRenameItems::LoadFromFile(const std::filesystem::path& file) {
 bool TWebCacheRenameItems::SaveToFile(const std::filesystem::path& file) const {
     std::vector<std::pair<std::string_view, std::string_view>> records;
     records.reserve(items_.size());
-    for (const auto& e : items_)
-        records.emplace_back(e.item.Key, e.item.Value);
+    for (const TWebCacheRenameItem* item : Items())
+        records.emplace_back(item->Key, item->Value);
     return WriteRecordFile(file, records);
 }
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace tarnhold {
@@ -15,19 +16,21 @@ struct TWebCacheRenameItem {
     std::string Value; // directory URL + local file name, in DecodeURL form
 };
 
-// Sorted by the lower-cased Key in byte order; keys are unique ignoring case.
+// Keys are unique ignoring case; the list order is the byte order of the
+// lower-cased keys. Held in a hash table by the lower-cased key and put in
+// order only when listed or saved: every entry of a rebuild is looked up, and
+// a rebuild may add tens of thousands of items in no particular order.
 class TWebCacheRenameItems {
 public:
     // Normalises both; a value without "://" gets the key's scheme part. An
     // existing key (ignoring case) has its value replaced.
-    int Add(std::string_view key, std::string_view value);
+    void Add(std::string_view key, std::string_view value);
     // The value recorded for the URL, or empty.
     std::string Lookup(std::string_view url) const;
     void Clear() { items_.clear(); }
     int Count() const { return static_cast<int>(items_.size()); }
-    const TWebCacheRenameItem& Items(int index) const {
-        return items_[static_cast<std::size_t>(index)].item;
-    }
+    // The items in list order.
+    std::vector<const TWebCacheRenameItem*> Items() const;
 
     // Replaces the list by the records of the file; stops at the first damaged
     // record, keeping what came before. False when the file cannot be read
@@ -36,13 +39,7 @@ public:
     bool SaveToFile(const std::filesystem::path& file) const;
 
 private:
-    struct Entry {
-        std::string lowerKey;
-        TWebCacheRenameItem item;
-    };
-    int Find(std::string_view lowerKey) const;
-
-    std::vector<Entry> items_;
+    std::unordered_map<std::string, TWebCacheRenameItem> items_; // by lower-cased key
 };
 
 } // namespace tarnhold

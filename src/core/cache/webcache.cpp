@@ -11,7 +11,9 @@ bool IsAcceptedCacheEntry(std::uint32_t entryType, std::string_view url) {
     return CrackUrlScheme(url) != usUnknown;
 }
 
-void FillEntryInfo(const TRawCacheEntry& raw, TWebCacheEntryInfo& entry) {
+namespace {
+
+SYSTEMTIME LocalEntryTime(const TRawCacheEntry& raw) {
     FILETIME local{};
     if (IsZeroFileTime(raw.LastModified)) {
         // No time in the cache: the cached copy's last-write time stands in.
@@ -23,12 +25,23 @@ void FillEntryInfo(const TRawCacheEntry& raw, TWebCacheEntryInfo& entry) {
     SYSTEMTIME st{};
     if (!FileTimeToSystemTime(local, st))
         FileTimeToSystemTime(FILETIME{}, st);
-    entry.LastModified = st;
-    entry.Url = raw.Url;
-    entry.LocalFileName = raw.LocalFileName;
-    entry.FileExtension = raw.FileExtension;
+    return st;
+}
+
+} // namespace
+
+void FillEntryInfo(const TRawCacheEntry& raw, TWebCacheEntryInfo& entry) {
+    TRawCacheEntry copy = raw;
+    FillEntryInfo(std::move(copy), entry);
+}
+
+void FillEntryInfo(TRawCacheEntry&& raw, TWebCacheEntryInfo& entry) {
+    entry.LastModified = LocalEntryTime(raw);
     entry.Size = static_cast<std::uint32_t>(raw.Size); // the low 32 bits only
-    entry.HeaderInfo.SetText(raw.HeaderBlock);
+    entry.Url = std::move(raw.Url);
+    entry.LocalFileName = std::move(raw.LocalFileName);
+    entry.FileExtension = std::move(raw.FileExtension);
+    entry.HeaderInfo.SetText(std::move(raw.HeaderBlock));
 }
 
 TWebCache::TWebCache(std::unique_ptr<TCacheSource> source) : source_(std::move(source)) {}
@@ -46,7 +59,7 @@ bool TWebCache::Fetch(bool first, TWebCacheEntryInfo& entry) {
     bool got = first ? source_->First(raw_) : source_->Next(raw_);
     while (got) {
         if (IsAcceptedCacheEntry(raw_.EntryType, raw_.Url)) {
-            FillEntryInfo(raw_, entry);
+            FillEntryInfo(std::move(raw_), entry); // raw_ is refilled by the next fetch
             return true;
         }
         got = source_->Next(raw_);
@@ -79,14 +92,15 @@ void TWebCache::FindClose() {
 }
 
 int TWebCache::Count() {
-    TWebCacheEntryInfo entry;
-    int count = 0;
-    if (FindFirst(entry)) {
-        do {
-            ++count;
-        } while (FindNext(entry));
-    }
+    // The entries FindFirst/FindNext would deliver, without converting them.
     FindClose();
+    int count = 0;
+    if (source_) {
+        for (bool got = source_->First(raw_); got; got = source_->Next(raw_))
+            count += IsAcceptedCacheEntry(raw_.EntryType, raw_.Url) ? 1 : 0;
+        source_->Close();
+    }
+    raw_.Clear();
     return count;
 }
 

@@ -45,5 +45,6 @@ bool IsAcceptedCacheEntry(std::uint32_t entryType, std::string_view url);
 // Fills a record from raw fields: local time (zero time falls back to the
 // cached file's last-write time), low 32 bits of the size, headers.
 void FillEntryInfo(const TRawCacheEntry& raw, TWebCacheEntryInfo& entry);
+void FillEntryInfo(TRawCacheEntry&& raw, TWebCacheEntryInfo& entry);
 
 } // namespace tarnhold

@@ -60,6 +60,28 @@ void TWebCacheHeaderInfo::SetText(std::string_view text) {
         text_ = std::move(joined);
 }
 
+void TWebCacheHeaderInfo::SetText(std::string&& text) {
+    // The common case, every line ended by CR LF, needs no copy: only the
+    // final break goes.
+    bool plain = true;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            ++i;
+        } else if (text[i] == '\r' || text[i] == '\n') {
+            plain = false;
+            break;
+        }
+    }
+    if (!plain) {
+        SetText(std::string_view(text));
+        return;
+    }
+    if (text.size() >= 2 && text.compare(text.size() - 2, 2, kLineBreak) == 0)
+        text.resize(text.size() - 2);
+    if (text != text_)
+        text_ = std::move(text);
+}
+
 int TWebCacheHeaderInfo::Count() const {
     return static_cast<int>(SplitLines(text_).size());
 }

@@ -20,6 +20,8 @@ public:
     // Replaces the lines by text split at CR LF, CR or LF (a final line break
     // makes no empty line), unless the text equals the current one.
     void SetText(std::string_view text);
+    void SetText(std::string&& text);
+    void SetText(const char* text) { SetText(std::string_view(text)); }
 
     int Count() const;
     std::string Lines(int index) const;

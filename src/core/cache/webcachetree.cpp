@@ -108,7 +108,10 @@ void TWebCacheTreeNode::SortChildren() {
 }
 
 TWebCacheTreeNode* TWebCacheTreeNode::FindChild(std::string_view name) {
-    std::string lower = AnsiLowerCase(name);
+    // Called for every segment of every URL while the tree is built: the
+    // lower-cased name goes to a buffer that is reused.
+    thread_local std::string lower;
+    AnsiLowerCaseTo(name, lower);
     if (children_.size() <= kIndexThreshold) {
         for (const auto& child : children_) {
             if (child->lowerName_ == lower)
@@ -125,7 +128,7 @@ TWebCacheTreeNode* TWebCacheTreeNode::FindChild(std::string_view name) {
             index_->emplace(child->lowerName_, child.get()); // the first of a name stays
         indexValid_ = true;
     }
-    auto it = index_->find(lower);
+    auto it = index_->find(std::string_view(lower));
     return it == index_->end() ? nullptr : it->second;
 }
 

@@ -100,52 +100,51 @@ std::size_t Utf8SequenceLength(std::string_view s) {
 } // namespace
 
 bool IsCharStart(std::string_view text, std::size_t pos) {
-    if (pos >= text.size())
-        return pos == text.size();
-    std::size_t i = 0;
-    while (i < pos)
-        i += IsLeadByte(text[i]) ? 2 : 1;
-    return i == pos;
+    if (pos > text.size())
+        return false;
+    // The byte before a run of lead-byte values ends a character (it is a
+    // single-byte character or a trail byte), so the run starts on a
+    // character and its bytes pair up: pos starts a character exactly when
+    // the run before it is of even length. Runs are short in real text; a
+    // long one is settled by walking from the start.
+    std::size_t run = 0;
+    while (run < pos && IsLeadByte(text[pos - 1 - run])) {
+        if (++run > 256) {
+            std::size_t i = 0;
+            while (i < pos)
+                i += IsLeadByte(text[i]) ? 2 : 1;
+            return i == pos;
+        }
+    }
+    return run % 2 == 0;
 }
 
 std::size_t AnsiFind(std::string_view text, std::string_view pattern, std::size_t from) {
-    if (pattern.size() > text.size())
-        return npos;
-    std::size_t last = text.size() - pattern.size();
-    // Walk character by character from the start, so that a trail byte is
-    // never taken for the first byte of a match.
-    for (std::size_t i = 0; i <= last; i += IsLeadByte(text[i]) ? 2 : 1) {
-        if (i >= from && (pattern.empty() || text[i] == pattern.front()) &&
-            text.compare(i, pattern.size(), pattern) == 0)
-            return i;
-        if (i == text.size())
-            break; // empty pattern past an empty text: nothing more to look at
+    // Fast byte search for a candidate, then a check that it does not start
+    // on a trail byte.
+    for (std::size_t pos = text.find(pattern, from); pos != npos;
+         pos = text.find(pattern, pos + 1)) {
+        if (IsCharStart(text, pos))
+            return pos;
     }
     return npos;
 }
 
 std::size_t AnsiFindLast(std::string_view text, std::string_view pattern) {
-    if (pattern.size() > text.size())
-        return npos;
-    // One walk over the characters, remembering the last match.
-    std::size_t found = npos;
-    std::size_t last = text.size() - pattern.size();
-    for (std::size_t i = 0; i <= last; i += IsLeadByte(text[i]) ? 2 : 1) {
-        if ((pattern.empty() || text[i] == pattern.front()) &&
-            text.compare(i, pattern.size(), pattern) == 0)
-            found = i;
-        if (i == text.size())
+    for (std::size_t pos = text.rfind(pattern); pos != npos; pos = text.rfind(pattern, pos - 1)) {
+        if (IsCharStart(text, pos))
+            return pos;
+        if (pos == 0)
             break;
     }
-    return found;
+    return npos;
 }
 
 std::size_t AnsiFindFirstOf(std::string_view text, std::string_view set, std::size_t from) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        if (i >= from && set.find(text[i]) != npos)
-            return i;
-        i += IsLeadByte(text[i]) ? 2 : 1;
+    for (std::size_t pos = text.find_first_of(set, from); pos != npos;
+         pos = text.find_first_of(set, pos + 1)) {
+        if (IsCharStart(text, pos))
+            return pos;
     }
     return npos;
 }
@@ -178,18 +177,20 @@ std::string AnsiReplaceAll(std::string_view text, std::string_view pattern,
     return out;
 }
 
-std::string AnsiLowerCase(std::string_view text) {
-    std::string out(text);
-    for (std::size_t i = 0; i < out.size();) {
+void AnsiLowerCaseTo(std::string_view text, std::string& out) {
+    out.assign(text);
+    for (std::size_t i = 0; i < out.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(out[i]);
-        if (IsLeadByte(c)) {
-            i += 2;
-            continue;
-        }
-        if (c >= 'A' && c <= 'Z')
+        if (IsLeadByte(c))
+            ++i; // the trail byte stays as it is
+        else if (c >= 'A' && c <= 'Z')
             out[i] = static_cast<char>(c + 32);
-        ++i;
     }
+}
+
+std::string AnsiLowerCase(std::string_view text) {
+    std::string out;
+    AnsiLowerCaseTo(text, out);
     return out;
 }
 

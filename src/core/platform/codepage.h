@@ -40,6 +40,8 @@ std::string AnsiReplaceAll(std::string_view text, std::string_view pattern,
 
 // ASCII letters only, trail bytes untouched.
 std::string AnsiLowerCase(std::string_view text);
+// The same into a buffer the caller reuses.
+void AnsiLowerCaseTo(std::string_view text, std::string& out);
 std::string AnsiUpperCase(std::string_view text);
 
 // The comparison of every sorted list and of its binary search: plain byte
