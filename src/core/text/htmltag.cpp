@@ -58,6 +58,15 @@ struct TDelimiterScan {
     // True when the byte at pos is a delimiter (pos stays on it); otherwise
     // steps over one unit.
     bool Step(const TByteSet& delimiters) {
+        unsigned char c = At(text, pos);
+        if (!inKanji && c != ESC && !(honourQuotes && IsQuoteChar(c))) {
+            // The common case: an ordinary byte outside a kanji run.
+            if ((quote == 0 || (c == '>' && IsQuoteChar(prev))) && delimiters.Has(c))
+                return true;
+            prev = c;
+            ++pos;
+            return false;
+        }
         if (inKanji) {
             if (IsJISKanjiOut(text, pos)) {
                 inKanji = false;
@@ -76,7 +85,6 @@ struct TDelimiterScan {
             pos += 3;
             return false;
         }
-        unsigned char c = At(text, pos);
         if (honourQuotes && IsQuoteChar(c)) {
             if (quote != 0) {
                 if (c == quote)
@@ -108,7 +116,7 @@ std::size_t FindIn(std::size_t start, std::string_view text, const TByteSet& del
 // or a lead byte.
 std::size_t SkipBlanks(std::string_view text, std::size_t pos) {
     while (pos < text.size() && !IsGraphic(At(text, pos)) && !IsLeadByte(At(text, pos)) &&
-           !IsJISKanjiIn(text, pos))
+           !(At(text, pos) == ESC && IsJISKanjiIn(text, pos)))
         ++pos;
     return pos;
 }
@@ -158,7 +166,7 @@ std::string_view ReadWord(std::size_t& pos, std::string_view text) {
             }
             continue;
         }
-        if (IsJISKanjiIn(text, p)) {
+        if (At(text, p) == ESC && IsJISKanjiIn(text, p)) {
             inKanji = true;
             p += 3;
             continue;
@@ -191,6 +199,8 @@ std::string_view ReadWord(std::size_t& pos, std::string_view text) {
 }
 
 std::string NormalizeAttributeValue(std::string_view value) {
+    if (value.find_first_of("\r\n") == npos)
+        return std::string(AnsiTrim(value));
     // CR LF and lone CR become LF. CR and LF are never trail bytes, so this
     // goes byte by byte.
     std::string lf;
