@@ -84,7 +84,11 @@ bool IsAscii(std::string_view s) {
 std::size_t Utf8SequenceLength(std::string_view s) {
     auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
     unsigned char c = b(0);
-    std::size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+    std::size_t n = c < 0x80             ? 1
+                    : (c & 0xE0) == 0xC0 ? 2
+                    : (c & 0xF0) == 0xE0 ? 3
+                    : (c & 0xF8) == 0xF0 ? 4
+                                         : 0;
     if (n == 0 || n > s.size())
         return 0;
     for (std::size_t i = 1; i < n; ++i)
@@ -114,17 +118,24 @@ std::size_t AnsiFind(std::string_view text, std::string_view pattern, std::size_
         if (i >= from && (pattern.empty() || text[i] == pattern.front()) &&
             text.compare(i, pattern.size(), pattern) == 0)
             return i;
+        if (i == text.size())
+            break; // empty pattern past an empty text: nothing more to look at
     }
     return npos;
 }
 
 std::size_t AnsiFindLast(std::string_view text, std::string_view pattern) {
+    if (pattern.size() > text.size())
+        return npos;
+    // One walk over the characters, remembering the last match.
     std::size_t found = npos;
-    std::size_t pos = AnsiFind(text, pattern, 0);
-    while (pos != npos) {
-        found = pos;
-        std::size_t step = IsLeadByte(text[pos]) ? 2 : 1;
-        pos = AnsiFind(text, pattern, pos + step);
+    std::size_t last = text.size() - pattern.size();
+    for (std::size_t i = 0; i <= last; i += IsLeadByte(text[i]) ? 2 : 1) {
+        if ((pattern.empty() || text[i] == pattern.front()) &&
+            text.compare(i, pattern.size(), pattern) == 0)
+            found = i;
+        if (i == text.size())
+            break;
     }
     return found;
 }
@@ -277,20 +288,17 @@ std::u16string AnsiToUtf16(std::string_view ansi) {
 }
 
 std::string Utf16ToAnsi(std::u16string_view utf16) {
-    std::string bytes;
+    if (std::all_of(utf16.begin(), utf16.end(), [](char16_t c) { return c < 0x80; }))
+        return std::string(utf16.begin(), utf16.end());
+    // The UTF-16LE bytes for iconv go to a buffer that each thread keeps, so a
+    // caller converting many short texts (every decoded URL) allocates only
+    // its result.
+    thread_local std::string bytes;
+    bytes.clear();
     bytes.reserve(utf16.size() * 2);
-    bool ascii = true;
     for (char16_t c : utf16) {
         bytes.push_back(static_cast<char>(c & 0xFF));
         bytes.push_back(static_cast<char>(c >> 8));
-        ascii = ascii && c < 0x80;
-    }
-    if (ascii) {
-        std::string out;
-        out.reserve(utf16.size());
-        for (char16_t c : utf16)
-            out.push_back(static_cast<char>(c));
-        return out;
     }
     std::string out;
     out.reserve(utf16.size() * 2);
@@ -298,10 +306,10 @@ std::string Utf16ToAnsi(std::u16string_view utf16) {
         o.push_back('?');
         // A surrogate pair is one character: one "?" for both units.
         if (rest.size() >= 4) {
-            unsigned hi = static_cast<unsigned char>(rest[0]) |
-                          (static_cast<unsigned char>(rest[1]) << 8);
-            unsigned lo = static_cast<unsigned char>(rest[2]) |
-                          (static_cast<unsigned char>(rest[3]) << 8);
+            unsigned hi =
+                static_cast<unsigned char>(rest[0]) | (static_cast<unsigned char>(rest[1]) << 8);
+            unsigned lo =
+                static_cast<unsigned char>(rest[2]) | (static_cast<unsigned char>(rest[3]) << 8);
             if (hi >= 0xD800 && hi < 0xDC00 && lo >= 0xDC00 && lo < 0xE000)
                 return std::size_t{4};
         }

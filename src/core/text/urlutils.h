@@ -23,22 +23,44 @@ void SplitURL(std::string_view url, std::string* directory, std::string* fileNam
 // Directory + file name + suffix after SplitURL: the normal form of rename-list keys.
 std::string DecodeURL(std::string_view url);
 
-// The relative link from base's directory to target (unescaped; callers pass
-// it through EscapeLinkPath).
+// The relative link from base's directory (base through its last "/") to
+// target. Folders in it are written as LocalFolderName names them (a "#" in a
+// folder name as "%23") and the file part up to a fragment as LocalPathTail
+// does, so the link points at the copy URLToLocalPath writes. Not yet escaped
+// for a page: callers pass it through EscapeLinkPath.
 std::string MakeRelativeURL(std::string_view base, std::string_view target);
 
-// Names on disk ("$5c" form) and relative links ("%5c" form).
+// Names on disk ("$5c" form; "." and ".." become "$2e" and "$2e$2e", a NUL
+// or stray "/" byte "$00" and "$2f") and relative links ("%5c" form).
 std::string EscapeFileName(std::string_view name);
 std::string EscapeLinkPath(std::string_view link);
 
-// A URL or URL directory as a relative local path joined with "/". Never
-// absolute, and no component is "." or "..".
+// The name on disk of one (decoded) directory segment of a URL: its
+// EscapeFileName, or "$2f" for the empty segment that a doubled "/" leaves.
+// URLToLocalPath names folders with it and MakeRelativeURL links to them with
+// it, so names and links always agree.
+std::string LocalFolderName(std::string_view segment);
+// The file name and suffix of a URL as the rest of a local path: not escaped,
+// but a "/" in it separates components, each made safe ("." and ".." in the
+// dollar form, an empty one before a "/" as "$2f"). The last component may be
+// empty (the text then names a folder).
+std::string LocalPathTail(std::string_view tail);
+
+// A URL or URL directory as a relative local path joined with "/": every
+// directory segment by LocalFolderName, then file name and suffix by
+// LocalPathTail. Never absolute, and no component is "." or "..", whatever
+// the URL holds ("%2e%2e", "..", a leading "/", "///").
 std::string URLToLocalPath(std::string_view url);
 
+// Scheme and host with a trailing "/" ("http://h1/"), or empty without two "/".
 std::string GetSiteRootURL(std::string_view url);
+// The URL through its last "/" (empty without one).
 std::string GetURLDirectory(std::string_view url);
+// The directory above the URL's directory ("http://h1/a/b/c.html" -> "http://h1/a/").
 std::string GetParentURL(std::string_view url);
+// The name of the URL's last directory ("http://h1/a/b/c.html" -> "b").
 std::string GetURLFolderName(std::string_view url);
+// What follows the last "/" (empty for a URL ending in "/").
 std::string GetURLFileName(std::string_view url);
 
 } // namespace tarnhold

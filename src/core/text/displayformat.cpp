@@ -1,0 +1,109 @@
+#include "text/displayformat.h"
+
+#include "platform/codepage.h"
+
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <string_view>
+
+namespace tarnhold {
+
+namespace {
+
+// The Japanese pieces of the formats, as CP932 bytes.
+constexpr std::string_view kBytes = " \x83\x6f\x83\x43\x83\x67"; // " バイト"
+constexpr std::string_view kYear = "\x94\x4e";                   // 年
+constexpr std::string_view kMonth = "\x8c\x8e";                  // 月
+constexpr std::string_view kDay = "\x93\xfa";                    // 日
+
+template <typename... Args> std::string Printf(const char* format, Args... args) {
+    char buf[128];
+    int n = std::snprintf(buf, sizeof buf, format, args...);
+    return std::string(buf, n < 0 ? 0 : static_cast<std::size_t>(n));
+}
+
+bool IsLeap(unsigned y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+// The ranges the system's date formatting accepts.
+bool IsValidDate(const SYSTEMTIME& t) {
+    static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (t.wYear < 1601 || t.wYear > 30827 || t.wMonth < 1 || t.wMonth > 12 || t.wDay < 1)
+        return false;
+    unsigned days = t.wMonth == 2 && IsLeap(t.wYear) ? 29 : kDays[t.wMonth - 1];
+    return t.wDay <= days;
+}
+
+bool IsValidTime(const SYSTEMTIME& t) {
+    return t.wHour < 24 && t.wMinute < 60 && t.wSecond < 60 && t.wMilliseconds < 1000;
+}
+
+} // namespace
+
+std::string FormatSizeShort(std::uint64_t size) {
+    if (size <= 999)
+        return Printf("%d", static_cast<int>(size)) + std::string(kBytes);
+    static const char* const kUnits[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
+    double v = static_cast<double>(size) / 1024;
+    std::size_t unit = 0;
+    // 2^64 bytes are 16 EB, so the index never passes the last unit.
+    while (v > 999 && unit + 1 < std::size(kUnits)) {
+        v /= 1024;
+        ++unit;
+    }
+    if (v <= 9.99)
+        return Printf("%4.2lf%s", v, kUnits[unit]);
+    if (v <= 99.9)
+        return Printf("%4.1lf%s", v, kUnits[unit]);
+    return Printf("%3.0lf%s", v, kUnits[unit]);
+}
+
+std::string FormatSizeKB(std::uint64_t size) {
+    // Rounded up without the overflow that (size + 1023) >> 10 has at the top.
+    const std::uint64_t kb = (size >> 10) + ((size & 1023) != 0 ? 1 : 0);
+    std::string digits = std::to_string(kb);
+    std::string out;
+    out.reserve(digits.size() + digits.size() / 3 + 2);
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            out.push_back(',');
+        out.push_back(digits[i]);
+    }
+    out.append("KB");
+    return out;
+}
+
+std::string FormatDateTimeShort(const SYSTEMTIME& time) {
+    std::string date =
+        IsValidDate(time) ? Printf("%d/%02d/%02d", time.wYear, time.wMonth, time.wDay) : "";
+    std::string clock = IsValidTime(time) ? Printf("%d:%02d", time.wHour, time.wMinute) : "";
+    return date + " " + clock;
+}
+
+std::string FormatDateTimeLong(const SYSTEMTIME& time) {
+    std::string date;
+    if (IsValidDate(time)) {
+        date = Printf("%d", time.wYear);
+        date += kYear;
+        date += Printf("%d", time.wMonth);
+        date += kMonth;
+        date += Printf("%d", time.wDay);
+        date += kDay;
+    }
+    std::string clock =
+        IsValidTime(time) ? Printf("%d:%02d:%02d", time.wHour, time.wMinute, time.wSecond) : "";
+    return date + " " + clock;
+}
+
+std::string GetSystemErrorText(int error) {
+    if (strerrorname_np(error) == nullptr)
+        return {};
+    char buf[256];
+    // The GNU strerror_r: returns the text, in buf or a static string.
+    const char* text = strerror_r(error, buf, sizeof buf);
+    return Utf8ToAnsi(text);
+}
+
+} // namespace tarnhold
