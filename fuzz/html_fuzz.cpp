@@ -1,6 +1,7 @@
 // The HTML tokenizer on any bytes: the tokens give the page back exactly, and
 // changing or deleting attributes touches nothing of a tag but the
 // attribute's own text.
+#include "text/htmlparser.h"
 #include "text/htmltag.h"
 
 #include <cstddef>
@@ -89,5 +90,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     Check(pos == size);
     Check(joined == page);
+
+    // The head: consecutive tokens of the page, a known code, a title in every
+    // character set.
+    THTMLParser parser;
+    parser.LoadFromText(page);
+    Check(parser.Data() == page);
+    Check(parser.CharsetCode() <= csDeclared);
+    std::string head;
+    for (int i = 0; i < parser.Count(); ++i) {
+        Check(!parser.Tags(i).Text().empty());
+        head += parser.Tags(i).Text();
+    }
+    Check(page.find(head) != std::string_view::npos);
+    for (std::uint8_t code = csNone; code <= csDeclared; ++code) {
+        std::string title = MakeTitle(page, code);
+        Check(title.find('\n') == std::string::npos && title.find('\r') == std::string::npos);
+    }
     return 0;
 }
