@@ -1,0 +1,471 @@
+#include "text/htmltag.h"
+
+#include "platform/codepage.h"
+
+#include <algorithm>
+#include <array>
+
+namespace tarnhold {
+
+namespace {
+
+constexpr std::size_t npos = std::string::npos;
+constexpr unsigned char ESC = 0x1B;
+
+constexpr bool IsGraphic(unsigned char c) {
+    return c >= 0x21 && c <= 0x7E;
+}
+constexpr bool IsQuoteChar(unsigned char c) {
+    return c == '\'' || c == '"';
+}
+
+inline unsigned char At(std::string_view text, std::size_t pos) {
+    return static_cast<unsigned char>(text[pos]);
+}
+
+class TByteSet {
+public:
+    constexpr explicit TByteSet(std::string_view bytes) {
+        for (char c : bytes)
+            bits_[static_cast<unsigned char>(c)] = true;
+    }
+    constexpr bool Has(unsigned char c) const { return bits_[c]; }
+
+private:
+    std::array<bool, 256> bits_{};
+};
+
+constexpr TByteSet kTagEnd(">");
+constexpr TByteSet kTagStart("<");
+constexpr TByteSet kEqualSign("=");
+constexpr TByteSet kEqualOrBlank("= \r\n\t");
+constexpr TByteSet kAttributeEnd(" \r\n\t/>");
+
+// The walk of FindDelimiter, one unit (escape, kanji or byte) at a time, so
+// that the searches of an attribute can share it.
+struct TDelimiterScan {
+    std::string_view text;
+    std::size_t pos;
+    bool honourQuotes;
+    bool inKanji = false;
+    unsigned char quote = 0; // the open quote character, 0 when none
+    unsigned char prev = 0;  // the last byte stepped over
+
+    // Whether the state is the one a new scan starts in: what a scan finds
+    // from here equals what a scan started here would find.
+    bool Fresh() const { return !inKanji && quote == 0 && !IsQuoteChar(prev); }
+
+    // True when the byte at pos is a delimiter (pos stays on it); otherwise
+    // steps over one unit.
+    bool Step(const TByteSet& delimiters) {
+        unsigned char c = At(text, pos);
+        if (!inKanji && c != ESC && !(honourQuotes && IsQuoteChar(c))) {
+            // The common case: an ordinary byte outside a kanji run.
+            if ((quote == 0 || (c == '>' && IsQuoteChar(prev))) && delimiters.Has(c))
+                return true;
+            prev = c;
+            ++pos;
+            return false;
+        }
+        if (inKanji) {
+            if (IsJISKanjiOut(text, pos)) {
+                inKanji = false;
+                prev = At(text, pos + 2);
+                pos += 3;
+            } else {
+                // A kanji cut short by the end of the text ends the scan.
+                prev = pos + 1 < text.size() ? At(text, pos + 1) : 0;
+                pos += 2;
+            }
+            return false;
+        }
+        if (IsJISKanjiIn(text, pos)) {
+            inKanji = true;
+            prev = At(text, pos + 2);
+            pos += 3;
+            return false;
+        }
+        if (honourQuotes && IsQuoteChar(c)) {
+            if (quote != 0) {
+                if (c == quote)
+                    quote = 0;
+            } else if (prev != c) {
+                quote = c;
+            }
+        } else if ((quote == 0 || (c == '>' && IsQuoteChar(prev))) && delimiters.Has(c)) {
+            return true;
+        }
+        prev = c;
+        ++pos;
+        return false;
+    }
+};
+
+std::size_t FindIn(std::size_t start, std::string_view text, const TByteSet& delimiters,
+                   bool honourQuotes) {
+    TDelimiterScan scan{text, start, honourQuotes};
+    while (scan.pos < text.size()) {
+        if (scan.Step(delimiters))
+            return scan.pos;
+    }
+    return npos;
+}
+
+// ReadWord's first step: over blanks and control bytes (and the bytes from
+// 0x80 up that cannot start a Shift-JIS character), up to a JIS kanji switch
+// or a lead byte.
+std::size_t SkipBlanks(std::string_view text, std::size_t pos) {
+    while (pos < text.size() && !IsGraphic(At(text, pos)) && !IsLeadByte(At(text, pos)) &&
+           !(At(text, pos) == ESC && IsJISKanjiIn(text, pos)))
+        ++pos;
+    return pos;
+}
+
+bool IsQuoted(std::string_view s) {
+    return s.size() >= 2 && IsQuoteChar(At(s, 0)) && s.back() == s.front();
+}
+
+} // namespace
+
+bool IsJISKanjiIn(std::string_view text, std::size_t pos) {
+    if (pos + 2 >= text.size() || At(text, pos) != ESC || text[pos + 1] != '$')
+        return false;
+    char c = text[pos + 2];
+    return c == '@' || c == 'B' || c == 'b' || c == 'D' || c == 'd';
+}
+
+bool IsJISKanjiOut(std::string_view text, std::size_t pos) {
+    if (pos + 2 >= text.size() || At(text, pos) != ESC || text[pos + 1] != '(')
+        return false;
+    char c = text[pos + 2];
+    return c == 'B' || c == 'b' || c == 'I' || c == 'i' || c == 'J' || c == 'j';
+}
+
+std::size_t FindDelimiter(std::size_t start, std::string_view text, std::string_view delimiters,
+                          bool honourQuotes) {
+    return FindIn(start, text, TByteSet(delimiters), honourQuotes);
+}
+
+std::string_view ReadWord(std::size_t& pos, std::string_view text) {
+    const std::size_t n = text.size();
+    std::size_t p = SkipBlanks(text, std::min(pos, n));
+    if (p >= n) {
+        pos = n;
+        return text.substr(n);
+    }
+    const std::size_t start = p;
+    bool inKanji = false;
+    unsigned char quote = 0;
+    while (p < n) {
+        if (inKanji) {
+            if (IsJISKanjiOut(text, p)) {
+                inKanji = false;
+                p += 3;
+            } else {
+                p += 2;
+            }
+            continue;
+        }
+        if (At(text, p) == ESC && IsJISKanjiIn(text, p)) {
+            inKanji = true;
+            p += 3;
+            continue;
+        }
+        unsigned char c = At(text, p);
+        if (IsQuoteChar(c)) {
+            ++p;
+            if (quote == 0)
+                quote = c;
+            else if (c == quote)
+                break; // the closing quote belongs to the word
+            continue;
+        }
+        if (quote == 0 && !IsGraphic(c))
+            break;
+        ++p;
+    }
+    p = std::min(p, n);
+    std::size_t length = p - start;
+    if (length > 2 && text.substr(start + length - 2, 2) == "/>") {
+        length -= 2;
+        p -= 2;
+    }
+    if (length > 1 && text[start + length - 1] == '>') {
+        length -= 1;
+        p -= 1;
+    }
+    pos = p;
+    return text.substr(start, length);
+}
+
+std::string NormalizeAttributeValue(std::string_view value) {
+    if (value.find_first_of("\r\n") == npos)
+        return std::string(AnsiTrim(value));
+    // CR LF and lone CR become LF. CR and LF are never trail bytes, so this
+    // goes byte by byte.
+    std::string lf;
+    lf.reserve(value.size());
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\r') {
+            lf.push_back('\n');
+            if (i + 1 < value.size() && value[i + 1] == '\n')
+                ++i;
+        } else {
+            lf.push_back(value[i]);
+        }
+    }
+    // Every LF, first to last, with the blanks after it.
+    std::string out;
+    out.reserve(lf.size());
+    std::size_t i = 0;
+    while (i < lf.size()) {
+        if (lf[i] != '\n') {
+            out.push_back(lf[i++]);
+            continue;
+        }
+        std::size_t j = i + 1;
+        while (j < lf.size() && (lf[j] == ' ' || lf[j] == '\t'))
+            ++j;
+        if (j >= lf.size())
+            break; // only blanks follow: the value ends before the LF
+        if (j > i + 1)
+            out.push_back(' ');
+        i = j;
+    }
+    return std::string(AnsiTrim(out));
+}
+
+// ---------------------------------------------------------------------------
+// THTMLEllement
+
+void THTMLEllement::SetText(std::string_view text) {
+    if (text == text_)
+        return;
+    text_.assign(text);
+    quote_.clear();
+    equal_.clear();
+    std::string_view t = text_;
+    std::size_t e = FindIn(0, t, kEqualSign, true);
+    if (e != npos) {
+        name_.assign(AnsiTrim(t.substr(0, e)));
+        std::size_t p = e + 1;
+        std::string_view word = ReadWord(p, t);
+        value_.assign(word);
+        if (!word.empty()) {
+            equal_.assign(t.substr(name_.size(), t.size() - name_.size() - word.size()));
+            if (IsQuoted(word)) {
+                quote_.assign(word.substr(0, 1));
+                value_ = NormalizeAttributeValue(word.substr(1, word.size() - 2));
+            }
+        }
+    } else {
+        value_.clear();
+        if (IsQuoted(t)) {
+            // A value standing on its own, as in <a 'x'>.
+            quote_.assign(t.substr(0, 1));
+            value_ = NormalizeAttributeValue(t.substr(1, t.size() - 2));
+            name_.clear();
+        } else {
+            name_.assign(t);
+        }
+    }
+}
+
+void THTMLEllement::Rebuild() {
+    std::string old = std::move(text_);
+    text_.clear();
+    if (!equal_.empty()) {
+        text_.reserve(name_.size() + equal_.size() + value_.size() + 2 * quote_.size());
+        text_.append(name_).append(equal_).append(quote_).append(value_).append(quote_);
+    } else {
+        text_ = name_;
+    }
+    if (onChange_)
+        onChange_(*this, index_, old, text_);
+}
+
+void THTMLEllement::SetName(std::string_view name) {
+    if (name == name_)
+        return;
+    name_.assign(name);
+    Rebuild();
+}
+
+void THTMLEllement::SetValue(std::string_view value) {
+    if (value == value_)
+        return;
+    value_.assign(value);
+    Rebuild();
+}
+
+void THTMLEllement::SetQuote(std::string_view quote) {
+    if (quote == quote_)
+        return;
+    quote_.assign(quote);
+    Rebuild();
+}
+
+// ---------------------------------------------------------------------------
+// THTMLTag
+
+void THTMLTag::Clear() {
+    kind_ = tkNone;
+    name_.clear();
+    elements_.clear();
+    offsets_.clear();
+    text_.clear();
+    equalMemoReady_ = false;
+}
+
+void THTMLTag::SetText(std::string_view text) {
+    if (text == text_)
+        return;
+    Clear();
+    text_.assign(text);
+    if (text_.empty() || text_[0] != '<') {
+        kind_ = tkText;
+        return;
+    }
+    std::size_t pos = 1;
+    std::string_view name = ReadWord(pos, text_);
+    if (name.empty()) {
+        kind_ = tkText;
+        return;
+    }
+    if (name.substr(0, 3) == "!--") {
+        // A comment's inside is not read for attributes.
+        kind_ = tkComment;
+        return;
+    }
+    name_.assign(name);
+    kind_ = AnsiSameText(name_, "!DOCTYPE") ? tkDoctype : tkTag;
+    std::string_view attribute;
+    while (ReadAttributeText(pos, attribute)) {
+        auto element = std::make_unique<THTMLEllement>();
+        element->SetIndex(Count());
+        element->SetText(attribute);
+        element->SetOnChange(
+            [this](THTMLEllement& sender, int, const std::string& oldText,
+                   const std::string& newText) { ElementChanged(sender, oldText, newText); });
+        offsets_.push_back(static_cast<std::size_t>(attribute.data() - text_.data()));
+        elements_.push_back(std::move(element));
+    }
+}
+
+// Cuts the next attribute out of the tag text. An attribute is followed by its
+// "=" and value unless a blank comes first and an "=" still follows somewhere
+// in the tag (<td nowrap width=5>); with no "=" left at all, names end at a
+// blank, "/" or ">".
+bool THTMLTag::ReadAttributeText(std::size_t& pos, std::string_view& attribute) {
+    std::string_view text = text_;
+    const std::size_t s = SkipBlanks(text, pos);
+    if (s >= text.size())
+        return false;
+    // The "=" search and the blank search walk alike (neither looks at ">"),
+    // so one walk tells which comes first.
+    std::size_t first = FindIn(s, text, kEqualOrBlank, true);
+    if (first != npos && text[first] == '=') {
+        std::size_t p = first + 1;
+        std::string_view word = ReadWord(p, text);
+        if (word.empty() || word.back() == '>')
+            p = static_cast<std::size_t>(word.data() - text.data());
+        attribute = text.substr(s, p - s);
+        pos = p;
+        return true;
+    }
+    if (first != npos && EqualFollows(first + 1)) {
+        attribute = text.substr(s, first - s);
+        pos = first;
+        return true;
+    }
+    std::size_t end = FindIn(s, text, kAttributeEnd, true);
+    if (end == npos || end == s)
+        return false;
+    attribute = text.substr(s, end - s);
+    pos = end;
+    return true;
+}
+
+// Whether a walk of FindDelimiter started at from finds an "=". Each walk
+// notes its answer at every position where it stood in the state a new walk
+// starts in, and stops where an earlier walk left an answer.
+bool THTMLTag::EqualFollows(std::size_t from) {
+    if (!equalMemoReady_) {
+        equalMemo_.assign(text_.size() + 1, -1);
+        equalMemoReady_ = true;
+    }
+    equalPath_.clear();
+    TDelimiterScan scan{text_, from, true};
+    bool found = false;
+    while (scan.pos < text_.size()) {
+        if (scan.Fresh()) {
+            std::int8_t known = equalMemo_[scan.pos];
+            if (known >= 0) {
+                found = known != 0;
+                break;
+            }
+            equalPath_.push_back(scan.pos);
+        }
+        if (scan.Step(kEqualSign)) {
+            found = true;
+            break;
+        }
+    }
+    for (std::size_t p : equalPath_)
+        equalMemo_[p] = found ? 1 : 0;
+    return found;
+}
+
+// Puts an attribute's new text in place of its old text at the attribute's
+// own place, so that the same text elsewhere in the tag (inside another
+// attribute's value, say) stays as it is.
+void THTMLTag::ElementChanged(THTMLEllement& sender, const std::string& oldText,
+                              const std::string& newText) {
+    for (std::size_t k = 0; k < elements_.size(); ++k) {
+        if (elements_[k].get() != &sender)
+            continue;
+        std::size_t at = offsets_[k];
+        if (at > text_.size() || text_.compare(at, oldText.size(), oldText) != 0)
+            return; // its place no longer holds its text: leave the tag alone
+        text_.replace(at, oldText.size(), newText);
+        for (std::size_t j = k + 1; j < offsets_.size(); ++j)
+            offsets_[j] = offsets_[j] - oldText.size() + newText.size();
+        return;
+    }
+}
+
+void THTMLTag::DeleteElement(int index) {
+    if (index < 0 || index >= Count())
+        return;
+    auto k = static_cast<std::size_t>(index);
+    const std::string& own = elements_[k]->Text();
+    std::size_t at = offsets_[k];
+    if (at <= text_.size() && text_.compare(at, own.size(), own) == 0) {
+        text_.erase(at, own.size());
+        for (std::size_t j = k + 1; j < offsets_.size(); ++j)
+            offsets_[j] -= own.size();
+    }
+    elements_.erase(elements_.begin() + static_cast<std::ptrdiff_t>(k));
+    offsets_.erase(offsets_.begin() + static_cast<std::ptrdiff_t>(k));
+}
+
+// ---------------------------------------------------------------------------
+
+bool NextTag(std::string_view data, std::size_t& pos, THTMLTag& tag) {
+    if (pos >= data.size())
+        return false;
+    std::size_t end;
+    if (data[pos] == '<') {
+        std::size_t close = FindIn(pos, data, kTagEnd, true);
+        end = close == npos ? data.size() : close + 1;
+    } else {
+        // Text runs to the next "<" that is not a byte of a JIS kanji.
+        std::size_t open = FindIn(pos, data, kTagStart, false);
+        end = open == npos ? data.size() : open;
+    }
+    tag.SetText(data.substr(pos, end - pos));
+    pos = end;
+    return true;
+}
+
+} // namespace tarnhold

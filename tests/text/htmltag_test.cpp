@@ -1,0 +1,429 @@
+// The tokenizer: how pages are cut into tokens and tags into attributes, and
+// how a changed attribute goes back into its tag.
+#include "platform/files.h"
+#include "text/htmltag.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace tarnhold {
+namespace {
+
+// Shift-JIS characters whose trail byte is "\" (0x5C) or "|" (0x7C).
+const std::string kSo = "\x83\x5C";  // ソ
+const std::string kHyo = "\x95\x5C"; // 表
+const std::string kPo = "\x83\x7C";  // ポ
+// ISO-2022-JP kanji whose bytes are markup: 竺 is "<3", ⊆ is "\"<", 唱 is ">'".
+const std::string kJisIn = "\x1b$B";
+const std::string kJisOut = "\x1b(B";
+
+std::vector<std::string> TokenTexts(std::string_view data) {
+    std::vector<std::string> texts;
+    THTMLTag tag;
+    std::size_t pos = 0;
+    while (NextTag(data, pos, tag))
+        texts.push_back(tag.Text());
+    return texts;
+}
+
+std::string Joined(const std::vector<std::string>& parts) {
+    std::string all;
+    for (const auto& p : parts)
+        all += p;
+    return all;
+}
+
+TEST(HtmlTokens, CutWhereMarkupSaysAndGiveThePageBack) {
+    struct Case {
+        const char* name;
+        std::string page;
+        std::vector<std::string> tokens;
+    };
+    const std::vector<Case> cases = {
+        {"empty page", "", {}},
+        {"text and tags", "a<b>c</b>", {"a", "<b>", "c", "</b>"}},
+        {"quoted > does not end a tag", "<a title='a>b'>x", {"<a title='a>b'>", "x"}},
+        {"> after a quote ends a tag with an open quote",
+         "<a title='it's'>x",
+         {"<a title='it's'>", "x"}},
+        {"quote after the same quote does not open", "<a b='x''y>z", {"<a b='x''y>", "z"}},
+        {"unterminated tag is the rest of the page",
+         "x<a href='y>z</a>",
+         {"x", "<a href='y>z</a>"}},
+        {"comment is cut at its first >", "<!-- a > b -->c", {"<!-- a >", " b -->c"}},
+        {"apostrophe in a comment runs to the next one",
+         "<!-- it's --><p>x</p><a href='y'>z",
+         {"<!-- it's --><p>x</p><a href='y'>", "z"}},
+        {"JIS kanji holding < is text",
+         "a" + kJisIn + "<3" + kJisOut + "b<p>",
+         {"a" + kJisIn + "<3" + kJisOut + "b", "<p>"}},
+        {"JIS kanji holding > and ' inside a tag",
+         "<a t=" + kJisIn + ">'" + kJisOut + ">x",
+         {"<a t=" + kJisIn + ">'" + kJisOut + ">", "x"}},
+        {"kanji run left open is the rest of the page", kJisIn + "<3<p>", {kJisIn + "<3<p>"}},
+        {"escape cut short at the end", "a\x1b$", {"a\x1b$"}},
+        {"Shift-JIS text with 0x5C and 0x7C trail bytes",
+         kSo + kPo + "<b>" + kHyo,
+         {kSo + kPo, "<b>", kHyo}},
+        {"lone <", "a<", {"a", "<"}},
+        {"lone >", "a>b", {"a>b"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto tokens = TokenTexts(c.page);
+        EXPECT_EQ(tokens, c.tokens);
+        EXPECT_EQ(Joined(tokens), c.page);
+    }
+}
+
+TEST(HtmlTokens, KindAndName) {
+    struct Case {
+        const char* name;
+        std::string text;
+        THTMLTokenKind kind;
+        std::string tagName;
+    };
+    const std::vector<Case> cases = {
+        {"start tag keeps case", "<A HREF='x.html'>", tkTag, "A"},
+        {"end tag", "</HEAD>", tkTag, "/HEAD"},
+        {"doctype any case", "<!doctype html>", tkDoctype, "!doctype"},
+        {"comment has no name", "<!-- x -->", tkComment, ""},
+        {"comment without blank", "<!--x-->", tkComment, ""},
+        {"processing instruction", "<?xml version='1.0'?>", tkTag, "?xml"},
+        {"self-closing", "<br/>", tkTag, "br"},
+        {"blank before the name", "< a>", tkTag, "a"},
+        {"empty brackets", "<>", tkTag, ">"},
+        {"< before a Japanese character is text", "<" + kSo + ">", tkText, ""},
+        {"lone <", "<", tkText, ""},
+        {"text", "abc", tkText, ""},
+    };
+    THTMLTag tag;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        tag.SetText(c.text);
+        EXPECT_EQ(tag.Kind(), c.kind);
+        EXPECT_EQ(tag.Name(), c.tagName);
+        EXPECT_EQ(tag.Text(), c.text);
+        if (c.kind != tkTag && c.kind != tkDoctype) {
+            EXPECT_EQ(tag.Count(), 0);
+        }
+    }
+}
+
+struct Attr {
+    std::string name, equal, quote, value, text;
+    bool operator==(const Attr&) const = default;
+};
+
+void PrintTo(const Attr& a, std::ostream* os) {
+    *os << "{name '" << a.name << "' equal '" << a.equal << "' quote '" << a.quote << "' value '"
+        << a.value << "' text '" << a.text << "'}";
+}
+
+std::vector<Attr> Attributes(const THTMLTag& tag) {
+    std::vector<Attr> out;
+    for (int i = 0; i < tag.Count(); ++i) {
+        const auto& e = tag.Elements(i);
+        out.push_back({e.Name(), e.Equal(), e.Quote(), e.Value(), e.Text()});
+    }
+    return out;
+}
+
+TEST(HtmlTokens, Attributes) {
+    struct Case {
+        const char* name;
+        std::string tag;
+        std::vector<Attr> attrs;
+    };
+    const std::vector<Case> cases = {
+        {"quoted value", "<A HREF='x.html'>", {{"HREF", "=", "'", "x.html", "HREF='x.html'"}}},
+        {"/> is not part of a value", "<img src=a.gif/>", {{"src", "=", "", "a.gif", "src=a.gif"}}},
+        {"attribute without value",
+         "<td nowrap width=5>",
+         {{"nowrap", "", "", "", "nowrap"}, {"width", "=", "", "5", "width=5"}}},
+        {"without value, last", "<input checked>", {{"checked", "", "", "", "checked"}}},
+        {"without value before />", "<input checked/>", {{"checked", "", "", "", "checked"}}},
+        {"blanks after =", "<a href= \"x\">", {{"href", "= ", "\"", "x", "href= \"x\""}}},
+        {"blanks before = split the attribute",
+         "<a href = 'x'>",
+         {{"href", "", "", "", "href"}, {"", "= ", "'", "x", "= 'x'"}}},
+        {"= without value", "<a href=>", {{"href", "", "", "", "href="}}},
+        {"= and blanks without value", "<a href= >", {{"href", "", "", "", "href= "}}},
+        {"value standing alone", "<a 'x y'>", {{"", "", "'", "x y", "'x y'"}}},
+        {"doctype",
+         "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\">",
+         {{"HTML", "", "", "", "HTML"},
+          {"PUBLIC", "", "", "", "PUBLIC"},
+          {"", "", "\"", "-//W3C//DTD HTML 4.01//EN", "\"-//W3C//DTD HTML 4.01//EN\""}}},
+        {"apostrophe inside a quoted value",
+         "<a title='it's'>",
+         {{"title", "=", "'", "it", "title='it'"}, {"s'", "", "", "", "s'"}}},
+        {"= and blank inside quotes",
+         "<a title=\"a=b c\" x=1>",
+         {{"title", "=", "\"", "a=b c", "title=\"a=b c\""}, {"x", "=", "", "1", "x=1"}}},
+        {"several, mixed quotes",
+         "<a b=\"1\" c='2' d=3>",
+         {{"b", "=", "\"", "1", "b=\"1\""},
+          {"c", "=", "'", "2", "c='2'"},
+          {"d", "=", "", "3", "d=3"}}},
+        {"lone quote as value", "<a b='>", {{"b", "=", "", "'", "b='"}}},
+        {"value broken over lines",
+         "<a href=\"a/\r\n   b.html\">",
+         {{"href", "=", "\"", "a/ b.html", "href=\"a/\r\n   b.html\""}}},
+        {"Shift-JIS name and value with 0x5C trail bytes",
+         "<a " + kSo + "=\"" + kHyo + "\">",
+         {{kSo, "=", "\"", kHyo, kSo + "=\"" + kHyo + "\""}}},
+        {"unquoted Japanese value ends at its first Japanese byte",
+         "<a title=" + kPo + " x=1>",
+         {{"title", "", "", "", "title="}, {kPo, "", "", "", kPo}, {"x", "=", "", "1", "x=1"}}},
+        {"JIS kanji with quote and < bytes in a value",
+         "<a t=\"" + kJisIn + "\"<" + kJisOut + "\">",
+         // (the trimming of the value takes the ESC that starts it)
+         {{"t", "=", "\"", "$B\"<" + kJisOut, "t=\"" + kJisIn + "\"<" + kJisOut + "\""}}},
+        {"names end at / without any =", "<a b/c>", {{"b", "", "", "", "b"}}},
+        {"= later in the tag keeps / in a name",
+         "<a b/c d=1>",
+         {{"b/c", "", "", "", "b/c"}, {"d", "=", "", "1", "d=1"}}},
+    };
+    THTMLTag tag;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        tag.SetText(c.tag);
+        EXPECT_EQ(Attributes(tag), c.attrs);
+        for (int i = 0; i < tag.Count(); ++i) {
+            EXPECT_EQ(tag.Elements(i).Index(), i);
+            EXPECT_EQ(tag.Text().substr(tag.ElementOffset(i), tag.Elements(i).Text().size()),
+                      tag.Elements(i).Text());
+        }
+    }
+}
+
+TEST(HtmlTokens, NormalizeAttributeValue) {
+    struct Case {
+        const char* name;
+        std::string in, out;
+    };
+    const std::vector<Case> cases = {
+        {"line break and indent become one space", "a\r\n   b", "a b"},
+        {"line break between letters goes", "a\r\nb", "ab"},
+        {"trailing line break and blanks go", "a \r\n", "a"},
+        {"lone CR", "a\rb", "ab"},
+        {"tab after LF", "a\n\tb", "a b"},
+        {"two line breaks", "a\n\n b", "a b"},
+        {"only blanks after a break end the value", "a\n  \n", "a"},
+        {"CR CR LF", "a\r\r\nb", "ab"},
+        {"trim", " \t x \x01", "x"},
+        {"leading break", "\n a", "a"},
+        {"nothing", "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(NormalizeAttributeValue(c.in), c.out);
+    }
+}
+
+TEST(HtmlTokens, ReadWord) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::size_t from;
+        std::string word;
+        std::size_t pos;
+    };
+    const std::vector<Case> cases = {
+        {"skips blanks", "  abc def", 0, "abc", 5},
+        {"quoted word keeps blanks", "'a b'c", 0, "'a b'", 5},
+        {"/> given back", "x/>", 0, "x", 1},
+        {"just />", "/>", 0, "/", 1},
+        {"just >", ">", 0, ">", 1},
+        {"one > given back", "a>>", 0, "a>", 2},
+        {"end reached", "   ", 0, "", 3},
+        {"stops at a lead byte", " " + kSo + "x", 0, "", 1},
+        {"kanji run read whole", kJisIn + ">'<3" + kJisOut + " z", 0, kJisIn + ">'<3" + kJisOut,
+         10},
+        {"kanji run cut short", kJisIn + "<", 0, kJisIn + "<", 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::size_t pos = c.from;
+        EXPECT_EQ(std::string(ReadWord(pos, c.text)), c.word);
+        EXPECT_EQ(pos, c.pos);
+    }
+}
+
+TEST(HtmlTokens, FindDelimiter) {
+    constexpr std::size_t none = std::string::npos;
+    struct Case {
+        const char* name;
+        std::string text, delimiters;
+        bool quotes;
+        std::size_t found;
+    };
+    const std::vector<Case> cases = {
+        {"quoted > skipped", "'a>'>", ">", true, 4},
+        {"quotes ignored", "'a>'>", ">", false, 2},
+        {"same quote twice does not reopen", "'a''b>", ">", true, 5},
+        {"> after a quote inside a quote", "'a\">b'>", ">", true, 3},
+        {"other quote inside a quote", "\"'\">", ">", true, 3},
+        {"kanji bytes skipped", kJisIn + ">>" + kJisOut + ">", ">", true, 8},
+        {"escape that is not a kanji switch", "\x1b$>", ">", true, 2},
+        {"kanji run to the end", kJisIn + ">", ">", true, none},
+        {"odd byte at the end of a run", kJisIn + ">>>", ">", true, none},
+        {"none", "abc", "<>", true, none},
+        {"first of several", "ab c=d", "= ", true, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(FindDelimiter(0, c.text, c.delimiters, c.quotes), c.found);
+    }
+    EXPECT_FALSE(IsJISKanjiIn("\x1b$", 0));
+    EXPECT_FALSE(IsJISKanjiOut("\x1b(", 0));
+    EXPECT_TRUE(IsJISKanjiIn("\x1b$@", 0));
+    EXPECT_TRUE(IsJISKanjiOut("\x1b(j", 0));
+}
+
+TEST(HtmlTagChange, SettersRebuildTheAttributeInItsPlace) {
+    struct Change {
+        const char* name;
+        std::string tag;
+        int index;
+        void (*apply)(THTMLEllement&);
+        std::string result;
+    };
+    const std::vector<Change> cases = {
+        {"value", "<A HREF='x.html' target=_top>", 0,
+         [](THTMLEllement& e) { e.SetValue("../y.html"); }, "<A HREF='../y.html' target=_top>"},
+        {"value not quoted anew", "<a  href=x.html >", 0,
+         [](THTMLEllement& e) { e.SetValue("a b.html"); }, "<a  href=a b.html >"},
+        {"name", "<a HREF=\"x\">", 0, [](THTMLEllement& e) { e.SetName("src"); }, "<a src=\"x\">"},
+        {"quote", "<a href=x>", 0, [](THTMLEllement& e) { e.SetQuote("\""); }, "<a href=\"x\">"},
+        {"value on an attribute without =", "<td nowrap width=5>", 0,
+         [](THTMLEllement& e) { e.SetValue("x"); }, "<td nowrap width=5>"},
+        {"blanks after = kept", "<img src=  'a.gif' alt=a>", 0,
+         [](THTMLEllement& e) { e.SetValue("b.gif"); }, "<img src=  'b.gif' alt=a>"},
+        {"broken value written whole", "<a href=\"a/\r\n b\">", 0,
+         [](THTMLEllement& e) { e.SetValue("c"); }, "<a href=\"c\">"},
+        // The same text inside another attribute stays as it is.
+        {"same text inside an earlier value", "<img alt=\"src=a.gif\" src=a.gif>", 1,
+         [](THTMLEllement& e) { e.SetValue("b.gif"); }, "<img alt=\"src=a.gif\" src=b.gif>"},
+        {"same text ending a longer name", "<a data-href=x href=x>", 1,
+         [](THTMLEllement& e) { e.SetValue("y"); }, "<a data-href=x href=y>"},
+        {"same text later in the tag", "<a href=x data-href=x>", 0,
+         [](THTMLEllement& e) { e.SetValue("y"); }, "<a href=y data-href=x>"},
+        {"Shift-JIS bytes before the attribute", "<a title=\"" + kSo + kPo + "\" href=x>", 1,
+         [](THTMLEllement& e) { e.SetValue("y"); }, "<a title=\"" + kSo + kPo + "\" href=y>"},
+    };
+    THTMLTag tag;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        tag.SetText(c.tag);
+        ASSERT_LT(c.index, tag.Count());
+        c.apply(tag.Elements(c.index));
+        EXPECT_EQ(tag.Text(), c.result);
+    }
+}
+
+TEST(HtmlTagChange, LaterAttributesFollowLengthChanges) {
+    THTMLTag tag;
+    tag.SetText("<a href=x src=x background=x>");
+    tag.Elements(0).SetValue("longer/x.html");
+    tag.Elements(2).SetValue("b");
+    tag.Elements(1).SetValue("");
+    EXPECT_EQ(tag.Text(), "<a href=longer/x.html src= background=b>");
+    tag.Elements(2).SetValue("x");
+    EXPECT_EQ(tag.Text(), "<a href=longer/x.html src= background=x>");
+}
+
+TEST(HtmlTagChange, ChangeIsReported) {
+    THTMLEllement e;
+    e.SetText("href='a'");
+    std::vector<std::string> seen;
+    e.SetOnChange([&](THTMLEllement& sender, int index, const std::string& oldText,
+                      const std::string& newText) {
+        EXPECT_EQ(&sender, &e);
+        seen.push_back(std::to_string(index) + ":" + oldText + ">" + newText);
+    });
+    e.SetValue("a"); // unchanged: no report
+    e.SetValue("b");
+    e.SetQuote("\"");
+    EXPECT_EQ(seen, (std::vector<std::string>{"-1:href='a'>href='b'", "-1:href='b'>href=\"b\""}));
+}
+
+TEST(HtmlTagChange, DeleteElementRemovesItsOwnText) {
+    struct Case {
+        const char* name;
+        std::string tag;
+        int index;
+        std::string result;
+        int count;
+    };
+    const std::vector<Case> cases = {
+        {"blanks around stay", "<a href=\"x\" target=_blank>", 1, "<a href=\"x\" >", 1},
+        {"same text in an earlier value", "<img alt=\"src=a.gif\" src=a.gif>", 1,
+         "<img alt=\"src=a.gif\" >", 1},
+        {"first", "<a x=1 y=2>", 0, "<a  y=2>", 1},
+        {"index out of range", "<a x=1>", 1, "<a x=1>", 1},
+        {"negative index", "<a x=1>", -1, "<a x=1>", 1},
+    };
+    THTMLTag tag;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        tag.SetText(c.tag);
+        tag.DeleteElement(c.index);
+        EXPECT_EQ(tag.Text(), c.result);
+        EXPECT_EQ(tag.Count(), c.count);
+    }
+
+    // Later attributes move down a place, keep their Index and still change in
+    // their own place.
+    tag.SetText("<a x=1 y=1 z=1>");
+    tag.DeleteElement(0);
+    ASSERT_EQ(tag.Count(), 2);
+    EXPECT_EQ(tag.Elements(0).Name(), "y");
+    EXPECT_EQ(tag.Elements(0).Index(), 1);
+    tag.Elements(1).SetValue("2");
+    EXPECT_EQ(tag.Text(), "<a  y=1 z=2>");
+}
+
+TEST(HtmlTagChange, TagReusedForTheNextToken) {
+    THTMLTag tag;
+    tag.SetText("<a href=x>");
+    tag.Elements(0).SetValue("y");
+    tag.SetText("<a href=x>");
+    EXPECT_EQ(tag.Text(), "<a href=x>");
+    ASSERT_EQ(tag.Count(), 1);
+    EXPECT_EQ(tag.Elements(0).Value(), "x");
+    tag.SetText("text");
+    EXPECT_EQ(tag.Kind(), tkText);
+    EXPECT_EQ(tag.Count(), 0);
+}
+
+TEST(HtmlTokens, SamplePagesComeBackWhole) {
+    for (const char* name : {"page-sjis.html", "page-eucjp.html", "page-jis.html", "page-utf8.html",
+                             "page-noheadend.html"}) {
+        SCOPED_TRACE(name);
+        std::string page;
+        ASSERT_TRUE(ReadWholeFile(std::string(TARNHOLD_TEST_DATA) + "/text/" + name, page));
+        auto tokens = TokenTexts(page);
+        EXPECT_GT(tokens.size(), 10u);
+        EXPECT_EQ(Joined(tokens), page);
+    }
+}
+
+TEST(HtmlTokens, LongTagOfValuelessAttributes) {
+    // Every attribute without a value looks for an "=" further on; a tag of
+    // many such attributes must still be read in one go.
+    std::string text = "<a";
+    for (int i = 0; i < 20000; ++i)
+        text += " n" + std::to_string(i);
+    text += " last=1>";
+    THTMLTag tag;
+    tag.SetText(text);
+    ASSERT_EQ(tag.Count(), 20001);
+    EXPECT_EQ(tag.Elements(20000).Value(), "1");
+    EXPECT_EQ(tag.Elements(19999).Name(), "n19999");
+}
+
+} // namespace
+} // namespace tarnhold
