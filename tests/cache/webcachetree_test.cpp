@@ -1,3 +1,5 @@
+#include "platform/appfolder.h"
+#include "platform/files.h"
 #include "support/cachetreefixture.h"
 
 #include <gtest/gtest.h>
@@ -214,6 +216,25 @@ TEST(CacheTreeCopyList, SortedByUrlIgnoringCaseWithoutDuplicates) {
     EXPECT_EQ(list.Items(1), b);
     EXPECT_TRUE(list.Contains(a));
     EXPECT_FALSE(list.Contains(tree->FindNodeByUrl("http://h/c.html")));
+}
+
+TEST(CacheTreeTitles, TitleOfThePageAUrlNames) {
+    auto dir = CreateTempFolder();
+    // "\xC6\xFC\xCB\xDC" is 日本 in EUC-JP; the title comes back in Shift-JIS.
+    ASSERT_TRUE(WriteWholeFile(dir / "euc.htm", "<html><head><title>\xC6\xFC\xCB\xDC &amp; "
+                                                "Co</title></head><body>\xA4\xA2</body></html>"));
+    ASSERT_TRUE(WriteWholeFile(dir / "plain.txt", "<head><title>not a page</title></head>"));
+    auto tree = MakeTree({{"http://h/a/", "text/html; charset=EUC-JP", 1, 100, dir / "euc.htm"},
+                          {"http://h/notes.txt", "text/plain", 1, 100, dir / "plain.txt"},
+                          {"http://h/gone.html", "text/html", 1, 100, dir / "missing.htm"}});
+    Refresh(*tree);
+    EXPECT_EQ(tree->GetTitle("http://h/a/"), "\x93\xFA\x96\x7B & Co");
+    EXPECT_EQ(tree->GetTitle("http://h/a/index.html"), "\x93\xFA\x96\x7B & Co");
+    EXPECT_EQ(tree->GetTitle("http://h/notes.txt"), "") << "only HTML pages have titles";
+    EXPECT_EQ(tree->GetTitle("http://h/gone.html"), "") << "an unreadable copy has none";
+    EXPECT_EQ(tree->GetTitle("http://h/a/"), "\x93\xFA\x96\x7B & Co");
+    EXPECT_EQ(tree->GetTitle("http://nowhere/"), "");
+    DeleteFolder(dir);
 }
 
 } // namespace

@@ -13,7 +13,7 @@ TRawCacheEntry MakeRawEntry(const TEntrySpec& spec) {
     e.HeaderBlock += "\r\n~U:tester\r\n";
     SYSTEMTIME st{2026, 11, 0, static_cast<std::uint16_t>(spec.Day), 12, 0, 0, 0};
     SystemTimeToFileTime(st, e.LastModified);
-    e.LocalFileName = "/nonexistent/cache/file";
+    e.LocalFileName = spec.LocalFile;
     return e;
 }
 

@@ -4,6 +4,7 @@
 #include "cache/memorycachesource.h"
 #include "cache/webcachetree.h"
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@ struct TEntrySpec {
     std::string ContentType = "text/html";
     int Day = 1; // last-modified: 2026-11-<Day> 12:00:00 UTC
     std::uint64_t Size = 100;
+    std::filesystem::path LocalFile = "/nonexistent/cache/file";
 };
 
 TRawCacheEntry MakeRawEntry(const TEntrySpec& spec);

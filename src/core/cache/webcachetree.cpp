@@ -3,6 +3,7 @@
 #include "platform/codepage.h"
 #include "platform/mimetypes.h"
 #include "platform/sortedlist.h"
+#include "text/htmlparser.h"
 #include "text/urlutils.h"
 
 #include <algorithm>
@@ -427,6 +428,21 @@ void TWebCacheTree::UpdateFolderTotals(TWebCacheTreeNode* node) {
         folder->Info.Size = size;
         folder->Info.LastModified = latest;
     });
+}
+
+std::string TWebCacheTree::GetTitle(std::string_view url) {
+    std::string dir, file;
+    SplitURL(url, &dir, &file, nullptr);
+    if (file.empty())
+        file = DefaultFileName;
+    TWebCacheTreeNode* node = FindNodeByUrl(dir + file);
+    if (node == nullptr || node->IsFolder ||
+        AnsiLowerCase(node->Info.HeaderInfo.Values("Content-Type")).find("text/html") ==
+            std::string::npos)
+        return {};
+    THTMLParser parser;
+    parser.LoadFromFile(node->Info.LocalFileName);
+    return parser.Title();
 }
 
 } // namespace tarnhold
