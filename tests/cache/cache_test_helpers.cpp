@@ -1,8 +1,11 @@
 #include "cache_test_helpers.h"
 
+#include "cache/indexdatsource.h"
+
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <iterator>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -178,6 +181,51 @@ TIndexDatNewEntry MakeEntry(const std::string& url, const std::string& fileName,
     e.LastModified = UnixTimeToFileTime(1350888300); // 2012-10-22 06:45:00 UTC
     e.LastAccess = UnixTimeToFileTime(1367316000);
     return e;
+}
+
+std::vector<TRawCacheEntry> ReadAll(TCacheSource& source) {
+    std::vector<TRawCacheEntry> out;
+    TRawCacheEntry e;
+    for (bool ok = source.First(e); ok; ok = source.Next(e))
+        out.push_back(e);
+    source.Close();
+    return out;
+}
+
+namespace {
+
+std::string StripNuls(std::string s) {
+    while (!s.empty() && s.back() == '\0')
+        s.pop_back();
+    return s;
+}
+
+} // namespace
+
+void ExpectMatchesOracle(const fs::path& container, const fs::path& oracleFile) {
+    TIndexDatSource source(container);
+    const auto entries = ReadAll(source);
+    const auto oracle = ReadOracle(oracleFile);
+    ASSERT_EQ(entries.size(), oracle.size());
+    for (std::size_t i = 0; i < oracle.size(); ++i) {
+        const auto& o = oracle[i];
+        const auto& e = entries[i];
+        const std::string url = *o.at("url");
+        SCOPED_TRACE("entry " + std::to_string(i + 1) + " " + url);
+        EXPECT_EQ(e.Url, url);
+        const std::string local = OracleLocalFile(o);
+        EXPECT_EQ(e.LocalFileName, local.empty() ? fs::path() : container / local);
+        EXPECT_EQ(e.EntryType, std::stoul(*o.at("type"), nullptr, 16));
+        EXPECT_EQ(e.LastModified.dwHighDateTime,
+                  std::stoul(*o.at("last_modified_hi"), nullptr, 16));
+        EXPECT_EQ(e.LastModified.dwLowDateTime, std::stoul(*o.at("last_modified_lo"), nullptr, 16));
+        EXPECT_EQ(e.Size, std::stoull(*o.at("size_low")) + (std::stoull(*o.at("size_high")) << 32));
+        EXPECT_EQ(e.HeaderBlock, StripNuls(o.at("headers").value_or("")));
+        EXPECT_EQ(e.FileExtension, o.at("ext").value_or(""));
+        if (!e.LocalFileName.empty()) {
+            EXPECT_TRUE(fs::exists(e.LocalFileName));
+        }
+    }
 }
 
 int RunProgram(const std::vector<std::string>& argv, std::string* out, std::string* err,

@@ -2,6 +2,7 @@
 // index.dat fixtures written by the writer.
 #pragma once
 
+#include "cache/cachesource.h"
 #include "cache/indexdatwriter.h"
 
 #include <filesystem>
@@ -46,6 +47,13 @@ void CopyTree(const std::filesystem::path& from, const std::filesystem::path& to
 TIndexDatNewEntry MakeEntry(const std::string& url, const std::string& fileName = {},
                             std::uint8_t dir = 0, std::uint64_t size = 0,
                             const std::string& headers = {});
+
+// Every entry of a source, First to the end.
+std::vector<TRawCacheEntry> ReadAll(TCacheSource& source);
+// Reads the container with TIndexDatSource and checks every raw field of
+// every entry, in order, against a WinINet oracle file (gtest expectations).
+void ExpectMatchesOracle(const std::filesystem::path& container,
+                         const std::filesystem::path& oracleFile);
 
 // Runs a program with arguments (no shell); returns its exit status and
 // collects stdout and stderr.
