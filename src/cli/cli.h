@@ -21,9 +21,9 @@ constexpr int kExitFailure = 1; // a file could not be read, an operation failed
 constexpr int kExitUsage = 2;   // bad arguments
 
 struct TCliContext {
-    bool Raw = false;                            // --raw: ANSI bytes unchanged
-    bool EnableScheme = true;                    // --no-scheme turns it off
-    std::optional<std::filesystem::path> Cache;  // --cache PATH
+    bool Raw = false;                           // --raw: ANSI bytes unchanged
+    bool EnableScheme = true;                   // --no-scheme turns it off
+    std::optional<std::filesystem::path> Cache; // --cache PATH
     std::ostream* Out = nullptr;
     std::ostream* Err = nullptr;
     std::istream* In = nullptr;
@@ -43,9 +43,9 @@ struct TCliContext {
 using TCliHandler = std::function<int(TCliContext&, const std::vector<std::string>& args)>;
 
 struct TCliCommand {
-    std::string Name;   // first word of the command line ("url", "jcode", ...)
-    std::string Usage;  // one or more usage lines, without the program name
-    std::string Help;   // one line
+    std::string Name;  // first word of the command line ("url", "jcode", ...)
+    std::string Usage; // one or more usage lines, without the program name
+    std::string Help;  // one line
     TCliHandler Run;
 };
 

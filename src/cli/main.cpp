@@ -1,6 +1,5 @@
 // tarnhold-cli entry point: global options, then one command.
 #include "cli.h"
-
 #include "platform/codepage.h"
 
 #include <algorithm>
@@ -63,7 +62,9 @@ TCliCommandRegistrar::TCliCommandRegistrar(TCliCommand command) {
     Commands().push_back(std::move(command));
 }
 
-const std::vector<TCliCommand>& RegisteredCommands() { return Commands(); }
+const std::vector<TCliCommand>& RegisteredCommands() {
+    return Commands();
+}
 
 int UsageError(const TCliContext& ctx, std::string_view command, std::string_view message) {
     if (!message.empty())

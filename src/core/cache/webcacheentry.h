@@ -37,12 +37,12 @@ private:
 };
 
 struct TWebCacheEntryInfo {
-    std::string Url;                      // exactly as the cache holds it
-    std::filesystem::path LocalFileName;  // the cached copy; empty when none
-    SYSTEMTIME LastModified;              // local time
-    std::uint32_t Size = 0;               // low 32 bits of the cached size
+    std::string Url;                     // exactly as the cache holds it
+    std::filesystem::path LocalFileName; // the cached copy; empty when none
+    SYSTEMTIME LastModified;             // local time
+    std::uint32_t Size = 0;              // low 32 bits of the cached size
     TWebCacheHeaderInfo HeaderInfo;
-    std::string FileExtension;            // as the cache recorded it
+    std::string FileExtension; // as the cache recorded it
 };
 
 // The entry as a node of the cache tree holds it: the URL's directory, local

@@ -27,7 +27,9 @@ std::filesystem::path GetAppFolder() {
     return HomeFolder() / ".config" / "tarnhold";
 }
 
-std::filesystem::path GetDefaultSaveFolder() { return HomeFolder() / "Tarnhold"; }
+std::filesystem::path GetDefaultSaveFolder() {
+    return HomeFolder() / "Tarnhold";
+}
 
 std::filesystem::path CreateTempFolder() {
     const char* tmp = std::getenv("TMPDIR");

@@ -84,7 +84,11 @@ bool IsAscii(std::string_view s) {
 std::size_t Utf8SequenceLength(std::string_view s) {
     auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
     unsigned char c = b(0);
-    std::size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+    std::size_t n = c < 0x80             ? 1
+                    : (c & 0xE0) == 0xC0 ? 2
+                    : (c & 0xF0) == 0xE0 ? 3
+                    : (c & 0xF8) == 0xF0 ? 4
+                                         : 0;
     if (n == 0 || n > s.size())
         return 0;
     for (std::size_t i = 1; i < n; ++i)
@@ -298,10 +302,10 @@ std::string Utf16ToAnsi(std::u16string_view utf16) {
         o.push_back('?');
         // A surrogate pair is one character: one "?" for both units.
         if (rest.size() >= 4) {
-            unsigned hi = static_cast<unsigned char>(rest[0]) |
-                          (static_cast<unsigned char>(rest[1]) << 8);
-            unsigned lo = static_cast<unsigned char>(rest[2]) |
-                          (static_cast<unsigned char>(rest[3]) << 8);
+            unsigned hi =
+                static_cast<unsigned char>(rest[0]) | (static_cast<unsigned char>(rest[1]) << 8);
+            unsigned lo =
+                static_cast<unsigned char>(rest[2]) | (static_cast<unsigned char>(rest[3]) << 8);
             if (hi >= 0xD800 && hi < 0xDC00 && lo >= 0xDC00 && lo < 0xE000)
                 return std::size_t{4};
         }

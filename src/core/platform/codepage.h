@@ -18,7 +18,9 @@ namespace tarnhold {
 constexpr bool IsLeadByte(unsigned char c) {
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
-constexpr bool IsLeadByte(char c) { return IsLeadByte(static_cast<unsigned char>(c)); }
+constexpr bool IsLeadByte(char c) {
+    return IsLeadByte(static_cast<unsigned char>(c));
+}
 
 // Whether byte position pos of text starts a character (is not a trail byte).
 bool IsCharStart(std::string_view text, std::size_t pos);

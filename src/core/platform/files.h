@@ -25,8 +25,8 @@ bool WriteFileAtomic(const fs::path& file, std::string_view data, int* error = n
 bool CopyFileOverwrite(const fs::path& from, const fs::path& to, int* error = nullptr);
 bool DeleteFileIfExists(const fs::path& file, int* error = nullptr);
 
-bool FileExists(const fs::path& file);      // a regular file (or link to one)
-bool DirectoryExists(const fs::path& dir);  // a folder (or link to one)
+bool FileExists(const fs::path& file);     // a regular file (or link to one)
+bool DirectoryExists(const fs::path& dir); // a folder (or link to one)
 // Creates the folder with all missing parents; true if it exists afterwards.
 bool ForceDirectories(const fs::path& dir, int* error = nullptr);
 

@@ -31,7 +31,9 @@ void CivilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
     y += m <= 2;
 }
 
-bool IsLeap(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeap(unsigned y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 unsigned DaysInMonth(unsigned y, unsigned m) {
     static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -56,9 +58,8 @@ int CompareFileTime(const FILETIME& a, const FILETIME& b) {
 
 int CompareSystemTime(const SYSTEMTIME& a, const SYSTEMTIME& b) {
     const std::uint16_t SYSTEMTIME::*fields[] = {
-        &SYSTEMTIME::wYear,   &SYSTEMTIME::wMonth,  &SYSTEMTIME::wDay,
-        &SYSTEMTIME::wHour,   &SYSTEMTIME::wMinute, &SYSTEMTIME::wSecond,
-        &SYSTEMTIME::wMilliseconds};
+        &SYSTEMTIME::wYear,   &SYSTEMTIME::wMonth,  &SYSTEMTIME::wDay,         &SYSTEMTIME::wHour,
+        &SYSTEMTIME::wMinute, &SYSTEMTIME::wSecond, &SYSTEMTIME::wMilliseconds};
     for (auto f : fields) {
         if (a.*f != b.*f)
             return a.*f < b.*f ? -1 : 1;
@@ -123,8 +124,9 @@ bool SystemTimeToFileTime(const SYSTEMTIME& st, FILETIME& ft) {
         st.wSecond > 59 || st.wMilliseconds > 999)
         return false;
     std::int64_t days = DaysFromCivil(st.wYear, st.wMonth, st.wDay) - kDays1601;
-    std::uint64_t ms = ((static_cast<std::uint64_t>(st.wHour) * 60 + st.wMinute) * 60 +
-                        st.wSecond) * 1000 + st.wMilliseconds;
+    std::uint64_t ms =
+        ((static_cast<std::uint64_t>(st.wHour) * 60 + st.wMinute) * 60 + st.wSecond) * 1000 +
+        st.wMilliseconds;
     ft = U64ToFileTime(static_cast<std::uint64_t>(days) * kTicksPerDay + ms * 10000);
     return true;
 }
@@ -134,9 +136,9 @@ FILETIME UnixTimeToFileTime(std::int64_t seconds, std::int64_t nanoseconds) {
         static_cast<std::int64_t>(kFileTimeUnixEpoch / kFileTimeTicksPerSecond);
     if (seconds < -epochSeconds)
         return FILETIME{};
-    std::uint64_t ticks = static_cast<std::uint64_t>(seconds + epochSeconds) *
-                              kFileTimeTicksPerSecond +
-                          static_cast<std::uint64_t>(nanoseconds / 100);
+    std::uint64_t ticks =
+        static_cast<std::uint64_t>(seconds + epochSeconds) * kFileTimeTicksPerSecond +
+        static_cast<std::uint64_t>(nanoseconds / 100);
     return U64ToFileTime(ticks);
 }
 

@@ -1,0 +1,40 @@
+#include "cache/memorycachesource.h"
+
+#include <algorithm>
+
+namespace tarnhold {
+
+TMemoryCacheSource::TMemoryCacheSource(std::vector<TRawCacheEntry> entries)
+    : entries_(std::move(entries)) {}
+
+bool TMemoryCacheSource::First(TRawCacheEntry& entry) {
+    open_ = true;
+    next_ = 0;
+    return Next(entry);
+}
+
+bool TMemoryCacheSource::Next(TRawCacheEntry& entry) {
+    if (!open_ || next_ >= entries_.size())
+        return false;
+    entry = entries_[next_++];
+    return true;
+}
+
+void TMemoryCacheSource::Close() {
+    open_ = false;
+    next_ = 0;
+}
+
+bool TMemoryCacheSource::DeleteEntry(std::string_view url) {
+    auto it = std::find_if(entries_.begin(), entries_.end(),
+                           [&](const TRawCacheEntry& e) { return e.Url == url; });
+    if (it == entries_.end())
+        return false;
+    std::size_t index = static_cast<std::size_t>(it - entries_.begin());
+    entries_.erase(it);
+    if (open_ && index < next_)
+        --next_;
+    return true;
+}
+
+} // namespace tarnhold

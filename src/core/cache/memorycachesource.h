@@ -1,0 +1,33 @@
+// A cache source over entries held in memory: for tests, benchmarks and
+// caches assembled by the program itself.
+#pragma once
+
+#include "cache/cachesource.h"
+
+#include <vector>
+
+namespace tarnhold {
+
+class TMemoryCacheSource : public TCacheSource {
+public:
+    TMemoryCacheSource() = default;
+    explicit TMemoryCacheSource(std::vector<TRawCacheEntry> entries);
+
+    void Add(TRawCacheEntry entry) { entries_.push_back(std::move(entry)); }
+    const std::vector<TRawCacheEntry>& Entries() const { return entries_; }
+
+    bool First(TRawCacheEntry& entry) override;
+    bool Next(TRawCacheEntry& entry) override;
+    void Close() override;
+    // Removes the first entry with exactly this URL. The cached copy, if any,
+    // is left alone: the entries here do not own files.
+    bool DeleteEntry(std::string_view url) override;
+    std::string Describe() const override { return "(memory)"; }
+
+private:
+    std::vector<TRawCacheEntry> entries_;
+    std::size_t next_ = 0;
+    bool open_ = false;
+};
+
+} // namespace tarnhold
