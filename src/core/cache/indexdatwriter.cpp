@@ -78,6 +78,7 @@ TIndexDatImage TIndexDatImage::Create(TIndexDatSignature signature,
 bool TIndexDatImage::Load(std::string bytes, std::string* why) {
     bytes_.clear();
     searchFrom_ = 0;
+    fitFrom_.fill(0);
     if (!CheckIndexDatInvariants(bytes, why))
         return false;
     bytes_ = std::move(bytes);
@@ -107,8 +108,11 @@ void TIndexDatImage::SetBlocks(std::uint32_t first, std::uint32_t count, bool us
     const std::uint32_t allocated = GetU32(bytes_, kIdxAllocatedBlocksOffset);
     PutU32(bytes_, kIdxAllocatedBlocksOffset,
            used ? allocated + changed : allocated - std::min(allocated, changed));
-    if (!used)
+    if (!used) {
         searchFrom_ = std::min(searchFrom_, first);
+        for (auto& f : fitFrom_)
+            f = std::min(f, first);
+    }
 }
 
 bool TIndexDatImage::Grow() {
@@ -127,7 +131,10 @@ bool TIndexDatImage::Allocate(std::uint32_t count, std::uint32_t align, std::uin
         return false;
     for (;;) {
         const std::uint32_t total = TotalBlocks();
-        std::uint32_t b = (searchFrom_ + align - 1) / align * align;
+        std::uint32_t from = searchFrom_;
+        if (align == 1 && count < fitFrom_.size())
+            from = std::max(from, fitFrom_[count]);
+        std::uint32_t b = (from + align - 1) / align * align;
         while (b < total && total - b >= count) {
             // Whole bytes of used blocks are passed over at once.
             if (b % 8 == 0 &&
@@ -141,6 +148,10 @@ bool TIndexDatImage::Allocate(std::uint32_t count, std::uint32_t align, std::uin
             if (k == count) {
                 SetBlocks(b, count, true);
                 first = b;
+                if (align == 1) {
+                    for (std::size_t n = count; n < fitFrom_.size(); ++n)
+                        fitFrom_[n] = std::max(fitFrom_[n], b);
+                }
                 if (align == 1 && b == searchFrom_) {
                     searchFrom_ = b + count;
                     while (searchFrom_ < total && BlockUsed(searchFrom_))
@@ -242,6 +253,7 @@ bool TIndexDatImage::AddEntry(const TIndexDatNewEntry& entry, int* error, std::u
     const std::string header = bytes_.substr(0, kIdxHeaderSize);
     const std::size_t length = bytes_.size();
     const std::uint32_t searchFrom = searchFrom_;
+    const auto fitFrom = fitFrom_;
     const std::vector<std::uint32_t> pages = view.HashPages();
     const std::uint32_t lastNext =
         pages.empty() ? 0 : GetU32(bytes_, pages.back() + kIdxHashNextOffset);
@@ -251,6 +263,7 @@ bool TIndexDatImage::AddEntry(const TIndexDatNewEntry& entry, int* error, std::u
         if (!pages.empty())
             PutU32(bytes_, pages.back() + kIdxHashNextOffset, lastNext);
         searchFrom_ = searchFrom;
+        fitFrom_ = fitFrom;
         SetError(error, ENOSPC);
         return false;
     };

@@ -7,6 +7,7 @@
 
 #include "cache/indexdat.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -82,6 +83,9 @@ private:
 
     std::string bytes_;
     std::uint32_t searchFrom_ = 0; // no free block below this one
+    // fitFrom_[n]: no run of n free blocks starts below this block (runs of
+    // up to 64 blocks; bulk writing would otherwise rescan every small hole).
+    std::array<std::uint32_t, 65> fitFrom_{};
 };
 
 } // namespace tarnhold
