@@ -163,6 +163,10 @@ TEST(IndexDatHostile, EdgeCachesOfTheReader) {
     test::WriteFileBytes(tmp.Path() / "index.dat", other);
     EXPECT_FALSE(source.First(e));
     EXPECT_EQ(source.LastError(), EBADMSG);
+    // A device that never ends is read only as far as an index can reach.
+    TIndexDatSource zero(fs::path("/dev/zero"));
+    EXPECT_FALSE(zero.First(e));
+    EXPECT_EQ(zero.LastError(), EBADMSG);
 }
 
 } // namespace

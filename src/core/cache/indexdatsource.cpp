@@ -5,6 +5,9 @@
 #include "platform/files.h"
 
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarnhold {
 
@@ -43,6 +46,45 @@ std::filesystem::path NameComponent(const std::filesystem::path& parent, std::st
     return preferred;
 }
 
+// The first bytes of the file, no more than the largest index can have: a
+// path that names something else (a huge file, a device) costs nothing.
+bool ReadIndexSnapshot(const std::filesystem::path& file, std::string& out, int& error) {
+    out.clear();
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = errno;
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        error = S_ISDIR(st.st_mode) ? EISDIR : errno;
+        ::close(fd);
+        return false;
+    }
+    std::size_t want = kIdxMaxFileSize;
+    if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) < want)
+        want = static_cast<std::size_t>(st.st_size);
+    out.resize(want);
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = errno;
+            ::close(fd);
+            out.clear();
+            return false;
+        }
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    out.resize(done);
+    return true;
+}
+
 } // namespace
 
 std::filesystem::path ResolveIndexDatPath(const std::filesystem::path& path) {
@@ -72,7 +114,7 @@ TIndexDatSource::TIndexDatSource(std::filesystem::path path)
 bool TIndexDatSource::First(TRawCacheEntry& entry) {
     Close();
     int error = 0;
-    if (!ReadWholeFile(indexFile_, data_, &error)) {
+    if (!ReadIndexSnapshot(indexFile_, data_, error)) {
         lastError_ = error;
         return false;
     }
