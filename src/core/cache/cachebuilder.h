@@ -8,8 +8,8 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace tarnhold {
@@ -64,7 +64,7 @@ private:
     TCacheBuildOptions options_;
     TIndexDatImage image_;
     std::vector<std::string> dirNames_;
-    std::vector<std::set<std::string>> usedNames_; // lower-cased, per cache folder
+    std::vector<std::unordered_set<std::string>> usedNames_; // lower-cased, per cache folder
     std::vector<TPending> pending_;
     std::size_t nextDir_ = 0;
     std::size_t count_ = 0;

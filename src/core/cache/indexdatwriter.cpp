@@ -248,29 +248,29 @@ bool TIndexDatImage::AddEntry(const TIndexDatNewEntry& entry, int* error, std::u
     }
     const auto blocks = static_cast<std::uint32_t>(blocks64);
 
-    // Everything that a failed attempt may have touched outside the record's
-    // own (free) blocks lies in the header, the file's length or a page link.
-    const std::string header = bytes_.substr(0, kIdxHeaderSize);
+    // A failed attempt can only have grown the file and taken the record's
+    // blocks: a new hash page is linked in only once it is allocated.
     const std::size_t length = bytes_.size();
+    const std::uint32_t total = TotalBlocks();
     const std::uint32_t searchFrom = searchFrom_;
     const auto fitFrom = fitFrom_;
-    const std::vector<std::uint32_t> pages = view.HashPages();
-    const std::uint32_t lastNext =
-        pages.empty() ? 0 : GetU32(bytes_, pages.back() + kIdxHashNextOffset);
+    std::uint32_t first = 0;
+    bool allocated = false;
     auto rollBack = [&] {
+        if (allocated)
+            SetBlocks(first, blocks, false);
         bytes_.resize(length);
-        std::memcpy(bytes_.data(), header.data(), header.size());
-        if (!pages.empty())
-            PutU32(bytes_, pages.back() + kIdxHashNextOffset, lastNext);
+        PutU32(bytes_, kIdxFileSizeOffset, static_cast<std::uint32_t>(length));
+        PutU32(bytes_, kIdxTotalBlocksOffset, total);
         searchFrom_ = searchFrom;
         fitFrom_ = fitFrom;
         SetError(error, ENOSPC);
         return false;
     };
 
-    std::uint32_t first = 0;
     if (!Allocate(blocks, 1, first))
         return rollBack();
+    allocated = true;
     const std::size_t item = FreeHashItem(hash);
     if (item == 0)
         return rollBack();
