@@ -1,0 +1,100 @@
+// Refreshing from the largest index.dat the format allows (some 41,000
+// generated entries, 15.4 MiB): Count, then a full FindFirst/FindNext pass,
+// as the cache tree does before and during a rebuild.
+//
+// The index is generated once per run into a temporary folder (records only,
+// no cached files), or taken from $TARNHOLD_BENCH_INDEXDAT (e.g. one written
+// by "tarnhold-mkcache --synthetic max --no-files DIR"), which lets a memory
+// measurement leave the writer out.
+#include "cache/cachebuilder.h"
+#include "cache/indexdatsource.h"
+#include "cache/syntheticcache.h"
+#include "cache/webcache.h"
+
+#include <benchmark/benchmark.h>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace tarnhold;
+
+struct TBenchCache {
+    fs::path Folder;
+    bool Owned = false;
+
+    TBenchCache() {
+        if (const char* given = std::getenv("TARNHOLD_BENCH_INDEXDAT"); given && *given) {
+            Folder = given;
+            return;
+        }
+        Folder = fs::temp_directory_path() / ("tarnhold-bench-" + std::to_string(::getpid()));
+        Owned = true;
+        TCacheBuildOptions options;
+        options.WriteFiles = false;
+        TCacheBuilder builder(Folder, options);
+        std::string error;
+        if (!AddSyntheticEntries(builder, 0, error) || !builder.Finish(error))
+            throw std::runtime_error(error);
+    }
+    ~TBenchCache() {
+        if (Owned) {
+            std::error_code ec;
+            fs::remove_all(Folder, ec);
+        }
+    }
+};
+
+const TBenchCache& Cache() {
+    static TBenchCache cache;
+    return cache;
+}
+
+void BM_IndexDatCount(benchmark::State& state) {
+    TWebCache cache(std::make_unique<TIndexDatSource>(Cache().Folder));
+    int count = 0;
+    for (auto _ : state) {
+        count = cache.Count();
+        benchmark::DoNotOptimize(count);
+    }
+    state.counters["entries"] = count;
+}
+BENCHMARK(BM_IndexDatCount)->Unit(benchmark::kMillisecond);
+
+// What one refresh costs the cache layer: Count for the progress bar, then
+// the pass that builds the tree.
+void BM_IndexDatCountAndEnumerate(benchmark::State& state) {
+    TWebCache cache(std::make_unique<TIndexDatSource>(Cache().Folder));
+    int count = 0;
+    std::uint64_t bytes = 0;
+    for (auto _ : state) {
+        count = cache.Count();
+        TWebCacheEntryInfo e;
+        for (bool ok = cache.FindFirst(e); ok; ok = cache.FindNext(e))
+            bytes += e.Url.size() + e.HeaderInfo.Text().size();
+        cache.FindClose();
+        benchmark::DoNotOptimize(bytes);
+    }
+    state.counters["entries"] = count;
+}
+BENCHMARK(BM_IndexDatCountAndEnumerate)->Unit(benchmark::kMillisecond);
+
+// The raw source alone, without conversion to entry records.
+void BM_IndexDatRawPass(benchmark::State& state) {
+    TIndexDatSource source(Cache().Folder);
+    int count = 0;
+    for (auto _ : state) {
+        count = 0;
+        TRawCacheEntry e;
+        for (bool ok = source.First(e); ok; ok = source.Next(e))
+            ++count;
+        source.Close();
+    }
+    state.counters["entries"] = count;
+}
+BENCHMARK(BM_IndexDatRawPass)->Unit(benchmark::kMillisecond);
+
+} // namespace

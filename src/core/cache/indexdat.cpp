@@ -1,0 +1,360 @@
+#include "cache/indexdat.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+
+namespace tarnhold {
+
+namespace {
+
+constexpr std::string_view kMicrosoftSignature{"Client UrlCache MMF Ver 5.2\0", 28};
+constexpr std::string_view kWineSignature{"WINE URLCache Ver 0.2012001\0", 28};
+static_assert(kMicrosoftSignature.size() == kIdxSignatureSize);
+static_assert(kWineSignature.size() == kIdxSignatureSize);
+static_assert(kIdxHashItemsOffset + kIdxHashItemCount * kIdxHashItemSize == 0xE10);
+static_assert(kIdxHashSetCount * kIdxHashSetSize == kIdxHashItemCount);
+static_assert(kIdxBitmapOffset + kIdxBitmapSize == kIdxHeaderSize);
+static_assert(kIdxMaxFileSize == 0x00F70000);
+
+// The permutation WinINet's URL hash runs every byte through.
+constexpr std::array<std::uint8_t, 256> kHashPad = {
+    0x01, 0x0E, 0x6E, 0x19, 0x61, 0xAE, 0x84, 0x77, 0x8A, 0xAA, 0x7D, 0x76, 0x1B, 0xE9, 0x8C, 0x33,
+    0x57, 0xC5, 0xB1, 0x6B, 0xEA, 0xA9, 0x38, 0x44, 0x1E, 0x07, 0xAD, 0x49, 0xBC, 0x28, 0x24, 0x41,
+    0x31, 0xD5, 0x68, 0xBE, 0x39, 0xD3, 0x94, 0xDF, 0x30, 0x73, 0x0F, 0x02, 0x43, 0xBA, 0xD2, 0x1C,
+    0x0C, 0xB5, 0x67, 0x46, 0x16, 0x3A, 0x4B, 0x4E, 0xB7, 0xA7, 0xEE, 0x9D, 0x7C, 0x93, 0xAC, 0x90,
+    0xB0, 0xA1, 0x8D, 0x56, 0x3C, 0x42, 0x80, 0x53, 0x9C, 0xF1, 0x4F, 0x2E, 0xA8, 0xC6, 0x29, 0xFE,
+    0xB2, 0x55, 0xFD, 0xED, 0xFA, 0x9A, 0x85, 0x58, 0x23, 0xCE, 0x5F, 0x74, 0xFC, 0xC0, 0x36, 0xDD,
+    0x66, 0xDA, 0xFF, 0xF0, 0x52, 0x6A, 0x9E, 0xC9, 0x3D, 0x03, 0x59, 0x09, 0x2A, 0x9B, 0x9F, 0x5D,
+    0xA6, 0x50, 0x32, 0x22, 0xAF, 0xC3, 0x64, 0x63, 0x1A, 0x96, 0x10, 0x91, 0x04, 0x21, 0x08, 0xBD,
+    0x79, 0x40, 0x4D, 0x48, 0xD0, 0xF5, 0x82, 0x7A, 0x8F, 0x37, 0x69, 0x86, 0x1D, 0xA4, 0xB9, 0xC2,
+    0xC1, 0xEF, 0x65, 0xF2, 0x05, 0xAB, 0x7E, 0x0B, 0x4A, 0x3B, 0x89, 0xE4, 0x6C, 0xBF, 0xE8, 0x8B,
+    0x06, 0x18, 0x51, 0x14, 0x7F, 0x11, 0x5B, 0x5C, 0xFB, 0x97, 0xE1, 0xCF, 0x15, 0x62, 0x71, 0x70,
+    0x54, 0xE2, 0x12, 0xD6, 0xC7, 0xBB, 0x0D, 0x20, 0x5E, 0xDC, 0xE0, 0xD4, 0xF7, 0xCC, 0xC4, 0x2B,
+    0xF9, 0xEC, 0x2D, 0xF4, 0x6F, 0xB6, 0x99, 0x88, 0x81, 0x5A, 0xD9, 0xCA, 0x13, 0xA5, 0xE7, 0x47,
+    0xE6, 0x8E, 0x60, 0xE3, 0x3E, 0xB3, 0xF6, 0x72, 0xA2, 0x35, 0xA0, 0xD7, 0xCD, 0xB4, 0x2F, 0x6D,
+    0x2C, 0x26, 0x1F, 0x95, 0x87, 0x00, 0xD8, 0x34, 0x3F, 0x17, 0x25, 0x45, 0x27, 0x75, 0x92, 0xB8,
+    0xA3, 0xC8, 0xDE, 0xEB, 0xF8, 0xF3, 0xDB, 0x0A, 0x98, 0x83, 0x7B, 0xE5, 0xCB, 0x4C, 0x78, 0xD1,
+};
+
+std::uint32_t HashUrl(std::string_view url, bool skipTrailingSlash) {
+    // WinINet indexes the table with the first byte sign-extended, which only
+    // matters for URLs starting with a byte >= 0x80 (none that a browser
+    // stores); unsigned here, so such a hash is merely well defined.
+    std::array<std::uint8_t, 4> state{};
+    const unsigned c0 = url.empty() ? 0u : static_cast<unsigned char>(url[0]);
+    for (unsigned i = 0; i < 4; ++i)
+        state[i] = kHashPad[(c0 + i) & 0xFF];
+    for (std::size_t p = 1; p < url.size(); ++p) {
+        const auto c = static_cast<unsigned char>(url[p]);
+        if (skipTrailingSlash && c == '/' && p == url.size() - 1)
+            break;
+        for (auto& s : state)
+            s = kHashPad[s ^ c];
+    }
+    return state[0] | (std::uint32_t{state[1]} << 8) | (std::uint32_t{state[2]} << 16) |
+           (std::uint32_t{state[3]} << 24);
+}
+
+// A NUL-terminated string at a record-relative offset, bounded by the record.
+// Offset 0 means "none" and gives an empty string. Strings start after the
+// fixed part (0x60 bytes in the oldest 5.2 layout).
+bool RecordString(std::string_view record, std::uint32_t offset, std::string_view& out) {
+    out = {};
+    if (offset == 0)
+        return true;
+    if (offset < 0x60 || offset >= record.size())
+        return false;
+    std::string_view rest = record.substr(offset);
+    std::size_t nul = rest.find('\0');
+    if (nul == std::string_view::npos)
+        return false;
+    out = rest.substr(0, nul);
+    return true;
+}
+
+bool IsBlockAligned(std::uint64_t offset) {
+    return offset >= kIdxHeaderSize && (offset - kIdxHeaderSize) % kIdxBlockSize == 0;
+}
+
+} // namespace
+
+std::string_view IndexDatSignatureBytes(TIndexDatSignature signature) {
+    switch (signature) {
+    case TIndexDatSignature::Microsoft:
+        return kMicrosoftSignature;
+    case TIndexDatSignature::Wine:
+        return kWineSignature;
+    case TIndexDatSignature::None:
+        break;
+    }
+    return {};
+}
+
+TIndexDatSignature GetIndexDatSignature(std::string_view data) {
+    if (data.size() < kIdxSignatureSize)
+        return TIndexDatSignature::None;
+    std::string_view sig = data.substr(0, kIdxSignatureSize);
+    if (sig == kMicrosoftSignature)
+        return TIndexDatSignature::Microsoft;
+    if (sig == kWineSignature)
+        return TIndexDatSignature::Wine;
+    return TIndexDatSignature::None;
+}
+
+std::uint32_t UrlCacheHash(std::string_view url) {
+    return HashUrl(url, true);
+}
+std::uint32_t WineUrlCacheHash(std::string_view url) {
+    return HashUrl(url, false);
+}
+
+std::uint32_t GetU32(std::string_view data, std::size_t offset) {
+    if (offset > data.size() || data.size() - offset < 4)
+        return 0;
+    const auto* p = reinterpret_cast<const unsigned char*>(data.data() + offset);
+    return p[0] | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
+           (std::uint32_t{p[3]} << 24);
+}
+
+std::uint64_t GetU64(std::string_view data, std::size_t offset) {
+    if (offset > data.size() || data.size() - offset < 8)
+        return 0;
+    return GetU32(data, offset) | (std::uint64_t{GetU32(data, offset + 4)} << 32);
+}
+
+void PutU32(std::string& data, std::size_t offset, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        data[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+void PutU64(std::string& data, std::size_t offset, std::uint64_t value) {
+    PutU32(data, offset, static_cast<std::uint32_t>(value));
+    PutU32(data, offset + 4, static_cast<std::uint32_t>(value >> 32));
+}
+
+std::uint32_t FileTimeToDosDateTime(const FILETIME& ft) {
+    SYSTEMTIME st;
+    if (IsZeroFileTime(ft) || !FileTimeToSystemTime(ft, st) || st.wYear < 1980 ||
+        st.wYear > 1980 + 127)
+        return 0;
+    const std::uint32_t date = ((st.wYear - 1980u) << 9) | (st.wMonth << 5) | st.wDay;
+    const std::uint32_t time = (st.wHour << 11) | (st.wMinute << 5) | (st.wSecond / 2u);
+    return date | (time << 16);
+}
+
+FILETIME DosDateTimeToFileTime(std::uint32_t dos) {
+    if (dos == 0)
+        return {};
+    SYSTEMTIME st;
+    const std::uint32_t date = dos & 0xFFFF;
+    const std::uint32_t time = dos >> 16;
+    st.wYear = static_cast<std::uint16_t>(1980 + (date >> 9));
+    st.wMonth = static_cast<std::uint16_t>((date >> 5) & 15);
+    st.wDay = static_cast<std::uint16_t>(date & 31);
+    st.wHour = static_cast<std::uint16_t>(time >> 11);
+    st.wMinute = static_cast<std::uint16_t>((time >> 5) & 63);
+    st.wSecond = static_cast<std::uint16_t>((time & 31) * 2);
+    FILETIME ft;
+    if (!SystemTimeToFileTime(st, ft))
+        return {};
+    return ft;
+}
+
+// ---------------------------------------------------------------------------
+
+TIndexDatView::TIndexDatView(std::string_view data) : data_(data) {
+    if (data.size() >= kIdxHeaderSize)
+        signature_ = GetIndexDatSignature(data);
+}
+
+std::size_t TIndexDatView::DirCount() const {
+    if (!Valid())
+        return 0;
+    return std::min<std::size_t>(GetU32(data_, kIdxDirCountOffset), kIdxMaxDirs);
+}
+
+std::uint32_t TIndexDatView::DirFileCount(std::size_t index) const {
+    if (index >= DirCount())
+        return 0;
+    return GetU32(data_, kIdxDirTableOffset + kIdxDirEntrySize * index);
+}
+
+std::string_view TIndexDatView::DirName(std::size_t index) const {
+    if (index >= DirCount())
+        return {};
+    std::string_view name =
+        data_.substr(kIdxDirTableOffset + kIdxDirEntrySize * index + 4, kIdxDirNameSize);
+    name = name.substr(0, name.find('\0'));
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos)
+        return {};
+    return name;
+}
+
+std::vector<std::uint32_t> TIndexDatView::HashPages() const {
+    std::vector<std::uint32_t> pages;
+    if (!Valid())
+        return pages;
+    const std::size_t maxPages = (data_.size() - kIdxHeaderSize) / kIdxHashPageSize;
+    std::uint32_t offset = GetU32(data_, kIdxHashTableOffset);
+    while (offset != 0 && pages.size() < maxPages) {
+        if (!IsBlockAligned(offset) || offset > data_.size() ||
+            data_.size() - offset < kIdxHashPageSize)
+            break;
+        if (GetU32(data_, offset) != kSigHash ||
+            GetU32(data_, offset + kIdxHashSequenceOffset) != pages.size())
+            break;
+        // A page that comes round again fails the sequence check: its number
+        // was already matched against an earlier position of the chain.
+        pages.push_back(offset);
+        offset = GetU32(data_, offset + kIdxHashNextOffset);
+    }
+    return pages;
+}
+
+std::vector<TIndexDatItem> TIndexDatView::LiveUrlItems() const {
+    std::vector<TIndexDatItem> items;
+    for (std::uint32_t page : HashPages()) {
+        for (std::size_t i = 0; i < kIdxHashItemCount; ++i) {
+            const std::size_t pos = page + kIdxHashItemsOffset + kIdxHashItemSize * i;
+            const std::uint32_t key = GetU32(data_, pos);
+            if ((key & 1) != 0)
+                continue;
+            const std::uint32_t target = GetU32(data_, pos + 4);
+            if (!IsBlockAligned(target) || target > data_.size() ||
+                data_.size() - target < kIdxBlockSize || GetU32(data_, target) != kSigUrl)
+                continue;
+            items.push_back({pos, key, target});
+        }
+    }
+    return items;
+}
+
+bool TIndexDatView::DecodeUrlRecord(std::uint32_t offset, TIndexDatRecord& r) const {
+    r = TIndexDatRecord{};
+    if (!Valid() || !IsBlockAligned(offset) || offset > data_.size() ||
+        data_.size() - offset < kIdxBlockSize || GetU32(data_, offset) != kSigUrl)
+        return false;
+    const std::uint32_t blocks = GetU32(data_, offset + 4);
+    const std::uint64_t size = std::uint64_t{blocks} * kIdxBlockSize;
+    if (blocks == 0 || size > data_.size() - offset)
+        return false;
+    const std::string_view rec = data_.substr(offset, static_cast<std::size_t>(size));
+
+    r.Offset = offset;
+    r.Blocks = blocks;
+    if (!RecordString(rec, GetU32(rec, kUrlUrlOffset), r.Url) || GetU32(rec, kUrlUrlOffset) == 0)
+        return false;
+    if (!RecordString(rec, GetU32(rec, kUrlFileNameOffset), r.FileName) ||
+        !RecordString(rec, GetU32(rec, kUrlExtensionOffset), r.Extension))
+        return false;
+    const std::uint32_t headerOffset = GetU32(rec, kUrlHeaderOffset);
+    const std::uint32_t headerSize = GetU32(rec, kUrlHeaderSizeOffset);
+    if (headerOffset != 0 && headerSize != 0) {
+        if (headerOffset < 0x60 || headerOffset > rec.size() ||
+            headerSize > rec.size() - headerOffset)
+            return false;
+        std::string_view h = rec.substr(headerOffset, headerSize);
+        r.Headers = h.substr(0, h.find('\0'));
+    }
+    r.LastModified = U64ToFileTime(GetU64(rec, kUrlLastModifiedOffset));
+    r.LastAccess = U64ToFileTime(GetU64(rec, kUrlLastAccessOffset));
+    r.Size = GetU64(rec, kUrlSizeLowOffset);
+    r.EntryType = GetU32(rec, kUrlEntryTypeOffset);
+    r.DirIndex = static_cast<std::uint8_t>(rec[kUrlDirIndexOffset]);
+    r.UseCount = GetU32(rec, kUrlUseCountOffset);
+    return true;
+}
+
+bool TIndexDatView::FindUrlByHash(std::string_view url, std::uint32_t hash,
+                                  TIndexDatItem& item) const {
+    if (!Valid())
+        return false;
+    const std::size_t set = hash & 0x3F;
+    const std::uint32_t want = hash & kIdxHashKeyMask;
+    for (std::uint32_t page : HashPages()) {
+        for (std::size_t j = 0; j < kIdxHashSetSize; ++j) {
+            const std::size_t pos =
+                page + kIdxHashItemsOffset + kIdxHashItemSize * (kIdxHashSetSize * set + j);
+            const std::uint32_t key = GetU32(data_, pos);
+            if (key == kIdxHashNeverUsed)
+                return false; // nothing was ever stored past this item
+            if ((key & 1) != 0 || (key & kIdxHashKeyMask) != want)
+                continue;
+            TIndexDatRecord r;
+            const std::uint32_t target = GetU32(data_, pos + 4);
+            if (DecodeUrlRecord(target, r) && r.Url == url) {
+                item = {pos, key, target};
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool TIndexDatView::FindUrl(std::string_view url, TIndexDatItem& item) const {
+    if (!Valid())
+        return false;
+    const std::uint32_t ie = UrlCacheHash(url);
+    if (FindUrlByHash(url, ie, item))
+        return true;
+    const std::uint32_t wine = WineUrlCacheHash(url);
+    if (wine != ie && FindUrlByHash(url, wine, item))
+        return true;
+    // A record filed under a key of another hash (or a damaged key) is still
+    // enumerated, so it must be deletable too.
+    for (const auto& live : LiveUrlItems()) {
+        TIndexDatRecord r;
+        if (DecodeUrlRecord(live.RecordOffset, r) && r.Url == url) {
+            item = live;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CheckIndexDatInvariants(std::string_view data, std::string* why) {
+    auto fail = [why](const char* reason) {
+        if (why != nullptr)
+            *why = reason;
+        return false;
+    };
+    if (data.size() < kIdxHeaderSize || GetIndexDatSignature(data) == TIndexDatSignature::None)
+        return fail("no index.dat signature");
+    if (data.size() < kIdxMinFileSize)
+        return fail("file shorter than 32 KiB");
+    if (GetU32(data, kIdxFileSizeOffset) != data.size())
+        return fail("file size field differs from the file length");
+    const std::uint32_t blocks = GetU32(data, kIdxTotalBlocksOffset);
+    if (blocks > kIdxMaxBlocks ||
+        kIdxHeaderSize + std::uint64_t{blocks} * kIdxBlockSize != data.size())
+        return fail("block count does not match the file length");
+    const auto* bitmap = reinterpret_cast<const unsigned char*>(data.data() + kIdxBitmapOffset);
+    std::uint64_t used = 0;
+    for (std::size_t i = 0; i < kIdxBitmapSize; ++i) {
+        const unsigned byte = bitmap[i];
+        if (i * 8 >= blocks) {
+            if (byte != 0)
+                return fail("allocation bits set past the last block");
+            continue;
+        }
+        unsigned bits = byte;
+        if (blocks - i * 8 < 8)
+            bits &= (1u << (blocks - i * 8)) - 1;
+        if (bits != byte)
+            return fail("allocation bits set past the last block");
+        used += static_cast<unsigned>(std::popcount(bits));
+    }
+    if (used != GetU32(data, kIdxAllocatedBlocksOffset))
+        return fail("allocated-block count differs from the bitmap");
+    if (GetU32(data, kIdxDirCountOffset) > kIdxMaxDirs)
+        return fail("more than 32 cache folders");
+    const std::uint32_t hash = GetU32(data, kIdxHashTableOffset);
+    if (!IsBlockAligned(hash) || hash > data.size() || data.size() - hash < kIdxHashPageSize ||
+        GetU32(data, hash) != kSigHash)
+        return fail("no hash table");
+    return true;
+}
+
+} // namespace tarnhold

@@ -1,0 +1,200 @@
+// Internet Explorer's URL cache index, index.dat ("Client UrlCache MMF Ver
+// 5.2"; Wine's WinINet writes the same layout under "WINE URLCache Ver
+// 0.2012001").
+//
+// The file is a 16 KiB header ending in an allocation bitmap, then 128-byte
+// blocks. Every object after the header occupies whole consecutive blocks
+// and starts with a four-byte signature and its block count. URL records are
+// found through a hash table of 4 KiB "HASH" pages chained by file offsets.
+// All integers are little-endian.
+//
+// Nothing read from the file is trusted: every offset, length and count is
+// checked against the bytes at hand before it is used, and a record that does
+// not fit is passed over.
+#pragma once
+
+#include "platform/filetime.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnhold {
+
+// Layout of the file.
+constexpr std::size_t kIdxHeaderSize = 0x4000;
+constexpr std::size_t kIdxBlockSize = 0x80;
+constexpr std::size_t kIdxSignatureSize = 28;
+constexpr std::size_t kIdxFileSizeOffset = 0x1C;
+constexpr std::size_t kIdxHashTableOffset = 0x20;
+constexpr std::size_t kIdxTotalBlocksOffset = 0x24;
+constexpr std::size_t kIdxAllocatedBlocksOffset = 0x28;
+constexpr std::size_t kIdxCacheLimitOffset = 0x30;
+constexpr std::size_t kIdxCacheUsageOffset = 0x38;
+constexpr std::size_t kIdxExemptUsageOffset = 0x40;
+constexpr std::size_t kIdxDirCountOffset = 0x48;
+constexpr std::size_t kIdxDirTableOffset = 0x4C;
+constexpr std::size_t kIdxDirEntrySize = 12; // file count, 8-byte name without NUL
+constexpr std::size_t kIdxDirNameSize = 8;
+constexpr std::size_t kIdxMaxDirs = 32;
+constexpr std::size_t kIdxBitmapOffset = 0x250;
+constexpr std::size_t kIdxBitmapSize = 0x3DB0;
+// The bitmap has one bit per block, which caps the file near 15.4 MiB.
+constexpr std::uint32_t kIdxMaxBlocks = kIdxBitmapSize * 8;
+constexpr std::size_t kIdxMaxFileSize = kIdxHeaderSize + std::size_t{kIdxMaxBlocks} * kIdxBlockSize;
+// Wine throws away an index shorter than this.
+constexpr std::size_t kIdxMinFileSize = 0x8000;
+
+// HASH pages: 448 items of (key, record offset) in 64 sets of 7; a URL whose
+// hash is h lives in set h & 0x3F on some page of the chain.
+constexpr std::size_t kIdxHashPageSize = 0x1000;
+constexpr std::uint32_t kIdxHashPageBlocks = 0x20;
+constexpr std::size_t kIdxHashNextOffset = 0x08;
+constexpr std::size_t kIdxHashSequenceOffset = 0x0C;
+constexpr std::size_t kIdxHashItemsOffset = 0x10;
+constexpr std::size_t kIdxHashItemSize = 8;
+constexpr std::size_t kIdxHashItemCount = 448;
+constexpr std::size_t kIdxHashSetCount = 64;
+constexpr std::size_t kIdxHashSetSize = 7;
+constexpr std::uint32_t kIdxHashKeyMask = 0xFFFFFFC0; // the low 6 bits are flags
+constexpr std::uint32_t kIdxHashNeverUsed = 3;        // ends a lookup in its set
+constexpr std::uint32_t kIdxHashDeleted = 1;          // skipped, may be reused
+constexpr std::uint32_t kIdxHashLocked = 0x02;
+constexpr std::uint32_t kIdxHashRedirect = 5; // low three bits of a REDR item
+
+// URL records (offsets relative to the record).
+constexpr std::size_t kUrlLastModifiedOffset = 0x08;
+constexpr std::size_t kUrlLastAccessOffset = 0x10;
+constexpr std::size_t kUrlExpiresOffset = 0x18; // DOS date/time
+constexpr std::size_t kUrlSizeLowOffset = 0x20;
+constexpr std::size_t kUrlSizeHighOffset = 0x24;
+constexpr std::size_t kUrlGroupOffset = 0x28;
+constexpr std::size_t kUrlExemptDeltaOffset = 0x2C;
+constexpr std::size_t kUrlFixedSizeOffset = 0x30; // fixed part minus 8
+constexpr std::size_t kUrlUrlOffset = 0x34;
+constexpr std::size_t kUrlDirIndexOffset = 0x38;
+constexpr std::size_t kUrlLayoutOffset = 0x3A;
+constexpr std::size_t kUrlFileNameOffset = 0x3C;
+constexpr std::size_t kUrlEntryTypeOffset = 0x40;
+constexpr std::size_t kUrlHeaderOffset = 0x44;
+constexpr std::size_t kUrlHeaderSizeOffset = 0x48;
+constexpr std::size_t kUrlExtensionOffset = 0x4C;
+constexpr std::size_t kUrlLastSyncOffset = 0x50; // DOS date/time
+constexpr std::size_t kUrlHitRateOffset = 0x54;
+constexpr std::size_t kUrlUseCountOffset = 0x58;
+constexpr std::size_t kUrlFileTimeOffset = 0x5C; // DOS last-write time of the cached file
+constexpr std::size_t kUrlUnknown60Offset = 0x60;
+constexpr std::size_t kUrlUnused64Offset = 0x64;
+constexpr std::size_t kUrlFixedSize = 0x68;
+// Directory index of a file that lies in the container folder itself.
+constexpr std::uint8_t kUrlNoSubDirectory = 0xFE;
+
+constexpr std::uint32_t kIdxFillPattern = 0xDEADBEEF;
+
+// Four-byte record signatures as little-endian dwords.
+constexpr std::uint32_t kSigUrl = 0x204C5255;  // "URL "
+constexpr std::uint32_t kSigRedr = 0x52444552; // "REDR"
+constexpr std::uint32_t kSigLeak = 0x4B41454C; // "LEAK"
+constexpr std::uint32_t kSigHash = 0x48534148; // "HASH"
+
+enum class TIndexDatSignature { None, Microsoft, Wine };
+
+// The 28 signature bytes, NUL included.
+std::string_view IndexDatSignatureBytes(TIndexDatSignature signature);
+TIndexDatSignature GetIndexDatSignature(std::string_view data);
+
+// The URL hash of Internet Explorer's index: the bytes as stored, one trailing
+// "/" left out.
+std::uint32_t UrlCacheHash(std::string_view url);
+// Wine's variant hashes a trailing "/" as well.
+std::uint32_t WineUrlCacheHash(std::string_view url);
+
+// Little-endian access. Get returns 0 for bytes outside data; Put requires
+// the bytes to exist.
+std::uint32_t GetU32(std::string_view data, std::size_t offset);
+std::uint64_t GetU64(std::string_view data, std::size_t offset);
+void PutU32(std::string& data, std::size_t offset, std::uint32_t value);
+void PutU64(std::string& data, std::size_t offset, std::uint64_t value);
+
+// DOS date (low word) and time (high word) <-> FILETIME; 0 stands for none.
+std::uint32_t FileTimeToDosDateTime(const FILETIME& ft);
+FILETIME DosDateTimeToFileTime(std::uint32_t dos);
+
+// One decoded URL record. The string views point into the data it was read
+// from.
+struct TIndexDatRecord {
+    std::uint32_t Offset = 0; // file offset
+    std::uint32_t Blocks = 0;
+    std::string_view Url;
+    std::string_view FileName;  // empty when the entry has no cached file
+    std::string_view Headers;   // header block up to its first NUL
+    std::string_view Extension; // empty when none is recorded
+    FILETIME LastModified;
+    FILETIME LastAccess;
+    std::uint64_t Size = 0;
+    std::uint32_t EntryType = 0;
+    std::uint8_t DirIndex = 0;
+    std::uint32_t UseCount = 0;
+};
+
+// A live hash item that points at a URL record.
+struct TIndexDatItem {
+    std::size_t Position = 0; // file offset of the item (its key dword)
+    std::uint32_t Key = 0;
+    std::uint32_t RecordOffset = 0;
+};
+
+// Read-only view of the bytes of an index.dat. Cheap to make; holds no copy.
+class TIndexDatView {
+public:
+    explicit TIndexDatView(std::string_view data);
+
+    // A known signature and a whole header.
+    bool Valid() const { return signature_ != TIndexDatSignature::None; }
+    TIndexDatSignature Signature() const { return signature_; }
+    std::string_view Data() const { return data_; }
+
+    // Number of cache sub-directories, at most 32.
+    std::size_t DirCount() const;
+    std::uint32_t DirFileCount(std::size_t index) const;
+    // The 8-character folder name; empty when it is not a usable single path
+    // component.
+    std::string_view DirName(std::size_t index) const;
+
+    // File offsets of the HASH pages in chain order. The walk ends at the
+    // first page that does not fit, lacks its signature, carries the wrong
+    // sequence number or was visited already.
+    std::vector<std::uint32_t> HashPages() const;
+
+    // Every item with bit 0 of its key clear whose target is a URL record, in
+    // the order WinINet enumerates them: pages in chain order, items in order.
+    std::vector<TIndexDatItem> LiveUrlItems() const;
+
+    // Decodes the URL record at a file offset. False when it is not a URL
+    // record that fits in the file, or a string of it does not fit in the
+    // record.
+    bool DecodeUrlRecord(std::uint32_t offset, TIndexDatRecord& record) const;
+
+    // The live item of the URL record for url: through the hash table with
+    // Internet Explorer's hash, then Wine's, then by a walk over every live
+    // item. False when no record carries the URL.
+    bool FindUrl(std::string_view url, TIndexDatItem& item) const;
+    // The lookup WinINet does: only the set of this hash, on every page.
+    bool FindUrlByHash(std::string_view url, std::uint32_t hash, TIndexDatItem& item) const;
+
+private:
+    std::string_view data_;
+    TIndexDatSignature signature_ = TIndexDatSignature::None;
+};
+
+// Whether the file keeps the rules WinINet checks when it opens an index (it
+// throws the whole container folder away when one fails): length at least
+// 32 KiB, the file size field and the block count agree with the length, the
+// allocated-block count equals the set bits of the bitmap, and the bitmap is
+// zero past the block count. Also: a known signature, the HASH table starts
+// inside the file, and at most 32 directories. why gets a short reason.
+bool CheckIndexDatInvariants(std::string_view data, std::string* why = nullptr);
+
+} // namespace tarnhold

@@ -1,0 +1,63 @@
+// Helpers of the cache tests: temporary folders, the WinINet oracle files,
+// index.dat fixtures written by the writer.
+#pragma once
+
+#include "cache/cachesource.h"
+#include "cache/indexdatwriter.h"
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarnhold::test {
+
+// A fresh folder below the system's temporary folder, removed at the end.
+class TTempDir {
+public:
+    TTempDir();
+    ~TTempDir();
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+    const std::filesystem::path& Path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+std::filesystem::path CacheTestData();
+
+// One object of a WinINet oracle file (one JSON object per line, flat):
+// strings as bytes (\u0080-\u00ff stand for single bytes), numbers as their
+// text, null as nullopt, arrays as their raw text.
+using TOracleEntry = std::map<std::string, std::optional<std::string>>;
+std::vector<TOracleEntry> ReadOracle(const std::filesystem::path& file);
+
+// The oracle's Windows path of a cached file relative to the container
+// ("LF9FM8KU/today[0].htm"); empty for null.
+std::string OracleLocalFile(const TOracleEntry& entry);
+
+std::string ReadFileBytes(const std::filesystem::path& file);
+void WriteFileBytes(const std::filesystem::path& file, const std::string& bytes);
+// Copies a folder tree (writable copies).
+void CopyTree(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// A small entry for writer-built fixtures.
+TIndexDatNewEntry MakeEntry(const std::string& url, const std::string& fileName = {},
+                            std::uint8_t dir = 0, std::uint64_t size = 0,
+                            const std::string& headers = {});
+
+// Every entry of a source, First to the end.
+std::vector<TRawCacheEntry> ReadAll(TCacheSource& source);
+// Reads the container with TIndexDatSource and checks every raw field of
+// every entry, in order, against a WinINet oracle file (gtest expectations).
+void ExpectMatchesOracle(const std::filesystem::path& container,
+                         const std::filesystem::path& oracleFile);
+
+// Runs a program with arguments (no shell); returns its exit status and
+// collects stdout and stderr.
+int RunProgram(const std::vector<std::string>& argv, std::string* out = nullptr,
+               std::string* err = nullptr, const std::string& input = {});
+
+} // namespace tarnhold::test
