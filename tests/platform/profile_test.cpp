@@ -185,6 +185,8 @@ TEST_F(ProfileTest, WritesThatNoLineCouldHold) {
     EXPECT_FALSE(ini.WriteString("s", "k=1", "v"));
     EXPECT_FALSE(ini.WriteString("s", ";k", "v"));
     EXPECT_FALSE(ini.WriteString("s", "k\n[x]", "v"));
+    EXPECT_FALSE(ini.WriteString("s", "k\x81", "v")) << "a lead byte would hide the =";
+    EXPECT_FALSE(ini.WriteString("s\x81", "k", "v"));
     EXPECT_FALSE(ini.Modified());
     // A line break in a value stays inside its line.
     EXPECT_TRUE(ini.WriteString("s", "Title", "two\r\nlines"));
@@ -236,6 +238,15 @@ TEST_F(ProfileTest, FailedWriteReportsAndKeepsTheChange) {
     EXPECT_NE(ini.LastError(), 0);
     EXPECT_TRUE(ini.Modified());
     EXPECT_EQ(ini.ReadInteger("Window", "Left", 0), 1);
+}
+
+TEST(ProfileText, WritesWithoutAFile) {
+    TProfileFile ini;
+    ini.SetAutoUpdate(false);
+    EXPECT_TRUE(ini.WriteString("a", "k", "v"));
+    EXPECT_TRUE(ini.WriteString("b", "k", "w"));
+    EXPECT_EQ(ini.Text(), "[a]\r\nk=v\r\n[b]\r\nk=w\r\n");
+    EXPECT_FALSE(ini.UpdateFile()) << "no file name";
 }
 
 TEST(ProfileText, OddLines) {

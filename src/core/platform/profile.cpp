@@ -65,13 +65,22 @@ bool ParseHeader(std::string_view line, std::string_view& name) {
     return true;
 }
 
+bool EndsOnWholeCharacter(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size())
+        i += IsLeadByte(s[i]) ? 2 : 1;
+    return i == s.size();
+}
+
+// A name must end on a whole character: a lead byte at its end would take
+// the "]" or "=" after it for its trail byte, and the line would not read back.
 bool ValidSectionName(std::string_view name) {
-    return !name.empty() && name.find_first_of("\r\n]") == npos;
+    return !name.empty() && name.find_first_of("\r\n]") == npos && EndsOnWholeCharacter(name);
 }
 
 bool ValidKeyName(std::string_view key) {
     return !key.empty() && key.front() != '[' && key.front() != ';' &&
-           key.find_first_of("\r\n=") == npos;
+           key.find_first_of("\r\n=") == npos && EndsOnWholeCharacter(key);
 }
 
 bool ParseInteger(std::string_view text, int& value) {

@@ -94,8 +94,8 @@ private:
     bool Changed();
 
     std::filesystem::path FileName_;
-    std::vector<TSection> Sections_;                     // [0]: the lines before the first section
-    std::unordered_map<std::string, std::size_t> Index_; // lower-cased name -> first section
+    std::vector<TSection> Sections_ = std::vector<TSection>(1); // [0]: lines before any section
+    std::unordered_map<std::string, std::size_t> Index_;        // lower-cased name -> first section
     std::string LineEnd_ = "\r\n";
     bool AutoUpdate_ = true;
     bool Modified_ = false;
