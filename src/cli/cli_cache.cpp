@@ -1,8 +1,6 @@
 // Cache commands: list the entries of the cache, delete one.
-#include "cache/cachelocation.h"
-#include "cache/indexdatsource.h"
 #include "cache/webcache.h"
-#include "cli.h"
+#include "clicache.h"
 #include "platform/codepage.h"
 
 #include <cerrno>
@@ -20,29 +18,10 @@ struct TOpenedCache {
     TWebCache Cache;
 };
 
-// The cache the commands work on; says on stderr which one it is unless the
-// user named it.
 void OpenCache(const TCliContext& ctx, TOpenedCache& opened) {
-    const TCacheLocation where = LocateCache(ctx.Cache, TARNHOLD_DEMO_CACHE);
-    auto source = std::make_unique<TIndexDatSource>(where.Path);
+    auto source = OpenCacheSource(ctx);
     opened.Source = source.get();
-    if (where.Origin != TCacheOrigin::coOption)
-        *ctx.Err << "tarnhold-cli: reading " << source->IndexFile().string() << " ("
-                 << where.Description << ")\n";
     opened.Cache.SetSource(std::move(source));
-}
-
-// A source that could not be read: false after reporting it.
-bool CheckReadable(const TCliContext& ctx, const TIndexDatSource& source) {
-    const int error = source.LastError();
-    if (error == 0)
-        return true;
-    if (error == EBADMSG)
-        *ctx.Err << "error: " << source.IndexFile().string()
-                 << ": not an Internet Explorer cache index (index.dat)\n";
-    else
-        ctx.ReportError(source.IndexFile().string(), error);
-    return false;
 }
 
 std::string FormatTime(const SYSTEMTIME& st) {
