@@ -1,14 +1,25 @@
 // The refresh pipeline of the cache tree (CountEntries, Build, SortAll,
-// RenameDuplicates on Root) over generated caches of 10,000 to 1,000,000
-// entries, one of whose hosts has 50,000 files in one folder.
+// RenameDuplicates on Root): over the largest index.dat the format allows
+// (RefreshIndexDat), and over generated in-memory caches of 10,000 to
+// 1,000,000 entries, one of whose hosts has 50,000 files in one folder
+// (Refresh/N), since other browsers' caches hold far more than one index.dat.
 //
 //   webcachetree_bench --benchmark_filter=Refresh/100000
+//
+// RefreshIndexDat writes its index into a temporary folder, or reads the one
+// named by $TARNHOLD_BENCH_INDEXDAT.
+#include "cache/cachebuilder.h"
 #include "cache/cachesource.h"
+#include "cache/indexdatsource.h"
+#include "cache/syntheticcache.h"
 #include "cache/webcachetree.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <unistd.h>
 
 namespace tarnhold {
 namespace {
@@ -72,25 +83,77 @@ private:
     std::size_t next_ = 0;
 };
 
-void Refresh(benchmark::State& state) {
-    const auto count = static_cast<std::size_t>(state.range(0));
+// One refresh as the window runs it, over a new tree each time (the old
+// tree's destruction is not measured).
+template <typename MakeSource> int RunRefreshes(benchmark::State& state, MakeSource makeSource) {
+    int entries = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        auto tree = std::make_unique<TWebCacheTree>(std::make_unique<TSyntheticCacheSource>(count));
+        auto tree = std::make_unique<TWebCacheTree>(makeSource());
         tree->LoadContentTypes();
         state.ResumeTiming();
-        int entries = tree->CountEntries();
+        entries = tree->CountEntries();
         tree->Build();
         tree->SortAll();
         tree->RenameDuplicates(tree->Root());
-        benchmark::DoNotOptimize(entries);
         state.PauseTiming();
         tree.reset();
         state.ResumeTiming();
     }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * count));
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * entries);
+    return entries;
+}
+
+void Refresh(benchmark::State& state) {
+    const auto count = static_cast<std::size_t>(state.range(0));
+    RunRefreshes(state, [count] { return std::make_unique<TSyntheticCacheSource>(count); });
 }
 BENCHMARK(Refresh)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+// The largest index.dat: generated records only, no cached files.
+class TBenchIndexDat {
+public:
+    TBenchIndexDat() {
+        if (const char* given = std::getenv("TARNHOLD_BENCH_INDEXDAT"); given && *given) {
+            folder_ = given;
+            return;
+        }
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("tarnhold-treebench-" + std::to_string(::getpid()));
+        owned_ = true;
+        TCacheBuildOptions options;
+        options.WriteFiles = false;
+        TCacheBuilder builder(folder_, options);
+        if (!AddSyntheticEntries(builder, 0, error_) || !builder.Finish(error_))
+            folder_.clear();
+    }
+    ~TBenchIndexDat() {
+        std::error_code ec;
+        if (owned_)
+            std::filesystem::remove_all(folder_, ec);
+    }
+    TBenchIndexDat(const TBenchIndexDat&) = delete;
+    TBenchIndexDat& operator=(const TBenchIndexDat&) = delete;
+    const std::filesystem::path& Folder() const { return folder_; }
+    const std::string& Error() const { return error_; }
+
+private:
+    std::filesystem::path folder_;
+    std::string error_;
+    bool owned_ = false;
+};
+
+void RefreshIndexDat(benchmark::State& state) {
+    static TBenchIndexDat cache;
+    if (cache.Folder().empty()) {
+        state.SkipWithError(("cannot write the index: " + cache.Error()).c_str());
+        return;
+    }
+    int entries =
+        RunRefreshes(state, [] { return std::make_unique<TIndexDatSource>(cache.Folder()); });
+    state.counters["entries"] = entries;
+}
+BENCHMARK(RefreshIndexDat)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace tarnhold

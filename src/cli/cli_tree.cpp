@@ -15,6 +15,15 @@ namespace tarnhold::cli {
 
 namespace {
 
+// The refreshed tree of the located cache, or none (after saying why) when
+// the cache cannot be read.
+std::unique_ptr<TWebCacheTree> OpenReadableTree(const TCliContext& ctx, TIndexDatSource*& source) {
+    auto tree = OpenCacheTree(ctx, source);
+    if (!CheckReadable(ctx, *source))
+        return nullptr;
+    return tree;
+}
+
 // One line per folder below node (the root itself excluded), indented by
 // level: name, files below it, total size, latest date, and the folder's URL
 // as the list command takes it.
@@ -50,8 +59,8 @@ int RunTree(TCliContext& ctx, const std::vector<std::string>& args) {
     if (!args.empty())
         return UsageError(ctx, "tree", "tree takes no arguments");
     TIndexDatSource* source = nullptr;
-    auto tree = OpenCacheTree(ctx, source);
-    if (!CheckReadable(ctx, *source))
+    auto tree = OpenReadableTree(ctx, source);
+    if (!tree)
         return kExitFailure;
     WriteFolders(ctx, *tree, tree->Root(), 0);
     return kExitOk;
@@ -79,8 +88,8 @@ int RunList(TCliContext& ctx, const std::vector<std::string>& args) {
     if (args.size() != 1)
         return UsageError(ctx, "list", "which folder?");
     TIndexDatSource* source = nullptr;
-    auto tree = OpenCacheTree(ctx, source);
-    if (!CheckReadable(ctx, *source))
+    auto tree = OpenReadableTree(ctx, source);
+    if (!tree)
         return kExitFailure;
     std::string folderUrl = ctx.ArgToAnsi(args[0]);
     TWebCacheTreeNode* folder = tree->FindNodeByUrl(folderUrl);
@@ -138,8 +147,8 @@ int RunName(TCliContext& ctx, const std::vector<std::string>& args) {
     if (args.size() != 1)
         return UsageError(ctx, "name", "which URL?");
     TIndexDatSource* source = nullptr;
-    auto tree = OpenCacheTree(ctx, source);
-    if (!CheckReadable(ctx, *source))
+    auto tree = OpenReadableTree(ctx, source);
+    if (!tree)
         return kExitFailure;
     const std::string url = ctx.ArgToAnsi(args[0]);
     TWebCacheTreeNode* node = FindEntryNode(*tree, url);
@@ -161,8 +170,8 @@ int RunOverview(TCliContext& ctx, const std::vector<std::string>& args) {
     if (!args.empty())
         return UsageError(ctx, "overview", "overview takes no arguments");
     TIndexDatSource* source = nullptr;
-    auto tree = OpenCacheTree(ctx, source);
-    if (!CheckReadable(ctx, *source))
+    auto tree = OpenReadableTree(ctx, source);
+    if (!tree)
         return kExitFailure;
     *ctx.Out << "Tarnhold " << TARNHOLD_VERSION << ": " << source->IndexFile().string() << "\n";
     const int files = tree->CountFiles(tree->Root());
