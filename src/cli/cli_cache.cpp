@@ -35,7 +35,7 @@ void WriteEntry(const TCliContext& ctx, const TWebCacheEntryInfo& e) {
     ctx.WriteText(e.Url);
     ctx.WriteUtf8("\t" + std::to_string(e.Size) + "\t" + FormatTime(e.LastModified) + "\t");
     ctx.WriteText(e.HeaderInfo.Values("Content-Type"));
-    ctx.WriteUtf8("\t" + e.LocalFileName.string() + "\n");
+    ctx.WriteUtf8("\t" + e.LocalFileName + "\n");
 }
 
 int RunEntries(TCliContext& ctx, const std::vector<std::string>& args) {

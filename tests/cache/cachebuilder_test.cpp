@@ -123,7 +123,7 @@ void ExpectReadBack(const fs::path& folder, const std::vector<TManifestEntry>& e
         } else {
             EXPECT_EQ(test::ReadFileBytes(it->LocalFileName), test::ReadFileBytes(want.Content));
             EXPECT_EQ(it->Size, fs::file_size(want.Content));
-            EXPECT_TRUE(it->LocalFileName.string().starts_with(folder.string()));
+            EXPECT_TRUE(it->LocalFileName.starts_with(folder.string()));
         }
     }
 }
@@ -150,7 +150,7 @@ TEST(CacheBuilder, ReadBackByOurReaderAndByMsiecfexport) {
     for (const auto& e : test::ReadAll(source)) {
         ourUrls.push_back(AnsiToUtf8(e.Url)); // msiecfexport decodes code page 932
         if (!e.LocalFileName.empty())
-            ourNames.push_back(e.LocalFileName.filename().string());
+            ourNames.push_back(fs::path(e.LocalFileName).filename().string());
     }
     auto sorted = [](std::vector<std::string> v) {
         std::sort(v.begin(), v.end());

@@ -19,13 +19,16 @@ constexpr std::uint32_t COOKIE_CACHE_ENTRY = 0x00100000;
 constexpr std::uint32_t URLHISTORY_CACHE_ENTRY = 0x00200000;
 
 struct TRawCacheEntry {
-    std::string Url;                     // source URL, bytes as stored
-    std::filesystem::path LocalFileName; // full path of the cached copy; empty when none
-    std::uint32_t EntryType = 0;         // cache entry type flags
-    FILETIME LastModified;               // UTC; zero when unknown
-    std::uint64_t Size = 0;              // size of the cached copy
-    std::string HeaderBlock;             // response headers, up to the first NUL
-    std::string FileExtension;           // as recorded; may be empty
+    std::string Url; // source URL, bytes as stored
+    // Full path of the cached copy (the path's native bytes); empty when none.
+    // Kept as a string: a std::filesystem::path holds its parsed components
+    // too, several hundred bytes for a cache path, once per entry.
+    std::string LocalFileName;
+    std::uint32_t EntryType = 0; // cache entry type flags
+    FILETIME LastModified;       // UTC; zero when unknown
+    std::uint64_t Size = 0;      // size of the cached copy
+    std::string HeaderBlock;     // response headers, up to the first NUL
+    std::string FileExtension;   // as recorded; may be empty
 
     void Clear() { *this = TRawCacheEntry{}; }
 };

@@ -146,7 +146,7 @@ bool TIndexDatSource::Deliver(TRawCacheEntry& entry) {
             continue;
         }
         entry.Url.assign(r.Url);
-        entry.LocalFileName = IndexDatLocalPath(view, folder_, r);
+        entry.LocalFileName = IndexDatLocalPath(view, folder_, r).native();
         entry.EntryType = r.EntryType;
         entry.LastModified = r.LastModified;
         entry.Size = r.Size;

@@ -39,9 +39,11 @@ private:
 };
 
 struct TWebCacheEntryInfo {
-    std::string Url;                     // exactly as the cache holds it
-    std::filesystem::path LocalFileName; // the cached copy; empty when none
-    SYSTEMTIME LastModified;             // local time
+    std::string Url; // exactly as the cache holds it
+    // The cached copy (the path's native bytes; a string to keep the records
+    // of a large cache small, see TRawCacheEntry); empty when none.
+    std::string LocalFileName;
+    SYSTEMTIME LastModified; // local time
     // Files: the low 32 bits of the cached size, as the cache reports it.
     // Folders of the cache tree: the total of their files, which may pass 4 GiB.
     std::uint64_t Size = 0;
