@@ -8,18 +8,6 @@
 namespace tarnhold {
 namespace {
 
-SYSTEMTIME Time(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
-    SYSTEMTIME t;
-    t.wYear = static_cast<std::uint16_t>(y);
-    t.wMonth = static_cast<std::uint16_t>(mo);
-    t.wDay = static_cast<std::uint16_t>(d);
-    t.wHour = static_cast<std::uint16_t>(h);
-    t.wMinute = static_cast<std::uint16_t>(mi);
-    t.wSecond = static_cast<std::uint16_t>(s);
-    t.wMilliseconds = static_cast<std::uint16_t>(ms);
-    return t;
-}
-
 // Switches the process time zone for one test and back.
 class ZoneGuard {
 public:
@@ -46,11 +34,11 @@ private:
 
 TEST(FileTime, SystemTimeRoundTrips) {
     const SYSTEMTIME cases[] = {
-        Time(1601, 1, 1),
-        Time(1970, 1, 1),
-        Time(2000, 2, 29, 23, 59, 59, 999),
-        Time(2026, 12, 7, 7, 5, 9, 123),
-        Time(30827, 12, 31, 23, 59, 59, 999),
+        MakeSystemTime(1601, 1, 1),
+        MakeSystemTime(1970, 1, 1),
+        MakeSystemTime(2000, 2, 29, 23, 59, 59, 999),
+        MakeSystemTime(2026, 12, 7, 7, 5, 9, 123),
+        MakeSystemTime(30827, 12, 31, 23, 59, 59, 999),
     };
     for (const auto& t : cases) {
         FILETIME ft;
@@ -63,7 +51,7 @@ TEST(FileTime, SystemTimeRoundTrips) {
 
 TEST(FileTime, KnownValues) {
     FILETIME ft;
-    ASSERT_TRUE(SystemTimeToFileTime(Time(1970, 1, 1), ft));
+    ASSERT_TRUE(SystemTimeToFileTime(MakeSystemTime(1970, 1, 1), ft));
     EXPECT_EQ(FileTimeToU64(ft), kFileTimeUnixEpoch);
     EXPECT_EQ(FileTimeToUnixSeconds(ft), 0);
     SYSTEMTIME st;
@@ -71,18 +59,18 @@ TEST(FileTime, KnownValues) {
     EXPECT_EQ(st.wYear, 1601);
     EXPECT_EQ(st.wDayOfWeek, 1) << "1601-01-01 was a Monday";
     ASSERT_TRUE(FileTimeToSystemTime(UnixTimeToFileTime(1700000000), st));
-    EXPECT_EQ(CompareSystemTime(st, Time(2023, 11, 14, 22, 13, 20)), 0);
+    EXPECT_EQ(CompareSystemTime(st, MakeSystemTime(2023, 11, 14, 22, 13, 20)), 0);
     EXPECT_EQ(st.wDayOfWeek, 2) << "a Tuesday";
     EXPECT_EQ(FileTimeToU64(UnixTimeToFileTime(-20000000000LL)), 0u) << "before 1601";
 }
 
 TEST(FileTime, RejectsFieldsOutOfRange) {
     const SYSTEMTIME bad[] = {
-        Time(1600, 12, 31),         Time(2023, 2, 29),
-        Time(2023, 13, 1),          Time(2023, 0, 1),
-        Time(2023, 1, 0),           Time(2023, 4, 31),
-        Time(2023, 1, 1, 24),       Time(2023, 1, 1, 0, 60),
-        Time(2023, 1, 1, 0, 0, 60), Time(2023, 1, 1, 0, 0, 0, 1000),
+        MakeSystemTime(1600, 12, 31),         MakeSystemTime(2023, 2, 29),
+        MakeSystemTime(2023, 13, 1),          MakeSystemTime(2023, 0, 1),
+        MakeSystemTime(2023, 1, 0),           MakeSystemTime(2023, 4, 31),
+        MakeSystemTime(2023, 1, 1, 24),       MakeSystemTime(2023, 1, 1, 0, 60),
+        MakeSystemTime(2023, 1, 1, 0, 0, 60), MakeSystemTime(2023, 1, 1, 0, 0, 0, 1000),
     };
     for (const auto& t : bad) {
         FILETIME ft;
@@ -96,7 +84,9 @@ TEST(FileTime, Ordering) {
     EXPECT_LT(CompareFileTime(U64ToFileTime(1), U64ToFileTime(2)), 0);
     EXPECT_EQ(CompareFileTime(U64ToFileTime(0x100000000ULL), U64ToFileTime(0x100000000ULL)), 0);
     EXPECT_GT(CompareFileTime(U64ToFileTime(0x100000000ULL), U64ToFileTime(0xFFFFFFFFULL)), 0);
-    EXPECT_LT(CompareSystemTime(Time(2023, 1, 1, 0, 0, 0, 1), Time(2023, 1, 1, 0, 0, 1)), 0);
+    EXPECT_LT(CompareSystemTime(MakeSystemTime(2023, 1, 1, 0, 0, 0, 1),
+                                MakeSystemTime(2023, 1, 1, 0, 0, 1)),
+              0);
 }
 
 struct TLocalCase {
@@ -107,12 +97,14 @@ struct TLocalCase {
 
 TEST(FileTime, LocalTimeFollowsTheZone) {
     const TLocalCase cases[] = {
-        {"Asia/Tokyo", Time(2026, 12, 6, 22, 5, 9), Time(2026, 12, 7, 7, 5, 9)},
-        {"Asia/Tokyo", Time(2026, 7, 1, 0, 0, 0), Time(2026, 7, 1, 9, 0, 0)},
+        {"Asia/Tokyo", MakeSystemTime(2026, 12, 6, 22, 5, 9), MakeSystemTime(2026, 12, 7, 7, 5, 9)},
+        {"Asia/Tokyo", MakeSystemTime(2026, 7, 1, 0, 0, 0), MakeSystemTime(2026, 7, 1, 9, 0, 0)},
         // New York: standard time in winter, daylight saving time in summer.
-        {"America/New_York", Time(2026, 1, 15, 12, 0, 0), Time(2026, 1, 15, 7, 0, 0)},
-        {"America/New_York", Time(2026, 7, 15, 12, 0, 0), Time(2026, 7, 15, 8, 0, 0)},
-        {"UTC", Time(2026, 7, 15, 12, 0, 0), Time(2026, 7, 15, 12, 0, 0)},
+        {"America/New_York", MakeSystemTime(2026, 1, 15, 12, 0, 0),
+         MakeSystemTime(2026, 1, 15, 7, 0, 0)},
+        {"America/New_York", MakeSystemTime(2026, 7, 15, 12, 0, 0),
+         MakeSystemTime(2026, 7, 15, 8, 0, 0)},
+        {"UTC", MakeSystemTime(2026, 7, 15, 12, 0, 0), MakeSystemTime(2026, 7, 15, 12, 0, 0)},
     };
     for (const auto& c : cases) {
         ZoneGuard zone(c.Zone);

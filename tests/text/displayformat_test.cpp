@@ -62,29 +62,20 @@ TEST(FormatSizeKB, RoundsUp) {
         EXPECT_EQ(FormatSizeKB(c.Size), c.Text) << c.Size;
 }
 
-SYSTEMTIME Time(int y, int mo, int d, int h, int mi, int s) {
-    SYSTEMTIME t;
-    t.wYear = static_cast<std::uint16_t>(y);
-    t.wMonth = static_cast<std::uint16_t>(mo);
-    t.wDay = static_cast<std::uint16_t>(d);
-    t.wHour = static_cast<std::uint16_t>(h);
-    t.wMinute = static_cast<std::uint16_t>(mi);
-    t.wSecond = static_cast<std::uint16_t>(s);
-    return t;
-}
-
 TEST(FormatDateTime, JapaneseForms) {
-    EXPECT_EQ(FormatDateTimeShort(Time(2026, 12, 7, 7, 5, 9)), "2026/12/07 7:05");
-    EXPECT_EQ(FormatDateTimeShort(Time(1999, 1, 31, 23, 59, 59)), "1999/01/31 23:59");
-    EXPECT_EQ(AnsiToUtf8(FormatDateTimeLong(Time(2026, 12, 7, 7, 5, 9))), "2026年12月7日 7:05:09");
-    EXPECT_EQ(AnsiToUtf8(FormatDateTimeLong(Time(2024, 2, 29, 0, 0, 0))), "2024年2月29日 0:00:00");
+    EXPECT_EQ(FormatDateTimeShort(MakeSystemTime(2026, 12, 7, 7, 5, 9)), "2026/12/07 7:05");
+    EXPECT_EQ(FormatDateTimeShort(MakeSystemTime(1999, 1, 31, 23, 59, 59)), "1999/01/31 23:59");
+    EXPECT_EQ(AnsiToUtf8(FormatDateTimeLong(MakeSystemTime(2026, 12, 7, 7, 5, 9))),
+              "2026年12月7日 7:05:09");
+    EXPECT_EQ(AnsiToUtf8(FormatDateTimeLong(MakeSystemTime(2024, 2, 29, 0, 0, 0))),
+              "2024年2月29日 0:00:00");
 }
 
 TEST(FormatDateTime, FieldsOutOfRangeLeaveThePartEmpty) {
     EXPECT_EQ(FormatDateTimeShort(SYSTEMTIME{}), " 0:00");
-    EXPECT_EQ(FormatDateTimeShort(Time(2023, 2, 29, 1, 2, 3)), " 1:02");
-    EXPECT_EQ(FormatDateTimeShort(Time(2023, 2, 28, 24, 0, 0)), "2023/02/28 ");
-    EXPECT_EQ(FormatDateTimeLong(Time(2023, 13, 1, 1, 60, 0)), " ");
+    EXPECT_EQ(FormatDateTimeShort(MakeSystemTime(2023, 2, 29, 1, 2, 3)), " 1:02");
+    EXPECT_EQ(FormatDateTimeShort(MakeSystemTime(2023, 2, 28, 24, 0, 0)), "2023/02/28 ");
+    EXPECT_EQ(FormatDateTimeLong(MakeSystemTime(2023, 13, 1, 1, 60, 0)), " ");
 }
 
 TEST(GetSystemErrorText, KnownAndUnknown) {

@@ -93,14 +93,7 @@ bool ParseUtcTime(std::string_view text, FILETIME& ft) {
         !ParseNumber(text.substr(8, 2), d) || !ParseNumber(text.substr(11, 2), h) ||
         !ParseNumber(text.substr(14, 2), mi) || !ParseNumber(text.substr(17, 2), s))
         return false;
-    SYSTEMTIME st;
-    st.wYear = static_cast<std::uint16_t>(y);
-    st.wMonth = static_cast<std::uint16_t>(mo);
-    st.wDay = static_cast<std::uint16_t>(d);
-    st.wHour = static_cast<std::uint16_t>(h);
-    st.wMinute = static_cast<std::uint16_t>(mi);
-    st.wSecond = static_cast<std::uint16_t>(s);
-    return SystemTimeToFileTime(st, ft);
+    return SystemTimeToFileTime(MakeSystemTime(y, mo, d, h, mi, s), ft);
 }
 
 bool ParseEntryType(std::string_view text, std::uint32_t& type) {

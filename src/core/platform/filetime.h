@@ -27,6 +27,20 @@ struct SYSTEMTIME {
     std::uint16_t wMilliseconds = 0;
 };
 
+// A calendar time from its fields (day of week left 0); no range check.
+constexpr SYSTEMTIME MakeSystemTime(int year, int month, int day, int hour = 0, int minute = 0,
+                                    int second = 0, int milliseconds = 0) {
+    SYSTEMTIME t;
+    t.wYear = static_cast<std::uint16_t>(year);
+    t.wMonth = static_cast<std::uint16_t>(month);
+    t.wDay = static_cast<std::uint16_t>(day);
+    t.wHour = static_cast<std::uint16_t>(hour);
+    t.wMinute = static_cast<std::uint16_t>(minute);
+    t.wSecond = static_cast<std::uint16_t>(second);
+    t.wMilliseconds = static_cast<std::uint16_t>(milliseconds);
+    return t;
+}
+
 // 100-ns ticks between 1601-01-01 and 1970-01-01.
 constexpr std::uint64_t kFileTimeUnixEpoch = 116444736000000000ULL;
 constexpr std::uint64_t kFileTimeTicksPerSecond = 10000000ULL;
