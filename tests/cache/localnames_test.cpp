@@ -156,6 +156,21 @@ TEST(LocalNames, DamagedRenameListIsReadUpToTheFirstBadRecord) {
     DeleteFolder(dir);
 }
 
+TEST(LocalNames, ItemsTheFileCannotHoldAreLeftOutWhenSaving) {
+    auto dir = CreateTempFolder();
+    auto file = dir / "renameList.dat";
+    TWebCacheRenameItems items;
+    items.Add("http://h/a%0Ab.cgi", "http://h/x.html"); // decodes to a line break
+    items.Add("http://h/ok.cgi", "http://h/ok.html");
+    ASSERT_TRUE(items.SaveToFile(file));
+    TWebCacheRenameItems again;
+    ASSERT_TRUE(again.LoadFromFile(file));
+    EXPECT_EQ(again.Count(), 1);
+    EXPECT_EQ(again.Lookup("http://h/ok.cgi"), "http://h/ok.html")
+        << "the records after it survive";
+    DeleteFolder(dir);
+}
+
 TEST(LocalNames, LinksMapToTheNamesTheFilesGet) {
     auto tree = MakeTree({{"http://h/a.cgi?x=1&y=2", "text/html"},
                           {"http://h/dir/", "text/html"},

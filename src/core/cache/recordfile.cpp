@@ -4,6 +4,11 @@
 
 namespace tarnhold {
 
+bool IsWritableRecord(std::string_view first, std::string_view second) {
+    return first.find_first_of("\t\r\n") == std::string_view::npos &&
+           second.find('\r') == std::string_view::npos;
+}
+
 void ParseRecordFile(std::string_view data,
                      const std::function<void(std::string_view, std::string_view)>& onRecord) {
     std::size_t pos = 0;
@@ -33,6 +38,11 @@ bool WriteRecordFile(const std::filesystem::path& file,
                      const std::vector<std::pair<std::string_view, std::string_view>>& records) {
     std::string data;
     for (const auto& [first, second] : records) {
+        // Such a record would break itself and every one after it on the next
+        // reading; it is left out. (A decoded URL can hold a line break, from
+        // "%0A" or a bad escape.)
+        if (!IsWritableRecord(first, second))
+            continue;
         data.append(first).push_back('\t');
         data.append(second).append("\r\n");
     }

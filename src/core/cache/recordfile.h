@@ -23,9 +23,13 @@ void ParseRecordFile(std::string_view data,
 bool ReadRecordFile(const std::filesystem::path& file,
                     const std::function<void(std::string_view, std::string_view)>& onRecord);
 
-// Writes "<first>\t<second>\r\n" for every record, creating the folder if
-// needed. The old file is replaced only once the new one is complete. False
-// when the file cannot be written.
+// Whether a record can be written so that it reads back the same: the first
+// field without TAB, CR or LF, the second without CR.
+bool IsWritableRecord(std::string_view first, std::string_view second);
+
+// Writes "<first>\t<second>\r\n" for every writable record (the others are
+// left out), creating the folder if needed. The old file is replaced
+// only once the new one is complete. False when the file cannot be written.
 bool WriteRecordFile(const std::filesystem::path& file,
                      const std::vector<std::pair<std::string_view, std::string_view>>& records);
 
