@@ -77,6 +77,21 @@ TEST(CacheTreeBuild, UrlsWithoutSlashAndFileUrls) {
     EXPECT_EQ(a->Parent()->Parent()->Parent()->Name(), "") << "an empty segment is a folder too";
 }
 
+TEST(CacheTreeBuild, AFileNamedLikeAFolderIsNeverAFolder) {
+    // "http://h" is a file named h in the scheme folder; the folder h that
+    // "http://h/x.html" needs stands beside it, whichever came first.
+    auto tree = MakeTree({{"http://h", "text/plain", 1}, {"http://h/x.html", "text/html", 2}});
+    Refresh(*tree);
+    TWebCacheTreeNode* http = tree->Root()->Items(0);
+    ASSERT_EQ(http->Count(), 2);
+    EXPECT_EQ(tree->CountFiles(tree->Root()), 2);
+    TWebCacheTreeNode* x = tree->FindNodeByUrl("http://h/x.html");
+    ASSERT_NE(x, nullptr);
+    EXPECT_TRUE(x->Parent()->IsFolder);
+    EXPECT_EQ(tree->FindFolderByUrl("http://h/y.html"), x->Parent());
+    EXPECT_NE(http->Items(0)->IsFolder, http->Items(1)->IsFolder) << "one file, one folder";
+}
+
 TEST(CacheTreeBuild, FolderTotalsAndSortOrder) {
     auto tree = MakeTree({{"http://h/b/deep/x.html", "text/html", 5, 1000},
                           {"http://h/b/y.html", "text/html", 9, 20},

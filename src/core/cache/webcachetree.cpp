@@ -133,6 +133,21 @@ TWebCacheTreeNode* TWebCacheTreeNode::FindChild(std::string_view name) {
     return it == index_->end() ? nullptr : it->second;
 }
 
+TWebCacheTreeNode* TWebCacheTreeNode::FindFolderChild(std::string_view name) {
+    TWebCacheTreeNode* first = FindChild(name);
+    if (first == nullptr || first->IsFolder)
+        return first;
+    // A file of that name came first (the cache held "http://h" as well as
+    // "http://h/x.html"); the folder, if there is one, is further on.
+    thread_local std::string lower;
+    AnsiLowerCaseTo(name, lower);
+    for (const auto& child : children_) {
+        if (child->IsFolder && child->lowerName_ == lower)
+            return child.get();
+    }
+    return nullptr;
+}
+
 void TWebCacheTreeNode::Append(std::unique_ptr<TWebCacheTreeNode> child) {
     TWebCacheTreeNode* raw = child.get();
     children_.push_back(std::move(child));
@@ -260,7 +275,7 @@ void TWebCacheTree::Build() {
                 std::string_view segment(path.data() + start, slash - start);
                 folderUrl.append(segment);
                 folderUrl.append(segment.find(':') != std::string_view::npos ? "//" : "/");
-                TWebCacheTreeNode* child = node->FindChild(segment);
+                TWebCacheTreeNode* child = node->FindFolderChild(segment);
                 if (child == nullptr) {
                     child = AddNode(node, segment, nullptr);
                     child->Info.DirUrl = folderUrl;
@@ -365,7 +380,7 @@ TWebCacheTreeNode* TWebCacheTree::WalkPath(std::string_view& path) {
     int depth = 0;
     for (std::size_t slash; (slash = path.find('/')) != std::string_view::npos;) {
         if (++depth <= kMaxFolderDepth) {
-            node = node->FindChild(path.substr(0, slash));
+            node = node->FindFolderChild(path.substr(0, slash));
             if (node == nullptr)
                 return nullptr;
         }

@@ -50,6 +50,9 @@ public:
     void SortChildren();
     // The first child (in list order) whose LowerName equals name lower-cased.
     TWebCacheTreeNode* FindChild(std::string_view name);
+    // The same among the folders only: the way down a URL's path never
+    // leads through a file, even one named like a folder beside it.
+    TWebCacheTreeNode* FindFolderChild(std::string_view name);
 
     bool IsFolder = true;
     TWebCacheEntryInfoEx Info;
