@@ -26,7 +26,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         types.IndexOf(key);
     });
 
-    static const std::filesystem::path folder = CreateTempFolder();
+    // One scratch folder for the whole run, removed at exit.
+    static const struct Scratch {
+        std::filesystem::path path = CreateTempFolder();
+        ~Scratch() { DeleteFolder(path); }
+    } scratch;
+    const std::filesystem::path& folder = scratch.path;
     const auto renameFile = folder / "renameList.dat";
     const auto typeFile = folder / "contentType.dat";
     if (!renames.SaveToFile(renameFile) || !types.SaveToFile(typeFile))
