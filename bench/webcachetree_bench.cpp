@@ -8,10 +8,10 @@
 //
 // RefreshIndexDat writes its index into a temporary folder, or reads the one
 // named by $TARNHOLD_BENCH_INDEXDAT.
-#include "cache/cachebuilder.h"
+#include "mkcache/cachebuilder.h"
 #include "cache/cachesource.h"
 #include "cache/indexdatsource.h"
-#include "cache/syntheticcache.h"
+#include "mkcache/syntheticcache.h"
 #include "cache/webcachetree.h"
 
 #include <benchmark/benchmark.h>

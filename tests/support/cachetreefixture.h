@@ -1,7 +1,7 @@
 // Building cache trees over in-memory caches for the tests.
 #pragma once
 
-#include "cache/memorycachesource.h"
+#include "support/memorycachesource.h"
 #include "cache/webcachetree.h"
 
 #include <filesystem>

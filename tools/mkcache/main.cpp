@@ -1,8 +1,8 @@
 // tarnhold-mkcache: writes an Internet Explorer cache container (index.dat
 // and its cache folders) from a manifest, or a generated one for benchmarks.
 // The format of the manifest is described in docs/mkcache.md.
-#include "cache/cachebuilder.h"
-#include "cache/syntheticcache.h"
+#include "mkcache/cachebuilder.h"
+#include "mkcache/syntheticcache.h"
 #include "platform/files.h"
 
 #include <charconv>

@@ -1,5 +1,7 @@
 #include "text/displayformat.h"
 
+#include "platform/error.h"
+
 #include "platform/codepage.h"
 
 #include <cstdio>
@@ -100,10 +102,7 @@ std::string FormatDateTimeLong(const SYSTEMTIME& time) {
 std::string GetSystemErrorText(int error) {
     if (strerrorname_np(error) == nullptr)
         return {};
-    char buf[256];
-    // The GNU strerror_r: returns the text, in buf or a static string.
-    const char* text = strerror_r(error, buf, sizeof buf);
-    return Utf8ToAnsi(text);
+    return TError::FromErrno(error).Text();
 }
 
 } // namespace tarnhold

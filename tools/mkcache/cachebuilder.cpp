@@ -1,4 +1,4 @@
-#include "cache/cachebuilder.h"
+#include "mkcache/cachebuilder.h"
 
 #include "cache/indexdatsource.h"
 #include "platform/codepage.h"

@@ -1,4 +1,4 @@
-#include "cache/memorycachesource.h"
+#include "support/memorycachesource.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "cache/syntheticcache.h"
+#include "mkcache/syntheticcache.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "cache/cachemanifest.h"
+#include "mkcache/cachemanifest.h"
 
 #include "platform/codepage.h"
 

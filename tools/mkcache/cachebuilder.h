@@ -3,7 +3,7 @@
 // fixtures and benchmark caches.
 #pragma once
 
-#include "cache/cachemanifest.h"
+#include "mkcache/cachemanifest.h"
 #include "cache/indexdatwriter.h"
 
 #include <cstdint>

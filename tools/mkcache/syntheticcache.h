@@ -3,7 +3,7 @@
 // headers a web server sends. The same number always gives the same entry.
 #pragma once
 
-#include "cache/cachebuilder.h"
+#include "mkcache/cachebuilder.h"
 
 #include <cstddef>
 #include <string>
