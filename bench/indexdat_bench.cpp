@@ -6,10 +6,10 @@
 // no cached files), or taken from $TARNHOLD_BENCH_INDEXDAT (e.g. one written
 // by "tarnhold-mkcache --synthetic max --no-files DIR"), which lets a memory
 // measurement leave the writer out.
-#include "mkcache/cachebuilder.h"
 #include "cache/indexdatsource.h"
-#include "mkcache/syntheticcache.h"
 #include "cache/webcache.h"
+#include "mkcache/cachebuilder.h"
+#include "mkcache/syntheticcache.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdlib>

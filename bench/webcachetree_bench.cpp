@@ -8,11 +8,11 @@
 //
 // RefreshIndexDat writes its index into a temporary folder, or reads the one
 // named by $TARNHOLD_BENCH_INDEXDAT.
-#include "mkcache/cachebuilder.h"
 #include "cache/cachesource.h"
 #include "cache/indexdatsource.h"
-#include "mkcache/syntheticcache.h"
 #include "cache/webcachetree.h"
+#include "mkcache/cachebuilder.h"
+#include "mkcache/syntheticcache.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>

@@ -2,8 +2,8 @@
 // entry ("URL", or "URL<TAB>Content-Type"). The tree is refreshed, every file
 // is found again by its folder URL and name, links between the entries are
 // resolved, and the entries are deleted one by one.
-#include "support/memorycachesource.h"
 #include "cache/webcachetree.h"
+#include "support/memorycachesource.h"
 
 #include <cstdint>
 #include <cstdlib>

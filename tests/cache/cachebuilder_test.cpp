@@ -1,11 +1,11 @@
 // Caches written by the writer: read back identically by our reader and by
 // libmsiecf's msiecfexport, deletions seen the same way by both, freed blocks
 // reused, and the size limit of one index.
-#include "mkcache/cachebuilder.h"
 #include "cache/indexdatdeleter.h"
 #include "cache/indexdatsource.h"
-#include "mkcache/syntheticcache.h"
 #include "cache_test_helpers.h"
+#include "mkcache/cachebuilder.h"
+#include "mkcache/syntheticcache.h"
 #include "platform/codepage.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
-#include "support/memorycachesource.h"
 #include "cache/webcache.h"
 #include "platform/appfolder.h"
 #include "platform/files.h"
+#include "support/memorycachesource.h"
 
 #include <gtest/gtest.h>
 

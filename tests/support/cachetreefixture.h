@@ -1,8 +1,8 @@
 // Building cache trees over in-memory caches for the tests.
 #pragma once
 
-#include "support/memorycachesource.h"
 #include "cache/webcachetree.h"
+#include "support/memorycachesource.h"
 
 #include <filesystem>
 #include <memory>

@@ -3,8 +3,8 @@
 // fixtures and benchmark caches.
 #pragma once
 
-#include "mkcache/cachemanifest.h"
 #include "cache/indexdatwriter.h"
+#include "mkcache/cachemanifest.h"
 
 #include <cstdint>
 #include <filesystem>

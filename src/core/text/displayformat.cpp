@@ -1,8 +1,7 @@
 #include "text/displayformat.h"
 
-#include "platform/error.h"
-
 #include "platform/codepage.h"
+#include "platform/error.h"
 
 #include <cstdio>
 #include <cstring>
