@@ -15,6 +15,7 @@
 #include "mkcache/syntheticcache.h"
 
 #include <benchmark/benchmark.h>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -41,7 +42,8 @@ public:
         return true;
     }
     void Close() override { next_ = count_; }
-    bool DeleteEntry(std::string_view) override { return false; }
+    TError Error() const override { return {}; }
+    TError DeleteEntry(std::string_view) override { return TError::FromErrno(EROFS); }
     std::string Describe() const override { return "(synthetic)"; }
 
 private:

@@ -104,12 +104,12 @@ int RunDeleteEntry(TCliContext& ctx, const std::vector<std::string>& args) {
     // The argument arrives as UTF-8 (or ANSI with --raw); the index holds
     // ANSI in Internet Explorer's files and UTF-8 in Wine's: try both.
     const std::string ansi = ctx.ArgToAnsi(*url);
-    bool ok = opened.Cache.DeleteEntry(ansi);
-    if (!ok && opened.Source->LastError() == ENOENT && ansi != *url)
-        ok = opened.Cache.DeleteEntry(*url);
-    if (ok)
+    TError result = opened.Cache.DeleteEntry(ansi);
+    if (result.Code() == ENOENT && ansi != *url)
+        result = opened.Cache.DeleteEntry(*url);
+    if (result.Ok())
         return kExitOk;
-    const int error = opened.Source->LastError();
+    const int error = result.Code();
     if (error == ENOENT)
         *ctx.Err << "error: " << *url << ": no such entry in the cache\n";
     else if (error == EBADMSG)

@@ -60,11 +60,10 @@ TEST(IndexDatDeleter, SourceDeletesOnDiskAndReportsFailure) {
     const fs::path cache = tmp.Path() / "Content.IE5";
     test::CopyTree(kWine / "Content.IE5", cache);
     TIndexDatSource source(cache);
-    EXPECT_TRUE(source.DeleteEntry("http://www.shop.test/FAQ.html"));
-    EXPECT_FALSE(source.DeleteEntry("http://www.shop.test/FAQ.html"));
-    EXPECT_EQ(source.LastError(), ENOENT);
+    EXPECT_TRUE(source.DeleteEntry("http://www.shop.test/FAQ.html").Ok());
+    EXPECT_EQ(source.DeleteEntry("http://www.shop.test/FAQ.html").Code(), ENOENT);
     // Lookups are exact: the other letter case is another entry.
-    EXPECT_FALSE(source.DeleteEntry("http://www.shop.test/Faq.html"));
+    EXPECT_FALSE(source.DeleteEntry("http://www.shop.test/Faq.html").Ok());
     const auto entries = test::ReadAll(source);
     EXPECT_EQ(entries.size(), 34u);
     EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [](const auto& e) {

@@ -145,12 +145,12 @@ TEST(WebCacheDelete, DeletesThroughTheSource) {
     source->Add(Raw("http://h/1"));
     source->Add(Raw("http://h/2"));
     TWebCache cache(std::move(source));
-    EXPECT_TRUE(cache.DeleteEntry("http://h/1"));
-    EXPECT_FALSE(cache.DeleteEntry("http://h/1"));
-    EXPECT_FALSE(cache.DeleteEntry(""));
+    EXPECT_TRUE(cache.DeleteEntry("http://h/1").Ok());
+    EXPECT_EQ(cache.DeleteEntry("http://h/1").Code(), ENOENT);
+    EXPECT_FALSE(cache.DeleteEntry("").Ok());
     EXPECT_EQ(Urls(cache), std::vector<std::string>{"http://h/2"});
     TWebCache none;
-    EXPECT_FALSE(none.DeleteEntry("http://h/2"));
+    EXPECT_FALSE(none.DeleteEntry("http://h/2").Ok());
 }
 
 TEST(WebCacheHeaderInfo, ValuesMatchNamesIgnoringCaseAtTheFirstColon) {

@@ -1,6 +1,7 @@
 #include "support/memorycachesource.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace tarnhold {
 
@@ -25,16 +26,16 @@ void TMemoryCacheSource::Close() {
     next_ = 0;
 }
 
-bool TMemoryCacheSource::DeleteEntry(std::string_view url) {
+TError TMemoryCacheSource::DeleteEntry(std::string_view url) {
     auto it = std::find_if(entries_.begin(), entries_.end(),
                            [&](const TRawCacheEntry& e) { return e.Url == url; });
     if (it == entries_.end())
-        return false;
+        return TError::FromErrno(ENOENT);
     std::size_t index = static_cast<std::size_t>(it - entries_.begin());
     entries_.erase(it);
     if (open_ && index < next_)
         --next_;
-    return true;
+    return {};
 }
 
 } // namespace tarnhold

@@ -21,7 +21,8 @@ public:
     void Close() override;
     // Removes the first entry with exactly this URL. The cached copy, if any,
     // is left alone: the entries here do not own files.
-    bool DeleteEntry(std::string_view url) override;
+    TError Error() const override { return {}; }
+    TError DeleteEntry(std::string_view url) override;
     std::string Describe() const override { return "(memory)"; }
 
 private:

@@ -3,6 +3,7 @@
 // is the real source; tests and benchmarks use an in-memory one.
 #pragma once
 
+#include "platform/error.h"
 #include "platform/filetime.h"
 
 #include <cstdint>
@@ -38,15 +39,20 @@ public:
     virtual ~TCacheSource() = default;
 
     // Starts a new enumeration over the whole cache (a fresh snapshot) and
-    // fills the first entry. False when the cache holds none or cannot be read.
+    // fills the first entry. False when the cache holds none or cannot be
+    // read: Error() tells the two apart.
     virtual bool First(TRawCacheEntry& entry) = 0;
     // The next entry of the running enumeration; false at the end, on an
     // error, or when none runs.
     virtual bool Next(TRawCacheEntry& entry) = 0;
     // Ends the running enumeration; harmless when none runs.
     virtual void Close() = 0;
-    // Removes the entry with this URL (and its cached copy); true on success.
-    virtual bool DeleteEntry(std::string_view url) = 0;
+    // Why the last First or Next stopped short; Ok when the cache could be
+    // read (an empty cache is no failure).
+    virtual TError Error() const = 0;
+    // Removes the entry with this URL (and its cached copy). ENOENT when no
+    // entry has that URL; the entry stays on any failure.
+    [[nodiscard]] virtual TError DeleteEntry(std::string_view url) = 0;
     // What the source reads, for messages ("/path/to/index.dat").
     virtual std::string Describe() const = 0;
 };

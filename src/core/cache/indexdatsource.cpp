@@ -166,11 +166,26 @@ void TIndexDatSource::Close() {
     next_ = 0;
 }
 
-bool TIndexDatSource::DeleteEntry(std::string_view url) {
+TError TIndexDatSource::Error() const {
+    if (lastError_ == 0)
+        return {};
+    if (lastError_ == EBADMSG)
+        return TError::Message(indexFile_.string() +
+                               ": not an Internet Explorer cache index (index.dat)");
+    return TError::FromErrno(lastError_, indexFile_.string());
+}
+
+TError TIndexDatSource::DeleteEntry(std::string_view url) {
     int error = 0;
     bool ok = DeleteIndexDatEntry(indexFile_, url, &error);
     lastError_ = ok ? 0 : error;
-    return ok;
+    if (ok)
+        return {};
+    if (error == EBADMSG)
+        return TError::Message(indexFile_.string() +
+                               ": not an index.dat that can be changed safely (it breaks the "
+                               "rules of the format)");
+    return TError::FromErrno(error);
 }
 
 std::string TIndexDatSource::Describe() const {

@@ -23,7 +23,8 @@ public:
     bool Next(TRawCacheEntry& entry) override;
     void Close() override;
     // Removes the entry from the file on disk (not from a running snapshot).
-    bool DeleteEntry(std::string_view url) override;
+    TError Error() const override;
+    TError DeleteEntry(std::string_view url) override;
     std::string Describe() const override;
 
     const std::filesystem::path& IndexFile() const { return indexFile_; }

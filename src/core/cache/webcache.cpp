@@ -104,8 +104,14 @@ int TWebCache::Count() {
     return count;
 }
 
-bool TWebCache::DeleteEntry(std::string_view url) {
-    return source_ != nullptr && source_->DeleteEntry(url);
+TError TWebCache::DeleteEntry(std::string_view url) {
+    if (source_ == nullptr)
+        return TError::FromErrno(ENOENT);
+    return source_->DeleteEntry(url);
+}
+
+TError TWebCache::Error() const {
+    return source_ == nullptr ? TError{} : source_->Error();
 }
 
 } // namespace tarnhold

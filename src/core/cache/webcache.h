@@ -27,7 +27,10 @@ public:
     void FindClose();
     // The number of entries FindFirst/FindNext deliver.
     virtual int Count();
-    bool DeleteEntry(std::string_view url);
+    // Removes one entry through the source; ENOENT without a source.
+    [[nodiscard]] TError DeleteEntry(std::string_view url);
+    // Why the source's last enumeration stopped short (Ok for an empty cache).
+    TError Error() const;
 
     TCacheSource* Source() const { return source_.get(); }
     void SetSource(std::unique_ptr<TCacheSource> source);

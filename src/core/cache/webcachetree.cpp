@@ -306,7 +306,7 @@ void TWebCacheTree::DeletionReaction(TWebCacheTreeNode* node) {
     std::string url = node->Info.DirUrl;
     if (!node->IsFolder) {
         url += node->DisplayName();
-        cache_.DeleteEntry(node->Info.Url); // a failure leaves the entry; the node goes
+        (void)cache_.DeleteEntry(node->Info.Url); // a failure leaves the entry; the node goes
     }
     if (OnNodeDeleted)
         OnNodeDeleted(*this, url);
