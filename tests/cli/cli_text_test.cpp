@@ -32,7 +32,7 @@ TEST(CliText, Commands) {
         {"url relative",
          {"url", "relative", "http://h1/a/b/p.html", "http://h2/x:y.html"},
          0,
-         "../../../h2/x%3ay.html\n"},
+         "../../../h2/x$3ay.html\n"},
         {"url localpath",
          {"url", "localpath", "http://h1/../%2e%2e/x"},
          0,

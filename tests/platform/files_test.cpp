@@ -185,5 +185,25 @@ TEST(AppFolder, TemporaryFolders) {
     DeleteFolder(a); // gone already: silent
 }
 
+TEST(AppFolder, TemporaryFolderFailsRatherThanGuessing) {
+    auto parent = CreateTempFolder();
+    ASSERT_TRUE(WriteWholeFile(parent / "file", "x"));
+    const char* old = std::getenv("TMPDIR");
+    const std::string saved = old != nullptr ? old : "";
+    // $TMPDIR names a file: no private folder can be made below it.
+    ::setenv("TMPDIR", (parent / "file").c_str(), 1);
+    TError error;
+    auto made = CreateTempFolder(&error);
+    if (old != nullptr)
+        ::setenv("TMPDIR", saved.c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
+    EXPECT_TRUE(made.empty());
+    EXPECT_EQ(error.Code(), ENOTDIR);
+    EXPECT_NE(error.Text().find("Not a directory"), std::string::npos) << error.Text();
+    EXPECT_FALSE(std::filesystem::exists(parent / "TRH-unavailable"));
+    DeleteFolder(parent);
+}
+
 } // namespace
 } // namespace tarnhold

@@ -2,9 +2,12 @@
 #include "platform/files.h"
 #include "platform/profile.h"
 
+#include <functional>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -214,20 +217,56 @@ TEST_F(ProfileTest, UnreadableTargetIsLeftAlone) {
     EXPECT_TRUE(DirectoryExists(Dir / "screen.dat" / "inside"));
 }
 
-TEST_F(ProfileTest, UnreadableFileIsNeverOverwritten) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root reads every file";
-    auto file = Write("screen.dat", kSample);
-    ASSERT_EQ(::chmod(file.c_str(), 0), 0);
-    {
-        TProfileFile ini(file);
-        EXPECT_EQ(ini.LoadError(), EACCES);
-        EXPECT_EQ(ini.ReadInteger("Window", "Left", 5), 5);
-        EXPECT_FALSE(ini.WriteInteger("Window", "Left", 1));
-        EXPECT_EQ(ini.LastError(), EACCES);
+// Runs check as an ordinary user and returns its result. Root reads every
+// file, so as root the check runs in a child process that has become
+// "nobody" first; 100 when that child could not be made so.
+int RunUnprivileged(const std::function<int()>& check) {
+    if (::geteuid() != 0)
+        return check();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const uid_t nobody = 65534;
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(nobody, nobody, nobody) != 0 ||
+            ::setresuid(nobody, nobody, nobody) != 0)
+            ::_exit(100);
+        ::_exit(check());
     }
-    ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
-    EXPECT_EQ(Read(file), kSample);
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return 100;
+    return WEXITSTATUS(status);
+}
+
+TEST(ProfileFile, UnreadableFileIsNeverOverwritten) {
+    // Each failed step has its own result, so a failure says which it was.
+    const int result = RunUnprivileged([] {
+        const auto dir = CreateTempFolder();
+        if (dir.empty())
+            return 90;
+        const auto file = dir / "screen.dat";
+        if (!WriteWholeFile(file, kSample) || ::chmod(file.c_str(), 0) != 0)
+            return 91;
+        int step = 0;
+        {
+            TProfileFile ini(file);
+            if (ini.LoadError() != EACCES)
+                step = 1;
+            else if (ini.ReadInteger("Window", "Left", 5) != 5)
+                step = 2;
+            else if (ini.WriteInteger("Window", "Left", 1))
+                step = 3;
+            else if (ini.LastError() != EACCES)
+                step = 4;
+        }
+        std::string text;
+        if (step == 0 &&
+            (::chmod(file.c_str(), 0644) != 0 || !ReadWholeFile(file, text) || text != kSample))
+            step = 5;
+        DeleteFolder(dir);
+        return step;
+    });
+    EXPECT_EQ(result, 0) << "1: not refused, 2: default lost, 3: written, 4: no reason, "
+                            "5: file changed, 9x/100: set-up";
 }
 
 TEST_F(ProfileTest, FailedWriteReportsAndKeepsTheChange) {

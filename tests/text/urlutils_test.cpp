@@ -130,7 +130,7 @@ TEST(MakeRelativeURL, States) {
          "../../https$3a/h1/x.html"},
         {"base without slash: whole target as local path", "page.html", "http://h/x.html",
          "http$3a/h/x.html"},
-        {"suffix kept", "h1/a/p.html", "h1/a/list?x=1", "list?x=1"},
+        {"suffix as named on disk", "h1/a/p.html", "h1/a/list?x=1", "list$3fx=1"},
         {"fragment kept", "h1/a/p.html", "h1/b/x.html#top", "../b/x.html#top"},
         {"decoded target", "h1/a/p.html", "h1/a/b%20c/d%41.html", "b c/dA.html"},
         {"folder names as on disk", "h1/a/p.html", "h1/a/b:c/x.html", "b$3ac/x.html"},
@@ -158,14 +158,14 @@ TEST(Escape, Tables) {
         {"/", "$2f", "/"},
         {":", "$3a", "%3a"},
         {"*", "$2a", "%2a"},
-        {"?", "?", "%3f"},
+        {"?", "$3f", "%3f"},
         {"\"", "$22", "%22"},
         {"<", "$3c", "%3c"},
         {">", "$3e", "%3e"},
         {"|", "$7c", "%7c"},
         {"$%", "$%", "$%"},
         {"a/b:c", "a$2fb$3ac", "a/b%3ac"},
-        {"../a:b?c", "..$2fa$3ab?c", "../a%3ab%3fc"},
+        {"../a:b?c", "..$2fa$3ab$3fc", "../a%3ab%3fc"},
         // Trail bytes 0x5C and 0x7C are not characters of their own.
         {kHyo + kPo, kHyo + kPo, kHyo + kPo},
         {"\\" + kSo + "\\", "$5c" + kSo + "$5c", "%5c" + kSo + "%5c"},
@@ -201,7 +201,10 @@ TEST(URLToLocalPath, Examples) {
         {"plain directory", "h1/a/", "h1/a/"},
         {"plain file name", "index.html", "index.html"},
         {"scheme colon", "http://h1/a/", "http$3a/h1/a/"},
-        {"file and suffix unescaped", "h1/a/b:c.cgi?x=1", "h1/a/b:c.cgi?x=1"},
+        {"file and suffix escaped like folders", "h1/a/b:c.cgi?x=1", "h1/a/b$3ac.cgi$3fx=1"},
+        {"every Windows character in a file name", "http://h/a:b*c?.html",
+         "http$3a/h/a$3ab$2ac$3f.html"},
+        {"quotes, angles, bar, backslash", "h1/\"<>|\\.txt", "h1/$22$3c$3e$7c$5c.txt"},
         {"suffix segments", "h1/x=1/y.html", "h1/x=1/y.html"},
         {"folder characters escaped", "h1/a*b|c/", "h1/a$2ab$7cc/"},
         {"trail byte 0x5C", "h1/" + kHyo + "\\/", "h1/" + kHyo + "$5c/"},
@@ -228,7 +231,7 @@ TEST(URLToLocalPath, UnsafeURLsStayInside) {
         {"encoded dot-dot path in the file name", "a%2f..%2f..%2fx", "a/$2e$2e/$2e$2e/x"},
         {"dot-dot in the suffix", "h1/x=1/../../y", "h1/x=1/$2e$2e/$2e$2e/y"},
         {"empty piece in the suffix", "h1/x=1///y", "h1/x=1/$2f/y"},
-        {"suffix after a query", "h1/a?/../../x", "h1/a?/$2e$2e/$2e$2e/x"},
+        {"suffix after a query", "h1/a?/../../x", "h1/a$3f/$2e$2e/$2e$2e/x"},
         {"zero byte in a name", std::string("h1/..\0/x", 8), "h1/..$00/x"},
         {"slash behind a lead byte", "h1/\x81/../x", "h1/\x81$2f../x"},
     };
@@ -280,31 +283,53 @@ std::string ResolveOnDisk(const std::string& pageFolder, const std::string& link
     return out;
 }
 
-TEST(MakeRelativeURL, LinksFindTheNamesWrittenOnDisk) {
-    const std::string base = "http://h1/a/b/page.html";
-    const std::string pageFolder = URLToLocalPath(GetURLDirectory(base));
-    ASSERT_EQ(pageFolder, "http$3a/h1/a/b/");
-    const std::string targets[] = {
-        "http://h1/a/b/x.html",
-        "http://h1/a/b/c/d/x.html",
-        "http://h1/x.html",
-        "http://h2/a/x.html",
-        "https://h1/a/x.html",
-        "ftp://h3/x.txt",
-        "http://h1/a/%2e%2e/x.html",
-        "http://h1/a/../../x.html",
-        "http://h1/a/./x.html",
-        "http://h1/a/..",
-        "http://h1/a///x.html",
-        "http://h1/a/b:c*d/e|f.html",
-        "http://h1/a/%3f%22/q%3f.html",
-        "http://h1/a/x=1/../y",
-        "http://h1/a/x%23y/z.html",
-        "http://h1/" + kHyo + "\\/" + kPo + ".html",
+TEST(MakeRelativeURL, EncodedBaseFoldersAsOnDisk) {
+    const TRelativeCase cases[] = {
+        {"encoded slash: same folder", "http://h/a%2Fb/p.html", "http://h/a%2Fb/q.html", "q.html"},
+        {"encoded slash: up out of both", "http://h/a%2Fb/p.html", "http://h/x.html",
+         "../../x.html"},
+        {"encoded base, plain target", "http://h/%61/p.html", "http://h/a/q.html", "q.html"},
+        {"encoded dot-dot base", "http://h/%2e%2e/p.html", "http://h/x.html", "../x.html"},
+        {"query in the base is no folder", "http://h/p.php?u=/a/b", "http://h/x.html", "x.html"},
+        {"colon folder matches its disk name", "http://h/a:b/p.html", "http://h/a%3Ab/q.html",
+         "q.html"},
     };
-    for (const auto& t : targets) {
-        const std::string link = EscapeLinkPath(MakeRelativeURL(base, t));
-        EXPECT_EQ(ResolveOnDisk(pageFolder, link), URLToLocalPath(t)) << t << " -> " << link;
+    for (const auto& c : cases)
+        EXPECT_EQ(MakeRelativeURL(c.Base, c.Target), c.Link) << c.Name;
+}
+
+TEST(MakeRelativeURL, LinksFindTheNamesWrittenOnDisk) {
+    for (const std::string base : {"http://h1/a/b/page.html", "http://h1/a/b%2Fc/page.html",
+                                   "http://h1/%E6%97%A5/page.html", "http://h1/a/%2e%2e/page.html",
+                                   "http://h1/a%25b/page.html", "http://h1/a//b/page.html"}) {
+        const std::string pageFolder = URLToLocalPath(GetURLDirectory(base));
+        const std::string targets[] = {
+            "http://h1/a/b/x.html",
+            "http://h1/a/b/c/d/x.html",
+            "http://h1/x.html",
+            "http://h2/a/x.html",
+            "https://h1/a/x.html",
+            "ftp://h3/x.txt",
+            "http://h1/a/%2e%2e/x.html",
+            "http://h1/a/../../x.html",
+            "http://h1/a/./x.html",
+            "http://h1/a/..",
+            "http://h1/a///x.html",
+            "http://h1/a/b:c*d/e|f.html",
+            "http://h1/a/%3f%22/q%3f.html",
+            "http://h1/a/x=1/../y",
+            "http://h1/a/x%23y/z.html",
+            "http://h1/" + kHyo + "\\/" + kPo + ".html",
+            "http://h1/a/b%2Fc/x.html",
+            "http://h1/%E6%97%A5/x.html",
+            "http://h1/a:b*c?.html",
+            "http://h1/a/list?x=1",
+        };
+        for (const auto& t : targets) {
+            const std::string link = EscapeLinkPath(MakeRelativeURL(base, t));
+            EXPECT_EQ(ResolveOnDisk(pageFolder, link), URLToLocalPath(t))
+                << base << ": " << t << " -> " << link;
+        }
     }
 }
 

@@ -1,5 +1,6 @@
 #include "platform/appfolder.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 #include <system_error>
@@ -31,14 +32,19 @@ std::filesystem::path GetDefaultSaveFolder() {
     return HomeFolder() / "Tarnhold";
 }
 
-std::filesystem::path CreateTempFolder() {
+std::filesystem::path CreateTempFolder(TError* error) {
     const char* tmp = std::getenv("TMPDIR");
     std::filesystem::path base = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
     std::error_code ec;
     std::filesystem::create_directories(base, ec);
     std::string templ = (base / "TRHXXXXXX").native();
-    if (::mkdtemp(templ.data()) == nullptr)
-        return base / "TRH-unavailable";
+    if (::mkdtemp(templ.data()) == nullptr) {
+        if (error != nullptr)
+            *error = TError::FromErrno(errno, "cannot make a temporary folder in " + base.string());
+        return {};
+    }
+    if (error != nullptr)
+        *error = TError{};
     return std::filesystem::path(templ);
 }
 

@@ -1,6 +1,8 @@
 // The program's data folder and temporary folders.
 #pragma once
 
+#include "platform/error.h"
+
 #include <filesystem>
 
 namespace tarnhold {
@@ -13,10 +15,10 @@ std::filesystem::path GetAppFolder();
 // The default save folder of the default favorite: ~/Tarnhold.
 std::filesystem::path GetDefaultSaveFolder();
 
-// A new empty folder "TRHxxxxxx" under $TMPDIR (default /tmp). On failure the
-// path names a folder that does not exist; the copies into it then fail and are
-// reported where they happen.
-std::filesystem::path CreateTempFolder();
+// A new empty folder "TRHxxxxxx" under $TMPDIR (default /tmp), private to
+// this user. On failure an empty path, and error (when given) says why: there
+// is no fixed fall-back name, which anyone could have made beforehand.
+std::filesystem::path CreateTempFolder(TError* error = nullptr);
 
 // Removes the folder with everything in it; errors are ignored.
 void DeleteFolder(const std::filesystem::path& dir);

@@ -66,8 +66,10 @@ void AppendEscaped(std::string& out, std::string_view name, const TEscape (&tabl
     }
 }
 
+// Every character a Windows file name cannot hold, "?" included, so that a
+// copied site can be carried to a Windows disk or a FAT stick.
 constexpr TEscape kFileNameEscapes[] = {
-    {'\\', "$5c"}, {'/', "$2f"}, {':', "$3a"}, {'*', "$2a"},
+    {'\\', "$5c"}, {'/', "$2f"}, {':', "$3a"}, {'*', "$2a"}, {'?', "$3f"},
     {'"', "$22"},  {'<', "$3c"}, {'>', "$3e"}, {'|', "$7c"},
 };
 constexpr TEscape kLinkEscapes[] = {
@@ -291,8 +293,7 @@ std::string LocalPathTail(std::string_view tail) {
     out.reserve(tail.size() + 8);
     for (;;) {
         std::size_t p = AnsiFind(tail, "/");
-        std::string piece(tail.substr(0, p == npos ? tail.size() : p));
-        MakeComponentSafe(piece);
+        std::string piece = EscapeFileName(tail.substr(0, p == npos ? tail.size() : p));
         if (p == npos) {
             out += piece; // the last piece may be empty: the text names a folder
             return out;
@@ -304,10 +305,14 @@ std::string LocalPathTail(std::string_view tail) {
 }
 
 std::string MakeRelativeURL(std::string_view base, std::string_view target) {
+    // Both directories are taken as URLToLocalPath takes them (slashes
+    // collapsed, then split and decoded) and their segments compared as the
+    // folder names they get on disk: a page at "a%2Fb/" lies in the folders
+    // "a/b/", and a link from it must climb out of both.
     std::string dir, file, suffix;
-    SplitURL(target, &dir, &file, &suffix);
-    const std::string baseDir = AnsiReplaceAll(ThroughLastSlash(base), "//", "/");
-    dir = AnsiReplaceAll(dir, "//", "/");
+    SplitURL(AnsiReplaceAll(target, "//", "/"), &dir, &file, &suffix);
+    std::string baseDir;
+    SplitURL(AnsiReplaceAll(base, "//", "/"), &baseDir, nullptr, nullptr);
 
     std::string_view b = baseDir;
     std::string_view d = dir;
@@ -328,7 +333,7 @@ std::string MakeRelativeURL(std::string_view base, std::string_view target) {
         }
         std::string_view ds = d.substr(0, pd);
         d.remove_prefix(pd + 1);
-        if (!AnsiSameText(bs, ds)) {
+        if (!AnsiSameText(LocalFolderName(bs), LocalFolderName(ds))) {
             parting = ds;
             state = stParted; // C
             break;

@@ -23,15 +23,16 @@ void SplitURL(std::string_view url, std::string* directory, std::string* fileNam
 // Directory + file name + suffix after SplitURL: the normal form of rename-list keys.
 std::string DecodeURL(std::string_view url);
 
-// The relative link from base's directory (base through its last "/") to
-// target. Folders in it are written as LocalFolderName names them (a "#" in a
-// folder name as "%23") and the file part up to a fragment as LocalPathTail
-// does, so the link points at the copy URLToLocalPath writes. Not yet escaped
-// for a page: callers pass it through EscapeLinkPath.
+// The relative link from the folder that holds base's copy (the directory
+// SplitURL gives, named as on disk) to target. Folders in it are written as LocalFolderName names
+// them (a "#" in a folder name as "%23") and the file part up to a fragment as LocalPathTail does,
+// so the link points at the copy URLToLocalPath writes. Not yet escaped for a page: callers pass it
+// through EscapeLinkPath.
 std::string MakeRelativeURL(std::string_view base, std::string_view target);
 
-// Names on disk ("$5c" form; "." and ".." become "$2e" and "$2e$2e", a NUL
-// or stray "/" byte "$00" and "$2f") and relative links ("%5c" form).
+// Names on disk ("$5c" form, every character a Windows name cannot hold,
+// "?" included; "." and ".." become "$2e" and "$2e$2e", a NUL or stray "/"
+// byte "$00" and "$2f") and relative links ("%5c" form).
 std::string EscapeFileName(std::string_view name);
 std::string EscapeLinkPath(std::string_view link);
 
@@ -40,10 +41,10 @@ std::string EscapeLinkPath(std::string_view link);
 // URLToLocalPath names folders with it and MakeRelativeURL links to them with
 // it, so names and links always agree.
 std::string LocalFolderName(std::string_view segment);
-// The file name and suffix of a URL as the rest of a local path: not escaped,
-// but a "/" in it separates components, each made safe ("." and ".." in the
-// dollar form, an empty one before a "/" as "$2f"). The last component may be
-// empty (the text then names a folder).
+// The file name and suffix of a URL as the rest of a local path: a "/" in it
+// separates components, each escaped as EscapeFileName does (an empty one
+// before a "/" as "$2f"). The last component may be empty (the text then
+// names a folder).
 std::string LocalPathTail(std::string_view tail);
 
 // A URL or URL directory as a relative local path joined with "/": every
