@@ -21,12 +21,16 @@ void WarnIfDataFolderUnwritable(const TCliContext& ctx, const std::filesystem::p
     static bool warned = false;
     if (warned)
         return;
+    // The data folder, or the nearest folder above it that exists (the tree
+    // creates the rest), must be a folder this process may write in.
     std::filesystem::path probe = data;
     std::error_code ec;
-    while (!probe.empty() && !std::filesystem::exists(probe, ec))
-        probe = probe.has_parent_path() && probe.parent_path() != probe ? probe.parent_path()
-                                                                        : std::filesystem::path();
-    if (probe.empty() || ::access(probe.c_str(), W_OK) == 0)
+    while (!std::filesystem::exists(probe, ec) && probe.has_parent_path() &&
+           probe.parent_path() != probe)
+        probe = probe.parent_path();
+    if (!std::filesystem::is_directory(probe, ec))
+        errno = ENOTDIR;
+    else if (::access(probe.c_str(), W_OK) == 0)
         return;
     const int error = errno;
     warned = true;
@@ -101,15 +105,39 @@ std::vector<TFoundCache> ListCaches(const TCliContext& ctx) {
 
 namespace tarnhold::cli {
 
+namespace {
+
+// A URL as the tree arranges it: decoded, without its scheme when asked
+// (the tree's --no-scheme form), every run of "/" as one (the tree prints a
+// host with a port as "host:port//").
+std::string NormalUrl(std::string_view url, bool dropScheme) {
+    std::string text = DecodeURL(url);
+    if (dropScheme) {
+        const std::size_t scheme = text.find("://");
+        if (scheme != std::string::npos)
+            text.erase(0, scheme + 3);
+    }
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c != '/' || out.empty() || out.back() != '/')
+            out += c;
+    }
+    return out;
+}
+
+} // namespace
+
 TUrlMatcher::TUrlMatcher(std::string_view typedUtf8, int minLevel)
-    : utf8_(typedUtf8), ansi_(Utf8ToAnsi(typedUtf8)), decoded_(DecodeURL(ansi_)),
+    : utf8_(typedUtf8), ansi_(Utf8ToAnsi(typedUtf8)),
+      dropScheme_(ansi_.find("://") == std::string::npos), decoded_(NormalUrl(ansi_, dropScheme_)),
       minLevel_(minLevel) {}
 
 int TUrlMatcher::Level(std::string_view cacheUrl) const {
     // The bytes as typed count too: Wine writes URLs as UTF-8.
     if (cacheUrl == ansi_ || cacheUrl == utf8_)
         return 3;
-    const std::string decoded = DecodeURL(cacheUrl);
+    const std::string decoded = NormalUrl(cacheUrl, dropScheme_);
     if (decoded == decoded_)
         return 2;
     if (AnsiSameText(cacheUrl, ansi_) || AnsiSameText(decoded, decoded_))

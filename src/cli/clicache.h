@@ -35,7 +35,8 @@ std::vector<TFoundCache> ListCaches(const TCliContext& ctx);
 namespace tarnhold::cli {
 
 // Finding what the user named among the cache's URLs. A URL may be typed as
-// the cache holds it (percent-encoded) or decoded, as UTF-8. The exact form
+// the cache holds it (percent-encoded) or decoded, as UTF-8, and in the forms
+// the tree prints (without the scheme, "host:port//"). The exact form
 // wins over one that matches only when both are decoded, and that over a
 // match ignoring case; several at the best level make the name ambiguous.
 class TUrlMatcher {
@@ -51,6 +52,7 @@ public:
 private:
     std::string utf8_;
     std::string ansi_;
+    bool dropScheme_; // typed without a scheme, as --no-scheme shows URLs
     std::string decoded_;
     int minLevel_;
     int bestLevel_ = 0;

@@ -109,6 +109,8 @@ TEST(CliConventions, EveryCommandFollowsThem) {
     const TCliRunOptions withCache{{}, {{"TARNHOLD_CACHE", kCache}}, {}};
     const auto cases = CommandCases(copy.string());
 
+    for (const auto& line : Lines(RunCli({"--help"}).Out))
+        EXPECT_LE(Columns(line), 80u) << line;
     std::set<std::string> tabled;
     for (const auto& c : cases)
         tabled.insert(c.Name);
@@ -231,6 +233,22 @@ TEST(CliConventions, OptionsHelpVersionAndMistakes) {
     EXPECT_EQ(sum.size(), 9u) << "the checksum of the text --help: " << sum;
 }
 
+TEST(CliConventions, UnwritableDataFolderIsSaidOnce) {
+    TScratch tmp;
+    const fs::path file = tmp.Path() / "a-file";
+    std::ofstream(file) << "x";
+    TCliRunOptions env{{}, {{"TARNHOLD_CACHE", kCache}}, {}};
+    env.Env["TARNHOLD_HOME"] = (file / "tarnhold").string();
+    TCliResult r = RunCli({"tree"}, env);
+    EXPECT_EQ(r.ExitCode, 0) << "reading still works";
+    const auto warnings = Lines(r.Err);
+    ASSERT_EQ(warnings.size(), 2u) << r.Err; // which cache, and the warning
+    EXPECT_NE(warnings[1].find("warning: the data folder " + (file / "tarnhold").string()),
+              std::string::npos)
+        << r.Err;
+    EXPECT_NE(warnings[1].find("Not a directory"), std::string::npos);
+}
+
 TEST(CliConventions, RawChangesTheOutputOnly) {
     EXPECT_EQ(RunCli({"--raw", "crc32", "あ"}).Out, RunCli({"crc32", "あ"}).Out);
     EXPECT_EQ(RunCli({"--raw", "url", "decode", "http://h/日本/%E8%AA%9E"}).Out,
@@ -255,6 +273,15 @@ TEST(CliConventions, BothUrlFormsNameTheSameThing) {
     EXPECT_EQ(noScheme.Out, reference.Out) << noScheme.Err;
     TCliResult port = RunCli({"list", "http://www.shop.test:8443//console/"}, env);
     EXPECT_EQ(port.ExitCode, 0) << "the form the tree prints after a port";
+    const std::string console = "name: index.html\n";
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"name", "http://www.shop.test:8443//console/"},
+             {"name", "http://www.shop.test:8443/console/"},
+             {"--no-scheme", "name", "www.shop.test:8443/console/"},
+             {"--no-scheme", "name", "http://www.shop.test:8443/console/"}}) {
+        TCliResult r = RunCli(args, env);
+        EXPECT_EQ(r.Out.rfind(console, 0), 0u) << args.back() << "\n" << r.Err;
+    }
 
     TCliResult byEncoded =
         RunCli({"name", encoded + "%E5%95%86%E5%93%81%E4%B8%80%E8%A6%A7.html"}, env);
@@ -320,6 +347,9 @@ TEST(CliConventions, JcodeNamesCodesAndKnowsUtf8) {
     const std::string sjis((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(RunCli({"jcode", "convert", kText + "eucjp.txt"}).Out, AnsiToUtf8(sjis));
     EXPECT_EQ(RunCli({"--raw", "jcode", "convert", kText + "eucjp.txt"}).Out, sjis);
+    TCliResult full = RunCli({"jcode", "convert", kText + "eucjp.txt"}, {"/dev/full", {}, {}});
+    EXPECT_EQ(full.ExitCode, 1);
+    EXPECT_NE(full.Err.find("No space left on device"), std::string::npos) << full.Err;
 }
 
 // A cache whose URLs, headers and folder names hold control characters.
