@@ -60,14 +60,19 @@ struct TCliContext {
 class TListing {
 public:
     TListing(const TCliContext& ctx, std::vector<std::string> columns);
-    // values: one per column. human: the row in the display format, made
-    // with ctx.Show; written only in human output.
-    void Row(const std::vector<TValue>& values, std::string_view human);
+    // human: the row in the display format, made with ctx.Show; values: what
+    // gives the fields, one per column, asked for only in JSON and TSV output.
+    template <class TMakeValues> void Row(std::string_view human, TMakeValues&& values) {
+        if (ctx_.Format == TOutputFormat::ofHuman)
+            ctx_.WriteLine(human);
+        else
+            WriteValues(values());
+    }
 
 private:
+    void WriteValues(const std::vector<TValue>& values);
     const TCliContext& ctx_;
     std::vector<std::string> columns_;
-    bool headerDone_ = false;
 };
 
 // The parsed arguments of a command: its operands and the options given.

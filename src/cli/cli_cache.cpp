@@ -45,10 +45,12 @@ int RunEntries(TCliContext& ctx, const TCliArgs& args) {
                             ctx.ShowUtf8(e.LocalFileName);
         if (all)
             human += std::string("\t") + flags + (accepted ? "\tok" : "\tskipped");
-        listing.Row({TValue::Ansi(e.Url), TValue::Ansi(DecodeURL(e.Url)), TValue::Count(e.Size),
-                     TValue::Time(e.LastModified), TValue::Ansi(type),
-                     TValue::Utf8(e.LocalFileName), TValue::Utf8(flags), TValue::Bool(accepted)},
-                    human);
+        listing.Row(human, [&] {
+            return std::vector<TValue>{TValue::Ansi(e.Url),   TValue::Ansi(DecodeURL(e.Url)),
+                                       TValue::Count(e.Size), TValue::Time(e.LastModified),
+                                       TValue::Ansi(type),    TValue::Utf8(e.LocalFileName),
+                                       TValue::Utf8(flags),   TValue::Bool(accepted)};
+        });
     }
     source->Close();
     return CheckReadable(ctx, *source) ? kExitOk : kExitFailure;
@@ -169,11 +171,13 @@ int RunCaches(TCliContext& ctx, const TCliArgs&) {
             human += "\t" + ctx.ShowUtf8(error.Text());
             rc = kExitFailure;
         }
-        listing.Row({TValue::Utf8(index.native()),
-                     error ? TValue::Null() : TValue::Count(static_cast<std::uint64_t>(count)),
-                     TValue::Utf8(f.Description), TValue::Bool(isRead),
-                     error ? TValue::Utf8(error.Text()) : TValue::Null()},
-                    human);
+        listing.Row(human, [&] {
+            return std::vector<TValue>{TValue::Utf8(index.native()),
+                                       error ? TValue::Null()
+                                             : TValue::Count(static_cast<std::uint64_t>(count)),
+                                       TValue::Utf8(f.Description), TValue::Bool(isRead),
+                                       error ? TValue::Utf8(error.Text()) : TValue::Null()};
+        });
     }
     if (found.empty() && ctx.Cache) {
         if (read.Error)

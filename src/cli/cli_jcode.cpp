@@ -54,8 +54,10 @@ int Detect(TCliContext& ctx, const std::vector<std::string>& files) {
         }
         const int code = InCodeCheck(data);
         const char* encoding = IsUtf8Text(data) ? "UTF-8" : EncodingName(code);
-        listing.Row({TValue::Utf8(name), TValue::Utf8(encoding), TValue::Count(code)},
-                    ctx.ShowUtf8(name) + ": " + encoding);
+        listing.Row(ctx.ShowUtf8(name) + ": " + encoding, [&] {
+            return std::vector<TValue>{TValue::Utf8(name), TValue::Utf8(encoding),
+                                       TValue::Count(code)};
+        });
     }
     return rc;
 }

@@ -76,13 +76,16 @@ void WriteFolders(const TCliContext& ctx, TWebCacheTree& tree, TWebCacheTreeNode
         line += "\t" + std::to_string(files) + "\t" + ctx.Show(FormatSizeKB(child->Info.Size)) +
                 "\t" + ctx.Show(FormatDateTimeShort(child->Info.LastModified)) + "\t" +
                 ctx.Show(child->Info.DirUrl);
-        listing.Row({TValue::Count(static_cast<std::uint64_t>(level)), TValue::Ansi(child->Name()),
-                     TValue::Count(static_cast<std::uint64_t>(files)),
-                     TValue::Count(child->Info.Size), TValue::Time(child->Info.LastModified),
-                     TValue::Utf8(EncodeFolderUrl(child->Info.DirUrl)),
-                     TValue::Ansi(child->Info.DirUrl),
-                     TValue::Ansi(FolderLocalPath(child->Info.DirUrl))},
-                    line);
+        listing.Row(line, [&] {
+            return std::vector<TValue>{TValue::Count(static_cast<std::uint64_t>(level)),
+                                       TValue::Ansi(child->Name()),
+                                       TValue::Count(static_cast<std::uint64_t>(files)),
+                                       TValue::Count(child->Info.Size),
+                                       TValue::Time(child->Info.LastModified),
+                                       TValue::Utf8(EncodeFolderUrl(child->Info.DirUrl)),
+                                       TValue::Ansi(child->Info.DirUrl),
+                                       TValue::Ansi(FolderLocalPath(child->Info.DirUrl))};
+        });
         if (maxLevel == 0 || level < maxLevel)
             stack.push_back({child, 0});
     }
@@ -146,13 +149,19 @@ void WriteRows(const TCliContext& ctx, TWebCacheTreeNode* folder) {
         std::string line = ctx.Show(row->DisplayName());
         if (row->IsFolder) {
             line += "/\t\t\t\t" + ctx.Show(FormatDateTimeShort(row->Info.LastModified));
-            listing.Row({TValue::Utf8("folder"), TValue::Ansi(row->DisplayName()), TValue::Null(),
-                         TValue::Null(), TValue::Count(row->Info.Size),
-                         TValue::Time(row->Info.LastModified),
-                         TValue::Utf8(EncodeFolderUrl(row->Info.DirUrl)),
-                         TValue::Ansi(row->Info.DirUrl), TValue::Null(),
-                         TValue::Ansi(FolderLocalPath(row->Info.DirUrl)), TValue::Null()},
-                        line);
+            listing.Row(line, [&] {
+                return std::vector<TValue>{TValue::Utf8("folder"),
+                                           TValue::Ansi(row->DisplayName()),
+                                           TValue::Null(),
+                                           TValue::Null(),
+                                           TValue::Count(row->Info.Size),
+                                           TValue::Time(row->Info.LastModified),
+                                           TValue::Utf8(EncodeFolderUrl(row->Info.DirUrl)),
+                                           TValue::Ansi(row->Info.DirUrl),
+                                           TValue::Null(),
+                                           TValue::Ansi(FolderLocalPath(row->Info.DirUrl)),
+                                           TValue::Null()};
+            });
             continue;
         }
         std::string title;
@@ -166,12 +175,19 @@ void WriteRows(const TCliContext& ctx, TWebCacheTreeNode* folder) {
                 ctx.Show(FormatDateTimeShort(row->Info.LastModified));
         const std::string local =
             FolderLocalPath(row->Info.DirUrl) + URLToLocalPath(row->DisplayName());
-        listing.Row({TValue::Utf8("file"), TValue::Ansi(row->DisplayName()), TValue::Ansi(urlName),
-                     TValue::Ansi(title), TValue::Count(row->Info.Size),
-                     TValue::Time(row->Info.LastModified), TValue::Ansi(row->Info.Url),
-                     TValue::Ansi(DecodeURL(row->Info.Url)), TValue::Ansi(type),
-                     TValue::Ansi(local), TValue::Utf8(row->Info.LocalFileName)},
-                    line);
+        listing.Row(line, [&] {
+            return std::vector<TValue>{TValue::Utf8("file"),
+                                       TValue::Ansi(row->DisplayName()),
+                                       TValue::Ansi(urlName),
+                                       TValue::Ansi(title),
+                                       TValue::Count(row->Info.Size),
+                                       TValue::Time(row->Info.LastModified),
+                                       TValue::Ansi(row->Info.Url),
+                                       TValue::Ansi(DecodeURL(row->Info.Url)),
+                                       TValue::Ansi(type),
+                                       TValue::Ansi(local),
+                                       TValue::Utf8(row->Info.LocalFileName)};
+        });
     }
 }
 
@@ -240,12 +256,15 @@ int RunName(TCliContext& ctx, const TCliArgs& args) {
         "\nrename list: " + (renamed.empty() ? std::string("no") : "yes, " + ctx.Show(renamed));
     TListing listing(ctx, {"url", "url_decoded", "local_name", "local_path", "renamed",
                            "renamed_to", "cached_file"});
-    listing.Row({TValue::Ansi(node->Info.Url), TValue::Ansi(DecodeURL(node->Info.Url)),
-                 TValue::Ansi(node->DisplayName()), TValue::Ansi(local),
-                 TValue::Bool(!renamed.empty()),
-                 renamed.empty() ? TValue::Null() : TValue::Ansi(renamed),
-                 TValue::Utf8(node->Info.LocalFileName)},
-                human);
+    listing.Row(human, [&] {
+        return std::vector<TValue>{TValue::Ansi(node->Info.Url),
+                                   TValue::Ansi(DecodeURL(node->Info.Url)),
+                                   TValue::Ansi(node->DisplayName()),
+                                   TValue::Ansi(local),
+                                   TValue::Bool(!renamed.empty()),
+                                   renamed.empty() ? TValue::Null() : TValue::Ansi(renamed),
+                                   TValue::Utf8(node->Info.LocalFileName)};
+    });
     return kExitOk;
 }
 

@@ -184,14 +184,12 @@ TListing::TListing(const TCliContext& ctx, std::vector<std::string> columns)
         for (const auto& c : columns_)
             header += (header.empty() ? "" : "\t") + c;
         ctx_.WriteLine(header);
-        headerDone_ = true;
     }
 }
 
-void TListing::Row(const std::vector<TValue>& values, std::string_view human) {
+void TListing::WriteValues(const std::vector<TValue>& values) {
     switch (ctx_.Format) {
     case TOutputFormat::ofHuman:
-        ctx_.WriteLine(human);
         return;
     case TOutputFormat::ofJson: {
         std::string line = "{";
