@@ -2,6 +2,7 @@
 
 #include "platform/codepage.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -116,6 +117,12 @@ void AppendHex(std::string& out, const char* format, unsigned value) {
 
 // Escapes controls and stray bytes; backslash itself only when asked.
 std::string EscapeUtf8(std::string_view text, bool escapeBackslash) {
+    // Most text is printable ASCII and stays as it is.
+    const bool plain = std::all_of(text.begin(), text.end(), [escapeBackslash](char c) {
+        return c >= 0x20 && c < 0x7F && (c != '\\' || !escapeBackslash);
+    });
+    if (plain)
+        return std::string(text);
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
