@@ -213,11 +213,11 @@ const TCliCommandRegistrar kDeleteEntry({
     "delete-entry [--yes] URL...",
     "remove entries and their cached files from the cache",
     "Each URL is looked up first, as stored or decoded (case counts); if one\n"
-    "names no entry or several, nothing is deleted.\n"
-    "Then the entries and their cached files are named and the question asked\n"
-    "on the terminal; without a terminal only --yes deletes. Prints one line\n"
-    "per entry removed: \"deleted URL (cached file PATH)\". Stops at the first\n"
-    "entry that cannot be removed, with the reason.\n"
+    "names no entry or several, nothing is deleted (exit code 1). Then the\n"
+    "entries and their cached files are named and the question is asked on\n"
+    "the terminal; without a terminal only --yes deletes (else exit code 2).\n"
+    "Prints one line per entry removed: \"deleted URL (cached file PATH)\".\n"
+    "Stops at the first entry that cannot be removed, with the reason.\n"
     "\n"
     "example: tarnhold-cli delete-entry --yes http://host/old.html\n",
     {{"yes", 'y', "", "delete without asking"}},
