@@ -1,7 +1,10 @@
-// Cache commands: list the entries of the cache, delete one.
+// Cache commands: list the entries of the cache, delete some, list the caches
+// found on the machine.
+#include "cache/cachelocation.h"
 #include "cache/webcache.h"
 #include "clicache.h"
 #include "platform/codepage.h"
+#include "text/urlutils.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -13,17 +16,6 @@ namespace tarnhold::cli {
 
 namespace {
 
-struct TOpenedCache {
-    TIndexDatSource* Source = nullptr; // owned by Cache
-    TWebCache Cache;
-};
-
-void OpenCache(const TCliContext& ctx, TOpenedCache& opened) {
-    auto source = OpenCacheSource(ctx);
-    opened.Source = source.get();
-    opened.Cache.SetSource(std::move(source));
-}
-
 std::string FormatTime(const SYSTEMTIME& st) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "%04u/%02u/%02u %02u:%02u:%02u", st.wYear, st.wMonth, st.wDay,
@@ -31,49 +23,93 @@ std::string FormatTime(const SYSTEMTIME& st) {
     return buf;
 }
 
-void WriteEntry(const TCliContext& ctx, const TWebCacheEntryInfo& e) {
-    ctx.WriteText(e.Url);
-    ctx.WriteUtf8("\t" + std::to_string(e.Size) + "\t" + FormatTime(e.LastModified) + "\t");
-    ctx.WriteText(e.HeaderInfo.Values("Content-Type"));
-    ctx.WriteUtf8("\t" + e.LocalFileName + "\n");
-}
-
-int RunEntries(TCliContext& ctx, const std::vector<std::string>& args) {
-    bool all = false;
-    for (const auto& a : args) {
-        if (a == "--all")
-            all = true;
-        else
-            return UsageError(ctx, "entries", "unknown argument " + a);
-    }
-    TOpenedCache opened;
-    OpenCache(ctx, opened);
-    if (!all) {
-        TWebCacheEntryInfo e;
-        for (bool ok = opened.Cache.FindFirst(e); ok; ok = opened.Cache.FindNext(e))
-            WriteEntry(ctx, e);
-        opened.Cache.FindClose();
-        return CheckReadable(ctx, *opened.Source) ? kExitOk : kExitFailure;
-    }
-    // Every entry the index holds, with its type flags and whether callers
-    // see it.
-    TIndexDatSource& source = *opened.Source;
+int RunEntries(TCliContext& ctx, const TCliArgs& args) {
+    const bool all = args.Has("all");
+    auto source = OpenCacheSource(ctx);
+    if (!source)
+        return kExitFailure;
+    TListing listing(ctx, {"url", "url_decoded", "size", "time", "content_type", "cached_file",
+                           "type_flags", "listed"});
     TRawCacheEntry raw;
-    for (bool ok = source.First(raw); ok; ok = source.Next(raw)) {
+    for (bool ok = source->First(raw); ok; ok = source->Next(raw)) {
+        const bool accepted = IsAcceptedCacheEntry(raw.EntryType, raw.Url);
+        if (!accepted && !all)
+            continue;
         char flags[16];
         std::snprintf(flags, sizeof flags, "0x%08X", raw.EntryType);
-        const bool accepted = IsAcceptedCacheEntry(raw.EntryType, raw.Url);
-        ctx.WriteUtf8(std::string(flags) + (accepted ? "\tok\t" : "\tskipped\t"));
         TWebCacheEntryInfo e;
         FillEntryInfo(raw, e);
-        WriteEntry(ctx, e);
+        const std::string type = e.HeaderInfo.Values("Content-Type");
+        std::string human = ctx.Show(e.Url) + "\t" + std::to_string(e.Size) + "\t" +
+                            FormatTime(e.LastModified) + "\t" + ctx.Show(type) + "\t" +
+                            ctx.ShowUtf8(e.LocalFileName);
+        if (all)
+            human += std::string("\t") + flags + (accepted ? "\tok" : "\tskipped");
+        listing.Row(human, [&] {
+            return std::vector<TValue>{TValue::Ansi(e.Url),   TValue::Ansi(DecodeURL(e.Url)),
+                                       TValue::Count(e.Size), TValue::Time(e.LastModified),
+                                       TValue::Ansi(type),    TValue::Utf8(e.LocalFileName),
+                                       TValue::Utf8(flags),   TValue::Bool(accepted)};
+        });
     }
-    source.Close();
-    return CheckReadable(ctx, source) ? kExitOk : kExitFailure;
+    source->Close();
+    return CheckReadable(ctx, *source) ? kExitOk : kExitFailure;
 }
 
-bool Confirm(const TCliContext& ctx, const std::string& urlUtf8, const TIndexDatSource& source) {
-    *ctx.Err << "Delete " << urlUtf8 << " from " << source.IndexFile().string() << "? [y/N] ";
+struct TTarget {
+    std::string Url;       // as the cache holds it
+    std::string LocalFile; // its cached file, or empty
+};
+
+std::string DescribeTarget(const TCliContext& ctx, const TTarget& t) {
+    return ctx.Show(t.Url) + (t.LocalFile.empty()
+                                  ? std::string(" (no cached file)")
+                                  : " (cached file " + ctx.ShowUtf8(t.LocalFile) + ")");
+}
+
+// The entries the arguments name, each found once; false after saying which
+// argument names none or several.
+bool FindTargets(const TCliContext& ctx, TIndexDatSource& source,
+                 const std::vector<std::string>& urls, std::vector<TTarget>& targets) {
+    std::vector<TTarget> entries;
+    TRawCacheEntry raw;
+    for (bool ok = source.First(raw); ok; ok = source.Next(raw))
+        entries.push_back({raw.Url, raw.LocalFileName});
+    source.Close();
+    if (!CheckReadable(ctx, source))
+        return false;
+    bool found = true;
+    for (const auto& url : urls) {
+        TUrlMatcher matcher(url, 2); // nothing is deleted on a guess about case
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            matcher.Offer(entries[i].Url, i);
+        if (matcher.Best().empty()) {
+            ctx.Fail(ctx.ShowUtf8(url) + ": no such entry in the cache");
+            found = false;
+        } else if (matcher.Best().size() > 1) {
+            ctx.Fail(ctx.ShowUtf8(url) + ": ambiguous; the cache holds:");
+            for (std::size_t i : matcher.Best())
+                *ctx.Err << "  " << ctx.Show(entries[i].Url) << "\n";
+            found = false;
+        } else {
+            const TTarget& t = entries[matcher.Best()[0]];
+            bool twice = false;
+            for (const auto& done : targets)
+                twice = twice || done.Url == t.Url;
+            if (!twice)
+                targets.push_back(t);
+        }
+    }
+    return found;
+}
+
+bool Confirm(const TCliContext& ctx, const TIndexDatSource& source,
+             const std::vector<TTarget>& targets) {
+    *ctx.Err << "Delete from " << ctx.ShowPath(source.IndexFile()) << ":\n";
+    for (const auto& t : targets)
+        *ctx.Err << "  " << DescribeTarget(ctx, t) << "\n";
+    *ctx.Err << (targets.size() == 1 ? "Delete this entry? [y/N] "
+                                     : "Delete these entries? [y/N] ");
     ctx.Err->flush();
     std::string answer;
     if (ctx.In == nullptr || !std::getline(*ctx.In, answer))
@@ -82,60 +118,132 @@ bool Confirm(const TCliContext& ctx, const std::string& urlUtf8, const TIndexDat
     return a == "y" || a == "Y" || AnsiSameText(a, "yes");
 }
 
-int RunDeleteEntry(TCliContext& ctx, const std::vector<std::string>& args) {
-    bool yes = false;
-    std::optional<std::string> url;
-    for (const auto& a : args) {
-        if (a == "--yes" || a == "-y")
-            yes = true;
-        else if (!url && (a.empty() || a[0] != '-'))
-            url = a;
-        else
-            return UsageError(ctx, "delete-entry", "unknown argument " + a);
-    }
-    if (!url)
-        return UsageError(ctx, "delete-entry", "which URL?");
-    TOpenedCache opened;
-    OpenCache(ctx, opened);
-    if (!yes && !Confirm(ctx, *url, *opened.Source)) {
-        *ctx.Err << "nothing deleted\n";
+int RunDeleteEntry(TCliContext& ctx, const TCliArgs& args) {
+    const bool yes = args.Has("yes");
+    if (!yes && !ctx.InIsTerminal)
+        return UsageError(ctx, "standard input is no terminal to ask on; give --yes to delete "
+                               "without asking");
+    auto owned = OpenCacheSource(ctx);
+    if (!owned)
+        return kExitFailure;
+    TIndexDatSource& source = *owned;
+    std::vector<TTarget> targets;
+    if (!FindTargets(ctx, source, args.Operands, targets)) {
+        ctx.Fail("nothing deleted");
         return kExitFailure;
     }
-    // The argument arrives as UTF-8 (or ANSI with --raw); the index holds
-    // ANSI in Internet Explorer's files and UTF-8 in Wine's: try both.
-    const std::string ansi = ctx.ArgToAnsi(*url);
-    TError result = opened.Cache.DeleteEntry(ansi);
-    if (result.Code() == ENOENT && ansi != *url)
-        result = opened.Cache.DeleteEntry(*url);
-    if (result.Ok())
-        return kExitOk;
-    const int error = result.Code();
-    if (error == ENOENT)
-        *ctx.Err << "error: " << *url << ": no such entry in the cache\n";
-    else if (error == EBADMSG)
-        *ctx.Err << "error: " << opened.Source->IndexFile().string()
-                 << ": not an index.dat that can be changed safely (it breaks the rules of the "
-                    "format); nothing deleted\n";
-    else if (error == EBUSY)
-        *ctx.Err << "error: " << *url << ": the entry is in use by a browser; nothing deleted\n";
-    else
-        ctx.ReportError("cannot delete " + *url, error);
-    return kExitFailure;
+    if (!yes && !Confirm(ctx, source, targets)) {
+        ctx.Fail("nothing deleted");
+        return kExitFailure;
+    }
+    TWebCache cache(std::move(owned));
+    for (const auto& t : targets) {
+        const TError result = cache.DeleteEntry(t.Url);
+        if (result) {
+            if (result.Code() == EBUSY)
+                ctx.Fail(ctx.Show(t.Url) + ": the entry is in use by a browser; not deleted");
+            else
+                ctx.Fail("cannot delete " + ctx.Show(t.Url) + ": " + ctx.ShowUtf8(result.Text()));
+            return kExitFailure;
+        }
+        ctx.WriteLine("deleted " + DescribeTarget(ctx, t));
+    }
+    return kExitOk;
+}
+
+int RunCaches(TCliContext& ctx, const TCliArgs&) {
+    const std::vector<TFoundCache> found = ListCaches(ctx);
+    const TCacheLocation read = LocateCache(ctx.Cache, TARNHOLD_DEMO_CACHE);
+    const std::filesystem::path readIndex =
+        read.Error ? std::filesystem::path() : ResolveIndexDatPath(read.Path);
+    TListing listing(ctx, {"index", "entries", "found_by", "read", "error"});
+    int rc = kExitOk;
+    for (const auto& f : found) {
+        const std::filesystem::path index = ResolveIndexDatPath(f.Folder);
+        TWebCache cache(std::make_unique<TIndexDatSource>(index));
+        const int count = cache.Count();
+        const TError error = cache.Error();
+        const bool isRead = index == readIndex;
+        std::string human = ctx.ShowPath(index) + "\t";
+        human += error ? std::string("unreadable") : std::to_string(count) + " entries";
+        human += "\t" + ctx.ShowUtf8(f.Description) + (isRead ? "\t(read)" : "");
+        if (error) {
+            human += "\t" + ctx.ShowUtf8(error.Text());
+            rc = kExitFailure;
+        }
+        listing.Row(human, [&] {
+            return std::vector<TValue>{TValue::Utf8(index.native()),
+                                       error ? TValue::Null()
+                                             : TValue::Count(static_cast<std::uint64_t>(count)),
+                                       TValue::Utf8(f.Description), TValue::Bool(isRead),
+                                       error ? TValue::Utf8(error.Text()) : TValue::Null()};
+        });
+    }
+    if (found.empty() && ctx.Cache) {
+        if (read.Error)
+            ctx.Fail(ctx.ShowUtf8(read.Error.Text()));
+        return kExitFailure;
+    }
+    return rc;
 }
 
 const TCliCommandRegistrar kEntries({
     "entries",
     "entries [--all]",
-    "list the cache entries: URL, size, local time, Content-Type, cached file (--all: with the "
-    "entries left out, and type flags)",
+    "every cache entry: URL, size, time, Content-Type, cached file",
+    "One line per entry, in the order the index holds them:\n"
+    "URL<TAB>SIZE<TAB>TIME<TAB>CONTENT-TYPE<TAB>CACHED-FILE, the URL as stored,\n"
+    "the size in bytes, TIME the entry's last-modified time in local time (else\n"
+    "the time its file was written: the download). With --all also cookies,\n"
+    "history and unknown schemes, each line ending in <TAB>FLAGS<TAB>ok|skipped\n"
+    "(the entry type flags; skipped: not shown in the tree).\n"
+    "fields (--json, --tsv; always all of them): url, url_decoded, size (bytes),\n"
+    "time (ISO 8601), content_type, cached_file, type_flags, listed.\n"
+    "\n"
+    "example: tarnhold-cli entries --all --tsv > entries.tsv\n",
+    {{"all", 'a', "", "also the entries the tree leaves out, with type flags"}},
+    true,
+    0,
+    0,
     RunEntries,
 });
 
 const TCliCommandRegistrar kDeleteEntry({
     "delete-entry",
-    "delete-entry [--yes] URL",
-    "delete one entry and its cached file from the cache (asks first unless --yes)",
+    "delete-entry [--yes] URL...",
+    "remove entries and their cached files from the cache",
+    "Each URL is looked up first, as stored or decoded (case counts); if one\n"
+    "names no entry or several, nothing is deleted (exit code 1). Then the\n"
+    "entries and their cached files are named and the question is asked on\n"
+    "the terminal; without a terminal only --yes deletes (else exit code 2).\n"
+    "Prints one line per entry removed: \"deleted URL (cached file PATH)\".\n"
+    "Stops at the first entry that cannot be removed, with the reason.\n"
+    "\n"
+    "example: tarnhold-cli delete-entry --yes http://host/old.html\n",
+    {{"yes", 'y', "", "delete without asking"}},
+    false,
+    1,
+    -1,
     RunDeleteEntry,
+});
+
+const TCliCommandRegistrar kCaches({
+    "caches",
+    "caches",
+    "every cache found on the machine, with its entry count",
+    "One line per cache: INDEX<TAB>N entries<TAB>WHERE FOUND, \"(read)\" after\n"
+    "the one the other commands read. Looks where the commands do\n"
+    "($TARNHOLD_CACHE, $WINEPREFIX, ~/.wine) and in ~/.local/share/wineprefixes;\n"
+    "with --cache PATH, below PATH only. A cache that cannot be read is listed\n"
+    "with the reason (and the exit code is 1).\n"
+    "fields (--json, --tsv): index, entries, found_by, read, error.\n"
+    "\n"
+    "example: tarnhold-cli caches --cache ~/.wine\n",
+    {},
+    true,
+    0,
+    0,
+    RunCaches,
 });
 
 } // namespace

@@ -8,11 +8,9 @@
 namespace tarnhold::cli {
 namespace {
 
-int RunCrc32(TCliContext& ctx, const std::vector<std::string>& args) {
-    if (args.size() != 1)
-        return UsageError(ctx, "crc32", "crc32 needs exactly one text");
+int RunCrc32(TCliContext& ctx, const TCliArgs& args) {
     char hex[16];
-    std::snprintf(hex, sizeof hex, "%08x", ComputeCrc32(ctx.ArgToAnsi(args[0])));
+    std::snprintf(hex, sizeof hex, "%08x", ComputeCrc32(ctx.ArgToAnsi(args.Operands[0])));
     ctx.WriteLine(hex);
     return kExitOk;
 }
@@ -20,8 +18,21 @@ int RunCrc32(TCliContext& ctx, const std::vector<std::string>& args) {
 const TCliCommandRegistrar registrar({
     "crc32",
     "crc32 TEXT",
-    "the CRC-32 of the text's ANSI bytes as eight hex digits (as in local names, "
-    "name~xxxxxxxx.ext)",
+    "the checksum in the local names of URLs with a query string",
+    "TEXT is the part of a URL that its local name stands for: the query string\n"
+    "with its leading \"?\" (or the parameters from \";\", or the tail from the\n"
+    "segment holding \"=\" or \"$\"), as the URL holds it, percent signs and all.\n"
+    "It is taken as UTF-8 and checksummed as its Shift-JIS bytes.\n"
+    "\n"
+    "Prints eight lower-case hex digits: the xxxxxxxx of name~xxxxxxxx.ext. This\n"
+    "is not zlib's CRC-32 (cksum -a crc32b): polynomial 0x04C11DB7 taken most\n"
+    "significant bit first, start value 0, no reflection and no final XOR.\n"
+    "\n"
+    "example: tarnhold-cli crc32 '?sku=A-1001&color=red'\n",
+    {},
+    false,
+    1,
+    1,
     RunCrc32,
 });
 

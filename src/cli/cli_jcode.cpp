@@ -1,5 +1,6 @@
 // tarnhold-cli jcode ...: Japanese code detection and conversion of files.
 #include "cli.h"
+#include "platform/codepage.h"
 #include "platform/files.h"
 #include "text/jconvert.h"
 
@@ -8,18 +9,55 @@
 namespace tarnhold::cli {
 namespace {
 
+bool HasHighBytes(std::string_view data) {
+    for (char c : data) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return true;
+    }
+    return false;
+}
+
+// UTF-8 is told apart before the program's own detection, which knows the
+// Japanese codes only (and takes UTF-8 for Shift-JIS or EUC-JP).
+bool IsUtf8Text(std::string_view data) {
+    return HasHighBytes(data) && IsUtf8(data);
+}
+
+const char* EncodingName(int code) {
+    switch (code) {
+    case jcAscii:
+        return "ASCII";
+    case jcBinary:
+        return "binary";
+    case jcJisNew:
+    case jcJisOld:
+        return "ISO-2022-JP";
+    case jcEuc:
+        return "EUC-JP";
+    case jcSjis:
+        return "Shift-JIS";
+    default:
+        return "EUC-JP or Shift-JIS";
+    }
+}
+
 int Detect(TCliContext& ctx, const std::vector<std::string>& files) {
     int rc = kExitOk;
+    TListing listing(ctx, {"file", "encoding", "jcode"});
     for (const auto& name : files) {
         std::string data;
         int error = 0;
         if (!ReadWholeFile(name, data, &error)) {
-            ctx.ReportError(name, error);
+            ctx.ReportError(ctx.ShowUtf8(name), error);
             rc = kExitFailure;
             continue;
         }
         const int code = InCodeCheck(data);
-        ctx.WriteUtf8(name + ": " + std::to_string(code) + " " + JCodeName(code) + "\n");
+        const char* encoding = IsUtf8Text(data) ? "UTF-8" : EncodingName(code);
+        listing.Row(ctx.ShowUtf8(name) + ": " + encoding, [&] {
+            return std::vector<TValue>{TValue::Utf8(name), TValue::Utf8(encoding),
+                                       TValue::Count(code)};
+        });
     }
     return rc;
 }
@@ -28,30 +66,53 @@ int Convert(TCliContext& ctx, const std::string& name) {
     std::string data;
     int error = 0;
     if (!ReadWholeFile(name, data, &error)) {
-        ctx.ReportError(name, error);
+        ctx.ReportError(ctx.ShowUtf8(name), error);
         return kExitFailure;
     }
-    // Shift-JIS bytes, whatever --raw says: this is a code converter.
-    const std::string sjis = ConvertJCode(data, jcSjis);
-    ctx.Out->write(sjis.data(), static_cast<std::streamsize>(sjis.size()));
+    const std::string sjis = IsUtf8Text(data) ? Utf8ToAnsi(data) : ConvertJCode(data, jcSjis);
+    // The file's text, not the cache's: written as it is, line breaks and all.
+    ctx.Write(ctx.Raw ? sjis : AnsiToUtf8(sjis));
     return kExitOk;
 }
 
-int RunJcode(TCliContext& ctx, const std::vector<std::string>& args) {
-    if (args.empty())
-        return UsageError(ctx, "jcode", "jcode needs a subcommand");
-    if (args[0] == "detect" && args.size() >= 2)
-        return Detect(ctx, std::vector<std::string>(args.begin() + 1, args.end()));
-    if (args[0] == "convert" && args.size() == 2)
-        return Convert(ctx, args[1]);
-    return UsageError(ctx, "jcode", "bad jcode arguments");
+int RunJcode(TCliContext& ctx, const TCliArgs& args) {
+    const std::string& sub = args.Operands[0];
+    const std::vector<std::string> files(args.Operands.begin() + 1, args.Operands.end());
+    if (sub == "detect") {
+        if (files.empty())
+            return UsageError(ctx, "detect needs at least one FILE");
+        return Detect(ctx, files);
+    }
+    if (sub == "convert") {
+        if (files.size() != 1)
+            return UsageError(ctx, "convert takes one FILE");
+        if (ctx.Format != TOutputFormat::ofHuman)
+            return UsageError(ctx, "convert writes text, not a listing");
+        return Convert(ctx, files[0]);
+    }
+    return UsageError(ctx, "unknown subcommand '" + EscapeForTerminal(sub) + "'");
 }
 
 const TCliCommandRegistrar registrar({
     "jcode",
-    "jcode detect FILE... | jcode convert FILE",
-    "detect: the Japanese code of each file (0 ASCII, 1 not text, 2/3 JIS, 4 EUC-JP, "
-    "5 Shift-JIS, 6 EUC-JP or Shift-JIS); convert: the file as Shift-JIS on standard output",
+    "jcode detect FILE...\n"
+    "jcode convert FILE",
+    "the Japanese code of files; a file converted to Shift-JIS",
+    "detect   one line per file, \"FILE: ENCODING\": ASCII, binary, ISO-2022-JP,\n"
+    "         EUC-JP, Shift-JIS, \"EUC-JP or Shift-JIS\" (undecided) or UTF-8\n"
+    "         fields (--json, --tsv): file, encoding, jcode (the program's code\n"
+    "         number: 0 ASCII, 1 binary, 2/3 JIS, 4 EUC-JP, 5 Shift-JIS,\n"
+    "         6 undecided; UTF-8 gets the number of the code it resembles)\n"
+    "convert  the file's text as the program reads it into Shift-JIS: written\n"
+    "         as UTF-8, or as the Shift-JIS bytes with --raw\n"
+    "\n"
+    "A file that cannot be read is reported; detect goes on with the others.\n"
+    "\n"
+    "example: tarnhold-cli --raw jcode convert page.html > page-sjis.html\n",
+    {},
+    true,
+    1,
+    -1,
     RunJcode,
 });
 

@@ -4,7 +4,6 @@
 #include "text/htmlparser.h"
 
 #include <cstdio>
-#include <optional>
 #include <ostream>
 
 namespace tarnhold::cli {
@@ -69,58 +68,54 @@ void PrintTokens(const TCliContext& ctx, const THTMLParser& parser) {
     for (bool more = parser.FirstTag(pos, tag); more; more = parser.NextTag(pos, tag)) {
         std::string line = std::to_string(at) + "\t" + KindName(tag.Kind()) + "\t";
         if (tag.Kind() == tkTag || tag.Kind() == tkDoctype) {
-            line += Visible(tag.Name());
+            line += ctx.Show(Visible(tag.Name()));
             for (int i = 0; i < tag.Count(); ++i)
-                line += "\t" + AttributeLine(tag.Elements(i));
+                line += "\t" + ctx.Show(AttributeLine(tag.Elements(i)));
         } else {
-            line += "\"" + Visible(tag.Text()) + "\"";
+            line += "\"" + ctx.Show(Visible(tag.Text())) + "\"";
         }
         ctx.WriteLine(line);
         at = pos;
     }
 }
 
-int RunPage(TCliContext& ctx, const std::vector<std::string>& args) {
-    bool tokens = false;
-    std::optional<std::string> file;
-    for (const auto& a : args) {
-        if (a == "--tokens")
-            tokens = true;
-        else if (a.size() > 1 && a[0] == '-')
-            return UsageError(ctx, "page", "unknown option " + a);
-        else if (file)
-            return UsageError(ctx, "page", "one file only");
-        else
-            file = a;
-    }
-    if (!file)
-        return UsageError(ctx, "page", "no file given");
-
+int RunPage(TCliContext& ctx, const TCliArgs& args) {
+    const std::string& file = args.Operands[0];
     THTMLParser parser;
     int error = 0;
-    if (!parser.LoadFromFile(std::filesystem::path(*file), &error)) {
-        ctx.ReportError(*file, error);
+    if (!parser.LoadFromFile(std::filesystem::path(file), &error)) {
+        ctx.ReportError(ctx.ShowUtf8(file), error);
         return kExitFailure;
     }
-    if (tokens) {
+    if (args.Has("tokens")) {
         PrintTokens(ctx, parser);
         return kExitOk;
     }
-    ctx.WriteUtf8("charset: " + std::to_string(parser.CharsetCode()));
-    if (!parser.Charset().empty()) {
-        ctx.WriteUtf8(" ");
-        ctx.WriteText(parser.Charset());
-    }
-    ctx.WriteUtf8("\ntitle: ");
-    ctx.WriteLine(parser.Title());
+    std::string charset = "charset: " + std::to_string(parser.CharsetCode());
+    if (!parser.Charset().empty())
+        charset += " " + ctx.Show(parser.Charset());
+    ctx.WriteLine(charset);
+    ctx.WriteLine("title: " + ctx.Show(parser.Title()));
     return kExitOk;
 }
 
 const TCliCommandRegistrar registrar({
     "page",
     "page [--tokens] FILE",
-    "an HTML page's character set (code and name) and title; with --tokens every token "
-    "(offset, kind, name, attributes) as the program reads it",
+    "an HTML page's character set and title, or every token of it",
+    "Prints two lines: \"charset: CODE NAME\" (CODE: 0 not determined,\n"
+    "1 ISO-8859-1, 2 Shift_JIS, 3 ISO-2022-JP, 4 EUC-JP, 5 UTF-8, 6 another\n"
+    "declared name; NAME as the page declares it or as detected) and\n"
+    "\"title: TITLE\" (the title as the list shows it).\n"
+    "With --tokens: one line per token, \"OFFSET<TAB>KIND<TAB>...\": the byte\n"
+    "offset, doctype, tag, text or comment, then the tag's name and attributes\n"
+    "or the text in quotes; control characters written as \\r, \\n, \\xNN.\n"
+    "\n"
+    "example: tarnhold-cli page --tokens index.html\n",
+    {{"tokens", 0, "", "every token (offset, kind, name, attributes)"}},
+    false,
+    1,
+    1,
     RunPage,
 });
 

@@ -19,16 +19,42 @@ namespace {
 // the cache cannot be read.
 std::unique_ptr<TWebCacheTree> OpenReadableTree(const TCliContext& ctx, TIndexDatSource*& source) {
     auto tree = OpenCacheTree(ctx, source);
-    if (!CheckReadable(ctx, *source))
+    if (!tree || !CheckReadable(ctx, *source))
         return nullptr;
     return tree;
 }
 
-// One line per folder below node (the root itself excluded), indented by
+// A folder URL of the tree (decoded ANSI) percent-encoded as UTF-8, the form
+// a browser's address bar and the cache itself use.
+std::string EncodeFolderUrl(std::string_view ansi) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char ch : AnsiToUtf8(ansi)) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c <= 0x20 || c >= 0x7F ||
+            std::string_view("\"#%<>?\\^`{|}").find(ch) != std::string_view::npos) {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+// The path below the save folder that a folder URL is copied to.
+std::string FolderLocalPath(std::string_view dirUrl) {
+    return URLToLocalPath(AnsiReplaceAll(dirUrl, "//", "/"));
+}
+
+// One row per folder below node (the root itself excluded), indented by
 // level: name, files below it, total size, latest date, and the folder's URL
 // as the list command takes it.
 void WriteFolders(const TCliContext& ctx, TWebCacheTree& tree, TWebCacheTreeNode* node,
                   int maxLevel) {
+    TListing listing(
+        ctx, {"level", "name", "files", "size", "time", "url", "url_decoded", "local_path"});
     struct Frame {
         TWebCacheTreeNode* node;
         int next;
@@ -44,20 +70,28 @@ void WriteFolders(const TCliContext& ctx, TWebCacheTree& tree, TWebCacheTreeNode
         if (!child->IsFolder)
             continue;
         const int level = child->Level();
+        const int files = tree.CountFiles(child);
         std::string line(static_cast<std::size_t>(2 * (level - 1)), ' ');
-        line += child->Name().empty() ? std::string("(empty)") : child->Name();
-        line += "\t" + std::to_string(tree.CountFiles(child)) + "\t" +
-                FormatSizeKB(child->Info.Size) + "\t" +
-                FormatDateTimeShort(child->Info.LastModified) + "\t" + child->Info.DirUrl;
-        ctx.WriteLine(line);
+        line += child->Name().empty() ? std::string("(empty)") : ctx.Show(child->Name());
+        line += "\t" + std::to_string(files) + "\t" + ctx.Show(FormatSizeKB(child->Info.Size)) +
+                "\t" + ctx.Show(FormatDateTimeShort(child->Info.LastModified)) + "\t" +
+                ctx.Show(child->Info.DirUrl);
+        listing.Row(line, [&] {
+            return std::vector<TValue>{TValue::Count(static_cast<std::uint64_t>(level)),
+                                       TValue::Ansi(child->Name()),
+                                       TValue::Count(static_cast<std::uint64_t>(files)),
+                                       TValue::Count(child->Info.Size),
+                                       TValue::Time(child->Info.LastModified),
+                                       TValue::Utf8(EncodeFolderUrl(child->Info.DirUrl)),
+                                       TValue::Ansi(child->Info.DirUrl),
+                                       TValue::Ansi(FolderLocalPath(child->Info.DirUrl))};
+        });
         if (maxLevel == 0 || level < maxLevel)
             stack.push_back({child, 0});
     }
 }
 
-int RunTree(TCliContext& ctx, const std::vector<std::string>& args) {
-    if (!args.empty())
-        return UsageError(ctx, "tree", "tree takes no arguments");
+int RunTree(TCliContext& ctx, const TCliArgs&) {
     TIndexDatSource* source = nullptr;
     auto tree = OpenReadableTree(ctx, source);
     if (!tree)
@@ -84,135 +118,300 @@ std::string UrlName(const TWebCacheTreeNode* node) {
     return file + suffix;
 }
 
-int RunList(TCliContext& ctx, const std::vector<std::string>& args) {
-    if (args.size() != 1)
-        return UsageError(ctx, "list", "which folder?");
-    TIndexDatSource* source = nullptr;
-    auto tree = OpenReadableTree(ctx, source);
-    if (!tree)
-        return kExitFailure;
-    std::string folderUrl = ctx.ArgToAnsi(args[0]);
-    TWebCacheTreeNode* folder = tree->FindNodeByUrl(folderUrl);
-    if (folder == nullptr || !folder->IsFolder) {
-        *ctx.Err << "error: " << args[0] << ": no such folder in the cache (folders are written "
-                 << "as the tree shows them, e.g. http://host/dir/)\n";
-        return kExitFailure;
+// The folder a URL typed by the user names: as the tree prints it or
+// percent-encoded, with or without the scheme (as --no-scheme prints it) and
+// the trailing "/".
+TWebCacheTreeNode* FindFolder(TWebCacheTree& tree, std::string_view typedUtf8) {
+    const std::string ansi = Utf8ToAnsi(typedUtf8);
+    for (const std::string& form : {ansi, DecodeURLString(ansi)}) {
+        for (std::string url : {form, form + "/"}) {
+            TWebCacheTreeNode* node = tree.FindNodeByUrl(url);
+            if (node != nullptr && node->IsFolder)
+                return node;
+        }
     }
+    return nullptr;
+}
+
+// The rows of one folder in the list view's order: local name, URL name,
+// title, size, date, and for scripts the URLs, content type and paths.
+void WriteRows(const TCliContext& ctx, TWebCacheTreeNode* folder) {
     std::vector<TWebCacheTreeNode*> rows;
     for (int i = 0; i < folder->Count(); ++i) {
         if (!folder->Items(i)->Deleting)
             rows.push_back(folder->Items(i));
     }
     std::sort(rows.begin(), rows.end(), RowLess);
+    TListing listing(ctx, {"kind", "local_name", "url_name", "title", "size", "time", "url",
+                           "url_decoded", "content_type", "local_path", "cached_file"});
     THTMLParser parser; // one parser for the whole listing, as the window does
     for (const TWebCacheTreeNode* row : rows) {
-        std::string line = row->DisplayName();
+        std::string line = ctx.Show(row->DisplayName());
         if (row->IsFolder) {
-            line += "/\t\t\t\t";
-        } else {
-            std::string title;
-            if (EntryContentType(row->Info).find("text/html") != std::string::npos &&
-                parser.LoadFromFile(row->Info.LocalFileName))
-                title = parser.Title();
-            line += "\t" + UrlName(row) + "\t" + title + "\t" + FormatSizeKB(row->Info.Size) + "\t";
+            line += "/\t\t\t\t" + ctx.Show(FormatDateTimeShort(row->Info.LastModified));
+            listing.Row(line, [&] {
+                return std::vector<TValue>{TValue::Utf8("folder"),
+                                           TValue::Ansi(row->DisplayName()),
+                                           TValue::Null(),
+                                           TValue::Null(),
+                                           TValue::Count(row->Info.Size),
+                                           TValue::Time(row->Info.LastModified),
+                                           TValue::Utf8(EncodeFolderUrl(row->Info.DirUrl)),
+                                           TValue::Ansi(row->Info.DirUrl),
+                                           TValue::Null(),
+                                           TValue::Ansi(FolderLocalPath(row->Info.DirUrl)),
+                                           TValue::Null()};
+            });
+            continue;
         }
-        line += FormatDateTimeShort(row->Info.LastModified);
-        ctx.WriteLine(line);
+        std::string title;
+        const std::string type = EntryContentType(row->Info);
+        if (type.find("text/html") != std::string::npos &&
+            parser.LoadFromFile(row->Info.LocalFileName))
+            title = parser.Title();
+        const std::string urlName = UrlName(row);
+        line += "\t" + ctx.Show(urlName) + "\t" + ctx.Show(title) + "\t" +
+                ctx.Show(FormatSizeKB(row->Info.Size)) + "\t" +
+                ctx.Show(FormatDateTimeShort(row->Info.LastModified));
+        const std::string local =
+            FolderLocalPath(row->Info.DirUrl) + URLToLocalPath(row->DisplayName());
+        listing.Row(line, [&] {
+            return std::vector<TValue>{TValue::Utf8("file"),
+                                       TValue::Ansi(row->DisplayName()),
+                                       TValue::Ansi(urlName),
+                                       TValue::Ansi(title),
+                                       TValue::Count(row->Info.Size),
+                                       TValue::Time(row->Info.LastModified),
+                                       TValue::Ansi(row->Info.Url),
+                                       TValue::Ansi(DecodeURL(row->Info.Url)),
+                                       TValue::Ansi(type),
+                                       TValue::Ansi(local),
+                                       TValue::Utf8(row->Info.LocalFileName)};
+        });
     }
+}
+
+int RunList(TCliContext& ctx, const TCliArgs& args) {
+    TIndexDatSource* source = nullptr;
+    auto tree = OpenReadableTree(ctx, source);
+    if (!tree)
+        return kExitFailure;
+    TWebCacheTreeNode* folder = FindFolder(*tree, args.Operands[0]);
+    if (folder == nullptr) {
+        ctx.Fail(ctx.ShowUtf8(args.Operands[0]) +
+                 ": no such folder in the cache (write it as the tree shows it, e.g. "
+                 "http://host/dir/)");
+        return kExitFailure;
+    }
+    WriteRows(ctx, folder);
     return kExitOk;
 }
 
-// The file node of a cache URL: in the folder of the URL (or of its local
-// name), the file whose entry has exactly that URL, else one ignoring case.
-TWebCacheTreeNode* FindEntryNode(TWebCacheTree& tree, std::string_view url) {
-    TWebCacheTreeNode* match = nullptr;
-    for (TWebCacheTreeNode* folder :
-         {tree.FindFolderByUrl(url), tree.FindFolderByUrl(tree.RenameItems().Lookup(url))}) {
+// The file node of a cache URL typed by the user: among the files of the
+// URL's folder (or of its local name's), the one whose entry has that URL,
+// by TUrlMatcher's rules. None after saying why.
+TWebCacheTreeNode* FindEntryNode(const TCliContext& ctx, TWebCacheTree& tree,
+                                 std::string_view typedUtf8) {
+    const std::string ansi = Utf8ToAnsi(typedUtf8);
+    TUrlMatcher matcher(typedUtf8);
+    std::vector<TWebCacheTreeNode*> nodes;
+    for (const std::string& url : {ansi, DecodeURL(ansi), tree.RenameItems().Lookup(ansi)}) {
+        TWebCacheTreeNode* folder = url.empty() ? nullptr : tree.FindFolderByUrl(url);
         if (folder == nullptr)
             continue;
         for (int i = 0; i < folder->Count(); ++i) {
             TWebCacheTreeNode* node = folder->Items(i);
-            if (node->IsFolder)
+            if (node->IsFolder || std::find(nodes.begin(), nodes.end(), node) != nodes.end())
                 continue;
-            if (node->Info.Url == url)
-                return node;
-            if (match == nullptr && AnsiSameText(node->Info.Url, url))
-                match = node;
+            nodes.push_back(node);
+            matcher.Offer(node->Info.Url, nodes.size() - 1);
         }
     }
-    return match;
-}
-
-int RunName(TCliContext& ctx, const std::vector<std::string>& args) {
-    if (args.size() != 1)
-        return UsageError(ctx, "name", "which URL?");
-    TIndexDatSource* source = nullptr;
-    auto tree = OpenReadableTree(ctx, source);
-    if (!tree)
-        return kExitFailure;
-    const std::string url = ctx.ArgToAnsi(args[0]);
-    TWebCacheTreeNode* node = FindEntryNode(*tree, url);
-    if (node == nullptr) {
-        *ctx.Err << "error: " << args[0] << ": no such entry in the cache\n";
-        return kExitFailure;
+    if (matcher.Best().size() == 1)
+        return nodes[matcher.Best()[0]];
+    if (matcher.Best().empty()) {
+        ctx.Fail(ctx.ShowUtf8(typedUtf8) + ": no such entry in the cache");
+    } else {
+        ctx.Fail(ctx.ShowUtf8(typedUtf8) + ": ambiguous; the cache holds:");
+        for (std::size_t i : matcher.Best())
+            *ctx.Err << "  " << ctx.Show(nodes[i]->Info.Url) << "\n";
     }
-    // The copy engine's path with the whole URL path kept (folder method 2).
-    std::string folder = URLToLocalPath(AnsiReplaceAll(node->Info.DirUrl, "//", "/"));
-    std::string local = folder + URLToLocalPath(node->DisplayName());
-    ctx.WriteLine("name: " + node->DisplayName());
-    ctx.WriteLine("local path: " + local);
-    std::string renamed = tree->RenameItems().Lookup(url);
-    ctx.WriteLine(std::string("rename list: ") + (renamed.empty() ? "no" : "yes, " + renamed));
-    return kExitOk;
+    return nullptr;
 }
 
-int RunOverview(TCliContext& ctx, const std::vector<std::string>& args) {
-    if (!args.empty())
-        return UsageError(ctx, "overview", "overview takes no arguments");
+int RunName(TCliContext& ctx, const TCliArgs& args) {
     TIndexDatSource* source = nullptr;
     auto tree = OpenReadableTree(ctx, source);
     if (!tree)
         return kExitFailure;
-    *ctx.Out << "Tarnhold " << TARNHOLD_VERSION << ": " << source->IndexFile().string() << "\n";
-    const int files = tree->CountFiles(tree->Root());
-    ctx.WriteLine(std::to_string(files) + " files, " + FormatSizeShort(tree->Root()->Info.Size) +
-                  ", latest " + FormatDateTimeLong(tree->Root()->Info.LastModified));
-    *ctx.Out << "\n";
-    WriteFolders(ctx, *tree, tree->Root(), 0);
-    *ctx.Out << "\nMore: tarnhold-cli --help (tree, list FOLDER-URL, name URL, entries, page FILE, "
-                "url ..., jcode ...)\n";
+    TWebCacheTreeNode* node = FindEntryNode(ctx, *tree, args.Operands[0]);
+    if (node == nullptr)
+        return kExitFailure;
+    // The copy engine's path with the whole URL path kept (folder method 2).
+    const std::string local =
+        FolderLocalPath(node->Info.DirUrl) + URLToLocalPath(node->DisplayName());
+    const std::string renamed = tree->RenameItems().Lookup(node->Info.Url);
+    const std::string human =
+        "name: " + ctx.Show(node->DisplayName()) + "\nlocal path: " + ctx.Show(local) +
+        "\nrename list: " + (renamed.empty() ? std::string("no") : "yes, " + ctx.Show(renamed));
+    TListing listing(ctx, {"url", "url_decoded", "local_name", "local_path", "renamed",
+                           "renamed_to", "cached_file"});
+    listing.Row(human, [&] {
+        return std::vector<TValue>{TValue::Ansi(node->Info.Url),
+                                   TValue::Ansi(DecodeURL(node->Info.Url)),
+                                   TValue::Ansi(node->DisplayName()),
+                                   TValue::Ansi(local),
+                                   TValue::Bool(!renamed.empty()),
+                                   renamed.empty() ? TValue::Null() : TValue::Ansi(renamed),
+                                   TValue::Utf8(node->Info.LocalFileName)};
+    });
     return kExitOk;
 }
+
+// The names of every command, wrapped to 80 columns after the prefix.
+std::string CommandList(std::string_view prefix) {
+    std::string out(prefix);
+    std::size_t column = out.size();
+    bool first = true;
+    for (const TCliCommand* c : RegisteredCommands()) {
+        if (c->Name == "overview")
+            continue;
+        std::string word = (first ? "" : ", ") + c->Name;
+        if (column + word.size() > 78) {
+            out += ",\n     ";
+            column = 5;
+            word = c->Name;
+        }
+        out += word;
+        column += word.size();
+        first = false;
+    }
+    return out;
+}
+
+int RunOverview(TCliContext& ctx, const TCliArgs&) {
+    TIndexDatSource* source = nullptr;
+    auto tree = OpenReadableTree(ctx, source);
+    if (!tree)
+        return kExitFailure;
+    ctx.WriteLine(std::string("Tarnhold ") + TARNHOLD_VERSION + ": " +
+                  ctx.ShowPath(source->IndexFile()));
+    const int files = tree->CountFiles(tree->Root());
+    ctx.WriteLine(std::to_string(files) + " files, " +
+                  ctx.Show(FormatSizeShort(tree->Root()->Info.Size)) + ", latest " +
+                  ctx.Show(FormatDateTimeLong(tree->Root()->Info.LastModified)));
+    ctx.WriteLine("");
+    WriteFolders(ctx, *tree, tree->Root(), 0);
+    ctx.WriteLine("");
+    ctx.WriteLine(CommandList("More: tarnhold-cli --help, tarnhold-cli COMMAND --help; ") + ".");
+    return kExitOk;
+}
+
+int RunHelp(TCliContext& ctx, const TCliArgs& args) {
+    if (args.Operands.empty()) {
+        PrintUsage(*ctx.Out);
+        return kExitOk;
+    }
+    const TCliCommand* command = FindCommand(args.Operands[0]);
+    if (command == nullptr)
+        return UsageError(ctx, "unknown command '" + EscapeForTerminal(args.Operands[0]) + "'");
+    PrintCommandHelp(*ctx.Out, *command);
+    return kExitOk;
+}
+
+const char kDateNote[] =
+    "DATE is the display format of the list (\"2012/10/28 7:19\", local time):\n"
+    "a file's last-modified time, else the time its file was written (the\n"
+    "download); a folder's the latest of the files below it. SIZE: whole KB\n"
+    "rounded up. In --json and --tsv sizes are bytes and times ISO 8601 with\n"
+    "the zone.\n";
 
 const TCliCommandRegistrar kTree({
     "tree",
     "tree",
-    "the folder tree of the cache: folders indented by level, files below each, total size, "
-    "latest date",
+    "the folders of the cache with file counts, size, date and URL",
+    std::string("One line per folder, indented two blanks a level:\n"
+                "NAME<TAB>FILES<TAB>SIZE<TAB>DATE<TAB>FOLDER-URL; FILES counts every file\n"
+                "below the folder, FOLDER-URL is what list takes.\n") +
+        kDateNote +
+        "fields (--json, --tsv): level, name, files, size, time, url (encoded),\n"
+        "url_decoded, local_path (below the save folder).\n"
+        "\n"
+        "example: tarnhold-cli --no-scheme tree\n",
+    {},
+    true,
+    0,
+    0,
     RunTree,
 });
 
 const TCliCommandRegistrar kList({
     "list",
     "list FOLDER-URL",
-    "the files and folders of one folder (e.g. http://host/dir/): name, URL name, title, size, "
-    "date",
+    "the rows of one folder as the window shows them",
+    std::string("FOLDER-URL as tree prints it or percent-encoded, with or without the\n"
+                "scheme and the final \"/\". One line per row, folders first, then by\n"
+                "name: LOCAL-NAME<TAB>URL-NAME<TAB>TITLE<TAB>SIZE<TAB>DATE (a folder:\n"
+                "NAME/ and its date).\n") +
+        kDateNote +
+        "fields (--json, --tsv): kind, local_name, url_name, title, size, time, url,\n"
+        "url_decoded, content_type, local_path, cached_file.\n"
+        "\n"
+        "example: tarnhold-cli list http://www.example.com/docs/\n",
+    {},
+    true,
+    1,
+    1,
     RunList,
 });
 
 const TCliCommandRegistrar kName({
     "name",
     "name URL",
-    "the local name and local path the entry of a cache URL gets, and whether the rename list "
-    "holds it",
+    "the local name and path a cached URL is copied to",
+    "URL as stored or decoded; an exact match wins over one ignoring case.\n"
+    "Prints three lines: \"name: LOCAL-NAME\", \"local path: PATH\" (below the\n"
+    "save folder, the whole URL path kept) and \"rename list: no\" or\n"
+    "\"rename list: yes, LOCAL-URL\".\n"
+    "fields (--json, --tsv): url, url_decoded, local_name, local_path, renamed,\n"
+    "renamed_to, cached_file.\n"
+    "\n"
+    "example: tarnhold-cli name 'http://host/cart.cgi?id=7'\n",
+    {},
+    true,
+    1,
+    1,
     RunName,
 });
 
 const TCliCommandRegistrar kOverview({
     "overview",
     "overview",
-    "what tarnhold-cli shows without a command: the cache read, its size and its folder tree",
+    "the cache read, its size and folder tree (the default)",
+    "What tarnhold-cli shows without a command: the index read, the number of\n"
+    "files, their total size and the latest date, then the tree as tree\n"
+    "prints it.\n"
+    "\n"
+    "example: tarnhold-cli --cache /mnt/win/Users/me\n",
+    {},
+    false,
+    0,
+    0,
     RunOverview,
+});
+
+const TCliCommandRegistrar kHelp({
+    "help",
+    "help [COMMAND]",
+    "the help of the program, or of one command",
+    "The same as tarnhold-cli --help, or tarnhold-cli COMMAND --help.\n"
+    "\n"
+    "example: tarnhold-cli help list\n",
+    {},
+    false,
+    0,
+    1,
+    RunHelp,
 });
 
 } // namespace

@@ -3,17 +3,56 @@
 #include "cache/cachelocation.h"
 #include "platform/appfolder.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <ostream>
+#include <unistd.h>
 
 namespace tarnhold::cli {
 
+namespace {
+
+// Warns once per run when the data folder cannot be written: the local names
+// given in this run are then not kept for the next one.
+// TODO(data folder): take the answer from the tree's own save instead of
+// asking the file system beforehand, once the tree reports it.
+void WarnIfDataFolderUnwritable(const TCliContext& ctx, const std::filesystem::path& data) {
+    static bool warned = false;
+    if (warned)
+        return;
+    // The data folder, or the nearest folder above it that exists (the tree
+    // creates the rest), must be a folder this process may write in.
+    std::filesystem::path probe = data;
+    std::error_code ec;
+    while (!std::filesystem::exists(probe, ec) && probe.has_parent_path() &&
+           probe.parent_path() != probe)
+        probe = probe.parent_path();
+    if (!std::filesystem::is_directory(probe, ec))
+        errno = ENOTDIR;
+    else if (::access(probe.c_str(), W_OK) == 0)
+        return;
+    const int error = errno;
+    warned = true;
+    ctx.Warn("the data folder " + ctx.ShowPath(data) + " cannot be written (" +
+             std::string(std::strerror(error)) + "); local names given now are not kept");
+}
+
+} // namespace
+
 std::unique_ptr<TIndexDatSource> OpenCacheSource(const TCliContext& ctx) {
     const TCacheLocation where = LocateCache(ctx.Cache, TARNHOLD_DEMO_CACHE);
+    if (where.Error) {
+        ctx.Fail(ctx.ShowUtf8(where.Error.Text()));
+        return nullptr;
+    }
     auto source = std::make_unique<TIndexDatSource>(where.Path);
-    if (where.Origin != TCacheOrigin::coOption)
-        *ctx.Err << "tarnhold-cli: reading " << source->IndexFile().string() << " ("
-                 << where.Description << ")\n";
+    if (where.Origin != TCacheOrigin::coOption || where.Searched)
+        ctx.Fail("reading " + ctx.ShowPath(source->IndexFile()) + " (" +
+                 ctx.ShowUtf8(where.Description) + ")");
+    for (const auto& other : where.Others)
+        ctx.Fail("also found: " + ctx.ShowPath(other.Folder / "index.dat") + " (" +
+                 ctx.ShowUtf8(other.Description) + "; read it with --cache)");
     return source;
 }
 
@@ -22,18 +61,21 @@ bool CheckReadable(const TCliContext& ctx, const TIndexDatSource& source) {
     if (error == 0)
         return true;
     if (error == EBADMSG)
-        *ctx.Err << "error: " << source.IndexFile().string()
-                 << ": not an Internet Explorer cache index (index.dat)\n";
+        ctx.Fail(ctx.ShowPath(source.IndexFile()) +
+                 ": not an Internet Explorer cache index (index.dat)");
     else
-        ctx.ReportError(source.IndexFile().string(), error);
+        ctx.ReportError(ctx.ShowPath(source.IndexFile()), error);
     return false;
 }
 
 std::unique_ptr<TWebCacheTree> OpenCacheTree(const TCliContext& ctx, TIndexDatSource*& source) {
     auto owned = OpenCacheSource(ctx);
     source = owned.get();
+    if (!owned)
+        return nullptr;
     auto tree = std::make_unique<TWebCacheTree>(std::move(owned));
     const auto data = GetAppFolder();
+    WarnIfDataFolderUnwritable(ctx, data);
     tree->SetRenameListFile(data / "renameList.dat");
     tree->SetContentTypeFile(data / "contentType.dat");
     tree->SetEnableScheme(ctx.EnableScheme);
@@ -42,6 +84,77 @@ std::unique_ptr<TWebCacheTree> OpenCacheTree(const TCliContext& ctx, TIndexDatSo
     tree->SortAll();
     tree->RenameDuplicates(tree->Root());
     return tree;
+}
+
+std::vector<TFoundCache> ListCaches(const TCliContext& ctx) {
+    if (ctx.Cache) {
+        const TCacheLocation where = LocateCache(ctx.Cache, TARNHOLD_DEMO_CACHE);
+        if (where.Error)
+            return {};
+        std::vector<TFoundCache> found{{where.Path, where.Description}};
+        found.insert(found.end(), where.Others.begin(), where.Others.end());
+        return found;
+    }
+    return FindAllCaches(TARNHOLD_DEMO_CACHE);
+}
+
+} // namespace tarnhold::cli
+
+#include "platform/codepage.h"
+#include "text/urlutils.h"
+
+namespace tarnhold::cli {
+
+namespace {
+
+// A URL as the tree arranges it: decoded, without its scheme when asked
+// (the tree's --no-scheme form), every run of "/" as one (the tree prints a
+// host with a port as "host:port//").
+std::string NormalUrl(std::string_view url, bool dropScheme) {
+    std::string text = DecodeURL(url);
+    if (dropScheme) {
+        const std::size_t scheme = text.find("://");
+        if (scheme != std::string::npos)
+            text.erase(0, scheme + 3);
+    }
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c != '/' || out.empty() || out.back() != '/')
+            out += c;
+    }
+    return out;
+}
+
+} // namespace
+
+TUrlMatcher::TUrlMatcher(std::string_view typedUtf8, int minLevel)
+    : utf8_(typedUtf8), ansi_(Utf8ToAnsi(typedUtf8)),
+      dropScheme_(ansi_.find("://") == std::string::npos), decoded_(NormalUrl(ansi_, dropScheme_)),
+      minLevel_(minLevel) {}
+
+int TUrlMatcher::Level(std::string_view cacheUrl) const {
+    // The bytes as typed count too: Wine writes URLs as UTF-8.
+    if (cacheUrl == ansi_ || cacheUrl == utf8_)
+        return 3;
+    const std::string decoded = NormalUrl(cacheUrl, dropScheme_);
+    if (decoded == decoded_)
+        return 2;
+    if (AnsiSameText(cacheUrl, ansi_) || AnsiSameText(decoded, decoded_))
+        return 1;
+    return 0;
+}
+
+void TUrlMatcher::Offer(std::string_view cacheUrl, std::size_t item) {
+    const int level = Level(cacheUrl);
+    if (level < minLevel_ || level < bestLevel_)
+        return;
+    if (level > bestLevel_) {
+        bestLevel_ = level;
+        best_.clear();
+    }
+    if (std::find(best_.begin(), best_.end(), item) == best_.end())
+        best_.push_back(item);
 }
 
 } // namespace tarnhold::cli

@@ -2,6 +2,7 @@
 // prefix's Internet Explorer cache, or the demo cache the build writes.
 #pragma once
 
+#include "cache/cachelocation.h"
 #include "cache/indexdatsource.h"
 #include "cache/webcachetree.h"
 #include "cli.h"
@@ -10,8 +11,9 @@
 
 namespace tarnhold::cli {
 
-// The source over the located cache; says on stderr which cache it is unless
-// the user named it with --cache.
+// The source over the located cache, or none after saying why. Says on
+// stderr which cache it is unless the user named it itself with --cache, and
+// which others were found beside it.
 std::unique_ptr<TIndexDatSource> OpenCacheSource(const TCliContext& ctx);
 
 // A source whose last read failed: false after reporting it.
@@ -20,7 +22,41 @@ bool CheckReadable(const TCliContext& ctx, const TIndexDatSource& source);
 // A cache tree over the located cache, sharing the rename list and the
 // content-type table of the data folder with the window, refreshed as the
 // window does (count, build, sort, name duplicates). source receives the
-// tree's source, for CheckReadable.
+// tree's source, for CheckReadable. None (after saying why) when no cache
+// could be located.
 std::unique_ptr<TWebCacheTree> OpenCacheTree(const TCliContext& ctx, TIndexDatSource*& source);
+
+// The caches found on the machine (or below --cache), each with where it was
+// found; the first is the one the commands read.
+std::vector<TFoundCache> ListCaches(const TCliContext& ctx);
+
+} // namespace tarnhold::cli
+
+namespace tarnhold::cli {
+
+// Finding what the user named among the cache's URLs. A URL may be typed as
+// the cache holds it (percent-encoded) or decoded, as UTF-8, and in the forms
+// the tree prints (without the scheme, "host:port//"). The exact form
+// wins over one that matches only when both are decoded, and that over a
+// match ignoring case; several at the best level make the name ambiguous.
+class TUrlMatcher {
+public:
+    // minLevel 2 leaves out matches that ignore case (for deleting).
+    explicit TUrlMatcher(std::string_view typedUtf8, int minLevel = 1);
+    // 3 exact, 2 the same when decoded, 1 the same ignoring case, 0 none.
+    int Level(std::string_view cacheUrl) const;
+    // Offers one candidate; keeps those at the best level so far.
+    void Offer(std::string_view cacheUrl, std::size_t item);
+    const std::vector<std::size_t>& Best() const { return best_; }
+
+private:
+    std::string utf8_;
+    std::string ansi_;
+    bool dropScheme_; // typed without a scheme, as --no-scheme shows URLs
+    std::string decoded_;
+    int minLevel_;
+    int bestLevel_ = 0;
+    std::vector<std::size_t> best_;
+};
 
 } // namespace tarnhold::cli

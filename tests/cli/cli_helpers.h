@@ -1,6 +1,8 @@
 // Runs the built tarnhold-cli and collects what it wrote.
 #pragma once
 
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,7 +14,27 @@ struct TCliResult {
     std::string Err;
 };
 
-// Runs TARNHOLD_CLI with the arguments (no shell involved).
-TCliResult RunCli(const std::vector<std::string>& args);
+struct TCliRunOptions {
+    // Standard output goes to this file instead of being collected
+    // ("/dev/full").
+    std::string OutFile;
+    // Variables set (a value) or removed (nullopt) for the run.
+    std::map<std::string, std::optional<std::string>> Env;
+    // When set, standard input and standard error are a terminal and this is
+    // typed on it; Err then holds what the terminal showed.
+    std::optional<std::string> Typed;
+};
+
+// Runs TARNHOLD_CLI with the arguments (no shell involved); standard input
+// is /dev/null unless a terminal is asked for.
+TCliResult RunCli(const std::vector<std::string>& args, const TCliRunOptions& options = {});
+
+// The lines of a text, without their line breaks.
+std::vector<std::string> Lines(const std::string& text);
+
+// The members of one JSON object written on one line: name -> the value's
+// JSON text (strings unescaped, without their quotes). None when the line is
+// not exactly one well-formed JSON object.
+std::optional<std::map<std::string, std::string>> ParseJsonObject(const std::string& line);
 
 } // namespace tarnhold::test

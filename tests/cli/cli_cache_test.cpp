@@ -1,0 +1,156 @@
+// The cache commands of tarnhold-cli over copies of the Wine cache: entries,
+// delete-entry and caches, and how the cache is found.
+#include "cli/cli_helpers.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace tarnhold::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kCache = TARNHOLD_TEST_DATA "/cache/wine-ie-cache/Content.IE5";
+const char kInetCache[] = "AppData/Local/Microsoft/Windows/INetCache/Content.IE5";
+
+class TScratch {
+public:
+    TScratch() {
+        char name[] = "/tmp/trh-cli-cacheXXXXXX";
+        path_ = ::mkdtemp(name) != nullptr ? fs::path(name) : fs::path();
+    }
+    ~TScratch() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const fs::path& Path() const { return path_; }
+    // A writable copy of the Wine cache at folder below the scratch folder.
+    fs::path CopyCache(const fs::path& folder) const {
+        fs::create_directories(path_ / folder);
+        fs::copy(kCache, path_ / folder, fs::copy_options::recursive);
+        return path_ / folder;
+    }
+
+private:
+    fs::path path_;
+};
+
+std::size_t CountLines(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+TEST(CliCache, EntriesKeepTheirColumns) {
+    TCliResult r = RunCli({"--cache", kCache.string(), "entries"});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(r.Err, "") << "a cache named with --cache is not announced";
+    EXPECT_EQ(CountLines(r.Out), 31u);
+    EXPECT_NE(r.Out.find("http://www.shop.test/faq.html\t591\t2012/10/28 16:19:02\ttext/html\t" +
+                         (kCache / "LF9FM8KU/faq[0].htm").string() + "\n"),
+              std::string::npos)
+        << r.Out;
+
+    TCliResult all = RunCli({"entries", "--all", "--cache", kCache.string()});
+    ASSERT_EQ(all.ExitCode, 0) << all.Err;
+    EXPECT_EQ(CountLines(all.Out), 35u);
+    EXPECT_NE(all.Out.find("cookie:root@www.shop.test/catalog/\t86\t"), std::string::npos);
+    EXPECT_NE(all.Out.find("\t0x00100001\tskipped\n"), std::string::npos)
+        << "the flags come last, so the columns stay where they are";
+    EXPECT_NE(all.Out.find("faq[0].htm\t0x00000001\tok\n"), std::string::npos);
+}
+
+TEST(CliCache, DeleteEntryChecksAsksAndSaysWhatItRemoved) {
+    TScratch tmp;
+    const fs::path cache = tmp.CopyCache("Content.IE5");
+    const std::string c = cache.string();
+    const std::string faq = "http://www.shop.test/FAQ.html";
+    const fs::path faqFile = cache / "DZHPG5TO/FAQ[0].htm";
+
+    // Without a terminal to ask on, only --yes deletes.
+    TCliResult piped = RunCli({"--cache", c, "delete-entry", faq});
+    EXPECT_EQ(piped.ExitCode, 2);
+    EXPECT_NE(piped.Err.find("--yes"), std::string::npos) << piped.Err;
+    EXPECT_TRUE(fs::exists(faqFile));
+
+    // An unknown URL is found out before anything is asked or deleted.
+    TCliResult unknown =
+        RunCli({"--cache", c, "delete-entry", faq, "http://nowhere.test/"}, {{}, {}, "y\n"});
+    EXPECT_EQ(unknown.ExitCode, 1);
+    EXPECT_NE(unknown.Err.find("http://nowhere.test/: no such entry"), std::string::npos)
+        << unknown.Err;
+    EXPECT_EQ(unknown.Err.find("[y/N]"), std::string::npos) << "not asked";
+    EXPECT_TRUE(fs::exists(faqFile));
+
+    // The question names the entry and its cached file; "n" keeps it.
+    TCliResult declined = RunCli({"--cache", c, "delete-entry", faq}, {{}, {}, "n\n"});
+    EXPECT_EQ(declined.ExitCode, 1);
+    EXPECT_NE(declined.Err.find(faq + " (cached file " + faqFile.string() + ")"), std::string::npos)
+        << declined.Err;
+    EXPECT_TRUE(fs::exists(faqFile));
+
+    TCliResult confirmed = RunCli({"--cache", c, "delete-entry", faq}, {{}, {}, "y\n"});
+    EXPECT_EQ(confirmed.ExitCode, 0) << confirmed.Err;
+    EXPECT_EQ(confirmed.Out, "deleted " + faq + " (cached file " + faqFile.string() + ")\n");
+    EXPECT_FALSE(fs::exists(faqFile));
+
+    // Several URLs, one typed decoded, one as stored.
+    TCliResult two =
+        RunCli({"delete-entry", "--yes", "--cache", c, "http://www.shop.test/セール/商品一覧.html",
+                "http://www.shop.test/robots.txt"});
+    EXPECT_EQ(two.ExitCode, 0) << two.Err;
+    EXPECT_EQ(CountLines(two.Out), 2u) << two.Out;
+    EXPECT_NE(two.Out.find("deleted http://www.shop.test/%E3%82%BB"), std::string::npos);
+
+    // faq.html differs in case only: a deletion takes no such guess.
+    TCliResult again = RunCli({"--cache", c, "delete-entry", "-y", faq});
+    EXPECT_EQ(again.ExitCode, 1);
+    EXPECT_NE(again.Err.find("no such entry"), std::string::npos) << again.Err;
+    EXPECT_EQ(CountLines(RunCli({"--cache", c, "entries"}).Out), 28u);
+}
+
+TEST(CliCache, FindsCachesBelowAPrefixAndListsThem) {
+    TScratch tmp;
+    const fs::path prefix = tmp.Path() / "prefix";
+    const fs::path amy = tmp.CopyCache(fs::path("prefix/drive_c/users/amy") / kInetCache);
+    const fs::path bob = tmp.CopyCache(fs::path("prefix/drive_c/users/bob") / kInetCache);
+    const TCliRunOptions asBob{{}, {{"USER", "bob"}, {"TARNHOLD_CACHE", std::nullopt}}, {}};
+
+    TCliResult r = RunCli({"--cache", prefix.string(), "entries"}, asBob);
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_NE(r.Err.find("reading " + (bob / "index.dat").string()), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("also found: " + (amy / "index.dat").string()), std::string::npos)
+        << r.Err;
+    EXPECT_EQ(CountLines(r.Out), 31u);
+
+    TCliResult caches = RunCli({"caches", "--cache", prefix.string()}, asBob);
+    ASSERT_EQ(caches.ExitCode, 0) << caches.Err;
+    EXPECT_EQ(caches.Out.rfind((bob / "index.dat").string() + "\t31 entries\t", 0), 0u)
+        << caches.Out;
+    EXPECT_NE(caches.Out.find("\t(read)\n"), std::string::npos);
+    EXPECT_NE(caches.Out.find((amy / "index.dat").string() + "\t31 entries\tuser amy"),
+              std::string::npos)
+        << caches.Out;
+
+    // A Wine prefix in $WINEPREFIX, and one that does not exist.
+    TCliRunOptions wine = asBob;
+    wine.Env["WINEPREFIX"] = prefix.string();
+    TCliResult fromWine = RunCli({"tree"}, wine);
+    EXPECT_EQ(fromWine.ExitCode, 0) << fromWine.Err;
+    EXPECT_NE(fromWine.Err.find("Wine prefix"), std::string::npos) << fromWine.Err;
+    wine.Env["WINEPREFIX"] = (tmp.Path() / "gone").string();
+    TCliResult gone = RunCli({"tree"}, wine);
+    EXPECT_EQ(gone.ExitCode, 1);
+    EXPECT_NE(gone.Err.find("WINEPREFIX"), std::string::npos) << gone.Err;
+    EXPECT_EQ(gone.Out, "") << "no silent fall-back to the demo cache";
+
+    TCliResult profile = RunCli({"--cache", (prefix / "drive_c/users/amy").string(), "tree"});
+    EXPECT_EQ(profile.ExitCode, 0) << profile.Err;
+    EXPECT_NE(profile.Err.find("reading " + (amy / "index.dat").string()), std::string::npos);
+    TCliResult none = RunCli({"--cache", (tmp.Path() / "none").string(), "entries"});
+    EXPECT_EQ(none.ExitCode, 1);
+    EXPECT_NE(none.Err.find("No such file"), std::string::npos) << none.Err;
+}
+
+} // namespace
+} // namespace tarnhold::test
