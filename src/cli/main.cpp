@@ -21,7 +21,7 @@ std::vector<TCliCommand>& Commands() {
 
 // Options every command takes, before or after the command.
 const TCliOption kGlobalOptions[] = {
-    {"cache", 0, "PATH", "the cache to read: an index.dat, its folder, a folder above"},
+    {"cache", 0, "PATH", "the cache to read (an index.dat or a folder; see below)"},
     {"no-scheme", 0, "", "no URL-scheme level in the cache tree"},
     {"raw", 0, "", "write Shift-JIS bytes instead of UTF-8 (output only)"},
     {"json", 0, "", "listings as JSON Lines: one object per row, UTF-8"},
