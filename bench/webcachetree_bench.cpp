@@ -1,5 +1,5 @@
-// The refresh pipeline of the cache tree (CountEntries, Build, SortAll,
-// RenameDuplicates on Root): over the largest index.dat the format allows
+// The refresh of the cache tree (reading the cache, building, sorting,
+// numbering duplicate names): over the largest index.dat the format allows
 // (RefreshIndexDat), and over generated in-memory caches of 10,000 to
 // 1,000,000 entries, one of whose hosts has 50,000 files in one folder
 // (Refresh/N), since other browsers' caches hold far more than one index.dat.
@@ -94,11 +94,12 @@ template <typename MakeSource> int RunRefreshes(benchmark::State& state, MakeSou
         auto tree = std::make_unique<TWebCacheTree>(makeSource());
         tree->LoadContentTypes();
         state.ResumeTiming();
-        entries = tree->CountEntries();
-        tree->Build();
-        tree->SortAll();
-        tree->RenameDuplicates(tree->Root());
+        if (TError error = tree->Refresh()) {
+            state.SkipWithError(error.Text().c_str());
+            break;
+        }
         state.PauseTiming();
+        entries = tree->CountFiles(tree->Root());
         tree.reset();
         state.ResumeTiming();
     }

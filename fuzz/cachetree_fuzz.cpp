@@ -45,10 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         tree.LoadContentTypes();
         tree.SetEnableScheme(scheme);
         int expected = tree.CountEntries();
-        tree.Build();
-        tree.SortAll();
-        tree.RenameDuplicates(tree.Root());
-        if (tree.CountFiles(tree.Root()) != expected)
+        if (tree.Refresh() || tree.CountFiles(tree.Root()) != expected)
             std::abort();
         for (std::size_t i = 0; i < urls.size() && i < 64; ++i) {
             tree.FindFolderByUrl(urls[i]);
@@ -61,7 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             TWebCacheTreeNode* node = tree.Root();
             while (node->Count() > 0)
                 node = node->Items(node->Count() / 2);
-            tree.DeleteNode(node);
+            if (tree.DeleteNode(node))
+                std::abort(); // the memory cache deletes every entry it holds
         }
         if (deleted < expected)
             std::abort();

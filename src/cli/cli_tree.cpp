@@ -1,10 +1,10 @@
 // Cache tree commands: the folder tree, the rows of one folder, the local
 // name of one URL, and the overview that tarnhold-cli shows by default.
+#include "cache/cachelisting.h"
 #include "cache/webcachetree.h"
 #include "clicache.h"
 #include "platform/codepage.h"
 #include "text/displayformat.h"
-#include "text/htmlparser.h"
 #include "text/urlutils.h"
 
 #include <algorithm>
@@ -48,7 +48,7 @@ void WriteFolders(const TCliContext& ctx, TWebCacheTree& tree, TWebCacheTreeNode
         line += child->Name().empty() ? std::string("(empty)") : child->Name();
         line += "\t" + std::to_string(tree.CountFiles(child)) + "\t" +
                 FormatSizeKB(child->Info.Size) + "\t" +
-                FormatDateTimeShort(child->Info.LastModified) + "\t" + child->Info.DirUrl;
+                FormatDateTimeShort(child->Info.LastModified) + "\t" + child->DirUrl();
         ctx.WriteLine(line);
         if (maxLevel == 0 || level < maxLevel)
             stack.push_back({child, 0});
@@ -66,24 +66,6 @@ int RunTree(TCliContext& ctx, const std::vector<std::string>& args) {
     return kExitOk;
 }
 
-// The list view's row order by name: folders first, then names ignoring
-// case, then the newest first.
-bool RowLess(const TWebCacheTreeNode* a, const TWebCacheTreeNode* b) {
-    if (a->IsFolder != b->IsFolder)
-        return a->IsFolder;
-    int c = AnsiCompareText(a->DisplayName(), b->DisplayName());
-    if (c != 0)
-        return c < 0;
-    return CompareSystemTime(a->Info.LastModified, b->Info.LastModified) > 0;
-}
-
-// The name under which the cache knows a file: file name and suffix of its URL.
-std::string UrlName(const TWebCacheTreeNode* node) {
-    std::string file, suffix;
-    SplitURL(node->Info.Url, nullptr, &file, &suffix);
-    return file + suffix;
-}
-
 int RunList(TCliContext& ctx, const std::vector<std::string>& args) {
     if (args.size() != 1)
         return UsageError(ctx, "list", "which folder?");
@@ -98,25 +80,15 @@ int RunList(TCliContext& ctx, const std::vector<std::string>& args) {
                  << "as the tree shows them, e.g. http://host/dir/)\n";
         return kExitFailure;
     }
-    std::vector<TWebCacheTreeNode*> rows;
-    for (int i = 0; i < folder->Count(); ++i) {
-        if (!folder->Items(i)->Deleting)
-            rows.push_back(folder->Items(i));
-    }
-    std::sort(rows.begin(), rows.end(), RowLess);
-    THTMLParser parser; // one parser for the whole listing, as the window does
-    for (const TWebCacheTreeNode* row : rows) {
-        std::string line = row->DisplayName();
-        if (row->IsFolder) {
+    TTitleCache titles;
+    for (const TFolderRow& row : ListFolder(*folder, titles)) {
+        std::string line = row.Node->DisplayName();
+        if (row.Node->IsFolder)
             line += "/\t\t\t\t";
-        } else {
-            std::string title;
-            if (EntryContentType(row->Info).find("text/html") != std::string::npos &&
-                parser.LoadFromFile(row->Info.LocalFileName))
-                title = parser.Title();
-            line += "\t" + UrlName(row) + "\t" + title + "\t" + FormatSizeKB(row->Info.Size) + "\t";
-        }
-        line += FormatDateTimeShort(row->Info.LastModified);
+        else
+            line += "\t" + row.UrlName + "\t" + row.Title + "\t" +
+                    FormatSizeKB(row.Node->Info.Size) + "\t";
+        line += FormatDateTimeShort(row.Node->Info.LastModified);
         ctx.WriteLine(line);
     }
     return kExitOk;
@@ -156,11 +128,8 @@ int RunName(TCliContext& ctx, const std::vector<std::string>& args) {
         *ctx.Err << "error: " << args[0] << ": no such entry in the cache\n";
         return kExitFailure;
     }
-    // The copy engine's path with the whole URL path kept (folder method 2).
-    std::string folder = URLToLocalPath(AnsiReplaceAll(node->Info.DirUrl, "//", "/"));
-    std::string local = folder + URLToLocalPath(node->DisplayName());
     ctx.WriteLine("name: " + node->DisplayName());
-    ctx.WriteLine("local path: " + local);
+    ctx.WriteLine("local path: " + LocalCopyPath(*node));
     std::string renamed = tree->RenameItems().Lookup(url);
     ctx.WriteLine(std::string("rename list: ") + (renamed.empty() ? "no" : "yes, " + renamed));
     return kExitOk;

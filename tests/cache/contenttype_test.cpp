@@ -62,20 +62,23 @@ TEST(ContentTypes, FileOverridesAndRoundTrip) {
                                      "text/html\t.htm\r\n"));
     TContentType table;
     table.LoadFromRegistry(kMimeTypes);
-    EXPECT_TRUE(table.LoadFromFile(file));
+    TRecordFileRead read = table.LoadFromFile(file);
+    EXPECT_EQ(read.BadRecords, 1);
+    EXPECT_FALSE(read.Whole());
     EXPECT_EQ(Item(table, "image/jpeg").DefaultExtension, ".jpeg");
     EXPECT_EQ(Item(table, "image/jpeg").Extensions,
               (std::vector<std::string>{".jpe", ".jpeg", ".jpg"}));
     EXPECT_EQ(Item(table, "application/x-new").Extensions, std::vector<std::string>{".new"});
-    EXPECT_EQ(Item(table, "text/html").DefaultExtension, ".html") << "read stops at the bad record";
+    EXPECT_EQ(Item(table, "text/html").DefaultExtension, ".htm")
+        << "the records after a bad one are read";
 
-    ASSERT_TRUE(table.SaveToFile(file));
+    ASSERT_TRUE(table.SaveToFile(file).Ok());
     TContentType again;
-    EXPECT_TRUE(again.LoadFromFile(file));
+    EXPECT_TRUE(again.LoadFromFile(file).Whole());
     ASSERT_EQ(again.Count(), table.Count());
     for (int i = 0; i < table.Count(); ++i)
         EXPECT_EQ(again.Items(i).DefaultExtension, table.Items(i).DefaultExtension);
-    EXPECT_FALSE(again.LoadFromFile(dir / "missing.dat"));
+    EXPECT_TRUE(again.LoadFromFile(dir / "missing.dat").Missing);
     DeleteFolder(dir);
 }
 

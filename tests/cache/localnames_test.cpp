@@ -129,7 +129,7 @@ TEST(LocalNames, RenameListKeepsNamesAcrossRebuildsAndRuns) {
     DeleteFolder(dir);
 }
 
-TEST(LocalNames, DamagedRenameListIsReadUpToTheFirstBadRecord) {
+TEST(LocalNames, DamagedRenameListKeepsTheRecordsAroundTheBadOnes) {
     auto dir = CreateTempFolder();
     auto file = dir / "renameList.dat";
     ASSERT_TRUE(WriteWholeFile(file, "http://h/b.cgi\thttp://h/b.html\r\n"
@@ -137,16 +137,17 @@ TEST(LocalNames, DamagedRenameListIsReadUpToTheFirstBadRecord) {
                                      "no tab here\r\n"
                                      "http://h/c.cgi\thttp://h/c.html\r\n"));
     TWebCacheRenameItems items;
-    EXPECT_TRUE(items.LoadFromFile(file));
-    ASSERT_EQ(items.Count(), 2);
+    EXPECT_EQ(items.LoadFromFile(file).BadRecords, 1);
+    ASSERT_EQ(items.Count(), 3);
     EXPECT_EQ(items.Items()[0]->Key, "http://h/A.cgi") << "sorted by the lower-cased key";
     EXPECT_EQ(items.Lookup("HTTP://H/a.cgi"), "http://h/a.html");
-    EXPECT_EQ(items.Lookup("http://h/c.cgi"), "");
+    EXPECT_EQ(items.Lookup("http://h/c.cgi"), "http://h/c.html");
+    EXPECT_FALSE(items.Modified()) << "what was read is what the file holds";
 
     ASSERT_TRUE(WriteWholeFile(file, "http://h/b.cgi\thttp://h/b.html\rX"));
-    EXPECT_TRUE(items.LoadFromFile(file));
-    EXPECT_EQ(items.Count(), 0) << "a CR without LF ends the reading";
-    EXPECT_FALSE(items.LoadFromFile(dir / "missing.dat"));
+    EXPECT_EQ(items.LoadFromFile(file).BadRecords, 2) << "a lone CR, then an unfinished line";
+    EXPECT_EQ(items.Count(), 0);
+    EXPECT_TRUE(items.LoadFromFile(dir / "missing.dat").Missing);
 
     // Values without a scheme take the key's; keys are kept decoded.
     items.Add("http://h/%7Euser/x.cgi", "h/~user/x.html");
@@ -162,9 +163,9 @@ TEST(LocalNames, ItemsTheFileCannotHoldAreLeftOutWhenSaving) {
     TWebCacheRenameItems items;
     items.Add("http://h/a%0Ab.cgi", "http://h/x.html"); // decodes to a line break
     items.Add("http://h/ok.cgi", "http://h/ok.html");
-    ASSERT_TRUE(items.SaveToFile(file));
+    ASSERT_TRUE(items.SaveToFile(file).Ok());
     TWebCacheRenameItems again;
-    ASSERT_TRUE(again.LoadFromFile(file));
+    ASSERT_TRUE(again.LoadFromFile(file).Whole());
     EXPECT_EQ(again.Count(), 1);
     EXPECT_EQ(again.Lookup("http://h/ok.cgi"), "http://h/ok.html")
         << "the records after it survive";

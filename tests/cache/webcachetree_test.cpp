@@ -19,15 +19,15 @@ TEST(CacheTreeBuild, SchemeFoldersComeAndGoWithEnableScheme) {
     EXPECT_EQ(ChildNames(on->Root()), (std::vector<std::string>{"http:", "https:"}));
     TWebCacheTreeNode* http = on->Root()->Items(0);
     ASSERT_EQ(http->Count(), 1);
-    EXPECT_EQ(http->Info.DirUrl, "http://");
-    EXPECT_EQ(http->Items(0)->Info.DirUrl, "http://host/");
+    EXPECT_EQ(http->DirUrl(), "http://");
+    EXPECT_EQ(http->Items(0)->DirUrl(), "http://host/");
 
     auto off = MakeTree(
         {{"http://host/x.html", "text/html", 1}, {"https://host/x.html", "text/html", 2}}, false);
     Refresh(*off);
     ASSERT_EQ(ChildNames(off->Root()), std::vector<std::string>{"host"});
     TWebCacheTreeNode* host = off->Root()->Items(0);
-    EXPECT_EQ(host->Info.DirUrl, "host/");
+    EXPECT_EQ(host->DirUrl(), "host/");
     // Both files land in one folder; the newer (https, day 2) keeps the name.
     ASSERT_EQ(host->Count(), 2);
     EXPECT_EQ(host->Items(0)->Name(), "x.html");
@@ -47,7 +47,7 @@ TEST(CacheTreeBuild, FolderUrlsPortsAndCaseMergedSegments) {
         << "segments differing only in case share the folder of the first entry";
     TWebCacheTreeNode* port = tree->FindNodeByUrl("http://host:8080//");
     ASSERT_NE(port, nullptr);
-    EXPECT_EQ(port->Info.DirUrl, "http://host:8080//");
+    EXPECT_EQ(port->DirUrl(), "http://host:8080//");
     EXPECT_EQ(tree->FindNodeByUrl("http://host:8080//x.html")->Name(), "x.html");
 
     TWebCacheTreeNode* a = tree->FindFolderByUrl("http://HOST/a/whatever.html");
@@ -73,7 +73,7 @@ TEST(CacheTreeBuild, UrlsWithoutSlashAndFileUrls) {
               (std::vector<std::string>{"file:", "mailto:someone@host.test"}));
     TWebCacheTreeNode* a = tree->FindNodeByUrl("file:///C://x/a.html");
     ASSERT_NE(a, nullptr);
-    EXPECT_EQ(a->Parent()->Info.DirUrl, "file:///C://x/");
+    EXPECT_EQ(a->Parent()->DirUrl(), "file:///C://x/");
     EXPECT_EQ(a->Parent()->Parent()->Parent()->Name(), "") << "an empty segment is a folder too";
 }
 
@@ -153,7 +153,7 @@ TEST(CacheTreeBuild, DeepNestingFromAHostileCacheIsCut) {
     EXPECT_EQ(x->Level(), 65);
     std::vector<std::string> events;
     tree->OnNodeDeleted = [&](TWebCacheTree&, std::string_view u) { events.emplace_back(u); };
-    tree->DeleteNode(x);
+    EXPECT_TRUE(tree->DeleteNode(x).Ok());
     EXPECT_EQ(events.size(), 1u + 60u) << "the file and the folders of levels 5 to 64";
     ASSERT_NE(tree->FindNodeByUrl("http://h/d/d/y.html"), nullptr);
     EXPECT_EQ(tree->FindNodeByUrl("http://h/d/d/")->Count(), 1);
@@ -165,17 +165,17 @@ TEST(CacheTreeDelete, PrunesEmptiedFoldersWithEventsInOrder) {
     Refresh(*tree);
     std::vector<std::string> events;
     tree->OnNodeDeleted = [&](TWebCacheTree&, std::string_view u) { events.emplace_back(u); };
-    EXPECT_TRUE(tree->DeleteByUrl("http://host/b/c/only.html"));
+    EXPECT_TRUE(tree->DeleteByUrl("http://host/b/c/only.html").Ok());
     EXPECT_EQ(events, (std::vector<std::string>{"http://host/b/c/only.html", "http://host/b/c/",
                                                 "http://host/b/", "http://host/"}));
     EXPECT_EQ(tree->FindNodeByUrl("http://host/"), nullptr);
     ASSERT_NE(tree->FindNodeByUrl("http://other/keep.html"), nullptr);
     EXPECT_EQ(SourceOf(*tree).Entries().size(), 1u) << "the cache entry went with the node";
-    EXPECT_FALSE(tree->DeleteByUrl("http://host/b/c/only.html"));
+    EXPECT_EQ(tree->DeleteByUrl("http://host/b/c/only.html").Code(), ENOENT);
 
     // The last file of the scheme folder takes the scheme folder with it.
     events.clear();
-    tree->DeleteByUrl("http://other/keep.html");
+    EXPECT_TRUE(tree->DeleteByUrl("http://other/keep.html").Ok());
     EXPECT_EQ(events.back(), "http://");
     EXPECT_EQ(tree->Root()->Count(), 0);
     EXPECT_EQ(tree->Root()->Name(), "Web Cache");
@@ -187,7 +187,7 @@ TEST(CacheTreeDelete, SizeIsSubtractedAtTheParentOnly) {
     Refresh(*tree);
     TWebCacheTreeNode* a = tree->FindNodeByUrl("http://h/a/");
     TWebCacheTreeNode* h = tree->FindNodeByUrl("http://h/");
-    tree->DeleteNode(tree->FindNodeByUrl("http://h/a/x.html"));
+    EXPECT_TRUE(tree->DeleteNode(tree->FindNodeByUrl("http://h/a/x.html")).Ok());
     EXPECT_EQ(a->Info.Size, 30u);
     EXPECT_EQ(h->Info.Size, 130u) << "folders above the parent keep their totals";
     tree->UpdateFolderTotals(tree->Root());
@@ -206,7 +206,7 @@ TEST(CacheTreeDelete, DeletingTheRootEmptiesTheCacheButClearDoesNot) {
     Refresh(*tree);
     std::vector<std::string> events;
     tree->OnNodeDeleted = [&](TWebCacheTree&, std::string_view u) { events.emplace_back(u); };
-    tree->DeleteNode(tree->Root());
+    EXPECT_TRUE(tree->DeleteNode(tree->Root()).Ok());
     EXPECT_EQ(tree->Root()->Count(), 0);
     EXPECT_TRUE(SourceOf(*tree).Entries().empty());
     EXPECT_EQ(events,
