@@ -1,9 +1,11 @@
+#include "cache/recordfile.h"
 #include "platform/appfolder.h"
 #include "platform/files.h"
 #include "support/cachetreefixture.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace tarnhold {
 namespace {
@@ -194,6 +196,146 @@ TEST(LocalNames, SchemeOffResolvesHttpsAsHttp) {
     Refresh(*tree);
     EXPECT_EQ(tree->ResolveLink("h/y/z.html", "https://h/x.html"), "../x.html");
     EXPECT_EQ(tree->ResolveLink("h/y/z.html", "https://other/x.html"), "../../other/x.html");
+}
+
+} // namespace
+} // namespace tarnhold
+
+namespace tarnhold {
+namespace {
+
+using testing::MakeTree;
+using testing::Refresh;
+
+struct RecordCase {
+    const char* name;
+    const char* data;
+    std::vector<std::string> records; // "key=value"
+    int bad;
+};
+
+TEST(RecordFiles, DamagedLinesArePassedOverAndTheRestIsRead) {
+    const RecordCase cases[] = {
+        {"whole", "a\t1\r\nb\t2\r\n", {"a=1", "b=2"}, 0},
+        {"line without TAB", "a\t1\r\nno tab\r\nb\t2\r\n", {"a=1", "b=2"}, 1},
+        {"line break before the TAB", "x\ny\t1\r\n", {"y=1"}, 1},
+        {"lone CR ends its record", "a\t1\rb\t2\r\n", {"b=2"}, 1},
+        {"empty line", "\r\na\t1\r\n", {"a=1"}, 1},
+        {"unfinished last record", "a\t1\r\nb\t2", {"a=1"}, 1},
+        {"unfinished last line", "a\t1\r\nb", {"a=1"}, 1},
+        {"LF in a value is kept", "a\t1\n2\r\n", {"a=1\n2"}, 0},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> got;
+        int bad = ParseRecordFile(c.data, [&](std::string_view k, std::string_view v) {
+            got.push_back(std::string(k) + "=" + std::string(v));
+        });
+        EXPECT_EQ(got, c.records) << c.name;
+        EXPECT_EQ(bad, c.bad) << c.name;
+    }
+}
+
+// The inode of a file: a save replaces the file, so a new inode means it was
+// written.
+ino_t InodeOf(const std::filesystem::path& file) {
+    struct stat st {};
+    return ::stat(file.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+TEST(DataFiles, ADamagedRenameListIsUsedButNeverSavedOver) {
+    auto dir = CreateTempFolder();
+    auto file = dir / "renameList.dat";
+    const std::string damaged = "http://h/a.cgi\thttp://h/a-local.html\r\n"
+                                "a line without its TAB\r\n"
+                                "http://h/c.cgi\thttp://h/c-local.html\r\n";
+    ASSERT_TRUE(WriteWholeFile(file, damaged));
+    {
+        // new.cgi gets a new name, which the damaged file cannot take.
+        auto tree = MakeTree({{"http://h/c.cgi"}, {"http://h/new.cgi"}});
+        tree->SetRenameListFile(file);
+        EXPECT_EQ(tree->RenameListRead().BadRecords, 1);
+        Refresh(*tree);
+        EXPECT_NE(tree->FindNodeByUrl("http://h/c-local.html"), nullptr)
+            << "a record after the damaged line names its entry";
+        TError error = tree->SaveDataFiles();
+        EXPECT_EQ(error.Code(), EBADMSG);
+        EXPECT_NE(error.Text().find(file.string()), std::string::npos) << error.Text();
+    }
+    std::string after;
+    ASSERT_TRUE(ReadWholeFile(file, after));
+    EXPECT_EQ(after, damaged) << "the destructor left the file alone too";
+    DeleteFolder(dir);
+}
+
+TEST(DataFiles, WrittenOnlyWhenWhatTheyHoldChanged) {
+    auto dir = CreateTempFolder();
+    auto renames = dir / "renameList.dat";
+    auto types = dir / "contentType.dat";
+    // Out of the list's order: a save would sort it.
+    ASSERT_TRUE(WriteWholeFile(renames, "http://h/b.cgi\thttp://h/b.html\r\n"
+                                        "http://h/a.cgi\thttp://h/a.html\r\n"));
+    auto run = [&](std::vector<testing::TEntrySpec> entries) {
+        auto tree = MakeTree(entries);
+        tree->SetRenameListFile(renames);
+        tree->SetContentTypeFile(types);
+        Refresh(*tree);
+        return tree->SaveDataFiles();
+    };
+    // The first run writes the content-type table, which had no file yet.
+    ASSERT_TRUE(run({{"http://h/a.cgi"}, {"http://h/x.html"}}).Ok());
+    ASSERT_TRUE(FileExists(types));
+    const ino_t renameInode = InodeOf(renames);
+    const ino_t typeInode = InodeOf(types);
+
+    // Nothing new: neither file is written, by SaveDataFiles or the destructor.
+    ASSERT_TRUE(run({{"http://h/a.cgi"}, {"http://h/b.cgi"}, {"http://h/x.html"}}).Ok());
+    EXPECT_EQ(InodeOf(renames), renameInode);
+    EXPECT_EQ(InodeOf(types), typeInode);
+
+    // A new name is kept.
+    ASSERT_TRUE(run({{"http://h/new.cgi"}}).Ok());
+    EXPECT_NE(InodeOf(renames), renameInode);
+    EXPECT_EQ(InodeOf(types), typeInode);
+    TWebCacheRenameItems items;
+    ASSERT_TRUE(items.LoadFromFile(renames).Whole());
+    EXPECT_EQ(items.Count(), 3);
+
+    // Without a rename list and without new names, none is made.
+    auto none = dir / "none" / "renameList.dat";
+    {
+        auto tree = MakeTree({{"http://h/x.html"}});
+        tree->SetRenameListFile(none);
+        Refresh(*tree);
+    }
+    EXPECT_FALSE(FileExists(none));
+    DeleteFolder(dir);
+}
+
+TEST(DataFiles, FailuresAreReportedAndUnreadableFilesKept) {
+    auto dir = CreateTempFolder();
+    ASSERT_TRUE(WriteWholeFile(dir / "blocker", "a file where the data folder should be"));
+    {
+        auto tree = MakeTree({{"http://h/new.cgi"}});
+        tree->SetRenameListFile(dir / "blocker" / "renameList.dat");
+        Refresh(*tree);
+        TError error = tree->SaveDataFiles();
+        EXPECT_FALSE(error.Ok());
+        EXPECT_NE(error.Text().find("blocker"), std::string::npos) << error.Text();
+    }
+    // A FIFO is neither waited on nor replaced.
+    auto fifo = dir / "renameList.dat";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    {
+        auto tree = MakeTree({{"http://h/new.cgi"}});
+        tree->SetRenameListFile(fifo);
+        EXPECT_FALSE(tree->RenameListRead().Error.Ok());
+        Refresh(*tree);
+        EXPECT_FALSE(tree->SaveDataFiles().Ok());
+    }
+    struct stat st {};
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    DeleteFolder(dir);
 }
 
 } // namespace
