@@ -335,19 +335,23 @@ TWebCacheTreeNode* TWebCacheTree::AddNode(TWebCacheTreeNode* parent, std::string
     return raw;
 }
 
-void TWebCacheTree::PlaceEntry(std::unique_ptr<TWebCacheEntryInfoEx> entry, std::string& path) {
-    if (OnEntry)
-        OnEntry(*this, *entry);
-    std::string replacement = renameItems_.Lookup(entry->Url);
-    SplitURL(replacement.empty() ? std::string_view(entry->Url) : replacement, &entry->DirUrl,
-             &entry->FileName, &entry->ExtraInfo);
+void TWebCacheTree::PrepareEntry(TWebCacheEntryInfoEx& entry) {
+    std::string replacement = renameItems_.Lookup(entry.Url);
+    SplitURL(replacement.empty() ? std::string_view(entry.Url) : replacement, &entry.DirUrl,
+             &entry.FileName, &entry.ExtraInfo);
     if (!enableScheme_) {
-        std::size_t scheme = entry->DirUrl.find("://");
+        std::size_t scheme = entry.DirUrl.find("://");
         if (scheme != std::string::npos)
-            entry->DirUrl.erase(0, scheme + 3);
+            entry.DirUrl.erase(0, scheme + 3);
     }
-    path = AnsiReplaceAll(entry->DirUrl, "//", "/");
+    if (replacement.empty())
+        ApplyLocalName(entry);
+}
 
+void TWebCacheTree::PlaceFile(std::unique_ptr<TWebCacheTreeNode> file, std::string& path) {
+    if (OnEntry)
+        OnEntry(*this, file->Info);
+    path = AnsiReplaceAll(file->Info.DirUrl, "//", "/");
     TWebCacheTreeNode* node = root_.get();
     std::size_t start = 0;
     int depth = 0;
@@ -361,37 +365,39 @@ void TWebCacheTree::PlaceEntry(std::unique_ptr<TWebCacheEntryInfoEx> entry, std:
             child = AddNode(node, segment, nullptr);
         node = child;
     }
-    if (replacement.empty())
-        ApplyLocalName(*entry);
-    std::string fileName = entry->FileName;
-    AddNode(node, fileName, std::move(entry));
+    file->name_ = file->Info.FileName; // may be empty
+    AnsiLowerCaseTo(file->name_, file->lowerName_);
+    file->parent_ = node;
+    node->Append(std::move(file));
 }
 
 void TWebCacheTree::BuildTree(const TRefreshProgress& progress) {
     ResetScope reset(*this);
     SortSuspension suspend(*this);
     Clear();
-    // The cache is read once: its entries are collected first, so that the
-    // placing knows how many there are.
-    std::vector<std::unique_ptr<TWebCacheEntryInfoEx>> entries;
-    auto entry = std::make_unique<TWebCacheEntryInfoEx>();
-    if (cache_.FindFirst(*entry)) {
+    // The cache is read once. Each entry is split and named while it is at
+    // hand and kept in the file node it will be; the nodes are placed once
+    // all are read, so that the placing knows how many there are.
+    std::vector<std::unique_ptr<TWebCacheTreeNode>> files;
+    auto file = std::make_unique<TWebCacheTreeNode>(this, nullptr, std::string(), false);
+    if (cache_.FindFirst(file->Info)) {
         do {
-            entries.push_back(std::move(entry));
+            PrepareEntry(file->Info);
+            files.push_back(std::move(file));
             if (progress)
-                progress(TRefreshStage::Reading, static_cast<int>(entries.size()), 0);
-            entry = std::make_unique<TWebCacheEntryInfoEx>();
-        } while (cache_.FindNext(*entry));
+                progress(TRefreshStage::Reading, static_cast<int>(files.size()), 0);
+            file = std::make_unique<TWebCacheTreeNode>(this, nullptr, std::string(), false);
+        } while (cache_.FindNext(file->Info));
     }
     cache_.FindClose();
-    entry.reset();
+    file.reset(); // the last record received no entry
 
-    const int total = static_cast<int>(entries.size());
+    const int total = static_cast<int>(files.size());
     if (progress)
         progress(TRefreshStage::Building, 0, total);
     std::string path;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        PlaceEntry(std::move(entries[i]), path);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        PlaceFile(std::move(files[i]), path);
         if (progress)
             progress(TRefreshStage::Building, static_cast<int>(i + 1), total);
     }

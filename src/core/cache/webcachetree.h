@@ -301,7 +301,10 @@ private:
     }
 
     void BuildTree(const TRefreshProgress& progress);
-    void PlaceEntry(std::unique_ptr<TWebCacheEntryInfoEx> entry, std::string& folderUrl);
+    // The split of an entry's URL (or of its rename item) and its local name.
+    void PrepareEntry(TWebCacheEntryInfoEx& entry);
+    // Hangs a prepared file node into the folders of its DirUrl.
+    void PlaceFile(std::unique_ptr<TWebCacheTreeNode> file, std::string& path);
     void ApplyLocalName(TWebCacheEntryInfoEx& entry);
     std::string LocalNameOfSuffix(std::string_view fileName, std::string_view suffix) const;
     // Deletes the children of start (and theirs), in order, until one fails.
