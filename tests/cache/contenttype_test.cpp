@@ -1,4 +1,5 @@
 #include "cache/contenttype.h"
+#include "cache/webcachetree.h"
 #include "platform/appfolder.h"
 #include "platform/files.h"
 #include "platform/mimetypes.h"
@@ -91,6 +92,33 @@ TEST(MimeTypes, ParsesLinesCommentsAndFirstTypeOfAnExtension) {
     std::vector<std::pair<std::string, std::string>> expected{
         {".htm", "text/html"}, {".html", "text/html"}, {".xx", "application/x-other"}};
     EXPECT_EQ(pairs, expected);
+}
+
+} // namespace
+} // namespace tarnhold
+
+namespace tarnhold {
+namespace {
+
+TEST(ContentTypeFile, ADamagedFileIsLeftAloneAndOnlyALostChangeIsReported) {
+    auto dir = CreateTempFolder();
+    auto file = dir / "contentType.dat";
+    const std::string damaged = "image/jpeg\t.jpeg\r\nbroken line\r\ntext/html\t.htm\r\n";
+    ASSERT_TRUE(WriteWholeFile(file, damaged));
+    TWebCacheTree tree;
+    tree.MimeTypesFile = kMimeTypes;
+    tree.SetContentTypeFile(file);
+    EXPECT_EQ(tree.ContentTypeRead().BadRecords, 1);
+    EXPECT_TRUE(tree.SaveContentTypes().Ok()) << "nothing changed, nothing lost";
+
+    tree.ContentTypes().Add("image/png", ".PNG");
+    TError error = tree.SaveContentTypes();
+    EXPECT_EQ(error.Code(), EBADMSG);
+    EXPECT_NE(error.Text().find("contentType.dat"), std::string::npos) << error.Text();
+    std::string after;
+    ASSERT_TRUE(ReadWholeFile(file, after));
+    EXPECT_EQ(after, damaged);
+    DeleteFolder(dir);
 }
 
 } // namespace

@@ -154,6 +154,7 @@ void TWebCacheTree::LoadContentTypes() {
     contentTypeText_.clear();
     if (!contentTypeFile_.empty())
         contentTypeRead_ = contentTypes_.LoadFromFile(contentTypeFile_, &contentTypeText_);
+    contentTypeLoaded_ = contentTypes_.RecordText();
 }
 
 namespace {
@@ -187,11 +188,16 @@ TError TWebCacheTree::SaveContentTypes() {
     std::string text = contentTypes_.RecordText();
     if (text == contentTypeText_)
         return {}; // the file holds the table already (or both are empty)
-    if (!contentTypeRead_.Whole())
+    if (!contentTypeRead_.Whole()) {
+        // Left as it is; that loses something only when the table changed.
+        if (text == contentTypeLoaded_)
+            return {};
         return KeptAsItIs(contentTypeFile_, contentTypeRead_);
+    }
     TError error = WriteRecordFile(contentTypeFile_, text);
     if (error.Ok()) {
         contentTypeRead_ = TRecordFileRead{};
+        contentTypeLoaded_ = text;
         contentTypeText_ = std::move(text);
     }
     return error;

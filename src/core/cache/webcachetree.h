@@ -325,7 +325,8 @@ private:
     std::filesystem::path contentTypeFile_;
     TRecordFileRead renameListRead_;
     TRecordFileRead contentTypeRead_;
-    std::string contentTypeText_; // what the content-type file holds
+    std::string contentTypeText_;   // what the content-type file holds
+    std::string contentTypeLoaded_; // the table as it was loaded or last saved
     std::vector<TWebCacheTreeObserver*> observers_;
     bool enableScheme_ = true;
     int suspendSort_ = 0;
