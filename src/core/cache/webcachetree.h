@@ -183,7 +183,8 @@ public:
     // Called once for every entry while Build places it.
     TEntryEvent OnEntry;
     // Called for every node DeleteNode removes (children before parents),
-    // with its UrlText, once the cache entry is gone.
+    // with its UrlText, once the cache entry is gone: the node is marked
+    // Deleting and leaves its parent right after (observers hear of that).
     TNodeDeletedEvent OnNodeDeleted;
 
     // Observers are not owned; remove one before it goes.
