@@ -1,5 +1,5 @@
-// The refresh pipeline of the cache tree (CountEntries, Build, SortAll,
-// RenameDuplicates on Root): over the largest index.dat the format allows
+// The refresh of the cache tree (reading the cache, building, sorting,
+// numbering duplicate names): over the largest index.dat the format allows
 // (RefreshIndexDat), and over generated in-memory caches of 10,000 to
 // 1,000,000 entries, one of whose hosts has 50,000 files in one folder
 // (Refresh/N), since other browsers' caches hold far more than one index.dat.
@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <malloc.h>
 #include <string>
 #include <unistd.h>
 
@@ -94,11 +95,12 @@ template <typename MakeSource> int RunRefreshes(benchmark::State& state, MakeSou
         auto tree = std::make_unique<TWebCacheTree>(makeSource());
         tree->LoadContentTypes();
         state.ResumeTiming();
-        entries = tree->CountEntries();
-        tree->Build();
-        tree->SortAll();
-        tree->RenameDuplicates(tree->Root());
+        if (TError error = tree->Refresh()) {
+            state.SkipWithError(error.Text().c_str());
+            break;
+        }
         state.PauseTiming();
+        entries = tree->CountFiles(tree->Root());
         tree.reset();
         state.ResumeTiming();
     }
@@ -111,6 +113,60 @@ void Refresh(benchmark::State& state) {
     RunRefreshes(state, [count] { return std::make_unique<TSyntheticCacheSource>(count); });
 }
 BENCHMARK(Refresh)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+// A damaged or hostile cache: 1,300 entries, each under its own 12 KB host
+// and 62 folders. The counter heap_MB is what the tree holds afterwards (the
+// cache's URLs come to 16 MB).
+class TLongHostSource : public TCacheSource {
+public:
+    bool First(TRawCacheEntry& entry) override {
+        next_ = 0;
+        return Next(entry);
+    }
+    bool Next(TRawCacheEntry& e) override {
+        if (next_ >= 1300)
+            return false;
+        e = TRawCacheEntry{};
+        e.Url = "http://" + std::string(12000, static_cast<char>('a' + next_ % 26)) +
+                std::to_string(next_) + ".test/";
+        for (int d = 0; d < 62; ++d)
+            e.Url += "d/";
+        e.Url += "x.html";
+        e.EntryType = NORMAL_CACHE_ENTRY;
+        e.Size = 1000;
+        e.HeaderBlock = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n";
+        ++next_;
+        return true;
+    }
+    void Close() override {}
+    TError Error() const override { return {}; }
+    TError DeleteEntry(std::string_view) override { return TError::FromErrno(EROFS); }
+    std::string Describe() const override { return "(long hosts)"; }
+
+private:
+    std::size_t next_ = 0;
+};
+
+void RefreshLongHosts(benchmark::State& state) {
+    double heap = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const std::size_t before = mallinfo2().uordblks;
+        auto tree = std::make_unique<TWebCacheTree>(std::make_unique<TLongHostSource>());
+        tree->LoadContentTypes();
+        state.ResumeTiming();
+        if (TError error = tree->Refresh()) {
+            state.SkipWithError(error.Text().c_str());
+            break;
+        }
+        state.PauseTiming();
+        heap = static_cast<double>(mallinfo2().uordblks - before) / 1e6;
+        tree.reset();
+        state.ResumeTiming();
+    }
+    state.counters["heap_MB"] = heap;
+}
+BENCHMARK(RefreshLongHosts)->Unit(benchmark::kMillisecond);
 
 // The largest index.dat: generated records only, no cached files.
 class TBenchIndexDat {

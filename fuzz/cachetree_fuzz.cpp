@@ -1,7 +1,9 @@
 // The cache tree over arbitrary URLs: every line of the input is one cache
-// entry ("URL", or "URL<TAB>Content-Type"). The tree is refreshed, every file
-// is found again by its folder URL and name, links between the entries are
-// resolved, and the entries are deleted one by one.
+// entry ("URL", or "URL<TAB>Content-Type"). The tree is refreshed (and must
+// hold no more text than a few times the input), every file is found again
+// by its folder URL and name, folders are listed, links between the entries
+// are resolved, and the entries are deleted one by one.
+#include "cache/cachelisting.h"
 #include "cache/webcachetree.h"
 #include "support/memorycachesource.h"
 
@@ -45,10 +47,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         tree.LoadContentTypes();
         tree.SetEnableScheme(scheme);
         int expected = tree.CountEntries();
-        tree.Build();
-        tree.SortAll();
-        tree.RenameDuplicates(tree.Root());
-        if (tree.CountFiles(tree.Root()) != expected)
+        if (tree.Refresh() || tree.CountFiles(tree.Root()) != expected)
+            std::abort();
+        // The text the nodes hold stays in proportion to the input, however
+        // deep and long its URLs are.
+        std::size_t held = 0;
+        std::vector<const TWebCacheTreeNode*> pending{tree.Root()};
+        TTitleCache titles;
+        while (!pending.empty()) {
+            const TWebCacheTreeNode* node = pending.back();
+            pending.pop_back();
+            held += node->Name().size() + node->Info.Url.size() + node->Info.DirUrl.size() +
+                    node->Info.FileName.size() + node->Info.ExtraInfo.size();
+            if (node->IsFolder && pending.size() < 64) {
+                if (node->Count() <= 64)
+                    (void)ListFolder(*node, titles, static_cast<int>(held % 6));
+                (void)LocalCopyPath(*node);
+            }
+            for (int i = 0; i < node->Count(); ++i)
+                pending.push_back(node->Items(i));
+        }
+        if (held > 6 * (size + 32 * urls.size()) + 64)
             std::abort();
         for (std::size_t i = 0; i < urls.size() && i < 64; ++i) {
             tree.FindFolderByUrl(urls[i]);
@@ -61,7 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             TWebCacheTreeNode* node = tree.Root();
             while (node->Count() > 0)
                 node = node->Items(node->Count() / 2);
-            tree.DeleteNode(node);
+            if (tree.DeleteNode(node))
+                std::abort(); // the memory cache deletes every entry it holds
         }
         if (deleted < expected)
             std::abort();

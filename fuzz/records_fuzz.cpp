@@ -1,5 +1,6 @@
 // renameList.dat and contentType.dat over arbitrary bytes: reading never
-// fails, and what is saved reads back the same.
+// fails, a good record after any damage is still read, and what is saved
+// reads back the same, whole.
 #include "cache/contenttype.h"
 #include "cache/recordfile.h"
 #include "cache/renamelist.h"
@@ -26,6 +27,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         types.IndexOf(key);
     });
 
+    // A good record after whatever came before it is read (once the line
+    // before it is ended).
+    std::string longer(text);
+    longer += "\r\nsentinel/key\tsentinel-value\r\n";
+    std::string last;
+    ParseRecordFile(longer, [&](std::string_view key, std::string_view value) {
+        last = std::string(key) + '\t' + std::string(value);
+    });
+    if (last != "sentinel/key\tsentinel-value")
+        std::abort();
+
     // One scratch folder for the whole run, removed at exit.
     static const struct Scratch {
         std::filesystem::path path = CreateTempFolder();
@@ -34,12 +46,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::filesystem::path& folder = scratch.path;
     const auto renameFile = folder / "renameList.dat";
     const auto typeFile = folder / "contentType.dat";
-    if (!renames.SaveToFile(renameFile) || !types.SaveToFile(typeFile))
+    if (renames.SaveToFile(renameFile) || types.SaveToFile(typeFile))
         std::abort();
 
     TWebCacheRenameItems renamesAgain;
     TContentType typesAgain;
-    if (!renamesAgain.LoadFromFile(renameFile) || !typesAgain.LoadFromFile(typeFile))
+    if (!renamesAgain.LoadFromFile(renameFile).Whole() ||
+        !typesAgain.LoadFromFile(typeFile).Whole())
         std::abort();
     // Rename items the file can hold come back, but not always one for one:
     // keys are percent-decoded again when read, so two keys that still held

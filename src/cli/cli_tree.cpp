@@ -1,10 +1,10 @@
 // Cache tree commands: the folder tree, the rows of one folder, the local
 // name of one URL, and the overview that tarnhold-cli shows by default.
+#include "cache/cachelisting.h"
 #include "cache/webcachetree.h"
 #include "clicache.h"
 #include "platform/codepage.h"
 #include "text/displayformat.h"
-#include "text/htmlparser.h"
 #include "text/urlutils.h"
 
 #include <algorithm>
@@ -75,16 +75,16 @@ void WriteFolders(const TCliContext& ctx, TWebCacheTree& tree, TWebCacheTreeNode
         line += child->Name().empty() ? std::string("(empty)") : ctx.Show(child->Name());
         line += "\t" + std::to_string(files) + "\t" + ctx.Show(FormatSizeKB(child->Info.Size)) +
                 "\t" + ctx.Show(FormatDateTimeShort(child->Info.LastModified)) + "\t" +
-                ctx.Show(child->Info.DirUrl);
+                ctx.Show(child->DirUrl());
         listing.Row(line, [&] {
             return std::vector<TValue>{TValue::Count(static_cast<std::uint64_t>(level)),
                                        TValue::Ansi(child->Name()),
                                        TValue::Count(static_cast<std::uint64_t>(files)),
                                        TValue::Count(child->Info.Size),
                                        TValue::Time(child->Info.LastModified),
-                                       TValue::Utf8(EncodeFolderUrl(child->Info.DirUrl)),
-                                       TValue::Ansi(child->Info.DirUrl),
-                                       TValue::Ansi(FolderLocalPath(child->Info.DirUrl))};
+                                       TValue::Utf8(EncodeFolderUrl(child->DirUrl())),
+                                       TValue::Ansi(child->DirUrl()),
+                                       TValue::Ansi(FolderLocalPath(child->DirUrl()))};
         });
         if (maxLevel == 0 || level < maxLevel)
             stack.push_back({child, 0});
@@ -98,24 +98,6 @@ int RunTree(TCliContext& ctx, const TCliArgs&) {
         return kExitFailure;
     WriteFolders(ctx, *tree, tree->Root(), 0);
     return kExitOk;
-}
-
-// The list view's row order by name: folders first, then names ignoring
-// case, then the newest first.
-bool RowLess(const TWebCacheTreeNode* a, const TWebCacheTreeNode* b) {
-    if (a->IsFolder != b->IsFolder)
-        return a->IsFolder;
-    int c = AnsiCompareText(a->DisplayName(), b->DisplayName());
-    if (c != 0)
-        return c < 0;
-    return CompareSystemTime(a->Info.LastModified, b->Info.LastModified) > 0;
-}
-
-// The name under which the cache knows a file: file name and suffix of its URL.
-std::string UrlName(const TWebCacheTreeNode* node) {
-    std::string file, suffix;
-    SplitURL(node->Info.Url, nullptr, &file, &suffix);
-    return file + suffix;
 }
 
 // The folder a URL typed by the user names: as the tree prints it or
@@ -136,16 +118,11 @@ TWebCacheTreeNode* FindFolder(TWebCacheTree& tree, std::string_view typedUtf8) {
 // The rows of one folder in the list view's order: local name, URL name,
 // title, size, date, and for scripts the URLs, content type and paths.
 void WriteRows(const TCliContext& ctx, TWebCacheTreeNode* folder) {
-    std::vector<TWebCacheTreeNode*> rows;
-    for (int i = 0; i < folder->Count(); ++i) {
-        if (!folder->Items(i)->Deleting)
-            rows.push_back(folder->Items(i));
-    }
-    std::sort(rows.begin(), rows.end(), RowLess);
     TListing listing(ctx, {"kind", "local_name", "url_name", "title", "size", "time", "url",
                            "url_decoded", "content_type", "local_path", "cached_file"});
-    THTMLParser parser; // one parser for the whole listing, as the window does
-    for (const TWebCacheTreeNode* row : rows) {
+    TTitleCache titles;
+    for (const TFolderRow& folderRow : ListFolder(*folder, titles)) {
+        const TWebCacheTreeNode* row = folderRow.Node;
         std::string line = ctx.Show(row->DisplayName());
         if (row->IsFolder) {
             line += "/\t\t\t\t" + ctx.Show(FormatDateTimeShort(row->Info.LastModified));
@@ -156,25 +133,21 @@ void WriteRows(const TCliContext& ctx, TWebCacheTreeNode* folder) {
                                            TValue::Null(),
                                            TValue::Count(row->Info.Size),
                                            TValue::Time(row->Info.LastModified),
-                                           TValue::Utf8(EncodeFolderUrl(row->Info.DirUrl)),
-                                           TValue::Ansi(row->Info.DirUrl),
+                                           TValue::Utf8(EncodeFolderUrl(row->DirUrl())),
+                                           TValue::Ansi(row->DirUrl()),
                                            TValue::Null(),
-                                           TValue::Ansi(FolderLocalPath(row->Info.DirUrl)),
+                                           TValue::Ansi(FolderLocalPath(row->DirUrl())),
                                            TValue::Null()};
             });
             continue;
         }
-        std::string title;
+        const std::string& title = folderRow.Title;
         const std::string type = EntryContentType(row->Info);
-        if (type.find("text/html") != std::string::npos &&
-            parser.LoadFromFile(row->Info.LocalFileName))
-            title = parser.Title();
-        const std::string urlName = UrlName(row);
+        const std::string& urlName = folderRow.UrlName;
         line += "\t" + ctx.Show(urlName) + "\t" + ctx.Show(title) + "\t" +
                 ctx.Show(FormatSizeKB(row->Info.Size)) + "\t" +
                 ctx.Show(FormatDateTimeShort(row->Info.LastModified));
-        const std::string local =
-            FolderLocalPath(row->Info.DirUrl) + URLToLocalPath(row->DisplayName());
+        const std::string local = LocalCopyPath(*row);
         listing.Row(line, [&] {
             return std::vector<TValue>{TValue::Utf8("file"),
                                        TValue::Ansi(row->DisplayName()),
@@ -248,8 +221,7 @@ int RunName(TCliContext& ctx, const TCliArgs& args) {
     if (node == nullptr)
         return kExitFailure;
     // The copy engine's path with the whole URL path kept (folder method 2).
-    const std::string local =
-        FolderLocalPath(node->Info.DirUrl) + URLToLocalPath(node->DisplayName());
+    const std::string local = LocalCopyPath(*node);
     const std::string renamed = tree->RenameItems().Lookup(node->Info.Url);
     const std::string human =
         "name: " + ctx.Show(node->DisplayName()) + "\nlocal path: " + ctx.Show(local) +

@@ -79,10 +79,7 @@ std::unique_ptr<TWebCacheTree> OpenCacheTree(const TCliContext& ctx, TIndexDatSo
     tree->SetRenameListFile(data / "renameList.dat");
     tree->SetContentTypeFile(data / "contentType.dat");
     tree->SetEnableScheme(ctx.EnableScheme);
-    tree->CountEntries();
-    tree->Build();
-    tree->SortAll();
-    tree->RenameDuplicates(tree->Root());
+    (void)tree->Refresh(); // CheckReadable reports a cache that could not be read
     return tree;
 }
 

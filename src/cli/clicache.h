@@ -21,7 +21,7 @@ bool CheckReadable(const TCliContext& ctx, const TIndexDatSource& source);
 
 // A cache tree over the located cache, sharing the rename list and the
 // content-type table of the data folder with the window, refreshed as the
-// window does (count, build, sort, name duplicates). source receives the
+// window does (Refresh: read, build, sort, name duplicates). source receives the
 // tree's source, for CheckReadable. None (after saying why) when no cache
 // could be located.
 std::unique_ptr<TWebCacheTree> OpenCacheTree(const TCliContext& ctx, TIndexDatSource*& source);

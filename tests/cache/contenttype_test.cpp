@@ -1,4 +1,5 @@
 #include "cache/contenttype.h"
+#include "cache/webcachetree.h"
 #include "platform/appfolder.h"
 #include "platform/files.h"
 #include "platform/mimetypes.h"
@@ -62,20 +63,23 @@ TEST(ContentTypes, FileOverridesAndRoundTrip) {
                                      "text/html\t.htm\r\n"));
     TContentType table;
     table.LoadFromRegistry(kMimeTypes);
-    EXPECT_TRUE(table.LoadFromFile(file));
+    TRecordFileRead read = table.LoadFromFile(file);
+    EXPECT_EQ(read.BadRecords, 1);
+    EXPECT_FALSE(read.Whole());
     EXPECT_EQ(Item(table, "image/jpeg").DefaultExtension, ".jpeg");
     EXPECT_EQ(Item(table, "image/jpeg").Extensions,
               (std::vector<std::string>{".jpe", ".jpeg", ".jpg"}));
     EXPECT_EQ(Item(table, "application/x-new").Extensions, std::vector<std::string>{".new"});
-    EXPECT_EQ(Item(table, "text/html").DefaultExtension, ".html") << "read stops at the bad record";
+    EXPECT_EQ(Item(table, "text/html").DefaultExtension, ".htm")
+        << "the records after a bad one are read";
 
-    ASSERT_TRUE(table.SaveToFile(file));
+    ASSERT_TRUE(table.SaveToFile(file).Ok());
     TContentType again;
-    EXPECT_TRUE(again.LoadFromFile(file));
+    EXPECT_TRUE(again.LoadFromFile(file).Whole());
     ASSERT_EQ(again.Count(), table.Count());
     for (int i = 0; i < table.Count(); ++i)
         EXPECT_EQ(again.Items(i).DefaultExtension, table.Items(i).DefaultExtension);
-    EXPECT_FALSE(again.LoadFromFile(dir / "missing.dat"));
+    EXPECT_TRUE(again.LoadFromFile(dir / "missing.dat").Missing);
     DeleteFolder(dir);
 }
 
@@ -88,6 +92,33 @@ TEST(MimeTypes, ParsesLinesCommentsAndFirstTypeOfAnExtension) {
     std::vector<std::pair<std::string, std::string>> expected{
         {".htm", "text/html"}, {".html", "text/html"}, {".xx", "application/x-other"}};
     EXPECT_EQ(pairs, expected);
+}
+
+} // namespace
+} // namespace tarnhold
+
+namespace tarnhold {
+namespace {
+
+TEST(ContentTypeFile, ADamagedFileIsLeftAloneAndOnlyALostChangeIsReported) {
+    auto dir = CreateTempFolder();
+    auto file = dir / "contentType.dat";
+    const std::string damaged = "image/jpeg\t.jpeg\r\nbroken line\r\ntext/html\t.htm\r\n";
+    ASSERT_TRUE(WriteWholeFile(file, damaged));
+    TWebCacheTree tree;
+    tree.MimeTypesFile = kMimeTypes;
+    tree.SetContentTypeFile(file);
+    EXPECT_EQ(tree.ContentTypeRead().BadRecords, 1);
+    EXPECT_TRUE(tree.SaveContentTypes().Ok()) << "nothing changed, nothing lost";
+
+    tree.ContentTypes().Add("image/png", ".PNG");
+    TError error = tree.SaveContentTypes();
+    EXPECT_EQ(error.Code(), EBADMSG);
+    EXPECT_NE(error.Text().find("contentType.dat"), std::string::npos) << error.Text();
+    std::string after;
+    ASSERT_TRUE(ReadWholeFile(file, after));
+    EXPECT_EQ(after, damaged);
+    DeleteFolder(dir);
 }
 
 } // namespace

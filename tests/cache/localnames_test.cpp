@@ -1,9 +1,11 @@
+#include "cache/recordfile.h"
 #include "platform/appfolder.h"
 #include "platform/files.h"
 #include "support/cachetreefixture.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace tarnhold {
 namespace {
@@ -129,7 +131,7 @@ TEST(LocalNames, RenameListKeepsNamesAcrossRebuildsAndRuns) {
     DeleteFolder(dir);
 }
 
-TEST(LocalNames, DamagedRenameListIsReadUpToTheFirstBadRecord) {
+TEST(LocalNames, DamagedRenameListKeepsTheRecordsAroundTheBadOnes) {
     auto dir = CreateTempFolder();
     auto file = dir / "renameList.dat";
     ASSERT_TRUE(WriteWholeFile(file, "http://h/b.cgi\thttp://h/b.html\r\n"
@@ -137,16 +139,17 @@ TEST(LocalNames, DamagedRenameListIsReadUpToTheFirstBadRecord) {
                                      "no tab here\r\n"
                                      "http://h/c.cgi\thttp://h/c.html\r\n"));
     TWebCacheRenameItems items;
-    EXPECT_TRUE(items.LoadFromFile(file));
-    ASSERT_EQ(items.Count(), 2);
+    EXPECT_EQ(items.LoadFromFile(file).BadRecords, 1);
+    ASSERT_EQ(items.Count(), 3);
     EXPECT_EQ(items.Items()[0]->Key, "http://h/A.cgi") << "sorted by the lower-cased key";
     EXPECT_EQ(items.Lookup("HTTP://H/a.cgi"), "http://h/a.html");
-    EXPECT_EQ(items.Lookup("http://h/c.cgi"), "");
+    EXPECT_EQ(items.Lookup("http://h/c.cgi"), "http://h/c.html");
+    EXPECT_FALSE(items.Modified()) << "what was read is what the file holds";
 
     ASSERT_TRUE(WriteWholeFile(file, "http://h/b.cgi\thttp://h/b.html\rX"));
-    EXPECT_TRUE(items.LoadFromFile(file));
-    EXPECT_EQ(items.Count(), 0) << "a CR without LF ends the reading";
-    EXPECT_FALSE(items.LoadFromFile(dir / "missing.dat"));
+    EXPECT_EQ(items.LoadFromFile(file).BadRecords, 2) << "a lone CR, then an unfinished line";
+    EXPECT_EQ(items.Count(), 0);
+    EXPECT_TRUE(items.LoadFromFile(dir / "missing.dat").Missing);
 
     // Values without a scheme take the key's; keys are kept decoded.
     items.Add("http://h/%7Euser/x.cgi", "h/~user/x.html");
@@ -162,9 +165,9 @@ TEST(LocalNames, ItemsTheFileCannotHoldAreLeftOutWhenSaving) {
     TWebCacheRenameItems items;
     items.Add("http://h/a%0Ab.cgi", "http://h/x.html"); // decodes to a line break
     items.Add("http://h/ok.cgi", "http://h/ok.html");
-    ASSERT_TRUE(items.SaveToFile(file));
+    ASSERT_TRUE(items.SaveToFile(file).Ok());
     TWebCacheRenameItems again;
-    ASSERT_TRUE(again.LoadFromFile(file));
+    ASSERT_TRUE(again.LoadFromFile(file).Whole());
     EXPECT_EQ(again.Count(), 1);
     EXPECT_EQ(again.Lookup("http://h/ok.cgi"), "http://h/ok.html")
         << "the records after it survive";
@@ -193,6 +196,146 @@ TEST(LocalNames, SchemeOffResolvesHttpsAsHttp) {
     Refresh(*tree);
     EXPECT_EQ(tree->ResolveLink("h/y/z.html", "https://h/x.html"), "../x.html");
     EXPECT_EQ(tree->ResolveLink("h/y/z.html", "https://other/x.html"), "../../other/x.html");
+}
+
+} // namespace
+} // namespace tarnhold
+
+namespace tarnhold {
+namespace {
+
+using testing::MakeTree;
+using testing::Refresh;
+
+struct RecordCase {
+    const char* name;
+    const char* data;
+    std::vector<std::string> records; // "key=value"
+    int bad;
+};
+
+TEST(RecordFiles, DamagedLinesArePassedOverAndTheRestIsRead) {
+    const RecordCase cases[] = {
+        {"whole", "a\t1\r\nb\t2\r\n", {"a=1", "b=2"}, 0},
+        {"line without TAB", "a\t1\r\nno tab\r\nb\t2\r\n", {"a=1", "b=2"}, 1},
+        {"line break before the TAB", "x\ny\t1\r\n", {"y=1"}, 1},
+        {"lone CR ends its record", "a\t1\rb\t2\r\n", {"b=2"}, 1},
+        {"empty line", "\r\na\t1\r\n", {"a=1"}, 1},
+        {"unfinished last record", "a\t1\r\nb\t2", {"a=1"}, 1},
+        {"unfinished last line", "a\t1\r\nb", {"a=1"}, 1},
+        {"LF in a value is kept", "a\t1\n2\r\n", {"a=1\n2"}, 0},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> got;
+        int bad = ParseRecordFile(c.data, [&](std::string_view k, std::string_view v) {
+            got.push_back(std::string(k) + "=" + std::string(v));
+        });
+        EXPECT_EQ(got, c.records) << c.name;
+        EXPECT_EQ(bad, c.bad) << c.name;
+    }
+}
+
+// The inode of a file: a save replaces the file, so a new inode means it was
+// written.
+ino_t InodeOf(const std::filesystem::path& file) {
+    struct stat st {};
+    return ::stat(file.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+TEST(DataFiles, ADamagedRenameListIsUsedButNeverSavedOver) {
+    auto dir = CreateTempFolder();
+    auto file = dir / "renameList.dat";
+    const std::string damaged = "http://h/a.cgi\thttp://h/a-local.html\r\n"
+                                "a line without its TAB\r\n"
+                                "http://h/c.cgi\thttp://h/c-local.html\r\n";
+    ASSERT_TRUE(WriteWholeFile(file, damaged));
+    {
+        // new.cgi gets a new name, which the damaged file cannot take.
+        auto tree = MakeTree({{"http://h/c.cgi"}, {"http://h/new.cgi"}});
+        tree->SetRenameListFile(file);
+        EXPECT_EQ(tree->RenameListRead().BadRecords, 1);
+        Refresh(*tree);
+        EXPECT_NE(tree->FindNodeByUrl("http://h/c-local.html"), nullptr)
+            << "a record after the damaged line names its entry";
+        TError error = tree->SaveDataFiles();
+        EXPECT_EQ(error.Code(), EBADMSG);
+        EXPECT_NE(error.Text().find(file.string()), std::string::npos) << error.Text();
+    }
+    std::string after;
+    ASSERT_TRUE(ReadWholeFile(file, after));
+    EXPECT_EQ(after, damaged) << "the destructor left the file alone too";
+    DeleteFolder(dir);
+}
+
+TEST(DataFiles, WrittenOnlyWhenWhatTheyHoldChanged) {
+    auto dir = CreateTempFolder();
+    auto renames = dir / "renameList.dat";
+    auto types = dir / "contentType.dat";
+    // Out of the list's order: a save would sort it.
+    ASSERT_TRUE(WriteWholeFile(renames, "http://h/b.cgi\thttp://h/b.html\r\n"
+                                        "http://h/a.cgi\thttp://h/a.html\r\n"));
+    auto run = [&](std::vector<testing::TEntrySpec> entries) {
+        auto tree = MakeTree(entries);
+        tree->SetRenameListFile(renames);
+        tree->SetContentTypeFile(types);
+        Refresh(*tree);
+        return tree->SaveDataFiles();
+    };
+    // The first run writes the content-type table, which had no file yet.
+    ASSERT_TRUE(run({{"http://h/a.cgi"}, {"http://h/x.html"}}).Ok());
+    ASSERT_TRUE(FileExists(types));
+    const ino_t renameInode = InodeOf(renames);
+    const ino_t typeInode = InodeOf(types);
+
+    // Nothing new: neither file is written, by SaveDataFiles or the destructor.
+    ASSERT_TRUE(run({{"http://h/a.cgi"}, {"http://h/b.cgi"}, {"http://h/x.html"}}).Ok());
+    EXPECT_EQ(InodeOf(renames), renameInode);
+    EXPECT_EQ(InodeOf(types), typeInode);
+
+    // A new name is kept.
+    ASSERT_TRUE(run({{"http://h/new.cgi"}}).Ok());
+    EXPECT_NE(InodeOf(renames), renameInode);
+    EXPECT_EQ(InodeOf(types), typeInode);
+    TWebCacheRenameItems items;
+    ASSERT_TRUE(items.LoadFromFile(renames).Whole());
+    EXPECT_EQ(items.Count(), 3);
+
+    // Without a rename list and without new names, none is made.
+    auto none = dir / "none" / "renameList.dat";
+    {
+        auto tree = MakeTree({{"http://h/x.html"}});
+        tree->SetRenameListFile(none);
+        Refresh(*tree);
+    }
+    EXPECT_FALSE(FileExists(none));
+    DeleteFolder(dir);
+}
+
+TEST(DataFiles, FailuresAreReportedAndUnreadableFilesKept) {
+    auto dir = CreateTempFolder();
+    ASSERT_TRUE(WriteWholeFile(dir / "blocker", "a file where the data folder should be"));
+    {
+        auto tree = MakeTree({{"http://h/new.cgi"}});
+        tree->SetRenameListFile(dir / "blocker" / "renameList.dat");
+        Refresh(*tree);
+        TError error = tree->SaveDataFiles();
+        EXPECT_FALSE(error.Ok());
+        EXPECT_NE(error.Text().find("blocker"), std::string::npos) << error.Text();
+    }
+    // A FIFO is neither waited on nor replaced.
+    auto fifo = dir / "renameList.dat";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    {
+        auto tree = MakeTree({{"http://h/new.cgi"}});
+        tree->SetRenameListFile(fifo);
+        EXPECT_FALSE(tree->RenameListRead().Error.Ok());
+        Refresh(*tree);
+        EXPECT_FALSE(tree->SaveDataFiles().Ok());
+    }
+    struct stat st {};
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    DeleteFolder(dir);
 }
 
 } // namespace

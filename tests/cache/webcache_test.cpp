@@ -83,6 +83,24 @@ TEST(WebCacheEnumeration, FindFirstRestartsAndFindNextAfterEndStaysFalse) {
     EXPECT_FALSE(cache.FindNext(info));
 }
 
+TEST(WebCacheEnumeration, CountingLeavesARunningEnumerationWhereItStood) {
+    auto source = std::make_unique<TMemoryCacheSource>();
+    source->Add(Raw("http://h/1"));
+    source->Add(Raw("Cookie:user@h/", COOKIE_CACHE_ENTRY | 1)); // read, not delivered
+    source->Add(Raw("http://h/2"));
+    source->Add(Raw("http://h/3"));
+    TWebCache cache(std::move(source));
+    TWebCacheEntryInfo info;
+    ASSERT_TRUE(cache.FindFirst(info));
+    ASSERT_TRUE(cache.FindNext(info));
+    EXPECT_EQ(info.Url, "http://h/2");
+    EXPECT_EQ(cache.Count(), 3);
+    ASSERT_TRUE(cache.FindNext(info)) << "counting ended the enumeration";
+    EXPECT_EQ(info.Url, "http://h/3");
+    EXPECT_EQ(cache.Count(), 3);
+    EXPECT_FALSE(cache.FindNext(info)) << "an enumeration at its end stays there";
+}
+
 TEST(WebCacheRecord, FieldsAreConvertedToLocalTimeAndLowSize) {
     auto source = std::make_unique<TMemoryCacheSource>();
     TRawCacheEntry e = Raw("http://h/a.html");

@@ -1,8 +1,13 @@
+#include "cache/cachelisting.h"
 #include "platform/appfolder.h"
 #include "platform/files.h"
 #include "support/cachetreefixture.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace tarnhold {
 namespace {
@@ -19,15 +24,15 @@ TEST(CacheTreeBuild, SchemeFoldersComeAndGoWithEnableScheme) {
     EXPECT_EQ(ChildNames(on->Root()), (std::vector<std::string>{"http:", "https:"}));
     TWebCacheTreeNode* http = on->Root()->Items(0);
     ASSERT_EQ(http->Count(), 1);
-    EXPECT_EQ(http->Info.DirUrl, "http://");
-    EXPECT_EQ(http->Items(0)->Info.DirUrl, "http://host/");
+    EXPECT_EQ(http->DirUrl(), "http://");
+    EXPECT_EQ(http->Items(0)->DirUrl(), "http://host/");
 
     auto off = MakeTree(
         {{"http://host/x.html", "text/html", 1}, {"https://host/x.html", "text/html", 2}}, false);
     Refresh(*off);
     ASSERT_EQ(ChildNames(off->Root()), std::vector<std::string>{"host"});
     TWebCacheTreeNode* host = off->Root()->Items(0);
-    EXPECT_EQ(host->Info.DirUrl, "host/");
+    EXPECT_EQ(host->DirUrl(), "host/");
     // Both files land in one folder; the newer (https, day 2) keeps the name.
     ASSERT_EQ(host->Count(), 2);
     EXPECT_EQ(host->Items(0)->Name(), "x.html");
@@ -47,7 +52,7 @@ TEST(CacheTreeBuild, FolderUrlsPortsAndCaseMergedSegments) {
         << "segments differing only in case share the folder of the first entry";
     TWebCacheTreeNode* port = tree->FindNodeByUrl("http://host:8080//");
     ASSERT_NE(port, nullptr);
-    EXPECT_EQ(port->Info.DirUrl, "http://host:8080//");
+    EXPECT_EQ(port->DirUrl(), "http://host:8080//");
     EXPECT_EQ(tree->FindNodeByUrl("http://host:8080//x.html")->Name(), "x.html");
 
     TWebCacheTreeNode* a = tree->FindFolderByUrl("http://HOST/a/whatever.html");
@@ -73,7 +78,7 @@ TEST(CacheTreeBuild, UrlsWithoutSlashAndFileUrls) {
               (std::vector<std::string>{"file:", "mailto:someone@host.test"}));
     TWebCacheTreeNode* a = tree->FindNodeByUrl("file:///C://x/a.html");
     ASSERT_NE(a, nullptr);
-    EXPECT_EQ(a->Parent()->Info.DirUrl, "file:///C://x/");
+    EXPECT_EQ(a->Parent()->DirUrl(), "file:///C://x/");
     EXPECT_EQ(a->Parent()->Parent()->Parent()->Name(), "") << "an empty segment is a folder too";
 }
 
@@ -153,7 +158,7 @@ TEST(CacheTreeBuild, DeepNestingFromAHostileCacheIsCut) {
     EXPECT_EQ(x->Level(), 65);
     std::vector<std::string> events;
     tree->OnNodeDeleted = [&](TWebCacheTree&, std::string_view u) { events.emplace_back(u); };
-    tree->DeleteNode(x);
+    EXPECT_TRUE(tree->DeleteNode(x).Ok());
     EXPECT_EQ(events.size(), 1u + 60u) << "the file and the folders of levels 5 to 64";
     ASSERT_NE(tree->FindNodeByUrl("http://h/d/d/y.html"), nullptr);
     EXPECT_EQ(tree->FindNodeByUrl("http://h/d/d/")->Count(), 1);
@@ -165,17 +170,17 @@ TEST(CacheTreeDelete, PrunesEmptiedFoldersWithEventsInOrder) {
     Refresh(*tree);
     std::vector<std::string> events;
     tree->OnNodeDeleted = [&](TWebCacheTree&, std::string_view u) { events.emplace_back(u); };
-    EXPECT_TRUE(tree->DeleteByUrl("http://host/b/c/only.html"));
+    EXPECT_TRUE(tree->DeleteByUrl("http://host/b/c/only.html").Ok());
     EXPECT_EQ(events, (std::vector<std::string>{"http://host/b/c/only.html", "http://host/b/c/",
                                                 "http://host/b/", "http://host/"}));
     EXPECT_EQ(tree->FindNodeByUrl("http://host/"), nullptr);
     ASSERT_NE(tree->FindNodeByUrl("http://other/keep.html"), nullptr);
     EXPECT_EQ(SourceOf(*tree).Entries().size(), 1u) << "the cache entry went with the node";
-    EXPECT_FALSE(tree->DeleteByUrl("http://host/b/c/only.html"));
+    EXPECT_EQ(tree->DeleteByUrl("http://host/b/c/only.html").Code(), ENOENT);
 
     // The last file of the scheme folder takes the scheme folder with it.
     events.clear();
-    tree->DeleteByUrl("http://other/keep.html");
+    EXPECT_TRUE(tree->DeleteByUrl("http://other/keep.html").Ok());
     EXPECT_EQ(events.back(), "http://");
     EXPECT_EQ(tree->Root()->Count(), 0);
     EXPECT_EQ(tree->Root()->Name(), "Web Cache");
@@ -187,7 +192,7 @@ TEST(CacheTreeDelete, SizeIsSubtractedAtTheParentOnly) {
     Refresh(*tree);
     TWebCacheTreeNode* a = tree->FindNodeByUrl("http://h/a/");
     TWebCacheTreeNode* h = tree->FindNodeByUrl("http://h/");
-    tree->DeleteNode(tree->FindNodeByUrl("http://h/a/x.html"));
+    EXPECT_TRUE(tree->DeleteNode(tree->FindNodeByUrl("http://h/a/x.html")).Ok());
     EXPECT_EQ(a->Info.Size, 30u);
     EXPECT_EQ(h->Info.Size, 130u) << "folders above the parent keep their totals";
     tree->UpdateFolderTotals(tree->Root());
@@ -206,7 +211,7 @@ TEST(CacheTreeDelete, DeletingTheRootEmptiesTheCacheButClearDoesNot) {
     Refresh(*tree);
     std::vector<std::string> events;
     tree->OnNodeDeleted = [&](TWebCacheTree&, std::string_view u) { events.emplace_back(u); };
-    tree->DeleteNode(tree->Root());
+    EXPECT_TRUE(tree->DeleteNode(tree->Root()).Ok());
     EXPECT_EQ(tree->Root()->Count(), 0);
     EXPECT_TRUE(SourceOf(*tree).Entries().empty());
     EXPECT_EQ(events,
@@ -249,6 +254,271 @@ TEST(CacheTreeTitles, TitleOfThePageAUrlNames) {
     EXPECT_EQ(tree->GetTitle("http://h/gone.html"), "") << "an unreadable copy has none";
     EXPECT_EQ(tree->GetTitle("http://h/a/"), "\x93\xFA\x96\x7B & Co");
     EXPECT_EQ(tree->GetTitle("http://nowhere/"), "");
+    DeleteFolder(dir);
+}
+
+} // namespace
+} // namespace tarnhold
+
+namespace tarnhold {
+namespace {
+
+using testing::MakeTree;
+using testing::Refresh;
+using testing::SourceOf;
+
+// Writes down what a view would hear, with each parent as its folder URL.
+class TRecordingObserver : public TWebCacheTreeObserver {
+public:
+    std::vector<std::string> events;
+    void NodesAboutToBeRemoved(TWebCacheTreeNode* parent, int first, int last) override {
+        events.push_back("remove? " + Where(parent, first, last));
+    }
+    void NodesRemoved(TWebCacheTreeNode* parent, int first, int last) override {
+        events.push_back("removed " + Where(parent, first, last));
+    }
+    void NodesAboutToBeInserted(TWebCacheTreeNode* parent, int first, int last) override {
+        events.push_back("insert? " + Where(parent, first, last));
+    }
+    void NodesInserted(TWebCacheTreeNode* parent, int first, int last) override {
+        events.push_back("inserted " + Where(parent, first, last));
+    }
+    void LayoutAboutToChange() override { events.push_back("layout?"); }
+    void LayoutChanged() override { events.push_back("layout"); }
+    void TreeAboutToBeReset() override { events.push_back("reset?"); }
+    void TreeReset() override { events.push_back("reset"); }
+
+private:
+    static std::string Where(TWebCacheTreeNode* parent, int first, int last) {
+        return parent->DirUrl() + " " + std::to_string(first) + ".." + std::to_string(last);
+    }
+};
+
+TEST(CacheTreeDelete, AFailedCacheDeletionKeepsItsNodeAndSaysWhy) {
+    auto tree = MakeTree({{"http://h/d/1.html", "text/html", 1, 10},
+                          {"http://h/d/2.html", "text/html", 1, 20},
+                          {"http://h/d/3.html", "text/html", 1, 40}});
+    Refresh(*tree);
+    SourceOf(*tree).FailDeletion("http://h/d/2.html", EACCES);
+    TRecordingObserver observer;
+    tree->AddObserver(&observer);
+    std::vector<std::string> deleted;
+    tree->OnNodeDeleted = [&](TWebCacheTree&, std::string_view u) { deleted.emplace_back(u); };
+
+    TError error = tree->DeleteByUrl("http://h/d/2.html");
+    EXPECT_EQ(error.Code(), EACCES);
+    EXPECT_NE(error.Text().find("Permission denied"), std::string::npos) << error.Text();
+    EXPECT_NE(error.Text().find("http://h/d/2.html"), std::string::npos) << error.Text();
+    EXPECT_NE(tree->FindNodeByUrl("http://h/d/2.html"), nullptr);
+    EXPECT_TRUE(deleted.empty());
+    EXPECT_TRUE(observer.events.empty());
+
+    // A folder: the files before the failing one go, the rest and the folder stay.
+    error = tree->DeleteNode(tree->FindNodeByUrl("http://h/d/"));
+    EXPECT_EQ(error.Code(), EACCES);
+    EXPECT_EQ(deleted, std::vector<std::string>{"http://h/d/1.html"});
+    EXPECT_EQ(observer.events,
+              (std::vector<std::string>{"remove? http://h/d/ 0..0", "removed http://h/d/ 0..0"}));
+    TWebCacheTreeNode* d = tree->FindNodeByUrl("http://h/d/");
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(testing::ChildNames(d), (std::vector<std::string>{"2.html", "3.html"}));
+    EXPECT_EQ(d->Info.Size, 60u);
+    EXPECT_EQ(SourceOf(*tree).Entries().size(), 2u);
+
+    // Once the cache lets go, the rest goes with the emptied folders.
+    SourceOf(*tree).FailDeletion("", 0);
+    deleted.clear();
+    observer.events.clear();
+    EXPECT_TRUE(tree->DeleteNode(d).Ok());
+    EXPECT_EQ(deleted, (std::vector<std::string>{"http://h/d/2.html", "http://h/d/3.html",
+                                                 "http://h/d/", "http://h/", "http://"}));
+    EXPECT_EQ(observer.events,
+              (std::vector<std::string>{"remove? http://h/d/ 0..1", "removed http://h/d/ 0..1",
+                                        "remove? http://h/ 0..0", "removed http://h/ 0..0",
+                                        "remove? http:// 0..0", "removed http:// 0..0",
+                                        "remove?  0..0", "removed  0..0"}));
+    EXPECT_EQ(tree->Root()->Count(), 0);
+    tree->RemoveObserver(&observer);
+}
+
+TEST(CacheTreeRefresh, ReadsTheCacheOnceAndReportsEachStep) {
+    auto tree = MakeTree({{"http://h/a.html"}, {"http://h/b.cgi?x=1"}, {"http://g/"}});
+    TRecordingObserver observer;
+    tree->AddObserver(&observer);
+    std::vector<std::string> steps;
+    int entries = 0;
+    tree->OnEntry = [&](TWebCacheTree&, const TWebCacheEntryInfo&) { ++entries; };
+    const TError error = tree->Refresh([&](TRefreshStage stage, int done, int total) {
+        steps.push_back(std::to_string(static_cast<int>(stage)) + ":" + std::to_string(done) + "/" +
+                        std::to_string(total));
+    });
+    EXPECT_TRUE(error.Ok());
+    EXPECT_EQ(SourceOf(*tree).Enumerations(), 1) << "no separate counting pass";
+    EXPECT_EQ(entries, 3);
+    EXPECT_EQ(steps, (std::vector<std::string>{"0:1/0", "0:2/0", "0:3/0", "1:0/3", "1:1/3", "1:2/3",
+                                               "1:3/3", "2:0/1", "2:1/1", "3:0/1", "3:1/1"}));
+    EXPECT_EQ(observer.events, (std::vector<std::string>{"reset?", "reset"}))
+        << "one reset for the whole refresh";
+    EXPECT_EQ(tree->CountFiles(tree->Root()), 3);
+
+    // Changes that keep the nodes are layout changes; a new node is an insertion.
+    observer.events.clear();
+    tree->DefaultFileName = "default.htm";
+    tree->RenameDuplicates(tree->Root());
+    EXPECT_EQ(observer.events, (std::vector<std::string>{"layout?", "layout"}));
+    observer.events.clear();
+    tree->AddNode(tree->FindNodeByUrl("http://h/"), "new", nullptr);
+    EXPECT_EQ(observer.events,
+              (std::vector<std::string>{"insert? http://h/ 2..2", "inserted http://h/ 2..2",
+                                        "layout?", "layout"}));
+    tree->RemoveObserver(&observer);
+}
+
+TEST(CacheTreeBuild, LongHostsAndDeepFoldersCostInProportionToTheCache) {
+    // Every entry holds a long host and many folders. Folders that stored their
+    // whole URL would hold about depth times the URL bytes the cache holds.
+    std::vector<testing::TEntrySpec> specs;
+    std::size_t cacheBytes = 0;
+    for (int i = 0; i < 40; ++i) {
+        std::string url = "http://" + std::string(4000, static_cast<char>('a' + i % 26)) +
+                          std::to_string(i) + ".test/";
+        for (int d = 0; d < 60; ++d)
+            url += "d/";
+        url += "x.html";
+        cacheBytes += url.size();
+        specs.push_back({url});
+    }
+    auto tree = MakeTree(specs);
+    Refresh(*tree);
+    ASSERT_EQ(tree->CountFiles(tree->Root()), 40);
+    std::size_t held = 0;
+    std::vector<const TWebCacheTreeNode*> pending{tree->Root()};
+    while (!pending.empty()) {
+        const TWebCacheTreeNode* node = pending.back();
+        pending.pop_back();
+        held += node->Name().size() + node->Info.Url.size() + node->Info.DirUrl.size() +
+                node->Info.FileName.size() + node->Info.ExtraInfo.size();
+        for (int i = 0; i < node->Count(); ++i)
+            pending.push_back(node->Items(i));
+    }
+    EXPECT_LT(held, 4 * cacheBytes);
+    // The folder URL text is still there for whoever asks.
+    const TWebCacheTreeNode* file = tree->FindNodeByUrl(specs[7].Url);
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(file->Parent()->DirUrl() == file->Info.DirUrl);
+    EXPECT_TRUE(file->UrlText() == specs[7].Url);
+}
+
+} // namespace
+} // namespace tarnhold
+
+namespace tarnhold {
+namespace {
+
+using testing::MakeTree;
+using testing::Refresh;
+
+TEST(CacheTreeTitles, ReadFromTheHeadOfRegularFilesOnly) {
+    auto dir = CreateTempFolder();
+    // A 3 GiB page (sparse, so it costs no disk) whose title comes first.
+    const std::string head = "<html><head><title>Big &amp; sparse</title></head><body>";
+    ASSERT_TRUE(WriteWholeFile(dir / "big.htm", head));
+    std::filesystem::resize_file(dir / "big.htm", 3ull << 30);
+    ASSERT_EQ(::mkfifo((dir / "fifo.htm").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir / "zero.htm");
+    // The declaration after the title still decides its conversion (EUC-JP).
+    ASSERT_TRUE(WriteWholeFile(dir / "late-meta.htm",
+                               "<head><title>\xC6\xFC\xCB\xDC</title><meta http-equiv="
+                               "\"Content-Type\" content=\"text/html; charset=EUC-JP\"></head>"));
+    ASSERT_TRUE(WriteWholeFile(dir / "far.htm", "<head><!--" + std::string(70000, 'x') +
+                                                    "--><title>too far</title></head>"));
+    struct Case {
+        const char* file;
+        const char* title;
+    } const cases[] = {
+        {"big.htm", "Big & sparse"},           {"fifo.htm", ""}, {"zero.htm", ""},
+        {"late-meta.htm", "\x93\xFA\x96\x7B"}, {"far.htm", ""},  {"missing.htm", ""},
+    };
+    std::vector<testing::TEntrySpec> specs;
+    for (const auto& c : cases)
+        specs.push_back({std::string("http://h/") + c.file, "text/html", 1, 100, dir / c.file});
+    auto tree = MakeTree(specs);
+    Refresh(*tree);
+    for (const auto& c : cases)
+        EXPECT_EQ(tree->GetTitle(std::string("http://h/") + c.file), c.title) << c.file;
+    DeleteFolder(dir);
+}
+
+TEST(CacheTreeTitles, ATitleIsReadOncePerGeneration) {
+    auto dir = CreateTempFolder();
+    auto page = dir / "p.htm";
+    ASSERT_TRUE(WriteWholeFile(page, "<head><title>First</title></head>"));
+    auto tree = MakeTree({{"http://h/p.html", "text/html", 1, 100, page},
+                          {"http://h/s.css", "text/css", 1, 100, page}});
+    Refresh(*tree);
+    TTitleCache titles;
+    TWebCacheTreeNode* p = tree->FindNodeByUrl("http://h/p.html");
+    EXPECT_EQ(titles.Title(*p), "First");
+    EXPECT_EQ(titles.Title(*tree->FindNodeByUrl("http://h/s.css")), "") << "not a page";
+    ASSERT_TRUE(WriteWholeFile(page, "<head><title>Second</title></head>"));
+    EXPECT_EQ(titles.Title(*p), "First") << "read once";
+    EXPECT_EQ(titles.Count(), 1u);
+    Refresh(*tree);
+    EXPECT_EQ(titles.Title(*tree->FindNodeByUrl("http://h/p.html")), "Second")
+        << "a rebuild makes new nodes";
+    DeleteFolder(dir);
+}
+
+TEST(CacheListing, RowsInTheListOrderOfEachKey) {
+    auto dir = CreateTempFolder();
+    ASSERT_TRUE(WriteWholeFile(dir / "b.htm", "<head><title>Alpha</title></head>"));
+    ASSERT_TRUE(WriteWholeFile(dir / "c.htm", "<head><title>beta</title></head>"));
+    auto tree = MakeTree({
+        {"http://h/B.html", "text/html", 3, 300, dir / "b.htm"},
+        {"http://h/c.php?id=1", "text/html", 1, 100, dir / "c.htm"},
+        {"http://h/a.gif", "image/gif", 2, 200},
+        {"http://h/z/x.html", "text/html", 5},
+        {"http://h/y/x.html", "text/html", 4},
+    });
+    Refresh(*tree);
+    const TWebCacheTreeNode* h = tree->FindNodeByUrl("http://h/");
+    TTitleCache titles;
+    auto typeOf = [](const TWebCacheTreeNode& n) {
+        return n.IsFolder ? std::string("Folder") : std::string(ExtractFileExt(n.Name()));
+    };
+    const std::string c = "c~" + [] {
+        char buf[9];
+        std::snprintf(buf, sizeof buf, "%08x", ComputeCrc32(std::string_view("?id=1")));
+        return std::string(buf);
+    }() + ".html";
+    struct Case {
+        const char* name;
+        int key;
+        int order;
+        std::vector<std::string> rows;
+    } const cases[] = {
+        {"name", lsName, 0, {"y", "z", "a.gif", "B.html", c}},
+        {"name, descending", lsName, 1, {c, "B.html", "a.gif", "z", "y"}},
+        {"URL name", lsUrlName, 0, {"y", "z", "a.gif", "B.html", c}},
+        {"title: untitled first", lsTitle, 0, {"y", "z", "a.gif", "B.html", c}},
+        {"size", lsSize, 0, {"y", "z", c, "a.gif", "B.html"}},
+        {"type", lsType, 0, {"y", "z", "a.gif", "B.html", c}},
+        {"date: newest first", lsDate, 0, {"z", "y", "B.html", "a.gif", c}},
+    };
+    for (const auto& cs : cases) {
+        std::vector<std::string> names;
+        for (const TFolderRow& row : ListFolder(*h, titles, cs.key, cs.order, typeOf))
+            names.push_back(row.Node->DisplayName());
+        EXPECT_EQ(names, cs.rows) << cs.name;
+    }
+    auto rows = ListFolder(*h, titles);
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[3].Title, "Alpha");
+    EXPECT_EQ(rows[4].UrlName, "c.php?id=1");
+    EXPECT_EQ(rows[4].Title, "beta");
+    EXPECT_EQ(rows[0].UrlName, "") << "folders have no URL name";
+    EXPECT_EQ(LocalCopyPath(*rows[4].Node), "http$3a/h/" + c);
+    EXPECT_EQ(LocalCopyPath(*rows[0].Node), "http$3a/h/y/");
     DeleteFolder(dir);
 }
 

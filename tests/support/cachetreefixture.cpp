@@ -1,5 +1,8 @@
 #include "support/cachetreefixture.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace tarnhold::testing {
 
 TRawCacheEntry MakeRawEntry(const TEntrySpec& spec) {
@@ -29,10 +32,10 @@ std::unique_ptr<TWebCacheTree> MakeTree(const std::vector<TEntrySpec>& entries, 
 }
 
 void Refresh(TWebCacheTree& tree) {
-    tree.CountEntries();
-    tree.Build();
-    tree.SortAll();
-    tree.RenameDuplicates(tree.Root());
+    if (TError error = tree.Refresh()) {
+        std::fprintf(stderr, "refresh failed: %s\n", error.Text().c_str());
+        std::abort();
+    }
 }
 
 TMemoryCacheSource& SourceOf(TWebCacheTree& tree) {

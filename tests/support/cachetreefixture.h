@@ -26,7 +26,7 @@ TRawCacheEntry MakeRawEntry(const TEntrySpec& spec);
 std::unique_ptr<TWebCacheTree> MakeTree(const std::vector<TEntrySpec>& entries,
                                         bool enableScheme = true);
 
-// Build, SortAll and RenameDuplicates on Root, as the refresh does.
+// The tree's refresh; a cache that cannot be read ends the test program.
 void Refresh(TWebCacheTree& tree);
 
 // The source under a tree made by MakeTree.

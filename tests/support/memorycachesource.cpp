@@ -11,6 +11,7 @@ TMemoryCacheSource::TMemoryCacheSource(std::vector<TRawCacheEntry> entries)
 bool TMemoryCacheSource::First(TRawCacheEntry& entry) {
     open_ = true;
     next_ = 0;
+    ++enumerations_;
     return Next(entry);
 }
 
@@ -27,6 +28,8 @@ void TMemoryCacheSource::Close() {
 }
 
 TError TMemoryCacheSource::DeleteEntry(std::string_view url) {
+    if (failError_ != 0 && url == failUrl_)
+        return TError::FromErrno(failError_);
     auto it = std::find_if(entries_.begin(), entries_.end(),
                            [&](const TRawCacheEntry& e) { return e.Url == url; });
     if (it == entries_.end())

@@ -4,6 +4,7 @@
 
 #include "cache/cachesource.h"
 
+#include <string>
 #include <vector>
 
 namespace tarnhold {
@@ -14,6 +15,13 @@ public:
     explicit TMemoryCacheSource(std::vector<TRawCacheEntry> entries);
 
     void Add(TRawCacheEntry entry) { entries_.push_back(std::move(entry)); }
+    // Deleting an entry with this URL fails with this errno value.
+    void FailDeletion(std::string url, int error) {
+        failUrl_ = std::move(url);
+        failError_ = error;
+    }
+    // How many enumerations were started.
+    int Enumerations() const { return enumerations_; }
     const std::vector<TRawCacheEntry>& Entries() const { return entries_; }
 
     bool First(TRawCacheEntry& entry) override;
@@ -29,6 +37,9 @@ private:
     std::vector<TRawCacheEntry> entries_;
     std::size_t next_ = 0;
     bool open_ = false;
+    int enumerations_ = 0;
+    std::string failUrl_;
+    int failError_ = 0;
 };
 
 } // namespace tarnhold

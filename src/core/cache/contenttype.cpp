@@ -85,17 +85,21 @@ void TContentType::LoadFromRegistry(const std::filesystem::path& mimeTypesFile) 
         Add(type, ext);
 }
 
-bool TContentType::LoadFromFile(const std::filesystem::path& file) {
-    return ReadRecordFile(file,
-                          [this](std::string_view type, std::string_view ext) { Add(type, ext); });
+TRecordFileRead TContentType::LoadFromFile(const std::filesystem::path& file, std::string* text) {
+    return ReadRecordFile(
+        file, [this](std::string_view type, std::string_view ext) { Add(type, ext); }, text);
 }
 
-bool TContentType::SaveToFile(const std::filesystem::path& file) const {
+std::string TContentType::RecordText() const {
     std::vector<std::pair<std::string_view, std::string_view>> records;
     records.reserve(items_.size());
     for (const auto& item : items_)
         records.emplace_back(item.ContentType, item.DefaultExtension);
-    return WriteRecordFile(file, records);
+    return FormatRecords(records);
+}
+
+TError TContentType::SaveToFile(const std::filesystem::path& file) const {
+    return WriteRecordFile(file, RecordText());
 }
 
 } // namespace tarnhold

@@ -3,6 +3,9 @@
 // extension does not fit.
 #pragma once
 
+#include "cache/recordfile.h"
+#include "platform/error.h"
+
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -45,9 +48,12 @@ public:
     // common web types.
     void LoadFromRegistry(const std::filesystem::path& mimeTypesFile);
 
-    // Applies the records of a contentType.dat file; false if unreadable.
-    bool LoadFromFile(const std::filesystem::path& file);
-    bool SaveToFile(const std::filesystem::path& file) const;
+    // Applies the records of a contentType.dat file, passing over damaged
+    // ones; text (if given) receives the file's bytes.
+    TRecordFileRead LoadFromFile(const std::filesystem::path& file, std::string* text = nullptr);
+    // The text of the file that holds this table.
+    std::string RecordText() const;
+    [[nodiscard]] TError SaveToFile(const std::filesystem::path& file) const;
 
 private:
     std::vector<TContentTypeItem> items_;

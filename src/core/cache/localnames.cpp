@@ -84,6 +84,7 @@ void TWebCacheTree::ApplyLocalName(TWebCacheEntryInfoEx& entry) {
 void TWebCacheTree::RenameDuplicates(TWebCacheTreeNode* node) {
     if (node == nullptr || !node->IsFolder)
         return;
+    LayoutScope layout(*this);
     SortSuspension suspend(*this);
     std::vector<TWebCacheTreeNode*> folders{node};
     while (!folders.empty()) {
@@ -142,24 +143,72 @@ void TWebCacheTree::RenameDuplicates(TWebCacheTreeNode* node) {
 
 void TWebCacheTree::LoadRenameList() {
     renameItems_.Clear();
+    renameListRead_ = TRecordFileRead{};
     if (!renameListFile_.empty())
-        renameItems_.LoadFromFile(renameListFile_);
-}
-
-void TWebCacheTree::SaveRenameList() {
-    if (!renameListFile_.empty())
-        renameItems_.SaveToFile(renameListFile_);
+        renameListRead_ = renameItems_.LoadFromFile(renameListFile_);
 }
 
 void TWebCacheTree::LoadContentTypes() {
     contentTypes_.LoadFromRegistry(MimeTypesFile);
+    contentTypeRead_ = TRecordFileRead{};
+    contentTypeText_.clear();
     if (!contentTypeFile_.empty())
-        contentTypes_.LoadFromFile(contentTypeFile_);
+        contentTypeRead_ = contentTypes_.LoadFromFile(contentTypeFile_, &contentTypeText_);
+    contentTypeLoaded_ = contentTypes_.RecordText();
 }
 
-void TWebCacheTree::SaveContentTypes() {
-    if (!contentTypeFile_.empty())
-        contentTypes_.SaveToFile(contentTypeFile_);
+namespace {
+
+// Why a data file that could not be read whole is left as it is.
+TError KeptAsItIs(const std::filesystem::path& file, const TRecordFileRead& read) {
+    if (read.Error)
+        return TError::Message(read.Error.Text() + " (not saved over: it could not be read)",
+                               read.Error.Code());
+    return TError::Message(file.string() + ": " + std::to_string(read.BadRecords) +
+                           " damaged record(s); the file is left as it is and this run's "
+                           "changes are not kept");
+}
+
+} // namespace
+
+TError TWebCacheTree::SaveRenameList() {
+    if (renameListFile_.empty() || !renameItems_.Modified())
+        return {};
+    if (!renameListRead_.Whole())
+        return KeptAsItIs(renameListFile_, renameListRead_);
+    TError error = renameItems_.SaveToFile(renameListFile_);
+    if (error.Ok())
+        renameListRead_ = TRecordFileRead{}; // the file now holds the list
+    return error;
+}
+
+TError TWebCacheTree::SaveContentTypes() {
+    if (contentTypeFile_.empty())
+        return {};
+    std::string text = contentTypes_.RecordText();
+    if (text == contentTypeText_)
+        return {}; // the file holds the table already (or both are empty)
+    if (!contentTypeRead_.Whole()) {
+        // Left as it is; that loses something only when the table changed.
+        if (text == contentTypeLoaded_)
+            return {};
+        return KeptAsItIs(contentTypeFile_, contentTypeRead_);
+    }
+    TError error = WriteRecordFile(contentTypeFile_, text);
+    if (error.Ok()) {
+        contentTypeRead_ = TRecordFileRead{};
+        contentTypeLoaded_ = text;
+        contentTypeText_ = std::move(text);
+    }
+    return error;
+}
+
+TError TWebCacheTree::SaveDataFiles() {
+    TError renames = SaveRenameList();
+    TError types = SaveContentTypes();
+    if (renames && types)
+        return TError::Message(renames.Text() + "\n" + types.Text(), renames.Code());
+    return renames ? renames : types;
 }
 
 std::string TWebCacheTree::MapLinkTarget(std::string_view base, std::string_view link) {

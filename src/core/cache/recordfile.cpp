@@ -2,6 +2,13 @@
 
 #include "platform/files.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace tarnhold {
 
 bool IsWritableRecord(std::string_view first, std::string_view second) {
@@ -9,33 +16,102 @@ bool IsWritableRecord(std::string_view first, std::string_view second) {
            second.find('\r') == std::string_view::npos;
 }
 
-void ParseRecordFile(std::string_view data,
-                     const std::function<void(std::string_view, std::string_view)>& onRecord) {
+int ParseRecordFile(std::string_view data, const TRecordHandler& onRecord) {
+    int bad = 0;
     std::size_t pos = 0;
     while (pos < data.size()) {
-        // A line break before the TAB means a record without one.
+        // A line break before the TAB means a line without one.
         std::size_t tab = data.find_first_of("\t\r\n", pos);
-        if (tab == std::string_view::npos || data[tab] != '\t')
-            return;
+        if (tab == std::string_view::npos) {
+            ++bad; // an unfinished last line
+            break;
+        }
+        if (data[tab] != '\t') {
+            ++bad;
+            std::size_t lf = data.find('\n', tab);
+            if (lf == std::string_view::npos)
+                break;
+            pos = lf + 1;
+            continue;
+        }
         std::size_t cr = data.find('\r', tab + 1);
-        if (cr == std::string_view::npos || cr + 1 >= data.size() || data[cr + 1] != '\n')
-            return;
+        if (cr == std::string_view::npos) {
+            ++bad; // an unfinished last record
+            break;
+        }
+        if (cr + 1 >= data.size() || data[cr + 1] != '\n') {
+            ++bad;
+            pos = cr + 1;
+            continue;
+        }
         onRecord(data.substr(pos, tab - pos), data.substr(tab + 1, cr - tab - 1));
         pos = cr + 2;
     }
+    return bad;
 }
 
-bool ReadRecordFile(const std::filesystem::path& file,
-                    const std::function<void(std::string_view, std::string_view)>& onRecord) {
+TError ReadRegularFile(const std::filesystem::path& file, std::string& out, std::size_t limit,
+                       const std::function<bool(std::string_view)>& enough) {
+    out.clear();
+    // Without O_NONBLOCK, opening a FIFO waits for a writer.
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return TError::FromErrno(errno, file.string());
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        int error = errno;
+        ::close(fd);
+        return TError::FromErrno(error, file.string());
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return TError::Message(file.string() + ": not a regular file",
+                               S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+    }
+    if (st.st_size > 0)
+        out.reserve(std::min(limit, static_cast<std::size_t>(st.st_size)));
+    char buf[16384];
+    while (out.size() < limit) {
+        std::size_t want = std::min(sizeof buf, limit - out.size());
+        ssize_t n = ::read(fd, buf, want);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            int error = errno;
+            ::close(fd);
+            out.clear();
+            return TError::FromErrno(error, file.string());
+        }
+        if (n == 0)
+            break;
+        out.append(buf, static_cast<std::size_t>(n));
+        if (enough && enough(out))
+            break;
+    }
+    ::close(fd);
+    return {};
+}
+
+TRecordFileRead ReadRecordFile(const std::filesystem::path& file, const TRecordHandler& onRecord,
+                               std::string* text) {
+    TRecordFileRead result;
     std::string data;
-    if (!ReadWholeFile(file, data))
-        return false;
-    ParseRecordFile(data, onRecord);
-    return true;
+    TError error = ReadRegularFile(file, data, std::numeric_limits<std::size_t>::max());
+    if (error) {
+        if (error.Code() == ENOENT)
+            result.Missing = true;
+        else
+            result.Error = std::move(error);
+        return result;
+    }
+    result.BadRecords = ParseRecordFile(data, onRecord);
+    if (text != nullptr)
+        *text = std::move(data);
+    return result;
 }
 
-bool WriteRecordFile(const std::filesystem::path& file,
-                     const std::vector<std::pair<std::string_view, std::string_view>>& records) {
+std::string
+FormatRecords(const std::vector<std::pair<std::string_view, std::string_view>>& records) {
     std::string data;
     for (const auto& [first, second] : records) {
         // Such a record would break itself and every one after it on the next
@@ -46,9 +122,16 @@ bool WriteRecordFile(const std::filesystem::path& file,
         data.append(first).push_back('\t');
         data.append(second).append("\r\n");
     }
-    if (file.has_parent_path() && !ForceDirectories(file.parent_path()))
-        return false;
-    return WriteFileAtomic(file, data);
+    return data;
+}
+
+TError WriteRecordFile(const std::filesystem::path& file, std::string_view text) {
+    int error = 0;
+    if (file.has_parent_path() && !ForceDirectories(file.parent_path(), &error))
+        return TError::FromErrno(error, file.parent_path().string());
+    if (!WriteFileAtomic(file, text, &error))
+        return TError::FromErrno(error, file.string());
+    return {};
 }
 
 } // namespace tarnhold

@@ -20,7 +20,10 @@ void TWebCacheRenameItems::Add(std::string_view key, std::string_view value) {
     auto [it, inserted] = items_.try_emplace(std::move(lower));
     if (inserted)
         it->second.Key = std::move(k);
-    it->second.Value = std::move(v);
+    if (inserted || it->second.Value != v) {
+        it->second.Value = std::move(v);
+        modified_ = true;
+    }
 }
 
 std::string TWebCacheRenameItems::Lookup(std::string_view url) const {
@@ -50,18 +53,23 @@ std::vector<const TWebCacheRenameItem*> TWebCacheRenameItems::Items() const {
     return out;
 }
 
-bool TWebCacheRenameItems::LoadFromFile(const std::filesystem::path& file) {
+TRecordFileRead TWebCacheRenameItems::LoadFromFile(const std::filesystem::path& file) {
     Clear();
-    return ReadRecordFile(
+    TRecordFileRead read = ReadRecordFile(
         file, [this](std::string_view key, std::string_view value) { Add(key, value); });
+    modified_ = false;
+    return read;
 }
 
-bool TWebCacheRenameItems::SaveToFile(const std::filesystem::path& file) const {
+TError TWebCacheRenameItems::SaveToFile(const std::filesystem::path& file) {
     std::vector<std::pair<std::string_view, std::string_view>> records;
     records.reserve(items_.size());
     for (const TWebCacheRenameItem* item : Items())
         records.emplace_back(item->Key, item->Value);
-    return WriteRecordFile(file, records);
+    TError error = WriteRecordFile(file, FormatRecords(records));
+    if (error.Ok())
+        modified_ = false;
+    return error;
 }
 
 } // namespace tarnhold

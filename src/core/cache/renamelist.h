@@ -3,6 +3,9 @@
 // across rebuilds and runs. Kept in "renameList.dat".
 #pragma once
 
+#include "cache/recordfile.h"
+#include "platform/error.h"
+
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -27,19 +30,26 @@ public:
     void Add(std::string_view key, std::string_view value);
     // The value recorded for the URL, or empty.
     std::string Lookup(std::string_view url) const;
-    void Clear() { items_.clear(); }
+    void Clear() {
+        modified_ = modified_ || !items_.empty();
+        items_.clear();
+    }
     int Count() const { return static_cast<int>(items_.size()); }
     // The items in list order.
     std::vector<const TWebCacheRenameItem*> Items() const;
 
-    // Replaces the list by the records of the file; stops at the first damaged
-    // record, keeping what came before. False when the file cannot be read
-    // (the list is then empty).
-    bool LoadFromFile(const std::filesystem::path& file);
-    bool SaveToFile(const std::filesystem::path& file) const;
+    // Whether the list changed since it was last loaded or saved.
+    bool Modified() const { return modified_; }
+
+    // Replaces the list by the records of the file; damaged records are
+    // passed over. The list is then unmodified.
+    TRecordFileRead LoadFromFile(const std::filesystem::path& file);
+    // Writes the list; on success it is unmodified.
+    [[nodiscard]] TError SaveToFile(const std::filesystem::path& file);
 
 private:
     std::unordered_map<std::string, TWebCacheRenameItem> items_; // by lower-cased key
+    bool modified_ = false;
 };
 
 } // namespace tarnhold

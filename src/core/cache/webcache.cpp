@@ -58,6 +58,7 @@ void TWebCache::SetSource(std::unique_ptr<TCacheSource> source) {
 bool TWebCache::Fetch(bool first, TWebCacheEntryInfo& entry) {
     bool got = first ? source_->First(raw_) : source_->Next(raw_);
     while (got) {
+        ++position_;
         if (IsAcceptedCacheEntry(raw_.EntryType, raw_.Url)) {
             FillEntryInfo(std::move(raw_), entry); // raw_ is refilled by the next fetch
             return true;
@@ -88,19 +89,30 @@ void TWebCache::FindClose() {
     if (enumerating_ && source_)
         source_->Close();
     enumerating_ = false;
+    position_ = 0;
     raw_.Clear();
 }
 
 int TWebCache::Count() {
     // The entries FindFirst/FindNext would deliver, without converting them.
-    FindClose();
+    if (!source_)
+        return 0;
+    // A source runs one enumeration at a time: a running one is taken up
+    // again where it stood once the count is done.
+    const bool resume = enumerating_;
+    const std::size_t position = position_;
     int count = 0;
-    if (source_) {
-        for (bool got = source_->First(raw_); got; got = source_->Next(raw_))
-            count += IsAcceptedCacheEntry(raw_.EntryType, raw_.Url) ? 1 : 0;
-        source_->Close();
+    TRawCacheEntry raw;
+    for (bool got = source_->First(raw); got; got = source_->Next(raw))
+        count += IsAcceptedCacheEntry(raw.EntryType, raw.Url) ? 1 : 0;
+    source_->Close();
+    if (resume) {
+        bool got = position > 0 && source_->First(raw);
+        for (std::size_t skipped = 1; got && skipped < position; ++skipped)
+            got = source_->Next(raw);
+        if (!got)
+            enumerating_ = false; // the cache changed under the enumeration
     }
-    raw_.Clear();
     return count;
 }
 

@@ -6,6 +6,7 @@
 #include "cache/cachesource.h"
 #include "cache/webcacheentry.h"
 
+#include <cstddef>
 #include <memory>
 #include <string_view>
 
@@ -25,7 +26,8 @@ public:
     // The next accepted entry; false at the end. Does not close.
     bool FindNext(TWebCacheEntryInfo& entry);
     void FindClose();
-    // The number of entries FindFirst/FindNext deliver.
+    // The number of entries FindFirst/FindNext deliver. A running
+    // enumeration goes on where it stood.
     virtual int Count();
     // Removes one entry through the source; ENOENT without a source.
     [[nodiscard]] TError DeleteEntry(std::string_view url);
@@ -40,6 +42,7 @@ private:
 
     std::unique_ptr<TCacheSource> source_;
     bool enumerating_ = false;
+    std::size_t position_ = 0; // raw entries the running enumeration has taken
     TRawCacheEntry raw_;
 };
 

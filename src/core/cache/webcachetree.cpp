@@ -1,12 +1,13 @@
 #include "cache/webcachetree.h"
 
+#include "cache/cachelisting.h"
 #include "platform/codepage.h"
 #include "platform/mimetypes.h"
 #include "platform/sortedlist.h"
-#include "text/htmlparser.h"
 #include "text/urlutils.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace tarnhold {
 
@@ -17,9 +18,9 @@ constexpr std::size_t kIndexThreshold = 16;
 
 // Folders nest at most this deep below the root; the segments of a path
 // beyond it are passed over (in building and in lookups alike), and its file
-// stays in the deepest folder. Every folder keeps its whole URL text, so
-// without a limit a damaged or hostile cache could make the tree's memory
-// grow with the square of one URL's length. Real URLs stay far below it.
+// stays in the deepest folder. It keeps the work of a lookup in bounds, and
+// the deletion of one file from a damaged or hostile cache from walking up
+// through hundreds of thousands of folders. Real URLs stay far below it.
 constexpr int kMaxFolderDepth = 64;
 
 bool NodeLess(const std::unique_ptr<TWebCacheTreeNode>& a,
@@ -87,13 +88,50 @@ const std::string& TWebCacheTreeNode::DisplayName() const {
 void TWebCacheTreeNode::SetName(std::string_view name) {
     if (name == name_)
         return;
+    if (parent_ != nullptr && !tree_->SortingSuspended()) {
+        TWebCacheTree::LayoutScope layout(*tree_);
+        name_ = std::string(name);
+        lowerName_ = AnsiLowerCase(name_);
+        parent_->SortChildren();
+        return;
+    }
     name_ = std::string(name);
     lowerName_ = AnsiLowerCase(name_);
-    if (parent_ != nullptr) {
-        parent_->InvalidateIndex();
-        if (!tree_->SortingSuspended())
-            parent_->SortChildren();
+    if (parent_ != nullptr)
+        parent_->indexValid_ = false; // until the parent is sorted again
+}
+
+std::string TWebCacheTreeNode::DirUrl() const {
+    if (!IsFolder || parent_ == nullptr)
+        return Info.DirUrl;
+    std::vector<const TWebCacheTreeNode*> chain;
+    std::size_t length = 0;
+    for (const TWebCacheTreeNode* n = this; n->parent_ != nullptr; n = n->parent_) {
+        chain.push_back(n);
+        length += n->name_.size() + 2;
     }
+    std::string url;
+    url.reserve(length);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        url += (*it)->name_;
+        url += (*it)->name_.find(':') != std::string::npos ? "//" : "/";
+    }
+    return url;
+}
+
+std::string TWebCacheTreeNode::UrlText() const {
+    std::string url = DirUrl();
+    if (!IsFolder)
+        url += DisplayName();
+    return url;
+}
+
+int TWebCacheTreeNode::IndexOf(const TWebCacheTreeNode* child) const {
+    for (std::size_t i = 0; i < children_.size(); ++i) {
+        if (children_[i].get() == child)
+            return static_cast<int>(i);
+    }
+    return -1;
 }
 
 int TWebCacheTreeNode::Level() const {
@@ -105,35 +143,41 @@ int TWebCacheTreeNode::Level() const {
 
 void TWebCacheTreeNode::SortChildren() {
     std::sort(children_.begin(), children_.end(), NodeLess);
-    InvalidateIndex();
+    RebuildIndex(); // the first child of a name may have changed
 }
 
-TWebCacheTreeNode* TWebCacheTreeNode::FindChild(std::string_view name) {
+void TWebCacheTreeNode::RebuildIndex() {
+    if (children_.size() <= kIndexThreshold) {
+        index_.reset();
+        indexValid_ = false;
+        return;
+    }
+    if (!index_)
+        index_ = std::make_unique<std::unordered_map<std::string_view, TWebCacheTreeNode*>>();
+    index_->clear();
+    index_->reserve(children_.size());
+    for (const auto& child : children_)
+        index_->emplace(child->lowerName_, child.get()); // the first of a name stays
+    indexValid_ = true;
+}
+
+TWebCacheTreeNode* TWebCacheTreeNode::FindChild(std::string_view name) const {
     // Called for every segment of every URL while the tree is built: the
-    // lower-cased name goes to a buffer that is reused.
+    // lower-cased name goes to a buffer that is reused (one per thread).
     thread_local std::string lower;
     AnsiLowerCaseTo(name, lower);
-    if (children_.size() <= kIndexThreshold) {
-        for (const auto& child : children_) {
-            if (child->lowerName_ == lower)
-                return child.get();
-        }
-        return nullptr;
+    if (index_ && indexValid_) {
+        auto it = index_->find(std::string_view(lower));
+        return it == index_->end() ? nullptr : it->second;
     }
-    if (!index_ || !indexValid_) {
-        if (!index_)
-            index_ = std::make_unique<std::unordered_map<std::string_view, TWebCacheTreeNode*>>();
-        index_->clear();
-        index_->reserve(children_.size());
-        for (const auto& child : children_)
-            index_->emplace(child->lowerName_, child.get()); // the first of a name stays
-        indexValid_ = true;
+    for (const auto& child : children_) {
+        if (child->lowerName_ == lower)
+            return child.get();
     }
-    auto it = index_->find(std::string_view(lower));
-    return it == index_->end() ? nullptr : it->second;
+    return nullptr;
 }
 
-TWebCacheTreeNode* TWebCacheTreeNode::FindFolderChild(std::string_view name) {
+TWebCacheTreeNode* TWebCacheTreeNode::FindFolderChild(std::string_view name) const {
     TWebCacheTreeNode* first = FindChild(name);
     if (first == nullptr || first->IsFolder)
         return first;
@@ -153,6 +197,8 @@ void TWebCacheTreeNode::Append(std::unique_ptr<TWebCacheTreeNode> child) {
     children_.push_back(std::move(child));
     if (index_ && indexValid_)
         index_->emplace(raw->lowerName_, raw);
+    else if (children_.size() > kIndexThreshold && (!index_ || indexValid_))
+        RebuildIndex(); // the folder has just grown large
 }
 
 std::vector<std::unique_ptr<TWebCacheTreeNode>> TWebCacheTreeNode::DetachChildren() {
@@ -163,6 +209,11 @@ std::vector<std::unique_ptr<TWebCacheTreeNode>> TWebCacheTreeNode::DetachChildre
     return out;
 }
 
+void TWebCacheTreeNode::RemoveFirst(std::size_t count) {
+    children_.erase(children_.begin(), children_.begin() + static_cast<std::ptrdiff_t>(count));
+    RebuildIndex();
+}
+
 std::unique_ptr<TWebCacheTreeNode> TWebCacheTreeNode::Remove(TWebCacheTreeNode* child) {
     auto it = std::find_if(children_.begin(), children_.end(),
                            [&](const auto& c) { return c.get() == child; });
@@ -170,7 +221,7 @@ std::unique_ptr<TWebCacheTreeNode> TWebCacheTreeNode::Remove(TWebCacheTreeNode* 
         return nullptr;
     std::unique_ptr<TWebCacheTreeNode> owned = std::move(*it);
     children_.erase(it);
-    InvalidateIndex();
+    RebuildIndex();
     return owned;
 }
 
@@ -201,17 +252,48 @@ bool TWebCacheTreeNodeCopyList::Contains(const TWebCacheTreeNode* node) const {
 // ---------------------------------------------------------------------------
 // TWebCacheTree
 
+TWebCacheTree::ResetScope::ResetScope(TWebCacheTree& tree) : tree_(tree) {
+    if (tree_.resetDepth_++ == 0)
+        tree_.Notify([](TWebCacheTreeObserver& o) { o.TreeAboutToBeReset(); });
+}
+
+TWebCacheTree::ResetScope::~ResetScope() {
+    if (--tree_.resetDepth_ == 0)
+        tree_.Notify([](TWebCacheTreeObserver& o) { o.TreeReset(); });
+}
+
+TWebCacheTree::LayoutScope::LayoutScope(TWebCacheTree& tree)
+    : tree_(tree), active_(tree.resetDepth_ == 0) {
+    if (active_ && tree_.layoutDepth_++ == 0)
+        tree_.Notify([](TWebCacheTreeObserver& o) { o.LayoutAboutToChange(); });
+}
+
+TWebCacheTree::LayoutScope::~LayoutScope() {
+    if (active_ && --tree_.layoutDepth_ == 0)
+        tree_.Notify([](TWebCacheTreeObserver& o) { o.LayoutChanged(); });
+}
+
 TWebCacheTree::TWebCacheTree(std::unique_ptr<TCacheSource> source)
     : MimeTypesFile(kSystemMimeTypesFile),
       root_(std::make_unique<TWebCacheTreeNode>(this, nullptr, "Web Cache", true)),
       cache_(std::move(source)), crcTable_(MakeCrc32Table()) {}
 
 TWebCacheTree::~TWebCacheTree() {
-    SaveRenameList();
+    (void)SaveDataFiles(); // a front end that reports failures saves before
     renameItems_.Clear();
-    SaveContentTypes();
     contentTypes_.Clear();
-    Clear();
+    observers_.clear();
+    root_->DetachChildren(); // without events, without touching the cache
+}
+
+void TWebCacheTree::AddObserver(TWebCacheTreeObserver* observer) {
+    if (observer != nullptr &&
+        std::find(observers_.begin(), observers_.end(), observer) == observers_.end())
+        observers_.push_back(observer);
+}
+
+void TWebCacheTree::RemoveObserver(TWebCacheTreeObserver* observer) {
+    observers_.erase(std::remove(observers_.begin(), observers_.end(), observer), observers_.end());
 }
 
 void TWebCacheTree::SetRenameListFile(const std::filesystem::path& file) {
@@ -239,143 +321,223 @@ TWebCacheTreeNode* TWebCacheTree::AddNode(TWebCacheTreeNode* parent, std::string
     if (entry)
         node->Info = std::move(*entry);
     TWebCacheTreeNode* raw = node.get();
+    const bool tell = resetDepth_ == 0 && !observers_.empty();
+    const int row = parent->Count();
+    if (tell)
+        Notify([&](TWebCacheTreeObserver& o) { o.NodesAboutToBeInserted(parent, row, row); });
     parent->Append(std::move(node));
-    if (!SortingSuspended())
+    if (tell)
+        Notify([&](TWebCacheTreeObserver& o) { o.NodesInserted(parent, row, row); });
+    if (!SortingSuspended()) {
+        LayoutScope layout(*this);
         parent->SortChildren();
+    }
     return raw;
 }
 
-void TWebCacheTree::Build() {
+void TWebCacheTree::PrepareEntry(TWebCacheEntryInfoEx& entry) {
+    std::string replacement = renameItems_.Lookup(entry.Url);
+    SplitURL(replacement.empty() ? std::string_view(entry.Url) : replacement, &entry.DirUrl,
+             &entry.FileName, &entry.ExtraInfo);
+    if (!enableScheme_) {
+        std::size_t scheme = entry.DirUrl.find("://");
+        if (scheme != std::string::npos)
+            entry.DirUrl.erase(0, scheme + 3);
+    }
+    if (replacement.empty())
+        ApplyLocalName(entry);
+}
+
+void TWebCacheTree::PlaceFile(std::unique_ptr<TWebCacheTreeNode> file, std::string& path) {
+    if (OnEntry)
+        OnEntry(*this, file->Info);
+    path = AnsiReplaceAll(file->Info.DirUrl, "//", "/");
+    TWebCacheTreeNode* node = root_.get();
+    std::size_t start = 0;
+    int depth = 0;
+    for (std::size_t slash; (slash = path.find('/', start)) != std::string::npos;
+         start = slash + 1) {
+        if (++depth > kMaxFolderDepth)
+            break;
+        std::string_view segment(path.data() + start, slash - start);
+        TWebCacheTreeNode* child = node->FindFolderChild(segment);
+        if (child == nullptr)
+            child = AddNode(node, segment, nullptr);
+        node = child;
+    }
+    file->name_ = file->Info.FileName; // may be empty
+    AnsiLowerCaseTo(file->name_, file->lowerName_);
+    file->parent_ = node;
+    node->Append(std::move(file));
+}
+
+void TWebCacheTree::BuildTree(const TRefreshProgress& progress) {
+    ResetScope reset(*this);
     SortSuspension suspend(*this);
     Clear();
-    auto entry = std::make_unique<TWebCacheEntryInfoEx>();
-    std::string folderUrl;
-    if (cache_.FindFirst(*entry)) {
+    // The cache is read once. Each entry is split and named while it is at
+    // hand and kept in the file node it will be; the nodes are placed once
+    // all are read, so that the placing knows how many there are.
+    std::vector<std::unique_ptr<TWebCacheTreeNode>> files;
+    auto file = std::make_unique<TWebCacheTreeNode>(this, nullptr, std::string(), false);
+    if (cache_.FindFirst(file->Info)) {
         do {
-            if (OnEntry)
-                OnEntry(*this, *entry);
-            std::string replacement = renameItems_.Lookup(entry->Url);
-            SplitURL(replacement.empty() ? std::string_view(entry->Url) : replacement,
-                     &entry->DirUrl, &entry->FileName, &entry->ExtraInfo);
-            if (!enableScheme_) {
-                std::size_t scheme = entry->DirUrl.find("://");
-                if (scheme != std::string::npos)
-                    entry->DirUrl.erase(0, scheme + 3);
-            }
-            std::string path = AnsiReplaceAll(entry->DirUrl, "//", "/");
-
-            TWebCacheTreeNode* node = root_.get();
-            folderUrl.clear();
-            std::size_t start = 0;
-            int depth = 0;
-            for (std::size_t slash; (slash = path.find('/', start)) != std::string::npos;
-                 start = slash + 1) {
-                if (++depth > kMaxFolderDepth)
-                    break;
-                std::string_view segment(path.data() + start, slash - start);
-                folderUrl.append(segment);
-                folderUrl.append(segment.find(':') != std::string_view::npos ? "//" : "/");
-                TWebCacheTreeNode* child = node->FindFolderChild(segment);
-                if (child == nullptr) {
-                    child = AddNode(node, segment, nullptr);
-                    child->Info.DirUrl = folderUrl;
-                }
-                node = child;
-            }
-            if (replacement.empty())
-                ApplyLocalName(*entry);
-            std::string fileName = entry->FileName;
-            AddNode(node, fileName, std::move(entry));
-            entry = std::make_unique<TWebCacheEntryInfoEx>();
-        } while (cache_.FindNext(*entry));
+            PrepareEntry(file->Info);
+            files.push_back(std::move(file));
+            if (progress)
+                progress(TRefreshStage::Reading, static_cast<int>(files.size()), 0);
+            file = std::make_unique<TWebCacheTreeNode>(this, nullptr, std::string(), false);
+        } while (cache_.FindNext(file->Info));
     }
     cache_.FindClose();
+    file.reset(); // the last record received no entry
+
+    const int total = static_cast<int>(files.size());
+    if (progress)
+        progress(TRefreshStage::Building, 0, total);
+    std::string path;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        PlaceFile(std::move(files[i]), path);
+        if (progress)
+            progress(TRefreshStage::Building, static_cast<int>(i + 1), total);
+    }
     UpdateFolderTotals(root_.get());
 }
 
+void TWebCacheTree::Build() {
+    BuildTree({});
+}
+
+TError TWebCacheTree::Refresh(const TRefreshProgress& progress) {
+    ResetScope reset(*this);
+    BuildTree(progress);
+    if (progress)
+        progress(TRefreshStage::Sorting, 0, 1);
+    SortAll();
+    if (progress) {
+        progress(TRefreshStage::Sorting, 1, 1);
+        progress(TRefreshStage::Naming, 0, 1);
+    }
+    RenameDuplicates(root_.get());
+    if (progress)
+        progress(TRefreshStage::Naming, 1, 1);
+    return cache_.Error();
+}
+
 void TWebCacheTree::SortAll() {
+    LayoutScope layout(*this);
     ForEachFolderPostOrder(root_.get(), [](TWebCacheTreeNode* n) { n->SortChildren(); });
 }
 
 void TWebCacheTree::Clear() {
+    ResetScope reset(*this);
     root_->DetachChildren(); // destroyed here, without events
     ++generation_;
 }
 
-void TWebCacheTree::DeletionReaction(TWebCacheTreeNode* node) {
-    std::string url = node->Info.DirUrl;
+TError TWebCacheTree::DeletionReaction(TWebCacheTreeNode* node) {
+    std::string url = node->UrlText();
     if (!node->IsFolder) {
-        url += node->DisplayName();
-        (void)cache_.DeleteEntry(node->Info.Url); // a failure leaves the entry; the node goes
+        TError error = cache_.DeleteEntry(node->Info.Url);
+        // An entry the cache no longer holds is as good as deleted.
+        if (error && error.Code() != ENOENT)
+            return TError::Message(node->Info.Url + ": " + error.Text(), error.Code());
     }
+    node->Deleting = true;
     if (OnNodeDeleted)
         OnNodeDeleted(*this, url);
+    return {};
 }
 
-void TWebCacheTree::RecursiveDelete(std::unique_ptr<TWebCacheTreeNode> node) {
-    // Children before their parent, in list order, without recursion. Each
-    // node's children are taken out of it before they go, so that the tree
-    // seen from the events never holds a destroyed node.
+void TWebCacheTree::RemoveDeleted(TWebCacheTreeNode* parent, std::size_t count) {
+    if (count == 0)
+        return;
+    const int last = static_cast<int>(count) - 1;
+    Notify([&](TWebCacheTreeObserver& o) { o.NodesAboutToBeRemoved(parent, 0, last); });
+    if (!parent->Deleting) {
+        for (std::size_t i = 0; i < count; ++i)
+            SubtractSize(parent, parent->children_[i]->Info.Size);
+    }
+    parent->RemoveFirst(count);
+    Notify([&](TWebCacheTreeObserver& o) { o.NodesRemoved(parent, 0, last); });
+}
+
+TError TWebCacheTree::DeleteChildren(TWebCacheTreeNode* start) {
+    // Children before their parent, in list order, without recursion. A node
+    // stays in its place until it and all below it are deleted; then the
+    // deleted children of a folder leave it in one piece, from its front.
     struct Frame {
-        std::unique_ptr<TWebCacheTreeNode> node;
-        TWebCacheTreeNode* parent; // where it hung before it was detached
-        std::vector<std::unique_ptr<TWebCacheTreeNode>> children;
-        std::size_t next = 0;
+        TWebCacheTreeNode* folder;
+        std::size_t next;
     };
-    TWebCacheTreeNode* formerParent = node->parent_;
-    std::vector<Frame> stack;
-    stack.push_back({std::move(node), formerParent, {}, 0});
-    stack.back().children = stack.back().node->DetachChildren();
+    std::vector<Frame> stack{{start, 0}};
+    TError error;
     while (!stack.empty()) {
         Frame& top = stack.back();
-        if (top.next < top.children.size()) {
-            std::unique_ptr<TWebCacheTreeNode> child = std::move(top.children[top.next++]);
-            TWebCacheTreeNode* parent = top.node.get();
-            auto grandchildren = child->DetachChildren();
-            stack.push_back({std::move(child), parent, std::move(grandchildren), 0});
+        if (error.Ok() && top.next < top.folder->children_.size()) {
+            TWebCacheTreeNode* child = top.folder->children_[top.next].get();
+            if (child->IsFolder && child->Count() > 0) {
+                stack.push_back({child, 0});
+                continue;
+            }
+            error = DeletionReaction(child);
+            if (error.Ok())
+                ++top.next;
             continue;
         }
-        std::unique_ptr<TWebCacheTreeNode> done = std::move(top.node);
-        TWebCacheTreeNode* parent = top.parent;
+        TWebCacheTreeNode* folder = top.folder;
+        const std::size_t deleted = top.next;
         stack.pop_back();
-        done->Deleting = true;
-        DeletionReaction(done.get());
-        if (parent != nullptr && !parent->Deleting)
-            SubtractSize(parent, done->Info.Size);
+        RemoveDeleted(folder, deleted);
+        if (stack.empty() || error)
+            continue;
+        // All below the folder went: the folder goes too.
+        error = DeletionReaction(folder);
+        if (error.Ok())
+            ++stack.back().next;
     }
+    return error;
 }
 
-void TWebCacheTree::DeleteNode(TWebCacheTreeNode* node) {
+TError TWebCacheTree::DeleteNode(TWebCacheTreeNode* node) {
     if (node == nullptr)
-        return;
-    if (node == root_.get()) {
-        for (auto& child : root_->DetachChildren())
-            RecursiveDelete(std::move(child));
-        return;
-    }
+        return TError::FromErrno(ENOENT);
+    if (node == root_.get())
+        return DeleteChildren(root_.get());
     TWebCacheTreeNode* parent = node->parent_;
     while (parent != nullptr) {
+        const int row = parent->IndexOf(node);
+        if (row < 0)
+            return TError::FromErrno(ENOENT); // not a node of this tree
+        if (node->IsFolder) {
+            if (TError error = DeleteChildren(node))
+                return error;
+        }
+        if (TError error = DeletionReaction(node))
+            return error;
+        Notify([&](TWebCacheTreeObserver& o) { o.NodesAboutToBeRemoved(parent, row, row); });
         std::unique_ptr<TWebCacheTreeNode> owned = parent->Remove(node);
-        if (!owned)
-            return; // not a node of this tree
-        RecursiveDelete(std::move(owned));
+        if (!parent->Deleting)
+            SubtractSize(parent, owned->Info.Size);
+        owned.reset();
+        Notify([&](TWebCacheTreeObserver& o) { o.NodesRemoved(parent, row, row); });
         if (parent->Count() > 0 || parent == root_.get())
             break;
         // An emptied folder goes too, up to but never including the root.
         node = parent;
         parent = node->parent_;
     }
+    return {};
 }
 
-bool TWebCacheTree::DeleteByUrl(std::string_view url) {
+TError TWebCacheTree::DeleteByUrl(std::string_view url) {
     TWebCacheTreeNode* node = FindNodeByUrl(url);
     if (node == nullptr)
-        return false;
-    DeleteNode(node);
-    return true;
+        return TError::FromErrno(ENOENT, url);
+    return DeleteNode(node);
 }
 
-TWebCacheTreeNode* TWebCacheTree::WalkPath(std::string_view& path) {
+TWebCacheTreeNode* TWebCacheTree::WalkPath(std::string_view& path) const {
     TWebCacheTreeNode* node = root_.get();
     int depth = 0;
     for (std::size_t slash; (slash = path.find('/')) != std::string_view::npos;) {
@@ -389,7 +551,7 @@ TWebCacheTreeNode* TWebCacheTree::WalkPath(std::string_view& path) {
     return node;
 }
 
-TWebCacheTreeNode* TWebCacheTree::FindNodeByUrl(std::string_view path) {
+TWebCacheTreeNode* TWebCacheTree::FindNodeByUrl(std::string_view path) const {
     std::string text(path);
     if (!enableScheme_) {
         std::size_t scheme = text.find("://");
@@ -404,7 +566,7 @@ TWebCacheTreeNode* TWebCacheTree::FindNodeByUrl(std::string_view path) {
     return node->FindChild(rest);
 }
 
-TWebCacheTreeNode* TWebCacheTree::FindFolderByUrl(std::string_view url) {
+TWebCacheTreeNode* TWebCacheTree::FindFolderByUrl(std::string_view url) const {
     std::string dir;
     SplitURL(url, &dir, nullptr, nullptr);
     if (!enableScheme_) {
@@ -445,19 +607,15 @@ void TWebCacheTree::UpdateFolderTotals(TWebCacheTreeNode* node) {
     });
 }
 
-std::string TWebCacheTree::GetTitle(std::string_view url) {
+std::string TWebCacheTree::GetTitle(std::string_view url) const {
     std::string dir, file;
     SplitURL(url, &dir, &file, nullptr);
     if (file.empty())
         file = DefaultFileName;
-    TWebCacheTreeNode* node = FindNodeByUrl(dir + file);
-    if (node == nullptr || node->IsFolder ||
-        AnsiLowerCase(node->Info.HeaderInfo.Values("Content-Type")).find("text/html") ==
-            std::string::npos)
+    const TWebCacheTreeNode* node = FindNodeByUrl(dir + file);
+    if (node == nullptr || node->IsFolder || !IsHtmlEntry(node->Info))
         return {};
-    THTMLParser parser;
-    parser.LoadFromFile(node->Info.LocalFileName);
-    return parser.Title();
+    return ReadPageTitle(node->Info.LocalFileName);
 }
 
 } // namespace tarnhold

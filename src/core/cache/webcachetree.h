@@ -24,6 +24,14 @@ namespace tarnhold {
 
 class TWebCacheTree;
 
+// Threads: the tree belongs to the thread that owns the main window. Only
+// that thread builds, sorts, renames, deletes or changes a tree. A background
+// search may read it (nodes, names, entry records, FindChild, FindNodeByUrl,
+// FindFolderByUrl, CountFiles, DirUrl) while the window thread leaves the
+// tree alone, as it does while the find window is shown modally: lookups
+// write nothing, not even a cache, so any number of readers may share a tree
+// that no one changes.
+
 class TWebCacheTreeNode {
 public:
     TWebCacheTreeNode(TWebCacheTree* tree, TWebCacheTreeNode* parent, std::string name,
@@ -42,19 +50,33 @@ public:
     // the parent's children.
     void SetName(std::string_view name);
 
+    // The folder URL text: for a file the DirUrl of its entry; for a folder
+    // the URL prefix that leads to it, every segment followed by "/" (by "//"
+    // when it holds ':'), e.g. "http://host/a/". A folder does not store it:
+    // it is made from the names of the folder and its ancestors, so that the
+    // tree's memory stays in proportion to the URLs it holds, however deep
+    // and long they are.
+    std::string DirUrl() const;
+    // The text a deletion reports: DirUrl, followed for a file by DisplayName.
+    std::string UrlText() const;
+
     int Count() const { return static_cast<int>(children_.size()); }
     TWebCacheTreeNode* Items(int index) const {
         return children_[static_cast<std::size_t>(index)].get();
     }
+    // The row of a child, or -1.
+    int IndexOf(const TWebCacheTreeNode* child) const;
     int Level() const;
     void SortChildren();
     // The first child (in list order) whose LowerName equals name lower-cased.
-    TWebCacheTreeNode* FindChild(std::string_view name);
+    TWebCacheTreeNode* FindChild(std::string_view name) const;
     // The same among the folders only: the way down a URL's path never
     // leads through a file, even one named like a folder beside it.
-    TWebCacheTreeNode* FindFolderChild(std::string_view name);
+    TWebCacheTreeNode* FindFolderChild(std::string_view name) const;
 
     bool IsFolder = true;
+    // For a folder: its totals (Size, LastModified); its other fields stay
+    // empty (see DirUrl).
     TWebCacheEntryInfoEx Info;
     bool Deleting = false;
     bool Copied = false;
@@ -63,16 +85,22 @@ private:
     friend class TWebCacheTree;
     void Append(std::unique_ptr<TWebCacheTreeNode> child);
     std::vector<std::unique_ptr<TWebCacheTreeNode>> DetachChildren();
+    // Removes (and destroys) the first count children.
+    void RemoveFirst(std::size_t count);
     std::unique_ptr<TWebCacheTreeNode> Remove(TWebCacheTreeNode* child);
-    void InvalidateIndex() { indexValid_ = false; }
+    // Rebuilds the name index of a large folder (drops it for a small one).
+    void RebuildIndex();
 
     TWebCacheTree* tree_;
     TWebCacheTreeNode* parent_;
     std::string name_;
     std::string lowerName_;
     std::vector<std::unique_ptr<TWebCacheTreeNode>> children_;
-    // Lower name -> first child of that name, kept for large folders so that
-    // a rebuild costs the same per entry whatever the folder's size.
+    // Lower name -> first child of that name, for large folders, so that a
+    // rebuild costs the same per entry whatever the folder's size. Kept up to
+    // date by the operations that change the children (building, sorting,
+    // removing); a rename marks it stale until the next sort, and lookups
+    // then scan the list instead of writing it.
     std::unique_ptr<std::unordered_map<std::string_view, TWebCacheTreeNode*>> index_;
     bool indexValid_ = false;
 };
@@ -100,6 +128,37 @@ private:
     std::vector<Entry> items_;
 };
 
+// What a view over the tree (a Qt item model, say) must hear to stay in step.
+// Rows are the indexes of children in their parent's list. Every call comes
+// on the tree's own thread. A removal is announced while the nodes are still
+// in place, and reported once they are gone; first..last are contiguous rows.
+// A rebuild (Build, Clear, Refresh) is one reset; a change of order or names
+// that keeps every node (SortAll, RenameDuplicates, SetName, AddNode's sort)
+// is one layout change.
+class TWebCacheTreeObserver {
+public:
+    virtual ~TWebCacheTreeObserver() = default;
+    virtual void NodesAboutToBeRemoved(TWebCacheTreeNode* /*parent*/, int /*first*/, int /*last*/) {
+    }
+    virtual void NodesRemoved(TWebCacheTreeNode* /*parent*/, int /*first*/, int /*last*/) {}
+    virtual void NodesAboutToBeInserted(TWebCacheTreeNode* /*parent*/, int /*first*/,
+                                        int /*last*/) {}
+    virtual void NodesInserted(TWebCacheTreeNode* /*parent*/, int /*first*/, int /*last*/) {}
+    virtual void LayoutAboutToChange() {}
+    virtual void LayoutChanged() {}
+    virtual void TreeAboutToBeReset() {}
+    virtual void TreeReset() {}
+};
+
+// The steps of a refresh, in order.
+enum class TRefreshStage {
+    Reading,  // the cache's entries are read (total not known yet: 0)
+    Building, // the entries are placed in the tree (total: the entries read)
+    Sorting,  // every folder is sorted (done 0 of 1, then 1 of 1)
+    Naming,   // duplicate names are numbered (done 0 of 1, then 1 of 1)
+};
+using TRefreshProgress = std::function<void(TRefreshStage stage, int done, int total)>;
+
 class TWebCacheTree {
 public:
     using TEntryEvent = std::function<void(TWebCacheTree& sender, const TWebCacheEntryInfo& entry)>;
@@ -107,8 +166,9 @@ public:
 
     // Without a source the cache is empty.
     explicit TWebCacheTree(std::unique_ptr<TCacheSource> source = nullptr);
-    // Saves the rename list and the content-type table, then frees the nodes
-    // (without touching the cache).
+    // Saves what changed of the rename list and the content-type table
+    // (SaveDataFiles, failures unreported), then frees the nodes without
+    // touching the cache.
     ~TWebCacheTree();
     TWebCacheTree(const TWebCacheTree&) = delete;
     TWebCacheTree& operator=(const TWebCacheTree&) = delete;
@@ -120,8 +180,16 @@ public:
     // Shown for files whose Name is empty ("index.html" unless a favorite
     // says otherwise); run RenameDuplicates again after changing it.
     std::string DefaultFileName = "index.html";
+    // Called once for every entry while Build places it.
     TEntryEvent OnEntry;
+    // Called for every node DeleteNode removes (children before parents),
+    // with its UrlText, once the cache entry is gone: the node is marked
+    // Deleting and leaves its parent right after (observers hear of that).
     TNodeDeletedEvent OnNodeDeleted;
+
+    // Observers are not owned; remove one before it goes.
+    void AddObserver(TWebCacheTreeObserver* observer);
+    void RemoveObserver(TWebCacheTreeObserver* observer);
 
     const std::filesystem::path& RenameListFile() const { return renameListFile_; }
     void SetRenameListFile(const std::filesystem::path& file);
@@ -133,6 +201,11 @@ public:
     // SetContentTypeFile.
     std::filesystem::path MimeTypesFile;
 
+    // How the data files were read. A file that could not be read whole is
+    // never saved over (SaveDataFiles says so when that loses a change).
+    const TRecordFileRead& RenameListRead() const { return renameListRead_; }
+    const TRecordFileRead& ContentTypeRead() const { return contentTypeRead_; }
+
     bool EnableScheme() const { return enableScheme_; }
     // Takes effect at the next Build.
     void SetEnableScheme(bool on) { enableScheme_ = on; }
@@ -142,6 +215,12 @@ public:
     std::uint64_t Generation() const { return generation_; }
     bool SortingSuspended() const { return suspendSort_ > 0; }
 
+    // The whole refresh as the window runs it: Build (reading the cache once),
+    // SortAll, RenameDuplicates on Root, reporting each step. One reset for
+    // observers. The result is why the cache could not be read whole (the
+    // tree then holds what could be read).
+    [[nodiscard]] TError Refresh(const TRefreshProgress& progress = {});
+
     int CountEntries();
     void Build();
     void SortAll();
@@ -150,17 +229,27 @@ public:
     TWebCacheTreeNode* AddNode(TWebCacheTreeNode* parent, std::string_view name,
                                std::unique_ptr<TWebCacheEntryInfoEx> entry);
     void Clear();
-    void DeleteNode(TWebCacheTreeNode* node);
-    bool DeleteByUrl(std::string_view url);
-    TWebCacheTreeNode* FindNodeByUrl(std::string_view path);
-    TWebCacheTreeNode* FindFolderByUrl(std::string_view url);
+    // Deletes the node's cache entries and the node, children first, then
+    // the folders it leaves empty (never the root). A cache entry that cannot
+    // be deleted stops the deletion: its node and the folders above it stay,
+    // and the result says why. An entry the cache no longer holds counts as
+    // deleted.
+    [[nodiscard]] TError DeleteNode(TWebCacheTreeNode* node);
+    // DeleteNode on the node FindNodeByUrl finds; ENOENT when there is none.
+    [[nodiscard]] TError DeleteByUrl(std::string_view url);
+    TWebCacheTreeNode* FindNodeByUrl(std::string_view path) const;
+    TWebCacheTreeNode* FindFolderByUrl(std::string_view url) const;
     int CountFiles(const TWebCacheTreeNode* node) const;
     void UpdateFolderTotals(TWebCacheTreeNode* node);
 
     void LoadRenameList();
-    void SaveRenameList();
     void LoadContentTypes();
-    void SaveContentTypes();
+    // Each writes its file only when what it holds changed since it was read
+    // or written, and never over a file that could not be read whole.
+    [[nodiscard]] TError SaveRenameList();
+    [[nodiscard]] TError SaveContentTypes();
+    // Both of the above; the first failure (both texts when both fail).
+    [[nodiscard]] TError SaveDataFiles();
 
     // The local URL a link found in a page at base stands for.
     std::string MapLinkTarget(std::string_view base, std::string_view link);
@@ -169,7 +258,7 @@ public:
     std::string ResolveLink(std::string_view base, std::string_view link);
 
     // The title of the cached HTML page a URL names, or empty.
-    std::string GetTitle(std::string_view url);
+    std::string GetTitle(std::string_view url) const;
 
 private:
     friend class TWebCacheTreeNode;
@@ -184,12 +273,49 @@ private:
     private:
         TWebCacheTree& tree_;
     };
+    // A reset (or layout change) for observers; the outermost one reports,
+    // and a layout change inside a reset is part of it.
+    class ResetScope {
+    public:
+        explicit ResetScope(TWebCacheTree& tree);
+        ~ResetScope();
+        ResetScope(const ResetScope&) = delete;
+        ResetScope& operator=(const ResetScope&) = delete;
 
+    private:
+        TWebCacheTree& tree_;
+    };
+    class LayoutScope {
+    public:
+        explicit LayoutScope(TWebCacheTree& tree);
+        ~LayoutScope();
+        LayoutScope(const LayoutScope&) = delete;
+        LayoutScope& operator=(const LayoutScope&) = delete;
+
+    private:
+        TWebCacheTree& tree_;
+        bool active_;
+    };
+    template <typename Call> void Notify(Call call) {
+        for (TWebCacheTreeObserver* observer : observers_)
+            call(*observer);
+    }
+
+    void BuildTree(const TRefreshProgress& progress);
+    // The split of an entry's URL (or of its rename item) and its local name.
+    void PrepareEntry(TWebCacheEntryInfoEx& entry);
+    // Hangs a prepared file node into the folders of its DirUrl.
+    void PlaceFile(std::unique_ptr<TWebCacheTreeNode> file, std::string& path);
     void ApplyLocalName(TWebCacheEntryInfoEx& entry);
     std::string LocalNameOfSuffix(std::string_view fileName, std::string_view suffix) const;
-    void RecursiveDelete(std::unique_ptr<TWebCacheTreeNode> node);
-    void DeletionReaction(TWebCacheTreeNode* node);
-    TWebCacheTreeNode* WalkPath(std::string_view& path);
+    // Deletes the children of start (and theirs), in order, until one fails.
+    TError DeleteChildren(TWebCacheTreeNode* start);
+    // The deletion of one node without children: its cache entry (files),
+    // the mark and OnNodeDeleted. The node stays in its parent.
+    TError DeletionReaction(TWebCacheTreeNode* node);
+    // Removes the first count children of parent, which have been deleted.
+    void RemoveDeleted(TWebCacheTreeNode* parent, std::size_t count);
+    TWebCacheTreeNode* WalkPath(std::string_view& path) const;
 
     std::unique_ptr<TWebCacheTreeNode> root_;
     TWebCache cache_;
@@ -198,8 +324,15 @@ private:
     TContentType contentTypes_;
     std::filesystem::path renameListFile_;
     std::filesystem::path contentTypeFile_;
+    TRecordFileRead renameListRead_;
+    TRecordFileRead contentTypeRead_;
+    std::string contentTypeText_;   // what the content-type file holds
+    std::string contentTypeLoaded_; // the table as it was loaded or last saved
+    std::vector<TWebCacheTreeObserver*> observers_;
     bool enableScheme_ = true;
     int suspendSort_ = 0;
+    int resetDepth_ = 0;
+    int layoutDepth_ = 0;
     std::uint64_t generation_ = 1;
 };
 
