@@ -2,7 +2,7 @@
 // first one from a copy on disk, and add one to the image when it is sound.
 #include "cache/indexdatdeleter.h"
 #include "cache/indexdatsource.h"
-#include "cache/indexdatwriter.h"
+#include "mkcache/indexdatwriter.h"
 #include "platform/files.h"
 
 #include <cstddef>
@@ -52,15 +52,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     source.Close();
     if (any)
-        DeleteIndexDatEntry(index, first);
+        (void)DeleteIndexDatEntry(index, first);
 
-    TIndexDatImage image;
-    if (image.Load(bytes)) {
+    TIndexDatWriter image;
+    if (image.Load(bytes).Ok()) {
         TIndexDatNewEntry e;
         e.Url = "http://fuzz.test/added.html";
         e.FileName = "added[1].htm";
         e.Headers = "HTTP/1.1 200 OK\r\n\r\n";
-        if (image.AddEntry(e) && !CheckIndexDatInvariants(image.Bytes()))
+        if (image.AddEntry(e).Ok() && !CheckIndexDatInvariants(image.Bytes()).Ok())
             std::abort(); // the writer broke the file
     }
     return 0;

@@ -3,15 +3,25 @@
 #pragma once
 
 #include "cache/cachesource.h"
-#include "cache/indexdatwriter.h"
+#include "mkcache/indexdatwriter.h"
 
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace tarnhold::test {
+
+// Success of a TError, or its text as the failure message.
+inline ::testing::AssertionResult IsOk(const TError& error) {
+    if (error.Ok())
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "error " << error.Code() << ": " << error.Text();
+}
+#define EXPECT_OK(expr) EXPECT_TRUE(::tarnhold::test::IsOk(expr))
+#define ASSERT_OK(expr) ASSERT_TRUE(::tarnhold::test::IsOk(expr))
 
 // A fresh folder below the system's temporary folder, removed at the end.
 class TTempDir {

@@ -135,7 +135,7 @@ TEST(CacheBuilder, ReadBackByOurReaderAndByMsiecfexport) {
     const fs::path cache = tmp.Path() / "Content.IE5";
     BuildCache(cache, entries);
     const std::string bytes = test::ReadFileBytes(cache / "index.dat");
-    EXPECT_TRUE(CheckIndexDatInvariants(bytes));
+    EXPECT_TRUE(CheckIndexDatInvariants(bytes).Ok());
     EXPECT_EQ(TIndexDatView(bytes).HashPages().size(), 2u);
     ExpectReadBack(cache, entries);
     EXPECT_TRUE(fs::exists(cache / fs::directory_iterator(cache)->path().filename()));
@@ -187,8 +187,7 @@ TEST(CacheBuilder, DeletedEntriesVanishForBothReadersAndTheirBlocksAreReused) {
         TIndexDatItem item;
         ASSERT_TRUE(TIndexDatView(before).FindUrl(url, item));
         freedOffsets.push_back(item.RecordOffset);
-        int error = 0;
-        ASSERT_TRUE(DeleteIndexDatEntry(cache / "index.dat", url, &error)) << url << error;
+        ASSERT_OK(DeleteIndexDatEntry(cache / "index.dat", url)) << url;
     }
     std::erase_if(entries, [&](const TManifestEntry& e) {
         return std::find(doomed.begin(), doomed.end(), e.Url) != doomed.end();
@@ -196,7 +195,7 @@ TEST(CacheBuilder, DeletedEntriesVanishForBothReadersAndTheirBlocksAreReused) {
     for (const auto& f : doomedFiles)
         EXPECT_FALSE(fs::exists(f)) << f;
     const std::string after = test::ReadFileBytes(cache / "index.dat");
-    EXPECT_TRUE(CheckIndexDatInvariants(after));
+    EXPECT_TRUE(CheckIndexDatInvariants(after).Ok());
     EXPECT_EQ(after.size(), before.size());
     ExpectReadBack(cache, entries);
 
@@ -221,7 +220,7 @@ TEST(CacheBuilder, DeletedEntriesVanishForBothReadersAndTheirBlocksAreReused) {
     TIndexDatItem item;
     ASSERT_TRUE(TIndexDatView(reused).FindUrl(added.Url, item));
     EXPECT_EQ(item.RecordOffset, *std::min_element(freedOffsets.begin(), freedOffsets.end()));
-    EXPECT_TRUE(CheckIndexDatInvariants(reused));
+    EXPECT_TRUE(CheckIndexDatInvariants(reused).Ok());
 }
 
 TEST(CacheBuilder, WineSignatureUsesWinesHashAndNames) {
@@ -264,7 +263,7 @@ TEST(CacheBuilder, RefusesMoreEntriesThanOneIndexHolds) {
         << error;
     // The entry that did not fit left no trace; the index is full and sound.
     EXPECT_EQ(builder.Image().Bytes().size(), kIdxMaxFileSize);
-    EXPECT_TRUE(CheckIndexDatInvariants(builder.Image().Bytes()));
+    EXPECT_TRUE(CheckIndexDatInvariants(builder.Image().Bytes()).Ok());
     EXPECT_EQ(TIndexDatView(builder.Image().Bytes()).LiveUrlItems().size(), builder.Count());
     EXPECT_FALSE(fs::exists(tmp.Path() / "too-many"));
 }

@@ -1,8 +1,8 @@
 // The format primitives: the URL hash against values taken from real files,
 // DOS times, and the consistency rules.
 #include "cache/indexdat.h"
-#include "cache/indexdatwriter.h"
 #include "cache_test_helpers.h"
+#include "mkcache/indexdatwriter.h"
 
 #include <gtest/gtest.h>
 
@@ -70,8 +70,8 @@ TEST(DosDateTime, RoundTripsToTwoSeconds) {
 
 TEST(IndexDatInvariants, NameTheBrokenRule) {
     const std::string good =
-        TIndexDatImage::Create(TIndexDatSignature::Microsoft, {"AAAAAAAA"}).TakeBytes();
-    ASSERT_TRUE(CheckIndexDatInvariants(good));
+        TIndexDatWriter::Create(TIndexDatSignature::Microsoft, {"AAAAAAAA"}).TakeBytes();
+    ASSERT_TRUE(CheckIndexDatInvariants(good).Ok());
     struct TCase {
         const char* name;
         std::size_t offset;
@@ -89,11 +89,11 @@ TEST(IndexDatInvariants, NameTheBrokenRule) {
     for (const auto& c : cases) {
         std::string bad = good;
         PutU32(bad, c.offset, c.value);
-        std::string why;
-        EXPECT_FALSE(CheckIndexDatInvariants(bad, &why)) << c.name;
-        EXPECT_FALSE(why.empty()) << c.name;
+        const TError why = CheckIndexDatInvariants(bad);
+        EXPECT_EQ(why.Code(), EBADMSG) << c.name;
+        EXPECT_FALSE(why.Text().empty()) << c.name;
     }
-    EXPECT_FALSE(CheckIndexDatInvariants(good.substr(0, 0x4000)));
+    EXPECT_FALSE(CheckIndexDatInvariants(good.substr(0, 0x4000)).Ok());
 }
 
 } // namespace

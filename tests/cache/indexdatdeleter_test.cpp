@@ -44,8 +44,7 @@ TEST(IndexDatDeleter, LeavesWhatWinInetsDeletionLeft) {
     const fs::path cache = tmp.Path() / "Content.IE5";
     test::CopyTree(kWine / "Content.IE5", cache);
     for (const auto& url : ReadLines(kWine / "after-delete/deleted-urls.txt")) {
-        int error = 0;
-        EXPECT_TRUE(DeleteIndexDatEntry(cache / "index.dat", url, &error)) << url << " " << error;
+        EXPECT_OK(DeleteIndexDatEntry(cache / "index.dat", url)) << url;
     }
     // Byte for byte: the same counts, bitmap bits and freed hash keys
     // (changed-bytes.txt), the records themselves left in place.
@@ -69,7 +68,7 @@ TEST(IndexDatDeleter, SourceDeletesOnDiskAndReportsFailure) {
     EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [](const auto& e) {
         return e.Url == "http://www.shop.test/faq.html";
     }));
-    EXPECT_TRUE(CheckIndexDatInvariants(test::ReadFileBytes(cache / "index.dat")));
+    EXPECT_TRUE(CheckIndexDatInvariants(test::ReadFileBytes(cache / "index.dat")).Ok());
 }
 
 // Wine files directory URLs under the hash of the URL with its "/"; the
@@ -88,8 +87,7 @@ TEST(IndexDatDeleter, FindsRecordsUnderEitherHashOrNone) {
 
     for (const char* url : {"http://www.shop.test/", "http://news.example.test/",
                             "http://www.shop.test/robots.txt"}) {
-        int error = 0;
-        EXPECT_TRUE(DeleteIndexDatEntry(cache / "index.dat", url, &error)) << url << " " << error;
+        EXPECT_OK(DeleteIndexDatEntry(cache / "index.dat", url)) << url;
     }
     TIndexDatSource source(cache);
     EXPECT_EQ(test::ReadAll(source).size(), 32u);
@@ -142,9 +140,7 @@ TEST(IndexDatDeleter, FailuresChangeNothing) {
         c.damage(cache, index);
         test::WriteFileBytes(cache / "index.dat", index);
         const auto filesBefore = FilesBelow(cache);
-        int error = 0;
-        EXPECT_FALSE(DeleteIndexDatEntry(cache / "index.dat", c.url, &error));
-        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(DeleteIndexDatEntry(cache / "index.dat", c.url).Code(), c.error);
         EXPECT_EQ(test::ReadFileBytes(cache / "index.dat"), index);
         EXPECT_EQ(FilesBelow(cache), filesBefore);
     }
@@ -160,7 +156,7 @@ TEST(IndexDatDeleter, StaleLockIsIgnored) {
     PutU32(index, item.RecordOffset + kUrlUseCountOffset, 1); // accessed in 2026, long ago
     PutU64(index, item.RecordOffset + kUrlLastAccessOffset, FileTimeToU64(UnixTimeToFileTime(0)));
     test::WriteFileBytes(cache / "index.dat", index);
-    EXPECT_TRUE(DeleteIndexDatEntry(cache / "index.dat", "http://www.shop.test/faq.html"));
+    EXPECT_OK(DeleteIndexDatEntry(cache / "index.dat", "http://www.shop.test/faq.html"));
 }
 
 // Deleters in several threads (each with its own descriptor, so flock
@@ -169,13 +165,13 @@ TEST(IndexDatDeleter, ConcurrentDeletersDoNotInterleave) {
     test::TTempDir tmp;
     const fs::path cache = tmp.Path() / "cache";
     fs::create_directories(cache / "AAAAAAAA");
-    auto image = TIndexDatImage::Create(TIndexDatSignature::Microsoft, {"AAAAAAAA"});
+    auto image = TIndexDatWriter::Create(TIndexDatSignature::Microsoft, {"AAAAAAAA"});
     constexpr int kThreads = 4, kPerThread = 40;
     for (int i = 0; i < kThreads * kPerThread; ++i) {
         const std::string name = "page" + std::to_string(i) + "[1].htm";
         test::WriteFileBytes(cache / "AAAAAAAA" / name, "<html></html>");
-        ASSERT_TRUE(image.AddEntry(test::MakeEntry("http://host.test/page" + std::to_string(i),
-                                                   name, 0, 13, "HTTP/1.1 200 OK\r\n\r\n")));
+        ASSERT_OK(image.AddEntry(test::MakeEntry("http://host.test/page" + std::to_string(i), name,
+                                                 0, 13, "HTTP/1.1 200 OK\r\n\r\n")));
     }
     test::WriteFileBytes(cache / "index.dat", image.Bytes());
 
@@ -186,7 +182,8 @@ TEST(IndexDatDeleter, ConcurrentDeletersDoNotInterleave) {
             for (int k = 0; k < kPerThread; ++k) {
                 const int i = k * kThreads + t;
                 if (!DeleteIndexDatEntry(cache / "index.dat",
-                                         "http://host.test/page" + std::to_string(i)))
+                                         "http://host.test/page" + std::to_string(i))
+                         .Ok())
                     ++failures;
             }
         });
@@ -195,7 +192,7 @@ TEST(IndexDatDeleter, ConcurrentDeletersDoNotInterleave) {
         t.join();
     EXPECT_EQ(failures.load(), 0);
     const std::string after = test::ReadFileBytes(cache / "index.dat");
-    EXPECT_TRUE(CheckIndexDatInvariants(after));
+    EXPECT_TRUE(CheckIndexDatInvariants(after).Ok());
     EXPECT_EQ(GetU32(after, kIdxAllocatedBlocksOffset), kIdxHashPageBlocks);
     EXPECT_EQ(GetU32(after, kIdxDirTableOffset), 0u);
     EXPECT_EQ(GetU64(after, kIdxCacheUsageOffset), 0u);

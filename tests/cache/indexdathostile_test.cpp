@@ -16,11 +16,11 @@ constexpr int kEntries = 12;
 
 // An index of twelve entries (records of two blocks, hash page at 0x4000).
 std::string GoodIndex() {
-    auto image = TIndexDatImage::Create(TIndexDatSignature::Microsoft, {"AAAAAAAA", "BBBBBBBB"});
+    auto image = TIndexDatWriter::Create(TIndexDatSignature::Microsoft, {"AAAAAAAA", "BBBBBBBB"});
     for (int i = 0; i < kEntries; ++i) {
-        EXPECT_TRUE(image.AddEntry(test::MakeEntry("http://host.test/p" + std::to_string(i),
-                                                   "p" + std::to_string(i) + "[1].htm", i % 2, 10,
-                                                   "HTTP/1.1 200 OK\r\n\r\n")));
+        EXPECT_OK(image.AddEntry(test::MakeEntry("http://host.test/p" + std::to_string(i),
+                                                 "p" + std::to_string(i) + "[1].htm", i % 2, 10,
+                                                 "HTTP/1.1 200 OK\r\n\r\n")));
     }
     return image.TakeBytes();
 }
@@ -103,17 +103,17 @@ TEST(IndexDatHostile, ReadsWhatFitsAndNothingElse) {
         } else {
             EXPECT_LT(entries.size(), static_cast<std::size_t>(kEntries));
         }
-        EXPECT_EQ(source.LastError() == 0, c.opens) << source.LastError();
+        EXPECT_EQ(source.Error().Ok(), c.opens) << source.Error().Text();
         for (const auto& e : entries) {
             EXPECT_TRUE(e.Url.starts_with("http://host.test/p")) << e.Url;
             EXPECT_EQ(e.HeaderBlock, "HTTP/1.1 200 OK\r\n\r\n");
         }
         // Deleting from it either works and keeps the rules, or changes nothing.
         if (!entries.empty()) {
-            const bool deleted = DeleteIndexDatEntry(tmp.Path() / "index.dat", entries[0].Url);
+            const bool deleted = DeleteIndexDatEntry(tmp.Path() / "index.dat", entries[0].Url).Ok();
             const std::string after = test::ReadFileBytes(tmp.Path() / "index.dat");
             if (deleted)
-                EXPECT_TRUE(CheckIndexDatInvariants(after));
+                EXPECT_TRUE(CheckIndexDatInvariants(after).Ok());
             else
                 EXPECT_EQ(after, bytes);
         }
@@ -127,11 +127,11 @@ TEST(IndexDatHostile, NamesNeverLeaveTheCacheFolder) {
     const fs::path cache = tmp.Path() / "cache";
     fs::create_directories(cache / "AAAAAAAA");
     test::WriteFileBytes(tmp.Path() / "victim", "keep me");
-    auto image = TIndexDatImage::Create(TIndexDatSignature::Microsoft, {"AAAAAAAA", ".."});
-    ASSERT_TRUE(image.AddEntry(test::MakeEntry("http://a.test/1", "../../victim", 0)));
-    ASSERT_TRUE(image.AddEntry(test::MakeEntry("http://a.test/2", "..", 0)));
-    ASSERT_TRUE(image.AddEntry(test::MakeEntry("http://a.test/3", "victim", 1)));
-    ASSERT_TRUE(image.AddEntry(test::MakeEntry("http://a.test/4", "victim", 0)));
+    auto image = TIndexDatWriter::Create(TIndexDatSignature::Microsoft, {"AAAAAAAA", ".."});
+    ASSERT_OK(image.AddEntry(test::MakeEntry("http://a.test/1", "../../victim", 0)));
+    ASSERT_OK(image.AddEntry(test::MakeEntry("http://a.test/2", "..", 0)));
+    ASSERT_OK(image.AddEntry(test::MakeEntry("http://a.test/3", "victim", 1)));
+    ASSERT_OK(image.AddEntry(test::MakeEntry("http://a.test/4", "victim", 0)));
     std::string bytes = image.TakeBytes();
     TIndexDatItem item;
     ASSERT_TRUE(TIndexDatView(bytes).FindUrl("http://a.test/4", item));
@@ -143,7 +143,7 @@ TEST(IndexDatHostile, NamesNeverLeaveTheCacheFolder) {
     ASSERT_EQ(entries.size(), 4u);
     for (const auto& e : entries) {
         EXPECT_TRUE(e.LocalFileName.empty()) << e.Url << " " << e.LocalFileName;
-        EXPECT_TRUE(DeleteIndexDatEntry(cache / "index.dat", e.Url)) << e.Url;
+        EXPECT_OK(DeleteIndexDatEntry(cache / "index.dat", e.Url)) << e.Url;
     }
     EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "victim"), "keep me");
 }
@@ -152,21 +152,21 @@ TEST(IndexDatHostile, EdgeCachesOfTheReader) {
     test::TTempDir tmp;
     // An empty cache: nothing, and no error.
     test::WriteFileBytes(tmp.Path() / "index.dat",
-                         TIndexDatImage::Create(TIndexDatSignature::Wine, {"AAAAAAAA"}).Bytes());
+                         TIndexDatWriter::Create(TIndexDatSignature::Wine, {"AAAAAAAA"}).Bytes());
     TIndexDatSource source(tmp.Path());
     TRawCacheEntry e;
     EXPECT_FALSE(source.First(e));
-    EXPECT_EQ(source.LastError(), 0);
+    EXPECT_OK(source.Error());
     // Signatures of other versions are not read.
-    std::string other = TIndexDatImage::Create(TIndexDatSignature::Microsoft, {}).TakeBytes();
+    std::string other = TIndexDatWriter::Create(TIndexDatSignature::Microsoft, {}).TakeBytes();
     other[26] = '1'; // "... Ver 5.1"
     test::WriteFileBytes(tmp.Path() / "index.dat", other);
     EXPECT_FALSE(source.First(e));
-    EXPECT_EQ(source.LastError(), EBADMSG);
+    EXPECT_EQ(source.Error().Code(), EBADMSG);
     // A device that never ends is read only as far as an index can reach.
     TIndexDatSource zero(fs::path("/dev/zero"));
     EXPECT_FALSE(zero.First(e));
-    EXPECT_EQ(zero.LastError(), EBADMSG);
+    EXPECT_EQ(zero.Error().Code(), EBADMSG);
 }
 
 } // namespace

@@ -31,7 +31,7 @@ TEST(IndexDatSource, MissingFileFailsWithItsError) {
     TIndexDatSource source(fs::path("/nonexistent/index.dat"));
     TRawCacheEntry e;
     EXPECT_FALSE(source.First(e));
-    EXPECT_EQ(source.LastError(), ENOENT);
+    EXPECT_EQ(source.Error().Code(), ENOENT);
     EXPECT_FALSE(source.Next(e));
     source.Close();
 }

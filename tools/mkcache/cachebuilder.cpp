@@ -52,7 +52,7 @@ TCacheBuilder::TCacheBuilder(fs::path folder, TCacheBuildOptions options)
     for (std::size_t i = 0; i < dirs; ++i)
         dirNames_.push_back(RandomName(kIdxDirNameSize));
     usedNames_.resize(dirs);
-    image_ = TIndexDatImage::Create(options_.Signature, dirNames_);
+    image_ = TIndexDatWriter::Create(options_.Signature, dirNames_);
 }
 
 bool TCacheBuilder::OpenExisting(std::string& error) {
@@ -63,10 +63,9 @@ bool TCacheBuilder::OpenExisting(std::string& error) {
         error = index.string() + ": " + std::strerror(e);
         return false;
     }
-    std::string why;
-    TIndexDatImage image;
-    if (!image.Load(std::move(bytes), &why)) {
-        error = index.string() + ": not a sound index.dat (" + why + ")";
+    TIndexDatWriter image;
+    if (TError why = image.Load(std::move(bytes))) {
+        error = index.string() + ": not a sound index.dat (" + why.Text() + ")";
         return false;
     }
     image_ = std::move(image);
@@ -202,8 +201,8 @@ bool TCacheBuilder::AddImpl(const TManifestEntry& entry, const fs::path* from, s
         rec.FileTimeDos = FileTimeToDosDateTime(rec.LastAccess);
     }
 
-    int e = 0;
-    if (!image_.AddEntry(rec, &e)) {
+    if (TError added = image_.AddEntry(rec)) {
+        const int e = added.Code();
         errorCode_ = e;
         if (newName)
             usedNames_[dir].erase(DirKey(rec.FileName));
@@ -212,7 +211,7 @@ bool TCacheBuilder::AddImpl(const TManifestEntry& entry, const fs::path* from, s
         else if (e == ENOSPC)
             error = "the index.dat is full: its allocation bitmap caps the file at 15.4 MiB";
         else
-            error = entry.Url + ": " + std::strerror(e);
+            error = added.Text();
         return false;
     }
     if (hasFile) {
@@ -254,9 +253,8 @@ bool TCacheBuilder::Finish(std::string& error) {
         SetFileTimeUtc(p.Target, p.Time);
     }
     pending_.clear();
-    std::string why;
-    if (!CheckIndexDatInvariants(image_.Bytes(), &why)) {
-        error = "internal error: the index breaks a rule (" + why + ")";
+    if (TError why = CheckIndexDatInvariants(image_.Bytes())) {
+        error = "internal error: the index breaks a rule (" + why.Text() + ")";
         return false;
     }
     if (!WriteFileAtomic(folder_ / "index.dat", image_.Bytes(), &e))

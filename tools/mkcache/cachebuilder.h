@@ -3,8 +3,8 @@
 // fixtures and benchmark caches.
 #pragma once
 
-#include "cache/indexdatwriter.h"
 #include "mkcache/cachemanifest.h"
+#include "mkcache/indexdatwriter.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -41,7 +41,7 @@ public:
 
     std::size_t Count() const { return count_; }
     int ErrorCode() const { return errorCode_; }
-    const TIndexDatImage& Image() const { return image_; }
+    const TIndexDatWriter& Image() const { return image_; }
 
     // Creates the folders, writes the cached files (with their download time
     // as last-write time) and then index.dat.
@@ -62,7 +62,7 @@ private:
 
     std::filesystem::path folder_;
     TCacheBuildOptions options_;
-    TIndexDatImage image_;
+    TIndexDatWriter image_;
     std::vector<std::string> dirNames_;
     std::vector<std::unordered_set<std::string>> usedNames_; // lower-cased, per cache folder
     std::vector<TPending> pending_;

@@ -4,6 +4,8 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,14 +14,6 @@
 namespace tarnhold {
 
 namespace {
-
-bool IsAscii(std::string_view s) {
-    for (char c : s) {
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return false;
-    }
-    return true;
-}
 
 bool IsSafeComponent(std::string_view name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos;
@@ -30,7 +24,7 @@ bool IsSafeComponent(std::string_view name) {
 // writer of the file uses (Wine: UTF-8, Internet Explorer: the ANSI code page).
 std::filesystem::path NameComponent(const std::filesystem::path& parent, std::string_view name,
                                     TIndexDatSignature signature) {
-    if (IsAscii(name))
+    if (IsAsciiText(name))
         return std::filesystem::path(std::string(name));
     std::filesystem::path raw(std::string{name});
     std::filesystem::path converted = AnsiToPath(name);
@@ -46,24 +40,27 @@ std::filesystem::path NameComponent(const std::filesystem::path& parent, std::st
     return preferred;
 }
 
-// The first bytes of the file, no more than the largest index can have: a
-// path that names something else (a huge file, a device) costs nothing.
-bool ReadIndexSnapshot(const std::filesystem::path& file, std::string& out, int& error) {
+// The first bytes of the file, no more than the largest index can have.
+// Only a regular file is read: a FIFO would block, a device never end.
+TError ReadIndexSnapshot(const std::filesystem::path& file, std::string& out) {
     out.clear();
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = errno;
-        return false;
-    }
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return TError::FromErrno(errno, file.string());
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        error = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = errno;
         ::close(fd);
-        return false;
+        if (S_ISDIR(st.st_mode))
+            return TError::FromErrno(EISDIR, file.string());
+        if (st.st_mode == 0)
+            return TError::FromErrno(error, file.string());
+        return TError::Message(file.string() +
+                               ": not a regular file, so not an Internet Explorer cache index "
+                               "(index.dat)");
     }
-    std::size_t want = kIdxMaxFileSize;
-    if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) < want)
-        want = static_cast<std::size_t>(st.st_size);
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(st.st_size, kIdxMaxFileSize));
     out.resize(want);
     std::size_t done = 0;
     while (done < out.size()) {
@@ -71,10 +68,10 @@ bool ReadIndexSnapshot(const std::filesystem::path& file, std::string& out, int&
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            error = errno;
+            const int error = errno;
             ::close(fd);
             out.clear();
-            return false;
+            return TError::FromErrno(error, file.string());
         }
         if (n == 0)
             break;
@@ -82,7 +79,29 @@ bool ReadIndexSnapshot(const std::filesystem::path& file, std::string& out, int&
     }
     ::close(fd);
     out.resize(done);
-    return true;
+    return {};
+}
+
+bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// Whether the URLs of the snapshot are UTF-8: some are not ASCII, and all of
+// those are valid UTF-8.
+bool UrlsAreUtf8(const TIndexDatView& view, const std::vector<TIndexDatItem>& items) {
+    bool any = false;
+    for (const auto& item : items) {
+        TIndexDatRecord r;
+        if (!view.DecodeUrlRecord(item.RecordOffset, r) || IsAsciiText(r.Url))
+            continue;
+        if (!IsValidUtf8(r.Url))
+            return false;
+        any = true;
+    }
+    return any;
 }
 
 } // namespace
@@ -95,9 +114,11 @@ std::filesystem::path ResolveIndexDatPath(const std::filesystem::path& path) {
 
 std::filesystem::path IndexDatLocalPath(const TIndexDatView& view,
                                         const std::filesystem::path& folder,
-                                        const TIndexDatRecord& record) {
+                                        const TIndexDatRecord& record, std::string_view indexName) {
     if (!IsSafeComponent(record.FileName))
         return {};
+    if (record.DirIndex == kUrlNoSubDirectory && SameNameIgnoringCase(record.FileName, indexName))
+        return {}; // the index is no cached file
     std::filesystem::path dir = folder;
     if (record.DirIndex != kUrlNoSubDirectory) {
         std::string_view dirName = view.DirName(record.DirIndex);
@@ -109,24 +130,32 @@ std::filesystem::path IndexDatLocalPath(const TIndexDatView& view,
 }
 
 TIndexDatSource::TIndexDatSource(std::filesystem::path path)
-    : indexFile_(ResolveIndexDatPath(path)), folder_(indexFile_.parent_path()) {}
+    : indexFile_(ResolveIndexDatPath(path)), folder_(indexFile_.parent_path()),
+      indexName_(indexFile_.filename().native()) {}
+
+void TIndexDatSource::SetLockWait(std::chrono::milliseconds wait, std::function<void()> onWaiting) {
+    deleteOptions_.LockWait = wait;
+    deleteOptions_.OnWaiting = std::move(onWaiting);
+}
 
 bool TIndexDatSource::First(TRawCacheEntry& entry) {
     Close();
-    int error = 0;
-    if (!ReadIndexSnapshot(indexFile_, data_, error)) {
-        lastError_ = error;
+    skipped_ = 0;
+    utf8_ = false;
+    if (TError error = ReadIndexSnapshot(indexFile_, data_)) {
+        error_ = std::move(error);
         return false;
     }
     TIndexDatView view(data_);
     if (!view.Valid()) {
         data_.clear();
-        lastError_ = EBADMSG;
+        error_ = TError::Message(indexFile_.string() +
+                                 ": not an Internet Explorer cache index (index.dat)");
         return false;
     }
-    lastError_ = 0;
-    skipped_ = 0;
-    items_ = view.LiveUrlItems();
+    error_ = {};
+    items_ = view.LiveUrlItems(&skipped_);
+    utf8_ = UrlsAreUtf8(view, items_);
     open_ = true;
     return Deliver(entry);
 }
@@ -145,12 +174,18 @@ bool TIndexDatSource::Deliver(TRawCacheEntry& entry) {
             ++skipped_;
             continue;
         }
-        entry.Url.assign(r.Url);
-        entry.LocalFileName = IndexDatLocalPath(view, folder_, r).native();
+        if (utf8_ && !IsAsciiText(r.Url))
+            entry.Url = CacheUtf8ToAnsi(r.Url);
+        else
+            entry.Url.assign(r.Url);
+        entry.LocalFileName = IndexDatLocalPath(view, folder_, r, indexName_).native();
         entry.EntryType = r.EntryType;
         entry.LastModified = r.LastModified;
         entry.Size = r.Size;
-        entry.HeaderBlock.assign(r.Headers);
+        if (utf8_ && !IsAsciiText(r.Headers) && IsValidUtf8(r.Headers))
+            entry.HeaderBlock = Utf8ToAnsi(r.Headers);
+        else
+            entry.HeaderBlock.assign(r.Headers);
         entry.FileExtension.assign(r.Extension);
         return true;
     }
@@ -167,25 +202,11 @@ void TIndexDatSource::Close() {
 }
 
 TError TIndexDatSource::Error() const {
-    if (lastError_ == 0)
-        return {};
-    if (lastError_ == EBADMSG)
-        return TError::Message(indexFile_.string() +
-                               ": not an Internet Explorer cache index (index.dat)");
-    return TError::FromErrno(lastError_, indexFile_.string());
+    return error_;
 }
 
 TError TIndexDatSource::DeleteEntry(std::string_view url) {
-    int error = 0;
-    bool ok = DeleteIndexDatEntry(indexFile_, url, &error);
-    lastError_ = ok ? 0 : error;
-    if (ok)
-        return {};
-    if (error == EBADMSG)
-        return TError::Message(indexFile_.string() +
-                               ": not an index.dat that can be changed safely (it breaks the "
-                               "rules of the format)");
-    return TError::FromErrno(error);
+    return DeleteIndexDatEntry(indexFile_, url, deleteOptions_);
 }
 
 std::string TIndexDatSource::Describe() const {
