@@ -58,6 +58,15 @@ TIndexDatNewEntry MakeEntry(const std::string& url, const std::string& fileName 
                             std::uint8_t dir = 0, std::uint64_t size = 0,
                             const std::string& headers = {});
 
+// Marks blocks first .. first+count-1 used or free in an index's bitmap and
+// sets the allocated count to match, so that the index keeps its rules.
+void SetBlocksAllocated(std::string& index, std::uint32_t first, std::uint32_t count, bool used);
+// The file offset of the first never-used hash item of the first page, or 0.
+std::size_t FreeHashItem(const std::string& index);
+// Points a further item of the hash table at a record (a damaged table);
+// false when no item is free.
+bool AddAliasItem(std::string& index, std::uint32_t recordOffset);
+
 // Every entry of a source, First to the end.
 std::vector<TRawCacheEntry> ReadAll(TCacheSource& source);
 // Reads the container with TIndexDatSource and checks every raw field of
