@@ -90,14 +90,24 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 // Whether the URLs of the snapshot are UTF-8: some are not ASCII, and all of
-// those are valid UTF-8.
+// those are valid UTF-8. Only the URL of each record is looked at (a record
+// whose other strings do not fit is passed over later, which changes
+// nothing here).
 bool UrlsAreUtf8(const TIndexDatView& view, const std::vector<TIndexDatItem>& items) {
+    const std::string_view data = view.Data();
     bool any = false;
     for (const auto& item : items) {
-        TIndexDatRecord r;
-        if (!view.DecodeUrlRecord(item.RecordOffset, r) || IsAsciiText(r.Url))
+        // LiveUrlItems checked that the record lies in the file.
+        const std::size_t size = std::size_t{GetU32(data, item.RecordOffset + 4)} * kIdxBlockSize;
+        const std::string_view record = data.substr(item.RecordOffset, size);
+        const std::uint32_t at = GetU32(record, kUrlUrlOffset);
+        if (at >= record.size())
             continue;
-        if (!IsValidUtf8(r.Url))
+        std::string_view url = record.substr(at);
+        url = url.substr(0, url.find('\0'));
+        if (IsAsciiText(url))
+            continue;
+        if (!IsValidUtf8(url))
             return false;
         any = true;
     }
