@@ -99,11 +99,18 @@ public:
     // The allocation bitmap of the header, for the first count blocks.
     static TBlockBits Allocation(std::string_view data, std::size_t count) {
         TBlockBits bits(count);
-        for (std::size_t b = 0; b < count; ++b) {
-            const auto byte = static_cast<unsigned char>(data[kIdxBitmapOffset + b / 8]);
-            if ((byte >> (b % 8)) & 1)
-                bits.words_[b / 64] |= std::uint64_t{1} << (b % 64);
+        // Bit b of the bitmap is bit b % 8 of byte b / 8: little-endian words.
+        for (std::size_t w = 0; w < bits.words_.size(); ++w) {
+            std::uint64_t word = 0;
+            for (std::size_t k = 0; k < 8; ++k) {
+                const auto byte = static_cast<unsigned char>(data[kIdxBitmapOffset + 8 * w + k]);
+                word |= std::uint64_t{byte} << (8 * k);
+            }
+            bits.words_[w] = word;
         }
+        // Bits past count stay clear.
+        if (count % 64 != 0 && !bits.words_.empty())
+            bits.words_.back() &= (std::uint64_t{1} << (count % 64)) - 1;
         return bits;
     }
 
@@ -261,20 +268,6 @@ std::uint32_t UrlCacheHash(std::string_view url) {
 }
 std::uint32_t WineUrlCacheHash(std::string_view url) {
     return HashUrl(url, false);
-}
-
-std::uint32_t GetU32(std::string_view data, std::size_t offset) {
-    if (offset > data.size() || data.size() - offset < 4)
-        return 0;
-    const auto* p = reinterpret_cast<const unsigned char*>(data.data() + offset);
-    return p[0] | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-           (std::uint32_t{p[3]} << 24);
-}
-
-std::uint64_t GetU64(std::string_view data, std::size_t offset) {
-    if (offset > data.size() || data.size() - offset < 8)
-        return 0;
-    return GetU32(data, offset) | (std::uint64_t{GetU32(data, offset + 4)} << 32);
 }
 
 void PutU32(std::string& data, std::size_t offset, std::uint32_t value) {

@@ -117,9 +117,19 @@ std::uint32_t UrlCacheHash(std::string_view url);
 std::uint32_t WineUrlCacheHash(std::string_view url);
 
 // Little-endian access. Get returns 0 for bytes outside data; Put requires
-// the bytes to exist.
-std::uint32_t GetU32(std::string_view data, std::size_t offset);
-std::uint64_t GetU64(std::string_view data, std::size_t offset);
+// the bytes to exist. Inline: a refresh reads some ten fields per entry.
+inline std::uint32_t GetU32(std::string_view data, std::size_t offset) {
+    if (offset > data.size() || data.size() - offset < 4)
+        return 0;
+    const auto* p = reinterpret_cast<const unsigned char*>(data.data() + offset);
+    return p[0] | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
+           (std::uint32_t{p[3]} << 24);
+}
+inline std::uint64_t GetU64(std::string_view data, std::size_t offset) {
+    if (offset > data.size() || data.size() - offset < 8)
+        return 0;
+    return GetU32(data, offset) | (std::uint64_t{GetU32(data, offset + 4)} << 32);
+}
 void PutU32(std::string& data, std::size_t offset, std::uint32_t value);
 void PutU64(std::string& data, std::size_t offset, std::uint64_t value);
 

@@ -89,14 +89,16 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
            });
 }
 
-// Whether the URLs of the snapshot are UTF-8: some are not ASCII, and all of
-// those are valid UTF-8. Only the URL of each record is looked at (a record
-// whose other strings do not fit is passed over later, which changes
+// Whether the URLs of items from .. end are UTF-8: some are not ASCII, and
+// all of those are valid UTF-8. Only the URL of each record is looked at (a
+// record whose other strings do not fit is passed over later, which changes
 // nothing here).
-bool UrlsAreUtf8(const TIndexDatView& view, const std::vector<TIndexDatItem>& items) {
+bool UrlsAreUtf8(const TIndexDatView& view, const std::vector<TIndexDatItem>& items,
+                 std::size_t from) {
     const std::string_view data = view.Data();
     bool any = false;
-    for (const auto& item : items) {
+    for (std::size_t i = from; i < items.size(); ++i) {
+        const TIndexDatItem& item = items[i];
         // LiveUrlItems checked that the record lies in the file.
         const std::size_t size = std::size_t{GetU32(data, item.RecordOffset + 4)} * kIdxBlockSize;
         const std::string_view record = data.substr(item.RecordOffset, size);
@@ -122,21 +124,32 @@ std::filesystem::path ResolveIndexDatPath(const std::filesystem::path& path) {
     return path;
 }
 
-std::filesystem::path IndexDatLocalPath(const TIndexDatView& view,
-                                        const std::filesystem::path& folder,
-                                        const TIndexDatRecord& record, std::string_view indexName) {
+std::string IndexDatLocalPath(const TIndexDatView& view, const std::filesystem::path& folder,
+                              const TIndexDatRecord& record, std::string_view indexName) {
     if (!IsSafeComponent(record.FileName))
         return {};
     if (record.DirIndex == kUrlNoSubDirectory && SameNameIgnoringCase(record.FileName, indexName))
         return {}; // the index is no cached file
-    std::filesystem::path dir = folder;
+    // Joined as text: a refresh makes one path per entry, and a
+    // std::filesystem::path would parse its components at every step.
+    std::string path = folder.native();
+    auto append = [&](std::string_view name) {
+        if (!path.empty() && path.back() != '/')
+            path.push_back('/');
+        if (IsAsciiText(name))
+            path.append(name);
+        else
+            path.append(
+                NameComponent(std::filesystem::path(path), name, view.Signature()).native());
+    };
     if (record.DirIndex != kUrlNoSubDirectory) {
         std::string_view dirName = view.DirName(record.DirIndex);
         if (dirName.empty())
             return {};
-        dir /= NameComponent(folder, dirName, view.Signature());
+        append(dirName);
     }
-    return dir / NameComponent(dir, record.FileName, view.Signature());
+    append(record.FileName);
+    return path;
 }
 
 TIndexDatSource::TIndexDatSource(std::filesystem::path path)
@@ -151,7 +164,7 @@ void TIndexDatSource::SetLockWait(std::chrono::milliseconds wait, std::function<
 bool TIndexDatSource::First(TRawCacheEntry& entry) {
     Close();
     skipped_ = 0;
-    utf8_ = false;
+    utf8_ = TUtf8::Unknown;
     if (TError error = ReadIndexSnapshot(indexFile_, data_)) {
         error_ = std::move(error);
         return false;
@@ -165,7 +178,6 @@ bool TIndexDatSource::First(TRawCacheEntry& entry) {
     }
     error_ = {};
     items_ = view.LiveUrlItems(&skipped_);
-    utf8_ = UrlsAreUtf8(view, items_);
     open_ = true;
     return Deliver(entry);
 }
@@ -184,15 +196,21 @@ bool TIndexDatSource::Deliver(TRawCacheEntry& entry) {
             ++skipped_;
             continue;
         }
-        if (utf8_ && !IsAsciiText(r.Url))
+        const bool asciiUrl = IsAsciiText(r.Url);
+        const bool asciiHeaders = IsAsciiText(r.Headers);
+        // Every URL before this entry was ASCII: the URLs from here on decide.
+        if (utf8_ == TUtf8::Unknown && (!asciiUrl || !asciiHeaders))
+            utf8_ = UrlsAreUtf8(view, items_, next_ - 1) ? TUtf8::Yes : TUtf8::No;
+        const bool convert = utf8_ == TUtf8::Yes;
+        if (convert && !asciiUrl)
             entry.Url = CacheUtf8ToAnsi(r.Url);
         else
             entry.Url.assign(r.Url);
-        entry.LocalFileName = IndexDatLocalPath(view, folder_, r, indexName_).native();
+        entry.LocalFileName = IndexDatLocalPath(view, folder_, r, indexName_);
         entry.EntryType = r.EntryType;
         entry.LastModified = r.LastModified;
         entry.Size = r.Size;
-        if (utf8_ && !IsAsciiText(r.Headers) && IsValidUtf8(r.Headers))
+        if (convert && !asciiHeaders && IsValidUtf8(r.Headers))
             entry.HeaderBlock = Utf8ToAnsi(r.Headers);
         else
             entry.HeaderBlock.assign(r.Headers);

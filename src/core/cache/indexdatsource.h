@@ -40,8 +40,6 @@ public:
     // Live hash items of the last snapshot whose record could not be read or
     // was not the record's own (overlapping another, unallocated blocks).
     std::size_t SkippedRecords() const { return skipped_; }
-    // Whether the last snapshot's URLs were UTF-8 and are delivered converted.
-    bool ConvertsUtf8() const { return utf8_; }
 
     // How long DeleteEntry waits while another program holds the index's
     // lock (10 s unless set), and what it calls once when it starts waiting
@@ -59,7 +57,9 @@ private:
     std::size_t next_ = 0;
     std::size_t skipped_ = 0;
     bool open_ = false;
-    bool utf8_ = false;
+    // Whether the snapshot's URLs are UTF-8: decided at the first entry whose
+    // URL or headers are not ASCII (before it, either answer reads the same).
+    enum class TUtf8 { Unknown, Yes, No } utf8_ = TUtf8::Unknown;
     TError error_;
     TIndexDatDeleteOptions deleteOptions_;
 };
@@ -70,10 +70,10 @@ private:
 // (a "/" or a "." / ".." component), or the index itself (indexName in the
 // container folder, in any letter case). Names are ANSI text in Internet
 // Explorer's files and UTF-8 in Wine's; the one found on disk wins.
-std::filesystem::path IndexDatLocalPath(const TIndexDatView& view,
-                                        const std::filesystem::path& folder,
-                                        const TIndexDatRecord& record,
-                                        std::string_view indexName = "index.dat");
+// The path's native bytes.
+std::string IndexDatLocalPath(const TIndexDatView& view, const std::filesystem::path& folder,
+                              const TIndexDatRecord& record,
+                              std::string_view indexName = "index.dat");
 
 // The index.dat for a path that names the file or its folder.
 std::filesystem::path ResolveIndexDatPath(const std::filesystem::path& path);
