@@ -367,8 +367,10 @@ std::vector<TIndexDatItem> TIndexDatView::LiveUrlItems(std::size_t* rejected) co
     if (!pages.empty()) {
         const TBlockBits allocated = TBlockBits::Allocation(data_, blocks);
         TBlockBits claimed(blocks), starts(blocks);
-        for (std::uint32_t page : pages)
-            claimed.Set(BlockOf(page), kIdxHashPageBlocks);
+        for (std::uint32_t page : pages) {
+            if (BlockOf(page) + kIdxHashPageBlocks <= blocks)
+                claimed.Set(BlockOf(page), kIdxHashPageBlocks);
+        }
         for (std::uint32_t page : pages) {
             for (std::size_t i = 0; i < kIdxHashItemCount; ++i) {
                 const std::size_t pos = page + kIdxHashItemsOffset + kIdxHashItemSize * i;
