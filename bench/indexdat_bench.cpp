@@ -36,9 +36,11 @@ struct TBenchCache {
         TCacheBuildOptions options;
         options.WriteFiles = false;
         TCacheBuilder builder(Folder, options);
-        std::string error;
-        if (!AddSyntheticEntries(builder, 0, error) || !builder.Finish(error))
-            throw std::runtime_error(error);
+        TError error = AddSyntheticEntries(builder, 0);
+        if (error.Ok())
+            error = builder.Finish();
+        if (error)
+            throw std::runtime_error(error.Text());
     }
     ~TBenchCache() {
         if (Owned) {

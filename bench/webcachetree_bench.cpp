@@ -182,7 +182,11 @@ public:
         TCacheBuildOptions options;
         options.WriteFiles = false;
         TCacheBuilder builder(folder_, options);
-        if (!AddSyntheticEntries(builder, 0, error_) || !builder.Finish(error_))
+        TError error = AddSyntheticEntries(builder, 0);
+        if (error.Ok())
+            error = builder.Finish();
+        error_ = error.Text();
+        if (error)
             folder_.clear();
     }
     ~TBenchIndexDat() {

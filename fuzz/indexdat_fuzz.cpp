@@ -1,18 +1,39 @@
-// index.dat bytes from anywhere: enumerate every entry, then delete the
-// first one from a copy on disk, and add one to the image when it is sound.
+// index.dat bytes from anywhere: enumerate every entry and refresh a cache
+// tree over them, both within bounds set by the input's size; delete the
+// first entry from a copy on disk and every record (up to a limit) from
+// images in memory, each time checking that nothing but the record's own
+// blocks was freed; and add one entry to the image when it is sound.
 #include "cache/indexdatdeleter.h"
+#include "cache/indexdatimage.h"
 #include "cache/indexdatsource.h"
-#include "cache/indexdatwriter.h"
+#include "cache/webcachetree.h"
+#include "mkcache/indexdatwriter.h"
 #include "platform/files.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <unistd.h>
 
 namespace {
+
+using namespace tarnhold;
+
+// Records share no block and every string lies in its record, so URL,
+// header block and extension each come to at most the file's size.
+constexpr std::size_t kDeliveredPerInputByte = 3;
+// A node's strings: its name, URL, folder URL, local names, headers.
+constexpr std::size_t kTreeBytesPerInputByte = 16;
+constexpr std::size_t kTreeBytesPerNode = 256;
+// Folders below the host are cut at this depth by the tree.
+constexpr std::size_t kNodesPerEntry = 64 + 3;
+// Records removed one at a time from images in memory.
+constexpr std::size_t kRemovals = 16;
 
 // One folder per process, reused by every input: memory-backed where the
 // system has /dev/shm.
@@ -30,10 +51,32 @@ const std::filesystem::path& Scratch() {
     return dir;
 }
 
+[[noreturn]] void Fail(const char* what, std::size_t got, std::size_t limit) {
+    std::fprintf(stderr, "indexdat fuzz: %s: %zu, limit %zu\n", what, got, limit);
+    std::abort();
+}
+
+std::size_t TreeBytes(const TWebCacheTreeNode* node, std::size_t& nodes) {
+    ++nodes;
+    const auto& i = node->Info;
+    std::size_t bytes = node->Name().size() + i.Url.size() + i.LocalFileName.size() +
+                        i.HeaderInfo.Text().size() + i.FileExtension.size() + i.DirUrl.size() +
+                        i.FileName.size() + i.ExtraInfo.size();
+    for (int k = 0; k < node->Count(); ++k)
+        bytes += TreeBytes(node->Items(k), nodes);
+    return bytes;
+}
+
+std::set<std::uint32_t> LiveRecords(const TIndexDatView& view) {
+    std::set<std::uint32_t> records;
+    for (const auto& item : view.LiveUrlItems())
+        records.insert(item.RecordOffset);
+    return records;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace tarnhold;
     if (size > kIdxMaxFileSize)
         return 0;
     const std::string bytes(reinterpret_cast<const char*>(data), size);
@@ -41,26 +84,81 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!WriteWholeFile(index, bytes))
         return 0;
 
+    // The snapshot: what it delivers is bounded by the input.
     TIndexDatSource source(Scratch());
     TRawCacheEntry entry;
     std::string first;
-    bool any = false;
+    std::size_t entries = 0, delivered = 0, paths = 0;
     for (bool ok = source.First(entry); ok; ok = source.Next(entry)) {
-        if (!any)
+        if (entries++ == 0)
             first = entry.Url;
-        any = true;
+        delivered += entry.Url.size() + entry.HeaderBlock.size() + entry.FileExtension.size();
+        paths += entry.LocalFileName.size();
     }
     source.Close();
-    if (any)
-        DeleteIndexDatEntry(index, first);
+    if (entries > size / kIdxBlockSize)
+        Fail("entries", entries, size / kIdxBlockSize);
+    if (delivered > kDeliveredPerInputByte * size)
+        Fail("delivered bytes", delivered, kDeliveredPerInputByte * size);
+    const std::size_t pathLimit = size + entries * (Scratch().native().size() + 16);
+    if (paths > pathLimit)
+        Fail("path bytes", paths, pathLimit);
 
-    TIndexDatImage image;
-    if (image.Load(bytes)) {
+    // A refresh of the tree over it: nodes and their strings stay bounded.
+    {
+        TWebCacheTree tree(std::make_unique<TIndexDatSource>(Scratch()));
+        tree.MimeTypesFile = "/nonexistent"; // the built-in table only
+        tree.LoadContentTypes();
+        tree.CountEntries();
+        tree.Build();
+        tree.SortAll();
+        tree.RenameDuplicates(tree.Root());
+        std::size_t nodes = 0;
+        const std::size_t treeBytes = TreeBytes(tree.Root(), nodes);
+        if (nodes > 2 + entries * kNodesPerEntry)
+            Fail("tree nodes", nodes, 2 + entries * kNodesPerEntry);
+        const std::size_t limit = kTreeBytesPerInputByte * size + kTreeBytesPerNode * nodes;
+        if (treeBytes > limit)
+            Fail("tree bytes", treeBytes, limit);
+    }
+
+    // Deleting from a copy on disk: done and sound, or nothing changed.
+    if (entries > 0) {
+        const bool deleted = DeleteIndexDatEntry(index, first).Ok();
+        std::string after;
+        ReadWholeFile(index, after);
+        if (deleted ? !CheckIndexDatInvariants(after).Ok() : after != bytes)
+            std::abort();
+    }
+
+    // Removing records from images: only the removed record goes; every
+    // other live record keeps its blocks.
+    TIndexDatImage sound;
+    if (sound.Load(bytes).Ok()) {
+        const std::set<std::uint32_t> live = LiveRecords(sound.View());
+        std::size_t tried = 0;
+        for (std::uint32_t record : live) {
+            if (tried++ == kRemovals)
+                break;
+            TIndexDatImage image = sound;
+            if (!image.RemoveRecord(record).Ok())
+                continue;
+            if (!CheckIndexDatInvariants(image.Bytes()).Ok())
+                std::abort();
+            std::set<std::uint32_t> expected = live;
+            expected.erase(record);
+            if (LiveRecords(image.View()) != expected)
+                std::abort(); // blocks of another record were freed
+        }
+    }
+
+    TIndexDatWriter writer;
+    if (writer.Load(bytes).Ok()) {
         TIndexDatNewEntry e;
         e.Url = "http://fuzz.test/added.html";
         e.FileName = "added[1].htm";
         e.Headers = "HTTP/1.1 200 OK\r\n\r\n";
-        if (image.AddEntry(e) && !CheckIndexDatInvariants(image.Bytes()))
+        if (writer.AddEntry(e).Ok() && !CheckIndexDatInvariants(writer.Bytes()).Ok())
             std::abort(); // the writer broke the file
     }
     return 0;

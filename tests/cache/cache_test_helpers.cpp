@@ -2,6 +2,7 @@
 
 #include "cache/indexdatsource.h"
 
+#include <bit>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -181,6 +182,40 @@ TIndexDatNewEntry MakeEntry(const std::string& url, const std::string& fileName,
     e.LastModified = UnixTimeToFileTime(1350888300); // 2012-10-22 06:45:00 UTC
     e.LastAccess = UnixTimeToFileTime(1367316000);
     return e;
+}
+
+void SetBlocksAllocated(std::string& index, std::uint32_t first, std::uint32_t count, bool used) {
+    for (std::uint32_t b = first; b < first + count; ++b) {
+        auto& byte = reinterpret_cast<unsigned char&>(index[kIdxBitmapOffset + b / 8]);
+        const auto mask = static_cast<unsigned char>(1u << (b % 8));
+        byte = static_cast<unsigned char>(used ? (byte | mask) : (byte & ~mask));
+    }
+    std::uint32_t allocated = 0;
+    for (std::size_t i = 0; i < kIdxBitmapSize; ++i)
+        allocated += static_cast<std::uint32_t>(
+            std::popcount(static_cast<unsigned char>(index[kIdxBitmapOffset + i])));
+    PutU32(index, kIdxAllocatedBlocksOffset, allocated);
+}
+
+std::size_t FreeHashItem(const std::string& index) {
+    const auto pages = TIndexDatView(index).HashPages();
+    if (pages.empty())
+        return 0;
+    for (std::size_t i = 0; i < kIdxHashItemCount; ++i) {
+        const std::size_t pos = pages[0] + kIdxHashItemsOffset + kIdxHashItemSize * i;
+        if (GetU32(index, pos) == kIdxHashNeverUsed)
+            return pos;
+    }
+    return 0;
+}
+
+bool AddAliasItem(std::string& index, std::uint32_t recordOffset) {
+    const std::size_t pos = FreeHashItem(index);
+    if (pos == 0)
+        return false;
+    PutU32(index, pos, 0x12345600);
+    PutU32(index, pos + 4, recordOffset);
+    return true;
 }
 
 std::vector<TRawCacheEntry> ReadAll(TCacheSource& source) {

@@ -3,15 +3,25 @@
 #pragma once
 
 #include "cache/cachesource.h"
-#include "cache/indexdatwriter.h"
+#include "mkcache/indexdatwriter.h"
 
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace tarnhold::test {
+
+// Success of a TError, or its text as the failure message.
+inline ::testing::AssertionResult IsOk(const TError& error) {
+    if (error.Ok())
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "error " << error.Code() << ": " << error.Text();
+}
+#define EXPECT_OK(expr) EXPECT_TRUE(::tarnhold::test::IsOk(expr))
+#define ASSERT_OK(expr) ASSERT_TRUE(::tarnhold::test::IsOk(expr))
 
 // A fresh folder below the system's temporary folder, removed at the end.
 class TTempDir {
@@ -47,6 +57,15 @@ void CopyTree(const std::filesystem::path& from, const std::filesystem::path& to
 TIndexDatNewEntry MakeEntry(const std::string& url, const std::string& fileName = {},
                             std::uint8_t dir = 0, std::uint64_t size = 0,
                             const std::string& headers = {});
+
+// Marks blocks first .. first+count-1 used or free in an index's bitmap and
+// sets the allocated count to match, so that the index keeps its rules.
+void SetBlocksAllocated(std::string& index, std::uint32_t first, std::uint32_t count, bool used);
+// The file offset of the first never-used hash item of the first page, or 0.
+std::size_t FreeHashItem(const std::string& index);
+// Points a further item of the hash table at a record (a damaged table);
+// false when no item is free.
+bool AddAliasItem(std::string& index, std::uint32_t recordOffset);
 
 // Every entry of a source, First to the end.
 std::vector<TRawCacheEntry> ReadAll(TCacheSource& source);

@@ -98,10 +98,9 @@ std::vector<TManifestEntry> FixtureEntries(const fs::path& contentDir) {
 void BuildCache(const fs::path& folder, const std::vector<TManifestEntry>& entries,
                 TCacheBuildOptions options = {}) {
     TCacheBuilder builder(folder, options);
-    std::string error;
     for (const auto& e : entries)
-        ASSERT_TRUE(builder.Add(e, error)) << e.Url << ": " << error;
-    ASSERT_TRUE(builder.Finish(error)) << error;
+        ASSERT_OK(builder.Add(e)) << e.Url;
+    ASSERT_OK(builder.Finish());
 }
 
 void ExpectReadBack(const fs::path& folder, const std::vector<TManifestEntry>& entries) {
@@ -135,7 +134,7 @@ TEST(CacheBuilder, ReadBackByOurReaderAndByMsiecfexport) {
     const fs::path cache = tmp.Path() / "Content.IE5";
     BuildCache(cache, entries);
     const std::string bytes = test::ReadFileBytes(cache / "index.dat");
-    EXPECT_TRUE(CheckIndexDatInvariants(bytes));
+    EXPECT_TRUE(CheckIndexDatInvariants(bytes).Ok());
     EXPECT_EQ(TIndexDatView(bytes).HashPages().size(), 2u);
     ExpectReadBack(cache, entries);
     EXPECT_TRUE(fs::exists(cache / fs::directory_iterator(cache)->path().filename()));
@@ -187,8 +186,7 @@ TEST(CacheBuilder, DeletedEntriesVanishForBothReadersAndTheirBlocksAreReused) {
         TIndexDatItem item;
         ASSERT_TRUE(TIndexDatView(before).FindUrl(url, item));
         freedOffsets.push_back(item.RecordOffset);
-        int error = 0;
-        ASSERT_TRUE(DeleteIndexDatEntry(cache / "index.dat", url, &error)) << url << error;
+        ASSERT_OK(DeleteIndexDatEntry(cache / "index.dat", url)) << url;
     }
     std::erase_if(entries, [&](const TManifestEntry& e) {
         return std::find(doomed.begin(), doomed.end(), e.Url) != doomed.end();
@@ -196,7 +194,7 @@ TEST(CacheBuilder, DeletedEntriesVanishForBothReadersAndTheirBlocksAreReused) {
     for (const auto& f : doomedFiles)
         EXPECT_FALSE(fs::exists(f)) << f;
     const std::string after = test::ReadFileBytes(cache / "index.dat");
-    EXPECT_TRUE(CheckIndexDatInvariants(after));
+    EXPECT_TRUE(CheckIndexDatInvariants(after).Ok());
     EXPECT_EQ(after.size(), before.size());
     ExpectReadBack(cache, entries);
 
@@ -210,18 +208,17 @@ TEST(CacheBuilder, DeletedEntriesVanishForBothReadersAndTheirBlocksAreReused) {
 
     // The writer fills the first freed run again, and the freed hash item.
     TCacheBuilder builder(cache);
-    std::string error;
-    ASSERT_TRUE(builder.OpenExisting(error)) << error;
+    ASSERT_OK(builder.OpenExisting());
     TManifestEntry added;
     added.Url = "http://www.example.test/new.html";
-    ASSERT_TRUE(builder.AddContent(added, "<html>new</html>", error)) << error;
-    ASSERT_TRUE(builder.Finish(error)) << error;
+    ASSERT_OK(builder.AddContent(added, "<html>new</html>"));
+    ASSERT_OK(builder.Finish());
     const std::string reused = test::ReadFileBytes(cache / "index.dat");
     EXPECT_EQ(reused.size(), before.size());
     TIndexDatItem item;
     ASSERT_TRUE(TIndexDatView(reused).FindUrl(added.Url, item));
     EXPECT_EQ(item.RecordOffset, *std::min_element(freedOffsets.begin(), freedOffsets.end()));
-    EXPECT_TRUE(CheckIndexDatInvariants(reused));
+    EXPECT_TRUE(CheckIndexDatInvariants(reused).Ok());
 }
 
 TEST(CacheBuilder, WineSignatureUsesWinesHashAndNames) {
@@ -229,14 +226,13 @@ TEST(CacheBuilder, WineSignatureUsesWinesHashAndNames) {
     TCacheBuildOptions options;
     options.Signature = TIndexDatSignature::Wine;
     TCacheBuilder builder(tmp.Path(), options);
-    std::string error;
     TManifestEntry e;
     e.Url = "http://www.example.test/dir/";
     e.Extension = "htm";
-    ASSERT_TRUE(builder.AddContent(e, "x", error));
+    ASSERT_OK(builder.AddContent(e, "x"));
     e.Url = "http://www.example.test/faq.html";
-    ASSERT_TRUE(builder.AddContent(e, "y", error));
-    ASSERT_TRUE(builder.Finish(error)) << error;
+    ASSERT_OK(builder.AddContent(e, "y"));
+    ASSERT_OK(builder.Finish());
     const std::string bytes = test::ReadFileBytes(tmp.Path() / "index.dat");
     TIndexDatView view(bytes);
     EXPECT_EQ(view.Signature(), TIndexDatSignature::Wine);
@@ -257,14 +253,15 @@ TEST(CacheBuilder, RefusesMoreEntriesThanOneIndexHolds) {
     TCacheBuildOptions options;
     options.WriteFiles = false;
     TCacheBuilder builder(tmp.Path() / "too-many", options);
-    std::string error;
-    EXPECT_FALSE(AddSyntheticEntries(builder, 100000, error));
+    const TError error = AddSyntheticEntries(builder, 100000);
+    EXPECT_EQ(error.Code(), ENOSPC);
     EXPECT_GT(builder.Count(), 40000u);
-    EXPECT_NE(error.find("at most " + std::to_string(builder.Count()) + " "), std::string::npos)
-        << error;
+    EXPECT_NE(error.Text().find("at most " + std::to_string(builder.Count()) + " "),
+              std::string::npos)
+        << error.Text();
     // The entry that did not fit left no trace; the index is full and sound.
     EXPECT_EQ(builder.Image().Bytes().size(), kIdxMaxFileSize);
-    EXPECT_TRUE(CheckIndexDatInvariants(builder.Image().Bytes()));
+    EXPECT_TRUE(CheckIndexDatInvariants(builder.Image().Bytes()).Ok());
     EXPECT_EQ(TIndexDatView(builder.Image().Bytes()).LiveUrlItems().size(), builder.Count());
     EXPECT_FALSE(fs::exists(tmp.Path() / "too-many"));
 }
@@ -282,17 +279,15 @@ TEST(CacheBuilder, ManifestErrorsNameTheirLine) {
     };
     for (const auto& c : cases) {
         std::vector<TManifestEntry> entries;
-        std::string error;
-        EXPECT_FALSE(ParseCacheManifest(c.text, "/base", entries, error)) << c.text;
-        EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
+        const TError error = ParseCacheManifest(c.text, "/base", entries);
+        EXPECT_EQ(error.Code(), EINVAL) << c.text;
+        EXPECT_EQ(error.Text().rfind(c.error, 0), 0u) << error.Text();
     }
     std::vector<TManifestEntry> entries;
-    std::string error;
-    ASSERT_TRUE(ParseCacheManifest("# c\nentry http://a.test/x?y=1\n file site/x.html\n type "
-                                   "STICKY|0x40\n ext .htm\n header HTTP/1.1 200 OK\n header\n "
-                                   "headers ~U:a\\r\\n\\x41\n",
-                                   "/base", entries, error))
-        << error;
+    ASSERT_OK(ParseCacheManifest("# c\nentry http://a.test/x?y=1\n file site/x.html\n type "
+                                 "STICKY|0x40\n ext .htm\n header HTTP/1.1 200 OK\n header\n "
+                                 "headers ~U:a\\r\\n\\x41\n",
+                                 "/base", entries));
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].Content, fs::path("/base/site/x.html"));
     EXPECT_EQ(entries[0].EntryType, 0x44u);

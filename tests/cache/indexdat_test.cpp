@@ -1,8 +1,8 @@
 // The format primitives: the URL hash against values taken from real files,
 // DOS times, and the consistency rules.
 #include "cache/indexdat.h"
-#include "cache/indexdatwriter.h"
 #include "cache_test_helpers.h"
+#include "mkcache/indexdatwriter.h"
 
 #include <gtest/gtest.h>
 
@@ -70,8 +70,8 @@ TEST(DosDateTime, RoundTripsToTwoSeconds) {
 
 TEST(IndexDatInvariants, NameTheBrokenRule) {
     const std::string good =
-        TIndexDatImage::Create(TIndexDatSignature::Microsoft, {"AAAAAAAA"}).TakeBytes();
-    ASSERT_TRUE(CheckIndexDatInvariants(good));
+        TIndexDatWriter::Create(TIndexDatSignature::Microsoft, {"AAAAAAAA"}).TakeBytes();
+    ASSERT_TRUE(CheckIndexDatInvariants(good).Ok());
     struct TCase {
         const char* name;
         std::size_t offset;
@@ -89,11 +89,37 @@ TEST(IndexDatInvariants, NameTheBrokenRule) {
     for (const auto& c : cases) {
         std::string bad = good;
         PutU32(bad, c.offset, c.value);
-        std::string why;
-        EXPECT_FALSE(CheckIndexDatInvariants(bad, &why)) << c.name;
-        EXPECT_FALSE(why.empty()) << c.name;
+        const TError why = CheckIndexDatInvariants(bad);
+        EXPECT_EQ(why.Code(), EBADMSG) << c.name;
+        EXPECT_FALSE(why.Text().empty()) << c.name;
     }
-    EXPECT_FALSE(CheckIndexDatInvariants(good.substr(0, 0x4000)));
+    EXPECT_FALSE(CheckIndexDatInvariants(good.substr(0, 0x4000)).Ok());
+}
+
+// Wine's UTF-8 URLs as the program's text: only well-formed UTF-8 counts
+// (an overlong "/" must not pass as one), and what code page 932 cannot
+// hold is %-escaped rather than replaced by "?", which would start a query.
+TEST(CacheUtf8, ConvertsOnlyWellFormedText) {
+    const struct {
+        const char* name;
+        std::string text;
+        bool valid;
+        std::string ansi;
+    } cases[] = {
+        {"ASCII", "http://a.test/x?y", true, "http://a.test/x?y"},
+        {"kanji before a slash", "a\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E/b", true,
+         "a\x93\xFA\x96\x7B\x8C\xEA/b"},
+        {"a letter code page 932 lacks", "caf\xC3\xA9", true, "caf%C3%A9"},
+        {"overlong slash", "x\xC0\xAFy", false, "x%C0%AFy"},
+        {"surrogate", "\xED\xA0\x80", false, "%ED%A0%80"},
+        {"past U+10FFFF", "\xF4\x90\x80\x80", false, "%F4%90%80%80"},
+        {"cut short", "a\xE6\x97", false, "a%E6%97"},
+        {"Shift_JIS bytes", "\x93\xFA", false, "%93%FA"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(IsValidUtf8(c.text), c.valid) << c.name;
+        EXPECT_EQ(CacheUtf8ToAnsi(c.text), c.ansi) << c.name;
+    }
 }
 
 } // namespace

@@ -4,8 +4,10 @@
 #include "cache/indexdatsource.h"
 #include "cache_test_helpers.h"
 
+#include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
+#include <set>
 
 namespace tarnhold {
 namespace {
@@ -16,11 +18,11 @@ constexpr int kEntries = 12;
 
 // An index of twelve entries (records of two blocks, hash page at 0x4000).
 std::string GoodIndex() {
-    auto image = TIndexDatImage::Create(TIndexDatSignature::Microsoft, {"AAAAAAAA", "BBBBBBBB"});
+    auto image = TIndexDatWriter::Create(TIndexDatSignature::Microsoft, {"AAAAAAAA", "BBBBBBBB"});
     for (int i = 0; i < kEntries; ++i) {
-        EXPECT_TRUE(image.AddEntry(test::MakeEntry("http://host.test/p" + std::to_string(i),
-                                                   "p" + std::to_string(i) + "[1].htm", i % 2, 10,
-                                                   "HTTP/1.1 200 OK\r\n\r\n")));
+        EXPECT_OK(image.AddEntry(test::MakeEntry("http://host.test/p" + std::to_string(i),
+                                                 "p" + std::to_string(i) + "[1].htm", i % 2, 10,
+                                                 "HTTP/1.1 200 OK\r\n\r\n")));
     }
     return image.TakeBytes();
 }
@@ -103,17 +105,17 @@ TEST(IndexDatHostile, ReadsWhatFitsAndNothingElse) {
         } else {
             EXPECT_LT(entries.size(), static_cast<std::size_t>(kEntries));
         }
-        EXPECT_EQ(source.LastError() == 0, c.opens) << source.LastError();
+        EXPECT_EQ(source.Error().Ok(), c.opens) << source.Error().Text();
         for (const auto& e : entries) {
             EXPECT_TRUE(e.Url.starts_with("http://host.test/p")) << e.Url;
             EXPECT_EQ(e.HeaderBlock, "HTTP/1.1 200 OK\r\n\r\n");
         }
         // Deleting from it either works and keeps the rules, or changes nothing.
         if (!entries.empty()) {
-            const bool deleted = DeleteIndexDatEntry(tmp.Path() / "index.dat", entries[0].Url);
+            const bool deleted = DeleteIndexDatEntry(tmp.Path() / "index.dat", entries[0].Url).Ok();
             const std::string after = test::ReadFileBytes(tmp.Path() / "index.dat");
             if (deleted)
-                EXPECT_TRUE(CheckIndexDatInvariants(after));
+                EXPECT_TRUE(CheckIndexDatInvariants(after).Ok());
             else
                 EXPECT_EQ(after, bytes);
         }
@@ -127,11 +129,11 @@ TEST(IndexDatHostile, NamesNeverLeaveTheCacheFolder) {
     const fs::path cache = tmp.Path() / "cache";
     fs::create_directories(cache / "AAAAAAAA");
     test::WriteFileBytes(tmp.Path() / "victim", "keep me");
-    auto image = TIndexDatImage::Create(TIndexDatSignature::Microsoft, {"AAAAAAAA", ".."});
-    ASSERT_TRUE(image.AddEntry(test::MakeEntry("http://a.test/1", "../../victim", 0)));
-    ASSERT_TRUE(image.AddEntry(test::MakeEntry("http://a.test/2", "..", 0)));
-    ASSERT_TRUE(image.AddEntry(test::MakeEntry("http://a.test/3", "victim", 1)));
-    ASSERT_TRUE(image.AddEntry(test::MakeEntry("http://a.test/4", "victim", 0)));
+    auto image = TIndexDatWriter::Create(TIndexDatSignature::Microsoft, {"AAAAAAAA", ".."});
+    ASSERT_OK(image.AddEntry(test::MakeEntry("http://a.test/1", "../../victim", 0)));
+    ASSERT_OK(image.AddEntry(test::MakeEntry("http://a.test/2", "..", 0)));
+    ASSERT_OK(image.AddEntry(test::MakeEntry("http://a.test/3", "victim", 1)));
+    ASSERT_OK(image.AddEntry(test::MakeEntry("http://a.test/4", "victim", 0)));
     std::string bytes = image.TakeBytes();
     TIndexDatItem item;
     ASSERT_TRUE(TIndexDatView(bytes).FindUrl("http://a.test/4", item));
@@ -143,7 +145,7 @@ TEST(IndexDatHostile, NamesNeverLeaveTheCacheFolder) {
     ASSERT_EQ(entries.size(), 4u);
     for (const auto& e : entries) {
         EXPECT_TRUE(e.LocalFileName.empty()) << e.Url << " " << e.LocalFileName;
-        EXPECT_TRUE(DeleteIndexDatEntry(cache / "index.dat", e.Url)) << e.Url;
+        EXPECT_OK(DeleteIndexDatEntry(cache / "index.dat", e.Url)) << e.Url;
     }
     EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "victim"), "keep me");
 }
@@ -152,21 +154,253 @@ TEST(IndexDatHostile, EdgeCachesOfTheReader) {
     test::TTempDir tmp;
     // An empty cache: nothing, and no error.
     test::WriteFileBytes(tmp.Path() / "index.dat",
-                         TIndexDatImage::Create(TIndexDatSignature::Wine, {"AAAAAAAA"}).Bytes());
+                         TIndexDatWriter::Create(TIndexDatSignature::Wine, {"AAAAAAAA"}).Bytes());
     TIndexDatSource source(tmp.Path());
     TRawCacheEntry e;
     EXPECT_FALSE(source.First(e));
-    EXPECT_EQ(source.LastError(), 0);
+    EXPECT_OK(source.Error());
     // Signatures of other versions are not read.
-    std::string other = TIndexDatImage::Create(TIndexDatSignature::Microsoft, {}).TakeBytes();
+    std::string other = TIndexDatWriter::Create(TIndexDatSignature::Microsoft, {}).TakeBytes();
     other[26] = '1'; // "... Ver 5.1"
     test::WriteFileBytes(tmp.Path() / "index.dat", other);
     EXPECT_FALSE(source.First(e));
-    EXPECT_EQ(source.LastError(), EBADMSG);
+    EXPECT_EQ(source.Error().Code(), EBADMSG);
     // A device that never ends is read only as far as an index can reach.
     TIndexDatSource zero(fs::path("/dev/zero"));
     EXPECT_FALSE(zero.First(e));
-    EXPECT_EQ(zero.LastError(), EBADMSG);
+    EXPECT_EQ(zero.Error().Code(), EBADMSG);
+}
+
+// What a snapshot hands on: the bytes of its strings.
+std::size_t DeliveredBytes(const std::vector<TRawCacheEntry>& entries) {
+    std::size_t bytes = 0;
+    for (const auto& e : entries)
+        bytes +=
+            e.Url.size() + e.HeaderBlock.size() + e.LocalFileName.size() + e.FileExtension.size();
+    return bytes;
+}
+
+// Four small entries and one whose header text is 200 KB.
+struct TBigIndex {
+    std::string Bytes;
+    std::uint32_t Big = 0; // offset of the large record
+    std::uint32_t BigBlocks = 0;
+};
+
+TBigIndex BigIndex() {
+    auto image = TIndexDatWriter::Create(TIndexDatSignature::Microsoft, {"AAAAAAAA"});
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_OK(image.AddEntry(test::MakeEntry("http://host.test/p" + std::to_string(i),
+                                                 "p[1].htm", 0, 10, "HTTP/1.1 200 OK\r\n\r\n")));
+    }
+    TBigIndex index;
+    EXPECT_OK(image.AddEntry(test::MakeEntry("http://host.test/big", "big[1].htm", 0, 10,
+                                             "X-Big: " + std::string(200000, 'h')),
+                             &index.Big));
+    index.Bytes = image.TakeBytes();
+    index.BigBlocks = GetU32(index.Bytes, index.Big + 4);
+    return index;
+}
+
+// However the table and the records are twisted, a snapshot hands on each
+// record once and no more bytes than a small multiple of the file.
+TEST(IndexDatHostile, DeliversEachRecordOnceAndBoundedBytes) {
+    struct TCase {
+        const char* name;
+        std::function<void(TBigIndex&)> damage;
+        int entries; // -1: any number
+    };
+    const TCase cases[] = {
+        {"intact", [](TBigIndex&) {}, 5},
+        {"every free hash item points at the large record",
+         [](TBigIndex& x) {
+             while (test::AddAliasItem(x.Bytes, x.Big)) {
+             }
+         },
+         5},
+        {"records nested in the large record's blocks share its text",
+         [](TBigIndex& x) {
+             // Each nested record's URL and headers point at the second half
+             // of the large record's header text.
+             const std::uint32_t tail = x.Big + (x.BigBlocks / 2 + 1) * 0x80;
+             const std::uint32_t textEnd = x.Big + 0x80 + 200007;
+             for (std::uint32_t k = 8; k < x.BigBlocks / 2; ++k) {
+                 const std::uint32_t rec = x.Big + k * 0x80;
+                 PutU32(x.Bytes, rec, kSigUrl);
+                 PutU32(x.Bytes, rec + 4, x.BigBlocks - k);
+                 PutU32(x.Bytes, rec + kUrlUrlOffset, tail - rec);
+                 PutU32(x.Bytes, rec + kUrlFileNameOffset, 0);
+                 PutU32(x.Bytes, rec + kUrlExtensionOffset, 0);
+                 PutU32(x.Bytes, rec + kUrlHeaderOffset, tail - rec);
+                 PutU32(x.Bytes, rec + kUrlHeaderSizeOffset, textEnd - tail);
+                 if (!test::AddAliasItem(x.Bytes, rec))
+                     break;
+             }
+         },
+         -1},
+        {"the bitmap calls the large record's blocks free",
+         [](TBigIndex& x) {
+             test::SetBlocksAllocated(x.Bytes, (x.Big - 0x4000) / 0x80, x.BigBlocks, false);
+         },
+         4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TBigIndex index = BigIndex();
+        c.damage(index);
+        test::TTempDir tmp;
+        test::WriteFileBytes(tmp.Path() / "index.dat", index.Bytes);
+        TIndexDatSource source(tmp.Path());
+        const auto entries = test::ReadAll(source);
+        EXPECT_OK(source.Error());
+        if (c.entries >= 0) {
+            EXPECT_EQ(static_cast<int>(entries.size()), c.entries);
+        }
+        std::set<std::string> urls;
+        for (const auto& e : entries)
+            EXPECT_TRUE(urls.insert(e.Url).second) << "twice: " << e.Url.substr(0, 40);
+        EXPECT_LE(DeliveredBytes(entries), 2 * index.Bytes.size());
+    }
+}
+
+// Offsets of the URL records in file order.
+std::vector<std::uint32_t> RecordOffsets(const std::string& index) {
+    std::vector<std::uint32_t> offsets;
+    for (const auto& item : TIndexDatView(index).LiveUrlItems())
+        offsets.push_back(item.RecordOffset);
+    std::sort(offsets.begin(), offsets.end());
+    return offsets;
+}
+
+std::string UrlAt(const std::string& index, std::uint32_t offset) {
+    TIndexDatRecord r;
+    EXPECT_TRUE(TIndexDatView(index).DecodeUrlRecord(offset, r));
+    return std::string(r.Url);
+}
+
+// Records of two blocks each and a second hash page after them (nine URLs
+// share one set of the table).
+std::string TwoPageIndex() {
+    auto image = TIndexDatWriter::Create(TIndexDatSignature::Microsoft, {"AAAAAAAA"});
+    int added = 0;
+    for (int i = 0; added < 9; ++i) {
+        const std::string url = "http://set.test/" + std::to_string(i);
+        if ((UrlCacheHash(url) & 0x3F) != 5)
+            continue;
+        EXPECT_OK(image.AddEntry(test::MakeEntry(url, "s[1].htm", 0, 10, "HTTP/1.1 200 OK\r\n")));
+        ++added;
+    }
+    EXPECT_EQ(image.View().HashPages().size(), 2u);
+    return image.TakeBytes();
+}
+
+// The deleter frees a record's blocks only when they are its own: else the
+// next writer (Internet Explorer, Wine, tarnhold-mkcache --append) would
+// put new records over a hash page or a live entry.
+TEST(IndexDatHostile, DeleterFreesOnlyTheRecordsOwnBlocks) {
+    struct TCase {
+        const char* name;
+        // Damages the index and returns the offset of the record to delete.
+        std::function<std::uint32_t(std::string&)> damage;
+        const char* reason; // in the error text
+        int error = EBADMSG;
+    };
+    const TCase cases[] = {
+        {"block count runs over the next record",
+         [](std::string& b) {
+             const auto recs = RecordOffsets(b);
+             PutU32(b, recs[0] + 4, 4);
+             return recs[0];
+         },
+         "overlaps the record"},
+        {"block count runs into the next hash page",
+         [](std::string& b) {
+             const auto pages = TIndexDatView(b).HashPages();
+             const auto recs = RecordOffsets(b);
+             std::uint32_t last = 0;
+             for (auto r : recs) {
+                 if (r < pages[1])
+                     last = r;
+             }
+             const std::uint32_t blocks = (pages[1] - last) / 0x80 + 1;
+             PutU32(b, last + 4, blocks);
+             test::SetBlocksAllocated(b, (last - 0x4000) / 0x80, blocks, true);
+             return last;
+         },
+         "hash table page"},
+        {"the bitmap calls the blocks free",
+         [](std::string& b) {
+             const auto recs = RecordOffsets(b);
+             test::SetBlocksAllocated(b, (recs[1] - 0x4000) / 0x80, 2, false);
+             return recs[1];
+         },
+         "not allocated"},
+        {"block count runs past the data area",
+         [](std::string& b) {
+             const auto recs = RecordOffsets(b);
+             PutU32(b, recs.back() + 4, 0x10000);
+             return recs.back();
+         },
+         "set.test", ENOENT}, // a record that does not fit is no entry
+        {"block count runs over a deleted record of the LEAK chain",
+         [](std::string& b) {
+             const auto recs = RecordOffsets(b);
+             TIndexDatItem item;
+             EXPECT_TRUE(TIndexDatView(b).FindUrl(UrlAt(b, recs[3]), item));
+             PutU32(b, item.Position, kIdxHashDeleted);
+             PutU32(b, recs[3], kSigLeak);
+             PutU32(b, recs[3] + kUrlExemptDeltaOffset, 0);
+             PutU32(b, kIdxFirstLeakOffset, recs[3]);
+             PutU32(b, recs[2] + 4, 4);
+             return recs[2];
+         },
+         "deleted record"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string bytes = TwoPageIndex();
+        const std::string original = bytes;
+        const std::uint32_t victim = c.damage(bytes);
+        const std::string url = UrlAt(original, victim);
+        ASSERT_OK(CheckIndexDatInvariants(bytes));
+        test::TTempDir tmp;
+        test::WriteFileBytes(tmp.Path() / "index.dat", bytes);
+        const TError error = DeleteIndexDatEntry(tmp.Path() / "index.dat", url);
+        EXPECT_EQ(error.Code(), c.error) << error.Text();
+        EXPECT_NE(error.Text().find(c.reason), std::string::npos) << error.Text();
+        EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "index.dat"), bytes);
+    }
+}
+
+// Two hash items for one record: listed once; one deletion removes both and
+// lowers the counts once.
+TEST(IndexDatHostile, AliasedItemsAreOneEntry) {
+    test::TTempDir tmp;
+    auto image = TIndexDatWriter::Create(TIndexDatSignature::Microsoft, {"AAAAAAAA"});
+    std::uint32_t aliased = 0;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_OK(image.AddEntry(test::MakeEntry("http://host.test/p" + std::to_string(i),
+                                                 "p" + std::to_string(i) + ".htm", 0, 100),
+                                 i == 1 ? &aliased : nullptr));
+    }
+    std::string bytes = image.TakeBytes();
+    ASSERT_TRUE(test::AddAliasItem(bytes, aliased));
+    ASSERT_TRUE(test::AddAliasItem(bytes, aliased));
+    const fs::path index = tmp.Path() / "index.dat";
+    test::WriteFileBytes(index, bytes);
+
+    TIndexDatSource source(tmp.Path());
+    EXPECT_EQ(test::ReadAll(source).size(), 3u);
+    EXPECT_OK(DeleteIndexDatEntry(index, "http://host.test/p1"));
+    const auto left = test::ReadAll(source);
+    ASSERT_EQ(left.size(), 2u);
+    for (const auto& e : left)
+        EXPECT_NE(e.Url, "http://host.test/p1");
+    EXPECT_EQ(DeleteIndexDatEntry(index, "http://host.test/p1").Code(), ENOENT);
+    const std::string after = test::ReadFileBytes(index);
+    EXPECT_OK(CheckIndexDatInvariants(after));
+    EXPECT_EQ(GetU32(after, kIdxDirTableOffset), 2u);
+    EXPECT_EQ(GetU64(after, kIdxCacheUsageOffset), 200u);
 }
 
 } // namespace

@@ -52,22 +52,19 @@ TCacheBuilder::TCacheBuilder(fs::path folder, TCacheBuildOptions options)
     for (std::size_t i = 0; i < dirs; ++i)
         dirNames_.push_back(RandomName(kIdxDirNameSize));
     usedNames_.resize(dirs);
-    image_ = TIndexDatImage::Create(options_.Signature, dirNames_);
+    image_ = TIndexDatWriter::Create(options_.Signature, dirNames_);
 }
 
-bool TCacheBuilder::OpenExisting(std::string& error) {
+TError TCacheBuilder::OpenExisting() {
     std::string bytes;
     int e = 0;
     const fs::path index = folder_ / "index.dat";
     if (!ReadWholeFile(index, bytes, &e)) {
-        error = index.string() + ": " + std::strerror(e);
-        return false;
+        return TError::FromErrno(e, index.string());
     }
-    std::string why;
-    TIndexDatImage image;
-    if (!image.Load(std::move(bytes), &why)) {
-        error = index.string() + ": not a sound index.dat (" + why + ")";
-        return false;
+    TIndexDatWriter image;
+    if (TError why = image.Load(std::move(bytes))) {
+        return TError::Message(index.string() + ": not a sound index.dat (" + why.Text() + ")");
     }
     image_ = std::move(image);
     options_.Signature = image_.Signature();
@@ -87,7 +84,7 @@ bool TCacheBuilder::OpenExisting(std::string& error) {
         if (view.DecodeUrlRecord(item.RecordOffset, r) && r.DirIndex < usedNames_.size())
             usedNames_[r.DirIndex].insert(DirKey(r.FileName));
     }
-    return true;
+    return {};
 }
 
 std::string TCacheBuilder::RandomName(std::size_t length) {
@@ -136,34 +133,29 @@ std::string TCacheBuilder::MakeFileName(const TManifestEntry& entry, std::size_t
     return name;
 }
 
-bool TCacheBuilder::Add(const TManifestEntry& entry, std::string& error) {
+TError TCacheBuilder::Add(const TManifestEntry& entry) {
     if (entry.Content.empty())
-        return AddImpl(entry, nullptr, nullptr, 0, error);
+        return AddImpl(entry, nullptr, nullptr, 0);
     std::error_code ec;
     const std::uint64_t size = fs::file_size(entry.Content, ec);
     if (ec) {
-        errorCode_ = ec.value();
-        error = entry.Content.string() + ": " + ec.message();
-        return false;
+        return TError::FromErrno(ec.value(), entry.Content.string());
     }
-    return AddImpl(entry, &entry.Content, nullptr, size, error);
+    return AddImpl(entry, &entry.Content, nullptr, size);
 }
 
-bool TCacheBuilder::AddContent(const TManifestEntry& entry, std::string content,
-                               std::string& error) {
+TError TCacheBuilder::AddContent(const TManifestEntry& entry, std::string content) {
     const std::uint64_t size = content.size();
-    return AddImpl(entry, nullptr, &content, size, error);
+    return AddImpl(entry, nullptr, &content, size);
 }
 
-bool TCacheBuilder::AddImpl(const TManifestEntry& entry, const fs::path* from, std::string* content,
-                            std::uint64_t contentSize, std::string& error) {
-    errorCode_ = 0;
+TError TCacheBuilder::AddImpl(const TManifestEntry& entry, const fs::path* from,
+                              std::string* content, std::uint64_t contentSize) {
     const bool hasFile = from != nullptr || content != nullptr;
     const std::size_t dirs = dirNames_.size();
     if (entry.DirIndex >= 0 && static_cast<std::size_t>(entry.DirIndex) >= dirs) {
-        errorCode_ = EINVAL;
-        error = entry.Url + ": the cache has " + std::to_string(dirs) + " folders";
-        return false;
+        return TError::Message(entry.Url + ": the cache has " + std::to_string(dirs) + " folders",
+                               EINVAL);
     }
     TIndexDatNewEntry rec;
     rec.Url = entry.Url;
@@ -193,27 +185,23 @@ bool TCacheBuilder::AddImpl(const TManifestEntry& entry, const fs::path* from, s
         newName = usedNames_[dir].insert(DirKey(rec.FileName)).second || entry.FileName.empty();
         if (rec.FileName.find('/') != std::string::npos || rec.FileName == "." ||
             rec.FileName == "..") {
-            errorCode_ = EINVAL;
-            error = entry.Url + ": \"" + rec.FileName + "\" is no file name";
             if (newName)
                 usedNames_[dir].erase(DirKey(rec.FileName));
-            return false;
+            return TError::Message(entry.Url + ": \"" + rec.FileName + "\" is no file name",
+                                   EINVAL);
         }
         rec.FileTimeDos = FileTimeToDosDateTime(rec.LastAccess);
     }
 
-    int e = 0;
-    if (!image_.AddEntry(rec, &e)) {
-        errorCode_ = e;
+    if (TError added = image_.AddEntry(rec)) {
         if (newName)
             usedNames_[dir].erase(DirKey(rec.FileName));
-        if (e == EEXIST)
-            error = entry.Url + ": the cache holds this URL already";
-        else if (e == ENOSPC)
-            error = "the index.dat is full: its allocation bitmap caps the file at 15.4 MiB";
-        else
-            error = entry.Url + ": " + std::strerror(e);
-        return false;
+        if (added.Code() == EEXIST)
+            return TError::Message(entry.Url + ": the cache holds this URL already", EEXIST);
+        if (added.Code() == ENOSPC)
+            return TError::Message(
+                "the index.dat is full: its allocation bitmap caps the file at 15.4 MiB", ENOSPC);
+        return added;
     }
     if (hasFile) {
         if (entry.DirIndex < 0)
@@ -230,15 +218,12 @@ bool TCacheBuilder::AddImpl(const TManifestEntry& entry, const fs::path* from, s
         }
     }
     ++count_;
-    return true;
+    return {};
 }
 
-bool TCacheBuilder::Finish(std::string& error) {
+TError TCacheBuilder::Finish() {
     int e = 0;
-    auto fail = [&](const fs::path& what) {
-        error = what.string() + ": " + std::strerror(e);
-        return false;
-    };
+    auto fail = [&](const fs::path& what) { return TError::FromErrno(e, what.string()); };
     if (!ForceDirectories(folder_, &e))
         return fail(folder_);
     for (const auto& name : dirNames_) {
@@ -254,14 +239,12 @@ bool TCacheBuilder::Finish(std::string& error) {
         SetFileTimeUtc(p.Target, p.Time);
     }
     pending_.clear();
-    std::string why;
-    if (!CheckIndexDatInvariants(image_.Bytes(), &why)) {
-        error = "internal error: the index breaks a rule (" + why + ")";
-        return false;
+    if (TError why = CheckIndexDatInvariants(image_.Bytes())) {
+        return TError::Message("internal error: the index breaks a rule (" + why.Text() + ")", EIO);
     }
     if (!WriteFileAtomic(folder_ / "index.dat", image_.Bytes(), &e))
         return fail(folder_ / "index.dat");
-    return true;
+    return {};
 }
 
 } // namespace tarnhold

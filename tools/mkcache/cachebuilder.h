@@ -3,8 +3,8 @@
 // fixtures and benchmark caches.
 #pragma once
 
-#include "cache/indexdatwriter.h"
 #include "mkcache/cachemanifest.h"
+#include "mkcache/indexdatwriter.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -28,24 +28,23 @@ public:
     // Adds to the index.dat that is in folder already, reusing the blocks
     // and hash items its deletions freed. False when it cannot be read or
     // breaks the rules of the format.
-    bool OpenExisting(std::string& error);
+    [[nodiscard]] TError OpenExisting();
 
     // Adds an entry whose content is a file (or none). The cached file's name
     // is made as Internet Explorer makes it ("<name>[N].<ext>", N counting up
     // from 1, from 0 in Wine's files, in a cache folder chosen in turn) unless
-    // the entry names it. False with a message when the entry cannot be added;
-    // ErrorCode() is ENOSPC when the index is full.
-    bool Add(const TManifestEntry& entry, std::string& error);
+    // the entry names it. Fails with the reason when the entry cannot be
+    // added: ENOSPC when the index is full, EEXIST for a URL it holds already.
+    [[nodiscard]] TError Add(const TManifestEntry& entry);
     // The same with the content given as bytes.
-    bool AddContent(const TManifestEntry& entry, std::string content, std::string& error);
+    [[nodiscard]] TError AddContent(const TManifestEntry& entry, std::string content);
 
     std::size_t Count() const { return count_; }
-    int ErrorCode() const { return errorCode_; }
-    const TIndexDatImage& Image() const { return image_; }
+    const TIndexDatWriter& Image() const { return image_; }
 
     // Creates the folders, writes the cached files (with their download time
     // as last-write time) and then index.dat.
-    bool Finish(std::string& error);
+    [[nodiscard]] TError Finish();
 
 private:
     struct TPending {
@@ -55,21 +54,20 @@ private:
         FILETIME Time;
     };
 
-    bool AddImpl(const TManifestEntry& entry, const std::filesystem::path* from,
-                 std::string* content, std::uint64_t contentSize, std::string& error);
+    TError AddImpl(const TManifestEntry& entry, const std::filesystem::path* from,
+                   std::string* content, std::uint64_t contentSize);
     std::string MakeFileName(const TManifestEntry& entry, std::size_t dir);
     std::string RandomName(std::size_t length);
 
     std::filesystem::path folder_;
     TCacheBuildOptions options_;
-    TIndexDatImage image_;
+    TIndexDatWriter image_;
     std::vector<std::string> dirNames_;
     std::vector<std::unordered_set<std::string>> usedNames_; // lower-cased, per cache folder
     std::vector<TPending> pending_;
     std::size_t nextDir_ = 0;
     std::size_t count_ = 0;
     std::uint64_t random_ = 0x7461726E686F6C64ULL;
-    int errorCode_ = 0;
 };
 
 // The file name an entry's URL suggests, as Internet Explorer derives it: the

@@ -124,13 +124,12 @@ bool ParseEntryType(std::string_view text, std::uint32_t& type) {
     return any;
 }
 
-bool ParseCacheManifest(std::string_view text, const std::filesystem::path& baseDir,
-                        std::vector<TManifestEntry>& entries, std::string& error) {
+TError ParseCacheManifest(std::string_view text, const std::filesystem::path& baseDir,
+                          std::vector<TManifestEntry>& entries) {
     entries.clear();
     int lineNo = 0;
     auto fail = [&](const std::string& what) {
-        error = "line " + std::to_string(lineNo) + ": " + what;
-        return false;
+        return TError::Message("line " + std::to_string(lineNo) + ": " + what, EINVAL);
     };
     while (!text.empty()) {
         ++lineNo;
@@ -210,7 +209,7 @@ bool ParseCacheManifest(std::string_view text, const std::filesystem::path& base
             return fail("unknown key \"" + std::string(key) + "\"");
         }
     }
-    return true;
+    return {};
 }
 
 } // namespace tarnhold

@@ -15,6 +15,7 @@
 // Values may use the escapes \\ \r \n \t \xHH.
 #pragma once
 
+#include "platform/error.h"
 #include "platform/filetime.h"
 
 #include <cstdint>
@@ -42,9 +43,9 @@ struct TManifestEntry {
 };
 
 // Parses a manifest. Relative content paths are taken from baseDir. On a
-// syntax error, error says "line N: what" and the result is false.
-bool ParseCacheManifest(std::string_view text, const std::filesystem::path& baseDir,
-                        std::vector<TManifestEntry>& entries, std::string& error);
+// syntax error, the error (EINVAL) says "line N: what".
+[[nodiscard]] TError ParseCacheManifest(std::string_view text, const std::filesystem::path& baseDir,
+                                        std::vector<TManifestEntry>& entries);
 
 // "2012-10-22T06:45:00Z" (or with a space for T, Z optional) as a UTC
 // FILETIME; "0" is the zero time.

@@ -85,12 +85,13 @@ int main(int argc, char** argv) {
         return Fail((folder / "index.dat").string() + " exists already; remove it or use --append");
 
     TCacheBuilder builder(folder, options);
-    std::string error;
-    if (append && !builder.OpenExisting(error))
-        return Fail(error);
+    if (append) {
+        if (TError error = builder.OpenExisting())
+            return Fail(error.Text());
+    }
     if (synthetic) {
-        if (!AddSyntheticEntries(builder, count, error))
-            return Fail(error);
+        if (TError error = AddSyntheticEntries(builder, count))
+            return Fail(error.Text());
     } else {
         const std::filesystem::path manifestFile = positional.front();
         std::string text;
@@ -98,16 +99,16 @@ int main(int argc, char** argv) {
         if (!ReadWholeFile(manifestFile, text, &e))
             return Fail(manifestFile.string() + ": " + std::strerror(e));
         std::vector<TManifestEntry> entries;
-        if (!ParseCacheManifest(text, manifestFile.parent_path(), entries, error))
-            return Fail(manifestFile.string() + ": " + error);
+        if (TError error = ParseCacheManifest(text, manifestFile.parent_path(), entries))
+            return Fail(manifestFile.string() + ": " + error.Text());
         for (const auto& entry : entries) {
-            if (!builder.Add(entry, error))
+            if (TError error = builder.Add(entry))
                 return Fail(manifestFile.string() + ": line " + std::to_string(entry.Line) + ": " +
-                            error);
+                            error.Text());
         }
     }
-    if (!builder.Finish(error))
-        return Fail(error);
+    if (TError error = builder.Finish())
+        return Fail(error.Text());
     std::cout << "wrote " << builder.Count() << " entries to " << (folder / "index.dat").string()
               << " (" << builder.Image().Bytes().size() << " bytes)\n";
     return 0;

@@ -91,24 +91,24 @@ void MakeSyntheticEntry(std::size_t i, TManifestEntry& entry, std::string& conte
         "ETag: \"" + std::to_string(i * 2654435761u % 0xFFFFFFF) + "\"\r\n\r\n~U:user\r\n";
 }
 
-bool AddSyntheticEntries(TCacheBuilder& builder, std::size_t count, std::string& error) {
+TError AddSyntheticEntries(TCacheBuilder& builder, std::size_t count) {
     TManifestEntry entry;
     std::string content;
     for (std::size_t i = 0; count == 0 || i < count; ++i) {
         MakeSyntheticEntry(i, entry, content);
-        if (!builder.AddContent(entry, std::move(content), error)) {
-            if (count == 0 && builder.ErrorCode() == ENOSPC) {
-                error.clear();
-                return true;
-            }
-            if (builder.ErrorCode() == ENOSPC)
-                error = "an index.dat holds at most " + std::to_string(builder.Count()) +
+        if (TError error = builder.AddContent(entry, std::move(content))) {
+            if (count == 0 && error.Code() == ENOSPC)
+                return {};
+            if (error.Code() == ENOSPC)
+                return TError::Message(
+                    "an index.dat holds at most " + std::to_string(builder.Count()) +
                         " of these entries (its allocation bitmap caps the file at 15.4 MiB); " +
-                        std::to_string(count) + " asked for";
-            return false;
+                        std::to_string(count) + " asked for",
+                    ENOSPC);
+            return error;
         }
     }
-    return true;
+    return {};
 }
 
 } // namespace tarnhold

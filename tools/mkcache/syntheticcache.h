@@ -16,6 +16,6 @@ void MakeSyntheticEntry(std::size_t i, TManifestEntry& entry, std::string& conte
 // Adds entries 0 .. count-1 to builder; with count 0, as many as one index
 // holds. False with a message when fewer than count fit (the builder then
 // holds what fitted, builder.Count()).
-bool AddSyntheticEntries(TCacheBuilder& builder, std::size_t count, std::string& error);
+[[nodiscard]] TError AddSyntheticEntries(TCacheBuilder& builder, std::size_t count);
 
 } // namespace tarnhold

@@ -1,8 +1,11 @@
 #include "cache/indexdat.h"
 
+#include "platform/codepage.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstdio>
 #include <cstring>
 
 namespace tarnhold {
@@ -78,7 +81,164 @@ bool IsBlockAligned(std::uint64_t offset) {
     return offset >= kIdxHeaderSize && (offset - kIdxHeaderSize) % kIdxBlockSize == 0;
 }
 
+std::size_t BlockOf(std::uint32_t offset) {
+    return (offset - kIdxHeaderSize) / kIdxBlockSize;
+}
+
+std::string Hex(std::uint32_t value) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%X", value);
+    return buf;
+}
+
+// One bit per block, with range queries a 64-bit word at a time.
+class TBlockBits {
+public:
+    explicit TBlockBits(std::size_t count) : words_((count + 63) / 64) {}
+
+    // The allocation bitmap of the header, for the first count blocks.
+    static TBlockBits Allocation(std::string_view data, std::size_t count) {
+        TBlockBits bits(count);
+        // Bit b of the bitmap is bit b % 8 of byte b / 8: little-endian words.
+        for (std::size_t w = 0; w < bits.words_.size(); ++w) {
+            std::uint64_t word = 0;
+            for (std::size_t k = 0; k < 8; ++k) {
+                const auto byte = static_cast<unsigned char>(data[kIdxBitmapOffset + 8 * w + k]);
+                word |= std::uint64_t{byte} << (8 * k);
+            }
+            bits.words_[w] = word;
+        }
+        // Bits past count stay clear.
+        if (count % 64 != 0 && !bits.words_.empty())
+            bits.words_.back() &= (std::uint64_t{1} << (count % 64)) - 1;
+        return bits;
+    }
+
+    // Whether a bit of [first, first + n) has this value.
+    bool Any(std::size_t first, std::size_t n, bool value) const {
+        const std::size_t end = first + n;
+        for (std::size_t b = first; b < end;) {
+            std::uint64_t word = words_[b / 64];
+            if (!value)
+                word = ~word;
+            const std::size_t bit = b % 64;
+            const std::size_t span = std::min<std::size_t>(64 - bit, end - b);
+            word >>= bit;
+            if (span < 64)
+                word &= (std::uint64_t{1} << span) - 1;
+            if (word != 0)
+                return true;
+            b += span;
+        }
+        return false;
+    }
+    bool Get(std::size_t b) const { return (words_[b / 64] >> (b % 64)) & 1; }
+    void Set(std::size_t first, std::size_t n) {
+        for (std::size_t b = first; b < first + n; ++b)
+            words_[b / 64] |= std::uint64_t{1} << (b % 64);
+    }
+
+private:
+    std::vector<std::uint64_t> words_;
+};
+
+// Blocks that lie in the data and the bitmap can describe.
+std::size_t DataBlocks(std::string_view data) {
+    if (data.size() < kIdxHeaderSize)
+        return 0;
+    return std::min<std::size_t>((data.size() - kIdxHeaderSize) / kIdxBlockSize, kIdxMaxBlocks);
+}
+
+// One UTF-8 sequence at text[i]: its length, 0 when it is not valid
+// (overlong forms, surrogates and values past U+10FFFF included).
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80)
+        return 1;
+    std::size_t length = 0;
+    std::uint32_t value = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+        value = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        value = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        value = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (text.size() - i < length)
+        return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto t = static_cast<unsigned char>(text[i + k]);
+        if ((t & 0xC0) != 0x80)
+            return 0;
+        value = (value << 6) | (t & 0x3F);
+    }
+    if ((length == 3 && (value < 0x800 || (value >= 0xD800 && value <= 0xDFFF))) ||
+        (length == 4 && (value < 0x10000 || value > 0x10FFFF)))
+        return 0;
+    return length;
+}
+
 } // namespace
+
+bool IsAsciiText(std::string_view text) {
+    // Eight bytes at a time: every URL and header block of a refresh passes here.
+    std::size_t i = 0;
+    for (; text.size() - i >= 8; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        if ((word & 0x8080808080808080ULL) != 0)
+            return false;
+    }
+    for (; i < text.size(); ++i) {
+        if (static_cast<unsigned char>(text[i]) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+bool IsValidUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t n = Utf8SequenceLength(text, i);
+        if (n == 0)
+            return false;
+        i += n;
+    }
+    return true;
+}
+
+std::string CacheUtf8ToAnsi(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size();) {
+        std::size_t n = Utf8SequenceLength(utf8, i);
+        if (n == 1) {
+            out.push_back(utf8[i++]);
+            continue;
+        }
+        if (n == 0)
+            n = 1; // not UTF-8: escaped like a character the code page lacks
+        const std::string_view ch = utf8.substr(i, n);
+        std::string ansi = n > 1 ? Utf8ToAnsi(ch) : std::string();
+        if (!ansi.empty() && ansi != "?" && AnsiToUtf8(ansi) == ch) {
+            out += ansi;
+        } else {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            for (char c : ch) {
+                const auto u = static_cast<unsigned char>(c);
+                out.push_back('%');
+                out.push_back(kHex[u >> 4]);
+                out.push_back(kHex[u & 15]);
+            }
+        }
+        i += n;
+    }
+    return out;
+}
 
 std::string_view IndexDatSignatureBytes(TIndexDatSignature signature) {
     switch (signature) {
@@ -108,20 +268,6 @@ std::uint32_t UrlCacheHash(std::string_view url) {
 }
 std::uint32_t WineUrlCacheHash(std::string_view url) {
     return HashUrl(url, false);
-}
-
-std::uint32_t GetU32(std::string_view data, std::size_t offset) {
-    if (offset > data.size() || data.size() - offset < 4)
-        return 0;
-    const auto* p = reinterpret_cast<const unsigned char*>(data.data() + offset);
-    return p[0] | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-           (std::uint32_t{p[3]} << 24);
-}
-
-std::uint64_t GetU64(std::string_view data, std::size_t offset) {
-    if (offset > data.size() || data.size() - offset < 8)
-        return 0;
-    return GetU32(data, offset) | (std::uint64_t{GetU32(data, offset + 4)} << 32);
 }
 
 void PutU32(std::string& data, std::size_t offset, std::uint32_t value) {
@@ -213,22 +359,114 @@ std::vector<std::uint32_t> TIndexDatView::HashPages() const {
     return pages;
 }
 
-std::vector<TIndexDatItem> TIndexDatView::LiveUrlItems() const {
+std::vector<TIndexDatItem> TIndexDatView::LiveUrlItems(std::size_t* rejected) const {
     std::vector<TIndexDatItem> items;
+    std::size_t dropped = 0;
+    const std::vector<std::uint32_t> pages = HashPages();
+    const std::size_t blocks = DataBlocks(data_);
+    if (!pages.empty()) {
+        const TBlockBits allocated = TBlockBits::Allocation(data_, blocks);
+        TBlockBits claimed(blocks), starts(blocks);
+        for (std::uint32_t page : pages) {
+            if (BlockOf(page) + kIdxHashPageBlocks <= blocks)
+                claimed.Set(BlockOf(page), kIdxHashPageBlocks);
+        }
+        for (std::uint32_t page : pages) {
+            for (std::size_t i = 0; i < kIdxHashItemCount; ++i) {
+                const std::size_t pos = page + kIdxHashItemsOffset + kIdxHashItemSize * i;
+                const std::uint32_t key = GetU32(data_, pos);
+                if ((key & 1) != 0)
+                    continue;
+                const std::uint32_t target = GetU32(data_, pos + 4);
+                if (!IsBlockAligned(target) || BlockOf(target) >= blocks ||
+                    GetU32(data_, target) != kSigUrl)
+                    continue;
+                const std::size_t first = BlockOf(target);
+                if (starts.Get(first))
+                    continue; // the record is taken already: one entry per record
+                const std::uint32_t count = GetU32(data_, target + 4);
+                if (count == 0 || count > blocks - first || claimed.Any(first, count, true) ||
+                    allocated.Any(first, count, false)) {
+                    ++dropped;
+                    continue;
+                }
+                claimed.Set(first, count);
+                starts.Set(first, 1);
+                items.push_back({pos, key, target});
+            }
+        }
+    }
+    if (rejected != nullptr)
+        *rejected = dropped;
+    return items;
+}
+
+std::vector<std::size_t> TIndexDatView::ItemsOfRecord(std::uint32_t offset) const {
+    std::vector<std::size_t> positions;
     for (std::uint32_t page : HashPages()) {
         for (std::size_t i = 0; i < kIdxHashItemCount; ++i) {
             const std::size_t pos = page + kIdxHashItemsOffset + kIdxHashItemSize * i;
-            const std::uint32_t key = GetU32(data_, pos);
-            if ((key & 1) != 0)
-                continue;
-            const std::uint32_t target = GetU32(data_, pos + 4);
-            if (!IsBlockAligned(target) || target > data_.size() ||
-                data_.size() - target < kIdxBlockSize || GetU32(data_, target) != kSigUrl)
-                continue;
-            items.push_back({pos, key, target});
+            if ((GetU32(data_, pos) & 1) == 0 && GetU32(data_, pos + 4) == offset)
+                positions.push_back(pos);
         }
     }
-    return items;
+    return positions;
+}
+
+TError TIndexDatView::CheckRecordBlocks(std::uint32_t offset) const {
+    const std::string where = "the record at " + Hex(offset);
+    const std::size_t total =
+        std::min<std::size_t>(GetU32(data_, kIdxTotalBlocksOffset), DataBlocks(data_));
+    if (!Valid() || !IsBlockAligned(offset) || BlockOf(offset) >= total)
+        return TError::Message(where + " lies outside the data area");
+    const std::size_t first = BlockOf(offset);
+    const std::uint32_t count = GetU32(data_, offset + 4);
+    if (count == 0 || count > total - first)
+        return TError::Message(where + " runs past the data area");
+    const TBlockBits allocated = TBlockBits::Allocation(data_, total);
+    if (allocated.Any(first, count, false))
+        return TError::Message(where + " covers blocks that are not allocated");
+    auto overlaps = [&](std::uint32_t other, std::uint64_t otherBlocks) {
+        const std::size_t b = BlockOf(other);
+        return b < first + count && first < b + otherBlocks;
+    };
+    const std::vector<std::uint32_t> pages = HashPages();
+    for (std::uint32_t page : pages) {
+        if (overlaps(page, kIdxHashPageBlocks))
+            return TError::Message(where + " runs into the hash table page at " + Hex(page));
+    }
+    // Another record: its extent as its own header gives it, bounded by the
+    // file.
+    auto otherRecord = [&](std::uint32_t other) -> std::uint64_t {
+        if (other == offset || !IsBlockAligned(other) || BlockOf(other) >= total)
+            return 0;
+        const std::uint32_t sig = GetU32(data_, other);
+        if (sig != kSigUrl && sig != kSigRedr && sig != kSigLeak)
+            return 0;
+        return std::min<std::uint64_t>(GetU32(data_, other + 4), total - BlockOf(other));
+    };
+    for (std::uint32_t page : pages) {
+        for (std::size_t i = 0; i < kIdxHashItemCount; ++i) {
+            const std::size_t pos = page + kIdxHashItemsOffset + kIdxHashItemSize * i;
+            const std::uint32_t key = GetU32(data_, pos);
+            if ((key & 1) != 0 && (key & 7) != kIdxHashRedirect)
+                continue;
+            const std::uint32_t other = GetU32(data_, pos + 4);
+            if (overlaps(other, otherRecord(other)))
+                return TError::Message(where + " overlaps the record at " + Hex(other));
+        }
+    }
+    // The LEAK chain: records whose cached file still waits to be removed.
+    std::vector<bool> seen(total, false);
+    for (std::uint32_t leak = GetU32(data_, kIdxFirstLeakOffset);
+         IsBlockAligned(leak) && BlockOf(leak) < total && !seen[BlockOf(leak)] &&
+         GetU32(data_, leak) == kSigLeak;
+         leak = GetU32(data_, leak + kUrlExemptDeltaOffset)) {
+        seen[BlockOf(leak)] = true;
+        if (overlaps(leak, otherRecord(leak)))
+            return TError::Message(where + " overlaps the deleted record at " + Hex(leak));
+    }
+    return {};
 }
 
 bool TIndexDatView::DecodeUrlRecord(std::uint32_t offset, TIndexDatRecord& r) const {
@@ -314,12 +552,8 @@ bool TIndexDatView::FindUrl(std::string_view url, TIndexDatItem& item) const {
     return false;
 }
 
-bool CheckIndexDatInvariants(std::string_view data, std::string* why) {
-    auto fail = [why](const char* reason) {
-        if (why != nullptr)
-            *why = reason;
-        return false;
-    };
+TError CheckIndexDatInvariants(std::string_view data) {
+    auto fail = [](const char* reason) { return TError::Message(reason); };
     if (data.size() < kIdxHeaderSize || GetIndexDatSignature(data) == TIndexDatSignature::None)
         return fail("no index.dat signature");
     if (data.size() < kIdxMinFileSize)
@@ -354,7 +588,7 @@ bool CheckIndexDatInvariants(std::string_view data, std::string* why) {
     if (!IsBlockAligned(hash) || hash > data.size() || data.size() - hash < kIdxHashPageSize ||
         GetU32(data, hash) != kSigHash)
         return fail("no hash table");
-    return true;
+    return {};
 }
 
 } // namespace tarnhold

@@ -13,6 +13,7 @@
 // not fit is passed over.
 #pragma once
 
+#include "platform/error.h"
 #include "platform/filetime.h"
 
 #include <cstddef>
@@ -39,6 +40,10 @@ constexpr std::size_t kIdxDirTableOffset = 0x4C;
 constexpr std::size_t kIdxDirEntrySize = 12; // file count, 8-byte name without NUL
 constexpr std::size_t kIdxDirNameSize = 8;
 constexpr std::size_t kIdxMaxDirs = 32;
+// Header data dword 0x16: file offset of the first LEAK record (a deleted
+// record whose cached file could not be removed yet); each LEAK record holds
+// the offset of the next at +0x2C.
+constexpr std::size_t kIdxFirstLeakOffset = 0x224;
 constexpr std::size_t kIdxBitmapOffset = 0x250;
 constexpr std::size_t kIdxBitmapSize = 0x3DB0;
 // The bitmap has one bit per block, which caps the file near 15.4 MiB.
@@ -112,9 +117,19 @@ std::uint32_t UrlCacheHash(std::string_view url);
 std::uint32_t WineUrlCacheHash(std::string_view url);
 
 // Little-endian access. Get returns 0 for bytes outside data; Put requires
-// the bytes to exist.
-std::uint32_t GetU32(std::string_view data, std::size_t offset);
-std::uint64_t GetU64(std::string_view data, std::size_t offset);
+// the bytes to exist. Inline: a refresh reads some ten fields per entry.
+inline std::uint32_t GetU32(std::string_view data, std::size_t offset) {
+    if (offset > data.size() || data.size() - offset < 4)
+        return 0;
+    const auto* p = reinterpret_cast<const unsigned char*>(data.data() + offset);
+    return p[0] | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
+           (std::uint32_t{p[3]} << 24);
+}
+inline std::uint64_t GetU64(std::string_view data, std::size_t offset) {
+    if (offset > data.size() || data.size() - offset < 8)
+        return 0;
+    return GetU32(data, offset) | (std::uint64_t{GetU32(data, offset + 4)} << 32);
+}
 void PutU32(std::string& data, std::size_t offset, std::uint32_t value);
 void PutU64(std::string& data, std::size_t offset, std::uint64_t value);
 
@@ -170,7 +185,22 @@ public:
 
     // Every item with bit 0 of its key clear whose target is a URL record, in
     // the order WinINet enumerates them: pages in chain order, items in order.
-    std::vector<TIndexDatItem> LiveUrlItems() const;
+    // Each record is taken once, and only where all its blocks lie in the
+    // file, are allocated in the bitmap and belong to no HASH page and no
+    // record taken before it: records never share bytes, so what is read of
+    // them stays within the size of the file. rejected (when given) counts
+    // the items left out for that, not those that merely repeat a record.
+    std::vector<TIndexDatItem> LiveUrlItems(std::size_t* rejected = nullptr) const;
+
+    // Every item with bit 0 of its key clear that points at this offset
+    // (normally one; a damaged table may hold more).
+    std::vector<std::size_t> ItemsOfRecord(std::uint32_t offset) const;
+
+    // Whether the blocks of the record at offset are its own, so that freeing
+    // them takes nothing from anyone: inside the data area, all allocated,
+    // and shared with no HASH page, no record another live item points at
+    // and no record of the LEAK chain. The failure says which rule broke.
+    TError CheckRecordBlocks(std::uint32_t offset) const;
 
     // Decodes the URL record at a file offset. False when it is not a URL
     // record that fits in the file, or a string of it does not fit in the
@@ -194,7 +224,19 @@ private:
 // 32 KiB, the file size field and the block count agree with the length, the
 // allocated-block count equals the set bits of the bitmap, and the bitmap is
 // zero past the block count. Also: a known signature, the HASH table starts
-// inside the file, and at most 32 directories. why gets a short reason.
-bool CheckIndexDatInvariants(std::string_view data, std::string* why = nullptr);
+// inside the file, and at most 32 directories. The failure names the rule
+// (EBADMSG).
+[[nodiscard]] TError CheckIndexDatInvariants(std::string_view data);
+
+// Wine stores URLs that are not ASCII as raw UTF-8 (Internet Explorer
+// %-escapes them). A cache whose URLs are UTF-8 has at least one URL with a
+// byte >= 0x80, and every such URL is valid UTF-8.
+bool IsValidUtf8(std::string_view text);
+bool IsAsciiText(std::string_view text);
+// UTF-8 text from such a cache as the program's ANSI text (code page 932):
+// every character the code page holds (and gives back unchanged) is
+// converted, any other is %-escaped byte by byte, as a browser sends it, so
+// two URLs never become one and no "?" appears that was not there.
+std::string CacheUtf8ToAnsi(std::string_view utf8);
 
 } // namespace tarnhold

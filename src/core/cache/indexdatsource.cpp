@@ -4,6 +4,8 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,14 +14,6 @@
 namespace tarnhold {
 
 namespace {
-
-bool IsAscii(std::string_view s) {
-    for (char c : s) {
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return false;
-    }
-    return true;
-}
 
 bool IsSafeComponent(std::string_view name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos;
@@ -30,7 +24,7 @@ bool IsSafeComponent(std::string_view name) {
 // writer of the file uses (Wine: UTF-8, Internet Explorer: the ANSI code page).
 std::filesystem::path NameComponent(const std::filesystem::path& parent, std::string_view name,
                                     TIndexDatSignature signature) {
-    if (IsAscii(name))
+    if (IsAsciiText(name))
         return std::filesystem::path(std::string(name));
     std::filesystem::path raw(std::string{name});
     std::filesystem::path converted = AnsiToPath(name);
@@ -46,24 +40,27 @@ std::filesystem::path NameComponent(const std::filesystem::path& parent, std::st
     return preferred;
 }
 
-// The first bytes of the file, no more than the largest index can have: a
-// path that names something else (a huge file, a device) costs nothing.
-bool ReadIndexSnapshot(const std::filesystem::path& file, std::string& out, int& error) {
+// The first bytes of the file, no more than the largest index can have.
+// Only a regular file is read: a FIFO would block, a device never end.
+TError ReadIndexSnapshot(const std::filesystem::path& file, std::string& out) {
     out.clear();
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = errno;
-        return false;
-    }
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return TError::FromErrno(errno, file.string());
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        error = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = errno;
         ::close(fd);
-        return false;
+        if (S_ISDIR(st.st_mode))
+            return TError::FromErrno(EISDIR, file.string());
+        if (st.st_mode == 0)
+            return TError::FromErrno(error, file.string());
+        return TError::Message(file.string() +
+                               ": not a regular file, so not an Internet Explorer cache index "
+                               "(index.dat)");
     }
-    std::size_t want = kIdxMaxFileSize;
-    if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) < want)
-        want = static_cast<std::size_t>(st.st_size);
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(st.st_size, kIdxMaxFileSize));
     out.resize(want);
     std::size_t done = 0;
     while (done < out.size()) {
@@ -71,10 +68,10 @@ bool ReadIndexSnapshot(const std::filesystem::path& file, std::string& out, int&
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            error = errno;
+            const int error = errno;
             ::close(fd);
             out.clear();
-            return false;
+            return TError::FromErrno(error, file.string());
         }
         if (n == 0)
             break;
@@ -82,7 +79,41 @@ bool ReadIndexSnapshot(const std::filesystem::path& file, std::string& out, int&
     }
     ::close(fd);
     out.resize(done);
-    return true;
+    return {};
+}
+
+bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// Whether the URLs of items from .. end are UTF-8: some are not ASCII, and
+// all of those are valid UTF-8. Only the URL of each record is looked at (a
+// record whose other strings do not fit is passed over later, which changes
+// nothing here).
+bool UrlsAreUtf8(const TIndexDatView& view, const std::vector<TIndexDatItem>& items,
+                 std::size_t from) {
+    const std::string_view data = view.Data();
+    bool any = false;
+    for (std::size_t i = from; i < items.size(); ++i) {
+        const TIndexDatItem& item = items[i];
+        // LiveUrlItems checked that the record lies in the file.
+        const std::size_t size = std::size_t{GetU32(data, item.RecordOffset + 4)} * kIdxBlockSize;
+        const std::string_view record = data.substr(item.RecordOffset, size);
+        const std::uint32_t at = GetU32(record, kUrlUrlOffset);
+        if (at >= record.size())
+            continue;
+        std::string_view url = record.substr(at);
+        url = url.substr(0, url.find('\0'));
+        if (IsAsciiText(url))
+            continue;
+        if (!IsValidUtf8(url))
+            return false;
+        any = true;
+    }
+    return any;
 }
 
 } // namespace
@@ -93,40 +124,60 @@ std::filesystem::path ResolveIndexDatPath(const std::filesystem::path& path) {
     return path;
 }
 
-std::filesystem::path IndexDatLocalPath(const TIndexDatView& view,
-                                        const std::filesystem::path& folder,
-                                        const TIndexDatRecord& record) {
+std::string IndexDatLocalPath(const TIndexDatView& view, const std::filesystem::path& folder,
+                              const TIndexDatRecord& record, std::string_view indexName) {
     if (!IsSafeComponent(record.FileName))
         return {};
-    std::filesystem::path dir = folder;
+    if (record.DirIndex == kUrlNoSubDirectory && SameNameIgnoringCase(record.FileName, indexName))
+        return {}; // the index is no cached file
+    // Joined as text: a refresh makes one path per entry, and a
+    // std::filesystem::path would parse its components at every step.
+    std::string path = folder.native();
+    auto append = [&](std::string_view name) {
+        if (!path.empty() && path.back() != '/')
+            path.push_back('/');
+        if (IsAsciiText(name))
+            path.append(name);
+        else
+            path.append(
+                NameComponent(std::filesystem::path(path), name, view.Signature()).native());
+    };
     if (record.DirIndex != kUrlNoSubDirectory) {
         std::string_view dirName = view.DirName(record.DirIndex);
         if (dirName.empty())
             return {};
-        dir /= NameComponent(folder, dirName, view.Signature());
+        append(dirName);
     }
-    return dir / NameComponent(dir, record.FileName, view.Signature());
+    append(record.FileName);
+    return path;
 }
 
 TIndexDatSource::TIndexDatSource(std::filesystem::path path)
-    : indexFile_(ResolveIndexDatPath(path)), folder_(indexFile_.parent_path()) {}
+    : indexFile_(ResolveIndexDatPath(path)), folder_(indexFile_.parent_path()),
+      indexName_(indexFile_.filename().native()) {}
+
+void TIndexDatSource::SetLockWait(std::chrono::milliseconds wait, std::function<void()> onWaiting) {
+    deleteOptions_.LockWait = wait;
+    deleteOptions_.OnWaiting = std::move(onWaiting);
+}
 
 bool TIndexDatSource::First(TRawCacheEntry& entry) {
     Close();
-    int error = 0;
-    if (!ReadIndexSnapshot(indexFile_, data_, error)) {
-        lastError_ = error;
+    skipped_ = 0;
+    utf8_ = TUtf8::Unknown;
+    if (TError error = ReadIndexSnapshot(indexFile_, data_)) {
+        error_ = std::move(error);
         return false;
     }
     TIndexDatView view(data_);
     if (!view.Valid()) {
         data_.clear();
-        lastError_ = EBADMSG;
+        error_ = TError::Message(indexFile_.string() +
+                                 ": not an Internet Explorer cache index (index.dat)");
         return false;
     }
-    lastError_ = 0;
-    skipped_ = 0;
-    items_ = view.LiveUrlItems();
+    error_ = {};
+    items_ = view.LiveUrlItems(&skipped_);
     open_ = true;
     return Deliver(entry);
 }
@@ -145,12 +196,24 @@ bool TIndexDatSource::Deliver(TRawCacheEntry& entry) {
             ++skipped_;
             continue;
         }
-        entry.Url.assign(r.Url);
-        entry.LocalFileName = IndexDatLocalPath(view, folder_, r).native();
+        const bool asciiUrl = IsAsciiText(r.Url);
+        const bool asciiHeaders = IsAsciiText(r.Headers);
+        // Every URL before this entry was ASCII: the URLs from here on decide.
+        if (utf8_ == TUtf8::Unknown && (!asciiUrl || !asciiHeaders))
+            utf8_ = UrlsAreUtf8(view, items_, next_ - 1) ? TUtf8::Yes : TUtf8::No;
+        const bool convert = utf8_ == TUtf8::Yes;
+        if (convert && !asciiUrl)
+            entry.Url = CacheUtf8ToAnsi(r.Url);
+        else
+            entry.Url.assign(r.Url);
+        entry.LocalFileName = IndexDatLocalPath(view, folder_, r, indexName_);
         entry.EntryType = r.EntryType;
         entry.LastModified = r.LastModified;
         entry.Size = r.Size;
-        entry.HeaderBlock.assign(r.Headers);
+        if (convert && !asciiHeaders && IsValidUtf8(r.Headers))
+            entry.HeaderBlock = Utf8ToAnsi(r.Headers);
+        else
+            entry.HeaderBlock.assign(r.Headers);
         entry.FileExtension.assign(r.Extension);
         return true;
     }
@@ -167,25 +230,11 @@ void TIndexDatSource::Close() {
 }
 
 TError TIndexDatSource::Error() const {
-    if (lastError_ == 0)
-        return {};
-    if (lastError_ == EBADMSG)
-        return TError::Message(indexFile_.string() +
-                               ": not an Internet Explorer cache index (index.dat)");
-    return TError::FromErrno(lastError_, indexFile_.string());
+    return error_;
 }
 
 TError TIndexDatSource::DeleteEntry(std::string_view url) {
-    int error = 0;
-    bool ok = DeleteIndexDatEntry(indexFile_, url, &error);
-    lastError_ = ok ? 0 : error;
-    if (ok)
-        return {};
-    if (error == EBADMSG)
-        return TError::Message(indexFile_.string() +
-                               ": not an index.dat that can be changed safely (it breaks the "
-                               "rules of the format)");
-    return TError::FromErrno(error);
+    return DeleteIndexDatEntry(indexFile_, url, deleteOptions_);
 }
 
 std::string TIndexDatSource::Describe() const {

@@ -1,4 +1,4 @@
-#include "cache/indexdatwriter.h"
+#include "mkcache/indexdatwriter.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,11 +14,6 @@ constexpr std::uint32_t kGrowBlocks = 0x80;
 constexpr std::uint64_t kMicrosoftCacheLimit = 0x03200000;
 constexpr std::uint64_t kWineCacheLimit = 0x07FF5400;
 
-void SetError(int* error, int value) {
-    if (error != nullptr)
-        *error = value;
-}
-
 std::size_t Align4(std::size_t n) {
     return (n + 3) & ~std::size_t{3};
 }
@@ -28,20 +23,15 @@ void Fill(std::string& bytes, std::size_t offset, std::size_t size) {
         PutU32(bytes, offset + i, kIdxFillPattern);
 }
 
-void SubtractClamped(std::string& bytes, std::size_t offset, std::uint64_t amount) {
-    const std::uint64_t value = GetU64(bytes, offset);
-    PutU64(bytes, offset, value > amount ? value - amount : 0);
-}
-
 std::size_t BlockOffset(std::uint32_t block) {
     return kIdxHeaderSize + std::size_t{block} * kIdxBlockSize;
 }
 
 } // namespace
 
-TIndexDatImage TIndexDatImage::Create(TIndexDatSignature signature,
-                                      const std::vector<std::string>& dirNames) {
-    TIndexDatImage image;
+TIndexDatWriter TIndexDatWriter::Create(TIndexDatSignature signature,
+                                        const std::vector<std::string>& dirNames) {
+    TIndexDatWriter image;
     std::string& b = image.bytes_;
     const std::uint32_t blocks = kGrowBlocks;
     b.assign(BlockOffset(blocks), '\0');
@@ -75,47 +65,19 @@ TIndexDatImage TIndexDatImage::Create(TIndexDatSignature signature,
     return image;
 }
 
-bool TIndexDatImage::Load(std::string bytes, std::string* why) {
-    bytes_.clear();
+TError TIndexDatWriter::Load(std::string bytes) {
     searchFrom_ = 0;
     fitFrom_.fill(0);
-    if (!CheckIndexDatInvariants(bytes, why))
-        return false;
-    bytes_ = std::move(bytes);
-    return true;
+    return TIndexDatImage::Load(std::move(bytes));
 }
 
-std::uint32_t TIndexDatImage::TotalBlocks() const {
-    return GetU32(bytes_, kIdxTotalBlocksOffset);
+void TIndexDatWriter::BlocksFreed(std::uint32_t first) {
+    searchFrom_ = std::min(searchFrom_, first);
+    for (auto& f : fitFrom_)
+        f = std::min(f, first);
 }
 
-bool TIndexDatImage::BlockUsed(std::uint32_t block) const {
-    const auto byte = static_cast<unsigned char>(bytes_[kIdxBitmapOffset + block / 8]);
-    return (byte >> (block % 8)) & 1;
-}
-
-void TIndexDatImage::SetBlocks(std::uint32_t first, std::uint32_t count, bool used) {
-    std::uint32_t changed = 0;
-    for (std::uint32_t b = first; b < first + count; ++b) {
-        char& byte = bytes_[kIdxBitmapOffset + b / 8];
-        const auto mask = static_cast<unsigned char>(1u << (b % 8));
-        const bool was = (static_cast<unsigned char>(byte) & mask) != 0;
-        if (was == used)
-            continue;
-        byte = static_cast<char>(used ? (byte | mask) : (byte & ~mask));
-        ++changed;
-    }
-    const std::uint32_t allocated = GetU32(bytes_, kIdxAllocatedBlocksOffset);
-    PutU32(bytes_, kIdxAllocatedBlocksOffset,
-           used ? allocated + changed : allocated - std::min(allocated, changed));
-    if (!used) {
-        searchFrom_ = std::min(searchFrom_, first);
-        for (auto& f : fitFrom_)
-            f = std::min(f, first);
-    }
-}
-
-bool TIndexDatImage::Grow() {
+bool TIndexDatWriter::Grow() {
     const std::uint32_t total = TotalBlocks();
     if (total >= kIdxMaxBlocks)
         return false;
@@ -126,7 +88,7 @@ bool TIndexDatImage::Grow() {
     return true;
 }
 
-bool TIndexDatImage::Allocate(std::uint32_t count, std::uint32_t align, std::uint32_t& first) {
+bool TIndexDatWriter::Allocate(std::uint32_t count, std::uint32_t align, std::uint32_t& first) {
     if (count == 0 || count > kIdxMaxBlocks)
         return false;
     for (;;) {
@@ -166,7 +128,7 @@ bool TIndexDatImage::Allocate(std::uint32_t count, std::uint32_t align, std::uin
     }
 }
 
-std::uint32_t TIndexDatImage::FreeBlocks() const {
+std::uint32_t TIndexDatWriter::FreeBlocks() const {
     const std::uint32_t total = TotalBlocks();
     std::uint32_t used = 0;
     for (std::uint32_t b = 0; b < total; ++b)
@@ -174,12 +136,12 @@ std::uint32_t TIndexDatImage::FreeBlocks() const {
     return kIdxMaxBlocks - used;
 }
 
-std::uint32_t TIndexDatImage::Hash(std::string_view url) const {
+std::uint32_t TIndexDatWriter::Hash(std::string_view url) const {
     // Wine files with Wine's hash, so that Wine itself finds what we add.
     return Signature() == TIndexDatSignature::Wine ? WineUrlCacheHash(url) : UrlCacheHash(url);
 }
 
-std::size_t TIndexDatImage::FreeHashItem(std::uint32_t hash) {
+std::size_t TIndexDatWriter::FreeHashItem(std::uint32_t hash) {
     const std::size_t set = hash & 0x3F;
     const std::vector<std::uint32_t> pages = View().HashPages();
     for (std::uint32_t page : pages) {
@@ -213,22 +175,17 @@ std::size_t TIndexDatImage::FreeHashItem(std::uint32_t hash) {
     return page + kIdxHashItemsOffset + kIdxHashItemSize * (kIdxHashSetSize * set);
 }
 
-bool TIndexDatImage::AddEntry(const TIndexDatNewEntry& entry, int* error, std::uint32_t* offset) {
+TError TIndexDatWriter::AddEntry(const TIndexDatNewEntry& entry, std::uint32_t* offset) {
     const TIndexDatView view = View();
-    if (!view.Valid()) {
-        SetError(error, EINVAL);
-        return false;
-    }
-    if (entry.DirIndex != kUrlNoSubDirectory && entry.DirIndex >= view.DirCount()) {
-        SetError(error, EINVAL);
-        return false;
-    }
+    if (!view.Valid())
+        return TError::FromErrno(EINVAL, "no index to add to");
+    if (entry.DirIndex != kUrlNoSubDirectory && entry.DirIndex >= view.DirCount())
+        return TError::FromErrno(EINVAL,
+                                 entry.Url + ": no cache folder " + std::to_string(entry.DirIndex));
     const std::uint32_t hash = Hash(entry.Url);
     TIndexDatItem existing;
-    if (view.FindUrlByHash(entry.Url, hash, existing)) {
-        SetError(error, EEXIST);
-        return false;
-    }
+    if (view.FindUrlByHash(entry.Url, hash, existing))
+        return TError::FromErrno(EEXIST, entry.Url);
 
     // Strings follow the fixed part, each on a four-byte boundary.
     std::size_t end = kUrlFixedSize;
@@ -242,10 +199,8 @@ bool TIndexDatImage::AddEntry(const TIndexDatNewEntry& entry, int* error, std::u
     const std::size_t headerAt = entry.Headers.empty() ? 0 : place(entry.Headers.size());
     const std::size_t extAt = entry.Extension.empty() ? 0 : place(entry.Extension.size());
     const std::uint64_t blocks64 = (end + kIdxBlockSize - 1) / kIdxBlockSize;
-    if (blocks64 > kIdxMaxBlocks) {
-        SetError(error, ENOSPC);
-        return false;
-    }
+    if (blocks64 > kIdxMaxBlocks)
+        return TError::FromErrno(ENOSPC, entry.Url);
     const auto blocks = static_cast<std::uint32_t>(blocks64);
 
     // A failed attempt can only have grown the file and taken the record's
@@ -264,8 +219,7 @@ bool TIndexDatImage::AddEntry(const TIndexDatNewEntry& entry, int* error, std::u
         PutU32(bytes_, kIdxTotalBlocksOffset, total);
         searchFrom_ = searchFrom;
         fitFrom_ = fitFrom;
-        SetError(error, ENOSPC);
-        return false;
+        return TError::FromErrno(ENOSPC, "the index.dat is full");
     };
 
     if (!Allocate(blocks, 1, first))
@@ -330,37 +284,7 @@ bool TIndexDatImage::AddEntry(const TIndexDatNewEntry& entry, int* error, std::u
     PutU64(bytes_, usage, GetU64(bytes_, usage) + entry.Size);
     if (offset != nullptr)
         *offset = static_cast<std::uint32_t>(rec);
-    return true;
-}
-
-bool TIndexDatImage::RemoveItem(const TIndexDatItem& item) {
-    const std::uint32_t rec = item.RecordOffset;
-    if (item.Position < kIdxHeaderSize || item.Position > bytes_.size() ||
-        bytes_.size() - item.Position < kIdxHashItemSize || rec < kIdxHeaderSize ||
-        (rec - kIdxHeaderSize) % kIdxBlockSize != 0 || rec > bytes_.size() ||
-        bytes_.size() - rec < kIdxBlockSize || GetU32(bytes_, rec) != kSigUrl ||
-        GetU32(bytes_, item.Position + 4) != rec)
-        return false;
-    const std::uint32_t blocks = GetU32(bytes_, rec + 4);
-    const std::uint32_t first = static_cast<std::uint32_t>((rec - kIdxHeaderSize) / kIdxBlockSize);
-    if (blocks == 0 || blocks > TotalBlocks() - first)
-        return false;
-
-    const auto dir = static_cast<std::uint8_t>(bytes_[rec + kUrlDirIndexOffset]);
-    if (dir < View().DirCount()) {
-        const std::size_t at = kIdxDirTableOffset + kIdxDirEntrySize * dir;
-        const std::uint32_t files = GetU32(bytes_, at);
-        if (files > 0)
-            PutU32(bytes_, at, files - 1);
-    }
-    const std::uint64_t size = GetU64(bytes_, rec + kUrlSizeLowOffset);
-    const bool sticky = (GetU32(bytes_, rec + kUrlEntryTypeOffset) & 0x00000004) != 0;
-    SubtractClamped(bytes_, sticky ? kIdxExemptUsageOffset : kIdxCacheUsageOffset, size);
-    SetBlocks(first, blocks, false);
-    // 1, never 3: a 3 would end lookups in this set and hide the URLs stored
-    // after it. The offset is left as it was.
-    PutU32(bytes_, item.Position, kIdxHashDeleted);
-    return true;
+    return {};
 }
 
 } // namespace tarnhold
