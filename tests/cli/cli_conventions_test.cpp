@@ -1,7 +1,7 @@
 // What every command of tarnhold-cli shares, run as a script would run it:
 // help, errors, exit codes, failed writes, URL forms, JSON Lines and TSV.
-#include "cache/indexdatwriter.h"
 #include "cli/cli_helpers.h"
+#include "mkcache/indexdatwriter.h"
 #include "platform/codepage.h"
 #include "platform/filetime.h"
 
@@ -361,7 +361,7 @@ TEST(CliConventions, ControlCharactersFromTheCacheAreShownEscaped) {
         std::ofstream page(folder / "AAAAAAAA" / "p[1].htm", std::ios::binary);
         page << "<html><head><title>bell\a and \x1b[31mred</title></head></html>";
     }
-    auto image = TIndexDatImage::Create(TIndexDatSignature::Microsoft, {"AAAAAAAA"});
+    auto image = TIndexDatWriter::Create(TIndexDatSignature::Microsoft, {"AAAAAAAA"});
     const char* urls[] = {"http://evil.test/%1B%5B2J/p.html", "http://evil.test/a\x1b]0;x\a.html",
                           "http://evil.test/%0Aforged\tline/q.html"};
     for (const char* url : urls) {
@@ -371,7 +371,7 @@ TEST(CliConventions, ControlCharactersFromTheCacheAreShownEscaped) {
         e.Size = 40;
         e.Headers = "HTTP/1.1 200 OK\r\nContent-Type: text/html\x1b[0m\r\n\r\n";
         e.LastModified = UnixTimeToFileTime(1350888300);
-        ASSERT_TRUE(image.AddEntry(e)) << url;
+        ASSERT_TRUE(image.AddEntry(e).Ok()) << url;
     }
     {
         std::ofstream index(folder / "index.dat", std::ios::binary);
