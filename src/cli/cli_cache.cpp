@@ -7,6 +7,7 @@
 #include "text/urlutils.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <istream>
@@ -136,6 +137,10 @@ int RunDeleteEntry(TCliContext& ctx, const TCliArgs& args) {
         ctx.Fail("nothing deleted");
         return kExitFailure;
     }
+    source.SetLockWait(std::chrono::seconds(10), [&ctx] {
+        *ctx.Err << "tarnhold-cli: another program (a browser?) holds the cache's lock; "
+                    "waiting up to 10 seconds\n";
+    });
     TWebCache cache(std::move(owned));
     for (const auto& t : targets) {
         const TError result = cache.DeleteEntry(t.Url);

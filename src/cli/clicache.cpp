@@ -57,14 +57,10 @@ std::unique_ptr<TIndexDatSource> OpenCacheSource(const TCliContext& ctx) {
 }
 
 bool CheckReadable(const TCliContext& ctx, const TIndexDatSource& source) {
-    const int error = source.LastError();
-    if (error == 0)
+    const TError error = source.Error();
+    if (error.Ok())
         return true;
-    if (error == EBADMSG)
-        ctx.Fail(ctx.ShowPath(source.IndexFile()) +
-                 ": not an Internet Explorer cache index (index.dat)");
-    else
-        ctx.ReportError(ctx.ShowPath(source.IndexFile()), error);
+    ctx.Fail(ctx.ShowUtf8(error.Text()));
     return false;
 }
 
@@ -80,6 +76,20 @@ std::unique_ptr<TWebCacheTree> OpenCacheTree(const TCliContext& ctx, TIndexDatSo
     tree->SetContentTypeFile(data / "contentType.dat");
     tree->SetEnableScheme(ctx.EnableScheme);
     (void)tree->Refresh(); // CheckReadable reports a cache that could not be read
+    // A damaged data file is read as far as it goes and left as it is; say so
+    // once, so the user knows why some local names may differ.
+    for (const auto& [name, read] : {std::pair{"renameList.dat", &tree->RenameListRead()},
+                                     std::pair{"contentType.dat", &tree->ContentTypeRead()}}) {
+        // ENOTDIR: the data folder itself cannot be, said once already.
+        if (read->Error && read->Error.Code() != ENOTDIR)
+            *ctx.Err << "tarnhold-cli: warning: " << ctx.ShowUtf8(read->Error.Text())
+                     << "; it is left as it is\n";
+        else if (read->BadRecords > 0)
+            *ctx.Err << "tarnhold-cli: warning: " << ctx.ShowPath(data / name) << ": "
+                     << read->BadRecords
+                     << (read->BadRecords == 1 ? " damaged record" : " damaged records")
+                     << " passed over; the file is left as it is\n";
+    }
     return tree;
 }
 
