@@ -84,6 +84,7 @@ void TWebCacheTree::ApplyLocalName(TWebCacheEntryInfoEx& entry) {
 void TWebCacheTree::RenameDuplicates(TWebCacheTreeNode* node) {
     if (node == nullptr || !node->IsFolder)
         return;
+    NotifyChanging();
     SortSuspension suspend(*this);
     std::vector<TWebCacheTreeNode*> folders{node};
     while (!folders.empty()) {

@@ -234,6 +234,7 @@ int TWebCacheTree::CountEntries() {
 
 TWebCacheTreeNode* TWebCacheTree::AddNode(TWebCacheTreeNode* parent, std::string_view name,
                                           std::unique_ptr<TWebCacheEntryInfoEx> entry) {
+    NotifyChanging();
     auto node =
         std::make_unique<TWebCacheTreeNode>(this, parent, std::string(name), entry == nullptr);
     if (entry)
@@ -246,6 +247,7 @@ TWebCacheTreeNode* TWebCacheTree::AddNode(TWebCacheTreeNode* parent, std::string
 }
 
 void TWebCacheTree::Build() {
+    NotifyChanging();
     SortSuspension suspend(*this);
     Clear();
     auto entry = std::make_unique<TWebCacheEntryInfoEx>();
@@ -294,10 +296,12 @@ void TWebCacheTree::Build() {
 }
 
 void TWebCacheTree::SortAll() {
+    NotifyChanging();
     ForEachFolderPostOrder(root_.get(), [](TWebCacheTreeNode* n) { n->SortChildren(); });
 }
 
 void TWebCacheTree::Clear() {
+    NotifyChanging();
     root_->DetachChildren(); // destroyed here, without events
     ++generation_;
 }
@@ -348,6 +352,7 @@ void TWebCacheTree::RecursiveDelete(std::unique_ptr<TWebCacheTreeNode> node) {
 void TWebCacheTree::DeleteNode(TWebCacheTreeNode* node) {
     if (node == nullptr)
         return;
+    NotifyChanging();
     if (node == root_.get()) {
         for (auto& child : root_->DetachChildren())
             RecursiveDelete(std::move(child));

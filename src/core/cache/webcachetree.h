@@ -122,6 +122,11 @@ public:
     std::string DefaultFileName = "index.html";
     TEntryEvent OnEntry;
     TNodeDeletedEvent OnNodeDeleted;
+    // Raised before Build, Clear, SortAll, RenameDuplicates, AddNode and
+    // DeleteNode change, move or free nodes: a reader on another thread (the
+    // search) is stopped here. Not raised again from inside those operations.
+    using TChangingEvent = std::function<void(TWebCacheTree& sender)>;
+    TChangingEvent OnChanging;
 
     const std::filesystem::path& RenameListFile() const { return renameListFile_; }
     void SetRenameListFile(const std::filesystem::path& file);
@@ -185,6 +190,10 @@ private:
         TWebCacheTree& tree_;
     };
 
+    void NotifyChanging() {
+        if (OnChanging && !SortingSuspended())
+            OnChanging(*this);
+    }
     void ApplyLocalName(TWebCacheEntryInfoEx& entry);
     std::string LocalNameOfSuffix(std::string_view fileName, std::string_view suffix) const;
     void RecursiveDelete(std::unique_ptr<TWebCacheTreeNode> node);
