@@ -118,10 +118,12 @@ bool TFileMask::TokenMatches(const TToken& token, unsigned c) const {
     return false;
 }
 
-bool TFileMask::Matches(std::string_view name) const {
+bool TFileMask::Matches(std::string_view name, bool lowered) const {
     if (substring_) {
         if (literal_.empty())
             return true;
+        if (lowered)
+            return AnsiFind(name, literal_) != std::string::npos;
         thread_local std::string lower;
         AnsiLowerCaseTo(name, lower);
         return AnsiFind(lower, literal_) != std::string::npos;

@@ -15,7 +15,9 @@ namespace tarnhold {
 class TFileMask {
 public:
     explicit TFileMask(std::string_view mask);
-    bool Matches(std::string_view name) const;
+    // lowered: the name's ASCII letters are lower case already (a node's
+    // LowerName), which saves a copy.
+    bool Matches(std::string_view name, bool lowered = false) const;
 
 private:
     enum class TKind { Char, AnyOne, AnyRun, Set };

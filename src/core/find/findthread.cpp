@@ -20,7 +20,13 @@ namespace {
 // Yields the processor every this many nodes: the worker runs at idle
 // priority, so the scheduler keeps the window responsive; the yield only lets
 // other idle work in between.
-constexpr std::uint64_t kYieldEvery = 64;
+constexpr std::uint64_t kYieldEvery = 1024;
+// Hits waiting for the owner at most; the worker waits when there are more.
+constexpr std::size_t kMaxPending = 1024;
+// The owner is woken for this many new hits, or when the first of them has
+// waited this long.
+constexpr int kAnnounceBatch = 64;
+constexpr auto kAnnounceDelay = std::chrono::milliseconds(20);
 
 void LowerOwnPriority() {
     sched_param param{};
@@ -159,7 +165,7 @@ void TFindThread::Stop() {
     bool run = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        pending_ = nullptr;
+        pending_.clear();
         if (finished_ && !terminateDelivered_) {
             terminateDelivered_ = true;
             run = true;
@@ -173,25 +179,22 @@ bool TFindThread::ProcessMessages(std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (terminateDelivered_)
         return false;
-    ownerWake_.wait_for(lock, timeout, [this] { return pending_ != nullptr || finished_; });
-    if (pending_ != nullptr) {
-        TWebCacheTreeNode* node = pending_;
-        if (!Terminated()) {
-            foundNode_ = node;
-            lock.unlock();
-            // The worker waits meanwhile, so node stays valid; a Stop() from
-            // inside the handler releases it.
-            OnFound(*this, node);
-            lock.lock();
-            foundNode_ = nullptr;
-        }
-        if (pending_ == node)
-            pending_ = nullptr;
+    ownerWake_.wait_for(lock, timeout, [this] { return !pending_.empty() || finished_; });
+    // The hits in the order found; a stop asked for meanwhile (also from a
+    // handler) drops the rest.
+    while (!pending_.empty() && !Terminated()) {
+        TWebCacheTreeNode* node = pending_.front();
+        pending_.pop_front();
+        foundNode_ = node;
         lock.unlock();
-        workerWake_.notify_all();
-        return true;
+        workerWake_.notify_all(); // there is room again
+        OnFound(*this, node);
+        lock.lock();
+        foundNode_ = nullptr;
     }
-    if (finished_ && !terminateDelivered_) {
+    if (Terminated())
+        pending_.clear();
+    if (finished_ && pending_.empty() && !terminateDelivered_) {
         terminateDelivered_ = true;
         lock.unlock();
         Join();
@@ -199,7 +202,7 @@ bool TFindThread::ProcessMessages(std::chrono::milliseconds timeout) {
             OnTerminate(*this);
         return false;
     }
-    return true;
+    return !terminateDelivered_;
 }
 
 void TFindThread::WaitFor() {
@@ -297,6 +300,8 @@ void TFindThread::TestNode(TWebCacheTreeNode* node) {
         return;
     if (tested_.fetch_add(1, std::memory_order_relaxed) % kYieldEvery == kYieldEvery - 1)
         std::this_thread::yield();
+    if (unannounced_ > 0)
+        AnnounceHits();
     if (Matches(*data_, masks_, node))
         Deliver(node);
 }
@@ -306,15 +311,35 @@ void TFindThread::Deliver(TWebCacheTreeNode* node) {
         return;
     {
         std::unique_lock<std::mutex> lock(mutex_);
+        if (pending_.size() >= kMaxPending) {
+            lock.unlock();
+            WakeOwner(); // before waiting for room
+            lock.lock();
+            workerWake_.wait(lock, [&] { return pending_.size() < kMaxPending || Terminated(); });
+        }
         if (Terminated())
             return;
-        pending_ = node;
+        pending_.push_back(node);
     }
+    if (unannounced_++ == 0)
+        firstUnannounced_ = std::chrono::steady_clock::now();
+    AnnounceHits();
+}
+
+void TFindThread::AnnounceHits() {
+    // Hits are announced in batches: one wake-up of the owner per hit would
+    // cost more than the test of a node. The first hit waits at most
+    // kAnnounceDelay.
+    if (unannounced_ >= kAnnounceBatch ||
+        std::chrono::steady_clock::now() - firstUnannounced_ >= kAnnounceDelay)
+        WakeOwner();
+}
+
+void TFindThread::WakeOwner() {
+    unannounced_ = 0;
     ownerWake_.notify_all();
     if (OnWake)
         OnWake();
-    std::unique_lock<std::mutex> lock(mutex_);
-    workerWake_.wait(lock, [&] { return pending_ != node || Terminated(); });
 }
 
 void StopBeforeChanges(TWebCacheTree& tree, TFindThread& search) {

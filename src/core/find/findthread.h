@@ -13,10 +13,15 @@
 //   Start() until it ends, and writes nothing that the owner reads other than
 //   through the hand-off below. Handlers are set before Start() and not
 //   changed while the search runs.
-// - A hit travels through a one-place hand-off: the worker puts the node
-//   there, calls OnWake and waits until the owner has run OnFound for it
-//   (ProcessMessages) or the search is stopped. So the node is valid during
-//   OnFound, and no OnFound is run after the stop was asked for.
+// - Hits travel to the owner through a queue, in the order found: the worker
+//   appends the node (calling OnWake for every 64 new hits, or 20 ms after
+//   the first of them, and waiting while 1,024 hits wait), the owner runs
+//   OnFound for each in
+//   ProcessMessages. A queued node stays valid because the tree does not
+//   change until the search is stopped, and a stop drops the queue: no
+//   OnFound is run after the stop was asked for. The worker goes on reading
+//   the tree while OnFound runs, so a handler reads its node and never
+//   changes the tree (a change stops the search first).
 // - OnFolder runs on the worker, with the folder's URL; its handler must only
 //   hand the text on (it must not touch the tree or call Stop).
 #pragma once
@@ -29,6 +34,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -56,7 +62,8 @@ public:
     TFoundEvent OnFound;      // owner thread, for each hit
     TFolderEvent OnFolder;    // worker thread, for each visited node
     TNotifyEvent OnTerminate; // owner thread, once, after the worker ended
-    // Worker thread: something waits for ProcessMessages (a hit or the end).
+    // Worker thread: something waits for ProcessMessages (some hits, or the
+    // end).
     // A window posts itself an event here; a console loop needs none.
     TWakeEvent OnWake;
 
@@ -91,19 +98,24 @@ private:
     void SearchFolder(TWebCacheTreeNode* node);
     void TestNode(TWebCacheTreeNode* node);
     void Deliver(TWebCacheTreeNode* node);
+    void AnnounceHits();
+    void WakeOwner();
     void Join();
 
     std::unique_ptr<TFindData> data_;
     std::vector<TFileMask> masks_;
     std::thread worker_;
     bool started_ = false; // owner thread only
+    // Worker thread only: hits queued since the owner was last woken.
+    int unannounced_ = 0;
+    std::chrono::steady_clock::time_point firstUnannounced_;
     std::atomic<bool> terminated_{false};
     std::atomic<std::uint64_t> tested_{0};
 
     std::mutex mutex_;
     std::condition_variable ownerWake_;  // a hit is waiting, or the worker ended
-    std::condition_variable workerWake_; // the hit was taken, or the search stopped
-    TWebCacheTreeNode* pending_ = nullptr;
+    std::condition_variable workerWake_; // the queue has room, or the search stopped
+    std::deque<TWebCacheTreeNode*> pending_;
     bool finished_ = false;
     bool terminateDelivered_ = false;
     TWebCacheTreeNode* foundNode_ = nullptr; // owner thread only
