@@ -2,6 +2,7 @@
 #include "platform/appfolder.h"
 #include "platform/files.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
@@ -92,6 +93,23 @@ TEST_F(ShortcutsTest, HostileEntriesAreReportedNotFollowed) {
     TShortcutFolder missing = ReadShortcutFolder(Dir / "nowhere", Store);
     EXPECT_TRUE(missing.Items.empty());
     EXPECT_EQ(missing.Problems.size(), 1u);
+}
+
+TEST_F(ShortcutsTest, WinePrefixesOfferTheirProfiles) {
+    const fs::path prefix = Dir / "prefix", home = Dir / "home";
+    ASSERT_TRUE(ForceDirectories(prefix / "drive_c/users/bob/Favorites"));
+    ASSERT_TRUE(ForceDirectories(prefix / "drive_c/users/Public")); // no Favorites
+    ASSERT_TRUE(ForceDirectories(home / ".wine/drive_c/windows/profiles/ann/Favorites"));
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedHome = oldHome != nullptr ? oldHome : "";
+    setenv("WINEPREFIX", prefix.c_str(), 1);
+    setenv("HOME", home.c_str(), 1);
+    const auto found = DefaultShortcutFolders();
+    unsetenv("WINEPREFIX");
+    setenv("HOME", savedHome.c_str(), 1);
+    EXPECT_EQ(found,
+              (std::vector<fs::path>{prefix / "drive_c/users/bob/Favorites",
+                                     home / ".wine/drive_c/windows/profiles/ann/Favorites"}));
 }
 
 } // namespace

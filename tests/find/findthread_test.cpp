@@ -205,6 +205,21 @@ TEST_F(FindTest, StoppedSearchReportsNothingMore) {
     EXPECT_FALSE(search.ProcessMessages());
 }
 
+TEST_F(FindTest, StopBeforeStartEndsAtOnce) {
+    auto tree = MakeSite();
+    auto data = std::make_unique<TFindData>();
+    data->StartNode = tree->Root();
+    TFindThread search(std::move(data));
+    int found = 0, terminated = 0;
+    search.OnFound = [&](TFindThread&, TWebCacheTreeNode*) { ++found; };
+    search.OnTerminate = [&](TFindThread&) { ++terminated; };
+    search.Stop();
+    search.Start();
+    search.WaitFor(); // returns: nothing runs
+    EXPECT_EQ(found, 0);
+    EXPECT_EQ(terminated, 1);
+}
+
 TEST_F(FindTest, StartFolderWithoutChildren) {
     auto tree = MakeTree({});
     Refresh(*tree);

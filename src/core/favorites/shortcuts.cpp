@@ -155,24 +155,33 @@ std::vector<TShortcutEntry*> ListShortcuts(std::vector<TShortcutEntry>& entries)
 }
 
 std::vector<fs::path> DefaultShortcutFolders() {
-    fs::path prefix;
+    std::vector<fs::path> prefixes;
     if (const char* wine = std::getenv("WINEPREFIX"); wine != nullptr && *wine != '\0')
-        prefix = wine;
-    else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
-        prefix = fs::path(home) / ".wine";
-    else
-        return {};
+        prefixes.emplace_back(wine);
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
+        prefixes.push_back(fs::path(home) / ".wine");
     std::vector<fs::path> out;
-    std::error_code ec;
-    const fs::path users = prefix / "drive_c" / "users";
-    for (fs::directory_iterator it(users, ec); !ec && it != fs::directory_iterator();
-         it.increment(ec)) {
-        const fs::path favorites = it->path() / "Favorites";
-        std::error_code sec;
-        if (fs::is_directory(favorites, sec))
-            out.push_back(favorites);
+    for (const fs::path& prefix : prefixes) {
+        // Current Wine keeps the profiles in drive_c/users, older ones in
+        // drive_c/windows/profiles.
+        std::vector<fs::path> found;
+        for (const fs::path& users :
+             {prefix / "drive_c" / "users", prefix / "drive_c" / "windows" / "profiles"}) {
+            std::error_code ec;
+            for (fs::directory_iterator it(users, ec); !ec && it != fs::directory_iterator();
+                 it.increment(ec)) {
+                const fs::path favorites = it->path() / "Favorites";
+                std::error_code sec;
+                if (fs::is_directory(favorites, sec))
+                    found.push_back(favorites);
+            }
+        }
+        std::sort(found.begin(), found.end());
+        for (const auto& f : found) {
+            if (std::find(out.begin(), out.end(), f) == out.end())
+                out.push_back(f);
+        }
     }
-    std::sort(out.begin(), out.end());
     return out;
 }
 

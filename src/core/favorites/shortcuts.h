@@ -35,9 +35,10 @@ struct TShortcutFolder {
 // loop); shortcut files must be regular files of at most 64 KiB.
 TShortcutFolder ReadShortcutFolder(const std::filesystem::path& folder, const TFavorites& store);
 
-// Where Windows programs under Wine keep the Favorites folder:
-// $WINEPREFIX (else ~/.wine) drive_c/users/<user>/Favorites, for every user
-// folder found there. Only folders that exist.
+// Where Windows programs under Wine keep the Favorites folder: in the prefix
+// $WINEPREFIX, then in ~/.wine, the folder Favorites of every profile
+// (drive_c/users/<user>/, or drive_c/windows/profiles/<user>/ in older Wine).
+// Only folders that exist, $WINEPREFIX's first.
 std::vector<std::filesystem::path> DefaultShortcutFolders();
 
 // Adds every chosen shortcut (chosen(entry) true) that has a URL and is not

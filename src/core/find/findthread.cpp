@@ -166,6 +166,8 @@ void TFindThread::Stop() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         pending_.clear();
+        if (!started_)
+            finished_ = true; // a search stopped before it started ends too
         if (finished_ && !terminateDelivered_) {
             terminateDelivered_ = true;
             run = true;
@@ -176,6 +178,8 @@ void TFindThread::Stop() {
 }
 
 bool TFindThread::ProcessMessages(std::chrono::milliseconds timeout) {
+    if (!started_)
+        return false;
     std::unique_lock<std::mutex> lock(mutex_);
     if (terminateDelivered_)
         return false;

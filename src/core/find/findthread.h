@@ -9,7 +9,8 @@
 //   OnChanging event, which Build, Clear, SortAll, RenameDuplicates, AddNode
 //   and DeleteNode raise before they change anything, is where to call it
 //   (StopBeforeChanges does that).
-// - The worker reads the nodes (names, children, Info) and the criteria from
+// - The worker reads the nodes (names, children, Info, and the tree's
+//   DefaultFileName, which counts as part of the tree) and the criteria from
 //   Start() until it ends, and writes nothing that the owner reads other than
 //   through the hand-off below. Handlers are set before Start() and not
 //   changed while the search runs.
@@ -81,7 +82,7 @@ public:
     void Stop();
     // Owner: runs what waits for this thread (OnFound for a hit, OnTerminate
     // once the worker has ended), waiting up to timeout for it. False once
-    // OnTerminate has run.
+    // OnTerminate has run, and for a search never started.
     bool ProcessMessages(std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
     // Owner: ProcessMessages until the search has ended.
     void WaitFor();
