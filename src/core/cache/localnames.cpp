@@ -84,6 +84,7 @@ void TWebCacheTree::ApplyLocalName(TWebCacheEntryInfoEx& entry) {
 void TWebCacheTree::RenameDuplicates(TWebCacheTreeNode* node) {
     if (node == nullptr || !node->IsFolder)
         return;
+    ChangingScope changing(*this);
     LayoutScope layout(*this);
     SortSuspension suspend(*this);
     std::vector<TWebCacheTreeNode*> folders{node};

@@ -316,6 +316,7 @@ int TWebCacheTree::CountEntries() {
 
 TWebCacheTreeNode* TWebCacheTree::AddNode(TWebCacheTreeNode* parent, std::string_view name,
                                           std::unique_ptr<TWebCacheEntryInfoEx> entry) {
+    ChangingScope changing(*this);
     auto node =
         std::make_unique<TWebCacheTreeNode>(this, parent, std::string(name), entry == nullptr);
     if (entry)
@@ -372,6 +373,7 @@ void TWebCacheTree::PlaceFile(std::unique_ptr<TWebCacheTreeNode> file, std::stri
 }
 
 void TWebCacheTree::BuildTree(const TRefreshProgress& progress) {
+    ChangingScope changing(*this);
     ResetScope reset(*this);
     SortSuspension suspend(*this);
     Clear();
@@ -409,6 +411,7 @@ void TWebCacheTree::Build() {
 }
 
 TError TWebCacheTree::Refresh(const TRefreshProgress& progress) {
+    ChangingScope changing(*this);
     ResetScope reset(*this);
     BuildTree(progress);
     if (progress)
@@ -425,11 +428,13 @@ TError TWebCacheTree::Refresh(const TRefreshProgress& progress) {
 }
 
 void TWebCacheTree::SortAll() {
+    ChangingScope changing(*this);
     LayoutScope layout(*this);
     ForEachFolderPostOrder(root_.get(), [](TWebCacheTreeNode* n) { n->SortChildren(); });
 }
 
 void TWebCacheTree::Clear() {
+    ChangingScope changing(*this);
     ResetScope reset(*this);
     root_->DetachChildren(); // destroyed here, without events
     ++generation_;
@@ -502,6 +507,7 @@ TError TWebCacheTree::DeleteChildren(TWebCacheTreeNode* start) {
 TError TWebCacheTree::DeleteNode(TWebCacheTreeNode* node) {
     if (node == nullptr)
         return TError::FromErrno(ENOENT);
+    ChangingScope changing(*this);
     if (node == root_.get())
         return DeleteChildren(root_.get());
     TWebCacheTreeNode* parent = node->parent_;

@@ -186,6 +186,11 @@ public:
     // with its UrlText, once the cache entry is gone: the node is marked
     // Deleting and leaves its parent right after (observers hear of that).
     TNodeDeletedEvent OnNodeDeleted;
+    // Raised before Build, Clear, SortAll, RenameDuplicates, AddNode and
+    // DeleteNode change, move or free nodes: a reader on another thread (the
+    // search) is stopped here. Not raised again from inside those operations.
+    using TChangingEvent = std::function<void(TWebCacheTree& sender)>;
+    TChangingEvent OnChanging;
 
     // Observers are not owned; remove one before it goes.
     void AddObserver(TWebCacheTreeObserver* observer);
@@ -306,6 +311,20 @@ private:
     void PrepareEntry(TWebCacheEntryInfoEx& entry);
     // Hangs a prepared file node into the folders of its DirUrl.
     void PlaceFile(std::unique_ptr<TWebCacheTreeNode> file, std::string& path);
+    // Raises OnChanging once for the outermost changing operation.
+    class ChangingScope {
+    public:
+        explicit ChangingScope(TWebCacheTree& tree) : tree_(tree) {
+            if (tree_.changingDepth_++ == 0 && tree_.OnChanging)
+                tree_.OnChanging(tree_);
+        }
+        ~ChangingScope() { --tree_.changingDepth_; }
+        ChangingScope(const ChangingScope&) = delete;
+        ChangingScope& operator=(const ChangingScope&) = delete;
+
+    private:
+        TWebCacheTree& tree_;
+    };
     void ApplyLocalName(TWebCacheEntryInfoEx& entry);
     std::string LocalNameOfSuffix(std::string_view fileName, std::string_view suffix) const;
     // Deletes the children of start (and theirs), in order, until one fails.
@@ -332,6 +351,7 @@ private:
     bool enableScheme_ = true;
     int suspendSort_ = 0;
     int resetDepth_ = 0;
+    int changingDepth_ = 0; // ChangingScopes open
     int layoutDepth_ = 0;
     std::uint64_t generation_ = 1;
 };

@@ -1,0 +1,217 @@
+// The background search over the cache tree:
+//
+// - NameSearch: a name-only search over a tree of 100,000 generated entries
+//   (the synthetic cache of tarnhold-mkcache, held in memory), every hit
+//   handed to the owner thread as the find window receives it.
+// - ContentSearch: a content search for a Japanese word over 10,000 cached
+//   pages, a third each in Shift-JIS, EUC-JP and ISO-2022-JP, about 8 KB each;
+//   GrepCount runs `grep -r -c -F` for the word's Shift-JIS bytes over the
+//   same files (LC_ALL=C, byte matching), which converts nothing.
+//
+//   find_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+#include "cache/webcachetree.h"
+#include "find/findthread.h"
+#include "mkcache/syntheticcache.h"
+#include "platform/appfolder.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "support/memorycachesource.h"
+
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <spawn.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace tarnhold {
+namespace {
+
+std::unique_ptr<TWebCacheTree> BuildTree(std::vector<TRawCacheEntry> entries) {
+    auto tree =
+        std::make_unique<TWebCacheTree>(std::make_unique<TMemoryCacheSource>(std::move(entries)));
+    tree->MimeTypesFile = std::string(TARNHOLD_SOURCE_DIR) + "/tests/data/cache/mime.types";
+    tree->LoadContentTypes();
+    tree->CountEntries();
+    tree->Build();
+    tree->SortAll();
+    tree->RenameDuplicates(tree->Root());
+    return tree;
+}
+
+// CPU seconds of this process so far, both threads (children not counted).
+double ProcessCpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// Children's CPU seconds so far (grep).
+double ChildrenCpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// Runs one search to its end on the worker, hits delivered to this thread.
+std::uint64_t RunSearch(TWebCacheTree& tree, std::unique_ptr<TFindData> data, int& hits) {
+    data->StartNode = tree.Root();
+    TFindThread search(std::move(data));
+    hits = 0;
+    search.OnFound = [&](TFindThread&, TWebCacheTreeNode*) { ++hits; };
+    search.Start();
+    search.WaitFor();
+    return search.NodesTested();
+}
+
+void NameSearch(benchmark::State& state) {
+    const auto count = static_cast<std::size_t>(state.range(0));
+    std::vector<TRawCacheEntry> entries(count);
+    TManifestEntry m;
+    std::string content;
+    for (std::size_t i = 0; i < count; ++i) {
+        MakeSyntheticEntry(i, m, content);
+        TRawCacheEntry& e = entries[i];
+        e.Url = m.Url;
+        e.EntryType = m.EntryType;
+        e.LastModified = m.LastModified;
+        e.HeaderBlock = m.Headers;
+        e.FileExtension = m.Extension;
+        e.Size = content.size();
+        e.LocalFileName = "/nonexistent/cache/file";
+    }
+    auto tree = BuildTree(std::move(entries));
+    int hits = 0;
+    std::uint64_t tested = 0;
+    const double cpu = ProcessCpuSeconds();
+    for (auto _ : state) {
+        auto data = std::make_unique<TFindData>();
+        SetNames(*data, "page1;[a-c]x?.gif");
+        tested = RunSearch(*tree, std::move(data), hits);
+    }
+    state.counters["nodes"] = static_cast<double>(tested);
+    state.counters["hits"] = hits;
+    // The worker runs at idle priority: on a busy machine the wall time is
+    // mostly waiting; the CPU time both threads spent is the work.
+    state.counters["cpu_ms"] =
+        benchmark::Counter((ProcessCpuSeconds() - cpu) * 1000, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(NameSearch)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+std::string Convert(const char* to, const std::string& sjis) {
+    iconv_t cd = iconv_open(to, "CP932");
+    std::string out(sjis.size() * 2 + 16, '\0');
+    char* in = const_cast<char*>(sjis.data());
+    std::size_t inLeft = sjis.size();
+    char* o = out.data();
+    std::size_t outLeft = out.size();
+    iconv(cd, &in, &inLeft, &o, &outLeft);
+    iconv(cd, nullptr, nullptr, &o, &outLeft);
+    iconv_close(cd);
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+// The word searched for, and 10,000 pages on disk, one in ten holding it.
+struct TPages {
+    std::filesystem::path Dir;
+    std::string Word = Utf8ToAnsi("東京都");
+    std::unique_ptr<TWebCacheTree> Tree;
+
+    TPages() {
+        Dir = CreateTempFolder();
+        const std::string sentence =
+            Utf8ToAnsi("今日の天気は晴れのち曇り、午後から所により雨が降るでしょう。経済ニュース、"
+                       "市場の動き、スポーツの結果をお届けします。");
+        const std::string marked = Utf8ToAnsi("大阪府と東京都の知事選挙。");
+        std::vector<TRawCacheEntry> entries;
+        for (int i = 0; i < 10000; ++i) {
+            std::string page =
+                "<html><head><title>page " + std::to_string(i) + "</title></head><body>\n";
+            const int paragraphs = 40 + i % 40;
+            for (int p = 0; p < paragraphs; ++p) {
+                page += "<p class=\"text\">";
+                page += i % 10 == 3 && p == paragraphs / 2 ? marked : sentence;
+                page += "</p>\n";
+            }
+            page += "</body></html>\n";
+            const char* code = i % 3 == 0 ? nullptr : i % 3 == 1 ? "EUC-JP" : "ISO-2022-JP";
+            if (code != nullptr)
+                page = Convert(code, page);
+            const auto dir = Dir / std::to_string(i % 100);
+            ForceDirectories(dir);
+            const auto file = dir / ("p" + std::to_string(i) + ".htm");
+            WriteWholeFile(file, page);
+            TRawCacheEntry e;
+            e.Url = "http://site" + std::to_string(i % 20) + ".test/d" + std::to_string(i % 7) +
+                    "/p" + std::to_string(i) + ".html";
+            e.EntryType = 1;
+            e.LastModified = U64ToFileTime(133000000000000000ULL);
+            e.HeaderBlock = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n";
+            e.Size = page.size();
+            e.LocalFileName = file.string();
+            entries.push_back(std::move(e));
+        }
+        Tree = BuildTree(std::move(entries));
+    }
+    ~TPages() { DeleteFolder(Dir); }
+};
+
+TPages& Pages() {
+    static TPages pages;
+    return pages;
+}
+
+void ContentSearch(benchmark::State& state) {
+    TPages& pages = Pages();
+    int hits = 0;
+    const double cpu = ProcessCpuSeconds();
+    for (auto _ : state) {
+        auto data = std::make_unique<TFindData>();
+        data->Contains = pages.Word;
+        RunSearch(*pages.Tree, std::move(data), hits);
+    }
+    state.counters["hits"] = hits;
+    state.counters["cpu_ms"] =
+        benchmark::Counter((ProcessCpuSeconds() - cpu) * 1000, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(ContentSearch)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void GrepCount(benchmark::State& state) {
+    TPages& pages = Pages();
+    const std::string dir = pages.Dir.string();
+    std::vector<char*> argv = {
+        const_cast<char*>("grep"),      const_cast<char*>("-r"),
+        const_cast<char*>("-c"),        const_cast<char*>("-F"),
+        const_cast<char*>("-e"),        const_cast<char*>(pages.Word.c_str()),
+        const_cast<char*>(dir.c_str()), nullptr};
+    std::vector<std::string> env = {"LC_ALL=C", "PATH=/usr/bin:/bin"};
+    std::vector<char*> envp = {env[0].data(), env[1].data(), nullptr};
+    const double cpu = ChildrenCpuSeconds();
+    for (auto _ : state) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        pid_t pid = 0;
+        if (posix_spawnp(&pid, "grep", &actions, nullptr, argv.data(), envp.data()) != 0) {
+            state.SkipWithError("grep could not be started");
+            break;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        int status = 0;
+        waitpid(pid, &status, 0);
+    }
+    state.counters["cpu_ms"] =
+        benchmark::Counter((ChildrenCpuSeconds() - cpu) * 1000, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(GrepCount)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+} // namespace tarnhold

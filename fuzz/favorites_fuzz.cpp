@@ -1,0 +1,56 @@
+// favorites.dat over arbitrary bytes, and file masks over arbitrary masks and
+// names: reading never fails and is bounded by the file, and what is saved
+// reads back the same.
+#include "favorites/favorites.h"
+#include "find/filemask.h"
+#include "platform/appfolder.h"
+#include "platform/files.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+using namespace tarnhold;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size > (1u << 16))
+        return 0;
+    std::string_view text(reinterpret_cast<const char*>(data), size);
+
+    // The first line as a mask, the second as a name.
+    const std::size_t eol = text.find('\n');
+    if (eol != std::string_view::npos) {
+        const std::string_view rest = text.substr(eol + 1);
+        const std::string_view name = rest.substr(0, rest.find('\n'));
+        TFileMask mask(text.substr(0, eol));
+        (void)mask.Matches(name);
+        TextToDate(name);
+    }
+
+    static const struct Scratch {
+        std::filesystem::path path = CreateTempFolder();
+        ~Scratch() { DeleteFolder(path); }
+    } scratch;
+    const auto file = scratch.path / "favorites.dat";
+    if (!WriteWholeFile(file, text))
+        std::abort();
+    TFavorites store;
+    (void)store.SetFileName(file);
+    if (static_cast<std::size_t>(store.Count()) > size)
+        std::abort();
+    if (store.Save())
+        std::abort();
+    TFavorites again;
+    (void)again.SetFileName(file);
+    if (again.Count() != store.Count())
+        std::abort();
+    for (int i = 0; i < store.Count(); ++i) {
+        const TFavoriteItem& a = *store.Items(i);
+        const TFavoriteItem& b = *again.Items(i);
+        if (a.Folder != b.Folder || a.Method != b.Method || a.Timer != b.Timer ||
+            DateToText(a.Date) != DateToText(b.Date))
+            std::abort();
+    }
+    return 0;
+}

@@ -1,0 +1,352 @@
+#include "favorites/favorites.h"
+
+#include "platform/appfolder.h"
+#include "platform/codepage.h"
+#include "platform/profile.h"
+#include "text/displayformat.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <system_error>
+
+namespace tarnhold {
+
+namespace {
+
+constexpr std::string_view kFavorites = "Favorites";
+constexpr std::string_view kDefault = "FavoriteDefault";
+
+std::string SectionName(int n) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "Favorite%04d", n);
+    return buf;
+}
+
+// The texts and small fields common to the default and the numbered sections.
+void ReadItem(const TProfileFile& ini, std::string_view section, TFavoriteItem& item,
+              const TFavoriteItem& defaults) {
+    item.UrlName = ini.ReadString(section, "UrlName", defaults.UrlName);
+    item.PathName = ini.ReadString(section, "PathName", defaults.PathName);
+    item.Default = ini.ReadString(section, "Default", defaults.Default);
+    item.Title = ini.ReadString(section, "Title", defaults.Title);
+    // Stored into the 8-bit fields by truncation, as the format always did.
+    item.Folder = static_cast<std::uint8_t>(ini.ReadInteger(section, "Folder", defaults.Folder));
+    item.Method = static_cast<std::uint8_t>(ini.ReadInteger(section, "Method", defaults.Method));
+    item.Timer = ini.ReadBool(section, "Timer", defaults.Timer);
+}
+
+void WriteItem(TProfileFile& ini, std::string_view section, const TFavoriteItem& item) {
+    ini.WriteString(section, "UrlName", item.UrlName);
+    ini.WriteString(section, "PathName", item.PathName);
+    ini.WriteString(section, "Default", item.Default);
+    ini.WriteString(section, "Title", item.Title);
+    ini.WriteInteger(section, "Folder", item.Folder);
+    ini.WriteInteger(section, "Method", item.Method);
+    ini.WriteBool(section, "Timer", item.Timer);
+}
+
+// Reads an unsigned decimal number of 1..maxDigits digits at text[pos].
+bool ReadNumber(std::string_view text, std::size_t& pos, int maxDigits, int& value) {
+    std::size_t start = pos;
+    value = 0;
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' &&
+           static_cast<int>(pos - start) < maxDigits)
+        value = value * 10 + (text[pos++] - '0');
+    return pos > start;
+}
+
+bool Expect(std::string_view text, std::size_t& pos, char c) {
+    if (pos < text.size() && text[pos] == c) {
+        ++pos;
+        return true;
+    }
+    return false;
+}
+
+int CompareDates(const SYSTEMTIME& a, const SYSTEMTIME& b) {
+    // An unset or impossible date counts as the oldest of all.
+    FILETIME fa, fb;
+    if (!SystemTimeToFileTime(a, fa))
+        fa = FILETIME{};
+    if (!SystemTimeToFileTime(b, fb))
+        fb = FILETIME{};
+    return CompareFileTime(fa, fb);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Dates
+
+bool IsDateUnset(const SYSTEMTIME& d) {
+    return d.wYear == 0 && d.wMonth == 0 && d.wDayOfWeek == 0 && d.wDay == 0 && d.wHour == 0 &&
+           d.wMinute == 0 && d.wSecond == 0 && d.wMilliseconds == 0;
+}
+
+std::string DateToText(const SYSTEMTIME& date) {
+    FILETIME check;
+    if (IsDateUnset(date) || !SystemTimeToFileTime(date, check))
+        return {};
+    char buf[80];
+    std::snprintf(buf, sizeof buf, "%d/%02d/%02d %d:%02d:%02d", date.wYear, date.wMonth, date.wDay,
+                  date.wHour, date.wMinute, date.wSecond);
+    return buf;
+}
+
+SYSTEMTIME TextToDate(std::string_view text) {
+    text = AnsiTrim(text);
+    std::size_t pos = 0;
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+    bool ok = ReadNumber(text, pos, 5, y);
+    const std::size_t yearDigits = pos;
+    ok = ok && Expect(text, pos, '/') && ReadNumber(text, pos, 2, mo) && Expect(text, pos, '/') &&
+         ReadNumber(text, pos, 2, d);
+    if (ok && pos < text.size()) {
+        ok = Expect(text, pos, ' ');
+        while (ok && pos < text.size() && text[pos] == ' ')
+            ++pos;
+        ok = ok && ReadNumber(text, pos, 2, h) && Expect(text, pos, ':') &&
+             ReadNumber(text, pos, 2, mi);
+        if (ok && pos < text.size())
+            ok = Expect(text, pos, ':') && ReadNumber(text, pos, 2, s);
+        ok = ok && pos == text.size();
+    }
+    // Two-digit years, as a short date format of "yy/MM/dd" wrote them.
+    if (ok && yearDigits <= 2)
+        y += y < 30 ? 2000 : 1900;
+    SYSTEMTIME t = MakeSystemTime(y, mo, d, h, mi, s);
+    FILETIME ft;
+    if (!ok || !SystemTimeToFileTime(t, ft) || !FileTimeToSystemTime(ft, t))
+        return SYSTEMTIME{};
+    return t; // with its day of week
+}
+
+SYSTEMTIME CurrentLocalTime() {
+    FILETIME local;
+    SYSTEMTIME t{};
+    if (FileTimeToLocalFileTime(GetSystemTimeAsFileTime(), local))
+        FileTimeToSystemTime(local, t);
+    return t;
+}
+
+std::string FavoriteDateColumn(const TFavoriteItem& item) {
+    return IsDateUnset(item.Date) ? std::string() : FormatDateTimeShort(item.Date);
+}
+
+int CompareFavorites(const TFavoriteItem& a, const TFavoriteItem& b, int column, int order) {
+    int c = 0;
+    switch (column) {
+    case fsTitle:
+        c = AnsiCompareText(a.Title, b.Title);
+        if (c == 0)
+            c = AnsiCompareText(a.UrlName, b.UrlName);
+        break;
+    case fsUrl:
+        c = AnsiCompareText(a.UrlName, b.UrlName);
+        if (c == 0)
+            c = AnsiCompareText(a.Title, b.Title);
+        break;
+    case fsDate:
+        c = CompareDates(b.Date, a.Date); // the newest first
+        if (c == 0)
+            c = AnsiCompareText(a.Title, b.Title);
+        if (c == 0)
+            c = AnsiCompareText(a.UrlName, b.UrlName);
+        break;
+    default:
+        return 0;
+    }
+    c = c < 0 ? -1 : c > 0 ? 1 : 0;
+    return order == 1 ? -c : c;
+}
+
+// ---------------------------------------------------------------------------
+// TFavorites
+
+TFavorites::TFavorites() : DefaultItem_(std::make_unique<TFavoriteItem>()) {}
+
+TFavorites::~TFavorites() = default;
+
+TFavoriteItem TFavorites::MakeDefaultItem() {
+    TFavoriteItem item;
+    item.PathName = PathToAnsi(GetDefaultSaveFolder()) + "/";
+    item.Default = "index.html";
+    return item;
+}
+
+TError TFavorites::SetFileName(const std::filesystem::path& file) {
+    if (file.native() == FileName_.native())
+        return {};
+    FileName_ = file;
+    TError error = Load();
+    RefreshView();
+    return error;
+}
+
+void TFavorites::SetView(TFavoritesView* view) {
+    if (view == View_)
+        return;
+    View_ = view;
+    RefreshView();
+}
+
+TError TFavorites::Load() {
+    if (FileName_.empty())
+        return {};
+    TProfileFile ini(FileName_);
+    ReadItem(ini, kDefault, *DefaultItem_, MakeDefaultItem());
+    DefaultItem_->Date = SYSTEMTIME{};
+
+    int count = ini.ReadInteger(kFavorites, "Count", 0);
+    TError error;
+    if (ini.LoadError() != 0)
+        error = TError::FromErrno(ini.LoadError(), PathToAnsi(FileName_));
+    // A missing section below Count still gives a (default) favorite; but a
+    // damaged Count must not make more favorites than the file has bytes.
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(FileName_, ec);
+    const auto limit = static_cast<long long>(ec ? 0 : size);
+    if (count > limit) {
+        error = TError::Message(PathToAnsi(FileName_) + ": Count " + std::to_string(count) +
+                                " is more than the file can hold; read " + std::to_string(limit));
+        count = static_cast<int>(limit);
+    }
+    const TFavoriteItem fresh;
+    for (int n = 1; n <= count; ++n) {
+        auto item = std::make_unique<TFavoriteItem>();
+        const std::string section = SectionName(n);
+        ReadItem(ini, section, *item, fresh);
+        item->Date = TextToDate(ini.ReadString(section, "Date", ""));
+        Items_.push_back(std::move(item));
+    }
+    return error;
+}
+
+TError TFavorites::Save() {
+    if (FileName_.empty())
+        return {};
+    // Read afresh and write key by key, so that every other line of the file
+    // (and the sections past Count) stays as it was.
+    TProfileFile ini(FileName_);
+    if (ini.LoadError() != 0)
+        return TError::FromErrno(ini.LoadError(), PathToAnsi(FileName_));
+    ini.SetAutoUpdate(false);
+    ini.WriteInteger(kFavorites, "Count", Count());
+    WriteItem(ini, kDefault, *DefaultItem_);
+    for (int n = 1; n <= Count(); ++n) {
+        const std::string section = SectionName(n);
+        const TFavoriteItem& item = *Items_[static_cast<std::size_t>(n - 1)];
+        WriteItem(ini, section, item);
+        ini.WriteString(section, "Date", DateToText(item.Date));
+    }
+    int err = 0;
+    if (!ini.UpdateFile(&err))
+        return TError::FromErrno(err != 0 ? err : EIO, PathToAnsi(FileName_));
+    return {};
+}
+
+int TFavorites::IndexOf(const TFavoriteItem* item) const {
+    for (std::size_t i = 0; i < Items_.size(); ++i) {
+        if (Items_[i].get() == item)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void TFavorites::SetSortType(std::uint8_t column) {
+    if (column == SortType_)
+        return;
+    SortType_ = column;
+    SortOrder_ = 0;
+    SortView();
+}
+
+void TFavorites::SetSortOrder(std::uint8_t order) {
+    if (order == SortOrder_)
+        return;
+    SortOrder_ = order;
+    SortView();
+}
+
+void TFavorites::SetSort(std::uint8_t order, std::uint8_t column) {
+    SortOrder_ = order;
+    SortType_ = column;
+    SortView();
+}
+
+void TFavorites::RefreshView() {
+    if (View_ == nullptr)
+        return;
+    View_->ClearRows();
+    for (const auto& item : Items_)
+        View_->AddRow(item.get());
+    SortView();
+}
+
+void TFavorites::SortView() {
+    if (View_ == nullptr)
+        return;
+    const int column = SortType_, order = SortOrder_;
+    View_->SortRows([column, order](const TFavoriteItem& a, const TFavoriteItem& b) {
+        return CompareFavorites(a, b, column, order);
+    });
+}
+
+int TFavorites::AddItem(std::unique_ptr<TFavoriteItem> item, TError* saveError) {
+    TFavoriteItem* raw = item.get();
+    Items_.push_back(std::move(item));
+    if (View_ != nullptr) {
+        View_->AddRow(raw);
+        SortView();
+        View_->SelectRow(raw);
+    }
+    TError error = Save();
+    if (saveError != nullptr)
+        *saveError = std::move(error);
+    return Count() - 1;
+}
+
+int TFavorites::AddNew(std::string_view title, std::string_view url, TError* saveError) {
+    auto item = std::make_unique<TFavoriteItem>(*DefaultItem_);
+    item->Title = std::string(title);
+    item->UrlName = std::string(url);
+    item->Date = CurrentLocalTime();
+    return AddItem(std::move(item), saveError);
+}
+
+TError TFavorites::UpdateItem(TFavoriteItem* item) {
+    TError error = Save();
+    if (View_ != nullptr && View_->UpdateRow(item))
+        SortView();
+    return error;
+}
+
+TError TFavorites::DeleteItem(TFavoriteItem* item) {
+    auto it = std::find_if(Items_.begin(), Items_.end(),
+                           [item](const auto& owned) { return owned.get() == item; });
+    if (it == Items_.end())
+        return {};
+    std::unique_ptr<TFavoriteItem> owned = std::move(*it);
+    Items_.erase(it);
+    TError error = Save();
+    if (View_ != nullptr)
+        View_->DeleteRow(owned.get());
+    return error;
+}
+
+TError TFavorites::ResetDefaultDate() {
+    DefaultItem_->Date = SYSTEMTIME{};
+    return Save();
+}
+
+const TFavoriteItem* TFavorites::FindByUrl(std::string_view url) const {
+    for (const auto& item : Items_) {
+        if (AnsiSameText(item->UrlName, url))
+            return item.get();
+    }
+    return nullptr;
+}
+
+} // namespace tarnhold

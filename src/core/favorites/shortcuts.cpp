@@ -1,0 +1,188 @@
+#include "favorites/shortcuts.h"
+
+#include "platform/codepage.h"
+#include "platform/profile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+#include <unordered_set>
+
+namespace tarnhold {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A shortcut is a few lines; anything bigger is not one.
+constexpr off_t kMaxShortcutSize = 64 * 1024;
+// Folders nest at most this deep below the chosen one.
+constexpr int kMaxDepth = 32;
+
+std::string Problem(const fs::path& path, int error) {
+    return PathToAnsi(path) + ": " + TError::FromErrno(error).Text();
+}
+
+// Reads a regular file of at most kMaxShortcutSize bytes; an errno on failure.
+int ReadShortcutFile(const fs::path& path, std::string& out) {
+    // Non-blocking, so that a FIFO put in the folder cannot stop the walk.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    struct stat st {};
+    int error = 0;
+    if (::fstat(fd, &st) != 0)
+        error = errno;
+    else if (!S_ISREG(st.st_mode))
+        error = EINVAL;
+    else if (st.st_size > kMaxShortcutSize)
+        error = EFBIG;
+    if (error == 0) {
+        out.resize(static_cast<std::size_t>(st.st_size));
+        std::size_t got = 0;
+        while (got < out.size()) {
+            ssize_t n = ::read(fd, out.data() + got, out.size() - got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                error = n < 0 ? errno : 0;
+                break;
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        out.resize(got);
+    }
+    ::close(fd);
+    return error;
+}
+
+bool EntryLess(const TShortcutEntry& a, const TShortcutEntry& b) {
+    if (a.IsFolder != b.IsFolder)
+        return a.IsFolder;
+    return AnsiCompareText(a.Caption, b.Caption) < 0;
+}
+
+struct TWalker {
+    const std::unordered_set<std::string>& Registered; // lower-cased favorite URLs
+    std::vector<std::string>& Problems;
+
+    // The entries of one folder into out, sorted; subfolders without a
+    // shortcut at any depth are left out.
+    void Fill(const fs::path& folder, std::vector<TShortcutEntry>& out, int depth) {
+        std::error_code ec;
+        fs::directory_iterator it(folder, ec);
+        if (ec) {
+            Problems.push_back(Problem(folder, ec.value()));
+            return;
+        }
+        for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+            const fs::directory_entry& de = *it;
+            std::error_code sec;
+            const fs::file_status own = de.symlink_status(sec);
+            if (sec)
+                continue;
+            const fs::path name = de.path().filename();
+            if (fs::is_directory(own)) {
+                if (depth >= kMaxDepth) {
+                    Problems.push_back(Problem(de.path(), ELOOP));
+                    continue;
+                }
+                TShortcutEntry entry;
+                entry.Caption = PathToAnsi(name);
+                entry.Path = de.path();
+                entry.IsFolder = true;
+                Fill(de.path(), entry.Children, depth + 1);
+                if (!entry.Children.empty())
+                    out.push_back(std::move(entry));
+                continue;
+            }
+            if (fs::is_symlink(own) && fs::is_directory(de.status(sec)))
+                continue; // never followed: it could lead back up
+            const std::string ansiName = PathToAnsi(name);
+            const std::size_t dot = ansiName.rfind('.');
+            if (dot == std::string::npos || AnsiLowerCase(ansiName.substr(dot)) != ".url")
+                continue;
+            TShortcutEntry entry;
+            entry.Caption = ansiName.substr(0, dot);
+            entry.Path = de.path();
+            std::string text;
+            if (int error = ReadShortcutFile(de.path(), text); error != 0) {
+                Problems.push_back(Problem(de.path(), error));
+            } else {
+                TProfileFile ini;
+                ini.SetText(text);
+                entry.Url = ini.ReadString("InternetShortcut", "URL", "");
+                entry.Registered =
+                    !entry.Url.empty() && Registered.count(AnsiLowerCase(entry.Url)) > 0;
+            }
+            out.push_back(std::move(entry));
+        }
+        if (ec)
+            Problems.push_back(Problem(folder, ec.value()));
+        std::sort(out.begin(), out.end(), EntryLess);
+    }
+};
+
+void Collect(std::vector<TShortcutEntry>& entries, std::vector<TShortcutEntry*>& out) {
+    for (auto& e : entries) {
+        if (e.IsFolder)
+            Collect(e.Children, out);
+        else
+            out.push_back(&e);
+    }
+}
+
+} // namespace
+
+TShortcutFolder ReadShortcutFolder(const fs::path& folder, const TFavorites& store) {
+    std::unordered_set<std::string> registered;
+    for (int i = 0; i < store.Count(); ++i)
+        registered.insert(AnsiLowerCase(store.Items(i)->UrlName));
+    TShortcutFolder result;
+    TWalker walker{registered, result.Problems};
+    walker.Fill(folder, result.Items, 0);
+    return result;
+}
+
+std::vector<TShortcutEntry*> ListShortcuts(std::vector<TShortcutEntry>& entries) {
+    std::vector<TShortcutEntry*> out;
+    Collect(entries, out);
+    return out;
+}
+
+std::vector<fs::path> DefaultShortcutFolders() {
+    std::vector<fs::path> prefixes;
+    if (const char* wine = std::getenv("WINEPREFIX"); wine != nullptr && *wine != '\0')
+        prefixes.emplace_back(wine);
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
+        prefixes.push_back(fs::path(home) / ".wine");
+    std::vector<fs::path> out;
+    for (const fs::path& prefix : prefixes) {
+        // Current Wine keeps the profiles in drive_c/users, older ones in
+        // drive_c/windows/profiles.
+        std::vector<fs::path> found;
+        for (const fs::path& users :
+             {prefix / "drive_c" / "users", prefix / "drive_c" / "windows" / "profiles"}) {
+            std::error_code ec;
+            for (fs::directory_iterator it(users, ec); !ec && it != fs::directory_iterator();
+                 it.increment(ec)) {
+                const fs::path favorites = it->path() / "Favorites";
+                std::error_code sec;
+                if (fs::is_directory(favorites, sec))
+                    found.push_back(favorites);
+            }
+        }
+        std::sort(found.begin(), found.end());
+        for (const auto& f : found) {
+            if (std::find(out.begin(), out.end(), f) == out.end())
+                out.push_back(f);
+        }
+    }
+    return out;
+}
+
+} // namespace tarnhold

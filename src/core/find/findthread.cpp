@@ -1,0 +1,353 @@
+#include "find/findthread.h"
+
+#include "platform/codepage.h"
+#include "text/jconvert.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace tarnhold {
+
+namespace {
+
+// Yields the processor every this many nodes: the worker runs at idle
+// priority, so the scheduler keeps the window responsive; the yield only lets
+// other idle work in between.
+constexpr std::uint64_t kYieldEvery = 1024;
+// Hits waiting for the owner at most; the worker waits when there are more.
+constexpr std::size_t kMaxPending = 1024;
+// The owner is woken for this many new hits, or when the first of them has
+// waited this long.
+constexpr int kAnnounceBatch = 64;
+constexpr auto kAnnounceDelay = std::chrono::milliseconds(20);
+
+void LowerOwnPriority() {
+    sched_param param{};
+    if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &param) != 0)
+        (void)setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 19);
+}
+
+// Reads a whole regular file into out; false when it cannot be read or is
+// empty.
+bool ReadRegularFile(const std::string& path, std::string& out) {
+    // Non-blocking, so that a FIFO named by a damaged cache cannot hang the
+    // search; the type check then refuses it.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+    std::size_t got = 0;
+    if (ok) {
+        out.resize(static_cast<std::size_t>(st.st_size));
+        while (got < out.size()) {
+            ssize_t n = ::read(fd, out.data() + got, out.size() - got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+        out.resize(got); // a file that shrank meanwhile is searched as read
+    }
+    ::close(fd);
+    return ok && got > 0;
+}
+
+bool HasAsciiLetter(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (IsLeadByte(c))
+            ++i;
+        else if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))
+            return true;
+    }
+    return false;
+}
+
+// AnsiFind with the C library's substring search, which is faster than a
+// byte-by-byte scan for the first byte of a Japanese word.
+bool ContainsText(std::string_view content, std::string_view text) {
+    const char* base = content.data();
+    const char* end = base + content.size();
+    const char* from = base;
+    while (static_cast<std::size_t>(end - from) >= text.size()) {
+        const void* hit =
+            ::memmem(from, static_cast<std::size_t>(end - from), text.data(), text.size());
+        if (hit == nullptr)
+            return false;
+        const auto pos = static_cast<std::size_t>(static_cast<const char*>(hit) - base);
+        if (IsCharStart(content, pos))
+            return true;
+        from = base + pos + 1;
+    }
+    return false;
+}
+
+} // namespace
+
+bool FileContains(const std::string& path, std::string_view text, bool anyCase) {
+    // Buffers kept per thread: a content search reads many files in a row.
+    thread_local std::string content, converted, lowered, needle;
+    if (!ReadRegularFile(path, content))
+        return false;
+    std::string_view search = content;
+    switch (InCodeCheck(content)) {
+    case jcJisNew:
+    case jcJisOld:
+        converted = jis2sjis(content);
+        search = converted;
+        break;
+    case jcEuc:
+        converted = euc2sjis(content);
+        search = converted;
+        break;
+    default:
+        break; // Shift-JIS, ASCII, undecided or not text: as it is
+    }
+    if (text.empty())
+        return true;
+    // Case matters only where the text has a letter to match in two ways.
+    if (anyCase && HasAsciiLetter(text)) {
+        AnsiLowerCaseTo(text, needle);
+        AnsiLowerCaseTo(search, lowered);
+        return ContainsText(lowered, needle);
+    }
+    return ContainsText(search, text);
+}
+
+// ---------------------------------------------------------------------------
+// TFindThread
+
+TFindThread::TFindThread(std::unique_ptr<TFindData> data) : data_(std::move(data)) {
+    if (!data_)
+        data_ = std::make_unique<TFindData>();
+    masks_.reserve(data_->Names.size());
+    for (const std::string& piece : data_->Names)
+        masks_.emplace_back("*" + piece + "*");
+}
+
+TFindThread::~TFindThread() {
+    Terminate();
+    Join();
+}
+
+void TFindThread::Start() {
+    if (started_ || Terminated())
+        return;
+    started_ = true;
+    worker_ = std::thread([this] { Execute(); });
+}
+
+void TFindThread::Terminate() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        terminated_.store(true, std::memory_order_relaxed);
+    }
+    workerWake_.notify_all();
+}
+
+void TFindThread::Join() {
+    if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id())
+        worker_.join();
+}
+
+void TFindThread::Stop() {
+    Terminate();
+    Join();
+    bool run = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pending_.clear();
+        if (!started_)
+            finished_ = true; // a search stopped before it started ends too
+        if (finished_ && !terminateDelivered_) {
+            terminateDelivered_ = true;
+            run = true;
+        }
+    }
+    if (run && OnTerminate)
+        OnTerminate(*this);
+}
+
+bool TFindThread::ProcessMessages(std::chrono::milliseconds timeout) {
+    if (!started_)
+        return false;
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (terminateDelivered_)
+        return false;
+    ownerWake_.wait_for(lock, timeout, [this] { return !pending_.empty() || finished_; });
+    // The hits in the order found; a stop asked for meanwhile (also from a
+    // handler) drops the rest.
+    while (!pending_.empty() && !Terminated()) {
+        TWebCacheTreeNode* node = pending_.front();
+        pending_.pop_front();
+        foundNode_ = node;
+        lock.unlock();
+        workerWake_.notify_all(); // there is room again
+        OnFound(*this, node);
+        lock.lock();
+        foundNode_ = nullptr;
+    }
+    if (Terminated())
+        pending_.clear();
+    if (finished_ && pending_.empty() && !terminateDelivered_) {
+        terminateDelivered_ = true;
+        lock.unlock();
+        Join();
+        if (OnTerminate)
+            OnTerminate(*this);
+        return false;
+    }
+    return !terminateDelivered_;
+}
+
+void TFindThread::WaitFor() {
+    while (ProcessMessages(std::chrono::milliseconds(100))) {
+    }
+}
+
+void TFindThread::Execute() {
+    LowerOwnPriority();
+    if (data_->StartNode != nullptr)
+        SearchFolder(data_->StartNode);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        finished_ = true;
+    }
+    ownerWake_.notify_all();
+    if (OnWake)
+        OnWake();
+}
+
+void TFindThread::SearchFolder(TWebCacheTreeNode* node) {
+    // Children are tested before any grandchild; folders are entered depth
+    // first. An explicit stack: a hostile cache may nest folders deeply.
+    struct TFrame {
+        TWebCacheTreeNode* node;
+        int next;
+    };
+    std::vector<TFrame> stack;
+    auto enter = [&](TWebCacheTreeNode* folder) {
+        if (OnFolder)
+            OnFolder(*this, folder->DirUrl());
+        for (int i = 0; i < folder->Count() && !Terminated(); ++i)
+            TestNode(folder->Items(i));
+        stack.push_back({folder, 0});
+    };
+    enter(node);
+    while (!stack.empty() && !Terminated()) {
+        TFrame& top = stack.back();
+        if (!data_->SubFolders || top.next >= top.node->Count()) {
+            stack.pop_back();
+            continue;
+        }
+        // Files are visited too: they have no children, so the visit is only
+        // the OnFolder notification.
+        enter(top.node->Items(top.next++));
+    }
+}
+
+bool TFindThread::Matches(const TFindData& data, const std::vector<TFileMask>& masks,
+                          const TWebCacheTreeNode* node) {
+    // Cheapest first: level, date, size, type, names; the content last.
+    if (node->IsFolder && node->Level() <= 1)
+        return false;
+    if (data.DateFilter) {
+        const std::int64_t day = DayNumber(node->Info.LastModified);
+        if (day < 0 || day < data.DateBegin || day > data.DateEnd)
+            return false;
+    }
+    if (!node->IsFolder) {
+        if (data.SizeFilter && (node->Info.Size < data.SizeMin || node->Info.Size > data.SizeMax))
+            return false;
+        if (data.TypeFilter) {
+            thread_local std::string ext;
+            AnsiLowerCaseTo(ExtractFileExt(node->DisplayName()), ext);
+            if (!data.HasExtension(ext))
+                return false;
+        }
+    } else if (data.TypeFilter) {
+        return false;
+    }
+    if (!masks.empty()) {
+        // LowerName is the lower-cased Name; an empty Name shows the tree's
+        // default file name.
+        const std::string& name = node->Name().empty() ? node->DisplayName() : node->LowerName();
+        bool any = false;
+        for (const TFileMask& mask : masks) {
+            if (mask.Matches(name)) {
+                any = true;
+                break;
+            }
+        }
+        if (!any)
+            return false;
+    }
+    if (!data.Contains.empty()) {
+        if (node->IsFolder)
+            return false;
+        return FileContains(node->Info.LocalFileName, data.Contains, data.MatchAnyCase);
+    }
+    return true;
+}
+
+void TFindThread::TestNode(TWebCacheTreeNode* node) {
+    if (Terminated())
+        return;
+    if (tested_.fetch_add(1, std::memory_order_relaxed) % kYieldEvery == kYieldEvery - 1)
+        std::this_thread::yield();
+    if (unannounced_ > 0)
+        AnnounceHits();
+    if (Matches(*data_, masks_, node))
+        Deliver(node);
+}
+
+void TFindThread::Deliver(TWebCacheTreeNode* node) {
+    if (!OnFound)
+        return;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (pending_.size() >= kMaxPending) {
+            lock.unlock();
+            WakeOwner(); // before waiting for room
+            lock.lock();
+            workerWake_.wait(lock, [&] { return pending_.size() < kMaxPending || Terminated(); });
+        }
+        if (Terminated())
+            return;
+        pending_.push_back(node);
+    }
+    if (unannounced_++ == 0)
+        firstUnannounced_ = std::chrono::steady_clock::now();
+    AnnounceHits();
+}
+
+void TFindThread::AnnounceHits() {
+    // Hits are announced in batches: one wake-up of the owner per hit would
+    // cost more than the test of a node. The first hit waits at most
+    // kAnnounceDelay.
+    if (unannounced_ >= kAnnounceBatch ||
+        std::chrono::steady_clock::now() - firstUnannounced_ >= kAnnounceDelay)
+        WakeOwner();
+}
+
+void TFindThread::WakeOwner() {
+    unannounced_ = 0;
+    ownerWake_.notify_all();
+    if (OnWake)
+        OnWake();
+}
+
+void StopBeforeChanges(TWebCacheTree& tree, TFindThread& search) {
+    tree.OnChanging = [&search](TWebCacheTree&) { search.Stop(); };
+}
+
+} // namespace tarnhold

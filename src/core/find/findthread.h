@@ -1,0 +1,137 @@
+// The background search: a worker thread walks the cache tree below a start
+// folder, tests every node against the criteria and reports the hits.
+//
+// Who owns what:
+// - The owner thread (the one that makes and starts the search, normally the
+//   window thread) owns this object, its handlers and the cache tree. It
+//   alone changes the tree, and it stops a running search first: Stop()
+//   returns only when the worker touches no node any more. The tree's
+//   OnChanging event, which Build, Clear, SortAll, RenameDuplicates, AddNode
+//   and DeleteNode raise before they change anything, is where to call it
+//   (StopBeforeChanges does that).
+// - The worker reads the nodes (names, children, Info, and the tree's
+//   DefaultFileName, which counts as part of the tree) and the criteria from
+//   Start() until it ends, and writes nothing that the owner reads other than
+//   through the hand-off below. Handlers are set before Start() and not
+//   changed while the search runs.
+// - Hits travel to the owner through a queue, in the order found: the worker
+//   appends the node (calling OnWake for every 64 new hits, or 20 ms after
+//   the first of them, and waiting while 1,024 hits wait), the owner runs
+//   OnFound for each in
+//   ProcessMessages. A queued node stays valid because the tree does not
+//   change until the search is stopped, and a stop drops the queue: no
+//   OnFound is run after the stop was asked for. The worker goes on reading
+//   the tree while OnFound runs, so a handler reads its node and never
+//   changes the tree (a change stops the search first).
+// - OnFolder runs on the worker, with the folder's URL; its handler must only
+//   hand the text on (it must not touch the tree or call Stop).
+#pragma once
+
+#include "cache/webcachetree.h"
+#include "find/filemask.h"
+#include "find/finddata.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace tarnhold {
+
+class TFindThread {
+public:
+    using TFoundEvent = std::function<void(TFindThread& sender, TWebCacheTreeNode* node)>;
+    using TFolderEvent = std::function<void(TFindThread& sender, const std::string& url)>;
+    using TNotifyEvent = std::function<void(TFindThread& sender)>;
+    using TWakeEvent = std::function<void()>;
+
+    // Takes the criteria; StartNode must be set.
+    explicit TFindThread(std::unique_ptr<TFindData> data);
+    // Stops the worker and waits for it, without running OnTerminate.
+    ~TFindThread();
+    TFindThread(const TFindThread&) = delete;
+    TFindThread& operator=(const TFindThread&) = delete;
+
+    TFoundEvent OnFound;      // owner thread, for each hit
+    TFolderEvent OnFolder;    // worker thread, for each visited node
+    TNotifyEvent OnTerminate; // owner thread, once, after the worker ended
+    // Worker thread: something waits for ProcessMessages (some hits, or the
+    // end).
+    // A window posts itself an event here; a console loop needs none.
+    TWakeEvent OnWake;
+
+    const TFindData& FindData() const { return *data_; }
+    // The node being handed to OnFound, else null.
+    TWebCacheTreeNode* FoundNode() const { return foundNode_; }
+
+    // Starts the worker at the lowest scheduling priority.
+    void Start();
+    // Asks the worker to end; it stops before its next node. Any thread.
+    void Terminate();
+    bool Terminated() const { return terminated_.load(std::memory_order_relaxed); }
+    // Owner: Terminate, wait until the worker has ended, then run OnTerminate
+    // unless it ran already.
+    void Stop();
+    // Owner: runs what waits for this thread (OnFound for a hit, OnTerminate
+    // once the worker has ended), waiting up to timeout for it. False once
+    // OnTerminate has run, and for a search never started.
+    bool ProcessMessages(std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
+    // Owner: ProcessMessages until the search has ended.
+    void WaitFor();
+
+    // Nodes tested so far (for progress and benchmarks).
+    std::uint64_t NodesTested() const { return tested_.load(std::memory_order_relaxed); }
+
+    // The criteria applied to one node, without reporting it.
+    static bool Matches(const TFindData& data, const std::vector<TFileMask>& masks,
+                        const TWebCacheTreeNode* node);
+
+private:
+    void Execute();
+    void SearchFolder(TWebCacheTreeNode* node);
+    void TestNode(TWebCacheTreeNode* node);
+    void Deliver(TWebCacheTreeNode* node);
+    void AnnounceHits();
+    void WakeOwner();
+    void Join();
+
+    std::unique_ptr<TFindData> data_;
+    std::vector<TFileMask> masks_;
+    std::thread worker_;
+    bool started_ = false; // owner thread only
+    // Worker thread only: hits queued since the owner was last woken.
+    int unannounced_ = 0;
+    std::chrono::steady_clock::time_point firstUnannounced_;
+    std::atomic<bool> terminated_{false};
+    std::atomic<std::uint64_t> tested_{0};
+
+    std::mutex mutex_;
+    std::condition_variable ownerWake_;  // a hit is waiting, or the worker ended
+    std::condition_variable workerWake_; // the queue has room, or the search stopped
+    std::deque<TWebCacheTreeNode*> pending_;
+    bool finished_ = false;
+    bool terminateDelivered_ = false;
+    TWebCacheTreeNode* foundNode_ = nullptr; // owner thread only
+};
+
+// Hooks the search into the tree: the owner stops it before the tree
+// changes (see the notes above). Replaces the tree's OnChanging handler;
+// detach it with tree.OnChanging = nullptr when the search object goes.
+void StopBeforeChanges(TWebCacheTree& tree, TFindThread& search);
+
+// Whether the file at path contains text: the content is read once, turned
+// from EUC-JP or ISO-2022-JP into Shift-JIS as its code is detected (content
+// that is not text is searched as it is), and searched for text, ignoring the
+// case of ASCII letters when anyCase is set. Only regular files are read;
+// a file that cannot be read, or is empty, contains nothing.
+bool FileContains(const std::string& path, std::string_view text, bool anyCase);
+
+} // namespace tarnhold

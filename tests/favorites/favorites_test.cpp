@@ -1,0 +1,271 @@
+#include "favorites/favorites.h"
+#include "platform/appfolder.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "platform/profile.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace tarnhold {
+namespace {
+
+class FavoritesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Dir = CreateTempFolder();
+        File = Dir / "favorites.dat";
+    }
+    void TearDown() override { DeleteFolder(Dir); }
+
+    std::string Read() {
+        std::string text;
+        EXPECT_TRUE(ReadWholeFile(File, text));
+        return text;
+    }
+
+    std::filesystem::path Dir;
+    std::filesystem::path File;
+};
+
+// A view that keeps its rows as the list view would.
+class TRecordingView : public TFavoritesView {
+public:
+    void ClearRows() override { Rows.clear(); }
+    void AddRow(const TFavoriteItem* item) override { Rows.push_back(item); }
+    bool UpdateRow(const TFavoriteItem* item) override {
+        ++Updates;
+        return std::find(Rows.begin(), Rows.end(), item) != Rows.end();
+    }
+    void DeleteRow(const TFavoriteItem* item) override {
+        Rows.erase(std::remove(Rows.begin(), Rows.end(), item), Rows.end());
+    }
+    void SortRows(
+        const std::function<int(const TFavoriteItem&, const TFavoriteItem&)>& compare) override {
+        std::stable_sort(Rows.begin(), Rows.end(),
+                         [&](auto* a, auto* b) { return compare(*a, *b) < 0; });
+    }
+    void SelectRow(const TFavoriteItem* item) override { Selected = item; }
+
+    std::vector<std::string> Titles() const {
+        std::vector<std::string> out;
+        for (auto* r : Rows)
+            out.push_back(r->Title);
+        return out;
+    }
+
+    std::vector<const TFavoriteItem*> Rows;
+    const TFavoriteItem* Selected = nullptr;
+    int Updates = 0;
+};
+
+TEST_F(FavoritesTest, FreshInstallationHasOnlyTheDefaultFavorite) {
+    TFavorites store;
+    ASSERT_FALSE(store.SetFileName(File));
+    EXPECT_EQ(store.Count(), 0);
+    const TFavoriteItem& d = store.DefaultItem();
+    EXPECT_EQ(d.PathName, PathToAnsi(GetDefaultSaveFolder()) + "/");
+    EXPECT_EQ(d.Default, "index.html");
+    EXPECT_EQ(d.Folder, 2);
+    EXPECT_EQ(d.Method, 1);
+    EXPECT_FALSE(d.Timer);
+    EXPECT_TRUE(IsDateUnset(d.Date));
+    EXPECT_FALSE(FileExists(File)) << "loading writes nothing";
+}
+
+TEST_F(FavoritesTest, SavesInOrderWithOneBasedPaddedSections) {
+    TFavorites store;
+    ASSERT_FALSE(store.SetFileName(File));
+    auto item = std::make_unique<TFavoriteItem>();
+    item->UrlName = "http://host/";
+    item->Title = "\x93\xfa\x96\x7b"; // 日本
+    item->Date = MakeSystemTime(2026, 12, 7, 7, 5, 9);
+    TError error;
+    store.AddItem(std::move(item), &error);
+    ASSERT_FALSE(error) << error.Text();
+    const std::string text = Read();
+    const std::vector<std::string> order = {"[Favorites]",
+                                            "Count=1",
+                                            "[FavoriteDefault]",
+                                            "UrlName=",
+                                            "PathName=",
+                                            "Default=index.html",
+                                            "Title=",
+                                            "Folder=2",
+                                            "Method=1",
+                                            "Timer=0",
+                                            "[Favorite0001]",
+                                            "UrlName=http://host/",
+                                            "PathName=",
+                                            "Default=",
+                                            "Title=\x93\xfa\x96\x7b",
+                                            "Folder=2",
+                                            "Method=1",
+                                            "Timer=0",
+                                            "Date=2026/12/07 7:05:09"};
+    std::size_t at = 0;
+    for (const auto& piece : order) {
+        std::size_t found = text.find(piece, at);
+        ASSERT_NE(found, std::string::npos) << piece << " after " << at << " in\n" << text;
+        at = found + piece.size();
+    }
+    EXPECT_EQ(text.find("Date=", text.find("[FavoriteDefault]")), text.rfind("Date="))
+        << "the default favorite has no Date";
+}
+
+TEST_F(FavoritesTest, FiveSavedThenThreeKeepsOldSectionsAndReloadsThree) {
+    {
+        TFavorites store;
+        ASSERT_FALSE(store.SetFileName(File));
+        for (int i = 1; i <= 5; ++i)
+            store.AddNew("t" + std::to_string(i), "http://h/" + std::to_string(i) + "/");
+        ASSERT_FALSE(store.DeleteItem(store.Items(1)));
+        ASSERT_FALSE(store.DeleteItem(store.Items(3)));
+    }
+    TProfileFile ini(File);
+    EXPECT_EQ(ini.ReadInteger("Favorites", "Count", -1), 3);
+    EXPECT_TRUE(ini.SectionExists("Favorite0004"));
+    EXPECT_TRUE(ini.SectionExists("Favorite0005"));
+    EXPECT_FALSE(ini.SectionExists("Favorite0000"));
+
+    TFavorites again;
+    ASSERT_FALSE(again.SetFileName(File));
+    ASSERT_EQ(again.Count(), 3);
+    EXPECT_EQ(again.Items(0)->Title, "t1");
+    EXPECT_EQ(again.Items(1)->Title, "t3");
+    EXPECT_EQ(again.Items(2)->Title, "t4");
+    EXPECT_FALSE(IsDateUnset(again.Items(0)->Date)) << "AddNew dates the favorite";
+}
+
+TEST_F(FavoritesTest, DamagedValuesLoseNothingElse) {
+    ASSERT_TRUE(WriteWholeFile(File, "[Favorites]\r\nCount=3\r\n"
+                                     "[FavoriteDefault]\r\nDefault=top.htm\r\nFolder=258\r\n"
+                                     "[Favorite0001]\r\nTitle=a\r\nDate=yesterday\r\nMethod=x\r\n"
+                                     "[Favorite0003]\r\nTitle=c\r\nDate=2026/02/30 1:00:00\r\n"));
+    TFavorites store;
+    ASSERT_FALSE(store.SetFileName(File));
+    EXPECT_EQ(store.DefaultItem().Default, "top.htm");
+    EXPECT_EQ(store.DefaultItem().Folder, 2) << "stored in 8 bits by truncation (258)";
+    ASSERT_EQ(store.Count(), 3) << "a missing section below Count is a default favorite";
+    EXPECT_EQ(store.Items(0)->Title, "a");
+    EXPECT_TRUE(IsDateUnset(store.Items(0)->Date));
+    EXPECT_EQ(store.Items(0)->Method, 1);
+    EXPECT_EQ(store.Items(1)->Title, "");
+    EXPECT_EQ(store.Items(1)->Folder, 2);
+    EXPECT_TRUE(IsDateUnset(store.Items(2)->Date)) << "February 30th";
+}
+
+TEST_F(FavoritesTest, HugeCountIsBoundedByTheFile) {
+    ASSERT_TRUE(WriteWholeFile(File, "[Favorites]\r\nCount=2000000000\r\n"));
+    TFavorites store;
+    TError error = store.SetFileName(File);
+    EXPECT_TRUE(error);
+    EXPECT_LE(store.Count(), 40);
+}
+
+TEST_F(FavoritesTest, UnreadableFileIsNeverOverwritten) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root reads every file";
+    ASSERT_TRUE(WriteWholeFile(File, "[Favorites]\r\nCount=1\r\n[Favorite0001]\r\nTitle=keep\r\n"));
+    std::filesystem::permissions(File, std::filesystem::perms::none);
+    TFavorites store;
+    EXPECT_TRUE(store.SetFileName(File));
+    TError error;
+    store.AddNew("new", "http://new/", &error);
+    EXPECT_TRUE(error) << "a failed save is reported";
+    std::filesystem::permissions(File, std::filesystem::perms::owner_all);
+    EXPECT_NE(Read().find("Title=keep"), std::string::npos);
+}
+
+TEST(FavoriteDates, TextRoundTrip) {
+    struct Case {
+        const char* name;
+        const char* text;
+        SYSTEMTIME expected;
+    } cases[] = {
+        {"written form", "2026/12/07 7:05:09", MakeSystemTime(2026, 12, 7, 7, 5, 9)},
+        {"without seconds", "2026/12/07 17:05", MakeSystemTime(2026, 12, 7, 17, 5, 0)},
+        {"date only", "2026/1/2", MakeSystemTime(2026, 1, 2)},
+        {"two-digit year", "01/12/07 0:00:00", MakeSystemTime(2001, 12, 7)},
+        {"empty", "", SYSTEMTIME{}},
+        {"not a date", "7 Dec 2026", SYSTEMTIME{}},
+        {"month 13", "2026/13/01 0:00:00", SYSTEMTIME{}},
+        {"trailing junk", "2026/12/07 7:05:09x", SYSTEMTIME{}},
+        {"hour 24", "2026/12/07 24:00:00", SYSTEMTIME{}},
+    };
+    for (const auto& c : cases) {
+        SYSTEMTIME t = TextToDate(c.text);
+        EXPECT_EQ(CompareSystemTime(t, c.expected), 0) << c.name;
+    }
+    EXPECT_EQ(TextToDate("2026/12/07 7:05:09").wDayOfWeek, 1) << "a Monday";
+    EXPECT_EQ(DateToText(MakeSystemTime(2026, 12, 7, 7, 5, 9)), "2026/12/07 7:05:09");
+    EXPECT_EQ(DateToText(SYSTEMTIME{}), "");
+}
+
+TEST(FavoriteSorting, ColumnsOrdersAndTies) {
+    TFavoriteItem a, b, c;
+    a.Title = "Alpha";
+    a.UrlName = "http://z/";
+    a.Date = MakeSystemTime(2026, 1, 1);
+    b.Title = "alpha";
+    b.UrlName = "http://Y/";
+    b.Date = MakeSystemTime(2026, 6, 1);
+    c.Title = "beta";
+    c.UrlName = "http://x/";
+    // c has no date: the oldest.
+    struct Case {
+        const char* name;
+        int column, order;
+        std::vector<const TFavoriteItem*> expected;
+    } cases[] = {
+        {"title, same title by URL ignoring case", fsTitle, 0, {&b, &a, &c}},
+        {"title descending", fsTitle, 1, {&c, &a, &b}},
+        {"URL", fsUrl, 0, {&c, &b, &a}},
+        {"date: newest first", fsDate, 0, {&b, &a, &c}},
+        {"date reversed", fsDate, 1, {&c, &a, &b}},
+    };
+    for (const auto& k : cases) {
+        std::vector<const TFavoriteItem*> rows{&c, &a, &b};
+        std::stable_sort(rows.begin(), rows.end(), [&](auto* x, auto* y) {
+            return CompareFavorites(*x, *y, k.column, k.order) < 0;
+        });
+        EXPECT_EQ(rows, k.expected) << k.name;
+    }
+    EXPECT_EQ(CompareFavorites(a, c, 7, 0), 0) << "unknown column";
+}
+
+TEST_F(FavoritesTest, ViewFollowsTheStore) {
+    TFavorites store;
+    ASSERT_FALSE(store.SetFileName(File));
+    store.AddNew("b", "http://b/");
+    TRecordingView view;
+    store.SetView(&view);
+    EXPECT_EQ(view.Titles(), std::vector<std::string>{"b"});
+    store.AddNew("a", "http://a/");
+    EXPECT_EQ(view.Titles(), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(view.Selected, store.Items(1)) << "the new row is selected";
+
+    store.SetSortType(fsUrl);
+    store.SetSortOrder(1);
+    EXPECT_EQ(view.Titles(), (std::vector<std::string>{"b", "a"}));
+    store.SetSortType(fsTitle);
+    EXPECT_EQ(store.SortOrder(), 0) << "another column starts ascending";
+    EXPECT_EQ(view.Titles(), (std::vector<std::string>{"a", "b"}));
+
+    store.Items(0)->Title = "z";
+    ASSERT_FALSE(store.UpdateItem(store.Items(0)));
+    EXPECT_EQ(view.Titles(), (std::vector<std::string>{"a", "z"}));
+    ASSERT_FALSE(store.DeleteItem(store.Items(1)));
+    EXPECT_EQ(view.Titles(), std::vector<std::string>{"z"});
+
+    store.DefaultItem().Date = MakeSystemTime(2026, 1, 1);
+    ASSERT_FALSE(store.ResetDefaultDate());
+    EXPECT_TRUE(IsDateUnset(store.DefaultItem().Date));
+    EXPECT_EQ(TProfileFile(File).ReadString("FavoriteDefault", "Date", "none"), "none");
+}
+
+} // namespace
+} // namespace tarnhold
