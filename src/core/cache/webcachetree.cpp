@@ -177,25 +177,41 @@ std::unique_ptr<TWebCacheTreeNode> TWebCacheTreeNode::Remove(TWebCacheTreeNode* 
 // ---------------------------------------------------------------------------
 // TWebCacheTreeNodeCopyList
 
-int TWebCacheTreeNodeCopyList::Find(std::string_view lowerUrl) const {
-    return FindInSortedList(items_, lowerUrl, [](std::string_view key, const Entry& e) {
-        return AnsiCompareStr(key, e.lowerUrl);
-    });
-}
-
-int TWebCacheTreeNodeCopyList::Add(TWebCacheTreeNode* node) {
-    std::string lower = AnsiLowerCase(node->Info.Url);
-    int index = Find(lower);
-    if (index >= 0)
-        return index;
-    index = -index - 1;
-    items_.insert(items_.begin() + index, Entry{std::move(lower), node});
+bool TWebCacheTreeNodeCopyList::Add(TWebCacheTreeNode* node) {
+    auto [it, added] = members_.insert(AnsiLowerCase(node->Info.Url));
+    if (!added)
+        return false;
+    pending_.push_back(Entry{*it, node});
     node->Copied = false;
-    return index;
+    return true;
 }
 
 bool TWebCacheTreeNodeCopyList::Contains(const TWebCacheTreeNode* node) const {
-    return Find(AnsiLowerCase(node->Info.Url)) >= 0;
+    return members_.count(AnsiLowerCase(node->Info.Url)) > 0;
+}
+
+TWebCacheTreeNode* TWebCacheTreeNodeCopyList::Items(int index) const {
+    if (!pending_.empty())
+        Merge();
+    return sorted_[static_cast<std::size_t>(index)].node;
+}
+
+void TWebCacheTreeNodeCopyList::Merge() const {
+    auto less = [](const Entry& a, const Entry& b) {
+        return AnsiCompareStr(a.lowerUrl, b.lowerUrl) < 0;
+    };
+    std::sort(pending_.begin(), pending_.end(), less);
+    const std::size_t middle = sorted_.size();
+    sorted_.insert(sorted_.end(), pending_.begin(), pending_.end());
+    std::inplace_merge(sorted_.begin(), sorted_.begin() + static_cast<std::ptrdiff_t>(middle),
+                       sorted_.end(), less);
+    pending_.clear();
+}
+
+void TWebCacheTreeNodeCopyList::Clear() {
+    sorted_.clear();
+    pending_.clear();
+    members_.clear();
 }
 
 // ---------------------------------------------------------------------------
@@ -364,6 +380,66 @@ void TWebCacheTree::DeleteNode(TWebCacheTreeNode* node) {
         // An emptied folder goes too, up to but never including the root.
         node = parent;
         parent = node->parent_;
+    }
+}
+
+void TWebCacheTree::DeleteNodes(const std::vector<TWebCacheTreeNode*>& nodes) {
+    std::unordered_set<const TWebCacheTreeNode*> listed(nodes.begin(), nodes.end());
+    if (listed.count(root_.get()) > 0) {
+        DeleteNode(root_.get());
+        return;
+    }
+    // The nodes that go on their own: each once, none below another listed one.
+    std::vector<TWebCacheTreeNode*> order;
+    std::unordered_set<const TWebCacheTreeNode*> taken;
+    for (TWebCacheTreeNode* node : nodes) {
+        if (node == nullptr || node->tree_ != this || !taken.insert(node).second)
+            continue;
+        bool inside = false;
+        for (const TWebCacheTreeNode* p = node->parent_; p != nullptr && !inside; p = p->parent_)
+            inside = listed.count(p) > 0;
+        if (!inside && node->parent_ != nullptr)
+            order.push_back(node);
+    }
+    // One pass over each folder that loses children.
+    std::unordered_map<TWebCacheTreeNode*, std::unique_ptr<TWebCacheTreeNode>> detached;
+    std::vector<TWebCacheTreeNode*> parents;
+    std::unordered_set<const TWebCacheTreeNode*> seenParent;
+    for (TWebCacheTreeNode* node : order) {
+        TWebCacheTreeNode* parent = node->parent_;
+        if (!seenParent.insert(parent).second)
+            continue;
+        parents.push_back(parent);
+        auto& children = parent->children_;
+        std::size_t keep = 0;
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            if (taken.count(children[i].get()) > 0)
+                detached.emplace(children[i].get(), std::move(children[i]));
+            else
+                children[keep++] = std::move(children[i]);
+        }
+        children.resize(keep);
+        parent->InvalidateIndex();
+    }
+    for (TWebCacheTreeNode* node : order) {
+        auto it = detached.find(node);
+        if (it != detached.end())
+            RecursiveDelete(std::move(it->second));
+    }
+    // Emptied folders, the deepest first, up to but never including the root.
+    std::stable_sort(parents.begin(), parents.end(),
+                     [](const TWebCacheTreeNode* a, const TWebCacheTreeNode* b) {
+                         return a->Level() > b->Level();
+                     });
+    std::unordered_set<const TWebCacheTreeNode*> gone;
+    for (TWebCacheTreeNode* folder : parents) {
+        while (folder != nullptr && folder != root_.get() && gone.count(folder) == 0 &&
+               folder->Count() == 0) {
+            TWebCacheTreeNode* above = folder->parent_;
+            gone.insert(folder);
+            RecursiveDelete(above->Remove(folder));
+            folder = above;
+        }
     }
 }
 
