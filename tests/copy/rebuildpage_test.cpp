@@ -105,6 +105,23 @@ TEST(RebuildPage, RewritesEachKindOfLinkAsTheCopyLiesOnDisk) {
     }
 }
 
+TEST(RebuildPage, WithoutSchemeFoldersEveryWebSchemeMeetsTheSameCopy) {
+    TSiteFixture site;
+    site.Add(kPage, R"(<a href="https://h1/a/b/x.html"><img src="http://h2/p.gif"><a href="/">)");
+    site.Add("http://h1/a/b/x.html", "x");
+    site.Add("http://h2/p.gif", "p", "image/gif");
+    auto tree = site.Tree(false);
+    TLocalNameTable names(*tree);
+    TPageRewriter rewriter(names);
+    TWebCacheTreeNodeCopyList list;
+    TWebCacheTreeNode* page = tree->FindNodeByUrl(kPage);
+    ASSERT_NE(page, nullptr);
+    std::string out;
+    EXPECT_EQ(rewriter.Rebuild(true, &out, kMethodAll, &list, page, "h1/a/"), kRebuildAdded);
+    EXPECT_EQ(out, R"(<a href="x.html"><img src="../../../h2/p.gif"><a href="../../index.html">)");
+    EXPECT_TRUE(list.Contains(tree->FindNodeByUrl("http://h2/p.gif")));
+}
+
 TEST(RebuildPage, PageWithoutLinksIsCopiedByteForByte) {
     const char raw[] = "\x80\xff\xfe<p>\x82</p>\0z<!-- <a href=x> -->\r\n<p";
     const std::string page(raw, sizeof raw - 1);
