@@ -26,9 +26,24 @@ bool IsHelp(const std::string& arg) {
     return arg == "-h" || arg == "--help";
 }
 
-// Messages of the core (ANSI, CR LF) as terminal lines.
+// Texts of the core (ANSI, lines joined with CR LF) as terminal lines, with
+// every other control character shown as "\xNN": a URL or name from the
+// cache never moves the cursor or changes the terminal.
 std::string ToTerminal(const TCliContext& ctx, std::string_view ansi) {
-    std::string text = AnsiReplaceAll(ansi, "\r\n", "\n");
+    std::string text;
+    for (std::size_t i = 0; i < ansi.size(); ++i) {
+        const auto c = static_cast<unsigned char>(ansi[i]);
+        if (c == '\r' && i + 1 < ansi.size() && ansi[i + 1] == '\n') {
+            text.push_back('\n');
+            ++i;
+        } else if (c < 0x20 || c == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02x", c);
+            text += buf;
+        } else {
+            text.push_back(static_cast<char>(c));
+        }
+    }
     return ctx.Raw ? text : AnsiToUtf8(text);
 }
 
@@ -74,10 +89,6 @@ public:
             line += ", " + ToTerminal(ctx_, FormatSizeShort(engine_->Stats().Bytes));
         if (node != nullptr) {
             std::string url = ToTerminal(ctx_, node->Info.Url);
-            for (char& c : url) {
-                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-                    c = '?'; // a URL never moves the cursor
-            }
             if (url.size() > 60)
                 url = "..." + url.substr(url.size() - 57);
             line += "  " + url;
@@ -106,8 +117,9 @@ public:
     int AskOverwrite(const TWebCacheTreeNode& node, const std::filesystem::path& path) override {
         progress_.Finish();
         for (;;) {
-            *ctx_.Err << path.string() << " exists (cache: " << ToTerminal(ctx_, node.Info.Url)
-                      << ", " << ToTerminal(ctx_, FormatDateTimeLong(node.Info.LastModified))
+            *ctx_.Err << ToTerminal(ctx_, PathToAnsi(path))
+                      << " exists (cache: " << ToTerminal(ctx_, node.Info.Url) << ", "
+                      << ToTerminal(ctx_, FormatDateTimeLong(node.Info.LastModified))
                       << ").\nOverwrite? [y]es, [a]ll, [n]o, [N]one, [w] where the cache is "
                          "newer, [c]ancel: "
                       << std::flush;
@@ -293,8 +305,7 @@ int RunDelete(TCliContext& ctx, const std::vector<std::string>& args) {
         }
     }
     tree->OnNodeDeleted = [&](TWebCacheTree&, std::string_view url) {
-        *ctx.Out << "removed ";
-        ctx.WriteLine(url);
+        *ctx.Out << "removed " << ToTerminal(ctx, url) << "\n";
     };
     const int deleted = DeleteCacheNodes(*tree, nodes);
     *ctx.Out << deleted << " cached files deleted\n";

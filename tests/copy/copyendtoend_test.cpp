@@ -186,13 +186,15 @@ TEST(CopyEndToEnd, NamesThatNeedCareStillResolve) {
     test::TSiteFixture site;
     // Links across hosts, ports and schemes, to a numbered duplicate, to a
     // name beyond ASCII, to a file beside a folder of the same name, through
-    // doubled slashes and an escaped "%".
+    // doubled slashes, an escaped "%" and a name too long for the disk.
     site.Add("http://h/index.html",
              "<a href=\"http://h:8080/p.html\"><a href=\"https://h/s.html\">"
              "<a href=\"ftp://f/pub/x.txt\"><a href=\"page.cgi\"><a href=\"page.html\">"
              "<a href=\"\x8f\xa4/\x95\x69.html\"><a href=\"/a\"><a href=\"a/b.html\">"
              "<a href=\"/d///e/f.html\"><a href=\"100%2525.html\"><img src=\"//h/i.gif\">"
-             "<a href=\"/q.cgi?x=1&amp;y=2\"><a href=\"/sp%20ace.html\">",
+             "<a href=\"/q.cgi?x=1&amp;y=2\"><a href=\"/sp%20ace.html\">"
+             "<a href=\"/" +
+                 std::string(300, 'L') + ".html\">",
              "text/html", 5);
     site.Add("http://h:8080/p.html", "p");
     site.Add("https://h/s.html", "s");
@@ -207,6 +209,7 @@ TEST(CopyEndToEnd, NamesThatNeedCareStillResolve) {
     site.Add("http://h/i.gif", "i", "image/gif");
     site.Add("http://h/q.cgi?x=1&y=2", "q");
     site.Add("http://h/sp%20ace.html", "sp");
+    site.Add("http://h/" + std::string(300, 'L') + ".html", "long name, shortened");
     for (int folder : {kFolderWholePath, kFolderBelowPrefix}) {
         auto tree = site.Tree();
         TWebCacheTreeNode* a = tree->FindNodeByUrl("http://h/a~0001");
@@ -226,7 +229,7 @@ TEST(CopyEndToEnd, NamesThatNeedCareStillResolve) {
         ASSERT_TRUE(engine.CopyNodes(options, answer, list));
         int checked = 0;
         CheckLinks(*tree, engine, options, checked);
-        EXPECT_EQ(checked, 13);
+        EXPECT_EQ(checked, 14);
         EXPECT_EQ(test::ReadFileBytes(out.Path() / "http$3a/h/a~0001"), "file beside folder");
         EXPECT_EQ(test::ReadFileBytes(out.Path() / "http$3a/h/a/b.html"), "b");
         EXPECT_EQ(test::ReadFileBytes(out.Path() / "http$3a/h/page~0001.html"), "older");

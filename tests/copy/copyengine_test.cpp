@@ -245,6 +245,7 @@ TEST(CopyEngine, HostileUrlsNeverLeaveTheDestination) {
         "http://h/.",
         "http://h/..",
         "http://h/%2E%2E",
+        "http://h/%0a%1b[31mred.txt",
     };
     for (const std::string& url : urls)
         site.Add(url, url, "text/plain");
@@ -266,10 +267,14 @@ TEST(CopyEngine, HostileUrlsNeverLeaveTheDestination) {
     EXPECT_EQ(top, (std::vector<std::string>{"cache", "out"}));
     const auto files = FilesBelow(site.Out());
     EXPECT_EQ(files.size(), urls.size());
+    EXPECT_NE(std::find(files.begin(), files.end(), "http$3a/h/$0a$1b[31mred.txt"), files.end())
+        << ::testing::PrintToString(files);
     for (const std::string& f : files) {
         for (const auto& part : fs::path(f)) {
             EXPECT_LE(part.native().size(), kMaxNameBytes) << f;
             EXPECT_NE(part.native(), "..") << f;
+            for (char c : part.native())
+                EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 || c == 0x7F) << f;
         }
     }
 }

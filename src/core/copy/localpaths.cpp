@@ -38,6 +38,24 @@ std::string DiskName(std::string_view ansiName) {
     std::string escaped = EscapeFileName(ansiName);
     if (escaped.empty())
         escaped = "$2f";
+    // Control characters, which Windows names cannot hold either and which
+    // would reach a terminal that lists the copy: "$0a" and the like. They
+    // never stand as a trail byte (those are 0x40 and above).
+    if (std::any_of(escaped.begin(), escaped.end(), [](char c) {
+            return (static_cast<unsigned char>(c) < 0x20 && c != 0) || c == 0x7F;
+        })) {
+        std::string plain;
+        for (char c : escaped) {
+            if ((static_cast<unsigned char>(c) < 0x20 && c != 0) || c == 0x7F) {
+                char buf[4];
+                std::snprintf(buf, sizeof buf, "$%02x", static_cast<unsigned char>(c));
+                plain += buf;
+            } else {
+                plain.push_back(c);
+            }
+        }
+        escaped.swap(plain);
+    }
     std::string disk = AnsiToPath(escaped).native();
     if (disk.size() <= kMaxNameBytes)
         return disk;

@@ -21,7 +21,8 @@ using TLocalPath = std::vector<std::string>;
 constexpr std::size_t kMaxNameBytes = 255;
 
 // The on-disk name of a name taken from a URL (ANSI): the characters that
-// Windows names cannot hold escaped in the "$5c" form, converted to UTF-8;
+// Windows names cannot hold (control characters included) escaped in the
+// "$5c" form, converted to UTF-8;
 // a name longer than kMaxNameBytes is shortened, keeping its extension, and
 // marked with "~" and the CRC-32 of the whole name, so that two long names
 // stay apart. The empty name (what a doubled "/" leaves) is "$2f".
