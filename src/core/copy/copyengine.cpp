@@ -4,6 +4,7 @@
 #include "platform/files.h"
 #include "text/displayformat.h"
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -111,7 +112,7 @@ public:
     TTempFile& operator=(const TTempFile&) = delete;
 
     bool Create(int& error) {
-        static unsigned counter = 0;
+        static std::atomic<unsigned> counter{0};
         for (int attempt = 0; attempt < 100; ++attempt) {
             std::string name = ".tarnhold-" + std::to_string(::getpid()) + "-" +
                                std::to_string(++counter) + ".tmp";
