@@ -226,11 +226,11 @@ TEST(CacheTreeCopyList, SortedByUrlIgnoringCaseWithoutDuplicates) {
     TWebCacheTreeNode* b = tree->FindNodeByUrl("http://h/B.html");
     TWebCacheTreeNode* a = tree->FindNodeByUrl("http://h/a.html");
     b->Copied = true;
-    EXPECT_EQ(list.Add(b), 0);
+    EXPECT_TRUE(list.Add(b));
     EXPECT_FALSE(b->Copied) << "entering the list clears the mark";
-    EXPECT_EQ(list.Add(a), 0);
+    EXPECT_TRUE(list.Add(a));
     b->Copied = true;
-    EXPECT_EQ(list.Add(b), 1);
+    EXPECT_FALSE(list.Add(b));
     EXPECT_TRUE(b->Copied) << "an entry already there is left alone";
     EXPECT_EQ(list.Count(), 2);
     EXPECT_EQ(list.Items(1), b);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unordered_set>
 
 namespace tarnhold {
 
@@ -112,6 +113,15 @@ void TWebCacheTree::RenameDuplicates(TWebCacheTreeNode* node) {
         if (renamed)
             folder->SortChildren();
 
+        // A file whose name meets a folder's ("http://h/a" beside
+        // "http://h/a/b.html") cannot lie beside it on disk: the folder keeps
+        // the name, and the file is numbered as if it were a second "a".
+        std::unordered_set<std::string> folderNames;
+        for (int i = 0; i < folder->Count(); ++i) {
+            if (folder->Items(i)->IsFolder)
+                folderNames.insert(folder->Items(i)->LowerName());
+        }
+
         std::string previous;
         int counter = 0;
         bool numbered = false;
@@ -123,7 +133,8 @@ void TWebCacheTree::RenameDuplicates(TWebCacheTreeNode* node) {
             if (!AnsiSameText(name, previous)) {
                 previous = name;
                 counter = 1;
-                continue;
+                if (folderNames.empty() || folderNames.count(AnsiLowerCase(name)) == 0)
+                    continue;
             }
             // The file part follows the last '\\' or ':' (npos + 1 is 0: none).
             std::string_view filePart = name;

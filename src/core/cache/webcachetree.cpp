@@ -228,25 +228,41 @@ std::unique_ptr<TWebCacheTreeNode> TWebCacheTreeNode::Remove(TWebCacheTreeNode* 
 // ---------------------------------------------------------------------------
 // TWebCacheTreeNodeCopyList
 
-int TWebCacheTreeNodeCopyList::Find(std::string_view lowerUrl) const {
-    return FindInSortedList(items_, lowerUrl, [](std::string_view key, const Entry& e) {
-        return AnsiCompareStr(key, e.lowerUrl);
-    });
-}
-
-int TWebCacheTreeNodeCopyList::Add(TWebCacheTreeNode* node) {
-    std::string lower = AnsiLowerCase(node->Info.Url);
-    int index = Find(lower);
-    if (index >= 0)
-        return index;
-    index = -index - 1;
-    items_.insert(items_.begin() + index, Entry{std::move(lower), node});
+bool TWebCacheTreeNodeCopyList::Add(TWebCacheTreeNode* node) {
+    auto [it, added] = members_.insert(AnsiLowerCase(node->Info.Url));
+    if (!added)
+        return false;
+    pending_.push_back(Entry{*it, node});
     node->Copied = false;
-    return index;
+    return true;
 }
 
 bool TWebCacheTreeNodeCopyList::Contains(const TWebCacheTreeNode* node) const {
-    return Find(AnsiLowerCase(node->Info.Url)) >= 0;
+    return members_.count(AnsiLowerCase(node->Info.Url)) > 0;
+}
+
+TWebCacheTreeNode* TWebCacheTreeNodeCopyList::Items(int index) const {
+    if (!pending_.empty())
+        Merge();
+    return sorted_[static_cast<std::size_t>(index)].node;
+}
+
+void TWebCacheTreeNodeCopyList::Merge() const {
+    auto less = [](const Entry& a, const Entry& b) {
+        return AnsiCompareStr(a.lowerUrl, b.lowerUrl) < 0;
+    };
+    std::sort(pending_.begin(), pending_.end(), less);
+    const std::size_t middle = sorted_.size();
+    sorted_.insert(sorted_.end(), pending_.begin(), pending_.end());
+    std::inplace_merge(sorted_.begin(), sorted_.begin() + static_cast<std::ptrdiff_t>(middle),
+                       sorted_.end(), less);
+    pending_.clear();
+}
+
+void TWebCacheTreeNodeCopyList::Clear() {
+    sorted_.clear();
+    pending_.clear();
+    members_.clear();
 }
 
 // ---------------------------------------------------------------------------
@@ -534,6 +550,112 @@ TError TWebCacheTree::DeleteNode(TWebCacheTreeNode* node) {
         parent = node->parent_;
     }
     return {};
+}
+
+TError TWebCacheTree::DeleteNodes(const std::vector<TWebCacheTreeNode*>& nodes) {
+    ChangingScope changing(*this);
+    std::unordered_set<const TWebCacheTreeNode*> listed(nodes.begin(), nodes.end());
+    if (listed.count(root_.get()) > 0)
+        return DeleteNode(root_.get());
+    // The nodes that go on their own: each once, none below another listed one.
+    std::vector<TWebCacheTreeNode*> order;
+    std::unordered_set<const TWebCacheTreeNode*> taken;
+    for (TWebCacheTreeNode* node : nodes) {
+        if (node == nullptr || node->tree_ != this || node->parent_ == nullptr ||
+            !taken.insert(node).second)
+            continue;
+        bool inside = false;
+        for (const TWebCacheTreeNode* p = node->parent_; p != nullptr && !inside; p = p->parent_)
+            inside = listed.count(p) > 0;
+        if (!inside)
+            order.push_back(node);
+    }
+    // Each node's entries first (a folder's children go with it), staying in
+    // its folder until the folder's deleted children leave in one piece.
+    TError error;
+    std::unordered_set<const TWebCacheTreeNode*> gone;
+    std::vector<TWebCacheTreeNode*> parents;
+    std::unordered_set<const TWebCacheTreeNode*> seenParent;
+    for (TWebCacheTreeNode* node : order) {
+        if (node->IsFolder && (error = DeleteChildren(node)))
+            break;
+        if ((error = DeletionReaction(node)))
+            break;
+        gone.insert(node);
+        if (seenParent.insert(node->parent_).second)
+            parents.push_back(node->parent_);
+    }
+    for (TWebCacheTreeNode* parent : parents)
+        RemoveListed(parent, gone);
+    // Emptied folders, the deepest first, up to but never including the root.
+    std::stable_sort(parents.begin(), parents.end(),
+                     [](const TWebCacheTreeNode* a, const TWebCacheTreeNode* b) {
+                         return a->Level() > b->Level();
+                     });
+    std::unordered_set<const TWebCacheTreeNode*> pruned;
+    for (TWebCacheTreeNode* folder : parents) {
+        while (error.Ok() && folder != root_.get() && pruned.count(folder) == 0 &&
+               folder->Count() == 0) {
+            TWebCacheTreeNode* above = folder->parent_;
+            if ((error = DeletionReaction(folder)))
+                break;
+            pruned.insert(folder);
+            const int row = above->IndexOf(folder);
+            Notify([&](TWebCacheTreeObserver& o) { o.NodesAboutToBeRemoved(above, row, row); });
+            above->Remove(folder);
+            Notify([&](TWebCacheTreeObserver& o) { o.NodesRemoved(above, row, row); });
+            folder = above;
+        }
+    }
+    return error;
+}
+
+void TWebCacheTree::RemoveListed(TWebCacheTreeNode* parent,
+                                 const std::unordered_set<const TWebCacheTreeNode*>& gone) {
+    auto& children = parent->children_;
+    // The runs of consecutive rows that go.
+    std::vector<std::pair<std::size_t, std::size_t>> runs; // first, last
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        if (gone.count(children[i].get()) == 0)
+            continue;
+        if (!runs.empty() && runs.back().second + 1 == i)
+            runs.back().second = i;
+        else
+            runs.emplace_back(i, i);
+    }
+    if (runs.empty())
+        return;
+    auto subtract = [&](std::size_t first, std::size_t last) {
+        if (!parent->Deleting) {
+            for (std::size_t i = first; i <= last; ++i)
+                SubtractSize(parent, children[i]->Info.Size);
+        }
+    };
+    // A few runs are told row by row, from the back so the rows stay true;
+    // many scattered ones (every other file of a large folder) as one reset,
+    // so the folder is compacted once.
+    constexpr std::size_t kMaxToldRuns = 8;
+    if (runs.size() <= kMaxToldRuns) {
+        for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
+            const int first = static_cast<int>(it->first);
+            const int last = static_cast<int>(it->second);
+            Notify([&](TWebCacheTreeObserver& o) { o.NodesAboutToBeRemoved(parent, first, last); });
+            subtract(it->first, it->second);
+            children.erase(children.begin() + first, children.begin() + last + 1);
+            Notify([&](TWebCacheTreeObserver& o) { o.NodesRemoved(parent, first, last); });
+        }
+    } else {
+        ResetScope reset(*this);
+        std::size_t keep = 0;
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            if (gone.count(children[i].get()) > 0)
+                subtract(i, i);
+            else
+                children[keep++] = std::move(children[i]);
+        }
+        children.resize(keep);
+    }
+    parent->RebuildIndex();
 }
 
 TError TWebCacheTree::DeleteByUrl(std::string_view url) {

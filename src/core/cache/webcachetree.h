@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace tarnhold {
@@ -105,27 +106,29 @@ private:
     bool indexValid_ = false;
 };
 
-// Node references that a copy works through, sorted by the lower-cased URL of
-// each node's entry. Does not own the nodes.
+// Node references that a copy works through, in the order of the lower-cased
+// URL of each node's entry. Does not own the nodes. Adding and the membership
+// test cost O(1) on average: new entries wait beside the ordered part and are
+// merged into it (sort and merge) when the list is next read by position.
 class TWebCacheTreeNodeCopyList {
 public:
-    // Inserts the node unless one with the same lower-case URL is there
-    // (clearing its Copied mark); the index of the new or existing entry.
-    int Add(TWebCacheTreeNode* node);
+    // Adds the node unless one with the same lower-case URL is there; a node
+    // that enters the list has its Copied mark cleared. True when added.
+    bool Add(TWebCacheTreeNode* node);
     bool Contains(const TWebCacheTreeNode* node) const;
-    TWebCacheTreeNode* Items(int index) const {
-        return items_[static_cast<std::size_t>(index)].node;
-    }
-    int Count() const { return static_cast<int>(items_.size()); }
-    void Clear() { items_.clear(); }
+    TWebCacheTreeNode* Items(int index) const;
+    int Count() const { return static_cast<int>(sorted_.size() + pending_.size()); }
+    void Clear();
 
 private:
     struct Entry {
-        std::string lowerUrl;
+        std::string_view lowerUrl; // a key of members_
         TWebCacheTreeNode* node;
     };
-    int Find(std::string_view lowerUrl) const;
-    std::vector<Entry> items_;
+    void Merge() const;
+    std::unordered_set<std::string> members_; // lower-cased URLs
+    mutable std::vector<Entry> sorted_;
+    mutable std::vector<Entry> pending_;
 };
 
 // What a view over the tree (a Qt item model, say) must hear to stay in step.
@@ -240,6 +243,13 @@ public:
     // and the result says why. An entry the cache no longer holds counts as
     // deleted.
     [[nodiscard]] TError DeleteNode(TWebCacheTreeNode* node);
+    // Deletes every listed node as DeleteNode does, in list order, but takes
+    // the nodes out of each folder in one pass, so that deleting many files of
+    // a large folder costs time in proportion to the folder once, not per
+    // file. Folders left empty go afterwards (deepest first), never the root.
+    // A node listed twice, or below another listed node, goes with the first.
+    // The first failure stops the deletion; what was deleted before it is gone.
+    [[nodiscard]] TError DeleteNodes(const std::vector<TWebCacheTreeNode*>& nodes);
     // DeleteNode on the node FindNodeByUrl finds; ENOENT when there is none.
     [[nodiscard]] TError DeleteByUrl(std::string_view url);
     TWebCacheTreeNode* FindNodeByUrl(std::string_view path) const;
@@ -334,6 +344,9 @@ private:
     TError DeletionReaction(TWebCacheTreeNode* node);
     // Removes the first count children of parent, which have been deleted.
     void RemoveDeleted(TWebCacheTreeNode* parent, std::size_t count);
+    // Takes the children of parent that are in gone out of it in one pass.
+    void RemoveListed(TWebCacheTreeNode* parent,
+                      const std::unordered_set<const TWebCacheTreeNode*>& gone);
     TWebCacheTreeNode* WalkPath(std::string_view& path) const;
 
     std::unique_ptr<TWebCacheTreeNode> root_;

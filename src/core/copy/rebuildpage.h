@@ -1,0 +1,88 @@
+// Rewriting a copied page: the page is written token by token as the cache
+// holds it, with every link that names a web address replaced by the
+// relative path from the page's copy to the copy of its target, and the
+// files the page embeds collected for the copy.
+#pragma once
+
+#include "cache/webcachetree.h"
+#include "copy/copyprompts.h"
+#include "copy/localpaths.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace tarnhold {
+
+// Reference-copy methods: which embedded files (src, background) a copy takes
+// along.
+constexpr int kMethodNone = 1;     // nothing outside what was chosen
+constexpr int kMethodSameSite = 2; // embedded files of the copy's own site
+constexpr int kMethodAll = 3;      // every embedded file the cache holds
+
+// Results of RebuildPage besides an errno value (> 0).
+constexpr int kRebuildDone = 0;
+constexpr int kRebuildAdded = -1; // done, and nodes were added to the copy list
+
+// What a copy counts for its summary.
+struct TCopyStats {
+    int Files = 0;           // files written (copied or rewritten)
+    int Kept = 0;            // existing files left as they were
+    int Skipped = 0;         // entries without a cached document (redirects)
+    int Pages = 0;           // pages rewritten
+    std::uint64_t Bytes = 0; // bytes written
+    int Links = 0;           // links rewritten
+    int LinksOutside = 0;    // of those, links to documents the cache does not hold
+    int Collected = 0;       // embedded files added to the copy list
+};
+
+// One page's rewrite. The table finds link targets; progress (optional) has
+// its maximum raised for each collected node; stats (optional) counts.
+class TPageRewriter {
+public:
+    TPageRewriter(const TLocalNameTable& names, TProgress* progress = nullptr,
+                  TCopyStats* stats = nullptr)
+        : names_(names), progress_(progress), stats_(stats) {}
+
+    // Links lead between the places that PlaceBelow gives for prefix (the
+    // components of the folder that the destination stands for; empty: the
+    // whole paths), as the copy engine lays the files out.
+    void SetPlacement(TLocalPath prefix) { placement_ = std::move(prefix); }
+
+    // The page of node, read from its cached file. write true: the rewritten
+    // page goes to out; false: the page is only scanned for embedded files
+    // (out is left alone, a refresh is not resolved). method is a kMethod
+    // value; list (may be null when method is kMethodNone) receives the
+    // embedded nodes; prefix is the URL the copy starts from. The result is
+    // kRebuildDone or kRebuildAdded. A cached file that cannot be read gives
+    // an empty page.
+    int Rebuild(bool write, std::string* out, int method, TWebCacheTreeNodeCopyList* list,
+                TWebCacheTreeNode* node, std::string_view prefix);
+
+    // The link that replaces value in the page of node, read against base;
+    // false when the value stays (not a web address).
+    bool ResolveLink(const TLocalPath& pageFolder, std::string_view base, std::string_view value,
+                     std::string& link, std::string* url = nullptr,
+                     TWebCacheTreeNode** target = nullptr);
+
+private:
+    const TLocalNameTable& names_;
+    TProgress* progress_;
+    TCopyStats* stats_;
+    TLocalPath placement_;
+};
+
+// RebuildPage with the page written to output: to a new file beside it that
+// replaces output only when complete, so a failed rewrite leaves what was
+// there. The result is kRebuildDone, kRebuildAdded or an errno value.
+int RebuildPage(const TLocalNameTable& names, bool write, const std::filesystem::path& output,
+                int method, TWebCacheTreeNodeCopyList* list, TWebCacheTreeNode* node,
+                std::string_view prefix, TProgress* progress = nullptr,
+                TCopyStats* stats = nullptr);
+
+// Reads a cached file whole: regular files only (a device or a pipe is
+// refused, never read). False with the errno value on failure.
+bool ReadCachedFile(const std::string& file, std::string& out, int& error);
+
+} // namespace tarnhold

@@ -1,0 +1,70 @@
+// Helpers of the copy tests: caches whose cached files are real files in a
+// temporary folder, scripted answers to the copy's questions, and reading
+// back what a copy wrote.
+#pragma once
+
+#include "cache/cache_test_helpers.h"
+#include "copy/copyengine.h"
+#include "support/cachetreefixture.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarnhold::test {
+
+// A cache of documents with content: each Add writes the cached file and
+// records the entry; Tree() builds and refreshes a tree over them.
+class TSiteFixture {
+public:
+    TSiteFixture();
+    // Adds a document; day sets the last-modified time (2026-11-<day> 12:00 UTC).
+    void Add(const std::string& url, const std::string& content,
+             const std::string& contentType = "text/html", int day = 1);
+    // An entry whose cached file does not exist.
+    void AddMissing(const std::string& url, const std::string& contentType);
+    std::unique_ptr<TWebCacheTree> Tree(bool enableScheme = true);
+    std::filesystem::path Out() const { return dir_.Path() / "out"; }
+    const std::filesystem::path& Root() const { return dir_.Path(); }
+
+private:
+    TTempDir dir_;
+    std::vector<testing::TEntrySpec> specs_;
+};
+
+// Answers the overwrite question from a script (kAnswerCancel once it runs
+// out) and records what was asked and which failures were shown.
+class TScriptedPrompts : public TCopyPrompts {
+public:
+    explicit TScriptedPrompts(std::vector<int> answers = {}) : answers_(std::move(answers)) {}
+    int AskOverwrite(const TWebCacheTreeNode& node, const std::filesystem::path& path) override;
+    void ShowFailure(const TCopyFailure& failure) override { Failures.push_back(failure); }
+
+    std::vector<std::filesystem::path> Asked;
+    std::vector<TCopyFailure> Failures;
+
+private:
+    std::vector<int> answers_;
+    std::size_t next_ = 0;
+};
+
+class TCountingProgress : public TProgress {
+public:
+    void SetMaximum(int maximum) override { Maximum = maximum; }
+    void RaiseMaximum() override { ++Maximum; }
+    void Step(const TWebCacheTreeNode*) override { ++Position; }
+    int Maximum = 0;
+    int Position = 0;
+};
+
+// Every regular file below folder, as paths relative to it ("a/b.html").
+std::vector<std::string> FilesBelow(const std::filesystem::path& folder);
+
+// The values of every href, src and background attribute of a page, in order.
+std::vector<std::string> LinkValues(const std::string& page);
+
+// Percent-decodes a link as a browser does before it opens a local file.
+std::string PercentDecode(std::string_view link);
+
+} // namespace tarnhold::test

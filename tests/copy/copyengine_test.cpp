@@ -1,0 +1,347 @@
+#include "copy/copy_test_helpers.h"
+#include "copy/copyengine.h"
+#include "copy/deletenodes.h"
+#include "platform/files.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarnhold {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FilesBelow;
+using test::ReadFileBytes;
+using test::TCountingProgress;
+using test::TScriptedPrompts;
+using test::TSiteFixture;
+using test::WriteFileBytes;
+
+// Copies everything below the folder of folderUrl as the tree's command does
+// (prefix = the folder's parent).
+bool CopyFolder(TCopyEngine& engine, TWebCacheTree& tree, const std::string& folderUrl,
+                const fs::path& out, int method = kMethodNone, int folder = kFolderWholePath,
+                int* answer = nullptr) {
+    TWebCacheTreeNode* node = tree.FindFolderByUrl(folderUrl);
+    EXPECT_NE(node, nullptr) << folderUrl;
+    return CopyToFolder(engine, {node}, node->Parent(), out, method, folder, answer);
+}
+
+std::int64_t MTime(const fs::path& file) {
+    struct stat st {};
+    EXPECT_EQ(::stat(file.c_str(), &st), 0) << file;
+    return st.st_mtim.tv_sec;
+}
+
+// 2026-11-<day> 12:00 UTC, as the fixture dates its entries.
+std::int64_t EntryTime(int day) {
+    return 1793534400 + static_cast<std::int64_t>(day - 1) * 86400; // 2026-11-01 12:00 UTC
+}
+
+TEST(CopyEngine, WritesFilesWhereTheirUrlsSayWithTheCacheTime) {
+    TSiteFixture site;
+    site.Add("http://h1/a/index.html", R"(<img src="img/p.gif"><a href="../b/q.html">)",
+             "text/html", 3);
+    site.Add("http://h1/a/img/p.gif", "GIF89a", "image/gif", 4);
+    site.Add("http://h1/b/q.html", "<p>q</p>");
+    auto tree = site.Tree();
+    TCountingProgress progress;
+    TCopyEngine engine(*tree, nullptr, &progress);
+
+    ASSERT_TRUE(CopyFolder(engine, *tree, "http://h1/a/", site.Out()));
+    EXPECT_EQ(FilesBelow(site.Out()),
+              (std::vector<std::string>{"http$3a/h1/a/img/p.gif", "http$3a/h1/a/index.html"}));
+    EXPECT_EQ(ReadFileBytes(site.Out() / "http$3a/h1/a/img/p.gif"), "GIF89a");
+    EXPECT_EQ(ReadFileBytes(site.Out() / "http$3a/h1/a/index.html"),
+              R"(<img src="img/p.gif"><a href="../b/q.html">)");
+    EXPECT_EQ(MTime(site.Out() / "http$3a/h1/a/index.html"), EntryTime(3));
+    EXPECT_EQ(MTime(site.Out() / "http$3a/h1/a/img/p.gif"), EntryTime(4));
+    EXPECT_EQ(progress.Maximum, 2);
+    EXPECT_EQ(progress.Position, 2);
+    EXPECT_EQ(engine.Stats().Files, 2);
+    EXPECT_EQ(engine.Stats().Pages, 1);
+    EXPECT_EQ(engine.Stats().LinksOutside, 0);
+
+    // Folder method 1: the copied folder itself lands in the destination.
+    TCopyEngine below(*tree);
+    ASSERT_TRUE(CopyFolder(below, *tree, "http://h1/a/", site.Out() / "m1", kMethodNone,
+                           kFolderBelowPrefix));
+    EXPECT_EQ(FilesBelow(site.Out() / "m1"),
+              (std::vector<std::string>{"a/img/p.gif", "a/index.html"}));
+}
+
+TEST(CopyEngine, EmbeddedFilesFoundOnTheWayAreCopiedInTheSameRun) {
+    TSiteFixture site;
+    // The page sorts after the image it embeds: the walk must start again.
+    site.Add("http://h1/z/page.html", R"(<img src="/a/i.gif"><img src="http://h2/j.gif">)");
+    site.Add("http://h1/a/i.gif", "i", "image/gif");
+    site.Add("http://h2/j.gif", "j", "image/gif");
+    struct Case {
+        const char* name;
+        int method;
+        std::vector<std::string> files;
+    };
+    const Case cases[] = {
+        {"method 1", kMethodNone, {"http$3a/h1/z/page.html"}},
+        {"method 2", kMethodSameSite, {"http$3a/h1/a/i.gif", "http$3a/h1/z/page.html"}},
+        {"method 3",
+         kMethodAll,
+         {"http$3a/h1/a/i.gif", "http$3a/h1/z/page.html", "http$3a/h2/j.gif"}},
+    };
+    for (const Case& c : cases) {
+        auto tree = site.Tree();
+        TCountingProgress progress;
+        TCopyEngine engine(*tree, nullptr, &progress);
+        fs::path out = site.Out() / std::to_string(c.method);
+        ASSERT_TRUE(CopyFolder(engine, *tree, "http://h1/z/", out, c.method)) << c.name;
+        EXPECT_EQ(FilesBelow(out), c.files) << c.name;
+        EXPECT_EQ(progress.Maximum, static_cast<int>(c.files.size())) << c.name;
+        EXPECT_EQ(progress.Position, progress.Maximum) << c.name;
+    }
+}
+
+TEST(CopyEngine, OverwriteAnswers) {
+    // The local file exists with a time of day 5; entries of day 3 (older),
+    // day 5 (same) and day 7 (newer).
+    struct Case {
+        const char* name;
+        int day;
+        std::vector<int> script; // answers given when asked
+        int answerBefore;        // the command's answer when the file comes
+        bool overwritten;
+        int answerAfter;
+        bool stopped;
+    };
+    const Case cases[] = {
+        {"yes", 3, {kAnswerYes}, kAnswerYes, true, kAnswerYes, false},
+        {"no", 7, {kAnswerNo}, kAnswerYes, false, kAnswerNo, false},
+        {"yes to all", 3, {kAnswerYesToAll}, kAnswerYes, true, kAnswerYesToAll, false},
+        {"no to all", 7, {kAnswerNoToAll}, kAnswerYes, false, kAnswerNoToAll, false},
+        {"newer: older entry stays", 3, {kAnswerNewer}, kAnswerYes, false, kAnswerNewer, false},
+        {"newer: same time stays", 5, {}, kAnswerNewer, false, kAnswerNewer, false},
+        {"newer: newer entry overwrites", 7, {}, kAnswerNewer, true, kAnswerNewer, false},
+        {"all given before: not asked", 3, {}, kAnswerYesToAll, true, kAnswerYesToAll, false},
+        {"none given before: not asked", 7, {}, kAnswerNoToAll, false, kAnswerNoToAll, false},
+        {"cancel stops, file stays", 7, {kAnswerCancel}, kAnswerYes, false, kAnswerCancel, true},
+    };
+    for (const Case& c : cases) {
+        TSiteFixture site;
+        site.Add("http://h/f.txt", "new", "text/plain", c.day);
+        auto tree = site.Tree();
+        const fs::path local = site.Out() / "http$3a/h/f.txt";
+        fs::create_directories(local.parent_path());
+        WriteFileBytes(local, "old");
+        FILETIME day5;
+        SYSTEMTIME st{2026, 11, 0, 5, 12, 0, 0, 0};
+        ASSERT_TRUE(SystemTimeToFileTime(st, day5));
+        ASSERT_TRUE(SetFileTimeUtc(local, day5));
+
+        TScriptedPrompts prompts(c.script);
+        TCopyEngine engine(*tree, &prompts);
+        int answer = c.answerBefore;
+        bool done = CopyFolder(engine, *tree, "http://h/", site.Out(), kMethodNone,
+                               kFolderWholePath, &answer);
+        EXPECT_EQ(done, !c.stopped) << c.name;
+        EXPECT_EQ(prompts.Asked.size(), c.script.size()) << c.name;
+        EXPECT_EQ(ReadFileBytes(local), c.overwritten ? "new" : "old") << c.name;
+        EXPECT_EQ(answer, c.answerAfter) << c.name;
+        EXPECT_EQ(FilesBelow(site.Out()), std::vector<std::string>{"http$3a/h/f.txt"})
+            << c.name << ": no temporary file left";
+        EXPECT_TRUE(prompts.Failures.empty()) << c.name;
+    }
+}
+
+TEST(CopyEngine, NoToAllKeepsExistingFilesAndStillCopiesNewOnes) {
+    TSiteFixture site;
+    site.Add("http://h/1.txt", "new1", "text/plain");
+    site.Add("http://h/2.txt", "new2", "text/plain");
+    site.Add("http://h/3.txt", "new3", "text/plain");
+    auto tree = site.Tree();
+    fs::create_directories(site.Out() / "http$3a/h");
+    WriteFileBytes(site.Out() / "http$3a/h/1.txt", "old1");
+    WriteFileBytes(site.Out() / "http$3a/h/3.txt", "old3");
+    TScriptedPrompts prompts({kAnswerNoToAll});
+    TCopyEngine engine(*tree, &prompts);
+    ASSERT_TRUE(CopyFolder(engine, *tree, "http://h/", site.Out()));
+    EXPECT_EQ(prompts.Asked.size(), 1u);
+    EXPECT_EQ(ReadFileBytes(site.Out() / "http$3a/h/1.txt"), "old1");
+    EXPECT_EQ(ReadFileBytes(site.Out() / "http$3a/h/2.txt"), "new2");
+    EXPECT_EQ(ReadFileBytes(site.Out() / "http$3a/h/3.txt"), "old3");
+    EXPECT_EQ(engine.Stats().Kept, 2);
+}
+
+TEST(CopyEngine, APageThatStaysIsStillScannedForItsImages) {
+    TSiteFixture site;
+    site.Add("http://h/p/page.html", R"(<img src="/i/x.gif">)");
+    site.Add("http://h/i/x.gif", "x", "image/gif");
+    auto tree = site.Tree();
+    const fs::path page = site.Out() / "http$3a/h/p/page.html";
+    fs::create_directories(page.parent_path());
+    WriteFileBytes(page, "mine");
+    TScriptedPrompts prompts({kAnswerNo});
+    TCopyEngine engine(*tree, &prompts);
+    ASSERT_TRUE(CopyFolder(engine, *tree, "http://h/p/", site.Out(), kMethodSameSite));
+    EXPECT_EQ(ReadFileBytes(page), "mine");
+    EXPECT_EQ(ReadFileBytes(site.Out() / "http$3a/h/i/x.gif"), "x");
+}
+
+TEST(CopyEngine, MissingCacheFile) {
+    TSiteFixture site;
+    site.AddMissing("http://h/a.html", "text/html");
+    site.AddMissing("http://h/b.gif", "image/gif");
+    auto tree = site.Tree();
+    TScriptedPrompts prompts;
+    TCopyEngine engine(*tree, &prompts);
+    EXPECT_FALSE(CopyFolder(engine, *tree, "http://h/", site.Out()));
+    // The page (first in order) is written empty; the image stops the run.
+    EXPECT_EQ(ReadFileBytes(site.Out() / "http$3a/h/a.html"), "");
+    ASSERT_EQ(prompts.Failures.size(), 1u);
+    const TCopyFailure& f = prompts.Failures[0];
+    EXPECT_EQ(f.Kind, TCopyFailureKind::CopyFile);
+    EXPECT_EQ(f.Error, ENOENT);
+    const std::string last =
+        std::string("\r\n\x83\x47\x83\x89\x81\x5b\x81\x46") + std::strerror(ENOENT);
+    EXPECT_EQ(f.Text.substr(f.Text.size() - last.size()), last) << "the system's text last";
+    EXPECT_NE(f.Text.find(f.CacheFile), std::string::npos);
+}
+
+TEST(CopyEngine, FailedOverwriteLeavesTheOldFile) {
+    TSiteFixture site;
+    site.AddMissing("http://h/b.gif", "image/gif");
+    auto tree = site.Tree();
+    const fs::path local = site.Out() / "http$3a/h/b.gif";
+    fs::create_directories(local.parent_path());
+    WriteFileBytes(local, "precious");
+    TScriptedPrompts prompts({kAnswerYes});
+    TCopyEngine engine(*tree, &prompts);
+    EXPECT_FALSE(CopyFolder(engine, *tree, "http://h/", site.Out()));
+    EXPECT_EQ(ReadFileBytes(local), "precious");
+    EXPECT_EQ(FilesBelow(site.Out()), std::vector<std::string>{"http$3a/h/b.gif"});
+}
+
+TEST(CopyEngine, HostileUrlsNeverLeaveTheDestination) {
+    TSiteFixture site;
+    const std::string longName(300, 'n');
+    const std::string longMulti = [] {
+        std::string s;
+        for (int i = 0; i < 120; ++i)
+            s += "%E5%95%86"; // 360 bytes on disk
+        return s;
+    }();
+    const std::vector<std::string> urls = {
+        "http://h/../../up1.txt",
+        "http://h/%2e%2e/%2e%2e/up2.txt",
+        "http://h/..%2f..%2fup3.txt",
+        "http://h//abs.txt",
+        "http://h/a///b/c.txt",
+        "http:///etc/up4.txt",
+        "http://h/%2f%2fetc/up5.txt",
+        "http://h/" + longName + ".txt",
+        "http://h/" + longName + "/x.txt",
+        "http://h/" + longMulti + ".txt",
+        "http://h/%00nul.txt",
+        "http://h/.",
+        "http://h/..",
+        "http://h/%2E%2E",
+        "http://h/%0a%1b[31mred.txt",
+    };
+    for (const std::string& url : urls)
+        site.Add(url, url, "text/plain");
+    auto tree = site.Tree();
+    TScriptedPrompts prompts;
+    TCopyEngine engine(*tree, &prompts);
+    TWebCacheTreeNodeCopyList list;
+    AddFilesBelow(list, tree->Root());
+    TCopyOptions options;
+    options.Destination = site.Out();
+    int answer = kAnswerYes;
+    EXPECT_TRUE(engine.CopyNodes(options, answer, list))
+        << (prompts.Failures.empty() ? "" : prompts.Failures[0].Text);
+    // Only the cache folder and the copy are in the test's folder.
+    std::vector<std::string> top;
+    for (const auto& e : fs::directory_iterator(site.Root()))
+        top.push_back(e.path().filename().string());
+    std::sort(top.begin(), top.end());
+    EXPECT_EQ(top, (std::vector<std::string>{"cache", "out"}));
+    const auto files = FilesBelow(site.Out());
+    EXPECT_EQ(files.size(), urls.size());
+    EXPECT_NE(std::find(files.begin(), files.end(), "http$3a/h/$0a$1b[31mred.txt"), files.end())
+        << ::testing::PrintToString(files);
+    for (const std::string& f : files) {
+        for (const auto& part : fs::path(f)) {
+            EXPECT_LE(part.native().size(), kMaxNameBytes) << f;
+            EXPECT_NE(part.native(), "..") << f;
+            for (char c : part.native())
+                EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 || c == 0x7F) << f;
+        }
+    }
+}
+
+TEST(CopyEngine, NeverFollowsALinkBelowTheDestination) {
+    TSiteFixture site;
+    site.Add("http://h/x.txt", "x", "text/plain");
+    auto tree = site.Tree();
+    fs::create_directories(site.Out());
+    fs::create_directories(site.Root() / "elsewhere");
+    fs::create_directory_symlink(site.Root() / "elsewhere", site.Out() / "http$3a");
+    TScriptedPrompts prompts;
+    TCopyEngine engine(*tree, &prompts);
+    EXPECT_FALSE(CopyFolder(engine, *tree, "http://h/", site.Out()));
+    ASSERT_EQ(prompts.Failures.size(), 1u);
+    EXPECT_EQ(prompts.Failures[0].Kind, TCopyFailureKind::CreateFolder);
+    EXPECT_TRUE(fs::is_empty(site.Root() / "elsewhere"));
+}
+
+TEST(CopyEngine, NonInteractiveRunsOverwriteOnlyNewerAndShowNothing) {
+    TSiteFixture site;
+    site.Add("http://h/f.txt", "new", "text/plain", 3);
+    site.AddMissing("http://h/g.txt", "text/plain");
+    auto tree = site.Tree();
+    const fs::path local = site.Out() / "http$3a/h/f.txt";
+    fs::create_directories(local.parent_path());
+    WriteFileBytes(local, "old"); // written now: newer than the entry
+    TScriptedPrompts prompts;
+    TCopyEngine engine(*tree, &prompts);
+    TWebCacheTreeNodeCopyList list;
+    AddFilesBelow(list, tree->Root());
+    TCopyOptions options;
+    options.Destination = site.Out();
+    options.Interactive = false;
+    int answer = kAnswerYes;
+    EXPECT_FALSE(engine.CopyNodes(options, answer, list));
+    EXPECT_EQ(answer, kAnswerNewer);
+    EXPECT_TRUE(prompts.Asked.empty());
+    EXPECT_TRUE(prompts.Failures.empty());
+    EXPECT_EQ(engine.LastFailure().Error, ENOENT);
+    EXPECT_EQ(ReadFileBytes(local), "old");
+}
+
+TEST(DeleteCacheNodes, PrunesEmptiedFoldersAndCountsFiles) {
+    TSiteFixture site;
+    site.Add("http://h/a/b/1.html", "1");
+    site.Add("http://h/a/b/2.html", "2");
+    site.Add("http://h/a/3.html", "3");
+    site.Add("http://g/4.html", "4");
+    auto tree = site.Tree();
+    std::vector<std::string> events;
+    tree->OnNodeDeleted = [&](TWebCacheTree&, std::string_view url) { events.emplace_back(url); };
+    TCountingProgress progress;
+    std::vector<TWebCacheTreeNode*> nodes = {tree->FindFolderByUrl("http://h/a/b/"),
+                                             tree->FindNodeByUrl("http://h/a/3.html"),
+                                             tree->FindNodeByUrl("http://h/a/b/1.html")};
+    EXPECT_EQ(DeleteCacheNodes(*tree, nodes, &progress), 3);
+    EXPECT_EQ(progress.Position, 3);
+    EXPECT_EQ(progress.Maximum, 3) << "a node below another listed one counts once";
+    EXPECT_EQ(events, (std::vector<std::string>{"http://h/a/b/1.html", "http://h/a/b/2.html",
+                                                "http://h/a/b/", "http://h/a/3.html", "http://h/a/",
+                                                "http://h/"}));
+    EXPECT_EQ(tree->FindFolderByUrl("http://h/x"), nullptr);
+    EXPECT_NE(tree->FindNodeByUrl("http://g/4.html"), nullptr);
+    ASSERT_EQ(testing::SourceOf(*tree).Entries().size(), 1u);
+    EXPECT_EQ(testing::SourceOf(*tree).Entries()[0].Url, "http://g/4.html");
+}
+
+} // namespace
+} // namespace tarnhold
