@@ -341,6 +341,67 @@ TEST(CacheTreeDelete, AFailedCacheDeletionKeepsItsNodeAndSaysWhy) {
     tree->RemoveObserver(&observer);
 }
 
+TEST(CacheTreeDelete, BatchDeletionStopsAtAFailureAndTellsObservers) {
+    auto tree = MakeTree({{"http://h/d/1.html", "text/html", 1, 1},
+                          {"http://h/d/2.html", "text/html", 1, 2},
+                          {"http://h/d/3.html", "text/html", 1, 4},
+                          {"http://h/d/4.html", "text/html", 1, 8},
+                          {"http://h/e/5.html", "text/html", 1, 16}});
+    Refresh(*tree);
+    TRecordingObserver observer;
+    tree->AddObserver(&observer);
+    std::vector<std::string> deleted;
+    tree->OnNodeDeleted = [&](TWebCacheTree&, std::string_view u) { deleted.emplace_back(u); };
+    auto node = [&](const char* url) { return tree->FindNodeByUrl(url); };
+
+    // Rows 0, 1 and 3 of one folder: two runs told from the back, sizes taken off.
+    EXPECT_TRUE(tree->DeleteNodes({node("http://h/d/4.html"), node("http://h/d/1.html"),
+                                   node("http://h/d/2.html"), node("http://h/d/1.html")})
+                    .Ok());
+    EXPECT_EQ(deleted, (std::vector<std::string>{"http://h/d/4.html", "http://h/d/1.html",
+                                                 "http://h/d/2.html"}));
+    EXPECT_EQ(observer.events,
+              (std::vector<std::string>{"remove? http://h/d/ 3..3", "removed http://h/d/ 3..3",
+                                        "remove? http://h/d/ 0..1", "removed http://h/d/ 0..1"}));
+    EXPECT_EQ(testing::ChildNames(node("http://h/d/")), std::vector<std::string>{"3.html"});
+    EXPECT_EQ(node("http://h/d/")->Info.Size, 4u);
+
+    // A failure stops the batch: what went before it is gone, it and the rest stay.
+    SourceOf(*tree).FailDeletion("http://h/d/3.html", EACCES);
+    deleted.clear();
+    observer.events.clear();
+    TError error = tree->DeleteNodes({node("http://h/e/5.html"), node("http://h/d/3.html")});
+    EXPECT_EQ(error.Code(), EACCES);
+    EXPECT_EQ(deleted, (std::vector<std::string>{"http://h/e/5.html", "http://h/e/"}));
+    EXPECT_EQ(node("http://h/e/"), nullptr) << "the emptied folder went";
+    EXPECT_NE(node("http://h/d/3.html"), nullptr);
+    EXPECT_EQ(SourceOf(*tree).Entries().size(), 1u);
+    tree->RemoveObserver(&observer);
+}
+
+TEST(CacheTreeDelete, ScatteredRowsOfALargeFolderGoInOneReset) {
+    std::vector<testing::TEntrySpec> specs;
+    for (int i = 0; i < 40; ++i)
+        specs.push_back({"http://h/f" + std::to_string(100 + i) + ".html"});
+    auto tree = MakeTree(specs);
+    Refresh(*tree);
+    TWebCacheTreeNode* folder = tree->FindNodeByUrl("http://h/");
+    std::vector<TWebCacheTreeNode*> every2nd;
+    for (int i = 0; i < folder->Count(); i += 2)
+        every2nd.push_back(folder->Items(i));
+    TRecordingObserver observer;
+    tree->AddObserver(&observer);
+    EXPECT_TRUE(tree->DeleteNodes(every2nd).Ok());
+    EXPECT_EQ(observer.events, (std::vector<std::string>{"reset?", "reset"}));
+    ASSERT_EQ(folder->Count(), 20);
+    for (int i = 0; i < folder->Count(); ++i)
+        EXPECT_EQ(folder->Items(i)->Name(), "f" + std::to_string(101 + 2 * i) + ".html");
+    EXPECT_EQ(tree->FindNodeByUrl("http://h/f100.html"), nullptr);
+    EXPECT_NE(tree->FindNodeByUrl("http://h/f139.html"), nullptr) << "lookups see the new rows";
+    EXPECT_EQ(folder->Info.Size, 20u * 100u);
+    tree->RemoveObserver(&observer);
+}
+
 TEST(CacheTreeRefresh, ReadsTheCacheOnceAndReportsEachStep) {
     auto tree = MakeTree({{"http://h/a.html"}, {"http://h/b.cgi?x=1"}, {"http://g/"}});
     TRecordingObserver observer;

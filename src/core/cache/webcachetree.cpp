@@ -587,17 +587,17 @@ TError TWebCacheTree::DeleteNodes(const std::vector<TWebCacheTreeNode*>& nodes) 
     }
     for (TWebCacheTreeNode* parent : parents)
         RemoveListed(parent, gone);
-    // Emptied folders, the deepest first, up to but never including the root.
+    // Emptied folders, the deepest first, up to but never including the root;
+    // also after a failure, for what was deleted before it.
     std::stable_sort(parents.begin(), parents.end(),
                      [](const TWebCacheTreeNode* a, const TWebCacheTreeNode* b) {
                          return a->Level() > b->Level();
                      });
     std::unordered_set<const TWebCacheTreeNode*> pruned;
     for (TWebCacheTreeNode* folder : parents) {
-        while (error.Ok() && folder != root_.get() && pruned.count(folder) == 0 &&
-               folder->Count() == 0) {
+        while (folder != root_.get() && pruned.count(folder) == 0 && folder->Count() == 0) {
             TWebCacheTreeNode* above = folder->parent_;
-            if ((error = DeletionReaction(folder)))
+            if (DeletionReaction(folder)) // a folder has no entry of its own to refuse
                 break;
             pruned.insert(folder);
             const int row = above->IndexOf(folder);
