@@ -2,6 +2,7 @@
 
 #include "cache/recordfile.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "text/htmlparser.h"
 #include "text/urlutils.h"
 

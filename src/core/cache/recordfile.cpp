@@ -50,48 +50,6 @@ int ParseRecordFile(std::string_view data, const TRecordHandler& onRecord) {
     return bad;
 }
 
-TError ReadRegularFile(const std::filesystem::path& file, std::string& out, std::size_t limit,
-                       const std::function<bool(std::string_view)>& enough) {
-    out.clear();
-    // Without O_NONBLOCK, opening a FIFO waits for a writer.
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return TError::FromErrno(errno, file.string());
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        int error = errno;
-        ::close(fd);
-        return TError::FromErrno(error, file.string());
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return TError::Message(file.string() + ": not a regular file",
-                               S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
-    }
-    if (st.st_size > 0)
-        out.reserve(std::min(limit, static_cast<std::size_t>(st.st_size)));
-    char buf[16384];
-    while (out.size() < limit) {
-        std::size_t want = std::min(sizeof buf, limit - out.size());
-        ssize_t n = ::read(fd, buf, want);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            int error = errno;
-            ::close(fd);
-            out.clear();
-            return TError::FromErrno(error, file.string());
-        }
-        if (n == 0)
-            break;
-        out.append(buf, static_cast<std::size_t>(n));
-        if (enough && enough(out))
-            break;
-    }
-    ::close(fd);
-    return {};
-}
-
 TRecordFileRead ReadRecordFile(const std::filesystem::path& file, const TRecordHandler& onRecord,
                                std::string* text) {
     TRecordFileRead result;

@@ -51,12 +51,4 @@ FormatRecords(const std::vector<std::pair<std::string_view, std::string_view>>& 
 // replaced only once the new one is complete.
 [[nodiscard]] TError WriteRecordFile(const std::filesystem::path& file, std::string_view text);
 
-// Reads at most limit bytes of a regular file into out, in pieces, stopping
-// early once enough(out) says so. Anything else (a folder, a FIFO, a device)
-// is refused without being read, so that a cached file that is a link to
-// /dev/zero or a pipe can neither exhaust memory nor hang the reader.
-[[nodiscard]] TError ReadRegularFile(const std::filesystem::path& file, std::string& out,
-                                     std::size_t limit,
-                                     const std::function<bool(std::string_view)>& enough = {});
-
 } // namespace tarnhold

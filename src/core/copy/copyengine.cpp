@@ -42,20 +42,6 @@ bool IsHtml(const TWebCacheEntryInfo& entry) {
            std::string::npos;
 }
 
-bool WriteAll(int fd, const char* p, std::size_t left) {
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // Copies the rest of in to out: in the kernel where it can, else through a
 // buffer. bytes receives the count copied.
 bool CopyData(int in, int out, std::uint64_t& bytes) {
@@ -84,7 +70,7 @@ bool CopyData(int in, int out, std::uint64_t& bytes) {
         }
         if (n == 0)
             return true;
-        if (!WriteAll(out, buf, static_cast<std::size_t>(n)))
+        if (!WriteAllToFd(out, std::string_view(buf, static_cast<std::size_t>(n))))
             return false;
         bytes += static_cast<std::uint64_t>(n);
     }
@@ -365,7 +351,7 @@ bool TCopyEngine::CopyNodes(const TCopyOptions& options, int& answer,
             if (!temp.Create(code)) {
                 // code is set
             } else if (html) {
-                if (!WriteAll(temp.Fd(), page.data(), page.size()))
+                if (!WriteAllToFd(temp.Fd(), page))
                     code = errno;
             } else {
                 std::string data;

@@ -40,38 +40,9 @@ std::string_view WithoutScheme(std::string_view url) {
 } // namespace
 
 bool ReadCachedFile(const std::string& file, std::string& out, int& error) {
-    out.clear();
-    // Non-blocking, so that a pipe put where a cached file should be cannot
-    // hold the copy; it is refused below like every file that is not regular.
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        error = errno;
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        ::close(fd);
-        return false;
-    }
-    out.reserve(static_cast<std::size_t>(st.st_size));
-    char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            error = errno;
-            ::close(fd);
-            out.clear();
-            return false;
-        }
-        if (n == 0)
-            break;
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return true;
+    TError result = ReadRegularFile(file, out);
+    error = result.Code();
+    return result.Ok();
 }
 
 bool TPageRewriter::ResolveLink(const TLocalPath& pageFolder, std::string_view base,

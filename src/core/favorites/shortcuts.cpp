@@ -1,6 +1,7 @@
 #include "favorites/shortcuts.h"
 
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "platform/profile.h"
 
 #include <algorithm>
@@ -19,7 +20,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // A shortcut is a few lines; anything bigger is not one.
-constexpr off_t kMaxShortcutSize = 64 * 1024;
+constexpr std::size_t kMaxShortcutSize = 64 * 1024;
 // Folders nest at most this deep below the chosen one.
 constexpr int kMaxDepth = 32;
 
@@ -29,35 +30,15 @@ std::string Problem(const fs::path& path, int error) {
 
 // Reads a regular file of at most kMaxShortcutSize bytes; an errno on failure.
 int ReadShortcutFile(const fs::path& path, std::string& out) {
-    // Non-blocking, so that a FIFO put in the folder cannot stop the walk.
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    struct stat st {};
-    int error = 0;
-    if (::fstat(fd, &st) != 0)
-        error = errno;
-    else if (!S_ISREG(st.st_mode))
-        error = EINVAL;
-    else if (st.st_size > kMaxShortcutSize)
-        error = EFBIG;
-    if (error == 0) {
-        out.resize(static_cast<std::size_t>(st.st_size));
-        std::size_t got = 0;
-        while (got < out.size()) {
-            ssize_t n = ::read(fd, out.data() + got, out.size() - got);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                error = n < 0 ? errno : 0;
-                break;
-            }
-            got += static_cast<std::size_t>(n);
-        }
-        out.resize(got);
-    }
-    ::close(fd);
-    return error;
+    std::string head;
+    // One byte more than allowed tells a file that is too large.
+    TError error = ReadRegularFile(path, head, kMaxShortcutSize + 1);
+    if (error)
+        return error.Code();
+    if (head.size() > kMaxShortcutSize)
+        return EFBIG;
+    out = std::move(head);
+    return 0;
 }
 
 bool EntryLess(const TShortcutEntry& a, const TShortcutEntry& b) {

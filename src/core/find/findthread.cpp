@@ -1,6 +1,7 @@
 #include "find/findthread.h"
 
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "text/jconvert.h"
 
 #include <cerrno>
@@ -32,33 +33,6 @@ void LowerOwnPriority() {
     sched_param param{};
     if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &param) != 0)
         (void)setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 19);
-}
-
-// Reads a whole regular file into out; false when it cannot be read or is
-// empty.
-bool ReadRegularFile(const std::string& path, std::string& out) {
-    // Non-blocking, so that a FIFO named by a damaged cache cannot hang the
-    // search; the type check then refuses it.
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
-    std::size_t got = 0;
-    if (ok) {
-        out.resize(static_cast<std::size_t>(st.st_size));
-        while (got < out.size()) {
-            ssize_t n = ::read(fd, out.data() + got, out.size() - got);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            got += static_cast<std::size_t>(n);
-        }
-        out.resize(got); // a file that shrank meanwhile is searched as read
-    }
-    ::close(fd);
-    return ok && got > 0;
 }
 
 bool HasAsciiLetter(std::string_view text) {
@@ -96,7 +70,8 @@ bool ContainsText(std::string_view content, std::string_view text) {
 bool FileContains(const std::string& path, std::string_view text, bool anyCase) {
     // Buffers kept per thread: a content search reads many files in a row.
     thread_local std::string content, converted, lowered, needle;
-    if (!ReadRegularFile(path, content))
+    // A file that cannot be read, or is empty, holds nothing to find.
+    if (ReadRegularFile(path, content) || content.empty())
         return false;
     std::string_view search = content;
     switch (InCodeCheck(content)) {

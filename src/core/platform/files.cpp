@@ -1,7 +1,11 @@
 #include "platform/files.h"
 
+#include "platform/error.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,7 +18,16 @@ void SetError(int* error, int value) {
         *error = value;
 }
 
-bool WriteAll(int fd, std::string_view data) {
+// A name beside the target that no other writer uses at the same time.
+fs::path TemporarySibling(const fs::path& file) {
+    static thread_local unsigned counter = 0;
+    return fs::path(file.native() + ".tmp" + std::to_string(::getpid()) + "-" +
+                    std::to_string(++counter));
+}
+
+} // namespace
+
+bool WriteAllToFd(int fd, std::string_view data) {
     const char* p = data.data();
     std::size_t left = data.size();
     while (left > 0) {
@@ -30,30 +43,10 @@ bool WriteAll(int fd, std::string_view data) {
     return true;
 }
 
-// A name beside the target that no other writer uses at the same time.
-fs::path TemporarySibling(const fs::path& file) {
-    static thread_local unsigned counter = 0;
-    return fs::path(file.native() + ".tmp" + std::to_string(::getpid()) + "-" +
-                    std::to_string(++counter));
-}
+namespace {
 
-} // namespace
-
-bool ReadWholeFile(const fs::path& file, std::string& out, int* error) {
-    out.clear();
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        SetError(error, errno);
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        SetError(error, S_ISDIR(st.st_mode) ? EISDIR : errno);
-        ::close(fd);
-        return false;
-    }
-    if (st.st_size > 0)
-        out.reserve(static_cast<std::size_t>(st.st_size));
+// Reads what is left of fd into out (which holds nothing yet) and closes it.
+bool ReadRest(int fd, std::string& out, int* error) {
     char buf[65536];
     for (;;) {
         ssize_t n = ::read(fd, buf, sizeof buf);
@@ -73,13 +66,75 @@ bool ReadWholeFile(const fs::path& file, std::string& out, int* error) {
     return true;
 }
 
+} // namespace
+
+bool ReadWholeFile(const fs::path& file, std::string& out, int* error) {
+    out.clear();
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        SetError(error, errno);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        SetError(error, S_ISDIR(st.st_mode) ? EISDIR : errno);
+        ::close(fd);
+        return false;
+    }
+    if (st.st_size > 0)
+        out.reserve(static_cast<std::size_t>(st.st_size));
+    return ReadRest(fd, out, error);
+}
+
+TError ReadRegularFile(const fs::path& file, std::string& out, std::size_t limit,
+                       const std::function<bool(std::string_view)>& enough) {
+    out.clear();
+    // Without O_NONBLOCK, opening a FIFO waits for a writer.
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return TError::FromErrno(errno, file.string());
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        int error = errno;
+        ::close(fd);
+        return TError::FromErrno(error, file.string());
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return TError::Message(file.string() + ": not a regular file",
+                               S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+    }
+    if (st.st_size > 0)
+        out.reserve(std::min(limit, static_cast<std::size_t>(st.st_size)));
+    char buf[16384];
+    while (out.size() < limit) {
+        std::size_t want = std::min(sizeof buf, limit - out.size());
+        ssize_t n = ::read(fd, buf, want);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            int error = errno;
+            ::close(fd);
+            out.clear();
+            return TError::FromErrno(error, file.string());
+        }
+        if (n == 0)
+            break;
+        out.append(buf, static_cast<std::size_t>(n));
+        if (enough && enough(out))
+            break;
+    }
+    ::close(fd);
+    return {};
+}
+
 bool WriteWholeFile(const fs::path& file, std::string_view data, int* error) {
     int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
         SetError(error, errno);
         return false;
     }
-    bool ok = WriteAll(fd, data);
+    bool ok = WriteAllToFd(fd, data);
     int saved = errno;
     if (::close(fd) != 0 && ok) {
         ok = false;
@@ -97,7 +152,7 @@ bool WriteFileAtomic(const fs::path& file, std::string_view data, int* error) {
         SetError(error, errno);
         return false;
     }
-    bool ok = WriteAll(fd, data) && ::fsync(fd) == 0;
+    bool ok = WriteAllToFd(fd, data) && ::fsync(fd) == 0;
     int saved = errno;
     if (::close(fd) != 0 && ok) {
         ok = false;

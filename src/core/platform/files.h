@@ -2,9 +2,12 @@
 // asked, the errno value (for GetSystemErrorText); none throws.
 #pragma once
 
+#include "platform/error.h"
 #include "platform/filetime.h"
 
 #include <filesystem>
+#include <functional>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -16,6 +19,17 @@ namespace fs = std::filesystem;
 bool ReadWholeFile(const fs::path& file, std::string& out, int* error = nullptr);
 // Creates or truncates the file and writes data.
 bool WriteWholeFile(const fs::path& file, std::string_view data, int* error = nullptr);
+// Reads at most limit bytes of a regular file into out, in pieces, stopping
+// early once enough(out) says so. Anything else (a folder, a FIFO, a device)
+// is refused without being read or waited on, so that a file from a cache
+// that is a link to /dev/zero or a pipe can neither exhaust memory nor hang
+// the reader.
+[[nodiscard]] TError ReadRegularFile(const fs::path& file, std::string& out,
+                                     std::size_t limit = std::numeric_limits<std::size_t>::max(),
+                                     const std::function<bool(std::string_view)>& enough = {});
+// Writes all of data to fd, going on after interruptions; false (errno set)
+// on a failed write.
+bool WriteAllToFd(int fd, std::string_view data);
 // Writes data to a new file beside the target, flushes it and renames it over
 // the target, so that a crash mid-write leaves either the old or the new file,
 // never a truncated one.
