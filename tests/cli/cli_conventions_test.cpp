@@ -392,6 +392,8 @@ TEST(CliConventions, ControlCharactersFromTheCacheAreShownEscaped) {
         {"tree"},
         {"entries"},
         {"entries", "--tsv"},
+        {"find"},
+        {"find", "--tsv", "--contains", "red"},
         {"list", "http://evil.test/%1B%5B2J/"},
         {"list", "http://evil.test/"},
         {"name", "http://evil.test/%1B%5B2J/p.html"},
