@@ -1,87 +1,97 @@
-// tarnhold-cli favorites ...: the favorites store on favorites.dat in the data
+// tarnhold-cli favorites: the favorites store on favorites.dat in the data
 // folder, and the import of the browser's Internet shortcuts.
 #include "cli.h"
 #include "favorites/favorites.h"
 #include "favorites/shortcuts.h"
 #include "platform/appfolder.h"
 #include "platform/codepage.h"
+#include "text/urlutils.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <optional>
-#include <ostream>
 #include <set>
 
 namespace tarnhold::cli {
 namespace {
 
-constexpr const char* kUsage = "favorites list [--sort title|url|date] [--desc]\n"
-                               "       favorites add TITLE URL\n"
-                               "       favorites remove N\n"
-                               "       favorites import [FOLDER] [--all | N...]";
-
-constexpr const char* kHelp =
-    "list: the favorites, numbered in file order (N), with title, URL and date;\n"
-    "  --sort orders them as the favorites list does (date: newest first), --desc reverses.\n"
-    "add: registers a site with the default favorite's save folder and options, dated now.\n"
-    "remove: deletes favorite N.\n"
-    "import: the Internet shortcuts (.url) below FOLDER (default: the Favorites folder of the\n"
-    "  Wine prefix), numbered, with their state (new, registered, no-url); --all or the\n"
-    "  numbers N import them as favorites titled with their file names.\n"
-    "The store is favorites.dat in the data folder ($TARNHOLD_HOME, else\n"
-    "$XDG_CONFIG_HOME/tarnhold or ~/.config/tarnhold).";
-
-int Help(TCliContext& ctx) {
-    *ctx.Out << "usage: tarnhold-cli " << kUsage << "\n\n" << kHelp << "\n";
-    return kExitOk;
-}
-
 // A 1-based number of at most count; 0 when the text is not one.
 int ParseIndex(std::string_view text, int count) {
     int n = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
-    if (ec != std::errc() || end != text.data() + text.size() || n < 1 || n > count)
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || n < 1 || n > count)
         return 0;
     return n;
 }
 
+bool IsNumber(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 // Opens the store. False after saying why when the file cannot be used; a
 // damaged one is read as far as it goes, with a warning.
-bool OpenStore(TCliContext& ctx, TFavorites& store) {
-    const auto file = GetAppFolder() / "favorites.dat";
-    TError error = store.SetFileName(file);
+bool OpenStore(const TCliContext& ctx, TFavorites& store) {
+    const TError error = store.SetFileName(GetAppFolder() / "favorites.dat");
     if (!error)
         return true;
     if (error.Code() == EBADMSG) {
-        *ctx.Err << "warning: " << AnsiToUtf8(error.Text()) << '\n';
+        ctx.Warn(ctx.Show(error.Text()));
         return true;
     }
-    *ctx.Err << "error: " << AnsiToUtf8(error.Text()) << '\n';
+    ctx.Fail(ctx.Show(error.Text()));
     return false;
 }
 
-bool Saved(TCliContext& ctx, const TError& error) {
+bool Saved(const TCliContext& ctx, const TError& error) {
     if (!error)
         return true;
-    *ctx.Err << "error: favorites.dat not saved: " << AnsiToUtf8(error.Text()) << '\n';
+    ctx.Fail("favorites.dat not saved: " + ctx.Show(error.Text()));
     return false;
 }
 
-int List(TCliContext& ctx, const std::vector<std::string>& args) {
-    int column = -1, order = 0;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--desc") {
-            order = 1;
-        } else if (args[i] == "--sort" && i + 1 < args.size()) {
-            const std::string& key = args[++i];
-            column = key == "title" ? fsTitle : key == "url" ? fsUrl : key == "date" ? fsDate : -2;
-            if (column == -2)
-                return UsageError(ctx, "favorites", "--sort takes title, url or date");
-        } else {
-            return UsageError(ctx, "favorites", "unknown list option " + args[i]);
-        }
+// The rows of favorites: N<TAB>TITLE<TAB>URL<TAB>DATE, N the position in
+// the file (what remove takes).
+class TFavoriteListing {
+public:
+    explicit TFavoriteListing(const TCliContext& ctx)
+        : ctx_(ctx), listing_(ctx, {"number", "title", "url", "url_decoded", "time", "save_folder",
+                                    "default_name", "folder_method", "copy_method", "timer"}) {}
+
+    void Row(int number, const TFavoriteItem& item, std::string_view prefix = {}) {
+        const std::string line = std::string(prefix) + std::to_string(number) + "\t" +
+                                 ctx_.Show(item.Title) + "\t" + ctx_.Show(item.UrlName) + "\t" +
+                                 ctx_.Show(FavoriteDateColumn(item));
+        listing_.Row(line, [&] {
+            return std::vector<TValue>{TValue::Count(static_cast<std::uint64_t>(number)),
+                                       TValue::Ansi(item.Title),
+                                       TValue::Ansi(item.UrlName),
+                                       TValue::Ansi(DecodeURL(item.UrlName)),
+                                       TValue::Time(item.Date),
+                                       TValue::Ansi(item.PathName),
+                                       TValue::Ansi(item.Default),
+                                       TValue::Count(item.Folder),
+                                       TValue::Count(item.Method),
+                                       TValue::Bool(item.Timer)};
+        });
     }
+
+private:
+    const TCliContext& ctx_;
+    TListing listing_;
+};
+
+int List(TCliContext& ctx, const TCliArgs& args) {
+    if (args.Operands.size() > 1)
+        return UsageError(ctx, "list: too many arguments");
+    int column = -1;
+    if (args.Has("sort")) {
+        const std::string key = args.Value("sort");
+        column = key == "title" ? fsTitle : key == "url" ? fsUrl : key == "date" ? fsDate : -1;
+        if (column < 0)
+            return UsageError(ctx, "--sort takes title, url or date");
+    }
+    const int order = args.Has("desc") ? 1 : 0;
     TFavorites store;
     if (!OpenStore(ctx, store))
         return kExitFailure;
@@ -95,118 +105,160 @@ int List(TCliContext& ctx, const std::vector<std::string>& args) {
     } else if (order == 1) {
         std::reverse(rows.begin(), rows.end());
     }
-    for (int i : rows) {
-        const TFavoriteItem& item = *store.Items(i);
-        ctx.WriteLine(std::to_string(i + 1) + "\t" + item.Title + "\t" + item.UrlName + "\t" +
-                      FavoriteDateColumn(item));
-    }
+    TFavoriteListing listing(ctx);
+    for (int i : rows)
+        listing.Row(i + 1, *store.Items(i));
     return kExitOk;
 }
 
-int Add(TCliContext& ctx, const std::vector<std::string>& args) {
-    if (args.size() != 2)
-        return UsageError(ctx, "favorites", "add takes a title and a URL");
+int Add(TCliContext& ctx, const TCliArgs& args) {
+    if (args.Operands.size() != 3)
+        return UsageError(ctx, "add takes a title and a URL");
+    const std::string title(AnsiTrim(TCliContext::ArgToAnsi(args.Operands[1])));
+    const std::string url(AnsiTrim(TCliContext::ArgToAnsi(args.Operands[2])));
+    if (title.empty() || url.empty())
+        return UsageError(ctx, title.empty() ? "add: the title is empty" : "add: the URL is empty");
     TFavorites store;
     if (!OpenStore(ctx, store))
         return kExitFailure;
     TError error;
-    const int index = store.AddNew(ctx.ArgToAnsi(args[0]), ctx.ArgToAnsi(args[1]), &error);
+    const int index = store.AddNew(title, url, &error);
     if (!Saved(ctx, error))
         return kExitFailure;
-    ctx.WriteLine(std::to_string(index + 1) + "\t" + store.Items(index)->Title + "\t" +
-                  store.Items(index)->UrlName + "\t" + FavoriteDateColumn(*store.Items(index)));
+    TFavoriteListing(ctx).Row(index + 1, *store.Items(index));
     return kExitOk;
 }
 
-int Remove(TCliContext& ctx, const std::vector<std::string>& args) {
-    if (args.size() != 1)
-        return UsageError(ctx, "favorites", "remove takes one number");
+int Remove(TCliContext& ctx, const TCliArgs& args) {
+    if (args.Operands.size() != 2)
+        return UsageError(ctx, "remove takes one number");
     TFavorites store;
     if (!OpenStore(ctx, store))
         return kExitFailure;
-    const int n = ParseIndex(args[0], store.Count());
+    const int n = ParseIndex(args.Operands[1], store.Count());
     if (n == 0) {
-        *ctx.Err << "error: " << args[0] << ": no such favorite (there are " << store.Count()
-                 << ")\n";
+        ctx.Fail(ctx.ShowUtf8(args.Operands[1]) + ": no such favorite (there are " +
+                 std::to_string(store.Count()) + ")");
         return kExitFailure;
     }
-    return Saved(ctx, store.DeleteItem(store.Items(n - 1))) ? kExitOk : kExitFailure;
+    const TFavoriteItem removed = *store.Items(n - 1);
+    if (!Saved(ctx, store.DeleteItem(store.Items(n - 1))))
+        return kExitFailure;
+    TFavoriteListing(ctx).Row(n, removed, "removed ");
+    return kExitOk;
 }
+
+// The rows of shortcuts: N<TAB>STATE<TAB>PATH<TAB>URL, N what import takes.
+class TShortcutListing {
+public:
+    explicit TShortcutListing(const TCliContext& ctx)
+        : ctx_(ctx), listing_(ctx, {"number", "state", "name", "url", "url_decoded", "file"}) {}
+
+    void Row(int number, std::string_view state, const std::string& name, const TShortcutEntry& e) {
+        const std::string line = std::to_string(number) + "\t" + std::string(state) + "\t" +
+                                 ctx_.Show(name) + "\t" + ctx_.Show(e.Url);
+        listing_.Row(line, [&] {
+            return std::vector<TValue>{TValue::Count(static_cast<std::uint64_t>(number)),
+                                       TValue::Utf8(state),
+                                       TValue::Ansi(name),
+                                       e.Url.empty() ? TValue::Null() : TValue::Ansi(e.Url),
+                                       e.Url.empty() ? TValue::Null()
+                                                     : TValue::Ansi(DecodeURL(e.Url)),
+                                       TValue::Utf8(e.Path.native())};
+        });
+    }
+
+private:
+    const TCliContext& ctx_;
+    TListing listing_;
+};
 
 const char* StateOf(const TShortcutEntry& e) {
     return e.Registered ? "registered" : e.Url.empty() ? "no-url" : "new";
 }
 
-// "folder/sub/caption" of every shortcut, in tree order.
-void PathsOf(const std::vector<TShortcutEntry>& entries, const std::string& prefix,
+// "folder/sub/caption" of every shortcut, in the order ListShortcuts gives.
+void NamesOf(const std::vector<TShortcutEntry>& entries, const std::string& prefix,
              std::vector<std::string>& out) {
     for (const auto& e : entries) {
         if (e.IsFolder)
-            PathsOf(e.Children, prefix + e.Caption + "/", out);
+            NamesOf(e.Children, prefix + e.Caption + "/", out);
         else
             out.push_back(prefix + e.Caption);
     }
 }
 
-int Import(TCliContext& ctx, const std::vector<std::string>& args) {
+int Import(TCliContext& ctx, const TCliArgs& args) {
+    const bool all = args.Has("all");
     std::optional<std::filesystem::path> folder;
-    bool all = false;
     std::vector<std::string> numbers;
-    for (const auto& a : args) {
-        if (a == "--all")
-            all = true;
-        else if (!a.empty() && a.find_first_not_of("0123456789") == std::string::npos)
+    for (std::size_t i = 1; i < args.Operands.size(); ++i) {
+        const std::string& a = args.Operands[i];
+        if (IsNumber(a))
             numbers.push_back(a);
-        else if (!folder && (a.empty() || a[0] != '-'))
+        else if (!folder && i == 1)
             folder = std::filesystem::path(a);
         else
-            return UsageError(ctx, "favorites", "unknown import argument " + a);
+            return UsageError(ctx, "import: '" + EscapeForTerminal(a) +
+                                       "' is no shortcut number (FOLDER comes first)");
     }
     if (all && !numbers.empty())
-        return UsageError(ctx, "favorites", "import takes --all or numbers, not both");
+        return UsageError(ctx, "import takes --all or numbers, not both");
     if (!folder) {
         const auto found = DefaultShortcutFolders();
         if (found.empty()) {
-            *ctx.Err << "error: no Favorites folder found in the Wine prefix; name one: "
-                        "tarnhold-cli favorites import FOLDER\n";
+            ctx.Fail("no Favorites folder found in the Wine prefix; name one: "
+                     "tarnhold-cli favorites import FOLDER");
             return kExitFailure;
         }
         folder = found.front();
-        *ctx.Err << "tarnhold-cli: reading " << folder->string() << '\n';
+        ctx.Fail("reading " + ctx.ShowPath(*folder));
+        for (std::size_t i = 1; i < found.size(); ++i)
+            ctx.Fail("also found: " + ctx.ShowPath(found[i]) + " (name it to read it)");
     }
     TFavorites store;
     if (!OpenStore(ctx, store))
         return kExitFailure;
     TShortcutFolder tree = ReadShortcutFolder(*folder, store);
-    for (const auto& problem : tree.Problems)
-        *ctx.Err << "warning: " << AnsiToUtf8(problem) << '\n';
+    // What could not be read is named, and the run fails, but the rest is
+    // listed or imported all the same.
+    int rc = kExitOk;
+    for (const auto& problem : tree.Problems) {
+        ctx.Fail("cannot read " + ctx.Show(problem));
+        rc = kExitFailure;
+    }
     std::vector<TShortcutEntry*> shortcuts = ListShortcuts(tree.Items);
-    std::vector<std::string> paths;
-    PathsOf(tree.Items, "", paths);
+    std::vector<std::string> names;
+    NamesOf(tree.Items, "", names);
 
+    TShortcutListing listing(ctx);
     if (!all && numbers.empty()) {
         for (std::size_t i = 0; i < shortcuts.size(); ++i)
-            ctx.WriteLine(std::to_string(i + 1) + "\t" + StateOf(*shortcuts[i]) + "\t" + paths[i] +
-                          "\t" + shortcuts[i]->Url);
-        return kExitOk;
+            listing.Row(static_cast<int>(i + 1), StateOf(*shortcuts[i]), names[i], *shortcuts[i]);
+        return rc;
     }
 
     std::set<const TShortcutEntry*> chosen;
-    int rc = kExitOk;
     for (const auto& text : numbers) {
         const int n = ParseIndex(text, static_cast<int>(shortcuts.size()));
         if (n == 0) {
-            *ctx.Err << "error: " << text << ": no such shortcut (there are " << shortcuts.size()
-                     << ")\n";
+            ctx.Fail(text + ": no such shortcut (there are " + std::to_string(shortcuts.size()) +
+                     "); nothing imported");
             return kExitFailure;
         }
         const TShortcutEntry* e = shortcuts[static_cast<std::size_t>(n - 1)];
         if (e->Registered || e->Url.empty()) {
-            *ctx.Err << "warning: " << n << ": "
-                     << (e->Registered ? "already a favorite" : "no URL") << ", not imported\n";
+            ctx.Fail(text + ": " + (e->Registered ? "already a favorite" : "holds no URL") +
+                     "; not imported");
+            rc = kExitFailure;
             continue;
         }
         chosen.insert(e);
+    }
+    std::vector<const TShortcutEntry*> importable;
+    for (const TShortcutEntry* e : shortcuts) {
+        if (!e->Registered && !e->Url.empty() && (all || chosen.count(e) > 0))
+            importable.push_back(e);
     }
     TError error;
     const int imported = ImportShortcuts(
@@ -214,42 +266,86 @@ int Import(TCliContext& ctx, const std::vector<std::string>& args) {
         &error);
     if (!Saved(ctx, error))
         rc = kExitFailure;
-    if (imported > 0) {
-        *ctx.Out << "imported " << imported << " favorite" << (imported == 1 ? "" : "s") << '\n';
-    } else if (all) {
-        *ctx.Out << "nothing new to import\n";
-    } else {
-        *ctx.Err << "nothing chosen to import\n";
-        if (rc == kExitOk)
-            rc = kExitFailure;
+    if (ctx.Format == TOutputFormat::ofHuman) {
+        if (imported > 0)
+            ctx.WriteLine("imported " + std::to_string(imported) +
+                          (imported == 1 ? " favorite" : " favorites"));
+        else
+            ctx.WriteLine("nothing new to import");
+        return rc;
+    }
+    // The shortcuts imported, in the order they were: the first ones taken.
+    for (std::size_t i = 0; i < shortcuts.size(); ++i) {
+        const auto at = std::find(importable.begin(), importable.end(), shortcuts[i]);
+        if (at != importable.end() && at - importable.begin() < imported)
+            listing.Row(static_cast<int>(i + 1), "imported", names[i], *shortcuts[i]);
     }
     return rc;
 }
 
-int RunFavorites(TCliContext& ctx, const std::vector<std::string>& args) {
-    if (args.empty())
-        return UsageError(ctx, "favorites", "favorites needs a subcommand");
-    const std::vector<std::string> rest(args.begin() + 1, args.end());
-    for (const auto& a : args) {
-        if (a == "-h" || a == "--help")
-            return Help(ctx);
+// Which sub-command each option of favorites belongs to.
+struct TSubOption {
+    const char* Option;
+    const char* Sub;
+};
+constexpr TSubOption kSubOptions[] = {{"sort", "list"}, {"desc", "list"}, {"all", "import"}};
+
+int RunFavorites(TCliContext& ctx, const TCliArgs& args) {
+    if (args.Operands.empty())
+        return UsageError(ctx, "say what to do: list, add, remove or import");
+    const std::string& sub = args.Operands[0];
+    for (const auto& o : kSubOptions) {
+        if (args.Has(o.Option) && sub != o.Sub)
+            return UsageError(ctx, std::string("--") + o.Option + " is for favorites " + o.Sub);
     }
-    if (args[0] == "list")
-        return List(ctx, rest);
-    if (args[0] == "add")
-        return Add(ctx, rest);
-    if (args[0] == "remove")
-        return Remove(ctx, rest);
-    if (args[0] == "import")
-        return Import(ctx, rest);
-    return UsageError(ctx, "favorites", "unknown subcommand " + args[0]);
+    if (sub == "list")
+        return List(ctx, args);
+    if (sub == "add")
+        return Add(ctx, args);
+    if (sub == "remove")
+        return Remove(ctx, args);
+    if (sub == "import")
+        return Import(ctx, args);
+    return UsageError(ctx, "unknown sub-command '" + EscapeForTerminal(sub) +
+                               "' (list, add, remove or import)");
 }
 
-const TCliCommandRegistrar registrar({
+const TCliCommandRegistrar kFavorites({
     "favorites",
-    kUsage,
-    "the favorite sites on favorites.dat: list, add, remove, import the browser's shortcuts "
-    "(favorites -h for more)",
+    "favorites list [--sort title|url|date] [--desc]\n"
+    "favorites add TITLE URL\n"
+    "favorites remove N\n"
+    "favorites import [FOLDER] [--all | N...]",
+    "favorite sites: list, add, remove; import browser shortcuts",
+    "The store is favorites.dat in the data folder ($TARNHOLD_HOME, else\n"
+    "$XDG_CONFIG_HOME/tarnhold, else ~/.config/tarnhold), shared with the window.\n"
+    "list: one line per favorite: N<TAB>TITLE<TAB>URL<TAB>DATE, N its position\n"
+    "  in the file (what remove takes), DATE when it was registered or last\n"
+    "  copied (local time, \"2012/10/28 7:19\"). In file order, or as the\n"
+    "  favorites list sorts: by title, URL or date (newest first); --desc\n"
+    "  reverses.\n"
+    "add: registers a site with the save folder and options of the default\n"
+    "  favorite, dated now; prints its line.\n"
+    "remove: deletes favorite N; prints \"removed \" and its line.\n"
+    "import: the Internet shortcuts (.url) below FOLDER (default: the Favorites\n"
+    "  folder of the Wine prefix), one line each: N<TAB>STATE<TAB>NAME<TAB>URL,\n"
+    "  STATE new, registered (its URL is a favorite already) or no-url. With\n"
+    "  --all or numbers N, imports them as favorites titled with their names\n"
+    "  and prints how many; a number that cannot be imported fails the run.\n"
+    "A FOLDER that is a number is written ./N. A shortcut or folder that cannot\n"
+    "be read is named on stderr and fails the run; the rest is still used.\n"
+    "fields (--json, --tsv) of favorites: number, title, url, url_decoded,\n"
+    "time, save_folder, default_name, folder_method, copy_method, timer; of\n"
+    "shortcuts: number, state, name, url, url_decoded, file (import with --all\n"
+    "or N: the shortcuts imported, state \"imported\").\n"
+    "\n"
+    "example: tarnhold-cli favorites import ~/.wine/drive_c/users/me/Favorites\n",
+    {{"sort", 0, "KEY", "list: order by title, url or date"},
+     {"desc", 0, "", "list: the other way round"},
+     {"all", 'a', "", "import: every new shortcut"}},
+    true,
+    0,
+    -1,
     RunFavorites,
 });
 

@@ -24,30 +24,6 @@ std::unique_ptr<TWebCacheTree> OpenReadableTree(const TCliContext& ctx, TIndexDa
     return tree;
 }
 
-// A folder URL of the tree (decoded ANSI) percent-encoded as UTF-8, the form
-// a browser's address bar and the cache itself use.
-std::string EncodeFolderUrl(std::string_view ansi) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (char ch : AnsiToUtf8(ansi)) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c <= 0x20 || c >= 0x7F ||
-            std::string_view("\"#%<>?\\^`{|}").find(ch) != std::string_view::npos) {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        } else {
-            out += ch;
-        }
-    }
-    return out;
-}
-
-// The path below the save folder that a folder URL is copied to.
-std::string FolderLocalPath(std::string_view dirUrl) {
-    return URLToLocalPath(AnsiReplaceAll(dirUrl, "//", "/"));
-}
-
 // One row per folder below node (the root itself excluded), indented by
 // level: name, files below it, total size, latest date, and the folder's URL
 // as the list command takes it.
@@ -98,21 +74,6 @@ int RunTree(TCliContext& ctx, const TCliArgs&) {
         return kExitFailure;
     WriteFolders(ctx, *tree, tree->Root(), 0);
     return kExitOk;
-}
-
-// The folder a URL typed by the user names: as the tree prints it or
-// percent-encoded, with or without the scheme (as --no-scheme prints it) and
-// the trailing "/".
-TWebCacheTreeNode* FindFolder(TWebCacheTree& tree, std::string_view typedUtf8) {
-    const std::string ansi = Utf8ToAnsi(typedUtf8);
-    for (const std::string& form : {ansi, DecodeURLString(ansi)}) {
-        for (std::string url : {form, form + "/"}) {
-            TWebCacheTreeNode* node = tree.FindNodeByUrl(url);
-            if (node != nullptr && node->IsFolder)
-                return node;
-        }
-    }
-    return nullptr;
 }
 
 // The rows of one folder in the list view's order: local name, URL name,

@@ -2,6 +2,8 @@
 
 #include "cache/cachelocation.h"
 #include "platform/appfolder.h"
+#include "platform/codepage.h"
+#include "text/urlutils.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -103,6 +105,39 @@ std::vector<TFoundCache> ListCaches(const TCliContext& ctx) {
         return found;
     }
     return FindAllCaches(TARNHOLD_DEMO_CACHE);
+}
+
+TWebCacheTreeNode* FindFolder(TWebCacheTree& tree, std::string_view typedUtf8) {
+    const std::string ansi = Utf8ToAnsi(typedUtf8);
+    for (const std::string& form : {ansi, DecodeURLString(ansi)}) {
+        for (std::string url : {form, form + "/"}) {
+            TWebCacheTreeNode* node = tree.FindNodeByUrl(url);
+            if (node != nullptr && node->IsFolder)
+                return node;
+        }
+    }
+    return nullptr;
+}
+
+std::string EncodeFolderUrl(std::string_view ansi) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char ch : AnsiToUtf8(ansi)) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c <= 0x20 || c >= 0x7F ||
+            std::string_view("\"#%<>?\\^`{|}").find(ch) != std::string_view::npos) {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+std::string FolderLocalPath(std::string_view dirUrl) {
+    return URLToLocalPath(AnsiReplaceAll(dirUrl, "//", "/"));
 }
 
 } // namespace tarnhold::cli

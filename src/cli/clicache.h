@@ -30,6 +30,18 @@ std::unique_ptr<TWebCacheTree> OpenCacheTree(const TCliContext& ctx, TIndexDatSo
 // found; the first is the one the commands read.
 std::vector<TFoundCache> ListCaches(const TCliContext& ctx);
 
+// The folder a URL typed by the user names: as the tree prints it or
+// percent-encoded, with or without the scheme (as --no-scheme prints it) and
+// the trailing "/". None when the tree has no such folder.
+TWebCacheTreeNode* FindFolder(TWebCacheTree& tree, std::string_view typedUtf8);
+
+// A folder URL of the tree (decoded ANSI) percent-encoded as UTF-8, the form
+// a browser's address bar and the cache itself use.
+std::string EncodeFolderUrl(std::string_view ansi);
+
+// The path below the save folder that a folder URL is copied to.
+std::string FolderLocalPath(std::string_view dirUrl);
+
 } // namespace tarnhold::cli
 
 namespace tarnhold::cli {

@@ -57,9 +57,10 @@ struct TCommandCase {
     std::vector<std::string> Bad;  // wrong arguments
     bool Listing;
     int RowsPerRecord = 1; // human lines per JSON object
+    int TotalLines = 0;    // human lines after the rows (a count)
 };
 
-std::vector<TCommandCase> CommandCases(const std::string& cacheCopy) {
+std::vector<TCommandCase> CommandCases(const std::string& cacheCopy, const std::string& shortcuts) {
     return {
         {"caches", {"caches", "--cache", kCache}, {"caches", "extra"}, true},
         {"crc32", {"crc32", "?x=1"}, {"crc32"}, false},
@@ -68,6 +69,8 @@ std::vector<TCommandCase> CommandCases(const std::string& cacheCopy) {
          {"delete-entry", "--cache", cacheCopy},
          false},
         {"entries", {"entries"}, {"entries", "x"}, true},
+        {"favorites", {"favorites", "import", shortcuts}, {"favorites", "frob"}, true},
+        {"find", {"find", "--name", "faq;robots"}, {"find", "--days", "x"}, true, 1, 1},
         {"help", {"help", "tree"}, {"help", "tree", "list"}, false},
         {"jcode",
          {"jcode", "detect", kText + "sjis.txt", kText + "eucjp.txt"},
@@ -106,8 +109,13 @@ TEST(CliConventions, EveryCommandFollowsThem) {
     TScratch tmp;
     const fs::path copy = tmp.Path() / "Content.IE5";
     fs::copy(kCache, copy, fs::copy_options::recursive);
+    const fs::path shortcuts = tmp.Path() / "Favorites";
+    fs::create_directories(shortcuts / "News");
+    std::ofstream(shortcuts / "News" / "Paper.url")
+        << "[InternetShortcut]\r\nURL=http://p.test/\r\n";
+    std::ofstream(shortcuts / "Shop.url") << "[InternetShortcut]\r\nURL=http://s.test/\r\n";
     const TCliRunOptions withCache{{}, {{"TARNHOLD_CACHE", kCache}}, {}};
-    const auto cases = CommandCases(copy.string());
+    const auto cases = CommandCases(copy.string(), shortcuts.string());
 
     for (const auto& line : Lines(RunCli({"--help"}).Out))
         EXPECT_LE(Columns(line), 80u) << line;
@@ -163,7 +171,8 @@ TEST(CliConventions, EveryCommandFollowsThem) {
         const auto jsonLines = Lines(j.Out);
         const auto tsvLines = Lines(t.Out);
         ASSERT_FALSE(jsonLines.empty());
-        EXPECT_EQ(jsonLines.size() * static_cast<std::size_t>(c.RowsPerRecord),
+        EXPECT_EQ(jsonLines.size() * static_cast<std::size_t>(c.RowsPerRecord) +
+                      static_cast<std::size_t>(c.TotalLines),
                   Lines(good.Out).size());
         std::size_t members = 0;
         for (const auto& line : jsonLines) {
@@ -212,7 +221,8 @@ TEST(CliConventions, OptionsHelpVersionAndMistakes) {
         {"global option after the command", {"tree", "--no-scheme"}, 0, "(empty)\t1\t", ""},
         {"global option with =", {"--cache=" + kCache, "tree"}, 0, "file:\t", ""},
         {"-- ends options", {"crc32", "--", "--help"}, 0, "", ""},
-        {"a typo", {"frob"}, 2, "", "unknown command 'frob'; did you mean 'tree'?"},
+        {"a typo", {"frob"}, 2, "", "unknown command 'frob'; did you mean '"},
+        {"a typo close to tree", {"tere"}, 2, "", "did you mean 'tree'?"},
         {"a typo close to list", {"lsit", "x"}, 2, "", "did you mean 'list'?"},
         {"unknown option", {"tree", "--frob"}, 2, "", "tree: unknown option --frob"},
         {"option of another command", {"tree", "--tokens"}, 2, "", "unknown option --tokens"},
@@ -382,6 +392,8 @@ TEST(CliConventions, ControlCharactersFromTheCacheAreShownEscaped) {
         {"tree"},
         {"entries"},
         {"entries", "--tsv"},
+        {"find"},
+        {"find", "--tsv", "--contains", "red"},
         {"list", "http://evil.test/%1B%5B2J/"},
         {"list", "http://evil.test/"},
         {"name", "http://evil.test/%1B%5B2J/p.html"},

@@ -64,5 +64,84 @@ TEST_F(FavoritesCli, ImportListsThenImportsByNumber) {
               std::string::npos);
 }
 
+TEST_F(FavoritesCli, MistakesAreUsageErrorsThatChangeNothing) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+    } cases[] = {
+        {"no sub-command", {"favorites"}},
+        {"unknown sub-command", {"favorites", "frob"}},
+        {"an option of list given to add", {"favorites", "add", "T", "http://t.test/", "--desc"}},
+        {"an option of import given to list", {"favorites", "list", "--all"}},
+        {"an unknown sort key", {"favorites", "list", "--sort", "size"}},
+        {"add without a URL", {"favorites", "add", "T"}},
+        {"add with an empty title", {"favorites", "add", " ", "http://t.test/"}},
+        {"remove without a number", {"favorites", "remove"}},
+        {"import with --all and numbers", {"favorites", "import", Home.string(), "1", "--all"}},
+        {"import with a second folder", {"favorites", "import", Home.string(), "x"}},
+    };
+    for (const auto& c : cases) {
+        TCliResult r = RunCli(c.args);
+        EXPECT_EQ(r.ExitCode, 2) << c.name << "\n" << r.Err;
+        EXPECT_EQ(r.Out, "") << c.name;
+        EXPECT_EQ(Lines(r.Err).size(), 2u) << c.name << "\n" << r.Err;
+        EXPECT_EQ(r.Err.rfind("tarnhold-cli: favorites: ", 0), 0u) << c.name << "\n" << r.Err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(Home / "favorites.dat"));
+}
+
+TEST_F(FavoritesCli, ScriptRowsNameEveryField) {
+    ASSERT_EQ(RunCli({"favorites", "add", "日本", "http://jp.test/%E6%97%A5/"}).ExitCode, 0);
+    TCliResult r = RunCli({"favorites", "list", "--json"});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    auto row = ParseJsonObject(Lines(r.Out).at(0));
+    ASSERT_TRUE(row.has_value()) << r.Out;
+    EXPECT_EQ((*row)["number"], "1");
+    EXPECT_EQ((*row)["title"], "日本");
+    EXPECT_EQ((*row)["url"], "http://jp.test/%E6%97%A5/");
+    EXPECT_EQ((*row)["url_decoded"], "http://jp.test/日/");
+    EXPECT_EQ((*row)["time"].size(), 25u) << "ISO 8601 with the zone: " << (*row)["time"];
+    EXPECT_EQ((*row)["time"].substr(19), "+09:00");
+    EXPECT_EQ((*row)["default_name"], "index.html");
+    EXPECT_EQ((*row)["folder_method"], "2");
+    EXPECT_EQ((*row)["copy_method"], "1");
+    EXPECT_EQ((*row)["timer"], "false");
+
+    TCliResult removed = RunCli({"favorites", "remove", "1"});
+    EXPECT_EQ(removed.ExitCode, 0) << removed.Err;
+    EXPECT_EQ(removed.Out.rfind("removed 1\t日本\thttp://jp.test/%E6%97%A5/\t", 0), 0u)
+        << removed.Out;
+    EXPECT_EQ(RunCli({"favorites", "list"}).Out, "");
+}
+
+TEST_F(FavoritesCli, ImportNamesWhatItCannotRead) {
+    const auto shortcuts = Home / "Favorites";
+    ASSERT_TRUE(ForceDirectories(shortcuts));
+    ASSERT_TRUE(
+        WriteWholeFile(shortcuts / "Good.url", "[InternetShortcut]\r\nURL=http://good.test/\r\n"));
+    ASSERT_TRUE(
+        WriteWholeFile(shortcuts / "Huge.url", "[InternetShortcut]\r\nURL=http://huge.test/\r\n" +
+                                                   std::string(70 * 1024, ';')));
+    TCliResult listed = RunCli({"favorites", "import", shortcuts.string()});
+    EXPECT_EQ(listed.ExitCode, 1) << "something could not be read";
+    EXPECT_EQ(listed.Out, "1\tnew\tGood\thttp://good.test/\n2\tno-url\tHuge\t\n");
+    EXPECT_NE(listed.Err.find("Huge.url"), std::string::npos) << listed.Err;
+
+    TCliResult all = RunCli({"favorites", "import", shortcuts.string(), "--all", "--json"});
+    EXPECT_EQ(all.ExitCode, 1) << all.Err;
+    const auto rows = Lines(all.Out);
+    ASSERT_EQ(rows.size(), 1u) << all.Out;
+    auto row = ParseJsonObject(rows[0]);
+    ASSERT_TRUE(row.has_value()) << rows[0];
+    EXPECT_EQ((*row)["state"], "imported");
+    EXPECT_EQ((*row)["name"], "Good");
+    EXPECT_EQ((*row)["file"], (shortcuts / "Good.url").string());
+
+    TCliResult missing = RunCli({"favorites", "import", (Home / "nowhere").string()});
+    EXPECT_EQ(missing.ExitCode, 1);
+    EXPECT_EQ(missing.Out, "");
+    EXPECT_NE(missing.Err.find("nowhere"), std::string::npos) << missing.Err;
+}
+
 } // namespace
 } // namespace tarnhold::test

@@ -37,10 +37,38 @@ TEST(FindCli, Table) {
          0,
          "main.css\thttp://img.shop.test/static/\t\t1KB\ttext/css\t2012/12/15 20:51\n1 hit\n",
          false},
+        {"a folder hit: its location is the folder above it",
+         {"--name", "セール", "--in", "http://www.shop.test", "--no-subfolders"},
+         0,
+         "セール/\thttp://www.shop.test/\t\t\tfolder\t2012/11/15 18:01\n1 hit\n",
+         false},
+        {"the folder percent-encoded, without its final /",
+         {"--in", "http://www.shop.test/%E3%82%BB%E3%83%BC%E3%83%AB"},
+         0,
+         "商品一覧.html\thttp://www.shop.test/セール/\t秋のセール商品一覧\t2KB\ttext/html\t"
+         "2012/11/15 18:01\n1 hit\n",
+         false},
+        {"dates with dashes, the end day included to its last minute",
+         {"--date-from", "2012-12-15", "--date-to", "2012-12-15", "--ext", ".css,.js"},
+         0,
+         "main.css\thttp://img.shop.test/static/\t\t1KB\ttext/css\t2012/12/15 20:51\n1 hit\n",
+         false},
+        {"Web Cache is the whole tree",
+         {"--in", "Web Cache", "--name", "main.css"},
+         0,
+         "1 hit\n",
+         true},
         {"no hit", {"--name", "no-such-name"}, 0, "0 hits\n", false},
         {"unknown folder", {"--in", "http://nowhere.test/"}, 1, "", false},
         {"date range needs both ends", {"--date-from", "2012/12/15"}, 2, "", false},
         {"not a date", {"--date-from", "15.12.2012", "--date-to", "2012/12/16"}, 2, "", false},
+        {"no such day", {"--date-from", "2012/02/30", "--date-to", "2012/12/16"}, 2, "", false},
+        {"two date modes", {"--days", "3", "--months", "1"}, 2, "", false},
+        {"not a number", {"--days", "3d"}, 2, "", false},
+        {"a negative size", {"--size-min", "-1"}, 2, "", false},
+        {"a size past 4 GB", {"--size-max", "4194305"}, 2, "", false},
+        {"an empty text to look for", {"--contains", " "}, 2, "", false},
+        {"no operands", {"faq"}, 2, "", false},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args{"--cache", kCache, "find"};
@@ -52,6 +80,38 @@ TEST(FindCli, Table) {
         else
             EXPECT_EQ(r.Out, c.out) << c.name;
     }
+}
+
+// For scripts: every field named, sizes in bytes, ISO times; the number of
+// hits apart from the rows.
+TEST(FindCli, ScriptRowsCarryBytesTimesAndBothUrls) {
+    TCliResult r = RunCli({"--cache", kCache, "find", "--json", "--in",
+                           "http://www.shop.test/セール/", "--no-subfolders"});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    const auto lines = Lines(r.Out);
+    ASSERT_EQ(lines.size(), 1u) << r.Out;
+    auto row = ParseJsonObject(lines[0]);
+    ASSERT_TRUE(row.has_value()) << lines[0];
+    EXPECT_EQ((*row)["kind"], "file");
+    EXPECT_EQ((*row)["name"], "商品一覧.html");
+    EXPECT_EQ((*row)["location"], "http://www.shop.test/セール/");
+    EXPECT_EQ((*row)["title"], "秋のセール商品一覧");
+    EXPECT_EQ((*row)["size"], "1035");
+    EXPECT_EQ((*row)["time"], "2012-11-15T18:01:08+09:00");
+    EXPECT_EQ((*row)["url"], "http://www.shop.test/%E3%82%BB%E3%83%BC%E3%83%AB/"
+                             "%E5%95%86%E5%93%81%E4%B8%80%E8%A6%A7.html");
+    EXPECT_EQ((*row)["url_decoded"], "http://www.shop.test/セール/商品一覧.html");
+    EXPECT_EQ((*row)["local_path"], "http$3a/www.shop.test/セール/商品一覧.html");
+    EXPECT_NE(r.Err.find("1 hit"), std::string::npos) << r.Err;
+
+    TCliResult folder = RunCli({"--cache", kCache, "find", "--tsv", "--name", "セール"});
+    ASSERT_EQ(folder.ExitCode, 0) << folder.Err;
+    EXPECT_EQ(folder.Out,
+              "kind\tname\tlocation\ttitle\tsize\tcontent_type\ttime\turl\turl_decoded\t"
+              "local_path\tcached_file\n"
+              "folder\tセール\thttp://www.shop.test/\t\t1035\t\t2012-11-15T18:01:08+09:00\t"
+              "http://www.shop.test/%E3%82%BB%E3%83%BC%E3%83%AB/\thttp://www.shop.test/セール/\t"
+              "http$3a/www.shop.test/セール/\t\n");
 }
 
 } // namespace
