@@ -220,6 +220,7 @@ TEST(FavoriteCopy, AMoveNeverTakesMoreThanTheFavoritesSite) {
         store.Add("http://h1/a/b/", site.Out()), // went with the first
         store.Add("", site.Out()),               // would be the whole cache
         store.Add("http://", site.Out()),        // would be every http site
+        store.Add("http:/", site.Out()),         // so would this
         store.Add("http://h2", site.Out()),      // the host's folder
     };
     TCopyEngine engine(*tree);
@@ -227,8 +228,8 @@ TEST(FavoriteCopy, AMoveNeverTakesMoreThanTheFavoritesSite) {
         CopyFavoritesToLocal(*tree, engine, store.Store(), favorites, {.Move = true});
     EXPECT_TRUE(r.Done);
     EXPECT_EQ(r.FilesDeleted, 3);
-    EXPECT_EQ(r.NotCached,
-              (std::vector<const TFavoriteItem*>{favorites[1], favorites[2], favorites[3]}));
+    EXPECT_EQ(r.NotCached, (std::vector<const TFavoriteItem*>{favorites[1], favorites[2],
+                                                              favorites[3], favorites[4]}));
     ASSERT_EQ(testing::SourceOf(*tree).Entries().size(), 1u);
     EXPECT_EQ(testing::SourceOf(*tree).Entries()[0].Url, "http://h4/4.txt");
     EXPECT_EQ(FilesBelow(site.Out()),
