@@ -61,6 +61,13 @@ TFavoriteCopyResult CopyFavoritesToLocal(TWebCacheTree& tree, TCopyEngine& engin
     int answer = kAnswerYes; // one answer for the whole command
     result.Done = true;
     for (TFavoriteItem* favorite : favorites) {
+        if (favorite->PathName.empty()) {
+            // Relative to the working folder is nowhere the user chose.
+            result.Stop = TFavoriteCopyStop::NoSaveFolder;
+            result.Stopped = favorite;
+            result.Done = false;
+            break;
+        }
         // The folder and its files are looked up only now: a move of an
         // earlier favorite may have deleted nodes that this one holds too.
         TWebCacheTreeNode* folder = FavoriteFolder(tree, *favorite);
@@ -71,13 +78,6 @@ TFavoriteCopyResult CopyFavoritesToLocal(TWebCacheTree& tree, TCopyEngine& engin
             // an empty name would make the folder's own path the file's.
             tree.DefaultFileName = favorite->Default.empty() ? oldDefault : favorite->Default;
             tree.RenameDuplicates(folder);
-        }
-        if (favorite->PathName.empty()) {
-            // Relative to the working folder is nowhere the user chose.
-            result.Stop = TFavoriteCopyStop::NoSaveFolder;
-            result.Stopped = favorite;
-            result.Done = false;
-            break;
         }
 
         TWebCacheTreeNodeCopyList list;
