@@ -1,6 +1,7 @@
 // tarnhold-cli favorites: the favorites store on favorites.dat in the data
 // folder, and the import of the browser's Internet shortcuts.
 #include "cli.h"
+#include "cli_favorites_copy.h"
 #include "favorites/favorites.h"
 #include "favorites/shortcuts.h"
 #include "platform/appfolder.h"
@@ -288,16 +289,29 @@ struct TSubOption {
     const char* Option;
     const char* Sub;
 };
-constexpr TSubOption kSubOptions[] = {{"sort", "list"}, {"desc", "list"}, {"all", "import"}};
+constexpr TSubOption kSubOptions[] = {
+    {"sort", "list"}, {"desc", "list"}, {"all", "import"}, {"yes", "copy"}, {"yes", "move"}};
 
 int RunFavorites(TCliContext& ctx, const TCliArgs& args) {
     if (args.Operands.empty())
-        return UsageError(ctx, "say what to do: list, add, remove or import");
+        return UsageError(ctx, "say what to do: list, add, remove, import, copy or move");
     const std::string& sub = args.Operands[0];
     for (const auto& o : kSubOptions) {
-        if (args.Has(o.Option) && sub != o.Sub)
-            return UsageError(ctx, std::string("--") + o.Option + " is for favorites " + o.Sub);
+        if (!args.Has(o.Option))
+            continue;
+        bool allowed = false;
+        std::string subs;
+        for (const auto& other : kSubOptions) {
+            if (std::string_view(other.Option) != o.Option)
+                continue;
+            allowed = allowed || sub == other.Sub;
+            subs += (subs.empty() ? "" : " or ") + std::string(other.Sub);
+        }
+        if (!allowed)
+            return UsageError(ctx, std::string("--") + o.Option + " is for favorites " + subs);
     }
+    if (sub == "copy" || sub == "move")
+        return RunFavoritesCopy(ctx, args, sub == "move");
     if (sub == "list")
         return List(ctx, args);
     if (sub == "add")
@@ -307,7 +321,7 @@ int RunFavorites(TCliContext& ctx, const TCliArgs& args) {
     if (sub == "import")
         return Import(ctx, args);
     return UsageError(ctx, "unknown sub-command '" + EscapeForTerminal(sub) +
-                               "' (list, add, remove or import)");
+                               "' (list, add, remove, import, copy or move)");
 }
 
 const TCliCommandRegistrar kFavorites({
@@ -315,8 +329,10 @@ const TCliCommandRegistrar kFavorites({
     "favorites list [--sort title|url|date] [--desc]\n"
     "favorites add TITLE URL\n"
     "favorites remove N\n"
-    "favorites import [FOLDER] [--all | N...]",
-    "favorite sites: list, add, remove; import browser shortcuts",
+    "favorites import [FOLDER] [--all | N...]\n"
+    "favorites copy N... [--yes]\n"
+    "favorites move N... [--yes]",
+    "favorite sites: list, add, remove, import shortcuts, copy, move",
     "The store is favorites.dat in the data folder ($TARNHOLD_HOME, else\n"
     "$XDG_CONFIG_HOME/tarnhold, else ~/.config/tarnhold), shared with the window.\n"
     "list: one line per favorite: N<TAB>TITLE<TAB>URL<TAB>DATE, N its position\n"
@@ -337,12 +353,15 @@ const TCliCommandRegistrar kFavorites({
     "fields (--json, --tsv) of favorites: number, title, url, url_decoded,\n"
     "time, save_folder, default_name, folder_method, copy_method, timer; of\n"
     "shortcuts: number, state, name, url, url_decoded, file (import with --all\n"
-    "or N: the shortcuts imported, state \"imported\").\n"
-    "\n"
-    "example: tarnhold-cli favorites import ~/.wine/drive_c/users/me/Favorites\n",
+    "or N: the shortcuts imported, state \"imported\").\n" +
+        std::string(kFavoritesCopyHelp) +
+        "\n"
+        "\n"
+        "example: tarnhold-cli favorites import ~/.wine/drive_c/users/me/Favorites\n",
     {{"sort", 0, "KEY", "list: order by title, url or date"},
      {"desc", 0, "", "list: the other way round"},
-     {"all", 'a', "", "import: every new shortcut"}},
+     {"all", 'a', "", "import: every new shortcut"},
+     {"yes", 'y', "", "copy, move: answer every question with yes"}},
     true,
     0,
     -1,

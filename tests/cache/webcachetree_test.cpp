@@ -238,6 +238,20 @@ TEST(CacheTreeCopyList, SortedByUrlIgnoringCaseWithoutDuplicates) {
     EXPECT_FALSE(list.Contains(tree->FindNodeByUrl("http://h/c.html")));
 }
 
+TEST(CacheTreeCopyList, UrlsThatDifferOnlyInCaseAreTwoDocuments) {
+    auto tree = MakeTree({{"http://h/faq.html"}, {"http://h/FAQ.html"}});
+    Refresh(*tree);
+    TWebCacheTreeNode* folder = tree->FindNodeByUrl("http://h/");
+    ASSERT_EQ(folder->Count(), 2);
+    TWebCacheTreeNodeCopyList list;
+    EXPECT_TRUE(list.Add(folder->Items(0)));
+    EXPECT_TRUE(list.Add(folder->Items(1)));
+    EXPECT_FALSE(list.Add(folder->Items(0)));
+    ASSERT_EQ(list.Count(), 2);
+    EXPECT_EQ(list.Items(0)->Info.Url, "http://h/FAQ.html") << "ties in order of the exact URL";
+    EXPECT_EQ(list.Items(1)->Info.Url, "http://h/faq.html");
+}
+
 TEST(CacheTreeTitles, TitleOfThePageAUrlNames) {
     auto dir = CreateTempFolder();
     // "\xC6\xFC\xCB\xDC" is 日本 in EUC-JP; the title comes back in Shift-JIS.

@@ -143,5 +143,36 @@ TEST_F(FavoritesCli, ImportNamesWhatItCannotRead) {
     EXPECT_NE(missing.Err.find("nowhere"), std::string::npos) << missing.Err;
 }
 
+TEST_F(FavoritesCli, CopyAndMoveASiteOutOfTheCache) {
+    // A cache of the test's own, since a move deletes from it; the save
+    // folder of a new favorite is ~/Tarnhold.
+    const auto cache = Home / "cache";
+    std::filesystem::copy(TARNHOLD_TEST_DATA "/cache/wine-ie-cache/Content.IE5", cache,
+                          std::filesystem::copy_options::recursive);
+    const TCliRunOptions env{{}, {{"HOME", Home.string()}, {"TARNHOLD_CACHE", cache.string()}}, {}};
+    ASSERT_EQ(RunCli({"favorites", "add", "shop", "http://www.shop.test/"}, env).ExitCode, 0);
+    const auto site = Home / "Tarnhold" / "http$3a" / "www.shop.test";
+
+    TCliResult refused = RunCli({"favorites", "move", "1"}, env);
+    EXPECT_EQ(refused.ExitCode, 2) << "no terminal to ask on";
+    EXPECT_FALSE(std::filesystem::exists(site));
+
+    TCliResult copied = RunCli({"favorites", "copy", "1", "--yes", "--json"}, env);
+    ASSERT_EQ(copied.ExitCode, 0) << copied.Err;
+    auto row = ParseJsonObject(Lines(copied.Out).at(0));
+    ASSERT_TRUE(row) << copied.Out;
+    EXPECT_EQ((*row)["state"], "copied");
+    EXPECT_TRUE(FileExists(site / "FAQ.html"));
+    EXPECT_TRUE(FileExists(site / "faq~0001.html")) << "a URL differing only in case is copied too";
+
+    TCliResult moved = RunCli({"favorites", "move", "1", "--yes"}, env);
+    ASSERT_EQ(moved.ExitCode, 0) << moved.Err;
+    const std::string entries = RunCli({"entries"}, env).Out;
+    EXPECT_EQ(entries.find("http://www.shop.test/"), std::string::npos) << entries;
+    EXPECT_NE(entries.find("http://news.example.test/"), std::string::npos)
+        << "other sites stay in the cache";
+    EXPECT_EQ(RunCli({"favorites", "copy", "7", "--yes"}, env).ExitCode, 2);
+}
+
 } // namespace
 } // namespace tarnhold::test

@@ -229,16 +229,15 @@ std::unique_ptr<TWebCacheTreeNode> TWebCacheTreeNode::Remove(TWebCacheTreeNode* 
 // TWebCacheTreeNodeCopyList
 
 bool TWebCacheTreeNodeCopyList::Add(TWebCacheTreeNode* node) {
-    auto [it, added] = members_.insert(AnsiLowerCase(node->Info.Url));
-    if (!added)
+    if (!members_.insert(node).second)
         return false;
-    pending_.push_back(Entry{*it, node});
+    pending_.push_back(Entry{AnsiLowerCase(node->Info.Url), node});
     node->Copied = false;
     return true;
 }
 
 bool TWebCacheTreeNodeCopyList::Contains(const TWebCacheTreeNode* node) const {
-    return members_.count(AnsiLowerCase(node->Info.Url)) > 0;
+    return members_.count(node) > 0;
 }
 
 TWebCacheTreeNode* TWebCacheTreeNodeCopyList::Items(int index) const {
@@ -249,7 +248,8 @@ TWebCacheTreeNode* TWebCacheTreeNodeCopyList::Items(int index) const {
 
 void TWebCacheTreeNodeCopyList::Merge() const {
     auto less = [](const Entry& a, const Entry& b) {
-        return AnsiCompareStr(a.lowerUrl, b.lowerUrl) < 0;
+        const int c = AnsiCompareStr(a.lowerUrl, b.lowerUrl);
+        return c != 0 ? c < 0 : a.node->Info.Url < b.node->Info.Url;
     };
     std::sort(pending_.begin(), pending_.end(), less);
     const std::size_t middle = sorted_.size();

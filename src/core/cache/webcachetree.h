@@ -112,8 +112,9 @@ private:
 // merged into it (sort and merge) when the list is next read by position.
 class TWebCacheTreeNodeCopyList {
 public:
-    // Adds the node unless one with the same lower-case URL is there; a node
-    // that enters the list has its Copied mark cleared. True when added.
+    // Adds the node unless it is there; a node that enters the list has its
+    // Copied mark cleared. True when added. Two entries whose URLs differ only
+    // in case are two documents (the tree numbers their names): both go in.
     bool Add(TWebCacheTreeNode* node);
     bool Contains(const TWebCacheTreeNode* node) const;
     TWebCacheTreeNode* Items(int index) const;
@@ -122,11 +123,11 @@ public:
 
 private:
     struct Entry {
-        std::string_view lowerUrl; // a key of members_
+        std::string lowerUrl; // the walk's order: URLs ignoring case
         TWebCacheTreeNode* node;
     };
     void Merge() const;
-    std::unordered_set<std::string> members_; // lower-cased URLs
+    std::unordered_set<const TWebCacheTreeNode*> members_;
     mutable std::vector<Entry> sorted_;
     mutable std::vector<Entry> pending_;
 };
