@@ -3,10 +3,12 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/profile.h"
+#include "support/unprivileged.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -166,18 +168,35 @@ TEST_F(FavoritesTest, HugeCountIsBoundedByTheFile) {
     EXPECT_LE(store.Count(), 40);
 }
 
-TEST_F(FavoritesTest, UnreadableFileIsNeverOverwritten) {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root reads every file";
-    ASSERT_TRUE(WriteWholeFile(File, "[Favorites]\r\nCount=1\r\n[Favorite0001]\r\nTitle=keep\r\n"));
-    std::filesystem::permissions(File, std::filesystem::perms::none);
-    TFavorites store;
-    EXPECT_TRUE(store.SetFileName(File));
-    TError error;
-    store.AddNew("new", "http://new/", &error);
-    EXPECT_TRUE(error) << "a failed save is reported";
-    std::filesystem::permissions(File, std::filesystem::perms::owner_all);
-    EXPECT_NE(Read().find("Title=keep"), std::string::npos);
+TEST(FavoritesFile, UnreadableFileIsNeverOverwritten) {
+    // Each failed step has its own result, so a failure says which it was.
+    const int result = testing::RunUnprivileged([] {
+        const auto dir = CreateTempFolder();
+        if (dir.empty())
+            return 90;
+        const auto file = dir / "favorites.dat";
+        const std::string text = "[Favorites]\r\nCount=1\r\n[Favorite0001]\r\nTitle=keep\r\n";
+        if (!WriteWholeFile(file, text) || ::chmod(file.c_str(), 0) != 0)
+            return 91;
+        int step = 0;
+        {
+            TFavorites store;
+            if (!store.SetFileName(file))
+                step = 1; // the unreadable file is reported
+            TError error;
+            store.AddNew("new", "http://new/", &error);
+            if (step == 0 && !error)
+                step = 2; // a failed save is reported
+        }
+        std::string after;
+        if (step == 0 &&
+            (::chmod(file.c_str(), 0644) != 0 || !ReadWholeFile(file, after) || after != text))
+            step = 3; // the file was changed
+        DeleteFolder(dir);
+        return step;
+    });
+    EXPECT_EQ(result, 0) << "1: not reported, 2: save not refused, 3: file changed, "
+                            "9x/100: set-up";
 }
 
 TEST(FavoriteDates, TextRoundTrip) {

@@ -1,13 +1,11 @@
 #include "platform/appfolder.h"
 #include "platform/files.h"
 #include "platform/profile.h"
+#include "support/unprivileged.h"
 
-#include <functional>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -217,29 +215,9 @@ TEST_F(ProfileTest, UnreadableTargetIsLeftAlone) {
     EXPECT_TRUE(DirectoryExists(Dir / "screen.dat" / "inside"));
 }
 
-// Runs check as an ordinary user and returns its result. Root reads every
-// file, so as root the check runs in a child process that has become
-// "nobody" first; 100 when that child could not be made so.
-int RunUnprivileged(const std::function<int()>& check) {
-    if (::geteuid() != 0)
-        return check();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const uid_t nobody = 65534;
-        if (::setgroups(0, nullptr) != 0 || ::setresgid(nobody, nobody, nobody) != 0 ||
-            ::setresuid(nobody, nobody, nobody) != 0)
-            ::_exit(100);
-        ::_exit(check());
-    }
-    int status = 0;
-    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return 100;
-    return WEXITSTATUS(status);
-}
-
 TEST(ProfileFile, UnreadableFileIsNeverOverwritten) {
     // Each failed step has its own result, so a failure says which it was.
-    const int result = RunUnprivileged([] {
+    const int result = testing::RunUnprivileged([] {
         const auto dir = CreateTempFolder();
         if (dir.empty())
             return 90;
