@@ -305,12 +305,12 @@ int RunCopy(TCliContext& ctx, const TCliArgs& args) {
     const TCopyStats& s = engine.Stats();
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f s", static_cast<double>(milliseconds) / 1000);
-    const std::string human = std::string(done ? "copied " : "stopped after ") +
-                              std::to_string(s.Files) + " files (" + std::to_string(s.Bytes) +
-                              " bytes), " + std::to_string(s.Pages) + " pages rewritten, " +
-                              std::to_string(s.LinksOutside) + " of " + std::to_string(s.Links) +
-                              " links outside the cache, " + std::to_string(s.Kept) + " kept, " +
-                              std::to_string(s.Skipped) + " without content, " + seconds;
+    const std::string human =
+        std::string(done ? "copied " : "stopped after ") + std::to_string(s.Files) +
+        (s.Files == 1 ? " file (" : " files (") + std::to_string(s.Bytes) + " bytes), " +
+        std::to_string(s.Pages) + " pages rewritten, " + std::to_string(s.LinksOutside) + " of " +
+        std::to_string(s.Links) + " links outside the cache, " + std::to_string(s.Kept) +
+        " kept, " + std::to_string(s.Skipped) + " without content, " + seconds;
     TListing listing(ctx, {"done", "files", "bytes", "pages", "links", "links_outside", "kept",
                            "skipped", "collected", "milliseconds", "destination"});
     auto count = [](int n) { return TValue::Count(static_cast<std::uint64_t>(n)); };

@@ -237,7 +237,7 @@ TEST(CliCopy, AsksOnATerminalBeforeOverwriting) {
     };
     // The page comes first, the other file (as old as the cache's) second.
     const Case cases[] = {
-        {"yes, then no", "y\nn\n", 0, "copied 1 files", true},
+        {"yes, then no", "y\nn\n", 0, "copied 1 file (", true},
         {"keep all", "k\n", 0, "copied 0 files", false},
         {"all", "a\n", 0, "copied 2 files", true},
         {"a word, after one not understood", "what\nnone\n", 0, "2 kept", false},
