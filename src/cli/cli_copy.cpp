@@ -5,100 +5,131 @@
 #include "copy/copyengine.h"
 #include "copy/deletenodes.h"
 #include "platform/codepage.h"
+#include "platform/filetime.h"
 #include "text/displayformat.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <istream>
 #include <ostream>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_set>
+#include <vector>
 
 namespace tarnhold::cli {
 
 namespace {
 
-constexpr const char* kCopyUsage =
-    "copy URL-OR-FOLDER... --to DIR [--folder 1|2] [--method 1|2|3]\n"
-    "                  [--overwrite ask|all|none|newer] [--default-file NAME]";
-constexpr const char* kDeleteUsage = "delete URL-OR-FOLDER... [--yes]";
+using TClock = std::chrono::steady_clock;
 
-bool IsHelp(const std::string& arg) {
-    return arg == "-h" || arg == "--help";
-}
-
-// Texts of the core (ANSI, lines joined with CR LF) as terminal lines, with
-// every other control character shown as "\xNN": a URL or name from the
-// cache never moves the cursor or changes the terminal.
-std::string ToTerminal(const TCliContext& ctx, std::string_view ansi) {
-    std::string text;
-    for (std::size_t i = 0; i < ansi.size(); ++i) {
-        const auto c = static_cast<unsigned char>(ansi[i]);
-        if (c == '\r' && i + 1 < ansi.size() && ansi[i + 1] == '\n') {
-            text.push_back('\n');
-            ++i;
-        } else if (c < 0x20 || c == 0x7F) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02x", c);
-            text += buf;
-        } else {
-            text.push_back(static_cast<char>(c));
-        }
-    }
-    return ctx.Raw ? text : AnsiToUtf8(text);
-}
-
-// A line of the answer typed at the terminal; false at the end of input.
-bool ReadAnswer(const TCliContext& ctx, std::string& line) {
-    line.clear();
-    return static_cast<bool>(std::getline(*ctx.In, line));
-}
-
-// The nodes named on the command line: a cached file by its URL, or a folder
-// by its URL (ending in "/"). False after saying which one is not there.
-bool FindNodes(const TCliContext& ctx, TWebCacheTree& tree, const std::vector<std::string>& urls,
+// The nodes the operands name, each once: a folder by its URL as the tree
+// prints it (a URL ending in "/" names the folder even where a document is
+// cached under it), else the cached file of that URL, else the folder
+// without its final "/". minLevel as TUrlMatcher takes it. False after saying
+// which operand names nothing (or several files); the root is never named.
+bool FindNodes(const TCliContext& ctx, TWebCacheTree& tree,
+               const std::vector<std::string>& operands, int minLevel,
                std::vector<TWebCacheTreeNode*>& nodes) {
-    for (const std::string& arg : urls) {
-        const std::string url = ctx.ArgToAnsi(arg);
-        TWebCacheTreeNode* node = tree.FindNodeByUrl(url);
-        if (node == nullptr)
-            node = tree.FindFolderByUrl(url);
-        if (node == nullptr || node == tree.Root()) {
-            *ctx.Err << "error: " << arg << ": no such file or folder in the cache\n";
-            return false;
+    bool found = true;
+    for (const std::string& typed : operands) {
+        TWebCacheTreeNode* node = nullptr;
+        std::vector<TWebCacheTreeNode*> files;
+        if (!typed.empty() && typed.back() == '/')
+            node = FindFolder(tree, typed);
+        if (node == nullptr) {
+            files = MatchFileNodes(tree, typed, minLevel);
+            if (files.size() == 1)
+                node = files[0];
+            else if (files.empty())
+                node = FindFolder(tree, typed);
         }
-        nodes.push_back(node);
+        if (node == tree.Root())
+            node = nullptr;
+        if (node == nullptr && files.empty() && minLevel > 1) {
+            // Say what a match ignoring case would have found.
+            const std::vector<TWebCacheTreeNode*> near = MatchFileNodes(tree, typed, 1);
+            std::string also;
+            for (const TWebCacheTreeNode* n : near)
+                also += (also.empty() ? "" : ", ") + ctx.Show(n->Info.Url);
+            if (!also.empty()) {
+                ctx.Fail(ctx.ShowUtf8(typed) + ": no such file in the cache (case counts: " + also +
+                         ")");
+                found = false;
+                continue;
+            }
+        }
+        if (node == nullptr) {
+            ReportNoMatch(ctx, typed, "file or folder", files);
+            found = false;
+        } else if (std::find(nodes.begin(), nodes.end(), node) == nodes.end()) {
+            nodes.push_back(node);
+        }
     }
-    return true;
+    return found;
 }
 
-// Progress on a terminal: files done of the total, bytes written, the file
-// at hand; one line redrawn in place.
+// The nodes without those that lie below another of them (they go with it).
+std::vector<TWebCacheTreeNode*> Outermost(const std::vector<TWebCacheTreeNode*>& nodes) {
+    const std::unordered_set<const TWebCacheTreeNode*> named(nodes.begin(), nodes.end());
+    std::vector<TWebCacheTreeNode*> outer;
+    for (TWebCacheTreeNode* node : nodes) {
+        bool inside = false;
+        for (const TWebCacheTreeNode* p = node->Parent(); p != nullptr && !inside; p = p->Parent())
+            inside = named.count(p) > 0;
+        if (!inside)
+            outer.push_back(node);
+    }
+    return outer;
+}
+
+// The last characters of text (UTF-8) that fit in columns, "..." in front
+// when some were left out.
+std::string Tail(const std::string& text, std::size_t columns) {
+    std::vector<std::size_t> starts; // where each character begins
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80)
+            starts.push_back(i);
+    }
+    if (starts.size() <= columns || columns <= 3)
+        return text;
+    return "..." + text.substr(starts[starts.size() - (columns - 3)]);
+}
+
+// The progress line on a terminal: files done of the total, bytes written
+// and the file at hand, redrawn in place at most ten times a second.
 class TTerminalProgress : public TProgress {
 public:
     TTerminalProgress(const TCliContext& ctx, bool shown) : ctx_(ctx), shown_(shown) {}
     void Attach(const TCopyEngine* engine) { engine_ = engine; }
-    void SetMaximum(int maximum) override { maximum_ = maximum; }
+    // Each CopyToFolder sets the files of its own nodes: they come after
+    // the ones done before.
+    void SetMaximum(int maximum) override { maximum_ = position_ + maximum; }
     void RaiseMaximum() override { ++maximum_; }
     void Step(const TWebCacheTreeNode* node) override {
         ++position_;
         if (!shown_)
             return;
+        const auto now = TClock::now();
+        if (drawn_ && now - last_ < std::chrono::milliseconds(100))
+            return;
+        last_ = now;
+        drawn_ = true;
         std::string line =
             "\r" + std::to_string(position_) + "/" + std::to_string(maximum_) + " files";
         if (engine_ != nullptr)
-            line += ", " + ToTerminal(ctx_, FormatSizeShort(engine_->Stats().Bytes));
-        if (node != nullptr) {
-            std::string url = ToTerminal(ctx_, node->Info.Url);
-            if (url.size() > 60)
-                url = "..." + url.substr(url.size() - 57);
-            line += "  " + url;
-        }
-        line += "\x1b[K";
-        *ctx_.Err << line << std::flush;
+            line += ", " + std::to_string(engine_->Stats().Bytes) + " bytes";
+        if (node != nullptr)
+            line += "  " + Tail(ctx_.Show(node->Info.Url), 48);
+        *ctx_.Err << line << "\x1b[K" << std::flush;
     }
-    void Finish() {
-        if (shown_ && position_ > 0)
+    // Clears the line (before a question, a message or the summary).
+    void Clear() {
+        if (drawn_)
             *ctx_.Err << "\r\x1b[K" << std::flush;
+        drawn_ = false;
     }
 
 private:
@@ -107,43 +138,71 @@ private:
     const TCopyEngine* engine_ = nullptr;
     int maximum_ = 0;
     int position_ = 0;
+    bool drawn_ = false;
+    TClock::time_point last_;
 };
 
-// The overwrite question at the terminal, one key for each answer.
+std::string DescribeFile(const TCliContext& ctx, std::uint64_t size, const SYSTEMTIME& time) {
+    return std::to_string(size) + " bytes, " + ctx.Show(FormatDateTimeLong(time));
+}
+
+// The overwrite question on the terminal: what the dialog shows (the file
+// there, the cached one), and a key for each of its six answers.
 class TTerminalPrompts : public TCopyPrompts {
 public:
     TTerminalPrompts(const TCliContext& ctx, TTerminalProgress& progress)
         : ctx_(ctx), progress_(progress) {}
+
     int AskOverwrite(const TWebCacheTreeNode& node, const std::filesystem::path& path) override {
-        progress_.Finish();
+        progress_.Clear();
+        std::string there = "?";
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0) {
+            FILETIME local{};
+            SYSTEMTIME time{};
+            (void)FileTimeToLocalFileTime(UnixTimeToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec),
+                                          local);
+            (void)FileTimeToSystemTime(local, time);
+            there = DescribeFile(ctx_, static_cast<std::uint64_t>(st.st_size), time);
+        }
+        *ctx_.Err << ctx_.ShowPath(path) << " exists (" << there << ").\n"
+                  << "Overwrite it with " << ctx_.Show(node.Info.Url) << " ("
+                  << DescribeFile(ctx_, node.Info.Size, node.Info.LastModified) << ")?\n";
         for (;;) {
-            *ctx_.Err << ToTerminal(ctx_, PathToAnsi(path))
-                      << " exists (cache: " << ToTerminal(ctx_, node.Info.Url) << ", "
-                      << ToTerminal(ctx_, FormatDateTimeLong(node.Info.LastModified))
-                      << ").\nOverwrite? [y]es, [a]ll, [n]o, [N]one, [w] where the cache is "
-                         "newer, [c]ancel: "
+            *ctx_.Err << "[y]es, [n]o, [a]ll, [k]eep all, [w]here the cache is newer, "
+                         "[c]ancel: "
                       << std::flush;
             std::string line;
-            if (!ReadAnswer(ctx_, line))
-                return kAnswerCancel;
-            if (line == "y")
-                return kAnswerYes;
-            if (line == "a")
-                return kAnswerYesToAll;
-            if (line == "n")
-                return kAnswerNo;
-            if (line == "N")
-                return kAnswerNoToAll;
-            if (line == "w")
-                return kAnswerNewer;
-            if (line == "c")
-                return kAnswerCancel;
+            if (ctx_.In == nullptr || !std::getline(*ctx_.In, line))
+                return kAnswerCancel; // as closing the dialog
+            const int answer = Answer(line);
+            if (answer != 0)
+                return answer;
         }
     }
-    void ShowFailure(const TCopyFailure& failure) override {
-        progress_.Finish();
-        *ctx_.Err << "error: " << ToTerminal(ctx_, failure.Caption) << "\n"
-                  << ToTerminal(ctx_, failure.Text) << "\n";
+
+    void ShowFailure(const TCopyFailure&) override {
+        progress_.Clear(); // the message comes with the summary
+    }
+
+    // The answer a typed line gives: a key or the --overwrite word; 0 for
+    // none.
+    static int Answer(std::string_view line) {
+        line = AnsiTrim(line);
+        static const struct {
+            const char* key;
+            const char* word;
+            int answer;
+        } kAnswers[] = {
+            {"y", "yes", kAnswerYes},      {"n", "no", kAnswerNo},
+            {"a", "all", kAnswerYesToAll}, {"k", "none", kAnswerNoToAll},
+            {"w", "newer", kAnswerNewer},  {"c", "cancel", kAnswerCancel},
+        };
+        for (const auto& a : kAnswers) {
+            if (AnsiSameText(line, a.key) || AnsiSameText(line, a.word))
+                return a.answer;
+        }
+        return 0;
     }
 
 private:
@@ -151,182 +210,257 @@ private:
     TTerminalProgress& progress_;
 };
 
-int RunCopy(TCliContext& ctx, const std::vector<std::string>& args) {
-    std::vector<std::string> urls;
-    std::filesystem::path to;
-    int folder = kFolderWholePath;
-    int method = kMethodNone;
-    std::string overwrite = "ask";
-    std::optional<std::string> defaultFile;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= args.size())
-                return false;
-            out = args[++i];
-            return true;
-        };
-        std::string v;
-        if (IsHelp(a)) {
-            *ctx.Out << "usage: tarnhold-cli " << kCopyUsage
-                     << "\n\nCopies cached files, folders or sites to DIR, pages with their links\n"
-                        "rewritten to the neighbouring copies.\n"
-                        "  --folder 1      the named item's folder is DIR itself\n"
-                        "  --folder 2      one folder per URL segment below DIR (default)\n"
-                        "  --method 1|2|3  embedded files taken along: none (default), the\n"
-                        "                  same site's, all the cache holds\n"
-                        "  --overwrite     existing files: ask (default, needs a terminal),\n"
-                        "                  all, none, newer (where the cache is newer)\n"
-                        "  --default-file  the name of folder documents (index.html)\n";
-            return kExitOk;
-        } else if (a == "--to") {
-            if (!value(v))
-                return UsageError(ctx, "copy", "--to needs a folder");
-            to = v;
-        } else if (a == "--folder") {
-            if (!value(v) || (v != "1" && v != "2"))
-                return UsageError(ctx, "copy", "--folder takes 1 or 2");
-            folder = v == "1" ? kFolderBelowPrefix : kFolderWholePath;
-        } else if (a == "--method") {
-            if (!value(v) || v.size() != 1 || v[0] < '1' || v[0] > '3')
-                return UsageError(ctx, "copy", "--method takes 1, 2 or 3");
-            method = v[0] - '0';
-        } else if (a == "--overwrite") {
-            if (!value(v) || (v != "ask" && v != "all" && v != "none" && v != "newer"))
-                return UsageError(ctx, "copy", "--overwrite takes ask, all, none or newer");
-            overwrite = v;
-        } else if (a == "--default-file") {
-            if (!value(v) || v.empty())
-                return UsageError(ctx, "copy", "--default-file needs a name");
-            defaultFile = ctx.ArgToAnsi(v);
-        } else if (a.size() > 1 && a[0] == '-') {
-            return UsageError(ctx, "copy", "unknown option " + a);
-        } else {
-            urls.push_back(a);
-        }
+// The message of a stopped copy (ANSI, lines joined with CR LF) on the error
+// stream, one line for each of its lines.
+void ReportFailure(const TCliContext& ctx, const TCopyFailure& failure) {
+    std::string_view text = failure.Text;
+    bool first = true;
+    while (!text.empty()) {
+        std::size_t end = text.find("\r\n");
+        const std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 2);
+        if (line.empty())
+            continue;
+        if (first)
+            ctx.Fail("copy: " + ctx.Show(line));
+        else
+            *ctx.Err << "  " << ctx.Show(line) << "\n";
+        first = false;
     }
-    if (urls.empty())
-        return UsageError(ctx, "copy", "what to copy?");
-    if (to.empty())
-        return UsageError(ctx, "copy", "where to? (--to DIR)");
-    if (overwrite == "ask" && !::isatty(STDIN_FILENO)) {
-        *ctx.Err << "tarnhold-cli: --overwrite ask needs a terminal to ask on; give --overwrite "
-                    "all, none or newer\n";
-        return kExitUsage;
+}
+
+int RunCopy(TCliContext& ctx, const TCliArgs& args) {
+    if (!args.Has("to") || args.Value("to").empty())
+        return UsageError(ctx, "where to? give --to DIR");
+    const std::filesystem::path to = args.Value("to");
+    const std::string folderArg = args.Has("folder") ? args.Value("folder") : "2";
+    if (folderArg != "1" && folderArg != "2")
+        return UsageError(ctx, "--folder takes 1 or 2");
+    const std::string methodArg = args.Has("method") ? args.Value("method") : "1";
+    if (methodArg != "1" && methodArg != "2" && methodArg != "3")
+        return UsageError(ctx, "--method takes 1, 2 or 3");
+    const std::string overwrite = args.Has("overwrite") ? args.Value("overwrite") : "ask";
+    int answer = kAnswerYes;
+    if (overwrite == "all")
+        answer = kAnswerYesToAll;
+    else if (overwrite == "none")
+        answer = kAnswerNoToAll;
+    else if (overwrite == "newer")
+        answer = kAnswerNewer;
+    else if (overwrite != "ask")
+        return UsageError(ctx, "--overwrite takes ask, all, none or newer");
+    if (answer == kAnswerYes && !ctx.InIsTerminal)
+        return UsageError(ctx, "--overwrite ask needs a terminal to ask on; give --overwrite "
+                               "all, none or newer");
+    std::string defaultFile;
+    if (args.Has("default-file")) {
+        defaultFile = ctx.ArgToAnsi(args.Value("default-file"));
+        if (defaultFile.empty() || defaultFile == "." || defaultFile == ".." ||
+            defaultFile.find('/') != std::string::npos)
+            return UsageError(ctx, "--default-file takes a file name");
     }
 
     TIndexDatSource* source = nullptr;
     auto tree = OpenCacheTree(ctx, source);
-    if (!CheckReadable(ctx, *source))
+    if (!tree || !CheckReadable(ctx, *source))
         return kExitFailure;
-    if (defaultFile) {
-        tree->DefaultFileName = *defaultFile;
+    if (!defaultFile.empty()) {
+        tree->DefaultFileName = defaultFile;
         tree->RenameDuplicates(tree->Root());
     }
     std::vector<TWebCacheTreeNode*> nodes;
-    if (!FindNodes(ctx, *tree, urls, nodes))
+    if (!FindNodes(ctx, *tree, args.Operands, 1, nodes))
         return kExitFailure;
+    nodes = Outermost(nodes);
 
-    TTerminalProgress progress(ctx, ::isatty(STDERR_FILENO) != 0);
+    // One run per parent folder, in the order the operands name them: the
+    // parent's URL is the copy prefix, as when the nodes are copied from the
+    // tree. The overwrite answer holds for the whole command.
+    std::vector<std::pair<const TWebCacheTreeNode*, std::vector<TWebCacheTreeNode*>>> runs;
+    for (TWebCacheTreeNode* node : nodes) {
+        auto run = std::find_if(runs.begin(), runs.end(),
+                                [&](const auto& r) { return r.first == node->Parent(); });
+        if (run == runs.end())
+            runs.push_back({node->Parent(), {node}});
+        else
+            run->second.push_back(node);
+    }
+
+    TTerminalProgress progress(ctx, ::isatty(STDERR_FILENO) == 1);
     TTerminalPrompts prompts(ctx, progress);
     TCopyEngine engine(*tree, &prompts, &progress);
     progress.Attach(&engine);
-    int answer = overwrite == "all"     ? kAnswerYesToAll
-                 : overwrite == "none"  ? kAnswerNoToAll
-                 : overwrite == "newer" ? kAnswerNewer
-                                        : kAnswerYes;
-    const auto start = std::chrono::steady_clock::now();
-    const bool done =
-        CopyToFolder(engine, nodes, nodes.front()->Parent(), to, method, folder, &answer);
-    progress.Finish();
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const auto start = TClock::now();
+    bool done = true;
+    for (const auto& [parent, group] : runs) {
+        done = CopyToFolder(engine, group, parent, to, methodArg[0] - '0', folderArg[0] - '0',
+                            &answer);
+        if (!done)
+            break;
+    }
+    progress.Clear();
+    const auto milliseconds =
+        std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - start).count();
 
     const TCopyStats& s = engine.Stats();
-    char time[32];
-    std::snprintf(time, sizeof time, "%.2f s", seconds);
-    *ctx.Out << (done ? "copied " : "stopped after ") << s.Files << " files (" << s.Bytes
-             << " bytes), " << s.Pages << " pages rewritten, " << s.LinksOutside << " of "
-             << s.Links << " links outside the cache, " << s.Kept << " kept, " << s.Skipped
-             << " without content, " << time << "\n";
-    if (!done && engine.LastFailure().Error == 0)
-        *ctx.Err << "tarnhold-cli: copy cancelled\n";
-    return done ? kExitOk : kExitFailure;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.2f s", static_cast<double>(milliseconds) / 1000);
+    const std::string human =
+        std::string(done ? "copied " : "stopped after ") + std::to_string(s.Files) +
+        (s.Files == 1 ? " file (" : " files (") + std::to_string(s.Bytes) + " bytes), " +
+        std::to_string(s.Pages) + " pages rewritten, " + std::to_string(s.LinksOutside) + " of " +
+        std::to_string(s.Links) + " links outside the cache, " + std::to_string(s.Kept) +
+        " kept, " + std::to_string(s.Skipped) + " without content, " + seconds;
+    TListing listing(ctx, {"done", "files", "bytes", "pages", "links", "links_outside", "kept",
+                           "skipped", "collected", "milliseconds", "destination"});
+    auto count = [](int n) { return TValue::Count(static_cast<std::uint64_t>(n)); };
+    listing.Row(human, [&] {
+        return std::vector<TValue>{TValue::Bool(done),
+                                   count(s.Files),
+                                   TValue::Count(s.Bytes),
+                                   count(s.Pages),
+                                   count(s.Links),
+                                   count(s.LinksOutside),
+                                   count(s.Kept),
+                                   count(s.Skipped),
+                                   count(s.Collected),
+                                   TValue::Count(static_cast<std::uint64_t>(milliseconds)),
+                                   TValue::Utf8(to.native())};
+    });
+    if (done)
+        return kExitOk;
+    if (engine.LastFailure().Error == 0)
+        ctx.Fail("copy: cancelled");
+    else
+        ReportFailure(ctx, engine.LastFailure());
+    return kExitFailure;
 }
 
-int RunDelete(TCliContext& ctx, const std::vector<std::string>& args) {
-    std::vector<std::string> urls;
-    bool yes = false;
-    for (const std::string& a : args) {
-        if (IsHelp(a)) {
-            *ctx.Out << "usage: tarnhold-cli " << kDeleteUsage
-                     << "\n\nDeletes cached files and folders (with everything below them) from "
-                        "the cache.\n"
-                        "  --yes   do not ask (needed without a terminal)\n";
-            return kExitOk;
-        } else if (a == "--yes" || a == "-y") {
-            yes = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            return UsageError(ctx, "delete", "unknown option " + a);
+// The question before a deletion: what goes (a folder with the number of
+// its files, a file with its cached file), answered on the terminal.
+bool ConfirmDelete(const TCliContext& ctx, const TWebCacheTree& tree,
+                   const std::vector<TWebCacheTreeNode*>& nodes) {
+    int files = 0;
+    *ctx.Err << "Delete from the cache:\n";
+    for (const TWebCacheTreeNode* node : nodes) {
+        if (node->IsFolder) {
+            const int below = tree.CountFiles(node);
+            files += below;
+            *ctx.Err << "  " << ctx.Show(node->DirUrl()) << " (folder, " << below
+                     << (below == 1 ? " cached file)\n" : " cached files)\n");
         } else {
-            urls.push_back(a);
+            ++files;
+            *ctx.Err << "  " << ctx.Show(node->Info.Url)
+                     << (node->Info.LocalFileName.empty()
+                             ? std::string(" (no cached file)")
+                             : " (cached file " + ctx.ShowUtf8(node->Info.LocalFileName) + ")")
+                     << "\n";
         }
     }
-    if (urls.empty())
-        return UsageError(ctx, "delete", "what to delete?");
-    if (!yes && !::isatty(STDIN_FILENO)) {
-        *ctx.Err << "tarnhold-cli: delete asks before it deletes, and there is no terminal to ask "
-                    "on; give --yes\n";
-        return kExitUsage;
-    }
+    *ctx.Err << "Delete "
+             << (files == 1 ? "this entry" : "these " + std::to_string(files) + " entries")
+             << "? [y/N] " << std::flush;
+    std::string answer;
+    if (ctx.In == nullptr || !std::getline(*ctx.In, answer))
+        return false;
+    const std::string_view a = AnsiTrim(answer);
+    return AnsiSameText(a, "y") || AnsiSameText(a, "yes");
+}
 
+int RunDelete(TCliContext& ctx, const TCliArgs& args) {
+    const bool yes = args.Has("yes");
+    if (!yes && !ctx.InIsTerminal)
+        return UsageError(ctx, "standard input is no terminal to ask on; give --yes to delete "
+                               "without asking");
     TIndexDatSource* source = nullptr;
     auto tree = OpenCacheTree(ctx, source);
-    if (!CheckReadable(ctx, *source))
+    if (!tree || !CheckReadable(ctx, *source))
         return kExitFailure;
     std::vector<TWebCacheTreeNode*> nodes;
-    if (!FindNodes(ctx, *tree, urls, nodes))
+    // Nothing is deleted on a guess about case.
+    if (!FindNodes(ctx, *tree, args.Operands, 2, nodes)) {
+        ctx.Fail("delete: nothing deleted");
         return kExitFailure;
-
-    if (!yes) {
-        int files = 0;
-        for (const TWebCacheTreeNode* n : nodes)
-            files += tree->CountFiles(n);
-        if (nodes.size() == 1)
-            *ctx.Err << "Delete " << (nodes[0]->IsFolder ? "the folder " : "")
-                     << ToTerminal(ctx, nodes[0]->DisplayName());
-        else
-            *ctx.Err << "Delete these " << nodes.size() << " items";
-        *ctx.Err << " (" << files << " cached files)? [y/N] " << std::flush;
-        std::string line;
-        if (!ReadAnswer(ctx, line) || (line != "y" && line != "yes")) {
-            *ctx.Err << "nothing deleted\n";
-            return kExitOk;
-        }
     }
-    tree->OnNodeDeleted = [&](TWebCacheTree&, std::string_view url) {
-        *ctx.Out << "removed " << ToTerminal(ctx, url) << "\n";
+    nodes = Outermost(nodes);
+    if (!yes && !ConfirmDelete(ctx, *tree, nodes)) {
+        ctx.Fail("delete: nothing deleted");
+        return kExitFailure;
+    }
+    source->SetLockWait(std::chrono::seconds(10), [&ctx] {
+        *ctx.Err << "tarnhold-cli: another program (a browser?) holds the cache's lock; "
+                    "waiting up to 10 seconds\n";
+    });
+    tree->OnNodeDeleted = [&ctx](TWebCacheTree&, std::string_view url) {
+        ctx.WriteLine("removed " + ctx.Show(url));
     };
-    const int deleted = DeleteCacheNodes(*tree, nodes);
-    *ctx.Out << deleted << " cached files deleted\n";
-    if (source->LastError() != 0) {
-        ctx.ReportError(source->IndexFile().string(), source->LastError());
-        return kExitFailure;
-    }
-    return kExitOk;
+    TError error;
+    const int deleted = DeleteCacheNodes(*tree, nodes, nullptr, &error);
+    tree->OnNodeDeleted = nullptr;
+    ctx.WriteLine(std::to_string(deleted) +
+                  (deleted == 1 ? " cached file deleted" : " cached files deleted"));
+    if (error.Ok())
+        return kExitOk;
+    if (error.Code() == EBUSY)
+        ctx.Fail("delete: an entry is in use by a browser; it and the ones after it stay: " +
+                 ctx.ShowUtf8(error.Text()));
+    else
+        ctx.Fail("delete: stopped; the rest stays: " + ctx.ShowUtf8(error.Text()));
+    return kExitFailure;
 }
 
 const TCliCommandRegistrar kCopy({
     "copy",
-    kCopyUsage,
+    "copy URL-OR-FOLDER... --to DIR [OPTIONS]",
     "copy cached files, folders or sites to a folder, links rewritten",
+    "Each operand is a cached file's URL (as stored or decoded) or a folder's\n"
+    "URL as tree prints it (ending in \"/\" it names the folder, even where a\n"
+    "page is cached under that URL). A folder is copied with everything below\n"
+    "it; pages get their links rewritten to the copies beside them. The copy\n"
+    "starts from the folder that holds the operand, as the window's copy from\n"
+    "the tree does: with --folder 2 (the default) a file lands in\n"
+    "DIR/http$3a/HOST/PATH, with --folder 1 the operand itself lands in DIR.\n"
+    "--method 2 or 3 also copies the images and frames that the pages embed\n"
+    "from elsewhere on the same site, or from anywhere in the cache.\n"
+    "--overwrite ask (the default) asks for each file that exists, on the\n"
+    "terminal (without one: exit code 2): [y]es, [n]o, [a]ll, [k]eep all,\n"
+    "[w]here the cache is newer, [c]ancel.\n"
+    "On a terminal a progress line is shown on standard error. At the end one\n"
+    "line: \"copied N files (B bytes), P pages rewritten, O of L links outside\n"
+    "the cache, K kept, S without content, T s\"; \"stopped after\" when a\n"
+    "failure or a cancel stopped it (exit code 1, the reason on standard error).\n"
+    "fields (--json, --tsv): done, files, bytes, pages, links, links_outside,\n"
+    "kept, skipped, collected, milliseconds, destination.\n"
+    "\n"
+    "example: tarnhold-cli copy http://www.example.com/ --to ~/sites --method 2\n",
+    {{"to", 0, "DIR", "the folder to copy to (made when missing)"},
+     {"folder", 0, "1|2", "2: the whole URL path below DIR; 1: the operand in DIR"},
+     {"method", 0, "1|2|3", "embedded files too: 1 none, 2 the same site's, 3 all"},
+     {"overwrite", 0, "HOW", "files that exist: ask, all, none or newer"},
+     {"default-file", 0, "NAME", "the name of folder documents (index.html)"}},
+    true,
+    1,
+    -1,
     RunCopy,
 });
 
 const TCliCommandRegistrar kDelete({
     "delete",
-    kDeleteUsage,
-    "delete cached files and folders from the cache",
+    "delete URL-OR-FOLDER... [--yes]",
+    "delete cached files and folders with their cache entries",
+    "Each operand is a cached file's URL (as stored or decoded; case counts) or\n"
+    "a folder's URL as tree prints it; a folder goes with everything below it.\n"
+    "If one names nothing, nothing is deleted (exit code 1). Then what goes is\n"
+    "named and the question is asked on the terminal; without a terminal only\n"
+    "--yes deletes (else exit code 2). Prints \"removed URL\" for each file and\n"
+    "folder removed and \"N cached files deleted\". Stops at the first entry\n"
+    "the cache will not give up (exit code 1): it and the ones after it stay.\n"
+    "\n"
+    "example: tarnhold-cli delete --yes http://www.example.com/old/\n",
+    {{"yes", 'y', "", "delete without asking"}},
+    false,
+    1,
+    -1,
     RunDelete,
 });
 

@@ -141,35 +141,14 @@ int RunList(TCliContext& ctx, const TCliArgs& args) {
     return kExitOk;
 }
 
-// The file node of a cache URL typed by the user: among the files of the
-// URL's folder (or of its local name's), the one whose entry has that URL,
-// by TUrlMatcher's rules. None after saying why.
+// The file node of a cache URL typed by the user (MatchFileNodes); none
+// after saying why.
 TWebCacheTreeNode* FindEntryNode(const TCliContext& ctx, TWebCacheTree& tree,
                                  std::string_view typedUtf8) {
-    const std::string ansi = Utf8ToAnsi(typedUtf8);
-    TUrlMatcher matcher(typedUtf8);
-    std::vector<TWebCacheTreeNode*> nodes;
-    for (const std::string& url : {ansi, DecodeURL(ansi), tree.RenameItems().Lookup(ansi)}) {
-        TWebCacheTreeNode* folder = url.empty() ? nullptr : tree.FindFolderByUrl(url);
-        if (folder == nullptr)
-            continue;
-        for (int i = 0; i < folder->Count(); ++i) {
-            TWebCacheTreeNode* node = folder->Items(i);
-            if (node->IsFolder || std::find(nodes.begin(), nodes.end(), node) != nodes.end())
-                continue;
-            nodes.push_back(node);
-            matcher.Offer(node->Info.Url, nodes.size() - 1);
-        }
-    }
-    if (matcher.Best().size() == 1)
-        return nodes[matcher.Best()[0]];
-    if (matcher.Best().empty()) {
-        ctx.Fail(ctx.ShowUtf8(typedUtf8) + ": no such entry in the cache");
-    } else {
-        ctx.Fail(ctx.ShowUtf8(typedUtf8) + ": ambiguous; the cache holds:");
-        for (std::size_t i : matcher.Best())
-            *ctx.Err << "  " << ctx.Show(nodes[i]->Info.Url) << "\n";
-    }
+    const std::vector<TWebCacheTreeNode*> found = MatchFileNodes(tree, typedUtf8);
+    if (found.size() == 1)
+        return found[0];
+    ReportNoMatch(ctx, typedUtf8, "entry", found);
     return nullptr;
 }
 

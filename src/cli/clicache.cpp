@@ -199,4 +199,38 @@ void TUrlMatcher::Offer(std::string_view cacheUrl, std::size_t item) {
         best_.push_back(item);
 }
 
+std::vector<TWebCacheTreeNode*> MatchFileNodes(TWebCacheTree& tree, std::string_view typedUtf8,
+                                               int minLevel) {
+    const std::string ansi = Utf8ToAnsi(typedUtf8);
+    TUrlMatcher matcher(typedUtf8, minLevel);
+    std::vector<TWebCacheTreeNode*> nodes;
+    for (const std::string& url : {ansi, DecodeURL(ansi), tree.RenameItems().Lookup(ansi)}) {
+        TWebCacheTreeNode* folder = url.empty() ? nullptr : tree.FindFolderByUrl(url);
+        if (folder == nullptr)
+            continue;
+        for (int i = 0; i < folder->Count(); ++i) {
+            TWebCacheTreeNode* node = folder->Items(i);
+            if (node->IsFolder || std::find(nodes.begin(), nodes.end(), node) != nodes.end())
+                continue;
+            nodes.push_back(node);
+            matcher.Offer(node->Info.Url, nodes.size() - 1);
+        }
+    }
+    std::vector<TWebCacheTreeNode*> best;
+    for (std::size_t i : matcher.Best())
+        best.push_back(nodes[i]);
+    return best;
+}
+
+void ReportNoMatch(const TCliContext& ctx, std::string_view typedUtf8, std::string_view what,
+                   const std::vector<TWebCacheTreeNode*>& candidates) {
+    if (candidates.size() < 2) {
+        ctx.Fail(ctx.ShowUtf8(typedUtf8) + ": no such " + std::string(what) + " in the cache");
+        return;
+    }
+    ctx.Fail(ctx.ShowUtf8(typedUtf8) + ": ambiguous; the cache holds:");
+    for (const TWebCacheTreeNode* node : candidates)
+        *ctx.Err << "  " << ctx.Show(node->Info.Url) << "\n";
+}
+
 } // namespace tarnhold::cli

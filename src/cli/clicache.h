@@ -8,6 +8,8 @@
 #include "cli.h"
 
 #include <memory>
+#include <string_view>
+#include <vector>
 
 namespace tarnhold::cli {
 
@@ -70,5 +72,19 @@ private:
     int bestLevel_ = 0;
     std::vector<std::size_t> best_;
 };
+
+// Finding the tree's nodes that the user named.
+
+// The file nodes a cache URL typed by the user may name: among the files of
+// the URL's folder (or of its local name's), those whose entry has that URL,
+// at the best level of TUrlMatcher (minLevel as there). One node, none, or
+// several when the name is ambiguous.
+std::vector<TWebCacheTreeNode*> MatchFileNodes(TWebCacheTree& tree, std::string_view typedUtf8,
+                                               int minLevel = 1);
+
+// Says on the error stream that typed names nothing, or (with the
+// candidates) that it is ambiguous.
+void ReportNoMatch(const TCliContext& ctx, std::string_view typedUtf8, std::string_view what,
+                   const std::vector<TWebCacheTreeNode*>& candidates);
 
 } // namespace tarnhold::cli

@@ -61,9 +61,18 @@ struct TCommandCase {
 };
 
 std::vector<TCommandCase> CommandCases(const std::string& cacheCopy, const std::string& shortcuts) {
+    const std::string copyTo = (fs::path(cacheCopy).parent_path() / "copy").string();
     return {
         {"caches", {"caches", "--cache", kCache}, {"caches", "extra"}, true},
+        {"copy",
+         {"copy", "http://www.shop.test/catalog/", "--to", copyTo, "--overwrite", "all"},
+         {"copy", "http://www.shop.test/catalog/"},
+         true},
         {"crc32", {"crc32", "?x=1"}, {"crc32"}, false},
+        {"delete",
+         {"delete", "--yes", "http://www.shop.test/kb/", "--cache", cacheCopy},
+         {"delete", "--cache", cacheCopy},
+         false},
         {"delete-entry",
          {"delete-entry", "--yes", "http://www.shop.test/robots.txt", "--cache", cacheCopy},
          {"delete-entry", "--cache", cacheCopy},
@@ -151,6 +160,8 @@ TEST(CliConventions, EveryCommandFollowsThem) {
         std::vector<std::string> again = c.Good;
         if (c.Name == "delete-entry")
             again[2] = "http://www.shop.test/status.html"; // the first one is gone
+        if (c.Name == "delete")
+            again[2] = "http://news.example.test/sports/";
         TCliResult full = RunCli(again, {"/dev/full", withCache.Env, {}});
         EXPECT_EQ(full.ExitCode, 1) << full.Err;
         EXPECT_NE(full.Err.find("No space left on device"), std::string::npos) << full.Err;

@@ -13,6 +13,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const fs::path kCache = TARNHOLD_TEST_DATA "/cache/wine-ie-cache/Content.IE5";
+const std::string kShop = "http$3a/www.shop.test";
 
 struct TScratch {
     TScratch() {
@@ -34,34 +35,124 @@ std::string Read(const fs::path& file) {
     return s.str();
 }
 
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TCliResult Copy(std::vector<std::string> args, const TCliRunOptions& options = {}) {
+    args.insert(args.begin(), {"--cache", kCache.string(), "copy"});
+    return RunCli(args, options);
+}
+
+// The files below a folder, as paths relative to it.
+std::vector<std::string> FilesBelow(const fs::path& root) {
+    std::vector<std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        if (e.is_regular_file())
+            files.push_back(fs::relative(e.path(), root).string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
 TEST(CliCopy, CopiesASiteWithItsImagesAndSaysWhatItDid) {
     TScratch out;
-    TCliResult r = RunCli({"--cache", kCache.string(), "copy", "http://www.shop.test/catalog/",
-                           "--to", out.Path.string(), "--method", "3", "--overwrite", "all"});
+    TCliResult r = Copy({"http://www.shop.test/catalog/", "--to", out.Path.string(), "--method",
+                         "3", "--overwrite", "all"});
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_EQ(r.Out.rfind("copied 3 files (", 0), 0u) << r.Out;
-    EXPECT_NE(r.Out.find("2 pages rewritten"), std::string::npos) << r.Out;
-    const fs::path page = out.Path / "http$3a/www.shop.test/catalog/shoes/running/model-x.html";
-    EXPECT_NE(Read(page).find(R"(src="../../../../img.shop.test/products/shoe-01.png")"),
-              std::string::npos);
+    EXPECT_TRUE(Has(r.Out, "2 pages rewritten")) << r.Out;
+    EXPECT_EQ(Lines(r.Out).size(), 1u) << "one summary line";
+    const fs::path page = out.Path / kShop / "catalog/shoes/running/model-x.html";
+    EXPECT_TRUE(Has(Read(page), R"(src="../../../../img.shop.test/products/shoe-01.png")"));
     EXPECT_TRUE(fs::is_regular_file(out.Path / "http$3a/img.shop.test/products/shoe-01.png"));
 
     // Folder method 1: the named folder lands in the destination itself.
     TScratch below;
-    r = RunCli({"--cache", kCache.string(), "copy", "http://www.shop.test/catalog/", "--to",
-                below.Path.string(), "--folder", "1", "--overwrite", "none"});
+    r = Copy({"http://www.shop.test/catalog/", "--to", below.Path.string(), "--folder", "1",
+              "--overwrite", "none"});
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_TRUE(fs::is_regular_file(below.Path / "catalog/full-headers.html"));
 
     // Again with "none": everything stays.
-    r = RunCli({"--cache", kCache.string(), "copy", "http://www.shop.test/catalog/", "--to",
-                below.Path.string(), "--folder", "1", "--overwrite", "none"});
+    r = Copy({"http://www.shop.test/catalog/", "--to", below.Path.string(), "--folder", "1",
+              "--overwrite", "none"});
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
-    EXPECT_NE(r.Out.find("2 kept"), std::string::npos) << r.Out;
+    EXPECT_TRUE(Has(r.Out, "copied 0 files")) << r.Out;
+    EXPECT_TRUE(Has(r.Out, "2 kept")) << r.Out;
+
+    TCliResult json = Copy({"http://www.shop.test/catalog/", "--to", below.Path.string(),
+                            "--folder", "1", "--overwrite", "all", "--json"});
+    ASSERT_EQ(Lines(json.Out).size(), 1u) << json.Out;
+    auto summary = ParseJsonObject(Lines(json.Out)[0]);
+    ASSERT_TRUE(summary.has_value()) << json.Out;
+    EXPECT_EQ((*summary)["done"], "true");
+    EXPECT_EQ((*summary)["files"], "2");
+    EXPECT_EQ((*summary)["pages"], "2");
+    EXPECT_EQ((*summary)["destination"], below.Path.string());
+}
+
+// The same copy whatever form the operands take: the folder as tree prints
+// it or percent-encoded, with and without its final "/", a file by its
+// stored or decoded URL, and without the scheme under --no-scheme.
+TEST(CliCopy, EveryFormOfANameCopiesTheSameFiles) {
+    const std::string sale = "http://www.shop.test/%E3%82%BB%E3%83%BC%E3%83%AB/";
+    const std::string page = "%E5%95%86%E5%93%81%E4%B8%80%E8%A6%A7.html";
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::vector<std::string> files;
+    };
+    const std::vector<std::string> salePage = {kShop + "/セール/商品一覧.html"};
+    const Case cases[] = {
+        {"encoded folder", {sale}, salePage},
+        {"decoded folder", {"http://www.shop.test/セール/"}, salePage},
+        {"without the final /", {"http://www.shop.test/セール"}, salePage},
+        {"encoded file", {sale + page}, salePage},
+        {"decoded file", {"http://www.shop.test/セール/商品一覧.html"}, salePage},
+        {"without the scheme",
+         {"--no-scheme", "www.shop.test/セール/"},
+         {"www.shop.test/セール/商品一覧.html"}},
+        {"a port as the tree prints it",
+         {"http://www.shop.test:8443//console/"},
+         {"http$3a/www.shop.test$3a8443/console/index.html"}},
+        {"a folder named twice, and a file below it",
+         {"http://www.shop.test/catalog/", "http://www.shop.test/catalog/full-headers.html",
+          "http://www.shop.test/catalog/"},
+         {kShop + "/catalog/full-headers.html", kShop + "/catalog/shoes/running/model-x.html"}},
+    };
+    for (const Case& c : cases) {
+        TScratch out;
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--to", out.Path.string(), "--overwrite", "none"});
+        TCliResult r = Copy(args);
+        EXPECT_EQ(r.ExitCode, 0) << c.name << ": " << r.Err;
+        EXPECT_EQ(FilesBelow(out.Path), c.files) << c.name;
+        EXPECT_TRUE(Has(r.Out, ", 0 kept")) << c.name << ": no file was written twice\n" << r.Out;
+    }
+}
+
+// Each operand is copied from the folder that holds it: with folder method 1
+// two operands of different sites both land in the destination.
+TEST(CliCopy, OperandsOfDifferentFoldersEachStartFromTheirOwn) {
+    TScratch out;
+    TCliResult r = Copy({"http://www.shop.test/kb/article.htm", "http://news.example.test/sports/",
+                         "--to", out.Path.string(), "--folder", "1", "--overwrite", "all"});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(FilesBelow(out.Path), (std::vector<std::string>{"article.htm", "sports/index.html"}));
+}
+
+TEST(CliCopy, DefaultFileNamesFolderDocuments) {
+    TScratch out;
+    TCliResult r = Copy({"http://www.shop.test:8443/console/", "--to", out.Path.string(),
+                         "--folder", "1", "--default-file", "start.html", "--overwrite", "all"});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(FilesBelow(out.Path), (std::vector<std::string>{"console/start.html"}));
 }
 
 TEST(CliCopy, RefusesWhatItCannotDo) {
     TScratch out;
+    const std::string to = out.Path.string();
     struct Case {
         const char* name;
         std::vector<std::string> args;
@@ -70,18 +161,40 @@ TEST(CliCopy, RefusesWhatItCannotDo) {
     };
     const Case cases[] = {
         {"ask without a terminal",
-         {"copy", "http://www.shop.test/", "--to", out.Path.string()},
+         {"copy", "http://www.shop.test/", "--to", to},
          2,
          "needs a terminal"},
         {"no destination", {"copy", "http://www.shop.test/"}, 2, "--to"},
         {"bad method",
-         {"copy", "http://www.shop.test/", "--to", out.Path.string(), "--method", "4"},
+         {"copy", "http://www.shop.test/", "--to", to, "--method", "4"},
          2,
          "--method"},
+        {"bad folder method",
+         {"copy", "http://www.shop.test/", "--to", to, "--folder", "0"},
+         2,
+         "--folder"},
+        {"bad overwrite",
+         {"copy", "http://www.shop.test/", "--to", to, "--overwrite", "yes"},
+         2,
+         "--overwrite takes"},
+        {"a path as default file",
+         {"copy", "http://www.shop.test/", "--to", to, "--overwrite", "all", "--default-file",
+          "../x.html"},
+         2,
+         "--default-file"},
         {"not in the cache",
-         {"copy", "http://nowhere.test/", "--to", out.Path.string(), "--overwrite", "all"},
+         {"copy", "http://nowhere.test/", "--to", to, "--overwrite", "all"},
          1,
          "no such file or folder"},
+        {"one of two not in the cache",
+         {"copy", "http://www.shop.test/", "http://nowhere.test/", "--to", to, "--overwrite",
+          "all"},
+         1,
+         "http://nowhere.test/: no such file or folder"},
+        {"ambiguous case",
+         {"copy", "http://www.shop.test/Faq.html", "--to", to, "--overwrite", "all"},
+         1,
+         "ambiguous"},
         {"delete without a terminal", {"delete", "http://www.shop.test/"}, 2, "--yes"},
     };
     for (const Case& c : cases) {
@@ -89,20 +202,71 @@ TEST(CliCopy, RefusesWhatItCannotDo) {
         args.insert(args.end(), c.args.begin(), c.args.end());
         TCliResult r = RunCli(args);
         EXPECT_EQ(r.ExitCode, c.exitCode) << c.name << ": " << r.Err;
-        EXPECT_NE(r.Err.find(c.says), std::string::npos) << c.name << ": " << r.Err;
+        EXPECT_TRUE(Has(r.Err, c.says)) << c.name << ": " << r.Err;
     }
-    EXPECT_TRUE(fs::is_empty(out.Path));
+    EXPECT_TRUE(fs::is_empty(out.Path)) << "nothing is copied before every operand is found";
 }
 
 TEST(CliCopy, StoppedRunExitsWithTheErrorText) {
     TScratch out;
     // A file where the copy needs a folder.
     std::ofstream(out.Path / "http$3a") << "in the way";
-    TCliResult r = RunCli({"--cache", kCache.string(), "copy", "http://www.shop.test/robots.txt",
-                           "--to", out.Path.string(), "--overwrite", "all"});
+    TCliResult r =
+        Copy({"http://www.shop.test/robots.txt", "--to", out.Path.string(), "--overwrite", "all"});
     EXPECT_EQ(r.ExitCode, 1);
-    EXPECT_NE(r.Err.find("フォルダの作成に失敗しました。"), std::string::npos) << r.Err;
-    EXPECT_NE(r.Out.find("stopped after 0 files"), std::string::npos) << r.Out;
+    EXPECT_TRUE(Has(r.Err, "フォルダの作成に失敗しました。")) << r.Err;
+    EXPECT_TRUE(Has(r.Err, "\n  エラー：")) << "the system's error text on a line of its own\n"
+                                            << r.Err;
+    EXPECT_TRUE(Has(r.Out, "stopped after 0 files")) << r.Out;
+}
+
+// The overwrite question on a terminal: what each typed answer does.
+TEST(CliCopy, AsksOnATerminalBeforeOverwriting) {
+    TScratch out;
+    const std::string to = out.Path.string();
+    const std::vector<std::string> catalog = {"http://www.shop.test/catalog/", "--to", to};
+    ASSERT_EQ(Copy({"http://www.shop.test/catalog/", "--to", to, "--overwrite", "all"}).ExitCode,
+              0);
+    const fs::path page = out.Path / kShop / "catalog/full-headers.html";
+    struct Case {
+        const char* name;
+        std::string typed;
+        int exitCode;
+        const char* out; // part of the summary
+        bool replaced;   // the page that is newer than the cache's
+    };
+    // The page comes first, the other file (as old as the cache's) second.
+    const Case cases[] = {
+        {"yes, then no", "y\nn\n", 0, "copied 1 file (", true},
+        {"keep all", "k\n", 0, "copied 0 files", false},
+        {"all", "a\n", 0, "copied 2 files", true},
+        {"a word, after one not understood", "what\nnone\n", 0, "2 kept", false},
+        {"where the cache is newer: neither", "w\n", 0, "copied 0 files", false},
+        {"cancel", "c\n", 1, "stopped after 0 files", false},
+        {"end of input", "\x04", 1, "stopped after 0 files", false},
+    };
+    for (const Case& c : cases) {
+        std::ofstream(page) << "mine"; // newer than the cache entry
+        TCliResult r = Copy(catalog, {{}, {}, c.typed});
+        EXPECT_EQ(r.ExitCode, c.exitCode) << c.name << "\n" << r.Err;
+        EXPECT_TRUE(Has(r.Out, c.out)) << c.name << "\n" << r.Out;
+        EXPECT_TRUE(Has(r.Err, "exists (")) << c.name << "\n" << r.Err;
+        EXPECT_TRUE(Has(r.Err, "[c]ancel")) << c.name;
+        EXPECT_EQ(Read(page) != "mine", c.replaced) << c.name;
+    }
+}
+
+TEST(CliCopy, ShowsProgressOnATerminalOnly) {
+    TScratch out;
+    const std::vector<std::string> args = {"http://www.shop.test/catalog/", "--to",
+                                           out.Path.string(), "--overwrite", "all"};
+    TCliResult terminal = Copy(args, {{}, {}, std::string()});
+    EXPECT_EQ(terminal.ExitCode, 0) << terminal.Err;
+    EXPECT_TRUE(Has(terminal.Err, "/2 files")) << terminal.Err;
+    EXPECT_EQ(terminal.Out.rfind("copied 2 files (", 0), 0u) << terminal.Out;
+    TCliResult pipe = Copy(args);
+    EXPECT_FALSE(Has(pipe.Err, "files")) << pipe.Err;
+    EXPECT_EQ(pipe.Out.rfind("copied 2 files (", 0), 0u) << pipe.Out;
 }
 
 TEST(CliDelete, DeletesNodesAndTheirCacheEntries) {
@@ -111,12 +275,60 @@ TEST(CliDelete, DeletesNodesAndTheirCacheEntries) {
     const std::string cache = (dir.Path / "c").string();
     TCliResult r = RunCli({"--cache", cache, "delete", "http://www.shop.test/catalog/", "--yes"});
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
-    EXPECT_NE(r.Out.find("removed http://www.shop.test/catalog/full-headers.html\n"),
-              std::string::npos);
-    EXPECT_NE(r.Out.find("removed http://www.shop.test/catalog/\n"), std::string::npos);
-    EXPECT_NE(r.Out.find("2 cached files deleted"), std::string::npos) << r.Out;
+    EXPECT_TRUE(Has(r.Out, "removed http://www.shop.test/catalog/full-headers.html\n"));
+    EXPECT_TRUE(Has(r.Out, "removed http://www.shop.test/catalog/\n"));
+    EXPECT_TRUE(Has(r.Out, "2 cached files deleted")) << r.Out;
     TCliResult after = RunCli({"--cache", cache, "list", "http://www.shop.test/catalog/"});
     EXPECT_EQ(after.ExitCode, 1) << "the entries are gone from index.dat";
+    TCliResult entries = RunCli({"--cache", cache, "entries"});
+    EXPECT_FALSE(Has(entries.Out, "catalog/shoes")) << entries.Out;
+    EXPECT_TRUE(Has(entries.Out, "http://www.shop.test/robots.txt")) << "the rest stays";
+}
+
+TEST(CliDelete, AsksOnATerminalAndTakesNoGuesses) {
+    TScratch dir;
+    fs::copy(kCache, dir.Path / "c", fs::copy_options::recursive);
+    const std::string cache = (dir.Path / "c").string();
+    auto entries = [&] { return Lines(RunCli({"--cache", cache, "entries"}).Out).size(); };
+    const std::size_t all = entries();
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string typed;
+        int exitCode;
+        const char* says; // on the terminal or standard error
+        std::size_t gone;
+    };
+    const Case cases[] = {
+        {"no", {"http://www.shop.test/robots.txt"}, "n\n", 1, "robots[0].txt", 0},
+        {"end of input", {"http://www.shop.test/kb/"}, "\x04", 1, "(folder, 1 cached file)", 0},
+        {"a case-only match is no match",
+         {"http://www.shop.test/ROBOTS.TXT"},
+         "y\n",
+         1,
+         "case counts: http://www.shop.test/robots.txt",
+         0},
+        {"one missing, nothing deleted",
+         {"http://www.shop.test/robots.txt", "http://nowhere.test/x"},
+         "y\n",
+         1,
+         "nothing deleted",
+         0},
+        {"yes",
+         {"http://www.shop.test/robots.txt", "http://news.example.test/culture/"},
+         "y\n",
+         0,
+         "Delete these 3 entries?",
+         3},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"--cache", cache, "delete"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        TCliResult r = RunCli(args, {{}, {}, c.typed});
+        EXPECT_EQ(r.ExitCode, c.exitCode) << c.name << "\n" << r.Err;
+        EXPECT_TRUE(Has(r.Err, c.says)) << c.name << "\n" << r.Err;
+        EXPECT_EQ(entries(), all - c.gone) << c.name;
+    }
 }
 
 } // namespace
