@@ -2,6 +2,7 @@
 // cache as the tree's copy command does, and deleting cache entries.
 #include "cache/webcachetree.h"
 #include "clicache.h"
+#include "clicopyterm.h"
 #include "copy/copyengine.h"
 #include "copy/deletenodes.h"
 #include "platform/codepage.h"
@@ -84,131 +85,6 @@ std::vector<TWebCacheTreeNode*> Outermost(const std::vector<TWebCacheTreeNode*>&
     }
     return outer;
 }
-
-// The last characters of text (UTF-8) that fit in columns, "..." in front
-// when some were left out.
-std::string Tail(const std::string& text, std::size_t columns) {
-    std::vector<std::size_t> starts; // where each character begins
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80)
-            starts.push_back(i);
-    }
-    if (starts.size() <= columns || columns <= 3)
-        return text;
-    return "..." + text.substr(starts[starts.size() - (columns - 3)]);
-}
-
-// The progress line on a terminal: files done of the total, bytes written
-// and the file at hand, redrawn in place at most ten times a second.
-class TTerminalProgress : public TProgress {
-public:
-    TTerminalProgress(const TCliContext& ctx, bool shown) : ctx_(ctx), shown_(shown) {}
-    void Attach(const TCopyEngine* engine) { engine_ = engine; }
-    // Each CopyToFolder sets the files of its own nodes: they come after
-    // the ones done before.
-    void SetMaximum(int maximum) override { maximum_ = position_ + maximum; }
-    void RaiseMaximum() override { ++maximum_; }
-    void Step(const TWebCacheTreeNode* node) override {
-        ++position_;
-        if (!shown_)
-            return;
-        const auto now = TClock::now();
-        if (drawn_ && now - last_ < std::chrono::milliseconds(100))
-            return;
-        last_ = now;
-        drawn_ = true;
-        std::string line =
-            "\r" + std::to_string(position_) + "/" + std::to_string(maximum_) + " files";
-        if (engine_ != nullptr)
-            line += ", " + std::to_string(engine_->Stats().Bytes) + " bytes";
-        if (node != nullptr)
-            line += "  " + Tail(ctx_.Show(node->Info.Url), 48);
-        *ctx_.Err << line << "\x1b[K" << std::flush;
-    }
-    // Clears the line (before a question, a message or the summary).
-    void Clear() {
-        if (drawn_)
-            *ctx_.Err << "\r\x1b[K" << std::flush;
-        drawn_ = false;
-    }
-
-private:
-    const TCliContext& ctx_;
-    bool shown_;
-    const TCopyEngine* engine_ = nullptr;
-    int maximum_ = 0;
-    int position_ = 0;
-    bool drawn_ = false;
-    TClock::time_point last_;
-};
-
-std::string DescribeFile(const TCliContext& ctx, std::uint64_t size, const SYSTEMTIME& time) {
-    return std::to_string(size) + " bytes, " + ctx.Show(FormatDateTimeLong(time));
-}
-
-// The overwrite question on the terminal: what the dialog shows (the file
-// there, the cached one), and a key for each of its six answers.
-class TTerminalPrompts : public TCopyPrompts {
-public:
-    TTerminalPrompts(const TCliContext& ctx, TTerminalProgress& progress)
-        : ctx_(ctx), progress_(progress) {}
-
-    int AskOverwrite(const TWebCacheTreeNode& node, const std::filesystem::path& path) override {
-        progress_.Clear();
-        std::string there = "?";
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) == 0) {
-            FILETIME local{};
-            SYSTEMTIME time{};
-            (void)FileTimeToLocalFileTime(UnixTimeToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec),
-                                          local);
-            (void)FileTimeToSystemTime(local, time);
-            there = DescribeFile(ctx_, static_cast<std::uint64_t>(st.st_size), time);
-        }
-        *ctx_.Err << ctx_.ShowPath(path) << " exists (" << there << ").\n"
-                  << "Overwrite it with " << ctx_.Show(node.Info.Url) << " ("
-                  << DescribeFile(ctx_, node.Info.Size, node.Info.LastModified) << ")?\n";
-        for (;;) {
-            *ctx_.Err << "[y]es, [n]o, [a]ll, [k]eep all, [w]here the cache is newer, "
-                         "[c]ancel: "
-                      << std::flush;
-            std::string line;
-            if (ctx_.In == nullptr || !std::getline(*ctx_.In, line))
-                return kAnswerCancel; // as closing the dialog
-            const int answer = Answer(line);
-            if (answer != 0)
-                return answer;
-        }
-    }
-
-    void ShowFailure(const TCopyFailure&) override {
-        progress_.Clear(); // the message comes with the summary
-    }
-
-    // The answer a typed line gives: a key or the --overwrite word; 0 for
-    // none.
-    static int Answer(std::string_view line) {
-        line = AnsiTrim(line);
-        static const struct {
-            const char* key;
-            const char* word;
-            int answer;
-        } kAnswers[] = {
-            {"y", "yes", kAnswerYes},      {"n", "no", kAnswerNo},
-            {"a", "all", kAnswerYesToAll}, {"k", "none", kAnswerNoToAll},
-            {"w", "newer", kAnswerNewer},  {"c", "cancel", kAnswerCancel},
-        };
-        for (const auto& a : kAnswers) {
-            if (AnsiSameText(line, a.key) || AnsiSameText(line, a.word))
-                return a.answer;
-        }
-        return 0;
-    }
-
-private:
-    const TCliContext& ctx_;
-    TTerminalProgress& progress_;
-};
 
 // The message of a stopped copy (ANSI, lines joined with CR LF) on the error
 // stream, one line for each of its lines.

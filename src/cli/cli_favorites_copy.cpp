@@ -4,6 +4,7 @@
 #include "cli_favorites_copy.h"
 
 #include "clicache.h"
+#include "clicopyterm.h"
 #include "copy/copyengine.h"
 #include "copy/favoritecopy.h"
 #include "favorites/favorites.h"
@@ -54,92 +55,36 @@ std::string ShowLines(const TCliContext& ctx, std::string_view ansi) {
     }
 }
 
-// The files done of the total and the file at hand, one line on a terminal
-// redrawn in place.
-class TFavoritesProgress : public TProgress {
-public:
-    TFavoritesProgress(const TCliContext& ctx, bool shown) : ctx_(ctx), shown_(shown) {}
-    void SetMaximum(int maximum) override { maximum_ = maximum; }
-    void RaiseMaximum() override { ++maximum_; }
-    void Step(const TWebCacheTreeNode* node) override {
-        ++position_;
-        if (!shown_)
-            return;
-        std::string line = "\r" + std::to_string(position_) + "/" + std::to_string(maximum_);
-        if (node != nullptr) {
-            std::string url = ctx_.Show(node->Info.Url);
-            if (url.size() > 60)
-                url = "..." + url.substr(url.size() - 57);
-            line += "  " + url;
-        }
-        *ctx_.Err << line << "\x1b[K" << std::flush;
-        drawn_ = true;
-    }
-    // Clears the line before anything else is written.
-    void Clear() {
-        if (drawn_)
-            *ctx_.Err << "\r\x1b[K" << std::flush;
-        drawn_ = false;
-    }
-
-private:
-    const TCliContext& ctx_;
-    bool shown_;
-    bool drawn_ = false;
-    int maximum_ = 0;
-    int position_ = 0;
-};
-
 bool ReadLine(const TCliContext& ctx, std::string& line) {
     line.clear();
     return ctx.In != nullptr && static_cast<bool>(std::getline(*ctx.In, line));
 }
 
-class TFavoritesPrompts : public TCopyPrompts {
+// The overwrite question of the copy command, answered by --yes, and refused
+// without a terminal; a failure is said at once, since the run goes on to
+// report each favorite.
+class TFavoritesPrompts : public TTerminalPrompts {
 public:
-    TFavoritesPrompts(const TCliContext& ctx, TFavoritesProgress& progress, bool yes)
-        : ctx_(ctx), progress_(progress), yes_(yes) {}
+    TFavoritesPrompts(const TCliContext& ctx, TTerminalProgress& progress, bool yes)
+        : TTerminalPrompts(ctx, progress), yes_(yes) {}
     int AskOverwrite(const TWebCacheTreeNode& node, const std::filesystem::path& path) override {
         if (yes_)
             return kAnswerYesToAll;
-        progress_.Clear();
-        if (!ctx_.InIsTerminal) {
-            ctx_.Fail(ctx_.ShowPath(path) +
-                      " exists, and there is no terminal to ask whether to overwrite it; "
-                      "give --yes to overwrite");
+        if (!Context().InIsTerminal) {
+            Progress().Clear();
+            Context().Fail(Context().ShowPath(path) +
+                           " exists, and there is no terminal to ask whether to overwrite it; "
+                           "give --yes to overwrite");
             return kAnswerCancel;
         }
-        for (;;) {
-            *ctx_.Err << ctx_.ShowPath(path) << " exists (cache: " << ctx_.Show(node.Info.Url)
-                      << ", " << ctx_.Show(FormatDateTimeLong(node.Info.LastModified))
-                      << ").\nOverwrite? [y]es, [a]ll, [n]o, [N]one, [w] where the cache is "
-                         "newer, [c]ancel: "
-                      << std::flush;
-            std::string line;
-            if (!ReadLine(ctx_, line))
-                return kAnswerCancel;
-            if (line == "y")
-                return kAnswerYes;
-            if (line == "a")
-                return kAnswerYesToAll;
-            if (line == "n")
-                return kAnswerNo;
-            if (line == "N")
-                return kAnswerNoToAll;
-            if (line == "w")
-                return kAnswerNewer;
-            if (line == "c")
-                return kAnswerCancel;
-        }
+        return TTerminalPrompts::AskOverwrite(node, path);
     }
     void ShowFailure(const TCopyFailure& failure) override {
-        progress_.Clear();
-        ctx_.Fail(ctx_.Show(failure.Caption) + "\n" + ShowLines(ctx_, failure.Text));
+        Progress().Clear();
+        Context().Fail(Context().Show(failure.Caption) + "\n" + ShowLines(Context(), failure.Text));
     }
 
 private:
-    const TCliContext& ctx_;
-    TFavoritesProgress& progress_;
     bool yes_;
 };
 
@@ -223,7 +168,7 @@ int RunFavoritesCopy(TCliContext& ctx, const TCliArgs& args, bool move) {
         return kExitFailure;
     }
 
-    TFavoritesProgress progress(ctx, ::isatty(STDERR_FILENO) == 1);
+    TTerminalProgress progress(ctx, ::isatty(STDERR_FILENO) == 1);
     TFavoritesPrompts prompts(ctx, progress, yes);
     TCopyEngine engine(*tree, &prompts, &progress);
     const auto start = std::chrono::steady_clock::now();

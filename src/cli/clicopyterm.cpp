@@ -1,0 +1,79 @@
+#include "clicopyterm.h"
+
+#include "platform/codepage.h"
+#include "platform/filetime.h"
+#include "text/displayformat.h"
+
+#include <istream>
+#include <ostream>
+#include <sys/stat.h>
+#include <vector>
+
+namespace tarnhold::cli {
+
+namespace {
+
+std::string DescribeFile(const TCliContext& ctx, std::uint64_t size, const SYSTEMTIME& time) {
+    return std::to_string(size) + " bytes, " + ctx.Show(FormatDateTimeLong(time));
+}
+
+} // namespace
+
+std::string Tail(const std::string& text, std::size_t columns) {
+    std::vector<std::size_t> starts; // where each character begins
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80)
+            starts.push_back(i);
+    }
+    if (starts.size() <= columns || columns <= 3)
+        return text;
+    return "..." + text.substr(starts[starts.size() - (columns - 3)]);
+}
+
+int TTerminalPrompts::AskOverwrite(const TWebCacheTreeNode& node,
+                                   const std::filesystem::path& path) {
+    progress_.Clear();
+    std::string there = "?";
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        FILETIME local{};
+        SYSTEMTIME time{};
+        (void)FileTimeToLocalFileTime(UnixTimeToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec),
+                                      local);
+        (void)FileTimeToSystemTime(local, time);
+        there = DescribeFile(ctx_, static_cast<std::uint64_t>(st.st_size), time);
+    }
+    *ctx_.Err << ctx_.ShowPath(path) << " exists (" << there << ").\n"
+              << "Overwrite it with " << ctx_.Show(node.Info.Url) << " ("
+              << DescribeFile(ctx_, node.Info.Size, node.Info.LastModified) << ")?\n";
+    for (;;) {
+        *ctx_.Err << "[y]es, [n]o, [a]ll, [k]eep all, [w]here the cache is newer, "
+                     "[c]ancel: "
+                  << std::flush;
+        std::string line;
+        if (ctx_.In == nullptr || !std::getline(*ctx_.In, line))
+            return kAnswerCancel; // as closing the dialog
+        const int answer = Answer(line);
+        if (answer != 0)
+            return answer;
+    }
+}
+
+int TTerminalPrompts::Answer(std::string_view line) {
+    line = AnsiTrim(line);
+    static const struct {
+        const char* key;
+        const char* word;
+        int answer;
+    } kAnswers[] = {
+        {"y", "yes", kAnswerYes},      {"n", "no", kAnswerNo},       {"a", "all", kAnswerYesToAll},
+        {"k", "none", kAnswerNoToAll}, {"w", "newer", kAnswerNewer}, {"c", "cancel", kAnswerCancel},
+    };
+    for (const auto& a : kAnswers) {
+        if (AnsiSameText(line, a.key) || AnsiSameText(line, a.word))
+            return a.answer;
+    }
+    return 0;
+}
+
+} // namespace tarnhold::cli
