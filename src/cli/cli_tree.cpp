@@ -17,7 +17,7 @@ namespace {
 
 // The refreshed tree of the located cache, or none (after saying why) when
 // the cache cannot be read.
-std::unique_ptr<TWebCacheTree> OpenReadableTree(const TCliContext& ctx, TIndexDatSource*& source) {
+TCliTree OpenReadableTree(const TCliContext& ctx, TIndexDatSource*& source) {
     auto tree = OpenCacheTree(ctx, source);
     if (!tree || !CheckReadable(ctx, *source))
         return nullptr;

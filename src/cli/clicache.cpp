@@ -13,34 +13,20 @@
 
 namespace tarnhold::cli {
 
-namespace {
+namespace {} // namespace
 
-// Warns once per run when the data folder cannot be written: the local names
-// given in this run are then not kept for the next one.
-// TODO(data folder): take the answer from the tree's own save instead of
-// asking the file system beforehand, once the tree reports it.
-void WarnIfDataFolderUnwritable(const TCliContext& ctx, const std::filesystem::path& data) {
+void TTreeCloser::operator()(TWebCacheTree* tree) const {
+    // The local names given in this run are kept for the next one only if
+    // the data folder takes them; say so once when it does not.
     static bool warned = false;
-    if (warned)
-        return;
-    // The data folder, or the nearest folder above it that exists (the tree
-    // creates the rest), must be a folder this process may write in.
-    std::filesystem::path probe = data;
-    std::error_code ec;
-    while (!std::filesystem::exists(probe, ec) && probe.has_parent_path() &&
-           probe.parent_path() != probe)
-        probe = probe.parent_path();
-    if (!std::filesystem::is_directory(probe, ec))
-        errno = ENOTDIR;
-    else if (::access(probe.c_str(), W_OK) == 0)
-        return;
-    const int error = errno;
-    warned = true;
-    ctx.Warn("the data folder " + ctx.ShowPath(data) + " cannot be written (" +
-             std::string(std::strerror(error)) + "); local names given now are not kept");
+    if (TError error = tree->SaveDataFiles(); error && !warned && ctx != nullptr) {
+        warned = true;
+        ctx->Warn("the data folder " + ctx->ShowPath(tree->RenameListFile().parent_path()) +
+                  " cannot be written (" + ctx->ShowUtf8(TError::FromErrno(error.Code()).Text()) +
+                  "); local names given now are not kept");
+    }
+    delete tree;
 }
-
-} // namespace
 
 std::unique_ptr<TIndexDatSource> OpenCacheSource(const TCliContext& ctx) {
     const TCacheLocation where = LocateCache(ctx.Cache, TARNHOLD_DEMO_CACHE);
@@ -66,14 +52,13 @@ bool CheckReadable(const TCliContext& ctx, const TIndexDatSource& source) {
     return false;
 }
 
-std::unique_ptr<TWebCacheTree> OpenCacheTree(const TCliContext& ctx, TIndexDatSource*& source) {
+TCliTree OpenCacheTree(const TCliContext& ctx, TIndexDatSource*& source) {
     auto owned = OpenCacheSource(ctx);
     source = owned.get();
     if (!owned)
         return nullptr;
-    auto tree = std::make_unique<TWebCacheTree>(std::move(owned));
+    TCliTree tree(new TWebCacheTree(std::move(owned)), TTreeCloser{&ctx});
     const auto data = GetAppFolder();
-    WarnIfDataFolderUnwritable(ctx, data);
     tree->SetRenameListFile(data / "renameList.dat");
     tree->SetContentTypeFile(data / "contentType.dat");
     tree->SetEnableScheme(ctx.EnableScheme);

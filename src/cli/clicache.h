@@ -26,7 +26,14 @@ bool CheckReadable(const TCliContext& ctx, const TIndexDatSource& source);
 // window does (Refresh: read, build, sort, name duplicates). source receives the
 // tree's source, for CheckReadable. None (after saying why) when no cache
 // could be located.
-std::unique_ptr<TWebCacheTree> OpenCacheTree(const TCliContext& ctx, TIndexDatSource*& source);
+// When the command is done with it, the tree saves the data files and warns
+// once when the data folder cannot be written.
+struct TTreeCloser {
+    const TCliContext* ctx = nullptr;
+    void operator()(TWebCacheTree* tree) const;
+};
+using TCliTree = std::unique_ptr<TWebCacheTree, TTreeCloser>;
+TCliTree OpenCacheTree(const TCliContext& ctx, TIndexDatSource*& source);
 
 // The caches found on the machine (or below --cache), each with where it was
 // found; the first is the one the commands read.
