@@ -224,11 +224,7 @@ TError TWebCacheTree::SaveDataFiles() {
 }
 
 std::string TWebCacheTree::MapLinkTarget(std::string_view base, std::string_view link) {
-    std::string text = AnsiReplaceAll(link, "&lt;", "<");
-    text = AnsiReplaceAll(text, "&gt;", ">");
-    text = AnsiReplaceAll(text, "&quot;", "\"");
-    text = AnsiReplaceAll(text, "&amp;", "&");
-    text = CombineUrl(base, text);
+    std::string text = CombineUrl(base, DecodeLinkEntities(link));
     if (!text.empty() && text.back() != '/') {
         TWebCacheTreeNode* node = FindNodeByUrl(text);
         if (node != nullptr && node->IsFolder)

@@ -24,13 +24,6 @@ bool IsScriptOrMail(std::string_view lowerValue) {
     return StartsWith(lowerValue, "mailto:") || StartsWith(lowerValue, "javascript:");
 }
 
-std::string DecodeEntities(std::string_view link) {
-    std::string text = AnsiReplaceAll(link, "&lt;", "<");
-    text = AnsiReplaceAll(text, "&gt;", ">");
-    text = AnsiReplaceAll(text, "&quot;", "\"");
-    return AnsiReplaceAll(text, "&amp;", "&");
-}
-
 // The URL without "scheme://".
 std::string_view WithoutScheme(std::string_view url) {
     std::size_t p = url.find("://");
@@ -53,7 +46,7 @@ bool TPageRewriter::ResolveLink(const TLocalPath& pageFolder, std::string_view b
     if (value.empty() || value.front() == '#')
         return false;
     TWebCacheTree& tree = names_.Tree();
-    std::string text = DecodeEntities(value);
+    std::string text = DecodeLinkEntities(value);
     if (!tree.EnableScheme() && text.find("://") != std::string::npos)
         text = "http://" + std::string(WithoutScheme(text));
     std::string absolute = CombineUrl(base, text);
@@ -147,7 +140,7 @@ int TPageRewriter::Rebuild(bool write, std::string* out, int method,
                 if (tagName == "base" && name == "href") {
                     // Later links are read against the new base; the copy
                     // keeps no base, so they lead from where the copy lies.
-                    std::string combined = CombineUrl(base, DecodeEntities(value));
+                    std::string combined = CombineUrl(base, DecodeLinkEntities(value));
                     if (!combined.empty())
                         base = std::move(combined);
                     tag.DeleteElement(i);

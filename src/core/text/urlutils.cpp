@@ -373,6 +373,13 @@ std::string URLToLocalPath(std::string_view url) {
     return path;
 }
 
+std::string DecodeLinkEntities(std::string_view link) {
+    std::string text = AnsiReplaceAll(link, "&lt;", "<");
+    text = AnsiReplaceAll(text, "&gt;", ">");
+    text = AnsiReplaceAll(text, "&quot;", "\"");
+    return AnsiReplaceAll(text, "&amp;", "&");
+}
+
 std::string GetSiteRootURL(std::string_view url) {
     const std::string s = AnsiReplaceAll(url, "//", "/");
     std::size_t first = AnsiFind(s, "/");

@@ -53,6 +53,10 @@ std::string LocalPathTail(std::string_view tail);
 // the URL holds ("%2e%2e", "..", a leading "/", "///").
 std::string URLToLocalPath(std::string_view url);
 
+// A link as written in a page with its entities "&lt;", "&gt;", "&quot;" and
+// "&amp;" replaced, in that order (exact case, every occurrence).
+std::string DecodeLinkEntities(std::string_view link);
+
 // Scheme and host with a trailing "/" ("http://h1/"), or empty without two "/".
 std::string GetSiteRootURL(std::string_view url);
 // The URL through its last "/" (empty without one).
