@@ -141,7 +141,7 @@ public:
                                            TValue::Time(node.Info.LastModified),
                                            TValue::Utf8(EncodeFolderUrl(url)),
                                            TValue::Ansi(url),
-                                           TValue::Ansi(FolderLocalPath(url)),
+                                           TValue::Utf8(CopyPathOf(node)),
                                            TValue::Null()};
             });
             return;
@@ -162,7 +162,7 @@ public:
                                        TValue::Time(node.Info.LastModified),
                                        TValue::Ansi(node.Info.Url),
                                        TValue::Ansi(DecodeURL(node.Info.Url)),
-                                       TValue::Ansi(LocalCopyPath(node)),
+                                       TValue::Utf8(CopyPathOf(node)),
                                        TValue::Utf8(node.Info.LocalFileName)};
         });
     }

@@ -60,7 +60,7 @@ void WriteFolders(const TCliContext& ctx, TWebCacheTree& tree, TWebCacheTreeNode
                                        TValue::Time(child->Info.LastModified),
                                        TValue::Utf8(EncodeFolderUrl(child->DirUrl())),
                                        TValue::Ansi(child->DirUrl()),
-                                       TValue::Ansi(FolderLocalPath(child->DirUrl()))};
+                                       TValue::Utf8(CopyPathOf(*child))};
         });
         if (maxLevel == 0 || level < maxLevel)
             stack.push_back({child, 0});
@@ -97,7 +97,7 @@ void WriteRows(const TCliContext& ctx, TWebCacheTreeNode* folder) {
                                            TValue::Utf8(EncodeFolderUrl(row->DirUrl())),
                                            TValue::Ansi(row->DirUrl()),
                                            TValue::Null(),
-                                           TValue::Ansi(FolderLocalPath(row->DirUrl())),
+                                           TValue::Utf8(CopyPathOf(*row)),
                                            TValue::Null()};
             });
             continue;
@@ -108,7 +108,7 @@ void WriteRows(const TCliContext& ctx, TWebCacheTreeNode* folder) {
         line += "\t" + ctx.Show(urlName) + "\t" + ctx.Show(title) + "\t" +
                 ctx.Show(FormatSizeKB(row->Info.Size)) + "\t" +
                 ctx.Show(FormatDateTimeShort(row->Info.LastModified));
-        const std::string local = LocalCopyPath(*row);
+        const std::string local = CopyPathOf(*row);
         listing.Row(line, [&] {
             return std::vector<TValue>{TValue::Utf8("file"),
                                        TValue::Ansi(row->DisplayName()),
@@ -119,7 +119,7 @@ void WriteRows(const TCliContext& ctx, TWebCacheTreeNode* folder) {
                                        TValue::Ansi(row->Info.Url),
                                        TValue::Ansi(DecodeURL(row->Info.Url)),
                                        TValue::Ansi(type),
-                                       TValue::Ansi(local),
+                                       TValue::Utf8(local),
                                        TValue::Utf8(row->Info.LocalFileName)};
         });
     }
@@ -161,10 +161,10 @@ int RunName(TCliContext& ctx, const TCliArgs& args) {
     if (node == nullptr)
         return kExitFailure;
     // The copy engine's path with the whole URL path kept (folder method 2).
-    const std::string local = LocalCopyPath(*node);
+    const std::string local = CopyPathOf(*node);
     const std::string renamed = tree->RenameItems().Lookup(node->Info.Url);
     const std::string human =
-        "name: " + ctx.Show(node->DisplayName()) + "\nlocal path: " + ctx.Show(local) +
+        "name: " + ctx.Show(node->DisplayName()) + "\nlocal path: " + ctx.ShowUtf8(local) +
         "\nrename list: " + (renamed.empty() ? std::string("no") : "yes, " + ctx.Show(renamed));
     TListing listing(ctx, {"url", "url_decoded", "local_name", "local_path", "renamed",
                            "renamed_to", "cached_file"});
@@ -172,7 +172,7 @@ int RunName(TCliContext& ctx, const TCliArgs& args) {
         return std::vector<TValue>{TValue::Ansi(node->Info.Url),
                                    TValue::Ansi(DecodeURL(node->Info.Url)),
                                    TValue::Ansi(node->DisplayName()),
-                                   TValue::Ansi(local),
+                                   TValue::Utf8(local),
                                    TValue::Bool(!renamed.empty()),
                                    renamed.empty() ? TValue::Null() : TValue::Ansi(renamed),
                                    TValue::Utf8(node->Info.LocalFileName)};

@@ -1,6 +1,7 @@
 #include "clicache.h"
 
 #include "cache/cachelocation.h"
+#include "copy/localpaths.h"
 #include "platform/appfolder.h"
 #include "platform/codepage.h"
 #include "text/urlutils.h"
@@ -121,8 +122,16 @@ std::string EncodeFolderUrl(std::string_view ansi) {
     return out;
 }
 
-std::string FolderLocalPath(std::string_view dirUrl) {
-    return URLToLocalPath(AnsiReplaceAll(dirUrl, "//", "/"));
+std::string CopyPathOf(const TWebCacheTreeNode& node) {
+    std::string path;
+    for (const std::string& name : NodeLocalPath(&node)) {
+        if (!path.empty())
+            path += '/';
+        path += name;
+    }
+    if (node.IsFolder && !path.empty())
+        path += '/';
+    return path;
 }
 
 } // namespace tarnhold::cli

@@ -48,8 +48,10 @@ TWebCacheTreeNode* FindFolder(TWebCacheTree& tree, std::string_view typedUtf8);
 // a browser's address bar and the cache itself use.
 std::string EncodeFolderUrl(std::string_view ansi);
 
-// The path below the save folder that a folder URL is copied to.
-std::string FolderLocalPath(std::string_view dirUrl);
+// The path below the save folder (UTF-8, "/" between names) that a copy
+// keeping the whole URL path (folder method 2) writes a node to, as the copy
+// engine names it; a folder's ends in "/".
+std::string CopyPathOf(const TWebCacheTreeNode& node);
 
 } // namespace tarnhold::cli
 

@@ -95,6 +95,25 @@ TEST(CliCopy, CopiesASiteWithItsImagesAndSaysWhatItDid) {
 // The same copy whatever form the operands take: the folder as tree prints
 // it or percent-encoded, with and without its final "/", a file by its
 // stored or decoded URL, and without the scheme under --no-scheme.
+TEST(CliCopy, NameSaysWhereCopyWrites) {
+    // The file:/// entry lies below a folder with an empty name ("$2f").
+    TScratch tmp;
+    const TCliRunOptions env{{}, {{"TARNHOLD_CACHE", kCache.string()}}, {}};
+    for (const std::string url :
+         {"file:///D:/archive/offline.html", "http://www.shop.test/faq.html",
+          "http://www.shop.test/FAQ.html"}) {
+        TCliResult name = RunCli({"name", "--json", url}, env);
+        ASSERT_EQ(name.ExitCode, 0) << name.Err;
+        auto row = ParseJsonObject(Lines(name.Out).at(0));
+        ASSERT_TRUE(row) << name.Out;
+        const fs::path out = tmp.Path / std::to_string(url.size());
+        TCliResult copy = RunCli({"copy", url, "--to", out.string(), "--overwrite", "all"}, env);
+        ASSERT_EQ(copy.ExitCode, 0) << copy.Err;
+        EXPECT_TRUE(fs::is_regular_file(out / (*row)["local_path"]))
+            << url << ": " << (*row)["local_path"];
+    }
+}
+
 TEST(CliCopy, EveryFormOfANameCopiesTheSameFiles) {
     const std::string sale = "http://www.shop.test/%E3%82%BB%E3%83%BC%E3%83%AB/";
     const std::string page = "%E5%95%86%E5%93%81%E4%B8%80%E8%A6%A7.html";
