@@ -1,0 +1,86 @@
+#include "mainwindow/screensettings.h"
+
+#include "platform/profile.h"
+
+#include <string>
+
+namespace tarnhold::gui {
+
+namespace {
+
+std::string ColumnKey(std::size_t index) {
+    std::string key = "Col0";
+    key += static_cast<char>('1' + index);
+    return key;
+}
+
+std::optional<int> ReadOptional(const TProfileFile& ini, const char* section, const char* key) {
+    // Any value that does not read as a number counts as missing, like the
+    // other keys: two different defaults tell the two cases apart.
+    const int a = ini.ReadInteger(section, key, 0);
+    const int b = ini.ReadInteger(section, key, 1);
+    if (a != b)
+        return std::nullopt;
+    return a;
+}
+
+} // namespace
+
+TScreenSettings ReadScreenSettings(const std::filesystem::path& file) {
+    const TProfileFile ini(file);
+    TScreenSettings s;
+    s.Top = ini.ReadInteger("General", "Top", 0);
+    s.Left = ini.ReadInteger("General", "Left", 0);
+    s.Width = ini.ReadInteger("General", "Width", 0);
+    s.Height = ini.ReadInteger("General", "Height", 0);
+    s.ToolBar = ini.ReadBool("General", "ToolBar", true);
+    s.StatusBar = ini.ReadBool("General", "StatusBar", true);
+    s.FavoriteSplit = ReadOptional(ini, "General", "FavoriteSplit");
+    s.CacheSplit = ReadOptional(ini, "General", "CacheSplit");
+    for (std::size_t i = 0; i < s.FavoriteColumns.size(); ++i)
+        s.FavoriteColumns[i] = ReadOptional(ini, "Favorites", ColumnKey(i).c_str());
+    s.FavoriteSortType = ini.ReadInteger("Favorites", "SortType", 0);
+    s.FavoriteSortOrder = ini.ReadInteger("Favorites", "SortOrder", 0);
+    for (std::size_t i = 0; i < s.CacheColumns.size(); ++i)
+        s.CacheColumns[i] = ReadOptional(ini, "Cache", ColumnKey(i).c_str());
+    s.CacheSortType = ini.ReadInteger("Cache", "SortType", 5);
+    s.CacheSortOrder = ini.ReadInteger("Cache", "SortOrder", 0);
+    s.AutoArrange = ini.ReadBool("Cache", "AutoArrange", false);
+    s.ViewStyle = ini.ReadInteger("Cache", "ViewStyle", 3);
+    s.Refresh = ini.ReadBool("Cache", "Refresh", true);
+    s.EnableScheme = ini.ReadBool("Option", "EnableScheme", true);
+    return s;
+}
+
+TError WriteScreenSettings(const std::filesystem::path& file, const TScreenSettings& s) {
+    TProfileFile ini(file);
+    if (ini.LoadError() != 0)
+        return TError::FromErrno(ini.LoadError(), file.string());
+    ini.SetAutoUpdate(false);
+    ini.WriteInteger("General", "Top", s.Top);
+    ini.WriteInteger("General", "Left", s.Left);
+    ini.WriteInteger("General", "Width", s.Width);
+    ini.WriteInteger("General", "Height", s.Height);
+    ini.WriteBool("General", "ToolBar", s.ToolBar);
+    ini.WriteBool("General", "StatusBar", s.StatusBar);
+    ini.WriteInteger("General", "FavoriteSplit", s.FavoriteSplit.value_or(0));
+    ini.WriteInteger("General", "CacheSplit", s.CacheSplit.value_or(0));
+    for (std::size_t i = 0; i < s.FavoriteColumns.size(); ++i)
+        ini.WriteInteger("Favorites", ColumnKey(i), s.FavoriteColumns[i].value_or(100));
+    ini.WriteInteger("Favorites", "SortType", s.FavoriteSortType);
+    ini.WriteInteger("Favorites", "SortOrder", s.FavoriteSortOrder);
+    for (std::size_t i = 0; i < s.CacheColumns.size(); ++i)
+        ini.WriteInteger("Cache", ColumnKey(i), s.CacheColumns[i].value_or(100));
+    ini.WriteInteger("Cache", "SortType", s.CacheSortType);
+    ini.WriteInteger("Cache", "SortOrder", s.CacheSortOrder);
+    ini.WriteBool("Cache", "AutoArrange", s.AutoArrange);
+    ini.WriteInteger("Cache", "ViewStyle", s.ViewStyle);
+    ini.WriteBool("Cache", "Refresh", s.Refresh);
+    ini.WriteBool("Option", "EnableScheme", s.EnableScheme);
+    int error = 0;
+    if (!ini.UpdateFile(&error))
+        return TError::FromErrno(error != 0 ? error : EIO, file.string());
+    return {};
+}
+
+} // namespace tarnhold::gui
