@@ -1,0 +1,134 @@
+// tarnhold: the window. Finds the cache (--cache PATH, $TARNHOLD_CACHE, a
+// Wine prefix, else the demo cache), makes the tree and the favorites store
+// over the data folder and hands them to the main window.
+#include "app/appicon.h"
+#include "app/qtconvert.h"
+#include "cache/cachelocation.h"
+#include "cache/indexdatsource.h"
+#include "cache/webcachetree.h"
+#include "favorites/favorites.h"
+#include "mainwindow/cachetreeview.h"
+#include "mainwindow/mainwindow.h"
+#include "platform/appfolder.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFont>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+using namespace tarnhold;
+using namespace tarnhold::gui;
+
+namespace {
+
+// What went wrong reading a data file, for the status bar; empty when all
+// was read.
+QString DataFileProblem(const char* name, const TRecordFileRead& read) {
+    // ENOTDIR: the data folder itself is not a folder, reported on writing.
+    if (read.Error && read.Error.Code() != ENOTDIR)
+        return QString::fromStdString(read.Error.Text());
+    if (read.BadRecords > 0)
+        return QString::fromUtf8("%1: 壊れたレコード %2 件を読み飛ばしました")
+            .arg(QString::fromLatin1(name))
+            .arg(read.BadRecords);
+    return {};
+}
+
+// The window on the demo cache's main site, in the details view and with
+// large icons. Nothing is saved in the data folder.
+int SaveScreenshots(TfrmMain& window, const std::filesystem::path& dir) {
+    window.tvwCache->SelectPath("http://www.yamabiko.test/");
+    QCoreApplication::processEvents();
+    int failed = 0;
+    const auto save = [&](const char* name) {
+        QCoreApplication::processEvents();
+        const QString file = ToQString(dir / name);
+        if (!window.grab().save(file, "PNG")) {
+            std::fprintf(stderr, "tarnhold: %s cannot be written\n",
+                         file.toLocal8Bit().constData());
+            ++failed;
+        }
+    };
+    save("main-details.png");
+    window.actListLargeIcon->trigger();
+    save("main-largeicons.png");
+    return failed == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tarnhold"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Tarnhold"));
+    QApplication::setApplicationVersion(QStringLiteral(TARNHOLD_VERSION));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tarnhold"), AppIcon()));
+    QApplication::setFont(QFont(QStringLiteral("Noto Sans CJK JP"), 9));
+
+    // The window is Japanese whatever the locale: so are the standard
+    // buttons of its message boxes and dialogs.
+    QTranslator qtbase;
+    if (qtbase.load(QStringLiteral("qtbase_ja"),
+                    QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtbase);
+
+    QCommandLineParser options;
+    options.setApplicationDescription(QString::fromUtf8(
+        "Internet Explorer のキャッシュ (index.dat) を表示し、サイトを取り出します。"));
+    options.addHelpOption();
+    options.addVersionOption();
+    const QCommandLineOption cacheOption(
+        QStringLiteral("cache"),
+        QString::fromUtf8("読むキャッシュ: index.dat、それを含むフォルダ、またはその上のフォルダ"),
+        QStringLiteral("PATH"));
+    options.addOption(cacheOption);
+    // For scripts/screenshot: pictures of the window instead of a session.
+    QCommandLineOption shotOption(QStringLiteral("screenshot"), QString(), QStringLiteral("DIR"));
+    shotOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    options.addOption(shotOption);
+    options.process(app);
+
+    std::optional<std::filesystem::path> named;
+    if (options.isSet(cacheOption))
+        named = ToPath(options.value(cacheOption));
+    const TCacheLocation where = LocateCache(named, TARNHOLD_DEMO_CACHE);
+
+    std::unique_ptr<TCacheSource> source;
+    QString problem;
+    if (where.Error)
+        problem = QString::fromStdString(where.Error.Text());
+    else
+        source = std::make_unique<TIndexDatSource>(where.Path);
+
+    const std::filesystem::path data = GetAppFolder();
+    TWebCacheTree tree(std::move(source));
+    tree.SetRenameListFile(data / "renameList.dat");
+    tree.SetContentTypeFile(data / "contentType.dat");
+    TFavorites favorites;
+    const TError favoritesError = favorites.SetFileName(data / "favorites.dat");
+
+    TfrmMain window(tree, favorites, data);
+    if (problem.isEmpty())
+        problem = DataFileProblem("renameList.dat", tree.RenameListRead());
+    if (problem.isEmpty())
+        problem = DataFileProblem("contentType.dat", tree.ContentTypeRead());
+    if (problem.isEmpty() && favoritesError && favoritesError.Code() != ENOTDIR)
+        problem = QString::fromStdString(favoritesError.Text());
+    window.SetCacheProblem(problem);
+    if (!where.Error)
+        window.SetCacheDescription(ToQString(where.Path) + QStringLiteral(" (") +
+                                   QString::fromStdString(where.Description) + QStringLiteral(")"));
+    window.Start();
+    if (options.isSet(shotOption))
+        return SaveScreenshots(window, ToPath(options.value(shotOption)));
+    const int result = QApplication::exec();
+    // The tree saves renameList.dat and contentType.dat as it goes.
+    (void)tree.SaveDataFiles();
+    return result;
+}

@@ -1,0 +1,167 @@
+// The main window: the favorites list above, the folder tree of the cache
+// on the left and the contents of the selected folder on the right, the
+// refresh of the cache with its progress in the status bar, and the
+// window's settings in "screen.dat".
+#pragma once
+
+#include "mainwindow/screensettings.h"
+
+#include <QMainWindow>
+#include <QString>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+
+class QAction;
+class QActionGroup;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QSplitter;
+class QTimer;
+class QToolBar;
+class QToolButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace tarnhold {
+class TFavorites;
+struct TFavoriteItem;
+class TWebCacheTree;
+class TWebCacheTreeNode;
+} // namespace tarnhold
+
+namespace tarnhold::gui {
+
+class TCacheListView;
+class TCacheTreeView;
+class TFavoritesListView;
+
+class TfrmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    // The window shows tree and favorites, which outlive it, and keeps its
+    // settings in dataFolder.
+    TfrmMain(TWebCacheTree& tree, TFavorites& favorites, std::filesystem::path dataFolder,
+             QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    // What the program does once the window is made: the saved position,
+    // show, the rest of the settings, and the refresh when it is wanted.
+    void Start();
+
+    // Reads the cache again and rebuilds the tree, with the window disabled
+    // and the progress in the status bar. The tree view is refilled after.
+    void RefreshCache();
+    // The folder selected in the tree, in the list.
+    void ShowSelectedFolder();
+    void UpdateStatusText();
+    // The tree view shows the favorite's site, or the whole cache for none.
+    void OpenFavorite(const TFavoriteItem* favorite);
+    const TFavoriteItem* CurrentFavorite() const { return CurrentFavorite_; }
+
+    void LoadWindowPosition();
+    void LoadSettings();
+    void SaveSettings();
+
+    // Why no cache (or not all of it) could be read; shown in the status
+    // bar beside the two panels until the next refresh. Empty: no problem.
+    void SetCacheProblem(const QString& text);
+    // Which cache is shown and where it was found.
+    void SetCacheDescription(const QString& text);
+
+    // The parts the commands and the tests reach.
+    TCacheTreeView* tvwCache = nullptr;
+    TCacheListView* lvwCache = nullptr;
+    QTreeWidget* lvwFavorites = nullptr;
+    QLabel* txtFolder = nullptr;
+    QTimer* tmrNodeChange = nullptr;
+    QString StatusText(int panel) const;
+    QString CacheProblemText() const;
+    bool ProgressVisible() const;
+    int SchemeLevel() const { return SchemeLevel_; }
+
+    QAction* actCacheRefresh = nullptr;
+    QAction* actTreeUpLevel = nullptr;
+    QAction* actListLargeIcon = nullptr;
+    QAction* actListSmallIcon = nullptr;
+    QAction* actListListIcon = nullptr;
+    QAction* actListDetailIcon = nullptr;
+    QAction* actListRoolIcon = nullptr;
+    QAction* actListSortByName = nullptr;
+    QAction* actListSortByUrlName = nullptr;
+    QAction* actListSortByTitle = nullptr;
+    QAction* actListSortBySize = nullptr;
+    QAction* actListSortByType = nullptr;
+    QAction* actListSortByDate = nullptr;
+    QAction* actListArrangeIconAuto = nullptr;
+    QAction* actListLineUp = nullptr;
+    QAction* actListSelectAll = nullptr;
+    QAction* actListItemChange = nullptr;
+    QAction* mnuToolBar = nullptr;
+    QAction* mnuStatusBar = nullptr;
+    QAction* mnuRefreshAtStart = nullptr;
+    QAction* mnuEnableScheme = nullptr;
+    QAction* mnuExit = nullptr;
+    QAction* mnuHelpContents = nullptr;
+    QAction* mnuAbout = nullptr;
+    QToolBar* tlbCommand = nullptr;
+
+    // Acts on the list's first selected row as a double click does.
+    void lvwCacheDblClick();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateLayout();
+    void CreateStatusBar();
+    void SetStatus(int panel, const QString& text);
+    void ShowProblem(const QString& text);
+    void SetViewStyle(int style);
+    void SortBy(int key);
+
+    void tvwCacheChange();
+    void tmrNodeChangeTimer();
+    void lvwFavoritesDblClick(QTreeWidgetItem* item);
+    void actListRoolIconExecute();
+    void actListArrangeIconAutoExecute();
+    void actListSelectAllExecute();
+    void actListItemChangeExecute();
+    void actTreeUpLevelExecute();
+    void mnuEnableSchemeClick();
+    void mnuHelpContentsClick();
+    void mnuAboutClick();
+    void OnNodeDeleted(std::string_view url);
+
+    TWebCacheTree& Tree_;
+    TFavorites& Favorites_;
+    std::filesystem::path DataFolder_;
+    std::unique_ptr<TFavoritesListView> FavoritesView_;
+    const TFavoriteItem* CurrentFavorite_ = nullptr;
+    TScreenSettings Settings_;
+    int SchemeLevel_ = 1;
+    bool KeyHeld_ = false;
+    bool Started_ = false;
+
+    QSplitter* splFavorites = nullptr;
+    QSplitter* splCache = nullptr;
+    QLabel* stsPanel0 = nullptr;
+    QLabel* stsPanel1 = nullptr;
+    QLabel* stsProblem = nullptr;
+    QLabel* txtTree = nullptr;
+    QString BaseProblem_;
+    QProgressBar* prgProgress = nullptr;
+    QActionGroup* ViewStyles_ = nullptr;
+    QMenu* mnuViewStyle = nullptr;
+};
+
+// The folder the help pages are read from: the installed guide, else the
+// one in the sources the program was built from.
+std::filesystem::path HelpIndexFile();
+
+} // namespace tarnhold::gui

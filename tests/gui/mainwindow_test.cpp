@@ -1,0 +1,334 @@
+// The main window driven as a user drives it, on caches held in memory and
+// a data folder of its own per test.
+#include "cache/webcachetree.h"
+#include "favorites/favorites.h"
+#include "mainwindow/cachelistview.h"
+#include "mainwindow/cachetreeview.h"
+#include "mainwindow/mainwindow.h"
+#include "mainwindow/screensettings.h"
+#include "platform/codepage.h"
+#include "platform/profile.h"
+#include "support/cachetreefixture.h"
+#include "text/displayformat.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace tarnhold::gui {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TEntrySpec;
+
+class TempFolder {
+public:
+    TempFolder() {
+        char name[] = "/tmp/tarnhold-mainwindow-XXXXXX";
+        Path = mkdtemp(name);
+    }
+    ~TempFolder() { fs::remove_all(Path); }
+    fs::path Path;
+};
+
+std::vector<TEntrySpec> SiteEntries() {
+    return {
+        {"http://www.a.test/index.html", "text/html", 3, 1000},
+        {"http://www.a.test/b.gif", "image/gif", 4, 2000},
+        {"http://www.a.test/c.css", "text/css", 5, 3000},
+        {"http://www.a.test/docs/one.html", "text/html", 6, 400},
+        {"http://www.a.test/docs/deep/two.html", "text/html", 7, 500},
+        {"http://www.b.test/x.html", "text/html", 8, 600},
+        {"https://secure.c.test/y.html", "text/html", 9, 700},
+    };
+}
+
+// A window over a fresh tree, started as the program starts it.
+struct Fixture {
+    explicit Fixture(const std::string& screenDat = {}, bool start = true) {
+        if (!screenDat.empty())
+            std::ofstream(Home.Path / "screen.dat") << screenDat;
+        Tree = testing::MakeTree(SiteEntries());
+        Window = std::make_unique<TfrmMain>(*Tree, Favorites, Home.Path);
+        if (start)
+            Window->Start();
+    }
+    ~Fixture() { Window.reset(); }
+
+    QString Utf8(const char* text) const { return QString::fromUtf8(text); }
+    std::string CurrentPath() const { return Window->tvwCache->SelectedPath(); }
+    void Select(const char* url) {
+        Window->tvwCache->SelectPath(url);
+        ASSERT_EQ(CurrentPath(), url);
+    }
+
+    TempFolder Home;
+    std::unique_ptr<TWebCacheTree> Tree;
+    TFavorites Favorites;
+    std::unique_ptr<TfrmMain> Window;
+};
+
+TEST(MainWindowStart, WithoutScreenDatRefreshesAndShowsTheRoot) {
+    Fixture f;
+    TfrmMain& w = *f.Window;
+    EXPECT_TRUE(w.windowTitle().endsWith(QStringLiteral(" for MSIE")));
+    EXPECT_EQ(w.size(), QSize(963, 560));
+    EXPECT_TRUE(w.mnuToolBar->isChecked());
+    EXPECT_TRUE(w.tlbCommand->isVisible());
+    EXPECT_TRUE(w.actListDetailIcon->isChecked());
+    EXPECT_TRUE(w.mnuRefreshAtStart->isChecked());
+    EXPECT_TRUE(w.mnuEnableScheme->isChecked());
+    EXPECT_EQ(w.SchemeLevel(), 1);
+    EXPECT_FALSE(w.ProgressVisible());
+    EXPECT_TRUE(w.isEnabled());
+    // The refresh filled the tree; the root is selected and listed.
+    QTreeWidgetItem* root = w.tvwCache->RootItem();
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(root->text(0), QStringLiteral("Web Cache"));
+    EXPECT_EQ(root->childCount(), 2); // http:, https:
+    EXPECT_EQ(f.CurrentPath(), "");
+    EXPECT_EQ(w.lvwCache->Model()->Count(), 2);
+    EXPECT_EQ(w.StatusText(0), f.Utf8("2 個のオブジェクト"));
+    EXPECT_EQ(w.txtFolder->text(), f.Utf8(" 開いているフォルダ: Web Cache"));
+}
+
+TEST(MainWindowStart, ScreenDatEdgeCases) {
+    struct Case {
+        const char* name;
+        const char* file;
+        QRect bounds;     // empty: the default size
+        bool toolBar;     // tool bar shown and checked
+        int checkedStyle; // 0..3
+        int schemeLevel;  // 1 with scheme folders
+        int rootChildren; // top level of the tree
+    };
+    const Case cases[] = {
+        {"only Width", "[General]\r\nWidth=700\r\n", QRect(0, 0, 700, 0), true, 3, 1, 2},
+        {"ViewStyle 7 keeps details", "[Cache]\r\nViewStyle=7\r\n", {}, true, 3, 1, 2},
+        {"ViewStyle 0 large icons", "[Cache]\r\nViewStyle=0\r\n", {}, true, 0, 1, 2},
+        {"ToolBar 0", "[General]\r\nToolBar=0\r\n", {}, false, 3, 1, 2},
+        {"EnableScheme 0", "[Option]\r\nEnableScheme=0\r\n", {}, true, 3, 0, 3},
+        {"garbage", "[General]\r\nToolBar=yes\r\n[Cache]\r\nViewStyle=x\r\n", {}, true, 3, 1, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f(c.file);
+        TfrmMain& w = *f.Window;
+        if (!c.bounds.isNull()) {
+            EXPECT_EQ(w.geometry().width(), c.bounds.width());
+        } else {
+            EXPECT_EQ(w.size(), QSize(963, 560));
+        }
+        EXPECT_EQ(w.mnuToolBar->isChecked(), c.toolBar);
+        EXPECT_EQ(w.tlbCommand->isVisible(), c.toolBar);
+        QAction* styles[] = {w.actListLargeIcon, w.actListSmallIcon, w.actListListIcon,
+                             w.actListDetailIcon};
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(styles[i]->isChecked(), i == c.checkedStyle) << i;
+        EXPECT_EQ(w.SchemeLevel(), c.schemeLevel);
+        EXPECT_EQ(f.Tree->EnableScheme(), c.schemeLevel == 1);
+        EXPECT_EQ(w.tvwCache->RootItem()->childCount(), c.rootChildren);
+    }
+}
+
+TEST(MainWindowStart, WithoutRefreshAtStartTheTreeStaysEmpty) {
+    Fixture f("[Cache]\r\nRefresh=0\r\n");
+    EXPECT_FALSE(f.Window->mnuRefreshAtStart->isChecked());
+    EXPECT_EQ(f.Tree->Root()->Count(), 0);
+    f.Window->actCacheRefresh->trigger();
+    EXPECT_EQ(f.Tree->Root()->Count(), 2);
+    EXPECT_EQ(f.Window->tvwCache->RootItem()->childCount(), 2);
+}
+
+TEST(MainWindowSettings, CloseWritesEveryKeyInOrderAndTheNextStartReadsThem) {
+    TempFolder home;
+    {
+        Fixture f;
+        f.Window->actListSmallIcon->trigger();
+        f.Window->mnuStatusBar->trigger();
+        f.Window->actListSortBySize->trigger();
+        f.Window->close();
+        const std::string text = TProfileFile(f.Home.Path / "screen.dat").Text();
+        const char* order[] = {
+            "[General]",    "Top=",        "Left=",          "Width=",      "Height=",
+            "ToolBar=1",    "StatusBar=0", "FavoriteSplit=", "CacheSplit=", "[Favorites]",
+            "Col01=",       "Col02=",      "Col03=",         "SortType=0",  "SortOrder=0",
+            "[Cache]",      "Col01=",      "Col06=",         "SortType=2",  "SortOrder=0",
+            "AutoArrange=", "ViewStyle=1", "Refresh=1",      "[Option]",    "EnableScheme=1"};
+        std::size_t at = 0;
+        for (const char* key : order) {
+            const std::size_t next = text.find(key, at);
+            ASSERT_NE(next, std::string::npos) << key << " after " << at << " in\n" << text;
+            at = next;
+        }
+        fs::copy_file(f.Home.Path / "screen.dat", home.Path / "screen.dat");
+    }
+    const TScreenSettings s = ReadScreenSettings(home.Path / "screen.dat");
+    EXPECT_EQ(s.ViewStyle, 1);
+    EXPECT_FALSE(s.StatusBar);
+    EXPECT_EQ(s.CacheSortType, 2);
+    EXPECT_TRUE(s.HasBounds());
+}
+
+TEST(MainWindowCommands, ViewStylesCheckOneAndEnableArrangingForIcons) {
+    Fixture f;
+    TfrmMain& w = *f.Window;
+    QAction* styles[] = {w.actListLargeIcon, w.actListSmallIcon, w.actListListIcon,
+                         w.actListDetailIcon};
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        styles[i]->trigger();
+        for (int j = 0; j < 4; ++j)
+            EXPECT_EQ(styles[j]->isChecked(), i == j);
+        EXPECT_EQ(w.lvwCache->ViewStyle(), i);
+        EXPECT_EQ(w.actListArrangeIconAuto->isEnabled(), i < 2);
+        EXPECT_EQ(w.actListLineUp->isEnabled(), i < 2);
+    }
+    // The tool bar's button runs through the cycle from details.
+    for (int expected : {0, 1, 2, 3, 0}) {
+        w.actListRoolIcon->trigger();
+        EXPECT_EQ(w.lvwCache->ViewStyle(), expected);
+        EXPECT_TRUE(styles[expected]->isChecked());
+    }
+}
+
+TEST(MainWindowCommands, UpFolderRowsAndSortCommands) {
+    Fixture f;
+    TfrmMain& w = *f.Window;
+    f.Select("http://www.a.test/docs/");
+    w.actTreeUpLevel->trigger();
+    EXPECT_EQ(f.CurrentPath(), "http://www.a.test/");
+    EXPECT_EQ(w.lvwCache->CurrentFolder(), "http://www.a.test/");
+
+    // The sort commands set the key, ascending.
+    const std::pair<QAction*, int> sorts[] = {
+        {w.actListSortByUrlName, 0}, {w.actListSortByTitle, 1}, {w.actListSortBySize, 2},
+        {w.actListSortByType, 3},    {w.actListSortByDate, 4},  {w.actListSortByName, 5}};
+    for (const auto& [action, key] : sorts) {
+        action->trigger();
+        EXPECT_EQ(w.lvwCache->SortType(), key);
+        EXPECT_EQ(w.lvwCache->SortOrder(), 0);
+    }
+
+    // A folder row opened from the list selects its tree item.
+    w.lvwCache->SelectAll();
+    w.lvwCacheDblClick(); // folders first: "docs"
+    EXPECT_EQ(f.CurrentPath(), "http://www.a.test/docs/");
+}
+
+TEST(MainWindowCommands, SelectAllAndInvertSelection) {
+    Fixture f;
+    TfrmMain& w = *f.Window;
+    f.Select("http://www.a.test/");
+    const int rows = w.lvwCache->Model()->Count();
+    ASSERT_EQ(rows, 4); // docs/, index.html, b.gif, c.css
+    w.actListSelectAll->trigger();
+    EXPECT_EQ(static_cast<int>(w.lvwCache->SelectedNodes().size()), rows);
+    EXPECT_EQ(w.StatusText(0), f.Utf8("4 個のオブジェクトを選択"));
+    w.actListItemChange->trigger();
+    EXPECT_TRUE(w.lvwCache->SelectedNodes().empty());
+    EXPECT_EQ(w.StatusText(0), f.Utf8("4 個のオブジェクト"));
+}
+
+TEST(MainWindowStatus, ThreeSelectedFilesAndNone) {
+    Fixture f;
+    TfrmMain& w = *f.Window;
+    f.Select("http://www.a.test/");
+    // The three files of 1000, 2000 and 3000 bytes, without the folder row.
+    QItemSelectionModel* selection = w.lvwCache->SelectionModel();
+    TCacheListModel* model = w.lvwCache->Model();
+    for (int row = 0; row < model->Count(); ++row) {
+        if (!model->NodeAt(row)->IsFolder)
+            selection->select(model->index(row, 0),
+                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    EXPECT_EQ(w.StatusText(0), f.Utf8("3 個のオブジェクトを選択"));
+    EXPECT_EQ(w.StatusText(1), QString::fromStdString(AnsiToUtf8(FormatSizeShort(6000))));
+    selection->clearSelection();
+    EXPECT_EQ(w.StatusText(0), f.Utf8("4 個のオブジェクト"));
+    EXPECT_EQ(w.StatusText(1), QString::fromStdString(AnsiToUtf8(FormatSizeShort(6000))));
+}
+
+TEST(MainWindowTree, HeldKeyWalksTheTreeWithoutRefillingTheListUntilThePause) {
+    Fixture f;
+    TfrmMain& w = *f.Window;
+    f.Select("http://www.a.test/");
+    w.tvwCache->expandAll();
+    w.tvwCache->setFocus();
+    // Key presses without a release: the key is held.
+    QTest::keyPress(w.tvwCache, Qt::Key_Down);
+    QTest::keyPress(w.tvwCache, Qt::Key_Down);
+    EXPECT_EQ(f.CurrentPath(), "http://www.a.test/docs/deep/");
+    EXPECT_EQ(w.lvwCache->CurrentFolder(), "http://www.a.test/");
+    EXPECT_TRUE(w.tmrNodeChange->isActive());
+    EXPECT_EQ(w.tmrNodeChange->interval(), 1000);
+    // The pause: the timer's tick shows the folder then selected.
+    QTest::keyRelease(w.tvwCache, Qt::Key_Down);
+    EXPECT_EQ(w.lvwCache->CurrentFolder(), "http://www.a.test/");
+    QTRY_VERIFY_WITH_TIMEOUT(!w.tmrNodeChange->isActive(), 3000);
+    EXPECT_EQ(w.lvwCache->CurrentFolder(), "http://www.a.test/docs/deep/");
+    EXPECT_EQ(w.txtFolder->text(), f.Utf8(" 開いているフォルダ: deep"));
+    // Without a held key the list follows at once.
+    w.actTreeUpLevel->trigger();
+    EXPECT_EQ(w.lvwCache->CurrentFolder(), "http://www.a.test/docs/");
+}
+
+TEST(MainWindowFavorites, ASiteAsRootAndBackToTheWholeCache) {
+    for (const bool scheme : {true, false}) {
+        SCOPED_TRACE(scheme);
+        Fixture f(scheme ? "" : "[Option]\r\nEnableScheme=0\r\n");
+        TfrmMain& w = *f.Window;
+        TFavoriteItem site = TFavorites::MakeDefaultItem();
+        site.Title = "Site A";
+        site.UrlName = "http://www.a.test/index.html";
+        site.Default = "default.htm";
+        w.OpenFavorite(&site);
+        EXPECT_EQ(w.CurrentFavorite(), &site);
+        EXPECT_EQ(f.Tree->DefaultFileName, "default.htm");
+        QTreeWidgetItem* root = w.tvwCache->RootItem();
+        ASSERT_NE(root, nullptr);
+        EXPECT_EQ(root->text(0), QStringLiteral("Site A"));
+        EXPECT_EQ(root->childCount(), 1); // docs
+        // The selection survives a refresh of the site.
+        w.tvwCache->setCurrentItem(root->child(0));
+        const std::string docs = scheme ? "http://www.a.test/docs/" : "www.a.test/docs/";
+        EXPECT_EQ(f.CurrentPath(), docs);
+        w.actCacheRefresh->trigger();
+        EXPECT_EQ(f.CurrentPath(), docs);
+        EXPECT_EQ(w.lvwCache->CurrentFolder(), docs);
+
+        w.OpenFavorite(nullptr);
+        EXPECT_EQ(w.CurrentFavorite(), nullptr);
+        EXPECT_EQ(w.tvwCache->RootItem()->text(0), QStringLiteral("Web Cache"));
+        EXPECT_EQ(f.Tree->DefaultFileName, "index.html");
+    }
+}
+
+TEST(MainWindowFavorites, ASiteMissingFromTheCacheShowsALoneRoot) {
+    Fixture f;
+    TFavoriteItem site = TFavorites::MakeDefaultItem();
+    site.Title = "Gone";
+    site.UrlName = "http://gone.test/";
+    f.Window->OpenFavorite(&site);
+    EXPECT_EQ(f.Window->tvwCache->RootItem()->text(0), QStringLiteral("Gone"));
+    EXPECT_EQ(f.Window->tvwCache->RootItem()->childCount(), 0);
+    EXPECT_EQ(f.Window->lvwCache->Model()->Count(), 0);
+}
+
+TEST(MainWindowCache, AProblemIsShownBesideThePanelsUntilARefreshClearsIt) {
+    Fixture f;
+    f.Window->SetCacheProblem(QStringLiteral("index.dat: No such file or directory"));
+    EXPECT_EQ(f.Window->CacheProblemText(), QStringLiteral("index.dat: No such file or directory"));
+    f.Window->SetCacheProblem(QString());
+    f.Window->actCacheRefresh->trigger();
+    EXPECT_TRUE(f.Window->CacheProblemText().isEmpty());
+}
+
+} // namespace
+} // namespace tarnhold::gui
