@@ -1,0 +1,33 @@
+// The one place where the core's text meets Qt's. The core keeps names, URLs
+// and titles as ANSI text (Shift-JIS bytes) and file names as
+// std::filesystem::path (UTF-8 bytes); Qt wants QString. Everything the
+// window shows or takes from the user passes through these functions.
+#pragma once
+
+#include <QString>
+#include <QUrl>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace tarnhold::gui {
+
+// ANSI text as a QString. Bytes that are not Shift-JIS become U+FFFD.
+QString ToQString(std::string_view ansi);
+// A QString as ANSI text; characters Shift-JIS lacks become "?".
+std::string ToAnsi(const QString& text);
+
+// ANSI text for display: converted as ToQString, then every control
+// character (C0, DEL, C1, line and paragraph separators, the direction
+// overrides) shown as "\xNN" or "\uNNNN", so a hostile name or title can
+// neither break a row nor reorder what is around it.
+QString DisplayText(std::string_view ansi);
+
+// A file name as Qt shows and opens it, and back. On Linux both are UTF-8;
+// bytes that are not UTF-8 do not survive the trip into a QString.
+QString PathToQString(const std::filesystem::path& path);
+std::filesystem::path ToPath(const QString& text);
+// A local file as a file: URL (for QDesktopServices).
+QUrl ToFileUrl(const std::filesystem::path& path);
+
+} // namespace tarnhold::gui

@@ -1,0 +1,324 @@
+#include "mainwindow/cachetreeview.h"
+
+#include "app/qtconvert.h"
+#include "mainwindow/filetypeinfo.h"
+#include "platform/codepage.h"
+#include "text/urlutils.h"
+
+#include <QMouseEvent>
+#include <QSignalBlocker>
+#include <utility>
+#include <vector>
+
+namespace tarnhold::gui {
+
+namespace {
+
+constexpr int kNodeRole = Qt::UserRole;
+constexpr int kNameRole = Qt::UserRole + 1;
+
+// A URL text without its scheme part ("http://h1/a/" -> "h1/a/"), as the
+// tree has it when schemes are not kept apart.
+std::string WithoutScheme(std::string_view url) {
+    const std::size_t scheme = url.find("://");
+    if (scheme == std::string_view::npos)
+        return std::string(url);
+    return std::string(url.substr(scheme + 3));
+}
+
+} // namespace
+
+TCacheTreeView::TCacheTreeView(QWidget* parent) : QTreeWidget(parent) {
+    setHeaderHidden(true);
+    setColumnCount(1);
+    setRootIsDecorated(false);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setUniformRowHeights(true);
+    setExpandsOnDoubleClick(true);
+    browserIcon_ = BrowserIcon();
+    closedIcon_ = GetFolderTypeInfo(false).Icon;
+    openIcon_ = GetFolderTypeInfo(true).Icon;
+    connect(this, &QTreeWidget::currentItemChanged, this, &TCacheTreeView::CurrentChanged);
+}
+
+TCacheTreeView::~TCacheTreeView() {
+    if (tree_)
+        tree_->RemoveObserver(this);
+}
+
+void TCacheTreeView::SetTree(TWebCacheTree* tree) {
+    if (tree == tree_)
+        return;
+    if (tree_)
+        tree_->RemoveObserver(this);
+    tree_ = tree;
+    if (tree_)
+        tree_->AddObserver(this);
+    emptiedByReset_ = false;
+    Rebuild();
+}
+
+void TCacheTreeView::SetRoot(std::string_view caption, std::string_view url) {
+    std::string directory;
+    SplitURL(url, &directory, nullptr, nullptr);
+    if (directory != rootUrl_) {
+        rootUrl_ = std::move(directory);
+        rootCaption_ = std::string(caption);
+        Rebuild();
+    } else {
+        SetRootCaption(caption);
+    }
+}
+
+void TCacheTreeView::SetRootCaption(std::string_view caption) {
+    if (caption == rootCaption_)
+        return;
+    rootCaption_ = std::string(caption);
+    if (QTreeWidgetItem* root = RootItem(); root && !rootUrl_.empty())
+        root->setText(0, DisplayText(rootCaption_));
+}
+
+QTreeWidgetItem* TCacheTreeView::MakeItem(QTreeWidgetItem* parent, TWebCacheTreeNode* node) {
+    auto* item = new QTreeWidgetItem(parent);
+    item->setText(0, DisplayText(node->DisplayName()));
+    item->setIcon(0, closedIcon_);
+    item->setData(0, kNodeRole, QVariant::fromValue(reinterpret_cast<quintptr>(node)));
+    item->setData(0, kNameRole, QByteArray::fromStdString(node->DisplayName()));
+    items_[node] = item;
+    return item;
+}
+
+void TCacheTreeView::AddFolders(QTreeWidgetItem* item, TWebCacheTreeNode* node) {
+    // Without recursion; the items of one parent stand in the tree's order.
+    std::vector<std::pair<QTreeWidgetItem*, TWebCacheTreeNode*>> pending{{item, node}};
+    while (!pending.empty()) {
+        auto [parentItem, parentNode] = pending.back();
+        pending.pop_back();
+        for (int i = 0; i < parentNode->Count(); ++i) {
+            TWebCacheTreeNode* child = parentNode->Items(i);
+            if (child->IsFolder)
+                pending.emplace_back(MakeItem(parentItem, child), child);
+        }
+    }
+}
+
+void TCacheTreeView::Rebuild() {
+    setUpdatesEnabled(false);
+    const std::string path = emptiedByReset_ ? pathBeforeReset_ : SelectedPath();
+    const bool remembered = emptiedByReset_ || currentItem() != nullptr;
+    emptiedByReset_ = false;
+    pathBeforeReset_.clear();
+    {
+        // One selection change is reported, once the new items stand.
+        const QSignalBlocker blocker(this);
+        clear();
+        items_.clear();
+        TWebCacheTreeNode* node = nullptr;
+        QString caption = QStringLiteral("Web Cache");
+        if (tree_) {
+            if (rootUrl_.empty()) {
+                node = tree_->Root();
+            } else {
+                caption = DisplayText(rootCaption_);
+                node = tree_->FindNodeByUrl(tree_->EnableScheme() ? rootUrl_
+                                                                  : WithoutScheme(rootUrl_));
+                if (node && !node->IsFolder)
+                    node = nullptr;
+            }
+        }
+        auto* root = new QTreeWidgetItem(this);
+        root->setText(0, caption);
+        root->setIcon(0, browserIcon_);
+        root->setData(0, kNodeRole, QVariant::fromValue(reinterpret_cast<quintptr>(node)));
+        if (node) {
+            items_[node] = root;
+            AddFolders(root, node);
+        }
+        expandItem(root);
+    }
+    QTreeWidgetItem* select = remembered ? FindItemByPath(path) : nullptr;
+    if (select == nullptr)
+        select = RootItem();
+    setCurrentItem(select);
+    if (select)
+        scrollToItem(select);
+    setUpdatesEnabled(true);
+}
+
+TWebCacheTreeNode* TCacheTreeView::NodeOf(const QTreeWidgetItem* item) const {
+    if (item == nullptr)
+        return nullptr;
+    return reinterpret_cast<TWebCacheTreeNode*>(item->data(0, kNodeRole).value<quintptr>());
+}
+
+std::string TCacheTreeView::NameOf(const QTreeWidgetItem* item) {
+    return item ? item->data(0, kNameRole).toByteArray().toStdString() : std::string();
+}
+
+std::string TCacheTreeView::RootPrefix() const {
+    if (rootUrl_.empty())
+        return {};
+    if (tree_ && !tree_->EnableScheme())
+        return WithoutScheme(rootUrl_);
+    return rootUrl_;
+}
+
+std::string TCacheTreeView::PathOf(const QTreeWidgetItem* item) const {
+    if (item == nullptr)
+        return {};
+    std::vector<const QTreeWidgetItem*> chain;
+    for (const QTreeWidgetItem* i = item; i && i->parent(); i = i->parent())
+        chain.push_back(i);
+    std::string path = RootPrefix();
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        const std::string name = NameOf(*it);
+        path += name;
+        // A scheme folder ("http:") right below the root keeps its "//".
+        const bool scheme =
+            (*it)->parent() && !(*it)->parent()->parent() && !name.empty() && name.back() == ':';
+        path += scheme ? "//" : "/";
+    }
+    return path;
+}
+
+QTreeWidgetItem* TCacheTreeView::ChildItem(QTreeWidgetItem* item, std::string_view segment) const {
+    const TWebCacheTreeNode* node = NodeOf(item);
+    if (node == nullptr)
+        return nullptr;
+    const TWebCacheTreeNode* child = node->FindFolderChild(segment);
+    if (child == nullptr)
+        return nullptr;
+    auto found = items_.find(child);
+    if (found == items_.end() || found->second->parent() != item)
+        return nullptr;
+    return found->second;
+}
+
+QTreeWidgetItem* TCacheTreeView::Descend(std::string_view path) const {
+    const std::string text = AnsiReplaceAll(path, "//", "/");
+    std::string_view rest = text;
+    QTreeWidgetItem* item = RootItem();
+    for (std::size_t slash; item && (slash = rest.find('/')) != std::string_view::npos;) {
+        item = ChildItem(item, rest.substr(0, slash));
+        rest.remove_prefix(slash + 1);
+    }
+    return item;
+}
+
+QTreeWidgetItem* TCacheTreeView::FindItemByPath(std::string_view path) const {
+    const std::string prefix = RootPrefix();
+    if (!prefix.empty()) {
+        // A path outside the root folder has no item here.
+        if (path.size() < prefix.size() || !AnsiSameText(path.substr(0, prefix.size()), prefix))
+            return nullptr;
+        path.remove_prefix(prefix.size());
+    }
+    return Descend(path);
+}
+
+void TCacheTreeView::SelectPath(std::string_view url) {
+    if (QTreeWidgetItem* item = Descend(url)) {
+        setCurrentItem(item);
+        scrollToItem(item);
+    }
+}
+
+void TCacheTreeView::RemovePath(std::string_view path) {
+    std::string current(path);
+    for (;;) {
+        QTreeWidgetItem* item = FindItemByPath(current);
+        if (item == nullptr)
+            return;
+        if (item == RootItem()) {
+            while (item->childCount() > 0)
+                DeleteItem(item->child(item->childCount() - 1));
+            return;
+        }
+        DeleteItem(item);
+        // Up one folder: the tree prunes folders that a deletion leaves empty.
+        std::string parent = AnsiReplaceAll(current, "//", "/");
+        if (!parent.empty())
+            parent.pop_back();
+        const std::size_t slash = AnsiFindLast(parent, "/");
+        if (slash == std::string::npos)
+            return;
+        parent.resize(slash + 1);
+        current = AnsiReplaceAll(parent, ":/", "://");
+        if (tree_ == nullptr || tree_->FindNodeByUrl(current) != nullptr)
+            return;
+    }
+}
+
+void TCacheTreeView::Forget(QTreeWidgetItem* item) {
+    std::vector<QTreeWidgetItem*> pending{item};
+    while (!pending.empty()) {
+        QTreeWidgetItem* i = pending.back();
+        pending.pop_back();
+        auto found = items_.find(NodeOf(i));
+        if (found != items_.end() && found->second == i)
+            items_.erase(found);
+        for (int c = 0; c < i->childCount(); ++c)
+            pending.push_back(i->child(c));
+    }
+}
+
+void TCacheTreeView::DeleteItem(QTreeWidgetItem* item) {
+    Forget(item);
+    delete item;
+}
+
+void TCacheTreeView::NodesAboutToBeRemoved(TWebCacheTreeNode* parent, int first, int last) {
+    for (int row = first; row <= last && row < parent->Count(); ++row) {
+        TWebCacheTreeNode* node = parent->Items(row);
+        if (!node->IsFolder)
+            continue;
+        auto found = items_.find(node);
+        if (found == items_.end())
+            continue;
+        QTreeWidgetItem* item = found->second;
+        if (item == RootItem()) {
+            // The root's folder goes: the root item stays, showing nothing.
+            while (item->childCount() > 0)
+                DeleteItem(item->child(item->childCount() - 1));
+            items_.erase(node);
+            item->setData(0, kNodeRole, QVariant::fromValue(quintptr(0)));
+        } else {
+            DeleteItem(item);
+        }
+    }
+}
+
+void TCacheTreeView::TreeAboutToBeReset() {
+    // Every node may go: no item may keep referring to one.
+    if (!emptiedByReset_) {
+        pathBeforeReset_ = SelectedPath();
+        emptiedByReset_ = true;
+    }
+    const QSignalBlocker blocker(this);
+    clear();
+    items_.clear();
+}
+
+void TCacheTreeView::RebuildIfEmptied() {
+    if (emptiedByReset_)
+        Rebuild();
+}
+
+void TCacheTreeView::mousePressEvent(QMouseEvent* event) {
+    // A right click selects the item it is on, as the context menu acts on it.
+    if (event->button() == Qt::RightButton) {
+        if (QTreeWidgetItem* item = itemAt(event->position().toPoint()))
+            setCurrentItem(item);
+    }
+    QTreeWidget::mousePressEvent(event);
+}
+
+void TCacheTreeView::CurrentChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous) {
+    if (previous && previous != RootItem())
+        previous->setIcon(0, closedIcon_);
+    if (current && current != RootItem())
+        current->setIcon(0, openIcon_);
+}
+
+} // namespace tarnhold::gui
