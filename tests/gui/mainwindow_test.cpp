@@ -287,10 +287,12 @@ TEST(MainWindowFavorites, ASiteAsRootAndBackToTheWholeCache) {
         TFavoriteItem site = TFavorites::MakeDefaultItem();
         site.Title = "Site A";
         site.UrlName = "http://www.a.test/index.html";
-        site.Default = "default.htm";
+        site.Default = scheme ? "default.htm" : "";
         w.OpenFavorite(&site);
         EXPECT_EQ(w.CurrentFavorite(), &site);
-        EXPECT_EQ(f.Tree->DefaultFileName, "default.htm");
+        // A favorite without a default file name keeps the pages of folder
+        // URLs named.
+        EXPECT_EQ(f.Tree->DefaultFileName, scheme ? "default.htm" : "index.html");
         QTreeWidgetItem* root = w.tvwCache->RootItem();
         ASSERT_NE(root, nullptr);
         EXPECT_EQ(root->text(0), QStringLiteral("Site A"));

@@ -48,7 +48,7 @@ int SaveScreenshots(TfrmMain& window, const std::filesystem::path& dir) {
     int failed = 0;
     const auto save = [&](const char* name) {
         QCoreApplication::processEvents();
-        const QString file = ToQString(dir / name);
+        const QString file = PathToQString(dir / name);
         if (!window.grab().save(file, "PNG")) {
             std::fprintf(stderr, "tarnhold: %s cannot be written\n",
                          file.toLocal8Bit().constData());
@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
         problem = QString::fromStdString(favoritesError.Text());
     window.SetCacheProblem(problem);
     if (!where.Error)
-        window.SetCacheDescription(ToQString(where.Path) + QStringLiteral(" (") +
+        window.SetCacheDescription(PathToQString(where.Path) + QStringLiteral(" (") +
                                    QString::fromStdString(where.Description) + QStringLiteral(")"));
     window.Start();
     if (options.isSet(shotOption))

@@ -677,6 +677,10 @@ void TfrmMain::OpenFavorite(const TFavoriteItem* favorite) {
     CurrentFavorite_ = favorite;
     Tree_.DefaultFileName =
         favorite != nullptr ? favorite->Default : Favorites_.DefaultItem().Default;
+    // A favorite written by hand may name no default file: the pages of
+    // folder URLs would then have no name to show or to be copied under.
+    if (Tree_.DefaultFileName.empty())
+        Tree_.DefaultFileName = TFavorites::MakeDefaultItem().Default;
     SetStatus(0, Utf8("重複ファイル名の変更中..."));
     if (favorite != nullptr) {
         if (TWebCacheTreeNode* folder = Tree_.FindFolderByUrl(favorite->UrlName))
@@ -757,14 +761,14 @@ void TfrmMain::lvwCacheDblClick() {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(file, ec))) {
         QMessageBox::warning(this, windowTitle(),
-                             Utf8("キャッシュファイルを開けません。\n") + ToQString(file) +
+                             Utf8("キャッシュファイルを開けません。\n") + PathToQString(file) +
                                  Utf8("\nファイルがありません。"));
         return;
     }
     if (!QDesktopServices::openUrl(ToFileUrl(file)))
         QMessageBox::warning(this, windowTitle(),
                              Utf8("このファイルを開くアプリケーションが見つかりません。\n") +
-                                 ToQString(file));
+                                 PathToQString(file));
 }
 
 void TfrmMain::mnuEnableSchemeClick() {
@@ -787,7 +791,7 @@ void TfrmMain::mnuHelpContentsClick() {
     if (!std::filesystem::is_regular_file(index, ec) ||
         !QDesktopServices::openUrl(ToFileUrl(index)))
         QMessageBox::information(this, windowTitle(),
-                                 Utf8("ヘルプを開けませんでした。\n") + ToQString(index));
+                                 Utf8("ヘルプを開けませんでした。\n") + PathToQString(index));
 }
 
 void TfrmMain::mnuAboutClick() {
