@@ -323,13 +323,21 @@ TEST(MainWindowFavorites, ASiteMissingFromTheCacheShowsALoneRoot) {
     EXPECT_EQ(f.Window->lvwCache->Model()->Count(), 0);
 }
 
-TEST(MainWindowCache, AProblemIsShownBesideThePanelsUntilARefreshClearsIt) {
-    Fixture f;
-    f.Window->SetCacheProblem(QStringLiteral("index.dat: No such file or directory"));
-    EXPECT_EQ(f.Window->CacheProblemText(), QStringLiteral("index.dat: No such file or directory"));
-    f.Window->SetCacheProblem(QString());
-    f.Window->actCacheRefresh->trigger();
-    EXPECT_TRUE(f.Window->CacheProblemText().isEmpty());
+TEST(MainWindowCache, WithoutACacheARootAloneAndWhyStayAcrossRefreshes) {
+    TempFolder home;
+    TWebCacheTree tree; // no source: no cache could be found
+    TFavorites favorites;
+    TfrmMain w(tree, favorites, home.Path);
+    const QString why = QStringLiteral("/nowhere/index.dat: No such file or directory");
+    w.SetCacheProblem(why);
+    w.Start();
+    ASSERT_NE(w.tvwCache->RootItem(), nullptr);
+    EXPECT_EQ(w.tvwCache->RootItem()->childCount(), 0);
+    EXPECT_EQ(w.lvwCache->Model()->Count(), 0);
+    EXPECT_EQ(w.CacheProblemText(), why);
+    w.actCacheRefresh->trigger();
+    EXPECT_EQ(w.CacheProblemText(), why);
+    EXPECT_TRUE(w.isEnabled());
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "mainwindow/aboutbox.h"
 #include "mainwindow/cachelistview.h"
 #include "mainwindow/cachetreeview.h"
+#include "mainwindow/filetypeinfo.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -20,6 +21,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -108,7 +110,7 @@ private:
         row->setText(0, DisplayText(item->Title));
         row->setText(1, DisplayText(item->UrlName));
         row->setText(2, DisplayText(FavoriteDateColumn(*item)));
-        row->setIcon(0, ThemeIcon("text-html", QStyle::SP_FileIcon));
+        row->setIcon(0, BrowserIcon());
     }
     QTreeWidgetItem* Find(const TFavoriteItem* item) const {
         for (int i = 0; i < List_->topLevelItemCount(); ++i) {
@@ -527,6 +529,11 @@ void TfrmMain::SaveSettings() {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
+    // The refresh handles events as it goes; the window stays until it ends.
+    if (Busy_) {
+        event->ignore();
+        return;
+    }
     if (Started_)
         SaveSettings();
     event->accept();
@@ -542,6 +549,7 @@ void TfrmMain::SetStatus(int panel, const QString& text) {
 
 void TfrmMain::RefreshCache() {
     tmrNodeChange->stop();
+    Busy_ = true;
     setEnabled(false);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     QCoreApplication::processEvents();
@@ -578,6 +586,7 @@ void TfrmMain::RefreshCache() {
     stsPanel1->show();
     QApplication::restoreOverrideCursor();
     setEnabled(true);
+    Busy_ = false;
     ShowProblem(error ? QString::fromStdString(error.Text()) : BaseProblem_);
 }
 
@@ -616,8 +625,10 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
         // list follows only when the user pauses (tmrNodeChange).
         if (event->type() == QEvent::KeyPress) {
             KeyHeld_ = true;
-        } else if (event->type() == QEvent::KeyRelease &&
-                   !static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
+        } else if ((event->type() == QEvent::KeyRelease &&
+                    !static_cast<QKeyEvent*>(event)->isAutoRepeat()) ||
+                   event->type() == QEvent::FocusOut) {
+            // A key let go elsewhere is released for the tree as well.
             KeyHeld_ = false;
         }
     }

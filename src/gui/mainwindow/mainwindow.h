@@ -147,6 +147,7 @@ private:
     int SchemeLevel_ = 1;
     bool KeyHeld_ = false;
     bool Started_ = false;
+    bool Busy_ = false; // a refresh runs
 
     QSplitter* splFavorites = nullptr;
     QSplitter* splCache = nullptr;
