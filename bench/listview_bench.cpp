@@ -1,13 +1,16 @@
 // Filling the window's file list with a folder of 5,000 HTML pages: the first
 // time (every title read from its page, types asked once per extension) and
-// again (titles from the title cache), under the offscreen platform.
+// again (titles from the title cache); and the folder tree of caches of
+// 10,000 and 100,000 entries. Under the offscreen platform.
 //
 //   QT_QPA_PLATFORM=offscreen listview_bench --benchmark_repetitions=5
 #include "cache/webcachetree.h"
 #include "mainwindow/cachelistview.h"
+#include "mainwindow/cachetreeview.h"
 #include "support/memorycachesource.h"
 
 #include <QApplication>
+#include <QTreeWidgetItemIterator>
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <cstdlib>
@@ -119,6 +122,49 @@ void BM_ListFolderSortByTitle(benchmark::State& state) {
     list.SetTree(nullptr);
 }
 BENCHMARK(BM_ListFolderSortByTitle)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Sites of a few hosts with folders two and three deep, as a real cache has
+// them: about one folder per five entries.
+std::unique_ptr<TWebCacheTree> MakeSiteTree(int entries) {
+    auto source = std::make_unique<TMemoryCacheSource>();
+    for (int i = 0; i < entries; ++i) {
+        TRawCacheEntry e;
+        const int hosts = entries / 100 + 1;
+        e.Url = "http://www.site" + std::to_string(i % hosts) + ".test/sec" +
+                std::to_string(i / hosts % 7) + "/sub" + std::to_string(i / hosts / 7 % 13) +
+                "/page" + std::to_string(i) + ".html";
+        e.EntryType = NORMAL_CACHE_ENTRY;
+        e.Size = 1000;
+        e.LastModified = U64ToFileTime(133000000000000000ULL);
+        e.LocalFileName = "/nonexistent/cache/file.htm";
+        e.HeaderBlock = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n~U:bench\r\n";
+        source->Add(std::move(e));
+    }
+    auto tree = std::make_unique<TWebCacheTree>(std::move(source));
+    if (TError error = tree->Refresh())
+        std::abort();
+    return tree;
+}
+
+// Refilling the folder tree, keeping a selection three levels down.
+void BM_TreeViewRebuild(benchmark::State& state) {
+    auto tree = MakeSiteTree(static_cast<int>(state.range(0)));
+    gui::TCacheTreeView view;
+    view.SetTree(tree.get());
+    view.setCurrentItem(view.FindItemByPath("http://www.site1.test/sec1/"));
+    for (auto _ : state)
+        view.Rebuild();
+    int items = 0;
+    for (QTreeWidgetItemIterator it(&view); *it; ++it)
+        ++items;
+    state.counters["items"] = items;
+    view.SetTree(nullptr);
+}
+BENCHMARK(BM_TreeViewRebuild)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 } // namespace
 } // namespace tarnhold

@@ -127,7 +127,9 @@ void TCacheTreeView::Rebuild() {
                     node = nullptr;
             }
         }
-        auto* root = new QTreeWidgetItem(this);
+        // Filled apart from the widget, which then takes the whole tree at
+        // once: adding items one by one to a shown tree costs far more.
+        auto* root = new QTreeWidgetItem();
         root->setText(0, caption);
         root->setIcon(0, browserIcon_);
         root->setData(0, kNodeRole, QVariant::fromValue(reinterpret_cast<quintptr>(node)));
@@ -135,6 +137,7 @@ void TCacheTreeView::Rebuild() {
             items_[node] = root;
             AddFolders(root, node);
         }
+        addTopLevelItem(root);
         expandItem(root);
     }
     QTreeWidgetItem* select = remembered ? FindRememberedItem(path) : nullptr;
