@@ -27,6 +27,7 @@ std::vector<std::string> ChildTexts(const QTreeWidgetItem* item) {
 
 struct TTreeViewTest : ::testing::Test {
     void Build(bool enableScheme, std::vector<TEntrySpec> entries = Site()) {
+        view.SetTree(nullptr); // before the tree it observes goes
         tree = MakeTree(entries, enableScheme);
         testing::Refresh(*tree);
         view.SetTree(tree.get());
