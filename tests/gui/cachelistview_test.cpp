@@ -295,3 +295,40 @@ TEST_F(TListViewTest, FollowsTheTreeView) {
 
 } // namespace
 } // namespace tarnhold::gui
+
+namespace tarnhold::gui {
+namespace {
+
+// Deleting many scattered files of a folder replaces the folder's list in
+// one reset; both views empty themselves and come back as they were.
+TEST(ViewsAfterScatteredDeletion, ComeBackWithTheSameFolder) {
+    std::vector<TEntrySpec> entries;
+    for (int i = 0; i < 20; ++i)
+        entries.push_back({"http://h1/many/f" + std::to_string(100 + i) + ".html"});
+    auto tree = MakeTree(entries);
+    testing::Refresh(*tree);
+    TCacheTreeView folders;
+    TCacheListView list;
+    folders.SetTree(tree.get());
+    list.SetTree(tree.get());
+    folders.SelectPath("http://h1/many/");
+    list.SetFolder(folders.SelectedPath());
+    ASSERT_EQ(list.Model()->rowCount(), 20);
+
+    std::vector<TWebCacheTreeNode*> gone;
+    for (int i = 0; i < 20; i += 2)
+        gone.push_back(list.Model()->NodeAt(i));
+    ASSERT_TRUE(tree->DeleteNodes(gone).Ok());
+    folders.RebuildIfEmptied();
+    list.RefreshIfEmptied();
+    EXPECT_EQ(folders.SelectedPath(), "http://h1/many/");
+    ASSERT_EQ(list.Model()->rowCount(), 10);
+    for (int row = 0; row < 10; ++row)
+        EXPECT_EQ(UrlNameOf(*list.Model()->NodeAt(row)),
+                  "f" + std::to_string(101 + 2 * row) + ".html");
+    list.SetTree(nullptr);
+    folders.SetTree(nullptr);
+}
+
+} // namespace
+} // namespace tarnhold::gui

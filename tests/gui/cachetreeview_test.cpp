@@ -27,6 +27,7 @@ std::vector<std::string> ChildTexts(const QTreeWidgetItem* item) {
 
 struct TTreeViewTest : ::testing::Test {
     void Build(bool enableScheme, std::vector<TEntrySpec> entries = Site()) {
+        view.SetTree(nullptr); // before the tree it observes goes
         tree = MakeTree(entries, enableScheme);
         testing::Refresh(*tree);
         view.SetTree(tree.get());
@@ -125,6 +126,33 @@ TEST_F(TTreeViewTest, FavoriteSiteAsRootKeepsSelectionWithoutSchemes) {
     view.SetRoot("Web Cache", "");
     EXPECT_EQ(view.RootItem()->text(0), QStringLiteral("Web Cache"));
     EXPECT_EQ(ChildTexts(view.RootItem()), (std::vector<std::string>{"h1", "h2", "h3"}));
+}
+
+TEST_F(TTreeViewTest, SchemeSwitchKeepsTheSelection) {
+    const struct {
+        const char* name;
+        const char* rootUrl;
+        const char* withScheme;
+        const char* without;
+    } cases[] = {
+        {"whole cache", "", "https://h3/q/", "h3/q/"},
+        {"favorite's site", "http://h1/a/", "http://h1/a/c/d/", "h1/a/c/d/"},
+    };
+    for (const auto& c : cases) {
+        Build(true);
+        view.SetRoot("Site", c.rootUrl);
+        view.setCurrentItem(view.FindItemByPath(c.withScheme));
+        ASSERT_EQ(view.SelectedPath(), c.withScheme) << c.name;
+        tree->SetEnableScheme(false);
+        testing::Refresh(*tree);
+        view.Rebuild();
+        EXPECT_EQ(view.SelectedPath(), c.without) << c.name;
+        tree->SetEnableScheme(true);
+        testing::Refresh(*tree);
+        view.Rebuild();
+        EXPECT_EQ(view.SelectedPath(), c.withScheme) << c.name;
+        view.SetRoot("Web Cache", "");
+    }
 }
 
 TEST_F(TTreeViewTest, SelectPathDescendsFromTheRoot) {

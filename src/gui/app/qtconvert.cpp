@@ -3,6 +3,7 @@
 #include "platform/codepage.h"
 
 #include <QFile>
+#include <algorithm>
 
 namespace tarnhold::gui {
 
@@ -16,6 +17,10 @@ bool IsControl(char16_t c) {
 } // namespace
 
 QString ToQString(std::string_view ansi) {
+    // Most names and URLs are ASCII, which is the same in both.
+    if (std::all_of(ansi.begin(), ansi.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return QString::fromLatin1(ansi.data(), static_cast<qsizetype>(ansi.size()));
     const std::u16string utf16 = AnsiToUtf16(ansi);
     return QString(reinterpret_cast<const QChar*>(utf16.data()),
                    static_cast<qsizetype>(utf16.size()));

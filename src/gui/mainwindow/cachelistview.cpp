@@ -9,6 +9,7 @@
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QListView>
+#include <QStyle>
 #include <QTreeView>
 #include <algorithm>
 #include <numeric>
@@ -300,6 +301,11 @@ QVariant TCacheListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole:
         return row.Cells[static_cast<std::size_t>(index.column())];
+    case Qt::ToolTipRole:
+        // The icon views cut long names short.
+        if (index.column() == lcName)
+            return row.Cells[lcName];
+        return {};
     case Qt::DecorationRole:
         if (index.column() == lcName)
             return IconOf(index.row());
@@ -358,6 +364,12 @@ TCacheListView::TCacheListView(QWidget* parent)
     header->setSectionsMovable(false);
     for (int column = 0; column < kListColumnCount; ++column)
         header->resizeSection(column, kColumnWidths[column]);
+    // A date and time must fit in its column in the window's font, which is
+    // wider than the one these widths were made for.
+    const int dateWidth =
+        details_->fontMetrics().horizontalAdvance(QStringLiteral("0000/00/00 00:00")) +
+        3 * style()->pixelMetric(QStyle::PM_HeaderMargin) + 4;
+    header->resizeSection(lcDate, std::max(kColumnWidths[lcDate], dateWidth));
     connect(header, &QHeaderView::sectionClicked, this, &TCacheListView::ColumnClicked);
 
     icons_->setModel(model_);
@@ -485,7 +497,7 @@ void TCacheListView::ApplyIconMode() {
     case vsIcon:
         icons_->setViewMode(QListView::IconMode);
         icons_->setIconSize(QSize(32, 32));
-        icons_->setGridSize(QSize(96, 72));
+        icons_->setGridSize(QSize(100, 84));
         icons_->setWordWrap(true);
         icons_->setFlow(QListView::LeftToRight);
         icons_->setWrapping(true);

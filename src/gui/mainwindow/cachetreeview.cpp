@@ -127,7 +127,9 @@ void TCacheTreeView::Rebuild() {
                     node = nullptr;
             }
         }
-        auto* root = new QTreeWidgetItem(this);
+        // Filled apart from the widget, which then takes the whole tree at
+        // once: adding items one by one to a shown tree costs far more.
+        auto* root = new QTreeWidgetItem();
         root->setText(0, caption);
         root->setIcon(0, browserIcon_);
         root->setData(0, kNodeRole, QVariant::fromValue(reinterpret_cast<quintptr>(node)));
@@ -135,15 +137,49 @@ void TCacheTreeView::Rebuild() {
             items_[node] = root;
             AddFolders(root, node);
         }
+        addTopLevelItem(root);
         expandItem(root);
     }
-    QTreeWidgetItem* select = remembered ? FindItemByPath(path) : nullptr;
+    QTreeWidgetItem* select = remembered ? FindRememberedItem(path) : nullptr;
     if (select == nullptr)
         select = RootItem();
     setCurrentItem(select);
     if (select)
         scrollToItem(select);
     setUpdatesEnabled(true);
+}
+
+QTreeWidgetItem* TCacheTreeView::FindRememberedItem(std::string_view path) const {
+    if (QTreeWidgetItem* item = FindItemByPath(path))
+        return item;
+    if (tree_ == nullptr || path.empty())
+        return nullptr;
+    // The scheme setting changed since the path was taken: the same folder
+    // has a path with the scheme now, or without it.
+    const std::size_t scheme = path.find("://");
+    if (!tree_->EnableScheme()) {
+        if (scheme == std::string_view::npos)
+            return nullptr;
+        return FindItemByPath(path.substr(scheme + 3));
+    }
+    if (scheme != std::string_view::npos)
+        return nullptr;
+    if (!rootUrl_.empty()) {
+        const std::size_t rootScheme = rootUrl_.find("://");
+        if (rootScheme == std::string::npos)
+            return nullptr;
+        return FindItemByPath(rootUrl_.substr(0, rootScheme + 3) + std::string(path));
+    }
+    // The first scheme that has the folder, in the tree's order.
+    QTreeWidgetItem* root = RootItem();
+    for (int i = 0; root && i < root->childCount(); ++i) {
+        const std::string name = NameOf(root->child(i));
+        if (name.empty() || name.back() != ':')
+            continue;
+        if (QTreeWidgetItem* item = FindItemByPath(name + "//" + std::string(path)))
+            return item;
+    }
+    return nullptr;
 }
 
 TWebCacheTreeNode* TCacheTreeView::NodeOf(const QTreeWidgetItem* item) const {

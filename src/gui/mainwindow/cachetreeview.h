@@ -51,7 +51,8 @@ public:
     void SetRootCaption(std::string_view caption);
 
     // Refills the items from the tree, selecting the folder that was
-    // selected (or the root item when that is gone).
+    // selected (or the root item when that is gone), also across a change
+    // of the tree's scheme setting.
     void Rebuild();
 
     // The node an item shows (nullptr for none, and for a root whose folder
@@ -91,6 +92,9 @@ private:
     // The child item of the folder named segment (ignoring case), or nullptr.
     QTreeWidgetItem* ChildItem(QTreeWidgetItem* item, std::string_view segment) const;
     QTreeWidgetItem* Descend(std::string_view path) const;
+    // FindItemByPath, and for a path taken before the scheme setting
+    // changed, the same folder's item under the present setting.
+    QTreeWidgetItem* FindRememberedItem(std::string_view path) const;
     // What PathOf puts in front of every path when a root URL is set.
     std::string RootPrefix() const;
     void CurrentChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous);

@@ -4,8 +4,10 @@
 #include "platform/codepage.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QLocale>
 #include <QMimeDatabase>
+#include <QStandardPaths>
 #include <QStyle>
 #include <algorithm>
 #include <filesystem>
@@ -18,6 +20,38 @@ namespace {
 // " ﾌｧｲﾙ" in Shift-JIS (half-width katakana): what a type the desktop does
 // not describe is called after its extension.
 constexpr std::string_view kFileSuffix = " \xcc\xa7\xb2\xd9";
+
+// Without a desktop session (a bare X server, the offscreen platform) Qt
+// knows no icon theme; an installed one is taken then, so icons look as the
+// desktop's do. Asked once, before the first icon.
+void EnsureIconTheme() {
+    static const bool done = [] {
+        if (!QIcon::themeName().isEmpty())
+            return true;
+        // Without a platform theme the search path may not even hold the
+        // system's icon folders.
+        QStringList paths = QIcon::themeSearchPaths();
+        const QStringList system =
+            QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("icons"),
+                                      QStandardPaths::LocateDirectory);
+        for (const QString& path : system) {
+            if (!paths.contains(path))
+                paths.append(path);
+        }
+        QIcon::setThemeSearchPaths(paths);
+        for (const char* name : {"Adwaita", "breeze", "oxygen", "gnome", "Tango"}) {
+            for (const QString& path : paths) {
+                if (QFileInfo::exists(path + QLatin1Char('/') + QLatin1String(name) +
+                                      QStringLiteral("/index.theme"))) {
+                    QIcon::setThemeName(QLatin1String(name));
+                    return true;
+                }
+            }
+        }
+        return false;
+    }();
+    (void)done;
+}
 
 QIcon StandardIcon(QStyle::StandardPixmap which) {
     return QApplication::style()->standardIcon(which);
@@ -39,6 +73,7 @@ QString JapaneseComment(const QMimeType& type) {
 }
 
 QIcon IconOf(const QMimeType& type) {
+    EnsureIconTheme();
     QIcon icon = QIcon::fromTheme(type.iconName());
     if (icon.isNull())
         icon = QIcon::fromTheme(type.genericIconName());
@@ -113,6 +148,7 @@ TFileTypeInfo GetFileTypeInfo(const QString& path) {
 
 TFileTypeInfo GetFolderTypeInfo(bool open) {
     static const QMimeDatabase db;
+    EnsureIconTheme();
     TFileTypeInfo info;
     info.Found = true;
     if (open)
@@ -128,10 +164,12 @@ TFileTypeInfo GetFolderTypeInfo(bool open) {
 }
 
 QIcon BrowserIcon() {
+    EnsureIconTheme();
     return QIcon::fromTheme(QStringLiteral("web-browser"), StandardIcon(QStyle::SP_DriveNetIcon));
 }
 
 QIcon GenericFileIcon() {
+    EnsureIconTheme();
     return QIcon::fromTheme(QStringLiteral("text-x-generic"), StandardIcon(QStyle::SP_FileIcon));
 }
 

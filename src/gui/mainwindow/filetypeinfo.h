@@ -1,7 +1,8 @@
 // Type names and icons of files and folders as the desktop shows them: names
 // from the shared MIME database (its Japanese comments), icons from the icon
 // theme with Qt's own standard icons where the theme has none, so that an
-// icon is never empty.
+// icon is never empty. Where Qt knows no icon theme (no desktop session),
+// the first icon lookup picks an installed one (Adwaita, Breeze, ...).
 //
 // The window and its views call:
 //   GetFileTypeInfoByExt(name)   type name and icon for a cache file's name
