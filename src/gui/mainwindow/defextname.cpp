@@ -39,9 +39,10 @@ TfrmDefExtName::TfrmDefExtName(TGuiPrompts& prompts, QWidget* parent)
     lvwContentType_->setSelectionBehavior(QAbstractItemView::SelectRows);
     lvwContentType_->setHeaderLabels(
         {QStringLiteral("ContentType"), QStringLiteral("デフォルト拡張子")});
-    lvwContentType_->setColumnWidth(0, 180);
+    // Wide enough for the longer media types in the desktop's font.
+    lvwContentType_->setColumnWidth(0, 240);
     lvwContentType_->setColumnWidth(1, 100);
-    lvwContentType_->setMinimumSize(310, 260);
+    lvwContentType_->setMinimumSize(370, 300);
     lvwContentType_->setIconSize(QSize(16, 16));
 
     cbxExtName_ = new QComboBox(this);

@@ -71,9 +71,8 @@ QPlainTextEdit* Memo(QWidget* parent) {
     memo->setFrameShape(QFrame::NoFrame);
     memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     memo->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    QPalette palette = memo->palette();
-    palette.setColor(QPalette::Base, palette.color(QPalette::Window));
-    memo->setPalette(palette);
+    // Borderless on the page's own background, as a label would be.
+    memo->setStyleSheet(QStringLiteral("QPlainTextEdit { background: transparent; }"));
     return memo;
 }
 
@@ -165,7 +164,7 @@ TfrmProperty::TfrmProperty(QWidget* owner, std::vector<TWebCacheTreeNode*> nodes
     details->setColumnStretch(1, 1);
     txtCacheName_ = Value(pnlDetails_);
     memUrl_ = Memo(pnlDetails_);
-    memUrl_->setFixedHeight(3 * memUrl_->fontMetrics().lineSpacing() + 6);
+    memUrl_->setFixedHeight(2 * memUrl_->fontMetrics().lineSpacing() + 6);
     txtDate_ = Value(pnlDetails_);
     memHeaders_ = Memo(pnlDetails_);
     memHeaders_->setLineWrapMode(QPlainTextEdit::NoWrap);
