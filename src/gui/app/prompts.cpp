@@ -42,7 +42,19 @@ TfrmDefExtName& TGuiPrompts::DefExtNameDialog() {
 int TGuiPrompts::AskOverwrite(const TWebCacheTreeNode& node, const std::filesystem::path& path) {
     TfrmConfirmOverwrite& dialog = ConfirmOverwriteDialog();
     dialog.Prepare(node, path);
-    return dialog.exec();
+    const int answer = dialog.exec();
+    // The engine overwrites on any value it does not know; a dialog ended
+    // some other way (the program quitting under it) must stop the copy.
+    switch (answer) {
+    case kAnswerYes:
+    case kAnswerNo:
+    case kAnswerYesToAll:
+    case kAnswerNoToAll:
+    case kAnswerNewer:
+        return answer;
+    default:
+        return kAnswerCancel;
+    }
 }
 
 bool TGuiPrompts::AskCopyFolder(std::filesystem::path& folder) {
