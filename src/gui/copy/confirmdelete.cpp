@@ -52,27 +52,21 @@ TfrmConfirmDelete::TfrmConfirmDelete(QWidget* owner, const std::vector<TWebCache
 
     // A name too long for the label is shortened in its middle (a name
     // without blanks would not wrap); the whole message is the tool tip.
-    QString fullName;
-    auto name = [&](const TWebCacheTreeNode* node) {
-        fullName = DisplayText(node->DisplayName());
-        return txtMessage_->fontMetrics().elidedText(fullName, Qt::ElideMiddle, 360);
-    };
     QString caption;
     QString message;
     QString fullMessage;
-    if (nodes.size() == 1 && nodes.front()->IsFolder) {
-        caption = QStringLiteral("フォルダの削除の確認");
-        message = QStringLiteral(
+    if (nodes.size() == 1) {
+        const TWebCacheTreeNode* node = nodes.front();
+        const QString pattern =
+            node->IsFolder
+                ? QStringLiteral(
                       "フォルダ '%1' とフォルダ内のすべてのファイルを削除してもよろしいですか？")
-                      .arg(name(nodes.front()));
-        fullMessage =
-            QStringLiteral(
-                "フォルダ '%1' とフォルダ内のすべてのファイルを削除してもよろしいですか？")
-                .arg(fullName);
-    } else if (nodes.size() == 1) {
-        caption = QStringLiteral("ファイルの削除の確認");
-        message = QStringLiteral("'%1' を削除してもよろしいですか？").arg(name(nodes.front()));
-        fullMessage = QStringLiteral("'%1' を削除してもよろしいですか？").arg(fullName);
+                : QStringLiteral("'%1' を削除してもよろしいですか？");
+        caption = node->IsFolder ? QStringLiteral("フォルダの削除の確認")
+                                 : QStringLiteral("ファイルの削除の確認");
+        const QString name = DisplayText(node->DisplayName());
+        fullMessage = pattern.arg(name);
+        message = pattern.arg(txtMessage_->fontMetrics().elidedText(name, Qt::ElideMiddle, 360));
     } else {
         // The count is of the nodes chosen, folders included.
         caption = QStringLiteral("複数ファイルの削除の確認");
