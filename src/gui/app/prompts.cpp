@@ -1,0 +1,110 @@
+#include "app/prompts.h"
+
+#include "app/qtconvert.h"
+#include "copy/confirmdelete.h"
+#include "copy/confirmoverwrite.h"
+#include "copy/copytofolder.h"
+#include "mainwindow/defextname.h"
+
+#include <QStringList>
+#include <QWidget>
+
+namespace tarnhold::gui {
+
+TGuiPrompts::TGuiPrompts(QWidget* owner) : owner_(owner) {}
+
+TGuiPrompts::~TGuiPrompts() {
+    if (owner_ != nullptr)
+        return; // the owner frees its dialogs
+    delete overwrite_.data();
+    delete copyToFolder_.data();
+    delete defExtName_.data();
+}
+
+TfrmConfirmOverwrite& TGuiPrompts::ConfirmOverwriteDialog() {
+    if (overwrite_ == nullptr)
+        overwrite_ = new TfrmConfirmOverwrite(owner_);
+    return *overwrite_;
+}
+
+TfrmCopyToFolder& TGuiPrompts::CopyToFolderDialog() {
+    if (copyToFolder_ == nullptr)
+        copyToFolder_ = new TfrmCopyToFolder(owner_);
+    return *copyToFolder_;
+}
+
+TfrmDefExtName& TGuiPrompts::DefExtNameDialog() {
+    if (defExtName_ == nullptr)
+        defExtName_ = new TfrmDefExtName(*this, owner_);
+    return *defExtName_;
+}
+
+int TGuiPrompts::AskOverwrite(const TWebCacheTreeNode& node, const std::filesystem::path& path) {
+    TfrmConfirmOverwrite& dialog = ConfirmOverwriteDialog();
+    dialog.Prepare(node, path);
+    const int answer = dialog.exec();
+    // The engine overwrites on any value it does not know; a dialog ended
+    // some other way (the program quitting under it) must stop the copy.
+    switch (answer) {
+    case kAnswerYes:
+    case kAnswerNo:
+    case kAnswerYesToAll:
+    case kAnswerNoToAll:
+    case kAnswerNewer:
+        return answer;
+    default:
+        return kAnswerCancel;
+    }
+}
+
+bool TGuiPrompts::AskCopyFolder(std::filesystem::path& folder) {
+    TfrmCopyToFolder& dialog = CopyToFolderDialog();
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    folder = ToPath(dialog.GetFolderName());
+    return true;
+}
+
+bool TGuiPrompts::ConfirmDelete(const std::vector<TWebCacheTreeNode*>& nodes) {
+    TfrmConfirmDelete dialog(owner_, nodes);
+    return dialog.exec() == kAnswerYes;
+}
+
+bool TGuiPrompts::EditDefaultExtensions(TContentType& table) {
+    TfrmDefExtName& dialog = DefExtNameDialog();
+    dialog.Fill(table);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+QMessageBox::StandardButton TGuiPrompts::ShowMessage(const QString& caption, const QString& text,
+                                                     QMessageBox::Icon icon,
+                                                     QMessageBox::StandardButtons buttons) {
+    QMessageBox box(icon, caption, text, buttons, owner_);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+QString MessageText(std::string_view ansi) {
+    QStringList lines;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = ansi.find("\r\n", start);
+        lines.append(DisplayText(ansi.substr(
+            start, end == std::string_view::npos ? std::string_view::npos : end - start)));
+        if (end == std::string_view::npos)
+            break;
+        start = end + 2;
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+int TGuiCopyPrompts::AskOverwrite(const TWebCacheTreeNode& node,
+                                  const std::filesystem::path& path) {
+    return prompts_.AskOverwrite(node, path);
+}
+
+void TGuiCopyPrompts::ShowFailure(const TCopyFailure& failure) {
+    prompts_.ShowMessage(ToQString(failure.Caption), MessageText(failure.Text),
+                         QMessageBox::Critical, QMessageBox::Ok);
+}
+
+} // namespace tarnhold::gui

@@ -1,0 +1,87 @@
+// Every question the window puts to its user and every message box it shows
+// goes through TGuiPrompts. The default implementation shows the real
+// dialogs; tests (and anything else that must run without a person) derive
+// from it and answer in code. TGuiCopyPrompts is the copy engine's view of
+// the same questions.
+#pragma once
+
+#include "copy/copyprompts.h"
+
+#include <QMessageBox>
+#include <QPointer>
+#include <QString>
+#include <filesystem>
+#include <vector>
+
+class QWidget;
+
+namespace tarnhold {
+class TContentType;
+class TWebCacheTreeNode;
+} // namespace tarnhold
+
+namespace tarnhold::gui {
+
+class TfrmConfirmOverwrite;
+class TfrmCopyToFolder;
+class TfrmDefExtName;
+
+class TGuiPrompts {
+public:
+    // owner: the window the dialogs belong to (may be null).
+    explicit TGuiPrompts(QWidget* owner = nullptr);
+    virtual ~TGuiPrompts();
+    TGuiPrompts(const TGuiPrompts&) = delete;
+    TGuiPrompts& operator=(const TGuiPrompts&) = delete;
+
+    QWidget* Owner() const { return owner_; }
+
+    // A file of a copy exists at path: one of the kAnswer values.
+    virtual int AskOverwrite(const TWebCacheTreeNode& node, const std::filesystem::path& path);
+    // The copy-to-folder dialog; true with the folder when the user chose
+    // to copy. The dialog keeps the last folder for the next question.
+    virtual bool AskCopyFolder(std::filesystem::path& folder);
+    // The delete confirmation for nodes; true when the user said yes.
+    virtual bool ConfirmDelete(const std::vector<TWebCacheTreeNode*>& nodes);
+    // The default-extension dialog over table; true when a default changed
+    // (the tree must then be rebuilt for the names to follow).
+    virtual bool EditDefaultExtensions(TContentType& table);
+    // A message box owned by the window; the button that closed it.
+    virtual QMessageBox::StandardButton ShowMessage(const QString& caption, const QString& text,
+                                                    QMessageBox::Icon icon,
+                                                    QMessageBox::StandardButtons buttons);
+
+    // The single instances, made on first use (the copy-to-folder dialog
+    // remembers its folder for as long as the prompts live).
+    TfrmConfirmOverwrite& ConfirmOverwriteDialog();
+    TfrmCopyToFolder& CopyToFolderDialog();
+    TfrmDefExtName& DefExtNameDialog();
+
+private:
+    QPointer<QWidget> owner_;
+    // Parented to the owner when there is one (which may free them first),
+    // freed here otherwise.
+    QPointer<TfrmConfirmOverwrite> overwrite_;
+    QPointer<TfrmCopyToFolder> copyToFolder_;
+    QPointer<TfrmDefExtName> defExtName_;
+};
+
+// A message text made by the core (ANSI, lines joined with CR LF) as a
+// message box shows it: each line converted with its control characters
+// escaped, the lines joined with "\n".
+QString MessageText(std::string_view ansi);
+
+// The copy engine's questions and failures, put through a TGuiPrompts: the
+// overwrite dialog, and failures in a message box with the error icon and an
+// OK button.
+class TGuiCopyPrompts : public TCopyPrompts {
+public:
+    explicit TGuiCopyPrompts(TGuiPrompts& prompts) : prompts_(prompts) {}
+    int AskOverwrite(const TWebCacheTreeNode& node, const std::filesystem::path& path) override;
+    void ShowFailure(const TCopyFailure& failure) override;
+
+private:
+    TGuiPrompts& prompts_;
+};
+
+} // namespace tarnhold::gui

@@ -1,0 +1,140 @@
+// Writes a picture of every dialog of the window to a folder, for looking at
+// them without a desktop:
+//   tarnhold-dialog-screens [folder]
+// (default: $TARNHOLD_SCREENSHOT_DIR, else ./screens)
+// Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
+#include "app/prompts.h"
+#include "app/qtconvert.h"
+#include "cache/contenttype.h"
+#include "copy/confirmdelete.h"
+#include "copy/confirmoverwrite.h"
+#include "copy/copyengine.h"
+#include "copy/copytofolder.h"
+#include "mainwindow/defextname.h"
+#include "mainwindow/property.h"
+#include "platform/files.h"
+#include "support/cachetreefixture.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLibraryInfo>
+#include <QTemporaryDir>
+#include <QTranslator>
+#include <cerrno>
+#include <cstdio>
+
+using namespace tarnhold;
+using namespace tarnhold::gui;
+
+namespace {
+
+QString outFolder;
+int failed = 0;
+
+void Shoot(QWidget& widget, const char* name) {
+    widget.show();
+    for (int i = 0; i < 3; ++i)
+        QApplication::processEvents();
+    const QString file =
+        outFolder + QLatin1Char('/') + QString::fromLatin1(name) + QStringLiteral(".png");
+    if (widget.grab().save(file)) {
+        std::printf("%s\n", file.toLocal8Bit().constData());
+    } else {
+        ++failed;
+        std::fprintf(stderr, "cannot write %s\n", file.toLocal8Bit().constData());
+    }
+    widget.hide();
+}
+
+void ShootMessage(QMessageBox::Icon icon, const QString& caption, const QString& text,
+                  const char* name) {
+    QMessageBox box(icon, caption, text, QMessageBox::Ok);
+    Shoot(box, name);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTranslator qtbase;
+    if (qtbase.load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
+                    QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtbase);
+    QApplication::setFont(QFont(QStringLiteral("Noto Sans CJK JP"), 9));
+
+    outFolder = argc > 1
+                    ? QString::fromLocal8Bit(argv[1])
+                    : qEnvironmentVariable("TARNHOLD_SCREENSHOT_DIR", QStringLiteral("screens"));
+    if (!QDir().mkpath(outFolder)) {
+        std::fprintf(stderr, "cannot make %s\n", outFolder.toLocal8Bit().constData());
+        return 1;
+    }
+
+    auto tree = testing::MakeTree({
+        {"http://www.example.co.jp/docs/index.html", "text/html", 2, 1234567,
+         "/cache/Content.IE5/X1/index[1].htm"},
+        {"http://www.example.co.jp/docs/\x83\x65\x83\x58\x83\x67.html", "text/html", 3, 5230,
+         "/cache/Content.IE5/X2/test[1].htm"},
+        {"http://www.example.co.jp/docs/logo.gif", "image/gif", 4, 812,
+         "/cache/Content.IE5/X2/logo[1].gif"},
+        {"http://www.example.co.jp/img/banner.png", "image/png", 5, 20480,
+         "/cache/Content.IE5/X3/banner[1].png"},
+    });
+    testing::Refresh(*tree);
+    TWebCacheTreeNode* docs = tree->FindFolderByUrl("http://www.example.co.jp/docs/");
+    TWebCacheTreeNode* page = tree->FindNodeByUrl("http://www.example.co.jp/docs/index.html");
+    TWebCacheTreeNode* logo = tree->FindNodeByUrl("http://www.example.co.jp/docs/logo.gif");
+    TWebCacheTreeNode* img = tree->FindFolderByUrl("http://www.example.co.jp/img/");
+    if (docs == nullptr || page == nullptr || logo == nullptr || img == nullptr) {
+        std::fprintf(stderr, "the sample tree is not as expected\n");
+        return 1;
+    }
+
+    TGuiPrompts prompts;
+
+    QTemporaryDir temp;
+    const std::filesystem::path local = ToPath(temp.path()) / "index.html";
+    (void)WriteWholeFile(local, std::string(4321, 'x'));
+    TfrmConfirmOverwrite& overwrite = prompts.ConfirmOverwriteDialog();
+    overwrite.Prepare(*page, local);
+    Shoot(overwrite, "confirmoverwrite");
+
+    TfrmCopyToFolder& copyTo = prompts.CopyToFolderDialog();
+    copyTo.SetFolderName(QStringLiteral("/home/user/Tarnhold/"));
+    Shoot(copyTo, "copytofolder");
+
+    TfrmConfirmDelete deleteFolder(nullptr, {docs});
+    Shoot(deleteFolder, "confirmdelete-folder");
+    TfrmConfirmDelete deleteFile(nullptr, {page});
+    Shoot(deleteFile, "confirmdelete-file");
+    TfrmConfirmDelete deleteSeveral(nullptr, {docs, img, logo});
+    Shoot(deleteSeveral, "confirmdelete-several");
+
+    TContentType& types = tree->ContentTypes();
+    TfrmDefExtName& defExt = prompts.DefExtNameDialog();
+    defExt.Fill(types);
+    Shoot(defExt, "defextname");
+
+    TfrmProperty propFile(nullptr, {page});
+    Shoot(propFile, "property-file");
+    TfrmProperty propFolder(nullptr, {docs});
+    Shoot(propFolder, "property-folder");
+    TfrmProperty propRoot(nullptr, {tree->Root()});
+    Shoot(propRoot, "property-root");
+    TfrmProperty propFiles(nullptr, {page, logo});
+    Shoot(propFiles, "property-several");
+    TfrmProperty propMixed(nullptr, {docs, img, logo});
+    Shoot(propMixed, "property-mixed");
+
+    ShootMessage(QMessageBox::Warning, QStringLiteral("拡張子チェック"),
+                 QStringLiteral("拡張子の最初の文字は、'.' でなければなりません。"),
+                 "message-extension");
+    ShootMessage(QMessageBox::Critical, ToQString(CopyFailureCaption(TCopyFailureKind::CopyFile)),
+                 MessageText(CopyFailureText(
+                     TCopyFailureKind::CopyFile, "/cache/Content.IE5/X1/index[1].htm",
+                     "/home/user/Tarnhold/www.example.co.jp/docs/index.html", ENOSPC)),
+                 "message-copyfailure");
+    return failed == 0 ? 0 : 1;
+}
