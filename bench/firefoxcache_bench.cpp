@@ -27,9 +27,9 @@ struct TBenchCache {
                  ("tarnhold-firefox-bench-" + std::to_string(::getpid())) / "cache2";
         test::TFirefoxEntrySpec spec;
         for (std::size_t i = 0; i < kEntries; ++i) {
-            const std::string url = "http://site" + std::to_string(i % 50) + ".test/dir" +
-                                    std::to_string(i % 7) + "/page" + std::to_string(i / 10) +
-                                    ".html";
+            const std::size_t u = i % 10 == 9 ? i - 1 : i; // the same URL, another key
+            const std::string url = "http://site" + std::to_string(u % 50) + ".test/dir" +
+                                    std::to_string(u % 7) + "/page" + std::to_string(u) + ".html";
             spec.Key = i % 10 == 9 ? "O^partitionKey=%28http%2Cother.test%29,:" + url
                                    : "O^partitionKey=%28http%2Csite.test%29,:" + url;
             spec.Body.assign(500 + (i * 7919) % 7700, static_cast<char>('a' + i % 26));

@@ -17,19 +17,23 @@ namespace {
 
 using namespace tarnhold;
 
+// Kept for the whole run (never destroyed, so the exit handler can use it).
 const std::filesystem::path& Scratch() {
-    static const std::filesystem::path dir = [] {
+    static const std::filesystem::path* dir = [] {
         std::error_code ec;
         std::filesystem::path base = "/dev/shm";
         if (!std::filesystem::is_directory(base, ec))
             base = std::filesystem::temp_directory_path(ec);
-        std::filesystem::path d =
-            base / ("tarnhold-firefox-fuzz-" + std::to_string(::getpid())) / "cache2";
-        std::filesystem::create_directories(d / "entries", ec);
-        std::atexit([] { std::filesystem::remove_all(Scratch().parent_path()); });
+        auto* d = new std::filesystem::path(
+            base / ("tarnhold-firefox-fuzz-" + std::to_string(::getpid())) / "cache2");
+        std::filesystem::create_directories(*d / "entries", ec);
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(Scratch().parent_path(), ignored);
+        });
         return d;
     }();
-    return dir;
+    return *dir;
 }
 
 [[noreturn]] void Fail(const char* what, std::size_t got, std::size_t limit) {

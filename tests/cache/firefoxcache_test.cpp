@@ -70,7 +70,7 @@ TEST(FirefoxCacheSource, RealCacheMatchesWhatTheSiteServed) {
     EXPECT_EQ(c.Files, 14u);
     EXPECT_EQ(c.Entries, 13u);
     EXPECT_EQ(c.Duplicates, 1u);
-    EXPECT_EQ(c.Damaged + c.HashMismatch + c.Unreadable + c.Encrypted, 0u);
+    EXPECT_EQ(c.Damaged + c.HashMismatch + c.Unreadable + c.Encrypted + c.Partial, 0u);
     EXPECT_TRUE(source.Problems().empty());
     ASSERT_EQ(entries.size(), 13u);
 
@@ -277,6 +277,10 @@ TEST(FirefoxCacheSource, CountsWhatItDoesNotDeliver) {
     gz.Key = ":https://h.test/gz.html";
     gz.ResponseHead += "Content-Encoding: gzip\r\n";
     WriteFirefoxEntry(cache2, 6, gz);
+    TFirefoxEntrySpec cut = page;
+    cut.Key = ":http://h.test/cut.png";
+    cut.ResponseHead += "Content-Length: 5\r\n";
+    WriteFirefoxEntry(cache2, 10, cut);
     test::WriteFileBytes(cache2 / "entries" / test::FirefoxEntryName(7), "garbage");
     // Not entry files: a link out of the folder, a FIFO, names of other files.
     fs::create_symlink(WriteFirefoxEntry(tmp.Path() / "outside", 8, page),
@@ -288,21 +292,23 @@ TEST(FirefoxCacheSource, CountsWhatItDoesNotDeliver) {
     TFirefoxCacheSource source(cache2);
     const auto entries = ReadAll(source);
     EXPECT_OK(source.Error());
-    ASSERT_EQ(entries.size(), 2u);
+    ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[0].Url, "http://h.test/page.html");
     EXPECT_EQ(Body(entries[0]), "page");
     EXPECT_EQ(entries[1].Url, "https://h.test/gz.html");
+    EXPECT_EQ(entries[2].Url, "http://h.test/cut.png");
     const TFirefoxCacheCounts& c = source.Counts();
-    EXPECT_EQ(c.Files, 9u);
-    EXPECT_EQ(c.Entries, 2u);
+    EXPECT_EQ(c.Files, 10u);
+    EXPECT_EQ(c.Entries, 3u);
+    EXPECT_EQ(c.Partial, 1u);
     EXPECT_EQ(c.Duplicates, 1u);
     EXPECT_EQ(c.NotPlainGet, 1u);
     EXPECT_EQ(c.NotWeb, 1u);
     EXPECT_EQ(c.Encrypted, 1u);
     EXPECT_EQ(c.Damaged, 1u);
     EXPECT_EQ(c.Unreadable, 2u);
-    EXPECT_EQ(source.Problems().size(), 3u);
-    EXPECT_EQ(source.KeyedEntries().size(), 3u);
+    EXPECT_EQ(source.Problems().size(), 4u);
+    EXPECT_EQ(source.KeyedEntries().size(), 4u);
 }
 
 TEST(FirefoxCacheSource, MissingFolderIsAnError) {

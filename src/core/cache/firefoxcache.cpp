@@ -463,6 +463,16 @@ void TFirefoxCacheSource::Scan() {
         }
         if (e.HasAltData)
             ++counts_.AltData;
+        // The stored body is the bytes as sent, so Content-Length counts them.
+        const std::string length = FirefoxHeaderValue(e.ResponseHead, "Content-Length");
+        if (!length.empty() && length.size() <= 18 &&
+            std::all_of(length.begin(), length.end(),
+                        [](char c) { return c >= '0' && c <= '9'; }) &&
+            std::stoull(length) > e.BodyLength) {
+            ++counts_.Partial;
+            Problem(name, "only " + std::to_string(e.BodyLength) + " of " + length +
+                              " bytes of the body stored (an interrupted download)");
+        }
         found.FileName = name;
         all.push_back(std::move(found));
     }
@@ -589,7 +599,8 @@ TError TFirefoxCacheSource::DeleteEntry(std::string_view url) {
         // The file is read again: it may have been replaced since.
         TFirefoxEntry e;
         std::string why;
-        if (ReadEntryFile(dirFd, name.c_str(), e, why) != TReadResult::Ok || e.Url != url)
+        if (ReadEntryFile(dirFd, name.c_str(), e, why) != TReadResult::Ok || e.Url != url ||
+            e.Enhanced)
             continue;
         if (::unlinkat(dirFd, name.c_str(), 0) != 0) {
             if (!failure)

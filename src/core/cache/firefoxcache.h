@@ -75,6 +75,7 @@ struct TFirefoxCacheCounts {
     std::size_t NotWeb = 0;       // keys of other cache users (no http/https URL)
     std::size_t Damaged = 0;      // no readable metadata: not delivered
     std::size_t HashMismatch = 0; // delivered, but the metadata's hash does not fit
+    std::size_t Partial = 0;      // delivered, but the body is shorter than its Content-Length
     std::size_t Unreadable = 0;   // could not be opened or read (or not a regular file)
 };
 
