@@ -26,6 +26,8 @@ constexpr std::uint32_t kTrailerVersionMax = 4;
 // Metadata beyond this is taken for damage: Firefox's own keys and heads are
 // a few KiB, and a refresh must not read a whole hostile file.
 constexpr std::uint64_t kMaxMetadata = 4 * 1024 * 1024;
+// How much of an entry file's end the first read takes.
+constexpr std::uint64_t kFirstRead = 4096;
 
 std::uint32_t GetBe32(std::string_view data, std::size_t at) {
     const auto* p = reinterpret_cast<const unsigned char*>(data.data() + at);
@@ -120,7 +122,8 @@ TReadResult ReadEntryFile(int dirFd, const char* name, TFirefoxEntry& entry, std
         return TReadResult::Unreadable;
     }
     const auto fileSize = static_cast<std::uint64_t>(st.st_size);
-    std::string tail(static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, 8)), '\0');
+    // Most metadata fits in the first read; more is read only when asked for.
+    std::string tail(static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kFirstRead)), '\0');
     TReadResult result = TReadResult::Damaged;
     if (!ReadAt(fd, tail.data(), tail.size(), fileSize - tail.size())) {
         why = errno != 0 ? std::strerror(errno) : "the file shrank while it was read";
@@ -533,7 +536,9 @@ bool TFirefoxCacheSource::Deliver(TRawCacheEntry& entry) {
     TFirefoxEntry& e = f.Entry;
     entry.Clear();
     entry.Url = std::move(e.Url);
-    entry.LocalFileName = (entries_ / f.FileName).native();
+    entry.LocalFileName = entries_.native();
+    entry.LocalFileName += '/';
+    entry.LocalFileName += f.FileName;
     entry.EntryType = NORMAL_CACHE_ENTRY;
     entry.LastModified = e.LastModified != 0 ? UnixTimeToFileTime(e.LastModified) : FILETIME{};
     entry.Size = e.BodyLength;
