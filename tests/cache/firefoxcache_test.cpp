@@ -84,7 +84,8 @@ TEST(FirefoxCacheSource, RealCacheMatchesWhatTheSiteServed) {
         EXPECT_EQ(FirefoxHeaderValue(e.HeaderBlock, "content-type"), s.ContentType);
         EXPECT_EQ(FirefoxHeaderValue(e.HeaderBlock, "Content-Encoding"), s.Encoding);
         EXPECT_EQ(e.EntryType, NORMAL_CACHE_ENTRY);
-        EXPECT_FALSE(IsZeroFileTime(e.LastModified));
+        // The time is the document's Last-Modified, which the site sends alike.
+        EXPECT_EQ(FileTimeToU64(e.LastModified), FileTimeToU64(UnixTimeToFileTime(1796119200)));
         const std::string site = ReadFileBytes(BrowserData() / "site-firefox" / s.SiteFile);
         const std::string body = Body(e);
         if (s.Encoding.empty())
@@ -120,6 +121,32 @@ TEST(FirefoxCacheSource, RefreshesATree) {
     EXPECT_EQ(tree.CountEntries(), 13);
     tree.Build();
     EXPECT_GE(tree.Root()->Count(), 1);
+}
+
+TEST(HttpDate, ReadsTheFormServersSend) {
+    struct TCase {
+        const char* text;
+        bool ok;
+        std::int64_t seconds;
+    };
+    const TCase cases[] = {
+        {"Tue, 01 Dec 2026 10:00:00 GMT", true, 1796119200},
+        {"  Thu, 01 Jan 1970 00:00:00 GMT ", true, 0},
+        {"Tue, 29 Feb 2000 23:59:59 GMT", true, 951868799},
+        {"Tue, 01 Dec 2026 10:00:00 UTC", false, 0},
+        {"Tue, 01 Dek 2026 10:00:00 GMT", false, 0},
+        {"Tuesday, 01-Dec-26 10:00:00 GMT", false, 0},
+        {"Tue, 01 Dec 2026 25:00:00 GMT", false, 0},
+        {"", false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::int64_t seconds = -1;
+        ASSERT_EQ(ParseHttpDate(c.text, seconds), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(seconds, c.seconds);
+        }
+    }
 }
 
 TEST(FirefoxKey, SplitsTagsFromTheUrl) {
@@ -295,6 +322,9 @@ TEST(FirefoxCacheSource, CountsWhatItDoesNotDeliver) {
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[0].Url, "http://h.test/page.html");
     EXPECT_EQ(Body(entries[0]), "page");
+    // No Last-Modified: when Firefox stored the entry.
+    EXPECT_EQ(FileTimeToU64(entries[0].LastModified),
+              FileTimeToU64(UnixTimeToFileTime(page.LastModified)));
     EXPECT_EQ(entries[1].Url, "https://h.test/gz.html");
     EXPECT_EQ(entries[2].Url, "http://h.test/cut.png");
     const TFirefoxCacheCounts& c = source.Counts();

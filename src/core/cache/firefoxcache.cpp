@@ -87,6 +87,52 @@ bool AltDataOffset(std::string_view value, std::uint64_t dataLength, std::uint64
     return true;
 }
 
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2 ? 1 : 0;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+} // namespace
+
+bool ParseHttpDate(std::string_view text, std::int64_t& seconds) {
+    // "Tue, 01 Dec 2026 10:00:00 GMT": the form servers send (RFC 9110).
+    text = TrimBlanks(text);
+    const std::size_t comma = text.find(',');
+    if (comma == std::string_view::npos || comma > 9)
+        return false;
+    text.remove_prefix(comma + 1);
+    text = TrimBlanks(text);
+    if (text.size() != 24 || text.substr(20) != " GMT")
+        return false;
+    auto number = [&](std::size_t at, std::size_t n, unsigned& out) {
+        out = 0;
+        for (std::size_t i = at; i < at + n; ++i) {
+            if (text[i] < '0' || text[i] > '9')
+                return false;
+            out = out * 10 + static_cast<unsigned>(text[i] - '0');
+        }
+        return true;
+    };
+    static constexpr std::string_view kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    const std::size_t month = kMonths.find(text.substr(3, 3));
+    unsigned day = 0, year = 0, hour = 0, minute = 0, second = 0;
+    if (month == std::string_view::npos || month % 3 != 0 || text[2] != ' ' || text[6] != ' ' ||
+        text[11] != ' ' || text[14] != ':' || text[17] != ':' || !number(0, 2, day) ||
+        !number(7, 4, year) || !number(12, 2, hour) || !number(15, 2, minute) ||
+        !number(18, 2, second) || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
+        return false;
+    seconds = DaysFromCivil(year, static_cast<unsigned>(month / 3 + 1), day) * 86400 + hour * 3600 +
+              minute * 60 + second;
+    return true;
+}
+
+namespace {
+
 // Reads exactly size bytes at offset; false on a short read or an error
 // (errno set, or 0 for a file that is shorter than it said).
 bool ReadAt(int fd, char* out, std::size_t size, std::uint64_t offset) {
@@ -540,7 +586,13 @@ bool TFirefoxCacheSource::Deliver(TRawCacheEntry& entry) {
     entry.LocalFileName += '/';
     entry.LocalFileName += f.FileName;
     entry.EntryType = NORMAL_CACHE_ENTRY;
-    entry.LastModified = e.LastModified != 0 ? UnixTimeToFileTime(e.LastModified) : FILETIME{};
+    // The document's own time, as Internet Explorer keeps it; without one,
+    // when Firefox stored the entry.
+    std::int64_t seconds = 0;
+    if (ParseHttpDate(FirefoxHeaderValue(e.ResponseHead, "Last-Modified"), seconds))
+        entry.LastModified = UnixTimeToFileTime(seconds);
+    else if (e.LastModified != 0)
+        entry.LastModified = UnixTimeToFileTime(e.LastModified);
     entry.Size = e.BodyLength;
 #if 0 // BODYFIELDS
     entry.BodyOffset = 0;

@@ -64,6 +64,10 @@ bool SplitFirefoxKey(std::string_view key, TFirefoxEntry& entry);
 // name compared ignoring case, blanks trimmed); empty when missing.
 std::string FirefoxHeaderValue(std::string_view head, std::string_view name);
 
+// An HTTP date in the form servers send ("Tue, 01 Dec 2026 10:00:00 GMT")
+// as Unix seconds; false for anything else.
+bool ParseHttpDate(std::string_view text, std::int64_t& seconds);
+
 // What a refresh met, counted by kind.
 struct TFirefoxCacheCounts {
     std::size_t Files = 0;        // entry files looked at
