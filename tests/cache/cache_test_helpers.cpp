@@ -3,6 +3,7 @@
 #include "cache/indexdatsource.h"
 
 #include <bit>
+#include <brotli/encode.h>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -11,6 +12,8 @@
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
+#include <zstd.h>
 
 namespace tarnhold::test {
 
@@ -27,6 +30,40 @@ TTempDir::~TTempDir() {
     std::error_code ec;
     fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(path_, ec);
+}
+
+std::string EncodeBody(std::string_view coding, std::string_view data) {
+    if (coding == "br") {
+        std::string out(BrotliEncoderMaxCompressedSize(data.size()) + 64, '\0');
+        std::size_t size = out.size();
+        if (!BrotliEncoderCompress(5, BROTLI_DEFAULT_WINDOW, BROTLI_MODE_GENERIC, data.size(),
+                                   reinterpret_cast<const std::uint8_t*>(data.data()), &size,
+                                   reinterpret_cast<std::uint8_t*>(out.data())))
+            return {};
+        out.resize(size);
+        return out;
+    }
+    if (coding == "zstd") {
+        std::string out(ZSTD_compressBound(data.size()), '\0');
+        std::size_t size = ZSTD_compress(out.data(), out.size(), data.data(), data.size(), 3);
+        if (ZSTD_isError(size))
+            return {};
+        out.resize(size);
+        return out;
+    }
+    int bits = coding == "gzip" ? 15 + 16 : coding == "rawdeflate" ? -15 : 15;
+    z_stream zs{};
+    if (deflateInit2(&zs, 9, Z_DEFLATED, bits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return {};
+    std::string out(deflateBound(&zs, static_cast<uLong>(data.size())) + 64, '\0');
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    zs.avail_in = static_cast<uInt>(data.size());
+    zs.next_out = reinterpret_cast<Bytef*>(out.data());
+    zs.avail_out = static_cast<uInt>(out.size());
+    int ret = deflate(&zs, Z_FINISH);
+    out.resize(zs.total_out);
+    deflateEnd(&zs);
+    return ret == Z_STREAM_END ? out : std::string{};
 }
 
 fs::path CacheTestData() {

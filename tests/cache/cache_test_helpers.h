@@ -38,6 +38,10 @@ private:
 
 std::filesystem::path CacheTestData();
 
+// Data encoded as a server sends it: "gzip", "zlib" (deflate as named),
+// "rawdeflate", "br" or "zstd".
+std::string EncodeBody(std::string_view coding, std::string_view data);
+
 // One object of a WinINet oracle file (one JSON object per line, flat):
 // strings as bytes (\u0080-\u00ff stand for single bytes), numbers as their
 // text, null as nullopt, arrays as their raw text.

@@ -30,6 +30,13 @@ struct TRawCacheEntry {
     std::uint64_t Size = 0;      // size of the cached copy
     std::string HeaderBlock;     // response headers, up to the first NUL
     std::string FileExtension;   // as recorded; may be empty
+    // Where the body lies inside LocalFileName when that file holds more than
+    // the body (a browser's entry file): BodyLength bytes from BodyOffset.
+    // BodyLength < 0: the whole file is the body.
+    std::uint64_t BodyOffset = 0;
+    std::int64_t BodyLength = -1;
+    // The stored body's Content-Encoding ("gzip", "br", ...); empty: as is.
+    std::string ContentEncoding;
 
     void Clear() { *this = TRawCacheEntry{}; }
 };

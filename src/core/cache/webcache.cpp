@@ -42,6 +42,9 @@ void FillEntryInfo(TRawCacheEntry&& raw, TWebCacheEntryInfo& entry) {
     entry.LocalFileName = std::move(raw.LocalFileName);
     entry.FileExtension = std::move(raw.FileExtension);
     entry.HeaderInfo.SetText(std::move(raw.HeaderBlock));
+    entry.BodyOffset = raw.BodyOffset;
+    entry.BodyLength = raw.BodyLength;
+    entry.ContentEncoding = std::move(raw.ContentEncoding);
 }
 
 TWebCache::TWebCache(std::unique_ptr<TCacheSource> source) : source_(std::move(source)) {}

@@ -49,6 +49,13 @@ struct TWebCacheEntryInfo {
     std::uint64_t Size = 0;
     TWebCacheHeaderInfo HeaderInfo;
     std::string FileExtension; // as the cache recorded it
+    // Where the body lies inside LocalFileName when that file holds more than
+    // the body (a browser's entry file): BodyLength bytes from BodyOffset.
+    // BodyLength < 0: the whole file is the body.
+    std::uint64_t BodyOffset = 0;
+    std::int64_t BodyLength = -1;
+    // The stored body's Content-Encoding ("gzip", "br", ...); empty: as is.
+    std::string ContentEncoding;
 };
 
 // The entry as a node of the cache tree holds it: the URL's directory, local
