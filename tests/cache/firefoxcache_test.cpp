@@ -2,13 +2,16 @@
 // while it loaded a small site (tests/data/browsers/make-firefox-cache.sh),
 // compared with what the site served, and synthetic entry files, damaged and
 // hostile ones among them.
+#include "cache/cachebody.h"
 #include "cache/firefoxcache.h"
+#include "cache/webcache.h"
 #include "cache/webcachetree.h"
 #include "cache_test_helpers.h"
 #include "support/firefoxentrywriter.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <limits>
 #include <map>
 #include <sstream>
 #include <sys/stat.h>
@@ -86,14 +89,21 @@ TEST(FirefoxCacheSource, RealCacheMatchesWhatTheSiteServed) {
         EXPECT_EQ(e.EntryType, NORMAL_CACHE_ENTRY);
         // The time is the document's Last-Modified, which the site sends alike.
         EXPECT_EQ(FileTimeToU64(e.LastModified), FileTimeToU64(UnixTimeToFileTime(1796119200)));
-        const std::string site = ReadFileBytes(BrowserData() / "site-firefox" / s.SiteFile);
-        const std::string body = Body(e);
-        if (s.Encoding.empty())
-            EXPECT_EQ(body, site);
-        else if (s.Encoding == "gzip")
-            EXPECT_EQ(body.substr(0, 2), "\x1f\x8b");
-        else
-            EXPECT_FALSE(body.empty());
+        EXPECT_EQ(e.ContentEncoding, s.Encoding);
+        EXPECT_EQ(e.BodyOffset, 0u);
+        EXPECT_EQ(e.BodyLength, static_cast<std::int64_t>(e.Size));
+        // The body as the program reads it: decoded, byte for byte the site's.
+        TWebCacheEntryInfo info;
+        FillEntryInfo(e, info);
+        std::string body;
+        bool storedAsIs = true;
+        EXPECT_OK(
+            ReadCacheBody(info, body, std::numeric_limits<std::uint64_t>::max(), &storedAsIs));
+        EXPECT_FALSE(storedAsIs);
+        EXPECT_EQ(body, ReadFileBytes(BrowserData() / "site-firefox" / s.SiteFile));
+        if (!s.Encoding.empty()) {
+            EXPECT_NE(Body(e), body); // stored encoded
+        }
     }
     for (const auto& [url, n] : seen)
         EXPECT_EQ(n, 1) << url;

@@ -594,14 +594,12 @@ bool TFirefoxCacheSource::Deliver(TRawCacheEntry& entry) {
     else if (e.LastModified != 0)
         entry.LastModified = UnixTimeToFileTime(e.LastModified);
     entry.Size = e.BodyLength;
-#if 0 // BODYFIELDS
     entry.BodyOffset = 0;
     entry.BodyLength = static_cast<std::int64_t>(e.BodyLength);
     entry.ContentEncoding = FirefoxHeaderValue(e.ResponseHead, "Content-Encoding");
     std::transform(entry.ContentEncoding.begin(), entry.ContentEncoding.end(),
                    entry.ContentEncoding.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-#endif
     entry.HeaderBlock = std::move(e.ResponseHead);
     return true;
 }
