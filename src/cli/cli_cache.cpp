@@ -1,6 +1,9 @@
 // Cache commands: list the entries of the cache, delete some, list the caches
 // found on the machine.
 #include "cache/cachelocation.h"
+#include "cache/chromiumcache.h"
+#include "cache/firefoxcache.h"
+#include "cache/opencache.h"
 #include "cache/webcache.h"
 #include "clicache.h"
 #include "platform/codepage.h"
@@ -12,6 +15,7 @@
 #include <cstring>
 #include <istream>
 #include <ostream>
+#include <unordered_map>
 
 namespace tarnhold::cli {
 
@@ -29,11 +33,33 @@ int RunEntries(TCliContext& ctx, const TCliArgs& args) {
     auto source = OpenCacheSource(ctx);
     if (!source)
         return kExitFailure;
-    TListing listing(ctx, {"url", "url_decoded", "size", "time", "content_type", "cached_file",
-                           "type_flags", "listed"});
+    // A browser's cache may hold a URL under several keys (one per site that
+    // loaded it): --all shows the keys, and the older copies too.
+    auto* chromium = dynamic_cast<TChromiumCacheSource*>(source.get());
+    auto* firefox = dynamic_cast<TFirefoxCacheSource*>(source.get());
+    const bool keyed = all && (chromium != nullptr || firefox != nullptr);
+    if (chromium != nullptr)
+        chromium->SetListShadowed(all);
+    std::vector<std::string> columns{"url",          "url_decoded", "size",       "time",
+                                     "content_type", "cached_file", "type_flags", "listed"};
+    if (keyed)
+        columns.emplace_back("key");
+    TListing listing(ctx, columns);
+    std::unordered_map<std::string, std::string> firefoxKeys;
     TRawCacheEntry raw;
     for (bool ok = source->First(raw); ok; ok = source->Next(raw)) {
-        const bool accepted = IsAcceptedCacheEntry(raw.EntryType, raw.Url);
+        bool accepted = IsAcceptedCacheEntry(raw.EntryType, raw.Url);
+        std::string key;
+        if (chromium != nullptr && keyed) {
+            key = chromium->CurrentKey();
+            accepted = accepted && !chromium->CurrentShadowed();
+        } else if (firefox != nullptr && keyed) {
+            if (firefoxKeys.empty())
+                for (const auto& k : firefox->KeyedEntries())
+                    if (k.Delivered)
+                        firefoxKeys.emplace(k.Url, k.Key);
+            key = firefoxKeys[raw.Url];
+        }
         if (!accepted && !all)
             continue;
         char flags[16];
@@ -46,14 +72,42 @@ int RunEntries(TCliContext& ctx, const TCliArgs& args) {
                             ctx.ShowUtf8(e.LocalFileName);
         if (all)
             human += std::string("\t") + flags + (accepted ? "\tok" : "\tskipped");
+        if (keyed)
+            human += "\t" + ctx.Show(key);
         listing.Row(human, [&] {
-            return std::vector<TValue>{TValue::Ansi(e.Url),   TValue::Ansi(DecodeURL(e.Url)),
-                                       TValue::Count(e.Size), TValue::Time(e.LastModified),
-                                       TValue::Ansi(type),    TValue::Utf8(e.LocalFileName),
-                                       TValue::Utf8(flags),   TValue::Bool(accepted)};
+            std::vector<TValue> row{TValue::Ansi(e.Url),   TValue::Ansi(DecodeURL(e.Url)),
+                                    TValue::Count(e.Size), TValue::Time(e.LastModified),
+                                    TValue::Ansi(type),    TValue::Utf8(e.LocalFileName),
+                                    TValue::Utf8(flags),   TValue::Bool(accepted)};
+            if (keyed)
+                row.push_back(TValue::Ansi(key));
+            return row;
         });
     }
     source->Close();
+    if (firefox != nullptr && keyed) {
+        // Firefox's older copies are known by key only.
+        for (const auto& k : firefox->KeyedEntries()) {
+            if (k.Delivered)
+                continue;
+            listing.Row(
+                ctx.Show(k.Url) + "\t\t\t\t" +
+                    ctx.ShowUtf8((firefox->Cache2Folder() / "entries" / k.FileName).string()) +
+                    "\t\tskipped\t" + ctx.Show(k.Key),
+                [&] {
+                    return std::vector<TValue>{
+                        TValue::Ansi(k.Url),
+                        TValue::Ansi(DecodeURL(k.Url)),
+                        TValue::Null(),
+                        TValue::Null(),
+                        TValue::Null(),
+                        TValue::Utf8((firefox->Cache2Folder() / "entries" / k.FileName).string()),
+                        TValue::Null(),
+                        TValue::Bool(false),
+                        TValue::Ansi(k.Key)};
+                });
+        }
+    }
     return CheckReadable(ctx, *source) ? kExitOk : kExitFailure;
 }
 
@@ -70,8 +124,8 @@ std::string DescribeTarget(const TCliContext& ctx, const TTarget& t) {
 
 // The entries the arguments name, each found once; false after saying which
 // argument names none or several.
-bool FindTargets(const TCliContext& ctx, TIndexDatSource& source,
-                 const std::vector<std::string>& urls, std::vector<TTarget>& targets) {
+bool FindTargets(const TCliContext& ctx, TCacheSource& source, const std::vector<std::string>& urls,
+                 std::vector<TTarget>& targets) {
     std::vector<TTarget> entries;
     TRawCacheEntry raw;
     for (bool ok = source.First(raw); ok; ok = source.Next(raw))
@@ -104,9 +158,13 @@ bool FindTargets(const TCliContext& ctx, TIndexDatSource& source,
     return found;
 }
 
-bool Confirm(const TCliContext& ctx, const TIndexDatSource& source,
+bool Confirm(const TCliContext& ctx, const TCacheSource& source,
              const std::vector<TTarget>& targets) {
-    *ctx.Err << "Delete from " << ctx.ShowPath(source.IndexFile()) << ":\n";
+    const auto* index = dynamic_cast<const TIndexDatSource*>(&source);
+    *ctx.Err << "Delete from "
+             << (index != nullptr ? ctx.ShowPath(index->IndexFile())
+                                  : ctx.ShowUtf8(source.Describe()))
+             << ":\n";
     for (const auto& t : targets)
         *ctx.Err << "  " << DescribeTarget(ctx, t) << "\n";
     *ctx.Err << (targets.size() == 1 ? "Delete this entry? [y/N] "
@@ -127,7 +185,7 @@ int RunDeleteEntry(TCliContext& ctx, const TCliArgs& args) {
     auto owned = OpenCacheSource(ctx);
     if (!owned)
         return kExitFailure;
-    TIndexDatSource& source = *owned;
+    TCacheSource& source = *owned;
     std::vector<TTarget> targets;
     if (!FindTargets(ctx, source, args.Operands, targets)) {
         ctx.Fail("nothing deleted");
@@ -137,15 +195,19 @@ int RunDeleteEntry(TCliContext& ctx, const TCliArgs& args) {
         ctx.Fail("nothing deleted");
         return kExitFailure;
     }
-    source.SetLockWait(std::chrono::seconds(10), [&ctx] {
-        *ctx.Err << "tarnhold-cli: another program (a browser?) holds the cache's lock; "
-                    "waiting up to 10 seconds\n";
-    });
+    if (auto* index = dynamic_cast<TIndexDatSource*>(&source)) {
+        index->SetLockWait(std::chrono::seconds(10), [&ctx] {
+            *ctx.Err << "tarnhold-cli: another program (a browser?) holds the cache's lock; "
+                        "waiting up to 10 seconds\n";
+        });
+    }
     TWebCache cache(std::move(owned));
     for (const auto& t : targets) {
         const TError result = cache.DeleteEntry(t.Url);
         if (result) {
-            if (result.Code() == EBUSY)
+            if (result.Code() == EBUSY && dynamic_cast<TIndexDatSource*>(&source) == nullptr)
+                ctx.Fail(ctx.Show(t.Url) + ": not deleted: " + ctx.ShowUtf8(result.Text()));
+            else if (result.Code() == EBUSY)
                 ctx.Fail(ctx.Show(t.Url) + ": the entry is in use by a browser; not deleted");
             else
                 ctx.Fail("cannot delete " + ctx.Show(t.Url) + ": " + ctx.ShowUtf8(result.Text()));
@@ -160,18 +222,24 @@ int RunCaches(TCliContext& ctx, const TCliArgs&) {
     const std::vector<TFoundCache> found = ListCaches(ctx);
     const TCacheLocation read = LocateCache(ctx.Cache, TARNHOLD_DEMO_CACHE);
     const std::filesystem::path readIndex =
-        read.Error ? std::filesystem::path() : ResolveIndexDatPath(read.Path);
-    TListing listing(ctx, {"index", "entries", "found_by", "read", "error"});
+        read.Error ? std::filesystem::path() : CachePathOf({read.Path, {}, read.Kind});
+    TListing listing(ctx, {"index", "entries", "found_by", "read", "error", "kind"});
     int rc = kExitOk;
     for (const auto& f : found) {
-        const std::filesystem::path index = ResolveIndexDatPath(f.Folder);
-        TWebCache cache(std::make_unique<TIndexDatSource>(index));
-        const int count = cache.Count();
-        const TError error = cache.Error();
+        const std::filesystem::path index = CachePathOf(f);
+        TError openError;
+        auto source = OpenCacheSourceAt(f.Folder, f.Kind, &openError);
+        TWebCache cache(std::move(source));
+        const bool opened = cache.Source() != nullptr;
+        const int count = opened ? cache.Count() : 0;
+        const TError error = opened ? cache.Error() : openError;
         const bool isRead = index == readIndex;
         std::string human = ctx.ShowPath(index) + "\t";
         human += error ? std::string("unreadable") : std::to_string(count) + " entries";
-        human += "\t" + ctx.ShowUtf8(f.Description) + (isRead ? "\t(read)" : "");
+        human += "\t" + ctx.ShowUtf8(f.Description);
+        if (f.Kind != TCacheKind::ckIndexDat)
+            human += std::string(" [") + CacheKindName(f.Kind) + "]";
+        human += isRead ? "\t(read)" : "";
         if (error) {
             human += "\t" + ctx.ShowUtf8(error.Text());
             rc = kExitFailure;
@@ -180,8 +248,10 @@ int RunCaches(TCliContext& ctx, const TCliArgs&) {
             return std::vector<TValue>{TValue::Utf8(index.native()),
                                        error ? TValue::Null()
                                              : TValue::Count(static_cast<std::uint64_t>(count)),
-                                       TValue::Utf8(f.Description), TValue::Bool(isRead),
-                                       error ? TValue::Utf8(error.Text()) : TValue::Null()};
+                                       TValue::Utf8(f.Description),
+                                       TValue::Bool(isRead),
+                                       error ? TValue::Utf8(error.Text()) : TValue::Null(),
+                                       TValue::Utf8(CacheKindName(f.Kind))};
         });
     }
     if (found.empty() && ctx.Cache) {
@@ -201,9 +271,12 @@ const TCliCommandRegistrar kEntries({
     "the size in bytes, TIME the entry's last-modified time in local time (else\n"
     "the time its file was written: the download). With --all also cookies,\n"
     "history and unknown schemes, each line ending in <TAB>FLAGS<TAB>ok|skipped\n"
-    "(the entry type flags; skipped: not shown in the tree).\n"
+    "(the entry type flags; skipped: not shown in the tree). For a Chromium or\n"
+    "Firefox cache --all also lists the older copies of a URL that other sites'\n"
+    "keys hold (skipped), and ends each line with <TAB>KEY, the cache key.\n"
     "fields (--json, --tsv; always all of them): url, url_decoded, size (bytes),\n"
-    "time (ISO 8601), content_type, cached_file, type_flags, listed.\n"
+    "time (ISO 8601), content_type, cached_file, type_flags, listed; key with\n"
+    "--all on a browser's cache.\n"
     "\n"
     "example: tarnhold-cli entries --all --tsv > entries.tsv\n",
     {{"all", 'a', "", "also the entries the tree leaves out, with type flags"}},
@@ -238,10 +311,15 @@ const TCliCommandRegistrar kCaches({
     "every cache found on the machine, with its entry count",
     "One line per cache: INDEX<TAB>N entries<TAB>WHERE FOUND, \"(read)\" after\n"
     "the one the other commands read. Looks where the commands do\n"
-    "($TARNHOLD_CACHE, $WINEPREFIX, ~/.wine) and in ~/.local/share/wineprefixes;\n"
-    "with --cache PATH, below PATH only. A cache that cannot be read is listed\n"
-    "with the reason (and the exit code is 1).\n"
-    "fields (--json, --tsv): index, entries, found_by, read, error.\n"
+    "($TARNHOLD_CACHE, $WINEPREFIX, ~/.wine) and in ~/.local/share/wineprefixes,\n"
+    "then the caches of Chromium and the browsers built on it (~/.cache/chromium,\n"
+    "google-chrome, Brave, Edge, Vivaldi, Opera) and of Firefox (~/.cache/mozilla,\n"
+    "~/.mozilla), snap and flatpak ones too; a browser's cache is its folder, its\n"
+    "kind in brackets after WHERE FOUND. With --cache PATH, below PATH only (PATH\n"
+    "may name a browser's cache folder or its profile). A cache that cannot be\n"
+    "read is listed with the reason (and the exit code is 1).\n"
+    "fields (--json, --tsv): index, entries, found_by, read, error, kind\n"
+    "(index.dat, chromium, firefox).\n"
     "\n"
     "example: tarnhold-cli caches --cache ~/.wine\n",
     {},

@@ -136,7 +136,7 @@ int RunCopy(TCliContext& ctx, const TCliArgs& args) {
             return UsageError(ctx, "--default-file takes a file name");
     }
 
-    TIndexDatSource* source = nullptr;
+    TCacheSource* source = nullptr;
     auto tree = OpenCacheTree(ctx, source);
     if (!tree || !CheckReadable(ctx, *source))
         return kExitFailure;
@@ -203,6 +203,13 @@ int RunCopy(TCliContext& ctx, const TCliArgs& args) {
                                    TValue::Count(static_cast<std::uint64_t>(milliseconds)),
                                    TValue::Utf8(to.native())};
     });
+    for (const std::string& url : s.StoredAsIsUrls)
+        ctx.Warn("copy: " + ctx.ShowUtf8(url) +
+                 ": the body could not be decoded; copied as stored");
+    if (s.StoredAsIs > static_cast<int>(s.StoredAsIsUrls.size()))
+        ctx.Warn(
+            "copy: " + std::to_string(s.StoredAsIs - static_cast<int>(s.StoredAsIsUrls.size())) +
+            " more bodies copied as stored");
     if (done)
         return kExitOk;
     if (engine.LastFailure().Error == 0)
@@ -248,7 +255,7 @@ int RunDelete(TCliContext& ctx, const TCliArgs& args) {
     if (!yes && !ctx.InIsTerminal)
         return UsageError(ctx, "standard input is no terminal to ask on; give --yes to delete "
                                "without asking");
-    TIndexDatSource* source = nullptr;
+    TCacheSource* source = nullptr;
     auto tree = OpenCacheTree(ctx, source);
     if (!tree || !CheckReadable(ctx, *source))
         return kExitFailure;
@@ -263,10 +270,12 @@ int RunDelete(TCliContext& ctx, const TCliArgs& args) {
         ctx.Fail("delete: nothing deleted");
         return kExitFailure;
     }
-    source->SetLockWait(std::chrono::seconds(10), [&ctx] {
-        *ctx.Err << "tarnhold-cli: another program (a browser?) holds the cache's lock; "
-                    "waiting up to 10 seconds\n";
-    });
+    if (auto* index = dynamic_cast<TIndexDatSource*>(source)) {
+        index->SetLockWait(std::chrono::seconds(10), [&ctx] {
+            *ctx.Err << "tarnhold-cli: another program (a browser?) holds the cache's lock; "
+                        "waiting up to 10 seconds\n";
+        });
+    }
     tree->OnNodeDeleted = [&ctx](TWebCacheTree&, std::string_view url) {
         ctx.WriteLine("removed " + ctx.Show(url));
     };

@@ -159,7 +159,7 @@ int RunFavoritesCopy(TCliContext& ctx, const TCliArgs& args, bool move) {
     if (!SelectFavorites(ctx, store, numbers, selected))
         return kExitUsage;
 
-    TIndexDatSource* source = nullptr;
+    TCacheSource* source = nullptr;
     auto tree = OpenCacheTree(ctx, source);
     if (!tree || !CheckReadable(ctx, *source))
         return kExitFailure;

@@ -178,7 +178,7 @@ int RunFind(TCliContext& ctx, const TCliArgs& args) {
     if (auto message = MakeCriteria(args, *data))
         return UsageError(ctx, *message);
 
-    TIndexDatSource* source = nullptr;
+    TCacheSource* source = nullptr;
     auto tree = OpenCacheTree(ctx, source);
     if (!tree || !CheckReadable(ctx, *source))
         return kExitFailure;

@@ -17,7 +17,7 @@ namespace {
 
 // The refreshed tree of the located cache, or none (after saying why) when
 // the cache cannot be read.
-TCliTree OpenReadableTree(const TCliContext& ctx, TIndexDatSource*& source) {
+TCliTree OpenReadableTree(const TCliContext& ctx, TCacheSource*& source) {
     auto tree = OpenCacheTree(ctx, source);
     if (!tree || !CheckReadable(ctx, *source))
         return nullptr;
@@ -68,7 +68,7 @@ void WriteFolders(const TCliContext& ctx, TWebCacheTree& tree, TWebCacheTreeNode
 }
 
 int RunTree(TCliContext& ctx, const TCliArgs&) {
-    TIndexDatSource* source = nullptr;
+    TCacheSource* source = nullptr;
     auto tree = OpenReadableTree(ctx, source);
     if (!tree)
         return kExitFailure;
@@ -126,7 +126,7 @@ void WriteRows(const TCliContext& ctx, TWebCacheTreeNode* folder) {
 }
 
 int RunList(TCliContext& ctx, const TCliArgs& args) {
-    TIndexDatSource* source = nullptr;
+    TCacheSource* source = nullptr;
     auto tree = OpenReadableTree(ctx, source);
     if (!tree)
         return kExitFailure;
@@ -153,7 +153,7 @@ TWebCacheTreeNode* FindEntryNode(const TCliContext& ctx, TWebCacheTree& tree,
 }
 
 int RunName(TCliContext& ctx, const TCliArgs& args) {
-    TIndexDatSource* source = nullptr;
+    TCacheSource* source = nullptr;
     auto tree = OpenReadableTree(ctx, source);
     if (!tree)
         return kExitFailure;
@@ -202,12 +202,14 @@ std::string CommandList(std::string_view prefix) {
 }
 
 int RunOverview(TCliContext& ctx, const TCliArgs&) {
-    TIndexDatSource* source = nullptr;
+    TCacheSource* source = nullptr;
     auto tree = OpenReadableTree(ctx, source);
     if (!tree)
         return kExitFailure;
     ctx.WriteLine(std::string("Tarnhold ") + TARNHOLD_VERSION + ": " +
-                  ctx.ShowPath(source->IndexFile()));
+                  (dynamic_cast<TIndexDatSource*>(source) != nullptr
+                       ? ctx.ShowPath(dynamic_cast<TIndexDatSource*>(source)->IndexFile())
+                       : ctx.ShowUtf8(source->Describe())));
     const int files = tree->CountFiles(tree->Root());
     ctx.WriteLine(std::to_string(files) + " files, " +
                   ctx.Show(FormatSizeShort(tree->Root()->Info.Size)) + ", latest " +

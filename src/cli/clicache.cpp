@@ -1,6 +1,8 @@
 #include "clicache.h"
 
 #include "cache/cachelocation.h"
+#include "cache/indexdatsource.h"
+#include "cache/opencache.h"
 #include "copy/localpaths.h"
 #include "platform/appfolder.h"
 #include "platform/codepage.h"
@@ -29,23 +31,32 @@ void TTreeCloser::operator()(TWebCacheTree* tree) const {
     delete tree;
 }
 
-std::unique_ptr<TIndexDatSource> OpenCacheSource(const TCliContext& ctx) {
+std::filesystem::path CachePathOf(const TFoundCache& cache) {
+    return cache.Kind == TCacheKind::ckIndexDat ? ResolveIndexDatPath(cache.Folder) : cache.Folder;
+}
+
+std::unique_ptr<TCacheSource> OpenCacheSource(const TCliContext& ctx) {
     const TCacheLocation where = LocateCache(ctx.Cache, TARNHOLD_DEMO_CACHE);
     if (where.Error) {
         ctx.Fail(ctx.ShowUtf8(where.Error.Text()));
         return nullptr;
     }
-    auto source = std::make_unique<TIndexDatSource>(where.Path);
+    TError error;
+    auto source = OpenCacheSourceAt(where.Path, where.Kind, &error);
+    if (!source) {
+        ctx.Fail(ctx.ShowUtf8(error.Text()));
+        return nullptr;
+    }
     if (where.Origin != TCacheOrigin::coOption || where.Searched)
-        ctx.Fail("reading " + ctx.ShowPath(source->IndexFile()) + " (" +
+        ctx.Fail("reading " + ctx.ShowPath(CachePathOf({where.Path, {}, where.Kind})) + " (" +
                  ctx.ShowUtf8(where.Description) + ")");
     for (const auto& other : where.Others)
-        ctx.Fail("also found: " + ctx.ShowPath(other.Folder / "index.dat") + " (" +
+        ctx.Fail("also found: " + ctx.ShowPath(CachePathOf(other)) + " (" +
                  ctx.ShowUtf8(other.Description) + "; read it with --cache)");
     return source;
 }
 
-bool CheckReadable(const TCliContext& ctx, const TIndexDatSource& source) {
+bool CheckReadable(const TCliContext& ctx, const TCacheSource& source) {
     const TError error = source.Error();
     if (error.Ok())
         return true;
@@ -53,7 +64,7 @@ bool CheckReadable(const TCliContext& ctx, const TIndexDatSource& source) {
     return false;
 }
 
-TCliTree OpenCacheTree(const TCliContext& ctx, TIndexDatSource*& source) {
+TCliTree OpenCacheTree(const TCliContext& ctx, TCacheSource*& source) {
     auto owned = OpenCacheSource(ctx);
     source = owned.get();
     if (!owned)
@@ -86,7 +97,7 @@ std::vector<TFoundCache> ListCaches(const TCliContext& ctx) {
         const TCacheLocation where = LocateCache(ctx.Cache, TARNHOLD_DEMO_CACHE);
         if (where.Error)
             return {};
-        std::vector<TFoundCache> found{{where.Path, where.Description}};
+        std::vector<TFoundCache> found{{where.Path, where.Description, where.Kind}};
         found.insert(found.end(), where.Others.begin(), where.Others.end());
         return found;
     }

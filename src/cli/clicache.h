@@ -16,10 +16,14 @@ namespace tarnhold::cli {
 // The source over the located cache, or none after saying why. Says on
 // stderr which cache it is unless the user named it itself with --cache, and
 // which others were found beside it.
-std::unique_ptr<TIndexDatSource> OpenCacheSource(const TCliContext& ctx);
+std::unique_ptr<TCacheSource> OpenCacheSource(const TCliContext& ctx);
 
 // A source whose last read failed: false after reporting it.
-bool CheckReadable(const TCliContext& ctx, const TIndexDatSource& source);
+bool CheckReadable(const TCliContext& ctx, const TCacheSource& source);
+
+// The file or folder a found cache is read from, for listings: its index.dat,
+// or the browser cache's folder.
+std::filesystem::path CachePathOf(const TFoundCache& cache);
 
 // A cache tree over the located cache, sharing the rename list and the
 // content-type table of the data folder with the window, refreshed as the
@@ -33,7 +37,7 @@ struct TTreeCloser {
     void operator()(TWebCacheTree* tree) const;
 };
 using TCliTree = std::unique_ptr<TWebCacheTree, TTreeCloser>;
-TCliTree OpenCacheTree(const TCliContext& ctx, TIndexDatSource*& source);
+TCliTree OpenCacheTree(const TCliContext& ctx, TCacheSource*& source);
 
 // The caches found on the machine (or below --cache), each with where it was
 // found; the first is the one the commands read.

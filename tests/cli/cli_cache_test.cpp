@@ -1,9 +1,11 @@
 // The cache commands of tarnhold-cli over copies of the Wine cache: entries,
 // delete-entry and caches, and how the cache is found.
 #include "cli/cli_helpers.h"
+#include "support/chromiumentrywriter.h"
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -150,6 +152,66 @@ TEST(CliCache, FindsCachesBelowAPrefixAndListsThem) {
     TCliResult none = RunCli({"--cache", (tmp.Path() / "none").string(), "entries"});
     EXPECT_EQ(none.ExitCode, 1);
     EXPECT_NE(none.Err.find("No such file"), std::string::npos) << none.Err;
+}
+
+TEST(CliCache, ChromiumCacheIsListedWithKeysCopiedDecodedAndDeletedFrom) {
+    TScratch tmp;
+    const fs::path data = tmp.Path() / "chromium" / "Default" / "Cache" / "Cache_Data";
+    fs::create_directories(data);
+    fs::copy(TARNHOLD_TEST_DATA "/browsers/chromium", data, fs::copy_options::recursive);
+    // An older copy of the top page under another site's key, and a page
+    // whose gzip body is damaged.
+    TChromiumEntrySpec older;
+    older.Key = "1/0/_dk_http://other.test http://other.test http://127.0.0.1:8765/index.html";
+    older.Body = "<html>older</html>";
+    older.ResponseTime = 13000000000000000;
+    WriteChromiumEntry(data, 1, older);
+    TChromiumEntrySpec broken;
+    broken.Key = "1/0/_dk_http://127.0.0.1 http://127.0.0.1 http://127.0.0.1:8765/broken.html";
+    broken.Head = "HTTP/1.1 200 OK\nContent-Type: text/html\nContent-Encoding: gzip\n";
+    broken.Body = "not gzip at all";
+    WriteChromiumEntry(data, 2, broken);
+    const std::string cache = data.parent_path().parent_path().string(); // the profile folder
+
+    TCliResult caches = RunCli({"caches", "--cache", cache});
+    ASSERT_EQ(caches.ExitCode, 0) << caches.Err;
+    EXPECT_EQ(caches.Out, data.string() + "\t10 entries\t--cache [chromium]\t(read)\n");
+
+    TCliResult entries = RunCli({"entries", "--cache", cache});
+    ASSERT_EQ(entries.ExitCode, 0) << entries.Err;
+    EXPECT_EQ(CountLines(entries.Out), 10u);
+    EXPECT_EQ(entries.Out.find("older"), std::string::npos);
+    TCliResult all = RunCli({"entries", "--all", "--cache", cache});
+    ASSERT_EQ(all.ExitCode, 0) << all.Err;
+    EXPECT_EQ(CountLines(all.Out), 11u);
+    EXPECT_NE(all.Out.find("\tskipped\t1/0/_dk_http://other.test http://other.test "
+                           "http://127.0.0.1:8765/index.html\n"),
+              std::string::npos)
+        << all.Out;
+
+    const fs::path out = tmp.Path() / "out";
+    TCliResult copy = RunCli({"copy", "http://127.0.0.1:8765/", "--to", out.string(), "--cache",
+                              cache, "--overwrite", "all"});
+    ASSERT_EQ(copy.ExitCode, 0) << copy.Err;
+    EXPECT_NE(copy.Err.find("http://127.0.0.1:8765/broken.html: the body could not be decoded"),
+              std::string::npos)
+        << copy.Err;
+    std::string zipped;
+    for (const auto& e : fs::recursive_directory_iterator(out))
+        if (e.path().filename() == "zipped.html")
+            zipped = e.path().string();
+    ASSERT_FALSE(zipped.empty());
+    std::ifstream in(zipped, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("gzip line 59: the quick brown fox"), std::string::npos);
+
+    TCliResult del =
+        RunCli({"delete-entry", "--yes", "--cache", cache, "http://127.0.0.1:8765/index.html"});
+    ASSERT_EQ(del.ExitCode, 0) << del.Err;
+    EXPECT_FALSE(fs::exists(data / "b4aaafef0e99c80b_0"));
+    EXPECT_FALSE(fs::exists(data / ChromiumEntryName(1)));
+    TCliResult after = RunCli({"entries", "--cache", cache});
+    EXPECT_EQ(CountLines(after.Out), 9u);
 }
 
 } // namespace

@@ -1,7 +1,9 @@
 // Whole copies of real caches, checked the way a browser would use them: every
 // link of every copied page that names a cached document must, opened from
 // the disk, reach the file that the copy holds for that document.
+#include "cache/cachebody.h"
 #include "cache/indexdatsource.h"
+#include "cache/opencache.h"
 #include "copy/copy_test_helpers.h"
 #include "copy/copyengine.h"
 #include "platform/codepage.h"
@@ -17,8 +19,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::unique_ptr<TWebCacheTree> TreeOver(const fs::path& container) {
-    auto tree = std::make_unique<TWebCacheTree>(std::make_unique<TIndexDatSource>(container));
+std::unique_ptr<TWebCacheTree> TreeOver(const fs::path& container,
+                                        TCacheKind kind = TCacheKind::ckIndexDat) {
+    auto tree = std::make_unique<TWebCacheTree>(OpenCacheSourceAt(container, kind));
     tree->MimeTypesFile = std::string(TARNHOLD_TEST_DATA) + "/cache/mime.types";
     tree->LoadContentTypes();
     testing::Refresh(*tree);
@@ -84,8 +87,7 @@ void CheckLinks(TWebCacheTree& tree, const TCopyEngine& engine, const TCopyOptio
         const fs::path local = engine.LocalPathOf(options, page);
         const std::string copy = test::ReadFileBytes(local);
         std::string original;
-        int error = 0;
-        (void)ReadCachedFile(page->Info.LocalFileName, original, error);
+        (void)ReadCacheBody(page->Info, original);
         std::string base = page->Info.Url;
         THTMLTag a, b;
         std::size_t pa = 0, pb = 0;
@@ -146,9 +148,10 @@ const TRun kRuns[] = {
     {"one site, whole paths, method 3", "http://www.shop.test/", kFolderWholePath, kMethodAll},
 };
 
-void CopyAndCheck(const fs::path& container, int minimumLinks) {
+void CopyAndCheck(const fs::path& container, int minimumLinks,
+                  TCacheKind kind = TCacheKind::ckIndexDat) {
     for (const TRun& run : kRuns) {
-        auto tree = TreeOver(container);
+        auto tree = TreeOver(container, kind);
         test::TTempDir out;
         test::TScriptedPrompts prompts;
         TCopyEngine engine(*tree, &prompts);
@@ -180,6 +183,12 @@ TEST(CopyEndToEnd, DemoCache) {
 
 TEST(CopyEndToEnd, WineWrittenCache) {
     CopyAndCheck(fs::path(TARNHOLD_TEST_DATA) / "cache/wine-ie-cache/Content.IE5", 5);
+}
+
+TEST(CopyEndToEnd, ChromiumCache) {
+    // Bodies inside entry files, two of them encoded: the copy holds them
+    // decoded, and the links between the pages reach them.
+    CopyAndCheck(fs::path(TARNHOLD_TEST_DATA) / "browsers/chromium", 8, TCacheKind::ckChromium);
 }
 
 TEST(CopyEndToEnd, NamesThatNeedCareStillResolve) {

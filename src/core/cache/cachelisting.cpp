@@ -1,5 +1,6 @@
 #include "cache/cachelisting.h"
 
+#include "cache/cachebody.h"
 #include "cache/recordfile.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -43,11 +44,17 @@ bool IsHtmlEntry(const TWebCacheEntryInfo& entry) {
 }
 
 std::string ReadPageTitle(const std::string& localFile) {
-    if (localFile.empty())
+    TWebCacheEntryInfo entry;
+    entry.LocalFileName = localFile;
+    return ReadPageTitle(entry);
+}
+
+std::string ReadPageTitle(const TWebCacheEntryInfo& entry) {
+    if (entry.LocalFileName.empty())
         return {};
     std::string head;
     std::size_t searched = 0;
-    TError error = ReadRegularFile(localFile, head, kTitleReadLimit, [&](std::string_view text) {
+    TError error = ReadCacheBody(entry, head, kTitleReadLimit, nullptr, [&](std::string_view text) {
         // The end of the head may straddle two pieces.
         bool done = HoldsHeadEnd(text, searched);
         searched = text.size() >= 6 ? text.size() - 6 : 0;
@@ -86,7 +93,7 @@ const std::string& TTitleCache::Title(const TWebCacheTreeNode& node) {
     auto [it, inserted] = items_.try_emplace(&node);
     if (inserted || it->second.localFile != node.Info.LocalFileName) {
         it->second.localFile = node.Info.LocalFileName;
-        it->second.title = ReadPageTitle(node.Info.LocalFileName);
+        it->second.title = ReadPageTitle(node.Info);
     }
     return it->second.title;
 }

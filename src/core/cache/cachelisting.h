@@ -26,6 +26,8 @@ bool IsHtmlEntry(const TWebCacheEntryInfo& entry);
 // file, which must be a regular file; empty when there is none or the file
 // cannot be read.
 std::string ReadPageTitle(const std::string& localFile);
+// The same for an entry's body, wherever it lies and however it is encoded.
+std::string ReadPageTitle(const TWebCacheEntryInfo& entry);
 
 // The name under which the cache knows a file: file name and suffix of its
 // entry's URL.

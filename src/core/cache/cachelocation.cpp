@@ -1,5 +1,6 @@
 #include "cache/cachelocation.h"
 
+#include "cache/chromiumcache.h"
 #include "platform/files.h"
 
 #include <algorithm>
@@ -74,9 +75,76 @@ void FromDrive(std::vector<TFoundCache>& found, const fs::path& drive,
         FromProfiles(found, drive / users, currentUser, where);
 }
 
+// The folders below dir, sorted (the first kMaxProfiles only).
+std::vector<fs::path> SubFolders(const fs::path& dir) {
+    std::vector<fs::path> out;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        if (out.size() >= kMaxProfiles)
+            break;
+        std::error_code ec2;
+        if (it->is_directory(ec2))
+            out.push_back(it->path());
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+bool IsFirefoxCacheFolder(const fs::path& folder) {
+    return DirectoryExists(folder / "entries") &&
+           (folder.filename() == "cache2" || FileExists(folder / "index"));
+}
+
+// The folders below ~/.cache (or a snap's or flatpak's copy of it) where the
+// browsers built on Chromium keep their profiles' caches, and their names.
+const std::pair<const char*, const char*> kChromiumFamily[] = {
+    {"chromium", "Chromium"},
+    {"chromium-browser", "Chromium"},
+    {"google-chrome", "Google Chrome"},
+    {"google-chrome-beta", "Google Chrome beta"},
+    {"google-chrome-unstable", "Google Chrome unstable"},
+    {"BraveSoftware/Brave-Browser", "Brave"},
+    {"microsoft-edge", "Microsoft Edge"},
+    {"microsoft-edge-beta", "Microsoft Edge beta"},
+    {"microsoft-edge-dev", "Microsoft Edge dev"},
+    {"vivaldi", "Vivaldi"},
+    {"opera", "Opera"},
+};
+
+void BrowsersBelow(std::vector<TFoundCache>& found, const fs::path& cacheBase,
+                   const fs::path& homeBase, const std::string& where) {
+    for (const auto& [folder, name] : kChromiumFamily) {
+        std::vector<fs::path> profiles = SubFolders(cacheBase / folder);
+        // The default profile first.
+        std::stable_partition(profiles.begin(), profiles.end(),
+                              [](const fs::path& p) { return p.filename() == "Default"; });
+        for (const auto& profile : profiles) {
+            const fs::path data = profile / "Cache" / "Cache_Data";
+            if (IsChromiumCacheFolder(data))
+                found.push_back(
+                    {data, std::string(name) + ", profile " + profile.filename().string() + where,
+                     TCacheKind::ckChromium});
+        }
+    }
+    for (const fs::path& root : {cacheBase / "mozilla/firefox", homeBase / ".mozilla/firefox"}) {
+        for (const auto& profile : SubFolders(root)) {
+            const fs::path data = profile / "cache2";
+            if (IsFirefoxCacheFolder(data))
+                found.push_back({data, "Firefox, profile " + profile.filename().string() + where,
+                                 TCacheKind::ckFirefox});
+        }
+    }
+}
+
 // The location of a path the user named (--cache or $TARNHOLD_CACHE).
 TCacheLocation NamedLocation(const fs::path& path, TCacheOrigin origin, const std::string& label,
                              const std::string& currentUser) {
+    fs::path browserFolder;
+    if (std::optional<TCacheKind> kind = DetectBrowserCache(path, &browserFolder)) {
+        TCacheLocation where{browserFolder, origin, label, browserFolder != path, {}, {}};
+        where.Kind = *kind;
+        return where;
+    }
     if (!DirectoryExists(path) || HoldsIndex(path))
         return {path, origin, label, false, {}, {}};
     std::vector<TFoundCache> found = FindCachesBelow(path, currentUser);
@@ -95,6 +163,53 @@ TCacheLocation NamedLocation(const fs::path& path, TCacheOrigin origin, const st
 }
 
 } // namespace
+
+const char* CacheKindName(TCacheKind kind) {
+    switch (kind) {
+    case TCacheKind::ckChromium:
+        return "chromium";
+    case TCacheKind::ckFirefox:
+        return "firefox";
+    case TCacheKind::ckIndexDat:
+        break;
+    }
+    return "index.dat";
+}
+
+std::optional<TCacheKind> DetectBrowserCache(const fs::path& path, fs::path* folder) {
+    if (!DirectoryExists(path))
+        return std::nullopt;
+    for (const fs::path& candidate : {path, path / "Cache_Data", path / "Cache" / "Cache_Data"}) {
+        if (IsChromiumCacheFolder(candidate)) {
+            if (folder != nullptr)
+                *folder = candidate;
+            return TCacheKind::ckChromium;
+        }
+    }
+    for (const fs::path& candidate : {path, path / "cache2"}) {
+        if (IsFirefoxCacheFolder(candidate)) {
+            if (folder != nullptr)
+                *folder = candidate;
+            return TCacheKind::ckFirefox;
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<TFoundCache> FindBrowserCaches(const TGetEnv& getEnv) {
+    std::vector<TFoundCache> found;
+    const std::string home = Env(getEnv, "HOME");
+    if (home.empty())
+        return found;
+    const fs::path h(home);
+    BrowsersBelow(found, h / ".cache", h, "");
+    for (const auto& snap : SubFolders(h / "snap"))
+        BrowsersBelow(found, snap / "common/.cache", snap / "common",
+                      " (snap " + snap.filename().string() + ")");
+    for (const auto& app : SubFolders(h / ".var/app"))
+        BrowsersBelow(found, app / "cache", app, " (flatpak " + app.filename().string() + ")");
+    return found;
+}
 
 std::vector<TFoundCache> FindCachesBelow(const fs::path& folder, const std::string& currentUser) {
     std::vector<TFoundCache> found;
@@ -168,13 +283,18 @@ std::vector<TFoundCache> FindAllCaches(const fs::path& demoCache, const TGetEnv&
             }
             if (!seen)
                 all.push_back(
-                    {f.Folder, where + (f.Description.empty() ? "" : ", ") + f.Description});
+                    {f.Folder,
+                     where + (where.empty() || f.Description.empty() ? "" : ", ") + f.Description,
+                     f.Kind});
         }
     };
     const std::string user = Env(getEnv, "USER");
     if (std::string env = Env(getEnv, "TARNHOLD_CACHE"); !env.empty()) {
         const fs::path path(env);
-        if (DirectoryExists(path) && !HoldsIndex(path))
+        fs::path browserFolder;
+        if (std::optional<TCacheKind> kind = DetectBrowserCache(path, &browserFolder))
+            take({{browserFolder, "", *kind}}, "$TARNHOLD_CACHE");
+        else if (DirectoryExists(path) && !HoldsIndex(path))
             take(FindCachesBelow(path, user), "$TARNHOLD_CACHE");
         else if (FileExists(path) || HoldsIndex(path))
             take({{DirectoryExists(path) ? path : path.parent_path(), ""}}, "$TARNHOLD_CACHE");
@@ -202,6 +322,7 @@ std::vector<TFoundCache> FindAllCaches(const fs::path& demoCache, const TGetEnv&
     }
     if (HoldsIndex(demoCache))
         take({{demoCache, ""}}, "the demo cache");
+    take(FindBrowserCaches(getEnv), "");
     return all;
 }
 

@@ -14,12 +14,22 @@
 
 namespace tarnhold {
 
+using TGetEnv = std::function<const char*(const char*)>;
+
 enum class TCacheOrigin { coOption, coEnvironment, coWinePrefix, coDemo };
+
+// Which browser's cache a folder holds.
+enum class TCacheKind { ckIndexDat, ckChromium, ckFirefox };
+// "index.dat", "chromium" or "firefox", for listings.
+const char* CacheKindName(TCacheKind kind);
 
 // A cache found by looking below a folder.
 struct TFoundCache {
-    std::filesystem::path Folder; // the folder that holds its index.dat
-    std::string Description;      // where it was found, for messages (UTF-8)
+    // The folder that holds its index.dat; for Chromium its Cache_Data
+    // folder, for Firefox its cache2 folder.
+    std::filesystem::path Folder;
+    std::string Description; // where it was found, for messages (UTF-8)
+    TCacheKind Kind = TCacheKind::ckIndexDat;
 };
 
 struct TCacheLocation {
@@ -34,9 +44,26 @@ struct TCacheLocation {
     // Set when the place named holds no cache or does not exist where that
     // is an error ($WINEPREFIX naming no folder); Path is then empty.
     TError Error;
+    // The kind of cache Path holds; for a browser's cache Path is its folder
+    // (Cache_Data, cache2).
+    TCacheKind Kind = TCacheKind::ckIndexDat;
 };
 
-using TGetEnv = std::function<const char*(const char*)>;
+// The browser cache a folder holds or leads to: a Chromium Cache_Data folder
+// (also named by the Cache folder above it or the profile folder above
+// that), a Firefox cache2 folder (also named by the profile folder that holds
+// it). The cache's own folder goes to *folder. Nothing when the folder holds
+// neither (an index.dat cache, or none).
+std::optional<TCacheKind> DetectBrowserCache(const std::filesystem::path& path,
+                                             std::filesystem::path* folder = nullptr);
+
+// The browsers' caches of the user whose home is $HOME: Chromium and the
+// browsers built on it (Google Chrome, Brave, Edge, Vivaldi, Opera) under
+// ~/.cache, Firefox under ~/.cache/mozilla and ~/.mozilla, and both as snap
+// (~/snap/<name>/common/.cache/...) and flatpak (~/.var/app/<id>/cache/...)
+// packages. Each profile's cache once; a bounded number of folders is looked
+// into.
+std::vector<TFoundCache> FindBrowserCaches(const TGetEnv& getEnv = ::getenv);
 
 // The caches below folder, in the order they are taken: the folder itself
 // when it holds index.dat; its Content.IE5 (the folder above it named);
@@ -62,7 +89,8 @@ TCacheLocation LocateCache(const std::optional<std::filesystem::path>& option,
 
 // Every cache on the machine the program knows to look for: the one
 // $TARNHOLD_CACHE names, those of $WINEPREFIX, ~/.wine and the prefixes in
-// ~/.local/share/wineprefixes, and the demo cache; each once, in that order.
+// ~/.local/share/wineprefixes, the demo cache, then the browsers' caches
+// (FindBrowserCaches); each once, in that order.
 std::vector<TFoundCache> FindAllCaches(const std::filesystem::path& demoCache,
                                        const TGetEnv& getEnv = ::getenv);
 

@@ -743,7 +743,7 @@ std::string TWebCacheTree::GetTitle(std::string_view url) const {
     const TWebCacheTreeNode* node = FindNodeByUrl(dir + file);
     if (node == nullptr || node->IsFolder || !IsHtmlEntry(node->Info))
         return {};
-    return ReadPageTitle(node->Info.LocalFileName);
+    return ReadPageTitle(node->Info);
 }
 
 } // namespace tarnhold

@@ -1,5 +1,6 @@
 #include "copy/copyengine.h"
 
+#include "cache/cachebody.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "text/displayformat.h"
@@ -7,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -353,6 +355,20 @@ bool TCopyEngine::CopyNodes(const TCopyOptions& options, int& answer,
             } else if (html) {
                 if (!WriteAllToFd(temp.Fd(), page))
                     code = errno;
+            } else if (!IsPlainCacheBody(node->Info)) {
+                // A slice of a browser's entry file, or an encoded body:
+                // written decoded.
+                std::string data;
+                bool storedAsIs = false;
+                TError read = ReadCacheBody(node->Info, data,
+                                            std::numeric_limits<std::uint64_t>::max(), &storedAsIs);
+                if (read)
+                    code = read.Code();
+                else if (!WriteAllToFd(temp.Fd(), data))
+                    code = errno;
+                if (code == 0 && storedAsIs)
+                    stats_.NoteStoredAsIs(node->Info.Url);
+                bytes = data.size();
             } else {
                 std::string data;
                 int in = ::open(cacheFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);

@@ -1,5 +1,6 @@
 #include "copy/rebuildpage.h"
 
+#include "cache/cachebody.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "text/htmltag.h"
@@ -8,6 +9,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -79,8 +81,11 @@ int TPageRewriter::Rebuild(bool write, std::string* out, int method,
                            std::string_view prefix) {
     TWebCacheTree& tree = names_.Tree();
     std::string data;
-    int readError = 0;
-    (void)ReadCachedFile(node->Info.LocalFileName, data, readError); // unreadable: an empty page
+    bool storedAsIs = false;
+    if (ReadCacheBody(node->Info, data, std::numeric_limits<std::uint64_t>::max(), &storedAsIs))
+        data.clear(); // unreadable: an empty page
+    else if (storedAsIs && stats_ != nullptr && write)
+        stats_->NoteStoredAsIs(node->Info.Url);
     if (write && out != nullptr)
         out->reserve(out->size() + data.size() + data.size() / 8);
 

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarnhold {
 
@@ -35,6 +36,16 @@ struct TCopyStats {
     int Links = 0;           // links rewritten
     int LinksOutside = 0;    // of those, links to documents the cache does not hold
     int Collected = 0;       // embedded files added to the copy list
+    // Bodies whose encoding could not be undone, written as stored; the
+    // first kMaxNamedStoredAsIs of their URLs, for the warnings.
+    int StoredAsIs = 0;
+    std::vector<std::string> StoredAsIsUrls;
+    static constexpr std::size_t kMaxNamedStoredAsIs = 100;
+    void NoteStoredAsIs(const std::string& url) {
+        ++StoredAsIs;
+        if (StoredAsIsUrls.size() < kMaxNamedStoredAsIs)
+            StoredAsIsUrls.push_back(url);
+    }
 };
 
 // One page's rewrite. The table finds link targets; progress (optional) has

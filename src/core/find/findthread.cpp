@@ -1,5 +1,6 @@
 #include "find/findthread.h"
 
+#include "cache/cachebody.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "text/jconvert.h"
@@ -68,10 +69,16 @@ bool ContainsText(std::string_view content, std::string_view text) {
 } // namespace
 
 bool FileContains(const std::string& path, std::string_view text, bool anyCase) {
+    TWebCacheEntryInfo entry;
+    entry.LocalFileName = path;
+    return FileContains(entry, text, anyCase);
+}
+
+bool FileContains(const TWebCacheEntryInfo& entry, std::string_view text, bool anyCase) {
     // Buffers kept per thread: a content search reads many files in a row.
     thread_local std::string content, converted, lowered, needle;
     // A file that cannot be read, or is empty, holds nothing to find.
-    if (ReadRegularFile(path, content) || content.empty())
+    if (ReadCacheBody(entry, content) || content.empty())
         return false;
     std::string_view search = content;
     switch (InCodeCheck(content)) {
@@ -269,7 +276,7 @@ bool TFindThread::Matches(const TFindData& data, const std::vector<TFileMask>& m
     if (!data.Contains.empty()) {
         if (node->IsFolder)
             return false;
-        return FileContains(node->Info.LocalFileName, data.Contains, data.MatchAnyCase);
+        return FileContains(node->Info, data.Contains, data.MatchAnyCase);
     }
     return true;
 }

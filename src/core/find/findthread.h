@@ -133,5 +133,7 @@ void StopBeforeChanges(TWebCacheTree& tree, TFindThread& search);
 // case of ASCII letters when anyCase is set. Only regular files are read;
 // a file that cannot be read, or is empty, contains nothing.
 bool FileContains(const std::string& path, std::string_view text, bool anyCase);
+// The same for an entry's body, wherever it lies and however it is encoded.
+bool FileContains(const TWebCacheEntryInfo& entry, std::string_view text, bool anyCase);
 
 } // namespace tarnhold

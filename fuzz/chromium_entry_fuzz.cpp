@@ -1,0 +1,69 @@
+// Chromium entry-file bytes from anywhere: parse them in memory, and read
+// them as the only entry file of a cache folder, body decoded as its headers
+// say; what comes out is bounded by the input's size.
+#include "cache/cachebody.h"
+#include "cache/chromiumcache.h"
+#include "cache/webcache.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+using namespace tarnhold;
+
+// One folder per process, reused by every input.
+const std::filesystem::path& Scratch() {
+    static const std::filesystem::path dir = [] {
+        std::filesystem::path base = std::filesystem::exists("/dev/shm")
+                                         ? std::filesystem::path("/dev/shm")
+                                         : std::filesystem::temp_directory_path();
+        std::filesystem::path d = base / ("tarnhold-chromium-fuzz-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(d);
+        return d;
+    }();
+    return dir;
+}
+
+struct TCleanup {
+    ~TCleanup() {
+        std::error_code ec;
+        std::filesystem::remove_all(Scratch(), ec);
+    }
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static TCleanup cleanup;
+    const std::string bytes(reinterpret_cast<const char*>(data), size);
+    TChromiumEntry entry;
+    if (ParseChromiumEntry(bytes, entry).Ok()) {
+        if (entry.BodyOffset + entry.BodyLength > size || entry.Key.size() > size ||
+            entry.Head.size() > 2 * size + 2)
+            std::abort();
+    }
+
+    const std::filesystem::path& dir = Scratch();
+    std::ofstream(dir / "0123456789abcdef_0", std::ios::binary | std::ios::trunc) << bytes;
+    TWebCache cache(std::make_unique<TChromiumCacheSource>(dir));
+    TWebCacheEntryInfo info;
+    for (bool ok = cache.FindFirst(info); ok; ok = cache.FindNext(info)) {
+        std::string body;
+        bool asStored = false;
+        if (ReadCacheBody(info, body, 1u << 20, &asStored).Ok() && body.size() > (1u << 20))
+            std::abort();
+        // Whole, within the ratio limit of what is stored.
+        if (ReadCacheBody(info, body).Ok() &&
+            body.size() > std::max<std::size_t>(kMinDecodedLimit, size * kDecodedRatioLimit))
+            std::abort();
+    }
+    return 0;
+}
