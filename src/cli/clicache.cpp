@@ -36,6 +36,7 @@ std::unique_ptr<TIndexDatSource> OpenCacheSource(const TCliContext& ctx) {
         return nullptr;
     }
     auto source = std::make_unique<TIndexDatSource>(where.Path);
+    source->SetRecovered(ctx.Recovered);
     if (where.Origin != TCacheOrigin::coOption || where.Searched)
         ctx.Fail("reading " + ctx.ShowPath(source->IndexFile()) + " (" +
                  ctx.ShowUtf8(where.Description) + ")");
@@ -47,6 +48,12 @@ std::unique_ptr<TIndexDatSource> OpenCacheSource(const TCliContext& ctx) {
 
 bool CheckReadable(const TCliContext& ctx, const TIndexDatSource& source) {
     const TError error = source.Error();
+    const TReadReport report = source.ReadReport();
+    if (error.Ok() && report.Damaged && !ctx.DataLost) {
+        // Once per run: the rows read still follow.
+        ctx.DataLost = true;
+        ctx.Warn(ctx.ShowUtf8(report.Summary));
+    }
     if (error.Ok())
         return true;
     ctx.Fail(ctx.ShowUtf8(error.Text()));

@@ -42,6 +42,7 @@ void FillEntryInfo(TRawCacheEntry&& raw, TWebCacheEntryInfo& entry) {
     entry.LocalFileName = std::move(raw.LocalFileName);
     entry.FileExtension = std::move(raw.FileExtension);
     entry.HeaderInfo.SetText(std::move(raw.HeaderBlock));
+    entry.Recovered = raw.Recovered;
 }
 
 TWebCache::TWebCache(std::unique_ptr<TCacheSource> source) : source_(std::move(source)) {}

@@ -49,6 +49,8 @@ struct TWebCacheEntryInfo {
     std::uint64_t Size = 0;
     TWebCacheHeaderInfo HeaderInfo;
     std::string FileExtension; // as the cache recorded it
+    // A deleted entry recovered from what the cache left behind.
+    bool Recovered = false;
 };
 
 // The entry as a node of the cache tree holds it: the URL's directory, local
