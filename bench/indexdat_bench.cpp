@@ -10,6 +10,7 @@
 #include "cache/webcache.h"
 #include "mkcache/cachebuilder.h"
 #include "mkcache/syntheticcache.h"
+#include "platform/files.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdlib>
@@ -98,5 +99,51 @@ void BM_IndexDatRawPass(benchmark::State& state) {
     state.counters["entries"] = count;
 }
 BENCHMARK(BM_IndexDatRawPass)->Unit(benchmark::kMillisecond);
+
+// The same file with its hash table gone (the header points nowhere): every
+// entry is found by the scan of the blocks instead.
+struct TDamagedCache {
+    fs::path Folder;
+    TDamagedCache() {
+        Folder =
+            fs::temp_directory_path() / ("tarnhold-bench-damaged-" + std::to_string(::getpid()));
+        fs::create_directories(Folder);
+        std::string bytes;
+        if (!ReadWholeFile(ResolveIndexDatPath(Cache().Folder), bytes) || bytes.size() < 0x4000)
+            throw std::runtime_error("cannot read the benchmark's index");
+        PutU32(bytes, kIdxHashTableOffset, 0);
+        if (!WriteWholeFile(Folder / "index.dat", bytes))
+            throw std::runtime_error("cannot write the damaged index");
+    }
+    ~TDamagedCache() {
+        std::error_code ec;
+        fs::remove_all(Folder, ec);
+    }
+};
+
+void RawPass(benchmark::State& state, const fs::path& folder, bool recovered) {
+    TIndexDatSource source(folder);
+    source.SetRecovered(recovered);
+    int count = 0;
+    for (auto _ : state) {
+        count = 0;
+        TRawCacheEntry e;
+        for (bool ok = source.First(e); ok; ok = source.Next(e))
+            ++count;
+        source.Close();
+    }
+    state.counters["entries"] = count;
+}
+
+void BM_IndexDatRawPassRecovered(benchmark::State& state) {
+    RawPass(state, Cache().Folder, true);
+}
+BENCHMARK(BM_IndexDatRawPassRecovered)->Unit(benchmark::kMillisecond);
+
+void BM_IndexDatRawPassNoHashTable(benchmark::State& state) {
+    static TDamagedCache damaged;
+    RawPass(state, damaged.Folder, false);
+}
+BENCHMARK(BM_IndexDatRawPassNoHashTable)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -1,5 +1,7 @@
-// index.dat bytes from anywhere: enumerate every entry and refresh a cache
-// tree over them, both within bounds set by the input's size; delete the
+// index.dat bytes from anywhere: enumerate every entry (damaged files read
+// by scanning their blocks, deleted entries recovered) and refresh a cache
+// tree over them, both within bounds set by the input's size; list the
+// files no record names; delete the
 // first entry from a copy on disk and every record (up to a limit) from
 // images in memory, each time checking that nothing but the record's own
 // blocks was freed; and add one entry to the image when it is sound.
@@ -86,6 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The snapshot: what it delivers is bounded by the input.
     TIndexDatSource source(Scratch());
+    source.SetRecovered(true);
     TRawCacheEntry entry;
     std::string first;
     std::size_t entries = 0, delivered = 0, paths = 0;
@@ -96,6 +99,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         paths += entry.LocalFileName.size();
     }
     source.Close();
+    const TReadReport report = source.ReadReport();
+    if (report.Summary.size() > 4096)
+        Fail("summary bytes", report.Summary.size(), 4096);
     if (entries > size / kIdxBlockSize)
         Fail("entries", entries, size / kIdxBlockSize);
     if (delivered > kDeliveredPerInputByte * size)
@@ -106,7 +112,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // A refresh of the tree over it: nodes and their strings stay bounded.
     {
-        TWebCacheTree tree(std::make_unique<TIndexDatSource>(Scratch()));
+        auto treeSource = std::make_unique<TIndexDatSource>(Scratch());
+        treeSource->SetRecovered(true);
+        TWebCacheTree tree(std::move(treeSource));
         tree.MimeTypesFile = "/nonexistent"; // the built-in table only
         tree.LoadContentTypes();
         tree.CountEntries();
@@ -121,6 +129,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (treeBytes > limit)
             Fail("tree bytes", treeBytes, limit);
     }
+
+    // The scratch folder holds no cache folders: no file is an orphan.
+    std::vector<TCacheOrphan> orphans;
+    if (FindIndexDatOrphans(index, orphans).Ok() && !orphans.empty())
+        std::abort();
 
     // Deleting from a copy on disk: done and sound, or nothing changed.
     if (entries > 0) {

@@ -30,7 +30,11 @@ struct TCliContext {
     bool EnableScheme = true; // --no-scheme turns it off
     TOutputFormat Format = TOutputFormat::ofHuman;
     std::optional<std::filesystem::path> Cache; // --cache PATH
-    std::string CommandName;                    // for messages
+    bool Recovered = false;                     // --recovered: deleted entries too
+    // Set when the cache read was damaged and entries may be missing: the
+    // command's output stands, but the run ends with kExitFailure.
+    mutable bool DataLost = false;
+    std::string CommandName; // for messages
     std::ostream* Out = nullptr;
     std::ostream* Err = nullptr;
     std::istream* In = nullptr;

@@ -40,8 +40,9 @@ int RunEntries(TCliContext& ctx, const TCliArgs& args) {
     const bool keyed = all && (chromium != nullptr || firefox != nullptr);
     if (chromium != nullptr)
         chromium->SetListShadowed(all);
-    std::vector<std::string> columns{"url",          "url_decoded", "size",       "time",
-                                     "content_type", "cached_file", "type_flags", "listed"};
+    std::vector<std::string> columns{"url",         "url_decoded", "size",
+                                     "time",        "content_type", "cached_file",
+                                     "type_flags",  "listed",      "recovered"};
     if (keyed)
         columns.emplace_back("key");
     TListing listing(ctx, columns);
@@ -72,13 +73,16 @@ int RunEntries(TCliContext& ctx, const TCliArgs& args) {
                             ctx.ShowUtf8(e.LocalFileName);
         if (all)
             human += std::string("\t") + flags + (accepted ? "\tok" : "\tskipped");
+        if (raw.Recovered)
+            human += "\trecovered";
         if (keyed)
             human += "\t" + ctx.Show(key);
         listing.Row(human, [&] {
             std::vector<TValue> row{TValue::Ansi(e.Url),   TValue::Ansi(DecodeURL(e.Url)),
                                     TValue::Count(e.Size), TValue::Time(e.LastModified),
                                     TValue::Ansi(type),    TValue::Utf8(e.LocalFileName),
-                                    TValue::Utf8(flags),   TValue::Bool(accepted)};
+                                    TValue::Utf8(flags),   TValue::Bool(accepted),
+                                    TValue::Bool(raw.Recovered)};
             if (keyed)
                 row.push_back(TValue::Ansi(key));
             return row;
@@ -103,6 +107,7 @@ int RunEntries(TCliContext& ctx, const TCliArgs& args) {
                         TValue::Null(),
                         TValue::Utf8((firefox->Cache2Folder() / "entries" / k.FileName).string()),
                         TValue::Null(),
+                        TValue::Bool(false),
                         TValue::Bool(false),
                         TValue::Ansi(k.Key)};
                 });
@@ -218,6 +223,66 @@ int RunDeleteEntry(TCliContext& ctx, const TCliArgs& args) {
     return kExitOk;
 }
 
+int RunOrphans(TCliContext& ctx, const TCliArgs& args) {
+    auto source = OpenCacheSource(ctx);
+    if (!source)
+        return kExitFailure;
+    // The read says what is damaged, as for any command over the cache.
+    TRawCacheEntry raw;
+    for (bool ok = source->First(raw); ok; ok = source->Next(raw)) {
+    }
+    source->Close();
+    if (!CheckReadable(ctx, *source))
+        return kExitFailure;
+    std::vector<TCacheOrphan> orphans;
+    if (TError error = FindIndexDatOrphans(source->IndexFile(), orphans)) {
+        ctx.Fail(ctx.ShowUtf8(error.Text()));
+        return kExitFailure;
+    }
+    const bool copy = args.Has("to");
+    const std::filesystem::path to =
+        copy ? std::filesystem::path(args.Value("to")) : std::filesystem::path();
+    TListing listing(ctx, {"folder", "name", "size", "time", "path", "copied_to"});
+    int rc = kExitOk;
+    std::size_t copied = 0;
+    for (const TCacheOrphan& orphan : orphans) {
+        std::string copiedTo;
+        if (copy) {
+            if (TError error = CopyCacheOrphan(orphan, to)) {
+                ctx.Fail("cannot copy " + ctx.ShowPath(orphan.Path()) + ": " +
+                         ctx.ShowUtf8(error.Text()));
+                rc = kExitFailure;
+            } else {
+                copiedTo = (to / orphan.Folder / orphan.Name).native();
+                ++copied;
+            }
+        }
+        SYSTEMTIME local;
+        FILETIME lt;
+        const bool timed =
+            FileTimeToLocalFileTime(orphan.LastWrite, lt) && FileTimeToSystemTime(lt, local);
+        if (!timed)
+            local = SYSTEMTIME{};
+        std::string human = ctx.ShowUtf8(orphan.Folder) + "\t" + ctx.ShowUtf8(orphan.Name) + "\t" +
+                            std::to_string(orphan.Size) + "\t" + FormatTime(local) + "\t" +
+                            ctx.ShowPath(orphan.Path());
+        if (!copiedTo.empty())
+            human += "\tcopied to " + ctx.ShowUtf8(copiedTo);
+        listing.Row(human, [&] {
+            return std::vector<TValue>{TValue::Utf8(orphan.Folder),
+                                       TValue::Utf8(orphan.Name),
+                                       TValue::Count(orphan.Size),
+                                       TValue::Time(local),
+                                       TValue::Utf8(orphan.Path().native()),
+                                       copiedTo.empty() ? TValue::Null() : TValue::Utf8(copiedTo)};
+        });
+    }
+    if (copy && ctx.Format == TOutputFormat::ofHuman)
+        *ctx.Err << "tarnhold-cli: " << copied << (copied == 1 ? " file" : " files")
+                 << " copied to " << ctx.ShowPath(to) << "\n";
+    return rc;
+}
+
 int RunCaches(TCliContext& ctx, const TCliArgs&) {
     const std::vector<TFoundCache> found = ListCaches(ctx);
     const TCacheLocation read = LocateCache(ctx.Cache, TARNHOLD_DEMO_CACHE);
@@ -264,19 +329,21 @@ int RunCaches(TCliContext& ctx, const TCliArgs&) {
 
 const TCliCommandRegistrar kEntries({
     "entries",
-    "entries [--all]",
+    "entries [--all] [--recovered]",
     "every cache entry: URL, size, time, Content-Type, cached file",
     "One line per entry, in the order the index holds them:\n"
     "URL<TAB>SIZE<TAB>TIME<TAB>CONTENT-TYPE<TAB>CACHED-FILE, the URL as stored,\n"
     "the size in bytes, TIME the entry's last-modified time in local time (else\n"
     "the time its file was written: the download). With --all also cookies,\n"
     "history and unknown schemes, each line ending in <TAB>FLAGS<TAB>ok|skipped\n"
-    "(the entry type flags; skipped: not shown in the tree). For a Chromium or\n"
-    "Firefox cache --all also lists the older copies of a URL that other sites'\n"
-    "keys hold (skipped), and ends each line with <TAB>KEY, the cache key.\n"
+    "(the entry type flags; skipped: not shown in the tree). With --recovered\n"
+    "also the deleted entries whose records survive, after the others, each\n"
+    "line ending in <TAB>recovered (no cached file when it is gone). For a\n"
+    "Chromium or Firefox cache --all also lists the older copies of a URL that\n"
+    "other sites' keys hold (skipped), and ends each line with <TAB>KEY.\n"
     "fields (--json, --tsv; always all of them): url, url_decoded, size (bytes),\n"
-    "time (ISO 8601), content_type, cached_file, type_flags, listed; key with\n"
-    "--all on a browser's cache.\n"
+    "time (ISO 8601), content_type, cached_file, type_flags, listed, recovered;\n"
+    "key with --all on a browser's cache.\n"
     "\n"
     "example: tarnhold-cli entries --all --tsv > entries.tsv\n",
     {{"all", 'a', "", "also the entries the tree leaves out, with type flags"}},
@@ -284,6 +351,27 @@ const TCliCommandRegistrar kEntries({
     0,
     0,
     RunEntries,
+});
+
+const TCliCommandRegistrar kOrphans({
+    "orphans",
+    "orphans [--to DIR]",
+    "cached files that no entry names, and copying them out",
+    "One line per file in the cache folders that no record of the index names,\n"
+    "deleted records that survive included: FOLDER<TAB>NAME<TAB>SIZE<TAB>TIME\n"
+    "<TAB>PATH, TIME the file's last write in local time. With --to DIR each\n"
+    "is copied to DIR/FOLDER/NAME (folders made, nothing overwritten, no link\n"
+    "followed) and the line ends in <TAB>copied to PATH; a file that cannot be\n"
+    "copied is named on stderr and the exit code is 1.\n"
+    "fields (--json, --tsv): folder, name, size (bytes), time (ISO 8601), path,\n"
+    "copied_to (null when not copied).\n"
+    "\n"
+    "example: tarnhold-cli orphans --to ~/rescued\n",
+    {{"to", 't', "DIR", "copy them into DIR, one folder per cache folder"}},
+    true,
+    0,
+    0,
+    RunOrphans,
 });
 
 const TCliCommandRegistrar kDeleteEntry({

@@ -47,6 +47,9 @@ std::unique_ptr<TCacheSource> OpenCacheSource(const TCliContext& ctx) {
         ctx.Fail(ctx.ShowUtf8(error.Text()));
         return nullptr;
     }
+    // Only index.dat keeps deleted entries whole enough to offer.
+    if (auto* indexDat = dynamic_cast<TIndexDatSource*>(source.get()))
+        indexDat->SetRecovered(ctx.Recovered);
     if (where.Origin != TCacheOrigin::coOption || where.Searched)
         ctx.Fail("reading " + ctx.ShowPath(CachePathOf({where.Path, {}, where.Kind})) + " (" +
                  ctx.ShowUtf8(where.Description) + ")");
@@ -58,6 +61,12 @@ std::unique_ptr<TCacheSource> OpenCacheSource(const TCliContext& ctx) {
 
 bool CheckReadable(const TCliContext& ctx, const TCacheSource& source) {
     const TError error = source.Error();
+    const TReadReport report = source.ReadReport();
+    if (error.Ok() && report.Damaged && !ctx.DataLost) {
+        // Once per run: the rows read still follow.
+        ctx.DataLost = true;
+        ctx.Warn(ctx.ShowUtf8(report.Summary));
+    }
     if (error.Ok())
         return true;
     ctx.Fail(ctx.ShowUtf8(error.Text()));

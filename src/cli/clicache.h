@@ -18,7 +18,9 @@ namespace tarnhold::cli {
 // which others were found beside it.
 std::unique_ptr<TCacheSource> OpenCacheSource(const TCliContext& ctx);
 
-// A source whose last read failed: false after reporting it.
+// A source whose last read failed: false after reporting it. A read that
+// needed recovery is said once (what was wrong) and marks the run as one
+// that lost data (ctx.DataLost), but counts as readable.
 bool CheckReadable(const TCliContext& ctx, const TCacheSource& source);
 
 // The file or folder a found cache is read from, for listings: its index.dat,

@@ -23,6 +23,7 @@ std::vector<TCliCommand>& Commands() {
 const TCliOption kGlobalOptions[] = {
     {"cache", 0, "PATH", "the cache to read (an index.dat or a folder; see below)"},
     {"no-scheme", 0, "", "no URL-scheme level in the cache tree"},
+    {"recovered", 0, "", "also the deleted entries whose records survive"},
     {"raw", 0, "", "write Shift-JIS bytes instead of UTF-8 (output only)"},
     {"json", 0, "", "listings as JSON Lines: one object per row, UTF-8"},
     {"tsv", 0, "", "listings as TSV: a header row, escaped fields"},
@@ -109,6 +110,10 @@ void PrintUsage(std::ostream& os) {
           "Local names are kept in $TARNHOLD_HOME (else $XDG_CONFIG_HOME/tarnhold,\n"
           "else ~/.config/tarnhold). Arguments are UTF-8; URLs may be given decoded\n"
           "or percent-encoded.\n\n"
+          "A damaged index.dat is read as far as it goes (records found by scanning\n"
+          "its blocks); what was wrong is said on stderr and the exit code is 1.\n"
+          "--recovered adds the deleted entries whose records survive in its free\n"
+          "blocks, as ordinary files of the tree (a file that is gone is not copied).\n\n"
           "exit codes: 0 done, 1 a file or the cache could not be read or written\n"
           "or the operation failed, 2 bad arguments.\n";
 }
@@ -129,7 +134,7 @@ void PrintCommandHelp(std::ostream& os, const TCliCommand& c) {
         os << "\noptions:\n";
         PrintOptions(os, c.Options.data(), c.Options.data() + c.Options.size());
     }
-    os << "\nglobal options: --cache PATH, --no-scheme, --raw"
+    os << "\nglobal options: --cache PATH, --no-scheme, --recovered, --raw"
        << (c.Listing ? ", --json, --tsv" : "") << "\n(see tarnhold-cli --help)\n"
        << "exit codes: 0 done, 1 a file or the cache could not be read or written\n"
           "or the operation failed, 2 bad arguments.\n";
@@ -348,6 +353,8 @@ int ParseCommandLine(int argc, char** argv, TCliContext& ctx, const TCliCommand*
             ctx.Cache = std::filesystem::path(*value);
         else if (name == "no-scheme")
             ctx.EnableScheme = false;
+        else if (name == "recovered")
+            ctx.Recovered = true;
         else if (name == "raw")
             ctx.Raw = true;
         else if (name == "json")
@@ -412,6 +419,8 @@ int main(int argc, char** argv) {
     int rc = ParseCommandLine(argc, argv, ctx, command, args);
     if (rc < 0)
         rc = command->Run(ctx, args);
+    if (rc == kExitOk && ctx.DataLost)
+        rc = kExitFailure; // the cache was damaged: the output may lack entries
     out.flush();
     if (outBuf.Error() != 0) {
         ctx.ReportError("cannot write standard output", outBuf.Error());

@@ -54,18 +54,20 @@ TEST(IndexDatHostile, ReadsWhatFitsAndNothingElse) {
          false},
         {"hash chain loops to itself",
          [](std::string& b) { PutU32(b, 0x4000 + kIdxHashNextOffset, 0x4000); }, kEntries},
+        // A lost table or item leaves the records whole: the scan of the
+        // blocks finds them.
         {"hash table offset past the end",
-         [](std::string& b) { PutU32(b, kIdxHashTableOffset, 0xFFFFF000); }, 0},
-        {"hash page without signature", [](std::string& b) { PutU32(b, 0x4000, 0); }, 0},
+         [](std::string& b) { PutU32(b, kIdxHashTableOffset, 0xFFFFF000); }, kEntries},
+        {"hash page without signature", [](std::string& b) { PutU32(b, 0x4000, 0); }, kEntries},
         {"item offset past the end",
-         [](std::string& b) { PutU32(b, FirstItem(b).Position + 4, 0xFFFFFF80); }, kEntries - 1},
+         [](std::string& b) { PutU32(b, FirstItem(b).Position + 4, 0xFFFFFF80); }, kEntries},
         {"item offset inside the header",
-         [](std::string& b) { PutU32(b, FirstItem(b).Position + 4, 0x80); }, kEntries - 1},
+         [](std::string& b) { PutU32(b, FirstItem(b).Position + 4, 0x80); }, kEntries},
         {"item offset between blocks",
          [](std::string& b) {
              PutU32(b, FirstItem(b).Position + 4, FirstItem(b).RecordOffset + 4);
          },
-         kEntries - 1},
+         kEntries},
         {"huge block count",
          [](std::string& b) { PutU32(b, FirstItem(b).RecordOffset + 4, 0xFFFFFFFF); },
          kEntries - 1},
@@ -238,11 +240,12 @@ TEST(IndexDatHostile, DeliversEachRecordOnceAndBoundedBytes) {
              }
          },
          -1},
+        // Its item still names it and it is whole: read by the scan.
         {"the bitmap calls the large record's blocks free",
          [](TBigIndex& x) {
              test::SetBlocksAllocated(x.Bytes, (x.Big - 0x4000) / 0x80, x.BigBlocks, false);
          },
-         4},
+         5},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -341,7 +344,7 @@ TEST(IndexDatHostile, DeleterFreesOnlyTheRecordsOwnBlocks) {
              PutU32(b, recs.back() + 4, 0x10000);
              return recs.back();
          },
-         "set.test", ENOENT}, // a record that does not fit is no entry
+         "damaged"}, // a record that does not fit is no entry, and the index is damaged
         {"block count runs over a deleted record of the LEAK chain",
          [](std::string& b) {
              const auto recs = RecordOffsets(b);

@@ -91,6 +91,7 @@ std::vector<TCommandCase> CommandCases(const std::string& cacheCopy, const std::
          {"name", "a", "b"},
          true,
          3},
+        {"orphans", {"orphans", "--cache", cacheCopy}, {"orphans", "x"}, true},
         {"overview", {"overview"}, {"overview", "x"}, false},
         {"page", {"page", kText + "page-sjis.html"}, {"page", "--tokens"}, false},
         {"tree", {"tree"}, {"tree", "--all"}, true},
@@ -118,6 +119,7 @@ TEST(CliConventions, EveryCommandFollowsThem) {
     TScratch tmp;
     const fs::path copy = tmp.Path() / "Content.IE5";
     fs::copy(kCache, copy, fs::copy_options::recursive);
+    std::ofstream(copy / "LF9FM8KU" / "stray[0].txt") << "no entry names this file";
     const fs::path shortcuts = tmp.Path() / "Favorites";
     fs::create_directories(shortcuts / "News");
     std::ofstream(shortcuts / "News" / "Paper.url")
@@ -346,7 +348,8 @@ TEST(CliConventions, ScriptFormatsCarryBytesIsoTimesAndBothUrls) {
     TCliResult all = RunCli({"entries", "--all", "--tsv"}, env);
     EXPECT_EQ(Lines(plain.Out).at(0), Lines(all.Out).at(0));
     EXPECT_EQ(Lines(plain.Out).at(0),
-              "url\turl_decoded\tsize\ttime\tcontent_type\tcached_file\ttype_flags\tlisted");
+              "url\turl_decoded\tsize\ttime\tcontent_type\tcached_file\ttype_flags\tlisted\t"
+              "recovered");
 
     TCliResult tree = RunCli({"tree", "--tsv"}, env);
     EXPECT_NE(tree.Out.find("\n3\tセール\t1\t1035\t2012-11-15T18:01:08+09:00\t"

@@ -6,6 +6,7 @@
 #include "platform/error.h"
 #include "platform/filetime.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -37,8 +38,22 @@ struct TRawCacheEntry {
     std::int64_t BodyLength = -1;
     // The stored body's Content-Encoding ("gzip", "br", ...); empty: as is.
     std::string ContentEncoding;
+    // A deleted entry recovered from what the cache left behind; its cached
+    // file is empty when the file is gone.
+    bool Recovered = false;
 
     void Clear() { *this = TRawCacheEntry{}; }
+};
+
+// What the last enumeration could not read. Empty for a sound cache.
+struct TReadReport {
+    bool Damaged = false;             // something could not be read as the cache says
+    std::uint64_t MissingBytes = 0;   // bytes the cache's header promises that are not there
+    std::size_t SkippedRecords = 0;   // records passed over: out of the file or inconsistent
+    std::size_t BadReferences = 0;    // references (hash items) pointing outside or at nothing
+    std::size_t RecoveredRecords = 0; // live entries found by scanning instead of the index
+    std::size_t DeletedRecords = 0;   // deleted entries found (delivered only when asked)
+    std::string Summary;              // one line for people; empty when there is nothing to say
 };
 
 class TCacheSource {
@@ -62,6 +77,8 @@ public:
     [[nodiscard]] virtual TError DeleteEntry(std::string_view url) = 0;
     // What the source reads, for messages ("/path/to/index.dat").
     virtual std::string Describe() const = 0;
+    // What the last enumeration could not read (see TReadReport).
+    virtual TReadReport ReadReport() const { return {}; }
 };
 
 } // namespace tarnhold

@@ -338,21 +338,49 @@ std::string_view TIndexDatView::DirName(std::size_t index) const {
     return name;
 }
 
-std::vector<std::uint32_t> TIndexDatView::HashPages() const {
+std::vector<std::uint32_t> TIndexDatView::HashPages(std::string* broken) const {
     std::vector<std::uint32_t> pages;
+    if (broken != nullptr)
+        broken->clear();
     if (!Valid())
         return pages;
     const std::size_t maxPages = (data_.size() - kIdxHeaderSize) / kIdxHashPageSize;
     std::uint32_t offset = GetU32(data_, kIdxHashTableOffset);
-    while (offset != 0 && pages.size() < maxPages) {
-        if (!IsBlockAligned(offset) || offset > data_.size() ||
-            data_.size() - offset < kIdxHashPageSize)
+    auto fail = [&](const std::string& why) {
+        if (broken != nullptr)
+            *broken = "the hash table " +
+                      (pages.empty() ? std::string("at ") + Hex(offset)
+                                     : "chain after page " + std::to_string(pages.size()) +
+                                           " points at " + Hex(offset)) +
+                      ", " + why;
+    };
+    if (offset == 0)
+        fail("no hash table");
+    while (offset != 0) {
+        if (pages.size() >= maxPages) {
+            fail("more pages than the file holds");
             break;
-        if (GetU32(data_, offset) != kSigHash ||
-            GetU32(data_, offset + kIdxHashSequenceOffset) != pages.size())
+        }
+        if (!IsBlockAligned(offset)) {
+            fail("not at a block");
             break;
+        }
+        if (offset > data_.size() || data_.size() - offset < kIdxHashPageSize) {
+            fail("past the end of the file");
+            break;
+        }
+        if (GetU32(data_, offset) != kSigHash) {
+            fail("no HASH page there");
+            break;
+        }
         // A page that comes round again fails the sequence check: its number
         // was already matched against an earlier position of the chain.
+        if (GetU32(data_, offset + kIdxHashSequenceOffset) != pages.size()) {
+            fail(std::find(pages.begin(), pages.end(), offset) != pages.end()
+                     ? "a page of the chain again (a loop)"
+                     : "a page out of sequence");
+            break;
+        }
         pages.push_back(offset);
         offset = GetU32(data_, offset + kIdxHashNextOffset);
     }
@@ -470,9 +498,20 @@ TError TIndexDatView::CheckRecordBlocks(std::uint32_t offset) const {
 }
 
 bool TIndexDatView::DecodeUrlRecord(std::uint32_t offset, TIndexDatRecord& r) const {
+    return DecodeRecord(offset, r, false);
+}
+
+bool TIndexDatView::DecodeDeletedRecord(std::uint32_t offset, TIndexDatRecord& r) const {
+    return DecodeRecord(offset, r, true);
+}
+
+bool TIndexDatView::DecodeRecord(std::uint32_t offset, TIndexDatRecord& r, bool orLeak) const {
     r = TIndexDatRecord{};
     if (!Valid() || !IsBlockAligned(offset) || offset > data_.size() ||
-        data_.size() - offset < kIdxBlockSize || GetU32(data_, offset) != kSigUrl)
+        data_.size() - offset < kIdxBlockSize)
+        return false;
+    const std::uint32_t signature = GetU32(data_, offset);
+    if (signature != kSigUrl && (!orLeak || signature != kSigLeak))
         return false;
     const std::uint32_t blocks = GetU32(data_, offset + 4);
     const std::uint64_t size = std::uint64_t{blocks} * kIdxBlockSize;
@@ -550,6 +589,141 @@ bool TIndexDatView::FindUrl(std::string_view url, TIndexDatItem& item) const {
         }
     }
     return false;
+}
+
+bool IsUrlText(std::string_view url) {
+    if (url.empty())
+        return false;
+    for (char ch : url) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F)
+            return false;
+    }
+    return true;
+}
+
+TIndexDatDamage TIndexDatView::AssessDamage(std::size_t rejectedItems) const {
+    TIndexDatDamage damage;
+    if (!Valid())
+        return damage;
+    const std::uint64_t length = data_.size();
+    const std::uint32_t fileSize = GetU32(data_, kIdxFileSizeOffset);
+    if (fileSize > length) {
+        damage.MissingBytes = fileSize - length;
+        damage.Problems.push_back("the file ends at byte " + std::to_string(length) +
+                                  ", its header says " + std::to_string(fileSize));
+    } else if (fileSize < length) {
+        damage.Problems.push_back("its header gives the size as " + std::to_string(fileSize) +
+                                  " bytes, the file has " + std::to_string(length));
+    }
+    const std::uint64_t blocks = GetU32(data_, kIdxTotalBlocksOffset);
+    const std::uint64_t blockEnd = kIdxHeaderSize + blocks * kIdxBlockSize;
+    if (blocks > kIdxMaxBlocks)
+        damage.Problems.push_back("its header counts more blocks than an index can have");
+    else if (blockEnd != fileSize && blockEnd != length)
+        damage.Problems.push_back("its header's block count gives " + std::to_string(blockEnd) +
+                                  " bytes");
+    std::string broken;
+    const std::vector<std::uint32_t> pages = HashPages(&broken);
+    if (!broken.empty())
+        damage.Problems.push_back(broken);
+    for (std::uint32_t page : pages) {
+        for (std::size_t i = 0; i < kIdxHashItemCount; ++i) {
+            const std::size_t pos = page + kIdxHashItemsOffset + kIdxHashItemSize * i;
+            if ((GetU32(data_, pos) & 1) != 0)
+                continue;
+            const std::uint32_t target = GetU32(data_, pos + 4);
+            if (!IsBlockAligned(target) || target > length || length - target < kIdxBlockSize ||
+                GetU32(data_, target) != kSigUrl)
+                ++damage.BadItems;
+        }
+    }
+    if (damage.BadItems > 0)
+        damage.Problems.push_back(
+            std::to_string(damage.BadItems) +
+            (damage.BadItems == 1 ? " hash item points" : " hash items point") +
+            " outside the file or at no record");
+    damage.RejectedItems = rejectedItems;
+    if (rejectedItems > 0)
+        damage.Problems.push_back(std::to_string(rejectedItems) +
+                                  (rejectedItems == 1 ? " record" : " records") +
+                                  " of the hash table could not be read");
+    return damage;
+}
+
+TIndexDatScan TIndexDatView::ScanRecords(const std::vector<TIndexDatItem>& live) const {
+    TIndexDatScan scan;
+    if (!Valid())
+        return scan;
+    const std::size_t blocks = DataBlocks(data_);
+    const TBlockBits allocated = TBlockBits::Allocation(data_, blocks);
+    TBlockBits claimed(blocks), named(blocks);
+    const std::vector<std::uint32_t> pages = HashPages();
+    for (std::uint32_t page : pages) {
+        if (BlockOf(page) + kIdxHashPageBlocks <= blocks)
+            claimed.Set(BlockOf(page), kIdxHashPageBlocks);
+        for (std::size_t i = 0; i < kIdxHashItemCount; ++i) {
+            const std::size_t pos = page + kIdxHashItemsOffset + kIdxHashItemSize * i;
+            const std::uint32_t target = GetU32(data_, pos + 4);
+            if ((GetU32(data_, pos) & 1) == 0 && IsBlockAligned(target) && BlockOf(target) < blocks)
+                named.Set(BlockOf(target), 1);
+        }
+    }
+    for (const TIndexDatItem& item : live) // LiveUrlItems checked their extent
+        claimed.Set(BlockOf(item.RecordOffset), GetU32(data_, item.RecordOffset + 4));
+
+    // The extent of the object at block b, 0 when none starts there or it
+    // does not fit beside what is taken.
+    auto extent = [&](std::size_t b, std::uint32_t signature) -> std::size_t {
+        const std::uint32_t count = GetU32(data_, kIdxHeaderSize + b * kIdxBlockSize + 4);
+        if (signature == kSigHash && count != kIdxHashPageBlocks)
+            return 0;
+        if (count == 0 || count > blocks - b || claimed.Any(b, count, true))
+            return 0;
+        return count;
+    };
+    // Allocated blocks: live records the table lost; other objects there are
+    // passed over whole, so nothing inside them is taken for a record.
+    for (std::size_t b = 0; b < blocks;) {
+        const auto offset = static_cast<std::uint32_t>(kIdxHeaderSize + b * kIdxBlockSize);
+        const std::uint32_t signature = GetU32(data_, offset);
+        const bool object = signature == kSigUrl || signature == kSigLeak ||
+                            signature == kSigRedr || signature == kSigHash;
+        const bool inUse = allocated.Get(b) || named.Get(b);
+        const std::size_t count = object && inUse && !claimed.Get(b) ? extent(b, signature) : 0;
+        if (count == 0) {
+            ++b;
+            continue;
+        }
+        TIndexDatRecord r;
+        if (signature == kSigUrl) {
+            if (!DecodeUrlRecord(offset, r) || !IsUrlText(r.Url)) {
+                ++b;
+                continue;
+            }
+            scan.Lost.push_back(offset);
+        }
+        claimed.Set(b, count);
+        b += count;
+    }
+    // Free blocks: records of deleted entries, where nothing newer has been
+    // written over them.
+    for (std::size_t b = 0; b < blocks;) {
+        const auto offset = static_cast<std::uint32_t>(kIdxHeaderSize + b * kIdxBlockSize);
+        const std::uint32_t signature = GetU32(data_, offset);
+        std::size_t count = 0;
+        TIndexDatRecord r;
+        if ((signature == kSigUrl || signature == kSigLeak) && !claimed.Get(b))
+            count = extent(b, signature);
+        if (count == 0 || !DecodeDeletedRecord(offset, r) || !IsUrlText(r.Url)) {
+            ++b;
+            continue;
+        }
+        scan.Deleted.push_back(offset);
+        claimed.Set(b, count);
+        b += count;
+    }
+    return scan;
 }
 
 TError CheckIndexDatInvariants(std::string_view data) {

@@ -161,6 +161,27 @@ struct TIndexDatItem {
     std::uint32_t RecordOffset = 0;
 };
 
+// What is wrong with an index.dat, as far as reading it goes.
+struct TIndexDatDamage {
+    std::vector<std::string> Problems; // one short phrase each
+    std::uint64_t MissingBytes = 0;    // bytes the header promises that the file lacks
+    std::size_t BadItems = 0;          // hash items pointing outside the file or at no record
+    std::size_t RejectedItems = 0;     // items whose record could not be taken
+    bool Damaged() const { return !Problems.empty(); }
+};
+
+// The records a scan of the data area finds besides those of the hash table.
+struct TIndexDatScan {
+    // URL records in allocated blocks, or named by a hash item, that the
+    // table did not deliver: live entries the index lost track of. File order.
+    std::vector<std::uint32_t> Lost;
+    // URL and LEAK records in free blocks: deleted entries. File order.
+    std::vector<std::uint32_t> Deleted;
+};
+
+// Whether a URL read from a record is text: not empty, no control characters.
+bool IsUrlText(std::string_view url);
+
 // Read-only view of the bytes of an index.dat. Cheap to make; holds no copy.
 class TIndexDatView {
 public:
@@ -180,8 +201,9 @@ public:
 
     // File offsets of the HASH pages in chain order. The walk ends at the
     // first page that does not fit, lacks its signature, carries the wrong
-    // sequence number or was visited already.
-    std::vector<std::uint32_t> HashPages() const;
+    // sequence number or was visited already; broken (when given) then
+    // says where and why, and stays empty when the chain ends as it should.
+    std::vector<std::uint32_t> HashPages(std::string* broken = nullptr) const;
 
     // Every item with bit 0 of its key clear whose target is a URL record, in
     // the order WinINet enumerates them: pages in chain order, items in order.
@@ -206,6 +228,24 @@ public:
     // record that fits in the file, or a string of it does not fit in the
     // record.
     bool DecodeUrlRecord(std::uint32_t offset, TIndexDatRecord& record) const;
+    // The same for a record that may also be a LEAK record (a deleted entry
+    // whose cached file could not be removed); its compact form, which holds
+    // no URL, does not decode.
+    bool DecodeDeletedRecord(std::uint32_t offset, TIndexDatRecord& record) const;
+
+    // What is wrong with the file, judged from its header, its hash table
+    // and the items that could not be taken (rejectedItems, as counted by
+    // LiveUrlItems, plus the records among them that do not decode).
+    TIndexDatDamage AssessDamage(std::size_t rejectedItems) const;
+
+    // The records the hash table does not lead to, found by looking at the
+    // start of every block that no HASH page and no record of live (as
+    // LiveUrlItems gives them) covers: first the allocated blocks, then the
+    // free ones. Only records that are whole and consistent count (their
+    // blocks inside the file and shared with nothing taken before, their
+    // strings inside them, a URL that is text). Time and memory grow with
+    // the file's size only.
+    TIndexDatScan ScanRecords(const std::vector<TIndexDatItem>& live) const;
 
     // The live item of the URL record for url: through the hash table with
     // Internet Explorer's hash, then Wine's, then by a walk over every live
@@ -215,6 +255,8 @@ public:
     bool FindUrlByHash(std::string_view url, std::uint32_t hash, TIndexDatItem& item) const;
 
 private:
+    bool DecodeRecord(std::uint32_t offset, TIndexDatRecord& record, bool orLeak) const;
+
     std::string_view data_;
     TIndexDatSignature signature_ = TIndexDatSignature::None;
 };

@@ -215,13 +215,28 @@ TError DeleteIndexDatEntry(const std::filesystem::path& indexFile, std::string_v
     // An index that breaks the rules already is not touched: it is not ours
     // to judge which of its counts is the wrong one.
     if (TError broken = CheckIndexDatInvariants(before))
-        return TError::Message(where + ": " + broken.Text() + "; nothing changed");
+        return TError::Message(where + ": the index is damaged (" + broken.Text() +
+                               "); it is only read, never written; nothing changed");
 
     const TIndexDatView view(before);
+    // Nor is one that a reader had to recover: what it lost may still be
+    // referred to from the parts that look sound. Said after what is wrong
+    // with the entry itself, which is the more useful reason.
+    std::size_t rejected = 0;
+    for (const auto& live : view.LiveUrlItems(&rejected)) {
+        TIndexDatRecord r;
+        rejected += view.DecodeUrlRecord(live.RecordOffset, r) ? 0 : 1;
+    }
+    const TIndexDatDamage damage = view.AssessDamage(rejected);
+    auto damaged = [&] {
+        return TError::Message(where + ": the index is damaged (" + damage.Problems.front() +
+                               "); it is only read, never written; nothing changed");
+    };
+
     TIndexDatItem item;
     TIndexDatRecord record;
     if (!FindEntry(view, url, item) || !view.DecodeUrlRecord(item.RecordOffset, record))
-        return TError::FromErrno(ENOENT, std::string(url));
+        return damage.Damaged() ? damaged() : TError::FromErrno(ENOENT, std::string(url));
     if ((item.Key & kIdxHashLocked) != 0 || record.UseCount != 0) {
         const std::uint64_t now = FileTimeToU64(GetSystemTimeAsFileTime());
         const std::uint64_t access = FileTimeToU64(record.LastAccess);
@@ -234,6 +249,9 @@ TError DeleteIndexDatEntry(const std::filesystem::path& indexFile, std::string_v
         return TError::Message(where + ": " + loaded.Text());
     if (TError removed = image.RemoveRecord(item.RecordOffset))
         return TError::Message(where + ": " + removed.Text() + "; nothing changed", removed.Code());
+    if (damage.Damaged())
+        return damaged();
+
     const std::string& after = image.Bytes();
     if (after.size() != before.size() || CheckIndexDatInvariants(after))
         return TError::Message(where + ": the change would break the index; nothing changed");

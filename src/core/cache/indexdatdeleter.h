@@ -44,7 +44,9 @@ struct TIndexDatDeleteOptions {
 // breaks its rules already, or the record's blocks are not its own (then
 // nothing is written); EBUSY the entry is locked by a client that used it
 // within the last day; EAGAIN the lock stayed taken; others from the file
-// system. Nothing is changed when the cached file cannot be deleted.
+// system. Nothing is changed when the cached file cannot be deleted. A
+// damaged index (one a reader has to recover records from) is refused with
+// EBADMSG and the reason.
 [[nodiscard]] TError DeleteIndexDatEntry(const std::filesystem::path& indexFile,
                                          std::string_view url,
                                          const TIndexDatDeleteOptions& options = {});

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,15 +94,15 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
 // all of those are valid UTF-8. Only the URL of each record is looked at (a
 // record whose other strings do not fit is passed over later, which changes
 // nothing here).
-bool UrlsAreUtf8(const TIndexDatView& view, const std::vector<TIndexDatItem>& items,
-                 std::size_t from) {
+template <class TItems>
+bool UrlsAreUtf8(const TIndexDatView& view, const TItems& items, std::size_t from) {
     const std::string_view data = view.Data();
     bool any = false;
     for (std::size_t i = from; i < items.size(); ++i) {
-        const TIndexDatItem& item = items[i];
-        // LiveUrlItems checked that the record lies in the file.
-        const std::size_t size = std::size_t{GetU32(data, item.RecordOffset + 4)} * kIdxBlockSize;
-        const std::string_view record = data.substr(item.RecordOffset, size);
+        const std::uint32_t offset = items[i].Offset;
+        // Every queued record was checked to lie in the file.
+        const std::size_t size = std::size_t{GetU32(data, offset + 4)} * kIdxBlockSize;
+        const std::string_view record = data.substr(offset, size);
         const std::uint32_t at = GetU32(record, kUrlUrlOffset);
         if (at >= record.size())
             continue;
@@ -114,6 +115,20 @@ bool UrlsAreUtf8(const TIndexDatView& view, const std::vector<TIndexDatItem>& it
         any = true;
     }
     return any;
+}
+
+// Which cached file a record names, as a key: folder index and name.
+std::string FileKey(const TIndexDatRecord& r) {
+    return std::to_string(r.DirIndex) + "/" + std::string(r.FileName);
+}
+
+bool IsRegularFileHere(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string Plural(std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 } // namespace
@@ -165,19 +180,96 @@ bool TIndexDatSource::First(TRawCacheEntry& entry) {
     Close();
     skipped_ = 0;
     utf8_ = TUtf8::Unknown;
+    report_ = {};
+    deletedUrls_.clear();
     if (TError error = ReadIndexSnapshot(indexFile_, data_)) {
         error_ = std::move(error);
         return false;
     }
     TIndexDatView view(data_);
     if (!view.Valid()) {
+        const bool cut = GetIndexDatSignature(data_) != TIndexDatSignature::None;
+        const std::size_t length = data_.size();
         data_.clear();
-        error_ = TError::Message(indexFile_.string() +
-                                 ": not an Internet Explorer cache index (index.dat)");
+        if (cut) {
+            report_.Damaged = true;
+            report_.MissingBytes = kIdxHeaderSize - length;
+            error_ = TError::Message(indexFile_.string() + ": the file ends at byte " +
+                                     std::to_string(length) + ", inside its " +
+                                     std::to_string(kIdxHeaderSize) +
+                                     "-byte header; no entry can be read");
+        } else {
+            error_ = TError::Message(indexFile_.string() +
+                                     ": not an Internet Explorer cache index (index.dat)");
+        }
+        report_.Summary = error_.Text();
         return false;
     }
     error_ = {};
-    items_ = view.LiveUrlItems(&skipped_);
+
+    // The hash table's records first, each decoded once here so that the
+    // report is whole before the first entry is delivered.
+    std::size_t rejected = 0;
+    const std::vector<TIndexDatItem> live = view.LiveUrlItems(&rejected);
+    std::set<std::string_view> urls;
+    for (const TIndexDatItem& item : live) {
+        TIndexDatRecord r;
+        if (!view.DecodeUrlRecord(item.RecordOffset, r)) {
+            ++rejected;
+            continue;
+        }
+        items_.push_back({item.RecordOffset, TKind::Live});
+        urls.insert(r.Url);
+        liveFiles_.insert(FileKey(r));
+    }
+    const TIndexDatDamage damage = view.AssessDamage(rejected);
+    skipped_ = rejected;
+
+    // Then what a scan of the blocks finds: live records the table lost
+    // (entries like any other when the index is damaged, else recovered
+    // ones), and deleted records in free blocks. A URL is delivered once:
+    // the live entry wins over an older, deleted one.
+    const TIndexDatScan scan = view.ScanRecords(live);
+    std::size_t lost = 0, deleted = 0;
+    for (std::uint32_t offset : scan.Lost) {
+        TIndexDatRecord r;
+        if (!view.DecodeUrlRecord(offset, r) || !urls.insert(r.Url).second)
+            continue;
+        if (damage.Damaged()) {
+            items_.push_back({offset, TKind::Lost});
+            liveFiles_.insert(FileKey(r));
+            ++lost;
+        } else {
+            if (recovered_)
+                items_.push_back({offset, TKind::Deleted});
+            ++deleted;
+        }
+    }
+    for (std::uint32_t offset : scan.Deleted) {
+        TIndexDatRecord r;
+        if (!view.DecodeDeletedRecord(offset, r) || !urls.insert(r.Url).second)
+            continue;
+        if (recovered_)
+            items_.push_back({offset, TKind::Deleted});
+        ++deleted;
+    }
+
+    report_.Damaged = damage.Damaged();
+    report_.MissingBytes = damage.MissingBytes;
+    report_.SkippedRecords = rejected;
+    report_.BadReferences = damage.BadItems;
+    report_.RecoveredRecords = lost;
+    report_.DeletedRecords = deleted;
+    if (damage.Damaged()) {
+        std::string summary = indexFile_.string() + ": damaged: ";
+        for (std::size_t i = 0; i < damage.Problems.size(); ++i)
+            summary += (i > 0 ? "; " : "") + damage.Problems[i];
+        const std::size_t read = items_.size() - (recovered_ ? deleted : 0);
+        summary += "; " + Plural(read, "entry", "entries") + " read";
+        if (lost > 0)
+            summary += ", " + std::to_string(lost) + " of them found by scanning its blocks";
+        report_.Summary = std::move(summary);
+    }
     open_ = true;
     return Deliver(entry);
 }
@@ -191,8 +283,11 @@ bool TIndexDatSource::Next(TRawCacheEntry& entry) {
 bool TIndexDatSource::Deliver(TRawCacheEntry& entry) {
     TIndexDatView view(data_);
     while (next_ < items_.size()) {
+        const TQueued queued = items_[next_++];
+        const bool deleted = queued.Kind == TKind::Deleted;
         TIndexDatRecord r;
-        if (!view.DecodeUrlRecord(items_[next_++].RecordOffset, r)) {
+        if (deleted ? !view.DecodeDeletedRecord(queued.Offset, r)
+                    : !view.DecodeUrlRecord(queued.Offset, r)) {
             ++skipped_;
             continue;
         }
@@ -207,6 +302,13 @@ bool TIndexDatSource::Deliver(TRawCacheEntry& entry) {
         else
             entry.Url.assign(r.Url);
         entry.LocalFileName = IndexDatLocalPath(view, folder_, r, indexName_);
+        entry.Recovered = deleted;
+        if (deleted) {
+            // Only a file that is still there and that no live entry uses now.
+            if (liveFiles_.count(FileKey(r)) > 0 || !IsRegularFileHere(entry.LocalFileName))
+                entry.LocalFileName.clear();
+            deletedUrls_.insert(entry.Url);
+        }
         entry.EntryType = r.EntryType;
         entry.LastModified = r.LastModified;
         entry.Size = r.Size;
@@ -226,6 +328,7 @@ void TIndexDatSource::Close() {
     data_.shrink_to_fit();
     items_.clear();
     items_.shrink_to_fit();
+    liveFiles_.clear();
     next_ = 0;
 }
 
@@ -234,11 +337,172 @@ TError TIndexDatSource::Error() const {
 }
 
 TError TIndexDatSource::DeleteEntry(std::string_view url) {
+    if (deletedUrls_.count(std::string(url)) > 0)
+        return TError::Message(std::string(url) +
+                                   ": a deleted entry recovered from the index's free blocks; "
+                                   "it is no longer in the index, so nothing is deleted",
+                               EPERM);
     return DeleteIndexDatEntry(indexFile_, url, deleteOptions_);
 }
 
 std::string TIndexDatSource::Describe() const {
     return indexFile_.string();
+}
+
+namespace {
+
+// A descriptor closed with its owner.
+struct TOwnedFd {
+    int Fd = -1;
+    explicit TOwnedFd(int fd) : Fd(fd) {}
+    ~TOwnedFd() {
+        if (Fd >= 0)
+            ::close(Fd);
+    }
+    TOwnedFd(const TOwnedFd&) = delete;
+    TOwnedFd& operator=(const TOwnedFd&) = delete;
+};
+
+constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+} // namespace
+
+TError FindIndexDatOrphans(const std::filesystem::path& indexFile,
+                           std::vector<TCacheOrphan>& orphans) {
+    orphans.clear();
+    const std::filesystem::path index = ResolveIndexDatPath(indexFile);
+    const std::filesystem::path container = index.parent_path();
+    std::string data;
+    if (TError error = ReadIndexSnapshot(index, data))
+        return error;
+    const TIndexDatView view(data);
+    if (!view.Valid())
+        return TError::Message(index.string() +
+                               ": not an Internet Explorer cache index (index.dat)");
+
+    const std::string indexName = index.filename().native();
+    std::set<std::string> named;
+    auto name = [&](std::uint32_t offset, bool deleted) {
+        TIndexDatRecord r;
+        if (deleted ? view.DecodeDeletedRecord(offset, r) : view.DecodeUrlRecord(offset, r)) {
+            std::string path = IndexDatLocalPath(view, container, r, indexName);
+            if (!path.empty())
+                named.insert(std::move(path));
+        }
+    };
+    const std::vector<TIndexDatItem> live = view.LiveUrlItems();
+    for (const TIndexDatItem& item : live)
+        name(item.RecordOffset, false);
+    const TIndexDatScan scan = view.ScanRecords(live);
+    for (std::uint32_t offset : scan.Lost)
+        name(offset, false);
+    for (std::uint32_t offset : scan.Deleted)
+        name(offset, true);
+
+    TOwnedFd top(::open(container.empty() ? "." : container.c_str(), kDirFlags & ~O_NOFOLLOW));
+    if (top.Fd < 0)
+        return TError::FromErrno(errno, container.string());
+    std::set<std::string> folders;
+    for (std::size_t i = 0; i < view.DirCount(); ++i) {
+        const std::string_view folder = view.DirName(i);
+        if (!folder.empty())
+            folders.insert(std::string(folder));
+    }
+    for (const std::string& folder : folders) {
+        const int fd = ::openat(top.Fd, folder.c_str(), kDirFlags);
+        if (fd < 0)
+            continue; // gone, or a link: nothing of the cache
+        DIR* dir = ::fdopendir(fd);
+        if (dir == nullptr) {
+            ::close(fd);
+            continue;
+        }
+        std::vector<TCacheOrphan> found;
+        while (const dirent* e = ::readdir(dir)) {
+            const std::string_view file = e->d_name;
+            if (file == "." || file == "..")
+                continue;
+            struct stat st {};
+            if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+                !S_ISREG(st.st_mode))
+                continue;
+            TCacheOrphan orphan;
+            orphan.Container = container;
+            orphan.Folder = folder;
+            orphan.Name = std::string(file);
+            if (named.count(orphan.Path().native()) > 0)
+                continue;
+            orphan.Size = static_cast<std::uint64_t>(st.st_size);
+            orphan.LastWrite = UnixTimeToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+            found.push_back(std::move(orphan));
+        }
+        ::closedir(dir);
+        std::sort(found.begin(), found.end(),
+                  [](const TCacheOrphan& a, const TCacheOrphan& b) { return a.Name < b.Name; });
+        for (auto& orphan : found)
+            orphans.push_back(std::move(orphan));
+    }
+    return {};
+}
+
+TError CopyCacheOrphan(const TCacheOrphan& orphan, const std::filesystem::path& toFolder) {
+    const std::filesystem::path source = orphan.Path();
+    const std::filesystem::path target = toFolder / orphan.Folder / orphan.Name;
+    if (!IsSafeComponent(orphan.Folder) || !IsSafeComponent(orphan.Name))
+        return TError::Message(source.string() + ": not a name inside a cache folder", EINVAL);
+    TOwnedFd container(
+        ::open(orphan.Container.empty() ? "." : orphan.Container.c_str(), kDirFlags & ~O_NOFOLLOW));
+    if (container.Fd < 0)
+        return TError::FromErrno(errno, orphan.Container.string());
+    TOwnedFd folder(::openat(container.Fd, orphan.Folder.c_str(), kDirFlags));
+    if (folder.Fd < 0)
+        return TError::FromErrno(errno, (orphan.Container / orphan.Folder).string());
+    TOwnedFd in(::openat(folder.Fd, orphan.Name.c_str(),
+                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (in.Fd < 0)
+        return TError::FromErrno(errno, source.string());
+    struct stat st {};
+    if (::fstat(in.Fd, &st) != 0)
+        return TError::FromErrno(errno, source.string());
+    if (!S_ISREG(st.st_mode))
+        return TError::Message(source.string() + ": not a regular file", EINVAL);
+
+    int error = 0;
+    if (!ForceDirectories(toFolder, &error))
+        return TError::FromErrno(error, toFolder.string());
+    TOwnedFd top(::open(toFolder.c_str(), kDirFlags & ~O_NOFOLLOW));
+    if (top.Fd < 0)
+        return TError::FromErrno(errno, toFolder.string());
+    if (::mkdirat(top.Fd, orphan.Folder.c_str(), 0777) != 0 && errno != EEXIST)
+        return TError::FromErrno(errno, (toFolder / orphan.Folder).string());
+    TOwnedFd sub(::openat(top.Fd, orphan.Folder.c_str(), kDirFlags));
+    if (sub.Fd < 0)
+        return TError::FromErrno(errno == ELOOP ? ENOTDIR : errno,
+                                 (toFolder / orphan.Folder).string());
+    TOwnedFd out(::openat(sub.Fd, orphan.Name.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (out.Fd < 0)
+        return TError::FromErrno(errno, target.string());
+    auto fail = [&](int code) {
+        ::unlinkat(sub.Fd, orphan.Name.c_str(), 0);
+        return TError::FromErrno(code, target.string());
+    };
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(in.Fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return fail(errno);
+        if (n == 0)
+            break;
+        if (!WriteAllToFd(out.Fd, std::string_view(buffer, static_cast<std::size_t>(n))))
+            return fail(errno != 0 ? errno : EIO);
+    }
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::futimens(out.Fd, times) != 0 || ::fsync(out.Fd) != 0)
+        return fail(errno);
+    return {};
 }
 
 } // namespace tarnhold

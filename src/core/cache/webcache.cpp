@@ -45,6 +45,7 @@ void FillEntryInfo(TRawCacheEntry&& raw, TWebCacheEntryInfo& entry) {
     entry.BodyOffset = raw.BodyOffset;
     entry.BodyLength = raw.BodyLength;
     entry.ContentEncoding = std::move(raw.ContentEncoding);
+    entry.Recovered = raw.Recovered;
 }
 
 TWebCache::TWebCache(std::unique_ptr<TCacheSource> source) : source_(std::move(source)) {}

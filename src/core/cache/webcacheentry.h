@@ -56,6 +56,8 @@ struct TWebCacheEntryInfo {
     std::int64_t BodyLength = -1;
     // The stored body's Content-Encoding ("gzip", "br", ...); empty: as is.
     std::string ContentEncoding;
+    // A deleted entry recovered from what the cache left behind.
+    bool Recovered = false;
 };
 
 // The entry as a node of the cache tree holds it: the URL's directory, local
