@@ -4,6 +4,7 @@
 #include "clicache.h"
 #include "clicopyterm.h"
 #include "copy/copyengine.h"
+#include "copy/copyreport.h"
 #include "copy/deletenodes.h"
 #include "platform/codepage.h"
 #include "platform/filetime.h"
@@ -128,6 +129,13 @@ int RunCopy(TCliContext& ctx, const TCliArgs& args) {
     if (answer == kAnswerYes && !ctx.InIsTerminal)
         return UsageError(ctx, "--overwrite ask needs a terminal to ask on; give --overwrite "
                                "all, none or newer");
+    std::filesystem::path reportFile;
+    if (args.Has("report")) {
+        reportFile = args.Value("report");
+        if (reportFile.empty() || ReportFormatOf(reportFile) == TReportFormat::Unknown)
+            return UsageError(ctx, "--report takes a file ending in .html, .htm or .csv");
+    }
+    const bool allLinks = !args.Has("reference-links");
     std::string defaultFile;
     if (args.Has("default-file")) {
         defaultFile = ctx.ArgToAnsi(args.Value("default-file"));
@@ -170,7 +178,7 @@ int RunCopy(TCliContext& ctx, const TCliArgs& args) {
     bool done = true;
     for (const auto& [parent, group] : runs) {
         done = CopyToFolder(engine, group, parent, to, methodArg[0] - '0', folderArg[0] - '0',
-                            &answer);
+                            &answer, allLinks);
         if (!done)
             break;
     }
@@ -179,16 +187,20 @@ int RunCopy(TCliContext& ctx, const TCliArgs& args) {
         std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - start).count();
 
     const TCopyStats& s = engine.Stats();
+    const int incomplete = engine.Report().IncompletePages();
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f s", static_cast<double>(milliseconds) / 1000);
     const std::string human =
         std::string(done ? "copied " : "stopped after ") + std::to_string(s.Files) +
         (s.Files == 1 ? " file (" : " files (") + std::to_string(s.Bytes) + " bytes), " +
         std::to_string(s.Pages) + " pages rewritten, " + std::to_string(s.LinksOutside) + " of " +
-        std::to_string(s.Links) + " links outside the cache, " + std::to_string(s.Kept) +
-        " kept, " + std::to_string(s.Skipped) + " without content, " + seconds;
-    TListing listing(ctx, {"done", "files", "bytes", "pages", "links", "links_outside", "kept",
-                           "skipped", "collected", "milliseconds", "destination"});
+        std::to_string(s.Links) + " links missing from the cache (on " +
+        std::to_string(incomplete) + (incomplete == 1 ? " page), " : " pages), ") +
+        std::to_string(s.Kept) + " kept, " + std::to_string(s.Skipped) + " without content, " +
+        seconds;
+    TListing listing(ctx,
+                     {"done", "files", "bytes", "pages", "links", "links_outside", "kept",
+                      "skipped", "collected", "pages_incomplete", "milliseconds", "destination"});
     auto count = [](int n) { return TValue::Count(static_cast<std::uint64_t>(n)); };
     listing.Row(human, [&] {
         return std::vector<TValue>{TValue::Bool(done),
@@ -200,6 +212,7 @@ int RunCopy(TCliContext& ctx, const TCliArgs& args) {
                                    count(s.Kept),
                                    count(s.Skipped),
                                    count(s.Collected),
+                                   count(incomplete),
                                    TValue::Count(static_cast<std::uint64_t>(milliseconds)),
                                    TValue::Utf8(to.native())};
     });
@@ -210,8 +223,17 @@ int RunCopy(TCliContext& ctx, const TCliArgs& args) {
         ctx.Warn(
             "copy: " + std::to_string(s.StoredAsIs - static_cast<int>(s.StoredAsIsUrls.size())) +
             " more bodies copied as stored");
+    bool reported = true;
+    if (!reportFile.empty()) {
+        // Written for a stopped copy too: it lists what was copied.
+        TError error = WriteCopyReport(engine.Report(), reportFile, to.string());
+        if (error) {
+            ctx.Fail("copy: report not written: " + ctx.ShowUtf8(error.Text()));
+            reported = false;
+        }
+    }
     if (done)
-        return kExitOk;
+        return reported ? kExitOk : kExitFailure;
     if (engine.LastFailure().Error == 0)
         ctx.Fail("copy: cancelled");
     else
@@ -307,22 +329,32 @@ const TCliCommandRegistrar kCopy({
     "DIR/http$3a/HOST/PATH, with --folder 1 the operand itself lands in DIR.\n"
     "--method 2 or 3 also copies the images and frames that the pages embed\n"
     "from elsewhere on the same site, or from anywhere in the cache.\n"
+    "Pages get href, src and background rewritten, and also srcset candidates,\n"
+    "poster, object data, data-src and data-srcset, style attributes, <style>\n"
+    "blocks and the <link> of stylesheets, icons and preloads; stylesheets get\n"
+    "their url() and @import rewritten. --reference-links rewrites only href,\n"
+    "src and background and copies stylesheets unchanged.\n"
+    "--report FILE writes the links whose targets the cache did not hold, page\n"
+    "by page, as HTML (FILE ending in .html or .htm) or CSV (.csv).\n"
     "--overwrite ask (the default) asks for each file that exists, on the\n"
     "terminal (without one: exit code 2): [y]es, [n]o, [a]ll, [k]eep all,\n"
     "[w]here the cache is newer, [c]ancel.\n"
     "On a terminal a progress line is shown on standard error. At the end one\n"
-    "line: \"copied N files (B bytes), P pages rewritten, O of L links outside\n"
-    "the cache, K kept, S without content, T s\"; \"stopped after\" when a\n"
-    "failure or a cancel stopped it (exit code 1, the reason on standard error).\n"
+    "line: \"copied N files (B bytes), P pages rewritten, O of L links missing\n"
+    "from the cache (on I pages), K kept, S without content, T s\"; \"stopped\n"
+    "after\" when a failure or a cancel stopped it (exit code 1, the reason on\n"
+    "standard error; exit code 1 too when the report cannot be written).\n"
     "fields (--json, --tsv): done, files, bytes, pages, links, links_outside,\n"
-    "kept, skipped, collected, milliseconds, destination.\n"
+    "kept, skipped, collected, pages_incomplete, milliseconds, destination.\n"
     "\n"
     "example: tarnhold-cli copy http://www.example.com/ --to ~/sites --method 2\n",
     {{"to", 0, "DIR", "the folder to copy to (made when missing)"},
      {"folder", 0, "1|2", "2: the whole URL path below DIR; 1: the operand in DIR"},
      {"method", 0, "1|2|3", "embedded files too: 1 none, 2 the same site's, 3 all"},
      {"overwrite", 0, "HOW", "files that exist: ask, all, none or newer"},
-     {"default-file", 0, "NAME", "the name of folder documents (index.html)"}},
+     {"default-file", 0, "NAME", "the name of folder documents (index.html)"},
+     {"reference-links", 0, "", "rewrite only href, src and background"},
+     {"report", 0, "FILE", "write the missing links to FILE (.html or .csv)"}},
     true,
     1,
     -1,

@@ -55,6 +55,60 @@ std::vector<std::string> FilesBelow(const fs::path& root) {
     return files;
 }
 
+// The number before text in the summary line ("... 3 of 40 links ...").
+int NumberBefore(const std::string& line, const std::string& text) {
+    std::size_t end = line.find(text);
+    if (end == std::string::npos)
+        return -1;
+    std::size_t start = line.rfind(' ', end - 1);
+    start = start == std::string::npos ? 0 : start + 1;
+    return std::atoi(line.substr(start, end - start).c_str());
+}
+
+TEST(CliCopy, WritesTheReportOfMissingLinksAsCsvOrHtml) {
+    TScratch out;
+    const fs::path csv = out.Path / "report.csv";
+    const fs::path html = out.Path / "report.html";
+    TCliResult r = Copy({"http://www.shop.test/", "--to", (out.Path / "site").string(), "--method",
+                         "3", "--overwrite", "all", "--report", csv.string()});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    ASSERT_TRUE(Has(r.Out, " links missing from the cache (on ")) << r.Out;
+    const int missing = NumberBefore(r.Out, " of ");
+    const std::vector<std::string> rows = Lines(Read(csv));
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows[0], "page,page_copy,link,points_to,count\r");
+    int counted = 0;
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].rfind("\"http://www.shop.test/", 0), 0u) << rows[i];
+        counted += std::atoi(rows[i].substr(rows[i].rfind(',') + 1).c_str());
+    }
+    EXPECT_EQ(counted, missing) << "the report lists what the summary counts";
+
+    r = Copy({"http://www.shop.test/", "--to", (out.Path / "site").string(), "--overwrite", "all",
+              "--report", html.string(), "--reference-links"});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(Read(html).rfind("<!DOCTYPE html>", 0), 0u);
+
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        int exitCode;
+    };
+    const std::vector<Case> cases = {
+        {"unknown report type", {"--report", (out.Path / "r.txt").string()}, 2},
+        {"report in a folder that is not there",
+         {"--report", (out.Path / "no/such/r.csv").string()},
+         1},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"http://www.shop.test/", "--to",
+                                         (out.Path / "site").string(), "--overwrite", "all"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        r = Copy(args);
+        EXPECT_EQ(r.ExitCode, c.exitCode) << c.name << ": " << r.Err;
+    }
+}
+
 TEST(CliCopy, CopiesASiteWithItsImagesAndSaysWhatItDid) {
     TScratch out;
     TCliResult r = Copy({"http://www.shop.test/catalog/", "--to", out.Path.string(), "--method",

@@ -160,6 +160,27 @@ TEST_F(FavoritesTest, DamagedValuesLoseNothingElse) {
     EXPECT_TRUE(IsDateUnset(store.Items(2)->Date)) << "February 30th";
 }
 
+TEST_F(FavoritesTest, EveryLinkKindIsOnUnlessAFavoriteTurnsItOff) {
+    // A file from before the setting existed reads it as on.
+    ASSERT_TRUE(WriteWholeFile(File, "[Favorites]\r\nCount=2\r\n"
+                                     "[Favorite0001]\r\nTitle=a\r\n"
+                                     "[Favorite0002]\r\nTitle=b\r\nAllLinks=0\r\n"));
+    {
+        TFavorites store;
+        ASSERT_FALSE(store.SetFileName(File));
+        EXPECT_TRUE(store.DefaultItem().AllLinks);
+        EXPECT_TRUE(store.Items(0)->AllLinks);
+        EXPECT_FALSE(store.Items(1)->AllLinks);
+        store.DefaultItem().AllLinks = false;
+        ASSERT_FALSE(store.Save());
+    }
+    TFavorites store;
+    ASSERT_FALSE(store.SetFileName(File));
+    EXPECT_FALSE(store.DefaultItem().AllLinks);
+    EXPECT_TRUE(store.Items(0)->AllLinks);
+    EXPECT_FALSE(store.Items(1)->AllLinks);
+}
+
 TEST_F(FavoritesTest, HugeCountIsBoundedByTheFile) {
     ASSERT_TRUE(WriteWholeFile(File, "[Favorites]\r\nCount=2000000000\r\n"));
     TFavorites store;

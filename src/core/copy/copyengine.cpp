@@ -44,6 +44,11 @@ bool IsHtml(const TWebCacheEntryInfo& entry) {
            std::string::npos;
 }
 
+bool IsStylesheet(const TWebCacheEntryInfo& entry) {
+    return AnsiLowerCase(entry.HeaderInfo.Values("Content-Type")).find("text/css") !=
+           std::string::npos;
+}
+
 // Copies the rest of in to out: in the kernel where it can, else through a
 // buffer. bytes receives the count copied.
 bool CopyData(int in, int out, std::uint64_t& bytes) {
@@ -291,6 +296,8 @@ bool TCopyEngine::CopyNodes(const TCopyOptions& options, int& answer,
 
     TPageRewriter rewriter(names_, progress_, &stats_);
     rewriter.SetPlacement(placement);
+    rewriter.SetAllLinks(options.AllLinks);
+    rewriter.SetReport(&report_);
     std::string page;
     for (int i = 0; i < list.Count(); ++i) {
         TWebCacheTreeNode* node = list.Items(i);
@@ -341,9 +348,14 @@ bool TCopyEngine::CopyNodes(const TCopyOptions& options, int& answer,
         int code = 0;
         std::uint64_t bytes = 0;
         const bool html = IsHtml(node->Info);
-        if (html) {
+        // With every link kind, stylesheets are rewritten as pages are.
+        const bool sheet = !html && options.AllLinks && IsStylesheet(node->Info);
+        if (html || sheet) {
             page.clear();
-            int result = rewriter.Rebuild(copy, &page, options.Method, &list, node, options.Prefix);
+            int result =
+                html ? rewriter.Rebuild(copy, &page, options.Method, &list, node, options.Prefix)
+                     : rewriter.RebuildStylesheet(copy, &page, options.Method, &list, node,
+                                                  options.Prefix);
             if (result < 0)
                 i = -1; // nodes were added, perhaps before this one: walk again from the top
             bytes = page.size();
@@ -352,7 +364,7 @@ bool TCopyEngine::CopyNodes(const TCopyOptions& options, int& answer,
             TTempFile temp(dir);
             if (!temp.Create(code)) {
                 // code is set
-            } else if (html) {
+            } else if (html || sheet) {
                 if (!WriteAllToFd(temp.Fd(), page))
                     code = errno;
             } else if (!IsPlainCacheBody(node->Info)) {
@@ -420,7 +432,7 @@ void AddFilesBelow(TWebCacheTreeNodeCopyList& list, TWebCacheTreeNode* node) {
 
 bool CopyToFolder(TCopyEngine& engine, const std::vector<TWebCacheTreeNode*>& nodes,
                   const TWebCacheTreeNode* prefixFolder, const std::filesystem::path& destination,
-                  int method, int folder, int* answer) {
+                  int method, int folder, int* answer, bool allLinks) {
     TWebCacheTreeNodeCopyList list;
     for (TWebCacheTreeNode* node : nodes)
         AddFilesBelow(list, node);
@@ -432,6 +444,7 @@ bool CopyToFolder(TCopyEngine& engine, const std::vector<TWebCacheTreeNode*>& no
     options.Prefix = prefixFolder != nullptr ? prefixFolder->DirUrl() : std::string();
     options.Method = method;
     options.Folder = folder;
+    options.AllLinks = allLinks;
     int own = kAnswerYes;
     return engine.CopyNodes(options, answer != nullptr ? *answer : own, list);
 }

@@ -11,6 +11,7 @@
 
 #include "cache/webcachetree.h"
 #include "copy/copyprompts.h"
+#include "copy/copyreport.h"
 #include "copy/localpaths.h"
 #include "copy/rebuildpage.h"
 
@@ -37,6 +38,9 @@ struct TCopyOptions {
     // false: failures end the run without ShowFailure, and the overwrite
     // answer becomes kAnswerNewer.
     bool Interactive = true;
+    // Every kind of link (srcset, style sheets, ...) rewritten and collected;
+    // false: only href, src and background (TPageRewriter::SetAllLinks).
+    bool AllLinks = true;
 };
 
 class TCopyEngine {
@@ -58,6 +62,8 @@ public:
                                  TWebCacheTreeNodeCopyList& list);
 
     const TCopyStats& Stats() const { return stats_; }
+    // The links of the copied pages whose targets the cache did not hold.
+    const TCopyReport& Report() const { return report_; }
     const TCopyFailure& LastFailure() const { return failure_; }
     const TLocalNameTable& Names() const { return names_; }
     TProgress* Progress() const { return progress_; }
@@ -79,6 +85,7 @@ private:
     TProgress* progress_;
     TLocalNameTable names_;
     TCopyStats stats_;
+    TCopyReport report_;
     TCopyFailure failure_;
 };
 
@@ -89,11 +96,12 @@ void AddFilesBelow(TWebCacheTreeNodeCopyList& list, TWebCacheTreeNode* node);
 // folder that holds the nodes (the copy prefix is its URL; with folder method
 // 1 it becomes the destination). The engine's progress maximum is set to the
 // number of files first. A new overwrite answer (kAnswerYes) is used unless
-// answer is given. False when the run was stopped.
+// answer is given. allLinks as TCopyOptions::AllLinks. False when the run
+// was stopped.
 [[nodiscard]] bool CopyToFolder(TCopyEngine& engine, const std::vector<TWebCacheTreeNode*>& nodes,
                                 const TWebCacheTreeNode* prefixFolder,
                                 const std::filesystem::path& destination, int method, int folder,
-                                int* answer = nullptr);
+                                int* answer = nullptr, bool allLinks = true);
 
 // The messages of a stopped copy (ANSI): caption and text with the system's
 // error text in the last line.

@@ -90,6 +90,7 @@ TFavoriteCopyResult CopyFavoritesToLocal(TWebCacheTree& tree, TCopyEngine& engin
         copy.PrefixFolder = folder;
         copy.Method = favorite->Method;
         copy.Folder = favorite->Folder;
+        copy.AllLinks = favorite->AllLinks;
         if (!engine.CopyNodes(copy, answer, list)) {
             result.Stop = TFavoriteCopyStop::Copy;
             result.Stopped = favorite;

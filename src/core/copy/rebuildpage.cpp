@@ -1,6 +1,8 @@
 #include "copy/rebuildpage.h"
 
 #include "cache/cachebody.h"
+#include "copy/copyreport.h"
+#include "copy/pagelinks.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "text/htmltag.h"
@@ -34,21 +36,20 @@ std::string_view WithoutScheme(std::string_view url) {
 
 } // namespace
 
-bool ReadCachedFile(const std::string& file, std::string& out, int& error) {
-    TError result = ReadRegularFile(file, out);
-    error = result.Code();
-    return result.Ok();
-}
-
 bool TPageRewriter::ResolveLink(const TLocalPath& pageFolder, std::string_view base,
                                 std::string_view value, std::string& link, std::string* url,
                                 TWebCacheTreeNode** target) {
+    return ResolveText(pageFolder, base, DecodeLinkEntities(value), value, link, url, target);
+}
+
+bool TPageRewriter::ResolveText(const TLocalPath& pageFolder, std::string_view base,
+                                std::string text, std::string_view written, std::string& link,
+                                std::string* url, TWebCacheTreeNode** target) {
     // An empty value and an anchor in the page itself name the page as it
     // is; rewritten they would name another file.
-    if (value.empty() || value.front() == '#')
+    if (written.empty() || written.front() == '#' || text.empty() || text.front() == '#')
         return false;
     TWebCacheTree& tree = names_.Tree();
-    std::string text = DecodeLinkEntities(value);
     if (!tree.EnableScheme() && text.find("://") != std::string::npos)
         text = "http://" + std::string(WithoutScheme(text));
     std::string absolute = CombineUrl(base, text);
@@ -58,7 +59,7 @@ bool TPageRewriter::ResolveLink(const TLocalPath& pageFolder, std::string_view b
         return false;
     std::string fragment;
     if (std::size_t hash = absolute.find('#'); hash != std::string::npos) {
-        fragment = absolute.substr(hash);
+        fragment = SafeFragment(std::string_view(absolute).substr(hash));
         absolute.resize(hash);
     }
     TWebCacheTreeNode* node = names_.Find(absolute);
@@ -69,10 +70,75 @@ bool TPageRewriter::ResolveLink(const TLocalPath& pageFolder, std::string_view b
         if (node == nullptr)
             ++stats_->LinksOutside;
     }
+    if (node == nullptr && report_ != nullptr)
+        report_->AddMissing(written, link);
     if (url != nullptr)
         *url = std::move(absolute);
     if (target != nullptr)
         *target = node;
+    return true;
+}
+
+void TPageRewriter::BeginPass(TWebCacheTreeNode* node, std::string_view prefix, int method,
+                              TWebCacheTreeNodeCopyList* list) {
+    TWebCacheTree& tree = names_.Tree();
+    // Links lead from the folder that holds the page's copy.
+    TLocalPath pagePath = PlaceBelow(NodeLocalPath(node), placement_);
+    if (report_ != nullptr) {
+        std::string local;
+        for (const std::string& part : pagePath)
+            local += (local.empty() ? "" : "/") + part;
+        report_->BeginPage(node->Info.Url, local);
+    }
+    pageFolder_ = std::move(pagePath);
+    if (!pageFolder_.empty())
+        pageFolder_.pop_back();
+    // The site of the copy, for kMethodSameSite: "scheme://host/", or the
+    // host alone where the tree has no scheme folders.
+    if (tree.EnableScheme()) {
+        siteRoot_ = GetSiteRootURL(prefix);
+    } else {
+        std::string_view p = WithoutScheme(prefix);
+        std::size_t slash = p.find('/');
+        siteRoot_ = std::string(slash == std::string_view::npos ? p : p.substr(0, slash + 1));
+    }
+    method_ = method;
+    list_ = list;
+    result_ = kRebuildDone;
+    pageData_ = {};
+    pageShiftJis_ = -1;
+}
+
+void TPageRewriter::EndPass() {
+    if (report_ != nullptr)
+        report_->EndPage();
+    pageData_ = {};
+}
+
+bool TPageRewriter::LinkTo(std::string_view base, std::string text, std::string_view written,
+                           bool embedded, std::string& link) {
+    TWebCacheTree& tree = names_.Tree();
+    TWebCacheTreeNode* target = nullptr;
+    std::string url;
+    if (!ResolveText(pageFolder_, base, std::move(text), written, link, &url, &target))
+        return false;
+    if (embedded && target != nullptr && list_ != nullptr &&
+        (method_ == kMethodSameSite || method_ == kMethodAll)) {
+        bool sameSite = true;
+        if (method_ == kMethodSameSite) {
+            std::string_view t = tree.EnableScheme() ? std::string_view(url) : WithoutScheme(url);
+            sameSite = t.size() >= siteRoot_.size() &&
+                       AnsiSameText(t.substr(0, siteRoot_.size()), siteRoot_);
+        }
+        if (sameSite && !list_->Contains(target)) {
+            (void)list_->Add(target);
+            if (progress_ != nullptr)
+                progress_->RaiseMaximum();
+            if (stats_ != nullptr)
+                ++stats_->Collected;
+            result_ = kRebuildAdded;
+        }
+    }
     return true;
 }
 
@@ -89,29 +155,16 @@ int TPageRewriter::Rebuild(bool write, std::string* out, int method,
     if (write && out != nullptr)
         out->reserve(out->size() + data.size() + data.size() / 8);
 
-    // Links are read against the page's own address and lead from the folder
-    // that holds the page's copy.
+    // Links are read against the page's own address.
     std::string base = tree.EnableScheme() ? node->Info.Url
                                            : "http://" + std::string(WithoutScheme(node->Info.Url));
-    TLocalPath pageFolder = PlaceBelow(NodeLocalPath(node), placement_);
-    if (!pageFolder.empty())
-        pageFolder.pop_back();
-    // The site of the copy, for kMethodSameSite: "scheme://host/", or the
-    // host alone where the tree has no scheme folders.
-    std::string siteRoot;
-    if (tree.EnableScheme()) {
-        siteRoot = GetSiteRootURL(prefix);
-    } else {
-        std::string_view p = WithoutScheme(prefix);
-        std::size_t slash = p.find('/');
-        siteRoot = std::string(slash == std::string_view::npos ? p : p.substr(0, slash + 1));
-    }
+    BeginPass(node, prefix, method, list);
+    pageData_ = data;
 
-    int result = kRebuildDone;
     THTMLTag tag;
     std::string link;
-    std::string url;
     for (std::size_t pos = 0; NextTag(data, pos, tag);) {
+        bool styleBlock = false;
         if (tag.Kind() == tkTag) {
             const std::string tagName = AnsiLowerCase(tag.Name());
             bool refresh = false;
@@ -126,14 +179,19 @@ int TPageRewriter::Rebuild(bool write, std::string* out, int method,
                 if (p != std::string::npos) {
                     std::string_view target = std::string_view(c).substr(p + 5);
                     if (!IsScriptOrMail(AnsiLowerCase(target)) &&
-                        ResolveLink(pageFolder, base, target, link))
+                        ResolveLink(pageFolder_, base, target, link))
                         content.SetValue(c.substr(0, p + 5) + link);
                 }
             }
+            // With every link kind, a <link> to a stylesheet, an icon or a
+            // preload is embedded like a src.
+            const bool embeddingLink = allLinks_ && tagName == "link" && IsEmbeddingLink(tag);
             for (int i = 0; !refresh && i < tag.Count();) {
                 THTMLEllement& element = tag.Elements(i);
                 const std::string name = AnsiLowerCase(element.Name());
                 if (name != "href" && name != "src" && name != "background") {
+                    if (allLinks_)
+                        (void)RewriteOtherAttribute(base, tagName, name, element, write);
                     ++i;
                     continue;
                 }
@@ -151,36 +209,29 @@ int TPageRewriter::Rebuild(bool write, std::string* out, int method,
                     tag.DeleteElement(i);
                     continue;
                 }
-                TWebCacheTreeNode* target = nullptr;
-                bool resolved = ResolveLink(pageFolder, base, value, link, &url, &target);
-                if (resolved && write)
+                const bool embedded =
+                    name == "src" || name == "background" || (embeddingLink && name == "href");
+                if (LinkTo(base, DecodeLinkEntities(value), value, embedded, link) && write)
                     element.SetValue(link);
-                if (resolved && target != nullptr && list != nullptr &&
-                    (name == "src" || name == "background") &&
-                    (method == kMethodSameSite || method == kMethodAll)) {
-                    bool sameSite = true;
-                    if (method == kMethodSameSite) {
-                        std::string_view t =
-                            tree.EnableScheme() ? std::string_view(url) : WithoutScheme(url);
-                        sameSite = t.size() >= siteRoot.size() &&
-                                   AnsiSameText(t.substr(0, siteRoot.size()), siteRoot);
-                    }
-                    if (sameSite && !list->Contains(target)) {
-                        (void)list->Add(target);
-                        if (progress_ != nullptr)
-                            progress_->RaiseMaximum();
-                        if (stats_ != nullptr)
-                            ++stats_->Collected;
-                        result = kRebuildAdded;
-                    }
-                }
                 ++i;
             }
+            styleBlock = allLinks_ && tagName == "style";
         }
         if (write && out != nullptr)
             out->append(tag.Text());
+        if (styleBlock) {
+            // The style sheet of a <style> block runs to its end tag; no
+            // "<" inside it starts a tag.
+            const std::size_t end = FindStyleEnd(data, pos);
+            std::string css;
+            RewriteCss(base, std::string_view(data).substr(pos, end - pos), -1, false, css);
+            if (write && out != nullptr)
+                out->append(css);
+            pos = end;
+        }
     }
-    return result;
+    EndPass();
+    return result_;
 }
 
 int RebuildPage(const TLocalNameTable& names, bool write, const std::filesystem::path& output,

@@ -7,6 +7,7 @@
 #include "cache/webcachetree.h"
 #include "copy/copyprompts.h"
 #include "copy/localpaths.h"
+#include "text/htmltag.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -15,6 +16,8 @@
 #include <vector>
 
 namespace tarnhold {
+
+class TCopyReport;
 
 // Reference-copy methods: which embedded files (src, background) a copy takes
 // along.
@@ -61,6 +64,18 @@ public:
     // whole paths), as the copy engine lays the files out.
     void SetPlacement(TLocalPath prefix) { placement_ = std::move(prefix); }
 
+    // On (the default): besides href, src and background, the links of
+    // srcset and imagesrcset candidates, poster, object data, the lazy
+    // loaders' data-src and data-srcset, style attributes and <style>
+    // blocks are rewritten, and <link href> of stylesheets, icons and
+    // preloads is collected like src; RebuildStylesheet rewrites style
+    // sheets. Off: only the three attributes and the meta refresh.
+    void SetAllLinks(bool on) { allLinks_ = on; }
+    bool AllLinks() const { return allLinks_; }
+    // Receives, page by page, the links whose targets the cache does not
+    // hold (optional).
+    void SetReport(TCopyReport* report) { report_ = report; }
+
     // The page of node, read from its cached file. write true: the rewritten
     // page goes to out; false: the page is only scanned for embedded files
     // (out is left alone, a refresh is not resolved). method is a kMethod
@@ -71,6 +86,13 @@ public:
     int Rebuild(bool write, std::string* out, int method, TWebCacheTreeNodeCopyList* list,
                 TWebCacheTreeNode* node, std::string_view prefix);
 
+    // The stylesheet of node, read from its cached file, with its url() and
+    // @import links rewritten against the sheet's own URL and collected as
+    // Rebuild collects embedded files; every other byte stays. A sheet in
+    // UTF-16 or UTF-32 is left as it is. Arguments and result as Rebuild's.
+    int RebuildStylesheet(bool write, std::string* out, int method, TWebCacheTreeNodeCopyList* list,
+                          TWebCacheTreeNode* node, std::string_view prefix);
+
     // The link that replaces value in the page of node, read against base;
     // false when the value stays (not a web address).
     bool ResolveLink(const TLocalPath& pageFolder, std::string_view base, std::string_view value,
@@ -78,10 +100,47 @@ public:
                      TWebCacheTreeNode** target = nullptr);
 
 private:
+    // ResolveLink for a value whose character references are decoded
+    // (text); written is the value as the page has it, for the report.
+    bool ResolveText(const TLocalPath& pageFolder, std::string_view base, std::string text,
+                     std::string_view written, std::string& link, std::string* url,
+                     TWebCacheTreeNode** target);
+    // What one read of a page or sheet needs besides its base.
+    void BeginPass(TWebCacheTreeNode* node, std::string_view prefix, int method,
+                   TWebCacheTreeNodeCopyList* list);
+    void EndPass();
+    // Resolves and, when embedded, collects the target as the method says;
+    // text is decoded (written as the page has it).
+    bool LinkTo(std::string_view base, std::string text, std::string_view written, bool embedded,
+                std::string& link);
+    // The attributes beyond href, src and background (allLinks_ only):
+    // false when name is none of them.
+    bool RewriteOtherAttribute(std::string_view base, const std::string& tagName,
+                               const std::string& name, THTMLEllement& element, bool write);
+    // css with its links rewritten, appended to out. shiftJis 1 or 0 as the
+    // sheet's character set says, -1: the page's, asked only where it
+    // matters. attribute: css is an attribute's value, whose character
+    // references are read as such.
+    void RewriteCss(std::string_view base, std::string_view css, int shiftJis, bool attribute,
+                    std::string& out);
+    // Whether the page read now is in Shift-JIS (asked once, when it matters).
+    bool PageIsShiftJis();
+
     const TLocalNameTable& names_;
     TProgress* progress_;
     TCopyStats* stats_;
     TLocalPath placement_;
+    bool allLinks_ = true;
+    TCopyReport* report_ = nullptr;
+
+    // The page being read.
+    TLocalPath pageFolder_;
+    std::string siteRoot_;
+    int method_ = kMethodNone;
+    TWebCacheTreeNodeCopyList* list_ = nullptr;
+    int result_ = kRebuildDone;
+    std::string_view pageData_;
+    int pageShiftJis_ = -1; // unknown
 };
 
 // RebuildPage with the page written to output: to a new file beside it that
@@ -91,9 +150,5 @@ int RebuildPage(const TLocalNameTable& names, bool write, const std::filesystem:
                 int method, TWebCacheTreeNodeCopyList* list, TWebCacheTreeNode* node,
                 std::string_view prefix, TProgress* progress = nullptr,
                 TCopyStats* stats = nullptr);
-
-// Reads a cached file whole: regular files only (a device or a pipe is
-// refused, never read). False with the errno value on failure.
-bool ReadCachedFile(const std::string& file, std::string& out, int& error);
 
 } // namespace tarnhold

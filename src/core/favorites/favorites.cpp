@@ -35,6 +35,7 @@ void ReadItem(const TProfileFile& ini, std::string_view section, TFavoriteItem& 
     item.Folder = static_cast<std::uint8_t>(ini.ReadInteger(section, "Folder", defaults.Folder));
     item.Method = static_cast<std::uint8_t>(ini.ReadInteger(section, "Method", defaults.Method));
     item.Timer = ini.ReadBool(section, "Timer", defaults.Timer);
+    item.AllLinks = ini.ReadBool(section, "AllLinks", defaults.AllLinks);
 }
 
 void WriteItem(TProfileFile& ini, std::string_view section, const TFavoriteItem& item) {
@@ -235,11 +236,13 @@ TError TFavorites::Save() {
     ini.SetAutoUpdate(false);
     ini.WriteInteger(kFavorites, "Count", Count());
     WriteItem(ini, kDefault, *DefaultItem_);
+    ini.WriteBool(kDefault, "AllLinks", DefaultItem_->AllLinks);
     for (int n = 1; n <= Count(); ++n) {
         const std::string section = SectionName(n);
         const TFavoriteItem& item = *Items_[static_cast<std::size_t>(n - 1)];
         WriteItem(ini, section, item);
         ini.WriteString(section, "Date", DateToText(item.Date));
+        ini.WriteBool(section, "AllLinks", item.AllLinks);
     }
     int err = 0;
     if (!ini.UpdateFile(&err))

@@ -3,8 +3,9 @@
 //
 // "favorites.dat" is a profile (INI) file:
 //   [Favorites]        Count
-//   [FavoriteDefault]  UrlName PathName Default Title Folder Method Timer
+//   [FavoriteDefault]  UrlName PathName Default Title Folder Method Timer AllLinks
 //   [Favorite0001] ... UrlName PathName Default Title Folder Method Timer Date
+//                      AllLinks
 // Sections are numbered from 1, zero-padded to four digits. Saving never
 // erases a section: after a deletion the highest-numbered old section stays
 // in the file and is ignored because "Count" no longer reaches it.
@@ -45,7 +46,10 @@ struct TFavoriteItem {
     std::uint8_t Folder = fdWholeUrl;
     std::uint8_t Method = mtBelowUrl;
     bool Timer = false; // stored and carried, never acted on
-    SYSTEMTIME Date{};  // registration / latest copy, local time; all zero = unset
+    // Copies rewrite and collect every kind of link (srcset, style sheets,
+    // ...); off: only href, src and background. A file without the key reads on.
+    bool AllLinks = true;
+    SYSTEMTIME Date{}; // registration / latest copy, local time; all zero = unset
 };
 
 // "2026/12/07 7:05:09"; an unset or impossible date gives an empty text.
