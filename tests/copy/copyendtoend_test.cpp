@@ -13,6 +13,7 @@
 #include "text/urlscheme.h"
 #include "text/urlutils.h"
 
+#include <limits>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <map>
@@ -267,8 +268,7 @@ public:
                 continue;
             const std::string type = AnsiLowerCase(node->Info.HeaderInfo.Values("Content-Type"));
             std::string original;
-            int error = 0;
-            (void)ReadCachedFile(node->Info.LocalFileName, original, error);
+            (void)ReadCacheBody(node->Info, original, std::numeric_limits<std::uint64_t>::max());
             const fs::path local = engine_.LocalPathOf(options_, node);
             const std::string copy = test::ReadFileBytes(local);
             if (type.find("text/html") != std::string::npos)
