@@ -3,6 +3,7 @@
 #include "cache/cachelocation.h"
 #include "cache/chromiumcache.h"
 #include "cache/firefoxcache.h"
+#include "cache/indexdatsource.h"
 #include "cache/opencache.h"
 #include "cache/webcache.h"
 #include "clicache.h"
@@ -227,6 +228,14 @@ int RunOrphans(TCliContext& ctx, const TCliArgs& args) {
     auto source = OpenCacheSource(ctx);
     if (!source)
         return kExitFailure;
+    // A browser's entry files are their own records: only index.dat's cache
+    // folders can hold files that no record names.
+    const auto* indexDat = dynamic_cast<const TIndexDatSource*>(source.get());
+    if (indexDat == nullptr) {
+        ctx.Fail("orphans: " + ctx.ShowUtf8(source->Describe()) +
+                 " is not an index.dat cache; its entry files name themselves");
+        return kExitFailure;
+    }
     // The read says what is damaged, as for any command over the cache.
     TRawCacheEntry raw;
     for (bool ok = source->First(raw); ok; ok = source->Next(raw)) {
@@ -235,7 +244,7 @@ int RunOrphans(TCliContext& ctx, const TCliArgs& args) {
     if (!CheckReadable(ctx, *source))
         return kExitFailure;
     std::vector<TCacheOrphan> orphans;
-    if (TError error = FindIndexDatOrphans(source->IndexFile(), orphans)) {
+    if (TError error = FindIndexDatOrphans(indexDat->IndexFile(), orphans)) {
         ctx.Fail(ctx.ShowUtf8(error.Text()));
         return kExitFailure;
     }
