@@ -2,6 +2,7 @@
 // a data folder of its own per test.
 #include "cache/webcachetree.h"
 #include "favorites/favorites.h"
+#include "mainwindow/aboutbox.h"
 #include "mainwindow/cachelistview.h"
 #include "mainwindow/cachetreeview.h"
 #include "mainwindow/mainwindow.h"
@@ -174,6 +175,33 @@ TEST(MainWindowSettings, CloseWritesEveryKeyInOrderAndTheNextStartReadsThem) {
     EXPECT_FALSE(s.StatusBar);
     EXPECT_EQ(s.CacheSortType, 2);
     EXPECT_TRUE(s.HasBounds());
+}
+
+TEST(MainWindowSettings, AScreenDatThatCannotBeReadGivesDefaultsAndIsNotWrittenOver) {
+    TempFolder home;
+    const fs::path file = home.Path / "screen.dat";
+    fs::create_directory(file); // exists, but no file to read
+    const TScreenSettings s = ReadScreenSettings(file);
+    EXPECT_FALSE(s.HasBounds());
+    EXPECT_TRUE(s.ToolBar);
+    EXPECT_EQ(s.ViewStyle, 3);
+    EXPECT_EQ(s.CacheSortType, 5);
+    EXPECT_FALSE(s.CacheSplit.has_value());
+    EXPECT_FALSE(s.CacheColumns[0].has_value());
+    EXPECT_TRUE(WriteScreenSettings(file, s));
+    EXPECT_TRUE(fs::is_directory(file));
+}
+
+TEST(MainWindowAbout, VersionLine) {
+    const struct {
+        const char* version;
+        const char* shown;
+    } cases[] = {{"0.1.0", "Version 0.1.0"}, {"", "Version (未定義)"}};
+    for (const auto& c : cases) {
+        TfrmAbout about(QString::fromUtf8(c.version));
+        EXPECT_EQ(about.VersionText(), QString::fromUtf8(c.shown)) << c.version;
+        EXPECT_EQ(about.windowTitle(), QString::fromUtf8("バージョン情報"));
+    }
 }
 
 TEST(MainWindowCommands, ViewStylesCheckOneAndEnableArrangingForIcons) {

@@ -161,8 +161,8 @@ private:
     QMenu* mnuViewStyle = nullptr;
 };
 
-// The folder the help pages are read from: the installed guide, else the
-// one in the sources the program was built from.
+// The first page of the user guide: the installed one, else the one in the
+// sources the program was built from.
 std::filesystem::path HelpIndexFile();
 
 } // namespace tarnhold::gui
