@@ -155,7 +155,9 @@ enum class TReadResult { Ok, Encrypted, Damaged, Unreadable };
 
 // Opens an entry file below the entries folder (never through a link) and
 // reads its metadata.
-TReadResult ReadEntryFile(int dirFd, const char* name, TFirefoxEntry& entry, std::string& why) {
+// tail: a buffer reused from file to file.
+TReadResult ReadEntryFile(int dirFd, const char* name, TFirefoxEntry& entry, std::string& why,
+                          std::string& tail) {
     const int fd = ::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         why = std::strerror(errno);
@@ -169,7 +171,7 @@ TReadResult ReadEntryFile(int dirFd, const char* name, TFirefoxEntry& entry, std
     }
     const auto fileSize = static_cast<std::uint64_t>(st.st_size);
     // Most metadata fits in the first read; more is read only when asked for.
-    std::string tail(static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kFirstRead)), '\0');
+    tail.resize(static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kFirstRead)));
     TReadResult result = TReadResult::Damaged;
     if (!ReadAt(fd, tail.data(), tail.size(), fileSize - tail.size())) {
         why = errno != 0 ? std::strerror(errno) : "the file shrank while it was read";
@@ -477,12 +479,13 @@ void TFirefoxCacheSource::Scan() {
     std::sort(names.begin(), names.end());
 
     std::vector<TFound> all;
+    std::string tail;
     all.reserve(names.size());
     for (const std::string& name : names) {
         ++counts_.Files;
         TFound found;
         std::string why;
-        switch (ReadEntryFile(dirFd, name.c_str(), found.Entry, why)) {
+        switch (ReadEntryFile(dirFd, name.c_str(), found.Entry, why, tail)) {
         case TReadResult::Unreadable:
             ++counts_.Unreadable;
             Problem(name, why);
@@ -649,12 +652,13 @@ TError TFirefoxCacheSource::DeleteEntry(std::string_view url) {
         ::closedir(dir);
     }
     std::size_t removed = 0;
+    std::string tail;
     TError failure;
     for (const std::string& name : names) {
         // The file is read again: it may have been replaced since.
         TFirefoxEntry e;
         std::string why;
-        if (ReadEntryFile(dirFd, name.c_str(), e, why) != TReadResult::Ok || e.Url != url ||
+        if (ReadEntryFile(dirFd, name.c_str(), e, why, tail) != TReadResult::Ok || e.Url != url ||
             e.Enhanced)
             continue;
         if (::unlinkat(dirFd, name.c_str(), 0) != 0) {
