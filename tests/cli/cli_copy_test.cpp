@@ -79,7 +79,7 @@ TEST(CliCopy, WritesTheReportOfMissingLinksAsCsvOrHtml) {
     EXPECT_EQ(rows[0], "page,page_copy,link,points_to,count\r");
     int counted = 0;
     for (std::size_t i = 1; i < rows.size(); ++i) {
-        EXPECT_EQ(rows[i].rfind("\"http://www.shop.test/", 0), 0u) << rows[i];
+        EXPECT_EQ(rows[i].rfind("\"http://", 0), 0u) << rows[i];
         counted += std::atoi(rows[i].substr(rows[i].rfind(',') + 1).c_str());
     }
     EXPECT_EQ(counted, missing) << "the report lists what the summary counts";
