@@ -228,12 +228,20 @@ int RunCaches(TCliContext& ctx, const TCliArgs&) {
     int rc = kExitOk;
     for (const auto& f : found) {
         const std::filesystem::path index = ResolveIndexDatPath(f.Folder);
-        TWebCache cache(std::make_unique<TIndexDatSource>(index));
+        auto source = std::make_unique<TIndexDatSource>(index);
+        source->SetRecovered(ctx.Recovered);
+        TWebCache cache(std::move(source));
         const int count = cache.Count();
-        const TError error = cache.Error();
+        // A damaged cache is read as far as it goes: its count stands, and
+        // what was wrong takes the error's place.
+        const TReadReport report = cache.Source()->ReadReport();
+        const TError error = !cache.Error().Ok() || !report.Damaged
+                                 ? cache.Error()
+                                 : TError::Message(report.Summary);
+        const bool counted = cache.Error().Ok();
         const bool isRead = index == readIndex;
         std::string human = ctx.ShowPath(index) + "\t";
-        human += error ? std::string("unreadable") : std::to_string(count) + " entries";
+        human += counted ? std::to_string(count) + " entries" : std::string("unreadable");
         human += "\t" + ctx.ShowUtf8(f.Description) + (isRead ? "\t(read)" : "");
         if (error) {
             human += "\t" + ctx.ShowUtf8(error.Text());
@@ -241,8 +249,8 @@ int RunCaches(TCliContext& ctx, const TCliArgs&) {
         }
         listing.Row(human, [&] {
             return std::vector<TValue>{TValue::Utf8(index.native()),
-                                       error ? TValue::Null()
-                                             : TValue::Count(static_cast<std::uint64_t>(count)),
+                                       !counted ? TValue::Null()
+                                                : TValue::Count(static_cast<std::uint64_t>(count)),
                                        TValue::Utf8(f.Description), TValue::Bool(isRead),
                                        error ? TValue::Utf8(error.Text()) : TValue::Null()};
         });
@@ -326,7 +334,8 @@ const TCliCommandRegistrar kCaches({
     "the one the other commands read. Looks where the commands do\n"
     "($TARNHOLD_CACHE, $WINEPREFIX, ~/.wine) and in ~/.local/share/wineprefixes;\n"
     "with --cache PATH, below PATH only. A cache that cannot be read is listed\n"
-    "with the reason (and the exit code is 1).\n"
+    "with the reason, a damaged one with its count and what was wrong (and the\n"
+    "exit code is 1).\n"
     "fields (--json, --tsv): index, entries, found_by, read, error.\n"
     "\n"
     "example: tarnhold-cli caches --cache ~/.wine\n",
