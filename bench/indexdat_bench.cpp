@@ -12,6 +12,7 @@
 #include "mkcache/syntheticcache.h"
 #include "platform/files.h"
 
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cstdlib>
 #include <filesystem>
@@ -139,6 +140,33 @@ void BM_IndexDatRawPassRecovered(benchmark::State& state) {
     RawPass(state, Cache().Folder, true);
 }
 BENCHMARK(BM_IndexDatRawPassRecovered)->Unit(benchmark::kMillisecond);
+
+// The worst a scan meets: the largest file, every block the start of a
+// candidate record that runs to the end of the file and whose URL never
+// ends. Each try must cost a few steps, not a read to the end.
+void BM_IndexDatScanHostile(benchmark::State& state) {
+    std::string bytes(kIdxMaxFileSize, 'a');
+    std::copy_n(IndexDatSignatureBytes(TIndexDatSignature::Microsoft).data(), kIdxSignatureSize,
+                bytes.begin());
+    PutU32(bytes, kIdxFileSizeOffset, static_cast<std::uint32_t>(bytes.size()));
+    PutU32(bytes, kIdxHashTableOffset, 0);
+    std::fill(bytes.begin() + kIdxBitmapOffset, bytes.begin() + kIdxHeaderSize, '\xFF');
+    for (std::uint32_t b = 0; b < kIdxMaxBlocks; ++b) {
+        const std::size_t at = kIdxHeaderSize + std::size_t{b} * kIdxBlockSize;
+        PutU32(bytes, at, kSigUrl);
+        PutU32(bytes, at + 4, kIdxMaxBlocks - b);
+        PutU32(bytes, at + kUrlUrlOffset, kUrlFixedSize);
+    }
+    const TIndexDatView view(bytes);
+    std::size_t found = 0;
+    for (auto _ : state) {
+        const TIndexDatScan scan = view.ScanRecords({});
+        found = scan.Lost.size() + scan.Deleted.size();
+        benchmark::DoNotOptimize(found);
+    }
+    state.counters["found"] = static_cast<double>(found);
+}
+BENCHMARK(BM_IndexDatScanHostile)->Unit(benchmark::kMillisecond);
 
 void BM_IndexDatRawPassNoHashTable(benchmark::State& state) {
     static TDamagedCache damaged;

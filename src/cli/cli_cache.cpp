@@ -303,13 +303,21 @@ int RunCaches(TCliContext& ctx, const TCliArgs&) {
         const std::filesystem::path index = CachePathOf(f);
         TError openError;
         auto source = OpenCacheSourceAt(f.Folder, f.Kind, &openError);
+        if (auto* indexDat = dynamic_cast<TIndexDatSource*>(source.get()))
+            indexDat->SetRecovered(ctx.Recovered);
         TWebCache cache(std::move(source));
         const bool opened = cache.Source() != nullptr;
         const int count = opened ? cache.Count() : 0;
-        const TError error = opened ? cache.Error() : openError;
+        // A damaged cache is read as far as it goes: its count stands, and
+        // what was wrong takes the error's place.
+        const TReadReport report = opened ? cache.Source()->ReadReport() : TReadReport{};
+        const TError readError = opened ? cache.Error() : openError;
+        const TError error =
+            !readError.Ok() || !report.Damaged ? readError : TError::Message(report.Summary);
+        const bool counted = readError.Ok();
         const bool isRead = index == readIndex;
         std::string human = ctx.ShowPath(index) + "\t";
-        human += error ? std::string("unreadable") : std::to_string(count) + " entries";
+        human += counted ? std::to_string(count) + " entries" : std::string("unreadable");
         human += "\t" + ctx.ShowUtf8(f.Description);
         if (f.Kind != TCacheKind::ckIndexDat)
             human += std::string(" [") + CacheKindName(f.Kind) + "]";
@@ -320,8 +328,8 @@ int RunCaches(TCliContext& ctx, const TCliArgs&) {
         }
         listing.Row(human, [&] {
             return std::vector<TValue>{TValue::Utf8(index.native()),
-                                       error ? TValue::Null()
-                                             : TValue::Count(static_cast<std::uint64_t>(count)),
+                                       !counted ? TValue::Null()
+                                                : TValue::Count(static_cast<std::uint64_t>(count)),
                                        TValue::Utf8(f.Description),
                                        TValue::Bool(isRead),
                                        error ? TValue::Utf8(error.Text()) : TValue::Null(),
@@ -414,7 +422,8 @@ const TCliCommandRegistrar kCaches({
     "~/.mozilla), snap and flatpak ones too; a browser's cache is its folder, its\n"
     "kind in brackets after WHERE FOUND. With --cache PATH, below PATH only (PATH\n"
     "may name a browser's cache folder or its profile). A cache that cannot be\n"
-    "read is listed with the reason (and the exit code is 1).\n"
+    "read is listed with the reason, a damaged one with its count and what was\n"
+    "wrong (and the exit code is 1).\n"
     "fields (--json, --tsv): index, entries, found_by, read, error, kind\n"
     "(index.dat, chromium, firefox).\n"
     "\n"

@@ -70,6 +70,11 @@ TEST(CliRecovery, DamagedCacheKeepsItsRowsAndFails) {
         EXPECT_NE(r.Err.find("damaged: the file ends at byte 30000"), std::string::npos) << r.Err;
         EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << "said once: " << r.Err;
     }
+    const TCliResult caches = RunCli({"--cache", cache.string(), "caches"});
+    EXPECT_EQ(caches.ExitCode, 1);
+    EXPECT_NE(caches.Out.find("\t13 entries\t"), std::string::npos) << caches.Out;
+    EXPECT_NE(caches.Out.find("damaged: the file ends at byte 30000"), std::string::npos);
+
     const TCliResult entries = RunCli({"--cache", cache.string(), "entries"});
     EXPECT_EQ(Lines(entries.Out).size(), 13u) << entries.Out;
 

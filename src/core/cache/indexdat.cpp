@@ -651,6 +651,65 @@ TIndexDatDamage TIndexDatView::AssessDamage(std::size_t rejectedItems) const {
     return damage;
 }
 
+namespace {
+
+constexpr std::uint32_t kNone = 0xFFFFFFFF;
+
+bool IsNotUrlByte(char ch) {
+    const auto c = static_cast<unsigned char>(ch);
+    return c < 0x20 || c == 0x7F;
+}
+
+// Where the next byte of a kind lies, from any position of the data area, in
+// at most one block's worth of steps: a scan tries a candidate record at
+// every block, and without this each try could read to the end of the file.
+template <class TMatch> class TNextByte {
+public:
+    TNextByte(std::string_view data, std::size_t blocks, TMatch match)
+        : data_(data), match_(match), next_(blocks + 1, kNone) {
+        for (std::size_t k = blocks; k-- > 0;) {
+            const std::size_t start = kIdxHeaderSize + k * kIdxBlockSize;
+            next_[k] = next_[k + 1];
+            for (std::size_t i = 0; i < kIdxBlockSize; ++i) {
+                if (match_(data_[start + i])) {
+                    next_[k] = static_cast<std::uint32_t>(start + i);
+                    break;
+                }
+            }
+        }
+    }
+    // The first matching position in [from, end), or kNone.
+    std::uint32_t Find(std::size_t from, std::size_t end) const {
+        const std::size_t boundary =
+            kIdxHeaderSize + ((from - kIdxHeaderSize) / kIdxBlockSize + 1) * kIdxBlockSize;
+        std::size_t p = from;
+        for (; p < std::min(boundary, end); ++p) {
+            if (match_(data_[p]))
+                return static_cast<std::uint32_t>(p);
+        }
+        if (p >= end)
+            return kNone;
+        const std::uint32_t found = next_[(p - kIdxHeaderSize) / kIdxBlockSize];
+        return found < end ? found : kNone;
+    }
+
+private:
+    std::string_view data_;
+    TMatch match_;
+    std::vector<std::uint32_t> next_;
+};
+
+// For each block, the first block at or after it that is taken (blocks + 1
+// when none): whether a candidate's blocks are free is then one look.
+std::vector<std::uint32_t> NextTaken(const TBlockBits& taken, std::size_t blocks) {
+    std::vector<std::uint32_t> next(blocks + 1, static_cast<std::uint32_t>(blocks));
+    for (std::size_t k = blocks; k-- > 0;)
+        next[k] = taken.Get(k) ? static_cast<std::uint32_t>(k) : next[k + 1];
+    return next;
+}
+
+} // namespace
+
 TIndexDatScan TIndexDatView::ScanRecords(const std::vector<TIndexDatItem>& live) const {
     TIndexDatScan scan;
     if (!Valid())
@@ -672,32 +731,59 @@ TIndexDatScan TIndexDatView::ScanRecords(const std::vector<TIndexDatItem>& live)
     for (const TIndexDatItem& item : live) // LiveUrlItems checked their extent
         claimed.Set(BlockOf(item.RecordOffset), GetU32(data_, item.RecordOffset + 4));
 
+    const TNextByte nul(data_, blocks, [](char ch) { return ch == '\0'; });
+    const TNextByte notUrl(data_, blocks, [](char ch) { return IsNotUrlByte(ch); });
+    // Whether the record at offset decodes with a URL that is text, in a few
+    // steps: the same rules as DecodeRecord, its strings found through the
+    // indexes.
+    auto plausible = [&](std::uint32_t offset, std::size_t count) {
+        const std::size_t size = count * kIdxBlockSize, end = offset + size;
+        auto string = [&](std::uint32_t at, bool required) {
+            if (at == 0)
+                return !required;
+            return at >= 0x60 && at < size && nul.Find(offset + at, end) != kNone;
+        };
+        const std::uint32_t url = GetU32(data_, offset + kUrlUrlOffset);
+        if (!string(url, true) || nul.Find(offset + url, end) == offset + url ||
+            notUrl.Find(offset + url, end) != nul.Find(offset + url, end))
+            return false;
+        if (!string(GetU32(data_, offset + kUrlFileNameOffset), false) ||
+            !string(GetU32(data_, offset + kUrlExtensionOffset), false))
+            return false;
+        const std::uint32_t header = GetU32(data_, offset + kUrlHeaderOffset);
+        const std::uint32_t headerSize = GetU32(data_, offset + kUrlHeaderSizeOffset);
+        return header == 0 || headerSize == 0 ||
+               (header >= 0x60 && header <= size && headerSize <= size - header);
+    };
+
     // The extent of the object at block b, 0 when none starts there or it
     // does not fit beside what is taken.
+    std::vector<std::uint32_t> nextTaken = NextTaken(claimed, blocks);
     auto extent = [&](std::size_t b, std::uint32_t signature) -> std::size_t {
         const std::uint32_t count = GetU32(data_, kIdxHeaderSize + b * kIdxBlockSize + 4);
         if (signature == kSigHash && count != kIdxHashPageBlocks)
             return 0;
-        if (count == 0 || count > blocks - b || claimed.Any(b, count, true))
+        if (count == 0 || count > blocks - b || nextTaken[b] < b + count)
             return 0;
         return count;
     };
     // Allocated blocks: live records the table lost; other objects there are
-    // passed over whole, so nothing inside them is taken for a record.
+    // passed over whole, so nothing inside them is taken for a record. Taken
+    // blocks only grow behind the position, so nextTaken stays true ahead.
     for (std::size_t b = 0; b < blocks;) {
         const auto offset = static_cast<std::uint32_t>(kIdxHeaderSize + b * kIdxBlockSize);
         const std::uint32_t signature = GetU32(data_, offset);
         const bool object = signature == kSigUrl || signature == kSigLeak ||
                             signature == kSigRedr || signature == kSigHash;
         const bool inUse = allocated.Get(b) || named.Get(b);
-        const std::size_t count = object && inUse && !claimed.Get(b) ? extent(b, signature) : 0;
+        const std::size_t count = object && inUse ? extent(b, signature) : 0;
         if (count == 0) {
             ++b;
             continue;
         }
         TIndexDatRecord r;
         if (signature == kSigUrl) {
-            if (!DecodeUrlRecord(offset, r) || !IsUrlText(r.Url)) {
+            if (!plausible(offset, count) || !DecodeUrlRecord(offset, r) || !IsUrlText(r.Url)) {
                 ++b;
                 continue;
             }
@@ -708,14 +794,16 @@ TIndexDatScan TIndexDatView::ScanRecords(const std::vector<TIndexDatItem>& live)
     }
     // Free blocks: records of deleted entries, where nothing newer has been
     // written over them.
+    nextTaken = NextTaken(claimed, blocks);
     for (std::size_t b = 0; b < blocks;) {
         const auto offset = static_cast<std::uint32_t>(kIdxHeaderSize + b * kIdxBlockSize);
         const std::uint32_t signature = GetU32(data_, offset);
         std::size_t count = 0;
         TIndexDatRecord r;
-        if ((signature == kSigUrl || signature == kSigLeak) && !claimed.Get(b))
+        if (signature == kSigUrl || signature == kSigLeak)
             count = extent(b, signature);
-        if (count == 0 || !DecodeDeletedRecord(offset, r) || !IsUrlText(r.Url)) {
+        if (count == 0 || !plausible(offset, count) || !DecodeDeletedRecord(offset, r) ||
+            !IsUrlText(r.Url)) {
             ++b;
             continue;
         }

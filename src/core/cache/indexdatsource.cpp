@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace tarnhold {
 
@@ -211,7 +212,6 @@ bool TIndexDatSource::First(TRawCacheEntry& entry) {
     // report is whole before the first entry is delivered.
     std::size_t rejected = 0;
     const std::vector<TIndexDatItem> live = view.LiveUrlItems(&rejected);
-    std::set<std::string_view> urls;
     for (const TIndexDatItem& item : live) {
         TIndexDatRecord r;
         if (!view.DecodeUrlRecord(item.RecordOffset, r)) {
@@ -219,8 +219,6 @@ bool TIndexDatSource::First(TRawCacheEntry& entry) {
             continue;
         }
         items_.push_back({item.RecordOffset, TKind::Live});
-        urls.insert(r.Url);
-        liveFiles_.insert(FileKey(r));
     }
     const TIndexDatDamage damage = view.AssessDamage(rejected);
     skipped_ = rejected;
@@ -230,6 +228,20 @@ bool TIndexDatSource::First(TRawCacheEntry& entry) {
     // ones), and deleted records in free blocks. A URL is delivered once:
     // the live entry wins over an older, deleted one.
     const TIndexDatScan scan = view.ScanRecords(live);
+    // Only now: a sound cache without deleted records needs neither set,
+    // and the files of live entries matter only when deleted ones follow.
+    std::unordered_set<std::string_view> urls;
+    const bool files = recovered_ && (!scan.Deleted.empty() || !damage.Damaged());
+    if (!scan.Lost.empty() || !scan.Deleted.empty()) {
+        urls.reserve(items_.size() + scan.Lost.size() + scan.Deleted.size());
+        for (const TQueued& queued : items_) {
+            TIndexDatRecord r;
+            (void)view.DecodeUrlRecord(queued.Offset, r); // decoded above
+            urls.insert(r.Url);
+            if (files)
+                liveFiles_.insert(FileKey(r));
+        }
+    }
     std::size_t lost = 0, deleted = 0;
     for (std::uint32_t offset : scan.Lost) {
         TIndexDatRecord r;
@@ -237,7 +249,8 @@ bool TIndexDatSource::First(TRawCacheEntry& entry) {
             continue;
         if (damage.Damaged()) {
             items_.push_back({offset, TKind::Lost});
-            liveFiles_.insert(FileKey(r));
+            if (files)
+                liveFiles_.insert(FileKey(r));
             ++lost;
         } else {
             if (recovered_)
