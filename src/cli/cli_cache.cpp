@@ -41,9 +41,9 @@ int RunEntries(TCliContext& ctx, const TCliArgs& args) {
     const bool keyed = all && (chromium != nullptr || firefox != nullptr);
     if (chromium != nullptr)
         chromium->SetListShadowed(all);
-    std::vector<std::string> columns{"url",         "url_decoded", "size",
-                                     "time",        "content_type", "cached_file",
-                                     "type_flags",  "listed",      "recovered"};
+    std::vector<std::string> columns{"url",        "url_decoded",  "size",
+                                     "time",       "content_type", "cached_file",
+                                     "type_flags", "listed",       "recovered"};
     if (keyed)
         columns.emplace_back("key");
     TListing listing(ctx, columns);
@@ -79,10 +79,10 @@ int RunEntries(TCliContext& ctx, const TCliArgs& args) {
         if (keyed)
             human += "\t" + ctx.Show(key);
         listing.Row(human, [&] {
-            std::vector<TValue> row{TValue::Ansi(e.Url),   TValue::Ansi(DecodeURL(e.Url)),
-                                    TValue::Count(e.Size), TValue::Time(e.LastModified),
-                                    TValue::Ansi(type),    TValue::Utf8(e.LocalFileName),
-                                    TValue::Utf8(flags),   TValue::Bool(accepted),
+            std::vector<TValue> row{TValue::Ansi(e.Url),        TValue::Ansi(DecodeURL(e.Url)),
+                                    TValue::Count(e.Size),      TValue::Time(e.LastModified),
+                                    TValue::Ansi(type),         TValue::Utf8(e.LocalFileName),
+                                    TValue::Utf8(flags),        TValue::Bool(accepted),
                                     TValue::Bool(raw.Recovered)};
             if (keyed)
                 row.push_back(TValue::Ansi(key));

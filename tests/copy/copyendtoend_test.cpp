@@ -13,9 +13,9 @@
 #include "text/urlscheme.h"
 #include "text/urlutils.h"
 
-#include <limits>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <limits>
 #include <map>
 #include <sys/wait.h>
 
