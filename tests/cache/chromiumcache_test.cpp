@@ -151,6 +151,67 @@ TEST(ChromiumCache, DamagedEntryFilesAreCountedNotRead) {
     EXPECT_NE(source.Describe().find("damaged"), std::string::npos);
 }
 
+TEST(ChromiumCache, ReadReportSaysWhatWasLostNotWhatWasLeftOut) {
+    auto spec = [](const std::string& site, const std::string& path, bool truncated = false) {
+        TChromiumEntrySpec s;
+        s.Key = "1/0/_dk_" + site + " " + site + " " + site + path;
+        s.Body = "body of " + path;
+        s.Truncated = truncated;
+        return s;
+    };
+    const std::string good = test::ChromiumEntryBytes(spec("http://a.test", "/"));
+    TChromiumEntrySpec post = spec("http://a.test", "/post");
+    post.Key = "1/12/_dk_http://a.test http://a.test http://a.test/post";
+    struct {
+        const char* Name;
+        std::vector<std::string> Files; // written as entry files 1, 2, ...
+        bool Damaged;
+        std::size_t Skipped;
+        std::vector<std::string> SummaryHas;
+    } cases[] = {
+        {"sound", {good, test::ChromiumEntryBytes(spec("http://a.test", "/b"))}, false, 0, {}},
+        {"older copy under another site and an upload: left out, not lost",
+         {good, test::ChromiumEntryBytes(spec("http://b.test", "/")),
+          test::ChromiumEntryBytes(post)},
+         false,
+         0,
+         {}},
+        {"an entry file cut short",
+         {good, good.substr(0, good.size() - 10)},
+         true,
+         1,
+         {"damaged: 1 of 2 entry files could not be read", test::ChromiumEntryName(2) + ": ",
+          "; 1 entry read"}},
+        {"a body stored in part",
+         {good, test::ChromiumEntryBytes(spec("http://a.test", "/big.png", true))},
+         true,
+         0,
+         {"bodies stored only in part: 1 (first: " + test::ChromiumEntryName(2) + ")",
+          "; 2 entries read"}},
+        {"both",
+         {"", test::ChromiumEntryBytes(spec("http://a.test", "/c", true))},
+         true,
+         1,
+         {"1 of 2 entry files", "; bodies stored only in part: 1"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        test::TTempDir dir;
+        test::WriteChromiumIndex(dir.Path());
+        for (std::size_t i = 0; i < c.Files.size(); ++i)
+            test::WriteFileBytes(dir.Path() / test::ChromiumEntryName(i + 1), c.Files[i]);
+        TChromiumCacheSource source(dir.Path());
+        (void)test::ReadAll(source);
+        const TReadReport report = source.ReadReport();
+        EXPECT_EQ(report.Damaged, c.Damaged);
+        EXPECT_EQ(report.SkippedRecords, c.Skipped);
+        EXPECT_EQ(report.Summary.empty(), !c.Damaged) << report.Summary;
+        EXPECT_EQ(report.Summary.find('\n'), std::string::npos) << report.Summary;
+        for (const std::string& part : c.SummaryHas)
+            EXPECT_NE(report.Summary.find(part), std::string::npos) << report.Summary;
+    }
+}
+
 TEST(ChromiumCache, OneEntryPerUrlTheNewestAndTheOthersOnRequest) {
     test::TTempDir dir;
     test::WriteChromiumIndex(dir.Path());

@@ -351,6 +351,72 @@ TEST(FirefoxCacheSource, CountsWhatItDoesNotDeliver) {
     EXPECT_EQ(source.KeyedEntries().size(), 4u);
 }
 
+TEST(FirefoxCacheSource, ReadReportSaysWhatWasLostNotWhatWasLeftOut) {
+    TFirefoxEntrySpec page;
+    page.Key = ":http://h.test/page.html";
+    page.Body = "page";
+    TFirefoxEntrySpec older = page;
+    older.Key = "O^partitionKey=%28http%2Co.test%29,:http://h.test/page.html";
+    older.LastModified -= 100;
+    TFirefoxEntrySpec secret = page;
+    secret.Key = ":http://h.test/secret.html";
+    secret.Encrypted = true;
+    TFirefoxEntrySpec post = page;
+    post.Key = "~17,:http://h.test/form";
+    TFirefoxEntrySpec cut = page;
+    cut.Key = ":http://h.test/cut.png";
+    cut.ResponseHead += "Content-Length: 5000\r\n";
+    const std::string sound = test::FirefoxEntryBytes(page);
+    struct {
+        const char* Name;
+        std::vector<std::string> Files; // entry files 1, 2, ...
+        bool Damaged;
+        std::size_t Skipped;
+        std::vector<std::string> SummaryHas;
+    } cases[] = {
+        {"sound", {sound}, false, 0, {}},
+        {"older copy, encrypted, POST: left out, not lost",
+         {sound, test::FirefoxEntryBytes(older), test::FirefoxEntryBytes(secret),
+          test::FirefoxEntryBytes(post)},
+         false,
+         0,
+         {}},
+        {"an entry file cut short",
+         {sound, sound.substr(0, sound.size() - 30)},
+         true,
+         1,
+         {"damaged: 1 of 2 entry files could not be read",
+          "(first: " + test::FirefoxEntryName(2) + ": ", "; 1 entry read"}},
+        {"a body stored in part",
+         {sound, test::FirefoxEntryBytes(cut)},
+         true,
+         0,
+         {"1 with only part of the body stored", test::FirefoxEntryName(2), "; 2 entries read"}},
+        {"garbage and a cut body",
+         {"garbage", test::FirefoxEntryBytes(cut)},
+         true,
+         1,
+         {"1 of 2 entry files could not be read, 1 with only part"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TTempDir tmp;
+        const fs::path cache2 = tmp.Path() / "cache2";
+        fs::create_directories(cache2 / "entries");
+        for (std::size_t i = 0; i < c.Files.size(); ++i)
+            test::WriteFileBytes(cache2 / "entries" / test::FirefoxEntryName(i + 1), c.Files[i]);
+        TFirefoxCacheSource source(cache2);
+        (void)ReadAll(source);
+        const TReadReport report = source.ReadReport();
+        EXPECT_EQ(report.Damaged, c.Damaged);
+        EXPECT_EQ(report.SkippedRecords, c.Skipped);
+        EXPECT_EQ(report.Summary.empty(), !c.Damaged) << report.Summary;
+        EXPECT_EQ(report.Summary.find('\n'), std::string::npos) << report.Summary;
+        for (const std::string& part : c.SummaryHas)
+            EXPECT_NE(report.Summary.find(part), std::string::npos) << report.Summary;
+    }
+}
+
 TEST(FirefoxCacheSource, MissingFolderIsAnError) {
     TFirefoxCacheSource source("/nonexistent/cache2");
     TRawCacheEntry e;

@@ -350,7 +350,8 @@ bool TChromiumCacheSource::Scan() {
                     (static_cast<std::int64_t>(st.st_mtim.tv_sec) + 11644473600LL) * 1000000 +
                     st.st_mtim.tv_nsec / 1000;
             }
-            counts_.Truncated += item.Entry.Truncated ? 1 : 0;
+            if (item.Entry.Truncated && counts_.Truncated++ == 0)
+                counts_.FirstTruncated = name;
             item.FileName = name;
             items_.push_back(std::move(item));
         }
@@ -466,6 +467,29 @@ std::string TChromiumCacheSource::Describe() const {
     if (counts_.Damaged > 0)
         text += ", " + std::to_string(counts_.Damaged) + " damaged entry files";
     return text + ")";
+}
+
+TReadReport TChromiumCacheSource::ReadReport() const {
+    TReadReport report;
+    report.SkippedRecords = static_cast<std::size_t>(counts_.Damaged);
+    report.Damaged = counts_.Damaged > 0 || counts_.Truncated > 0;
+    if (!report.Damaged)
+        return report;
+    std::string text = folder_.string() + ": damaged: ";
+    if (counts_.Damaged > 0) {
+        text += std::to_string(counts_.Damaged) + " of " + std::to_string(counts_.Files) +
+                " entry files could not be read";
+        if (!counts_.DamagedFiles.empty())
+            text += " (first: " + counts_.DamagedFiles.front() + ")";
+    }
+    if (counts_.Truncated > 0) {
+        text += std::string(counts_.Damaged > 0 ? "; " : "") +
+                "bodies stored only in part: " + std::to_string(counts_.Truncated) +
+                " (first: " + counts_.FirstTruncated + ")";
+    }
+    report.Summary = text + "; " + std::to_string(counts_.Entries) +
+                     (counts_.Entries == 1 ? " entry" : " entries") + " read";
+    return report;
 }
 
 namespace {

@@ -58,6 +58,8 @@ struct TChromiumCounts {
     int Damaged = 0;   // files that are no readable entry
     // The first damaged files, with the reason ("<name>: <reason>").
     std::vector<std::string> DamagedFiles;
+    // The first entry file whose body is stored only in part.
+    std::string FirstTruncated;
 };
 
 class TChromiumCacheSource : public TCacheSource {
@@ -75,6 +77,9 @@ public:
     // entry. Refused (EBUSY, with the reason) while a browser holds the cache.
     [[nodiscard]] TError DeleteEntry(std::string_view url) override;
     std::string Describe() const override;
+    // Damaged when an entry file could not be read or holds only part of its
+    // body; older copies and uploads are left out on purpose, not lost.
+    TReadReport ReadReport() const override;
 
     // Also give out the entries that another partition key's newer entry of
     // the same URL hides (for a full listing).

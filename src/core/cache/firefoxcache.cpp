@@ -622,6 +622,34 @@ std::string TFirefoxCacheSource::Describe() const {
     return cache2_.string();
 }
 
+TReadReport TFirefoxCacheSource::ReadReport() const {
+    const TFirefoxCacheCounts& c = counts_;
+    TReadReport report;
+    report.SkippedRecords = c.Damaged + c.Unreadable;
+    report.Damaged = report.SkippedRecords > 0 || c.HashMismatch > 0 || c.Partial > 0;
+    if (!report.Damaged)
+        return report;
+    std::string text = entries_.string() + ": damaged:";
+    const char* sep = " ";
+    const std::pair<std::size_t, std::string> parts[] = {
+        {report.SkippedRecords,
+         " of " + std::to_string(c.Files) + " entry files could not be read"},
+        {c.HashMismatch, " read despite a metadata hash that does not fit"},
+        {c.Partial, " with only part of the body stored"},
+    };
+    for (const auto& [count, what] : parts) {
+        if (count == 0)
+            continue;
+        text += sep + std::to_string(count) + what;
+        sep = ", ";
+    }
+    if (!problems_.empty())
+        text += " (first: " + problems_.front() + ")";
+    report.Summary = text + "; " + std::to_string(c.Entries) +
+                     (c.Entries == 1 ? " entry" : " entries") + " read";
+    return report;
+}
+
 std::string TFirefoxCacheSource::ProfileLockHolder() const {
     for (const auto& profile : FirefoxProfileFolders(cache2_)) {
         std::string holder = FirefoxProfileLockHolder(profile);

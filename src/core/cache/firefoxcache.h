@@ -110,6 +110,11 @@ public:
     // are gone: Firefox treats those as misses and mends its index itself.
     TError DeleteEntry(std::string_view url) override;
     std::string Describe() const override;
+    // Damaged when an entry file could not be read whole: damaged, unreadable,
+    // a metadata hash that does not fit or a body stored only in part. Older
+    // copies, encrypted entries and other users' keys are left out on
+    // purpose, not lost.
+    TReadReport ReadReport() const override;
 
     const std::filesystem::path& Cache2Folder() const { return cache2_; }
     // Counts of the last refresh (First).
