@@ -84,6 +84,45 @@ TEST(CliRecovery, DamagedCacheKeepsItsRowsAndFails) {
     EXPECT_NE(refused.Err.find("never written"), std::string::npos) << refused.Err;
 }
 
+TEST(CliRecovery, DamagedBrowserCachesKeepTheirRowsAndFail) {
+    const fs::path browsers = TARNHOLD_TEST_DATA "/browsers";
+    struct TCase {
+        const char* name;
+        fs::path kept;      // the sound cache
+        fs::path cacheArg;  // below the copy: what --cache names
+        fs::path entryFile; // below the copy: the file cut short
+    };
+    const TCase cases[] = {
+        {"Chromium", browsers / "chromium", ".", "8432ff26b88aad8b_0"},
+        {"Firefox", browsers / "firefox", "cache2",
+         "cache2/entries/9E1148B520849E4F6BCCB7EA0C48898438ACE3CE"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TScratch tmp;
+        const fs::path copy = tmp.Path() / "cache";
+        fs::copy(c.kept, copy, fs::copy_options::recursive);
+        const std::string cache = (copy / c.cacheArg).lexically_normal().string();
+        const TCliResult sound = RunCli({"--cache", cache, "entries"});
+        ASSERT_EQ(sound.ExitCode, 0) << sound.Err;
+        EXPECT_EQ(sound.Err, "");
+
+        fs::resize_file(copy / c.entryFile, fs::file_size(copy / c.entryFile) / 2);
+        for (const char* command : {"entries", "tree"}) {
+            SCOPED_TRACE(command);
+            const TCliResult r = RunCli({"--cache", cache, command});
+            EXPECT_EQ(r.ExitCode, 1);
+            EXPECT_FALSE(r.Out.empty()) << "the rows read are still printed";
+            EXPECT_NE(r.Err.find("damaged: 1 of "), std::string::npos) << r.Err;
+            EXPECT_NE(r.Err.find(c.entryFile.filename().string()), std::string::npos) << r.Err;
+            EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << "said once: " << r.Err;
+            if (std::string(command) == "entries") {
+                EXPECT_EQ(Lines(r.Out).size() + 1, Lines(sound.Out).size()) << r.Out;
+            }
+        }
+    }
+}
+
 TEST(CliRecovery, DeletedEntriesOnlyWithRecovered) {
     TScratch tmp;
     const fs::path cache = tmp.Cache(kWine / "after-delete/index.dat");

@@ -196,6 +196,13 @@ TEST(CopyEndToEnd, ChromiumCache) {
     CopyAndCheck(fs::path(TARNHOLD_TEST_DATA) / "browsers/chromium", 8, TCacheKind::ckChromium);
 }
 
+TEST(CopyEndToEnd, FirefoxCache) {
+    // Two hosts, entries under partition keys, encoded bodies and a query
+    // string: each page's links reach the files the copy holds.
+    CopyAndCheck(fs::path(TARNHOLD_TEST_DATA) / "browsers/firefox/cache2", 15,
+                 TCacheKind::ckFirefox);
+}
+
 TEST(CopyEndToEnd, NamesThatNeedCareStillResolve) {
     test::TSiteFixture site;
     // Links across hosts, ports and schemes, to a numbered duplicate, to a
