@@ -10,6 +10,7 @@
 #include "copy/confirmoverwrite.h"
 #include "copy/copyengine.h"
 #include "copy/copytofolder.h"
+#include "mainwindow/cachechooser.h"
 #include "mainwindow/defextname.h"
 #include "mainwindow/property.h"
 #include "platform/files.h"
@@ -127,6 +128,18 @@ int main(int argc, char** argv) {
     Shoot(propFiles, "property-several");
     TfrmProperty propMixed(nullptr, {docs, img, logo});
     Shoot(propMixed, "property-mixed");
+
+    const std::vector<TFoundCache> caches = {
+        {"/home/user/.wine/drive_c/users/user/Local Settings/Temporary Internet "
+         "Files/Content.IE5",
+         "Wine prefix /home/user/.wine", TCacheKind::ckIndexDat},
+        {"/home/user/.cache/chromium/Default/Cache/Cache_Data", "Chromium (Default)",
+         TCacheKind::ckChromium},
+        {"/home/user/.mozilla/firefox/abcd1234.default-esr/cache2",
+         "Firefox (abcd1234.default-esr)", TCacheKind::ckFirefox},
+    };
+    TfrmCacheChooser chooser(prompts, caches, caches[1].Folder);
+    Shoot(chooser, "cachechooser");
 
     ShootMessage(QMessageBox::Warning, QStringLiteral("拡張子チェック"),
                  QStringLiteral("拡張子の最初の文字は、'.' でなければなりません。"),

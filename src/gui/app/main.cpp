@@ -4,7 +4,7 @@
 #include "app/appicon.h"
 #include "app/qtconvert.h"
 #include "cache/cachelocation.h"
-#include "cache/indexdatsource.h"
+#include "cache/opencache.h"
 #include "cache/webcachetree.h"
 #include "favorites/favorites.h"
 #include "mainwindow/cachetreeview.h"
@@ -101,10 +101,25 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<TCacheSource> source;
     QString problem;
-    if (where.Error)
+    TFoundCache current;
+    if (where.Error) {
         problem = QString::fromStdString(where.Error.Text());
-    else
-        source = std::make_unique<TIndexDatSource>(where.Path);
+    } else {
+        TError error;
+        source = OpenCacheSourceAt(where.Path, where.Kind, &error);
+        if (!source) {
+            problem = QString::fromStdString(error.Text());
+        } else {
+            // The chooser knows an index.dat cache by its folder.
+            current.Folder = where.Path;
+            if (where.Kind == TCacheKind::ckIndexDat &&
+                PathToQString(where.Path.filename())
+                        .compare(QStringLiteral("index.dat"), Qt::CaseInsensitive) == 0)
+                current.Folder = where.Path.parent_path();
+            current.Kind = where.Kind;
+            current.Description = where.Description;
+        }
+    }
 
     const std::filesystem::path data = GetAppFolder();
     TWebCacheTree tree(std::move(source));
@@ -121,9 +136,8 @@ int main(int argc, char** argv) {
     if (problem.isEmpty() && favoritesError && favoritesError.Code() != ENOTDIR)
         problem = QString::fromStdString(favoritesError.Text());
     window.SetCacheProblem(problem);
-    if (!where.Error)
-        window.SetCacheDescription(PathToQString(where.Path) + QStringLiteral(" (") +
-                                   QString::fromStdString(where.Description) + QStringLiteral(")"));
+    window.SetCurrentCache(current);
+    window.FindCaches = [] { return FindAllCaches(TARNHOLD_DEMO_CACHE); };
     window.Start();
     if (options.isSet(shotOption))
         return SaveScreenshots(window, ToPath(options.value(shotOption)));

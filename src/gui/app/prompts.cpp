@@ -4,6 +4,7 @@
 #include "copy/confirmdelete.h"
 #include "copy/confirmoverwrite.h"
 #include "copy/copytofolder.h"
+#include "mainwindow/cachechooser.h"
 #include "mainwindow/defextname.h"
 
 #include <QStringList>
@@ -74,6 +75,18 @@ bool TGuiPrompts::EditDefaultExtensions(TContentType& table) {
     TfrmDefExtName& dialog = DefExtNameDialog();
     dialog.Fill(table);
     return dialog.exec() == QDialog::Accepted;
+}
+
+bool TGuiPrompts::ChooseCache(const std::vector<TFoundCache>& caches,
+                              const std::filesystem::path& current, TFoundCache& chosen) {
+    TfrmCacheChooser dialog(*this, caches, current, owner_);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    const auto selected = dialog.Selected();
+    if (!selected)
+        return false;
+    chosen = *selected;
+    return true;
 }
 
 QMessageBox::StandardButton TGuiPrompts::ShowMessage(const QString& caption, const QString& text,

@@ -18,6 +18,7 @@ class QWidget;
 namespace tarnhold {
 class TContentType;
 class TWebCacheTreeNode;
+struct TFoundCache;
 } // namespace tarnhold
 
 namespace tarnhold::gui {
@@ -46,6 +47,10 @@ public:
     // The default-extension dialog over table; true when a default changed
     // (the tree must then be rebuilt for the names to follow).
     virtual bool EditDefaultExtensions(TContentType& table);
+    // The cache chooser over caches, the one in folder current selected;
+    // true with the cache to show in chosen when the user chose one.
+    virtual bool ChooseCache(const std::vector<TFoundCache>& caches,
+                             const std::filesystem::path& current, TFoundCache& chosen);
     // A message box owned by the window; the button that closed it.
     virtual QMessageBox::StandardButton ShowMessage(const QString& caption, const QString& text,
                                                     QMessageBox::Icon icon,

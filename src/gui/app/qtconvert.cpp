@@ -32,7 +32,10 @@ std::string ToAnsi(const QString& text) {
 }
 
 QString DisplayText(std::string_view ansi) {
-    QString text = ToQString(ansi);
+    return EscapeControls(ToQString(ansi));
+}
+
+QString EscapeControls(const QString& text) {
     bool clean = true;
     for (QChar c : text) {
         if (IsControl(c.unicode())) {

@@ -22,6 +22,9 @@ std::string ToAnsi(const QString& text);
 // overrides) shown as "\xNN" or "\uNNNN", so a hostile name or title can
 // neither break a row nor reorder what is around it.
 QString DisplayText(std::string_view ansi);
+// Text already in a QString (a UTF-8 message or a file name) with its
+// control characters shown as DisplayText shows them.
+QString EscapeControls(const QString& text);
 
 // A file name as Qt shows and opens it, and back. On Linux both are UTF-8;
 // bytes that are not UTF-8 do not survive the trip into a QString.

@@ -1,9 +1,12 @@
 #include "mainwindow/mainwindow.h"
 
+#include "app/prompts.h"
 #include "app/qtconvert.h"
+#include "cache/opencache.h"
 #include "cache/webcachetree.h"
 #include "favorites/favorites.h"
 #include "mainwindow/aboutbox.h"
+#include "mainwindow/cachechooser.h"
 #include "mainwindow/cachelistview.h"
 #include "mainwindow/cachetreeview.h"
 #include "mainwindow/filetypeinfo.h"
@@ -162,6 +165,18 @@ TfrmMain::~TfrmMain() {
     Favorites_.SetView(nullptr);
 }
 
+void TfrmMain::SetPrompts(TGuiPrompts* prompts) {
+    Prompts_ = prompts;
+}
+
+TGuiPrompts& TfrmMain::Prompts() {
+    if (Prompts_ != nullptr)
+        return *Prompts_;
+    if (!OwnPrompts_)
+        OwnPrompts_ = std::make_unique<TGuiPrompts>(this);
+    return *OwnPrompts_;
+}
+
 void TfrmMain::CreateActions() {
     auto make = [this](const char* name, const char* caption, QKeySequence shortcut = {}) {
         auto* action = new QAction(Utf8(caption), this);
@@ -263,6 +278,9 @@ void TfrmMain::CreateActions() {
     mnuEnableScheme->setCheckable(true);
     mnuEnableScheme->setChecked(true);
     connect(mnuEnableScheme, &QAction::triggered, this, &TfrmMain::mnuEnableSchemeClick);
+    mnuChooseCache = make("mnuChooseCache", "キャッシュの選択(&O)...");
+    mnuChooseCache->setIcon(ThemeIcon("folder-open", QStyle::SP_DirOpenIcon));
+    connect(mnuChooseCache, &QAction::triggered, this, &TfrmMain::ChooseCache);
     mnuExit = make("mnuExit", "終了(&X)");
     connect(mnuExit, &QAction::triggered, this, &QWidget::close);
     mnuHelpContents = make("mnuHelpContents", "目次とキーワード(&C)...");
@@ -283,6 +301,8 @@ void TfrmMain::CreateMenus() {
         return m;
     };
     QMenu* file = menu("ファイル(&F)");
+    file->addAction(mnuChooseCache);
+    file->addSeparator();
     file->addAction(mnuExit);
 
     QMenu* edit = menu("編集(&E)");
@@ -587,11 +607,73 @@ void TfrmMain::RefreshCache() {
     QApplication::restoreOverrideCursor();
     setEnabled(true);
     Busy_ = false;
-    ShowProblem(error ? QString::fromStdString(error.Text()) : BaseProblem_);
+    QString problem = error ? QString::fromStdString(error.Text()) : BaseProblem_;
+    // What the cache could not read is said even when the rest was read.
+    if (const TCacheSource* source = Tree_.Cache().Source()) {
+        const TReadReport report = source->ReadReport();
+        if (report.Damaged && !report.Summary.empty()) {
+            const QString summary = EscapeControls(QString::fromStdString(report.Summary));
+            if (problem.isEmpty())
+                problem = summary;
+            else if (!problem.contains(summary))
+                problem += QStringLiteral(" / ") + summary;
+        }
+    }
+    ShowProblem(EscapeControls(problem));
 }
 
 void TfrmMain::SetCacheDescription(const QString& text) {
     txtTree->setToolTip(text);
+}
+
+void TfrmMain::SetCurrentCache(const TFoundCache& cache) {
+    CurrentCache_ = cache;
+    if (cache.Folder.empty())
+        return;
+    SetCacheDescription(EscapeControls(PathToQString(cache.Folder)) + QStringLiteral(" (") +
+                        CacheKindCaption(cache.Kind) + QStringLiteral(", ") +
+                        EscapeControls(QString::fromStdString(cache.Description)) +
+                        QStringLiteral(")"));
+}
+
+bool TfrmMain::OpenCache(const TFoundCache& cache) {
+    if (Busy_)
+        return false;
+    TError error;
+    std::unique_ptr<TCacheSource> source = OpenCacheSourceAt(cache.Folder, cache.Kind, &error);
+    if (!source) {
+        Prompts().ShowMessage(
+            windowTitle(),
+            Utf8("キャッシュを開けません。\n") + EscapeControls(PathToQString(cache.Folder)) +
+                QStringLiteral("\n") + EscapeControls(QString::fromStdString(error.Text())),
+            QMessageBox::Warning, QMessageBox::Ok);
+        return false;
+    }
+    // The names given by hand and the default extensions belong to the data
+    // folder, not to the cache: they are kept as they are, saved first.
+    if (TError saved = Tree_.SaveDataFiles())
+        Prompts().ShowMessage(windowTitle(),
+                              Utf8("データファイルを保存できませんでした。\n") +
+                                  EscapeControls(QString::fromStdString(saved.Text())),
+                              QMessageBox::Warning, QMessageBox::Ok);
+    // Without a cache before, the problem shown was that; it is gone now.
+    if (CurrentCache_.Folder.empty())
+        BaseProblem_.clear();
+    Tree_.Cache().SetSource(std::move(source));
+    SetCurrentCache(cache);
+    RefreshCache();
+    tvwCache->Rebuild();
+    return true;
+}
+
+void TfrmMain::ChooseCache() {
+    if (Busy_)
+        return;
+    const std::vector<TFoundCache> caches = FindCaches ? FindCaches() : std::vector<TFoundCache>{};
+    TFoundCache chosen;
+    if (!Prompts().ChooseCache(caches, CurrentCache_.Folder, chosen))
+        return;
+    OpenCache(chosen);
 }
 
 void TfrmMain::SetCacheProblem(const QString& text) {

@@ -4,13 +4,16 @@
 // window's settings in "screen.dat".
 #pragma once
 
+#include "cache/cachelocation.h"
 #include "mainwindow/screensettings.h"
 
 #include <QMainWindow>
 #include <QString>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QActionGroup;
@@ -34,6 +37,7 @@ class TWebCacheTreeNode;
 namespace tarnhold::gui {
 
 class TCacheListView;
+class TGuiPrompts;
 class TCacheTreeView;
 class TFavoritesListView;
 
@@ -69,6 +73,22 @@ public:
     void SetCacheProblem(const QString& text);
     // Which cache is shown and where it was found.
     void SetCacheDescription(const QString& text);
+    // The cache the tree reads now (its folder empty when there is none);
+    // the chooser selects it and the tree panel names it.
+    void SetCurrentCache(const TFoundCache& cache);
+    const TFoundCache& CurrentCache() const { return CurrentCache_; }
+    // Makes the tree read cache instead and refreshes; false, after telling
+    // the user why, when its source cannot be made (the old one then stays).
+    bool OpenCache(const TFoundCache& cache);
+    // Offers FindCaches' caches through the prompts and opens the one chosen.
+    void ChooseCache();
+    // The caches the chooser offers (none when unset).
+    std::function<std::vector<TFoundCache>()> FindCaches;
+
+    // The questions and messages of the window go through prompts (not
+    // owned; null: the window's own, showing the real dialogs).
+    void SetPrompts(TGuiPrompts* prompts);
+    TGuiPrompts& Prompts();
 
     // The parts the commands and the tests reach.
     TCacheTreeView* tvwCache = nullptr;
@@ -102,6 +122,7 @@ public:
     QAction* mnuStatusBar = nullptr;
     QAction* mnuRefreshAtStart = nullptr;
     QAction* mnuEnableScheme = nullptr;
+    QAction* mnuChooseCache = nullptr;
     QAction* mnuExit = nullptr;
     QAction* mnuHelpContents = nullptr;
     QAction* mnuAbout = nullptr;
@@ -156,6 +177,9 @@ private:
     QLabel* stsProblem = nullptr;
     QLabel* txtTree = nullptr;
     QString BaseProblem_;
+    TFoundCache CurrentCache_;
+    std::unique_ptr<TGuiPrompts> OwnPrompts_;
+    TGuiPrompts* Prompts_ = nullptr;
     QProgressBar* prgProgress = nullptr;
     QActionGroup* ViewStyles_ = nullptr;
     QMenu* mnuViewStyle = nullptr;

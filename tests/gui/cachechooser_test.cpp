@@ -1,0 +1,239 @@
+// Choosing the cache the window shows, and what the window says about a
+// cache it could not read whole.
+#include "cache/cachelocation.h"
+#include "cache/webcachetree.h"
+#include "favorites/favorites.h"
+#include "gui_test_helpers.h"
+#include "mainwindow/cachechooser.h"
+#include "mainwindow/cachelistview.h"
+#include "mainwindow/cachetreeview.h"
+#include "mainwindow/mainwindow.h"
+#include "support/cachetreefixture.h"
+
+#include <QPushButton>
+#include <QTreeWidget>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace tarnhold::gui {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kData = TARNHOLD_TEST_DATA;
+const fs::path kChromium = kData / "browsers" / "chromium";
+const fs::path kFirefox = kData / "browsers" / "firefox";
+const fs::path kWine = kData / "cache" / "wine-ie-cache";
+const fs::path kWineIndex = kWine / "Content.IE5" / "index.dat";
+
+class TempFolder {
+public:
+    TempFolder() {
+        char name[] = "/tmp/tarnhold-chooser-XXXXXX";
+        Path = mkdtemp(name);
+    }
+    ~TempFolder() { fs::remove_all(Path); }
+    fs::path Path;
+};
+
+// Answers the chooser with Answer and records what it was offered.
+class TChoosingPrompts : public test::TRecordingPrompts {
+public:
+    using TRecordingPrompts::TRecordingPrompts;
+    bool ChooseCache(const std::vector<TFoundCache>& caches, const fs::path& current,
+                     TFoundCache& chosen) override {
+        Offered = caches;
+        Current = current;
+        ++Asked;
+        if (!Choice)
+            return false;
+        chosen = *Choice;
+        return true;
+    }
+    std::optional<TFoundCache> Choice;
+    std::vector<TFoundCache> Offered;
+    fs::path Current;
+    int Asked = 0;
+};
+
+// A window over a small cache held in memory, as the demo cache is shown.
+struct Fixture {
+    Fixture() {
+        Tree = testing::MakeTree({
+            {"http://www.a.test/index.html", "text/html", 3, 1000},
+            {"http://www.a.test/b.gif", "image/gif", 4, 2000},
+        });
+        Window = std::make_unique<TfrmMain>(*Tree, Favorites, Home.Path);
+        Window->SetPrompts(&Prompts);
+        Window->SetCurrentCache({"/demo/cache", "demo", TCacheKind::ckIndexDat});
+        Window->FindCaches = [] {
+            return std::vector<TFoundCache>{
+                {"/demo/cache", "demo", TCacheKind::ckIndexDat},
+                {kChromium, "kept", TCacheKind::ckChromium},
+            };
+        };
+        Window->Start();
+    }
+    ~Fixture() { Window.reset(); }
+
+    int ListRowsAt(const char* url) {
+        Window->tvwCache->SelectPath(url);
+        EXPECT_EQ(Window->tvwCache->SelectedPath(), url);
+        return Window->lvwCache->Model()->Count();
+    }
+
+    TempFolder Home;
+    std::unique_ptr<TWebCacheTree> Tree;
+    TFavorites Favorites;
+    TChoosingPrompts Prompts;
+    std::unique_ptr<TfrmMain> Window;
+};
+
+// The first size bytes of the Wine-written index.dat, as the only file of
+// folder/Content.IE5.
+fs::path TruncatedIndex(const fs::path& folder, std::uintmax_t size) {
+    const fs::path cache = folder / "Content.IE5";
+    fs::create_directories(cache);
+    std::ifstream in(kWineIndex, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    bytes.resize(std::min<std::size_t>(bytes.size(), size));
+    std::ofstream(cache / "index.dat", std::ios::binary) << bytes;
+    return cache;
+}
+
+TEST(CacheChooserWindow, ChoosingTheChromiumCacheRebuildsTreeAndList) {
+    Fixture f;
+    TfrmMain& w = *f.Window;
+    EXPECT_GT(f.ListRowsAt("http://www.a.test/"), 0);
+
+    f.Prompts.Choice = TFoundCache{kChromium, "kept", TCacheKind::ckChromium};
+    w.mnuChooseCache->trigger();
+    EXPECT_EQ(f.Prompts.Asked, 1);
+    ASSERT_EQ(f.Prompts.Offered.size(), 2u);
+    EXPECT_EQ(f.Prompts.Current, fs::path("/demo/cache"));
+
+    EXPECT_EQ(w.CurrentCache().Folder, kChromium);
+    EXPECT_EQ(w.CurrentCache().Kind, TCacheKind::ckChromium);
+    EXPECT_EQ(f.Tree->FindFolderByUrl("http://www.a.test/"), nullptr);
+    EXPECT_NE(f.Tree->FindFolderByUrl("http://127.0.0.1:8765/"), nullptr);
+    EXPECT_GE(f.ListRowsAt("http://127.0.0.1:8765/"), 3);
+    EXPECT_FALSE(w.ProgressVisible());
+    EXPECT_TRUE(w.isEnabled());
+    EXPECT_TRUE(w.CacheProblemText().isEmpty());
+    EXPECT_TRUE(f.Prompts.Messages.empty());
+
+    // The chooser then starts at the Chromium cache; cancelling keeps it.
+    f.Prompts.Choice.reset();
+    w.mnuChooseCache->trigger();
+    EXPECT_EQ(f.Prompts.Current, kChromium);
+    EXPECT_NE(f.Tree->FindFolderByUrl("http://127.0.0.1:8765/"), nullptr);
+}
+
+TEST(CacheChooserWindow, ACacheThatCannotBeOpenedKeepsTheOldOneAndSaysWhy) {
+    Fixture f;
+    TempFolder empty;
+    // A Firefox cache needs its entries folder.
+    f.Prompts.Choice = TFoundCache{empty.Path, "empty", TCacheKind::ckFirefox};
+    f.Window->mnuChooseCache->trigger();
+    ASSERT_EQ(f.Prompts.Messages.size(), 1u);
+    EXPECT_EQ(f.Prompts.Messages[0].Icon, QMessageBox::Warning);
+    EXPECT_EQ(f.Window->CurrentCache().Folder, fs::path("/demo/cache"));
+    EXPECT_GT(f.ListRowsAt("http://www.a.test/"), 0);
+}
+
+TEST(CacheChooserWindow, WhatADamagedCacheCouldNotReadIsInTheStatusBar) {
+    const struct {
+        const char* name;
+        const char* folderName;
+        std::uintmax_t size;
+        bool damaged;
+    } cases[] = {
+        {"whole file", "whole", 1u << 30, false},
+        {"cut at 20000 bytes", "cut", 20000, true},
+        {"cut inside the header", "header", 100, true},
+        {"cut, control character in the folder", "bad\x01name", 20000, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        TempFolder copy;
+        const fs::path cache = TruncatedIndex(copy.Path / c.folderName, c.size);
+        ASSERT_TRUE(f.Window->OpenCache({cache, "copy", TCacheKind::ckIndexDat}));
+        const QString problem = f.Window->CacheProblemText();
+        EXPECT_EQ(!problem.isEmpty(), c.damaged) << problem.toStdString();
+        if (c.damaged) {
+            EXPECT_TRUE(problem.contains(QStringLiteral("damaged")) ||
+                        problem.contains(QStringLiteral("index.dat")))
+                << problem.toStdString();
+        }
+        for (QChar ch : problem)
+            EXPECT_GE(ch.unicode(), 0x20) << problem.toStdString();
+        if (std::string(c.folderName).find('\x01') != std::string::npos) {
+            EXPECT_TRUE(problem.contains(QStringLiteral("bad\\x01name"))) << problem.toStdString();
+        }
+        // The next refresh says it again.
+        f.Window->actCacheRefresh->trigger();
+        EXPECT_EQ(f.Window->CacheProblemText(), problem);
+    }
+}
+
+TEST(CacheChooserDialog, ListsEveryCacheWithTheCurrentOneSelected) {
+    test::TRecordingPrompts prompts;
+    const std::vector<TFoundCache> caches = {
+        {"/a/Content.IE5", "Wine", TCacheKind::ckIndexDat},
+        {kChromium, "chromium", TCacheKind::ckChromium},
+        {kFirefox, "firefox", TCacheKind::ckFirefox},
+    };
+    TfrmCacheChooser dialog(prompts, caches, kChromium / "", nullptr);
+    ASSERT_EQ(dialog.lvwCaches->topLevelItemCount(), 3);
+    const char* kinds[] = {"index.dat", "Chromium", "Firefox"};
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(dialog.lvwCaches->topLevelItem(i)->text(1), QString::fromLatin1(kinds[i]));
+    ASSERT_TRUE(dialog.Selected());
+    EXPECT_EQ(dialog.Selected()->Folder, kChromium);
+    EXPECT_TRUE(dialog.btnOK->isEnabled());
+
+    TfrmCacheChooser none(prompts, {}, {}, nullptr);
+    EXPECT_FALSE(none.Selected());
+    EXPECT_FALSE(none.btnOK->isEnabled());
+}
+
+TEST(CacheChooserDialog, AFolderPickedByHandIsTakenOnlyWhenItHoldsACache) {
+    test::TRecordingPrompts prompts;
+    TempFolder empty;
+    const struct {
+        const char* name;
+        fs::path folder;
+        std::optional<TCacheKind> kind;
+    } cases[] = {
+        {"Chromium cache", kChromium, TCacheKind::ckChromium},
+        {"Wine cache folder above Content.IE5", kWine, TCacheKind::ckIndexDat},
+        {"empty folder", empty.Path, std::nullopt},
+        {"missing folder", empty.Path / "missing", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TfrmCacheChooser dialog(prompts, {{"/a/Content.IE5", "Wine", TCacheKind::ckIndexDat}}, {},
+                                nullptr);
+        prompts.Messages.clear();
+        EXPECT_EQ(dialog.AcceptFolder(c.folder), c.kind.has_value());
+        if (c.kind) {
+            EXPECT_EQ(dialog.lvwCaches->topLevelItemCount(), 2);
+            ASSERT_TRUE(dialog.Selected());
+            EXPECT_EQ(dialog.Selected()->Kind, *c.kind);
+            EXPECT_TRUE(prompts.Messages.empty());
+            // Picking it again selects its row instead of adding another.
+            EXPECT_TRUE(dialog.AcceptFolder(c.folder));
+            EXPECT_EQ(dialog.lvwCaches->topLevelItemCount(), 2);
+        } else {
+            EXPECT_EQ(dialog.lvwCaches->topLevelItemCount(), 1);
+            EXPECT_EQ(dialog.Selected()->Folder, fs::path("/a/Content.IE5"));
+            ASSERT_EQ(prompts.Messages.size(), 1u);
+            EXPECT_EQ(prompts.Messages[0].Icon, QMessageBox::Warning);
+        }
+    }
+}
+
+} // namespace
+} // namespace tarnhold::gui
