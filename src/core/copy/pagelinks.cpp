@@ -3,7 +3,6 @@
 // stylesheets.
 #include "copy/pagelinks.h"
 
-#include "cache/cachebody.h"
 #include "copy/cssrewrite.h"
 #include "copy/rebuildpage.h"
 #include "copy/srcset.h"
@@ -12,7 +11,6 @@
 #include "text/urlutils.h"
 
 #include <cstdint>
-#include <limits>
 #include <vector>
 
 namespace tarnhold {
@@ -114,21 +112,9 @@ TDecoded DecodeReferences(std::string_view value) {
 } // namespace
 
 std::string SafeFragment(std::string_view fragment) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(fragment.size());
-    for (const char c : fragment) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u <= 0x20 || u == 0x7F || c == '"' || c == '\'' || c == '<' || c == '>' || c == '&' ||
-            c == '\\' || c == '(' || c == ')') {
-            out.push_back('%');
-            out.push_back(kHex[u >> 4]);
-            out.push_back(kHex[u & 15]);
-        } else {
-            out.push_back(c);
-        }
-    }
-    return out;
+    // The characters that end an unquoted url() are the ones that break an
+    // attribute or a quoted link.
+    return CssSafeLink(fragment);
 }
 
 bool IsEmbeddingLink(const THTMLTag& tag) {
@@ -268,12 +254,7 @@ int TPageRewriter::RebuildStylesheet(bool write, std::string* out, int method,
                                      TWebCacheTreeNodeCopyList* list, TWebCacheTreeNode* node,
                                      std::string_view prefix) {
     TWebCacheTree& tree = names_.Tree();
-    std::string data;
-    bool storedAsIs = false;
-    if (ReadCacheBody(node->Info, data, std::numeric_limits<std::uint64_t>::max(), &storedAsIs))
-        data.clear(); // unreadable: an empty sheet
-    else if (storedAsIs && stats_ != nullptr && write)
-        stats_->NoteStoredAsIs(node->Info.Url);
+    std::string data = ReadBody(node, write); // unreadable: an empty sheet
     const TCssCharset charset =
         StylesheetCharset(data, node->Info.HeaderInfo.Values("Content-Type"));
     if (charset == TCssCharset::Unsupported) {

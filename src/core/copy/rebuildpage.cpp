@@ -142,16 +142,21 @@ bool TPageRewriter::LinkTo(std::string_view base, std::string text, std::string_
     return true;
 }
 
+std::string TPageRewriter::ReadBody(const TWebCacheTreeNode* node, bool write) {
+    std::string data;
+    bool storedAsIs = false;
+    if (ReadCacheBody(node->Info, data, std::numeric_limits<std::uint64_t>::max(), &storedAsIs))
+        data.clear();
+    else if (storedAsIs && stats_ != nullptr && write)
+        stats_->NoteStoredAsIs(node->Info.Url);
+    return data;
+}
+
 int TPageRewriter::Rebuild(bool write, std::string* out, int method,
                            TWebCacheTreeNodeCopyList* list, TWebCacheTreeNode* node,
                            std::string_view prefix) {
     TWebCacheTree& tree = names_.Tree();
-    std::string data;
-    bool storedAsIs = false;
-    if (ReadCacheBody(node->Info, data, std::numeric_limits<std::uint64_t>::max(), &storedAsIs))
-        data.clear(); // unreadable: an empty page
-    else if (storedAsIs && stats_ != nullptr && write)
-        stats_->NoteStoredAsIs(node->Info.Url);
+    std::string data = ReadBody(node, write); // unreadable: an empty page
     if (write && out != nullptr)
         out->reserve(out->size() + data.size() + data.size() / 8);
 

@@ -105,6 +105,9 @@ private:
     bool ResolveText(const TLocalPath& pageFolder, std::string_view base, std::string text,
                      std::string_view written, std::string& link, std::string* url,
                      TWebCacheTreeNode** target);
+    // The page's or sheet's body, decoded; empty when it cannot be read. A
+    // body that did not decode is counted when the pass writes.
+    std::string ReadBody(const TWebCacheTreeNode* node, bool write);
     // What one read of a page or sheet needs besides its base.
     void BeginPass(TWebCacheTreeNode* node, std::string_view prefix, int method,
                    TWebCacheTreeNodeCopyList* list);
