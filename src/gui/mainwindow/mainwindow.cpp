@@ -10,6 +10,7 @@
 #include "mainwindow/cachelistview.h"
 #include "mainwindow/cachetreeview.h"
 #include "mainwindow/filetypeinfo.h"
+#include "platform/appfolder.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -140,6 +141,7 @@ TfrmMain::TfrmMain(TWebCacheTree& tree, TFavorites& favorites, std::filesystem::
     CreateMenus();
     CreateToolBar();
     CreateStatusBar();
+    CreatePopupMenus();
 
     Tree_.OnNodeDeleted = [this](TWebCacheTree&, std::string_view url) { OnNodeDeleted(url); };
 
@@ -161,6 +163,9 @@ TfrmMain::TfrmMain(TWebCacheTree& tree, TFavorites& favorites, std::filesystem::
 }
 
 TfrmMain::~TfrmMain() {
+    disconnect(FocusConnection_);
+    if (!TempFolder_.empty())
+        DeleteFolder(TempFolder_);
     Tree_.OnNodeDeleted = nullptr;
     Favorites_.SetView(nullptr);
 }
@@ -177,16 +182,20 @@ TGuiPrompts& TfrmMain::Prompts() {
     return *OwnPrompts_;
 }
 
+QAction* TfrmMain::MakeAction(const char* name, const char* caption, QKeySequence shortcut) {
+    auto* action = new QAction(Utf8(caption), this);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setShortcut(shortcut);
+    QString hint = action->text();
+    hint.remove(QStringLiteral("..."));
+    hint.remove(QRegularExpression(QStringLiteral("\\(&.\\)")));
+    action->setToolTip(hint);
+    return action;
+}
+
 void TfrmMain::CreateActions() {
     auto make = [this](const char* name, const char* caption, QKeySequence shortcut = {}) {
-        auto* action = new QAction(Utf8(caption), this);
-        action->setObjectName(QString::fromLatin1(name));
-        action->setShortcut(shortcut);
-        QString hint = action->text();
-        hint.remove(QStringLiteral("..."));
-        hint.remove(QRegularExpression(QStringLiteral("\\(&.\\)")));
-        action->setToolTip(hint);
-        return action;
+        return MakeAction(name, caption, shortcut);
     };
     actCacheRefresh = make("actCacheRefresh", "最新の情報に更新(&R)", QKeySequence(Qt::Key_F5));
     actCacheRefresh->setIcon(ThemeIcon("view-refresh", QStyle::SP_BrowserReload));
@@ -194,6 +203,7 @@ void TfrmMain::CreateActions() {
         RefreshCache();
         tvwCache->Rebuild();
     });
+    actCacheRefresh2 = MakeTwin(actCacheRefresh, "actCacheRefresh2");
 
     actTreeUpLevel = make("actTreeUpLevel", "上へ");
     actTreeUpLevel->setIcon(ThemeIcon("go-up", QStyle::SP_FileDialogToParent));
@@ -289,23 +299,44 @@ void TfrmMain::CreateActions() {
     mnuAbout = make("mnuAbout", "バージョン情報(&A)...");
     connect(mnuAbout, &QAction::triggered, this, &TfrmMain::mnuAboutClick);
 
+    CreateCommandActions();
+
+    // The categories of the action list follow the names' groups.
+    const struct {
+        const char* prefix;
+        const char* category;
+    } categories[] = {
+        {"actCache", "Cache操作"},          {"actFile", "ﾌｧｲﾙ操作"},
+        {"actTree", "TreeView操作"},        {"actList", "ListView操作"},
+        {"actFavorites", "お気に入り操作"},
+    };
     // The window takes the shortcuts whichever of its views has the focus.
-    for (QAction* action : findChildren<QAction*>())
+    for (QAction* action : findChildren<QAction*>()) {
+        for (const auto& c : categories) {
+            if (action->objectName().startsWith(QLatin1String(c.prefix)))
+                action->setProperty("category", Utf8(c.category));
+        }
         addAction(action);
+    }
 }
 
 void TfrmMain::CreateMenus() {
     auto* bar = menuBar();
-    auto menu = [bar](const char* caption) {
-        QMenu* m = bar->addMenu(Utf8(caption));
-        return m;
-    };
+    auto menu = [bar](const char* caption) { return bar->addMenu(Utf8(caption)); };
     QMenu* file = menu("ファイル(&F)");
+    file->addAction(actFileDelete);
+    file->addAction(actFileShowProperty);
+    file->addSeparator();
     file->addAction(mnuChooseCache);
     file->addSeparator();
     file->addAction(mnuExit);
 
     QMenu* edit = menu("編集(&E)");
+    edit->addAction(actFileUndo);
+    edit->addAction(actFileCut);
+    edit->addAction(actFileCopy);
+    edit->addAction(actFilePaste);
+    edit->addSeparator();
     edit->addAction(actListSelectAll);
     edit->addAction(actListItemChange);
 
@@ -327,12 +358,31 @@ void TfrmMain::CreateMenus() {
     view->addAction(actCacheRefresh);
     view->addAction(mnuRefreshAtStart);
 
-    // The favorites and the search have no commands here yet; their menus
-    // keep their places in the bar, greyed.
-    menu("お気に入り(&A)")->menuAction()->setEnabled(false);
-    menu("ツール(&T)")->menuAction()->setEnabled(false);
+    // The favorites' commands come with their window; until then the menu
+    // keeps its place in the bar, greyed, with its items in their order.
+    QMenu* favorites = menu("お気に入り(&A)");
+    for (QAction* action :
+         {actFavoritesDisplayLocal, actFavoritesDisplayInternet, static_cast<QAction*>(nullptr),
+          actFavoritesCopyFile, actFavoritesMoveFile, static_cast<QAction*>(nullptr),
+          actFavoritesNew, static_cast<QAction*>(nullptr), actFavoritesUpdate, actFavoritesDelete,
+          static_cast<QAction*>(nullptr), actFavoritesSetupDefault, static_cast<QAction*>(nullptr),
+          actFavoritesImport}) {
+        if (action == nullptr)
+            favorites->addSeparator();
+        else
+            favorites->addAction(action);
+    }
+    favorites->menuAction()->setEnabled(false);
+    // Find and narrow are not shown until the find window exists.
+    QMenu* tools = menu("ツール(&T)");
+    tools->addAction(actCacheFind);
+    tools->addAction(actCacheSqueeze);
+    tools->menuAction()->setEnabled(false);
 
     QMenu* options = menu("オプション(&O)");
+    options->addAction(mnuSchedule);
+    options->addAction(mnuDefExtName);
+    options->addSeparator();
     options->addAction(mnuEnableScheme);
 
     QMenu* help = menu("ヘルプ(&H)");
@@ -347,24 +397,35 @@ void TfrmMain::CreateToolBar() {
     tlbCommand->setMovable(false);
     tlbCommand->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     tlbCommand->setIconSize(QSize(24, 24));
-    auto add = [this](QAction* action) {
-        // The tool bar's buttons carry the caption without its accelerator.
-        auto* twin = new QAction(action->icon(), action->toolTip(), tlbCommand);
-        twin->setToolTip(action->toolTip());
-        connect(twin, &QAction::triggered, action, &QAction::trigger);
-        tlbCommand->addAction(twin);
-        return twin;
-    };
-    add(actCacheRefresh);
+    tlbCommand->addAction(actCacheRefresh2);
     tlbCommand->addSeparator();
-    add(actTreeUpLevel);
+    // Back and forward have no history to walk yet: present, not shown.
+    for (const char* caption : {"戻る", "進む"}) {
+        auto* button = new QAction(Utf8(caption), tlbCommand);
+        button->setMenu(new QMenu(this));
+        button->setVisible(false);
+        tlbCommand->addAction(button);
+    }
+    tlbCommand->addAction(actTreeUpLevel);
     tlbCommand->addSeparator();
-    QAction* styles = add(actListRoolIcon);
+    tlbCommand->addAction(actFileCut2);
+    tlbCommand->addAction(actFileCopy2);
+    tlbCommand->addAction(actFilePaste2);
+    tlbCommand->addSeparator();
+    tlbCommand->addAction(actFileUndo2);
+    tlbCommand->addSeparator()->setVisible(false);
+    tlbCommand->addAction(actFileDelete2);
+    tlbCommand->addAction(actFileShowProperty);
+    tlbCommand->addSeparator();
+    tlbCommand->addAction(actCacheFind2);
+    // The separator before find goes with it while find is not shown.
+    tlbCommand->addSeparator()->setVisible(actCacheFind2->isVisible());
+    tlbCommand->addAction(actListRoolIcon);
     mnuViewStyle = new QMenu(this);
     for (QAction* style : ViewStyles_->actions())
         mnuViewStyle->addAction(style);
-    styles->setMenu(mnuViewStyle);
-    if (auto* button = qobject_cast<QToolButton*>(tlbCommand->widgetForAction(styles)))
+    actListRoolIcon->setMenu(mnuViewStyle);
+    if (auto* button = qobject_cast<QToolButton*>(tlbCommand->widgetForAction(actListRoolIcon)))
         button->setPopupMode(QToolButton::MenuButtonPopup);
 }
 

@@ -7,12 +7,15 @@
 #include "cache/cachelocation.h"
 #include "mainwindow/screensettings.h"
 
+#include <QKeySequence>
 #include <QMainWindow>
 #include <QString>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 class QAction;
@@ -40,6 +43,10 @@ class TCacheListView;
 class TGuiPrompts;
 class TCacheTreeView;
 class TFavoritesListView;
+
+// The view whose commands the window's actions act on: the one that had the
+// keyboard focus last.
+enum class TFocusView { None, Tree, List, Favorites };
 
 class TfrmMain : public QMainWindow {
     Q_OBJECT
@@ -90,6 +97,34 @@ public:
     void SetPrompts(TGuiPrompts* prompts);
     TGuiPrompts& Prompts();
 
+    // The nodes find, property and delete act on: with the tree focused its
+    // context node, else its selected node; otherwise the list's selected
+    // rows; otherwise the tree's selected node. Empty when there is none.
+    std::vector<TWebCacheTreeNode*> Selection() const;
+    TFocusView FocusedView() const { return Focus_; }
+    // The tree item's node on which the tree's context menu was opened
+    // (nullptr when none, or when it is no longer in the tree).
+    TWebCacheTreeNode* ContextNode() const;
+
+    // Deletes the selection from the tree and the cache after the
+    // confirmation (when confirm), with the progress in the status bar.
+    void DeleteSelection(bool confirm);
+    // Copies the context node (tree focused) or the list's selected rows
+    // below destination with the default favorite's methods.
+    void CopyToFolder(const std::filesystem::path& destination);
+    // The temporary folder of the last clipboard copy (empty for none).
+    const std::filesystem::path& TempFolder() const { return TempFolder_; }
+    // The files the last clipboard copy put on the clipboard.
+    const std::vector<std::filesystem::path>& ClipboardFiles() const { return ClipboardFiles_; }
+
+    // Readies a context menu as opening it does (the enabling rules of the
+    // menu; for the tree the item becomes the context node and selected)
+    // and returns it. The menus' own popups call these.
+    QMenu* PrepareTreeMenu(QTreeWidgetItem* item);
+    QMenu* PrepareListMenu();
+    // The list's context menu for its present selection.
+    QMenu* ListPopupMenu() const { return ListPopup_; }
+
     // The parts the commands and the tests reach.
     TCacheTreeView* tvwCache = nullptr;
     TCacheListView* lvwCache = nullptr;
@@ -102,6 +137,33 @@ public:
     int SchemeLevel() const { return SchemeLevel_; }
 
     QAction* actCacheRefresh = nullptr;
+    QAction* actCacheRefresh2 = nullptr;
+    QAction* actCacheFind = nullptr;
+    QAction* actCacheFind2 = nullptr;
+    QAction* actCacheSqueeze = nullptr;
+    QAction* actFileShowProperty = nullptr;
+    QAction* actFileDelete = nullptr;
+    QAction* actFileDelete2 = nullptr;
+    QAction* actFileCopy = nullptr;
+    QAction* actFileCopy2 = nullptr;
+    QAction* actFileCut = nullptr;
+    QAction* actFileCut2 = nullptr;
+    QAction* actFilePaste = nullptr;
+    QAction* actFilePaste2 = nullptr;
+    QAction* actFileUndo = nullptr;
+    QAction* actFileUndo2 = nullptr;
+    QAction* actFileCopyToDefaultFolder = nullptr;
+    QAction* actFileCopyToFolder = nullptr;
+    QAction* actFavoritesNew = nullptr;
+    QAction* actFavoritesUpdate = nullptr;
+    QAction* actFavoritesDelete = nullptr;
+    QAction* actFavoritesSetupDefault = nullptr;
+    QAction* actFavoritesImport = nullptr;
+    QAction* actFavoritesFromCache = nullptr;
+    QAction* actFavoritesCopyFile = nullptr;
+    QAction* actFavoritesMoveFile = nullptr;
+    QAction* actFavoritesDisplayLocal = nullptr;
+    QAction* actFavoritesDisplayInternet = nullptr;
     QAction* actTreeUpLevel = nullptr;
     QAction* actListLargeIcon = nullptr;
     QAction* actListSmallIcon = nullptr;
@@ -123,10 +185,16 @@ public:
     QAction* mnuRefreshAtStart = nullptr;
     QAction* mnuEnableScheme = nullptr;
     QAction* mnuChooseCache = nullptr;
+    QAction* mnuSchedule = nullptr;
+    QAction* mnuDefExtName = nullptr;
     QAction* mnuExit = nullptr;
     QAction* mnuHelpContents = nullptr;
     QAction* mnuAbout = nullptr;
     QToolBar* tlbCommand = nullptr;
+    QMenu* mnuPopupTree = nullptr;
+    QMenu* mnuPopupList1 = nullptr; // rows selected
+    QMenu* mnuPopupList2 = nullptr; // no row selected
+    QMenu* mnuPopupFavorites = nullptr;
 
     // Acts on the list's first selected row as a double click does.
     void lvwCacheDblClick();
@@ -145,6 +213,40 @@ private:
     void ShowProblem(const QString& text);
     void SetViewStyle(int style);
     void SortBy(int key);
+
+    void CreateCommandActions();
+    // An action of the window's list: its name, caption (the tool tip is
+    // the caption without accelerator and "...") and shortcut.
+    QAction* MakeAction(const char* name, const char* caption, QKeySequence shortcut = {});
+    void CreatePopupMenus();
+    // The twin of action for the tool bar: the caption without its
+    // accelerator, the same handler, and the original's enabled and
+    // visible states.
+    QAction* MakeTwin(QAction* action, const char* name);
+    // The list's focused view, tree or favorites list, from a widget that
+    // got the focus.
+    void FocusChanged(QWidget* now);
+    int TreeItemLevel(const QTreeWidgetItem* item) const;
+    // Whether copying and registering may act on the tree item at level.
+    bool CopyAllowedAtLevel(int level) const;
+    void SetEnabled(std::initializer_list<QAction*> actions, bool enabled);
+
+    // The enabling rules.
+    void lvwFavoritesSelectItem();
+    void lvwFavoritesEnter();
+    void tvwCacheEnter();
+    void lvwCacheEnter();
+    void lvwCacheSelectItem();
+    void mnuPopupTreePopup();
+    void mnuPopupList1Popup();
+    void mnuPopupList2Popup();
+
+    void actFileShowPropertyExecute();
+    void actFileDeleteExecute();
+    void actFileCopyExecute();
+    void actFileCopyToDefaultFolderExecute();
+    void actFileCopyToFolderExecute();
+    void mnuDefExtNameClick();
 
     void tvwCacheChange();
     void tmrNodeChangeTimer();
@@ -183,6 +285,14 @@ private:
     QProgressBar* prgProgress = nullptr;
     QActionGroup* ViewStyles_ = nullptr;
     QMenu* mnuViewStyle = nullptr;
+    QMenu* ListPopup_ = nullptr;
+    TFocusView Focus_ = TFocusView::None;
+    // The tree path of the context node; set while the item it names stays
+    // the tree's selected item.
+    std::optional<std::string> ContextPath_;
+    QMetaObject::Connection FocusConnection_;
+    std::filesystem::path TempFolder_;
+    std::vector<std::filesystem::path> ClipboardFiles_;
 };
 
 // The first page of the user guide: the installed one, else the one in the
