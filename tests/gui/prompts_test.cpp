@@ -2,6 +2,7 @@
 #include "cache/cache_test_helpers.h"
 #include "copy/copy_test_helpers.h"
 #include "copy/copyengine.h"
+#include "copy/confirmoverwrite.h"
 #include "copy/copytofolder.h"
 #include "gui/gui_test_helpers.h"
 #include "platform/files.h"
@@ -130,6 +131,40 @@ TEST(GuiCopyPrompts, AFailureIsShownWithTheSystemText) {
     EXPECT_TRUE(lines[2].startsWith(QStringLiteral("キャッシュ：")));
     EXPECT_TRUE(lines[3].startsWith(QStringLiteral("ローカル：")));
     EXPECT_EQ(lines[4], QStringLiteral("エラー：") + QString::fromLocal8Bit(std::strerror(ENOENT)));
+}
+
+TEST(GuiPrompts, DialogsTakeInputWhileTheirOwnerIsDisabled) {
+    // A running copy disables the window; the overwrite dialog, made
+    // before, and a message box made during it must still be answerable.
+    TSiteFixture site;
+    site.Add("http://h/1.txt", "new1", "text/plain");
+    auto tree = site.Tree();
+    QWidget owner;
+    TGuiPrompts prompts(&owner);
+    TfrmConfirmOverwrite& made = prompts.ConfirmOverwriteDialog();
+    owner.setEnabled(false);
+    EXPECT_FALSE(made.isEnabled());
+
+    bool enabled = false;
+    test::OnNextDialog([&](QWidget* dialog) {
+        enabled = dialog->isEnabled();
+        if (!enabled)
+            dialog->close(); // a person could not have answered
+        dialog->findChild<QPushButton*>(QStringLiteral("btnYes"))->click();
+    });
+    const TWebCacheTreeNode* file = tree->FindNodeByUrl("http://h/1.txt");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(prompts.AskOverwrite(*file, site.Out() / "1.txt"), kAnswerYes);
+    EXPECT_TRUE(enabled);
+
+    enabled = false;
+    test::OnNextDialog([&](QWidget* dialog) {
+        enabled = dialog->isEnabled();
+        dialog->close();
+    });
+    prompts.ShowMessage(QStringLiteral("c"), QStringLiteral("t"), QMessageBox::Critical,
+                        QMessageBox::Ok);
+    EXPECT_TRUE(enabled);
 }
 
 TEST(GuiPrompts, MessageTextSplitsLinesAndEscapesTheRest) {

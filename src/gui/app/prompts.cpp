@@ -7,10 +7,24 @@
 #include "mainwindow/cachechooser.h"
 #include "mainwindow/defextname.h"
 
+#include <QDialog>
 #include <QStringList>
 #include <QWidget>
 
 namespace tarnhold::gui {
+
+namespace {
+
+// A dialog is asked while its owner is disabled by a running command (the
+// overwrite question during a copy); a dialog made before that inherited the
+// disabled state and would take no input. A window may be enabled on its
+// own, so every dialog is before it is shown.
+int Exec(QDialog& dialog) {
+    dialog.setEnabled(true);
+    return dialog.exec();
+}
+
+} // namespace
 
 TGuiPrompts::TGuiPrompts(QWidget* owner) : owner_(owner) {}
 
@@ -43,7 +57,7 @@ TfrmDefExtName& TGuiPrompts::DefExtNameDialog() {
 int TGuiPrompts::AskOverwrite(const TWebCacheTreeNode& node, const std::filesystem::path& path) {
     TfrmConfirmOverwrite& dialog = ConfirmOverwriteDialog();
     dialog.Prepare(node, path);
-    const int answer = dialog.exec();
+    const int answer = Exec(dialog);
     // The engine overwrites on any value it does not know; a dialog ended
     // some other way (the program quitting under it) must stop the copy.
     switch (answer) {
@@ -60,7 +74,7 @@ int TGuiPrompts::AskOverwrite(const TWebCacheTreeNode& node, const std::filesyst
 
 bool TGuiPrompts::AskCopyFolder(std::filesystem::path& folder) {
     TfrmCopyToFolder& dialog = CopyToFolderDialog();
-    if (dialog.exec() != QDialog::Accepted)
+    if (Exec(dialog) != QDialog::Accepted)
         return false;
     folder = ToPath(dialog.GetFolderName());
     return true;
@@ -68,19 +82,19 @@ bool TGuiPrompts::AskCopyFolder(std::filesystem::path& folder) {
 
 bool TGuiPrompts::ConfirmDelete(const std::vector<TWebCacheTreeNode*>& nodes) {
     TfrmConfirmDelete dialog(owner_, nodes);
-    return dialog.exec() == kAnswerYes;
+    return Exec(dialog) == kAnswerYes;
 }
 
 bool TGuiPrompts::EditDefaultExtensions(TContentType& table) {
     TfrmDefExtName& dialog = DefExtNameDialog();
     dialog.Fill(table);
-    return dialog.exec() == QDialog::Accepted;
+    return Exec(dialog) == QDialog::Accepted;
 }
 
 bool TGuiPrompts::ChooseCache(const std::vector<TFoundCache>& caches,
                               const std::filesystem::path& current, TFoundCache& chosen) {
     TfrmCacheChooser dialog(*this, caches, current, owner_);
-    if (dialog.exec() != QDialog::Accepted)
+    if (Exec(dialog) != QDialog::Accepted)
         return false;
     const auto selected = dialog.Selected();
     if (!selected)
@@ -93,7 +107,7 @@ QMessageBox::StandardButton TGuiPrompts::ShowMessage(const QString& caption, con
                                                      QMessageBox::Icon icon,
                                                      QMessageBox::StandardButtons buttons) {
     QMessageBox box(icon, caption, text, buttons, owner_);
-    return static_cast<QMessageBox::StandardButton>(box.exec());
+    return static_cast<QMessageBox::StandardButton>(Exec(box));
 }
 
 QString MessageText(std::string_view ansi) {
