@@ -7,8 +7,10 @@
 #include "cache/opencache.h"
 #include "cache/webcachetree.h"
 #include "favorites/favorites.h"
+#include "mainwindow/cachelistview.h"
 #include "mainwindow/cachetreeview.h"
 #include "mainwindow/mainwindow.h"
+#include "mainwindow/property.h"
 #include "platform/appfolder.h"
 
 #include <QApplication>
@@ -16,6 +18,8 @@
 #include <QFont>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTranslator>
 #include <cerrno>
 #include <cstdio>
@@ -41,23 +45,46 @@ QString DataFileProblem(const char* name, const TRecordFileRead& read) {
 }
 
 // The window on the demo cache's main site, in the details view and with
-// large icons. Nothing is saved in the data folder.
+// large icons, its context menus, the edit menu and a properties window.
+// Nothing is saved in the data folder.
 int SaveScreenshots(TfrmMain& window, const std::filesystem::path& dir) {
     window.tvwCache->SelectPath("http://www.yamabiko.test/");
     QCoreApplication::processEvents();
     int failed = 0;
-    const auto save = [&](const char* name) {
+    const auto write = [&](QWidget& widget, const char* name) {
         QCoreApplication::processEvents();
         const QString file = PathToQString(dir / name);
-        if (!window.grab().save(file, "PNG")) {
+        if (!widget.grab().save(file, "PNG")) {
             std::fprintf(stderr, "tarnhold: %s cannot be written\n",
                          file.toLocal8Bit().constData());
             ++failed;
         }
     };
-    save("main-details.png");
+    const auto menu = [&](QMenu* shown, const char* name) {
+        shown->popup(window.mapToGlobal(QPoint(200, 150)));
+        write(*shown, name);
+        shown->hide();
+    };
+    write(window, "main-details.png");
+
+    menu(window.PrepareTreeMenu(window.tvwCache->currentItem()), "main-menu-tree.png");
+    const auto properties = [&](const char* name) {
+        window.actFileShowProperty->trigger();
+        for (TfrmProperty* shown : window.findChildren<TfrmProperty*>()) {
+            write(*shown, name);
+            delete shown;
+        }
+    };
+    properties("main-property-host.png");
+    window.lvwCache->CurrentView()->setFocus();
+    menu(window.PrepareListMenu(), "main-menu-list-none.png");
+    window.lvwCache->SelectAll();
+    menu(window.PrepareListMenu(), "main-menu-list-selected.png");
+    properties("main-property-rows.png");
+    menu(window.menuBar()->actions().value(1)->menu(), "main-menu-edit.png");
+
     window.actListLargeIcon->trigger();
-    save("main-largeicons.png");
+    write(window, "main-largeicons.png");
     return failed == 0 ? 0 : 1;
 }
 

@@ -527,6 +527,8 @@ void TfrmMain::Start() {
     Settings_ = ReadScreenSettings(DataFolder_ / "screen.dat");
     LoadWindowPosition();
     show();
+    // The favorite commands start in the state of an empty selection.
+    lvwFavoritesSelectItem();
     LoadSettings();
     QCoreApplication::processEvents();
     Started_ = true;
