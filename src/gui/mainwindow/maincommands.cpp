@@ -27,6 +27,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
 #include <QTreeView>
@@ -52,7 +53,25 @@ QIcon ThemeIcon(const char* name, QStyle::StandardPixmap fallback) {
                             QApplication::style()->standardIcon(fallback));
 }
 
+// How long the status bar shows the outcome of a copy.
+constexpr int kSummaryShownFor = 20000; // ms
+
 } // namespace
+
+QString CopySummaryText(const TCopyEngine& engine) {
+    const TCopyStats& stats = engine.Stats();
+    QString text = QStringLiteral("コピー: %1 個のファイルを書き込み").arg(stats.Files);
+    if (stats.Kept > 0)
+        text += QStringLiteral("、%1 個はそのまま").arg(stats.Kept);
+    if (stats.Skipped > 0)
+        text += QStringLiteral("、%1 個は文書なし").arg(stats.Skipped);
+    const TCopyReport& report = engine.Report();
+    if (report.MissingLinks() > 0)
+        text += QStringLiteral("。キャッシュにないリンク %1 個 (%2 ページ)")
+                    .arg(report.MissingLinks())
+                    .arg(report.IncompletePages());
+    return text;
+}
 
 QAction* TfrmMain::MakeTwin(QAction* action, const char* name) {
     auto* twin = new QAction(action->icon(), action->toolTip(), this);
@@ -461,9 +480,13 @@ void TfrmMain::CopyToFolder(const std::filesystem::path& destination) {
         // A stopped run has said why (or was cancelled by the user).
         (void)tarnhold::CopyToFolder(engine, nodes, prefixFolder, destination, settings.Method,
                                      settings.Folder, nullptr, settings.AllLinks);
+        CopySummary_ = CopySummaryText(engine);
     }
     Busy_ = false;
     UpdateStatusText();
+    // What was written, and what the copied pages link to that the cache
+    // lacked, stays in the status bar for a while.
+    statusBar()->showMessage(CopySummary_, kSummaryShownFor);
 }
 
 void TfrmMain::actFileCopyToDefaultFolderExecute() {

@@ -606,9 +606,10 @@ void TfrmMain::SaveSettings() {
     s.Refresh = mnuRefreshAtStart->isChecked();
     s.EnableScheme = mnuEnableScheme->isChecked();
     if (TError error = WriteScreenSettings(DataFolder_ / "screen.dat", s))
-        QMessageBox::warning(this, windowTitle(),
-                             Utf8("ウィンドウの設定を保存できませんでした。\n") +
-                                 QString::fromStdString(error.Text()));
+        Prompts().ShowMessage(windowTitle(),
+                              Utf8("ウィンドウの設定を保存できませんでした。\n") +
+                                  QString::fromStdString(error.Text()),
+                              QMessageBox::Warning, QMessageBox::Ok);
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
@@ -916,15 +917,18 @@ void TfrmMain::lvwCacheDblClick() {
     const std::filesystem::path file(node->Info.LocalFileName);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(file, ec))) {
-        QMessageBox::warning(this, windowTitle(),
-                             Utf8("キャッシュファイルを開けません。\n") + PathToQString(file) +
-                                 Utf8("\nファイルがありません。"));
+        Prompts().ShowMessage(windowTitle(),
+                              Utf8("キャッシュファイルを開けません。\n") +
+                                  EscapeControls(PathToQString(file)) +
+                                  Utf8("\nファイルがありません。"),
+                              QMessageBox::Warning, QMessageBox::Ok);
         return;
     }
     if (!QDesktopServices::openUrl(ToFileUrl(file)))
-        QMessageBox::warning(this, windowTitle(),
-                             Utf8("このファイルを開くアプリケーションが見つかりません。\n") +
-                                 PathToQString(file));
+        Prompts().ShowMessage(windowTitle(),
+                              Utf8("このファイルを開くアプリケーションが見つかりません。\n") +
+                                  EscapeControls(PathToQString(file)),
+                              QMessageBox::Warning, QMessageBox::Ok);
 }
 
 void TfrmMain::mnuEnableSchemeClick() {
@@ -946,8 +950,9 @@ void TfrmMain::mnuHelpContentsClick() {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(index, ec) ||
         !QDesktopServices::openUrl(ToFileUrl(index)))
-        QMessageBox::information(this, windowTitle(),
-                                 Utf8("ヘルプを開けませんでした。\n") + PathToQString(index));
+        Prompts().ShowMessage(windowTitle(),
+                              Utf8("ヘルプを開けませんでした。\n") + PathToQString(index),
+                              QMessageBox::Information, QMessageBox::Ok);
 }
 
 void TfrmMain::mnuAboutClick() {

@@ -31,6 +31,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace tarnhold {
+class TCopyEngine;
 class TFavorites;
 struct TFavoriteItem;
 class TWebCacheTree;
@@ -112,6 +113,8 @@ public:
     // Copies the context node (tree focused) or the list's selected rows
     // below destination with the default favorite's methods.
     void CopyToFolder(const std::filesystem::path& destination);
+    // The outcome of the last copy to a folder, as the status bar showed it.
+    const QString& CopySummary() const { return CopySummary_; }
     // The temporary folder of the last clipboard copy (empty for none).
     const std::filesystem::path& TempFolder() const { return TempFolder_; }
     // The files the last clipboard copy put on the clipboard.
@@ -291,9 +294,14 @@ private:
     // the tree's selected item.
     std::optional<std::string> ContextPath_;
     QMetaObject::Connection FocusConnection_;
+    QString CopySummary_;
     std::filesystem::path TempFolder_;
     std::vector<std::filesystem::path> ClipboardFiles_;
 };
+
+// One line on what a copy wrote and which links of its pages the cache
+// lacked.
+QString CopySummaryText(const TCopyEngine& engine);
 
 // The first page of the user guide: the installed one, else the one in the
 // sources the program was built from.
