@@ -199,10 +199,7 @@ void TfrmMain::CreateActions() {
     };
     actCacheRefresh = make("actCacheRefresh", "最新の情報に更新(&R)", QKeySequence(Qt::Key_F5));
     actCacheRefresh->setIcon(ThemeIcon("view-refresh", QStyle::SP_BrowserReload));
-    connect(actCacheRefresh, &QAction::triggered, this, [this] {
-        RefreshCache();
-        tvwCache->Rebuild();
-    });
+    connect(actCacheRefresh, &QAction::triggered, this, &TfrmMain::actCacheRefreshExecute);
     actCacheRefresh2 = MakeTwin(actCacheRefresh, "actCacheRefresh2");
 
     actTreeUpLevel = make("actTreeUpLevel", "上へ");
@@ -265,7 +262,7 @@ void TfrmMain::CreateActions() {
             &TfrmMain::actListArrangeIconAutoExecute);
     actListLineUp = make("actListLineUp", "等間隔に整列(&U)");
     actListLineUp->setEnabled(false);
-    connect(actListLineUp, &QAction::triggered, this, [this] { lvwCache->LineUp(); });
+    connect(actListLineUp, &QAction::triggered, this, &TfrmMain::actListLineUpExecute);
     actListSelectAll =
         make("actListSelectAll", "すべて選択(&A)", QKeySequence(Qt::CTRL | Qt::Key_A));
     connect(actListSelectAll, &QAction::triggered, this, &TfrmMain::actListSelectAllExecute);
@@ -859,6 +856,15 @@ void TfrmMain::SetViewStyle(int style) {
     const bool icons = style == 0 || style == 1;
     actListArrangeIconAuto->setEnabled(icons);
     actListLineUp->setEnabled(icons);
+}
+
+void TfrmMain::actCacheRefreshExecute() {
+    RefreshCache();
+    tvwCache->Rebuild();
+}
+
+void TfrmMain::actListLineUpExecute() {
+    lvwCache->LineUp();
 }
 
 void TfrmMain::actListRoolIconExecute() {

@@ -254,6 +254,8 @@ private:
     void tvwCacheChange();
     void tmrNodeChangeTimer();
     void lvwFavoritesDblClick(QTreeWidgetItem* item);
+    void actCacheRefreshExecute();
+    void actListLineUpExecute();
     void actListRoolIconExecute();
     void actListArrangeIconAutoExecute();
     void actListSelectAllExecute();
