@@ -152,8 +152,8 @@ void TfrmMain::CreateCommandActions() {
         *f.action = MakeAction(f.name, f.caption);
         (*f.action)->setVisible(false);
     }
-    actFavoritesUpdate->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Return));
-    actFavoritesDelete->setShortcut(QKeySequence(Qt::Key_Delete));
+    // Their keys (Alt+Enter to edit, Delete) come with them: a hidden action
+    // that the rules enable would otherwise make the Delete key ambiguous.
 
     mnuSchedule = MakeAction("mnuSchedule", "スケジュール設定(&S)...");
     mnuSchedule->setVisible(false);
