@@ -428,6 +428,8 @@ void TfrmMain::DeleteSelection(bool confirm) {
     }
     Busy_ = false;
     tvwCache->RebuildIfEmptied();
+    if (FolderPending_)
+        ShowSelectedFolder();
     lvwCache->RefreshIfEmptied();
     QTreeWidgetItem* root = tvwCache->RootItem();
     if (root != nullptr && root->childCount() == 0)

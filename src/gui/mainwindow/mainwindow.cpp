@@ -779,6 +779,12 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TfrmMain::tvwCacheChange() {
+    // A deletion removes items, and so moves the selection, while it runs;
+    // the list follows once it is over, not from a tree half deleted.
+    if (Busy_) {
+        FolderPending_ = true;
+        return;
+    }
     if (KeyHeld_) {
         tmrNodeChange->stop();
         tmrNodeChange->start();
@@ -793,6 +799,7 @@ void TfrmMain::tmrNodeChangeTimer() {
 }
 
 void TfrmMain::ShowSelectedFolder() {
+    FolderPending_ = false;
     QTreeWidgetItem* item = tvwCache->currentItem();
     if (item == nullptr)
         return;

@@ -275,7 +275,9 @@ private:
     int SchemeLevel_ = 1;
     bool KeyHeld_ = false;
     bool Started_ = false;
-    bool Busy_ = false; // a refresh runs
+    bool Busy_ = false; // a refresh, deletion or copy runs
+    // The tree's selection moved while Busy_; the list has not followed.
+    bool FolderPending_ = false;
 
     QSplitter* splFavorites = nullptr;
     QSplitter* splCache = nullptr;
