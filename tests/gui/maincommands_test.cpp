@@ -1,0 +1,748 @@
+// The main window's commands on cache nodes, driven on the real window: the
+// enabling rules as the focus, the selections and the context menus change,
+// and deletion, copies, properties, the clipboard copy and the default
+// extensions end to end. Every question is answered by TAnsweringPrompts,
+// which records what it was asked.
+#include "app/prompts.h"
+#include "app/qtconvert.h"
+#include "cache/cache_test_helpers.h"
+#include "cache/contenttype.h"
+#include "cache/webcachetree.h"
+#include "copy/confirmdelete.h"
+#include "copy/copy_test_helpers.h"
+#include "copy/copyprompts.h"
+#include "favorites/favorites.h"
+#include "mainwindow/cachelistview.h"
+#include "mainwindow/cachetreeview.h"
+#include "mainwindow/mainwindow.h"
+#include "mainwindow/property.h"
+#include "platform/files.h"
+#include "platform/filetime.h"
+#include "support/cachetreefixture.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QItemSelectionModel>
+#include <QMimeData>
+#include <QTest>
+#include <QTreeWidget>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <optional>
+#include <set>
+
+namespace tarnhold::gui {
+namespace {
+
+namespace fs = std::filesystem;
+using tarnhold::test::FilesBelow;
+using tarnhold::test::ReadFileBytes;
+using tarnhold::test::TSiteFixture;
+using tarnhold::test::TTempDir;
+using tarnhold::test::WriteFileBytes;
+
+QString Utf8(const char* text) {
+    return QString::fromUtf8(text);
+}
+
+// Answers every dialog of the window from its fields and records what it
+// was asked.
+class TAnsweringPrompts : public TGuiPrompts {
+public:
+    int AskOverwrite(const TWebCacheTreeNode&, const fs::path& path) override {
+        Overwrites.push_back(path);
+        return next_ < OverwriteAnswers.size() ? OverwriteAnswers[next_++] : kAnswerCancel;
+    }
+    bool AskCopyFolder(fs::path& folder) override {
+        ++CopyFolderAsked;
+        if (!CopyFolder)
+            return false;
+        folder = *CopyFolder;
+        return true;
+    }
+    bool ConfirmDelete(const std::vector<TWebCacheTreeNode*>& nodes) override {
+        // The wording the real dialog shows for the same list.
+        TfrmConfirmDelete dialog(nullptr, nodes);
+        DeleteTexts.push_back(dialog.MessageText());
+        std::vector<std::string> urls;
+        for (const TWebCacheTreeNode* node : nodes)
+            urls.push_back(node->UrlText());
+        DeleteAsked.push_back(urls);
+        return DeleteAnswer;
+    }
+    bool EditDefaultExtensions(TContentType& table) override {
+        ++ExtensionsAsked;
+        if (EditTable)
+            EditTable(table);
+        return ExtensionsAnswer;
+    }
+    QMessageBox::StandardButton ShowMessage(const QString& caption, const QString& text,
+                                            QMessageBox::Icon,
+                                            QMessageBox::StandardButtons) override {
+        Messages.push_back(caption + QLatin1Char('|') + text);
+        return QMessageBox::Ok;
+    }
+
+    std::vector<int> OverwriteAnswers;
+    std::vector<fs::path> Overwrites;
+    std::optional<fs::path> CopyFolder;
+    int CopyFolderAsked = 0;
+    bool DeleteAnswer = true;
+    std::vector<std::vector<std::string>> DeleteAsked;
+    std::vector<QString> DeleteTexts;
+    std::function<void(TContentType&)> EditTable;
+    bool ExtensionsAnswer = true;
+    int ExtensionsAsked = 0;
+    std::vector<QString> Messages;
+
+private:
+    std::size_t next_ = 0;
+};
+
+// root > http: > www.a.test > {docs > {deep > three.html, one.html,
+// two.html}, index.html, b.gif}, www.b.test > {x.html, page}; https: >
+// secure.c.test > y.html. Every entry has a real cached file.
+void AddSite(TSiteFixture& site) {
+    site.Add("http://www.a.test/index.html", "<p>index</p>", "text/html", 3);
+    site.Add("http://www.a.test/b.gif", "GIF89a", "image/gif", 4);
+    site.Add("http://www.a.test/docs/one.html", "<p>one</p>", "text/html", 5);
+    site.Add("http://www.a.test/docs/two.html", "<p>two</p>", "text/html", 5);
+    site.Add("http://www.a.test/docs/deep/three.html", "<p>three</p>", "text/html", 6);
+    site.Add("http://www.b.test/x.html", "<p>x</p>", "text/html", 7);
+    site.Add("http://www.b.test/page", "<p>page</p>", "text/html", 7);
+    site.Add("https://secure.c.test/y.html", "<p>y</p>", "text/html", 8);
+}
+
+// A started window over the site, its own data folder and favorites, and
+// the answering prompts.
+struct Fixture {
+    explicit Fixture(bool scheme = true) {
+        AddSite(Site);
+        if (!scheme)
+            std::ofstream(Home.Path() / "screen.dat") << "[Option]\r\nEnableScheme=0\r\n";
+        Tree = Site.Tree(scheme);
+        Tree->SetContentTypeFile(Home.Path() / "contentType.dat");
+        Window = std::make_unique<TfrmMain>(*Tree, Favorites, Home.Path());
+        Window->SetPrompts(&Prompts);
+        // Qt keeps a hidden action disabled whatever it is set to; shown, the
+        // commands that wait for their windows tell what the rules made of
+        // them.
+        for (QAction* action : {Window->actCacheFind, Window->actCacheSqueeze,
+                                Window->actFavoritesFromCache, Window->actFileCut})
+            action->setVisible(true);
+        Window->Start();
+    }
+    ~Fixture() {
+        for (TfrmProperty* property : Window->findChildren<TfrmProperty*>())
+            delete property;
+        Window.reset();
+    }
+
+    TfrmMain& W() { return *Window; }
+    QTreeWidgetItem* Item(const char* path) {
+        QTreeWidgetItem* item = Window->tvwCache->FindItemByPath(path);
+        EXPECT_NE(item, nullptr) << path;
+        return item;
+    }
+    void Select(const char* path) {
+        Window->tvwCache->SelectPath(path);
+        ASSERT_EQ(Window->tvwCache->SelectedPath(), path);
+        ASSERT_EQ(Window->lvwCache->CurrentFolder(), path);
+    }
+    // Gives widget the keyboard focus as a click would; the window must be
+    // the active one for the focus to move under the offscreen platform.
+    void Focus(QWidget* widget) {
+        Window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(Window.get()));
+        widget->setFocus(Qt::MouseFocusReason);
+        QApplication::processEvents();
+    }
+    void FocusList() { Focus(Window->lvwCache->CurrentView()); }
+    // Selects exactly the list rows of these display names.
+    void SelectRows(const std::vector<std::string>& names) {
+        TCacheListModel* model = Window->lvwCache->Model();
+        QItemSelectionModel* selection = Window->lvwCache->SelectionModel();
+        selection->clearSelection();
+        for (const std::string& name : names) {
+            int row = 0;
+            while (row < model->Count() && model->NodeAt(row)->DisplayName() != name)
+                ++row;
+            ASSERT_LT(row, model->Count()) << name;
+            selection->select(model->index(row, 0),
+                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
+    }
+    // Adds favorites of these URLs and selects the first selected of them.
+    void AddFavorites(int count, int selected) {
+        for (int i = 0; i < count; ++i)
+            Favorites.AddNew("Site " + std::to_string(i), "http://www.a.test/");
+        for (int i = 0; i < Window->lvwFavorites->topLevelItemCount(); ++i)
+            Window->lvwFavorites->topLevelItem(i)->setSelected(i < selected);
+    }
+    std::size_t EntryCount() { return testing::SourceOf(*Tree).Entries().size(); }
+
+    TSiteFixture Site;
+    TTempDir Home;
+    TTempDir Out;
+    std::unique_ptr<TWebCacheTree> Tree;
+    TFavorites Favorites;
+    TAnsweringPrompts Prompts;
+    std::unique_ptr<TfrmMain> Window;
+};
+
+// The enabled state of the commands the rules set, as one comparable value.
+struct TEnabled {
+    bool Find, Delete, Copy, Property;
+    bool operator==(const TEnabled&) const = default;
+};
+std::ostream& operator<<(std::ostream& out, const TEnabled& e) {
+    return out << "find " << e.Find << " delete " << e.Delete << " copy " << e.Copy << " property "
+               << e.Property;
+}
+TEnabled EnabledOf(const TfrmMain& w) {
+    return {w.actCacheFind->isEnabled(), w.actFileDelete->isEnabled(), w.actFileCopy->isEnabled(),
+            w.actFileShowProperty->isEnabled()};
+}
+
+// Enabling rules ------------------------------------------------------------------
+
+TEST(MainCommandsEnabling, FocusOnEachView) {
+    const struct {
+        const char* name;
+        int view; // 0 tree, 1 list, 2 favorites
+        int selectedFavorites;
+        TEnabled enabled;
+    } cases[] = {
+        {"tree", 0, 0, {true, true, true, true}},
+        {"list without rows selected", 1, 0, {true, false, false, true}},
+        {"favorites, none selected", 2, 0, {false, false, false, false}},
+        {"favorites, one selected", 2, 1, {true, true, false, false}},
+        {"favorites, two selected", 2, 2, {false, true, false, false}},
+    };
+    const TFocusView views[] = {TFocusView::Tree, TFocusView::List, TFocusView::Favorites};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        f.AddFavorites(2, c.selectedFavorites);
+        f.Select("http://www.a.test/");
+        QWidget* widgets[] = {f.W().tvwCache, f.W().lvwCache->CurrentView(), f.W().lvwFavorites};
+        f.Focus(widgets[c.view]);
+        EXPECT_EQ(f.W().FocusedView(), views[c.view]);
+        EXPECT_EQ(EnabledOf(f.W()), c.enabled);
+        // The tool bar's twins follow.
+        EXPECT_EQ(f.W().actFileDelete2->isEnabled(), c.enabled.Delete);
+        EXPECT_EQ(f.W().actFileCopy2->isEnabled(), c.enabled.Copy);
+        EXPECT_EQ(f.W().actCacheFind2->isEnabled(), c.enabled.Find);
+    }
+}
+
+TEST(MainCommandsEnabling, ListSelectionShapesAndTheirMenus) {
+    // The list shows www.a.test: docs, index.html, b.gif.
+    const struct {
+        const char* name;
+        std::vector<std::string> rows;
+        TEnabled enabled;
+        bool withSelectionMenu;
+        bool registerOffered;
+    } cases[] = {
+        {"none", {}, {true, false, false, true}, false, true},
+        {"one folder row", {"docs"}, {true, true, true, true}, true, true},
+        {"one page row", {"index.html"}, {false, true, true, true}, true, true},
+        {"one picture row", {"b.gif"}, {false, true, true, true}, true, false},
+        {"two rows", {"docs", "index.html"}, {false, true, true, true}, true, false},
+    };
+    Fixture f;
+    f.Select("http://www.a.test/");
+    f.FocusList();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        f.SelectRows(c.rows);
+        EXPECT_EQ(EnabledOf(f.W()), c.enabled);
+        QMenu* menu = c.withSelectionMenu ? f.W().mnuPopupList1 : f.W().mnuPopupList2;
+        EXPECT_EQ(f.W().ListPopupMenu(), menu);
+        EXPECT_EQ(f.W().PrepareListMenu(), menu);
+        EXPECT_EQ(f.W().actFavoritesFromCache->isEnabled(), c.registerOffered);
+        if (c.withSelectionMenu) {
+            EXPECT_TRUE(f.W().actFileCopyToFolder->isEnabled());
+            EXPECT_TRUE(f.W().actFileCopyToDefaultFolder->isEnabled());
+        }
+    }
+    // A selection made while the tree has the focus leaves the tree's
+    // commands alone.
+    f.Focus(f.W().tvwCache);
+    f.SelectRows({"index.html"});
+    EXPECT_EQ(EnabledOf(f.W()), (TEnabled{true, true, true, true}));
+    EXPECT_EQ(f.W().ListPopupMenu(), f.W().mnuPopupList1);
+}
+
+TEST(MainCommandsEnabling, ListMenusFollowTheTreeLevel) {
+    // Copying rows needs the tree at the scheme level or below; registering
+    // with no row selected needs the tree below it.
+    const struct {
+        const char* name;
+        bool scheme;
+        const char* folder;
+        const char* row;
+        bool copyRows;
+        bool registerWithoutRows;
+    } cases[] = {
+        {"root with schemes", true, "", "http:", false, false},
+        {"scheme folder", true, "http://", "www.a.test", true, false},
+        {"host with schemes", true, "http://www.a.test/", "docs", true, true},
+        {"root without schemes", false, "", "www.a.test", true, false},
+        {"host without schemes", false, "www.a.test/", "docs", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f(c.scheme);
+        f.Select(c.folder);
+        f.FocusList();
+        f.SelectRows({});
+        f.W().PrepareListMenu();
+        EXPECT_EQ(f.W().actFavoritesFromCache->isEnabled(), c.registerWithoutRows);
+        f.SelectRows({c.row});
+        ASSERT_EQ(f.W().PrepareListMenu(), f.W().mnuPopupList1);
+        EXPECT_EQ(f.W().actFileCopyToFolder->isEnabled(), c.copyRows);
+        EXPECT_EQ(f.W().actFileCopyToDefaultFolder->isEnabled(), c.copyRows);
+        EXPECT_EQ(f.W().actFavoritesFromCache->isEnabled(), c.copyRows);
+    }
+}
+
+TEST(MainCommandsEnabling, TreeMenuOnEachLevel) {
+    const struct {
+        const char* name;
+        bool scheme;
+        const char* favorite; // the favorite open, or none
+        std::function<QTreeWidgetItem*(TfrmMain&)> item;
+        bool copy;
+        bool nodeCommands; // cut, copy, delete, property
+    } cases[] = {
+        {"root", true, nullptr, [](TfrmMain& w) { return w.tvwCache->RootItem(); }, false, true},
+        {"scheme folder", true, nullptr,
+         [](TfrmMain& w) { return w.tvwCache->RootItem()->child(0); }, false, true},
+        {"host", true, nullptr,
+         [](TfrmMain& w) { return w.tvwCache->FindItemByPath("http://www.a.test/"); }, true, true},
+        {"below a host", true, nullptr,
+         [](TfrmMain& w) { return w.tvwCache->FindItemByPath("http://www.a.test/docs/"); }, true,
+         true},
+        {"root without schemes", false, nullptr, [](TfrmMain& w) { return w.tvwCache->RootItem(); },
+         false, true},
+        {"host without schemes", false, nullptr,
+         [](TfrmMain& w) { return w.tvwCache->FindItemByPath("www.a.test/"); }, true, true},
+        {"below a host without schemes", false, nullptr,
+         [](TfrmMain& w) { return w.tvwCache->FindItemByPath("www.a.test/docs/"); }, true, true},
+        {"favorite's root", true, "http://www.a.test/",
+         [](TfrmMain& w) { return w.tvwCache->RootItem(); }, false, true},
+        {"below a favorite's root", true, "http://www.a.test/",
+         [](TfrmMain& w) { return w.tvwCache->RootItem()->child(0); }, true, true},
+        {"favorite not in the cache", true, "http://gone.test/",
+         [](TfrmMain& w) { return w.tvwCache->RootItem(); }, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f(c.scheme);
+        TFavoriteItem site = TFavorites::MakeDefaultItem();
+        site.Title = "Site";
+        site.UrlName = c.favorite != nullptr ? c.favorite : "";
+        if (c.favorite != nullptr)
+            f.W().OpenFavorite(&site);
+        QTreeWidgetItem* item = c.item(f.W());
+        ASSERT_NE(item, nullptr);
+        EXPECT_EQ(f.W().PrepareTreeMenu(item), f.W().mnuPopupTree);
+        EXPECT_EQ(f.W().FocusedView(), TFocusView::Tree);
+        EXPECT_EQ(f.W().tvwCache->currentItem(), item);
+        EXPECT_EQ(f.W().ContextNode(), f.W().tvwCache->NodeOf(item));
+        EXPECT_EQ(f.W().actFileCopyToFolder->isEnabled(), c.copy);
+        EXPECT_EQ(f.W().actFileCopyToDefaultFolder->isEnabled(), c.copy);
+        EXPECT_EQ(f.W().actFavoritesFromCache->isEnabled(), c.copy);
+        for (QAction* action :
+             {f.W().actFileCut, f.W().actFileCopy, f.W().actFileDelete, f.W().actFileShowProperty})
+            EXPECT_EQ(action->isEnabled(), c.nodeCommands) << action->objectName().toStdString();
+        f.W().OpenFavorite(nullptr);
+    }
+}
+
+// Delete ------------------------------------------------------------------------
+
+TEST(MainCommandsDelete, ConfirmedAndRefused) {
+    // The list shows docs: deep, one.html, two.html (or the tree's context
+    // node is used when no row is named).
+    const struct {
+        const char* name;
+        const char* contextPath; // tree menu on this item, else the list rows
+        std::vector<std::string> rows;
+        const char* message;
+        std::vector<std::string> gone;
+        std::vector<std::string> kept;
+        std::size_t entriesLeft;
+    } cases[] = {
+        {"one folder from the tree",
+         "http://www.a.test/docs/deep/",
+         {},
+         "フォルダ 'deep' とフォルダ内のすべてのファイルを削除してもよろしいですか？",
+         {"http://www.a.test/docs/deep/three.html", "http://www.a.test/docs/deep/"},
+         {"http://www.a.test/docs/one.html"},
+         7},
+        {"one file from the list",
+         nullptr,
+         {"one.html"},
+         "'one.html' を削除してもよろしいですか？",
+         {"http://www.a.test/docs/one.html"},
+         {"http://www.a.test/docs/two.html", "http://www.a.test/docs/deep/"},
+         7},
+        {"everything of a folder: it goes, its host stays",
+         nullptr,
+         {"deep", "one.html", "two.html"},
+         "これらの 3 個のファイルを削除してもよろしいですか？",
+         {"http://www.a.test/docs/", "http://www.a.test/docs/two.html"},
+         {"http://www.a.test/", "http://www.a.test/index.html"},
+         5},
+    };
+    for (const bool yes : {false, true}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (yes ? ", yes" : ", no"));
+            Fixture f;
+            f.Prompts.DeleteAnswer = yes;
+            f.Select("http://www.a.test/docs/");
+            if (c.contextPath != nullptr) {
+                f.W().PrepareTreeMenu(f.Item(c.contextPath));
+            } else {
+                f.FocusList();
+                f.SelectRows(c.rows);
+            }
+            const int rowsBefore = f.W().lvwCache->Model()->Count();
+            f.W().actFileDelete->trigger();
+            ASSERT_EQ(f.Prompts.DeleteTexts.size(), 1u);
+            EXPECT_EQ(f.Prompts.DeleteTexts[0], Utf8(c.message));
+            EXPECT_EQ(f.Prompts.DeleteAsked[0].size(), c.rows.empty() ? 1u : c.rows.size());
+            for (const std::string& url : c.gone) {
+                EXPECT_EQ(f.Tree->FindNodeByUrl(url) == nullptr, yes) << url;
+                if (url.back() == '/') {
+                    EXPECT_EQ(f.W().tvwCache->FindItemByPath(url) == nullptr, yes) << url;
+                }
+            }
+            for (const std::string& url : c.kept)
+                EXPECT_NE(f.Tree->FindNodeByUrl(url), nullptr) << url;
+            EXPECT_EQ(f.EntryCount(), yes ? c.entriesLeft : 8u);
+            if (!yes) {
+                EXPECT_EQ(f.W().lvwCache->Model()->Count(), rowsBefore);
+            } else if (c.contextPath == nullptr && c.rows.size() == 1) {
+                EXPECT_EQ(f.W().lvwCache->Model()->Count(), rowsBefore - 1);
+            }
+            EXPECT_EQ(f.W().ContextNode(), nullptr);
+            EXPECT_FALSE(f.W().ProgressVisible());
+            EXPECT_TRUE(f.W().isEnabled());
+            EXPECT_TRUE(f.Prompts.Messages.empty());
+        }
+    }
+}
+
+TEST(MainCommandsDelete, EverythingLeavesTheRootAndAnEmptyList) {
+    Fixture f;
+    f.W().PrepareTreeMenu(f.W().tvwCache->RootItem());
+    f.W().actFileDelete->trigger();
+    ASSERT_EQ(f.Prompts.DeleteTexts.size(), 1u);
+    EXPECT_EQ(
+        f.Prompts.DeleteTexts[0],
+        Utf8("フォルダ 'Web Cache' とフォルダ内のすべてのファイルを削除してもよろしいですか？"));
+    QTreeWidgetItem* root = f.W().tvwCache->RootItem();
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(root->childCount(), 0);
+    EXPECT_EQ(f.Tree->Root()->Count(), 0);
+    EXPECT_EQ(f.W().lvwCache->Model()->Count(), 0);
+    EXPECT_EQ(f.EntryCount(), 0u);
+    EXPECT_EQ(f.W().StatusText(0), Utf8("0 個のオブジェクト"));
+    EXPECT_FALSE(f.W().ProgressVisible());
+    EXPECT_TRUE(f.W().isEnabled());
+}
+
+TEST(MainCommandsDelete, WithTheFavoritesFocusedNoCacheEntryGoes) {
+    Fixture f;
+    f.AddFavorites(1, 1);
+    f.Select("http://www.a.test/docs/");
+    f.FocusList();
+    f.SelectRows({"one.html"});
+    f.Focus(f.W().lvwFavorites);
+    ASSERT_EQ(f.W().FocusedView(), TFocusView::Favorites);
+    ASSERT_TRUE(f.W().actFileDelete->isEnabled());
+    QTest::keyClick(f.W().lvwFavorites, Qt::Key_Delete);
+    f.W().actFileDelete->trigger();
+    EXPECT_TRUE(f.Prompts.DeleteAsked.empty());
+    EXPECT_EQ(f.EntryCount(), 8u);
+    EXPECT_NE(f.Tree->FindNodeByUrl("http://www.a.test/docs/one.html"), nullptr);
+}
+
+// Copy to a folder --------------------------------------------------------------
+
+const std::vector<std::string> kDocsCopy = {"http$3a/www.a.test/docs/deep/three.html",
+                                            "http$3a/www.a.test/docs/one.html",
+                                            "http$3a/www.a.test/docs/two.html"};
+
+TEST(MainCommandsCopyToFolder, FromTheTreeAndFromListRows) {
+    {
+        SCOPED_TRACE("tree context node");
+        Fixture f;
+        f.Prompts.CopyFolder = f.Out.Path();
+        f.W().PrepareTreeMenu(f.Item("http://www.a.test/docs/"));
+        f.W().actFileCopyToFolder->trigger();
+        EXPECT_EQ(f.Prompts.CopyFolderAsked, 1);
+        EXPECT_EQ(FilesBelow(f.Out.Path()), kDocsCopy);
+        EXPECT_TRUE(f.Prompts.Messages.empty());
+        EXPECT_FALSE(f.W().ProgressVisible());
+        EXPECT_TRUE(f.W().isEnabled());
+    }
+    {
+        SCOPED_TRACE("list rows");
+        Fixture f;
+        f.Prompts.CopyFolder = f.Out.Path();
+        f.Select("http://www.a.test/docs/");
+        f.FocusList();
+        f.SelectRows({"deep", "two.html"});
+        f.W().actFileCopyToFolder->trigger();
+        EXPECT_EQ(FilesBelow(f.Out.Path()),
+                  (std::vector<std::string>{"http$3a/www.a.test/docs/deep/three.html",
+                                            "http$3a/www.a.test/docs/two.html"}));
+    }
+    {
+        SCOPED_TRACE("the dialog cancelled");
+        Fixture f;
+        f.W().PrepareTreeMenu(f.Item("http://www.a.test/docs/"));
+        f.W().actFileCopyToFolder->trigger();
+        EXPECT_EQ(f.Prompts.CopyFolderAsked, 1);
+        EXPECT_TRUE(FilesBelow(f.Out.Path()).empty());
+    }
+}
+
+TEST(MainCommandsCopyToFolder, EachOverwriteAnswer) {
+    // The second copy of docs finds its three files there, marked "old";
+    // one.html there is older than its cache entry, the other two newer.
+    const struct {
+        const char* name;
+        std::vector<int> answers;
+        std::size_t asked;
+        // Which were rewritten: by the position of their question, or by name.
+        std::set<std::size_t> rewrittenAsked;
+        std::set<std::string> rewrittenNames;
+    } cases[] = {
+        {"yes to each", {kAnswerYes, kAnswerYes, kAnswerYes}, 3, {0, 1, 2}, {}},
+        {"no to each", {kAnswerNo, kAnswerNo, kAnswerNo}, 3, {}, {}},
+        {"yes, then no to all", {kAnswerYes, kAnswerNoToAll}, 2, {0}, {}},
+        {"yes to all", {kAnswerYesToAll}, 1, {}, {"one.html", "two.html", "three.html"}},
+        {"no to all", {kAnswerNoToAll}, 1, {}, {}},
+        {"newer", {kAnswerNewer}, 1, {}, {"one.html"}},
+        {"cancel", {kAnswerCancel}, 1, {}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        f.Prompts.CopyFolder = f.Out.Path();
+        f.W().PrepareTreeMenu(f.Item("http://www.a.test/docs/"));
+        f.W().actFileCopyToFolder->trigger();
+        ASSERT_EQ(FilesBelow(f.Out.Path()), kDocsCopy);
+        for (const std::string& file : kDocsCopy) {
+            const fs::path path = f.Out.Path() / file;
+            WriteFileBytes(path, "old");
+            FILETIME time;
+            const int day = path.filename() == "one.html" ? 1 : 20;
+            ASSERT_TRUE(SystemTimeToFileTime(MakeSystemTime(2026, 11, day, 12), time));
+            ASSERT_TRUE(SetFileTimeUtc(path, time));
+        }
+        f.Prompts.OverwriteAnswers = c.answers;
+        f.W().actFileCopyToFolder->trigger();
+        ASSERT_EQ(f.Prompts.Overwrites.size(), c.asked);
+        std::set<fs::path> expected;
+        for (std::size_t i : c.rewrittenAsked)
+            expected.insert(f.Prompts.Overwrites.at(i));
+        for (const std::string& file : kDocsCopy) {
+            const fs::path path = f.Out.Path() / file;
+            if (c.rewrittenNames.count(path.filename().string()))
+                expected.insert(path);
+            EXPECT_EQ(ReadFileBytes(path) != "old", expected.count(path) == 1) << file;
+        }
+        EXPECT_TRUE(f.Prompts.Messages.empty());
+        EXPECT_TRUE(f.W().isEnabled());
+    }
+}
+
+TEST(MainCommandsCopyToFolder, ARelativeFolderIsRefused) {
+    Fixture f;
+    const fs::path relative = "tarnhold-relative-copy";
+    f.Prompts.CopyFolder = relative;
+    f.W().PrepareTreeMenu(f.Item("http://www.a.test/docs/"));
+    f.W().actFileCopyToFolder->trigger();
+    ASSERT_EQ(f.Prompts.Messages.size(), 1u);
+    EXPECT_TRUE(f.Prompts.Messages[0].startsWith(Utf8("フォルダを指定してコピー|")));
+    EXPECT_TRUE(f.Prompts.Messages[0].endsWith(QStringLiteral("tarnhold-relative-copy")));
+    EXPECT_FALSE(fs::exists(relative));
+}
+
+TEST(MainCommandsCopyToFolder, TheDefaultFolderIsTheDefaultFavoritesFolder) {
+    {
+        Fixture f;
+        f.Favorites.DefaultItem().PathName = f.Out.Path().string() + "/";
+        f.W().PrepareTreeMenu(f.Item("http://www.a.test/docs/"));
+        f.W().actFileCopyToDefaultFolder->trigger();
+        EXPECT_EQ(f.Prompts.CopyFolderAsked, 0);
+        EXPECT_EQ(FilesBelow(f.Out.Path()), kDocsCopy);
+    }
+    {
+        SCOPED_TRACE("no default folder");
+        Fixture f;
+        f.Favorites.DefaultItem().PathName.clear();
+        f.W().PrepareTreeMenu(f.Item("http://www.a.test/docs/"));
+        f.W().actFileCopyToDefaultFolder->trigger();
+        EXPECT_EQ(f.Prompts.Messages.size(), 1u);
+    }
+}
+
+// Properties --------------------------------------------------------------------
+
+TEST(MainCommandsProperty, OneWindowPerCommandWithTheSelection) {
+    const struct {
+        const char* name;
+        const char* contextPath; // tree menu on this item, else the list rows
+        std::vector<std::string> rows;
+        const char* nameText;
+        const char* typeText; // null: not checked
+    } cases[] = {
+        {"one file", nullptr, {"index.html"}, "index.html", nullptr},
+        {"one folder", "http://www.a.test/docs/", {}, "docs", nullptr},
+        {"the root", "", {}, "Web Cache", nullptr},
+        {"mixed rows",
+         nullptr,
+         {"docs", "index.html", "b.gif"},
+         "ファイル数: 2、フォルダ数: 1",
+         "複数の種類"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        f.Select("http://www.a.test/");
+        if (c.contextPath != nullptr) {
+            f.W().PrepareTreeMenu(f.Item(c.contextPath));
+        } else {
+            f.FocusList();
+            f.SelectRows(c.rows);
+        }
+        f.W().actFileShowProperty->trigger();
+        const QList<TfrmProperty*> windows = f.W().findChildren<TfrmProperty*>();
+        ASSERT_EQ(windows.size(), 1);
+        TfrmProperty& property = *windows.front();
+        EXPECT_TRUE(property.isVisible());
+        EXPECT_EQ(property.Nodes().size(), c.rows.empty() ? 1u : c.rows.size());
+        EXPECT_EQ(property.NameText(), Utf8(c.nameText));
+        if (c.typeText != nullptr) {
+            EXPECT_EQ(property.TypeText(), Utf8(c.typeText));
+        }
+        EXPECT_FALSE(property.SizeText().isEmpty());
+    }
+}
+
+TEST(MainCommandsProperty, NothingWithTheFavoritesFocused) {
+    Fixture f;
+    f.AddFavorites(1, 1);
+    f.Focus(f.W().lvwFavorites);
+    f.W().actFileShowProperty->trigger();
+    EXPECT_TRUE(f.W().findChildren<TfrmProperty*>().isEmpty());
+}
+
+// Clipboard ---------------------------------------------------------------------
+
+TEST(MainCommandsClipboard, RowsAreCopiedToAFreshTemporaryFolder) {
+    Fixture f;
+    f.Select("http://www.a.test/docs/");
+    f.FocusList();
+    f.SelectRows({"deep", "one.html"});
+    QTest::keySequence(f.W().lvwCache->CurrentView(), QKeySequence(Qt::CTRL | Qt::Key_C));
+    const fs::path first = f.W().TempFolder();
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(FilesBelow(first), (std::vector<std::string>{"deep/three.html", "one.html"}));
+    const std::vector<fs::path> files = {first / "deep", first / "one.html"};
+    EXPECT_EQ(f.W().ClipboardFiles(), files);
+    const QMimeData* data = QApplication::clipboard()->mimeData();
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(data->urls(), (QList<QUrl>{ToFileUrl(files[0]), ToFileUrl(files[1])}));
+
+    // The next copy replaces the folder.
+    f.SelectRows({"two.html"});
+    f.W().actFileCopy->trigger();
+    const fs::path second = f.W().TempFolder();
+    ASSERT_FALSE(second.empty());
+    EXPECT_NE(second, first);
+    EXPECT_FALSE(fs::exists(first));
+    EXPECT_EQ(FilesBelow(second), std::vector<std::string>{"two.html"});
+    EXPECT_EQ(f.W().ClipboardFiles(), std::vector<fs::path>{second / "two.html"});
+
+    // With the favorites focused nothing changes.
+    f.AddFavorites(1, 1);
+    f.Focus(f.W().lvwFavorites);
+    f.W().actFileCopy->trigger();
+    EXPECT_EQ(f.W().TempFolder(), second);
+    EXPECT_TRUE(fs::exists(second / "two.html"));
+}
+
+TEST(MainCommandsClipboard, TheTreesFolderBelowItsParent) {
+    Fixture f;
+    f.Select("http://www.a.test/docs/");
+    f.Focus(f.W().tvwCache);
+    f.W().actFileCopy->trigger();
+    const fs::path temp = f.W().TempFolder();
+    ASSERT_FALSE(temp.empty());
+    EXPECT_EQ(FilesBelow(temp),
+              (std::vector<std::string>{"docs/deep/three.html", "docs/one.html", "docs/two.html"}));
+    EXPECT_EQ(f.W().ClipboardFiles(), std::vector<fs::path>{temp / "docs"});
+}
+
+// Default extensions -------------------------------------------------------------
+
+TEST(MainCommandsDefaultExtensions, AChangeNamesNewEntriesAfterTheRefresh) {
+    // "page" was named by the default extension of text/html when the tree
+    // was first built and keeps that name (the rename list remembers it);
+    // "later" comes into the cache afterwards and is named by the new one.
+    const struct {
+        const char* name;
+        bool changed;
+        std::vector<std::string> names;
+    } cases[] = {
+        {"changed", true, {"later.htm", "page.html", "x.html"}},
+        {"unchanged: no refresh", false, {"page.html", "x.html"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        auto names = [&f] {
+            return testing::ChildNames(f.Tree->FindFolderByUrl("http://www.b.test/"));
+        };
+        ASSERT_EQ(names(), (std::vector<std::string>{"page.html", "x.html"}));
+        testing::SourceOf(*f.Tree).Add(testing::MakeRawEntry({"http://www.b.test/later"}));
+        f.Prompts.ExtensionsAnswer = c.changed;
+        f.Prompts.EditTable = [](TContentType& table) {
+            table.Items(table.IndexOf("text/html")).SetDefaultExtension(".htm");
+        };
+        f.Select("http://www.b.test/");
+        f.W().mnuDefExtName->trigger();
+        EXPECT_EQ(f.Prompts.ExtensionsAsked, 1);
+        EXPECT_EQ(names(), c.names);
+        EXPECT_EQ(fs::exists(f.Home.Path() / "contentType.dat"), c.changed);
+        EXPECT_EQ(f.W().lvwCache->Model()->Count(), static_cast<int>(c.names.size()));
+        EXPECT_TRUE(f.Prompts.Messages.empty());
+    }
+}
+
+// Up ----------------------------------------------------------------------------
+
+TEST(MainCommandsUp, SelectsTheParentAndStopsAtTheRoot) {
+    Fixture f;
+    f.Select("http://www.a.test/docs/deep/");
+    const char* expected[] = {"http://www.a.test/docs/", "http://www.a.test/", "http://", "", ""};
+    for (const char* path : expected) {
+        f.W().actTreeUpLevel->trigger();
+        EXPECT_EQ(f.W().tvwCache->SelectedPath(), path);
+        EXPECT_EQ(f.W().lvwCache->CurrentFolder(), path);
+    }
+}
+
+} // namespace
+} // namespace tarnhold::gui
