@@ -147,7 +147,9 @@ struct Fixture {
         return item;
     }
     void Select(const char* path) {
-        Window->tvwCache->SelectPath(path);
+        QTreeWidgetItem* item = Window->tvwCache->FindItemByPath(path);
+        ASSERT_NE(item, nullptr) << path;
+        Window->tvwCache->setCurrentItem(item);
         ASSERT_EQ(Window->tvwCache->SelectedPath(), path);
         ASSERT_EQ(Window->lvwCache->CurrentFolder(), path);
     }
@@ -204,6 +206,16 @@ std::ostream& operator<<(std::ostream& out, const TEnabled& e) {
 TEnabled EnabledOf(const TfrmMain& w) {
     return {w.actCacheFind->isEnabled(), w.actFileDelete->isEnabled(), w.actFileCopy->isEnabled(),
             w.actFileShowProperty->isEnabled()};
+}
+
+// The list shows the tree's selected folder, one row per child of its node.
+void ExpectViewsInStep(TfrmMain& w) {
+    EXPECT_EQ(w.lvwCache->CurrentFolder(), w.tvwCache->SelectedPath());
+    const TWebCacheTreeNode* folder = w.tvwCache->SelectedNode();
+    const int children = folder != nullptr ? folder->Count() : 0;
+    ASSERT_EQ(w.lvwCache->Model()->Count(), children);
+    for (int row = 0; row < children; ++row)
+        EXPECT_EQ(w.lvwCache->Model()->NodeAt(row)->Parent(), folder) << row;
 }
 
 // Enabling rules ------------------------------------------------------------------
@@ -432,6 +444,7 @@ TEST(MainCommandsDelete, ConfirmedAndRefused) {
                 EXPECT_EQ(f.W().lvwCache->Model()->Count(), rowsBefore - 1);
             }
             EXPECT_EQ(f.W().ContextNode(), nullptr);
+            ExpectViewsInStep(f.W());
             EXPECT_FALSE(f.W().ProgressVisible());
             EXPECT_TRUE(f.W().isEnabled());
             EXPECT_TRUE(f.Prompts.Messages.empty());
@@ -472,6 +485,44 @@ TEST(MainCommandsDelete, WithTheFavoritesFocusedNoCacheEntryGoes) {
     EXPECT_TRUE(f.Prompts.DeleteAsked.empty());
     EXPECT_EQ(f.EntryCount(), 8u);
     EXPECT_NE(f.Tree->FindNodeByUrl("http://www.a.test/docs/one.html"), nullptr);
+}
+
+TEST(MainCommandsDelete, TheDeleteKeyInTheList) {
+    Fixture f;
+    f.Select("http://www.a.test/docs/");
+    f.FocusList();
+    f.SelectRows({"two.html"});
+    QTest::keyClick(f.W().lvwCache->CurrentView(), Qt::Key_Delete);
+    ASSERT_EQ(f.Prompts.DeleteAsked.size(), 1u);
+    EXPECT_EQ(f.Prompts.DeleteAsked[0],
+              std::vector<std::string>{"http://www.a.test/docs/two.html"});
+    EXPECT_EQ(f.Tree->FindNodeByUrl("http://www.a.test/docs/two.html"), nullptr);
+    ExpectViewsInStep(f.W());
+}
+
+TEST(MainCommandsDelete, TheRootOfAnOpenFavorite) {
+    // The favorite's folder is the tree view's root: it goes with its
+    // site, the views stay usable and the rest of the cache stays.
+    Fixture f;
+    TFavoriteItem site = TFavorites::MakeDefaultItem();
+    site.Title = "Site";
+    site.UrlName = "http://www.a.test/";
+    f.W().OpenFavorite(&site);
+    f.W().PrepareTreeMenu(f.W().tvwCache->RootItem());
+    f.W().actFileDelete->trigger();
+    ASSERT_EQ(f.Prompts.DeleteAsked.size(), 1u);
+    EXPECT_EQ(f.Prompts.DeleteAsked[0], std::vector<std::string>{"http://www.a.test/"});
+    EXPECT_EQ(f.Tree->FindFolderByUrl("http://www.a.test/"), nullptr);
+    EXPECT_EQ(f.EntryCount(), 3u);
+    ASSERT_NE(f.W().tvwCache->RootItem(), nullptr);
+    EXPECT_EQ(f.W().tvwCache->RootItem()->childCount(), 0);
+    EXPECT_EQ(f.W().lvwCache->Model()->Count(), 0);
+    EXPECT_TRUE(f.W().isEnabled());
+    // Back to the whole cache, the other hosts are there.
+    f.W().OpenFavorite(nullptr);
+    f.Select("http://");
+    ExpectViewsInStep(f.W());
+    EXPECT_EQ(f.W().lvwCache->Model()->Count(), 1); // www.b.test
 }
 
 // Copy to a folder --------------------------------------------------------------
@@ -693,6 +744,79 @@ TEST(MainCommandsClipboard, TheTreesFolderBelowItsParent) {
     EXPECT_EQ(FilesBelow(temp),
               (std::vector<std::string>{"docs/deep/three.html", "docs/one.html", "docs/two.html"}));
     EXPECT_EQ(f.W().ClipboardFiles(), std::vector<fs::path>{temp / "docs"});
+}
+
+TEST(MainCommandsClipboard, EachViewOfTheTree) {
+    // What lands in the temporary folder and what goes on the clipboard:
+    // every node below its own name there.
+    const struct {
+        const char* name;
+        bool scheme;
+        const char* favorite;
+        const char* folder;            // selected in the tree
+        std::vector<std::string> rows; // selected in the list; none: the tree focused
+        std::vector<std::string> files;
+        std::vector<std::string> clipboard;
+    } cases[] = {
+        {"rows without schemes",
+         false,
+         nullptr,
+         "www.a.test/docs/",
+         {"one.html", "two.html"},
+         {"one.html", "two.html"},
+         {"one.html", "two.html"}},
+        {"rows of a favorite",
+         true,
+         "http://www.a.test/",
+         "http://www.a.test/docs/",
+         {"deep"},
+         {"deep/three.html"},
+         {"deep"}},
+        {"the favorite's root",
+         true,
+         "http://www.a.test/",
+         "http://www.a.test/",
+         {},
+         {"www.a.test/b.gif", "www.a.test/docs/deep/three.html", "www.a.test/docs/one.html",
+          "www.a.test/docs/two.html", "www.a.test/index.html"},
+         {"www.a.test"}},
+        {"the whole cache",
+         true,
+         nullptr,
+         "",
+         {},
+         {"http$3a/www.a.test/b.gif", "http$3a/www.a.test/docs/deep/three.html",
+          "http$3a/www.a.test/docs/one.html", "http$3a/www.a.test/docs/two.html",
+          "http$3a/www.a.test/index.html", "http$3a/www.b.test/page.html",
+          "http$3a/www.b.test/x.html", "https$3a/secure.c.test/y.html"},
+         {"http$3a", "https$3a"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f(c.scheme);
+        TFavoriteItem site = TFavorites::MakeDefaultItem();
+        site.Title = "Site";
+        site.UrlName = c.favorite != nullptr ? c.favorite : "";
+        if (c.favorite != nullptr)
+            f.W().OpenFavorite(&site);
+        f.Select(c.folder);
+        if (c.rows.empty()) {
+            f.Focus(f.W().tvwCache);
+        } else {
+            f.FocusList();
+            f.SelectRows(c.rows);
+        }
+        f.W().actFileCopy->trigger();
+        const fs::path temp = f.W().TempFolder();
+        ASSERT_FALSE(temp.empty());
+        EXPECT_EQ(FilesBelow(temp), c.files);
+        std::vector<fs::path> clipboard;
+        for (const std::string& name : c.clipboard)
+            clipboard.push_back(temp / name);
+        EXPECT_EQ(f.W().ClipboardFiles(), clipboard);
+        EXPECT_TRUE(f.Prompts.Messages.empty());
+        f.W().OpenFavorite(nullptr);
+    }
 }
 
 // Default extensions -------------------------------------------------------------
