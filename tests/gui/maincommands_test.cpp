@@ -27,6 +27,8 @@
 #include <QMimeData>
 #include <QTest>
 #include <QTreeWidget>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
@@ -525,6 +527,25 @@ TEST(MainCommandsDelete, TheRootOfAnOpenFavorite) {
     EXPECT_EQ(f.W().lvwCache->Model()->Count(), 1); // www.b.test
 }
 
+TEST(MainCommandsDelete, AnEntryTheCacheRefusesStopsTheDeletionAndIsReported) {
+    Fixture f;
+    testing::SourceOf(*f.Tree).FailDeletion("http://www.a.test/docs/two.html", EACCES);
+    f.Select("http://www.a.test/docs/");
+    f.FocusList();
+    f.SelectRows({"deep", "one.html", "two.html"});
+    f.W().actFileDelete->trigger();
+    // The ones before it go; it stays in the tree as in the cache.
+    EXPECT_EQ(f.Tree->FindNodeByUrl("http://www.a.test/docs/one.html"), nullptr);
+    EXPECT_NE(f.Tree->FindNodeByUrl("http://www.a.test/docs/two.html"), nullptr);
+    EXPECT_EQ(f.EntryCount(), 6u);
+    ASSERT_EQ(f.Prompts.Messages.size(), 1u);
+    EXPECT_TRUE(f.Prompts.Messages[0].startsWith(Utf8("削除|")));
+    EXPECT_TRUE(f.Prompts.Messages[0].contains(QString::fromLocal8Bit(std::strerror(EACCES))));
+    ExpectViewsInStep(f.W());
+    EXPECT_TRUE(f.W().isEnabled());
+    EXPECT_FALSE(f.W().ProgressVisible());
+}
+
 // Copy to a folder --------------------------------------------------------------
 
 const std::vector<std::string> kDocsCopy = {"http$3a/www.a.test/docs/deep/three.html",
@@ -738,7 +759,7 @@ TEST(MainCommandsClipboard, TheTreesFolderBelowItsParent) {
     Fixture f;
     f.Select("http://www.a.test/docs/");
     f.Focus(f.W().tvwCache);
-    f.W().actFileCopy->trigger();
+    QTest::keySequence(f.W().tvwCache, QKeySequence(Qt::CTRL | Qt::Key_C));
     const fs::path temp = f.W().TempFolder();
     ASSERT_FALSE(temp.empty());
     EXPECT_EQ(FilesBelow(temp),
@@ -853,6 +874,21 @@ TEST(MainCommandsDefaultExtensions, AChangeNamesNewEntriesAfterTheRefresh) {
         EXPECT_EQ(f.W().lvwCache->Model()->Count(), static_cast<int>(c.names.size()));
         EXPECT_TRUE(f.Prompts.Messages.empty());
     }
+}
+
+TEST(MainCommandsDefaultExtensions, ATableThatCannotBeSavedIsReportedAndStillApplied) {
+    Fixture f;
+    // A file where the folder of the table should be.
+    WriteFileBytes(f.Home.Path() / "file", "");
+    f.Tree->SetContentTypeFile(f.Home.Path() / "file" / "contentType.dat");
+    testing::SourceOf(*f.Tree).Add(testing::MakeRawEntry({"http://www.b.test/later"}));
+    f.Prompts.EditTable = [](TContentType& table) {
+        table.Items(table.IndexOf("text/html")).SetDefaultExtension(".htm");
+    };
+    f.W().mnuDefExtName->trigger();
+    ASSERT_EQ(f.Prompts.Messages.size(), 1u);
+    EXPECT_TRUE(f.Prompts.Messages[0].contains(Utf8("既定の拡張子を保存できませんでした。")));
+    EXPECT_NE(f.Tree->FindNodeByUrl("http://www.b.test/later.htm"), nullptr);
 }
 
 // Up ----------------------------------------------------------------------------
