@@ -291,6 +291,32 @@ TEST(MainCommandsEnabling, ListSelectionShapesAndTheirMenus) {
     EXPECT_EQ(f.W().ListPopupMenu(), f.W().mnuPopupList1);
 }
 
+TEST(MainCommandsEnabling, RowsGoneTakeTheirCommandsAlong) {
+    // However the selected rows go, the list's rules and its menu follow:
+    // a Delete key still enabled would offer the folder the list shows.
+    const struct {
+        const char* name;
+        std::function<void(TfrmMain&)> act;
+    } cases[] = {
+        {"deleted", [](TfrmMain& w) { w.actFileDelete->trigger(); }},
+        {"the tree moved up", [](TfrmMain& w) { w.actTreeUpLevel->trigger(); }},
+        {"refreshed", [](TfrmMain& w) { w.actCacheRefresh->trigger(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        f.Select("http://www.a.test/docs/");
+        f.FocusList();
+        f.SelectRows({"one.html"});
+        ASSERT_EQ(f.W().ListPopupMenu(), f.W().mnuPopupList1);
+        c.act(f.W());
+        EXPECT_TRUE(f.W().lvwCache->SelectedNodes().empty());
+        EXPECT_EQ(f.W().ListPopupMenu(), f.W().mnuPopupList2);
+        EXPECT_EQ(f.W().FocusedView(), TFocusView::List);
+        EXPECT_EQ(EnabledOf(f.W()), (TEnabled{true, false, false, true}));
+    }
+}
+
 TEST(MainCommandsEnabling, ListMenusFollowTheTreeLevel) {
     // Copying rows needs the tree at the scheme level or below; registering
     // with no row selected needs the tree below it.

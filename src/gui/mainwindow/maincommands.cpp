@@ -204,6 +204,9 @@ void TfrmMain::CreatePopupMenus() {
     FocusConnection_ = connect(qApp, &QApplication::focusChanged, this,
                                [this](QWidget*, QWidget* now) { FocusChanged(now); });
     connect(lvwCache, &TCacheListView::selectionChanged, this, &TfrmMain::lvwCacheSelectItem);
+    // A refill for another folder drops the selection without a selection
+    // signal; the menu and the rules must not keep acting on rows gone.
+    connect(lvwCache, &TCacheListView::contentsChanged, this, &TfrmMain::lvwCacheSelectItem);
     connect(lvwFavorites, &QTreeWidget::itemSelectionChanged, this,
             &TfrmMain::lvwFavoritesSelectItem);
     // The context node stays only while its item stays selected.
