@@ -136,11 +136,7 @@ struct Fixture {
             action->setVisible(true);
         Window->Start();
     }
-    ~Fixture() {
-        for (TfrmProperty* property : Window->findChildren<TfrmProperty*>())
-            delete property;
-        Window.reset();
-    }
+    ~Fixture() { Window.reset(); }
 
     TfrmMain& W() { return *Window; }
     QTreeWidgetItem* Item(const char* path) {
@@ -604,6 +600,14 @@ TEST(MainCommandsCopyToFolder, FromTheTreeAndFromListRows) {
                                             "http$3a/www.a.test/docs/two.html"}));
     }
     {
+        SCOPED_TRACE("a folder not there yet");
+        Fixture f;
+        f.Prompts.CopyFolder = f.Out.Path() / "new" / "sub";
+        f.W().PrepareTreeMenu(f.Item("http://www.a.test/docs/"));
+        f.W().actFileCopyToFolder->trigger();
+        EXPECT_EQ(FilesBelow(f.Out.Path() / "new" / "sub"), kDocsCopy);
+    }
+    {
         SCOPED_TRACE("the dialog cancelled");
         Fixture f;
         f.W().PrepareTreeMenu(f.Item("http://www.a.test/docs/"));
@@ -864,6 +868,31 @@ TEST(MainCommandsClipboard, EachViewOfTheTree) {
         EXPECT_TRUE(f.Prompts.Messages.empty());
         f.W().OpenFavorite(nullptr);
     }
+}
+
+TEST(MainCommandsClipboard, AFailedCopyLeavesTheClipboardAndTheFolderGoesWithTheWindow) {
+    Fixture f;
+    testing::SourceOf(*f.Tree).Add(
+        testing::MakeRawEntry({"http://www.a.test/docs/gone.gif", "image/gif"}));
+    f.W().actCacheRefresh->trigger();
+    f.Select("http://www.a.test/docs/");
+    f.FocusList();
+    QApplication::clipboard()->setText(QStringLiteral("before"));
+    f.SelectRows({"gone.gif"});
+    f.W().actFileCopy->trigger();
+    ASSERT_EQ(f.Prompts.Messages.size(), 1u);
+    EXPECT_TRUE(f.Prompts.Messages[0].startsWith(Utf8("ファイルのコピー|")));
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("before"));
+    EXPECT_TRUE(f.W().ClipboardFiles().empty());
+    EXPECT_FALSE(f.W().ProgressVisible());
+    EXPECT_TRUE(f.W().isEnabled());
+
+    f.SelectRows({"one.html"});
+    f.W().actFileCopy->trigger();
+    const fs::path temp = f.W().TempFolder();
+    ASSERT_TRUE(fs::exists(temp / "one.html"));
+    f.Window.reset();
+    EXPECT_FALSE(fs::exists(temp));
 }
 
 // Default extensions -------------------------------------------------------------
