@@ -24,6 +24,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QItemSelectionModel>
+#include <QMenu>
 #include <QMimeData>
 #include <QTest>
 #include <QTreeWidget>
@@ -398,6 +399,46 @@ TEST(MainCommandsEnabling, TreeMenuOnEachLevel) {
             EXPECT_EQ(action->isEnabled(), c.nodeCommands) << action->objectName().toStdString();
         f.W().OpenFavorite(nullptr);
     }
+}
+
+// A menu's items: action names, "-" for a separator, a sub-menu's title in
+// brackets.
+std::vector<std::string> MenuItems(const QMenu* menu) {
+    std::vector<std::string> items;
+    for (const QAction* action : menu->actions()) {
+        if (action->isSeparator())
+            items.push_back("-");
+        else if (action->menu() != nullptr)
+            items.push_back("[" + action->text().toStdString() + "]");
+        else
+            items.push_back(action->objectName().toStdString());
+    }
+    return items;
+}
+
+TEST(MainCommandsMenus, ContextMenusInOrder) {
+    Fixture f;
+    const std::vector<std::string> onNodes = {"actCacheFind",
+                                              "actCacheSqueeze",
+                                              "-",
+                                              "actFavoritesFromCache",
+                                              "-",
+                                              "actFileCopyToDefaultFolder",
+                                              "actFileCopyToFolder",
+                                              "-",
+                                              "actFileCut",
+                                              "actFileCopy",
+                                              "-",
+                                              "actFileDelete",
+                                              "-",
+                                              "actFileShowProperty"};
+    EXPECT_EQ(MenuItems(f.W().mnuPopupTree), onNodes);
+    EXPECT_EQ(MenuItems(f.W().mnuPopupList1), onNodes);
+    EXPECT_EQ(MenuItems(f.W().mnuPopupList2),
+              (std::vector<std::string>{
+                  "actCacheFind", "actCacheSqueeze", "-", "actFavoritesFromCache", "-",
+                  "[表示(&V)]", "-", "[アイコンの整列(&I)]", "actListLineUp", "-",
+                  "actCacheRefresh", "-", "actFilePaste", "-", "actFileShowProperty"}));
 }
 
 // Delete ------------------------------------------------------------------------
