@@ -490,7 +490,11 @@ TEST(MainCommandsDelete, ConfirmedAndRefused) {
                 f.SelectRows(c.rows);
             }
             const int rowsBefore = f.W().lvwCache->Model()->Count();
-            f.W().actFileDelete->trigger();
+            // The menu's command for the tree, the key in the list.
+            if (c.contextPath != nullptr)
+                f.W().actFileDelete->trigger();
+            else
+                QTest::keyClick(f.W().lvwCache->CurrentView(), Qt::Key_Delete);
             ASSERT_EQ(f.Prompts.DeleteTexts.size(), 1u);
             EXPECT_EQ(f.Prompts.DeleteTexts[0], Utf8(c.message));
             EXPECT_EQ(f.Prompts.DeleteAsked[0].size(), c.rows.empty() ? 1u : c.rows.size());
@@ -552,19 +556,6 @@ TEST(MainCommandsDelete, WithTheFavoritesFocusedNoCacheEntryGoes) {
     EXPECT_NE(f.Tree->FindNodeByUrl("http://www.a.test/docs/one.html"), nullptr);
 }
 
-TEST(MainCommandsDelete, TheDeleteKeyInTheList) {
-    Fixture f;
-    f.Select("http://www.a.test/docs/");
-    f.FocusList();
-    f.SelectRows({"two.html"});
-    QTest::keyClick(f.W().lvwCache->CurrentView(), Qt::Key_Delete);
-    ASSERT_EQ(f.Prompts.DeleteAsked.size(), 1u);
-    EXPECT_EQ(f.Prompts.DeleteAsked[0],
-              std::vector<std::string>{"http://www.a.test/docs/two.html"});
-    EXPECT_EQ(f.Tree->FindNodeByUrl("http://www.a.test/docs/two.html"), nullptr);
-    ExpectViewsInStep(f.W());
-}
-
 TEST(MainCommandsDelete, TheRootOfAnOpenFavorite) {
     // The favorite's folder is the tree view's root: it goes with its
     // site, the views stay usable and the rest of the cache stays.
@@ -616,45 +607,43 @@ const std::vector<std::string> kDocsCopy = {"http$3a/www.a.test/docs/deep/three.
                                             "http$3a/www.a.test/docs/two.html"};
 
 TEST(MainCommandsCopyToFolder, FromTheTreeAndFromListRows) {
-    {
-        SCOPED_TRACE("tree context node");
+    // The default favorite lays the copies out by their whole URLs.
+    const struct {
+        const char* name;
+        std::vector<std::string> rows;     // none: the tree's menu on docs
+        std::optional<std::string> folder; // below the output; none: cancelled
+        std::vector<std::string> files;    // below the output
+    } cases[] = {
+        {"tree context node", {}, "", kDocsCopy},
+        {"list rows",
+         {"deep", "two.html"},
+         "",
+         {"http$3a/www.a.test/docs/deep/three.html", "http$3a/www.a.test/docs/two.html"}},
+        {"a folder not there yet",
+         {},
+         "new/sub",
+         {"new/sub/http$3a/www.a.test/docs/deep/three.html",
+          "new/sub/http$3a/www.a.test/docs/one.html", "new/sub/http$3a/www.a.test/docs/two.html"}},
+        {"the dialog cancelled", {}, std::nullopt, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         Fixture f;
-        f.Prompts.CopyFolder = f.Out.Path();
-        f.W().PrepareTreeMenu(f.Item("http://www.a.test/docs/"));
+        if (c.folder)
+            f.Prompts.CopyFolder = f.Out.Path() / *c.folder;
+        f.Select("http://www.a.test/docs/");
+        if (c.rows.empty()) {
+            f.W().PrepareTreeMenu(f.Item("http://www.a.test/docs/"));
+        } else {
+            f.FocusList();
+            f.SelectRows(c.rows);
+        }
         f.W().actFileCopyToFolder->trigger();
         EXPECT_EQ(f.Prompts.CopyFolderAsked, 1);
-        EXPECT_EQ(FilesBelow(f.Out.Path()), kDocsCopy);
+        EXPECT_EQ(FilesBelow(f.Out.Path()), c.files);
         EXPECT_TRUE(f.Prompts.Messages.empty());
         EXPECT_FALSE(f.W().ProgressVisible());
         EXPECT_TRUE(f.W().isEnabled());
-    }
-    {
-        SCOPED_TRACE("list rows");
-        Fixture f;
-        f.Prompts.CopyFolder = f.Out.Path();
-        f.Select("http://www.a.test/docs/");
-        f.FocusList();
-        f.SelectRows({"deep", "two.html"});
-        f.W().actFileCopyToFolder->trigger();
-        EXPECT_EQ(FilesBelow(f.Out.Path()),
-                  (std::vector<std::string>{"http$3a/www.a.test/docs/deep/three.html",
-                                            "http$3a/www.a.test/docs/two.html"}));
-    }
-    {
-        SCOPED_TRACE("a folder not there yet");
-        Fixture f;
-        f.Prompts.CopyFolder = f.Out.Path() / "new" / "sub";
-        f.W().PrepareTreeMenu(f.Item("http://www.a.test/docs/"));
-        f.W().actFileCopyToFolder->trigger();
-        EXPECT_EQ(FilesBelow(f.Out.Path() / "new" / "sub"), kDocsCopy);
-    }
-    {
-        SCOPED_TRACE("the dialog cancelled");
-        Fixture f;
-        f.W().PrepareTreeMenu(f.Item("http://www.a.test/docs/"));
-        f.W().actFileCopyToFolder->trigger();
-        EXPECT_EQ(f.Prompts.CopyFolderAsked, 1);
-        EXPECT_TRUE(FilesBelow(f.Out.Path()).empty());
     }
 }
 
@@ -826,18 +815,6 @@ TEST(MainCommandsClipboard, RowsAreCopiedToAFreshTemporaryFolder) {
     EXPECT_TRUE(fs::exists(second / "two.html"));
 }
 
-TEST(MainCommandsClipboard, TheTreesFolderBelowItsParent) {
-    Fixture f;
-    f.Select("http://www.a.test/docs/");
-    f.Focus(f.W().tvwCache);
-    QTest::keySequence(f.W().tvwCache, QKeySequence(Qt::CTRL | Qt::Key_C));
-    const fs::path temp = f.W().TempFolder();
-    ASSERT_FALSE(temp.empty());
-    EXPECT_EQ(FilesBelow(temp),
-              (std::vector<std::string>{"docs/deep/three.html", "docs/one.html", "docs/two.html"}));
-    EXPECT_EQ(f.W().ClipboardFiles(), std::vector<fs::path>{temp / "docs"});
-}
-
 TEST(MainCommandsClipboard, EachViewOfTheTree) {
     // What lands in the temporary folder and what goes on the clipboard:
     // every node below its own name there.
@@ -850,6 +827,13 @@ TEST(MainCommandsClipboard, EachViewOfTheTree) {
         std::vector<std::string> files;
         std::vector<std::string> clipboard;
     } cases[] = {
+        {"a folder of the tree",
+         true,
+         nullptr,
+         "http://www.a.test/docs/",
+         {},
+         {"docs/deep/three.html", "docs/one.html", "docs/two.html"},
+         {"docs"}},
         {"rows without schemes",
          false,
          nullptr,
@@ -892,13 +876,13 @@ TEST(MainCommandsClipboard, EachViewOfTheTree) {
         if (c.favorite != nullptr)
             f.W().OpenFavorite(&site);
         f.Select(c.folder);
-        if (c.rows.empty()) {
-            f.Focus(f.W().tvwCache);
-        } else {
-            f.FocusList();
+        QWidget* view = f.W().tvwCache;
+        if (!c.rows.empty()) {
+            view = f.W().lvwCache->CurrentView();
             f.SelectRows(c.rows);
         }
-        f.W().actFileCopy->trigger();
+        f.Focus(view);
+        QTest::keySequence(view, QKeySequence(Qt::CTRL | Qt::Key_C));
         const fs::path temp = f.W().TempFolder();
         ASSERT_FALSE(temp.empty());
         EXPECT_EQ(FilesBelow(temp), c.files);
