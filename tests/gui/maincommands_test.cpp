@@ -27,6 +27,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <cerrno>
 #include <cstring>
@@ -981,6 +982,37 @@ TEST(MainCommandsUp, SelectsTheParentAndStopsAtTheRoot) {
         f.W().actTreeUpLevel->trigger();
         EXPECT_EQ(f.W().tvwCache->SelectedPath(), path);
         EXPECT_EQ(f.W().lvwCache->CurrentFolder(), path);
+    }
+}
+
+TEST(MainCommandsUp, AListStillToFollowTheTreeFollowsAfterACopy) {
+    // A key held in the tree leaves the list to follow after a pause; a
+    // copy run in that pause must not leave it behind for good.
+    const struct {
+        const char* name;
+        std::function<void(TfrmMain&)> act;
+    } cases[] = {
+        {"clipboard", [](TfrmMain& w) { w.actFileCopy->trigger(); }},
+        {"to a folder", [](TfrmMain& w) { w.actFileCopyToFolder->trigger(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        f.Prompts.CopyFolder = f.Out.Path();
+        f.Select("http://www.a.test/");
+        f.W().tvwCache->expandAll();
+        f.Focus(f.W().tvwCache);
+        QTest::keyPress(f.W().tvwCache, Qt::Key_Down);
+        QTest::keyPress(f.W().tvwCache, Qt::Key_Down);
+        QTest::keyRelease(f.W().tvwCache, Qt::Key_Down);
+        ASSERT_EQ(f.W().tvwCache->SelectedPath(), "http://www.a.test/docs/deep/");
+        ASSERT_EQ(f.W().lvwCache->CurrentFolder(), "http://www.a.test/");
+        c.act(f.W());
+        EXPECT_TRUE(f.Prompts.Messages.empty());
+        // The list catches up after the pause.
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&f] { return f.W().lvwCache->CurrentFolder() == "http://www.a.test/docs/deep/"; },
+            3000));
     }
 }
 

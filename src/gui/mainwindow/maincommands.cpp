@@ -401,6 +401,9 @@ void TfrmMain::DeleteSelection(bool confirm) {
         return;
     if (confirm && !Prompts().ConfirmDelete(nodes))
         return;
+    // The list's pending follow of a key walk in the tree waits for the
+    // command, then runs.
+    const bool follow = tmrNodeChange->isActive();
     tmrNodeChange->stop();
     Busy_ = true;
     TError error;
@@ -411,6 +414,8 @@ void TfrmMain::DeleteSelection(bool confirm) {
         DeleteCacheNodes(Tree_, nodes, &frame, &error);
     }
     Busy_ = false;
+    if (follow)
+        tmrNodeChange->start();
     tvwCache->RebuildIfEmptied();
     lvwCache->RefreshIfEmptied();
     QTreeWidgetItem* root = tvwCache->RootItem();
@@ -454,6 +459,7 @@ void TfrmMain::CopyToFolder(const std::filesystem::path& destination) {
     }
     const TFavoriteItem& settings = Favorites_.DefaultItem();
     TGuiCopyPrompts prompts(Prompts());
+    const bool follow = tmrNodeChange->isActive();
     tmrNodeChange->stop();
     Busy_ = true;
     {
@@ -466,6 +472,8 @@ void TfrmMain::CopyToFolder(const std::filesystem::path& destination) {
                                      settings.Folder, nullptr, settings.AllLinks);
     }
     Busy_ = false;
+    if (follow)
+        tmrNodeChange->start();
     UpdateStatusText();
 }
 
@@ -519,6 +527,7 @@ void TfrmMain::actFileCopyExecute() {
     TempFolder_ = temp;
     TGuiCopyPrompts prompts(Prompts());
     bool copied = false;
+    const bool follow = tmrNodeChange->isActive();
     tmrNodeChange->stop();
     Busy_ = true;
     {
@@ -530,6 +539,8 @@ void TfrmMain::actFileCopyExecute() {
                                         kFolderBelowPrefix, nullptr, true);
     }
     Busy_ = false;
+    if (follow)
+        tmrNodeChange->start();
     UpdateStatusText();
     if (!copied)
         return; // the engine said why; the clipboard stays as it was
