@@ -106,7 +106,7 @@ private:
 };
 
 // root > http: > www.a.test > {docs > {deep > three.html, one.html,
-// two.html}, index.html, b.gif}, www.b.test > {x.html, page}; https: >
+// two.html}, index.html, b.gif}, www.b.test > {x.html, page.html}; https: >
 // secure.c.test > y.html. Every entry has a real cached file.
 void AddSite(TSiteFixture& site) {
     site.Add("http://www.a.test/index.html", "<p>index</p>", "text/html", 3);
@@ -176,7 +176,8 @@ struct Fixture {
                               QItemSelectionModel::Select | QItemSelectionModel::Rows);
         }
     }
-    // Adds favorites of these URLs and selects the first selected of them.
+    // Adds count favorites of www.a.test and selects the first selected of
+    // them.
     void AddFavorites(int count, int selected) {
         for (int i = 0; i < count; ++i)
             Favorites.AddNew("Site " + std::to_string(i), "http://www.a.test/");
@@ -440,6 +441,20 @@ TEST(MainCommandsMenus, ContextMenusInOrder) {
                   "actCacheFind", "actCacheSqueeze", "-", "actFavoritesFromCache", "-",
                   "[表示(&V)]", "-", "[アイコンの整列(&I)]", "actListLineUp", "-",
                   "actCacheRefresh", "-", "actFilePaste", "-", "actFileShowProperty"}));
+}
+
+TEST(MainCommandsEnabling, TheSchemeSwitchMovesTheCopyLevel) {
+    // Turned off in the running window, hosts come to level 1 and may be
+    // copied there; turned on again, level 1 holds the scheme folders.
+    Fixture f;
+    f.W().mnuEnableScheme->trigger();
+    ASSERT_EQ(f.W().SchemeLevel(), 0);
+    f.W().PrepareTreeMenu(f.Item("www.a.test/"));
+    EXPECT_TRUE(f.W().actFileCopyToFolder->isEnabled());
+    f.W().mnuEnableScheme->trigger();
+    ASSERT_EQ(f.W().SchemeLevel(), 1);
+    f.W().PrepareTreeMenu(f.W().tvwCache->RootItem()->child(0));
+    EXPECT_FALSE(f.W().actFileCopyToFolder->isEnabled());
 }
 
 // Delete ------------------------------------------------------------------------
