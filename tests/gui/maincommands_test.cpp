@@ -936,6 +936,34 @@ TEST(MainCommandsClipboard, AFailedCopyLeavesTheClipboardAndTheFolderGoesWithThe
     EXPECT_FALSE(fs::exists(temp));
 }
 
+TEST(MainCommandsClipboard, NamesThatNeedEscapingOrNumbering) {
+    // Each selected row's copy is put on the clipboard under the name the
+    // copy gave it, whatever its URL held.
+    Fixture f;
+    TTempDir files;
+    const char* urls[] = {"http://www.a.test/odd/we:ird.gif",   "http://www.a.test/odd/q.cgi?x=1",
+                          "http://www.a.test/odd/sp%20ace.gif", "http://www.a.test/odd/back\\s.gif",
+                          "http://www.a.test/odd/UP.GIF",       "http://www.a.test/odd/up.gif",
+                          "http://www.a.test/odd/sub:dir/x.gif"};
+    for (const char* url : urls) {
+        const fs::path file = files.Path() / std::to_string(f.EntryCount());
+        WriteFileBytes(file, "GIF89a");
+        testing::SourceOf(*f.Tree).Add(testing::MakeRawEntry({url, "image/gif", 3, 6, file}));
+    }
+    f.W().actCacheRefresh->trigger();
+    f.Select("http://www.a.test/odd/");
+    f.FocusList();
+    f.W().actListSelectAll->trigger();
+    const std::size_t rows = f.W().lvwCache->SelectedNodes().size();
+    ASSERT_EQ(rows, 7u);
+    f.W().actFileCopy->trigger();
+    EXPECT_TRUE(f.Prompts.Messages.empty());
+    ASSERT_EQ(f.W().ClipboardFiles().size(), rows);
+    for (const fs::path& path : f.W().ClipboardFiles())
+        EXPECT_TRUE(fs::exists(path)) << path;
+    EXPECT_EQ(QApplication::clipboard()->mimeData()->urls().size(), static_cast<int>(rows));
+}
+
 // Default extensions -------------------------------------------------------------
 
 TEST(MainCommandsDefaultExtensions, AChangeNamesNewEntriesAfterTheRefresh) {
