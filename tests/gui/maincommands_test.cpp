@@ -623,12 +623,14 @@ const std::vector<std::string> kDocsCopy = {"http$3a/www.a.test/docs/deep/three.
                                             "http$3a/www.a.test/docs/two.html"};
 
 TEST(MainCommandsCopyToFolder, FromTheTreeAndFromListRows) {
-    // The default favorite lays the copies out by their whole URLs.
+    // The default favorite's folder method lays the copies out: by their
+    // whole URLs, or below the folder the copy starts from.
     const struct {
         const char* name;
         std::vector<std::string> rows;     // none: the tree's menu on docs
         std::optional<std::string> folder; // below the output; none: cancelled
         std::vector<std::string> files;    // below the output
+        std::uint8_t method = fdWholeUrl;
     } cases[] = {
         {"tree context node", {}, "", kDocsCopy},
         {"list rows",
@@ -641,12 +643,23 @@ TEST(MainCommandsCopyToFolder, FromTheTreeAndFromListRows) {
          {"new/sub/http$3a/www.a.test/docs/deep/three.html",
           "new/sub/http$3a/www.a.test/docs/one.html", "new/sub/http$3a/www.a.test/docs/two.html"}},
         {"the dialog cancelled", {}, std::nullopt, {}},
+        {"below the folder: the tree's folder itself",
+         {},
+         "",
+         {"docs/deep/three.html", "docs/one.html", "docs/two.html"},
+         fdBelowUrl},
+        {"below the folder: the list's rows directly",
+         {"deep", "two.html"},
+         "",
+         {"deep/three.html", "two.html"},
+         fdBelowUrl},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Fixture f;
         if (c.folder)
             f.Prompts.CopyFolder = f.Out.Path() / *c.folder;
+        f.Favorites.DefaultItem().Folder = c.method;
         f.Select("http://www.a.test/docs/");
         if (c.rows.empty()) {
             f.W().PrepareTreeMenu(f.Item("http://www.a.test/docs/"));
