@@ -27,7 +27,6 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QTest>
-#include <QTimer>
 #include <QTreeWidget>
 #include <cerrno>
 #include <cstring>
@@ -761,21 +760,24 @@ TEST(MainCommandsCopyToFolder, TheDefaultFolderIsTheDefaultFavoritesFolder) {
 // Properties --------------------------------------------------------------------
 
 TEST(MainCommandsProperty, OneWindowPerCommandWithTheSelection) {
+    // A folder's size is the total of the files below it.
     const struct {
         const char* name;
         const char* contextPath; // tree menu on this item, else the list rows
         std::vector<std::string> rows;
         const char* nameText;
         const char* typeText; // null: not checked
+        const char* size;     // the end of the size text
     } cases[] = {
-        {"one file", nullptr, {"index.html"}, "index.html", nullptr},
-        {"one folder", "http://www.a.test/docs/", {}, "docs", nullptr},
-        {"the root", "", {}, "Web Cache", nullptr},
+        {"one file", nullptr, {"index.html"}, "index.html", nullptr, "(12 バイト)"},
+        {"one folder", "http://www.a.test/docs/", {}, "docs", nullptr, "(32 バイト)"},
+        {"the root", "", {}, "Web Cache", nullptr, "(77 バイト)"},
         {"mixed rows",
          nullptr,
          {"docs", "index.html", "b.gif"},
          "ファイル数: 2、フォルダ数: 1",
-         "複数の種類"},
+         "複数の種類",
+         "(50 バイト)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -792,12 +794,14 @@ TEST(MainCommandsProperty, OneWindowPerCommandWithTheSelection) {
         ASSERT_EQ(windows.size(), 1);
         TfrmProperty& property = *windows.front();
         EXPECT_TRUE(property.isVisible());
+        EXPECT_FALSE(property.isModal());
         EXPECT_EQ(property.Nodes().size(), c.rows.empty() ? 1u : c.rows.size());
         EXPECT_EQ(property.NameText(), Utf8(c.nameText));
         if (c.typeText != nullptr) {
             EXPECT_EQ(property.TypeText(), Utf8(c.typeText));
         }
-        EXPECT_FALSE(property.SizeText().isEmpty());
+        EXPECT_TRUE(property.SizeText().endsWith(Utf8(c.size)))
+            << property.SizeText().toStdString();
     }
 }
 
