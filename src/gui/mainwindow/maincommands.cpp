@@ -223,6 +223,9 @@ void TfrmMain::CreatePopupMenus() {
     FocusConnection_ = connect(qApp, &QApplication::focusChanged, this,
                                [this](QWidget*, QWidget* now) { FocusChanged(now); });
     connect(lvwCache, &TCacheListView::selectionChanged, this, &TfrmMain::lvwCacheSelectItem);
+    // A refill for another folder drops the selection without a selection
+    // signal; the menu and the rules must not keep acting on rows gone.
+    connect(lvwCache, &TCacheListView::contentsChanged, this, &TfrmMain::lvwCacheSelectItem);
     connect(lvwFavorites, &QTreeWidget::itemSelectionChanged, this,
             &TfrmMain::lvwFavoritesSelectItem);
     // The context node stays only while its item stays selected.
@@ -417,6 +420,9 @@ void TfrmMain::DeleteSelection(bool confirm) {
         return;
     if (confirm && !Prompts().ConfirmDelete(nodes))
         return;
+    // The list's pending follow of a key walk in the tree waits for the
+    // command, then runs.
+    const bool follow = tmrNodeChange->isActive();
     tmrNodeChange->stop();
     Busy_ = true;
     TError error;
@@ -427,6 +433,8 @@ void TfrmMain::DeleteSelection(bool confirm) {
         DeleteCacheNodes(Tree_, nodes, &frame, &error);
     }
     Busy_ = false;
+    if (follow)
+        tmrNodeChange->start();
     tvwCache->RebuildIfEmptied();
     if (FolderPending_)
         ShowSelectedFolder();
@@ -472,6 +480,7 @@ void TfrmMain::CopyToFolder(const std::filesystem::path& destination) {
     }
     const TFavoriteItem& settings = Favorites_.DefaultItem();
     TGuiCopyPrompts prompts(Prompts());
+    const bool follow = tmrNodeChange->isActive();
     tmrNodeChange->stop();
     Busy_ = true;
     {
@@ -485,6 +494,8 @@ void TfrmMain::CopyToFolder(const std::filesystem::path& destination) {
         CopySummary_ = CopySummaryText(engine);
     }
     Busy_ = false;
+    if (follow)
+        tmrNodeChange->start();
     UpdateStatusText();
     // What was written, and what the copied pages link to that the cache
     // lacked, stays in the status bar for a while.
@@ -541,6 +552,7 @@ void TfrmMain::actFileCopyExecute() {
     TempFolder_ = temp;
     TGuiCopyPrompts prompts(Prompts());
     bool copied = false;
+    const bool follow = tmrNodeChange->isActive();
     tmrNodeChange->stop();
     Busy_ = true;
     {
@@ -552,6 +564,8 @@ void TfrmMain::actFileCopyExecute() {
                                         kFolderBelowPrefix, nullptr, true);
     }
     Busy_ = false;
+    if (follow)
+        tmrNodeChange->start();
     UpdateStatusText();
     if (!copied)
         return; // the engine said why; the clipboard stays as it was
