@@ -942,6 +942,7 @@ TEST(MainCommandsClipboard, AFailedCopyLeavesTheClipboardAndTheFolderGoesWithThe
     EXPECT_TRUE(f.Prompts.Messages[0].startsWith(Utf8("ファイルのコピー|")));
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("before"));
     EXPECT_TRUE(f.W().ClipboardFiles().empty());
+    EXPECT_TRUE(f.W().TempFolder().empty());
     EXPECT_FALSE(f.W().ProgressVisible());
     EXPECT_TRUE(f.W().isEnabled());
 
@@ -949,6 +950,18 @@ TEST(MainCommandsClipboard, AFailedCopyLeavesTheClipboardAndTheFolderGoesWithThe
     f.W().actFileCopy->trigger();
     const fs::path temp = f.W().TempFolder();
     ASSERT_TRUE(fs::exists(temp / "one.html"));
+    const std::vector<fs::path> copied = f.W().ClipboardFiles();
+    const QList<QUrl> urls = QApplication::clipboard()->mimeData()->urls();
+    ASSERT_EQ(urls.size(), 1);
+
+    // A failure after a copy: what the clipboard names stays on disk.
+    f.SelectRows({"gone.gif"});
+    f.W().actFileCopy->trigger();
+    EXPECT_EQ(f.Prompts.Messages.size(), 2u);
+    EXPECT_EQ(f.W().TempFolder(), temp);
+    EXPECT_EQ(f.W().ClipboardFiles(), copied);
+    EXPECT_EQ(QApplication::clipboard()->mimeData()->urls(), urls);
+    EXPECT_TRUE(fs::exists(temp / "one.html"));
     f.Window.reset();
     EXPECT_FALSE(fs::exists(temp));
 }

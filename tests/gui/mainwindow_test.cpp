@@ -299,7 +299,7 @@ TEST(MainWindowTree, HeldKeyWalksTheTreeWithoutRefillingTheListUntilThePause) {
     // The pause: the timer's tick shows the folder then selected.
     QTest::keyRelease(w.tvwCache, Qt::Key_Down);
     EXPECT_EQ(w.lvwCache->CurrentFolder(), "http://www.a.test/");
-    QTRY_VERIFY_WITH_TIMEOUT(!w.tmrNodeChange->isActive(), 3000);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !w.tmrNodeChange->isActive(); }, 3000));
     EXPECT_EQ(w.lvwCache->CurrentFolder(), "http://www.a.test/docs/deep/");
     EXPECT_EQ(w.txtFolder->text(), f.Utf8(" 開いているフォルダ: deep"));
     // Without a held key the list follows at once.

@@ -420,24 +420,9 @@ void TfrmMain::DeleteSelection(bool confirm) {
         return;
     if (confirm && !Prompts().ConfirmDelete(nodes))
         return;
-    // The list's pending follow of a key walk in the tree waits for the
-    // command, then runs.
-    const bool follow = tmrNodeChange->isActive();
-    tmrNodeChange->stop();
-    Busy_ = true;
     TError error;
-    {
-        stsPanel1->hide();
-        TProgressFrame frame(this, prgProgress, stsPanel0, DeletingText(), 0, kDeleteEventsEvery,
-                             [this] { stsPanel1->show(); });
-        DeleteCacheNodes(Tree_, nodes, &frame, &error);
-    }
-    Busy_ = false;
-    if (follow)
-        tmrNodeChange->start();
-    tvwCache->RebuildIfEmptied();
-    if (FolderPending_)
-        ShowSelectedFolder();
+    RunFramed(DeletingText(), kDeleteEventsEvery,
+              [&](TProgress& progress) { DeleteCacheNodes(Tree_, nodes, &progress, &error); });
     lvwCache->RefreshIfEmptied();
     QTreeWidgetItem* root = tvwCache->RootItem();
     if (root != nullptr && root->childCount() == 0)
@@ -448,6 +433,28 @@ void TfrmMain::DeleteSelection(bool confirm) {
                               Utf8("キャッシュから削除できなかったエントリがあります。\n") +
                                   EscapeControls(QString::fromStdString(error.Text())),
                               QMessageBox::Warning, QMessageBox::Ok);
+}
+
+void TfrmMain::RunFramed(const QString& text, int eventsEvery,
+                         const std::function<void(TProgress&)>& run) {
+    // A list still to follow a key walk in the tree waits for the command;
+    // a selection moved by the command is followed once it is over, not
+    // from a tree half changed.
+    const bool follow = tmrNodeChange->isActive();
+    tmrNodeChange->stop();
+    Busy_ = true;
+    {
+        stsPanel1->hide();
+        TProgressFrame frame(this, prgProgress, stsPanel0, text, 0, eventsEvery,
+                             [this] { stsPanel1->show(); });
+        run(frame);
+    }
+    Busy_ = false;
+    tvwCache->RebuildIfEmptied();
+    if (FolderPending_)
+        ShowSelectedFolder();
+    if (follow)
+        tmrNodeChange->start();
 }
 
 void TfrmMain::CopyToFolder(const std::filesystem::path& destination) {
@@ -480,22 +487,13 @@ void TfrmMain::CopyToFolder(const std::filesystem::path& destination) {
     }
     const TFavoriteItem& settings = Favorites_.DefaultItem();
     TGuiCopyPrompts prompts(Prompts());
-    const bool follow = tmrNodeChange->isActive();
-    tmrNodeChange->stop();
-    Busy_ = true;
-    {
-        stsPanel1->hide();
-        TProgressFrame frame(this, prgProgress, stsPanel0, CopyToFolderText(), 0, kCopyEventsEvery,
-                             [this] { stsPanel1->show(); });
-        TCopyEngine engine(Tree_, &prompts, &frame);
+    RunFramed(CopyToFolderText(), kCopyEventsEvery, [&](TProgress& progress) {
+        TCopyEngine engine(Tree_, &prompts, &progress);
         // A stopped run has said why (or was cancelled by the user).
         (void)tarnhold::CopyToFolder(engine, nodes, prefixFolder, destination, settings.Method,
                                      settings.Folder, nullptr, settings.AllLinks);
         CopySummary_ = CopySummaryText(engine);
-    }
-    Busy_ = false;
-    if (follow)
-        tmrNodeChange->start();
+    });
     UpdateStatusText();
     // What was written, and what the copied pages link to that the cache
     // lacked, stays in the status bar for a while.
@@ -536,12 +534,10 @@ void TfrmMain::actFileCopyExecute() {
     if (nodes.empty())
         return;
 
-    if (!TempFolder_.empty())
-        DeleteFolder(TempFolder_);
-    TempFolder_.clear();
-    ClipboardFiles_.clear();
+    // The copies go into a new folder; the folder of the last copy, which
+    // the clipboard may still name, goes only once they are made.
     TError error;
-    std::filesystem::path temp = CreateTempFolder(&error);
+    const std::filesystem::path temp = CreateTempFolder(&error);
     if (temp.empty()) {
         Prompts().ShowMessage(Utf8("コピー"),
                               Utf8("一時フォルダを作成できませんでした。\n") +
@@ -549,40 +545,37 @@ void TfrmMain::actFileCopyExecute() {
                               QMessageBox::Critical, QMessageBox::Ok);
         return;
     }
-    TempFolder_ = temp;
     TGuiCopyPrompts prompts(Prompts());
     bool copied = false;
-    const bool follow = tmrNodeChange->isActive();
-    tmrNodeChange->stop();
-    Busy_ = true;
-    {
-        stsPanel1->hide();
-        TProgressFrame frame(this, prgProgress, stsPanel0, CopyToTempText(), 0, kCopyEventsEvery,
-                             [this] { stsPanel1->show(); });
-        TCopyEngine engine(Tree_, &prompts, &frame);
-        copied = tarnhold::CopyToFolder(engine, nodes, prefixFolder, TempFolder_, kMethodNone,
+    RunFramed(CopyToTempText(), kCopyEventsEvery, [&](TProgress& progress) {
+        TCopyEngine engine(Tree_, &prompts, &progress);
+        copied = tarnhold::CopyToFolder(engine, nodes, prefixFolder, temp, kMethodNone,
                                         kFolderBelowPrefix, nullptr, true);
-    }
-    Busy_ = false;
-    if (follow)
-        tmrNodeChange->start();
+    });
     UpdateStatusText();
-    if (!copied)
-        return; // the engine said why; the clipboard stays as it was
-
     // Each node's copy lies below the folder under its own escaped name.
+    std::vector<std::filesystem::path> files;
     QList<QUrl> urls;
     for (const TWebCacheTreeNode* node : nodes) {
-        const std::filesystem::path path =
-            TempFolder_ / AnsiToPath(EscapeFileName(node->DisplayName()));
+        if (!copied)
+            break;
+        std::filesystem::path path = temp / AnsiToPath(EscapeFileName(node->DisplayName()));
         std::error_code ec;
         if (!std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
             continue;
-        ClipboardFiles_.push_back(path);
         urls.append(ToFileUrl(path));
+        files.push_back(std::move(path));
     }
-    if (urls.isEmpty())
+    if (urls.isEmpty()) {
+        // The engine said why (or there was nothing to copy); the clipboard
+        // and its files stay as they were.
+        DeleteFolder(temp);
         return;
+    }
+    if (!TempFolder_.empty())
+        DeleteFolder(TempFolder_);
+    TempFolder_ = temp;
+    ClipboardFiles_ = std::move(files);
     auto* data = new QMimeData;
     data->setUrls(urls);
     QByteArray gnome("copy");

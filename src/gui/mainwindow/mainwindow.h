@@ -32,6 +32,7 @@ class QTreeWidgetItem;
 
 namespace tarnhold {
 class TCopyEngine;
+class TProgress;
 class TFavorites;
 struct TFavoriteItem;
 class TWebCacheTree;
@@ -233,6 +234,10 @@ private:
     // Whether copying and registering may act on the tree item at level.
     bool CopyAllowedAtLevel(int level) const;
     void SetEnabled(std::initializer_list<QAction*> actions, bool enabled);
+    // Runs a long command in the progress frame with text in the status
+    // bar, the window disabled, and pending events every eventsEvery steps.
+    void RunFramed(const QString& text, int eventsEvery,
+                   const std::function<void(TProgress&)>& run);
 
     // The enabling rules.
     void lvwFavoritesSelectItem();
