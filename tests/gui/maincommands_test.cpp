@@ -26,6 +26,7 @@
 #include <QItemSelectionModel>
 #include <QMenu>
 #include <QMimeData>
+#include <QStatusBar>
 #include <QTest>
 #include <QTreeWidget>
 #include <cerrno>
@@ -724,6 +725,30 @@ TEST(MainCommandsCopyToFolder, EachOverwriteAnswer) {
         EXPECT_TRUE(f.Prompts.Messages.empty());
         EXPECT_TRUE(f.W().isEnabled());
     }
+}
+
+TEST(MainCommandsCopyToFolder, TheOutcomeStaysInTheStatusBar) {
+    // A page that links to an image the cache lacks: the summary counts
+    // the files written and the link missing.
+    Fixture f;
+    testing::SourceOf(*f.Tree).Add(testing::MakeRawEntry(
+        {"http://www.a.test/docs/links.html", "text/html", 5, 50, f.Site.Root() / "links"}));
+    WriteFileBytes(f.Site.Root() / "links", "<img src=\"gone.gif\"><a href=\"one.html\">");
+    f.W().actCacheRefresh->trigger();
+    f.Prompts.CopyFolder = f.Out.Path();
+    f.Select("http://www.a.test/docs/");
+    f.FocusList();
+    f.SelectRows({"links.html", "one.html"});
+    f.W().actFileCopyToFolder->trigger();
+    EXPECT_EQ(f.W().CopySummary(),
+              Utf8("コピー: 2 個のファイルを書き込み。キャッシュにないリンク 1 個 (1 ページ)"));
+    EXPECT_EQ(f.W().statusBar()->currentMessage(), f.W().CopySummary());
+
+    // Again: both files are there and kept.
+    f.Prompts.OverwriteAnswers = {kAnswerNoToAll};
+    f.W().actFileCopyToFolder->trigger();
+    EXPECT_TRUE(
+        f.W().CopySummary().startsWith(Utf8("コピー: 0 個のファイルを書き込み、2 個はそのまま")));
 }
 
 TEST(MainCommandsCopyToFolder, ARelativeFolderIsRefused) {
