@@ -1,12 +1,16 @@
 // Filling the window's file list with a folder of 5,000 HTML pages: the first
 // time (every title read from its page, types asked once per extension) and
-// again (titles from the title cache); and the folder tree of caches of
-// 10,000 and 100,000 entries. Under the offscreen platform.
+// again (titles from the title cache); the folder tree of caches of 10,000
+// and 100,000 entries; and the window deleting all 5,000 rows of the folder
+// selected in its list (each row leaves the list as its entry goes). Under
+// the offscreen platform.
 //
 //   QT_QPA_PLATFORM=offscreen listview_bench --benchmark_repetitions=5
 #include "cache/webcachetree.h"
+#include "favorites/favorites.h"
 #include "mainwindow/cachelistview.h"
 #include "mainwindow/cachetreeview.h"
+#include "mainwindow/mainwindow.h"
 #include "support/memorycachesource.h"
 
 #include <QApplication>
@@ -165,6 +169,36 @@ BENCHMARK(BM_TreeViewRebuild)
     ->Arg(100000)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// Select all in the list, then delete without the question: the rows leave
+// the list one by one as the deletion reports each file.
+void BM_WindowDeletesAllRows(benchmark::State& state) {
+    std::error_code ec;
+    const std::filesystem::path data = std::filesystem::temp_directory_path() / "deletebench-data";
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::filesystem::create_directories(data, ec);
+        auto tree = MakePageTree(Pages());
+        TFavorites favorites;
+        auto window = std::make_unique<gui::TfrmMain>(*tree, favorites, data);
+        window->tvwCache->Rebuild();
+        window->tvwCache->SelectPath("http://big.test/pages/");
+        window->PrepareListMenu(); // the list has the focus
+        window->lvwCache->SelectAll();
+        if (window->Selection().size() != static_cast<std::size_t>(kPages))
+            state.SkipWithError("wrong selection");
+        state.ResumeTiming();
+        window->DeleteSelection(false);
+        state.PauseTiming();
+        if (window->lvwCache->Model()->rowCount() != 0 || tree->Root()->Count() != 0)
+            state.SkipWithError("rows left");
+        window.reset();
+        tree.reset();
+        std::filesystem::remove_all(data, ec);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_WindowDeletesAllRows)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace
 } // namespace tarnhold

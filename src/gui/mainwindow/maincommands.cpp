@@ -328,6 +328,8 @@ void TfrmMain::lvwCacheEnter() {
 }
 
 void TfrmMain::lvwCacheSelectItem() {
+    if (Busy_)
+        return; // the command runs the rules once it is over
     const std::vector<TWebCacheTreeNode*> rows = lvwCache->SelectedNodes();
     ListPopup_ = rows.empty() ? mnuPopupList2 : mnuPopupList1;
     SetEnabled({actCacheFind, actCacheSqueeze},
@@ -453,6 +455,7 @@ void TfrmMain::RunFramed(const QString& text, int eventsEvery,
     tvwCache->RebuildIfEmptied();
     if (FolderPending_)
         ShowSelectedFolder();
+    lvwCacheSelectItem();
     if (follow)
         tmrNodeChange->start();
 }

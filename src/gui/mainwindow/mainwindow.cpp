@@ -811,6 +811,10 @@ void TfrmMain::ShowSelectedFolder() {
 }
 
 void TfrmMain::UpdateStatusText() {
+    // Every row a deletion takes from the list changes its selection; the
+    // texts are counted once when the command is over, not once per row.
+    if (Busy_)
+        return;
     // The counts and sizes come from the list itself, so they can never
     // drift from the rows and the selection it shows.
     const auto [count, size] = StatusTexts(lvwCache->Statistics());
