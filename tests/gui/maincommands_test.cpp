@@ -530,6 +530,11 @@ TEST(MainCommandsDelete, ConfirmedAndRefused) {
             }
             EXPECT_EQ(f.W().ContextNode(), nullptr);
             ExpectViewsInStep(f.W());
+            // The status texts are counted once the deletion is over.
+            if (yes) {
+                EXPECT_EQ(f.W().StatusText(0),
+                          Utf8("%1 個のオブジェクト").arg(f.W().lvwCache->Model()->Count()));
+            }
             EXPECT_FALSE(f.W().ProgressVisible());
             EXPECT_TRUE(f.W().isEnabled());
             EXPECT_TRUE(f.Prompts.Messages.empty());
