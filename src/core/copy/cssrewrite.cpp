@@ -3,6 +3,7 @@
 #include "cache/indexdat.h"
 #include "platform/codepage.h"
 #include "text/jconvert.h"
+#include "text/urlutils.h"
 
 #include <algorithm>
 
@@ -16,16 +17,6 @@ bool IsBlank(char c) {
 
 bool IsNewline(char c) {
     return c == '\n' || c == '\r' || c == '\f';
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 bool IsNameByte(char c) {
@@ -142,10 +133,10 @@ private:
         ++pos_;
         if (pos_ >= css_.size())
             return;
-        if (HexValue(css_[pos_]) >= 0) {
+        if (HexDigitValue(css_[pos_]) >= 0) {
             std::uint32_t cp = 0;
-            for (int n = 0; n < 6 && pos_ < css_.size() && HexValue(css_[pos_]) >= 0; ++n)
-                cp = cp * 16 + static_cast<std::uint32_t>(HexValue(css_[pos_++]));
+            for (int n = 0; n < 6 && pos_ < css_.size() && HexDigitValue(css_[pos_]) >= 0; ++n)
+                cp = cp * 16 + static_cast<std::uint32_t>(HexDigitValue(css_[pos_++]));
             if (pos_ < css_.size() && IsBlank(css_[pos_])) {
                 if (css_[pos_] == '\r' && Peek(1) == '\n')
                     ++pos_;

@@ -13,13 +13,8 @@ constexpr std::size_t npos = std::string::npos;
 
 // A hexadecimal digit's value; any other character counts as 0.
 unsigned HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return static_cast<unsigned>(c - '0');
-    if (c >= 'a' && c <= 'f')
-        return static_cast<unsigned>(c - 'a' + 10);
-    if (c >= 'A' && c <= 'F')
-        return static_cast<unsigned>(c - 'A' + 10);
-    return 0;
+    const int value = HexDigitValue(c);
+    return value < 0 ? 0U : static_cast<unsigned>(value);
 }
 
 bool IsAsciiOnly(std::string_view s) {
@@ -141,6 +136,16 @@ std::size_t CountSlashes(std::string_view s) {
 }
 
 } // namespace
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
 
 std::string DecodeUTF8Text(std::string_view utf8) {
     if (IsAsciiOnly(utf8))

@@ -8,6 +8,10 @@
 
 namespace tarnhold {
 
+// The value of a hexadecimal digit ("0"-"9", "a"-"f", "A"-"F"); -1 for any
+// other character.
+int HexDigitValue(char c);
+
 // Percent-decodes; if any "%" was present, the decoded bytes are read as UTF-8
 // and converted to ANSI. A "%xx" pair that decodes to 0 ends the text.
 std::string DecodeURLString(std::string_view text);
