@@ -1,5 +1,6 @@
 #include "copy/confirmdelete.h"
 
+#include "app/dialogplace.h"
 #include "app/qtconvert.h"
 #include "cache/webcachetree.h"
 #include "copy/copyprompts.h"
@@ -8,7 +9,6 @@
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -94,11 +94,7 @@ void TfrmConfirmDelete::showEvent(QShowEvent* event) {
                                          style()->standardIcon(QStyle::SP_TrashIcon));
     imgIcon_->setPixmap(trash.pixmap(32, 32));
     QDialog::showEvent(event);
-    if (QScreen* screen = this->screen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    CenterOnScreen(*this);
 }
 
 } // namespace tarnhold::gui

@@ -1,5 +1,6 @@
 #include "copy/confirmoverwrite.h"
 
+#include "app/dialogplace.h"
 #include "app/qtconvert.h"
 #include "cache/webcachetree.h"
 #include "copy/copyprompts.h"
@@ -12,7 +13,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QStyle>
 #include <QVBoxLayout>
 #include <sys/stat.h>
@@ -177,11 +177,7 @@ void TfrmConfirmOverwrite::reject() {
 void TfrmConfirmOverwrite::showEvent(QShowEvent* event) {
     imgWarning_->setPixmap(LargeIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning)));
     QDialog::showEvent(event);
-    if (QScreen* screen = this->screen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    CenterOnScreen(*this);
 }
 
 } // namespace tarnhold::gui

@@ -320,11 +320,15 @@ void TfrmMain::tvwCacheEnter() {
 }
 
 void TfrmMain::lvwCacheEnter() {
-    const std::vector<TWebCacheTreeNode*> rows = lvwCache->SelectedNodes();
+    ApplyListRowsRule(lvwCache->SelectedNodes());
+    SetEnabled({actFileShowProperty}, true);
+}
+
+void TfrmMain::ApplyListRowsRule(const std::vector<TWebCacheTreeNode*>& rows) {
+    // Find acts on a folder: none selected (the list's own) or one folder row.
     SetEnabled({actCacheFind, actCacheSqueeze},
                rows.empty() || (rows.size() == 1 && rows.front()->IsFolder));
     SetEnabled({actFileDelete, actFileCopy}, !rows.empty());
-    SetEnabled({actFileShowProperty}, true);
 }
 
 void TfrmMain::lvwCacheSelectItem() {
@@ -332,9 +336,7 @@ void TfrmMain::lvwCacheSelectItem() {
         return; // the command runs the rules once it is over
     const std::vector<TWebCacheTreeNode*> rows = lvwCache->SelectedNodes();
     ListPopup_ = rows.empty() ? mnuPopupList2 : mnuPopupList1;
-    SetEnabled({actCacheFind, actCacheSqueeze},
-               rows.empty() || (rows.size() == 1 && rows.front()->IsFolder));
-    SetEnabled({actFileDelete, actFileCopy}, !rows.empty());
+    ApplyListRowsRule(rows);
     // The list refills (and so deselects) whenever the tree's selection
     // moves; the tree's commands must not go grey under its focus.
     if (Focus_ == TFocusView::Tree)
@@ -456,6 +458,7 @@ void TfrmMain::RunFramed(const QString& text, int eventsEvery,
     if (FolderPending_)
         ShowSelectedFolder();
     lvwCacheSelectItem();
+    UpdateStatusText();
     if (follow)
         tmrNodeChange->start();
 }
@@ -497,7 +500,6 @@ void TfrmMain::CopyToFolder(const std::filesystem::path& destination) {
                                      settings.Folder, nullptr, settings.AllLinks);
         CopySummary_ = CopySummaryText(engine);
     });
-    UpdateStatusText();
     // What was written, and what the copied pages link to that the cache
     // lacked, stays in the status bar for a while.
     statusBar()->showMessage(CopySummary_, kSummaryShownFor);
@@ -505,7 +507,7 @@ void TfrmMain::CopyToFolder(const std::filesystem::path& destination) {
 
 void TfrmMain::actFileCopyToDefaultFolderExecute() {
     const std::string& folder = Favorites_.DefaultItem().PathName;
-    CopyToFolder(folder.empty() ? std::filesystem::path() : AnsiToPath(folder));
+    CopyToFolder(AnsiToPath(folder));
 }
 
 void TfrmMain::actFileCopyToFolderExecute() {
@@ -555,7 +557,6 @@ void TfrmMain::actFileCopyExecute() {
         copied = tarnhold::CopyToFolder(engine, nodes, prefixFolder, temp, kMethodNone,
                                         kFolderBelowPrefix, nullptr, true);
     });
-    UpdateStatusText();
     // Each node's copy lies below the folder under its own escaped name.
     std::vector<std::filesystem::path> files;
     QList<QUrl> urls;

@@ -235,7 +235,8 @@ private:
     bool CopyAllowedAtLevel(int level) const;
     void SetEnabled(std::initializer_list<QAction*> actions, bool enabled);
     // Runs a long command in the progress frame with text in the status
-    // bar, the window disabled, and pending events every eventsEvery steps.
+    // bar, the window disabled, and pending events every eventsEvery steps;
+    // then the views catch up and the status texts are counted again.
     void RunFramed(const QString& text, int eventsEvery,
                    const std::function<void(TProgress&)>& run);
 
@@ -245,6 +246,8 @@ private:
     void tvwCacheEnter();
     void lvwCacheEnter();
     void lvwCacheSelectItem();
+    // Find, delete and copy for the list's selected rows.
+    void ApplyListRowsRule(const std::vector<TWebCacheTreeNode*>& rows);
     void mnuPopupTreePopup();
     void mnuPopupList1Popup();
     void mnuPopupList2Popup();
