@@ -3,7 +3,7 @@
 // against the floor: a plain loop that opens and reads every entry file.
 // The ratio of the two is what the reader costs beyond the file system.
 #include "cache/firefoxcache.h"
-#include "cache/webcache.h"
+#include "sourcebench.h"
 #include "support/firefoxentrywriter.h"
 
 #include <benchmark/benchmark.h>
@@ -81,35 +81,14 @@ BENCHMARK(BM_PlainReadLoop)->Unit(benchmark::kMillisecond);
 // One enumeration of the source: every entry file's metadata read, one
 // entry per URL delivered.
 void BM_FirefoxEnumerate(benchmark::State& state) {
-    TFirefoxCacheSource source(Cache().Folder);
-    std::size_t entries = 0;
-    for (auto _ : state) {
-        entries = 0;
-        TRawCacheEntry e;
-        for (bool ok = source.First(e); ok; ok = source.Next(e))
-            ++entries;
-        source.Close();
-    }
-    state.counters["entries"] = static_cast<double>(entries);
+    bench::EnumerateSource<TFirefoxCacheSource>(state, Cache().Folder);
 }
 BENCHMARK(BM_FirefoxEnumerate)->Unit(benchmark::kMillisecond);
 
-// What a refresh costs the cache layer: Count for the progress bar, then the
-// pass that builds the tree.
-void BM_FirefoxCountAndEnumerate(benchmark::State& state) {
-    TWebCache cache(std::make_unique<TFirefoxCacheSource>(Cache().Folder));
-    int count = 0;
-    for (auto _ : state) {
-        count = cache.Count();
-        TWebCacheEntryInfo e;
-        std::uint64_t bytes = 0;
-        for (bool ok = cache.FindFirst(e); ok; ok = cache.FindNext(e))
-            bytes += e.Url.size() + e.HeaderInfo.Text().size();
-        cache.FindClose();
-        benchmark::DoNotOptimize(bytes);
-    }
-    state.counters["entries"] = count;
+// What a refresh of the tree reads: the same pass through the cache layer.
+void BM_FirefoxThroughCache(benchmark::State& state) {
+    bench::EnumerateThroughCache<TFirefoxCacheSource>(state, Cache().Folder);
 }
-BENCHMARK(BM_FirefoxCountAndEnumerate)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FirefoxThroughCache)->Unit(benchmark::kMillisecond);
 
 } // namespace
