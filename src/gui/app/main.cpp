@@ -21,6 +21,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTranslator>
+#include <QTreeWidgetItem>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -44,11 +45,19 @@ QString DataFileProblem(const char* name, const TRecordFileRead& read) {
     return {};
 }
 
-// The window on the demo cache's main site, in the details view and with
-// large icons, its context menus, the edit menu and a properties window.
-// Nothing is saved in the data folder.
+// The window on the demo cache's main site (another cache's first host), in the details view and
+// with large icons, its context menus, the edit menu and a properties window. Nothing is saved in
+// the data folder.
 int SaveScreenshots(TfrmMain& window, const std::filesystem::path& dir) {
     window.tvwCache->SelectPath("http://www.yamabiko.test/");
+    // Another cache: its first host.
+    if (window.tvwCache->SelectedPath() != "http://www.yamabiko.test/") {
+        QTreeWidgetItem* item = window.tvwCache->RootItem();
+        for (int level = 0; level < 2 && item != nullptr && item->childCount() > 0; ++level)
+            item = item->child(0);
+        if (item != nullptr)
+            window.tvwCache->setCurrentItem(item);
+    }
     QCoreApplication::processEvents();
     int failed = 0;
     const auto write = [&](QWidget& widget, const char* name) {
