@@ -75,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             tree.MapLinkTarget(urls[i], "../x.html?a=1&amp;b=2#top");
         }
         int deleted = 0;
-        tree.OnNodeDeleted = [&](TWebCacheTree&, std::string_view) { ++deleted; };
+        TSubscription counter =
+            tree.OnNodeDeleted.Subscribe([&](TWebCacheTree&, std::string_view) { ++deleted; });
         while (tree.Root()->Count() > 0) {
             TWebCacheTreeNode* node = tree.Root();
             while (node->Count() > 0)

@@ -57,8 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TWebCacheEntryInfo info;
     for (bool ok = cache.FindFirst(info); ok; ok = cache.FindNext(info)) {
         std::string body;
-        bool asStored = false;
-        if (ReadCacheBody(info, body, 1u << 20, &asStored).Ok() && body.size() > (1u << 20))
+        if (ReadCacheBody(info, body, 1u << 20).Ok() && body.size() > (1u << 20))
             std::abort();
         // Whole, within the ratio limit of what is stored.
         if (ReadCacheBody(info, body).Ok() &&

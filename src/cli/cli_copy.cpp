@@ -216,13 +216,11 @@ int RunCopy(TCliContext& ctx, const TCliArgs& args) {
                                    TValue::Count(static_cast<std::uint64_t>(milliseconds)),
                                    TValue::Utf8(to.native())};
     });
-    for (const std::string& url : s.StoredAsIsUrls)
-        ctx.Warn("copy: " + ctx.ShowUtf8(url) +
-                 ": the body could not be decoded; copied as stored");
-    if (s.StoredAsIs > static_cast<int>(s.StoredAsIsUrls.size()))
-        ctx.Warn(
-            "copy: " + std::to_string(s.StoredAsIs - static_cast<int>(s.StoredAsIsUrls.size())) +
-            " more bodies copied as stored");
+    for (const TAsIsFile& file : s.AsIsFiles)
+        ctx.Warn("copy: " + ctx.ShowUtf8(file.Url) + ": " + AsIsText(file.Kind));
+    if (s.AsIs > static_cast<int>(s.AsIsFiles.size()))
+        ctx.Warn("copy: " + std::to_string(s.AsIs - static_cast<int>(s.AsIsFiles.size())) +
+                 " more files copied as they are");
     bool reported = true;
     if (!reportFile.empty()) {
         // Written for a stopped copy too: it lists what was copied.
@@ -298,12 +296,13 @@ int RunDelete(TCliContext& ctx, const TCliArgs& args) {
                         "waiting up to 10 seconds\n";
         });
     }
-    tree->OnNodeDeleted = [&ctx](TWebCacheTree&, std::string_view url) {
-        ctx.WriteLine("removed " + ctx.Show(url));
-    };
+    TSubscription removed =
+        tree->OnNodeDeleted.Subscribe([&ctx](TWebCacheTree&, std::string_view url) {
+            ctx.WriteLine("removed " + ctx.Show(url));
+        });
     TError error;
     const int deleted = DeleteCacheNodes(*tree, nodes, nullptr, &error);
-    tree->OnNodeDeleted = nullptr;
+    removed.Reset();
     ctx.WriteLine(std::to_string(deleted) +
                   (deleted == 1 ? " cached file deleted" : " cached files deleted"));
     if (error.Ok())

@@ -203,10 +203,10 @@ int RunFind(TCliContext& ctx, const TCliArgs& args) {
         if (!*ctx.Out) // no one reads the rest: stop walking
             sender.Terminate();
     };
-    StopBeforeChanges(*tree, search);
+    TSubscription stopHook = StopBeforeChanges(*tree, search);
     search.Start();
     search.WaitFor();
-    tree->OnChanging = nullptr;
+    stopHook.Reset();
     const std::string total = std::to_string(count) + (count == 1 ? " hit" : " hits");
     // Script formats hold rows only; the total goes beside them.
     if (ctx.Format == TOutputFormat::ofHuman)

@@ -66,9 +66,9 @@ TEST(ChromiumCache, RealCacheHoldsWhatTheSiteServed) {
             continue;
         }
         std::string body;
-        bool asStored = true;
-        ASSERT_OK(ReadCacheBody(e, body, kMinDecodedLimit, &asStored));
-        EXPECT_FALSE(asStored);
+        TBodyRead read;
+        ASSERT_OK(ReadCacheBody(e, body, kMinDecodedLimit, &read));
+        EXPECT_FALSE(read.StoredAsIs);
         EXPECT_EQ(body, test::ReadFileBytes(kBrowsers / "site-chromium" / s.SiteFile));
     }
 }

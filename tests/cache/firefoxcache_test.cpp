@@ -96,10 +96,9 @@ TEST(FirefoxCacheSource, RealCacheMatchesWhatTheSiteServed) {
         TWebCacheEntryInfo info;
         FillEntryInfo(e, info);
         std::string body;
-        bool storedAsIs = true;
-        EXPECT_OK(
-            ReadCacheBody(info, body, std::numeric_limits<std::uint64_t>::max(), &storedAsIs));
-        EXPECT_FALSE(storedAsIs);
+        TBodyRead read;
+        EXPECT_OK(ReadCacheBody(info, body, std::numeric_limits<std::uint64_t>::max(), &read));
+        EXPECT_FALSE(read.StoredAsIs);
         EXPECT_EQ(body, ReadFileBytes(BrowserData() / "site-firefox" / s.SiteFile));
         if (!s.Encoding.empty()) {
             EXPECT_NE(Body(e), body); // stored encoded

@@ -146,6 +146,55 @@ TEST(CacheTreeBuild, GenerationChangesWithEveryRebuild) {
     EXPECT_NE(tree->Generation(), built);
 }
 
+TEST(CacheTreeEvents, EverySubscriberHearsAndEachLeavesOnItsOwn) {
+    auto tree = MakeTree({{"http://h/a.html"}, {"http://h/b.html"}, {"http://h/c.html"}});
+    Refresh(*tree);
+    std::vector<std::string> heard;
+    int changes = 0;
+    TSubscription stop = tree->OnChanging.Subscribe([&](TWebCacheTree&) { ++changes; });
+    TSubscription counting = tree->OnChanging.Subscribe([&](TWebCacheTree&) { ++changes; });
+    TSubscription first = tree->OnNodeDeleted.Subscribe(
+        [&](TWebCacheTree&, std::string_view u) { heard.push_back("1 " + std::string(u)); });
+    TSubscription second;
+    second = tree->OnNodeDeleted.Subscribe([&](TWebCacheTree&, std::string_view u) {
+        heard.push_back("2 " + std::string(u));
+        first.Reset(); // leaves while the event is raised: not called again
+    });
+    ASSERT_TRUE(tree->DeleteByUrl("http://h/a.html").Ok());
+    ASSERT_TRUE(tree->DeleteByUrl("http://h/b.html").Ok());
+    EXPECT_EQ(heard, (std::vector<std::string>{"1 http://h/a.html", "2 http://h/a.html",
+                                               "2 http://h/b.html"}));
+    EXPECT_EQ(changes, 4) << "both hooks, once for each outermost change";
+    counting.Reset();
+    tree->SortAll();
+    EXPECT_EQ(changes, 5);
+    tree.reset(); // a handle may outlive its event
+    EXPECT_FALSE(second.Active());
+    second.Reset();
+}
+
+TEST(CacheTreeEvents, TheRevisionMovesWithEveryNodeAddedOrFreed) {
+    auto tree = MakeTree({{"http://h/a.html"}, {"http://h/b.html"}});
+    Refresh(*tree);
+    std::uint64_t revision = tree->Revision();
+    const std::uint64_t generation = tree->Generation();
+    auto moved = [&] {
+        const bool changed = tree->Revision() != revision;
+        revision = tree->Revision();
+        return changed;
+    };
+    tree->SortAll();
+    tree->RenameDuplicates(tree->Root());
+    EXPECT_FALSE(moved()) << "sorting and naming keep every node";
+    ASSERT_TRUE(tree->DeleteByUrl("http://h/a.html").Ok());
+    EXPECT_TRUE(moved()) << "a deletion frees a node";
+    EXPECT_EQ(tree->Generation(), generation) << "the views keep what was not deleted";
+    (void)tree->AddNode(tree->Root(), "x", nullptr);
+    EXPECT_TRUE(moved());
+    tree->Build();
+    EXPECT_TRUE(moved());
+}
+
 TEST(CacheTreeBuild, DeepNestingFromAHostileCacheIsCut) {
     std::string url = "http://h/";
     for (int i = 0; i < 200000; ++i)
@@ -157,7 +206,8 @@ TEST(CacheTreeBuild, DeepNestingFromAHostileCacheIsCut) {
     ASSERT_NE(x, nullptr) << "lookups pass over the same segments as the build";
     EXPECT_EQ(x->Level(), 65);
     std::vector<std::string> events;
-    tree->OnNodeDeleted = [&](TWebCacheTree&, std::string_view u) { events.emplace_back(u); };
+    TSubscription deletedHook = tree->OnNodeDeleted.Subscribe(
+        [&](TWebCacheTree&, std::string_view u) { events.emplace_back(u); });
     EXPECT_TRUE(tree->DeleteNode(x).Ok());
     EXPECT_EQ(events.size(), 1u + 60u) << "the file and the folders of levels 5 to 64";
     ASSERT_NE(tree->FindNodeByUrl("http://h/d/d/y.html"), nullptr);
@@ -169,7 +219,8 @@ TEST(CacheTreeDelete, PrunesEmptiedFoldersWithEventsInOrder) {
                           {"http://other/keep.html", "text/html", 1, 7}});
     Refresh(*tree);
     std::vector<std::string> events;
-    tree->OnNodeDeleted = [&](TWebCacheTree&, std::string_view u) { events.emplace_back(u); };
+    TSubscription deletedHook = tree->OnNodeDeleted.Subscribe(
+        [&](TWebCacheTree&, std::string_view u) { events.emplace_back(u); });
     EXPECT_TRUE(tree->DeleteByUrl("http://host/b/c/only.html").Ok());
     EXPECT_EQ(events, (std::vector<std::string>{"http://host/b/c/only.html", "http://host/b/c/",
                                                 "http://host/b/", "http://host/"}));
@@ -210,7 +261,8 @@ TEST(CacheTreeDelete, DeletingTheRootEmptiesTheCacheButClearDoesNot) {
 
     Refresh(*tree);
     std::vector<std::string> events;
-    tree->OnNodeDeleted = [&](TWebCacheTree&, std::string_view u) { events.emplace_back(u); };
+    TSubscription deletedHook = tree->OnNodeDeleted.Subscribe(
+        [&](TWebCacheTree&, std::string_view u) { events.emplace_back(u); });
     EXPECT_TRUE(tree->DeleteNode(tree->Root()).Ok());
     EXPECT_EQ(tree->Root()->Count(), 0);
     EXPECT_TRUE(SourceOf(*tree).Entries().empty());
@@ -317,7 +369,8 @@ TEST(CacheTreeDelete, AFailedCacheDeletionKeepsItsNodeAndSaysWhy) {
     TRecordingObserver observer;
     tree->AddObserver(&observer);
     std::vector<std::string> deleted;
-    tree->OnNodeDeleted = [&](TWebCacheTree&, std::string_view u) { deleted.emplace_back(u); };
+    TSubscription deletedHook = tree->OnNodeDeleted.Subscribe(
+        [&](TWebCacheTree&, std::string_view u) { deleted.emplace_back(u); });
 
     TError error = tree->DeleteByUrl("http://h/d/2.html");
     EXPECT_EQ(error.Code(), EACCES);
@@ -365,7 +418,8 @@ TEST(CacheTreeDelete, BatchDeletionStopsAtAFailureAndTellsObservers) {
     TRecordingObserver observer;
     tree->AddObserver(&observer);
     std::vector<std::string> deleted;
-    tree->OnNodeDeleted = [&](TWebCacheTree&, std::string_view u) { deleted.emplace_back(u); };
+    TSubscription deletedHook = tree->OnNodeDeleted.Subscribe(
+        [&](TWebCacheTree&, std::string_view u) { deleted.emplace_back(u); });
     auto node = [&](const char* url) { return tree->FindNodeByUrl(url); };
 
     // Rows 0, 1 and 3 of one folder: two runs told from the back, sizes taken off.

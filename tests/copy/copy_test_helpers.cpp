@@ -24,8 +24,31 @@ void TSiteFixture::AddMissing(const std::string& url, const std::string& content
     specs_.push_back({url, contentType, 1, 10, dir_.Path() / "cache" / "missing.bin"});
 }
 
+void TSiteFixture::AddStored(const std::string& url, const std::string& stored,
+                             const std::string& contentType, const std::string& encoding,
+                             std::uint64_t offset, std::int64_t length) {
+    fs::path file = dir_.Path() / "cache" / ("f" + std::to_string(specs_.size()) + ".bin");
+    WriteFileBytes(file, stored);
+    specs_.push_back({url, contentType, 1, stored.size(), file});
+    stored_[specs_.size() - 1] = {encoding, offset, length};
+}
+
+void TSiteFixture::AddFile(const std::string& url, const fs::path& file,
+                           const std::string& contentType) {
+    specs_.push_back({url, contentType, 1, 10, file});
+}
+
 std::unique_ptr<TWebCacheTree> TSiteFixture::Tree(bool enableScheme) {
-    auto tree = testing::MakeTree(specs_, enableScheme);
+    std::vector<TRawCacheEntry> raw;
+    for (std::size_t i = 0; i < specs_.size(); ++i) {
+        raw.push_back(testing::MakeRawEntry(specs_[i]));
+        if (auto it = stored_.find(i); it != stored_.end()) {
+            raw.back().ContentEncoding = it->second.Encoding;
+            raw.back().BodyOffset = it->second.Offset;
+            raw.back().BodyLength = it->second.Length;
+        }
+    }
+    auto tree = testing::MakeTreeFromRaw(std::move(raw), enableScheme);
     testing::Refresh(*tree);
     return tree;
 }

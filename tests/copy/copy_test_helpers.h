@@ -8,6 +8,7 @@
 #include "support/cachetreefixture.h"
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,13 +25,27 @@ public:
              const std::string& contentType = "text/html", int day = 1);
     // An entry whose cached file does not exist.
     void AddMissing(const std::string& url, const std::string& contentType);
+    // An entry whose cached body is stored as given (a slice of its file
+    // from offset, length bytes; -1: the whole file), with an encoding.
+    void AddStored(const std::string& url, const std::string& stored,
+                   const std::string& contentType, const std::string& encoding,
+                   std::uint64_t offset = 0, std::int64_t length = -1);
+    // An entry whose cached file is file, whatever that is.
+    void AddFile(const std::string& url, const std::filesystem::path& file,
+                 const std::string& contentType);
     std::unique_ptr<TWebCacheTree> Tree(bool enableScheme = true);
     std::filesystem::path Out() const { return dir_.Path() / "out"; }
     const std::filesystem::path& Root() const { return dir_.Path(); }
 
 private:
+    struct TStored {
+        std::string Encoding;
+        std::uint64_t Offset;
+        std::int64_t Length;
+    };
     TTempDir dir_;
     std::vector<testing::TEntrySpec> specs_;
+    std::map<std::size_t, TStored> stored_; // by index in specs_
 };
 
 // Answers the overwrite question from a script (kAnswerCancel once it runs

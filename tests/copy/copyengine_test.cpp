@@ -2,7 +2,9 @@
 #include "copy/copyengine.h"
 #include "copy/deletenodes.h"
 #include "platform/files.h"
+#include "support/memoryprobe.h"
 
+#include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -195,16 +197,126 @@ TEST(CopyEngine, MissingCacheFile) {
     TScriptedPrompts prompts;
     TCopyEngine engine(*tree, &prompts);
     EXPECT_FALSE(CopyFolder(engine, *tree, "http://h/", site.Out()));
-    // The page (first in order) is written empty; the image stops the run.
-    EXPECT_EQ(ReadFileBytes(site.Out() / "http$3a/h/a.html"), "");
+    // The page (first in order) stops the run as the image would.
+    EXPECT_EQ(FilesBelow(site.Out()), std::vector<std::string>{});
     ASSERT_EQ(prompts.Failures.size(), 1u);
     const TCopyFailure& f = prompts.Failures[0];
     EXPECT_EQ(f.Kind, TCopyFailureKind::CopyFile);
     EXPECT_EQ(f.Error, ENOENT);
+    EXPECT_EQ(f.LocalPath, site.Out() / "http$3a/h/a.html");
     const std::string last =
         std::string("\r\n\x83\x47\x83\x89\x81\x5b\x81\x46") + std::strerror(ENOENT);
     EXPECT_EQ(f.Text.substr(f.Text.size() - last.size()), last) << "the system's text last";
     EXPECT_NE(f.Text.find(f.CacheFile), std::string::npos);
+    EXPECT_EQ(engine.Stats().Files, 0);
+}
+
+TEST(CopyEngine, APageThatCannotBeReadFailsAndLeavesTheOldCopy) {
+    // Pages and stylesheets go through the rewriter; one whose cached body
+    // cannot be read is a failed file, as any other file is, and the copy
+    // made before stays as it was.
+    struct {
+        const char* Name;
+        const char* Type;
+        int Error;
+    } cases[] = {
+        {"evicted page", "text/html", ENOENT},      {"FIFO", "text/html", EINVAL},
+        {"link to /dev/zero", "text/html", EINVAL}, {"slice past the end", "text/html", EIO},
+        {"evicted stylesheet", "text/css", ENOENT},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TSiteFixture site;
+        const std::string name = std::string(c.Type) == "text/css" ? "s.css" : "p.html";
+        const std::string url = "http://h/" + name;
+        const fs::path cached = site.Root() / "cache" / "odd";
+        if (std::string_view(c.Name) == "FIFO") {
+            ASSERT_EQ(::mkfifo(cached.c_str(), 0600), 0);
+            site.AddFile(url, cached, c.Type);
+        } else if (std::string_view(c.Name) == "link to /dev/zero") {
+            fs::create_symlink("/dev/zero", cached);
+            site.AddFile(url, cached, c.Type);
+        } else if (std::string_view(c.Name) == "slice past the end") {
+            site.AddStored(url, "HEAD<html></html>", c.Type, "", 4, 100);
+        } else {
+            site.AddMissing(url, c.Type);
+        }
+        auto tree = site.Tree();
+        const fs::path local = site.Out() / "http$3a/h" / name;
+        fs::create_directories(local.parent_path());
+        WriteFileBytes(local, "the good copy");
+        TScriptedPrompts prompts({kAnswerYes});
+        TCopyEngine engine(*tree, &prompts);
+        EXPECT_FALSE(CopyFolder(engine, *tree, "http://h/", site.Out()));
+        EXPECT_EQ(ReadFileBytes(local), "the good copy");
+        EXPECT_EQ(FilesBelow(site.Out()), std::vector<std::string>{"http$3a/h/" + name})
+            << "no temporary file left behind";
+        ASSERT_EQ(prompts.Failures.size(), 1u);
+        EXPECT_EQ(prompts.Failures[0].Error, c.Error);
+        EXPECT_EQ(engine.Stats().Files, 0);
+    }
+}
+
+TEST(CopyEngine, BombsAreCopiedAsStoredAndNamed) {
+    // Stacked encodings of zeros: a few hundred bytes that would decode to
+    // 32 MiB and more. Written as stored, as they come, and named.
+    const std::string gz = test::EncodeBody("gzip", std::string(64u << 20, '\0'));
+    const std::string bomb = test::EncodeBody("gzip", gz);
+    TSiteFixture site;
+    site.AddStored("http://h/bomb.png", bomb, "image/png", "gzip, gzip");
+    site.AddStored("http://h/bomb.html", "HEAD" + bomb, "text/html", "gzip, gzip", 4,
+                   static_cast<std::int64_t>(bomb.size()));
+    site.AddStored("http://h/fine.txt", test::EncodeBody("br", "fine"), "text/plain", "br");
+    auto tree = site.Tree();
+    TCopyEngine engine(*tree);
+    ASSERT_TRUE(CopyFolder(engine, *tree, "http://h/", site.Out()));
+    EXPECT_EQ(ReadFileBytes(site.Out() / "http$3a/h/bomb.png"), bomb);
+    EXPECT_EQ(ReadFileBytes(site.Out() / "http$3a/h/fine.txt"), "fine");
+    const TCopyStats& s = engine.Stats();
+    EXPECT_EQ(s.Files, 3);
+    ASSERT_EQ(s.AsIs, 2);
+    std::vector<std::string> named;
+    for (const TAsIsFile& f : s.AsIsFiles) {
+        EXPECT_EQ(f.Kind, TAsIsKind::OverLimit) << f.Url;
+        named.push_back(f.Url);
+    }
+    std::sort(named.begin(), named.end());
+    EXPECT_EQ(named, (std::vector<std::string>{"http://h/bomb.html", "http://h/bomb.png"}));
+    EXPECT_EQ(engine.Report().AsIsFiles().size(), 2u);
+    EXPECT_NE(ReportHtml(engine.Report(), "out").find("bomb.png"), std::string::npos);
+}
+
+TEST(CopyEngine, APageTooLargeToRewriteIsCopiedAsItIsInBoundedMemory) {
+    // A sparse page of 200 MB: its start links somewhere, the rest is
+    // zeros. Copied byte for byte, named, and never held whole.
+    TSiteFixture site;
+    const fs::path cached = site.Root() / "cache" / "huge.htm";
+    const std::string start = R"(<a href="../elsewhere.html">x</a>)";
+    WriteFileBytes(cached, start);
+    const std::uint64_t size = 200u << 20;
+    ASSERT_EQ(::truncate(cached.c_str(), static_cast<off_t>(size)), 0);
+    site.AddFile("http://h/a/huge.html", cached, "text/html");
+    site.Add("http://h/a/small.html", start);
+    auto tree = site.Tree();
+    TCopyEngine engine(*tree);
+    const std::int64_t growth = testing::PeakGrowthOf([&] {
+        return CopyFolder(engine, *tree, "http://h/a/", site.Out()) && engine.Stats().Files == 2;
+    });
+    ASSERT_GE(growth, 0) << "the copy failed";
+    EXPECT_LT(growth, std::int64_t{160} << 20) << "a page is never read whole";
+
+    // The same copy in this process, for its outcome.
+    const fs::path out = site.Out() / "again";
+    ASSERT_TRUE(CopyFolder(engine, *tree, "http://h/a/", out));
+    const fs::path copy = out / "http$3a/h/a/huge.html";
+    EXPECT_EQ(fs::file_size(copy), size);
+    EXPECT_EQ(ReadFileBytes(copy).substr(0, start.size()), start) << "its links unchanged";
+    EXPECT_EQ(ReadFileBytes(out / "http$3a/h/a/small.html"),
+              R"(<a href="../elsewhere.html">x</a>)");
+    ASSERT_EQ(engine.Stats().AsIsFiles.size(), 1u);
+    EXPECT_EQ(engine.Stats().AsIsFiles[0].Url, "http://h/a/huge.html");
+    EXPECT_EQ(engine.Stats().AsIsFiles[0].Kind, TAsIsKind::TooLarge);
+    EXPECT_EQ(engine.Stats().Pages, 1) << "only the small page was rewritten";
 }
 
 TEST(CopyEngine, FailedOverwriteLeavesTheOldFile) {
@@ -326,7 +438,8 @@ TEST(DeleteCacheNodes, PrunesEmptiedFoldersAndCountsFiles) {
     site.Add("http://g/4.html", "4");
     auto tree = site.Tree();
     std::vector<std::string> events;
-    tree->OnNodeDeleted = [&](TWebCacheTree&, std::string_view url) { events.emplace_back(url); };
+    TSubscription deletedHook = tree->OnNodeDeleted.Subscribe(
+        [&](TWebCacheTree&, std::string_view url) { events.emplace_back(url); });
     TCountingProgress progress;
     std::vector<TWebCacheTreeNode*> nodes = {tree->FindFolderByUrl("http://h/a/b/"),
                                              tree->FindNodeByUrl("http://h/a/3.html"),

@@ -237,6 +237,28 @@ TEST(FavoriteCopy, AMoveNeverTakesMoreThanTheFavoritesSite) {
                                         "http$3a/h2/3.txt"}));
 }
 
+TEST(FavoriteCopy, AMoveOfOneSiteLeavesNoStaleLinkTargetsForTheNext) {
+    // The second favorite's page links into the first one's folder, which
+    // the move has taken out of the cache (and its nodes out of memory): the
+    // link must be read as one the cache lacks, not through the freed nodes.
+    TSiteFixture site;
+    site.Add("http://h/blog/post.html", R"(<a href="../index.html">home</a>)");
+    site.Add("http://h/index.html", R"(<a href="blog/post.html">post</a>)");
+    auto tree = site.Tree();
+    TStore store(site);
+    TFavoriteItem* blog = store.Add("http://h/blog/", site.Out() / "blog", "index.html");
+    TFavoriteItem* home = store.Add("http://h/", site.Out() / "home", "index.html");
+    TCopyEngine engine(*tree);
+    const TFavoriteCopyResult r =
+        CopyFavoritesToLocal(*tree, engine, store.Store(), {blog, home}, {.Move = true});
+    ASSERT_TRUE(r.Done);
+    EXPECT_EQ(r.FilesDeleted, 2);
+    EXPECT_EQ(engine.Stats().Links, 2);
+    EXPECT_EQ(engine.Stats().LinksOutside, 1) << "the post was gone when the home page was copied";
+    EXPECT_EQ(ReadFileBytes(site.Out() / "home/http$3a/h/index.html"),
+              R"(<a href="blog/post.html">post</a>)");
+}
+
 TEST(FavoriteCopy, AFavoriteWithoutSaveFolderStopsTheRun) {
     TSiteFixture site;
     site.Add("http://h1/f.txt", "f", "text/plain");

@@ -2,13 +2,16 @@
 #include "platform/appfolder.h"
 #include "platform/files.h"
 #include "support/cachetreefixture.h"
+#include "support/memoryprobe.h"
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace tarnhold {
@@ -187,6 +190,57 @@ TEST_F(FindTest, FileContainsTable) {
         EXPECT_EQ(FileContains(c.path, c.text, c.anyCase), c.found) << c.name;
 }
 
+TEST_F(FindTest, FileContainsReadsInWindowsAndFindsTextAcrossTheirSeams) {
+    // The text lies across the end of the first window, a few bytes either
+    // way; each code's characters must be cut whole, and ISO-2022-JP's
+    // kanji mode carried into the next window.
+    struct Code {
+        const char* name;
+        std::string start; // before the padding
+        std::string pad;   // one character of padding
+        std::string word;  // the text as stored
+        std::string end;
+    } codes[] = {
+        {"Shift-JIS", "", "\x82\xa0", kSjis, ""},
+        {"EUC-JP", "", "\xa4\xa2", kEuc, ""},
+        {"ISO-2022-JP in kanji mode", "\x1b$B", "$\"", "F|K\\8l", "\x1b(B"},
+    };
+    for (const Code& c : codes) {
+        for (int shift = -6; shift <= 6; ++shift) {
+            std::string content = c.start;
+            while (content.size() + c.pad.size() + 2 <= kContentWindow + shift)
+                content += c.pad;
+            content += c.word + c.end;
+            EXPECT_TRUE(FileContains(File("seam", content), kSjis, false))
+                << c.name << ", shift " << shift;
+        }
+    }
+    // Katakana "ア" is 0x83 0x41: no window cut may leave its trail byte
+    // looking like the letter A.
+    std::string katakana;
+    while (katakana.size() < 3 * kContentWindow)
+        katakana += "\x83\x41";
+    EXPECT_FALSE(FileContains(File("kana", katakana), "A", true));
+    EXPECT_TRUE(FileContains(File("kana2", katakana + "A"), "a", true));
+}
+
+TEST_F(FindTest, FileContainsSearchesAHugeFileInBoundedMemory) {
+    const std::string path = File("huge", "");
+    const off_t size = off_t{256} << 20;
+    ASSERT_EQ(::truncate(path.c_str(), size), 0);
+    {
+        std::FILE* f = std::fopen(path.c_str(), "r+b");
+        ASSERT_NE(f, nullptr);
+        std::fseek(f, static_cast<long>(size), SEEK_SET);
+        std::fputs("needle", f);
+        std::fclose(f);
+    }
+    const std::int64_t growth =
+        testing::PeakGrowthOf([&] { return FileContains(path, "NEEDLE", true); });
+    ASSERT_GE(growth, 0) << "the text at the very end was not found";
+    EXPECT_LT(growth, std::int64_t{64} << 20);
+}
+
 TEST_F(FindTest, StoppedSearchReportsNothingMore) {
     auto tree = MakeSite();
     auto data = std::make_unique<TFindData>();
@@ -256,7 +310,7 @@ TEST(FindDuringRebuild, RebuildFromTheOwnerStopsTheSearchFirst) {
     };
     search.OnFolder = [&](TFindThread&, const std::string&) { ++folders; };
     search.OnTerminate = [&](TFindThread&) { ++terminated; };
-    StopBeforeChanges(*tree, search);
+    TSubscription stopHook = StopBeforeChanges(*tree, search);
     search.Start();
     // Take some hits, then rebuild while the worker is in the middle of the tree.
     for (int i = 0; i < 20; ++i)
@@ -267,7 +321,7 @@ TEST(FindDuringRebuild, RebuildFromTheOwnerStopsTheSearchFirst) {
     EXPECT_EQ(terminated, 1);
     search.WaitFor();
     EXPECT_EQ(hits, before) << "no hit from the old tree after the rebuild";
-    tree->OnChanging = nullptr;
+    stopHook.Reset();
 }
 
 TEST(FindDuringRebuild, RebuildFromInsideAHitHandler) {
@@ -280,11 +334,11 @@ TEST(FindDuringRebuild, RebuildFromInsideAHitHandler) {
         if (++hits == 10)
             Refresh(*tree); // the worker waits for this handler meanwhile
     };
-    StopBeforeChanges(*tree, search);
+    TSubscription stopHook = StopBeforeChanges(*tree, search);
     search.Start();
     search.WaitFor();
     EXPECT_EQ(hits, 10);
-    tree->OnChanging = nullptr;
+    stopHook.Reset();
 }
 
 TEST(FindDuringRebuild, WorkerWithoutHitHandlerNeverWaits) {
@@ -300,12 +354,12 @@ TEST(FindDuringRebuild, WorkerWithoutHitHandlerNeverWaits) {
         search.OnFolder = [&](TFindThread&, const std::string& url) {
             folders += url.empty() ? 0 : 1;
         };
-        StopBeforeChanges(*tree, search);
+        TSubscription stopHook = StopBeforeChanges(*tree, search);
         search.Start();
         std::this_thread::sleep_for(std::chrono::microseconds(200 * round));
         Refresh(*tree);
         EXPECT_TRUE(search.Terminated());
-        tree->OnChanging = nullptr;
+        stopHook.Reset();
     }
 }
 

@@ -223,14 +223,15 @@ TEST_F(TListViewTest, SelectionStatisticsAndStatusTexts) {
 TEST_F(TListViewTest, RowsOfDeletedNodesGo) {
     // The window removes rows by the URL texts the tree reports; the list
     // also hears of every removal itself. Either way the same rows remain.
+    TSubscription deletedHook;
     for (bool byUrl : {true, false}) {
         list.SetTree(nullptr);
         SetUp();
         std::vector<bool> removed;
         if (byUrl) {
-            tree->OnNodeDeleted = [&](TWebCacheTree&, std::string_view url) {
+            deletedHook = tree->OnNodeDeleted.Subscribe([&](TWebCacheTree&, std::string_view url) {
                 removed.push_back(list.RemoveRowByUrl(url));
-            };
+            });
         }
         ASSERT_TRUE(tree->DeleteNode(tree->FindNodeByUrl("http://h1/a/page2.html")).Ok());
         ASSERT_TRUE(tree->DeleteNode(tree->FindNodeByUrl("http://h1/a/b/")).Ok());
@@ -243,7 +244,7 @@ TEST_F(TListViewTest, RowsOfDeletedNodesGo) {
             // page2.html; c.html (another folder), b/; other.html, h2/ (elsewhere).
             EXPECT_EQ(removed, (std::vector<bool>{true, false, true, false, false}));
         }
-        tree->OnNodeDeleted = nullptr;
+        deletedHook.Reset();
     }
 }
 

@@ -167,13 +167,14 @@ TEST_F(TTreeViewTest, DeletedFoldersLeaveWithThePrunedOnesAbove) {
     // The window removes the items of deleted folders by their paths; the
     // view also hears of every removal from the tree itself. Both ways must
     // leave the same items.
+    TSubscription deletedHook;
     for (bool byPath : {true, false}) {
         Build(true);
         if (byPath) {
-            tree->OnNodeDeleted = [&](TWebCacheTree&, std::string_view url) {
+            deletedHook = tree->OnNodeDeleted.Subscribe([&](TWebCacheTree&, std::string_view url) {
                 if (!url.empty() && url.back() == '/')
                     view.RemovePath(url);
-            };
+            });
         }
         view.setCurrentItem(view.FindItemByPath("http://h1/a/c/d/"));
         ASSERT_TRUE(tree->DeleteNode(tree->FindNodeByUrl("http://h1/a/c/d/z.html")).Ok());
@@ -189,7 +190,7 @@ TEST_F(TTreeViewTest, DeletedFoldersLeaveWithThePrunedOnesAbove) {
         ASSERT_TRUE(tree->DeleteNode(tree->FindNodeByUrl("http://h1/")).Ok());
         EXPECT_EQ(ChildTexts(view.FindItemByPath("http://")), (std::vector<std::string>{"h2"}))
             << byPath;
-        tree->OnNodeDeleted = nullptr;
+        deletedHook.Reset();
     }
 }
 

@@ -825,7 +825,7 @@ TEST(MainCommandsProperty, OneWindowPerCommandWithTheSelection) {
         TfrmProperty& property = *windows.front();
         EXPECT_TRUE(property.isVisible());
         EXPECT_FALSE(property.isModal());
-        EXPECT_EQ(property.Nodes().size(), c.rows.empty() ? 1u : c.rows.size());
+        EXPECT_EQ(property.NodeCount(), c.rows.empty() ? 1u : c.rows.size());
         EXPECT_EQ(property.NameText(), Utf8(c.nameText));
         if (c.typeText != nullptr) {
             EXPECT_EQ(property.TypeText(), Utf8(c.typeText));

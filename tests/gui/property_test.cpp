@@ -77,6 +77,19 @@ TEST(Property, OneFile) {
     EXPECT_FALSE(window.ShowsBuiltInIcon());
 }
 
+TEST(Property, AWindowDescribesItsNodesAsTheyWereBeforeTheyAreDeleted) {
+    // The window is not filled until shown; a deletion first makes it take
+    // what it shows, so it never reads the freed node.
+    auto tree = PropertyTree();
+    TfrmProperty window(nullptr, {tree->FindNodeByUrl("http://h1/a/x.html")});
+    ASSERT_TRUE(tree->DeleteByUrl("http://h1/a/x.html").Ok());
+    EXPECT_EQ(window.NameText(), QStringLiteral("x.html"));
+    EXPECT_EQ(window.UrlText(), QStringLiteral("http://h1/a/x.html"));
+    window.Fill(); // again: nothing to read any more
+    EXPECT_EQ(window.NodeCount(), 1u);
+    EXPECT_EQ(window.NameText(), QStringLiteral("x.html"));
+}
+
 TEST(Property, OneFolderAndTheRoot) {
     auto tree = PropertyTree();
     TWebCacheTreeNode* a = tree->FindFolderByUrl("http://h1/a/");

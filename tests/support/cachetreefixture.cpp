@@ -21,9 +21,15 @@ TRawCacheEntry MakeRawEntry(const TEntrySpec& spec) {
 }
 
 std::unique_ptr<TWebCacheTree> MakeTree(const std::vector<TEntrySpec>& entries, bool enableScheme) {
-    auto source = std::make_unique<TMemoryCacheSource>();
+    std::vector<TRawCacheEntry> raw;
     for (const auto& spec : entries)
-        source->Add(MakeRawEntry(spec));
+        raw.push_back(MakeRawEntry(spec));
+    return MakeTreeFromRaw(std::move(raw), enableScheme);
+}
+
+std::unique_ptr<TWebCacheTree> MakeTreeFromRaw(std::vector<TRawCacheEntry> entries,
+                                               bool enableScheme) {
+    auto source = std::make_unique<TMemoryCacheSource>(std::move(entries));
     auto tree = std::make_unique<TWebCacheTree>(std::move(source));
     tree->MimeTypesFile = std::string(TARNHOLD_TEST_DATA) + "/cache/mime.types";
     tree->LoadContentTypes();

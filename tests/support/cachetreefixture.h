@@ -25,6 +25,9 @@ TRawCacheEntry MakeRawEntry(const TEntrySpec& spec);
 // data files (nothing is written when it goes).
 std::unique_ptr<TWebCacheTree> MakeTree(const std::vector<TEntrySpec>& entries,
                                         bool enableScheme = true);
+// The same over raw entries as given.
+std::unique_ptr<TWebCacheTree> MakeTreeFromRaw(std::vector<TRawCacheEntry> entries,
+                                               bool enableScheme = true);
 
 // The tree's refresh; a cache that cannot be read ends the test program.
 void Refresh(TWebCacheTree& tree);

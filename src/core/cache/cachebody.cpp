@@ -1,11 +1,10 @@
 #include "cache/cachebody.h"
 
-#include "platform/files.h"
-
 #include <algorithm>
 #include <brotli/decode.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -17,8 +16,6 @@ namespace tarnhold {
 namespace {
 
 constexpr std::size_t kChunk = 64 * 1024;
-// zlib counts in 32-bit units: input goes in pieces no larger than this.
-constexpr std::size_t kMaxZlibIn = 1u << 30;
 
 std::string Lower(std::string_view text) {
     std::string out(text);
@@ -34,209 +31,6 @@ std::string_view Trim(std::string_view text) {
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
         text.remove_suffix(1);
     return text;
-}
-
-// How much one stage may write: the caller's limit, or the ratio limit of
-// its input, whichever is smaller; cut says the caller's limit is the one.
-struct TOutLimit {
-    std::uint64_t Max = 0;
-    bool Cut = false; // reaching Max is the caller's wish, not a bomb
-};
-
-TOutLimit LimitFor(std::size_t inputSize, std::uint64_t limit) {
-    std::uint64_t ratio = kMinDecodedLimit;
-    if (inputSize <= std::numeric_limits<std::uint64_t>::max() / kDecodedRatioLimit)
-        ratio = std::max(ratio, static_cast<std::uint64_t>(inputSize) * kDecodedRatioLimit);
-    else
-        ratio = std::numeric_limits<std::uint64_t>::max();
-    if (limit <= ratio)
-        return {limit, true};
-    return {ratio, false};
-}
-
-// Appends produced bytes; false when the limit is passed (out is then cut
-// at it, and *full says whether that is the caller's wish).
-bool Append(std::string& out, const unsigned char* data, std::size_t size, const TOutLimit& lim,
-            bool& full) {
-    std::uint64_t room = lim.Max - std::min<std::uint64_t>(lim.Max, out.size());
-    if (size <= room) {
-        out.append(reinterpret_cast<const char*>(data), size);
-        return true;
-    }
-    out.append(reinterpret_cast<const char*>(data), static_cast<std::size_t>(room));
-    full = true;
-    return false;
-}
-
-enum class TStep { More, Done, Failed };
-
-bool Inflate(std::string_view in, std::string& out, const TOutLimit& lim, int windowBits) {
-    z_stream zs{};
-    if (inflateInit2(&zs, windowBits) != Z_OK)
-        return false;
-    std::vector<unsigned char> buffer(kChunk);
-    const auto* next = reinterpret_cast<const unsigned char*>(in.data());
-    std::size_t left = in.size();
-    bool ok = false;
-    bool full = false;
-    for (;;) {
-        if (zs.avail_in == 0 && left > 0) {
-            std::size_t piece = std::min(left, kMaxZlibIn);
-            zs.next_in = const_cast<unsigned char*>(next);
-            zs.avail_in = static_cast<uInt>(piece);
-            next += piece;
-            left -= piece;
-        }
-        zs.next_out = buffer.data();
-        zs.avail_out = static_cast<uInt>(buffer.size());
-        int ret = inflate(&zs, Z_NO_FLUSH);
-        std::size_t produced = buffer.size() - zs.avail_out;
-        if (!Append(out, buffer.data(), produced, lim, full)) {
-            ok = lim.Cut;
-            break;
-        }
-        if (ret == Z_STREAM_END) {
-            // gzip may hold several members one after the other.
-            std::size_t rest = zs.avail_in + left;
-            const unsigned char* restAt = zs.next_in;
-            if (windowBits > 15 && rest >= 2 && restAt[0] == 0x1f && restAt[1] == 0x8b) {
-                if (inflateReset(&zs) != Z_OK)
-                    break;
-                continue;
-            }
-            ok = true; // anything after the stream is ignored
-            break;
-        }
-        if (ret == Z_BUF_ERROR && zs.avail_in == 0 && left == 0)
-            break; // the data ends before the stream does
-        if (ret != Z_OK && ret != Z_BUF_ERROR)
-            break;
-    }
-    inflateEnd(&zs);
-    return ok;
-}
-
-bool Unbrotli(std::string_view in, std::string& out, const TOutLimit& lim) {
-    BrotliDecoderState* state = BrotliDecoderCreateInstance(nullptr, nullptr, nullptr);
-    if (state == nullptr)
-        return false;
-    std::vector<unsigned char> buffer(kChunk);
-    const auto* next = reinterpret_cast<const std::uint8_t*>(in.data());
-    std::size_t left = in.size();
-    bool ok = false;
-    bool full = false;
-    for (;;) {
-        std::uint8_t* outNext = buffer.data();
-        std::size_t outLeft = buffer.size();
-        BrotliDecoderResult result =
-            BrotliDecoderDecompressStream(state, &left, &next, &outLeft, &outNext, nullptr);
-        if (!Append(out, buffer.data(), buffer.size() - outLeft, lim, full)) {
-            ok = lim.Cut;
-            break;
-        }
-        if (result == BROTLI_DECODER_RESULT_SUCCESS) {
-            ok = true;
-            break;
-        }
-        if (result != BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT)
-            break; // damaged, or the data ends before the stream does
-    }
-    BrotliDecoderDestroyInstance(state);
-    return ok;
-}
-
-bool Unzstd(std::string_view in, std::string& out, const TOutLimit& lim) {
-    ZSTD_DCtx* ctx = ZSTD_createDCtx();
-    if (ctx == nullptr)
-        return false;
-    std::vector<unsigned char> buffer(kChunk);
-    ZSTD_inBuffer input{in.data(), in.size(), 0};
-    bool ok = false;
-    bool full = false;
-    std::size_t last = 1;
-    for (;;) {
-        ZSTD_outBuffer output{buffer.data(), buffer.size(), 0};
-        last = ZSTD_decompressStream(ctx, &output, &input);
-        if (ZSTD_isError(last))
-            break;
-        if (!Append(out, buffer.data(), output.pos, lim, full)) {
-            ok = lim.Cut;
-            break;
-        }
-        // Done when every frame is read and flushed; an unfinished frame at
-        // the end of the data is a damaged body.
-        if (input.pos == input.size && output.pos < output.size) {
-            ok = last == 0;
-            break;
-        }
-    }
-    ZSTD_freeDCtx(ctx);
-    return ok;
-}
-
-bool DecodeOne(std::string_view coding, std::string_view in, std::string& out,
-               const TOutLimit& lim) {
-    out.clear();
-    if (coding == "gzip" || coding == "x-gzip")
-        return Inflate(in, out, lim, 15 + 16);
-    if (coding == "deflate") {
-        // Servers send both the zlib stream the name means and raw deflate.
-        if (Inflate(in, out, lim, 15))
-            return true;
-        out.clear();
-        return Inflate(in, out, lim, -15);
-    }
-    if (coding == "br")
-        return Unbrotli(in, out, lim);
-    if (coding == "zstd")
-        return Unzstd(in, out, lim);
-    return false;
-}
-
-// Reads length bytes (at most limit) from offset of a regular file.
-TError ReadSlice(const std::string& file, std::uint64_t offset, std::uint64_t length,
-                 std::uint64_t limit, std::string& out) {
-    out.clear();
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return TError::FromErrno(errno, file);
-    struct stat st {};
-    TError result;
-    if (::fstat(fd, &st) != 0) {
-        result = TError::FromErrno(errno, file);
-    } else if (!S_ISREG(st.st_mode)) {
-        result = TError::FromErrno(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, file);
-    } else if (offset > static_cast<std::uint64_t>(st.st_size) ||
-               length > static_cast<std::uint64_t>(st.st_size) - offset) {
-        result = TError::Message(file + ": the cached body lies past the end of the file");
-    } else {
-        std::uint64_t want = std::min(length, limit);
-        if (want > out.max_size()) {
-            result = TError::FromErrno(ENOMEM, file);
-        } else {
-            out.resize(static_cast<std::size_t>(want));
-            std::size_t done = 0;
-            while (done < out.size()) {
-                ssize_t n = ::pread(fd, out.data() + done, out.size() - done,
-                                    static_cast<off_t>(offset + done));
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n < 0) {
-                    result = TError::FromErrno(errno, file);
-                    break;
-                }
-                if (n == 0) {
-                    result = TError::Message(file + ": the file ended before the cached body");
-                    break;
-                }
-                done += static_cast<std::size_t>(n);
-            }
-            if (result)
-                out.clear();
-        }
-    }
-    ::close(fd);
-    return result;
 }
 
 // The Content-Encoding list's codings, in the order named; "identity" and
@@ -255,77 +49,504 @@ std::vector<std::string> Codings(std::string_view encoding) {
     return codings;
 }
 
+// How a step of the pipeline ended.
+enum class TStep {
+    More,   // went on; more input is welcome
+    Stop,   // the sink wants no more
+    Failed, // the data is damaged, or grew past the limit
+};
+
+using TEmit = std::function<TStep(std::string_view)>;
+
+// One coding undone as its stream arrives, in pieces of any size.
+class TStage {
+public:
+    virtual ~TStage() = default;
+    virtual TStep Push(std::string_view in, const TEmit& emit) = 0;
+    // The input has ended: Failed when the stream has not.
+    virtual TStep Finish(const TEmit& emit) = 0;
+};
+
+class TInflateStage : public TStage {
+public:
+    // gzip: members one after the other; deflate: the zlib stream the name
+    // means or, as servers send too, raw deflate, told by the first bytes.
+    explicit TInflateStage(bool gzip) : gzip_(gzip), buffer_(kChunk) {}
+    ~TInflateStage() override {
+        if (initialised_)
+            inflateEnd(&zs_);
+    }
+
+    TStep Push(std::string_view in, const TEmit& emit) override {
+        for (;;) {
+            if (state_ == TState::Ended || in.empty())
+                return TStep::More; // anything after the stream is ignored
+            if (state_ == TState::Running) {
+                TStep step = Run(in, emit);
+                if (step != TStep::More || in.empty())
+                    return step;
+                continue; // a gzip member ended inside the piece
+            }
+            // The first two bytes decide: how a deflate stream is wrapped,
+            // whether another gzip member follows the last one.
+            if (held_.size() + in.size() < 2) {
+                held_.append(in);
+                return TStep::More;
+            }
+            const auto b0 = static_cast<unsigned char>(held_.empty() ? in[0] : held_[0]);
+            const auto b1 = static_cast<unsigned char>(held_.empty() ? in[1] : in[0]);
+            if (!Begin(b0, b1))
+                return state_ == TState::Ended ? TStep::More : TStep::Failed;
+            if (!held_.empty()) {
+                const std::string first = std::move(held_);
+                held_.clear();
+                std::string_view rest = first;
+                TStep step = Run(rest, emit);
+                if (step != TStep::More)
+                    return step;
+                // A member cannot end within one byte; should it, the byte
+                // starts the next member's check.
+                held_.assign(rest);
+            }
+        }
+    }
+
+    TStep Finish(const TEmit&) override {
+        // A stream cut short is damaged; bytes after a finished one are not.
+        return state_ == TState::Ended || state_ == TState::BetweenMembers ? TStep::More
+                                                                           : TStep::Failed;
+    }
+
+private:
+    enum class TState { Start, Running, BetweenMembers, Ended };
+
+    bool Begin(unsigned char b0, unsigned char b1) {
+        if (state_ == TState::BetweenMembers) {
+            if (b0 != 0x1f || b1 != 0x8b) {
+                state_ = TState::Ended; // not another member: the rest is ignored
+                held_.clear();
+                return false;
+            }
+            if (inflateReset(&zs_) != Z_OK)
+                return false;
+            state_ = TState::Running;
+            return true;
+        }
+        int windowBits = 15 + 16;
+        if (!gzip_) {
+            const bool zlib = (b0 & 0x0f) == 8 && (b0 >> 4) <= 7 && ((b0 << 8) | b1) % 31 == 0;
+            windowBits = zlib ? 15 : -15;
+        }
+        if (inflateInit2(&zs_, windowBits) != Z_OK)
+            return false;
+        initialised_ = true;
+        state_ = TState::Running;
+        return true;
+    }
+
+    // Inflates in; what follows the end of a stream is left in in.
+    TStep Run(std::string_view& in, const TEmit& emit) {
+        zs_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+        zs_.avail_in = static_cast<uInt>(in.size()); // pieces are far below 4 GiB
+        in = {};
+        for (;;) {
+            zs_.next_out = buffer_.data();
+            zs_.avail_out = static_cast<uInt>(buffer_.size());
+            const int ret = inflate(&zs_, Z_NO_FLUSH);
+            const std::size_t produced = buffer_.size() - zs_.avail_out;
+            if (produced > 0) {
+                TStep step =
+                    emit(std::string_view(reinterpret_cast<const char*>(buffer_.data()), produced));
+                if (step != TStep::More)
+                    return step;
+            }
+            if (ret == Z_STREAM_END) {
+                state_ = gzip_ ? TState::BetweenMembers : TState::Ended;
+                in = std::string_view(reinterpret_cast<const char*>(zs_.next_in), zs_.avail_in);
+                zs_.avail_in = 0;
+                return TStep::More;
+            }
+            if (ret == Z_BUF_ERROR || (ret == Z_OK && zs_.avail_in == 0 && zs_.avail_out > 0))
+                return TStep::More; // all input taken: wait for more
+            if (ret != Z_OK)
+                return TStep::Failed;
+        }
+    }
+
+    bool gzip_;
+    bool initialised_ = false;
+    TState state_ = TState::Start;
+    std::string held_; // first bytes, until there are two
+    z_stream zs_{};
+    std::vector<unsigned char> buffer_;
+};
+
+class TBrotliStage : public TStage {
+public:
+    TBrotliStage()
+        : state_(BrotliDecoderCreateInstance(nullptr, nullptr, nullptr)), buffer_(kChunk) {}
+    ~TBrotliStage() override {
+        if (state_ != nullptr)
+            BrotliDecoderDestroyInstance(state_);
+    }
+
+    TStep Push(std::string_view in, const TEmit& emit) override {
+        if (state_ == nullptr)
+            return TStep::Failed;
+        if (done_)
+            return TStep::More;
+        const auto* next = reinterpret_cast<const std::uint8_t*>(in.data());
+        std::size_t left = in.size();
+        for (;;) {
+            std::uint8_t* outNext = buffer_.data();
+            std::size_t outLeft = buffer_.size();
+            const BrotliDecoderResult result =
+                BrotliDecoderDecompressStream(state_, &left, &next, &outLeft, &outNext, nullptr);
+            const std::size_t produced = buffer_.size() - outLeft;
+            if (produced > 0) {
+                TStep step =
+                    emit(std::string_view(reinterpret_cast<const char*>(buffer_.data()), produced));
+                if (step != TStep::More)
+                    return step;
+            }
+            if (result == BROTLI_DECODER_RESULT_SUCCESS) {
+                done_ = true;
+                return TStep::More;
+            }
+            if (result == BROTLI_DECODER_RESULT_NEEDS_MORE_INPUT)
+                return TStep::More;
+            if (result != BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT)
+                return TStep::Failed;
+        }
+    }
+
+    TStep Finish(const TEmit&) override { return done_ ? TStep::More : TStep::Failed; }
+
+private:
+    BrotliDecoderState* state_;
+    bool done_ = false;
+    std::vector<unsigned char> buffer_;
+};
+
+class TZstdStage : public TStage {
+public:
+    TZstdStage() : ctx_(ZSTD_createDCtx()), buffer_(kChunk) {}
+    ~TZstdStage() override { ZSTD_freeDCtx(ctx_); }
+
+    TStep Push(std::string_view in, const TEmit& emit) override {
+        if (ctx_ == nullptr)
+            return TStep::Failed;
+        ZSTD_inBuffer input{in.data(), in.size(), 0};
+        for (;;) {
+            ZSTD_outBuffer output{buffer_.data(), buffer_.size(), 0};
+            last_ = ZSTD_decompressStream(ctx_, &output, &input);
+            if (ZSTD_isError(last_))
+                return TStep::Failed;
+            if (output.pos > 0) {
+                TStep step = emit(
+                    std::string_view(reinterpret_cast<const char*>(buffer_.data()), output.pos));
+                if (step != TStep::More)
+                    return step;
+            }
+            if (input.pos == input.size && output.pos < output.size)
+                return TStep::More;
+        }
+    }
+
+    // Done when every frame is read and flushed; an unfinished frame at the
+    // end of the data is a damaged body.
+    TStep Finish(const TEmit&) override { return last_ == 0 ? TStep::More : TStep::Failed; }
+
+private:
+    ZSTD_DCtx* ctx_;
+    std::size_t last_ = 1;
+    std::vector<unsigned char> buffer_;
+};
+
+std::unique_ptr<TStage> MakeStage(const std::string& coding) {
+    if (coding == "gzip" || coding == "x-gzip")
+        return std::make_unique<TInflateStage>(true);
+    if (coding == "deflate")
+        return std::make_unique<TInflateStage>(false);
+    if (coding == "br")
+        return std::make_unique<TBrotliStage>();
+    if (coding == "zstd")
+        return std::make_unique<TZstdStage>();
+    return nullptr;
+}
+
+// The stack of codings of one body, the one applied last undone first, each
+// stage's output fed to the next and the last one's to the sink. Every
+// stage may write at most limit bytes in all.
+class TDecoder {
+public:
+    TDecoder(const TDecoder&) = delete;
+    TDecoder& operator=(const TDecoder&) = delete;
+    // Null stages when a coding is unknown: Valid() is false.
+    TDecoder(const std::vector<std::string>& codings, std::uint64_t limit, TBodySink& sink)
+        : limit_(limit), sink_(sink) {
+        for (std::size_t i = codings.size(); i-- > 0;) {
+            std::unique_ptr<TStage> stage = MakeStage(codings[i]);
+            if (!stage) {
+                stages_.clear();
+                valid_ = false;
+                return;
+            }
+            stages_.push_back(std::move(stage));
+        }
+        written_.assign(stages_.size(), 0);
+        emits_.resize(stages_.size());
+        for (std::size_t i = 0; i < stages_.size(); ++i) {
+            emits_[i] = [this, i](std::string_view piece) -> TStep {
+                written_[i] += piece.size();
+                if (written_[i] > limit_) {
+                    overLimit_ = true;
+                    return TStep::Failed;
+                }
+                if (i + 1 < stages_.size())
+                    return stages_[i + 1]->Push(piece, emits_[i + 1]);
+                delivered_ += piece.size();
+                return sink_.Write(piece) ? TStep::More : TStep::Stop;
+            };
+        }
+    }
+
+    bool Valid() const { return valid_; }
+    bool OverLimit() const { return overLimit_; }
+    std::uint64_t Delivered() const { return delivered_; }
+
+    TStep Push(std::string_view in) { return stages_.front()->Push(in, emits_.front()); }
+
+    // Ends each stage in turn: what one flushes at its end feeds the next.
+    TStep Finish() {
+        for (std::size_t i = 0; i < stages_.size(); ++i) {
+            TStep step = stages_[i]->Finish(emits_[i]);
+            if (step != TStep::More)
+                return step;
+        }
+        return TStep::More;
+    }
+
+private:
+    std::uint64_t limit_;
+    TBodySink& sink_;
+    bool valid_ = true;
+    bool overLimit_ = false;
+    std::uint64_t delivered_ = 0;
+    std::vector<std::unique_ptr<TStage>> stages_;
+    std::vector<std::uint64_t> written_;
+    std::vector<TEmit> emits_;
+};
+
+// The stored bytes of a body: a slice of a regular file, read in pieces.
+class TStoredBody {
+public:
+    ~TStoredBody() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+
+    TError Open(const TWebCacheEntryInfo& entry) {
+        const std::string& file = entry.LocalFileName;
+        fd_ = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        if (fd_ < 0)
+            return TError::FromErrno(errno, file);
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0)
+            return TError::FromErrno(errno, file);
+        if (!S_ISREG(st.st_mode))
+            return TError::Message(file + ": not a regular file",
+                                   S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+        const auto size = static_cast<std::uint64_t>(st.st_size);
+        if (entry.BodyLength < 0) {
+            offset_ = 0;
+            length_ = size;
+        } else {
+            offset_ = entry.BodyOffset;
+            length_ = static_cast<std::uint64_t>(entry.BodyLength);
+            if (offset_ > size || length_ > size - offset_)
+                return TError::Message(file + ": the cached body lies past the end of the file",
+                                       EIO);
+        }
+        file_ = file;
+        return {};
+    }
+
+    std::uint64_t Length() const { return length_; }
+
+    // Hands the stored bytes to take piece by piece, from the start, until
+    // take says other than More. The step take ended with (More: all read).
+    TError Read(const std::function<TStep(std::string_view)>& take, TStep& last) {
+        std::vector<char> buffer(static_cast<std::size_t>(
+            std::min<std::uint64_t>(kChunk, std::max<std::uint64_t>(length_, 1))));
+        std::uint64_t done = 0;
+        last = TStep::More;
+        while (done < length_) {
+            const std::size_t want =
+                static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length_ - done));
+            const ssize_t n = ::pread(fd_, buffer.data(), want, static_cast<off_t>(offset_ + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return TError::FromErrno(errno, file_);
+            if (n == 0)
+                return TError::Message(file_ + ": the file ended before the cached body", EIO);
+            done += static_cast<std::uint64_t>(n);
+            last = take(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+            if (last != TStep::More)
+                return {};
+        }
+        return {};
+    }
+
+private:
+    int fd_ = -1;
+    std::string file_;
+    std::uint64_t offset_ = 0;
+    std::uint64_t length_ = 0;
+};
+
+// Runs the codings over the pieces that read hands out; storedSize sets the
+// limit. Decoded is set when the body was decoded whole or the sink stopped
+// it; otherwise the caller delivers it as stored.
+template <typename TReadStored>
+TError Decode(const std::vector<std::string>& codings, std::uint64_t storedSize, TBodySink& sink,
+              TBodyRead& read, const TReadStored& readStored, bool& decoded) {
+    decoded = false;
+    if (codings.empty() || codings.size() > kMaxCodings)
+        return {};
+    TDecoder decoder(codings, DecodedLimitFor(storedSize), sink);
+    if (!decoder.Valid())
+        return {};
+    TStep step = TStep::More;
+    if (TError error =
+            readStored([&](std::string_view piece) { return decoder.Push(piece); }, step))
+        return error;
+    if (step == TStep::More)
+        step = decoder.Finish();
+    read.Bytes = decoder.Delivered();
+    read.OverLimit = decoder.OverLimit();
+    if (step == TStep::Failed)
+        return {};
+    decoded = true;
+    read.Complete = step == TStep::More;
+    return {};
+}
+
+// Delivers the stored bytes themselves, after a failed decoding.
+template <typename TReadStored>
+TError DeliverStored(TBodySink& sink, TBodyRead& read, const TReadStored& readStored,
+                     bool restart) {
+    if (restart && read.Bytes > 0 && !sink.Restart())
+        return TError::Message("the body could not be read again as stored", EIO);
+    read.Bytes = 0;
+    TStep step = TStep::More;
+    TError error = readStored(
+        [&](std::string_view piece) {
+            read.Bytes += piece.size();
+            return sink.Write(piece) ? TStep::More : TStep::Stop;
+        },
+        step);
+    read.Complete = !error && step == TStep::More;
+    return error;
+}
+
+class TStringSink : public TBodySink {
+public:
+    TStringSink(std::string& out, std::uint64_t limit,
+                const std::function<bool(std::string_view)>* enough = nullptr)
+        : out_(out), limit_(limit), enough_(enough) {}
+    bool Write(std::string_view piece) override {
+        const std::uint64_t room = limit_ - std::min<std::uint64_t>(limit_, out_.size());
+        if (piece.size() >= room) {
+            out_.append(piece.substr(0, static_cast<std::size_t>(room)));
+            return false;
+        }
+        out_.append(piece);
+        return !(enough_ != nullptr && *enough_ && (*enough_)(out_));
+    }
+    bool Restart() override {
+        out_.clear();
+        return true;
+    }
+
+private:
+    std::string& out_;
+    std::uint64_t limit_;
+    const std::function<bool(std::string_view)>* enough_;
+};
+
 } // namespace
+
+std::uint64_t DecodedLimitFor(std::uint64_t storedSize) {
+    std::uint64_t limit = kMaxDecodedBody;
+    if (storedSize < kMaxDecodedBody / kDecodedRatioLimit)
+        limit = storedSize * kDecodedRatioLimit;
+    return std::max(limit, kMinDecodedLimit);
+}
 
 bool IsPlainCacheBody(const TWebCacheEntryInfo& entry) {
     return entry.BodyLength < 0 && Codings(entry.ContentEncoding).empty();
 }
 
-bool DecodeContent(std::string_view encoding, std::string_view data, std::string& out,
-                   std::uint64_t limit) {
+TError StreamCacheBody(const TWebCacheEntryInfo& entry, TBodySink& sink, TBodyRead* read) {
+    TBodyRead own;
+    TBodyRead& r = read != nullptr ? *read : own;
+    r = TBodyRead{};
+    if (entry.LocalFileName.empty())
+        return TError::FromErrno(ENOENT, "no cached copy");
+    TStoredBody stored;
+    if (TError error = stored.Open(entry))
+        return error;
+    auto readStored = [&stored](const std::function<TStep(std::string_view)>& take, TStep& last) {
+        return stored.Read(take, last);
+    };
+    const std::vector<std::string> codings = Codings(entry.ContentEncoding);
+    if (codings.empty())
+        return DeliverStored(sink, r, readStored, false);
+    bool decoded = false;
+    if (TError error = Decode(codings, stored.Length(), sink, r, readStored, decoded))
+        return error;
+    if (decoded)
+        return {};
+    r.StoredAsIs = true;
+    return DeliverStored(sink, r, readStored, true);
+}
+
+TError ReadCacheBody(const TWebCacheEntryInfo& entry, std::string& out, std::uint64_t limit,
+                     TBodyRead* read, const std::function<bool(std::string_view)>& enough) {
     out.clear();
+    TStringSink sink(out, limit, &enough);
+    TError error = StreamCacheBody(entry, sink, read);
+    if (error)
+        out.clear();
+    return error;
+}
+
+bool DecodeContent(std::string_view encoding, std::string_view data, std::string& out,
+                   std::uint64_t limit, std::size_t piece) {
+    piece = std::max<std::size_t>(piece, 1);
+    out.clear();
+    TStringSink sink(out, limit);
     const std::vector<std::string> codings = Codings(encoding);
     if (codings.empty()) {
         out.assign(
             data.substr(0, static_cast<std::size_t>(std::min<std::uint64_t>(limit, data.size()))));
         return true;
     }
-    // The coding named last was applied last: undo it first. Every stage but
-    // the last is decoded whole (within the ratio limit), so that the next
-    // one sees a complete stream.
-    std::string stage(data);
-    for (std::size_t i = codings.size(); i-- > 0;) {
-        const bool lastStage = i == 0;
-        TOutLimit lim =
-            LimitFor(stage.size(), lastStage ? limit : std::numeric_limits<std::uint64_t>::max());
-        std::string decoded;
-        if (!DecodeOne(codings[i], stage, decoded, lim)) {
-            out.clear();
-            return false;
-        }
-        stage = std::move(decoded);
-    }
-    out = std::move(stage);
-    return true;
-}
-
-TError ReadCacheBody(const TWebCacheEntryInfo& entry, std::string& out, std::uint64_t limit,
-                     bool* storedAsIs, const std::function<bool(std::string_view)>& enough) {
-    if (storedAsIs != nullptr)
-        *storedAsIs = false;
-    out.clear();
-    if (entry.LocalFileName.empty())
-        return TError::FromErrno(ENOENT, "no cached copy");
-    if (Codings(entry.ContentEncoding).empty()) {
-        if (entry.BodyLength >= 0)
-            return ReadSlice(entry.LocalFileName, entry.BodyOffset,
-                             static_cast<std::uint64_t>(entry.BodyLength), limit, out);
-        std::size_t cap = limit > std::numeric_limits<std::size_t>::max()
-                              ? std::numeric_limits<std::size_t>::max()
-                              : static_cast<std::size_t>(limit);
-        return ReadRegularFile(entry.LocalFileName, out, cap, enough);
-    }
-    // An encoded body is read whole: its decoded start needs all that comes
-    // before it, and a cut stream would not decode.
-    std::string stored;
-    TError error;
-    if (entry.BodyLength >= 0) {
-        error = ReadSlice(entry.LocalFileName, entry.BodyOffset,
-                          static_cast<std::uint64_t>(entry.BodyLength),
-                          std::numeric_limits<std::uint64_t>::max(), stored);
-    } else {
-        error = ReadRegularFile(entry.LocalFileName, stored);
-    }
-    if (error)
-        return error;
-    if (DecodeContent(entry.ContentEncoding, stored, out, limit))
-        return {};
-    if (storedAsIs != nullptr)
-        *storedAsIs = true;
-    if (stored.size() > limit)
-        stored.resize(static_cast<std::size_t>(limit));
-    out = std::move(stored);
-    return {};
+    auto readStored = [data, piece](const std::function<TStep(std::string_view)>& take,
+                                    TStep& last) {
+        last = TStep::More;
+        for (std::size_t pos = 0; pos < data.size() && last == TStep::More; pos += piece)
+            last = take(data.substr(pos, piece));
+        return TError{};
+    };
+    TBodyRead read;
+    bool decoded = false;
+    (void)Decode(codings, data.size(), sink, read, readStored, decoded);
+    if (!decoded)
+        out.clear();
+    return decoded;
 }
 
 } // namespace tarnhold

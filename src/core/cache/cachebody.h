@@ -1,11 +1,14 @@
 // The one way the program reads the body of a cached entry: the whole cached
 // file, or the slice of a browser's entry file that holds the body, decoded
-// from the Content-Encoding it was stored with.
+// from the Content-Encoding it was stored with. Bodies are read and decoded
+// as a stream, in pieces, so that no body, however large, is held whole
+// unless the caller asks for that.
 #pragma once
 
 #include "cache/webcacheentry.h"
 #include "platform/error.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -14,35 +17,77 @@
 
 namespace tarnhold {
 
-// At most this many decoded bytes come out of each stored byte (a little more
-// than deflate's best ratio), with kMinDecodedLimit as the floor: a body that
-// would grow further is taken as damaged or hostile and kept as stored.
+// The most a stored body may decode to, for the whole stack of codings
+// together (and for every stage of it): kDecodedRatioLimit decoded bytes per
+// stored byte, never less than kMinDecodedLimit and never more than
+// kMaxDecodedBody. Deflate alone reaches about 1,030 to 1; a body that would
+// grow further (a stack of codings, brotli or zstd of nothing but zeros), or
+// beyond kMaxDecodedBody, is taken as damaged or hostile and read as stored.
 constexpr std::uint64_t kDecodedRatioLimit = 1100;
 constexpr std::uint64_t kMinDecodedLimit = 16u << 20;
+constexpr std::uint64_t kMaxDecodedBody = std::uint64_t{1} << 30;
+// A Content-Encoding list longer than this is not decoded.
+constexpr std::size_t kMaxCodings = 8;
+
+std::uint64_t DecodedLimitFor(std::uint64_t storedSize);
 
 // True when the entry's body can be read as the whole cached file, as is: no
 // slice of a larger file, no encoding to undo.
 bool IsPlainCacheBody(const TWebCacheEntryInfo& entry);
 
+// Receives a body piece by piece, in order.
+class TBodySink {
+public:
+    virtual ~TBodySink() = default;
+    // False ends the read early: the sink has what it wants, or could not
+    // take the piece (it keeps its own reason).
+    virtual bool Write(std::string_view piece) = 0;
+    // What Write received so far is void: a body whose decoding failed part
+    // way is delivered again from its start, as stored. False when the sink
+    // cannot start again; the read then fails.
+    virtual bool Restart() = 0;
+};
+
+// What a streamed read delivered.
+struct TBodyRead {
+    // The encoding could not be undone (unknown, damaged, or past the
+    // limits above): the stored bytes were delivered instead.
+    bool StoredAsIs = false;
+    // Of those: the decoded body would have passed DecodedLimitFor.
+    bool OverLimit = false;
+    // The whole body reached the sink (it did not stop the read).
+    bool Complete = false;
+    // Bytes delivered since the last restart.
+    std::uint64_t Bytes = 0;
+};
+
+// Streams the entry's body, decoded, to sink. Only regular files are read,
+// and no more of them than the entry (or, for a whole file, its size when
+// opened) says. Fails when the file cannot be read or no longer holds the
+// slice the entry names; the sink may have received part of the body then.
+[[nodiscard]] TError StreamCacheBody(const TWebCacheEntryInfo& entry, TBodySink& sink,
+                                     TBodyRead* read = nullptr);
+
 // Reads the entry's body into out: at most limit bytes of the decoded body
-// (a longer body is cut there, which is no failure). Only regular files are
-// read. A body whose encoding is unknown or fails to decode comes back as
-// stored, and *storedAsIs (when given) tells the caller so it can warn; it is
-// false otherwise. enough, when given, is asked after each piece of a plain
-// body and ends the read when it says so. Fails when the file cannot be read
-// or no longer holds the slice the entry names.
+// (a longer body is cut there, which is no failure). A body whose encoding
+// cannot be undone comes back as stored, and read (when given) tells the
+// caller so it can warn. enough, when given, is
+// asked with all that was read so far after each piece and ends the read
+// when it says so. Fails as StreamCacheBody does, with out empty.
 [[nodiscard]] TError ReadCacheBody(const TWebCacheEntryInfo& entry, std::string& out,
                                    std::uint64_t limit = std::numeric_limits<std::uint64_t>::max(),
-                                   bool* storedAsIs = nullptr,
+                                   TBodyRead* read = nullptr,
                                    const std::function<bool(std::string_view)>& enough = {});
 
 // Undoes the Content-Encoding list encoding (the codings named last were
 // applied last) on data into out, writing at most limit bytes (more is cut,
 // which is no failure). Knows gzip, x-gzip, deflate (zlib or raw), br and
 // zstd; "identity" and empty names are skipped. False, with out empty, when
-// a coding is unknown, the data is damaged, or it would grow past the ratio
-// limit above.
+// a coding is unknown, the data is damaged, or it would grow past
+// DecodedLimitFor(data.size()). The data reaches the decoders in pieces of
+// piece bytes, as a file's would (tests and fuzzing vary it).
 bool DecodeContent(std::string_view encoding, std::string_view data, std::string& out,
-                   std::uint64_t limit = std::numeric_limits<std::uint64_t>::max());
+                   std::uint64_t limit = std::numeric_limits<std::uint64_t>::max(),
+                   std::size_t piece = 64 * 1024);
 
 } // namespace tarnhold

@@ -338,6 +338,7 @@ TWebCacheTreeNode* TWebCacheTree::AddNode(TWebCacheTreeNode* parent, std::string
     if (entry)
         node->Info = std::move(*entry);
     TWebCacheTreeNode* raw = node.get();
+    ++revision_;
     const bool tell = resetDepth_ == 0 && !observers_.empty();
     const int row = parent->Count();
     if (tell)
@@ -454,6 +455,7 @@ void TWebCacheTree::Clear() {
     ResetScope reset(*this);
     root_->DetachChildren(); // destroyed here, without events
     ++generation_;
+    ++revision_;
 }
 
 TError TWebCacheTree::DeletionReaction(TWebCacheTreeNode* node) {
@@ -465,8 +467,8 @@ TError TWebCacheTree::DeletionReaction(TWebCacheTreeNode* node) {
             return TError::Message(node->Info.Url + ": " + error.Text(), error.Code());
     }
     node->Deleting = true;
-    if (OnNodeDeleted)
-        OnNodeDeleted(*this, url);
+    ++revision_; // the node is freed once its folder lets it go
+    OnNodeDeleted(*this, url);
     return {};
 }
 

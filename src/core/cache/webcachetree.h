@@ -10,7 +10,9 @@
 #include "cache/renamelist.h"
 #include "cache/webcache.h"
 #include "cache/webcacheentry.h"
+#include "platform/event.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -166,7 +168,11 @@ using TRefreshProgress = std::function<void(TRefreshStage stage, int done, int t
 class TWebCacheTree {
 public:
     using TEntryEvent = std::function<void(TWebCacheTree& sender, const TWebCacheEntryInfo& entry)>;
-    using TNodeDeletedEvent = std::function<void(TWebCacheTree& sender, std::string_view url)>;
+    // Several parts of the program hold node references or mirror the tree
+    // at once (the views, a copy, a deletion's counter, a search): each
+    // subscribes on its own and keeps the handle while it listens.
+    using TNodeDeletedEvent = TEvent<TWebCacheTree&, std::string_view>;
+    using TChangingEvent = TEvent<TWebCacheTree&>;
 
     // Without a source the cache is empty.
     explicit TWebCacheTree(std::unique_ptr<TCacheSource> source = nullptr);
@@ -193,7 +199,6 @@ public:
     // Raised before Build, Clear, SortAll, RenameDuplicates, AddNode and
     // DeleteNode change, move or free nodes: a reader on another thread (the
     // search) is stopped here. Not raised again from inside those operations.
-    using TChangingEvent = std::function<void(TWebCacheTree& sender)>;
     TChangingEvent OnChanging;
 
     // Observers are not owned; remove one before it goes.
@@ -222,6 +227,10 @@ public:
     // Changes with every Build and Clear: node references taken under an
     // older generation are gone.
     std::uint64_t Generation() const { return generation_; }
+    // Changes whenever a node is added or freed (every Build, Clear, AddNode
+    // and deletion): a table of node references made under an older
+    // revision may hold freed nodes and must be made again.
+    std::uint64_t Revision() const { return revision_; }
     bool SortingSuspended() const { return suspendSort_ > 0; }
 
     // The whole refresh as the window runs it: Build (reading the cache once),
@@ -313,8 +322,11 @@ private:
         bool active_;
     };
     template <typename Call> void Notify(Call call) {
-        for (TWebCacheTreeObserver* observer : observers_)
-            call(*observer);
+        // An observer may leave while it is told (a view that closes).
+        const std::vector<TWebCacheTreeObserver*> observers = observers_;
+        for (TWebCacheTreeObserver* observer : observers)
+            if (std::find(observers_.begin(), observers_.end(), observer) != observers_.end())
+                call(*observer);
     }
 
     void BuildTree(const TRefreshProgress& progress);
@@ -326,7 +338,7 @@ private:
     class ChangingScope {
     public:
         explicit ChangingScope(TWebCacheTree& tree) : tree_(tree) {
-            if (tree_.changingDepth_++ == 0 && tree_.OnChanging)
+            if (tree_.changingDepth_++ == 0)
                 tree_.OnChanging(tree_);
         }
         ~ChangingScope() { --tree_.changingDepth_; }
@@ -368,6 +380,7 @@ private:
     int changingDepth_ = 0; // ChangingScopes open
     int layoutDepth_ = 0;
     std::uint64_t generation_ = 1;
+    std::uint64_t revision_ = 1;
 };
 
 // The extension of a name: from its last '.' to the end, unless a '\' or ':'

@@ -83,6 +83,41 @@ bool CopyData(int in, int out, std::uint64_t& bytes) {
     }
 }
 
+// A body written to a file as it is read; a body that starts again (its
+// decoding failed part way) starts the file again.
+class TFdSink : public TBodySink {
+public:
+    explicit TFdSink(int fd) : fd_(fd) {}
+    bool Write(std::string_view piece) override {
+        if (WriteAllToFd(fd_, piece))
+            return true;
+        error_ = errno != 0 ? errno : EIO;
+        return false;
+    }
+    bool Restart() override {
+        if (::ftruncate(fd_, 0) == 0 && ::lseek(fd_, 0, SEEK_SET) == 0)
+            return true;
+        error_ = errno;
+        return false;
+    }
+    int Error() const { return error_; }
+
+private:
+    int fd_;
+    int error_ = 0;
+};
+
+// Streams the decoded body of entry into fd; 0 or the errno value.
+int WriteBody(const TWebCacheEntryInfo& entry, int fd, TBodyRead& read) {
+    TFdSink sink(fd);
+    TError error = StreamCacheBody(entry, sink, &read);
+    if (sink.Error() != 0)
+        return sink.Error();
+    if (error)
+        return error.Code() != 0 ? error.Code() : EIO;
+    return read.Complete ? 0 : EIO;
+}
+
 // The cache entry's last-modified time (a local time) as the UTC time of a
 // file; false for a time that names no moment (an empty record).
 bool EntryFileTime(const TWebCacheEntryInfo& entry, FILETIME& utc) {
@@ -350,37 +385,41 @@ bool TCopyEngine::CopyNodes(const TCopyOptions& options, int& answer,
         const bool html = IsHtml(node->Info);
         // With every link kind, stylesheets are rewritten as pages are.
         const bool sheet = !html && options.AllLinks && IsStylesheet(node->Info);
+        bool rewritten = false;
         if (html || sheet) {
             page.clear();
             int result =
                 html ? rewriter.Rebuild(copy, &page, options.Method, &list, node, options.Prefix)
                      : rewriter.RebuildStylesheet(copy, &page, options.Method, &list, node,
                                                   options.Prefix);
-            if (result < 0)
+            // A page that cannot be read is a failed file: the copy that
+            // may be there stays as it was.
+            if (result > 0)
+                return Fail(options, TCopyFailureKind::CopyFile, cacheFile, local, result);
+            if (result == kRebuildAdded)
                 i = -1; // nodes were added, perhaps before this one: walk again from the top
+            if (result == kRebuildTooLarge)
+                NoteAsIs(&stats_, &report_, node->Info.Url, TAsIsKind::TooLarge);
+            else
+                rewritten = true;
             bytes = page.size();
         }
         if (copy) {
             TTempFile temp(dir);
             if (!temp.Create(code)) {
                 // code is set
-            } else if (html || sheet) {
+            } else if (rewritten) {
                 if (!WriteAllToFd(temp.Fd(), page))
                     code = errno;
             } else if (!IsPlainCacheBody(node->Info)) {
                 // A slice of a browser's entry file, or an encoded body:
-                // written decoded.
-                std::string data;
-                bool storedAsIs = false;
-                TError read = ReadCacheBody(node->Info, data,
-                                            std::numeric_limits<std::uint64_t>::max(), &storedAsIs);
-                if (read)
-                    code = read.Code();
-                else if (!WriteAllToFd(temp.Fd(), data))
-                    code = errno;
-                if (code == 0 && storedAsIs)
-                    stats_.NoteStoredAsIs(node->Info.Url);
-                bytes = data.size();
+                // written decoded, as it is read.
+                TBodyRead read;
+                code = WriteBody(node->Info, temp.Fd(), read);
+                if (code == 0 && read.StoredAsIs && !html && !sheet)
+                    NoteAsIs(&stats_, &report_, node->Info.Url,
+                             read.OverLimit ? TAsIsKind::OverLimit : TAsIsKind::Undecodable);
+                bytes = read.Bytes;
             } else {
                 std::string data;
                 int in = ::open(cacheFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -404,7 +443,7 @@ bool TCopyEngine::CopyNodes(const TCopyOptions& options, int& answer,
                 return Fail(options, TCopyFailureKind::CopyFile, cacheFile, local, code);
             ++stats_.Files;
             stats_.Bytes += bytes;
-            if (html)
+            if (html && rewritten)
                 ++stats_.Pages;
         } else {
             ++stats_.Kept;

@@ -118,6 +118,23 @@ void TCopyReport::EndPage() {
     linkIndex_.clear();
 }
 
+const char* AsIsText(TAsIsKind kind) {
+    switch (kind) {
+    case TAsIsKind::Undecodable:
+        return "the body could not be decoded; copied as stored";
+    case TAsIsKind::OverLimit:
+        return "the body would decode to more than a sound one (a decompression bomb?); "
+               "copied as stored";
+    case TAsIsKind::TooLarge:
+        return "too large to rewrite; copied with its links unchanged";
+    }
+    return "";
+}
+
+void TCopyReport::AddAsIs(std::string_view url, TAsIsKind kind) {
+    asIs_.push_back({std::string(url), kind});
+}
+
 int TCopyReport::MissingLinks() const {
     int count = 0;
     for (const TReportPage& page : pages_)
@@ -135,6 +152,7 @@ int TCopyReport::IncompletePages() const {
 
 void TCopyReport::Clear() {
     pages_.clear();
+    asIs_.clear();
     pageIndex_.clear();
     linkIndex_.clear();
     current_ = kNone;
@@ -176,6 +194,13 @@ std::string ReportHtml(const TCopyReport& report, std::string_view destination) 
             out += "<tr><td>" + HtmlEscape(Shown(link.Link)) + "</td><td>" +
                    HtmlEscape(Shown(link.LocalLink)) + "</td><td>" + std::to_string(link.Count) +
                    "</td></tr>\n";
+        out += "</table>\n";
+    }
+    if (!report.AsIsFiles().empty()) {
+        out += "<h2>Copied as they are</h2>\n<table>\n<tr><th>Document</th><th>Why</th></tr>\n";
+        for (const TAsIsFile& file : report.AsIsFiles())
+            out += "<tr><td>" + HtmlEscape(Shown(file.Url)) + "</td><td>" +
+                   HtmlEscape(AsIsText(file.Kind)) + "</td></tr>\n";
         out += "</table>\n";
     }
     out += "</body></html>\n";

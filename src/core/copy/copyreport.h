@@ -7,6 +7,7 @@
 #include "platform/error.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -20,6 +21,21 @@ struct TMissingLink {
     std::string LocalLink; // where the copy points it (relative to the page)
     int Count = 0;         // how often the page has it
 };
+
+// Why a file was written otherwise than a copy writes it.
+enum class TAsIsKind : std::uint8_t {
+    Undecodable, // its encoding could not be undone: written as stored
+    OverLimit,   // it would decode past the limit of a sound body: written as stored
+    TooLarge,    // a page or stylesheet too large to rewrite: written with its links unchanged
+};
+
+struct TAsIsFile {
+    std::string Url; // ANSI
+    TAsIsKind Kind;
+};
+
+// What the kind means, for people (English, as the CLI and the report speak).
+const char* AsIsText(TAsIsKind kind);
 
 struct TReportPage {
     std::string Url;       // the page's URL (ANSI)
@@ -36,6 +52,9 @@ public:
     void AddMissing(std::string_view link, std::string_view localLink);
     // Drops the current page's entry when it found nothing.
     void EndPage();
+    // A file written otherwise than a copy writes it.
+    void AddAsIs(std::string_view url, TAsIsKind kind);
+    const std::vector<TAsIsFile>& AsIsFiles() const { return asIs_; }
 
     // Pages with at least one missing link, in the order they were read.
     const std::vector<TReportPage>& Pages() const { return pages_; }
@@ -43,11 +62,12 @@ public:
     int MissingLinks() const;
     // Pages with at least one missing link.
     int IncompletePages() const;
-    bool Empty() const { return pages_.empty(); }
+    bool Empty() const { return pages_.empty() && asIs_.empty(); }
     void Clear();
 
 private:
     std::vector<TReportPage> pages_;
+    std::vector<TAsIsFile> asIs_;
     std::unordered_map<std::string, std::size_t> pageIndex_; // url + "\n" + local -> pages_
     std::unordered_map<std::string, std::size_t> linkIndex_; // link + "\n" + local -> Links
     std::size_t current_ = static_cast<std::size_t>(-1);

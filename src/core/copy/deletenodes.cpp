@@ -26,20 +26,16 @@ int DeleteCacheNodes(TWebCacheTree& tree, const std::vector<TWebCacheTreeNode*>&
     // Files are told from folders by the URL the event carries: a folder's
     // ends in "/".
     int deleted = 0;
-    TWebCacheTree::TNodeDeletedEvent previous = tree.OnNodeDeleted;
-    tree.OnNodeDeleted = [&](TWebCacheTree& sender, std::string_view url) {
-        if (previous)
-            previous(sender, url);
+    TSubscription counter = tree.OnNodeDeleted.Subscribe([&](TWebCacheTree&, std::string_view url) {
         if (url.empty() || url.back() != '/') {
             ++deleted;
             if (progress != nullptr)
                 progress->Step(nullptr);
         }
-    };
+    });
     TError result = tree.DeleteNodes(nodes);
     if (error != nullptr)
         *error = std::move(result);
-    tree.OnNodeDeleted = std::move(previous);
     return deleted;
 }
 

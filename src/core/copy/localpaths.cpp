@@ -168,13 +168,13 @@ void TLocalNameTable::Build() const {
         }
     }
     built_ = true;
-    generation_ = tree_.Generation();
+    revision_ = tree_.Revision();
 }
 
 TWebCacheTreeNode* TLocalNameTable::Find(std::string_view url) const {
     if (url.empty())
         return nullptr;
-    if (!built_ || generation_ != tree_.Generation())
+    if (!built_ || revision_ != tree_.Revision())
         Build();
     auto lookup = [this](std::string_view u) -> TWebCacheTreeNode* {
         if (auto it = exact_.find(u); it != exact_.end())

@@ -49,7 +49,7 @@ std::string MakeLocalLink(const TLocalPath& fromFolder, const TLocalPath& to);
 
 // The cached documents of a tree by URL: the one table by which a copy finds
 // the node (and so the local name, numbered ones included) that a link names.
-// Built on first use; valid while the tree keeps its nodes.
+// Built on first use, and again once the tree has added or freed nodes.
 class TLocalNameTable {
 public:
     explicit TLocalNameTable(TWebCacheTree& tree) : tree_(tree) {}
@@ -72,7 +72,7 @@ private:
 
     TWebCacheTree& tree_;
     mutable bool built_ = false;
-    mutable std::uint64_t generation_ = 0;
+    mutable std::uint64_t revision_ = 0;
     mutable std::unordered_map<std::string_view, TWebCacheTreeNode*> exact_;
     mutable std::unordered_map<std::string, TWebCacheTreeNode*> folded_;
 };

@@ -254,7 +254,9 @@ int TPageRewriter::RebuildStylesheet(bool write, std::string* out, int method,
                                      TWebCacheTreeNodeCopyList* list, TWebCacheTreeNode* node,
                                      std::string_view prefix) {
     TWebCacheTree& tree = names_.Tree();
-    std::string data = ReadBody(node, write); // unreadable: an empty sheet
+    std::string data;
+    if (const int read = ReadBody(node, write, data); read != 0)
+        return write ? read : kRebuildDone;
     const TCssCharset charset =
         StylesheetCharset(data, node->Info.HeaderInfo.Values("Content-Type"));
     if (charset == TCssCharset::Unsupported) {

@@ -142,21 +142,41 @@ bool TPageRewriter::LinkTo(std::string_view base, std::string text, std::string_
     return true;
 }
 
-std::string TPageRewriter::ReadBody(const TWebCacheTreeNode* node, bool write) {
-    std::string data;
-    bool storedAsIs = false;
-    if (ReadCacheBody(node->Info, data, std::numeric_limits<std::uint64_t>::max(), &storedAsIs))
+void NoteAsIs(TCopyStats* stats, TCopyReport* report, const std::string& url, TAsIsKind kind) {
+    if (stats != nullptr)
+        stats->NoteAsIs(url, kind);
+    if (report != nullptr)
+        report->AddAsIs(url, kind);
+}
+
+int TPageRewriter::ReadBody(const TWebCacheTreeNode* node, bool write, std::string& data) {
+    data.clear();
+    TBodyRead read;
+    // One byte beyond the largest page tells a page too large.
+    if (TError error = ReadCacheBody(node->Info, data, kMaxRewriteBytes + 1, &read)) {
         data.clear();
-    else if (storedAsIs && stats_ != nullptr && write)
-        stats_->NoteStoredAsIs(node->Info.Url);
-    return data;
+        return error.Code() != 0 ? error.Code() : EIO;
+    }
+    if (data.size() > kMaxRewriteBytes) {
+        data.clear();
+        data.shrink_to_fit();
+        return kRebuildTooLarge;
+    }
+    // A body that did not decode is copied as stored all the same; the
+    // engine names one it copies as it is for its size.
+    if (read.StoredAsIs && write)
+        NoteAsIs(stats_, report_, node->Info.Url,
+                 read.OverLimit ? TAsIsKind::OverLimit : TAsIsKind::Undecodable);
+    return 0;
 }
 
 int TPageRewriter::Rebuild(bool write, std::string* out, int method,
                            TWebCacheTreeNodeCopyList* list, TWebCacheTreeNode* node,
                            std::string_view prefix) {
     TWebCacheTree& tree = names_.Tree();
-    std::string data = ReadBody(node, write); // unreadable: an empty page
+    std::string data;
+    if (const int read = ReadBody(node, write, data); read != 0)
+        return write ? read : kRebuildDone; // a page only scanned holds nothing to collect
     if (write && out != nullptr)
         out->reserve(out->size() + data.size() + data.size() / 8);
 
@@ -245,6 +265,8 @@ int RebuildPage(const TLocalNameTable& names, bool write, const std::filesystem:
     TPageRewriter rewriter(names, progress, stats);
     std::string page;
     int result = rewriter.Rebuild(write, &page, method, list, node, prefix);
+    if (result > 0 || result == kRebuildTooLarge)
+        return result > 0 ? result : EFBIG;
     if (write) {
         int error = 0;
         if (!WriteFileAtomic(output, page, &error))

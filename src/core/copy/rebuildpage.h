@@ -6,6 +6,7 @@
 
 #include "cache/webcachetree.h"
 #include "copy/copyprompts.h"
+#include "copy/copyreport.h"
 #include "copy/localpaths.h"
 #include "text/htmltag.h"
 
@@ -17,8 +18,6 @@
 
 namespace tarnhold {
 
-class TCopyReport;
-
 // Reference-copy methods: which embedded files (src, background) a copy takes
 // along.
 constexpr int kMethodNone = 1;     // nothing outside what was chosen
@@ -27,7 +26,13 @@ constexpr int kMethodAll = 3;      // every embedded file the cache holds
 
 // Results of RebuildPage besides an errno value (> 0).
 constexpr int kRebuildDone = 0;
-constexpr int kRebuildAdded = -1; // done, and nodes were added to the copy list
+constexpr int kRebuildAdded = -1;    // done, and nodes were added to the copy list
+constexpr int kRebuildTooLarge = -2; // not rewritten: the page is larger than the rewriter takes
+
+// The largest page or stylesheet (decoded) whose links are rewritten; a
+// larger one is copied as it is, so that no page, however large, is held
+// whole in memory.
+constexpr std::uint64_t kMaxRewriteBytes = 64u << 20;
 
 // What a copy counts for its summary.
 struct TCopyStats {
@@ -39,15 +44,15 @@ struct TCopyStats {
     int Links = 0;           // links rewritten
     int LinksOutside = 0;    // of those, links to documents the cache does not hold
     int Collected = 0;       // embedded files added to the copy list
-    // Bodies whose encoding could not be undone, written as stored; the
-    // first kMaxNamedStoredAsIs of their URLs, for the warnings.
-    int StoredAsIs = 0;
-    std::vector<std::string> StoredAsIsUrls;
-    static constexpr std::size_t kMaxNamedStoredAsIs = 100;
-    void NoteStoredAsIs(const std::string& url) {
-        ++StoredAsIs;
-        if (StoredAsIsUrls.size() < kMaxNamedStoredAsIs)
-            StoredAsIsUrls.push_back(url);
+    // Files written otherwise than a copy writes them (see TAsIsKind); the
+    // first kMaxNamedAsIs of them by URL, for the warnings.
+    int AsIs = 0;
+    std::vector<TAsIsFile> AsIsFiles;
+    static constexpr std::size_t kMaxNamedAsIs = 100;
+    void NoteAsIs(const std::string& url, TAsIsKind kind) {
+        ++AsIs;
+        if (AsIsFiles.size() < kMaxNamedAsIs)
+            AsIsFiles.push_back({url, kind});
     }
 };
 
@@ -81,8 +86,11 @@ public:
     // (out is left alone, a refresh is not resolved). method is a kMethod
     // value; list (may be null when method is kMethodNone) receives the
     // embedded nodes; prefix is the URL the copy starts from. The result is
-    // kRebuildDone or kRebuildAdded. A cached file that cannot be read gives
-    // an empty page.
+    // kRebuildDone or kRebuildAdded; when write is set, kRebuildTooLarge for
+    // a page of more than kMaxRewriteBytes (out is left alone: the caller
+    // copies the page as it is) and the errno value when the cached page
+    // cannot be read. Only written, a page that cannot be read fails; only
+    // scanned, it holds no links.
     int Rebuild(bool write, std::string* out, int method, TWebCacheTreeNodeCopyList* list,
                 TWebCacheTreeNode* node, std::string_view prefix);
 
@@ -105,9 +113,10 @@ private:
     bool ResolveText(const TLocalPath& pageFolder, std::string_view base, std::string text,
                      std::string_view written, std::string& link, std::string* url,
                      TWebCacheTreeNode** target);
-    // The page's or sheet's body, decoded; empty when it cannot be read. A
-    // body that did not decode is counted when the pass writes.
-    std::string ReadBody(const TWebCacheTreeNode* node, bool write);
+    // The page's or sheet's body, decoded, into data: 0, kRebuildTooLarge,
+    // or the errno value of a body that cannot be read. A body that did not
+    // decode is counted when the pass writes.
+    int ReadBody(const TWebCacheTreeNode* node, bool write, std::string& data);
     // What one read of a page or sheet needs besides its base.
     void BeginPass(TWebCacheTreeNode* node, std::string_view prefix, int method,
                    TWebCacheTreeNodeCopyList* list);
@@ -145,6 +154,10 @@ private:
     std::string_view pageData_;
     int pageShiftJis_ = -1; // unknown
 };
+
+// Counts a file written as it is in stats and names it in report (either
+// may be null).
+void NoteAsIs(TCopyStats* stats, TCopyReport* report, const std::string& url, TAsIsKind kind);
 
 // RebuildPage with the page written to output: to a new file beside it that
 // replaces output only when complete, so a failed rewrite leaves what was

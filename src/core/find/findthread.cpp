@@ -5,6 +5,7 @@
 #include "platform/files.h"
 #include "text/jconvert.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -68,41 +69,185 @@ bool ContainsText(std::string_view content, std::string_view text) {
 
 } // namespace
 
+namespace {
+
+// Where characters start in content of a Japanese code: the longest start
+// of text that ends on a whole character, and, for ISO-2022-JP, whether the
+// bytes after it are kanji pairs (the escape in force there).
+struct TCharEnd {
+    std::size_t End = 0;
+    bool Kanji = false;
+};
+
+// The last character boundary at or before limit, walking from the start of
+// text (which starts on a character, in single-byte mode for ISO-2022-JP
+// unless kanji says otherwise). The steps are those of the conversions.
+TCharEnd LastBoundary(std::string_view text, int code, std::size_t limit, bool kanji) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    TCharEnd at{0, kanji};
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t step = 1;
+        bool nextKanji = at.Kanji;
+        switch (code) {
+        case jcJisNew:
+        case jcJisOld:
+            if (p[i] == 0x1b) {
+                step = 3;
+                if (i + 1 < text.size() && p[i + 1] == '$')
+                    nextKanji = true;
+                else if (i + 1 < text.size() && p[i + 1] == '(')
+                    nextKanji = false;
+            } else if (at.Kanji) {
+                step = 2;
+            }
+            break;
+        case jcEuc:
+            step = p[i] <= 0x80 || p[i] == 0xff ? 1 : 2;
+            break;
+        default:
+            step = IsLeadByte(p[i]) ? 2 : 1;
+            break;
+        }
+        if (i + step > limit || i + step > text.size())
+            break;
+        i += step;
+        at = {i, nextKanji};
+    }
+    return at;
+}
+
+// Searches content window by window: each window is converted and searched
+// on its own, and the next one starts again a little before where the last
+// one ended, on a character, so that a match across the seam is found.
+class TWindowSearch : public TBodySink {
+public:
+    TWindowSearch(std::string_view text, bool anyCase, const std::function<bool()>& stop)
+        : text_(text), anyCase_(anyCase && HasAsciiLetter(text)), stop_(stop) {
+        if (anyCase_)
+            AnsiLowerCaseTo(text_, needle_);
+        else
+            needle_.assign(text_);
+        // A character of the text takes at most 4 stored bytes (an EUC-JP
+        // half-width kana, an ISO-2022-JP pair after its escape).
+        overlap_ = 4 * text_.size() + 8;
+        window_ = std::max(kContentWindow, 4 * overlap_);
+    }
+
+    bool Found() const { return found_; }
+    bool Empty() const { return empty_; }
+
+    bool Write(std::string_view piece) override {
+        if (!piece.empty())
+            empty_ = false;
+        while (!piece.empty()) {
+            const std::size_t take =
+                std::min(piece.size(), window_ - std::min(window_, data_.size()));
+            data_.append(piece.substr(0, take));
+            piece.remove_prefix(take);
+            if (data_.size() >= window_ && !Search(false))
+                return false;
+        }
+        return true;
+    }
+    bool Restart() override {
+        data_.clear();
+        carried_ = 0;
+        code_ = -1;
+        kanji_ = false;
+        return true;
+    }
+    // Searches what is left at the end of the content.
+    void Finish() {
+        if (!found_ && data_.size() > carried_)
+            (void)Search(true);
+    }
+
+private:
+    // Searches the window; false when the search is over (found or stopped).
+    bool Search(bool last) {
+        if (code_ < 0 || code_ == jcAscii || code_ == jcEucOrSjis) {
+            // Decided by the first window that says; until then, as it is.
+            const int code = InCodeCheck(data_);
+            if (code_ < 0 || code != jcAscii)
+                code_ = code;
+        }
+        const bool jis = code_ == jcJisNew || code_ == jcJisOld;
+        // The window ends on a whole character unless the content ends.
+        const TCharEnd end =
+            last ? TCharEnd{data_.size(), false} : LastBoundary(data_, code_, data_.size(), kanji_);
+        std::string_view window(data_.data(), end.End);
+        std::string_view search = window;
+        switch (code_) {
+        case jcJisNew:
+        case jcJisOld:
+            converted_ = jis2sjis(kanji_ ? "\x1b$B" + std::string(window) : std::string(window));
+            search = converted_;
+            break;
+        case jcEuc:
+            converted_ = euc2sjis(window);
+            search = converted_;
+            break;
+        default:
+            break; // Shift-JIS, ASCII, undecided or not text: as it is
+        }
+        if (anyCase_) {
+            AnsiLowerCaseTo(search, lowered_);
+            search = lowered_;
+        }
+        if (ContainsText(search, needle_)) {
+            found_ = true;
+            return false;
+        }
+        if (last || (stop_ && stop_()))
+            return false;
+        // The next window starts on a character at most overlap_ bytes back.
+        const std::size_t from = end.End > overlap_ ? end.End - overlap_ : 0;
+        const TCharEnd seam =
+            from == 0 ? TCharEnd{0, kanji_} : LastBoundary(window, code_, from, kanji_);
+        data_.erase(0, seam.End);
+        carried_ = data_.size();
+        if (jis)
+            kanji_ = seam.Kanji;
+        return true;
+    }
+
+    std::string_view text_;
+    bool anyCase_;
+    const std::function<bool()>& stop_;
+    std::string needle_;
+    std::size_t overlap_;
+    std::size_t window_;
+    std::string data_;
+    std::size_t carried_ = 0; // bytes of data_ already searched
+    int code_ = -1;           // not looked at yet
+    bool kanji_ = false;      // ISO-2022-JP: data_ starts in kanji pairs
+    bool found_ = false;
+    bool empty_ = true;
+    std::string converted_;
+    std::string lowered_;
+};
+
+} // namespace
+
 bool FileContains(const std::string& path, std::string_view text, bool anyCase) {
     TWebCacheEntryInfo entry;
     entry.LocalFileName = path;
     return FileContains(entry, text, anyCase);
 }
 
-bool FileContains(const TWebCacheEntryInfo& entry, std::string_view text, bool anyCase) {
-    // Buffers kept per thread: a content search reads many files in a row.
-    thread_local std::string content, converted, lowered, needle;
+bool FileContains(const TWebCacheEntryInfo& entry, std::string_view text, bool anyCase,
+                  const std::function<bool()>& stop) {
+    TWindowSearch search(text, anyCase, stop);
+    TBodyRead read;
     // A file that cannot be read, or is empty, holds nothing to find.
-    if (ReadCacheBody(entry, content) || content.empty())
+    if (StreamCacheBody(entry, search, &read) || search.Empty())
         return false;
-    std::string_view search = content;
-    switch (InCodeCheck(content)) {
-    case jcJisNew:
-    case jcJisOld:
-        converted = jis2sjis(content);
-        search = converted;
-        break;
-    case jcEuc:
-        converted = euc2sjis(content);
-        search = converted;
-        break;
-    default:
-        break; // Shift-JIS, ASCII, undecided or not text: as it is
-    }
     if (text.empty())
         return true;
-    // Case matters only where the text has a letter to match in two ways.
-    if (anyCase && HasAsciiLetter(text)) {
-        AnsiLowerCaseTo(text, needle);
-        AnsiLowerCaseTo(search, lowered);
-        return ContainsText(lowered, needle);
-    }
-    return ContainsText(search, text);
+    if (read.Complete)
+        search.Finish();
+    return search.Found();
 }
 
 // ---------------------------------------------------------------------------
@@ -238,7 +383,7 @@ void TFindThread::SearchFolder(TWebCacheTreeNode* node) {
 }
 
 bool TFindThread::Matches(const TFindData& data, const std::vector<TFileMask>& masks,
-                          const TWebCacheTreeNode* node) {
+                          const TWebCacheTreeNode* node, const std::function<bool()>& stop) {
     // Cheapest first: level, date, size, type, names; the content last.
     if (node->IsFolder && node->Level() <= 1)
         return false;
@@ -276,7 +421,7 @@ bool TFindThread::Matches(const TFindData& data, const std::vector<TFileMask>& m
     if (!data.Contains.empty()) {
         if (node->IsFolder)
             return false;
-        return FileContains(node->Info, data.Contains, data.MatchAnyCase);
+        return FileContains(node->Info, data.Contains, data.MatchAnyCase, stop);
     }
     return true;
 }
@@ -288,7 +433,7 @@ void TFindThread::TestNode(TWebCacheTreeNode* node) {
         std::this_thread::yield();
     if (unannounced_ > 0)
         AnnounceHits();
-    if (Matches(*data_, masks_, node))
+    if (Matches(*data_, masks_, node, [this] { return Terminated(); }))
         Deliver(node);
 }
 
@@ -328,8 +473,8 @@ void TFindThread::WakeOwner() {
         OnWake();
 }
 
-void StopBeforeChanges(TWebCacheTree& tree, TFindThread& search) {
-    tree.OnChanging = [&search](TWebCacheTree&) { search.Stop(); };
+TSubscription StopBeforeChanges(TWebCacheTree& tree, TFindThread& search) {
+    return tree.OnChanging.Subscribe([&search](TWebCacheTree&) { search.Stop(); });
 }
 
 } // namespace tarnhold

@@ -90,9 +90,10 @@ public:
     // Nodes tested so far (for progress and benchmarks).
     std::uint64_t NodesTested() const { return tested_.load(std::memory_order_relaxed); }
 
-    // The criteria applied to one node, without reporting it.
+    // The criteria applied to one node, without reporting it. stop, when
+    // given, ends a content search part way (no match).
     static bool Matches(const TFindData& data, const std::vector<TFileMask>& masks,
-                        const TWebCacheTreeNode* node);
+                        const TWebCacheTreeNode* node, const std::function<bool()>& stop = {});
 
 private:
     void Execute();
@@ -123,17 +124,24 @@ private:
 };
 
 // Hooks the search into the tree: the owner stops it before the tree
-// changes (see the notes above). Replaces the tree's OnChanging handler;
-// detach it with tree.OnChanging = nullptr when the search object goes.
-void StopBeforeChanges(TWebCacheTree& tree, TFindThread& search);
+// changes (see the notes above). Other subscribers of OnChanging stay; the
+// hook lasts as long as the handle, which must not outlive the search.
+[[nodiscard]] TSubscription StopBeforeChanges(TWebCacheTree& tree, TFindThread& search);
 
 // Whether the file at path contains text: the content is read once, turned
 // from EUC-JP or ISO-2022-JP into Shift-JIS as its code is detected (content
 // that is not text is searched as it is), and searched for text, ignoring the
 // case of ASCII letters when anyCase is set. Only regular files are read;
-// a file that cannot be read, or is empty, contains nothing.
+// a file that cannot be read, or is empty, contains nothing. The content is
+// read and searched a window at a time, so that a file of any size costs
+// the same memory. stop, when given, is asked between windows: true ends
+// the search (nothing found).
 bool FileContains(const std::string& path, std::string_view text, bool anyCase);
 // The same for an entry's body, wherever it lies and however it is encoded.
-bool FileContains(const TWebCacheEntryInfo& entry, std::string_view text, bool anyCase);
+bool FileContains(const TWebCacheEntryInfo& entry, std::string_view text, bool anyCase,
+                  const std::function<bool()>& stop = {});
+
+// The window of a content search, in bytes of the content as stored.
+constexpr std::size_t kContentWindow = 1u << 20;
 
 } // namespace tarnhold

@@ -143,7 +143,8 @@ TfrmMain::TfrmMain(TWebCacheTree& tree, TFavorites& favorites, std::filesystem::
     CreateStatusBar();
     CreatePopupMenus();
 
-    Tree_.OnNodeDeleted = [this](TWebCacheTree&, std::string_view url) { OnNodeDeleted(url); };
+    NodeDeleted_ = Tree_.OnNodeDeleted.Subscribe(
+        [this](TWebCacheTree&, std::string_view url) { OnNodeDeleted(url); });
 
     tvwCache->SetTree(&Tree_);
     lvwCache->SetTree(&Tree_);
@@ -166,7 +167,7 @@ TfrmMain::~TfrmMain() {
     disconnect(FocusConnection_);
     if (!TempFolder_.empty())
         DeleteFolder(TempFolder_);
-    Tree_.OnNodeDeleted = nullptr;
+    NodeDeleted_.Reset();
     Favorites_.SetView(nullptr);
 }
 

@@ -6,6 +6,7 @@
 
 #include "cache/cachelocation.h"
 #include "mainwindow/screensettings.h"
+#include "platform/event.h"
 
 #include <QKeySequence>
 #include <QMainWindow>
@@ -275,6 +276,7 @@ private:
     void OnNodeDeleted(std::string_view url);
 
     TWebCacheTree& Tree_;
+    tarnhold::TSubscription NodeDeleted_;
     TFavorites& Favorites_;
     std::filesystem::path DataFolder_;
     std::unique_ptr<TFavoritesListView> FavoritesView_;

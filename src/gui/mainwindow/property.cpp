@@ -123,7 +123,11 @@ std::string FormatThousands(std::uint64_t value) {
 }
 
 TfrmProperty::TfrmProperty(QWidget* owner, std::vector<TWebCacheTreeNode*> nodes)
-    : QDialog(owner), nodes_(std::move(nodes)) {
+    : QDialog(owner), nodes_(std::move(nodes)), nodeCount_(nodes_.size()) {
+    if (!nodes_.empty() && nodes_.front() != nullptr) {
+        treeChanging_ =
+            nodes_.front()->Tree()->OnChanging.Subscribe([this](TWebCacheTree&) { Fill(); });
+    }
     setObjectName(QStringLiteral("frmProperty"));
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
@@ -213,11 +217,15 @@ void TfrmProperty::SetIcon(const QIcon& icon) {
 }
 
 void TfrmProperty::Fill() {
+    if (filled_)
+        return;
     filled_ = true;
     if (nodes_.size() == 1)
         FillOne(*nodes_.front());
     else
         FillSeveral();
+    nodes_.clear();
+    treeChanging_.Reset();
 }
 
 void TfrmProperty::FillOne(const TWebCacheTreeNode& node) {

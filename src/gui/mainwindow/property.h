@@ -7,6 +7,8 @@
 // follow later changes of the tree.
 #pragma once
 
+#include "platform/event.h"
+
 #include <QDialog>
 #include <QImage>
 #include <cstdint>
@@ -37,10 +39,13 @@ class TfrmProperty : public QDialog {
 public:
     TfrmProperty(QWidget* owner, std::vector<TWebCacheTreeNode*> nodes);
 
-    // Fills the window from the nodes; showing it does this once.
+    // Fills the window from the nodes; showing it does this once, and so
+    // does the first change of their tree, before it moves or frees them.
+    // Once filled, the window keeps no node references.
     void Fill();
 
-    const std::vector<TWebCacheTreeNode*>& Nodes() const { return nodes_; }
+    // How many nodes the window describes.
+    std::size_t NodeCount() const { return nodeCount_; }
 
     // What the window shows, for tests and screenshots.
     QString NameText() const;
@@ -65,6 +70,8 @@ private:
     void SetIcon(const QIcon& icon);
 
     std::vector<TWebCacheTreeNode*> nodes_;
+    std::size_t nodeCount_ = 0;
+    tarnhold::TSubscription treeChanging_;
     bool filled_ = false;
     bool builtInIcon_ = true;
     QTabWidget* tabs_;
