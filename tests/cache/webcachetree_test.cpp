@@ -50,10 +50,19 @@ TEST(CacheTreeBuild, FolderUrlsPortsAndCaseMergedSegments) {
     TWebCacheTreeNode* http = tree->Root()->Items(0);
     EXPECT_EQ(ChildNames(http), (std::vector<std::string>{"Host", "host:8080"}))
         << "segments differing only in case share the folder of the first entry";
-    TWebCacheTreeNode* port = tree->FindNodeByUrl("http://host:8080//");
+    TWebCacheTreeNode* port = tree->FindNodeByUrl("http://host:8080/");
     ASSERT_NE(port, nullptr);
-    EXPECT_EQ(port->DirUrl(), "http://host:8080//");
-    EXPECT_EQ(tree->FindNodeByUrl("http://host:8080//x.html")->Name(), "x.html");
+    EXPECT_EQ(port->DirUrl(), "http://host:8080/") << "only the scheme's folder ends in //";
+    TWebCacheTreeNode* x = tree->FindNodeByUrl("http://host:8080/x.html");
+    ASSERT_NE(x, nullptr);
+    EXPECT_EQ(x->UrlText(), "http://host:8080/x.html");
+    EXPECT_EQ(x->DirUrl(), port->DirUrl()) << "a file's folder URL is its folder's";
+    EXPECT_EQ(tree->Root()->Items(0)->DirUrl(), "http://");
+    std::vector<std::string> deleted;
+    TSubscription hook = tree->OnNodeDeleted.Subscribe(
+        [&](TWebCacheTree&, std::string_view u) { deleted.emplace_back(u); });
+    ASSERT_TRUE(tree->DeleteNode(x).Ok());
+    EXPECT_EQ(deleted, (std::vector<std::string>{"http://host:8080/x.html", "http://host:8080/"}));
 
     TWebCacheTreeNode* a = tree->FindFolderByUrl("http://HOST/a/whatever.html");
     ASSERT_NE(a, nullptr);
@@ -76,9 +85,10 @@ TEST(CacheTreeBuild, UrlsWithoutSlashAndFileUrls) {
     Refresh(*tree);
     EXPECT_EQ(ChildNames(tree->Root()),
               (std::vector<std::string>{"file:", "mailto:someone@host.test"}));
-    TWebCacheTreeNode* a = tree->FindNodeByUrl("file:///C://x/a.html");
+    TWebCacheTreeNode* a = tree->FindNodeByUrl("file:///C:/x/a.html");
     ASSERT_NE(a, nullptr);
-    EXPECT_EQ(a->Parent()->DirUrl(), "file:///C://x/");
+    EXPECT_EQ(a->Parent()->DirUrl(), "file:///C:/x/") << "a drive is no scheme";
+    EXPECT_EQ(a->Parent()->DirUrl(), a->Info.DirUrl);
     EXPECT_EQ(a->Parent()->Parent()->Parent()->Name(), "") << "an empty segment is a folder too";
 }
 

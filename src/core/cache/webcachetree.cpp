@@ -114,9 +114,17 @@ std::string TWebCacheTreeNode::DirUrl() const {
     url.reserve(length);
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
         url += (*it)->name_;
-        url += (*it)->name_.find(':') != std::string::npos ? "//" : "/";
+        url += IsSchemeFolder(*it) ? "//" : "/";
     }
     return url;
+}
+
+bool IsSchemeFolder(const TWebCacheTreeNode* node) {
+    // A host folder may hold ':' too ("host:8080"): only the scheme's own
+    // folder, right below the root, is followed by "//".
+    return node != nullptr && node->IsFolder && node->Parent() != nullptr &&
+           node->Parent()->Parent() == nullptr && !node->Name().empty() &&
+           node->Name().back() == ':';
 }
 
 std::string TWebCacheTreeNode::UrlText() const {

@@ -54,8 +54,8 @@ public:
     void SetName(std::string_view name);
 
     // The folder URL text: for a file the DirUrl of its entry; for a folder
-    // the URL prefix that leads to it, every segment followed by "/" (by "//"
-    // when it holds ':'), e.g. "http://host/a/". A folder does not store it:
+    // the URL prefix that leads to it, every segment followed by "/" (a
+    // scheme's folder by "//"), e.g. "http://host:8080/a/". A folder does not store it:
     // it is made from the names of the folder and its ancestors, so that the
     // tree's memory stays in proportion to the URLs it holds, however deep
     // and long they are.
@@ -382,6 +382,10 @@ private:
     std::uint64_t generation_ = 1;
     std::uint64_t revision_ = 1;
 };
+
+// Whether node is the folder of a URL scheme ("http:"): a folder right below
+// the root whose name ends in ':'.
+bool IsSchemeFolder(const TWebCacheTreeNode* node);
 
 // The extension of a name: from its last '.' to the end, unless a '\' or ':'
 // follows that '.'; empty otherwise.

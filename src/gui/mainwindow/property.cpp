@@ -103,9 +103,8 @@ std::string LocationText(const TWebCacheTreeNode* node) {
         path.push_back(n);
     std::string text;
     for (auto it = path.rbegin(); it != path.rend(); ++it) {
-        const std::string& name = (*it)->DisplayName();
-        text += name;
-        text += !name.empty() && name.back() == ':' ? "//" : "/";
+        text += (*it)->DisplayName();
+        text += IsSchemeFolder(*it) ? "//" : "/";
     }
     return text;
 }
