@@ -44,6 +44,17 @@ TEST(LocalNames, NamingRuleByContentTypeAndQuery) {
          "t~" + Crc("?a") + ".txt", true},
         {"folder URL stays empty", "http://h/folder/", "text/plain", "index.html", false},
         {"no content type", "http://h/x.bin", "", "x.bin", false},
+        {"octet-stream keeps the URL's extension", "http://h/a-2x.png",
+         "application/octet-stream", "a-2x.png", false},
+        {"so does a download", "http://h/f.woff2", "application/force-download", "f.woff2",
+         false},
+        {"and binary/octet-stream", "http://h/doc.pdf", "Binary/Octet-Stream; x=1", "doc.pdf",
+         false},
+        {"x-download with a query", "http://h/get.zip?id=7", "application/x-download",
+         "get~" + Crc("?id=7") + ".zip", true},
+        {"unknown", "http://h/a.tar.gz", "application/unknown", "a.tar.gz", false},
+        {"a generic type adds no guess", "http://h/blob", "application/octet-stream", "blob",
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

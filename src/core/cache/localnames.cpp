@@ -24,6 +24,15 @@ std::string_view WithoutExt(std::string_view name) {
     return name.substr(0, name.size() - ExtractFileExt(name).size());
 }
 
+// Types that say nothing of what a document is ("here are some bytes",
+// "save this"): servers send them for images, archives, fonts and PDFs
+// alike, so the name the URL gives is the better guide.
+bool IsGenericType(std::string_view type) {
+    return type == "application/octet-stream" || type == "binary/octet-stream" ||
+           type == "application/x-download" || type == "application/force-download" ||
+           type == "application/unknown";
+}
+
 } // namespace
 
 std::string_view ExtractFileExt(std::string_view name) {
@@ -62,7 +71,7 @@ void TWebCacheTree::ApplyLocalName(TWebCacheEntryInfoEx& entry) {
         return;
 
     std::string ext(ExtractFileExt(entry.FileName));
-    int typeIndex = contentTypes_.IndexOf(type);
+    int typeIndex = IsGenericType(type) ? -1 : contentTypes_.IndexOf(type);
     if (typeIndex >= 0) {
         const TContentTypeItem& item = contentTypes_.Items(typeIndex);
         if (!item.HasExtension(ext))
