@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string_view>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -71,6 +72,21 @@ std::int64_t PeakGrowthOf(const std::function<bool()>& work) {
     int status = 0;
     ::waitpid(child, &status, 0);
     return growth;
+}
+
+bool FinishesWithin(int cpuSeconds, const std::function<bool()>& work) {
+    const pid_t child = ::fork();
+    if (child < 0)
+        return false;
+    if (child == 0) {
+        rlimit limit{static_cast<rlim_t>(cpuSeconds), static_cast<rlim_t>(cpuSeconds)};
+        ::setrlimit(RLIMIT_CPU, &limit);
+        ::_exit(work() ? 0 : 1);
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child)
+        return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 } // namespace tarnhold::testing

@@ -12,4 +12,9 @@ namespace tarnhold::testing {
 // caller must have no other threads running.
 std::int64_t PeakGrowthOf(const std::function<bool()>& work);
 
+// Whether work, run in a forked child, returns true within cpuSeconds of
+// processor time: a guard against work that grows with the square of its
+// input, set far above what the linear work takes, never a measurement.
+bool FinishesWithin(int cpuSeconds, const std::function<bool()>& work);
+
 } // namespace tarnhold::testing

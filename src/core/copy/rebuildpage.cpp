@@ -208,6 +208,22 @@ int TPageRewriter::Rebuild(bool write, std::string* out, int method,
                         content.SetValue(c.substr(0, p + 5) + link);
                 }
             }
+            if (tagName == "base") {
+                // Later links are read against the new base; the copy keeps
+                // no base, so they lead from where the copy lies. Every href
+                // goes in one pass, however many the tag holds.
+                tag.DeleteElements([&](const THTMLEllement& element) {
+                    if (AnsiLowerCase(element.Name()) != "href")
+                        return false;
+                    const std::string value = element.Value();
+                    if (IsScriptOrMail(AnsiLowerCase(value)))
+                        return false;
+                    std::string combined = CombineUrl(base, DecodeLinkEntities(value));
+                    if (!combined.empty())
+                        base = std::move(combined);
+                    return true;
+                });
+            }
             // With every link kind, a <link> to a stylesheet, an icon or a
             // preload is embedded like a src.
             const bool embeddingLink = allLinks_ && tagName == "link" && IsEmbeddingLink(tag);
@@ -223,15 +239,6 @@ int TPageRewriter::Rebuild(bool write, std::string* out, int method,
                 const std::string value = element.Value();
                 if (IsScriptOrMail(AnsiLowerCase(value))) {
                     ++i;
-                    continue;
-                }
-                if (tagName == "base" && name == "href") {
-                    // Later links are read against the new base; the copy
-                    // keeps no base, so they lead from where the copy lies.
-                    std::string combined = CombineUrl(base, DecodeLinkEntities(value));
-                    if (!combined.empty())
-                        base = std::move(combined);
-                    tag.DeleteElement(i);
                     continue;
                 }
                 const bool embedded =

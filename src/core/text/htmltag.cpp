@@ -312,13 +312,63 @@ void THTMLTag::Clear() {
     kind_ = tkNone;
     name_.clear();
     elements_.clear();
-    offsets_.clear();
+    spans_.clear();
+    removed_.clear();
     text_.clear();
+    stale_ = false;
     equalMemoReady_ = false;
 }
 
+const std::string& THTMLTag::Text() const {
+    if (stale_)
+        Assemble();
+    return text_;
+}
+
+std::size_t THTMLTag::ElementOffset(int index) const {
+    if (stale_)
+        Assemble();
+    return spans_[static_cast<std::size_t>(index)].Offset;
+}
+
+void THTMLTag::Assemble() const {
+    // The stretches between attributes stay as they were; each attribute's
+    // place gets its text as it is now, a deleted one's nothing.
+    std::sort(removed_.begin(), removed_.end(),
+              [](const TSpan& a, const TSpan& b) { return a.Offset < b.Offset; });
+    std::size_t size = text_.size();
+    for (const auto& element : elements_)
+        size += element->Text().size();
+    std::string out;
+    out.reserve(size);
+    std::size_t pos = 0;
+    std::size_t r = 0;
+    auto copyTo = [&](std::size_t offset) {
+        if (offset > pos)
+            out.append(text_, pos, offset - pos);
+    };
+    for (std::size_t i = 0; i <= elements_.size(); ++i) {
+        const std::size_t next = i < elements_.size() ? spans_[i].Offset : text_.size();
+        for (; r < removed_.size() && removed_[r].Offset < next; ++r) {
+            copyTo(removed_[r].Offset);
+            pos = std::max(pos, removed_[r].Offset + removed_[r].Length);
+        }
+        if (i == elements_.size())
+            break;
+        copyTo(spans_[i].Offset);
+        pos = std::max(pos, spans_[i].Offset + spans_[i].Length);
+        const std::string& own = elements_[i]->Text();
+        spans_[i] = {out.size(), own.size()};
+        out.append(own);
+    }
+    copyTo(text_.size());
+    text_ = std::move(out);
+    removed_.clear();
+    stale_ = false;
+}
+
 void THTMLTag::SetText(std::string_view text) {
-    if (text == text_)
+    if (text == Text())
         return;
     Clear();
     text_.assign(text);
@@ -345,9 +395,9 @@ void THTMLTag::SetText(std::string_view text) {
         element->SetIndex(Count());
         element->SetText(attribute);
         element->SetOnChange(
-            [this](THTMLEllement& sender, int, const std::string& oldText,
-                   const std::string& newText) { ElementChanged(sender, oldText, newText); });
-        offsets_.push_back(static_cast<std::size_t>(attribute.data() - text_.data()));
+            [this](THTMLEllement&, int, const std::string&, const std::string&) { stale_ = true; });
+        spans_.push_back(
+            {static_cast<std::size_t>(attribute.data() - text_.data()), attribute.size()});
         elements_.push_back(std::move(element));
     }
 }
@@ -416,37 +466,30 @@ bool THTMLTag::EqualFollows(std::size_t from) {
     return found;
 }
 
-// Puts an attribute's new text in place of its old text at the attribute's
-// own place, so that the same text elsewhere in the tag (inside another
-// attribute's value, say) stays as it is.
-void THTMLTag::ElementChanged(THTMLEllement& sender, const std::string& oldText,
-                              const std::string& newText) {
-    for (std::size_t k = 0; k < elements_.size(); ++k) {
-        if (elements_[k].get() != &sender)
-            continue;
-        std::size_t at = offsets_[k];
-        if (at > text_.size() || text_.compare(at, oldText.size(), oldText) != 0)
-            return; // its place no longer holds its text: leave the tag alone
-        text_.replace(at, oldText.size(), newText);
-        for (std::size_t j = k + 1; j < offsets_.size(); ++j)
-            offsets_[j] = offsets_[j] - oldText.size() + newText.size();
-        return;
-    }
-}
-
 void THTMLTag::DeleteElement(int index) {
     if (index < 0 || index >= Count())
         return;
-    auto k = static_cast<std::size_t>(index);
-    const std::string& own = elements_[k]->Text();
-    std::size_t at = offsets_[k];
-    if (at <= text_.size() && text_.compare(at, own.size(), own) == 0) {
-        text_.erase(at, own.size());
-        for (std::size_t j = k + 1; j < offsets_.size(); ++j)
-            offsets_[j] -= own.size();
-    }
+    const auto k = static_cast<std::size_t>(index);
+    removed_.push_back(spans_[k]);
     elements_.erase(elements_.begin() + static_cast<std::ptrdiff_t>(k));
-    offsets_.erase(offsets_.begin() + static_cast<std::ptrdiff_t>(k));
+    spans_.erase(spans_.begin() + static_cast<std::ptrdiff_t>(k));
+    stale_ = true;
+}
+
+void THTMLTag::DeleteElements(const std::function<bool(const THTMLEllement&)>& remove) {
+    std::size_t keep = 0;
+    for (std::size_t k = 0; k < elements_.size(); ++k) {
+        if (remove(*elements_[k])) {
+            removed_.push_back(spans_[k]);
+            stale_ = true;
+            continue;
+        }
+        elements_[keep] = std::move(elements_[k]);
+        spans_[keep] = spans_[k];
+        ++keep;
+    }
+    elements_.resize(keep);
+    spans_.resize(keep);
 }
 
 // ---------------------------------------------------------------------------

@@ -129,10 +129,14 @@ public:
     const THTMLEllement& Elements(int index) const {
         return *elements_[static_cast<std::size_t>(index)];
     }
-    const std::string& Text() const { return text_; }
+    // The token with every change of its attributes in place. Changes are
+    // gathered and the text is put together once when asked for, so that
+    // changing every attribute of a long tag costs time in proportion to
+    // the tag, not to its length times its attributes.
+    const std::string& Text() const;
     // Where the attribute's own text stands in Text (kept up to date as
     // attributes change length or are deleted).
-    std::size_t ElementOffset(int index) const { return offsets_[static_cast<std::size_t>(index)]; }
+    std::size_t ElementOffset(int index) const;
 
     // Parses a token unless it equals the current Text.
     virtual void SetText(std::string_view text);
@@ -140,19 +144,31 @@ public:
     // and the attribute from the list; later attributes move down one place.
     // Ignored for an index that is not in the list.
     void DeleteElement(int index);
+    // Removes every attribute for which remove says so, as DeleteElement
+    // does, in one pass.
+    void DeleteElements(const std::function<bool(const THTMLEllement&)>& remove);
     void Clear();
 
 private:
     bool ReadAttributeText(std::size_t& pos, std::string_view& attribute);
     bool EqualFollows(std::size_t from);
-    void ElementChanged(THTMLEllement& sender, const std::string& oldText,
-                        const std::string& newText);
+    // Puts the changed attributes' texts in their places.
+    void Assemble() const;
+
+    // A stretch of text_: where an attribute's text stood when the text was
+    // last put together.
+    struct TSpan {
+        std::size_t Offset;
+        std::size_t Length;
+    };
 
     THTMLTokenKind kind_ = tkNone;
     std::string name_;
     std::vector<std::unique_ptr<THTMLEllement>> elements_;
-    std::vector<std::size_t> offsets_; // parallel to elements_
-    std::string text_;
+    mutable std::vector<TSpan> spans_;   // parallel to elements_
+    mutable std::vector<TSpan> removed_; // deleted attributes' places, in no order
+    mutable std::string text_;
+    mutable bool stale_ = false; // an attribute changed since text_ was put together
 
     // Scratch of ReadAttributeText: for each position of the tag text, whether
     // an "=" outside quotes follows it (-1 unknown). Filled only for tags that
