@@ -1001,11 +1001,19 @@ TEST(MainCommandsClipboard, NamesThatNeedEscapingOrNumbering) {
     // copy gave it, whatever its URL held.
     Fixture f;
     TTempDir files;
-    const char* urls[] = {"http://www.a.test/odd/we:ird.gif",   "http://www.a.test/odd/q.cgi?x=1",
-                          "http://www.a.test/odd/sp%20ace.gif", "http://www.a.test/odd/back\\s.gif",
-                          "http://www.a.test/odd/UP.GIF",       "http://www.a.test/odd/up.gif",
-                          "http://www.a.test/odd/sub:dir/x.gif"};
-    for (const char* url : urls) {
+    std::string longName; // 86 Japanese characters: too long for a name on disk in UTF-8
+    for (int i = 0; i < 86; ++i)
+        longName += "\x82\xa0";
+    const std::string urls[] = {"http://www.a.test/odd/we:ird.gif",
+                                "http://www.a.test/odd/q.cgi?x=1",
+                                "http://www.a.test/odd/sp%20ace.gif",
+                                "http://www.a.test/odd/back\\s.gif",
+                                "http://www.a.test/odd/UP.GIF",
+                                "http://www.a.test/odd/up.gif",
+                                "http://www.a.test/odd/sub:dir/x.gif",
+                                "http://www.a.test/odd/" + longName + ".gif",
+                                "http://www.a.test/odd/esc\x1b.gif"};
+    for (const std::string& url : urls) {
         const fs::path file = files.Path() / std::to_string(f.EntryCount());
         WriteFileBytes(file, "GIF89a");
         testing::SourceOf(*f.Tree).Add(testing::MakeRawEntry({url, "image/gif", 3, 6, file}));
@@ -1015,7 +1023,7 @@ TEST(MainCommandsClipboard, NamesThatNeedEscapingOrNumbering) {
     f.FocusList();
     f.W().actListSelectAll->trigger();
     const std::size_t rows = f.W().lvwCache->SelectedNodes().size();
-    ASSERT_EQ(rows, 7u);
+    ASSERT_EQ(rows, 9u);
     f.W().actFileCopy->trigger();
     EXPECT_TRUE(f.Prompts.Messages.empty());
     ASSERT_EQ(f.W().ClipboardFiles().size(), rows);

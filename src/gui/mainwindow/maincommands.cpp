@@ -552,18 +552,26 @@ void TfrmMain::actFileCopyExecute() {
     }
     TGuiCopyPrompts prompts(Prompts());
     bool copied = false;
+    // Each node's copy lies below the folder where the engine put it, under
+    // the name it gave it on disk.
+    std::vector<std::filesystem::path> places;
     RunFramed(CopyToTempText(), kCopyEventsEvery, [&](TProgress& progress) {
         TCopyEngine engine(Tree_, &prompts, &progress);
         copied = tarnhold::CopyToFolder(engine, nodes, prefixFolder, temp, kMethodNone,
                                         kFolderBelowPrefix, nullptr, true);
+        TCopyOptions where;
+        where.Destination = temp;
+        where.PrefixFolder = prefixFolder;
+        where.Prefix = prefixFolder != nullptr ? prefixFolder->DirUrl() : std::string();
+        where.Folder = kFolderBelowPrefix;
+        for (const TWebCacheTreeNode* node : nodes)
+            places.push_back(engine.LocalPathOf(where, node));
     });
-    // Each node's copy lies below the folder under its own escaped name.
     std::vector<std::filesystem::path> files;
     QList<QUrl> urls;
-    for (const TWebCacheTreeNode* node : nodes) {
+    for (std::filesystem::path& path : places) {
         if (!copied)
             break;
-        std::filesystem::path path = temp / AnsiToPath(EscapeFileName(node->DisplayName()));
         std::error_code ec;
         if (!std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
             continue;
