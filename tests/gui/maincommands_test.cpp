@@ -88,6 +88,10 @@ public:
         Messages.push_back(caption + QLatin1Char('|') + text);
         return QMessageBox::Ok;
     }
+    bool OpenFile(const fs::path& file) override {
+        Opened.push_back(file);
+        return true;
+    }
 
     std::vector<int> OverwriteAnswers;
     std::vector<fs::path> Overwrites;
@@ -100,6 +104,7 @@ public:
     bool ExtensionsAnswer = true;
     int ExtensionsAsked = 0;
     std::vector<QString> Messages;
+    std::vector<fs::path> Opened;
 
 private:
     std::size_t next_ = 0;
@@ -1004,15 +1009,12 @@ TEST(MainCommandsClipboard, NamesThatNeedEscapingOrNumbering) {
     std::string longName; // 86 Japanese characters: too long for a name on disk in UTF-8
     for (int i = 0; i < 86; ++i)
         longName += "\x82\xa0";
-    const std::string urls[] = {"http://www.a.test/odd/we:ird.gif",
-                                "http://www.a.test/odd/q.cgi?x=1",
-                                "http://www.a.test/odd/sp%20ace.gif",
-                                "http://www.a.test/odd/back\\s.gif",
-                                "http://www.a.test/odd/UP.GIF",
-                                "http://www.a.test/odd/up.gif",
-                                "http://www.a.test/odd/sub:dir/x.gif",
-                                "http://www.a.test/odd/" + longName + ".gif",
-                                "http://www.a.test/odd/esc\x1b.gif"};
+    const std::string urls[] = {
+        "http://www.a.test/odd/we:ird.gif",    "http://www.a.test/odd/q.cgi?x=1",
+        "http://www.a.test/odd/sp%20ace.gif",  "http://www.a.test/odd/back\\s.gif",
+        "http://www.a.test/odd/UP.GIF",        "http://www.a.test/odd/up.gif",
+        "http://www.a.test/odd/sub:dir/x.gif", "http://www.a.test/odd/" + longName + ".gif",
+        "http://www.a.test/odd/esc\x1b.gif"};
     for (const std::string& url : urls) {
         const fs::path file = files.Path() / std::to_string(f.EntryCount());
         WriteFileBytes(file, "GIF89a");
@@ -1030,6 +1032,57 @@ TEST(MainCommandsClipboard, NamesThatNeedEscapingOrNumbering) {
     for (const fs::path& path : f.W().ClipboardFiles())
         EXPECT_TRUE(fs::exists(path)) << path;
     EXPECT_EQ(QApplication::clipboard()->mimeData()->urls().size(), static_cast<int>(rows));
+}
+
+// Opening a cached file ----------------------------------------------------------
+
+TEST(MainCommandsOpen, ABrowsersEntryOpensAsItsDecodedBodyUnderItsLocalName) {
+    Fixture f;
+    // A browser's entry file: a header, the body gzipped, a trailer.
+    const std::string page = "<p>from a browser's cache</p>";
+    const std::string gz = test::EncodeBody("gzip", page);
+    const fs::path entryFile = f.Out.Path() / "0123abcd_0";
+    WriteFileBytes(entryFile, "HEAD" + gz + "TAIL");
+    TRawCacheEntry raw = testing::MakeRawEntry(
+        {"http://www.a.test/docs/news.php?id=1", "text/html", 3, gz.size(), entryFile});
+    raw.BodyOffset = 4;
+    raw.BodyLength = static_cast<std::int64_t>(gz.size());
+    raw.ContentEncoding = "gzip";
+    testing::SourceOf(*f.Tree).Add(raw);
+    f.W().actCacheRefresh->trigger();
+    f.Select("http://www.a.test/docs/");
+    f.FocusList();
+
+    std::string name; // news~<crc>.html
+    const TWebCacheTreeNode* docs = f.Tree->FindFolderByUrl("http://www.a.test/docs/");
+    for (int i = 0; i < docs->Count(); ++i)
+        if (docs->Items(i)->Info.Url == "http://www.a.test/docs/news.php?id=1")
+            name = docs->Items(i)->DisplayName();
+    ASSERT_EQ(name.substr(0, 5), "news~");
+    for (int twice = 0; twice < 2; ++twice) {
+        f.SelectRows({name});
+        f.W().lvwCacheDblClick();
+    }
+    ASSERT_EQ(f.Prompts.Opened.size(), 2u);
+    EXPECT_TRUE(f.Prompts.Messages.empty());
+    for (const fs::path& opened : f.Prompts.Opened) {
+        EXPECT_EQ(opened.filename().string(), name);
+        EXPECT_EQ(ReadFileBytes(opened), page) << "the body, decoded, not the entry file";
+    }
+    EXPECT_NE(f.Prompts.Opened[0], f.Prompts.Opened[1]) << "each opening has its own file";
+
+    // A whole cached file opens as it is.
+    f.SelectRows({"one.html"});
+    f.W().lvwCacheDblClick();
+    ASSERT_EQ(f.Prompts.Opened.size(), 3u);
+    EXPECT_EQ(
+        f.Prompts.Opened[2],
+        fs::path(f.Tree->FindNodeByUrl("http://www.a.test/docs/one.html")->Info.LocalFileName));
+
+    // The written bodies go with the window.
+    const fs::path written = f.Prompts.Opened[0];
+    f.Window.reset();
+    EXPECT_FALSE(fs::exists(written));
 }
 
 // Default extensions -------------------------------------------------------------

@@ -476,7 +476,62 @@ private:
     const std::function<bool(std::string_view)>* enough_;
 };
 
+// A body written to a file as it is read.
+class TFdSink : public TBodySink {
+public:
+    explicit TFdSink(int fd) : fd_(fd) {}
+    bool Write(std::string_view piece) override {
+        while (!piece.empty()) {
+            const ssize_t n = ::write(fd_, piece.data(), piece.size());
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                error_ = n < 0 ? errno : EIO;
+                return false;
+            }
+            piece.remove_prefix(static_cast<std::size_t>(n));
+        }
+        return true;
+    }
+    bool Restart() override {
+        if (::ftruncate(fd_, 0) == 0 && ::lseek(fd_, 0, SEEK_SET) == 0)
+            return true;
+        error_ = errno;
+        return false;
+    }
+    int Error() const { return error_; }
+
+private:
+    int fd_;
+    int error_ = 0;
+};
+
 } // namespace
+
+int WriteCacheBody(const TWebCacheEntryInfo& entry, int fd, TBodyRead* read) {
+    TBodyRead own;
+    TBodyRead& r = read != nullptr ? *read : own;
+    TFdSink sink(fd);
+    TError error = StreamCacheBody(entry, sink, &r);
+    if (sink.Error() != 0)
+        return sink.Error();
+    if (error)
+        return error.Code() != 0 ? error.Code() : EIO;
+    return r.Complete ? 0 : EIO;
+}
+
+TError WriteCacheBodyFile(const TWebCacheEntryInfo& entry, const std::filesystem::path& file) {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return TError::FromErrno(errno, file.string());
+    int code = WriteCacheBody(entry, fd);
+    if (::close(fd) != 0 && code == 0)
+        code = errno;
+    if (code == 0)
+        return {};
+    ::unlink(file.c_str());
+    return TError::FromErrno(code, entry.LocalFileName);
+}
 
 std::uint64_t DecodedLimitFor(std::uint64_t storedSize) {
     std::uint64_t limit = kMaxDecodedBody;

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <limits>
 #include <string>
@@ -67,6 +68,16 @@ struct TBodyRead {
 // slice the entry names; the sink may have received part of the body then.
 [[nodiscard]] TError StreamCacheBody(const TWebCacheEntryInfo& entry, TBodySink& sink,
                                      TBodyRead* read = nullptr);
+
+// Writes the entry's body, decoded, to the file open for writing at fd, as
+// it is read (a body that must start again, as stored, starts the file
+// again). 0, or the errno value of what went wrong; read (when given) says
+// what was written.
+int WriteCacheBody(const TWebCacheEntryInfo& entry, int fd, TBodyRead* read = nullptr);
+// The same into a new file (never one that exists, never through a link);
+// the file is removed again when the body cannot be written whole.
+[[nodiscard]] TError WriteCacheBodyFile(const TWebCacheEntryInfo& entry,
+                                        const std::filesystem::path& file);
 
 // Reads the entry's body into out: at most limit bytes of the decoded body
 // (a longer body is cut there, which is no failure). A body whose encoding

@@ -83,41 +83,6 @@ bool CopyData(int in, int out, std::uint64_t& bytes) {
     }
 }
 
-// A body written to a file as it is read; a body that starts again (its
-// decoding failed part way) starts the file again.
-class TFdSink : public TBodySink {
-public:
-    explicit TFdSink(int fd) : fd_(fd) {}
-    bool Write(std::string_view piece) override {
-        if (WriteAllToFd(fd_, piece))
-            return true;
-        error_ = errno != 0 ? errno : EIO;
-        return false;
-    }
-    bool Restart() override {
-        if (::ftruncate(fd_, 0) == 0 && ::lseek(fd_, 0, SEEK_SET) == 0)
-            return true;
-        error_ = errno;
-        return false;
-    }
-    int Error() const { return error_; }
-
-private:
-    int fd_;
-    int error_ = 0;
-};
-
-// Streams the decoded body of entry into fd; 0 or the errno value.
-int WriteBody(const TWebCacheEntryInfo& entry, int fd, TBodyRead& read) {
-    TFdSink sink(fd);
-    TError error = StreamCacheBody(entry, sink, &read);
-    if (sink.Error() != 0)
-        return sink.Error();
-    if (error)
-        return error.Code() != 0 ? error.Code() : EIO;
-    return read.Complete ? 0 : EIO;
-}
-
 // The cache entry's last-modified time (a local time) as the UTC time of a
 // file; false for a time that names no moment (an empty record).
 bool EntryFileTime(const TWebCacheEntryInfo& entry, FILETIME& utc) {
@@ -415,7 +380,7 @@ bool TCopyEngine::CopyNodes(const TCopyOptions& options, int& answer,
                 // A slice of a browser's entry file, or an encoded body:
                 // written decoded, as it is read.
                 TBodyRead read;
-                code = WriteBody(node->Info, temp.Fd(), read);
+                code = WriteCacheBody(node->Info, temp.Fd(), &read);
                 if (code == 0 && read.StoredAsIs && !html && !sheet)
                     NoteAsIs(&stats_, &report_, node->Info.Url,
                              read.OverLimit ? TAsIsKind::OverLimit : TAsIsKind::Undecodable);

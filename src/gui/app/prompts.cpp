@@ -7,6 +7,7 @@
 #include "mainwindow/cachechooser.h"
 #include "mainwindow/defextname.h"
 
+#include <QDesktopServices>
 #include <QDialog>
 #include <QStringList>
 #include <QWidget>
@@ -101,6 +102,10 @@ bool TGuiPrompts::ChooseCache(const std::vector<TFoundCache>& caches,
         return false;
     chosen = *selected;
     return true;
+}
+
+bool TGuiPrompts::OpenFile(const std::filesystem::path& file) {
+    return QDesktopServices::openUrl(ToFileUrl(file));
 }
 
 QMessageBox::StandardButton TGuiPrompts::ShowMessage(const QString& caption, const QString& text,

@@ -51,6 +51,9 @@ public:
     // true with the cache to show in chosen when the user chose one.
     virtual bool ChooseCache(const std::vector<TFoundCache>& caches,
                              const std::filesystem::path& current, TFoundCache& chosen);
+    // Opens a file with the desktop's application for it; false when none
+    // would take it.
+    virtual bool OpenFile(const std::filesystem::path& file);
     // A message box owned by the window; the button that closed it.
     virtual QMessageBox::StandardButton ShowMessage(const QString& caption, const QString& text,
                                                     QMessageBox::Icon icon,

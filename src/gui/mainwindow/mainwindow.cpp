@@ -2,8 +2,10 @@
 
 #include "app/prompts.h"
 #include "app/qtconvert.h"
+#include "cache/cachebody.h"
 #include "cache/opencache.h"
 #include "cache/webcachetree.h"
+#include "copy/localpaths.h"
 #include "favorites/favorites.h"
 #include "mainwindow/aboutbox.h"
 #include "mainwindow/cachechooser.h"
@@ -11,6 +13,7 @@
 #include "mainwindow/cachetreeview.h"
 #include "mainwindow/filetypeinfo.h"
 #include "platform/appfolder.h"
+#include "platform/files.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -167,6 +170,8 @@ TfrmMain::~TfrmMain() {
     disconnect(FocusConnection_);
     if (!TempFolder_.empty())
         DeleteFolder(TempFolder_);
+    if (!OpenedFolder_.empty())
+        DeleteFolder(OpenedFolder_);
     NodeDeleted_.Reset();
     Favorites_.SetView(nullptr);
 }
@@ -932,7 +937,7 @@ void TfrmMain::lvwCacheDblClick() {
     }
     // Only a regular file is handed to the desktop: a cache from another
     // machine may name anything.
-    const std::filesystem::path file(node->Info.LocalFileName);
+    std::filesystem::path file(node->Info.LocalFileName);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(file, ec))) {
         Prompts().ShowMessage(windowTitle(),
@@ -942,11 +947,39 @@ void TfrmMain::lvwCacheDblClick() {
                               QMessageBox::Warning, QMessageBox::Ok);
         return;
     }
-    if (!QDesktopServices::openUrl(ToFileUrl(file)))
+    if (!IsPlainCacheBody(node->Info)) {
+        // A browser keeps the body inside its entry file, perhaps encoded:
+        // the body goes to a file of its own under the name a copy gives it.
+        TError error = WriteOpenedBody(*node, file);
+        if (error) {
+            Prompts().ShowMessage(windowTitle(),
+                                  Utf8("キャッシュファイルを開けません。\n") +
+                                      EscapeControls(QString::fromStdString(error.Text())),
+                                  QMessageBox::Warning, QMessageBox::Ok);
+            return;
+        }
+    }
+    if (!Prompts().OpenFile(file))
         Prompts().ShowMessage(windowTitle(),
                               Utf8("このファイルを開くアプリケーションが見つかりません。\n") +
                                   EscapeControls(PathToQString(file)),
                               QMessageBox::Warning, QMessageBox::Ok);
+}
+
+TError TfrmMain::WriteOpenedBody(const TWebCacheTreeNode& node, std::filesystem::path& file) {
+    if (OpenedFolder_.empty()) {
+        TError error;
+        OpenedFolder_ = CreateTempFolder(&error);
+        if (OpenedFolder_.empty())
+            return error;
+    }
+    // One folder per file opened, so that each keeps its own name.
+    const std::filesystem::path folder = OpenedFolder_ / std::to_string(++OpenedCount_);
+    int code = 0;
+    if (!ForceDirectories(folder, &code))
+        return TError::FromErrno(code, folder.string());
+    file = folder / DiskName(node.DisplayName());
+    return WriteCacheBodyFile(node.Info, file);
 }
 
 void TfrmMain::mnuEnableSchemeClick() {

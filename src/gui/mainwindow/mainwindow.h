@@ -274,6 +274,8 @@ private:
     void mnuHelpContentsClick();
     void mnuAboutClick();
     void OnNodeDeleted(std::string_view url);
+    // Writes node's body to a new file of its own in OpenedFolder_ (file).
+    TError WriteOpenedBody(const TWebCacheTreeNode& node, std::filesystem::path& file);
 
     TWebCacheTree& Tree_;
     tarnhold::TSubscription NodeDeleted_;
@@ -310,6 +312,10 @@ private:
     QMetaObject::Connection FocusConnection_;
     QString CopySummary_;
     std::filesystem::path TempFolder_;
+    // Bodies written out to be opened (browser caches keep them inside their
+    // entries); removed with the window.
+    std::filesystem::path OpenedFolder_;
+    int OpenedCount_ = 0;
     std::vector<std::filesystem::path> ClipboardFiles_;
 };
 
