@@ -17,10 +17,9 @@ TEST(CliTree, TreeShowsFoldersWithCountsAndUrls) {
     TCliResult r = RunCli({"--cache", kCache, "tree"});
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_EQ(r.Err, "") << "a cache named with --cache is not announced";
-    EXPECT_NE(
-        r.Out.find(
-            "\n  www.shop.test:8443\t1\t1KB\t2012/12/27 21:59\thttp://www.shop.test:8443/\n"),
-        std::string::npos);
+    EXPECT_NE(r.Out.find(
+                  "\n  www.shop.test:8443\t1\t1KB\t2012/12/27 21:59\thttp://www.shop.test:8443/\n"),
+              std::string::npos);
     EXPECT_NE(r.Out.find("\n    セール\t1\t"), std::string::npos) << "decoded and shown as UTF-8";
     EXPECT_EQ(r.Out.rfind("http:\t28\t", 0), std::string::npos) << "file: sorts first";
 
