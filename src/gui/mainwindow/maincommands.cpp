@@ -65,6 +65,9 @@ QString CopySummaryText(const TCopyEngine& engine) {
         text += QStringLiteral("、%1 個はそのまま").arg(stats.Kept);
     if (stats.Skipped > 0)
         text += QStringLiteral("、%1 個は文書なし").arg(stats.Skipped);
+    // Bodies that could not be decoded and pages too large to rewrite.
+    if (stats.AsIs > 0)
+        text += QStringLiteral("、%1 個は変換せずに保存").arg(stats.AsIs);
     const TCopyReport& report = engine.Report();
     if (report.MissingLinks() > 0)
         text += QStringLiteral("。キャッシュにないリンク %1 個 (%2 ページ)")
