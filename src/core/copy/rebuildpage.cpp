@@ -9,6 +9,7 @@
 #include "text/urlscheme.h"
 #include "text/urlutils.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <limits>
@@ -151,7 +152,14 @@ void NoteAsIs(TCopyStats* stats, TCopyReport* report, const std::string& url, TA
 
 int TPageRewriter::ReadBody(const TWebCacheTreeNode* node, bool write, std::string& data) {
     data.clear();
+    // A whole file tells its size without being read.
+    struct stat st {};
+    if (IsPlainCacheBody(node->Info) && ::stat(node->Info.LocalFileName.c_str(), &st) == 0 &&
+        S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > kMaxRewriteBytes)
+        return kRebuildTooLarge;
     TBodyRead read;
+    data.reserve(
+        static_cast<std::size_t>(std::min<std::uint64_t>(node->Info.Size, kMaxRewriteBytes) + 1));
     // One byte beyond the largest page tells a page too large.
     if (TError error = ReadCacheBody(node->Info, data, kMaxRewriteBytes + 1, &read)) {
         data.clear();

@@ -82,16 +82,14 @@ struct TCharEnd {
 // The last character boundary at or before limit, walking from the start of
 // text (which starts on a character, in single-byte mode for ISO-2022-JP
 // unless kanji says otherwise). The steps are those of the conversions.
-TCharEnd LastBoundary(std::string_view text, int code, std::size_t limit, bool kanji) {
+TCharEnd WalkToBoundary(std::string_view text, int code, std::size_t limit, bool kanji) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     TCharEnd at{0, kanji};
     std::size_t i = 0;
     while (i < text.size()) {
         std::size_t step = 1;
         bool nextKanji = at.Kanji;
-        switch (code) {
-        case jcJisNew:
-        case jcJisOld:
+        if (code == jcJisNew || code == jcJisOld) {
             if (p[i] == 0x1b) {
                 step = 3;
                 if (i + 1 < text.size() && p[i + 1] == '$')
@@ -101,13 +99,10 @@ TCharEnd LastBoundary(std::string_view text, int code, std::size_t limit, bool k
             } else if (at.Kanji) {
                 step = 2;
             }
-            break;
-        case jcEuc:
+        } else if (code == jcEuc) {
             step = p[i] <= 0x80 || p[i] == 0xff ? 1 : 2;
-            break;
-        default:
+        } else {
             step = IsLeadByte(p[i]) ? 2 : 1;
-            break;
         }
         if (i + step > limit || i + step > text.size())
             break;
@@ -115,6 +110,44 @@ TCharEnd LastBoundary(std::string_view text, int code, std::size_t limit, bool k
         at = {i, nextKanji};
     }
     return at;
+}
+
+// The same, found from limit backwards where the code allows: a character
+// boundary is known a short way back in real text (a single-byte character,
+// an escape), and only the stretch after it is walked.
+TCharEnd LastBoundary(std::string_view text, int code, std::size_t limit, bool kanji) {
+    limit = std::min(limit, text.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    constexpr std::size_t kLookBack = 4096;
+    const std::size_t floor = limit > kLookBack ? limit - kLookBack : 0;
+    if (code == jcJisNew || code == jcJisOld) {
+        // The last escape that ends by limit sets the mode after it.
+        for (std::size_t e = limit >= 3 ? limit - 3 + 1 : 0; e-- > floor;) {
+            if (p[e] != 0x1b)
+                continue;
+            const bool after = e + 1 < text.size() && p[e + 1] == '$'   ? true
+                               : e + 1 < text.size() && p[e + 1] == '(' ? false
+                                                                        : kanji;
+            const std::size_t from = e + 3;
+            TCharEnd rest = WalkToBoundary(text.substr(from), code, limit - from, after);
+            return {from + rest.End, rest.Kanji};
+        }
+    } else {
+        // A byte that is a character of its own ends the run before limit;
+        // the run's bytes pair up from there.
+        auto single = [code](unsigned char c) {
+            return code == jcEuc ? c <= 0x80 || c == 0xff : !IsLeadByte(c);
+        };
+        std::size_t run = 0;
+        while (run < limit - floor && !single(p[limit - 1 - run]))
+            ++run;
+        if (run < limit - floor || floor == 0) {
+            // For Shift-JIS a trail byte may look single: only lead bytes
+            // count in the run, and a lone one before limit is cut off.
+            return {run % 2 == 0 ? limit : limit - 1, false};
+        }
+    }
+    return WalkToBoundary(text, code, limit, kanji);
 }
 
 // Searches content window by window: each window is converted and searched
