@@ -256,6 +256,25 @@ TEST(CliConventions, OptionsHelpVersionAndMistakes) {
     EXPECT_EQ(sum.size(), 9u) << "the checksum of the text --help: " << sum;
 }
 
+// The window answers --help and --version without a display, as the
+// command-line program does.
+TEST(CliConventions, WindowHelpAndVersionNeedNoDisplay) {
+#ifndef TARNHOLD_WINDOW
+    GTEST_SKIP() << "built without the window";
+#else
+    TCliRunOptions noDisplay;
+    noDisplay.Program = TARNHOLD_WINDOW;
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        noDisplay.Env[name] = std::nullopt;
+    const TCliResult help = RunCli({"--help"}, noDisplay);
+    EXPECT_EQ(help.ExitCode, 0) << help.Err;
+    EXPECT_NE(help.Out.find("--cache <PATH>"), std::string::npos) << help.Out;
+    const TCliResult version = RunCli({"--version"}, noDisplay);
+    EXPECT_EQ(version.ExitCode, 0) << version.Err;
+    EXPECT_EQ(version.Out, std::string("tarnhold ") + TARNHOLD_VERSION + "\n");
+#endif
+}
+
 TEST(CliConventions, UnwritableDataFolderIsSaidOnce) {
     TScratch tmp;
     const fs::path file = tmp.Path() / "a-file";

@@ -97,42 +97,76 @@ int SaveScreenshots(TfrmMain& window, const std::filesystem::path& dir) {
     return failed == 0 ? 0 : 1;
 }
 
+// The window's options.
+struct TOptions {
+    QCommandLineParser Parser;
+    QCommandLineOption Cache{QStringLiteral("cache"),
+                             QString::fromUtf8("読むキャッシュ: index.dat、それを含むフォルダ、"
+                                               "またはその上のフォルダ、ブラウザのキャッシュ"),
+                             QStringLiteral("PATH")};
+    // For scripts/screenshot: pictures of the window instead of a session.
+    QCommandLineOption Shot{QStringLiteral("screenshot"), QString(), QStringLiteral("DIR")};
+    QCommandLineOption Help = Parser.addHelpOption();
+    QCommandLineOption Version = Parser.addVersionOption();
+
+    TOptions() {
+        Parser.setApplicationDescription(QString::fromUtf8(
+            "ブラウザのキャッシュ (Internet Explorer の index.dat、Chromium、Firefox) "
+            "を表示し、サイトを取り出します。"));
+        Parser.addOption(Cache);
+        Shot.setFlags(QCommandLineOption::HiddenFromHelp);
+        Parser.addOption(Shot);
+    }
+};
+
+// The window is Japanese whatever the locale: so are the standard buttons
+// of its message boxes and dialogs, and the help of its options.
+void InstallQtTranslation(QTranslator& qtbase) {
+    if (qtbase.load(QStringLiteral("qtbase_ja"),
+                    QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtbase);
+}
+
+// The help and the version are answered before the window's platform starts,
+// so that they need no display: Qt prints them and ends the program.
+void AnswerHelpWithoutWindow(int& argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    TOptions options;
+    // Qt's own options (-platform, -style) are unknown here; the
+    // application takes them, and mistakes are said, once it has started.
+    (void)options.Parser.parse(arguments);
+    if (!options.Parser.isSet(options.Help) && !options.Parser.isSet(options.Version) &&
+        !arguments.contains(QStringLiteral("--help-all")))
+        return;
+    QCoreApplication app(argc, argv);
+    QTranslator qtbase;
+    InstallQtTranslation(qtbase);
+    TOptions translated; // the option texts in the window's language
+    translated.Parser.process(app);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    QCoreApplication::setApplicationName(QStringLiteral("tarnhold"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TARNHOLD_VERSION));
+    AnswerHelpWithoutWindow(argc, argv);
+
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("tarnhold"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tarnhold"));
-    QApplication::setApplicationVersion(QStringLiteral(TARNHOLD_VERSION));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tarnhold"), AppIcon()));
     QApplication::setFont(QFont(QStringLiteral("Noto Sans CJK JP"), 9));
-
-    // The window is Japanese whatever the locale: so are the standard
-    // buttons of its message boxes and dialogs.
     QTranslator qtbase;
-    if (qtbase.load(QStringLiteral("qtbase_ja"),
-                    QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtbase);
+    InstallQtTranslation(qtbase);
 
-    QCommandLineParser options;
-    options.setApplicationDescription(QString::fromUtf8(
-        "Internet Explorer のキャッシュ (index.dat) を表示し、サイトを取り出します。"));
-    options.addHelpOption();
-    options.addVersionOption();
-    const QCommandLineOption cacheOption(
-        QStringLiteral("cache"),
-        QString::fromUtf8("読むキャッシュ: index.dat、それを含むフォルダ、またはその上のフォルダ"),
-        QStringLiteral("PATH"));
-    options.addOption(cacheOption);
-    // For scripts/screenshot: pictures of the window instead of a session.
-    QCommandLineOption shotOption(QStringLiteral("screenshot"), QString(), QStringLiteral("DIR"));
-    shotOption.setFlags(QCommandLineOption::HiddenFromHelp);
-    options.addOption(shotOption);
-    options.process(app);
+    TOptions options;
+    options.Parser.process(app);
 
     std::optional<std::filesystem::path> named;
-    if (options.isSet(cacheOption))
-        named = ToPath(options.value(cacheOption));
+    if (options.Parser.isSet(options.Cache))
+        named = ToPath(options.Parser.value(options.Cache));
     const TCacheLocation where = LocateCache(named, TARNHOLD_DEMO_CACHE);
 
     std::unique_ptr<TCacheSource> source;
@@ -175,8 +209,8 @@ int main(int argc, char** argv) {
     window.SetCurrentCache(current);
     window.FindCaches = [] { return FindAllCaches(TARNHOLD_DEMO_CACHE); };
     window.Start();
-    if (options.isSet(shotOption))
-        return SaveScreenshots(window, ToPath(options.value(shotOption)));
+    if (options.Parser.isSet(options.Shot))
+        return SaveScreenshots(window, ToPath(options.Parser.value(options.Shot)));
     const int result = QApplication::exec();
     // The tree saves renameList.dat and contentType.dat as it goes.
     (void)tree.SaveDataFiles();
