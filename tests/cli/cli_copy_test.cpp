@@ -233,10 +233,6 @@ TEST(CliCopy, RefusesWhatItCannotDo) {
         const char* says;
     };
     const Case cases[] = {
-        {"ask without a terminal",
-         {"copy", "http://www.shop.test/", "--to", to},
-         2,
-         "needs a terminal"},
         {"no destination", {"copy", "http://www.shop.test/"}, 2, "--to"},
         {"bad method",
          {"copy", "http://www.shop.test/", "--to", to, "--method", "4"},
@@ -291,6 +287,27 @@ TEST(CliCopy, StoppedRunExitsWithTheErrorText) {
     EXPECT_TRUE(Has(r.Err, "\n  エラー：")) << "the system's error text on a line of its own\n"
                                             << r.Err;
     EXPECT_TRUE(Has(r.Out, "stopped after 0 files")) << r.Out;
+}
+
+// --overwrite ask without a terminal: nothing to ask into a new folder; the
+// first file that exists stops the copy with the reason.
+TEST(CliCopy, AsksOnlyWhenAFileExists) {
+    TScratch out;
+    const std::string to = (out.Path / "new").string();
+    const std::vector<std::string> catalog = {"http://www.shop.test/catalog/", "--to", to};
+    TCliResult fresh = Copy(catalog);
+    EXPECT_EQ(fresh.ExitCode, 0) << fresh.Err;
+    EXPECT_TRUE(Has(fresh.Out, "copied 2 files")) << fresh.Out;
+
+    const fs::path page = fs::path(to) / kShop / "catalog/full-headers.html";
+    std::ofstream(page) << "mine";
+    TCliResult again = Copy(catalog);
+    EXPECT_EQ(again.ExitCode, 1) << again.Err;
+    EXPECT_TRUE(Has(again.Err, page.string() + " exists, and --overwrite ask needs a terminal"))
+        << again.Err;
+    EXPECT_FALSE(Has(again.Err, "cancelled")) << again.Err;
+    EXPECT_TRUE(Has(again.Out, "stopped after 0 files")) << again.Out;
+    EXPECT_EQ(Read(page), "mine");
 }
 
 // The overwrite question on a terminal: what each typed answer does.
