@@ -39,14 +39,20 @@ bool FindNodes(const TCliContext& ctx, TWebCacheTree& tree,
     for (const std::string& typed : operands) {
         TWebCacheTreeNode* node = nullptr;
         std::vector<TWebCacheTreeNode*> files;
+        std::vector<TWebCacheTreeNode*> folders; // below several schemes
         if (!typed.empty() && typed.back() == '/')
-            node = FindFolder(tree, typed);
-        if (node == nullptr) {
+            node = FindFolder(tree, typed, &folders);
+        if (node == nullptr && folders.empty()) {
             files = MatchFileNodes(tree, typed, minLevel);
             if (files.size() == 1)
                 node = files[0];
             else if (files.empty())
-                node = FindFolder(tree, typed);
+                node = FindFolder(tree, typed, &folders);
+        }
+        if (node == nullptr && folders.size() > 1) {
+            ReportNoFolder(ctx, typed, folders);
+            found = false;
+            continue;
         }
         if (node == tree.Root())
             node = nullptr;

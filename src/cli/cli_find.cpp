@@ -183,12 +183,12 @@ int RunFind(TCliContext& ctx, const TCliArgs& args) {
     if (!tree || !CheckReadable(ctx, *source))
         return kExitFailure;
     const std::string location = std::string(AnsiTrim(args.Value("in")));
-    data->StartNode =
-        location.empty() || location == "Web Cache" ? tree->Root() : FindFolder(*tree, location);
+    std::vector<TWebCacheTreeNode*> ambiguous;
+    data->StartNode = location.empty() || location == "Web Cache"
+                          ? tree->Root()
+                          : FindFolder(*tree, location, &ambiguous);
     if (data->StartNode == nullptr) {
-        ctx.Fail(ctx.ShowUtf8(location) +
-                 ": no such folder in the cache (write it as the tree shows it, e.g. "
-                 "http://host/dir/)");
+        ReportNoFolder(ctx, location, ambiguous);
         return kExitFailure;
     }
 

@@ -130,11 +130,10 @@ int RunList(TCliContext& ctx, const TCliArgs& args) {
     auto tree = OpenReadableTree(ctx, source);
     if (!tree)
         return kExitFailure;
-    TWebCacheTreeNode* folder = FindFolder(*tree, args.Operands[0]);
+    std::vector<TWebCacheTreeNode*> ambiguous;
+    TWebCacheTreeNode* folder = FindFolder(*tree, args.Operands[0], &ambiguous);
     if (folder == nullptr) {
-        ctx.Fail(ctx.ShowUtf8(args.Operands[0]) +
-                 ": no such folder in the cache (write it as the tree shows it, e.g. "
-                 "http://host/dir/)");
+        ReportNoFolder(ctx, args.Operands[0], ambiguous);
         return kExitFailure;
     }
     WriteRows(ctx, folder);

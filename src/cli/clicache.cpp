@@ -103,26 +103,83 @@ TCliTree OpenCacheTree(const TCliContext& ctx, TCacheSource*& source) {
 
 std::vector<TFoundCache> ListCaches(const TCliContext& ctx) {
     if (ctx.Cache) {
-        const TCacheLocation where = LocateCache(ctx.Cache, TARNHOLD_DEMO_CACHE);
+        const TCacheLocation where = LocateCache(ctx.Cache, DemoCache());
         if (where.Error)
             return {};
         std::vector<TFoundCache> found{{where.Path, where.Description, where.Kind}};
         found.insert(found.end(), where.Others.begin(), where.Others.end());
         return found;
     }
-    return FindAllCaches(TARNHOLD_DEMO_CACHE);
+    return FindAllCaches(DemoCache());
 }
 
-TWebCacheTreeNode* FindFolder(TWebCacheTree& tree, std::string_view typedUtf8) {
-    const std::string ansi = Utf8ToAnsi(typedUtf8);
-    for (const std::string& form : {ansi, DecodeURLString(ansi)}) {
-        for (std::string url : {form, form + "/"}) {
-            TWebCacheTreeNode* node = tree.FindNodeByUrl(url);
-            if (node != nullptr && node->IsFolder)
-                return node;
-        }
+namespace {
+
+// The folder URL a form names in the tree (with or without its final "/"), or
+// none.
+TWebCacheTreeNode* FolderAt(const TWebCacheTree& tree, const std::string& form) {
+    for (const std::string& url : {form, form + "/"}) {
+        TWebCacheTreeNode* node = tree.FindNodeByUrl(url);
+        if (node != nullptr && node->IsFolder)
+            return node;
     }
     return nullptr;
+}
+
+// The URLs a typed one stands for in the tree (ANSI): as typed and decoded;
+// and when it was typed without a scheme where the tree has a folder per
+// scheme, both forms below each scheme the tree holds, scheme by scheme.
+std::vector<std::vector<std::string>> UrlForms(const TWebCacheTree& tree,
+                                               std::string_view typedUtf8) {
+    const std::string ansi = Utf8ToAnsi(typedUtf8);
+    const std::string decoded = DecodeURLString(ansi);
+    std::vector<std::vector<std::string>> forms{{ansi, decoded}};
+    if (!tree.EnableScheme() || ansi.find("://") != std::string::npos)
+        return forms;
+    const TWebCacheTreeNode* root = tree.Root();
+    for (int i = 0; i < root->Count(); ++i) {
+        const TWebCacheTreeNode* scheme = root->Items(i);
+        if (scheme->IsFolder)
+            forms.push_back({scheme->DirUrl() + ansi, scheme->DirUrl() + decoded});
+    }
+    return forms;
+}
+
+} // namespace
+
+TWebCacheTreeNode* FindFolder(TWebCacheTree& tree, std::string_view typedUtf8,
+                              std::vector<TWebCacheTreeNode*>* ambiguous) {
+    // The first form that names a folder wins; among schemes, one must.
+    const std::vector<std::vector<std::string>> groups = UrlForms(tree, typedUtf8);
+    std::vector<TWebCacheTreeNode*> found;
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        for (const std::string& form : groups[g]) {
+            if (TWebCacheTreeNode* node = FolderAt(tree, form)) {
+                if (g == 0)
+                    return node;
+                found.push_back(node);
+                break;
+            }
+        }
+    }
+    if (found.size() == 1)
+        return found[0];
+    if (ambiguous != nullptr)
+        *ambiguous = std::move(found);
+    return nullptr;
+}
+
+void ReportNoFolder(const TCliContext& ctx, std::string_view typedUtf8,
+                    const std::vector<TWebCacheTreeNode*>& candidates) {
+    if (candidates.size() < 2) {
+        ctx.Fail(ctx.ShowUtf8(typedUtf8) +
+                 ": no such folder in the cache (write it as the tree shows it, e.g. "
+                 "http://host/dir/ or host/dir/)");
+        return;
+    }
+    ctx.Fail(ctx.ShowUtf8(typedUtf8) + ": ambiguous; the cache holds:");
+    for (const TWebCacheTreeNode* node : candidates)
+        *ctx.Err << "  " << ctx.Show(node->DirUrl()) << "\n";
 }
 
 std::string EncodeFolderUrl(std::string_view ansi) {
@@ -218,7 +275,12 @@ std::vector<TWebCacheTreeNode*> MatchFileNodes(TWebCacheTree& tree, std::string_
     const std::string ansi = Utf8ToAnsi(typedUtf8);
     TUrlMatcher matcher(typedUtf8, minLevel);
     std::vector<TWebCacheTreeNode*> nodes;
-    for (const std::string& url : {ansi, DecodeURL(ansi), tree.RenameItems().Lookup(ansi)}) {
+    std::vector<std::string> urls;
+    for (const std::vector<std::string>& group : UrlForms(tree, typedUtf8))
+        urls.insert(urls.end(), group.begin(), group.end());
+    urls.push_back(DecodeURL(ansi));
+    urls.push_back(tree.RenameItems().Lookup(ansi));
+    for (const std::string& url : urls) {
         TWebCacheTreeNode* folder = url.empty() ? nullptr : tree.FindFolderByUrl(url);
         if (folder == nullptr)
             continue;

@@ -333,6 +333,66 @@ TEST(CliConventions, BothUrlFormsNameTheSameThing) {
     EXPECT_NE(byDecoded.Out.find("name: 商品一覧.html\n"), std::string::npos);
 }
 
+// Every command that takes a URL finds it with or without its scheme,
+// whether or not the tree has a scheme level.
+TEST(CliConventions, UrlsWithOrWithoutTheScheme) {
+    TScratch tmp;
+    const TCliRunOptions env{{}, {{"TARNHOLD_CACHE", kCache}}, {}};
+    const std::string copyTo = (tmp.Path() / "copy").string();
+    struct TCase {
+        const char* Name;
+        std::vector<std::string> Args;
+        std::string Out; // a part of standard output
+    };
+    const TCase cases[] = {
+        {"list", {"list", "www.shop.test/catalog"}, "shoes/\t"},
+        {"list, the final /", {"list", "www.shop.test/catalog/"}, "shoes/\t"},
+        {"list, percent-encoded",
+         {"list", "www.shop.test/%E3%82%BB%E3%83%BC%E3%83%AB"},
+         "商品一覧"},
+        {"list, without a scheme level",
+         {"--no-scheme", "list", "http://www.shop.test/catalog/"},
+         "shoes/\t"},
+        {"list of another scheme", {"list", "files.shop.test/pub/catalog/"}, "prices.csv\t"},
+        {"name", {"name", "www.shop.test/FAQ.html"}, "name: FAQ.html\n"},
+        {"find --in", {"find", "--in", "www.shop.test/catalog", "--ext", "html"}, "2 hits\n"},
+        {"copy a folder", {"copy", "www.shop.test/catalog/", "--to", copyTo}, "copied 2 files"},
+        {"copy a file",
+         {"copy", "www.shop.test/robots.txt", "--to", copyTo, "--overwrite", "all"},
+         "copied 1 file"},
+    };
+    for (const auto& c : cases) {
+        const TCliResult r = RunCli(c.Args, env);
+        EXPECT_EQ(r.ExitCode, 0) << c.Name << "\n" << r.Err;
+        EXPECT_NE(r.Out.find(c.Out), std::string::npos) << c.Name << "\n" << r.Out;
+    }
+
+    // A host under two schemes: the URL without one is ambiguous.
+    const fs::path folder = tmp.Path() / "Content.IE5";
+    fs::create_directories(folder / "AAAAAAAA");
+    std::ofstream(folder / "AAAAAAAA" / "p[1].htm") << "<p>x</p>";
+    auto image = TIndexDatWriter::Create(TIndexDatSignature::Microsoft, {"AAAAAAAA"});
+    for (const char* url : {"http://two.test/dir/p.html", "https://two.test/dir/p.html"}) {
+        TIndexDatNewEntry e;
+        e.Url = url;
+        e.FileName = "p[1].htm";
+        e.Size = 8;
+        e.Headers = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n";
+        e.LastModified = UnixTimeToFileTime(1350888300);
+        ASSERT_TRUE(image.AddEntry(e).Ok()) << url;
+    }
+    std::ofstream(folder / "index.dat", std::ios::binary) << image.Bytes();
+    const TCliRunOptions two{{}, {{"TARNHOLD_CACHE", folder.string()}}, {}};
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"list", "two.test/dir/"}, {"find", "--in", "two.test/dir"}}) {
+        const TCliResult r = RunCli(args, two);
+        EXPECT_EQ(r.ExitCode, 1) << args[0];
+        EXPECT_NE(r.Err.find(args.back() + ": ambiguous"), std::string::npos) << r.Err;
+        EXPECT_NE(r.Err.find("\n  https://two.test/dir/\n"), std::string::npos) << r.Err;
+    }
+    EXPECT_EQ(RunCli({"list", "https://two.test/dir/"}, two).ExitCode, 0);
+}
+
 TEST(CliConventions, ExactCaseWinsAndAmbiguityIsSaid) {
     const TCliRunOptions env{{}, {{"TARNHOLD_CACHE", kCache}}, {}};
     TCliResult upper = RunCli({"name", "http://www.shop.test/FAQ.html"}, env);
