@@ -359,6 +359,31 @@ TEST(CliCopy, ShowsProgressOnATerminalOnly) {
     EXPECT_EQ(pipe.Out.rfind("copied 2 files (", 0), 0u) << pipe.Out;
 }
 
+// favorites copy counts the sites it copied; one the cache lacks is said and
+// fails the run.
+TEST(CliFavoritesCopy, CountsOnlyTheSitesCopied) {
+    TScratch tmp;
+    const TCliRunOptions env{{},
+                             {{"HOME", tmp.Path.string()},
+                              {"TARNHOLD_HOME", (tmp.Path / "data").string()},
+                              {"TARNHOLD_CACHE", kCache.string()}},
+                             {}};
+    for (const char* url :
+         {"http://www.shop.test/", "http://news.example.test/", "http://nowhere.test/"})
+        ASSERT_EQ(RunCli({"favorites", "add", "site", url}, env).ExitCode, 0);
+
+    const TCliResult some = RunCli({"favorites", "copy", "1", "2", "3", "--yes"}, env);
+    EXPECT_EQ(some.ExitCode, 1) << some.Err;
+    EXPECT_TRUE(Has(some.Out, "\n2 of 3 favorites copied (1 not in the cache): ")) << some.Out;
+    EXPECT_TRUE(Has(some.Out, "not-cached\t3\t")) << some.Out;
+    EXPECT_TRUE(Has(some.Err, "favorite 3: http://nowhere.test/ is not in the cache")) << some.Err;
+    EXPECT_TRUE(fs::exists(tmp.Path / "Tarnhold" / kShop / "FAQ.html"));
+
+    const TCliResult all = RunCli({"favorites", "copy", "2", "1", "--yes"}, env);
+    EXPECT_EQ(all.ExitCode, 0) << all.Err;
+    EXPECT_TRUE(Has(all.Out, "\n2 of 2 favorites copied: ")) << all.Out;
+}
+
 TEST(CliDelete, DeletesNodesAndTheirCacheEntries) {
     TScratch dir;
     fs::copy(kCache, dir.Path / "c", fs::copy_options::recursive);
