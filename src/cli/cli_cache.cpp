@@ -8,6 +8,7 @@
 #include "cache/webcache.h"
 #include "clicache.h"
 #include "platform/codepage.h"
+#include "text/displayformat.h"
 #include "text/urlutils.h"
 
 #include <cerrno>
@@ -22,11 +23,9 @@ namespace tarnhold::cli {
 
 namespace {
 
-std::string FormatTime(const SYSTEMTIME& st) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%04u/%02u/%02u %02u:%02u:%02u", st.wYear, st.wMonth, st.wDay,
-                  st.wHour, st.wMinute, st.wSecond);
-    return buf;
+// Times in rows as every listing shows them ("2012/10/28 7:19").
+std::string FormatTime(const TCliContext& ctx, const SYSTEMTIME& st) {
+    return ctx.Show(FormatDateTimeShort(st));
 }
 
 int RunEntries(TCliContext& ctx, const TCliArgs& args) {
@@ -70,7 +69,7 @@ int RunEntries(TCliContext& ctx, const TCliArgs& args) {
         FillEntryInfo(raw, e);
         const std::string type = e.HeaderInfo.Values("Content-Type");
         std::string human = ctx.Show(e.Url) + "\t" + std::to_string(e.Size) + "\t" +
-                            FormatTime(e.LastModified) + "\t" + ctx.Show(type) + "\t" +
+                            FormatTime(ctx, e.LastModified) + "\t" + ctx.Show(type) + "\t" +
                             ctx.ShowUtf8(e.LocalFileName);
         if (all)
             human += std::string("\t") + flags + (accepted ? "\tok" : "\tskipped");
@@ -273,7 +272,7 @@ int RunOrphans(TCliContext& ctx, const TCliArgs& args) {
         if (!timed)
             local = SYSTEMTIME{};
         std::string human = ctx.ShowUtf8(orphan.Folder) + "\t" + ctx.ShowUtf8(orphan.Name) + "\t" +
-                            std::to_string(orphan.Size) + "\t" + FormatTime(local) + "\t" +
+                            std::to_string(orphan.Size) + "\t" + FormatTime(ctx, local) + "\t" +
                             ctx.ShowPath(orphan.Path());
         if (!copiedTo.empty())
             human += "\tcopied to " + ctx.ShowUtf8(copiedTo);

@@ -212,7 +212,7 @@ int RunOverview(TCliContext& ctx, const TCliArgs&) {
     const int files = tree->CountFiles(tree->Root());
     ctx.WriteLine(std::to_string(files) + " files, " +
                   ctx.Show(FormatSizeShort(tree->Root()->Info.Size)) + ", latest " +
-                  ctx.Show(FormatDateTimeLong(tree->Root()->Info.LastModified)));
+                  ctx.Show(FormatDateTimeShort(tree->Root()->Info.LastModified)));
     ctx.WriteLine("");
     WriteFolders(ctx, *tree, tree->Root(), 0);
     ctx.WriteLine("");

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <regex>
 #include <set>
 #include <unistd.h>
 
@@ -49,6 +50,16 @@ bool HasControlBytes(const std::string& text) {
         const auto b = static_cast<unsigned char>(c);
         return (b < 0x20 && b != '\n' && b != '\t') || b == 0x7F;
     });
+}
+
+// The first date in text that is not in the rows' one style
+// ("2012/10/28 7:19"): a long Japanese date or one with seconds. Empty when
+// there is none.
+std::string ForeignDate(const std::string& text) {
+    static const std::regex kOther("[0-9]+年[0-9]+月[0-9]+日|[0-9]{4}/[0-9]{2}/[0-9]{2} "
+                                   "[0-9]{1,2}:[0-9]{2}:[0-9]{2}");
+    std::smatch found;
+    return std::regex_search(text, found, kOther) ? found.str() : std::string();
 }
 
 struct TCommandCase {
@@ -158,6 +169,7 @@ TEST(CliConventions, EveryCommandFollowsThem) {
         EXPECT_EQ(good.ExitCode, 0) << good.Err;
         EXPECT_FALSE(good.Out.empty());
         EXPECT_FALSE(HasControlBytes(good.Out));
+        EXPECT_EQ(ForeignDate(good.Out), "") << "one style of date in every row";
 
         std::vector<std::string> again = c.Good;
         if (c.Name == "delete-entry")

@@ -341,6 +341,7 @@ TEST(CliCopy, AsksOnATerminalBeforeOverwriting) {
         EXPECT_EQ(r.ExitCode, c.exitCode) << c.name << "\n" << r.Err;
         EXPECT_TRUE(Has(r.Out, c.out)) << c.name << "\n" << r.Out;
         EXPECT_TRUE(Has(r.Err, "exists (")) << c.name << "\n" << r.Err;
+        EXPECT_FALSE(Has(r.Err, "年")) << "dates as the rows show them\n" << r.Err;
         EXPECT_TRUE(Has(r.Err, "[c]ancel")) << c.name;
         EXPECT_EQ(Read(page) != "mine", c.replaced) << c.name;
     }
