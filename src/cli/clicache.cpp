@@ -16,8 +16,6 @@
 
 namespace tarnhold::cli {
 
-namespace {} // namespace
-
 void TTreeCloser::operator()(TWebCacheTree* tree) const {
     // The local names given in this run are kept for the next one only if
     // the data folder takes them; say so once when it does not.
@@ -35,8 +33,14 @@ std::filesystem::path CachePathOf(const TFoundCache& cache) {
     return cache.Kind == TCacheKind::ckIndexDat ? ResolveIndexDatPath(cache.Folder) : cache.Folder;
 }
 
+const std::filesystem::path& DemoCache() {
+    static const std::filesystem::path demo =
+        FindDemoCache(TARNHOLD_INSTALLED_DEMO_CACHE, TARNHOLD_DEMO_CACHE);
+    return demo;
+}
+
 std::unique_ptr<TCacheSource> OpenCacheSource(const TCliContext& ctx) {
-    const TCacheLocation where = LocateCache(ctx.Cache, TARNHOLD_DEMO_CACHE);
+    const TCacheLocation where = LocateCache(ctx.Cache, DemoCache());
     if (where.Error) {
         ctx.Fail(ctx.ShowUtf8(where.Error.Text()));
         return nullptr;

@@ -13,6 +13,11 @@
 
 namespace tarnhold::cli {
 
+// The demo cache this program reads when it finds no other: the one
+// installed with it, else the build's (FindDemoCache); empty when neither
+// is there.
+const std::filesystem::path& DemoCache();
+
 // The source over the located cache, or none after saying why. Says on
 // stderr which cache it is unless the user named it itself with --cache, and
 // which others were found beside it.

@@ -1,6 +1,7 @@
 // tarnhold: the window. Finds the cache (--cache PATH, $TARNHOLD_CACHE, a
-// Wine prefix, else the demo cache), makes the tree and the favorites store
-// over the data folder and hands them to the main window.
+// Wine prefix, the user's browser caches, else the demo cache), makes the tree
+// and the favorites store over the data folder and hands them to the main
+// window.
 #include "app/appicon.h"
 #include "app/qtconvert.h"
 #include "cache/cachelocation.h"
@@ -167,7 +168,9 @@ int main(int argc, char** argv) {
     std::optional<std::filesystem::path> named;
     if (options.Parser.isSet(options.Cache))
         named = ToPath(options.Parser.value(options.Cache));
-    const TCacheLocation where = LocateCache(named, TARNHOLD_DEMO_CACHE);
+    const std::filesystem::path demo =
+        FindDemoCache(TARNHOLD_INSTALLED_DEMO_CACHE, TARNHOLD_DEMO_CACHE);
+    const TCacheLocation where = LocateCache(named, demo);
 
     std::unique_ptr<TCacheSource> source;
     QString problem;
@@ -207,7 +210,7 @@ int main(int argc, char** argv) {
         problem = QString::fromStdString(favoritesError.Text());
     window.SetCacheProblem(problem);
     window.SetCurrentCache(current);
-    window.FindCaches = [] { return FindAllCaches(TARNHOLD_DEMO_CACHE); };
+    window.FindCaches = [demo] { return FindAllCaches(demo); };
     window.Start();
     if (options.Parser.isSet(options.Shot))
         return SaveScreenshots(window, ToPath(options.Parser.value(options.Shot)));
