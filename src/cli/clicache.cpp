@@ -57,9 +57,15 @@ std::unique_ptr<TCacheSource> OpenCacheSource(const TCliContext& ctx) {
     if (where.Origin != TCacheOrigin::coOption || where.Searched)
         ctx.Fail("reading " + ctx.ShowPath(CachePathOf({where.Path, {}, where.Kind})) + " (" +
                  ctx.ShowUtf8(where.Description) + ")");
-    for (const auto& other : where.Others)
-        ctx.Fail("also found: " + ctx.ShowPath(CachePathOf(other)) + " (" +
-                 ctx.ShowUtf8(other.Description) + "; read it with --cache)");
+    // A search below a large folder may find many: the first few are named,
+    // the caches command lists them all.
+    constexpr std::size_t kNamed = 8;
+    for (std::size_t i = 0; i < where.Others.size() && i < kNamed; ++i)
+        ctx.Fail("also found: " + ctx.ShowPath(CachePathOf(where.Others[i])) + " (" +
+                 ctx.ShowUtf8(where.Others[i].Description) + "; read it with --cache)");
+    if (where.Others.size() > kNamed)
+        ctx.Fail("also found: " + std::to_string(where.Others.size() - kNamed) +
+                 " more ('tarnhold-cli caches' lists them)");
     return source;
 }
 

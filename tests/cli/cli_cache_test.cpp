@@ -293,6 +293,20 @@ TEST(CliCache, FindsACacheDeeperBelowTheFolderNamed) {
         << r.Err;
     EXPECT_EQ(CountLines(r.Out), 31u);
 
+    // Many found: the first few are named, the rest counted.
+    tmp.CopyCache("many/c00/x");
+    for (int i = 1; i <= 10; ++i) {
+        const fs::path other = tmp.Path() / "many" / ("c" + std::to_string(100 + i)) / "x";
+        fs::create_directories(other);
+        std::ofstream(other / "index.dat") << "not read";
+    }
+    TCliResult many = RunCli({"--cache", (tmp.Path() / "many").string(), "tree"});
+    EXPECT_EQ(many.ExitCode, 0) << many.Err;
+    EXPECT_EQ(std::count(many.Err.begin(), many.Err.end(), '\n'), 10) << many.Err;
+    EXPECT_NE(many.Err.find("also found: 2 more ('tarnhold-cli caches' lists them)\n"),
+              std::string::npos)
+        << many.Err;
+
     fs::create_directories(tmp.Path() / "empty/a");
     TCliResult none = RunCli({"--cache", (tmp.Path() / "empty").string(), "tree"});
     EXPECT_EQ(none.ExitCode, 1);
