@@ -8,6 +8,7 @@
 #include "cache/webcache.h"
 #include "clicache.h"
 #include "platform/codepage.h"
+#include "text/displayformat.h"
 #include "text/urlutils.h"
 
 #include <cerrno>
@@ -22,11 +23,9 @@ namespace tarnhold::cli {
 
 namespace {
 
-std::string FormatTime(const SYSTEMTIME& st) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%04u/%02u/%02u %02u:%02u:%02u", st.wYear, st.wMonth, st.wDay,
-                  st.wHour, st.wMinute, st.wSecond);
-    return buf;
+// Times in rows as every listing shows them ("2012/10/28 7:19").
+std::string FormatTime(const TCliContext& ctx, const SYSTEMTIME& st) {
+    return ctx.Show(FormatDateTimeShort(st));
 }
 
 int RunEntries(TCliContext& ctx, const TCliArgs& args) {
@@ -70,7 +69,7 @@ int RunEntries(TCliContext& ctx, const TCliArgs& args) {
         FillEntryInfo(raw, e);
         const std::string type = e.HeaderInfo.Values("Content-Type");
         std::string human = ctx.Show(e.Url) + "\t" + std::to_string(e.Size) + "\t" +
-                            FormatTime(e.LastModified) + "\t" + ctx.Show(type) + "\t" +
+                            FormatTime(ctx, e.LastModified) + "\t" + ctx.Show(type) + "\t" +
                             ctx.ShowUtf8(e.LocalFileName);
         if (all)
             human += std::string("\t") + flags + (accepted ? "\tok" : "\tskipped");
@@ -273,7 +272,7 @@ int RunOrphans(TCliContext& ctx, const TCliArgs& args) {
         if (!timed)
             local = SYSTEMTIME{};
         std::string human = ctx.ShowUtf8(orphan.Folder) + "\t" + ctx.ShowUtf8(orphan.Name) + "\t" +
-                            std::to_string(orphan.Size) + "\t" + FormatTime(local) + "\t" +
+                            std::to_string(orphan.Size) + "\t" + FormatTime(ctx, local) + "\t" +
                             ctx.ShowPath(orphan.Path());
         if (!copiedTo.empty())
             human += "\tcopied to " + ctx.ShowUtf8(copiedTo);
@@ -294,7 +293,7 @@ int RunOrphans(TCliContext& ctx, const TCliArgs& args) {
 
 int RunCaches(TCliContext& ctx, const TCliArgs&) {
     const std::vector<TFoundCache> found = ListCaches(ctx);
-    const TCacheLocation read = LocateCache(ctx.Cache, TARNHOLD_DEMO_CACHE);
+    const TCacheLocation read = LocateCache(ctx.Cache, DemoCache());
     const std::filesystem::path readIndex =
         read.Error ? std::filesystem::path() : CachePathOf({read.Path, {}, read.Kind});
     TListing listing(ctx, {"index", "entries", "found_by", "read", "error", "kind"});
@@ -415,15 +414,17 @@ const TCliCommandRegistrar kCaches({
     "caches",
     "every cache found on the machine, with its entry count",
     "One line per cache: INDEX<TAB>N entries<TAB>WHERE FOUND, \"(read)\" after\n"
-    "the one the other commands read. Looks where the commands do\n"
-    "($TARNHOLD_CACHE, $WINEPREFIX, ~/.wine) and in ~/.local/share/wineprefixes,\n"
+    "the one the other commands read. Looks where the commands do, in their\n"
+    "order: $TARNHOLD_CACHE, $WINEPREFIX, ~/.wine and ~/.local/share/wineprefixes,\n"
     "then the caches of Chromium and the browsers built on it (~/.cache/chromium,\n"
     "google-chrome, Brave, Edge, Vivaldi, Opera) and of Firefox (~/.cache/mozilla,\n"
-    "~/.mozilla), snap and flatpak ones too; a browser's cache is its folder, its\n"
-    "kind in brackets after WHERE FOUND. With --cache PATH, below PATH only (PATH\n"
-    "may name a browser's cache folder or its profile). A cache that cannot be\n"
-    "read is listed with the reason, a damaged one with its count and what was\n"
-    "wrong (and the exit code is 1).\n"
+    "~/.mozilla), snap and flatpak ones too, the one written last first, then\n"
+    "the demo cache; a browser's cache is its folder, its kind in brackets after\n"
+    "WHERE FOUND. With --cache PATH, below PATH only (PATH may name a browser's\n"
+    "cache folder or its profile, or a folder that holds caches deeper down;\n"
+    "see tarnhold-cli --help). A cache that cannot be read is listed with the\n"
+    "reason, a damaged one with its count and what was wrong (and the exit code\n"
+    "is 1).\n"
     "fields (--json, --tsv): index, entries, found_by, read, error, kind\n"
     "(index.dat, chromium, firefox).\n"
     "\n"

@@ -39,14 +39,20 @@ bool FindNodes(const TCliContext& ctx, TWebCacheTree& tree,
     for (const std::string& typed : operands) {
         TWebCacheTreeNode* node = nullptr;
         std::vector<TWebCacheTreeNode*> files;
+        std::vector<TWebCacheTreeNode*> folders; // below several schemes
         if (!typed.empty() && typed.back() == '/')
-            node = FindFolder(tree, typed);
-        if (node == nullptr) {
+            node = FindFolder(tree, typed, &folders);
+        if (node == nullptr && folders.empty()) {
             files = MatchFileNodes(tree, typed, minLevel);
             if (files.size() == 1)
                 node = files[0];
             else if (files.empty())
-                node = FindFolder(tree, typed);
+                node = FindFolder(tree, typed, &folders);
+        }
+        if (node == nullptr && folders.size() > 1) {
+            ReportNoFolder(ctx, typed, folders);
+            found = false;
+            continue;
         }
         if (node == tree.Root())
             node = nullptr;
@@ -106,6 +112,28 @@ void ReportFailure(const TCliContext& ctx, const TCopyFailure& failure) {
     }
 }
 
+// The overwrite question of --overwrite ask. Without a terminal to ask on,
+// the first file that exists stops the copy (what was copied before it stays).
+class TOverwritePrompts : public TTerminalPrompts {
+public:
+    using TTerminalPrompts::TTerminalPrompts;
+    int AskOverwrite(const TWebCacheTreeNode& node, const std::filesystem::path& path) override {
+        if (Context().InIsTerminal)
+            return TTerminalPrompts::AskOverwrite(node, path);
+        Progress().Clear();
+        Context().Fail("copy: " + Context().ShowPath(path) +
+                       " exists, and --overwrite ask needs a terminal to ask on; give "
+                       "--overwrite all, none or newer");
+        refused_ = true;
+        return kAnswerCancel;
+    }
+    // Whether the copy stopped at a question it could not ask.
+    bool Refused() const { return refused_; }
+
+private:
+    bool refused_ = false;
+};
+
 int RunCopy(TCliContext& ctx, const TCliArgs& args) {
     if (!args.Has("to") || args.Value("to").empty())
         return UsageError(ctx, "where to? give --to DIR");
@@ -126,9 +154,6 @@ int RunCopy(TCliContext& ctx, const TCliArgs& args) {
         answer = kAnswerNewer;
     else if (overwrite != "ask")
         return UsageError(ctx, "--overwrite takes ask, all, none or newer");
-    if (answer == kAnswerYes && !ctx.InIsTerminal)
-        return UsageError(ctx, "--overwrite ask needs a terminal to ask on; give --overwrite "
-                               "all, none or newer");
     std::filesystem::path reportFile;
     if (args.Has("report")) {
         reportFile = args.Value("report");
@@ -171,7 +196,7 @@ int RunCopy(TCliContext& ctx, const TCliArgs& args) {
     }
 
     TTerminalProgress progress(ctx, ::isatty(STDERR_FILENO) == 1);
-    TTerminalPrompts prompts(ctx, progress);
+    TOverwritePrompts prompts(ctx, progress);
     TCopyEngine engine(*tree, &prompts, &progress);
     progress.Attach(&engine);
     const auto start = TClock::now();
@@ -232,10 +257,10 @@ int RunCopy(TCliContext& ctx, const TCliArgs& args) {
     }
     if (done)
         return reported ? kExitOk : kExitFailure;
-    if (engine.LastFailure().Error == 0)
-        ctx.Fail("copy: cancelled");
-    else
+    if (engine.LastFailure().Error != 0)
         ReportFailure(ctx, engine.LastFailure());
+    else if (!prompts.Refused())
+        ctx.Fail("copy: cancelled");
     return kExitFailure;
 }
 
@@ -336,8 +361,9 @@ const TCliCommandRegistrar kCopy({
     "--report FILE writes the links whose targets the cache did not hold, page\n"
     "by page, as HTML (FILE ending in .html or .htm) or CSV (.csv).\n"
     "--overwrite ask (the default) asks for each file that exists, on the\n"
-    "terminal (without one: exit code 2): [y]es, [n]o, [a]ll, [k]eep all,\n"
-    "[w]here the cache is newer, [c]ancel.\n"
+    "terminal: [y]es, [n]o, [a]ll, [k]eep all, [w]here the cache is newer,\n"
+    "[c]ancel. Without a terminal the first file that exists stops the copy\n"
+    "(exit code 1); into a new folder nothing is asked.\n"
     "On a terminal a progress line is shown on standard error. At the end one\n"
     "line: \"copied N files (B bytes), P pages rewritten, O of L links missing\n"
     "from the cache (on I pages), K kept, S without content, T s\"; \"stopped\n"

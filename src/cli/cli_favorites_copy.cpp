@@ -38,7 +38,8 @@ const char* const kFavoritesCopyHelp =
     "  of the favorites after it stay.\n"
     "  One row per favorite: N, title, URL, save folder and its state (copied,\n"
     "  moved, not-cached, failed, not-done); fields (--json, --tsv): number,\n"
-    "  title, url, save_folder, state.";
+    "  title, url, save_folder, state. Then \"C of N favorites copied\", C\n"
+    "  counting those copied; exit code 1 when one failed or was not cached.";
 
 namespace {
 
@@ -221,19 +222,33 @@ int RunFavoritesCopy(TCliContext& ctx, const TCliArgs& args, bool move) {
         ctx.Fail("the favorites after it were left alone");
     if (result.SaveError)
         ctx.Fail("favorites.dat not saved: " + ctx.ShowUtf8(AnsiToUtf8(result.SaveError.Text())));
+    // A favorite whose site the cache does not hold was not copied: said,
+    // left out of the count, and the run fails.
+    for (const TFavoriteItem* item : result.NotCached)
+        ctx.Fail("favorite " + std::to_string(store.IndexOf(item) + 1) + ": " +
+                 ctx.Show(item->UrlName) + " is not in the cache; nothing copied");
+    int copied = 0;
+    for (int i = 0; i < result.Copied && i < static_cast<int>(selected.size()); ++i)
+        copied += std::find(result.NotCached.begin(), result.NotCached.end(), selected[i]) ==
+                          result.NotCached.end()
+                      ? 1
+                      : 0;
 
     if (ctx.Format == TOutputFormat::ofHuman) {
         const TCopyStats& s = engine.Stats();
         char time[32];
         std::snprintf(time, sizeof time, "%.2f s", seconds);
-        *ctx.Out << result.Copied << " of " << selected.size() << " favorites "
-                 << (move ? "moved" : "copied") << ": " << s.Files << " files (" << s.Bytes
-                 << " bytes), " << s.Pages << " pages rewritten, " << s.Kept << " kept";
+        *ctx.Out << copied << " of " << selected.size() << " favorites "
+                 << (move ? "moved" : "copied");
+        if (!result.NotCached.empty())
+            *ctx.Out << " (" << result.NotCached.size() << " not in the cache)";
+        *ctx.Out << ": " << s.Files << " files (" << s.Bytes << " bytes), " << s.Pages
+                 << " pages rewritten, " << s.Kept << " kept";
         if (move)
             *ctx.Out << ", " << result.FilesDeleted << " cached files deleted";
         *ctx.Out << ", " << time << "\n";
     }
-    return result.Done && !result.SaveError ? kExitOk : kExitFailure;
+    return result.Done && !result.SaveError && result.NotCached.empty() ? kExitOk : kExitFailure;
 }
 
 } // namespace tarnhold::cli

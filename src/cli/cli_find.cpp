@@ -95,12 +95,15 @@ std::optional<std::string> MakeCriteria(const TCliArgs& args, TFindData& data) {
                    EscapeForTerminal(args.Value(name)) + "'";
     }
     const int modes = (from || to ? 1 : 0) + (months ? 1 : 0) + (days ? 1 : 0);
-    if (modes > 1 || from.has_value() != to.has_value())
-        return std::string("give --date-from with --date-to, or --months, or --days");
+    if (modes > 1)
+        return std::string("give --date-from and --date-to (either alone leaves that end "
+                           "open), or --months, or --days");
     const SYSTEMTIME today = CurrentLocalTime();
-    if (from)
-        SetDateRange(data, dmBetween, today, 0, *from, *to);
-    else if (months)
+    if (from || to) {
+        // An open end reaches as far as a date can.
+        SetDateRange(data, dmBetween, today, 0, from.value_or(MakeSystemTime(1, 1, 1)),
+                     to.value_or(MakeSystemTime(9999, 12, 31)));
+    } else if (months)
         SetDateRange(data, dmMonths, today, static_cast<int>(*months));
     else if (days)
         SetDateRange(data, dmDays, today, static_cast<int>(*days));
@@ -183,12 +186,12 @@ int RunFind(TCliContext& ctx, const TCliArgs& args) {
     if (!tree || !CheckReadable(ctx, *source))
         return kExitFailure;
     const std::string location = std::string(AnsiTrim(args.Value("in")));
-    data->StartNode =
-        location.empty() || location == "Web Cache" ? tree->Root() : FindFolder(*tree, location);
+    std::vector<TWebCacheTreeNode*> ambiguous;
+    data->StartNode = location.empty() || location == "Web Cache"
+                          ? tree->Root()
+                          : FindFolder(*tree, location, &ambiguous);
     if (data->StartNode == nullptr) {
-        ctx.Fail(ctx.ShowUtf8(location) +
-                 ": no such folder in the cache (write it as the tree shows it, e.g. "
-                 "http://host/dir/)");
+        ReportNoFolder(ctx, location, ambiguous);
         return kExitFailure;
     }
 
@@ -244,8 +247,8 @@ const TCliCommandRegistrar kFind({
      {"case", 0, "", "--contains minds the case of letters"},
      {"in", 0, "FOLDER-URL", "the folder to search (\"Web Cache\": all)"},
      {"no-subfolders", 0, "", "only the folder's own files and folders"},
-     {"date-from", 0, "D", "modified on or after D (YYYY/MM/DD), with --date-to"},
-     {"date-to", 0, "D", "modified on or before D, with --date-from"},
+     {"date-from", 0, "D", "modified on or after D (YYYY/MM/DD)"},
+     {"date-to", 0, "D", "modified on or before D"},
      {"months", 0, "N", "modified within the last N months"},
      {"days", 0, "N", "modified within the last N days"},
      {"ext", 0, "LIST", "files with these extensions: .html,.gif (\"\": none)"},

@@ -130,11 +130,10 @@ int RunList(TCliContext& ctx, const TCliArgs& args) {
     auto tree = OpenReadableTree(ctx, source);
     if (!tree)
         return kExitFailure;
-    TWebCacheTreeNode* folder = FindFolder(*tree, args.Operands[0]);
+    std::vector<TWebCacheTreeNode*> ambiguous;
+    TWebCacheTreeNode* folder = FindFolder(*tree, args.Operands[0], &ambiguous);
     if (folder == nullptr) {
-        ctx.Fail(ctx.ShowUtf8(args.Operands[0]) +
-                 ": no such folder in the cache (write it as the tree shows it, e.g. "
-                 "http://host/dir/)");
+        ReportNoFolder(ctx, args.Operands[0], ambiguous);
         return kExitFailure;
     }
     WriteRows(ctx, folder);
@@ -213,7 +212,7 @@ int RunOverview(TCliContext& ctx, const TCliArgs&) {
     const int files = tree->CountFiles(tree->Root());
     ctx.WriteLine(std::to_string(files) + " files, " +
                   ctx.Show(FormatSizeShort(tree->Root()->Info.Size)) + ", latest " +
-                  ctx.Show(FormatDateTimeLong(tree->Root()->Info.LastModified)));
+                  ctx.Show(FormatDateTimeShort(tree->Root()->Info.LastModified)));
     ctx.WriteLine("");
     WriteFolders(ctx, *tree, tree->Root(), 0);
     ctx.WriteLine("");

@@ -16,8 +16,6 @@
 
 namespace tarnhold::cli {
 
-namespace {} // namespace
-
 void TTreeCloser::operator()(TWebCacheTree* tree) const {
     // The local names given in this run are kept for the next one only if
     // the data folder takes them; say so once when it does not.
@@ -35,8 +33,14 @@ std::filesystem::path CachePathOf(const TFoundCache& cache) {
     return cache.Kind == TCacheKind::ckIndexDat ? ResolveIndexDatPath(cache.Folder) : cache.Folder;
 }
 
+const std::filesystem::path& DemoCache() {
+    static const std::filesystem::path demo =
+        FindDemoCache(TARNHOLD_INSTALLED_DEMO_CACHE, TARNHOLD_DEMO_CACHE);
+    return demo;
+}
+
 std::unique_ptr<TCacheSource> OpenCacheSource(const TCliContext& ctx) {
-    const TCacheLocation where = LocateCache(ctx.Cache, TARNHOLD_DEMO_CACHE);
+    const TCacheLocation where = LocateCache(ctx.Cache, DemoCache());
     if (where.Error) {
         ctx.Fail(ctx.ShowUtf8(where.Error.Text()));
         return nullptr;
@@ -53,9 +57,15 @@ std::unique_ptr<TCacheSource> OpenCacheSource(const TCliContext& ctx) {
     if (where.Origin != TCacheOrigin::coOption || where.Searched)
         ctx.Fail("reading " + ctx.ShowPath(CachePathOf({where.Path, {}, where.Kind})) + " (" +
                  ctx.ShowUtf8(where.Description) + ")");
-    for (const auto& other : where.Others)
-        ctx.Fail("also found: " + ctx.ShowPath(CachePathOf(other)) + " (" +
-                 ctx.ShowUtf8(other.Description) + "; read it with --cache)");
+    // A search below a large folder may find many: the first few are named,
+    // the caches command lists them all.
+    constexpr std::size_t kNamed = 8;
+    for (std::size_t i = 0; i < where.Others.size() && i < kNamed; ++i)
+        ctx.Fail("also found: " + ctx.ShowPath(CachePathOf(where.Others[i])) + " (" +
+                 ctx.ShowUtf8(where.Others[i].Description) + "; read it with --cache)");
+    if (where.Others.size() > kNamed)
+        ctx.Fail("also found: " + std::to_string(where.Others.size() - kNamed) +
+                 " more ('tarnhold-cli caches' lists them)");
     return source;
 }
 
@@ -103,26 +113,83 @@ TCliTree OpenCacheTree(const TCliContext& ctx, TCacheSource*& source) {
 
 std::vector<TFoundCache> ListCaches(const TCliContext& ctx) {
     if (ctx.Cache) {
-        const TCacheLocation where = LocateCache(ctx.Cache, TARNHOLD_DEMO_CACHE);
+        const TCacheLocation where = LocateCache(ctx.Cache, DemoCache());
         if (where.Error)
             return {};
         std::vector<TFoundCache> found{{where.Path, where.Description, where.Kind}};
         found.insert(found.end(), where.Others.begin(), where.Others.end());
         return found;
     }
-    return FindAllCaches(TARNHOLD_DEMO_CACHE);
+    return FindAllCaches(DemoCache());
 }
 
-TWebCacheTreeNode* FindFolder(TWebCacheTree& tree, std::string_view typedUtf8) {
-    const std::string ansi = Utf8ToAnsi(typedUtf8);
-    for (const std::string& form : {ansi, DecodeURLString(ansi)}) {
-        for (std::string url : {form, form + "/"}) {
-            TWebCacheTreeNode* node = tree.FindNodeByUrl(url);
-            if (node != nullptr && node->IsFolder)
-                return node;
-        }
+namespace {
+
+// The folder URL a form names in the tree (with or without its final "/"), or
+// none.
+TWebCacheTreeNode* FolderAt(const TWebCacheTree& tree, const std::string& form) {
+    for (const std::string& url : {form, form + "/"}) {
+        TWebCacheTreeNode* node = tree.FindNodeByUrl(url);
+        if (node != nullptr && node->IsFolder)
+            return node;
     }
     return nullptr;
+}
+
+// The URLs a typed one stands for in the tree (ANSI): as typed and decoded;
+// and when it was typed without a scheme where the tree has a folder per
+// scheme, both forms below each scheme the tree holds, scheme by scheme.
+std::vector<std::vector<std::string>> UrlForms(const TWebCacheTree& tree,
+                                               std::string_view typedUtf8) {
+    const std::string ansi = Utf8ToAnsi(typedUtf8);
+    const std::string decoded = DecodeURLString(ansi);
+    std::vector<std::vector<std::string>> forms{{ansi, decoded}};
+    if (!tree.EnableScheme() || ansi.find("://") != std::string::npos)
+        return forms;
+    const TWebCacheTreeNode* root = tree.Root();
+    for (int i = 0; i < root->Count(); ++i) {
+        const TWebCacheTreeNode* scheme = root->Items(i);
+        if (scheme->IsFolder)
+            forms.push_back({scheme->DirUrl() + ansi, scheme->DirUrl() + decoded});
+    }
+    return forms;
+}
+
+} // namespace
+
+TWebCacheTreeNode* FindFolder(TWebCacheTree& tree, std::string_view typedUtf8,
+                              std::vector<TWebCacheTreeNode*>* ambiguous) {
+    // The first form that names a folder wins; among schemes, one must.
+    const std::vector<std::vector<std::string>> groups = UrlForms(tree, typedUtf8);
+    std::vector<TWebCacheTreeNode*> found;
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        for (const std::string& form : groups[g]) {
+            if (TWebCacheTreeNode* node = FolderAt(tree, form)) {
+                if (g == 0)
+                    return node;
+                found.push_back(node);
+                break;
+            }
+        }
+    }
+    if (found.size() == 1)
+        return found[0];
+    if (ambiguous != nullptr)
+        *ambiguous = std::move(found);
+    return nullptr;
+}
+
+void ReportNoFolder(const TCliContext& ctx, std::string_view typedUtf8,
+                    const std::vector<TWebCacheTreeNode*>& candidates) {
+    if (candidates.size() < 2) {
+        ctx.Fail(ctx.ShowUtf8(typedUtf8) +
+                 ": no such folder in the cache (write it as the tree shows it, e.g. "
+                 "http://host/dir/ or host/dir/)");
+        return;
+    }
+    ctx.Fail(ctx.ShowUtf8(typedUtf8) + ": ambiguous; the cache holds:");
+    for (const TWebCacheTreeNode* node : candidates)
+        *ctx.Err << "  " << ctx.Show(node->DirUrl()) << "\n";
 }
 
 std::string EncodeFolderUrl(std::string_view ansi) {
@@ -218,7 +285,12 @@ std::vector<TWebCacheTreeNode*> MatchFileNodes(TWebCacheTree& tree, std::string_
     const std::string ansi = Utf8ToAnsi(typedUtf8);
     TUrlMatcher matcher(typedUtf8, minLevel);
     std::vector<TWebCacheTreeNode*> nodes;
-    for (const std::string& url : {ansi, DecodeURL(ansi), tree.RenameItems().Lookup(ansi)}) {
+    std::vector<std::string> urls;
+    for (const std::vector<std::string>& group : UrlForms(tree, typedUtf8))
+        urls.insert(urls.end(), group.begin(), group.end());
+    urls.push_back(DecodeURL(ansi));
+    urls.push_back(tree.RenameItems().Lookup(ansi));
+    for (const std::string& url : urls) {
         TWebCacheTreeNode* folder = url.empty() ? nullptr : tree.FindFolderByUrl(url);
         if (folder == nullptr)
             continue;

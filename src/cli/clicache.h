@@ -13,6 +13,11 @@
 
 namespace tarnhold::cli {
 
+// The demo cache this program reads when it finds no other: the one
+// installed with it, else the build's (FindDemoCache); empty when neither
+// is there.
+const std::filesystem::path& DemoCache();
+
 // The source over the located cache, or none after saying why. Says on
 // stderr which cache it is unless the user named it itself with --cache, and
 // which others were found beside it.
@@ -46,9 +51,17 @@ TCliTree OpenCacheTree(const TCliContext& ctx, TCacheSource*& source);
 std::vector<TFoundCache> ListCaches(const TCliContext& ctx);
 
 // The folder a URL typed by the user names: as the tree prints it or
-// percent-encoded, with or without the scheme (as --no-scheme prints it) and
-// the trailing "/". None when the tree has no such folder.
-TWebCacheTreeNode* FindFolder(TWebCacheTree& tree, std::string_view typedUtf8);
+// percent-encoded, with or without the scheme and the trailing "/". Typed
+// without a scheme it may lie below any scheme of the tree. None when the
+// tree has no such folder, or when it lies below several schemes (those go
+// to *ambiguous).
+TWebCacheTreeNode* FindFolder(TWebCacheTree& tree, std::string_view typedUtf8,
+                              std::vector<TWebCacheTreeNode*>* ambiguous = nullptr);
+
+// Says on the error stream that typed names no folder, or (with the
+// candidates FindFolder gave) that it is ambiguous.
+void ReportNoFolder(const TCliContext& ctx, std::string_view typedUtf8,
+                    const std::vector<TWebCacheTreeNode*>& candidates);
 
 // A folder URL of the tree (decoded ANSI) percent-encoded as UTF-8, the form
 // a browser's address bar and the cache itself use.

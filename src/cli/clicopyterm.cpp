@@ -14,7 +14,7 @@ namespace tarnhold::cli {
 namespace {
 
 std::string DescribeFile(const TCliContext& ctx, std::uint64_t size, const SYSTEMTIME& time) {
-    return std::to_string(size) + " bytes, " + ctx.Show(FormatDateTimeLong(time));
+    return std::to_string(size) + " bytes, " + ctx.Show(FormatDateTimeShort(time));
 }
 
 } // namespace

@@ -91,8 +91,9 @@ void PrintOptions(std::ostream& os, const TCliOption* begin, const TCliOption* e
 void PrintUsage(std::ostream& os) {
     os << "usage: tarnhold-cli [OPTIONS] [COMMAND] [ARGS...]\n"
           "       tarnhold-cli COMMAND --help\n\n"
-          "Reads Internet Explorer's URL cache (index.dat and its folders) and shows\n"
-          "it as the window does. Without a command: the cache read and its tree.\n\n"
+          "Reads Internet Explorer's URL cache (index.dat and its folders) and the\n"
+          "caches of Chromium and Firefox, and shows them as the window does.\n"
+          "Without a command: the cache read and its tree.\n\n"
           "commands:\n";
     for (const TCliCommand* c : RegisteredCommands()) {
         std::string name = c->Name;
@@ -104,9 +105,12 @@ void PrintUsage(std::ostream& os) {
     os << "\n"
           "The cache read: --cache PATH, else $TARNHOLD_CACHE, else the Internet\n"
           "Explorer cache of the Wine prefix $WINEPREFIX (else ~/.wine; a WINEPREFIX\n"
-          "that does not exist is an error), else the demo cache. PATH may be an\n"
-          "index.dat, its folder, the folder above Content.IE5, a user's profile or\n"
-          "a Wine prefix; 'tarnhold-cli caches' lists every cache found.\n"
+          "that does not exist is an error), else your Chromium or Firefox cache\n"
+          "(the one written last), else the demo cache installed with the program.\n"
+          "PATH may be an index.dat, its folder, the folder above Content.IE5, a\n"
+          "user's profile, a Wine prefix, a browser's cache or profile, or any\n"
+          "folder that holds one up to 8 levels down (links not followed);\n"
+          "'tarnhold-cli caches' lists every cache found.\n"
           "Local names are kept in $TARNHOLD_HOME (else $XDG_CONFIG_HOME/tarnhold,\n"
           "else ~/.config/tarnhold). Arguments are UTF-8; URLs may be given decoded\n"
           "or percent-encoded.\n\n"

@@ -4,6 +4,7 @@
 #include "support/chromiumentrywriter.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -48,7 +49,7 @@ TEST(CliCache, EntriesKeepTheirColumns) {
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_EQ(r.Err, "") << "a cache named with --cache is not announced";
     EXPECT_EQ(CountLines(r.Out), 31u);
-    EXPECT_NE(r.Out.find("http://www.shop.test/faq.html\t591\t2012/10/28 16:19:02\ttext/html\t" +
+    EXPECT_NE(r.Out.find("http://www.shop.test/faq.html\t591\t2012/10/28 16:19\ttext/html\t" +
                          (kCache / "LF9FM8KU/faq[0].htm").string() + "\n"),
               std::string::npos)
         << r.Out;
@@ -212,6 +213,108 @@ TEST(CliCache, ChromiumCacheIsListedWithKeysCopiedDecodedAndDeletedFrom) {
     EXPECT_FALSE(fs::exists(data / ChromiumEntryName(1)));
     TCliResult after = RunCli({"entries", "--cache", cache});
     EXPECT_EQ(CountLines(after.Out), 9u);
+}
+
+// Nothing named, no Wine prefix: the user's browser caches come before the
+// demo cache, the one written last first.
+TEST(CliCache, ReadsTheNewestBrowserCacheBeforeTheDemo) {
+    TScratch tmp;
+    const fs::path home = tmp.Path() / "home";
+    const fs::path chromium = home / ".cache/chromium/Default/Cache/Cache_Data";
+    const fs::path firefox = home / ".mozilla/firefox/abc.default";
+    fs::create_directories(chromium);
+    fs::create_directories(firefox);
+    fs::copy(TARNHOLD_TEST_DATA "/browsers/chromium", chromium, fs::copy_options::recursive);
+    fs::copy(TARNHOLD_TEST_DATA "/browsers/firefox", firefox, fs::copy_options::recursive);
+    const auto age = [](const fs::path& folder, int seconds) {
+        const auto when = fs::file_time_type::clock::now() - std::chrono::seconds(seconds);
+        for (const fs::path& p : {folder, folder / "index", folder / "entries",
+                                  folder / "index-dir" / "the-real-index"}) {
+            if (fs::exists(p))
+                fs::last_write_time(p, when);
+        }
+    };
+    age(chromium, 60);
+    age(firefox / "cache2", 3600);
+    const TCliRunOptions env{
+        {},
+        {{"HOME", home.string()}, {"TARNHOLD_CACHE", std::nullopt}, {"WINEPREFIX", std::nullopt}},
+        {}};
+
+    TCliResult r = RunCli({"entries"}, env);
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_NE(r.Err.find("reading " + chromium.string() + " (Chromium, profile Default"),
+              std::string::npos)
+        << r.Err;
+    EXPECT_NE(r.Err.find("also found: " + (firefox / "cache2").string()), std::string::npos)
+        << r.Err;
+    EXPECT_EQ(r.Err.find("demo"), std::string::npos) << r.Err;
+    EXPECT_EQ(CountLines(r.Out), 9u);
+
+    age(chromium, 7200);
+    TCliResult newer = RunCli({"caches"}, env);
+    ASSERT_EQ(newer.ExitCode, 0) << newer.Err;
+    EXPECT_EQ(newer.Out.rfind((firefox / "cache2").string() + "\t", 0), 0u) << newer.Out;
+    EXPECT_NE(newer.Out.find("[firefox]\t(read)\n"), std::string::npos) << newer.Out;
+    EXPECT_NE(newer.Out.find("\tthe demo cache\n"), std::string::npos) << "listed last";
+}
+
+// An installed program reads the demo cache installed beside it, whether or
+// not the build tree is still there.
+TEST(CliCache, InstalledProgramReadsItsOwnDemoCache) {
+    TScratch tmp;
+    const fs::path prefix = tmp.Path() / "usr";
+    fs::create_directories(prefix / "bin");
+    fs::copy_file(TARNHOLD_CLI, prefix / "bin/tarnhold-cli");
+    const fs::path demo = tmp.CopyCache("usr/share/tarnhold/demo-cache");
+    TCliRunOptions env{{},
+                       {{"HOME", (tmp.Path() / "home").string()},
+                        {"TARNHOLD_CACHE", std::nullopt},
+                        {"WINEPREFIX", std::nullopt}},
+                       {}};
+    env.Program = (prefix / "bin/tarnhold-cli").string();
+    TCliResult r = RunCli({"entries"}, env);
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(r.Err,
+              "tarnhold-cli: reading " + (demo / "index.dat").string() + " (the demo cache)\n");
+    EXPECT_EQ(CountLines(r.Out), 31u) << "the installed one, not the build's";
+}
+
+// A cache deeper than the usual places below the folder named is found; a
+// folder with none says how far it looked.
+TEST(CliCache, FindsACacheDeeperBelowTheFolderNamed) {
+    TScratch tmp;
+    const fs::path cache = tmp.CopyCache("copied/Local/Microsoft/Windows/INetCache/Content.IE5");
+    TCliResult r = RunCli({"--cache", (tmp.Path() / "copied").string(), "entries"});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_NE(r.Err.find("reading " + (cache / "index.dat").string() +
+                         " (--cache, an Internet Explorer cache found below it)"),
+              std::string::npos)
+        << r.Err;
+    EXPECT_EQ(CountLines(r.Out), 31u);
+
+    // Many found: the first few are named, the rest counted.
+    tmp.CopyCache("many/c00/x");
+    for (int i = 1; i <= 10; ++i) {
+        const fs::path other = tmp.Path() / "many" / ("c" + std::to_string(100 + i)) / "x";
+        fs::create_directories(other);
+        std::ofstream(other / "index.dat") << "not read";
+    }
+    TCliResult many = RunCli({"--cache", (tmp.Path() / "many").string(), "tree"});
+    EXPECT_EQ(many.ExitCode, 0) << many.Err;
+    EXPECT_EQ(std::count(many.Err.begin(), many.Err.end(), '\n'), 10) << many.Err;
+    EXPECT_NE(many.Err.find("also found: 2 more ('tarnhold-cli caches' lists them)\n"),
+              std::string::npos)
+        << many.Err;
+
+    fs::create_directories(tmp.Path() / "empty/a");
+    TCliResult none = RunCli({"--cache", (tmp.Path() / "empty").string(), "tree"});
+    EXPECT_EQ(none.ExitCode, 1);
+    EXPECT_NE(none.Err.find("no cache found: looked for Internet Explorer's index.dat"),
+              std::string::npos)
+        << none.Err;
+    EXPECT_NE(none.Err.find("up to 8 levels below it (2 folders looked into"), std::string::npos)
+        << none.Err;
 }
 
 } // namespace

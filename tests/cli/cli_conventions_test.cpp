@@ -10,6 +10,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <regex>
 #include <set>
 #include <unistd.h>
 
@@ -49,6 +50,16 @@ bool HasControlBytes(const std::string& text) {
         const auto b = static_cast<unsigned char>(c);
         return (b < 0x20 && b != '\n' && b != '\t') || b == 0x7F;
     });
+}
+
+// The first date in text that is not in the rows' one style
+// ("2012/10/28 7:19"): a long Japanese date or one with seconds. Empty when
+// there is none.
+std::string ForeignDate(const std::string& text) {
+    static const std::regex kOther("[0-9]+年[0-9]+月[0-9]+日|[0-9]{4}/[0-9]{2}/[0-9]{2} "
+                                   "[0-9]{1,2}:[0-9]{2}:[0-9]{2}");
+    std::smatch found;
+    return std::regex_search(text, found, kOther) ? found.str() : std::string();
 }
 
 struct TCommandCase {
@@ -158,6 +169,7 @@ TEST(CliConventions, EveryCommandFollowsThem) {
         EXPECT_EQ(good.ExitCode, 0) << good.Err;
         EXPECT_FALSE(good.Out.empty());
         EXPECT_FALSE(HasControlBytes(good.Out));
+        EXPECT_EQ(ForeignDate(good.Out), "") << "one style of date in every row";
 
         std::vector<std::string> again = c.Good;
         if (c.Name == "delete-entry")
@@ -256,6 +268,25 @@ TEST(CliConventions, OptionsHelpVersionAndMistakes) {
     EXPECT_EQ(sum.size(), 9u) << "the checksum of the text --help: " << sum;
 }
 
+// The window answers --help and --version without a display, as the
+// command-line program does.
+TEST(CliConventions, WindowHelpAndVersionNeedNoDisplay) {
+#ifndef TARNHOLD_WINDOW
+    GTEST_SKIP() << "built without the window";
+#else
+    TCliRunOptions noDisplay;
+    noDisplay.Program = TARNHOLD_WINDOW;
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        noDisplay.Env[name] = std::nullopt;
+    const TCliResult help = RunCli({"--help"}, noDisplay);
+    EXPECT_EQ(help.ExitCode, 0) << help.Err;
+    EXPECT_NE(help.Out.find("--cache <PATH>"), std::string::npos) << help.Out;
+    const TCliResult version = RunCli({"--version"}, noDisplay);
+    EXPECT_EQ(version.ExitCode, 0) << version.Err;
+    EXPECT_EQ(version.Out, std::string("tarnhold ") + TARNHOLD_VERSION + "\n");
+#endif
+}
+
 TEST(CliConventions, UnwritableDataFolderIsSaidOnce) {
     TScratch tmp;
     const fs::path file = tmp.Path() / "a-file";
@@ -312,6 +343,66 @@ TEST(CliConventions, BothUrlFormsNameTheSameThing) {
     EXPECT_EQ(byEncoded.ExitCode, 0) << byEncoded.Err;
     EXPECT_EQ(byDecoded.Out, byEncoded.Out) << byDecoded.Err;
     EXPECT_NE(byDecoded.Out.find("name: 商品一覧.html\n"), std::string::npos);
+}
+
+// Every command that takes a URL finds it with or without its scheme,
+// whether or not the tree has a scheme level.
+TEST(CliConventions, UrlsWithOrWithoutTheScheme) {
+    TScratch tmp;
+    const TCliRunOptions env{{}, {{"TARNHOLD_CACHE", kCache}}, {}};
+    const std::string copyTo = (tmp.Path() / "copy").string();
+    struct TCase {
+        const char* Name;
+        std::vector<std::string> Args;
+        std::string Out; // a part of standard output
+    };
+    const TCase cases[] = {
+        {"list", {"list", "www.shop.test/catalog"}, "shoes/\t"},
+        {"list, the final /", {"list", "www.shop.test/catalog/"}, "shoes/\t"},
+        {"list, percent-encoded",
+         {"list", "www.shop.test/%E3%82%BB%E3%83%BC%E3%83%AB"},
+         "商品一覧"},
+        {"list, without a scheme level",
+         {"--no-scheme", "list", "http://www.shop.test/catalog/"},
+         "shoes/\t"},
+        {"list of another scheme", {"list", "files.shop.test/pub/catalog/"}, "prices.csv\t"},
+        {"name", {"name", "www.shop.test/FAQ.html"}, "name: FAQ.html\n"},
+        {"find --in", {"find", "--in", "www.shop.test/catalog", "--ext", "html"}, "2 hits\n"},
+        {"copy a folder", {"copy", "www.shop.test/catalog/", "--to", copyTo}, "copied 2 files"},
+        {"copy a file",
+         {"copy", "www.shop.test/robots.txt", "--to", copyTo, "--overwrite", "all"},
+         "copied 1 file"},
+    };
+    for (const auto& c : cases) {
+        const TCliResult r = RunCli(c.Args, env);
+        EXPECT_EQ(r.ExitCode, 0) << c.Name << "\n" << r.Err;
+        EXPECT_NE(r.Out.find(c.Out), std::string::npos) << c.Name << "\n" << r.Out;
+    }
+
+    // A host under two schemes: the URL without one is ambiguous.
+    const fs::path folder = tmp.Path() / "Content.IE5";
+    fs::create_directories(folder / "AAAAAAAA");
+    std::ofstream(folder / "AAAAAAAA" / "p[1].htm") << "<p>x</p>";
+    auto image = TIndexDatWriter::Create(TIndexDatSignature::Microsoft, {"AAAAAAAA"});
+    for (const char* url : {"http://two.test/dir/p.html", "https://two.test/dir/p.html"}) {
+        TIndexDatNewEntry e;
+        e.Url = url;
+        e.FileName = "p[1].htm";
+        e.Size = 8;
+        e.Headers = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n";
+        e.LastModified = UnixTimeToFileTime(1350888300);
+        ASSERT_TRUE(image.AddEntry(e).Ok()) << url;
+    }
+    std::ofstream(folder / "index.dat", std::ios::binary) << image.Bytes();
+    const TCliRunOptions two{{}, {{"TARNHOLD_CACHE", folder.string()}}, {}};
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"list", "two.test/dir/"}, {"find", "--in", "two.test/dir"}}) {
+        const TCliResult r = RunCli(args, two);
+        EXPECT_EQ(r.ExitCode, 1) << args[0];
+        EXPECT_NE(r.Err.find(args.back() + ": ambiguous"), std::string::npos) << r.Err;
+        EXPECT_NE(r.Err.find("\n  https://two.test/dir/\n"), std::string::npos) << r.Err;
+    }
+    EXPECT_EQ(RunCli({"list", "https://two.test/dir/"}, two).ExitCode, 0);
 }
 
 TEST(CliConventions, ExactCaseWinsAndAmbiguityIsSaid) {

@@ -233,10 +233,6 @@ TEST(CliCopy, RefusesWhatItCannotDo) {
         const char* says;
     };
     const Case cases[] = {
-        {"ask without a terminal",
-         {"copy", "http://www.shop.test/", "--to", to},
-         2,
-         "needs a terminal"},
         {"no destination", {"copy", "http://www.shop.test/"}, 2, "--to"},
         {"bad method",
          {"copy", "http://www.shop.test/", "--to", to, "--method", "4"},
@@ -293,6 +289,27 @@ TEST(CliCopy, StoppedRunExitsWithTheErrorText) {
     EXPECT_TRUE(Has(r.Out, "stopped after 0 files")) << r.Out;
 }
 
+// --overwrite ask without a terminal: nothing to ask into a new folder; the
+// first file that exists stops the copy with the reason.
+TEST(CliCopy, AsksOnlyWhenAFileExists) {
+    TScratch out;
+    const std::string to = (out.Path / "new").string();
+    const std::vector<std::string> catalog = {"http://www.shop.test/catalog/", "--to", to};
+    TCliResult fresh = Copy(catalog);
+    EXPECT_EQ(fresh.ExitCode, 0) << fresh.Err;
+    EXPECT_TRUE(Has(fresh.Out, "copied 2 files")) << fresh.Out;
+
+    const fs::path page = fs::path(to) / kShop / "catalog/full-headers.html";
+    std::ofstream(page) << "mine";
+    TCliResult again = Copy(catalog);
+    EXPECT_EQ(again.ExitCode, 1) << again.Err;
+    EXPECT_TRUE(Has(again.Err, page.string() + " exists, and --overwrite ask needs a terminal"))
+        << again.Err;
+    EXPECT_FALSE(Has(again.Err, "cancelled")) << again.Err;
+    EXPECT_TRUE(Has(again.Out, "stopped after 0 files")) << again.Out;
+    EXPECT_EQ(Read(page), "mine");
+}
+
 // The overwrite question on a terminal: what each typed answer does.
 TEST(CliCopy, AsksOnATerminalBeforeOverwriting) {
     TScratch out;
@@ -324,6 +341,7 @@ TEST(CliCopy, AsksOnATerminalBeforeOverwriting) {
         EXPECT_EQ(r.ExitCode, c.exitCode) << c.name << "\n" << r.Err;
         EXPECT_TRUE(Has(r.Out, c.out)) << c.name << "\n" << r.Out;
         EXPECT_TRUE(Has(r.Err, "exists (")) << c.name << "\n" << r.Err;
+        EXPECT_FALSE(Has(r.Err, "年")) << "dates as the rows show them\n" << r.Err;
         EXPECT_TRUE(Has(r.Err, "[c]ancel")) << c.name;
         EXPECT_EQ(Read(page) != "mine", c.replaced) << c.name;
     }
@@ -340,6 +358,31 @@ TEST(CliCopy, ShowsProgressOnATerminalOnly) {
     TCliResult pipe = Copy(args);
     EXPECT_FALSE(Has(pipe.Err, "files")) << pipe.Err;
     EXPECT_EQ(pipe.Out.rfind("copied 2 files (", 0), 0u) << pipe.Out;
+}
+
+// favorites copy counts the sites it copied; one the cache lacks is said and
+// fails the run.
+TEST(CliFavoritesCopy, CountsOnlyTheSitesCopied) {
+    TScratch tmp;
+    const TCliRunOptions env{{},
+                             {{"HOME", tmp.Path.string()},
+                              {"TARNHOLD_HOME", (tmp.Path / "data").string()},
+                              {"TARNHOLD_CACHE", kCache.string()}},
+                             {}};
+    for (const char* url :
+         {"http://www.shop.test/", "http://news.example.test/", "http://nowhere.test/"})
+        ASSERT_EQ(RunCli({"favorites", "add", "site", url}, env).ExitCode, 0);
+
+    const TCliResult some = RunCli({"favorites", "copy", "1", "2", "3", "--yes"}, env);
+    EXPECT_EQ(some.ExitCode, 1) << some.Err;
+    EXPECT_TRUE(Has(some.Out, "\n2 of 3 favorites copied (1 not in the cache): ")) << some.Out;
+    EXPECT_TRUE(Has(some.Out, "not-cached\t3\t")) << some.Out;
+    EXPECT_TRUE(Has(some.Err, "favorite 3: http://nowhere.test/ is not in the cache")) << some.Err;
+    EXPECT_TRUE(fs::exists(tmp.Path / "Tarnhold" / kShop / "FAQ.html"));
+
+    const TCliResult all = RunCli({"favorites", "copy", "2", "1", "--yes"}, env);
+    EXPECT_EQ(all.ExitCode, 0) << all.Err;
+    EXPECT_TRUE(Has(all.Out, "\n2 of 2 favorites copied: ")) << all.Out;
 }
 
 TEST(CliDelete, DeletesNodesAndTheirCacheEntries) {

@@ -189,7 +189,7 @@ TCliResult RunCli(const std::vector<std::string>& args, const TCliRunOptions& op
     if (outFd < 0 || errFd < 0 || inFd < 0)
         return result;
 
-    std::vector<std::string> argv = {TARNHOLD_CLI};
+    std::vector<std::string> argv = {options.Program.empty() ? TARNHOLD_CLI : options.Program};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;
     for (auto& a : argv)

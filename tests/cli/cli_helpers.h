@@ -23,10 +23,13 @@ struct TCliRunOptions {
     // When set, standard input and standard error are a terminal and this is
     // typed on it; Err then holds what the terminal showed.
     std::optional<std::string> Typed;
+    // The program run instead of tarnhold-cli (the window, an installed
+    // copy).
+    std::string Program = {};
 };
 
-// Runs TARNHOLD_CLI with the arguments (no shell involved); standard input
-// is /dev/null unless a terminal is asked for.
+// Runs TARNHOLD_CLI (or options.Program) with the arguments (no shell
+// involved); standard input is /dev/null unless a terminal is asked for.
 TCliResult RunCli(const std::vector<std::string>& args, const TCliRunOptions& options = {});
 
 // The lines of a text, without their line breaks.

@@ -84,6 +84,20 @@ TEST(CliRecovery, DamagedCacheKeepsItsRowsAndFails) {
     EXPECT_NE(refused.Err.find("never written"), std::string::npos) << refused.Err;
 }
 
+TEST(CliRecovery, HugeIndexGivesItsOwnSize) {
+    // 10 GB of holes after a sound index: only the part an index can hold is
+    // read, and the size said is the file's.
+    TScratch tmp;
+    const fs::path cache = tmp.Cache(kWine / "Content.IE5/index.dat");
+    const std::uint64_t huge = std::uint64_t{10} << 30;
+    fs::resize_file(cache / "index.dat", huge);
+    const TCliResult r = RunCli({"--cache", cache.string(), "entries"});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(Lines(r.Out).size(), 31u) << "the entries are still read";
+    EXPECT_NE(r.Err.find("the file has " + std::to_string(huge)), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("only its first 16187392 bytes are read"), std::string::npos) << r.Err;
+}
+
 TEST(CliRecovery, DamagedBrowserCachesKeepTheirRowsAndFail) {
     const fs::path browsers = TARNHOLD_TEST_DATA "/browsers";
     struct TCase {
@@ -160,9 +174,15 @@ TEST(CliRecovery, DeletedEntriesOnlyWithRecovered) {
     EXPECT_NE(ReadText(site / "FAQ.html").find("<title>FAQ (OLD)</title>"), std::string::npos)
         << "the recovered page, its links rewritten";
     EXPECT_FALSE(fs::exists(site / "catalog/full-headers.html"));
+    // Without --recovered the name finds only the live page that differs in
+    // case.
+    const fs::path live = tmp.Path() / "live";
     const TCliResult without =
-        RunCli({"--cache", cache.string(), "copy", faq, "--to", to.string()});
-    EXPECT_NE(without.ExitCode, 0) << "not in the tree without --recovered";
+        RunCli({"--cache", cache.string(), "copy", faq, "--to", live.string()});
+    EXPECT_EQ(without.ExitCode, 0) << without.Err;
+    EXPECT_FALSE(fs::exists(live / "http$3a/www.shop.test/FAQ.html"))
+        << "not in the tree without --recovered";
+    EXPECT_TRUE(fs::exists(live / "http$3a/www.shop.test/faq.html"));
 }
 
 TEST(CliRecovery, OrphansAreListedAndCopied) {

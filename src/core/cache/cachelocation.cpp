@@ -4,6 +4,9 @@
 #include "platform/files.h"
 
 #include <algorithm>
+#include <deque>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace tarnhold {
@@ -35,12 +38,13 @@ bool HoldsIndex(const fs::path& folder) {
     return FileExists(folder / "index.dat");
 }
 
-void Add(std::vector<TFoundCache>& found, const fs::path& folder, std::string description) {
+void Add(std::vector<TFoundCache>& found, const fs::path& folder, std::string description,
+         TCacheKind kind = TCacheKind::ckIndexDat) {
     for (const auto& f : found) {
         if (f.Folder == folder)
             return;
     }
-    found.push_back({folder, std::move(description)});
+    found.push_back({folder, std::move(description), kind});
 }
 
 void FromProfile(std::vector<TFoundCache>& found, const fs::path& profile,
@@ -136,6 +140,109 @@ void BrowsersBelow(std::vector<TFoundCache>& found, const fs::path& cacheBase,
     }
 }
 
+// A regular file itself, not a link to one.
+bool RegularFileHere(const fs::path& file) {
+    struct stat st {};
+    return ::lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool DirectoryHere(const fs::path& dir) {
+    struct stat st {};
+    return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The kind of cache a folder met on a walk holds, judged without following
+// links out of it.
+std::optional<TCacheKind> CacheKindHere(const fs::path& folder) {
+    if (RegularFileHere(folder / "index.dat"))
+        return TCacheKind::ckIndexDat;
+    if (IsChromiumCacheFolder(folder)) // opens its index without following a link
+        return TCacheKind::ckChromium;
+    if (DirectoryHere(folder / "entries") &&
+        (folder.filename() == "cache2" || RegularFileHere(folder / "index")))
+        return TCacheKind::ckFirefox;
+    return std::nullopt;
+}
+
+const char* KindPhrase(TCacheKind kind) {
+    switch (kind) {
+    case TCacheKind::ckChromium:
+        return "a Chromium cache";
+    case TCacheKind::ckFirefox:
+        return "a Firefox cache";
+    case TCacheKind::ckIndexDat:
+        break;
+    }
+    return "an Internet Explorer cache";
+}
+
+// Every cache below top, of every kind, nearest first and in name order on
+// each level: no more than kMaxSearchDepth levels down and kMaxSearchFolders
+// folders, links never followed. Nothing below a cache is looked into.
+void SearchBelow(std::vector<TFoundCache>& found, const fs::path& top, TCacheSearch& search) {
+    std::deque<std::pair<fs::path, int>> queue{{top, 0}};
+    std::size_t seen = 1; // folders looked into or queued
+    while (!queue.empty()) {
+        const auto [dir, depth] = std::move(queue.front());
+        queue.pop_front();
+        ++search.Folders;
+        if (std::optional<TCacheKind> kind = CacheKindHere(dir)) {
+            Add(found, dir, std::string(KindPhrase(*kind)) + " found below it", *kind);
+            continue;
+        }
+        if (depth >= kMaxSearchDepth)
+            continue;
+        std::vector<fs::path> below;
+        std::error_code ec;
+        fs::directory_iterator it(dir, ec);
+        for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
+            std::error_code entryError;
+            // The entry's own type (d_type or lstat): a link is never a folder here.
+            if (it->is_symlink(entryError) || !it->is_directory(entryError))
+                continue;
+            if (seen + below.size() >= kMaxSearchFolders) {
+                search.Stopped = true;
+                break;
+            }
+            below.push_back(it->path());
+        }
+        if (ec)
+            ++search.Unreadable;
+        std::sort(below.begin(), below.end());
+        seen += below.size();
+        for (auto& sub : below)
+            queue.emplace_back(std::move(sub), depth + 1);
+    }
+}
+
+// When a browser's cache was last written: the latest change of its folder
+// (entries come and go) and of its index files.
+fs::file_time_type LastWritten(const TFoundCache& cache) {
+    fs::file_time_type latest = fs::file_time_type::min();
+    for (const fs::path& p :
+         {cache.Folder, cache.Folder / "index", cache.Folder / "index-dir" / "the-real-index",
+          cache.Folder / "entries"}) {
+        std::error_code ec;
+        const fs::file_time_type t = fs::last_write_time(p, ec);
+        if (!ec && t > latest)
+            latest = t;
+    }
+    return latest;
+}
+
+// Browsers' caches, the most recently written first; caches written at the
+// same moment keep their order.
+void SortNewestFirst(std::vector<TFoundCache>& caches) {
+    std::vector<std::pair<fs::file_time_type, TFoundCache>> dated;
+    for (auto& c : caches)
+        dated.emplace_back(LastWritten(c), std::move(c));
+    std::stable_sort(dated.begin(), dated.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    caches.clear();
+    for (auto& d : dated)
+        caches.push_back(std::move(d.second));
+}
+
 // The location of a path the user named (--cache or $TARNHOLD_CACHE).
 TCacheLocation NamedLocation(const fs::path& path, TCacheOrigin origin, const std::string& label,
                              const std::string& currentUser) {
@@ -147,17 +254,17 @@ TCacheLocation NamedLocation(const fs::path& path, TCacheOrigin origin, const st
     }
     if (!DirectoryExists(path) || HoldsIndex(path))
         return {path, origin, label, false, {}, {}};
-    std::vector<TFoundCache> found = FindCachesBelow(path, currentUser);
+    TCacheSearch search;
+    std::vector<TFoundCache> found = FindCachesBelow(path, currentUser, &search);
     if (found.empty()) {
         TCacheLocation none{{}, origin, label, true, {}, {}};
         none.Error =
-            TError::Message(path.string() + ": no Internet Explorer cache (Content.IE5/index.dat) "
-                                            "found in this folder or below it",
-                            ENOENT);
+            TError::Message(path.string() + ": " + DescribeFruitlessSearch(search), ENOENT);
         return none;
     }
     TCacheLocation where{
         found[0].Folder, origin, label + ", " + found[0].Description, true, {}, {}};
+    where.Kind = found[0].Kind;
     where.Others.assign(found.begin() + 1, found.end());
     return where;
 }
@@ -211,8 +318,27 @@ std::vector<TFoundCache> FindBrowserCaches(const TGetEnv& getEnv) {
     return found;
 }
 
-std::vector<TFoundCache> FindCachesBelow(const fs::path& folder, const std::string& currentUser) {
+std::string DescribeFruitlessSearch(const TCacheSearch& search) {
+    std::string text =
+        "no cache found: looked for Internet Explorer's index.dat (also in the places of a "
+        "profile, a drive and a Wine prefix), Chromium's and Firefox's caches in this folder "
+        "and up to " +
+        std::to_string(kMaxSearchDepth) + " levels below it (" + std::to_string(search.Folders) +
+        (search.Folders == 1 ? " folder" : " folders") + " looked into, links not followed";
+    if (search.Stopped)
+        text += "; stopped after the first " + std::to_string(kMaxSearchFolders);
+    if (search.Unreadable > 0)
+        text += "; " + std::to_string(search.Unreadable) +
+                (search.Unreadable == 1 ? " folder" : " folders") + " could not be read";
+    return text + ")";
+}
+
+std::vector<TFoundCache> FindCachesBelow(const fs::path& folder, const std::string& currentUser,
+                                         TCacheSearch* search) {
     std::vector<TFoundCache> found;
+    TCacheSearch ignored;
+    TCacheSearch& walk = search != nullptr ? *search : ignored;
+    walk = {};
     if (!DirectoryExists(folder))
         return found;
     if (HoldsIndex(folder))
@@ -224,6 +350,10 @@ std::vector<TFoundCache> FindCachesBelow(const fs::path& folder, const std::stri
     FromProfiles(found, folder, currentUser, none);
     FromDrive(found, folder, currentUser, none);
     FromDrive(found, folder / "drive_c", currentUser, " in the Wine prefix " + folder.string());
+    // None where caches are kept: one may lie deeper (a copied INetCache or
+    // Local folder, a browser's profile).
+    if (found.empty())
+        SearchBelow(found, folder, walk);
     return found;
 }
 
@@ -249,7 +379,7 @@ TCacheLocation LocateCache(const std::optional<fs::path>& option, const fs::path
     } else if (std::string home = Env(getEnv, "HOME"); !home.empty()) {
         prefix = fs::path(home) / ".wine";
     }
-    std::string demoNote;
+    std::string note;
     if (!prefix.empty()) {
         std::vector<TFoundCache> found;
         FromDrive(found, prefix / "drive_c", user, "");
@@ -265,9 +395,30 @@ TCacheLocation LocateCache(const std::optional<fs::path>& option, const fs::path
             return where;
         }
         if (!Env(getEnv, "WINEPREFIX").empty())
-            demoNote = "; no cache in the Wine prefix " + prefix.string();
+            note = "; no cache in the Wine prefix " + prefix.string();
     }
-    return {demoCache, TCacheOrigin::coDemo, "the demo cache" + demoNote, false, {}, {}};
+    std::vector<TFoundCache> browsers = FindBrowserCaches(getEnv);
+    if (!browsers.empty()) {
+        SortNewestFirst(browsers);
+        std::string description = browsers[0].Description;
+        if (browsers.size() > 1)
+            description += ", the newest of " + std::to_string(browsers.size()) + " browser caches";
+        TCacheLocation where{
+            browsers[0].Folder, TCacheOrigin::coBrowser, description + note, true, {}, {}};
+        where.Kind = browsers[0].Kind;
+        where.Others.assign(browsers.begin() + 1, browsers.end());
+        return where;
+    }
+    if (demoCache.empty()) {
+        TCacheLocation none{{}, TCacheOrigin::coDemo, "the demo cache", false, {}, {}};
+        none.Error = TError::Message(
+            "no cache found: none in a Wine prefix" + note +
+                ", none of a browser, and no demo cache installed with the program; name one "
+                "with --cache PATH or $TARNHOLD_CACHE",
+            ENOENT);
+        return none;
+    }
+    return {demoCache, TCacheOrigin::coDemo, "the demo cache" + note, false, {}, {}};
 }
 
 std::vector<TFoundCache> FindAllCaches(const fs::path& demoCache, const TGetEnv& getEnv) {
@@ -320,10 +471,27 @@ std::vector<TFoundCache> FindAllCaches(const fs::path& demoCache, const TGetEnv&
         for (const auto& p : names)
             prefixCaches(p, "the Wine prefix");
     }
-    if (HoldsIndex(demoCache))
+    std::vector<TFoundCache> browsers = FindBrowserCaches(getEnv);
+    SortNewestFirst(browsers);
+    take(std::move(browsers), "");
+    if (!demoCache.empty() && HoldsIndex(demoCache))
         take({{demoCache, ""}}, "the demo cache");
-    take(FindBrowserCaches(getEnv), "");
     return all;
+}
+
+fs::path FindDemoCache(const fs::path& installed, const fs::path& built, fs::path program) {
+    if (program.empty()) {
+        std::error_code ec;
+        program = fs::read_symlink("/proc/self/exe", ec);
+    }
+    if (!program.empty() && !installed.empty()) {
+        const fs::path beside = (program.parent_path() / installed).lexically_normal();
+        if (HoldsIndex(beside))
+            return beside;
+    }
+    if (!built.empty() && HoldsIndex(built))
+        return built;
+    return {};
 }
 
 } // namespace tarnhold

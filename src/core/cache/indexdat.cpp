@@ -602,20 +602,25 @@ bool IsUrlText(std::string_view url) {
     return true;
 }
 
-TIndexDatDamage TIndexDatView::AssessDamage(std::size_t rejectedItems) const {
+TIndexDatDamage TIndexDatView::AssessDamage(std::size_t rejectedItems,
+                                            std::optional<std::uint64_t> fileLength) const {
     TIndexDatDamage damage;
     if (!Valid())
         return damage;
     const std::uint64_t length = data_.size();
+    const std::uint64_t onDisk = std::max<std::uint64_t>(fileLength.value_or(length), length);
     const std::uint32_t fileSize = GetU32(data_, kIdxFileSizeOffset);
-    if (fileSize > length) {
-        damage.MissingBytes = fileSize - length;
-        damage.Problems.push_back("the file ends at byte " + std::to_string(length) +
+    if (fileSize > onDisk) {
+        damage.MissingBytes = fileSize - onDisk;
+        damage.Problems.push_back("the file ends at byte " + std::to_string(onDisk) +
                                   ", its header says " + std::to_string(fileSize));
-    } else if (fileSize < length) {
+    } else if (fileSize < onDisk) {
         damage.Problems.push_back("its header gives the size as " + std::to_string(fileSize) +
-                                  " bytes, the file has " + std::to_string(length));
+                                  " bytes, the file has " + std::to_string(onDisk));
     }
+    if (onDisk > length)
+        damage.Problems.push_back("only its first " + std::to_string(length) +
+                                  " bytes are read, as much as an index can hold");
     const std::uint64_t blocks = GetU32(data_, kIdxTotalBlocksOffset);
     const std::uint64_t blockEnd = kIdxHeaderSize + blocks * kIdxBlockSize;
     if (blocks > kIdxMaxBlocks)

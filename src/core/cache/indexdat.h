@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -236,7 +237,10 @@ public:
     // What is wrong with the file, judged from its header, its hash table
     // and the items that could not be taken (rejectedItems, as counted by
     // LiveUrlItems, plus the records among them that do not decode).
-    TIndexDatDamage AssessDamage(std::size_t rejectedItems) const;
+    // fileLength is the size of the file on disk when the view holds only its
+    // first bytes (a file larger than an index can be); by default the view's.
+    TIndexDatDamage AssessDamage(std::size_t rejectedItems,
+                                 std::optional<std::uint64_t> fileLength = std::nullopt) const;
 
     // The records the hash table does not lead to, found by looking at the
     // start of every block that no HASH page and no record of live (as

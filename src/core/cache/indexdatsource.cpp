@@ -42,9 +42,11 @@ std::filesystem::path NameComponent(const std::filesystem::path& parent, std::st
     return preferred;
 }
 
-// The first bytes of the file, no more than the largest index can have.
-// Only a regular file is read: a FIFO would block, a device never end.
-TError ReadIndexSnapshot(const std::filesystem::path& file, std::string& out) {
+// The first bytes of the file, no more than the largest index can have; the
+// file's own size goes to *fileSize. Only a regular file is read: a FIFO
+// would block, a device never end.
+TError ReadIndexSnapshot(const std::filesystem::path& file, std::string& out,
+                         std::uint64_t* fileSize = nullptr) {
     out.clear();
     const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
@@ -61,6 +63,8 @@ TError ReadIndexSnapshot(const std::filesystem::path& file, std::string& out) {
                                ": not a regular file, so not an Internet Explorer cache index "
                                "(index.dat)");
     }
+    if (fileSize != nullptr)
+        *fileSize = static_cast<std::uint64_t>(st.st_size);
     const std::size_t want =
         static_cast<std::size_t>(std::min<std::uint64_t>(st.st_size, kIdxMaxFileSize));
     out.resize(want);
@@ -183,7 +187,8 @@ bool TIndexDatSource::First(TRawCacheEntry& entry) {
     utf8_ = TUtf8::Unknown;
     report_ = {};
     deletedUrls_.clear();
-    if (TError error = ReadIndexSnapshot(indexFile_, data_)) {
+    std::uint64_t fileSize = 0;
+    if (TError error = ReadIndexSnapshot(indexFile_, data_, &fileSize)) {
         error_ = std::move(error);
         return false;
     }
@@ -220,7 +225,7 @@ bool TIndexDatSource::First(TRawCacheEntry& entry) {
         }
         items_.push_back({item.RecordOffset, TKind::Live});
     }
-    const TIndexDatDamage damage = view.AssessDamage(rejected);
+    const TIndexDatDamage damage = view.AssessDamage(rejected, fileSize);
     skipped_ = rejected;
 
     // Then what a scan of the blocks finds: live records the table lost

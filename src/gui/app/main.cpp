@@ -1,6 +1,7 @@
 // tarnhold: the window. Finds the cache (--cache PATH, $TARNHOLD_CACHE, a
-// Wine prefix, else the demo cache), makes the tree and the favorites store
-// over the data folder and hands them to the main window.
+// Wine prefix, the user's browser caches, else the demo cache), makes the tree
+// and the favorites store over the data folder and hands them to the main
+// window.
 #include "app/appicon.h"
 #include "app/qtconvert.h"
 #include "cache/cachelocation.h"
@@ -97,43 +98,79 @@ int SaveScreenshots(TfrmMain& window, const std::filesystem::path& dir) {
     return failed == 0 ? 0 : 1;
 }
 
+// The window's options.
+struct TOptions {
+    QCommandLineParser Parser;
+    QCommandLineOption Cache{QStringLiteral("cache"),
+                             QString::fromUtf8("読むキャッシュ: index.dat、それを含むフォルダ、"
+                                               "またはその上のフォルダ、ブラウザのキャッシュ"),
+                             QStringLiteral("PATH")};
+    // For scripts/screenshot: pictures of the window instead of a session.
+    QCommandLineOption Shot{QStringLiteral("screenshot"), QString(), QStringLiteral("DIR")};
+    QCommandLineOption Help = Parser.addHelpOption();
+    QCommandLineOption Version = Parser.addVersionOption();
+
+    TOptions() {
+        Parser.setApplicationDescription(QString::fromUtf8(
+            "ブラウザのキャッシュ (Internet Explorer の index.dat、Chromium、Firefox) "
+            "を表示し、サイトを取り出します。"));
+        Parser.addOption(Cache);
+        Shot.setFlags(QCommandLineOption::HiddenFromHelp);
+        Parser.addOption(Shot);
+    }
+};
+
+// The window is Japanese whatever the locale: so are the standard buttons
+// of its message boxes and dialogs, and the help of its options.
+void InstallQtTranslation(QTranslator& qtbase) {
+    if (qtbase.load(QStringLiteral("qtbase_ja"),
+                    QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtbase);
+}
+
+// The help and the version are answered before the window's platform starts,
+// so that they need no display: Qt prints them and ends the program.
+void AnswerHelpWithoutWindow(int& argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    TOptions options;
+    // Qt's own options (-platform, -style) are unknown here; the
+    // application takes them, and mistakes are said, once it has started.
+    (void)options.Parser.parse(arguments);
+    if (!options.Parser.isSet(options.Help) && !options.Parser.isSet(options.Version) &&
+        !arguments.contains(QStringLiteral("--help-all")))
+        return;
+    QCoreApplication app(argc, argv);
+    QTranslator qtbase;
+    InstallQtTranslation(qtbase);
+    TOptions translated; // the option texts in the window's language
+    translated.Parser.process(app);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    QCoreApplication::setApplicationName(QStringLiteral("tarnhold"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TARNHOLD_VERSION));
+    AnswerHelpWithoutWindow(argc, argv);
+
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("tarnhold"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tarnhold"));
-    QApplication::setApplicationVersion(QStringLiteral(TARNHOLD_VERSION));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tarnhold"), AppIcon()));
     QApplication::setFont(QFont(QStringLiteral("Noto Sans CJK JP"), 9));
-
-    // The window is Japanese whatever the locale: so are the standard
-    // buttons of its message boxes and dialogs.
     QTranslator qtbase;
-    if (qtbase.load(QStringLiteral("qtbase_ja"),
-                    QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtbase);
+    InstallQtTranslation(qtbase);
 
-    QCommandLineParser options;
-    options.setApplicationDescription(QString::fromUtf8(
-        "Internet Explorer のキャッシュ (index.dat) を表示し、サイトを取り出します。"));
-    options.addHelpOption();
-    options.addVersionOption();
-    const QCommandLineOption cacheOption(
-        QStringLiteral("cache"),
-        QString::fromUtf8("読むキャッシュ: index.dat、それを含むフォルダ、またはその上のフォルダ"),
-        QStringLiteral("PATH"));
-    options.addOption(cacheOption);
-    // For scripts/screenshot: pictures of the window instead of a session.
-    QCommandLineOption shotOption(QStringLiteral("screenshot"), QString(), QStringLiteral("DIR"));
-    shotOption.setFlags(QCommandLineOption::HiddenFromHelp);
-    options.addOption(shotOption);
-    options.process(app);
+    TOptions options;
+    options.Parser.process(app);
 
     std::optional<std::filesystem::path> named;
-    if (options.isSet(cacheOption))
-        named = ToPath(options.value(cacheOption));
-    const TCacheLocation where = LocateCache(named, TARNHOLD_DEMO_CACHE);
+    if (options.Parser.isSet(options.Cache))
+        named = ToPath(options.Parser.value(options.Cache));
+    const std::filesystem::path demo =
+        FindDemoCache(TARNHOLD_INSTALLED_DEMO_CACHE, TARNHOLD_DEMO_CACHE);
+    const TCacheLocation where = LocateCache(named, demo);
 
     std::unique_ptr<TCacheSource> source;
     QString problem;
@@ -173,10 +210,10 @@ int main(int argc, char** argv) {
         problem = QString::fromStdString(favoritesError.Text());
     window.SetCacheProblem(problem);
     window.SetCurrentCache(current);
-    window.FindCaches = [] { return FindAllCaches(TARNHOLD_DEMO_CACHE); };
+    window.FindCaches = [demo] { return FindAllCaches(demo); };
     window.Start();
-    if (options.isSet(shotOption))
-        return SaveScreenshots(window, ToPath(options.value(shotOption)));
+    if (options.Parser.isSet(options.Shot))
+        return SaveScreenshots(window, ToPath(options.Parser.value(options.Shot)));
     const int result = QApplication::exec();
     // The tree saves renameList.dat and contentType.dat as it goes.
     (void)tree.SaveDataFiles();
