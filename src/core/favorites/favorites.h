@@ -9,6 +9,7 @@
 // Sections are numbered from 1, zero-padded to four digits. Saving never
 // erases a section: after a deletion the highest-numbered old section stays
 // in the file and is ignored because "Count" no longer reaches it.
+// Symbolic links are written through, and the file keeps its permissions.
 //
 // Everything here runs on the thread that owns the store (the window thread).
 #pragma once
@@ -103,8 +104,10 @@ public:
 
     // Reads the file into DefaultItem and appends its favorites (the list is
     // not cleared). A missing file gives the defaults and no error; an
-    // unreadable one gives the defaults and its error (and every Save fails
-    // with it, so it is never overwritten).
+    // unreadable one (or one that is not a regular file) gives the defaults
+    // and its error, and every Save fails with it, so it is never
+    // overwritten. A damaged Count gives the favorites of every section the
+    // file holds and an error (EBADMSG) that says so.
     [[nodiscard]] TError Load();
     // Writes the whole file. An error says why it could not be written.
     [[nodiscard]] TError Save();
