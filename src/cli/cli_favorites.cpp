@@ -266,8 +266,10 @@ int Import(TCliContext& ctx, const TCliArgs& args) {
     const int imported = ImportShortcuts(
         tree.Items, store, [&](const TShortcutEntry& e) { return all || chosen.count(&e) > 0; },
         &error);
-    if (!Saved(ctx, error))
-        rc = kExitFailure;
+    if (!Saved(ctx, error)) {
+        ctx.Fail("nothing imported");
+        return kExitFailure;
+    }
     if (ctx.Format == TOutputFormat::ofHuman) {
         if (imported > 0)
             ctx.WriteLine("imported " + std::to_string(imported) +

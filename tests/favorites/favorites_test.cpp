@@ -409,5 +409,26 @@ TEST_F(FavoritesTest, ViewFollowsTheStore) {
     EXPECT_EQ(TProfileFile(File).ReadString("FavoriteDefault", "Date", "none"), "none");
 }
 
+TEST_F(FavoritesTest, AnUpdateSavesOnceAtItsEnd) {
+    TFavorites store;
+    ASSERT_FALSE(store.SetFileName(File));
+    TRecordingView view;
+    store.SetView(&view);
+    store.BeginUpdate();
+    store.AddNew("b", "http://b/");
+    store.AddNew("a", "http://a/");
+    store.BeginUpdate();
+    store.AddNew("c", "http://c/");
+    EXPECT_FALSE(store.EndUpdate());
+    EXPECT_FALSE(FileExists(File)) << "not before the last EndUpdate";
+    EXPECT_EQ(view.Titles(), (std::vector<std::string>{"b", "a", "c"})) << "shown, not sorted";
+    EXPECT_FALSE(store.EndUpdate());
+    EXPECT_EQ(view.Titles(), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(view.Selected, store.Items(2)) << "the last one added";
+    TFavorites again;
+    ASSERT_FALSE(again.SetFileName(File));
+    EXPECT_EQ(again.Count(), 3);
+}
+
 } // namespace
 } // namespace tarnhold

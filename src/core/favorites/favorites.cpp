@@ -298,6 +298,32 @@ TError TFavorites::Save() {
     return {};
 }
 
+TError TFavorites::Changed() {
+    if (Updating_ > 0) {
+        SavePending_ = true;
+        return {};
+    }
+    return Save();
+}
+
+void TFavorites::BeginUpdate() {
+    ++Updating_;
+}
+
+TError TFavorites::EndUpdate() {
+    if (Updating_ == 0 || --Updating_ > 0)
+        return {};
+    if (View_ != nullptr && LastAdded_ != nullptr) {
+        SortView();
+        View_->SelectRow(LastAdded_);
+    }
+    LastAdded_ = nullptr;
+    if (!SavePending_)
+        return {};
+    SavePending_ = false;
+    return Save();
+}
+
 int TFavorites::IndexOf(const TFavoriteItem* item) const {
     for (std::size_t i = 0; i < Items_.size(); ++i) {
         if (Items_[i].get() == item)
@@ -350,10 +376,14 @@ int TFavorites::AddItem(std::unique_ptr<TFavoriteItem> item, TError* saveError) 
     Items_.push_back(std::move(item));
     if (View_ != nullptr) {
         View_->AddRow(raw);
-        SortView();
-        View_->SelectRow(raw);
+        if (Updating_ > 0) {
+            LastAdded_ = raw;
+        } else {
+            SortView();
+            View_->SelectRow(raw);
+        }
     }
-    TError error = Save();
+    TError error = Changed();
     if (saveError != nullptr)
         *saveError = std::move(error);
     return Count() - 1;
@@ -368,7 +398,7 @@ int TFavorites::AddNew(std::string_view title, std::string_view url, TError* sav
 }
 
 TError TFavorites::UpdateItem(TFavoriteItem* item) {
-    TError error = Save();
+    TError error = Changed();
     if (View_ != nullptr && View_->UpdateRow(item))
         SortView();
     return error;
@@ -381,7 +411,9 @@ TError TFavorites::DeleteItem(TFavoriteItem* item) {
         return {};
     std::unique_ptr<TFavoriteItem> owned = std::move(*it);
     Items_.erase(it);
-    TError error = Save();
+    if (LastAdded_ == item)
+        LastAdded_ = nullptr;
+    TError error = Changed();
     if (View_ != nullptr)
         View_->DeleteRow(owned.get());
     return error;
@@ -389,7 +421,7 @@ TError TFavorites::DeleteItem(TFavoriteItem* item) {
 
 TError TFavorites::ResetDefaultDate() {
     DefaultItem_->Date = SYSTEMTIME{};
-    return Save();
+    return Changed();
 }
 
 const TFavoriteItem* TFavorites::FindByUrl(std::string_view url) const {

@@ -138,6 +138,12 @@ public:
     [[nodiscard]] TError DeleteItem(TFavoriteItem* item);
     [[nodiscard]] TError ResetDefaultDate();
 
+    // Between these the changes above reach the list and the view but not the
+    // file; the last EndUpdate sorts the view, selects the last item added and
+    // saves once (if anything changed), with that save's result. Pairs nest.
+    void BeginUpdate();
+    [[nodiscard]] TError EndUpdate();
+
     // The first favorite whose URL equals url ignoring case, or null.
     const TFavoriteItem* FindByUrl(std::string_view url) const;
 
@@ -146,12 +152,18 @@ public:
     static TFavoriteItem MakeDefaultItem();
 
 private:
+    // Save, or only note that one is due while an update is open.
+    TError Changed();
+
     std::filesystem::path FileName_;
     TFavoritesView* View_ = nullptr;
     std::vector<std::unique_ptr<TFavoriteItem>> Items_;
     std::unique_ptr<TFavoriteItem> DefaultItem_;
     std::uint8_t SortType_ = fsTitle;
     std::uint8_t SortOrder_ = 0;
+    int Updating_ = 0;
+    bool SavePending_ = false;
+    const TFavoriteItem* LastAdded_ = nullptr;
 };
 
 // The current local time as the calendar fields of a favorite's Date.
