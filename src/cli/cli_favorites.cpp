@@ -31,13 +31,14 @@ bool IsNumber(std::string_view text) {
 }
 
 // Opens the store. False after saying why when the file cannot be used; a
-// damaged one is read as far as it goes, with a warning.
+// damaged one is read as far as it goes, with a warning, and the run fails.
 bool OpenStore(const TCliContext& ctx, TFavorites& store) {
     const TError error = store.SetFileName(GetAppFolder() / "favorites.dat");
     if (!error)
         return true;
     if (error.Code() == EBADMSG) {
         ctx.Warn(ctx.Show(error.Text()));
+        ctx.DataLost = true;
         return true;
     }
     ctx.Fail(ctx.Show(error.Text()));
@@ -265,8 +266,10 @@ int Import(TCliContext& ctx, const TCliArgs& args) {
     const int imported = ImportShortcuts(
         tree.Items, store, [&](const TShortcutEntry& e) { return all || chosen.count(&e) > 0; },
         &error);
-    if (!Saved(ctx, error))
-        rc = kExitFailure;
+    if (!Saved(ctx, error)) {
+        ctx.Fail("nothing imported");
+        return kExitFailure;
+    }
     if (ctx.Format == TOutputFormat::ofHuman) {
         if (imported > 0)
             ctx.WriteLine("imported " + std::to_string(imported) +
@@ -350,6 +353,8 @@ const TCliCommandRegistrar kFavorites({
     "  and prints how many; a number that cannot be imported fails the run.\n"
     "A FOLDER that is a number is written ./N. A shortcut or folder that cannot\n"
     "be read is named on stderr and fails the run; the rest is still used.\n"
+    "A damaged favorites.dat is read as far as it goes, named on stderr, and\n"
+    "fails the run.\n"
     "fields (--json, --tsv) of favorites: number, title, url, url_decoded,\n"
     "time, save_folder, default_name, folder_method, copy_method, timer; of\n"
     "shortcuts: number, state, name, url, url_decoded, file (import with --all\n"

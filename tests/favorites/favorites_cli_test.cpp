@@ -41,6 +41,23 @@ TEST_F(FavoritesCli, AddListRemove) {
     EXPECT_EQ(RunCli({"favorites", "-h"}).ExitCode, 0);
 }
 
+TEST_F(FavoritesCli, DamagedCountIsReportedAndNothingOverwritten) {
+    ASSERT_TRUE(WriteWholeFile(Home / "favorites.dat",
+                               "[Favorites]\r\nCount=-5\r\n"
+                               "[Favorite0001]\r\nTitle=keep\r\nUrlName=http://keep.test/\r\n"));
+    TCliResult list = RunCli({"favorites", "list"});
+    EXPECT_EQ(list.ExitCode, 1);
+    EXPECT_EQ(list.Out, "1\tkeep\thttp://keep.test/\t\n");
+    EXPECT_NE(list.Err.find("Count \"-5\""), std::string::npos) << list.Err;
+
+    TCliResult add = RunCli({"favorites", "add", "new", "http://new.test/"});
+    EXPECT_EQ(add.ExitCode, 1) << "the file was damaged";
+    EXPECT_EQ(add.Out.rfind("2\tnew\t", 0), 0u) << add.Out;
+    TCliResult after = RunCli({"favorites", "list"});
+    EXPECT_EQ(after.ExitCode, 0) << "the save mended it: " << after.Err;
+    EXPECT_EQ(after.Out.rfind("1\tkeep\thttp://keep.test/\t\n2\tnew\t", 0), 0u) << after.Out;
+}
+
 TEST_F(FavoritesCli, ImportListsThenImportsByNumber) {
     const auto shortcuts = Home / "Favorites";
     ASSERT_TRUE(ForceDirectories(shortcuts / "News"));

@@ -189,6 +189,108 @@ TEST_F(FavoritesTest, HugeCountIsBoundedByTheFile) {
     EXPECT_LE(store.Count(), 40);
 }
 
+TEST_F(FavoritesTest, DamagedCountReadsEverySectionAndWritesOverNone) {
+    const std::string one = "[Favorite0001]\r\nTitle=one\r\nUrlName=http://one.test/\r\n";
+    const std::string three = "[Favorite0003]\r\nTitle=three\r\n";
+    // Enough bytes that the file's size alone does not give a huge Count away.
+    const std::string padding = ";" + std::string(200000, 'x') + "\r\n";
+    struct Case {
+        const char* name;
+        std::string text;
+        std::vector<std::string> titles;
+        bool damaged;
+    } cases[] = {
+        {"negative", "[Favorites]\r\nCount=-5\r\n" + one, {"one"}, true},
+        {"hexadecimal", "[Favorites]\r\nCount=0x10\r\n" + one + three, {"one", "three"}, true},
+        {"twenty digits", "[Favorites]\r\nCount=12345678901234567890\r\n" + one, {"one"}, true},
+        {"empty", "[Favorites]\r\nCount=\r\n" + one, {"one"}, true},
+        {"no Count", three + one, {"one", "three"}, true},
+        {"beyond the sections in a large file",
+         "[Favorites]\r\nCount=150000\r\n" + one + padding,
+         {"one"},
+         true},
+        {"a section numbered beyond the file's size",
+         "[Favorites]\r\nCount=150000\r\n" + one + "[Favorite150000]\r\nTitle=far\r\n",
+         {"one", "far"},
+         true},
+        // Sound files: the sections past Count are deleted favorites.
+        {"zero with old sections", "[Favorites]\r\nCount=0\r\n" + one, {}, false},
+        {"a gap below Count",
+         "[Favorites]\r\nCount=3\r\n" + one + three,
+         {"one", "", "three"},
+         false},
+        {"no file content", "", {}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(WriteWholeFile(File, c.text));
+        std::vector<std::string> titles;
+        {
+            TFavorites store;
+            const TError error = store.SetFileName(File);
+            EXPECT_EQ(error.Code(), c.damaged ? EBADMSG : 0) << error.Text();
+            if (c.damaged) {
+                EXPECT_NE(error.Text().find("Count"), std::string::npos) << error.Text();
+            }
+            for (int i = 0; i < store.Count(); ++i)
+                titles.push_back(store.Items(i)->Title);
+            EXPECT_EQ(titles, c.titles);
+            TError saved;
+            store.AddNew("new", "http://new.test/", &saved);
+            ASSERT_FALSE(saved) << saved.Text();
+        }
+        // What was read is still there, the new favorite after it.
+        TFavorites again;
+        const TError error = again.SetFileName(File);
+        EXPECT_FALSE(error) << error.Text();
+        titles.push_back("new");
+        std::vector<std::string> reread;
+        for (int i = 0; i < again.Count(); ++i)
+            reread.push_back(again.Items(i)->Title);
+        EXPECT_EQ(reread, titles);
+    }
+}
+
+TEST_F(FavoritesTest, SavesThroughALinkAndKeepsTheMode) {
+    ASSERT_TRUE(ForceDirectories(Dir / "dotfiles"));
+    const auto real = Dir / "dotfiles" / "favorites.dat";
+    ASSERT_TRUE(WriteWholeFile(real, "[Favorites]\r\nCount=0\r\n"));
+    ASSERT_EQ(::chmod(real.c_str(), 0604), 0); // no mode a umask makes of 0666
+    std::filesystem::create_symlink("dotfiles/favorites.dat", File);
+    {
+        TFavorites store;
+        ASSERT_FALSE(store.SetFileName(File));
+        TError error;
+        store.AddNew("a", "http://a.test/", &error);
+        ASSERT_FALSE(error) << error.Text();
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(File));
+    EXPECT_EQ(TProfileFile(real).ReadString("Favorite0001", "Title", ""), "a");
+    struct stat st {};
+    ASSERT_EQ(::stat(real.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+}
+
+TEST_F(FavoritesTest, FileThatIsNoRegularFileIsRefusedAndKept) {
+    // A FIFO would block the store for good, a device never end.
+    ASSERT_EQ(::mkfifo((Dir / "fifo").c_str(), 0600), 0);
+    for (const char* target : {"fifo", "/dev/zero"}) {
+        SCOPED_TRACE(target);
+        std::filesystem::remove(File);
+        std::filesystem::create_symlink(target, File);
+        TFavorites store;
+        const TError error = store.SetFileName(File);
+        EXPECT_TRUE(error);
+        EXPECT_NE(error.Text().find("not a regular file"), std::string::npos) << error.Text();
+        EXPECT_EQ(store.Count(), 0);
+        TError saved;
+        store.AddNew("a", "http://a.test/", &saved);
+        EXPECT_TRUE(saved) << "never replaced";
+        EXPECT_TRUE(std::filesystem::is_symlink(File));
+    }
+    EXPECT_EQ(std::filesystem::status(Dir / "fifo").type(), std::filesystem::file_type::fifo);
+}
+
 TEST(FavoritesFile, UnreadableFileIsNeverOverwritten) {
     // Each failed step has its own result, so a failure says which it was.
     const int result = testing::RunUnprivileged([] {
@@ -305,6 +407,27 @@ TEST_F(FavoritesTest, ViewFollowsTheStore) {
     ASSERT_FALSE(store.ResetDefaultDate());
     EXPECT_TRUE(IsDateUnset(store.DefaultItem().Date));
     EXPECT_EQ(TProfileFile(File).ReadString("FavoriteDefault", "Date", "none"), "none");
+}
+
+TEST_F(FavoritesTest, AnUpdateSavesOnceAtItsEnd) {
+    TFavorites store;
+    ASSERT_FALSE(store.SetFileName(File));
+    TRecordingView view;
+    store.SetView(&view);
+    store.BeginUpdate();
+    store.AddNew("b", "http://b/");
+    store.AddNew("a", "http://a/");
+    store.BeginUpdate();
+    store.AddNew("c", "http://c/");
+    EXPECT_FALSE(store.EndUpdate());
+    EXPECT_FALSE(FileExists(File)) << "not before the last EndUpdate";
+    EXPECT_EQ(view.Titles(), (std::vector<std::string>{"b", "a", "c"})) << "shown, not sorted";
+    EXPECT_FALSE(store.EndUpdate());
+    EXPECT_EQ(view.Titles(), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(view.Selected, store.Items(2)) << "the last one added";
+    TFavorites again;
+    ASSERT_FALSE(again.SetFileName(File));
+    EXPECT_EQ(again.Count(), 3);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "favorites/shortcuts.h"
 #include "platform/appfolder.h"
 #include "platform/files.h"
+#include "platform/profile.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -75,6 +76,48 @@ TEST_F(ShortcutsTest, TreeOrderFoldersFirstEmptyFoldersDropped) {
     EXPECT_TRUE(all[3]->Registered);
     EXPECT_EQ(ImportShortcuts(folder.Items, Store, [](const TShortcutEntry&) { return true; }), 0)
         << "a second import finds nothing left to choose";
+}
+
+// A view that notes, as each row comes, how many favorites the file holds.
+class TFileWatchingView : public TFavoritesView {
+public:
+    explicit TFileWatchingView(fs::path file) : File(std::move(file)) {}
+    void ClearRows() override {}
+    void AddRow(const TFavoriteItem*) override {
+        Counts.push_back(TProfileFile(File).ReadInteger("Favorites", "Count", -1));
+    }
+    bool UpdateRow(const TFavoriteItem*) override { return true; }
+    void DeleteRow(const TFavoriteItem*) override {}
+    void SortRows(const std::function<int(const TFavoriteItem&, const TFavoriteItem&)>&) override {}
+    void SelectRow(const TFavoriteItem*) override {}
+
+    fs::path File;
+    std::vector<int> Counts;
+};
+
+TEST_F(ShortcutsTest, AnImportWritesTheStoreOnce) {
+    for (int i = 0; i < 20; ++i)
+        Shortcut("s" + std::to_string(i) + ".url", "http://s" + std::to_string(i) + ".test/");
+    const fs::path file = Dir / "data" / "favorites.dat";
+    TFavorites store;
+    ASSERT_FALSE(store.SetFileName(file));
+    TError error;
+    store.AddNew("first", "http://first.test/", &error);
+    ASSERT_FALSE(error) << error.Text();
+    TShortcutFolder folder = ReadShortcutFolder(Dir, store);
+    TFileWatchingView view(file);
+    store.SetView(&view);
+    view.Counts.clear();
+
+    EXPECT_EQ(ImportShortcuts(
+                  folder.Items, store, [](const TShortcutEntry&) { return true; }, &error),
+              20);
+    EXPECT_FALSE(error) << error.Text();
+    EXPECT_EQ(view.Counts, std::vector<int>(20, 1))
+        << "the file is not written shortcut by shortcut";
+    TFavorites again;
+    ASSERT_FALSE(again.SetFileName(file));
+    EXPECT_EQ(again.Count(), 21) << "but once, at the end";
 }
 
 TEST_F(ShortcutsTest, HostileEntriesAreReportedNotFollowed) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace tarnhold {
@@ -63,6 +64,64 @@ TEST_F(FilesTest, AtomicWriteReplacesAndLeavesNoTemporaryFile) {
     EXPECT_FALSE(WriteFileAtomic(Dir / "no" / "such" / "x", "data", &error));
     EXPECT_EQ(error, ENOENT);
     EXPECT_EQ(Names(), (std::vector<std::string>{"screen.dat"}));
+}
+
+TEST_F(FilesTest, AtomicWriteKeepsTheModeAndReplacesALink) {
+    // 0604 is no mode a umask makes of 0666.
+    auto file = Dir / "screen.dat";
+    ASSERT_TRUE(WriteWholeFile(file, "old"));
+    ASSERT_EQ(::chmod(file.c_str(), 0604), 0);
+    ASSERT_TRUE(WriteFileAtomic(file, "new"));
+    struct stat st {};
+    ASSERT_EQ(::lstat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+
+    // The write itself never follows a link (a copy must not leave its folder).
+    ASSERT_TRUE(WriteWholeFile(Dir / "elsewhere", "keep"));
+    std::filesystem::create_symlink("elsewhere", Dir / "link");
+    ASSERT_TRUE(WriteFileAtomic(Dir / "link", "new"));
+    EXPECT_FALSE(std::filesystem::is_symlink(Dir / "link"));
+    std::string back;
+    ASSERT_TRUE(ReadWholeFile(Dir / "elsewhere", back));
+    EXPECT_EQ(back, "keep");
+}
+
+TEST_F(FilesTest, LinksResolveToTheFileTheyLeadTo) {
+    namespace fs = std::filesystem;
+    ASSERT_TRUE(ForceDirectories(Dir / "real"));
+    ASSERT_TRUE(WriteWholeFile(Dir / "real" / "f", ""));
+    ASSERT_EQ(::mkfifo((Dir / "fifo").c_str(), 0600), 0);
+    fs::create_symlink("real/f", Dir / "relative");
+    fs::create_symlink(Dir / "relative", Dir / "chain");
+    fs::create_symlink("real/missing", Dir / "dangling");
+    fs::create_symlink("loop", Dir / "loop");
+    fs::create_symlink("/dev/zero", Dir / "device");
+    fs::create_symlink("fifo", Dir / "pipe");
+    fs::create_symlink("real", Dir / "folder");
+    struct Case {
+        const char* name;
+        fs::path file;
+        fs::path target; // empty: refused
+        int code;
+    } cases[] = {
+        {"a regular file", Dir / "real" / "f", Dir / "real" / "f", 0},
+        {"no file yet", Dir / "new", Dir / "new", 0},
+        {"relative link", Dir / "relative", Dir / "real" / "f", 0},
+        {"chain of links", Dir / "chain", Dir / "real" / "f", 0},
+        {"dangling link", Dir / "dangling", Dir / "real" / "missing", 0},
+        {"loop", Dir / "loop", {}, ELOOP},
+        {"device", Dir / "device", {}, EINVAL},
+        {"FIFO", Dir / "pipe", {}, EINVAL},
+        {"folder", Dir / "folder", {}, EISDIR},
+    };
+    for (const auto& c : cases) {
+        fs::path target;
+        const TError error = ResolveFileLinks(c.file, target);
+        EXPECT_EQ(error.Code(), c.code) << c.name << ": " << error.Text();
+        if (c.code == 0) {
+            EXPECT_EQ(target.lexically_normal(), c.target) << c.name;
+        }
+    }
 }
 
 TEST_F(FilesTest, CopyOverwrites) {

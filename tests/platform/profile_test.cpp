@@ -215,6 +215,54 @@ TEST_F(ProfileTest, UnreadableTargetIsLeftAlone) {
     EXPECT_TRUE(DirectoryExists(Dir / "screen.dat" / "inside"));
 }
 
+TEST_F(ProfileTest, WritesThroughLinksAndKeepsTheMode) {
+    namespace fs = std::filesystem;
+    ASSERT_TRUE(ForceDirectories(Dir / "dotfiles"));
+    const auto real = Dir / "dotfiles" / "screen.dat";
+    ASSERT_TRUE(WriteWholeFile(real, kSample));
+    ASSERT_EQ(::chmod(real.c_str(), 0604), 0); // no mode a umask makes of 0666
+    fs::create_symlink("dotfiles/screen.dat", Dir / "screen.dat");
+    {
+        TProfileFile ini(Dir / "screen.dat");
+        EXPECT_EQ(ini.ReadInteger("Window", "Left", 0), 10) << "read through the link";
+        EXPECT_TRUE(ini.WriteInteger("Window", "Left", 11)) << ini.LastFailure().Text();
+    }
+    EXPECT_TRUE(fs::is_symlink(Dir / "screen.dat")) << "the link stays a link";
+    EXPECT_EQ(TProfileFile(real).ReadInteger("Window", "Left", 0), 11);
+    struct stat st {};
+    ASSERT_EQ(::stat(real.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+    EXPECT_EQ(FilesInDir().size(), 2u) << "no temporary file left";
+
+    // A link that leads nowhere writable is refused, naming where it leads.
+    fs::create_symlink("gone/screen.dat", Dir / "dangling.dat");
+    TProfileFile dangling(Dir / "dangling.dat");
+    EXPECT_FALSE(dangling.WriteInteger("Window", "Left", 1));
+    EXPECT_EQ(dangling.LastError(), ENOENT);
+    const std::string& why = dangling.LastFailure().Text();
+    EXPECT_NE(why.find("gone/screen.dat"), std::string::npos) << why;
+    EXPECT_NE(why.find("dangling.dat"), std::string::npos) << why;
+    EXPECT_TRUE(fs::is_symlink(Dir / "dangling.dat"));
+}
+
+TEST_F(ProfileTest, OnlyRegularFilesAreRead) {
+    // A FIFO would block the reader, a device never end; neither is replaced.
+    namespace fs = std::filesystem;
+    ASSERT_EQ(::mkfifo((Dir / "fifo.dat").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", Dir / "zero.dat");
+    fs::create_symlink("fifo.dat", Dir / "pipe.dat");
+    for (const char* name : {"fifo.dat", "zero.dat", "pipe.dat"}) {
+        TProfileFile ini(Dir / name);
+        EXPECT_EQ(ini.LoadError(), EINVAL) << name;
+        EXPECT_NE(ini.LoadFailure().Text().find("not a regular file"), std::string::npos)
+            << ini.LoadFailure().Text();
+        EXPECT_FALSE(ini.WriteInteger("Window", "Left", 1)) << name;
+        EXPECT_EQ(ini.LastError(), EINVAL) << name;
+    }
+    EXPECT_EQ(fs::status(Dir / "fifo.dat").type(), fs::file_type::fifo);
+    EXPECT_TRUE(fs::is_symlink(Dir / "zero.dat"));
+}
+
 TEST(ProfileFile, UnreadableFileIsNeverOverwritten) {
     // Each failed step has its own result, so a failure says which it was.
     const int result = testing::RunUnprivileged([] {

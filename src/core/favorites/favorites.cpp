@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <system_error>
 
 namespace tarnhold {
 
@@ -22,6 +21,36 @@ std::string SectionName(int n) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "Favorite%04d", n);
     return buf;
+}
+
+// The shortest a favorite's section can be written: "[Favorite0001]" and a
+// line end. No file holds more favorites than its size over this.
+constexpr std::size_t kSmallestSection = 15;
+
+// The numbers of the favorite sections the file holds, in ascending order:
+// the names SectionName gives (in any letter case), numbered from 1.
+std::vector<int> FavoriteSections(const TProfileFile& ini) {
+    constexpr std::string_view kPrefix = "Favorite";
+    std::vector<int> numbers;
+    for (const std::string& name : ini.ReadSections()) {
+        if (name.size() <= kPrefix.size() ||
+            !AnsiSameText(std::string_view(name).substr(0, kPrefix.size()), kPrefix))
+            continue;
+        const std::string_view digits = std::string_view(name).substr(kPrefix.size());
+        int n = 0;
+        auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+        if (ec == std::errc() && end == digits.data() + digits.size() && n >= 1 &&
+            AnsiSameText(name, SectionName(n)))
+            numbers.push_back(n);
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
+// The value as the message shows it: a damaged one may be long.
+std::string Quoted(std::string_view value) {
+    constexpr std::size_t kShown = 24;
+    return "\"" + std::string(value.substr(0, kShown)) + (value.size() > kShown ? "...\"" : "\"");
 }
 
 // The texts and small fields common to the default and the numbered sections.
@@ -199,23 +228,43 @@ TError TFavorites::Load() {
     TProfileFile ini(FileName_);
     ReadItem(ini, kDefault, *DefaultItem_, MakeDefaultItem());
     DefaultItem_->Date = SYSTEMTIME{};
-
-    int count = ini.ReadInteger(kFavorites, "Count", 0);
-    TError error;
     if (ini.LoadError() != 0)
-        error = TError::FromErrno(ini.LoadError(), PathToAnsi(FileName_));
-    // A missing section below Count still gives a (default) favorite; but a
-    // damaged Count must not make more favorites than the file has bytes.
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(FileName_, ec);
-    const auto limit = static_cast<long long>(ec ? 0 : size);
-    if (count > limit) {
-        error = TError::Message(PathToAnsi(FileName_) + ": Count " + std::to_string(count) +
-                                " is more than the file can hold; read " + std::to_string(limit));
-        count = static_cast<int>(limit);
+        return ini.LoadFailure();
+
+    // Count names the favorites; the sections past it are old ones that a
+    // deletion left behind. A missing section below Count still gives a
+    // (default) favorite. But a Count that is no number, or one beyond the
+    // sections the file holds, is damage: then every favorite section of the
+    // file is read, in the order of their numbers, so that the next save
+    // writes over none that was not read.
+    const std::vector<int> sections = FavoriteSections(ini);
+    const int highest = sections.empty() ? 0 : sections.back();
+    const bool hasCount = ini.ValueExists(kFavorites, "Count");
+    const int count = ini.ReadInteger(kFavorites, "Count", -1);
+    std::vector<int> numbers;
+    TError error;
+    if (count >= 0 && count <= highest &&
+        static_cast<std::size_t>(count) <= ini.Size() / kSmallestSection) {
+        for (int n = 1; n <= count; ++n)
+            numbers.push_back(n);
+    } else if (hasCount || !sections.empty()) {
+        numbers = sections;
+        const std::string found = "read the " + std::to_string(sections.size()) +
+                                  (sections.size() == 1 ? " favorite" : " favorites") +
+                                  " the file holds";
+        const std::string name = PathToAnsi(FileName_);
+        if (!hasCount)
+            error = TError::Message(name + ": no Count of favorites; " + found);
+        else if (count < 0)
+            error = TError::Message(name + ": Count " +
+                                    Quoted(ini.ReadString(kFavorites, "Count", "")) +
+                                    " is no number of favorites; " + found);
+        else
+            error = TError::Message(name + ": Count " + std::to_string(count) +
+                                    " is more favorites than the file holds; " + found);
     }
     const TFavoriteItem fresh;
-    for (int n = 1; n <= count; ++n) {
+    for (int n : numbers) {
         auto item = std::make_unique<TFavoriteItem>();
         const std::string section = SectionName(n);
         ReadItem(ini, section, *item, fresh);
@@ -232,7 +281,7 @@ TError TFavorites::Save() {
     // (and the sections past Count) stays as it was.
     TProfileFile ini(FileName_);
     if (ini.LoadError() != 0)
-        return TError::FromErrno(ini.LoadError(), PathToAnsi(FileName_));
+        return ini.LoadFailure();
     ini.SetAutoUpdate(false);
     ini.WriteInteger(kFavorites, "Count", Count());
     WriteItem(ini, kDefault, *DefaultItem_);
@@ -244,10 +293,35 @@ TError TFavorites::Save() {
         ini.WriteString(section, "Date", DateToText(item.Date));
         ini.WriteBool(section, "AllLinks", item.AllLinks);
     }
-    int err = 0;
-    if (!ini.UpdateFile(&err))
-        return TError::FromErrno(err != 0 ? err : EIO, PathToAnsi(FileName_));
+    if (!ini.UpdateFile())
+        return ini.LastFailure();
     return {};
+}
+
+TError TFavorites::Changed() {
+    if (Updating_ > 0) {
+        SavePending_ = true;
+        return {};
+    }
+    return Save();
+}
+
+void TFavorites::BeginUpdate() {
+    ++Updating_;
+}
+
+TError TFavorites::EndUpdate() {
+    if (Updating_ == 0 || --Updating_ > 0)
+        return {};
+    if (View_ != nullptr && LastAdded_ != nullptr) {
+        SortView();
+        View_->SelectRow(LastAdded_);
+    }
+    LastAdded_ = nullptr;
+    if (!SavePending_)
+        return {};
+    SavePending_ = false;
+    return Save();
 }
 
 int TFavorites::IndexOf(const TFavoriteItem* item) const {
@@ -302,10 +376,14 @@ int TFavorites::AddItem(std::unique_ptr<TFavoriteItem> item, TError* saveError) 
     Items_.push_back(std::move(item));
     if (View_ != nullptr) {
         View_->AddRow(raw);
-        SortView();
-        View_->SelectRow(raw);
+        if (Updating_ > 0) {
+            LastAdded_ = raw;
+        } else {
+            SortView();
+            View_->SelectRow(raw);
+        }
     }
-    TError error = Save();
+    TError error = Changed();
     if (saveError != nullptr)
         *saveError = std::move(error);
     return Count() - 1;
@@ -320,7 +398,7 @@ int TFavorites::AddNew(std::string_view title, std::string_view url, TError* sav
 }
 
 TError TFavorites::UpdateItem(TFavoriteItem* item) {
-    TError error = Save();
+    TError error = Changed();
     if (View_ != nullptr && View_->UpdateRow(item))
         SortView();
     return error;
@@ -333,7 +411,9 @@ TError TFavorites::DeleteItem(TFavoriteItem* item) {
         return {};
     std::unique_ptr<TFavoriteItem> owned = std::move(*it);
     Items_.erase(it);
-    TError error = Save();
+    if (LastAdded_ == item)
+        LastAdded_ = nullptr;
+    TError error = Changed();
     if (View_ != nullptr)
         View_->DeleteRow(owned.get());
     return error;
@@ -341,7 +421,7 @@ TError TFavorites::DeleteItem(TFavoriteItem* item) {
 
 TError TFavorites::ResetDefaultDate() {
     DefaultItem_->Date = SYSTEMTIME{};
-    return Save();
+    return Changed();
 }
 
 const TFavoriteItem* TFavorites::FindByUrl(std::string_view url) const {

@@ -9,6 +9,7 @@
 // Sections are numbered from 1, zero-padded to four digits. Saving never
 // erases a section: after a deletion the highest-numbered old section stays
 // in the file and is ignored because "Count" no longer reaches it.
+// Symbolic links are written through, and the file keeps its permissions.
 //
 // Everything here runs on the thread that owns the store (the window thread).
 #pragma once
@@ -103,8 +104,10 @@ public:
 
     // Reads the file into DefaultItem and appends its favorites (the list is
     // not cleared). A missing file gives the defaults and no error; an
-    // unreadable one gives the defaults and its error (and every Save fails
-    // with it, so it is never overwritten).
+    // unreadable one (or one that is not a regular file) gives the defaults
+    // and its error, and every Save fails with it, so it is never
+    // overwritten. A damaged Count gives the favorites of every section the
+    // file holds and an error (EBADMSG) that says so.
     [[nodiscard]] TError Load();
     // Writes the whole file. An error says why it could not be written.
     [[nodiscard]] TError Save();
@@ -135,6 +138,12 @@ public:
     [[nodiscard]] TError DeleteItem(TFavoriteItem* item);
     [[nodiscard]] TError ResetDefaultDate();
 
+    // Between these the changes above reach the list and the view but not the
+    // file; the last EndUpdate sorts the view, selects the last item added and
+    // saves once (if anything changed), with that save's result. Pairs nest.
+    void BeginUpdate();
+    [[nodiscard]] TError EndUpdate();
+
     // The first favorite whose URL equals url ignoring case, or null.
     const TFavoriteItem* FindByUrl(std::string_view url) const;
 
@@ -143,12 +152,18 @@ public:
     static TFavoriteItem MakeDefaultItem();
 
 private:
+    // Save, or only note that one is due while an update is open.
+    TError Changed();
+
     std::filesystem::path FileName_;
     TFavoritesView* View_ = nullptr;
     std::vector<std::unique_ptr<TFavoriteItem>> Items_;
     std::unique_ptr<TFavoriteItem> DefaultItem_;
     std::uint8_t SortType_ = fsTitle;
     std::uint8_t SortOrder_ = 0;
+    int Updating_ = 0;
+    bool SavePending_ = false;
+    const TFavoriteItem* LastAdded_ = nullptr;
 };
 
 // The current local time as the calendar fields of a favorite's Date.

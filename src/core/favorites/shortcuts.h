@@ -43,8 +43,9 @@ std::vector<std::filesystem::path> DefaultShortcutFolders();
 
 // Adds every chosen shortcut (chosen(entry) true) that has a URL and is not
 // registered as a new favorite titled with its caption, and marks it
-// registered. Visits folders before their contents. The number added; a
-// failed save stops the import and is put in error.
+// registered. Visits folders before their contents. The store saves once, at
+// the end. The number added; a failed save is put in error (the favorites
+// stay in the store).
 template <typename Chosen>
 int ImportShortcuts(std::vector<TShortcutEntry>& entries, TFavorites& store, Chosen chosen,
                     TError* error = nullptr);
@@ -56,19 +57,17 @@ template <typename Chosen>
 int ImportShortcuts(std::vector<TShortcutEntry>& entries, TFavorites& store, Chosen chosen,
                     TError* error) {
     int count = 0;
+    store.BeginUpdate();
     for (TShortcutEntry* entry : ListShortcuts(entries)) {
         if (entry->Url.empty() || entry->Registered || !chosen(*entry))
             continue;
-        TError saveError;
-        store.AddNew(entry->Caption, entry->Url, &saveError);
+        store.AddNew(entry->Caption, entry->Url);
         entry->Registered = true;
         ++count;
-        if (saveError) {
-            if (error != nullptr)
-                *error = std::move(saveError);
-            break;
-        }
     }
+    TError saveError = store.EndUpdate();
+    if (saveError && error != nullptr)
+        *error = std::move(saveError);
     return count;
 }
 

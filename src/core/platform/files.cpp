@@ -147,11 +147,19 @@ bool WriteWholeFile(const fs::path& file, std::string_view data, int* error) {
 
 bool WriteFileAtomic(const fs::path& file, std::string_view data, int* error) {
     fs::path temp = TemporarySibling(file);
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // The new file is never readable by more than the old one, not even
+    // before its mode is set (the umask may have taken bits away).
+    struct stat old {};
+    const bool replaces = ::lstat(file.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    const mode_t mode = replaces ? (old.st_mode & 0777) : 0666;
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) {
         SetError(error, errno);
         return false;
     }
+    // Some file systems have no modes to set: the file is written all the same.
+    if (replaces)
+        (void)::fchmod(fd, mode);
     bool ok = WriteAllToFd(fd, data) && ::fsync(fd) == 0;
     int saved = errno;
     if (::close(fd) != 0 && ok) {
@@ -167,6 +175,41 @@ bool WriteFileAtomic(const fs::path& file, std::string_view data, int* error) {
         SetError(error, saved);
     }
     return ok;
+}
+
+TError ResolveFileLinks(const fs::path& file, fs::path& target) {
+    constexpr int kMaxLinks = 40;
+    target = file;
+    for (int links = 0;; ++links) {
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) != 0) {
+            if (errno == ENOENT)
+                return {}; // made by the write (its folder must exist)
+            return TError::FromErrno(errno, target.string());
+        }
+        if (S_ISREG(st.st_mode))
+            return {};
+        if (!S_ISLNK(st.st_mode))
+            return TError::Message(target.string() + ": not a regular file",
+                                   S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+        if (links == kMaxLinks)
+            return TError::FromErrno(ELOOP, file.string());
+        std::string text(4096, '\0');
+        for (;;) {
+            const ssize_t n = ::readlink(target.c_str(), text.data(), text.size());
+            if (n < 0)
+                return TError::FromErrno(errno, target.string());
+            if (static_cast<std::size_t>(n) < text.size()) {
+                text.resize(static_cast<std::size_t>(n));
+                break;
+            }
+            if (text.size() >= 65536)
+                return TError::FromErrno(ENAMETOOLONG, target.string());
+            text.resize(text.size() * 2);
+        }
+        const fs::path next(text);
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
 }
 
 bool CopyFileOverwrite(const fs::path& from, const fs::path& to, int* error) {

@@ -32,8 +32,16 @@ bool WriteWholeFile(const fs::path& file, std::string_view data, int* error = nu
 bool WriteAllToFd(int fd, std::string_view data);
 // Writes data to a new file beside the target, flushes it and renames it over
 // the target, so that a crash mid-write leaves either the old or the new file,
-// never a truncated one.
+// never a truncated one. A regular file that is replaced keeps its permission
+// bits. A symbolic link at the name is replaced, not followed; to write
+// through one, resolve it first (ResolveFileLinks).
 bool WriteFileAtomic(const fs::path& file, std::string_view data, int* error = nullptr);
+// Where a file that is to be replaced really lies: the file itself, or the end
+// of the chain of symbolic links at its name (a relative link read from the
+// link's folder), so that the link stays a link. The end need not exist yet.
+// Refused: a loop or a chain of more than 40 links (ELOOP), and an end that
+// is not a regular file (a folder, a device, a FIFO).
+[[nodiscard]] TError ResolveFileLinks(const fs::path& file, fs::path& target);
 // Copies a file, overwriting the target. The copy goes to a temporary name
 // first, so a failed overwrite never destroys the file that was there.
 bool CopyFileOverwrite(const fs::path& from, const fs::path& to, int* error = nullptr);

@@ -110,17 +110,28 @@ TProfileFile::~TProfileFile() {
 
 void TProfileFile::Reload() {
     std::string text;
-    int error = 0;
     LoadError_ = 0;
-    if (!FileName_.empty() && !ReadWholeFile(FileName_, text, &error) && error != ENOENT &&
-        error != ENOTDIR)
-        LoadError_ = error == 0 ? EIO : error;
+    LoadFailure_ = {};
+    if (!FileName_.empty()) {
+        // A FIFO would block the reader, a device never end: neither is read.
+        TError error = ReadRegularFile(FileName_, text);
+        if (error && error.Code() != ENOENT && error.Code() != ENOTDIR) {
+            LoadError_ = error.Code();
+            // The reason after the file's name, with the name as ANSI text.
+            std::string_view reason = error.Text();
+            const std::string native = FileName_.string();
+            if (reason.substr(0, native.size()) == native)
+                reason.remove_prefix(native.size());
+            LoadFailure_ = TError::Message(PathToAnsi(FileName_) + std::string(reason), LoadError_);
+        }
+    }
     SetText(text);
 }
 
 void TProfileFile::SetText(std::string_view text) {
     Sections_.assign(1, TSection{});
     Modified_ = false;
+    Size_ = text.size();
     std::size_t firstLf = text.find('\n');
     LineEnd_ = firstLf != npos && firstLf > 0 && text[firstLf - 1] != '\r' ? "\n" : "\r\n";
     std::size_t pos = 0;
@@ -243,10 +254,8 @@ bool TProfileFile::WriteString(std::string_view section, std::string_view key,
     key = TrimBlanks(key);
     if (!ValidSectionName(section) || !ValidKeyName(key))
         return false;
-    if (LoadError_ != 0) {
-        LastError_ = LoadError_;
-        return false;
-    }
+    if (LoadError_ != 0)
+        return Fail(LoadFailure_, nullptr);
     // A line break would end the line and start another key or section.
     std::string text(value);
     for (char& c : text) {
@@ -297,10 +306,8 @@ bool TProfileFile::WriteBool(std::string_view section, std::string_view key, boo
 }
 
 bool TProfileFile::EraseSection(std::string_view section) {
-    if (LoadError_ != 0) {
-        LastError_ = LoadError_;
-        return false;
-    }
+    if (LoadError_ != 0)
+        return Fail(LoadFailure_, nullptr);
     section = TrimBlanks(section);
     std::size_t before = Sections_.size();
     for (std::size_t i = Sections_.size(); i-- > 1;) {
@@ -314,10 +321,8 @@ bool TProfileFile::EraseSection(std::string_view section) {
 }
 
 bool TProfileFile::DeleteKey(std::string_view section, std::string_view key) {
-    if (LoadError_ != 0) {
-        LastError_ = LoadError_;
-        return false;
-    }
+    if (LoadError_ != 0)
+        return Fail(LoadFailure_, nullptr);
     section = TrimBlanks(section);
     key = TrimBlanks(key);
     bool removed = false;
@@ -336,26 +341,37 @@ bool TProfileFile::DeleteKey(std::string_view section, std::string_view key) {
     return removed ? Changed() : true;
 }
 
+bool TProfileFile::Fail(TError error, int* code) {
+    LastError_ = error.Code();
+    LastFailure_ = std::move(error);
+    if (code != nullptr)
+        *code = LastError_;
+    return false;
+}
+
 bool TProfileFile::UpdateFile(int* error) {
-    auto fail = [&](int e) {
-        LastError_ = e;
-        if (error != nullptr)
-            *error = e;
-        return false;
-    };
     if (!Modified_)
         return true;
     if (LoadError_ != 0)
-        return fail(LoadError_);
+        return Fail(LoadFailure_, error);
     if (FileName_.empty())
-        return fail(ENOENT);
+        return Fail(TError::FromErrno(ENOENT), error);
+    const std::string name = PathToAnsi(FileName_);
     int e = 0;
     if (FileName_.has_parent_path() && !ForceDirectories(FileName_.parent_path(), &e))
-        return fail(e);
-    if (!WriteFileAtomic(FileName_, Text(), &e))
-        return fail(e);
+        return Fail(TError::FromErrno(e, PathToAnsi(FileName_.parent_path())), error);
+    // Through a symbolic link the file it leads to is replaced, beside itself.
+    std::filesystem::path target;
+    if (TError refused = ResolveFileLinks(FileName_, target))
+        return Fail(std::move(refused), error);
+    if (!WriteFileAtomic(target, Text(), &e)) {
+        const std::string where =
+            target == FileName_ ? name : PathToAnsi(target) + " (where " + name + " leads)";
+        return Fail(TError::FromErrno(e != 0 ? e : EIO, where), error);
+    }
     Modified_ = false;
     LastError_ = 0;
+    LastFailure_ = {};
     return true;
 }
 

@@ -8,12 +8,16 @@
 // default. Writing a key rewrites its line in place (or adds one) and keeps
 // every other line, comments (";") included, byte for byte.
 //
-// The file is read once, when the object is made. Writes go to memory; with
-// AutoUpdate on (the default) each write is flushed at once, otherwise
-// UpdateFile() writes them all in one go (the destructor flushes what is
-// left). The file is replaced atomically, so a crash mid-write never leaves a
-// truncated file.
+// The file is read once, when the object is made; only a regular file (or a
+// link to one) is read. Writes go to memory; with AutoUpdate on (the default)
+// each write is flushed at once, otherwise UpdateFile() writes them all in one
+// go (the destructor flushes what is left). The file is replaced atomically,
+// so a crash mid-write never leaves a truncated file; a symbolic link at its
+// name stays a link (the file it leads to is replaced) and the file keeps its
+// permissions.
 #pragma once
+
+#include "platform/error.h"
 
 #include <cstddef>
 #include <filesystem>
@@ -37,6 +41,10 @@ public:
     // A file that exists but cannot be read is never overwritten: every write
     // then fails with this error.
     int LoadError() const { return LoadError_; }
+    // The same with the file's name and the reason, for the user.
+    const TError& LoadFailure() const { return LoadFailure_; }
+    // The number of bytes read from the file (or given to SetText).
+    std::size_t Size() const { return Size_; }
 
     bool AutoUpdate() const { return AutoUpdate_; }
     void SetAutoUpdate(bool value) { AutoUpdate_ = value; }
@@ -80,6 +88,8 @@ public:
 
     // The error of the last failed write to disk (errno), or 0.
     int LastError() const { return LastError_; }
+    // The same with the file's name and the reason, for the user.
+    const TError& LastFailure() const { return LastFailure_; }
 
 private:
     struct TSection {
@@ -92,6 +102,7 @@ private:
     const TSection* FindSection(std::string_view name) const;
     void RebuildIndex();
     bool Changed();
+    bool Fail(TError error, int* code);
 
     std::filesystem::path FileName_;
     std::vector<TSection> Sections_ = std::vector<TSection>(1); // [0]: lines before any section
@@ -101,6 +112,9 @@ private:
     bool Modified_ = false;
     int LoadError_ = 0;
     int LastError_ = 0;
+    TError LoadFailure_;
+    TError LastFailure_;
+    std::size_t Size_ = 0;
 };
 
 } // namespace tarnhold
