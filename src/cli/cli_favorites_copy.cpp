@@ -155,6 +155,7 @@ int RunFavoritesCopy(TCliContext& ctx, const TCliArgs& args, bool move) {
             return kExitFailure;
         }
         ctx.Warn(ctx.ShowUtf8(AnsiToUtf8(error.Text())));
+        ctx.DataLost = true; // a damaged favorites.dat ends the run with exit 1
     }
     std::vector<TFavoriteItem*> selected;
     if (!SelectFavorites(ctx, store, numbers, selected))

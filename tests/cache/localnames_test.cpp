@@ -321,6 +321,27 @@ TEST(DataFiles, WrittenOnlyWhenWhatTheyHoldChanged) {
     DeleteFolder(dir);
 }
 
+TEST(DataFiles, ALinkedDataFileIsWrittenWhereItLeads) {
+    // A rename list kept in another folder through a link stays there, and
+    // the link stays a link.
+    auto dir = CreateTempFolder();
+    std::filesystem::create_directories(dir / "elsewhere");
+    auto real = dir / "elsewhere" / "renames.dat";
+    ASSERT_TRUE(WriteWholeFile(real, ""));
+    std::filesystem::create_symlink("elsewhere/renames.dat", dir / "renameList.dat");
+    {
+        auto tree = MakeTree({{"http://h/a.cgi"}});
+        tree->SetRenameListFile(dir / "renameList.dat");
+        Refresh(*tree);
+        ASSERT_TRUE(tree->SaveDataFiles().Ok());
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "renameList.dat"));
+    TWebCacheRenameItems items;
+    ASSERT_TRUE(items.LoadFromFile(real).Whole());
+    EXPECT_EQ(items.Count(), 1);
+    DeleteFolder(dir);
+}
+
 TEST(DataFiles, FailuresAreReportedAndUnreadableFilesKept) {
     auto dir = CreateTempFolder();
     ASSERT_TRUE(WriteWholeFile(dir / "blocker", "a file where the data folder should be"));

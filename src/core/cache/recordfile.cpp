@@ -87,8 +87,12 @@ TError WriteRecordFile(const std::filesystem::path& file, std::string_view text)
     int error = 0;
     if (file.has_parent_path() && !ForceDirectories(file.parent_path(), &error))
         return TError::FromErrno(error, file.parent_path().string());
-    if (!WriteFileAtomic(file, text, &error))
-        return TError::FromErrno(error, file.string());
+    // A data file kept elsewhere through a link stays there, the link a link.
+    std::filesystem::path target;
+    if (TError resolved = ResolveFileLinks(file, target))
+        return resolved;
+    if (!WriteFileAtomic(target, text, &error))
+        return TError::FromErrno(error, target.string());
     return {};
 }
 

@@ -55,7 +55,7 @@ TScreenSettings ReadScreenSettings(const std::filesystem::path& file) {
 TError WriteScreenSettings(const std::filesystem::path& file, const TScreenSettings& s) {
     TProfileFile ini(file);
     if (ini.LoadError() != 0)
-        return TError::FromErrno(ini.LoadError(), file.string());
+        return ini.LoadFailure(); // names the file and why ("not a regular file")
     ini.SetAutoUpdate(false);
     ini.WriteInteger("General", "Top", s.Top);
     ini.WriteInteger("General", "Left", s.Left);
