@@ -58,6 +58,19 @@ TEST_F(FavoritesCli, DamagedCountIsReportedAndNothingOverwritten) {
     EXPECT_EQ(after.Out.rfind("1\tkeep\thttp://keep.test/\t\n2\tnew\t", 0), 0u) << after.Out;
 }
 
+TEST_F(FavoritesCli, ACopyFromADamagedFileSaysSoInItsExitCode) {
+    const auto out = Home / "out";
+    ASSERT_TRUE(WriteWholeFile(Home / "favorites.dat",
+                               "[Favorites]\r\nCount=0x10\r\n"
+                               "[Favorite0001]\r\nTitle=essays\r\n"
+                               "UrlName=http://www.yamabiko.test/essays/\r\nPathName=" +
+                                   out.string() + "/\r\nFolder=1\r\nMethod=1\r\n"));
+    TCliResult copy = RunCli({"--cache", TARNHOLD_DEMO_CACHE, "favorites", "copy", "1"});
+    EXPECT_EQ(copy.ExitCode, 1) << copy.Out << copy.Err;
+    EXPECT_NE(copy.Err.find("Count"), std::string::npos) << copy.Err;
+    EXPECT_TRUE(FileExists(out / "kawa.html")) << "the favorite read is copied all the same";
+}
+
 TEST_F(FavoritesCli, ImportListsThenImportsByNumber) {
     const auto shortcuts = Home / "Favorites";
     ASSERT_TRUE(ForceDirectories(shortcuts / "News"));
