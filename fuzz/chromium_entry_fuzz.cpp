@@ -46,8 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     TChromiumEntry entry;
     if (ParseChromiumEntry(bytes, entry).Ok()) {
-        if (entry.BodyOffset + entry.BodyLength > size || entry.Key.size() > size ||
-            entry.Head.size() > 2 * size + 2)
+        // The body lies inside the file, whatever its fields claim.
+        if (entry.BodyOffset > size || entry.BodyLength > size - entry.BodyOffset ||
+            entry.Key.size() > size || entry.Head.size() > 2 * size + 2)
             std::abort();
     }
 
