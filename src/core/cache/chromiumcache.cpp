@@ -465,8 +465,9 @@ bool TChromiumCacheSource::Scan() {
                        TChunkReader(fd, static_cast<std::uint64_t>(st.st_size)), item.Entry)) {
             damaged(name, error.Text());
         } else if (e.Key.empty()) {
-            damaged(name, "the key is empty" +
-                              (e.Mismatch != 0 ? "; " + ChromiumMismatchText(e.Mismatch) : ""));
+            damaged(name, "the key is empty" + (e.Mismatch != 0
+                                                    ? " (" + ChromiumMismatchText(e.Mismatch) + ")"
+                                                    : std::string()));
         } else if (e.Upload && (e.Mismatch & kChromiumKeyMismatch) == 0) {
             ++counts_.Uploads;
         } else if (e.Upload || !IsAcceptedCacheEntry(NORMAL_CACHE_ENTRY, e.Url)) {
@@ -476,7 +477,7 @@ bool TChromiumCacheSource::Scan() {
                                        : "the key names no address that can be listed";
             why += " (" + e.Key.substr(0, kShownKey) + (e.Key.size() > kShownKey ? "...)" : ")");
             if (e.Mismatch != 0)
-                why += "; " + ChromiumMismatchText(e.Mismatch);
+                why += " and " + ChromiumMismatchText(e.Mismatch);
             damaged(name, why);
         } else {
             if (e.ResponseTime <= 0 || e.ResponseTime > kMaxTime) {
@@ -487,7 +488,7 @@ bool TChromiumCacheSource::Scan() {
             }
             if (e.Mismatch != 0) {
                 ++counts_.Mismatched;
-                problem(name, ChromiumMismatchText(e.Mismatch) + "; read as it is");
+                problem(name, ChromiumMismatchText(e.Mismatch) + ": read as it is");
             }
             if (e.Truncated) {
                 ++counts_.Truncated;
