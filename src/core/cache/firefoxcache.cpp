@@ -563,7 +563,7 @@ void TFirefoxCacheSource::Scan() {
             ++counts_.Damaged;
             Problem(name, std::string("the metadata's hash does not fit and its key names ") +
                               (web ? "no plain GET request" : "no web address") + " (" +
-                              e.Key.substr(0, kShownKey) +
+                              (e.Key.empty() ? "an empty key" : e.Key.substr(0, kShownKey)) +
                               (e.Key.size() > kShownKey ? "...)" : ")"));
             continue;
         }
