@@ -1,6 +1,7 @@
 // Chromium entry-file bytes from anywhere: parse them in memory, and read
 // them as the only entry file of a cache folder, body decoded as its headers
-// say; what comes out is bounded by the input's size.
+// say; what comes out is bounded by the input's size, and the file is listed,
+// left out as an upload or named as damage.
 #include "cache/cachebody.h"
 #include "cache/chromiumcache.h"
 #include "cache/webcache.h"
@@ -46,16 +47,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     TChromiumEntry entry;
     if (ParseChromiumEntry(bytes, entry).Ok()) {
-        if (entry.BodyOffset + entry.BodyLength > size || entry.Key.size() > size ||
-            entry.Head.size() > 2 * size + 2)
+        // The body lies inside the file, whatever its fields claim.
+        if (entry.BodyOffset > size || entry.BodyLength > size - entry.BodyOffset ||
+            entry.Key.size() > size || entry.Head.size() > 2 * size + 2)
             std::abort();
     }
 
     const std::filesystem::path& dir = Scratch();
     std::ofstream(dir / "0123456789abcdef_0", std::ios::binary | std::ios::trunc) << bytes;
-    TWebCache cache(std::make_unique<TChromiumCacheSource>(dir));
+    auto owned = std::make_unique<TChromiumCacheSource>(dir);
+    const TChromiumCacheSource& source = *owned;
+    TWebCache cache(std::move(owned));
     TWebCacheEntryInfo info;
+    int listed = 0;
     for (bool ok = cache.FindFirst(info); ok; ok = cache.FindNext(info)) {
+        ++listed;
         std::string body;
         if (ReadCacheBody(info, body, 1u << 20).Ok() && body.size() > (1u << 20))
             std::abort();
@@ -64,5 +70,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             body.size() > std::max<std::size_t>(kMinDecodedLimit, size * kDecodedRatioLimit))
             std::abort();
     }
+    // The file is listed, left out as an upload, or named in the report as
+    // damaged: never dropped unsaid.
+    const TChromiumCounts& c = source.Counts();
+    const TReadReport report = source.ReadReport();
+    if (c.Files != 1 || listed + c.Uploads + c.Damaged != 1 ||
+        report.Damaged != (c.Damaged + c.Mismatched + c.Truncated > 0) ||
+        report.Damaged == report.Problems.empty())
+        std::abort();
     return 0;
 }

@@ -1,8 +1,10 @@
 // Firefox cache2 entry files from anywhere: the parser reads them from the
 // whole file and from the tail it asks for, with the same result, and what it
 // keeps is bounded by the input; a source over a folder holding the file
-// delivers at most one entry within the same bounds, and deletes it.
+// delivers at most one entry within the same bounds, accounts for the file
+// (delivered, left out on purpose or named as damage), and deletes it.
 #include "cache/firefoxcache.h"
+#include "cache/webcache.h"
 #include "platform/files.h"
 
 #include <cstddef>
@@ -83,11 +85,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             Fail("delivered bytes", entry.Url.size() + entry.HeaderBlock.size(), 2 * size);
         if (entry.Size > size)
             Fail("size", static_cast<std::size_t>(entry.Size), size);
+        if (!IsAcceptedCacheEntry(entry.EntryType, entry.Url))
+            Fail("entries the cache would drop", 1, 0);
     }
     source.Close();
     const auto& c = source.Counts();
     if (entries > 1 || c.Files != 1)
         Fail("entries", entries, 1);
+    // Delivered, left out on purpose or counted as damage: never dropped unsaid.
+    const std::size_t accounted = c.Entries + c.Duplicates + c.Encrypted + c.NotPlainGet +
+                                  c.NotWeb + c.Damaged + c.Unreadable;
+    if (accounted != 1)
+        Fail("files accounted for", accounted, 1);
+    const TReadReport report = source.ReadReport();
+    if (report.Damaged == report.Problems.empty())
+        Fail("problems named", report.Problems.size(), report.Damaged ? 1 : 0);
     if (entries == 1 && !source.DeleteEntry(url).Ok())
         std::abort();
     std::error_code ec;

@@ -2,6 +2,7 @@
 #include "cache/cachelocation.h"
 #include "cache/chromiumcache.h"
 #include "cache/webcache.h"
+#include "cache/webcachetree.h"
 #include "cache_test_helpers.h"
 #include "support/chromiumentrywriter.h"
 
@@ -51,6 +52,10 @@ TEST(ChromiumCache, RealCacheHoldsWhatTheSiteServed) {
     ASSERT_OK(cache.Error());
     auto* source = static_cast<TChromiumCacheSource*>(cache.Source());
     EXPECT_EQ(source->Counts().Damaged, 0);
+    // Every checksum the browser wrote fits: the key's hash and digest, the
+    // head's and the body's CRC-32.
+    EXPECT_EQ(source->Counts().Mismatched, 0);
+    EXPECT_FALSE(source->ReadReport().Damaged) << source->ReadReport().Summary;
 
     for (const auto& [url, s] : served) {
         SCOPED_TRACE(url);
@@ -97,6 +102,23 @@ TEST(ChromiumCache, KeysGiveTheirUrls) {
     }
 }
 
+std::string Le32(std::uint64_t v) {
+    std::string out;
+    for (int i = 0; i < 4; ++i)
+        out += static_cast<char>((v >> (8 * i)) & 0xff);
+    return out;
+}
+
+TEST(ChromiumCache, KeyHashHasKnownValues) {
+    EXPECT_EQ(ChromiumKeyHash(""), 0u);
+    EXPECT_EQ(ChromiumKeyHash("a"), 0x115ea782u);
+    EXPECT_EQ(ChromiumKeyHash("abc"), 0xd2be198au);
+    EXPECT_EQ(ChromiumKeyHash("hello world"), 0xa68c6882u);
+    EXPECT_EQ(ChromiumKeyHash(
+                  "1/0/_dk_http://127.0.0.1 http://127.0.0.1 http://127.0.0.1:8765/index.html"),
+              0xcadf0a43u);
+}
+
 TEST(ChromiumCache, DamagedEntryFilesAreCountedNotRead) {
     TChromiumEntrySpec spec;
     spec.Body = "<html>body</html>";
@@ -108,6 +130,9 @@ TEST(ChromiumCache, DamagedEntryFilesAreCountedNotRead) {
     };
     const std::string huge = "\xff\xff\xff\x7f";
     const std::size_t eof0 = good.size() - 24;
+    // The key's length as far as the file allows without its digest: the
+    // header, the key and the two end records fit, the digest does not.
+    const std::size_t size = good.size();
     struct {
         const char* Name;
         std::string Bytes;
@@ -119,8 +144,11 @@ TEST(ChromiumCache, DamagedEntryFilesAreCountedNotRead) {
         {"unknown version", patched(8, std::string("\x07\0\0\0", 4))},
         {"key longer than the file", patched(12, huge)},
         {"head longer than the file", patched(eof0 + 16, huge)},
-        {"head fails its checksum", patched(eof0 + 12, "\x01\x02\x03\x04")},
         {"no body end record", patched(24 + spec.Key.size() + spec.Body.size(), "XXXXXXXX")},
+        {"key into the digest's place (31 bytes left)", patched(12, Le32(size - 103))},
+        {"key into the digest's place (18 bytes left)", patched(12, Le32(size - 90))},
+        {"key into the digest's place (1 byte left)", patched(12, Le32(size - 73))},
+        {"key up to the digest, no room for the head", patched(12, Le32(size - 104))},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -146,9 +174,150 @@ TEST(ChromiumCache, DamagedEntryFilesAreCountedNotRead) {
     auto all = test::ReadAll(source);
     ASSERT_EQ(all.size(), 1u);
     EXPECT_EQ(all[0].Url, "http://h.test/");
+    EXPECT_EQ(all[0].Size, spec.Body.size());
     EXPECT_EQ(source.Counts().Damaged, static_cast<int>(std::size(cases)) + 2);
-    EXPECT_EQ(source.Counts().DamagedFiles.size(), std::size(cases) + 2);
+    EXPECT_EQ(source.Counts().Problems.size(), std::size(cases) + 2);
     EXPECT_NE(source.Describe().find("damaged"), std::string::npos);
+    const TReadReport report = source.ReadReport();
+    EXPECT_TRUE(report.Damaged);
+    EXPECT_EQ(report.SkippedRecords, std::size(cases) + 2);
+    EXPECT_EQ(report.Problems, source.Counts().Problems);
+}
+
+// A byte changed under a checksum: the entry is listed as it is and the
+// change reported, whichever part it hit.
+TEST(ChromiumCache, ChecksumsThatDoNotFitAreReportedAndTheEntryListed) {
+    TChromiumEntrySpec spec;
+    spec.Key = "1/0/_dk_http://h.test http://h.test http://h.test/index.html";
+    spec.Body = "<html>the site's page</html>";
+    const std::string good = test::ChromiumEntryBytes(spec);
+    const std::size_t keyAt = 24, bodyAt = keyAt + spec.Key.size();
+    const std::size_t headAt = bodyAt + spec.Body.size() + 24;
+    auto edited = [](std::string bytes, std::size_t at, char c) {
+        bytes[at] = c;
+        return bytes;
+    };
+    auto flipped = [](std::string bytes, std::size_t at) {
+        bytes[at] = static_cast<char>(bytes[at] ^ 0x10);
+        return bytes;
+    };
+    const std::size_t hostAt = keyAt + spec.Key.rfind(' ') + 8; // "http://h.test/..."
+    TChromiumEntrySpec old = spec; // before browsers wrote the key's digest
+    old.KeySha256 = false;
+    const std::string oldGood = test::ChromiumEntryBytes(old);
+    TChromiumEntrySpec unsure = spec; // a body written out of order: no checksum
+    unsure.BodyCrc = false;
+    TChromiumEntrySpec big = spec; // a body read in several pieces
+    big.Body.assign(2500000, 'b');
+    std::string bigFlipped = test::ChromiumEntryBytes(big);
+    bigFlipped[bodyAt + 2100000] = 'c';
+    struct {
+        const char* Name;
+        std::string Bytes;
+        unsigned Mismatch;
+        const char* Url;
+    } cases[] = {
+        {"sound", good, 0, "http://h.test/index.html"},
+        {"a byte of the body", edited(good, bodyAt + 9, 'T'), kChromiumBodyMismatch,
+         "http://h.test/index.html"},
+        {"a byte of the body past the first megabyte", bigFlipped, kChromiumBodyMismatch,
+         "http://h.test/index.html"},
+        {"a byte of the key", edited(good, keyAt + spec.Key.size() - 6, 'z'), kChromiumKeyMismatch,
+         "http://h.test/indez.html"},
+        {"a byte of the key, no digest", edited(oldGood, keyAt + spec.Key.size() - 6, 'z'),
+         kChromiumKeyMismatch, "http://h.test/indez.html"},
+        {"the key's hash in the header", flipped(good, 17), kChromiumKeyMismatch,
+         "http://h.test/index.html"},
+        {"the key's digest", flipped(good, good.size() - 24 - 32), kChromiumKeyMismatch,
+         "http://h.test/index.html"},
+        {"a byte of the head", edited(good, good.find("text/html", headAt) + 8, 'm'),
+         kChromiumHeadMismatch, "http://h.test/index.html"},
+        {"body and key", edited(edited(good, bodyAt, 'X'), hostAt, 'H'),
+         kChromiumKeyMismatch | kChromiumBodyMismatch, "http://H.test/index.html"},
+        {"no digest, sound", oldGood, 0, "http://h.test/index.html"},
+        {"no body checksum to check", edited(test::ChromiumEntryBytes(unsure), bodyAt, 'X'), 0,
+         "http://h.test/index.html"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TChromiumEntry entry;
+        ASSERT_OK(ParseChromiumEntry(c.Bytes, entry));
+        EXPECT_EQ(entry.Mismatch, c.Mismatch);
+        EXPECT_EQ(entry.Url, c.Url);
+
+        test::TTempDir dir;
+        test::WriteChromiumIndex(dir.Path());
+        test::WriteFileBytes(dir.Path() / test::ChromiumEntryName(1), c.Bytes);
+        TWebCache cache(std::make_unique<TChromiumCacheSource>(dir.Path()));
+        TWebCacheEntryInfo info;
+        ASSERT_TRUE(cache.FindFirst(info));
+        EXPECT_EQ(info.Url, c.Url);
+        EXPECT_FALSE(cache.FindNext(info));
+        const TReadReport report = cache.Source()->ReadReport();
+        EXPECT_EQ(report.Damaged, c.Mismatch != 0);
+        EXPECT_EQ(report.SkippedRecords, 0u);
+        if (c.Mismatch == 0)
+            continue;
+        const std::string why = ChromiumMismatchText(c.Mismatch);
+        EXPECT_NE(why.find("checksum"), std::string::npos) << why;
+        EXPECT_NE(report.Summary.find("1 read despite a checksum that does not fit"),
+                  std::string::npos)
+            << report.Summary;
+        EXPECT_NE(report.Summary.find(test::ChromiumEntryName(1) + ": " + why), std::string::npos)
+            << report.Summary;
+        ASSERT_EQ(report.Problems.size(), 1u);
+    }
+    EXPECT_EQ(ChromiumMismatchText(kChromiumBodyMismatch), "the body fails its checksum");
+    EXPECT_EQ(
+        ChromiumMismatchText(kChromiumKeyMismatch | kChromiumHeadMismatch | kChromiumBodyMismatch),
+        "the key, the response head and the body fail their checksums");
+}
+
+// An entry file whose key names nothing the tree can hold is passed over,
+// counted and named, never dropped in silence.
+TEST(ChromiumCache, EntriesWhoseKeyNamesNothingAreNamed) {
+    auto bytes = [](const std::string& key) {
+        TChromiumEntrySpec spec;
+        spec.Key = key;
+        spec.Body = "body";
+        return test::ChromiumEntryBytes(spec);
+    };
+    std::string damagedUpload = bytes("1/0/_dk_http://a.test http://a.test http://a.test/p");
+    damagedUpload[24 + 2] = '7'; // "1/7/": an upload id, and the key's checksum fails
+    struct {
+        const char* Name;
+        std::string Bytes;
+        const char* Why;
+    } cases[] = {
+        {"an empty key", bytes(""), "the key is empty"},
+        {"no listable scheme", bytes("1/0/_dk_http://a.test http://a.test hutp://a.test/"),
+         "names no address that can be listed (1/0/_dk_http://a.test http://a.test "
+         "hutp://a.test/)"},
+        {"the key of an upload that fails its checksum", damagedUpload,
+         "the answer to a POST request"},
+        {"a long key is cut in the report", bytes(std::string(300, 'k')), "kkk...)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        test::TTempDir dir;
+        test::WriteChromiumIndex(dir.Path());
+        test::WriteChromiumEntry(dir.Path(), 1, {});
+        test::WriteFileBytes(dir.Path() / test::ChromiumEntryName(2), c.Bytes);
+        TWebCacheTree tree(std::make_unique<TChromiumCacheSource>(dir.Path()));
+        tree.MimeTypesFile = "/nonexistent";
+        tree.LoadContentTypes();
+        EXPECT_OK(tree.Refresh());
+        EXPECT_EQ(tree.CountEntries(), 1);
+        const TReadReport report = tree.Cache().Source()->ReadReport();
+        EXPECT_TRUE(report.Damaged);
+        EXPECT_EQ(report.SkippedRecords, 1u);
+        EXPECT_NE(report.Summary.find("1 of 2 entry files could not be read"), std::string::npos)
+            << report.Summary;
+        EXPECT_NE(report.Summary.find(test::ChromiumEntryName(2) + ": "), std::string::npos)
+            << report.Summary;
+        EXPECT_NE(report.Summary.find(c.Why), std::string::npos) << report.Summary;
+        EXPECT_LT(report.Summary.size(), 400u);
+    }
 }
 
 TEST(ChromiumCache, ReadReportSaysWhatWasLostNotWhatWasLeftOut) {
@@ -186,13 +355,20 @@ TEST(ChromiumCache, ReadReportSaysWhatWasLostNotWhatWasLeftOut) {
          {good, test::ChromiumEntryBytes(spec("http://a.test", "/big.png", true))},
          true,
          0,
-         {"bodies stored only in part: 1 (first: " + test::ChromiumEntryName(2) + ")",
+         {"damaged: 1 with only part of the body stored (" + test::ChromiumEntryName(2) +
+              ": the body is stored only in part)",
           "; 2 entries read"}},
         {"both",
          {"", test::ChromiumEntryBytes(spec("http://a.test", "/c", true))},
          true,
          1,
-         {"1 of 2 entry files", "; bodies stored only in part: 1"}},
+         {"1 of 2 entry files could not be read, 1 with only part"}},
+        {"more than the summary names",
+         {"", "", "", "", "", good},
+         true,
+         5,
+         {"5 of 6 entry files could not be read (", ": too short for an entry file; ",
+          "; and 2 more); 1 entry read"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);

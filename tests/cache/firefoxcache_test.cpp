@@ -10,6 +10,7 @@
 #include "support/firefoxentrywriter.h"
 
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <limits>
 #include <map>
@@ -384,8 +385,8 @@ TEST(FirefoxCacheSource, ReadReportSaysWhatWasLostNotWhatWasLeftOut) {
          {sound, sound.substr(0, sound.size() - 30)},
          true,
          1,
-         {"damaged: 1 of 2 entry files could not be read",
-          "(first: " + test::FirefoxEntryName(2) + ": ", "; 1 entry read"}},
+         {"damaged: 1 of 2 entry files could not be read", "(" + test::FirefoxEntryName(2) + ": ",
+          "; 1 entry read"}},
         {"a body stored in part",
          {sound, test::FirefoxEntryBytes(cut)},
          true,
@@ -414,6 +415,79 @@ TEST(FirefoxCacheSource, ReadReportSaysWhatWasLostNotWhatWasLeftOut) {
         for (const std::string& part : c.SummaryHas)
             EXPECT_NE(report.Summary.find(part), std::string::npos) << report.Summary;
     }
+}
+
+// A byte changed under a hash: the entry is listed as it is and the change
+// reported, in any chunk of the body; a key damaged out of the web's
+// schemes is passed over, counted and named.
+TEST(FirefoxCacheSource, HashesThatDoNotFitAreReported) {
+    TFirefoxEntrySpec page;
+    page.Key = "O^partitionKey=%28http%2Ch.test%29,:http://h.test/index.html";
+    page.Body = "<html>the site's page</html>";
+    const std::string sound = test::FirefoxEntryBytes(page);
+    TFirefoxEntrySpec big = page; // six chunks, a file read in pieces
+    big.Body.assign(1400000, 'b');
+    const std::string bigSound = test::FirefoxEntryBytes(big);
+    auto flipped = [](std::string bytes, std::size_t at, char bit) {
+        bytes[at] = static_cast<char>(bytes[at] ^ bit);
+        return bytes;
+    };
+    const std::size_t keyUrl = sound.find(":http://") + 1;
+    struct {
+        const char* Name;
+        std::string Bytes;
+        bool Listed;
+        std::size_t Skipped;
+        std::string SummaryHas;
+    } cases[] = {
+        {"sound", sound, true, 0, ""},
+        {"sound, six chunks", bigSound, true, 0, ""},
+        {"a byte of the body", flipped(sound, 9, 0x01), true, 0,
+         "1 read despite a body hash that does not fit (" + test::FirefoxEntryName(1) +
+             ": the hash of the body does not fit: read as it is)"},
+        {"a byte of the second chunk", flipped(bigSound, 300000, 0x01), true, 0,
+         "1 read despite a body hash"},
+        {"a byte of the last chunk", flipped(bigSound, 1399999, 0x01), true, 0,
+         "1 read despite a body hash"},
+        {"a byte of the head", flipped(sound, sound.find("text/html"), 0x01), true, 0,
+         "1 read despite a metadata hash that does not fit"},
+        {"http becomes hutp", flipped(sound, keyUrl + 1, 0x01), false, 1,
+         "1 of 1 entry files could not be read (" + test::FirefoxEntryName(1) +
+             ": the metadata's hash does not fit and its key names no web address "
+             "(O^partitionKey=%28http%2Ch.test%29,:hutp://h.test/index.html))"},
+        {"the key turns into a POST's", flipped(sound, 0 + sound.find("O^partition"), 0x31), false,
+         1, "its key names no plain GET request"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TTempDir tmp;
+        const fs::path cache2 = tmp.Path() / "cache2";
+        fs::create_directories(cache2 / "entries");
+        test::WriteFileBytes(cache2 / "entries" / test::FirefoxEntryName(1), c.Bytes);
+        TWebCacheTree tree(std::make_unique<TFirefoxCacheSource>(cache2));
+        tree.MimeTypesFile = "/nonexistent";
+        tree.LoadContentTypes();
+        EXPECT_OK(tree.Refresh());
+        EXPECT_EQ(tree.FindNodeByUrl("http://h.test/index.html") != nullptr, c.Listed);
+        const TReadReport report = tree.Cache().Source()->ReadReport();
+        EXPECT_EQ(report.Damaged, !c.SummaryHas.empty());
+        EXPECT_EQ(report.SkippedRecords, c.Skipped);
+        EXPECT_NE(report.Summary.find(c.SummaryHas), std::string::npos) << report.Summary;
+        EXPECT_EQ(report.Problems.size(), c.SummaryHas.empty() ? 0u : 1u);
+    }
+    // The chunk hashes on their own.
+    std::string data(600000, 'd');
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 7 % 251);
+    std::string hashes;
+    for (std::size_t at = 0; at < data.size(); at += 262144) {
+        const auto h = static_cast<std::uint16_t>(FirefoxHash(data.substr(at, 262144)));
+        hashes += {static_cast<char>(h >> 8), static_cast<char>(h)};
+    }
+    EXPECT_EQ(FirstBadFirefoxChunk(data, hashes), SIZE_MAX);
+    EXPECT_EQ(FirstBadFirefoxChunk(data, hashes.substr(0, 4)), 2u);
+    EXPECT_EQ(FirstBadFirefoxChunk(std::string_view(data).substr(262144), hashes, 1), SIZE_MAX);
+    EXPECT_EQ(FirstBadFirefoxChunk(std::string_view(data).substr(262144), hashes, 0), 0u);
 }
 
 TEST(FirefoxCacheSource, MissingFolderIsAnError) {
@@ -511,6 +585,70 @@ TEST(FirefoxCacheSource, DeletesEveryCopyOfAUrl) {
     EXPECT_TRUE(fs::exists(fb));
     EXPECT_OK(source.DeleteEntry("http://h.test/b.html"));
     EXPECT_FALSE(fs::exists(fb));
+}
+
+// A file of the URL that cannot be read now may still hold it: it stays and
+// the deletion fails, so that the tree keeps the entry. Only a file that is
+// gone is deleted already.
+TEST(FirefoxCacheSource, DeletionFailsOnAFileItCannotRead) {
+    struct {
+        const char* Name;
+        std::function<void(const fs::path&)> Change; // done to the entry file after the refresh
+        bool Fails;
+    } cases[] = {
+        {"replaced by garbage", [](const fs::path& f) { test::WriteFileBytes(f, "garbage"); },
+         true},
+        {"replaced by a FIFO",
+         [](const fs::path& f) {
+             fs::remove(f);
+             ASSERT_EQ(::mkfifo(f.c_str(), 0600), 0);
+         },
+         true},
+        {"replaced by a folder",
+         [](const fs::path& f) {
+             fs::remove(f);
+             fs::create_directory(f);
+         },
+         true},
+        {"gone", [](const fs::path& f) { fs::remove(f); }, false},
+        {"another entry's now",
+         [](const fs::path& f) {
+             TFirefoxEntrySpec other;
+             other.Key = ":http://h.test/other.html";
+             test::WriteFileBytes(f, test::FirefoxEntryBytes(other));
+         },
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TTempDir tmp;
+        const fs::path cache2 = tmp.Path() / "cache2";
+        TFirefoxEntrySpec a;
+        a.Key = ":http://h.test/a.html";
+        const fs::path file = WriteFirefoxEntry(cache2, 1, a);
+        TFirefoxEntrySpec b;
+        b.Key = ":http://h.test/b.html";
+        WriteFirefoxEntry(cache2, 2, b);
+        TWebCacheTree tree(std::make_unique<TFirefoxCacheSource>(cache2));
+        tree.MimeTypesFile = "/nonexistent";
+        tree.LoadContentTypes();
+        ASSERT_OK(tree.Refresh());
+        ASSERT_NE(tree.FindNodeByUrl("http://h.test/a.html"), nullptr);
+        c.Change(file);
+
+        const TError error = tree.DeleteByUrl("http://h.test/a.html");
+        EXPECT_EQ(!error.Ok(), c.Fails) << error.Text();
+        EXPECT_EQ(tree.FindNodeByUrl("http://h.test/a.html") != nullptr, c.Fails);
+        EXPECT_EQ(fs::exists(fs::symlink_status(file)), c.Name != std::string("gone"));
+        if (c.Fails) {
+            EXPECT_NE(error.Code(), ENOENT);
+            EXPECT_NE(error.Text().find(test::FirefoxEntryName(1)), std::string::npos)
+                << error.Text();
+            // Still the URL's: a second try fails alike.
+            EXPECT_NE(tree.Cache().DeleteEntry("http://h.test/a.html").Code(), ENOENT);
+        }
+        EXPECT_NE(tree.FindNodeByUrl("http://h.test/b.html"), nullptr);
+    }
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "support/chromiumentrywriter.h"
 
+#include "cache/chromiumcache.h"
+
 #include <cstdio>
 #include <fstream>
 #include <zlib.h>
@@ -66,14 +68,15 @@ std::string ChromiumEntryBytes(const TChromiumEntrySpec& spec) {
     Put64(out, 0xfcfb6d1ba7725c30ULL);
     Put32(out, 5);
     Put32(out, static_cast<std::uint32_t>(spec.Key.size()));
-    Put32(out, 0); // the key's hash: not checked by the reader
+    Put32(out, ChromiumKeyHash(spec.Key));
     Put32(out, 0);
     out += spec.Key;
     out += spec.Body;
-    PutEof(out, 1, Crc(spec.Body), 0);
+    PutEof(out, spec.BodyCrc ? 1 : 0, spec.BodyCrc ? Crc(spec.Body) : 0, 0);
     out += head;
-    out += std::string(32, '\x5a'); // the key's SHA-256 slot
-    PutEof(out, 3, Crc(head), static_cast<std::uint32_t>(head.size()));
+    if (spec.KeySha256)
+        out += ChromiumKeySha256(spec.Key);
+    PutEof(out, spec.KeySha256 ? 3 : 1, Crc(head), static_cast<std::uint32_t>(head.size()));
     return out;
 }
 

@@ -1,7 +1,7 @@
 // Writes Chromium disk-cache entry files ("<16 hex>_0") for tests, benchmarks
-// and fuzz corpora: header and key, the body, its end record, the pickled
-// response head with its checksum and the key's digest slot, the last end
-// record, laid out as the browser writes them.
+// and fuzz corpora: header and key with its hash, the body, its end record
+// with its checksum, the pickled response head with its checksum, the key's
+// SHA-256 digest, the last end record, laid out as the browser writes them.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +18,8 @@ struct TChromiumEntrySpec {
     // Microseconds since 1601-01-01 UTC (the browser's clock): 2026-12-07.
     std::int64_t ResponseTime = 13411756800000000;
     bool Truncated = false;
+    bool KeySha256 = true; // the key's digest before the last end record, as browsers write now
+    bool BodyCrc = true;   // the body's checksum in its end record
 };
 
 // The bytes of one entry file.

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarnhold {
 
@@ -54,6 +55,9 @@ struct TReadReport {
     std::size_t RecoveredRecords = 0; // live entries found by scanning instead of the index
     std::size_t DeletedRecords = 0;   // deleted entries found (delivered only when asked)
     std::string Summary;              // one line for people; empty when there is nothing to say
+    // The first files or records concerned, one line each ("<name>: <what>");
+    // the summary names the first few of them.
+    std::vector<std::string> Problems;
 };
 
 class TCacheSource {

@@ -1,5 +1,7 @@
 #include "cache/chromiumcache.h"
 
+#include "cache/webcache.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -7,6 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <nettle/sha2.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -27,7 +30,11 @@ constexpr std::size_t kKeySha256Size = 32;
 // Microseconds from 1601-01-01 (the browser's clock) are FILETIME's 100 ns
 // units divided by ten.
 constexpr std::int64_t kMaxTime = std::numeric_limits<std::int64_t>::max() / 10;
-constexpr std::size_t kMaxNamedDamaged = 50;
+constexpr std::size_t kMaxNamedProblems = 50;
+// The body is read in pieces of this size to check its checksum.
+constexpr std::size_t kBodyPiece = 1u << 20;
+// How much of a key a problem line shows.
+constexpr std::size_t kShownKey = 120;
 
 std::uint32_t U32(std::string_view d, std::size_t at) {
     std::uint32_t v = 0;
@@ -152,6 +159,84 @@ std::string ChromiumKeyUrl(std::string_view key, bool* upload) {
     return std::string(key);
 }
 
+std::uint32_t ChromiumKeyHash(std::string_view key) {
+    // Paul Hsieh's SuperFastHash: 16-bit reads are little-endian, the last
+    // odd bytes are taken as signed.
+    const auto* p = reinterpret_cast<const unsigned char*>(key.data());
+    std::size_t n = key.size();
+    if (n == 0)
+        return 0;
+    auto get16 = [](const unsigned char* q) {
+        return static_cast<std::uint32_t>(q[0]) | (static_cast<std::uint32_t>(q[1]) << 8);
+    };
+    auto signedByte = [](unsigned char c) {
+        return static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<signed char>(c)));
+    };
+    std::uint32_t h = static_cast<std::uint32_t>(n);
+    for (std::size_t groups = n / 4; groups > 0; --groups, p += 4) {
+        h += get16(p);
+        const std::uint32_t t = (get16(p + 2) << 11) ^ h;
+        h = (h << 16) ^ t;
+        h += h >> 11;
+    }
+    switch (n % 4) {
+    case 3:
+        h += get16(p);
+        h ^= h << 16;
+        h ^= signedByte(p[2]) << 18;
+        h += h >> 11;
+        break;
+    case 2:
+        h += get16(p);
+        h ^= h << 11;
+        h += h >> 17;
+        break;
+    case 1:
+        h += signedByte(p[0]);
+        h ^= h << 10;
+        h += h >> 1;
+        break;
+    default:
+        break;
+    }
+    h ^= h << 3;
+    h += h >> 5;
+    h ^= h << 4;
+    h += h >> 17;
+    h ^= h << 25;
+    h += h >> 6;
+    return h;
+}
+
+std::string ChromiumKeySha256(std::string_view key) {
+    sha256_ctx ctx;
+    sha256_init(&ctx);
+    sha256_update(&ctx, key.size(), reinterpret_cast<const std::uint8_t*>(key.data()));
+    std::string digest(SHA256_DIGEST_SIZE, '\0');
+    sha256_digest(&ctx, SHA256_DIGEST_SIZE, reinterpret_cast<std::uint8_t*>(digest.data()));
+    return digest;
+}
+
+std::string ChromiumMismatchText(unsigned mismatch) {
+    std::vector<std::string_view> parts;
+    if ((mismatch & kChromiumKeyMismatch) != 0)
+        parts.push_back("the key");
+    if ((mismatch & kChromiumHeadMismatch) != 0)
+        parts.push_back("the response head");
+    if ((mismatch & kChromiumBodyMismatch) != 0)
+        parts.push_back("the body");
+    if (parts.empty())
+        return {};
+    if (parts.size() == 1)
+        return std::string(parts[0]) + " fails its checksum";
+    std::string text;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        text += i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ";
+        text += parts[i];
+    }
+    return text + " fail their checksums";
+}
+
 TError ParseChromiumEntry(std::uint64_t size, const TReadAt& readAt, TChromiumEntry& entry) {
     entry = TChromiumEntry{};
     if (size < kHeaderSize + 2 * kEofSize)
@@ -178,9 +263,13 @@ TError ParseChromiumEntry(std::uint64_t size, const TReadAt& readAt, TChromiumEn
     const std::uint32_t crc0 = U32(eof, 12);
     const std::uint64_t headSize = U32(eof, 16);
     const std::uint64_t sha = (flags0 & kEofHasKeySha256) != 0 ? kKeySha256Size : 0;
-    // [header][key][body][eof 1][head][sha?][eof 0]
-    const std::uint64_t fixed = kHeaderSize + keyLength + kEofSize + sha + kEofSize;
-    if (headSize > kChromiumMaxHead || headSize > size - fixed)
+    // [header][key][body][eof 1][head][sha?][eof 0]: each part is taken from
+    // what the others leave, never subtracted past zero.
+    std::uint64_t left = size - kHeaderSize - keyLength - 2 * kEofSize;
+    if (sha > left)
+        return Damaged("the key is longer than the file allows");
+    left -= sha;
+    if (headSize > kChromiumMaxHead || headSize > left)
         return Damaged("the response head is longer than the file allows");
     const std::uint64_t headAt = size - kEofSize - sha - headSize;
     const std::uint64_t eof1At = headAt - kEofSize;
@@ -192,11 +281,41 @@ TError ParseChromiumEntry(std::uint64_t size, const TReadAt& readAt, TChromiumEn
         return Damaged("the response head cannot be read");
     if ((flags0 & kEofHasCrc) != 0 && ::crc32(0, reinterpret_cast<const Bytef*>(head.data()),
                                               static_cast<uInt>(head.size())) != crc0)
-        return Damaged("the response head fails its checksum");
+        entry.Mismatch |= kChromiumHeadMismatch;
     entry.BodyOffset = kHeaderSize + keyLength;
     entry.BodyLength = eof1At - entry.BodyOffset;
-    if (TError e = ParseHead(head, entry))
+    if (TError e = ParseHead(head, entry)) {
+        if ((entry.Mismatch & kChromiumHeadMismatch) != 0)
+            return Damaged(e.Text() + " (and fails its checksum)");
         return e;
+    }
+
+    // The key: its hash in the header, and its digest when the file has one.
+    if (U32(header, 16) != ChromiumKeyHash(entry.Key))
+        entry.Mismatch |= kChromiumKeyMismatch;
+    if (sha != 0) {
+        std::string digest;
+        if (!readAt(size - kEofSize - sha, kKeySha256Size, digest) ||
+            digest.size() != kKeySha256Size)
+            return Damaged("the key's digest cannot be read");
+        if (digest != ChromiumKeySha256(entry.Key))
+            entry.Mismatch |= kChromiumKeyMismatch;
+    }
+    // The body, when its end record carries its checksum.
+    if ((U32(eof1, 8) & kEofHasCrc) != 0) {
+        uLong crc = ::crc32(0, nullptr, 0);
+        std::string piece;
+        for (std::uint64_t done = 0; done < entry.BodyLength;) {
+            const auto n = static_cast<std::size_t>(
+                std::min<std::uint64_t>(kBodyPiece, entry.BodyLength - done));
+            if (!readAt(entry.BodyOffset + done, n, piece) || piece.size() != n)
+                return Damaged("the body cannot be read");
+            crc = ::crc32(crc, reinterpret_cast<const Bytef*>(piece.data()), static_cast<uInt>(n));
+            done += n;
+        }
+        if (crc != U32(eof1, 12))
+            entry.Mismatch |= kChromiumBodyMismatch;
+    }
     entry.Url = ChromiumKeyUrl(entry.Key, &entry.Upload);
     return {};
 }
@@ -246,9 +365,9 @@ TReadAt FdReader(int fd) {
 }
 
 // Reads an entry file for the parser with as few system calls as it can:
-// a small file in one read, a larger one as its start and its end (where
-// the key and the response head lie), each read once; what lies elsewhere
-// is read where it is.
+// a small file (most are) in one read, a larger one as its start and its end
+// (where the key and the response head lie), each read once; what lies
+// elsewhere (the body, for its checksum) is read where it is.
 class TChunkReader {
 public:
     TChunkReader(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
@@ -278,7 +397,7 @@ public:
     }
 
 private:
-    static constexpr std::uint64_t kWhole = 16 * 1024;
+    static constexpr std::uint64_t kWhole = 64 * 1024;
     static constexpr std::size_t kStart = 4 * 1024;
     static constexpr std::size_t kEnd = 8 * 1024;
     bool Load(std::string& buffer, bool& loaded, std::uint64_t at, std::size_t len) {
@@ -319,10 +438,13 @@ bool TChromiumCacheSource::Scan() {
     if (errno != 0)
         error_ = TError::FromErrno(errno, folder_.string());
     std::sort(names.begin(), names.end());
+    auto problem = [&](const std::string& name, const std::string& why) {
+        if (counts_.Problems.size() < kMaxNamedProblems)
+            counts_.Problems.push_back(name + ": " + why);
+    };
     auto damaged = [&](const std::string& name, const std::string& why) {
         ++counts_.Damaged;
-        if (counts_.DamagedFiles.size() < kMaxNamedDamaged)
-            counts_.DamagedFiles.push_back(name + ": " + why);
+        problem(name, why);
     };
     items_.reserve(names.size());
     for (const std::string& name : names) {
@@ -335,23 +457,43 @@ bool TChromiumCacheSource::Scan() {
         }
         struct stat st {};
         TItem item;
+        const TChromiumEntry& e = item.Entry;
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             damaged(name, "not a regular file");
-        } else if (TError e = ParseChromiumEntry(
+        } else if (TError error = ParseChromiumEntry(
                        static_cast<std::uint64_t>(st.st_size),
                        TChunkReader(fd, static_cast<std::uint64_t>(st.st_size)), item.Entry)) {
-            damaged(name, e.Text());
-        } else if (item.Entry.Upload) {
+            damaged(name, error.Text());
+        } else if (e.Key.empty()) {
+            damaged(name, "the key is empty" + (e.Mismatch != 0
+                                                    ? " (" + ChromiumMismatchText(e.Mismatch) + ")"
+                                                    : std::string()));
+        } else if (e.Upload && (e.Mismatch & kChromiumKeyMismatch) == 0) {
             ++counts_.Uploads;
+        } else if (e.Upload || !IsAcceptedCacheEntry(NORMAL_CACHE_ENTRY, e.Url)) {
+            // A key that names nothing to list: damaged unless it is sound
+            // and names an upload.
+            std::string why = e.Upload ? "the key names the answer to a POST request"
+                                       : "the key names no address that can be listed";
+            why += " (" + e.Key.substr(0, kShownKey) + (e.Key.size() > kShownKey ? "...)" : ")");
+            if (e.Mismatch != 0)
+                why += " and " + ChromiumMismatchText(e.Mismatch);
+            damaged(name, why);
         } else {
-            if (item.Entry.ResponseTime <= 0 || item.Entry.ResponseTime > kMaxTime) {
+            if (e.ResponseTime <= 0 || e.ResponseTime > kMaxTime) {
                 // No time of its own: the file's last change stands in.
                 item.Entry.ResponseTime =
                     (static_cast<std::int64_t>(st.st_mtim.tv_sec) + 11644473600LL) * 1000000 +
                     st.st_mtim.tv_nsec / 1000;
             }
-            if (item.Entry.Truncated && counts_.Truncated++ == 0)
-                counts_.FirstTruncated = name;
+            if (e.Mismatch != 0) {
+                ++counts_.Mismatched;
+                problem(name, ChromiumMismatchText(e.Mismatch) + ": read as it is");
+            }
+            if (e.Truncated) {
+                ++counts_.Truncated;
+                problem(name, "the body is stored only in part");
+            }
             item.FileName = name;
             items_.push_back(std::move(item));
         }
@@ -466,29 +608,43 @@ std::string TChromiumCacheSource::Describe() const {
         text += ", " + std::to_string(counts_.Shadowed) + " older copies under other sites";
     if (counts_.Damaged > 0)
         text += ", " + std::to_string(counts_.Damaged) + " damaged entry files";
+    if (counts_.Mismatched > 0)
+        text += ", " + std::to_string(counts_.Mismatched) + " entries failing a checksum";
     return text + ")";
 }
 
 TReadReport TChromiumCacheSource::ReadReport() const {
+    const TChromiumCounts& c = counts_;
     TReadReport report;
-    report.SkippedRecords = static_cast<std::size_t>(counts_.Damaged);
-    report.Damaged = counts_.Damaged > 0 || counts_.Truncated > 0;
+    report.SkippedRecords = static_cast<std::size_t>(c.Damaged);
+    report.Damaged = c.Damaged > 0 || c.Mismatched > 0 || c.Truncated > 0;
     if (!report.Damaged)
         return report;
-    std::string text = folder_.string() + ": damaged: ";
-    if (counts_.Damaged > 0) {
-        text += std::to_string(counts_.Damaged) + " of " + std::to_string(counts_.Files) +
-                " entry files could not be read";
-        if (!counts_.DamagedFiles.empty())
-            text += " (first: " + counts_.DamagedFiles.front() + ")";
+    report.Problems = c.Problems;
+    std::string text = folder_.string() + ": damaged:";
+    const char* sep = " ";
+    const std::pair<int, std::string> parts[] = {
+        {c.Damaged, " of " + std::to_string(c.Files) + " entry files could not be read"},
+        {c.Mismatched, " read despite a checksum that does not fit"},
+        {c.Truncated, " with only part of the body stored"},
+    };
+    for (const auto& [count, what] : parts) {
+        if (count == 0)
+            continue;
+        text += sep + std::to_string(count) + what;
+        sep = ", ";
     }
-    if (counts_.Truncated > 0) {
-        text += std::string(counts_.Damaged > 0 ? "; " : "") +
-                "bodies stored only in part: " + std::to_string(counts_.Truncated) +
-                " (first: " + counts_.FirstTruncated + ")";
-    }
-    report.Summary = text + "; " + std::to_string(counts_.Entries) +
-                     (counts_.Entries == 1 ? " entry" : " entries") + " read";
+    // The first files by name; Problems holds more.
+    const std::size_t total = static_cast<std::size_t>(c.Damaged + c.Mismatched + c.Truncated);
+    const std::size_t shown = std::min<std::size_t>(c.Problems.size(), 3);
+    for (std::size_t i = 0; i < shown; ++i)
+        text += (i == 0 ? " (" : "; ") + c.Problems[i];
+    if (total > shown)
+        text += "; and " + std::to_string(total - shown) + " more";
+    if (shown > 0)
+        text += ")";
+    report.Summary = text + "; " + std::to_string(c.Entries) +
+                     (c.Entries == 1 ? " entry" : " entries") + " read";
     return report;
 }
 

@@ -20,6 +20,13 @@ namespace tarnhold {
 constexpr std::size_t kChromiumMaxKey = 1u << 20;
 constexpr std::size_t kChromiumMaxHead = 4u << 20;
 
+// The checksums of an entry file that do not fit what they cover.
+enum : unsigned {
+    kChromiumKeyMismatch = 1,  // the key's SHA-256 or its 32-bit hash in the header
+    kChromiumHeadMismatch = 2, // the CRC-32 of the response head
+    kChromiumBodyMismatch = 4, // the CRC-32 of the body
+};
+
 // What an entry file holds, as far as the program needs it.
 struct TChromiumEntry {
     std::string Key;              // the cache key, raw bytes
@@ -32,34 +39,46 @@ struct TChromiumEntry {
     std::int64_t ResponseTime = 0; // microseconds since 1601-01-01 UTC
     bool Truncated = false;        // the browser stored only part of the body
     bool Upload = false;           // the answer to a POST (upload id not 0)
+    unsigned Mismatch = 0;         // kChromium*Mismatch: read all the same
 };
 
 // Reads len bytes at offset of the entry file into out; false when it cannot.
 using TReadAt = std::function<bool(std::uint64_t offset, std::size_t len, std::string& out)>;
 
 // Parses an entry file of size bytes through readAt. Fails (EBADMSG, with the
-// reason) when it is no entry file or is damaged. Reads only the key and the
-// response head, never the body.
+// reason) when it is no entry file or is too damaged to read. Checks the key,
+// the response head and the body against the checksums the file carries
+// (the body read in pieces, only for that); what does not fit is set in
+// Mismatch and the entry read all the same.
 [[nodiscard]] TError ParseChromiumEntry(std::uint64_t size, const TReadAt& readAt,
                                         TChromiumEntry& entry);
 // The same for a file held in memory.
 [[nodiscard]] TError ParseChromiumEntry(std::string_view file, TChromiumEntry& entry);
+
+// The 32-bit hash of the key an entry file's header carries (Paul Hsieh's
+// SuperFastHash).
+std::uint32_t ChromiumKeyHash(std::string_view key);
+// The SHA-256 digest of a key (32 bytes), as the last end record's flag
+// announces it before that record.
+std::string ChromiumKeySha256(std::string_view key);
+// What the Mismatch bits say, for people ("the body fails its checksum").
+std::string ChromiumMismatchText(unsigned mismatch);
 
 // The URL a key names: the key without its "1/0/" and "_dk_<sites> " prefixes.
 std::string ChromiumKeyUrl(std::string_view key, bool* upload = nullptr);
 
 // How a refresh went: the entry files seen and what became of them.
 struct TChromiumCounts {
-    int Files = 0;     // entry files ("_0") found
-    int Entries = 0;   // entries given out (one per URL)
-    int Shadowed = 0;  // older entries of a URL held under another partition key
-    int Uploads = 0;   // answers to POST requests, left out
-    int Truncated = 0; // entries whose body the browser stored only in part
-    int Damaged = 0;   // files that are no readable entry
-    // The first damaged files, with the reason ("<name>: <reason>").
-    std::vector<std::string> DamagedFiles;
-    // The first entry file whose body is stored only in part.
-    std::string FirstTruncated;
+    int Files = 0;      // entry files ("_0") found
+    int Entries = 0;    // entries given out (one per URL)
+    int Shadowed = 0;   // older entries of a URL held under another partition key
+    int Uploads = 0;    // answers to POST requests, left out
+    int Truncated = 0;  // entries whose body the browser stored only in part
+    int Damaged = 0;    // files passed over: no readable entry, or a key that names nothing
+    int Mismatched = 0; // entries given out although a checksum does not fit
+    // The first files of the three kinds above, in the order of their names,
+    // with what is wrong ("<name>: <reason>").
+    std::vector<std::string> Problems;
 };
 
 class TChromiumCacheSource : public TCacheSource {
@@ -77,8 +96,9 @@ public:
     // entry. Refused (EBUSY, with the reason) while a browser holds the cache.
     [[nodiscard]] TError DeleteEntry(std::string_view url) override;
     std::string Describe() const override;
-    // Damaged when an entry file could not be read or holds only part of its
-    // body; older copies and uploads are left out on purpose, not lost.
+    // Damaged when an entry file could not be read, fails a checksum or holds
+    // only part of its body; older copies and uploads are left out on
+    // purpose, not lost.
     TReadReport ReadReport() const override;
 
     // Also give out the entries that another partition key's newer entry of

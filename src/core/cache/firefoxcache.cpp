@@ -26,8 +26,14 @@ constexpr std::uint32_t kTrailerVersionMax = 4;
 // Metadata beyond this is taken for damage: Firefox's own keys and heads are
 // a few KiB, and a refresh must not read a whole hostile file.
 constexpr std::uint64_t kMaxMetadata = 4 * 1024 * 1024;
-// How much of an entry file's end the first read takes.
+// How much of an entry file's end the first read takes; a file up to kWhole
+// (most are) is read whole at once, body and all.
 constexpr std::uint64_t kFirstRead = 4096;
+constexpr std::uint64_t kWhole = 64 * 1024;
+// The data is read for its chunk hashes this many chunks at a time.
+constexpr std::uint64_t kChunksPerRead = 4;
+// How much of a key a problem line shows.
+constexpr std::size_t kShownKey = 120;
 
 std::uint32_t GetBe32(std::string_view data, std::size_t at) {
     const auto* p = reinterpret_cast<const unsigned char*>(data.data() + at);
@@ -153,50 +159,82 @@ bool ReadAt(int fd, char* out, std::size_t size, std::uint64_t offset) {
 
 enum class TReadResult { Ok, Encrypted, Damaged, Unreadable };
 
+// The buffers of ReadEntryFile, reused from file to file.
+struct TReadBuffers {
+    std::string Tail;
+    std::string Data;
+};
+
 // Opens an entry file below the entries folder (never through a link) and
-// reads its metadata.
-// tail: a buffer reused from file to file.
+// reads its metadata; with checkBody also its data, for the chunk hashes.
+// Unreadable sets code to the errno (0: the file changed while it was read).
 TReadResult ReadEntryFile(int dirFd, const char* name, TFirefoxEntry& entry, std::string& why,
-                          std::string& tail) {
-    const int fd = ::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        why = std::strerror(errno);
+                          TReadBuffers& buffers, bool checkBody, int* code = nullptr) {
+    auto unreadable = [&](int error, std::string text) {
+        if (code != nullptr)
+            *code = error;
+        why = std::move(text);
         return TReadResult::Unreadable;
-    }
+    };
+    const int fd = ::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return unreadable(errno, std::strerror(errno));
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        why = S_ISREG(st.st_mode) ? std::strerror(errno) : "not a regular file";
+        const int error = S_ISREG(st.st_mode) ? errno : EINVAL;
         ::close(fd);
-        return TReadResult::Unreadable;
+        return unreadable(error, error == EINVAL ? "not a regular file" : std::strerror(error));
     }
+    auto shortRead = [&] {
+        const int error = errno;
+        ::close(fd);
+        return unreadable(error,
+                          error != 0 ? std::strerror(error) : "the file shrank while it was read");
+    };
     const auto fileSize = static_cast<std::uint64_t>(st.st_size);
+    std::string& tail = buffers.Tail;
     // Most metadata fits in the first read; more is read only when asked for.
-    tail.resize(static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kFirstRead)));
-    TReadResult result = TReadResult::Damaged;
-    if (!ReadAt(fd, tail.data(), tail.size(), fileSize - tail.size())) {
-        why = errno != 0 ? std::strerror(errno) : "the file shrank while it was read";
-        result = TReadResult::Unreadable;
-    } else {
-        std::size_t need = 0;
-        TFirefoxEntryStatus status = ParseFirefoxEntry(fileSize, tail, entry, &need);
-        if (status == TFirefoxEntryStatus::Damaged && need > tail.size() && need <= fileSize) {
-            tail.resize(need);
-            if (!ReadAt(fd, tail.data(), need, fileSize - need)) {
-                why = errno != 0 ? std::strerror(errno) : "the file shrank while it was read";
-                ::close(fd);
-                return TReadResult::Unreadable;
-            }
-            status = ParseFirefoxEntry(fileSize, tail, entry, &need);
+    tail.resize(static_cast<std::size_t>(fileSize <= kWhole ? fileSize : kFirstRead));
+    if (!ReadAt(fd, tail.data(), tail.size(), fileSize - tail.size()))
+        return shortRead();
+    std::size_t need = 0;
+    TFirefoxEntryStatus status = ParseFirefoxEntry(fileSize, tail, entry, &need);
+    if (status == TFirefoxEntryStatus::Damaged && need > tail.size() && need <= fileSize) {
+        tail.resize(need);
+        if (!ReadAt(fd, tail.data(), need, fileSize - need))
+            return shortRead();
+        status = ParseFirefoxEntry(fileSize, tail, entry, &need);
+    }
+    if (status == TFirefoxEntryStatus::Encrypted) {
+        ::close(fd);
+        return TReadResult::Encrypted;
+    }
+    if (status != TFirefoxEntryStatus::Ok) {
+        ::close(fd);
+        why = "damaged entry file (its metadata does not fit)";
+        return TReadResult::Damaged;
+    }
+    if (checkBody && tail.size() == fileSize) {
+        // Read whole: the data is at hand.
+        entry.ChunkMismatch =
+            FirstBadFirefoxChunk(std::string_view(tail).substr(0, entry.DataLength),
+                                 entry.ChunkHashes) != SIZE_MAX;
+    } else if (checkBody) {
+        std::string& data = buffers.Data;
+        for (std::uint64_t at = 0; at < entry.DataLength && !entry.ChunkMismatch;) {
+            const auto n = static_cast<std::size_t>(
+                std::min<std::uint64_t>(kChunkSize * kChunksPerRead, entry.DataLength - at));
+            data.resize(n);
+            if (!ReadAt(fd, data.data(), n, at))
+                return shortRead();
+            entry.ChunkMismatch =
+                FirstBadFirefoxChunk(data, entry.ChunkHashes,
+                                     static_cast<std::size_t>(at / kChunkSize)) != SIZE_MAX;
+            at += n;
         }
-        if (status == TFirefoxEntryStatus::Ok)
-            result = TReadResult::Ok;
-        else if (status == TFirefoxEntryStatus::Encrypted)
-            result = TReadResult::Encrypted;
-        else
-            why = "damaged entry file (its metadata does not fit)";
     }
     ::close(fd);
-    return result;
+    return TReadResult::Ok;
 }
 
 // Whether the process a "lock" link names ("<address>:+<pid>") runs.
@@ -302,6 +340,22 @@ std::uint32_t FirefoxHash(std::string_view data, std::uint32_t seed) {
     }
     mix(a, b, c);
     return c;
+}
+
+std::size_t FirstBadFirefoxChunk(std::string_view data, std::string_view chunkHashes,
+                                 std::size_t firstChunk) {
+    for (std::size_t i = 0; i * kChunkSize < data.size(); ++i) {
+        const std::size_t at = 2 * (firstChunk + i);
+        if (at + 2 > chunkHashes.size())
+            return firstChunk + i;
+        const auto stored =
+            static_cast<std::uint16_t>((static_cast<unsigned char>(chunkHashes[at]) << 8) |
+                                       static_cast<unsigned char>(chunkHashes[at + 1]));
+        if (static_cast<std::uint16_t>(FirefoxHash(data.substr(i * kChunkSize, kChunkSize))) !=
+            stored)
+            return firstChunk + i;
+    }
+    return SIZE_MAX;
 }
 
 bool SplitFirefoxKey(std::string_view key, TFirefoxEntry& entry) {
@@ -414,6 +468,7 @@ TFirefoxEntryStatus ParseFirefoxEntry(std::uint64_t fileSize, std::string_view t
     entry.DataLength = dataLength;
     entry.BodyLength = dataLength;
     entry.HashMismatch = FirefoxHash(meta.substr(4)) != GetBe32(meta, 0);
+    entry.ChunkHashes.assign(meta.substr(4, static_cast<std::size_t>(2 * chunks)));
 
     // The elements: name NUL value NUL, up to the trailer.
     std::string_view elements = meta.substr(static_cast<std::size_t>(keyAt + keySize + 1));
@@ -479,13 +534,13 @@ void TFirefoxCacheSource::Scan() {
     std::sort(names.begin(), names.end());
 
     std::vector<TFound> all;
-    std::string tail;
+    TReadBuffers buffers;
     all.reserve(names.size());
     for (const std::string& name : names) {
         ++counts_.Files;
         TFound found;
         std::string why;
-        switch (ReadEntryFile(dirFd, name.c_str(), found.Entry, why, tail)) {
+        switch (ReadEntryFile(dirFd, name.c_str(), found.Entry, why, buffers, true)) {
         case TReadResult::Unreadable:
             ++counts_.Unreadable;
             Problem(name, why);
@@ -501,7 +556,18 @@ void TFirefoxCacheSource::Scan() {
             break;
         }
         TFirefoxEntry& e = found.Entry;
-        if (!IsWebUrl(e.Url)) {
+        // Keys of other cache users and of POST answers are left out, when
+        // the metadata is sound; otherwise the key may be what broke.
+        const bool web = IsWebUrl(e.Url);
+        if (e.HashMismatch && (!web || e.Enhanced)) {
+            ++counts_.Damaged;
+            Problem(name, std::string("the metadata's hash does not fit and its key names ") +
+                              (web ? "no plain GET request" : "no web address") + " (" +
+                              (e.Key.empty() ? "an empty key" : e.Key.substr(0, kShownKey)) +
+                              (e.Key.size() > kShownKey ? "...)" : ")"));
+            continue;
+        }
+        if (!web) {
             ++counts_.NotWeb;
             continue;
         }
@@ -512,6 +578,10 @@ void TFirefoxCacheSource::Scan() {
         if (e.HashMismatch) {
             ++counts_.HashMismatch;
             Problem(name, "the metadata's hash does not fit (torn write?): read as it is");
+        }
+        if (e.ChunkMismatch) {
+            ++counts_.ChunkMismatch;
+            Problem(name, "the hash of the body does not fit: read as it is");
         }
         if (e.HasAltData)
             ++counts_.AltData;
@@ -626,15 +696,18 @@ TReadReport TFirefoxCacheSource::ReadReport() const {
     const TFirefoxCacheCounts& c = counts_;
     TReadReport report;
     report.SkippedRecords = c.Damaged + c.Unreadable;
-    report.Damaged = report.SkippedRecords > 0 || c.HashMismatch > 0 || c.Partial > 0;
+    report.Damaged =
+        report.SkippedRecords > 0 || c.HashMismatch > 0 || c.ChunkMismatch > 0 || c.Partial > 0;
     if (!report.Damaged)
         return report;
+    report.Problems = problems_;
     std::string text = entries_.string() + ": damaged:";
     const char* sep = " ";
     const std::pair<std::size_t, std::string> parts[] = {
         {report.SkippedRecords,
          " of " + std::to_string(c.Files) + " entry files could not be read"},
         {c.HashMismatch, " read despite a metadata hash that does not fit"},
+        {c.ChunkMismatch, " read despite a body hash that does not fit"},
         {c.Partial, " with only part of the body stored"},
     };
     for (const auto& [count, what] : parts) {
@@ -643,8 +716,15 @@ TReadReport TFirefoxCacheSource::ReadReport() const {
         text += sep + std::to_string(count) + what;
         sep = ", ";
     }
-    if (!problems_.empty())
-        text += " (first: " + problems_.front() + ")";
+    // The first files by name; Problems() holds more.
+    const std::size_t total = report.SkippedRecords + c.HashMismatch + c.ChunkMismatch + c.Partial;
+    const std::size_t shown = std::min<std::size_t>(problems_.size(), 3);
+    for (std::size_t i = 0; i < shown; ++i)
+        text += (i == 0 ? " (" : "; ") + problems_[i];
+    if (total > shown)
+        text += "; and " + std::to_string(total - shown) + " more";
+    if (shown > 0)
+        text += ")";
     report.Summary = text + "; " + std::to_string(c.Entries) +
                      (c.Entries == 1 ? " entry" : " entries") + " read";
     return report;
@@ -679,29 +759,53 @@ TError TFirefoxCacheSource::DeleteEntry(std::string_view url) {
         }
         ::closedir(dir);
     }
+    const bool listed = !keyed_.empty();
     std::size_t removed = 0;
-    std::string tail;
+    std::vector<std::string> gone; // removed now or before
+    TReadBuffers buffers;
     TError failure;
     for (const std::string& name : names) {
         // The file is read again: it may have been replaced since.
         TFirefoxEntry e;
         std::string why;
-        if (ReadEntryFile(dirFd, name.c_str(), e, why, tail) != TReadResult::Ok || e.Url != url ||
-            e.Enhanced)
+        int code = 0;
+        const TReadResult read = ReadEntryFile(dirFd, name.c_str(), e, why, buffers, false, &code);
+        if (read == TReadResult::Unreadable && code == ENOENT) {
+            gone.push_back(name);
             continue;
-        if (::unlinkat(dirFd, name.c_str(), 0) != 0) {
+        }
+        if (read == TReadResult::Unreadable || (read == TReadResult::Damaged && listed)) {
+            // Whether it holds the URL cannot be told: it stays, and so
+            // does the entry. A file read as the URL's at the last refresh
+            // counts; of the others only those that cannot be opened or read
+            // (damaged ones name no URL).
             if (!failure)
+                failure = TError::Message((entries_ / name).string() + ": " + why +
+                                              "; the entry file is left as it is",
+                                          code != 0 ? code : EIO);
+            continue;
+        }
+        if (read != TReadResult::Ok || e.Url != url || e.Enhanced)
+            continue; // another entry's now
+        if (::unlinkat(dirFd, name.c_str(), 0) != 0) {
+            if (errno == ENOENT)
+                gone.push_back(name);
+            else if (!failure)
                 failure = TError::FromErrno(errno, (entries_ / name).string());
             continue;
         }
+        gone.push_back(name);
         ++removed;
     }
     ::close(dirFd);
-    if (failure)
+    // What stays is still the URL's at the next try.
+    std::erase_if(keyed_, [&](const TFirefoxKeyedEntry& k) {
+        return std::find(gone.begin(), gone.end(), k.FileName) != gone.end();
+    });
+    if (failure && (listed || removed == 0))
         return failure;
     if (removed == 0)
         return TError::FromErrno(ENOENT, std::string(url));
-    std::erase_if(keyed_, [&](const TFirefoxKeyedEntry& k) { return k.Url == url; });
     return {};
 }
 

@@ -45,7 +45,11 @@ struct TFirefoxEntry {
     std::uint64_t BodyLength = 0; // the HTTP body: DataLength, or up to the alt-data
     bool HasAltData = false;      // an "alt-data" element cut the body short
     bool HashMismatch = false;    // the metadata's own hash does not fit it
+    bool ChunkMismatch = false;   // a chunk's hash does not fit (found by the source)
     std::string ResponseHead;     // "HTTP/1.1 200 OK\r\nName: value\r\n..."
+    // The hash of each 256 KiB chunk of the data as the metadata keeps it:
+    // 16 bits each, big-endian.
+    std::string ChunkHashes;
 };
 
 // Reads the metadata of an entry file from its tail: fileSize is the size of
@@ -56,6 +60,13 @@ struct TFirefoxEntry {
 // can read 8 bytes first and then exactly the metadata.
 TFirefoxEntryStatus ParseFirefoxEntry(std::uint64_t fileSize, std::string_view tail,
                                       TFirefoxEntry& entry, std::size_t* needTail = nullptr);
+
+// The first chunk of data (an entry file's bytes before its metadata, or
+// the start of them) whose hash does not fit chunkHashes, counted from
+// firstChunk; SIZE_MAX when all fit. data holds whole 256 KiB chunks but for
+// the last one.
+std::size_t FirstBadFirefoxChunk(std::string_view data, std::string_view chunkHashes,
+                                 std::size_t firstChunk = 0);
 
 // Splits a key into tags and URL. False when the key has no URL part.
 bool SplitFirefoxKey(std::string_view key, TFirefoxEntry& entry);
@@ -77,10 +88,15 @@ struct TFirefoxCacheCounts {
     std::size_t AltData = 0;      // delivered with only the HTTP body (alternative data cut off)
     std::size_t NotPlainGet = 0;  // "~" keys (POST responses, ...): not delivered
     std::size_t NotWeb = 0;       // keys of other cache users (no http/https URL)
-    std::size_t Damaged = 0;      // no readable metadata: not delivered
+    std::size_t Damaged = 0;      // no readable metadata, or a damaged key (below): not delivered
     std::size_t HashMismatch = 0; // delivered, but the metadata's hash does not fit
     std::size_t Partial = 0;      // delivered, but the body is shorter than its Content-Length
     std::size_t Unreadable = 0;   // could not be opened or read (or not a regular file)
+    // Delivered, but the hash of a chunk of the body does not fit.
+    std::size_t ChunkMismatch = 0;
+    // A key that names no plain web address is another cache user's, left
+    // out, when the metadata's hash fits; when it does not, the key may be
+    // what broke, and the file counts as damaged.
 };
 
 // One entry of the last refresh with its key, delivered or not.
@@ -111,9 +127,9 @@ public:
     TError DeleteEntry(std::string_view url) override;
     std::string Describe() const override;
     // Damaged when an entry file could not be read whole: damaged, unreadable,
-    // a metadata hash that does not fit or a body stored only in part. Older
-    // copies, encrypted entries and other users' keys are left out on
-    // purpose, not lost.
+    // a metadata or body hash that does not fit or a body stored only in
+    // part. Older copies, encrypted entries and other users' keys are left
+    // out on purpose, not lost.
     TReadReport ReadReport() const override;
 
     const std::filesystem::path& Cache2Folder() const { return cache2_; }
