@@ -241,11 +241,7 @@ int RunCopy(TCliContext& ctx, const TCliArgs& args) {
                                    TValue::Count(static_cast<std::uint64_t>(milliseconds)),
                                    TValue::Utf8(to.native())};
     });
-    for (const TAsIsFile& file : s.AsIsFiles)
-        ctx.Warn("copy: " + ctx.ShowUtf8(file.Url) + ": " + AsIsText(file.Kind));
-    if (s.AsIs > static_cast<int>(s.AsIsFiles.size()))
-        ctx.Warn("copy: " + std::to_string(s.AsIs - static_cast<int>(s.AsIsFiles.size())) +
-                 " more files copied as they are");
+    WarnAsIsFiles(ctx, s, "copy");
     bool reported = true;
     if (!reportFile.empty()) {
         // Written for a stopped copy too: it lists what was copied.

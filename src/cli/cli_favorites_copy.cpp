@@ -235,6 +235,7 @@ int RunFavoritesCopy(TCliContext& ctx, const TCliArgs& args, bool move) {
                       ? 1
                       : 0;
 
+    WarnAsIsFiles(ctx, engine.Stats(), move ? "favorites move" : "favorites copy");
     if (ctx.Format == TOutputFormat::ofHuman) {
         const TCopyStats& s = engine.Stats();
         char time[32];

@@ -76,4 +76,15 @@ int TTerminalPrompts::Answer(std::string_view line) {
     return 0;
 }
 
+void WarnAsIsFiles(TCliContext& ctx, const TCopyStats& stats, const char* command) {
+    for (const TAsIsFile& file : stats.AsIsFiles)
+        ctx.Warn(std::string(command) + ": " + ctx.ShowUtf8(file.Url) + ": " + AsIsText(file.Kind));
+    if (stats.AsIs > static_cast<int>(stats.AsIsFiles.size()))
+        ctx.Warn(std::string(command) + ": " +
+                 std::to_string(stats.AsIs - static_cast<int>(stats.AsIsFiles.size())) +
+                 " more files copied as they are");
+    if (stats.Damaged > 0)
+        ctx.DataLost = true;
+}
+
 } // namespace tarnhold::cli

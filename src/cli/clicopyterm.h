@@ -14,6 +14,11 @@ namespace tarnhold::cli {
 // when some were left out.
 std::string Tail(const std::string& text, std::size_t columns);
 
+// Warns of each file a copy wrote otherwise than it writes files (bodies
+// that could not be decoded, pages too large to rewrite, damaged bodies);
+// a damaged body makes the command end with exit 1.
+void WarnAsIsFiles(TCliContext& ctx, const TCopyStats& stats, const char* command);
+
 // The progress line on a terminal: files done of the total, bytes written
 // and the file at hand, redrawn in place at most ten times a second.
 class TTerminalProgress : public TProgress {

@@ -1,5 +1,6 @@
 // tarnhold-cli copy and delete over a copy of the cache Wine's WinINet wrote.
 #include "cli/cli_helpers.h"
+#include "support/chromiumentrywriter.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -149,6 +150,32 @@ TEST(CliCopy, CopiesASiteWithItsImagesAndSaysWhatItDid) {
 // The same copy whatever form the operands take: the folder as tree prints
 // it or percent-encoded, with and without its final "/", a file by its
 // stored or decoded URL, and without the scheme under --no-scheme.
+TEST(CliCopy, ADamagedBodyIsCopiedNamedAndEndsWithExitOne) {
+    // A Chromium entry whose large body fails its checksum: the refresh,
+    // which checks only small bodies, lists it as sound; the copy reads it
+    // whole and finds it out.
+    TScratch scratch;
+    const fs::path cache = scratch.Path / "Cache_Data";
+    fs::create_directories(cache);
+    WriteChromiumIndex(cache);
+    TChromiumEntrySpec big;
+    big.Key = "1/0/_dk_http://h.test http://h.test http://h.test/big.png";
+    big.Head = "HTTP/1.1 200 OK\nContent-Type: image/png\n";
+    big.Body.assign(300000, 'p');
+    std::string bytes = ChromiumEntryBytes(big);
+    ASSERT_GT(bytes.size(), 24 + big.Key.size() + 200000);
+    bytes[24 + big.Key.size() + 200000] = 'q';
+    std::ofstream(cache / ChromiumEntryName(1), std::ios::binary) << bytes;
+
+    EXPECT_EQ(RunCli({"--cache", cache.string(), "entries"}).ExitCode, 0);
+    const fs::path out = scratch.Path / "out";
+    TCliResult r = RunCli({"--cache", cache.string(), "copy", "http://h.test/", "--to",
+                           out.string(), "--folder", "1"});
+    EXPECT_EQ(r.ExitCode, 1) << r.Out << r.Err;
+    EXPECT_TRUE(Has(r.Err, "big.png: does not fit the checksum the cache keeps for it")) << r.Err;
+    EXPECT_EQ(fs::file_size(out / "h.test" / "big.png"), 300000u) << "copied as the cache holds it";
+}
+
 TEST(CliCopy, NameSaysWhereCopyWrites) {
     // The file:/// entry lies below a folder with an empty name ("$2f").
     TScratch tmp;

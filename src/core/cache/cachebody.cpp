@@ -1,5 +1,7 @@
 #include "cache/cachebody.h"
 
+#include "cache/firefoxcache.h"
+
 #include <algorithm>
 #include <brotli/decode.h>
 #include <cerrno>
@@ -338,6 +340,69 @@ private:
     std::vector<TEmit> emits_;
 };
 
+// Checks stored bytes, as they pass, against the checksum the cache keeps.
+class TChecker {
+public:
+    TChecker(const TBodyCheck& check, int fd) : check_(check), fd_(fd) {}
+
+    void Reset() {
+        crc_ = ::crc32(0, nullptr, 0);
+        seen_ = 0;
+        chunk_.clear();
+        failed_ = false;
+    }
+    void Take(std::string_view piece) {
+        if (check_.Kind == TBodyCheck::Crc32) {
+            for (std::size_t at = 0; at < piece.size(); at += kMaxZlibPiece) {
+                const std::size_t n = std::min(kMaxZlibPiece, piece.size() - at);
+                crc_ = ::crc32(crc_, reinterpret_cast<const Bytef*>(piece.data() + at),
+                               static_cast<uInt>(n));
+            }
+        } else if (check_.Kind == TBodyCheck::FirefoxChunks) {
+            // Whole chunks of the covered bytes are hashed as they fill.
+            while (!piece.empty() && seen_ < check_.Covered) {
+                const std::uint64_t chunkEnd = std::min<std::uint64_t>(
+                    (seen_ / kFirefoxChunk + 1) * kFirefoxChunk, check_.Covered);
+                const auto n = static_cast<std::size_t>(
+                    std::min<std::uint64_t>(piece.size(), chunkEnd - seen_));
+                chunk_.append(piece.substr(0, n));
+                piece.remove_prefix(n);
+                seen_ += n;
+                if (seen_ == chunkEnd) {
+                    failed_ = failed_ || !ChunkFits((seen_ - 1) / kFirefoxChunk);
+                    chunk_.clear();
+                }
+            }
+        }
+    }
+    // After every stored byte was taken: whether they fail the check.
+    bool Failed() const {
+        if (check_.Kind == TBodyCheck::Crc32)
+            return static_cast<std::uint32_t>(crc_) != check_.Crc;
+        return failed_;
+    }
+
+private:
+    static constexpr std::uint64_t kFirefoxChunk = 256 * 1024;
+    static constexpr std::size_t kMaxZlibPiece = 1u << 30;
+
+    bool ChunkFits(std::uint64_t index) {
+        unsigned char stored[2];
+        const auto at = static_cast<off_t>(check_.HashesAt + 2 * index);
+        if (::pread(fd_, stored, 2, at) != 2)
+            return false; // the hash the chunk needs is not there
+        const auto want = static_cast<std::uint16_t>((stored[0] << 8) | stored[1]);
+        return static_cast<std::uint16_t>(FirefoxHash(chunk_)) == want;
+    }
+
+    const TBodyCheck& check_;
+    int fd_;
+    uLong crc_ = 0;
+    std::uint64_t seen_ = 0;
+    std::string chunk_;
+    bool failed_ = false;
+};
+
 // The stored bytes of a body: a slice of a regular file, read in pieces.
 class TStoredBody {
 public:
@@ -369,14 +434,29 @@ public:
                                        EIO);
         }
         file_ = file;
+        if (entry.BodyCheck.Kind != TBodyCheck::None)
+            checker_ = std::make_unique<TChecker>(entry.BodyCheck, fd_);
         return {};
     }
 
     std::uint64_t Length() const { return length_; }
+    // Whether a read that took every stored byte found them failing the
+    // cache's checksum.
+    bool ChecksumFailed() const { return checkFailed_; }
 
     // Hands the stored bytes to take piece by piece, from the start, until
     // take says other than More. The step take ended with (More: all read).
     TError Read(const std::function<TStep(std::string_view)>& take, TStep& last) {
+        if (checker_)
+            checker_->Reset();
+        TError error = ReadPieces(take, last);
+        if (!error && last == TStep::More && checker_ && checker_->Failed())
+            checkFailed_ = true;
+        return error;
+    }
+
+private:
+    TError ReadPieces(const std::function<TStep(std::string_view)>& take, TStep& last) {
         std::vector<char> buffer(static_cast<std::size_t>(
             std::min<std::uint64_t>(kChunk, std::max<std::uint64_t>(length_, 1))));
         std::uint64_t done = 0;
@@ -392,18 +472,22 @@ public:
             if (n == 0)
                 return TError::Message(file_ + ": the file ended before the cached body", EIO);
             done += static_cast<std::uint64_t>(n);
-            last = take(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+            const std::string_view piece(buffer.data(), static_cast<std::size_t>(n));
+            if (checker_)
+                checker_->Take(piece);
+            last = take(piece);
             if (last != TStep::More)
                 return {};
         }
         return {};
     }
 
-private:
     int fd_ = -1;
     std::string file_;
     std::uint64_t offset_ = 0;
     std::uint64_t length_ = 0;
+    std::unique_ptr<TChecker> checker_;
+    bool checkFailed_ = false;
 };
 
 // Runs the codings over the pieces that read hands out; storedSize sets the
@@ -557,15 +641,19 @@ TError StreamCacheBody(const TWebCacheEntryInfo& entry, TBodySink& sink, TBodyRe
         return stored.Read(take, last);
     };
     const std::vector<std::string> codings = Codings(entry.ContentEncoding);
-    if (codings.empty())
-        return DeliverStored(sink, r, readStored, false);
+    TError error;
     bool decoded = false;
-    if (TError error = Decode(codings, stored.Length(), sink, r, readStored, decoded))
-        return error;
-    if (decoded)
-        return {};
-    r.StoredAsIs = true;
-    return DeliverStored(sink, r, readStored, true);
+    if (codings.empty()) {
+        error = DeliverStored(sink, r, readStored, false);
+    } else {
+        error = Decode(codings, stored.Length(), sink, r, readStored, decoded);
+        if (!error && !decoded) {
+            r.StoredAsIs = true;
+            error = DeliverStored(sink, r, readStored, true);
+        }
+    }
+    r.ChecksumFailed = stored.ChecksumFailed();
+    return error;
 }
 
 TError ReadCacheBody(const TWebCacheEntryInfo& entry, std::string& out, std::uint64_t limit,

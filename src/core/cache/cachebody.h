@@ -58,6 +58,10 @@ struct TBodyRead {
     bool OverLimit = false;
     // The whole body reached the sink (it did not stop the read).
     bool Complete = false;
+    // The stored bytes, read to their end, do not fit the checksum the cache
+    // keeps for them (the entry's BodyCheck): the body is damaged. Known only
+    // when every stored byte was read.
+    bool ChecksumFailed = false;
     // Bytes delivered since the last restart.
     std::uint64_t Bytes = 0;
 };

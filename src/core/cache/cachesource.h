@@ -21,6 +21,24 @@ constexpr std::uint32_t STICKY_CACHE_ENTRY = 0x00000004;
 constexpr std::uint32_t COOKIE_CACHE_ENTRY = 0x00100000;
 constexpr std::uint32_t URLHISTORY_CACHE_ENTRY = 0x00200000;
 
+// How the stored bytes of a body can be checked once they are read whole: a
+// browser keeps checksums of its bodies, which are worth reading a large
+// body for only when it is read anyway (a copy, opening it), not at every
+// refresh.
+struct TBodyCheck {
+    enum TKind : std::uint8_t {
+        None,
+        Crc32,         // Chromium: zlib's CRC-32 of the whole stored body is Crc
+        FirefoxChunks, // Firefox: a 16-bit hash per 256 KiB chunk, big-endian, at HashesAt
+    };
+    TKind Kind = None;
+    std::uint32_t Crc = 0;
+    // FirefoxChunks: where in the file the chunks' hashes lie, and how many
+    // bytes from the body's start they cover.
+    std::uint64_t HashesAt = 0;
+    std::uint64_t Covered = 0;
+};
+
 struct TRawCacheEntry {
     std::string Url; // source URL, bytes as stored
     // Full path of the cached copy (the path's native bytes); empty when none.
@@ -39,6 +57,8 @@ struct TRawCacheEntry {
     std::int64_t BodyLength = -1;
     // The stored body's Content-Encoding ("gzip", "br", ...); empty: as is.
     std::string ContentEncoding;
+    // What the body can be checked against when it is read.
+    TBodyCheck BodyCheck;
     // A deleted entry recovered from what the cache left behind; its cached
     // file is empty when the file is gone.
     bool Recovered = false;

@@ -33,6 +33,9 @@ constexpr std::int64_t kMaxTime = std::numeric_limits<std::int64_t>::max() / 10;
 constexpr std::size_t kMaxNamedProblems = 50;
 // The body is read in pieces of this size to check its checksum.
 constexpr std::size_t kBodyPiece = 1u << 20;
+// A refresh checks bodies up to this size, which the first reads of the
+// file hold anyway; larger ones are checked when they are read.
+constexpr std::uint64_t kBodyCheckedAtRefresh = 64 * 1024;
 // How much of a key a problem line shows.
 constexpr std::size_t kShownKey = 120;
 
@@ -237,7 +240,8 @@ std::string ChromiumMismatchText(unsigned mismatch) {
     return text + " fail their checksums";
 }
 
-TError ParseChromiumEntry(std::uint64_t size, const TReadAt& readAt, TChromiumEntry& entry) {
+TError ParseChromiumEntry(std::uint64_t size, const TReadAt& readAt, TChromiumEntry& entry,
+                          std::uint64_t checkBodyUpTo) {
     entry = TChromiumEntry{};
     if (size < kHeaderSize + 2 * kEofSize)
         return Damaged("too short for an entry file");
@@ -301,8 +305,12 @@ TError ParseChromiumEntry(std::uint64_t size, const TReadAt& readAt, TChromiumEn
         if (digest != ChromiumKeySha256(entry.Key))
             entry.Mismatch |= kChromiumKeyMismatch;
     }
-    // The body, when its end record carries its checksum.
-    if ((U32(eof1, 8) & kEofHasCrc) != 0) {
+    // The body, when its end record carries its checksum; a large one only
+    // when it is read.
+    entry.BodyHasCrc = (U32(eof1, 8) & kEofHasCrc) != 0;
+    entry.BodyCrc = U32(eof1, 12);
+    entry.BodyChecked = entry.BodyHasCrc && entry.BodyLength <= checkBodyUpTo;
+    if (entry.BodyChecked) {
         uLong crc = ::crc32(0, nullptr, 0);
         std::string piece;
         for (std::uint64_t done = 0; done < entry.BodyLength;) {
@@ -460,9 +468,10 @@ bool TChromiumCacheSource::Scan() {
         const TChromiumEntry& e = item.Entry;
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             damaged(name, "not a regular file");
-        } else if (TError error = ParseChromiumEntry(
-                       static_cast<std::uint64_t>(st.st_size),
-                       TChunkReader(fd, static_cast<std::uint64_t>(st.st_size)), item.Entry)) {
+        } else if (TError error =
+                       ParseChromiumEntry(static_cast<std::uint64_t>(st.st_size),
+                                          TChunkReader(fd, static_cast<std::uint64_t>(st.st_size)),
+                                          item.Entry, kBodyCheckedAtRefresh)) {
             damaged(name, error.Text());
         } else if (e.Key.empty()) {
             damaged(name, "the key is empty" + (e.Mismatch != 0
@@ -537,6 +546,8 @@ void TChromiumCacheSource::Fill(const TItem& item, TRawCacheEntry& entry) const 
         entry.Size = e.BodyLength;
         entry.BodyOffset = e.BodyOffset;
         entry.BodyLength = static_cast<std::int64_t>(e.BodyLength);
+        if (e.BodyHasCrc && !e.BodyChecked)
+            entry.BodyCheck = {TBodyCheck::Crc32, e.BodyCrc, 0, 0};
         // The value of the Content-Encoding header, if any.
         std::string_view head = e.Head;
         for (std::size_t pos = 0; pos < head.size();) {

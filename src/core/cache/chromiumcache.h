@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +41,11 @@ struct TChromiumEntry {
     bool Truncated = false;        // the browser stored only part of the body
     bool Upload = false;           // the answer to a POST (upload id not 0)
     unsigned Mismatch = 0;         // kChromium*Mismatch: read all the same
+    // The body's CRC-32 as its end record keeps it, when it keeps one; set
+    // whether or not the body was checked against it while parsing.
+    bool BodyHasCrc = false;
+    bool BodyChecked = false;
+    std::uint32_t BodyCrc = 0;
 };
 
 // Reads len bytes at offset of the entry file into out; false when it cannot.
@@ -47,11 +53,13 @@ using TReadAt = std::function<bool(std::uint64_t offset, std::size_t len, std::s
 
 // Parses an entry file of size bytes through readAt. Fails (EBADMSG, with the
 // reason) when it is no entry file or is too damaged to read. Checks the key,
-// the response head and the body against the checksums the file carries
-// (the body read in pieces, only for that); what does not fit is set in
-// Mismatch and the entry read all the same.
-[[nodiscard]] TError ParseChromiumEntry(std::uint64_t size, const TReadAt& readAt,
-                                        TChromiumEntry& entry);
+// the response head and, when it is no longer than checkBodyUpTo, the body
+// against the checksums the file carries (a longer body is checked when it
+// is read, see TBodyCheck); what does not fit is set in Mismatch and the
+// entry read all the same.
+[[nodiscard]] TError
+ParseChromiumEntry(std::uint64_t size, const TReadAt& readAt, TChromiumEntry& entry,
+                   std::uint64_t checkBodyUpTo = std::numeric_limits<std::uint64_t>::max());
 // The same for a file held in memory.
 [[nodiscard]] TError ParseChromiumEntry(std::string_view file, TChromiumEntry& entry);
 

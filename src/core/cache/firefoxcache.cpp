@@ -30,8 +30,6 @@ constexpr std::uint64_t kMaxMetadata = 4 * 1024 * 1024;
 // (most are) is read whole at once, body and all.
 constexpr std::uint64_t kFirstRead = 4096;
 constexpr std::uint64_t kWhole = 64 * 1024;
-// The data is read for its chunk hashes this many chunks at a time.
-constexpr std::uint64_t kChunksPerRead = 4;
 // How much of a key a problem line shows.
 constexpr std::size_t kShownKey = 120;
 
@@ -162,7 +160,6 @@ enum class TReadResult { Ok, Encrypted, Damaged, Unreadable };
 // The buffers of ReadEntryFile, reused from file to file.
 struct TReadBuffers {
     std::string Tail;
-    std::string Data;
 };
 
 // Opens an entry file below the entries folder (never through a link) and
@@ -215,23 +212,12 @@ TReadResult ReadEntryFile(int dirFd, const char* name, TFirefoxEntry& entry, std
         return TReadResult::Damaged;
     }
     if (checkBody && tail.size() == fileSize) {
-        // Read whole: the data is at hand.
+        // Read whole: the data is at hand. A larger file's body is checked
+        // when it is read (TBodyCheck), not at every refresh.
         entry.ChunkMismatch =
             FirstBadFirefoxChunk(std::string_view(tail).substr(0, entry.DataLength),
                                  entry.ChunkHashes) != SIZE_MAX;
-    } else if (checkBody) {
-        std::string& data = buffers.Data;
-        for (std::uint64_t at = 0; at < entry.DataLength && !entry.ChunkMismatch;) {
-            const auto n = static_cast<std::size_t>(
-                std::min<std::uint64_t>(kChunkSize * kChunksPerRead, entry.DataLength - at));
-            data.resize(n);
-            if (!ReadAt(fd, data.data(), n, at))
-                return shortRead();
-            entry.ChunkMismatch =
-                FirstBadFirefoxChunk(data, entry.ChunkHashes,
-                                     static_cast<std::size_t>(at / kChunkSize)) != SIZE_MAX;
-            at += n;
-        }
+        entry.ChunksChecked = true;
     }
     ::close(fd);
     return TReadResult::Ok;
@@ -669,6 +655,8 @@ bool TFirefoxCacheSource::Deliver(TRawCacheEntry& entry) {
     entry.Size = e.BodyLength;
     entry.BodyOffset = 0;
     entry.BodyLength = static_cast<std::int64_t>(e.BodyLength);
+    if (!e.ChunksChecked && e.DataLength > 0)
+        entry.BodyCheck = {TBodyCheck::FirefoxChunks, 0, e.DataLength + 4, e.DataLength};
     entry.ContentEncoding = FirefoxHeaderValue(e.ResponseHead, "Content-Encoding");
     std::transform(entry.ContentEncoding.begin(), entry.ContentEncoding.end(),
                    entry.ContentEncoding.begin(),

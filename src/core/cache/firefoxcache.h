@@ -46,7 +46,10 @@ struct TFirefoxEntry {
     bool HasAltData = false;      // an "alt-data" element cut the body short
     bool HashMismatch = false;    // the metadata's own hash does not fit it
     bool ChunkMismatch = false;   // a chunk's hash does not fit (found by the source)
-    std::string ResponseHead;     // "HTTP/1.1 200 OK\r\nName: value\r\n..."
+    // The source checked the chunks (a small file, read whole); a larger
+    // body is checked when it is read.
+    bool ChunksChecked = false;
+    std::string ResponseHead; // "HTTP/1.1 200 OK\r\nName: value\r\n..."
     // The hash of each 256 KiB chunk of the data as the metadata keeps it:
     // 16 bits each, big-endian.
     std::string ChunkHashes;

@@ -45,6 +45,7 @@ void FillEntryInfo(TRawCacheEntry&& raw, TWebCacheEntryInfo& entry) {
     entry.BodyOffset = raw.BodyOffset;
     entry.BodyLength = raw.BodyLength;
     entry.ContentEncoding = std::move(raw.ContentEncoding);
+    entry.BodyCheck = raw.BodyCheck;
     entry.Recovered = raw.Recovered;
 }
 

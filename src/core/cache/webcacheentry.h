@@ -1,6 +1,7 @@
 // One cache entry as the rest of the program sees it.
 #pragma once
 
+#include "cache/cachesource.h"
 #include "platform/filetime.h"
 
 #include <cstdint>
@@ -56,6 +57,8 @@ struct TWebCacheEntryInfo {
     std::int64_t BodyLength = -1;
     // The stored body's Content-Encoding ("gzip", "br", ...); empty: as is.
     std::string ContentEncoding;
+    // What the stored body can be checked against when it is read whole.
+    TBodyCheck BodyCheck;
     // A deleted entry recovered from what the cache left behind.
     bool Recovered = false;
 };

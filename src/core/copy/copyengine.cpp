@@ -384,6 +384,8 @@ bool TCopyEngine::CopyNodes(const TCopyOptions& options, int& answer,
                 if (code == 0 && read.StoredAsIs && !html && !sheet)
                     NoteAsIs(&stats_, &report_, node->Info.Url,
                              read.OverLimit ? TAsIsKind::OverLimit : TAsIsKind::Undecodable);
+                if (code == 0 && read.ChecksumFailed && !html && !sheet)
+                    NoteAsIs(&stats_, &report_, node->Info.Url, TAsIsKind::Damaged);
                 bytes = read.Bytes;
             } else {
                 std::string data;

@@ -127,6 +127,9 @@ const char* AsIsText(TAsIsKind kind) {
                "copied as stored";
     case TAsIsKind::TooLarge:
         return "too large to rewrite; copied with its links unchanged";
+    case TAsIsKind::Damaged:
+        return "does not fit the checksum the cache keeps for it (damaged); copied as the cache "
+               "holds it";
     }
     return "";
 }

@@ -27,6 +27,7 @@ enum class TAsIsKind : std::uint8_t {
     Undecodable, // its encoding could not be undone: written as stored
     OverLimit,   // it would decode past the limit of a sound body: written as stored
     TooLarge,    // a page or stylesheet too large to rewrite: written with its links unchanged
+    Damaged,     // its stored bytes fail the cache's checksum: written as the cache holds it
 };
 
 struct TAsIsFile {

@@ -175,6 +175,8 @@ int TPageRewriter::ReadBody(const TWebCacheTreeNode* node, bool write, std::stri
     if (read.StoredAsIs && write)
         NoteAsIs(stats_, report_, node->Info.Url,
                  read.OverLimit ? TAsIsKind::OverLimit : TAsIsKind::Undecodable);
+    if (read.ChecksumFailed && write)
+        NoteAsIs(stats_, report_, node->Info.Url, TAsIsKind::Damaged);
     return 0;
 }
 

@@ -47,10 +47,13 @@ struct TCopyStats {
     // Files written otherwise than a copy writes them (see TAsIsKind); the
     // first kMaxNamedAsIs of them by URL, for the warnings.
     int AsIs = 0;
+    int Damaged = 0; // of those, TAsIsKind::Damaged
     std::vector<TAsIsFile> AsIsFiles;
     static constexpr std::size_t kMaxNamedAsIs = 100;
     void NoteAsIs(const std::string& url, TAsIsKind kind) {
         ++AsIs;
+        if (kind == TAsIsKind::Damaged)
+            ++Damaged;
         if (AsIsFiles.size() < kMaxNamedAsIs)
             AsIsFiles.push_back({url, kind});
     }

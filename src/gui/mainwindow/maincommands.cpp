@@ -66,8 +66,10 @@ QString CopySummaryText(const TCopyEngine& engine) {
     if (stats.Skipped > 0)
         text += QStringLiteral("、%1 個は文書なし").arg(stats.Skipped);
     // Bodies that could not be decoded and pages too large to rewrite.
-    if (stats.AsIs > 0)
-        text += QStringLiteral("、%1 個は変換せずに保存").arg(stats.AsIs);
+    if (stats.AsIs > stats.Damaged)
+        text += QStringLiteral("、%1 個は変換せずに保存").arg(stats.AsIs - stats.Damaged);
+    if (stats.Damaged > 0)
+        text += QStringLiteral("、%1 個はチェックサムが合わない (破損)").arg(stats.Damaged);
     const TCopyReport& report = engine.Report();
     if (report.MissingLinks() > 0)
         text += QStringLiteral("。キャッシュにないリンク %1 個 (%2 ページ)")
