@@ -13,10 +13,10 @@
 //   copy_bench --benchmark_filter='Site|BigFolder'
 //
 // The cached files go to a temporary folder made once per run.
-#include "cache/webcachetree.h"
 #include "copy/copyengine.h"
 #include "copy/deletenodes.h"
 #include "support/cachetreefixture.h"
+#include "tree/webcachetree.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdint>

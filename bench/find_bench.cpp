@@ -9,13 +9,13 @@
 //   same files (LC_ALL=C, byte matching), which converts nothing.
 //
 //   find_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
-#include "cache/webcachetree.h"
 #include "find/findthread.h"
 #include "mkcache/syntheticcache.h"
 #include "platform/appfolder.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "support/memorycachesource.h"
+#include "tree/webcachetree.h"
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>

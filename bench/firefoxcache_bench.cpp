@@ -2,8 +2,8 @@
 // (bodies of 0.5 to 8 KiB, one URL in ten also under a second partition key)
 // against the floor: a plain loop that opens and reads every entry file.
 // The ratio of the two is what the reader costs beyond the file system.
-#include "cache/firefoxcache.h"
 #include "sourcebench.h"
+#include "sources/firefox/firefoxcache.h"
 #include "support/firefoxentrywriter.h"
 
 #include <benchmark/benchmark.h>

@@ -6,11 +6,11 @@
 // no cached files), or taken from $TARNHOLD_BENCH_INDEXDAT (e.g. one written
 // by "tarnhold-mkcache --synthetic max --no-files DIR"), which lets a memory
 // measurement leave the writer out.
-#include "cache/indexdatsource.h"
-#include "cache/webcache.h"
 #include "mkcache/cachebuilder.h"
 #include "mkcache/syntheticcache.h"
 #include "platform/files.h"
+#include "sources/indexdat/indexdatsource.h"
+#include "tree/webcache.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>

@@ -6,12 +6,12 @@
 // the offscreen platform.
 //
 //   QT_QPA_PLATFORM=offscreen listview_bench --benchmark_repetitions=5
-#include "cache/webcachetree.h"
 #include "favorites/favorites.h"
 #include "mainwindow/cachelistview.h"
 #include "mainwindow/cachetreeview.h"
 #include "mainwindow/mainwindow.h"
 #include "support/memorycachesource.h"
+#include "tree/webcachetree.h"
 
 #include <QApplication>
 #include <QTreeWidgetItemIterator>

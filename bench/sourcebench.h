@@ -3,7 +3,7 @@
 // reads (each entry converted, its headers parsed).
 #pragma once
 
-#include "cache/webcache.h"
+#include "tree/webcache.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdint>

@@ -9,8 +9,6 @@
 //
 // StartupIndexDat reads the index named by $TARNHOLD_BENCH_INDEXDAT, or
 // writes one into a temporary folder.
-#include "cache/indexdatsource.h"
-#include "cache/webcachetree.h"
 #include "favorites/favorites.h"
 #include "mainwindow/cachelistview.h"
 #include "mainwindow/cachetreeview.h"
@@ -18,6 +16,8 @@
 #include "mkcache/cachebuilder.h"
 #include "mkcache/syntheticcache.h"
 #include "platform/filetime.h"
+#include "sources/indexdat/indexdatsource.h"
+#include "tree/webcachetree.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>

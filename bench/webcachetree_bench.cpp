@@ -8,11 +8,11 @@
 //
 // RefreshIndexDat writes its index into a temporary folder, or reads the one
 // named by $TARNHOLD_BENCH_INDEXDAT.
-#include "cache/cachesource.h"
-#include "cache/indexdatsource.h"
-#include "cache/webcachetree.h"
 #include "mkcache/cachebuilder.h"
 #include "mkcache/syntheticcache.h"
+#include "sources/cachesource.h"
+#include "sources/indexdat/indexdatsource.h"
+#include "tree/webcachetree.h"
 
 #include <benchmark/benchmark.h>
 #include <cerrno>

@@ -2,7 +2,7 @@
 // picks the Content-Encoding, the second the size of the pieces the data
 // arrives in. What is decoded stays within the limit of the stored size, and
 // does not depend on where the pieces end.
-#include "cache/cachebody.h"
+#include "sources/cachebody.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,9 +3,9 @@
 // hold no more text than a few times the input), every file is found again
 // by its folder URL and name, folders are listed, links between the entries
 // are resolved, and the entries are deleted one by one.
-#include "cache/cachelisting.h"
-#include "cache/webcachetree.h"
 #include "support/memorycachesource.h"
+#include "tree/cachelisting.h"
+#include "tree/webcachetree.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -2,9 +2,9 @@
 // them as the only entry file of a cache folder, body decoded as its headers
 // say; what comes out is bounded by the input's size, and the file is listed,
 // left out as an upload or named as damage.
-#include "cache/cachebody.h"
-#include "cache/chromiumcache.h"
-#include "cache/webcache.h"
+#include "sources/cachebody.h"
+#include "sources/chromium/chromiumcache.h"
+#include "tree/webcache.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -3,9 +3,9 @@
 // keeps is bounded by the input; a source over a folder holding the file
 // delivers at most one entry within the same bounds, accounts for the file
 // (delivered, left out on purpose or named as damage), and deletes it.
-#include "cache/firefoxcache.h"
-#include "cache/webcache.h"
 #include "platform/files.h"
+#include "sources/firefox/firefoxcache.h"
+#include "tree/webcache.h"
 
 #include <cstddef>
 #include <cstdint>

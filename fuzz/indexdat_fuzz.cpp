@@ -5,12 +5,12 @@
 // first entry from a copy on disk and every record (up to a limit) from
 // images in memory, each time checking that nothing but the record's own
 // blocks was freed; and add one entry to the image when it is sound.
-#include "cache/indexdatdeleter.h"
-#include "cache/indexdatimage.h"
-#include "cache/indexdatsource.h"
-#include "cache/webcachetree.h"
 #include "mkcache/indexdatwriter.h"
 #include "platform/files.h"
+#include "sources/indexdat/indexdatdeleter.h"
+#include "sources/indexdat/indexdatimage.h"
+#include "sources/indexdat/indexdatsource.h"
+#include "tree/webcachetree.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,10 +1,10 @@
 // renameList.dat and contentType.dat over arbitrary bytes: reading never
 // fails, a good record after any damage is still read, and what is saved
 // reads back the same, whole.
-#include "cache/contenttype.h"
-#include "cache/recordfile.h"
-#include "cache/renamelist.h"
 #include "platform/appfolder.h"
+#include "tree/contenttype.h"
+#include "tree/recordfile.h"
+#include "tree/renamelist.h"
 
 #include <cstdint>
 #include <cstdlib>

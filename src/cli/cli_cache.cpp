@@ -1,15 +1,15 @@
 // Cache commands: list the entries of the cache, delete some, list the caches
 // found on the machine.
-#include "cache/cachelocation.h"
-#include "cache/chromiumcache.h"
-#include "cache/firefoxcache.h"
-#include "cache/indexdatsource.h"
-#include "cache/opencache.h"
-#include "cache/webcache.h"
 #include "clicache.h"
 #include "platform/codepage.h"
+#include "sources/cachelocation.h"
+#include "sources/chromium/chromiumcache.h"
+#include "sources/firefox/firefoxcache.h"
+#include "sources/indexdat/indexdatsource.h"
+#include "sources/opencache.h"
 #include "text/displayformat.h"
 #include "text/urlutils.h"
+#include "tree/webcache.h"
 
 #include <cerrno>
 #include <chrono>

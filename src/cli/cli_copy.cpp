@@ -1,6 +1,5 @@
 // tarnhold-cli copy and delete: copying files, folders and sites out of the
 // cache as the tree's copy command does, and deleting cache entries.
-#include "cache/webcachetree.h"
 #include "clicache.h"
 #include "clicopyterm.h"
 #include "copy/copyengine.h"
@@ -9,6 +8,7 @@
 #include "platform/codepage.h"
 #include "platform/filetime.h"
 #include "text/displayformat.h"
+#include "tree/webcachetree.h"
 
 #include <algorithm>
 #include <cerrno>

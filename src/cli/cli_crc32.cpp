@@ -1,7 +1,7 @@
 // tarnhold-cli crc32 TEXT: the checksum that names the copies of URLs with a
 // query string.
-#include "cache/crc32.h"
 #include "cli.h"
+#include "tree/crc32.h"
 
 #include <cstdio>
 

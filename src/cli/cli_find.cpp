@@ -1,12 +1,12 @@
 // tarnhold-cli find: the search of the find window over the cache tree, run
 // on its worker thread; hits are printed as they come.
-#include "cache/cachelisting.h"
 #include "clicache.h"
 #include "favorites/favorites.h"
 #include "find/findthread.h"
 #include "platform/codepage.h"
 #include "text/displayformat.h"
 #include "text/urlutils.h"
+#include "tree/cachelisting.h"
 
 #include <charconv>
 #include <optional>

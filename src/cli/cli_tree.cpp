@@ -1,11 +1,11 @@
 // Cache tree commands: the folder tree, the rows of one folder, the local
 // name of one URL, and the overview that tarnhold-cli shows by default.
-#include "cache/cachelisting.h"
-#include "cache/webcachetree.h"
 #include "clicache.h"
 #include "platform/codepage.h"
 #include "text/displayformat.h"
 #include "text/urlutils.h"
+#include "tree/cachelisting.h"
+#include "tree/webcachetree.h"
 
 #include <algorithm>
 #include <ostream>

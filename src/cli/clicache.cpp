@@ -1,11 +1,11 @@
 #include "clicache.h"
 
-#include "cache/cachelocation.h"
-#include "cache/indexdatsource.h"
-#include "cache/opencache.h"
 #include "copy/localpaths.h"
 #include "platform/appfolder.h"
 #include "platform/codepage.h"
+#include "sources/cachelocation.h"
+#include "sources/indexdat/indexdatsource.h"
+#include "sources/opencache.h"
 #include "text/urlutils.h"
 
 #include <algorithm>

@@ -2,10 +2,10 @@
 // prefix's Internet Explorer cache, or the demo cache the build writes.
 #pragma once
 
-#include "cache/cachelocation.h"
-#include "cache/indexdatsource.h"
-#include "cache/webcachetree.h"
 #include "cli.h"
+#include "sources/cachelocation.h"
+#include "sources/indexdat/indexdatsource.h"
+#include "tree/webcachetree.h"
 
 #include <memory>
 #include <string_view>

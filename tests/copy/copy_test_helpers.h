@@ -3,8 +3,8 @@
 // back what a copy wrote.
 #pragma once
 
-#include "cache/cache_test_helpers.h"
 #include "copy/copyengine.h"
+#include "support/cache_test_helpers.h"
 #include "support/cachetreefixture.h"
 
 #include <filesystem>

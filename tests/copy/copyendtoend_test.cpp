@@ -1,14 +1,14 @@
 // Whole copies of real caches, checked the way a browser would use them: every
 // link of every copied page that names a cached document must, opened from
 // the disk, reach the file that the copy holds for that document.
-#include "cache/cachebody.h"
-#include "cache/indexdatsource.h"
-#include "cache/opencache.h"
 #include "copy/copy_test_helpers.h"
 #include "copy/copyengine.h"
 #include "copy/cssrewrite.h"
 #include "copy/srcset.h"
 #include "platform/codepage.h"
+#include "sources/cachebody.h"
+#include "sources/indexdat/indexdatsource.h"
+#include "sources/opencache.h"
 #include "text/htmltag.h"
 #include "text/urlscheme.h"
 #include "text/urlutils.h"

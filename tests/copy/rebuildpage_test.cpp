@@ -1,6 +1,6 @@
-#include "cache/crc32.h"
 #include "copy/copy_test_helpers.h"
 #include "copy/rebuildpage.h"
+#include "tree/crc32.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>

@@ -1,14 +1,14 @@
 // Choosing the cache the window shows, and what the window says about a
 // cache it could not read whole.
-#include "cache/cachelocation.h"
-#include "cache/webcachetree.h"
 #include "favorites/favorites.h"
 #include "gui_test_helpers.h"
 #include "mainwindow/cachechooser.h"
 #include "mainwindow/cachelistview.h"
 #include "mainwindow/cachetreeview.h"
 #include "mainwindow/mainwindow.h"
+#include "sources/cachelocation.h"
 #include "support/cachetreefixture.h"
+#include "tree/webcachetree.h"
 
 #include <QPushButton>
 #include <QTreeWidget>

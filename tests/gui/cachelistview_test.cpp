@@ -1,7 +1,7 @@
 #include "app/qtconvert.h"
-#include "cache/cache_test_helpers.h"
 #include "mainwindow/cachelistview.h"
 #include "mainwindow/cachetreeview.h"
+#include "support/cache_test_helpers.h"
 #include "support/cachetreefixture.h"
 #include "text/displayformat.h"
 

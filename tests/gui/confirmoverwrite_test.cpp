@@ -1,8 +1,8 @@
-#include "cache/cache_test_helpers.h"
 #include "copy/confirmoverwrite.h"
 #include "copy/copyprompts.h"
 #include "gui/gui_test_helpers.h"
 #include "platform/files.h"
+#include "support/cache_test_helpers.h"
 #include "support/cachetreefixture.h"
 
 #include <QPushButton>

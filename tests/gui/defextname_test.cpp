@@ -1,7 +1,7 @@
 #include "app/qtconvert.h"
-#include "cache/contenttype.h"
 #include "gui/gui_test_helpers.h"
 #include "mainwindow/defextname.h"
+#include "tree/contenttype.h"
 
 #include <QComboBox>
 #include <QPushButton>

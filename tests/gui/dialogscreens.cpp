@@ -5,7 +5,6 @@
 // Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 #include "app/prompts.h"
 #include "app/qtconvert.h"
-#include "cache/contenttype.h"
 #include "copy/confirmdelete.h"
 #include "copy/confirmoverwrite.h"
 #include "copy/copyengine.h"
@@ -15,6 +14,7 @@
 #include "mainwindow/property.h"
 #include "platform/files.h"
 #include "support/cachetreefixture.h"
+#include "tree/contenttype.h"
 
 #include <QApplication>
 #include <QDir>

@@ -5,9 +5,6 @@
 // which records what it was asked.
 #include "app/prompts.h"
 #include "app/qtconvert.h"
-#include "cache/cache_test_helpers.h"
-#include "cache/contenttype.h"
-#include "cache/webcachetree.h"
 #include "copy/confirmdelete.h"
 #include "copy/copy_test_helpers.h"
 #include "copy/copyprompts.h"
@@ -18,7 +15,10 @@
 #include "mainwindow/property.h"
 #include "platform/files.h"
 #include "platform/filetime.h"
+#include "support/cache_test_helpers.h"
 #include "support/cachetreefixture.h"
+#include "tree/contenttype.h"
+#include "tree/webcachetree.h"
 
 #include <QAction>
 #include <QApplication>

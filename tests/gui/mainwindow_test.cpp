@@ -1,6 +1,5 @@
 // The main window driven as a user drives it, on caches held in memory and
 // a data folder of its own per test.
-#include "cache/webcachetree.h"
 #include "favorites/favorites.h"
 #include "mainwindow/aboutbox.h"
 #include "mainwindow/cachelistview.h"
@@ -11,6 +10,7 @@
 #include "platform/profile.h"
 #include "support/cachetreefixture.h"
 #include "text/displayformat.h"
+#include "tree/webcachetree.h"
 
 #include <QAction>
 #include <QApplication>

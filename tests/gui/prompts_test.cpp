@@ -1,11 +1,11 @@
 #include "app/prompts.h"
-#include "cache/cache_test_helpers.h"
 #include "copy/confirmoverwrite.h"
 #include "copy/copy_test_helpers.h"
 #include "copy/copyengine.h"
 #include "copy/copytofolder.h"
 #include "gui/gui_test_helpers.h"
 #include "platform/files.h"
+#include "support/cache_test_helpers.h"
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -1,9 +1,9 @@
 // Pictures of the two views on the demo cache, for a person to look at:
 // written only when TARNHOLD_SCREENSHOT_DIR names a folder.
 #include "app/qtconvert.h"
-#include "cache/indexdatsource.h"
 #include "mainwindow/cachelistview.h"
 #include "mainwindow/cachetreeview.h"
+#include "sources/indexdat/indexdatsource.h"
 
 #include <QApplication>
 #include <QFont>

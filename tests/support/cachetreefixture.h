@@ -1,8 +1,8 @@
 // Building cache trees over in-memory caches for the tests.
 #pragma once
 
-#include "cache/webcachetree.h"
 #include "support/memorycachesource.h"
+#include "tree/webcachetree.h"
 
 #include <filesystem>
 #include <memory>

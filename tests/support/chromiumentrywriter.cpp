@@ -1,6 +1,6 @@
 #include "support/chromiumentrywriter.h"
 
-#include "cache/chromiumcache.h"
+#include "sources/chromium/chromiumcache.h"
 
 #include <cstdio>
 #include <fstream>

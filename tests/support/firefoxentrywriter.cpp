@@ -1,7 +1,7 @@
 #include "support/firefoxentrywriter.h"
 
-#include "cache/firefoxcache.h"
 #include "platform/files.h"
+#include "sources/firefox/firefoxcache.h"
 
 #include <cstdio>
 

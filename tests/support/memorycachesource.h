@@ -2,7 +2,7 @@
 // caches assembled by the program itself.
 #pragma once
 
-#include "cache/cachesource.h"
+#include "sources/cachesource.h"
 
 #include <string>
 #include <vector>

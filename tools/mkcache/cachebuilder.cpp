@@ -1,8 +1,8 @@
 #include "mkcache/cachebuilder.h"
 
-#include "cache/indexdatsource.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "sources/indexdat/indexdatsource.h"
 
 #include <algorithm>
 #include <cerrno>

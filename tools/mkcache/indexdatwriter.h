@@ -6,7 +6,7 @@
 // checks when it opens the file (CheckIndexDatInvariants).
 #pragma once
 
-#include "cache/indexdatimage.h"
+#include "sources/indexdat/indexdatimage.h"
 
 #include <array>
 #include <cstdint>

@@ -1,8 +1,8 @@
 #include "copy/copyengine.h"
 
-#include "cache/cachebody.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "sources/cachebody.h"
 #include "text/displayformat.h"
 
 #include <atomic>

@@ -9,11 +9,11 @@
 // is followed.
 #pragma once
 
-#include "cache/webcachetree.h"
 #include "copy/copyprompts.h"
 #include "copy/copyreport.h"
 #include "copy/localpaths.h"
 #include "copy/rebuildpage.h"
+#include "tree/webcachetree.h"
 
 #include <filesystem>
 #include <memory>

@@ -1,8 +1,8 @@
 #include "copy/copyreport.h"
 
-#include "cache/indexdat.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "sources/indexdat/indexdat.h"
 
 #include <cstdio>
 

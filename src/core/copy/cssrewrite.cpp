@@ -1,7 +1,7 @@
 #include "copy/cssrewrite.h"
 
-#include "cache/indexdat.h"
 #include "platform/codepage.h"
+#include "sources/indexdat/indexdat.h"
 #include "text/jconvert.h"
 #include "text/urlutils.h"
 

@@ -2,8 +2,8 @@
 // and, for every file among them, the entry in the browser's cache.
 #pragma once
 
-#include "cache/webcachetree.h"
 #include "copy/copyprompts.h"
+#include "tree/webcachetree.h"
 
 #include <vector>
 

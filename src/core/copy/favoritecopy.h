@@ -9,10 +9,10 @@
 // Runs on the thread that owns the tree and the store (the window thread).
 #pragma once
 
-#include "cache/webcachetree.h"
 #include "copy/copyengine.h"
 #include "favorites/favorites.h"
 #include "platform/error.h"
+#include "tree/webcachetree.h"
 
 #include <cstdint>
 #include <string>

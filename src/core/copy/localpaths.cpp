@@ -1,8 +1,8 @@
 #include "copy/localpaths.h"
 
-#include "cache/crc32.h"
 #include "platform/codepage.h"
 #include "text/urlutils.h"
+#include "tree/crc32.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -4,7 +4,7 @@
 // copied page always names the file that the copy holds for its target.
 #pragma once
 
-#include "cache/webcachetree.h"
+#include "tree/webcachetree.h"
 
 #include <string>
 #include <string_view>

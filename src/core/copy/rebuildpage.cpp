@@ -1,10 +1,10 @@
 #include "copy/rebuildpage.h"
 
-#include "cache/cachebody.h"
 #include "copy/copyreport.h"
 #include "copy/pagelinks.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "sources/cachebody.h"
 #include "text/htmltag.h"
 #include "text/urlscheme.h"
 #include "text/urlutils.h"

@@ -4,11 +4,11 @@
 // files the page embeds collected for the copy.
 #pragma once
 
-#include "cache/webcachetree.h"
 #include "copy/copyprompts.h"
 #include "copy/copyreport.h"
 #include "copy/localpaths.h"
 #include "text/htmltag.h"
+#include "tree/webcachetree.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -2,8 +2,8 @@
 // controls (and the CLI's options) turn into them.
 #pragma once
 
-#include "cache/webcachetree.h"
 #include "platform/filetime.h"
+#include "tree/webcachetree.h"
 
 #include <cstdint>
 #include <string>

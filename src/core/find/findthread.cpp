@@ -1,8 +1,8 @@
 #include "find/findthread.h"
 
-#include "cache/cachebody.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "sources/cachebody.h"
 #include "text/jconvert.h"
 
 #include <algorithm>

@@ -27,9 +27,9 @@
 //   hand the text on (it must not touch the tree or call Stop).
 #pragma once
 
-#include "cache/webcachetree.h"
 #include "find/filemask.h"
 #include "find/finddata.h"
+#include "tree/webcachetree.h"
 
 #include <atomic>
 #include <chrono>

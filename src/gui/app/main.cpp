@@ -4,15 +4,15 @@
 // window.
 #include "app/appicon.h"
 #include "app/qtconvert.h"
-#include "cache/cachelocation.h"
-#include "cache/opencache.h"
-#include "cache/webcachetree.h"
 #include "favorites/favorites.h"
 #include "mainwindow/cachelistview.h"
 #include "mainwindow/cachetreeview.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/property.h"
 #include "platform/appfolder.h"
+#include "sources/cachelocation.h"
+#include "sources/opencache.h"
+#include "tree/webcachetree.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

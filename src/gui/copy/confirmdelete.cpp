@@ -2,8 +2,8 @@
 
 #include "app/dialogplace.h"
 #include "app/qtconvert.h"
-#include "cache/webcachetree.h"
 #include "copy/copyprompts.h"
+#include "tree/webcachetree.h"
 
 #include <QHBoxLayout>
 #include <QIcon>

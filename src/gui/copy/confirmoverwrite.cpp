@@ -2,11 +2,11 @@
 
 #include "app/dialogplace.h"
 #include "app/qtconvert.h"
-#include "cache/webcachetree.h"
 #include "copy/copyprompts.h"
 #include "mainwindow/filetypeinfo.h"
 #include "platform/filetime.h"
 #include "text/displayformat.h"
+#include "tree/webcachetree.h"
 
 #include <QFontMetrics>
 #include <QGridLayout>

@@ -2,7 +2,7 @@
 // the machine, the one shown now selected, and a folder picked by hand.
 #pragma once
 
-#include "cache/cachelocation.h"
+#include "sources/cachelocation.h"
 
 #include <QDialog>
 #include <QString>

@@ -26,9 +26,9 @@
 // calls SetFolder or Refresh as always.
 #pragma once
 
-#include "cache/cachelisting.h"
-#include "cache/webcachetree.h"
 #include "mainwindow/filetypeinfo.h"
+#include "tree/cachelisting.h"
+#include "tree/webcachetree.h"
 
 #include <QAbstractTableModel>
 #include <QIcon>

@@ -22,7 +22,7 @@
 // the next Rebuild), so an item never refers to a node that is gone.
 #pragma once
 
-#include "cache/webcachetree.h"
+#include "tree/webcachetree.h"
 
 #include <QIcon>
 #include <QTreeWidget>

@@ -2,8 +2,8 @@
 
 #include "app/prompts.h"
 #include "app/qtconvert.h"
-#include "cache/contenttype.h"
 #include "mainwindow/filetypeinfo.h"
+#include "tree/contenttype.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>

@@ -5,8 +5,6 @@
 // default extensions).
 #include "app/prompts.h"
 #include "app/qtconvert.h"
-#include "cache/cachelisting.h"
-#include "cache/webcachetree.h"
 #include "copy/copyengine.h"
 #include "copy/deletenodes.h"
 #include "copy/progressframe.h"
@@ -18,6 +16,8 @@
 #include "platform/appfolder.h"
 #include "platform/codepage.h"
 #include "text/urlutils.h"
+#include "tree/cachelisting.h"
+#include "tree/webcachetree.h"
 
 #include <QAction>
 #include <QApplication>

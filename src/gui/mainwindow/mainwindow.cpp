@@ -2,9 +2,6 @@
 
 #include "app/prompts.h"
 #include "app/qtconvert.h"
-#include "cache/cachebody.h"
-#include "cache/opencache.h"
-#include "cache/webcachetree.h"
 #include "copy/localpaths.h"
 #include "favorites/favorites.h"
 #include "mainwindow/aboutbox.h"
@@ -14,6 +11,9 @@
 #include "mainwindow/filetypeinfo.h"
 #include "platform/appfolder.h"
 #include "platform/files.h"
+#include "sources/cachebody.h"
+#include "sources/opencache.h"
+#include "tree/webcachetree.h"
 
 #include <QAction>
 #include <QActionGroup>

@@ -4,9 +4,9 @@
 // window's settings in "screen.dat".
 #pragma once
 
-#include "cache/cachelocation.h"
 #include "mainwindow/screensettings.h"
 #include "platform/event.h"
+#include "sources/cachelocation.h"
 
 #include <QKeySequence>
 #include <QMainWindow>

@@ -1,10 +1,10 @@
 #include "mainwindow/property.h"
 
 #include "app/qtconvert.h"
-#include "cache/webcachetree.h"
 #include "mainwindow/filetypeinfo.h"
 #include "platform/codepage.h"
 #include "text/displayformat.h"
+#include "tree/webcachetree.h"
 
 #include <QFrame>
 #include <QGridLayout>

@@ -1,0 +1,117 @@
+// Where cache entries come from: the raw fields of every entry, in the order
+// the cache itself enumerates them, and deletion by URL. The index.dat reader
+// is the real source; tests and benchmarks use an in-memory one.
+#pragma once
+
+#include "platform/error.h"
+#include "platform/filetime.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnhold {
+
+// Entry-type flags that matter to the program.
+constexpr std::uint32_t NORMAL_CACHE_ENTRY = 0x00000001;
+constexpr std::uint32_t STICKY_CACHE_ENTRY = 0x00000004;
+constexpr std::uint32_t COOKIE_CACHE_ENTRY = 0x00100000;
+constexpr std::uint32_t URLHISTORY_CACHE_ENTRY = 0x00200000;
+
+// How the stored bytes of a body can be checked once they are read whole: a
+// browser keeps checksums of its bodies, which are worth reading a large
+// body for only when it is read anyway (a copy, opening it), not at every
+// refresh.
+struct TBodyCheck {
+    enum TKind : std::uint8_t {
+        None,
+        Crc32,         // Chromium: zlib's CRC-32 of the whole stored body is Crc
+        FirefoxChunks, // Firefox: a 16-bit hash per 256 KiB chunk, big-endian, at HashesAt
+    };
+    TKind Kind = None;
+    std::uint32_t Crc = 0;
+    // FirefoxChunks: where in the file the chunks' hashes lie, and how many
+    // bytes from the body's start they cover.
+    std::uint64_t HashesAt = 0;
+    std::uint64_t Covered = 0;
+};
+
+// Where an entry's body lies and how it is stored: all that the body reader
+// (cachebody.h) needs of an entry, whoever holds it.
+struct TCachedBody {
+    // Full path of the cached copy (the path's native bytes); empty when none.
+    // Kept as a string: a std::filesystem::path holds its parsed components
+    // too, several hundred bytes for a cache path, once per entry.
+    std::string LocalFileName;
+    // Where the body lies inside LocalFileName when that file holds more than
+    // the body (a browser's entry file): BodyLength bytes from BodyOffset.
+    // BodyLength < 0: the whole file is the body.
+    std::uint64_t BodyOffset = 0;
+    std::int64_t BodyLength = -1;
+    // The stored body's Content-Encoding ("gzip", "br", ...); empty: as is.
+    std::string ContentEncoding;
+    // What the body can be checked against when it is read.
+    TBodyCheck BodyCheck;
+};
+
+struct TRawCacheEntry : TCachedBody {
+    std::string Url;             // source URL, bytes as stored
+    std::uint32_t EntryType = 0; // cache entry type flags
+    FILETIME LastModified;       // UTC; zero when unknown
+    std::uint64_t Size = 0;      // size of the cached copy
+    std::string HeaderBlock;     // response headers, up to the first NUL
+    std::string FileExtension;   // as recorded; may be empty
+    // A deleted entry recovered from what the cache left behind; its cached
+    // file is empty when the file is gone.
+    bool Recovered = false;
+
+    void Clear() { *this = TRawCacheEntry{}; }
+};
+
+// Whether an entry is a web document the program shows: not a cookie nor a
+// history record, and of a URL scheme it knows.
+bool IsAcceptedCacheEntry(std::uint32_t entryType, std::string_view url);
+
+// What the last enumeration could not read. Empty for a sound cache.
+struct TReadReport {
+    bool Damaged = false;             // something could not be read as the cache says
+    std::uint64_t MissingBytes = 0;   // bytes the cache's header promises that are not there
+    std::size_t SkippedRecords = 0;   // records passed over: out of the file or inconsistent
+    std::size_t BadReferences = 0;    // references (hash items) pointing outside or at nothing
+    std::size_t RecoveredRecords = 0; // live entries found by scanning instead of the index
+    std::size_t DeletedRecords = 0;   // deleted entries found (delivered only when asked)
+    std::string Summary;              // one line for people; empty when there is nothing to say
+    // The first files or records concerned, one line each ("<name>: <what>");
+    // the summary names the first few of them.
+    std::vector<std::string> Problems;
+};
+
+class TCacheSource {
+public:
+    virtual ~TCacheSource() = default;
+
+    // Starts a new enumeration over the whole cache (a fresh snapshot) and
+    // fills the first entry. False when the cache holds none or cannot be
+    // read: Error() tells the two apart.
+    virtual bool First(TRawCacheEntry& entry) = 0;
+    // The next entry of the running enumeration; false at the end, on an
+    // error, or when none runs.
+    virtual bool Next(TRawCacheEntry& entry) = 0;
+    // Ends the running enumeration; harmless when none runs.
+    virtual void Close() = 0;
+    // Why the last First or Next stopped short; Ok when the cache could be
+    // read (an empty cache is no failure).
+    virtual TError Error() const = 0;
+    // Removes the entry with this URL (and its cached copy). ENOENT when no
+    // entry has that URL; the entry stays on any failure.
+    [[nodiscard]] virtual TError DeleteEntry(std::string_view url) = 0;
+    // What the source reads, for messages ("/path/to/index.dat").
+    virtual std::string Describe() const = 0;
+    // What the last enumeration could not read (see TReadReport).
+    virtual TReadReport ReadReport() const { return {}; }
+};
+
+} // namespace tarnhold

@@ -1,0 +1,279 @@
+// Local file names of the cache tree: the naming rule applied while the tree
+// is built, the rename list, the duplicate pass, and the mapping of links in
+// pages to the local copies of their targets.
+#include "platform/codepage.h"
+#include "text/urlscheme.h"
+#include "text/urlutils.h"
+#include "tree/webcachetree.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <unordered_set>
+
+namespace tarnhold {
+
+namespace {
+
+std::string Hex8(std::uint32_t value) {
+    char buf[9];
+    std::snprintf(buf, sizeof buf, "%08x", value);
+    return buf;
+}
+
+std::string_view WithoutExt(std::string_view name) {
+    return name.substr(0, name.size() - ExtractFileExt(name).size());
+}
+
+// Types that say nothing of what a document is ("here are some bytes",
+// "save this"): servers send them for images, archives, fonts and PDFs
+// alike, so the name the URL gives is the better guide.
+bool IsGenericType(std::string_view type) {
+    return type == "application/octet-stream" || type == "binary/octet-stream" ||
+           type == "application/x-download" || type == "application/force-download" ||
+           type == "application/unknown";
+}
+
+} // namespace
+
+std::string_view ExtractFileExt(std::string_view name) {
+    std::size_t dot = AnsiFindLast(name, ".");
+    if (dot == std::string_view::npos)
+        return {};
+    if (AnsiFindFirstOf(name, "\\:", dot + 1) != std::string_view::npos)
+        return {};
+    return name.substr(dot);
+}
+
+std::string EntryContentType(const TWebCacheEntryInfo& entry) {
+    std::string type = AnsiLowerCase(entry.HeaderInfo.Values("Content-Type"));
+    std::size_t semicolon = type.find(';');
+    if (semicolon != std::string::npos)
+        type.resize(semicolon);
+    return std::string(AnsiTrim(type));
+}
+
+std::string TWebCacheTree::LocalNameOfSuffix(std::string_view fileName,
+                                             std::string_view suffix) const {
+    std::string crc = Hex8(ComputeCrc32(crcTable_, 0, suffix.data(), suffix.size()));
+    if (fileName.empty())
+        return crc;
+    std::string name(WithoutExt(fileName));
+    name += '~';
+    name += crc;
+    return name;
+}
+
+void TWebCacheTree::ApplyLocalName(TWebCacheEntryInfoEx& entry) {
+    std::string type = EntryContentType(entry);
+    if (entry.FileName.empty() && entry.ExtraInfo.empty())
+        return; // a folder URL: the duplicate pass gives it DefaultFileName
+    if (entry.ExtraInfo.empty() && type == "text/plain")
+        return;
+
+    std::string ext(ExtractFileExt(entry.FileName));
+    int typeIndex = IsGenericType(type) ? -1 : contentTypes_.IndexOf(type);
+    if (typeIndex >= 0) {
+        const TContentTypeItem& item = contentTypes_.Items(typeIndex);
+        if (!item.HasExtension(ext))
+            ext = item.DefaultExtension;
+    }
+
+    std::string candidate;
+    if (!entry.ExtraInfo.empty())
+        candidate = LocalNameOfSuffix(entry.FileName, entry.ExtraInfo) + ext;
+    else
+        candidate = std::string(WithoutExt(entry.FileName)) + ext;
+
+    if (candidate != entry.FileName) {
+        entry.FileName = candidate;
+        entry.ExtraInfo.clear();
+        renameItems_.Add(entry.Url, entry.DirUrl + candidate);
+    }
+}
+
+void TWebCacheTree::RenameDuplicates(TWebCacheTreeNode* node) {
+    if (node == nullptr || !node->IsFolder)
+        return;
+    ChangingScope changing(*this);
+    LayoutScope layout(*this);
+    SortSuspension suspend(*this);
+    std::vector<TWebCacheTreeNode*> folders{node};
+    while (!folders.empty()) {
+        TWebCacheTreeNode* folder = folders.back();
+        folders.pop_back();
+
+        bool renamed = false;
+        for (int i = 0; i < folder->Count(); ++i) {
+            TWebCacheTreeNode* child = folder->Items(i);
+            if (child->IsFolder) {
+                folders.push_back(child);
+                continue;
+            }
+            const std::string& name =
+                child->Info.FileName.empty() ? DefaultFileName : child->Info.FileName;
+            if (name != child->Name()) {
+                child->SetName(name);
+                renamed = true;
+            }
+        }
+        // Any changed name may have moved in the order (numbered names of an
+        // earlier pass come back as their plain names), so the equal names
+        // must be made neighbours again before they are counted.
+        if (renamed)
+            folder->SortChildren();
+
+        // A file whose name meets a folder's ("http://h/a" beside
+        // "http://h/a/b.html") cannot lie beside it on disk: the folder keeps
+        // the name, and the file is numbered as if it were a second "a".
+        std::unordered_set<std::string> folderNames;
+        for (int i = 0; i < folder->Count(); ++i) {
+            if (folder->Items(i)->IsFolder)
+                folderNames.insert(folder->Items(i)->LowerName());
+        }
+
+        std::string previous;
+        int counter = 0;
+        bool numbered = false;
+        for (int i = 0; i < folder->Count(); ++i) {
+            TWebCacheTreeNode* child = folder->Items(i);
+            if (child->IsFolder)
+                continue;
+            const std::string& name = child->DisplayName();
+            if (!AnsiSameText(name, previous)) {
+                previous = name;
+                counter = 1;
+                if (folderNames.empty() || folderNames.count(AnsiLowerCase(name)) == 0)
+                    continue;
+            }
+            // The file part follows the last '\\' or ':' (npos + 1 is 0: none).
+            std::string_view filePart = name;
+            filePart.remove_prefix(
+                std::max(AnsiFindLast(name, "\\") + 1, AnsiFindLast(name, ":") + 1));
+            char number[16];
+            std::snprintf(number, sizeof number, "~%04d", counter);
+            std::string numberedName =
+                std::string(WithoutExt(filePart)) + number + std::string(ExtractFileExt(name));
+            child->SetName(numberedName);
+            ++counter;
+            numbered = true;
+        }
+        if (numbered)
+            folder->SortChildren();
+    }
+}
+
+void TWebCacheTree::LoadRenameList() {
+    renameItems_.Clear();
+    renameListRead_ = TRecordFileRead{};
+    if (!renameListFile_.empty())
+        renameListRead_ = renameItems_.LoadFromFile(renameListFile_);
+}
+
+void TWebCacheTree::LoadContentTypes() {
+    contentTypes_.LoadFromRegistry(MimeTypesFile);
+    contentTypeRead_ = TRecordFileRead{};
+    contentTypeText_.clear();
+    if (!contentTypeFile_.empty())
+        contentTypeRead_ = contentTypes_.LoadFromFile(contentTypeFile_, &contentTypeText_);
+    contentTypeLoaded_ = contentTypes_.RecordText();
+}
+
+namespace {
+
+// Why a data file that could not be read whole is left as it is.
+TError KeptAsItIs(const std::filesystem::path& file, const TRecordFileRead& read) {
+    if (read.Error)
+        return TError::Message(read.Error.Text() + " (not saved over: it could not be read)",
+                               read.Error.Code());
+    return TError::Message(file.string() + ": " + std::to_string(read.BadRecords) +
+                           " damaged record(s); the file is left as it is and this run's "
+                           "changes are not kept");
+}
+
+} // namespace
+
+TError TWebCacheTree::SaveRenameList() {
+    if (renameListFile_.empty() || !renameItems_.Modified())
+        return {};
+    if (!renameListRead_.Whole())
+        return KeptAsItIs(renameListFile_, renameListRead_);
+    TError error = renameItems_.SaveToFile(renameListFile_);
+    if (error.Ok())
+        renameListRead_ = TRecordFileRead{}; // the file now holds the list
+    return error;
+}
+
+TError TWebCacheTree::SaveContentTypes() {
+    if (contentTypeFile_.empty())
+        return {};
+    std::string text = contentTypes_.RecordText();
+    if (text == contentTypeText_)
+        return {}; // the file holds the table already (or both are empty)
+    if (!contentTypeRead_.Whole()) {
+        // Left as it is; that loses something only when the table changed.
+        if (text == contentTypeLoaded_)
+            return {};
+        return KeptAsItIs(contentTypeFile_, contentTypeRead_);
+    }
+    TError error = WriteRecordFile(contentTypeFile_, text);
+    if (error.Ok()) {
+        contentTypeRead_ = TRecordFileRead{};
+        contentTypeLoaded_ = text;
+        contentTypeText_ = std::move(text);
+    }
+    return error;
+}
+
+TError TWebCacheTree::SaveDataFiles() {
+    TError renames = SaveRenameList();
+    TError types = SaveContentTypes();
+    if (renames && types)
+        return TError::Message(renames.Text() + "\n" + types.Text(), renames.Code());
+    return renames ? renames : types;
+}
+
+std::string TWebCacheTree::MapLinkTarget(std::string_view base, std::string_view link) {
+    std::string text = CombineUrl(base, DecodeLinkEntities(link));
+    if (!text.empty() && text.back() != '/') {
+        TWebCacheTreeNode* node = FindNodeByUrl(text);
+        if (node != nullptr && node->IsFolder)
+            text += '/';
+    }
+    std::string renamed = renameItems_.Lookup(text);
+    if (!renamed.empty())
+        return renamed;
+    std::string dir, file, suffix;
+    SplitURL(text, &dir, &file, &suffix);
+    if (!suffix.empty() && suffix.front() != '#') {
+        if (file.empty())
+            file = DefaultFileName;
+        return dir + LocalNameOfSuffix(file, suffix) + std::string(ExtractFileExt(file));
+    }
+    return text;
+}
+
+std::string TWebCacheTree::MakeRelativeLink(std::string_view base, std::string_view url) {
+    std::string dir, file, suffix;
+    SplitURL(url, &dir, &file, &suffix);
+    if (file.empty())
+        file = DefaultFileName;
+    std::string target = dir + file;
+    if (!suffix.empty() && suffix.front() == '#')
+        target += suffix;
+    return EscapeLinkPath(MakeRelativeURL(base, target));
+}
+
+std::string TWebCacheTree::ResolveLink(std::string_view base, std::string_view link) {
+    std::string b(base);
+    std::string l(link);
+    if (!enableScheme_) {
+        b.insert(0, "http://");
+        std::size_t scheme = l.find("://");
+        if (scheme != std::string::npos)
+            l.replace(0, scheme + 3, "http://");
+    }
+    std::string url = MapLinkTarget(b, l);
+    return MakeRelativeLink(b, url);
+}
+
+} // namespace tarnhold

@@ -1,0 +1,759 @@
+#include "tree/webcachetree.h"
+
+#include "platform/codepage.h"
+#include "platform/mimetypes.h"
+#include "platform/sortedlist.h"
+#include "text/urlutils.h"
+#include "tree/cachelisting.h"
+
+#include <algorithm>
+#include <cerrno>
+
+namespace tarnhold {
+
+namespace {
+
+// Lists larger than this get a name index beside them.
+constexpr std::size_t kIndexThreshold = 16;
+
+// Folders nest at most this deep below the root; the segments of a path
+// beyond it are passed over (in building and in lookups alike), and its file
+// stays in the deepest folder. It keeps the work of a lookup in bounds, and
+// the deletion of one file from a damaged or hostile cache from walking up
+// through hundreds of thousands of folders. Real URLs stay far below it.
+constexpr int kMaxFolderDepth = 64;
+
+bool NodeLess(const std::unique_ptr<TWebCacheTreeNode>& a,
+              const std::unique_ptr<TWebCacheTreeNode>& b) {
+    int c = AnsiCompareStr(a->LowerName(), b->LowerName());
+    if (c != 0)
+        return c < 0;
+    // Equal names: the newer first.
+    return CompareSystemTime(a->Info.LastModified, b->Info.LastModified) > 0;
+}
+
+// Visits every folder below and including start, each after all folders
+// below it (children before parents), without recursion: URLs from a damaged
+// or hostile cache may nest folders deeper than the stack would allow.
+template <typename Visit> void ForEachFolderPostOrder(TWebCacheTreeNode* start, Visit visit) {
+    struct Frame {
+        TWebCacheTreeNode* node;
+        int next;
+    };
+    std::vector<Frame> stack{{start, 0}};
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.next < top.node->Count()) {
+            TWebCacheTreeNode* child = top.node->Items(top.next++);
+            if (child->IsFolder)
+                stack.push_back({child, 0});
+            continue;
+        }
+        TWebCacheTreeNode* done = top.node;
+        stack.pop_back();
+        visit(done);
+    }
+}
+
+void SubtractSize(TWebCacheTreeNode* parent, std::uint64_t size) {
+    parent->Info.Size = parent->Info.Size >= size ? parent->Info.Size - size : 0;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// TWebCacheTreeNode
+
+TWebCacheTreeNode::TWebCacheTreeNode(TWebCacheTree* tree, TWebCacheTreeNode* parent,
+                                     std::string name, bool isFolder)
+    : IsFolder(isFolder), tree_(tree), parent_(parent), name_(std::move(name)),
+      lowerName_(AnsiLowerCase(name_)) {}
+
+TWebCacheTreeNode::~TWebCacheTreeNode() {
+    // Destroy the subtree without recursion (see ForEachFolderPostOrder).
+    std::vector<std::unique_ptr<TWebCacheTreeNode>> pending = std::move(children_);
+    while (!pending.empty()) {
+        std::unique_ptr<TWebCacheTreeNode> node = std::move(pending.back());
+        pending.pop_back();
+        for (auto& child : node->children_)
+            pending.push_back(std::move(child));
+        node->children_.clear();
+    }
+}
+
+const std::string& TWebCacheTreeNode::DisplayName() const {
+    return name_.empty() ? tree_->DefaultFileName : name_;
+}
+
+void TWebCacheTreeNode::SetName(std::string_view name) {
+    if (name == name_)
+        return;
+    if (parent_ != nullptr && !tree_->SortingSuspended()) {
+        TWebCacheTree::LayoutScope layout(*tree_);
+        name_ = std::string(name);
+        lowerName_ = AnsiLowerCase(name_);
+        parent_->SortChildren();
+        return;
+    }
+    name_ = std::string(name);
+    lowerName_ = AnsiLowerCase(name_);
+    if (parent_ != nullptr)
+        parent_->indexValid_ = false; // until the parent is sorted again
+}
+
+std::string TWebCacheTreeNode::DirUrl() const {
+    if (!IsFolder || parent_ == nullptr)
+        return Info.DirUrl;
+    std::vector<const TWebCacheTreeNode*> chain;
+    std::size_t length = 0;
+    for (const TWebCacheTreeNode* n = this; n->parent_ != nullptr; n = n->parent_) {
+        chain.push_back(n);
+        length += n->name_.size() + 2;
+    }
+    std::string url;
+    url.reserve(length);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        url += (*it)->name_;
+        url += IsSchemeFolder(*it) ? "//" : "/";
+    }
+    return url;
+}
+
+bool IsSchemeFolder(const TWebCacheTreeNode* node) {
+    // A host folder may hold ':' too ("host:8080"): only the scheme's own
+    // folder, right below the root, is followed by "//".
+    return node != nullptr && node->IsFolder && node->Parent() != nullptr &&
+           node->Parent()->Parent() == nullptr && !node->Name().empty() &&
+           node->Name().back() == ':';
+}
+
+std::string TWebCacheTreeNode::UrlText() const {
+    std::string url = DirUrl();
+    if (!IsFolder)
+        url += DisplayName();
+    return url;
+}
+
+int TWebCacheTreeNode::IndexOf(const TWebCacheTreeNode* child) const {
+    for (std::size_t i = 0; i < children_.size(); ++i) {
+        if (children_[i].get() == child)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+int TWebCacheTreeNode::Level() const {
+    int level = 0;
+    for (const TWebCacheTreeNode* p = parent_; p != nullptr; p = p->parent_)
+        ++level;
+    return level;
+}
+
+void TWebCacheTreeNode::SortChildren() {
+    std::sort(children_.begin(), children_.end(), NodeLess);
+    RebuildIndex(); // the first child of a name may have changed
+}
+
+void TWebCacheTreeNode::RebuildIndex() {
+    if (children_.size() <= kIndexThreshold) {
+        index_.reset();
+        indexValid_ = false;
+        return;
+    }
+    if (!index_)
+        index_ = std::make_unique<std::unordered_map<std::string_view, TWebCacheTreeNode*>>();
+    index_->clear();
+    index_->reserve(children_.size());
+    for (const auto& child : children_)
+        index_->emplace(child->lowerName_, child.get()); // the first of a name stays
+    indexValid_ = true;
+}
+
+TWebCacheTreeNode* TWebCacheTreeNode::FindChild(std::string_view name) const {
+    // Called for every segment of every URL while the tree is built: the
+    // lower-cased name goes to a buffer that is reused (one per thread).
+    thread_local std::string lower;
+    AnsiLowerCaseTo(name, lower);
+    if (index_ && indexValid_) {
+        auto it = index_->find(std::string_view(lower));
+        return it == index_->end() ? nullptr : it->second;
+    }
+    for (const auto& child : children_) {
+        if (child->lowerName_ == lower)
+            return child.get();
+    }
+    return nullptr;
+}
+
+TWebCacheTreeNode* TWebCacheTreeNode::FindFolderChild(std::string_view name) const {
+    TWebCacheTreeNode* first = FindChild(name);
+    if (first == nullptr || first->IsFolder)
+        return first;
+    // A file of that name came first (the cache held "http://h" as well as
+    // "http://h/x.html"); the folder, if there is one, is further on.
+    thread_local std::string lower;
+    AnsiLowerCaseTo(name, lower);
+    for (const auto& child : children_) {
+        if (child->IsFolder && child->lowerName_ == lower)
+            return child.get();
+    }
+    return nullptr;
+}
+
+void TWebCacheTreeNode::Append(std::unique_ptr<TWebCacheTreeNode> child) {
+    TWebCacheTreeNode* raw = child.get();
+    children_.push_back(std::move(child));
+    if (index_ && indexValid_)
+        index_->emplace(raw->lowerName_, raw);
+    else if (children_.size() > kIndexThreshold && (!index_ || indexValid_))
+        RebuildIndex(); // the folder has just grown large
+}
+
+std::vector<std::unique_ptr<TWebCacheTreeNode>> TWebCacheTreeNode::DetachChildren() {
+    std::vector<std::unique_ptr<TWebCacheTreeNode>> out = std::move(children_);
+    children_.clear();
+    index_.reset();
+    indexValid_ = false;
+    return out;
+}
+
+void TWebCacheTreeNode::RemoveFirst(std::size_t count) {
+    children_.erase(children_.begin(), children_.begin() + static_cast<std::ptrdiff_t>(count));
+    RebuildIndex();
+}
+
+std::unique_ptr<TWebCacheTreeNode> TWebCacheTreeNode::Remove(TWebCacheTreeNode* child) {
+    auto it = std::find_if(children_.begin(), children_.end(),
+                           [&](const auto& c) { return c.get() == child; });
+    if (it == children_.end())
+        return nullptr;
+    std::unique_ptr<TWebCacheTreeNode> owned = std::move(*it);
+    children_.erase(it);
+    RebuildIndex();
+    return owned;
+}
+
+// ---------------------------------------------------------------------------
+// TWebCacheTreeNodeCopyList
+
+bool TWebCacheTreeNodeCopyList::Add(TWebCacheTreeNode* node) {
+    if (!members_.insert(node).second)
+        return false;
+    pending_.push_back(Entry{AnsiLowerCase(node->Info.Url), node});
+    node->Copied = false;
+    return true;
+}
+
+bool TWebCacheTreeNodeCopyList::Contains(const TWebCacheTreeNode* node) const {
+    return members_.count(node) > 0;
+}
+
+TWebCacheTreeNode* TWebCacheTreeNodeCopyList::Items(int index) const {
+    if (!pending_.empty())
+        Merge();
+    return sorted_[static_cast<std::size_t>(index)].node;
+}
+
+void TWebCacheTreeNodeCopyList::Merge() const {
+    auto less = [](const Entry& a, const Entry& b) {
+        const int c = AnsiCompareStr(a.lowerUrl, b.lowerUrl);
+        return c != 0 ? c < 0 : a.node->Info.Url < b.node->Info.Url;
+    };
+    std::sort(pending_.begin(), pending_.end(), less);
+    const std::size_t middle = sorted_.size();
+    sorted_.insert(sorted_.end(), pending_.begin(), pending_.end());
+    std::inplace_merge(sorted_.begin(), sorted_.begin() + static_cast<std::ptrdiff_t>(middle),
+                       sorted_.end(), less);
+    pending_.clear();
+}
+
+void TWebCacheTreeNodeCopyList::Clear() {
+    sorted_.clear();
+    pending_.clear();
+    members_.clear();
+}
+
+// ---------------------------------------------------------------------------
+// TWebCacheTree
+
+TWebCacheTree::ResetScope::ResetScope(TWebCacheTree& tree) : tree_(tree) {
+    if (tree_.resetDepth_++ == 0)
+        tree_.Notify([](TWebCacheTreeObserver& o) { o.TreeAboutToBeReset(); });
+}
+
+TWebCacheTree::ResetScope::~ResetScope() {
+    if (--tree_.resetDepth_ == 0)
+        tree_.Notify([](TWebCacheTreeObserver& o) { o.TreeReset(); });
+}
+
+TWebCacheTree::LayoutScope::LayoutScope(TWebCacheTree& tree)
+    : tree_(tree), active_(tree.resetDepth_ == 0) {
+    if (active_ && tree_.layoutDepth_++ == 0)
+        tree_.Notify([](TWebCacheTreeObserver& o) { o.LayoutAboutToChange(); });
+}
+
+TWebCacheTree::LayoutScope::~LayoutScope() {
+    if (active_ && --tree_.layoutDepth_ == 0)
+        tree_.Notify([](TWebCacheTreeObserver& o) { o.LayoutChanged(); });
+}
+
+TWebCacheTree::TWebCacheTree(std::unique_ptr<TCacheSource> source)
+    : MimeTypesFile(kSystemMimeTypesFile),
+      root_(std::make_unique<TWebCacheTreeNode>(this, nullptr, "Web Cache", true)),
+      cache_(std::move(source)), crcTable_(MakeCrc32Table()) {}
+
+TWebCacheTree::~TWebCacheTree() {
+    (void)SaveDataFiles(); // a front end that reports failures saves before
+    renameItems_.Clear();
+    contentTypes_.Clear();
+    observers_.clear();
+    root_->DetachChildren(); // without events, without touching the cache
+}
+
+void TWebCacheTree::AddObserver(TWebCacheTreeObserver* observer) {
+    if (observer != nullptr &&
+        std::find(observers_.begin(), observers_.end(), observer) == observers_.end())
+        observers_.push_back(observer);
+}
+
+void TWebCacheTree::RemoveObserver(TWebCacheTreeObserver* observer) {
+    observers_.erase(std::remove(observers_.begin(), observers_.end(), observer), observers_.end());
+}
+
+void TWebCacheTree::SetRenameListFile(const std::filesystem::path& file) {
+    if (file == renameListFile_)
+        return;
+    renameListFile_ = file;
+    LoadRenameList();
+}
+
+void TWebCacheTree::SetContentTypeFile(const std::filesystem::path& file) {
+    if (file == contentTypeFile_)
+        return;
+    contentTypeFile_ = file;
+    LoadContentTypes();
+}
+
+int TWebCacheTree::CountEntries() {
+    return cache_.Count();
+}
+
+TWebCacheTreeNode* TWebCacheTree::AddNode(TWebCacheTreeNode* parent, std::string_view name,
+                                          std::unique_ptr<TWebCacheEntryInfoEx> entry) {
+    ChangingScope changing(*this);
+    auto node =
+        std::make_unique<TWebCacheTreeNode>(this, parent, std::string(name), entry == nullptr);
+    if (entry)
+        node->Info = std::move(*entry);
+    TWebCacheTreeNode* raw = node.get();
+    ++revision_;
+    const bool tell = resetDepth_ == 0 && !observers_.empty();
+    const int row = parent->Count();
+    if (tell)
+        Notify([&](TWebCacheTreeObserver& o) { o.NodesAboutToBeInserted(parent, row, row); });
+    parent->Append(std::move(node));
+    if (tell)
+        Notify([&](TWebCacheTreeObserver& o) { o.NodesInserted(parent, row, row); });
+    if (!SortingSuspended()) {
+        LayoutScope layout(*this);
+        parent->SortChildren();
+    }
+    return raw;
+}
+
+void TWebCacheTree::PrepareEntry(TWebCacheEntryInfoEx& entry) {
+    std::string replacement = renameItems_.Lookup(entry.Url);
+    SplitURL(replacement.empty() ? std::string_view(entry.Url) : replacement, &entry.DirUrl,
+             &entry.FileName, &entry.ExtraInfo);
+    if (!enableScheme_) {
+        std::size_t scheme = entry.DirUrl.find("://");
+        if (scheme != std::string::npos)
+            entry.DirUrl.erase(0, scheme + 3);
+    }
+    if (replacement.empty())
+        ApplyLocalName(entry);
+}
+
+void TWebCacheTree::PlaceFile(std::unique_ptr<TWebCacheTreeNode> file, std::string& path) {
+    if (OnEntry)
+        OnEntry(*this, file->Info);
+    path = AnsiReplaceAll(file->Info.DirUrl, "//", "/");
+    TWebCacheTreeNode* node = root_.get();
+    std::size_t start = 0;
+    int depth = 0;
+    for (std::size_t slash; (slash = path.find('/', start)) != std::string::npos;
+         start = slash + 1) {
+        if (++depth > kMaxFolderDepth)
+            break;
+        std::string_view segment(path.data() + start, slash - start);
+        TWebCacheTreeNode* child = node->FindFolderChild(segment);
+        if (child == nullptr)
+            child = AddNode(node, segment, nullptr);
+        node = child;
+    }
+    file->name_ = file->Info.FileName; // may be empty
+    AnsiLowerCaseTo(file->name_, file->lowerName_);
+    file->parent_ = node;
+    node->Append(std::move(file));
+}
+
+void TWebCacheTree::BuildTree(const TRefreshProgress& progress) {
+    ChangingScope changing(*this);
+    ResetScope reset(*this);
+    SortSuspension suspend(*this);
+    Clear();
+    // The cache is read once. Each entry is split and named while it is at
+    // hand and kept in the file node it will be; the nodes are placed once
+    // all are read, so that the placing knows how many there are.
+    std::vector<std::unique_ptr<TWebCacheTreeNode>> files;
+    auto file = std::make_unique<TWebCacheTreeNode>(this, nullptr, std::string(), false);
+    if (cache_.FindFirst(file->Info)) {
+        do {
+            PrepareEntry(file->Info);
+            files.push_back(std::move(file));
+            if (progress)
+                progress(TRefreshStage::Reading, static_cast<int>(files.size()), 0);
+            file = std::make_unique<TWebCacheTreeNode>(this, nullptr, std::string(), false);
+        } while (cache_.FindNext(file->Info));
+    }
+    cache_.FindClose();
+    file.reset(); // the last record received no entry
+
+    const int total = static_cast<int>(files.size());
+    if (progress)
+        progress(TRefreshStage::Building, 0, total);
+    std::string path;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        PlaceFile(std::move(files[i]), path);
+        if (progress)
+            progress(TRefreshStage::Building, static_cast<int>(i + 1), total);
+    }
+    UpdateFolderTotals(root_.get());
+}
+
+void TWebCacheTree::Build() {
+    BuildTree({});
+}
+
+TError TWebCacheTree::Refresh(const TRefreshProgress& progress) {
+    ChangingScope changing(*this);
+    ResetScope reset(*this);
+    BuildTree(progress);
+    if (progress)
+        progress(TRefreshStage::Sorting, 0, 1);
+    SortAll();
+    if (progress) {
+        progress(TRefreshStage::Sorting, 1, 1);
+        progress(TRefreshStage::Naming, 0, 1);
+    }
+    RenameDuplicates(root_.get());
+    if (progress)
+        progress(TRefreshStage::Naming, 1, 1);
+    return cache_.Error();
+}
+
+void TWebCacheTree::SortAll() {
+    ChangingScope changing(*this);
+    LayoutScope layout(*this);
+    ForEachFolderPostOrder(root_.get(), [](TWebCacheTreeNode* n) { n->SortChildren(); });
+}
+
+void TWebCacheTree::Clear() {
+    ChangingScope changing(*this);
+    ResetScope reset(*this);
+    root_->DetachChildren(); // destroyed here, without events
+    ++generation_;
+    ++revision_;
+}
+
+TError TWebCacheTree::DeletionReaction(TWebCacheTreeNode* node) {
+    std::string url = node->UrlText();
+    if (!node->IsFolder) {
+        TError error = cache_.DeleteEntry(node->Info.Url);
+        // An entry the cache no longer holds is as good as deleted.
+        if (error && error.Code() != ENOENT)
+            return TError::Message(node->Info.Url + ": " + error.Text(), error.Code());
+    }
+    node->Deleting = true;
+    ++revision_; // the node is freed once its folder lets it go
+    OnNodeDeleted(*this, url);
+    return {};
+}
+
+void TWebCacheTree::RemoveDeleted(TWebCacheTreeNode* parent, std::size_t count) {
+    if (count == 0)
+        return;
+    const int last = static_cast<int>(count) - 1;
+    Notify([&](TWebCacheTreeObserver& o) { o.NodesAboutToBeRemoved(parent, 0, last); });
+    if (!parent->Deleting) {
+        for (std::size_t i = 0; i < count; ++i)
+            SubtractSize(parent, parent->children_[i]->Info.Size);
+    }
+    parent->RemoveFirst(count);
+    Notify([&](TWebCacheTreeObserver& o) { o.NodesRemoved(parent, 0, last); });
+}
+
+TError TWebCacheTree::DeleteChildren(TWebCacheTreeNode* start) {
+    // Children before their parent, in list order, without recursion. A node
+    // stays in its place until it and all below it are deleted; then the
+    // deleted children of a folder leave it in one piece, from its front.
+    struct Frame {
+        TWebCacheTreeNode* folder;
+        std::size_t next;
+    };
+    std::vector<Frame> stack{{start, 0}};
+    TError error;
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (error.Ok() && top.next < top.folder->children_.size()) {
+            TWebCacheTreeNode* child = top.folder->children_[top.next].get();
+            if (child->IsFolder && child->Count() > 0) {
+                stack.push_back({child, 0});
+                continue;
+            }
+            error = DeletionReaction(child);
+            if (error.Ok())
+                ++top.next;
+            continue;
+        }
+        TWebCacheTreeNode* folder = top.folder;
+        const std::size_t deleted = top.next;
+        stack.pop_back();
+        RemoveDeleted(folder, deleted);
+        if (stack.empty() || error)
+            continue;
+        // All below the folder went: the folder goes too.
+        error = DeletionReaction(folder);
+        if (error.Ok())
+            ++stack.back().next;
+    }
+    return error;
+}
+
+TError TWebCacheTree::DeleteNode(TWebCacheTreeNode* node) {
+    if (node == nullptr)
+        return TError::FromErrno(ENOENT);
+    ChangingScope changing(*this);
+    if (node == root_.get())
+        return DeleteChildren(root_.get());
+    TWebCacheTreeNode* parent = node->parent_;
+    while (parent != nullptr) {
+        const int row = parent->IndexOf(node);
+        if (row < 0)
+            return TError::FromErrno(ENOENT); // not a node of this tree
+        if (node->IsFolder) {
+            if (TError error = DeleteChildren(node))
+                return error;
+        }
+        if (TError error = DeletionReaction(node))
+            return error;
+        Notify([&](TWebCacheTreeObserver& o) { o.NodesAboutToBeRemoved(parent, row, row); });
+        std::unique_ptr<TWebCacheTreeNode> owned = parent->Remove(node);
+        if (!parent->Deleting)
+            SubtractSize(parent, owned->Info.Size);
+        owned.reset();
+        Notify([&](TWebCacheTreeObserver& o) { o.NodesRemoved(parent, row, row); });
+        if (parent->Count() > 0 || parent == root_.get())
+            break;
+        // An emptied folder goes too, up to but never including the root.
+        node = parent;
+        parent = node->parent_;
+    }
+    return {};
+}
+
+TError TWebCacheTree::DeleteNodes(const std::vector<TWebCacheTreeNode*>& nodes) {
+    ChangingScope changing(*this);
+    std::unordered_set<const TWebCacheTreeNode*> listed(nodes.begin(), nodes.end());
+    if (listed.count(root_.get()) > 0)
+        return DeleteNode(root_.get());
+    // The nodes that go on their own: each once, none below another listed one.
+    std::vector<TWebCacheTreeNode*> order;
+    std::unordered_set<const TWebCacheTreeNode*> taken;
+    for (TWebCacheTreeNode* node : nodes) {
+        if (node == nullptr || node->tree_ != this || node->parent_ == nullptr ||
+            !taken.insert(node).second)
+            continue;
+        bool inside = false;
+        for (const TWebCacheTreeNode* p = node->parent_; p != nullptr && !inside; p = p->parent_)
+            inside = listed.count(p) > 0;
+        if (!inside)
+            order.push_back(node);
+    }
+    // Each node's entries first (a folder's children go with it), staying in
+    // its folder until the folder's deleted children leave in one piece.
+    TError error;
+    std::unordered_set<const TWebCacheTreeNode*> gone;
+    std::vector<TWebCacheTreeNode*> parents;
+    std::unordered_set<const TWebCacheTreeNode*> seenParent;
+    for (TWebCacheTreeNode* node : order) {
+        if (node->IsFolder && (error = DeleteChildren(node)))
+            break;
+        if ((error = DeletionReaction(node)))
+            break;
+        gone.insert(node);
+        if (seenParent.insert(node->parent_).second)
+            parents.push_back(node->parent_);
+    }
+    for (TWebCacheTreeNode* parent : parents)
+        RemoveListed(parent, gone);
+    // Emptied folders, the deepest first, up to but never including the root;
+    // also after a failure, for what was deleted before it.
+    std::stable_sort(parents.begin(), parents.end(),
+                     [](const TWebCacheTreeNode* a, const TWebCacheTreeNode* b) {
+                         return a->Level() > b->Level();
+                     });
+    std::unordered_set<const TWebCacheTreeNode*> pruned;
+    for (TWebCacheTreeNode* folder : parents) {
+        while (folder != root_.get() && pruned.count(folder) == 0 && folder->Count() == 0) {
+            TWebCacheTreeNode* above = folder->parent_;
+            if (DeletionReaction(folder)) // a folder has no entry of its own to refuse
+                break;
+            pruned.insert(folder);
+            const int row = above->IndexOf(folder);
+            Notify([&](TWebCacheTreeObserver& o) { o.NodesAboutToBeRemoved(above, row, row); });
+            above->Remove(folder);
+            Notify([&](TWebCacheTreeObserver& o) { o.NodesRemoved(above, row, row); });
+            folder = above;
+        }
+    }
+    return error;
+}
+
+void TWebCacheTree::RemoveListed(TWebCacheTreeNode* parent,
+                                 const std::unordered_set<const TWebCacheTreeNode*>& gone) {
+    auto& children = parent->children_;
+    // The runs of consecutive rows that go.
+    std::vector<std::pair<std::size_t, std::size_t>> runs; // first, last
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        if (gone.count(children[i].get()) == 0)
+            continue;
+        if (!runs.empty() && runs.back().second + 1 == i)
+            runs.back().second = i;
+        else
+            runs.emplace_back(i, i);
+    }
+    if (runs.empty())
+        return;
+    auto subtract = [&](std::size_t first, std::size_t last) {
+        if (!parent->Deleting) {
+            for (std::size_t i = first; i <= last; ++i)
+                SubtractSize(parent, children[i]->Info.Size);
+        }
+    };
+    // A few runs are told row by row, from the back so the rows stay true;
+    // many scattered ones (every other file of a large folder) as one reset,
+    // so the folder is compacted once.
+    constexpr std::size_t kMaxToldRuns = 8;
+    if (runs.size() <= kMaxToldRuns) {
+        for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
+            const int first = static_cast<int>(it->first);
+            const int last = static_cast<int>(it->second);
+            Notify([&](TWebCacheTreeObserver& o) { o.NodesAboutToBeRemoved(parent, first, last); });
+            subtract(it->first, it->second);
+            children.erase(children.begin() + first, children.begin() + last + 1);
+            Notify([&](TWebCacheTreeObserver& o) { o.NodesRemoved(parent, first, last); });
+        }
+    } else {
+        ResetScope reset(*this);
+        std::size_t keep = 0;
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            if (gone.count(children[i].get()) > 0)
+                subtract(i, i);
+            else
+                children[keep++] = std::move(children[i]);
+        }
+        children.resize(keep);
+    }
+    parent->RebuildIndex();
+}
+
+TError TWebCacheTree::DeleteByUrl(std::string_view url) {
+    TWebCacheTreeNode* node = FindNodeByUrl(url);
+    if (node == nullptr)
+        return TError::FromErrno(ENOENT, url);
+    return DeleteNode(node);
+}
+
+TWebCacheTreeNode* TWebCacheTree::WalkPath(std::string_view& path) const {
+    TWebCacheTreeNode* node = root_.get();
+    int depth = 0;
+    for (std::size_t slash; (slash = path.find('/')) != std::string_view::npos;) {
+        if (++depth <= kMaxFolderDepth) {
+            node = node->FindFolderChild(path.substr(0, slash));
+            if (node == nullptr)
+                return nullptr;
+        }
+        path.remove_prefix(slash + 1);
+    }
+    return node;
+}
+
+TWebCacheTreeNode* TWebCacheTree::FindNodeByUrl(std::string_view path) const {
+    std::string text(path);
+    if (!enableScheme_) {
+        std::size_t scheme = text.find("://");
+        if (scheme != std::string::npos)
+            text.erase(0, scheme + 3);
+    }
+    text = AnsiReplaceAll(text, "//", "/");
+    std::string_view rest = text;
+    TWebCacheTreeNode* node = WalkPath(rest);
+    if (node == nullptr || rest.empty())
+        return node;
+    return node->FindChild(rest);
+}
+
+TWebCacheTreeNode* TWebCacheTree::FindFolderByUrl(std::string_view url) const {
+    std::string dir;
+    SplitURL(url, &dir, nullptr, nullptr);
+    if (!enableScheme_) {
+        std::size_t scheme = dir.find("://");
+        if (scheme != std::string::npos)
+            dir.erase(0, scheme + 3);
+    }
+    dir = AnsiReplaceAll(dir, "//", "/");
+    std::string_view rest = dir;
+    return WalkPath(rest);
+}
+
+int TWebCacheTree::CountFiles(const TWebCacheTreeNode* node) const {
+    if (!node->IsFolder)
+        return 1;
+    int count = 0;
+    ForEachFolderPostOrder(const_cast<TWebCacheTreeNode*>(node), [&](TWebCacheTreeNode* folder) {
+        for (int i = 0; i < folder->Count(); ++i)
+            count += folder->Items(i)->IsFolder ? 0 : 1;
+    });
+    return count;
+}
+
+void TWebCacheTree::UpdateFolderTotals(TWebCacheTreeNode* node) {
+    if (!node->IsFolder)
+        return;
+    ForEachFolderPostOrder(node, [](TWebCacheTreeNode* folder) {
+        std::uint64_t size = 0;
+        SYSTEMTIME latest{};
+        for (int i = 0; i < folder->Count(); ++i) {
+            const TWebCacheTreeNode* child = folder->Items(i);
+            if (CompareSystemTime(child->Info.LastModified, latest) > 0)
+                latest = child->Info.LastModified;
+            size += child->Info.Size;
+        }
+        folder->Info.Size = size;
+        folder->Info.LastModified = latest;
+    });
+}
+
+std::string TWebCacheTree::GetTitle(std::string_view url) const {
+    std::string dir, file;
+    SplitURL(url, &dir, &file, nullptr);
+    if (file.empty())
+        file = DefaultFileName;
+    const TWebCacheTreeNode* node = FindNodeByUrl(dir + file);
+    if (node == nullptr || node->IsFolder || !IsHtmlEntry(node->Info))
+        return {};
+    return ReadPageTitle(node->Info);
+}
+
+} // namespace tarnhold

@@ -1,0 +1,397 @@
+// The cache tree: the flat list of cache entries arranged as the sites they
+// came from. Below the root "Web Cache" stand (optionally) one folder per URL
+// scheme, one per host, one per path segment, and the cached documents as
+// files. The tree also owns what decides local file names: the rename list,
+// the CRC-32 table and the content-type table.
+#pragma once
+
+#include "platform/event.h"
+#include "tree/contenttype.h"
+#include "tree/crc32.h"
+#include "tree/renamelist.h"
+#include "tree/webcache.h"
+#include "tree/webcacheentry.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace tarnhold {
+
+class TWebCacheTree;
+
+// Threads: the tree belongs to the thread that owns the main window. Only
+// that thread builds, sorts, renames, deletes or changes a tree. A background
+// search may read it (nodes, names, entry records, FindChild, FindNodeByUrl,
+// FindFolderByUrl, CountFiles, DirUrl) while the window thread leaves the
+// tree alone, as it does while the find window is shown modally: lookups
+// write nothing, not even a cache, so any number of readers may share a tree
+// that no one changes.
+
+class TWebCacheTreeNode {
+public:
+    TWebCacheTreeNode(TWebCacheTree* tree, TWebCacheTreeNode* parent, std::string name,
+                      bool isFolder);
+    ~TWebCacheTreeNode();
+    TWebCacheTreeNode(const TWebCacheTreeNode&) = delete;
+    TWebCacheTreeNode& operator=(const TWebCacheTreeNode&) = delete;
+
+    TWebCacheTree* Tree() const { return tree_; }
+    TWebCacheTreeNode* Parent() const { return parent_; }
+    const std::string& Name() const { return name_; }
+    const std::string& LowerName() const { return lowerName_; }
+    // Name, or the tree's DefaultFileName when Name is empty.
+    const std::string& DisplayName() const;
+    // Stores a changed name and, unless the tree suspends sorting, re-sorts
+    // the parent's children.
+    void SetName(std::string_view name);
+
+    // The folder URL text: for a file the DirUrl of its entry; for a folder
+    // the URL prefix that leads to it, every segment followed by "/" (a
+    // scheme's folder by "//"), e.g. "http://host:8080/a/". A folder does not store it:
+    // it is made from the names of the folder and its ancestors, so that the
+    // tree's memory stays in proportion to the URLs it holds, however deep
+    // and long they are.
+    std::string DirUrl() const;
+    // The text a deletion reports: DirUrl, followed for a file by DisplayName.
+    std::string UrlText() const;
+
+    int Count() const { return static_cast<int>(children_.size()); }
+    TWebCacheTreeNode* Items(int index) const {
+        return children_[static_cast<std::size_t>(index)].get();
+    }
+    // The row of a child, or -1.
+    int IndexOf(const TWebCacheTreeNode* child) const;
+    int Level() const;
+    void SortChildren();
+    // The first child (in list order) whose LowerName equals name lower-cased.
+    TWebCacheTreeNode* FindChild(std::string_view name) const;
+    // The same among the folders only: the way down a URL's path never
+    // leads through a file, even one named like a folder beside it.
+    TWebCacheTreeNode* FindFolderChild(std::string_view name) const;
+
+    bool IsFolder = true;
+    // For a folder: its totals (Size, LastModified); its other fields stay
+    // empty (see DirUrl).
+    TWebCacheEntryInfoEx Info;
+    bool Deleting = false;
+    bool Copied = false;
+
+private:
+    friend class TWebCacheTree;
+    void Append(std::unique_ptr<TWebCacheTreeNode> child);
+    std::vector<std::unique_ptr<TWebCacheTreeNode>> DetachChildren();
+    // Removes (and destroys) the first count children.
+    void RemoveFirst(std::size_t count);
+    std::unique_ptr<TWebCacheTreeNode> Remove(TWebCacheTreeNode* child);
+    // Rebuilds the name index of a large folder (drops it for a small one).
+    void RebuildIndex();
+
+    TWebCacheTree* tree_;
+    TWebCacheTreeNode* parent_;
+    std::string name_;
+    std::string lowerName_;
+    std::vector<std::unique_ptr<TWebCacheTreeNode>> children_;
+    // Lower name -> first child of that name, for large folders, so that a
+    // rebuild costs the same per entry whatever the folder's size. Kept up to
+    // date by the operations that change the children (building, sorting,
+    // removing); a rename marks it stale until the next sort, and lookups
+    // then scan the list instead of writing it.
+    std::unique_ptr<std::unordered_map<std::string_view, TWebCacheTreeNode*>> index_;
+    bool indexValid_ = false;
+};
+
+// Node references that a copy works through, in the order of the lower-cased
+// URL of each node's entry. Does not own the nodes. Adding and the membership
+// test cost O(1) on average: new entries wait beside the ordered part and are
+// merged into it (sort and merge) when the list is next read by position.
+class TWebCacheTreeNodeCopyList {
+public:
+    // Adds the node unless it is there; a node that enters the list has its
+    // Copied mark cleared. True when added. Two entries whose URLs differ only
+    // in case are two documents (the tree numbers their names): both go in.
+    bool Add(TWebCacheTreeNode* node);
+    bool Contains(const TWebCacheTreeNode* node) const;
+    TWebCacheTreeNode* Items(int index) const;
+    int Count() const { return static_cast<int>(sorted_.size() + pending_.size()); }
+    void Clear();
+
+private:
+    struct Entry {
+        std::string lowerUrl; // the walk's order: URLs ignoring case
+        TWebCacheTreeNode* node;
+    };
+    void Merge() const;
+    std::unordered_set<const TWebCacheTreeNode*> members_;
+    mutable std::vector<Entry> sorted_;
+    mutable std::vector<Entry> pending_;
+};
+
+// What a view over the tree (a Qt item model, say) must hear to stay in step.
+// Rows are the indexes of children in their parent's list. Every call comes
+// on the tree's own thread. A removal is announced while the nodes are still
+// in place, and reported once they are gone; first..last are contiguous rows.
+// A rebuild (Build, Clear, Refresh) is one reset; a change of order or names
+// that keeps every node (SortAll, RenameDuplicates, SetName, AddNode's sort)
+// is one layout change.
+class TWebCacheTreeObserver {
+public:
+    virtual ~TWebCacheTreeObserver() = default;
+    virtual void NodesAboutToBeRemoved(TWebCacheTreeNode* /*parent*/, int /*first*/, int /*last*/) {
+    }
+    virtual void NodesRemoved(TWebCacheTreeNode* /*parent*/, int /*first*/, int /*last*/) {}
+    virtual void NodesAboutToBeInserted(TWebCacheTreeNode* /*parent*/, int /*first*/,
+                                        int /*last*/) {}
+    virtual void NodesInserted(TWebCacheTreeNode* /*parent*/, int /*first*/, int /*last*/) {}
+    virtual void LayoutAboutToChange() {}
+    virtual void LayoutChanged() {}
+    virtual void TreeAboutToBeReset() {}
+    virtual void TreeReset() {}
+};
+
+// The steps of a refresh, in order.
+enum class TRefreshStage {
+    Reading,  // the cache's entries are read (total not known yet: 0)
+    Building, // the entries are placed in the tree (total: the entries read)
+    Sorting,  // every folder is sorted (done 0 of 1, then 1 of 1)
+    Naming,   // duplicate names are numbered (done 0 of 1, then 1 of 1)
+};
+using TRefreshProgress = std::function<void(TRefreshStage stage, int done, int total)>;
+
+class TWebCacheTree {
+public:
+    using TEntryEvent = std::function<void(TWebCacheTree& sender, const TWebCacheEntryInfo& entry)>;
+    // Several parts of the program hold node references or mirror the tree
+    // at once (the views, a copy, a deletion's counter, a search): each
+    // subscribes on its own and keeps the handle while it listens.
+    using TNodeDeletedEvent = TEvent<TWebCacheTree&, std::string_view>;
+    using TChangingEvent = TEvent<TWebCacheTree&>;
+
+    // Without a source the cache is empty.
+    explicit TWebCacheTree(std::unique_ptr<TCacheSource> source = nullptr);
+    // Saves what changed of the rename list and the content-type table
+    // (SaveDataFiles, failures unreported), then frees the nodes without
+    // touching the cache.
+    ~TWebCacheTree();
+    TWebCacheTree(const TWebCacheTree&) = delete;
+    TWebCacheTree& operator=(const TWebCacheTree&) = delete;
+
+    TWebCacheTreeNode* Root() const { return root_.get(); }
+    TWebCache& Cache() { return cache_; }
+    const TCrc32Table& Crc32Table() const { return crcTable_; }
+
+    // Shown for files whose Name is empty ("index.html" unless a favorite
+    // says otherwise); run RenameDuplicates again after changing it.
+    std::string DefaultFileName = "index.html";
+    // Called once for every entry while Build places it.
+    TEntryEvent OnEntry;
+    // Called for every node DeleteNode removes (children before parents),
+    // with its UrlText, once the cache entry is gone: the node is marked
+    // Deleting and leaves its parent right after (observers hear of that).
+    TNodeDeletedEvent OnNodeDeleted;
+    // Raised before Build, Clear, SortAll, RenameDuplicates, AddNode and
+    // DeleteNode change, move or free nodes: a reader on another thread (the
+    // search) is stopped here. Not raised again from inside those operations.
+    TChangingEvent OnChanging;
+
+    // Observers are not owned; remove one before it goes.
+    void AddObserver(TWebCacheTreeObserver* observer);
+    void RemoveObserver(TWebCacheTreeObserver* observer);
+
+    const std::filesystem::path& RenameListFile() const { return renameListFile_; }
+    void SetRenameListFile(const std::filesystem::path& file);
+    TWebCacheRenameItems& RenameItems() { return renameItems_; }
+    const std::filesystem::path& ContentTypeFile() const { return contentTypeFile_; }
+    void SetContentTypeFile(const std::filesystem::path& file);
+    TContentType& ContentTypes() { return contentTypes_; }
+    // The media-types file the content-type table starts from; set it before
+    // SetContentTypeFile.
+    std::filesystem::path MimeTypesFile;
+
+    // How the data files were read. A file that could not be read whole is
+    // never saved over (SaveDataFiles says so when that loses a change).
+    const TRecordFileRead& RenameListRead() const { return renameListRead_; }
+    const TRecordFileRead& ContentTypeRead() const { return contentTypeRead_; }
+
+    bool EnableScheme() const { return enableScheme_; }
+    // Takes effect at the next Build.
+    void SetEnableScheme(bool on) { enableScheme_ = on; }
+
+    // Changes with every Build and Clear: node references taken under an
+    // older generation are gone.
+    std::uint64_t Generation() const { return generation_; }
+    // Changes whenever a node is added or freed (every Build, Clear, AddNode
+    // and deletion): a table of node references made under an older
+    // revision may hold freed nodes and must be made again.
+    std::uint64_t Revision() const { return revision_; }
+    bool SortingSuspended() const { return suspendSort_ > 0; }
+
+    // The whole refresh as the window runs it: Build (reading the cache once),
+    // SortAll, RenameDuplicates on Root, reporting each step. One reset for
+    // observers. The result is why the cache could not be read whole (the
+    // tree then holds what could be read).
+    [[nodiscard]] TError Refresh(const TRefreshProgress& progress = {});
+
+    int CountEntries();
+    void Build();
+    void SortAll();
+    // Gives every file below node its final Name and numbers clashes.
+    void RenameDuplicates(TWebCacheTreeNode* node);
+    TWebCacheTreeNode* AddNode(TWebCacheTreeNode* parent, std::string_view name,
+                               std::unique_ptr<TWebCacheEntryInfoEx> entry);
+    void Clear();
+    // Deletes the node's cache entries and the node, children first, then
+    // the folders it leaves empty (never the root). A cache entry that cannot
+    // be deleted stops the deletion: its node and the folders above it stay,
+    // and the result says why. An entry the cache no longer holds counts as
+    // deleted.
+    [[nodiscard]] TError DeleteNode(TWebCacheTreeNode* node);
+    // Deletes every listed node as DeleteNode does, in list order, but takes
+    // the nodes out of each folder in one pass, so that deleting many files of
+    // a large folder costs time in proportion to the folder once, not per
+    // file. Folders left empty go afterwards (deepest first), never the root.
+    // A node listed twice, or below another listed node, goes with the first.
+    // The first failure stops the deletion; what was deleted before it is gone.
+    [[nodiscard]] TError DeleteNodes(const std::vector<TWebCacheTreeNode*>& nodes);
+    // DeleteNode on the node FindNodeByUrl finds; ENOENT when there is none.
+    [[nodiscard]] TError DeleteByUrl(std::string_view url);
+    TWebCacheTreeNode* FindNodeByUrl(std::string_view path) const;
+    TWebCacheTreeNode* FindFolderByUrl(std::string_view url) const;
+    int CountFiles(const TWebCacheTreeNode* node) const;
+    void UpdateFolderTotals(TWebCacheTreeNode* node);
+
+    void LoadRenameList();
+    void LoadContentTypes();
+    // Each writes its file only when what it holds changed since it was read
+    // or written, and never over a file that could not be read whole.
+    [[nodiscard]] TError SaveRenameList();
+    [[nodiscard]] TError SaveContentTypes();
+    // Both of the above; the first failure (both texts when both fail).
+    [[nodiscard]] TError SaveDataFiles();
+
+    // The local URL a link found in a page at base stands for.
+    std::string MapLinkTarget(std::string_view base, std::string_view link);
+    // The escaped relative link from base to the local copy of url.
+    std::string MakeRelativeLink(std::string_view base, std::string_view url);
+    std::string ResolveLink(std::string_view base, std::string_view link);
+
+    // The title of the cached HTML page a URL names, or empty.
+    std::string GetTitle(std::string_view url) const;
+
+private:
+    friend class TWebCacheTreeNode;
+    // Suspends sorting for its lifetime; nests.
+    class SortSuspension {
+    public:
+        explicit SortSuspension(TWebCacheTree& tree) : tree_(tree) { ++tree_.suspendSort_; }
+        ~SortSuspension() { --tree_.suspendSort_; }
+        SortSuspension(const SortSuspension&) = delete;
+        SortSuspension& operator=(const SortSuspension&) = delete;
+
+    private:
+        TWebCacheTree& tree_;
+    };
+    // A reset (or layout change) for observers; the outermost one reports,
+    // and a layout change inside a reset is part of it.
+    class ResetScope {
+    public:
+        explicit ResetScope(TWebCacheTree& tree);
+        ~ResetScope();
+        ResetScope(const ResetScope&) = delete;
+        ResetScope& operator=(const ResetScope&) = delete;
+
+    private:
+        TWebCacheTree& tree_;
+    };
+    class LayoutScope {
+    public:
+        explicit LayoutScope(TWebCacheTree& tree);
+        ~LayoutScope();
+        LayoutScope(const LayoutScope&) = delete;
+        LayoutScope& operator=(const LayoutScope&) = delete;
+
+    private:
+        TWebCacheTree& tree_;
+        bool active_;
+    };
+    template <typename Call> void Notify(Call call) {
+        // An observer may leave while it is told (a view that closes).
+        const std::vector<TWebCacheTreeObserver*> observers = observers_;
+        for (TWebCacheTreeObserver* observer : observers)
+            if (std::find(observers_.begin(), observers_.end(), observer) != observers_.end())
+                call(*observer);
+    }
+
+    void BuildTree(const TRefreshProgress& progress);
+    // The split of an entry's URL (or of its rename item) and its local name.
+    void PrepareEntry(TWebCacheEntryInfoEx& entry);
+    // Hangs a prepared file node into the folders of its DirUrl.
+    void PlaceFile(std::unique_ptr<TWebCacheTreeNode> file, std::string& path);
+    // Raises OnChanging once for the outermost changing operation.
+    class ChangingScope {
+    public:
+        explicit ChangingScope(TWebCacheTree& tree) : tree_(tree) {
+            if (tree_.changingDepth_++ == 0)
+                tree_.OnChanging(tree_);
+        }
+        ~ChangingScope() { --tree_.changingDepth_; }
+        ChangingScope(const ChangingScope&) = delete;
+        ChangingScope& operator=(const ChangingScope&) = delete;
+
+    private:
+        TWebCacheTree& tree_;
+    };
+    void ApplyLocalName(TWebCacheEntryInfoEx& entry);
+    std::string LocalNameOfSuffix(std::string_view fileName, std::string_view suffix) const;
+    // Deletes the children of start (and theirs), in order, until one fails.
+    TError DeleteChildren(TWebCacheTreeNode* start);
+    // The deletion of one node without children: its cache entry (files),
+    // the mark and OnNodeDeleted. The node stays in its parent.
+    TError DeletionReaction(TWebCacheTreeNode* node);
+    // Removes the first count children of parent, which have been deleted.
+    void RemoveDeleted(TWebCacheTreeNode* parent, std::size_t count);
+    // Takes the children of parent that are in gone out of it in one pass.
+    void RemoveListed(TWebCacheTreeNode* parent,
+                      const std::unordered_set<const TWebCacheTreeNode*>& gone);
+    TWebCacheTreeNode* WalkPath(std::string_view& path) const;
+
+    std::unique_ptr<TWebCacheTreeNode> root_;
+    TWebCache cache_;
+    TCrc32Table crcTable_;
+    TWebCacheRenameItems renameItems_;
+    TContentType contentTypes_;
+    std::filesystem::path renameListFile_;
+    std::filesystem::path contentTypeFile_;
+    TRecordFileRead renameListRead_;
+    TRecordFileRead contentTypeRead_;
+    std::string contentTypeText_;   // what the content-type file holds
+    std::string contentTypeLoaded_; // the table as it was loaded or last saved
+    std::vector<TWebCacheTreeObserver*> observers_;
+    bool enableScheme_ = true;
+    int suspendSort_ = 0;
+    int resetDepth_ = 0;
+    int changingDepth_ = 0; // ChangingScopes open
+    int layoutDepth_ = 0;
+    std::uint64_t generation_ = 1;
+    std::uint64_t revision_ = 1;
+};
+
+// Whether node is the folder of a URL scheme ("http:"): a folder right below
+// the root whose name ends in ':'.
+bool IsSchemeFolder(const TWebCacheTreeNode* node);
+
+// The extension of a name: from its last '.' to the end, unless a '\' or ':'
+// follows that '.'; empty otherwise.
+std::string_view ExtractFileExt(std::string_view name);
+// The content type of an entry: its "Content-Type" value lower-cased, cut at
+// the first ';', trimmed.
+std::string EntryContentType(const TWebCacheEntryInfo& entry);
+
+} // namespace tarnhold
