@@ -590,6 +590,7 @@ bool TChromiumCacheSource::Advance(TRawCacheEntry& entry) {
 bool TChromiumCacheSource::First(TRawCacheEntry& entry) {
     running_ = Scan();
     next_ = 0;
+    shadowedDelivered_ = listShadowed_;
     return Advance(entry);
 }
 
@@ -602,13 +603,23 @@ void TChromiumCacheSource::Close() {
     current_ = SIZE_MAX;
 }
 
-const std::string& TChromiumCacheSource::CurrentKey() const {
-    static const std::string kNone;
-    return current_ < items_.size() ? items_[current_].Entry.Key : kNone;
+std::string TChromiumCacheSource::CurrentKey() const {
+    return current_ < items_.size() ? items_[current_].Entry.Key : std::string();
 }
 
 bool TChromiumCacheSource::CurrentShadowed() const {
     return current_ < items_.size() && items_[current_].Shadowed;
+}
+
+std::vector<TKeyedCopy> TChromiumCacheSource::UndeliveredCopies() const {
+    std::vector<TKeyedCopy> copies;
+    if (shadowedDelivered_)
+        return copies;
+    for (const TItem& item : items_) {
+        if (item.Shadowed)
+            copies.push_back({item.Entry.Url, item.Entry.Key, (folder_ / item.FileName).native()});
+    }
+    return copies;
 }
 
 std::string TChromiumCacheSource::Describe() const {

@@ -89,7 +89,7 @@ struct TChromiumCounts {
     std::vector<std::string> Problems;
 };
 
-class TChromiumCacheSource : public TCacheSource {
+class TChromiumCacheSource : public TCacheSource, public TKeyedEntries {
 public:
     // folder: the Cache_Data folder (the one that holds "index" and the
     // entry files).
@@ -109,13 +109,22 @@ public:
     // purpose, not lost.
     TReadReport ReadReport() const override;
 
+    TCacheKind Kind() const override { return TCacheKind::ckChromium; }
+    // A URL is held once per partition key (the site that loaded it).
+    TKeyedEntries* Keys() override { return this; }
+
     // Also give out the entries that another partition key's newer entry of
     // the same URL hides (for a full listing).
-    void SetListShadowed(bool list) { listShadowed_ = list; }
+    bool SetListShadowed(bool list) override {
+        listShadowed_ = list;
+        return true;
+    }
     // The key of the entry the last First or Next gave, and whether a newer
     // entry of its URL hides it.
-    const std::string& CurrentKey() const;
-    bool CurrentShadowed() const;
+    std::string CurrentKey() const override;
+    bool CurrentShadowed() const override;
+    // The hidden entries, unless they are listed.
+    std::vector<TKeyedCopy> UndeliveredCopies() const override;
     // The counts of the last refresh.
     const TChromiumCounts& Counts() const { return counts_; }
     const std::filesystem::path& Folder() const { return folder_; }
@@ -142,6 +151,7 @@ private:
     std::size_t current_ = SIZE_MAX;
     bool running_ = false;
     bool listShadowed_ = false;
+    bool shadowedDelivered_ = false; // by the last enumeration
 };
 
 // Whether folder looks like a Chromium Simple cache: an "index" file that
