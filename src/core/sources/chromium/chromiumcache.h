@@ -72,6 +72,21 @@ std::string ChromiumKeySha256(std::string_view key);
 // What the Mismatch bits say, for people ("the body fails its checksum").
 std::string ChromiumMismatchText(unsigned mismatch);
 
+// Reads the pickled response info that every backend keeps as stream 0 of
+// an entry: the times, the truncation flag, the status and the raw headers
+// (into Head, Status, ResponseTime and Truncated). Fails with the reason
+// when it is too damaged to read.
+[[nodiscard]] TError ParseChromiumHead(std::string_view pickle, TChromiumEntry& entry);
+
+// Gives out a parsed entry whose body lies in file at BodyOffset: the URL,
+// the time, the head, the body's place and encoding (a redirect has no body).
+void FillChromiumEntry(const TChromiumEntry& e, const std::filesystem::path& file,
+                       TRawCacheEntry& entry);
+
+// Why a browser holds the cache in folder now (a running Chromium's profile
+// lock above it), or empty when none does.
+std::string ChromiumCacheHeldBy(const std::filesystem::path& folder);
+
 // The URL a key names: the key without its "1/0/" and "_dk_<sites> " prefixes.
 std::string ChromiumKeyUrl(std::string_view key, bool* upload = nullptr);
 
@@ -140,7 +155,6 @@ private:
         bool Shadowed = false;
     };
     bool Scan();
-    void Fill(const TItem& item, TRawCacheEntry& entry) const;
     bool Advance(TRawCacheEntry& entry);
 
     std::filesystem::path folder_;
