@@ -326,26 +326,24 @@ THttpHead ParseStoredHead(std::string_view stored) {
         if (first) {
             first = false;
             // "HTTP/1.1 200 OK": a version, a three-digit status, a reason.
-            if (line.size() >= 12 && line.substr(0, 5) == "HTTP/" && line.find(' ') != 0) {
-                const std::size_t sp = line.find(' ');
-                std::string_view code =
-                    sp == std::string_view::npos ? std::string_view() : line.substr(sp + 1, 3);
-                if (code.size() == 3 &&
-                    std::all_of(code.begin(), code.end(),
-                                [](char c) { return c >= '0' && c <= '9'; }) &&
-                    code[0] >= '1' && (sp + 4 == line.size() || line[sp + 4] == ' ')) {
-                    head.Status = (code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0');
-                    std::string status;
-                    for (char c : line)
-                        status += static_cast<unsigned char>(c) < 32 || c == 127 ? ' ' : c;
-                    // HTTP/2 and 3 have no reason phrase and a version without a
-                    // minor number; replay tools read "HTTP/1.1".
-                    const std::string_view version = line.substr(0, sp);
-                    if (version != "HTTP/1.0" && version != "HTTP/1.1")
-                        status = "HTTP/1.1" + status.substr(sp);
-                    head.StatusLine = status;
-                    continue;
-                }
+            const std::size_t sp = line.find(' ');
+            const std::string_view code =
+                sp == std::string_view::npos ? std::string_view() : line.substr(sp + 1, 3);
+            if (line.substr(0, 5) == "HTTP/" && code.size() == 3 && code[0] >= '1' &&
+                std::all_of(code.begin(), code.end(),
+                            [](char c) { return c >= '0' && c <= '9'; }) &&
+                (sp + 4 == line.size() || line[sp + 4] == ' ')) {
+                head.Status = (code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0');
+                std::string status;
+                for (char c : line)
+                    status += static_cast<unsigned char>(c) < 32 || c == 127 ? ' ' : c;
+                // HTTP/2 and 3 have no reason phrase and a version without a
+                // minor number; replay tools read "HTTP/1.1".
+                const std::string_view version = line.substr(0, sp);
+                if (version != "HTTP/1.0" && version != "HTTP/1.1")
+                    status = "HTTP/1.1" + status.substr(sp);
+                head.StatusLine = status;
+                continue;
             }
         }
         const std::size_t colon = line.find(':');
