@@ -366,6 +366,34 @@ TEST(WebArchiveExport, AWarcFileIsReadRecordByRecord) {
     EXPECT_EQ(test::Lines(warcio.Out).size(), 2u);
 }
 
+TEST(WebArchiveExport, ABodyLargerThanMemoryHoldsIsWrittenWhole) {
+    // A few kilobytes of gzip that decode to more than is held in memory:
+    // the body goes through a temporary file.
+    test::TTempDir cache, out;
+    test::WriteChromiumIndex(cache.Path());
+    const std::string plain(9u << 20, 'z');
+    TChromiumEntrySpec spec;
+    spec.Key = "1/0/_dk_http://h.test http://h.test http://h.test/big.txt";
+    spec.Head = "HTTP/1.1 200 OK\nContent-Type: text/plain\nContent-Encoding: gzip\n";
+    spec.Body = test::EncodeBody("gzip", plain);
+    test::WriteChromiumEntry(cache.Path(), 1, spec);
+    auto tree = ChromiumTree(cache.Path());
+    const fs::path file = out.Path() / "big.warc.gz";
+    TArchiveOptions options;
+    options.Decoded = true;
+    TArchiveStats stats;
+    ASSERT_OK(ExportWebArchive(*tree, {tree->FindNodeByUrl("http://h.test/big.txt")}, file, options,
+                               stats));
+    EXPECT_EQ(stats.PayloadBytes, plain.size());
+    const TChecked c = Check(file);
+    ASSERT_EQ(c.Exit, 0);
+    const auto big = c.Of("response", "http://h.test/big.txt");
+    ASSERT_EQ(big.size(), 1u);
+    EXPECT_EQ(big[0].at("payload_sha1"), Sha1Hex(plain));
+    EXPECT_EQ(big[0].at("content_length"), std::to_string(plain.size()));
+    EXPECT_EQ(std::distance(fs::directory_iterator(out.Path()), fs::directory_iterator()), 1);
+}
+
 TEST(WebArchiveExport, AFailedOrCancelledExportLeavesNothing) {
     TEdgeCache cache;
     test::TTempDir out;

@@ -266,7 +266,7 @@ public:
 private:
     bool OpenFile() {
         if (fd_ >= 0)
-            return ::ftruncate(fd_, 0) == 0 || Failed();
+            return (::ftruncate(fd_, 0) == 0 && ::lseek(fd_, 0, SEEK_SET) == 0) || Failed();
         fd_ = ::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
         if (fd_ < 0) {
             std::string pattern = (folder_ / ".tarnhold-body-XXXXXX").native();
@@ -384,9 +384,8 @@ struct TItem {
     FILETIME Time{}; // UTC; zero when unknown
 };
 
-// What the index and the revisits need of a written response.
+// What a revisit of a written response refers to.
 struct TWritten {
-    std::string Digest; // payload, "sha1:..."
     std::string RecordId;
     std::string Date;
 };
@@ -480,13 +479,11 @@ public:
         const std::string digest = WarcSha1(payload_.Sha1());
         std::string date = WarcDate(RecordTime(item, head));
         // A URL may come more than once (a browser keeps one copy per site
-        // that loaded it, and their times may agree): each record its own time.
-        std::vector<TWritten>& earlier = written_[uri];
-        const TWritten* same = nullptr;
-        for (const TWritten& w : earlier) {
-            if (w.Digest == digest)
-                same = &w;
-        }
+        // that loaded it): a copy whose payload was written already is a
+        // revisit of that response.
+        const std::string seenKey = digest + " " + uri;
+        const auto seen = written_.find(seenKey);
+        const TWritten* same = seen != written_.end() ? &seen->second : nullptr;
         const std::string id = NewWarcRecordId();
         const std::string mediaType = MediaTypeOf(head.Value("Content-Type"));
         std::vector<std::pair<std::string, std::string>> fields{
@@ -532,7 +529,8 @@ public:
         }
         if (!ok)
             return false;
-        earlier.push_back({digest, id, date});
+        if (same == nullptr)
+            written_.emplace(seenKey, TWritten{id, date});
         const std::string ts = WarcTimestamp(RecordTime(item, head));
         std::string json =
             "{\"url\": " + JsonString(uri) + ", \"mime\": " +
@@ -606,7 +604,8 @@ private:
     FILETIME now_;
     TCacheKind kind_;
     std::string warcinfoId_;
-    std::unordered_map<std::string, std::vector<TWritten>> written_;
+    // The responses written, by payload digest and URI.
+    std::unordered_map<std::string, TWritten> written_;
     std::vector<TIndexLine> index_;
     std::string pages_;
     std::string firstPage_;
