@@ -9,6 +9,7 @@
 #include "sources/firefox/firefoxcache.h"
 #include "support/cache_test_helpers.h"
 #include "support/chromiumentrywriter.h"
+#include "support/firefoxentrywriter.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -392,6 +393,47 @@ TEST(WebArchiveExport, ABodyLargerThanMemoryHoldsIsWrittenWhole) {
     EXPECT_EQ(big[0].at("payload_sha1"), Sha1Hex(plain));
     EXPECT_EQ(big[0].at("content_length"), std::to_string(plain.size()));
     EXPECT_EQ(std::distance(fs::directory_iterator(out.Path()), fs::directory_iterator()), 1);
+}
+
+TEST(WebArchiveExport, FirefoxCopiesOfAUrlAreRevisitsOrResponses) {
+    // Firefox keeps one entry per key; the older ones are read from their
+    // files when the export asks for them.
+    test::TTempDir cache, out;
+    const fs::path cache2 = cache.Path() / "cache2";
+    fs::create_directories(cache2 / "entries");
+    const struct {
+        const char* Key;
+        const char* Body;
+        std::uint32_t Written;
+    } copies[] = {
+        {"O^partitionKey=%28http%2Ch.test%29,:http://h.test/logo.gif", "GIF89a same", 1796650900},
+        {"O^partitionKey=%28http%2Ca.test%29,:http://h.test/logo.gif", "GIF89a same", 1796650800},
+        {"a,:http://h.test/logo.gif", "GIF89a changed", 1796650700},
+    };
+    std::size_t n = 0;
+    for (const auto& c : copies) {
+        test::TFirefoxEntrySpec spec;
+        spec.Key = c.Key;
+        spec.Body = c.Body;
+        spec.ResponseHead = "HTTP/1.1 200 OK\r\nContent-Type: image/gif\r\n";
+        spec.LastModified = c.Written;
+        test::WriteFirefoxEntry(cache2, ++n, spec);
+    }
+    auto tree = std::make_unique<TWebCacheTree>(std::make_unique<TFirefoxCacheSource>(cache2));
+    ASSERT_OK(tree->Refresh());
+    const fs::path file = out.Path() / "logo.warc.gz";
+    TArchiveStats stats;
+    ASSERT_OK(
+        ExportWebArchive(*tree, {tree->FindNodeByUrl("http://h.test/logo.gif")}, file, {}, stats));
+    EXPECT_EQ(stats.Responses, 2);
+    EXPECT_EQ(stats.Revisits, 1);
+    const TChecked c = Check(file);
+    ASSERT_EQ(c.Exit, 0);
+    const auto responses = c.Of("response", "http://h.test/logo.gif");
+    ASSERT_EQ(responses.size(), 2u);
+    EXPECT_EQ(responses[0].at("payload_sha1"), Sha1Hex("GIF89a same"));
+    EXPECT_EQ(responses[1].at("payload_sha1"), Sha1Hex("GIF89a changed"));
+    EXPECT_EQ(c.Of("revisit", "http://h.test/logo.gif").size(), 1u);
 }
 
 TEST(WebArchiveExport, AFailedOrCancelledExportLeavesNothing) {
