@@ -11,6 +11,7 @@
 #include "support/cachetreefixture.h"
 #include "tree/webcachetree.h"
 
+#include <QApplication>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <filesystem>
@@ -143,6 +144,39 @@ TEST(CacheChooserWindow, ACacheThatCannotBeOpenedKeepsTheOldOneAndSaysWhy) {
     EXPECT_EQ(f.Prompts.Messages[0].Icon, QMessageBox::Warning);
     EXPECT_EQ(f.W().Commands().CurrentCache().Folder, fs::path("/demo/cache"));
     EXPECT_GT(f.ListRowsAt("http://www.a.test/"), 0);
+}
+
+// The caption names the kind of the cache read: the one opened, never one
+// that could not be.
+TEST(CacheChooserWindow, TheCaptionNamesTheKindOfTheCacheRead) {
+    Fixture f;
+    const test::TMainWindowParts w = f.W();
+    const std::string program = QApplication::applicationDisplayName().toStdString();
+    const auto caption = [&] { return w.Window().windowTitle().toStdString(); };
+    EXPECT_EQ(caption(), program + " for MSIE");
+    TempFolder empty;
+    const struct {
+        const char* name;
+        TFoundCache cache;
+        bool opens;
+        const char* caption;
+    } cases[] = {
+        {"Chromium", {kChromium, "chromium", TCacheKind::ckChromium}, true, " for Chromium"},
+        {"Firefox that cannot be opened",
+         {empty.Path, "empty", TCacheKind::ckFirefox},
+         false,
+         " for Chromium"},
+        {"Firefox", {kFirefox / "cache2", "firefox", TCacheKind::ckFirefox}, true, " for Firefox"},
+        {"index.dat", {kWine / "Content.IE5", "wine", TCacheKind::ckIndexDat}, true, " for MSIE"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(w.Commands().OpenCache(c.cache), c.opens);
+        EXPECT_EQ(caption(), program + c.caption);
+    }
+    // A browser's cache found at start but not readable still names its kind.
+    w.Commands().SetCurrentCache({{}, {}, TCacheKind::ckFirefox});
+    EXPECT_EQ(caption(), program + " for Firefox");
 }
 
 TEST(CacheChooserWindow, WhatADamagedCacheCouldNotReadIsInTheStatusBar) {
