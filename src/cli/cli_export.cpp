@@ -142,8 +142,8 @@ int RunExport(TCliContext& ctx, const TCliArgs& args) {
 
 const TCliCommandRegistrar kExport({
     "export",
-    "export URL-OR-FOLDER... --to FILE.warc.gz|FILE.wacz [--decoded]",
-    "write cached files, folders or sites as a web archive (WARC, WACZ)",
+    "export URL-OR-FOLDER... --to FILE [--decoded]",
+    "cached files, folders or sites as a web archive (WARC, WACZ)",
     "Each operand is a cached file's URL (as stored or decoded) or a folder's\n"
     "URL as tree prints it (ending in \"/\" it names the folder); a folder is\n"
     "written with everything below it. FILE ending in .warc.gz gets one WARC\n"
