@@ -196,6 +196,12 @@ TEST(CopyEndToEnd, ChromiumCache) {
     CopyAndCheck(fs::path(TARNHOLD_TEST_DATA) / "browsers/chromium", 8, TCacheKind::ckChromium);
 }
 
+TEST(CopyEndToEnd, ChromiumSqlCache) {
+    // Bodies assembled from the rows of a database, two of them encoded.
+    CopyAndCheck(fs::path(TARNHOLD_TEST_DATA) / "browsers/chromium-sql/Cache_Data", 8,
+                 TCacheKind::ckChromium);
+}
+
 TEST(CopyEndToEnd, FirefoxCache) {
     // Two hosts, entries under partition keys, encoded bodies and a query
     // string: each page's links reach the files the copy holds.

@@ -1,5 +1,7 @@
 #include "sources/cachebody.h"
+#include "sources/cachelocation.h"
 #include "sources/chromium/chromiumsql.h"
+#include "sources/opencache.h"
 #include "support/cache_test_helpers.h"
 #include "support/chromiumsqlwriter.h"
 #include "tree/webcache.h"
@@ -189,6 +191,47 @@ TEST(ChromiumSql, BodiesAreAssembledFromTheirPieces) {
     }
     EXPECT_EQ(source.Counts().Partial, partial);
     EXPECT_TRUE(read.Report.Damaged);
+}
+
+TEST(ChromiumSql, FoundAndOpenedAsEveryChromiumCacheIs) {
+    test::TTempDir tmp;
+    const fs::path home = tmp.Path() / "home";
+    const fs::path profile = home / ".cache/google-chrome/Default";
+    const fs::path data = profile / "Cache/Cache_Data";
+    fs::create_directories(data.parent_path());
+    fs::copy(kRealCache, data);
+    std::map<std::string, std::string> vars = {{"HOME", home.string()}};
+    const TGetEnv env = [&vars](const char* name) -> const char* {
+        auto it = vars.find(name);
+        return it == vars.end() ? nullptr : it->second.c_str();
+    };
+
+    // The user's browsers, a profile or a folder above it named, a search.
+    const auto browsers = FindBrowserCaches(env);
+    ASSERT_EQ(browsers.size(), 1u);
+    EXPECT_EQ(browsers[0].Folder, data);
+    EXPECT_EQ(browsers[0].Kind, TCacheKind::ckChromium);
+    for (const fs::path& named : {data, data.parent_path(), profile, tmp.Path()}) {
+        SCOPED_TRACE(named);
+        const TCacheLocation where = LocateCache(named, "/demo", env);
+        ASSERT_OK(where.Error);
+        EXPECT_EQ(where.Path, data);
+        EXPECT_EQ(where.Kind, TCacheKind::ckChromium);
+    }
+    // Opened by its kind as its own backend.
+    TError error;
+    auto source = OpenCacheSourceAt(data, TCacheKind::ckChromium, &error);
+    ASSERT_NE(source, nullptr) << error.Text();
+    ASSERT_NE(dynamic_cast<TChromiumSqlSource*>(source.get()), nullptr) << source->Describe();
+    EXPECT_TRUE(source->SetRecovered(true));
+    EXPECT_NE(source->Keys(), nullptr);
+    EXPECT_EQ(source->SetLockWait(std::chrono::seconds(1), {}), false);
+
+    // Told apart from the Simple cache; shards without their index still are one.
+    EXPECT_FALSE(IsChromiumSqlCacheFolder(kBrowsers / "chromium"));
+    EXPECT_FALSE(IsChromiumCacheFolder(data));
+    fs::remove(data / "index");
+    EXPECT_TRUE(IsChromiumSqlCacheFolder(data));
 }
 
 // A copy of the real cache, damaged in one way.
