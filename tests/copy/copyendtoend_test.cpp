@@ -482,5 +482,21 @@ TEST(CopyEndToEnd, ABrowserLoadsEveryCachedDocumentOfTheCopy) {
     }
 }
 
+TEST(CopyEndToEnd, ABrowserLoadsTheSiteCopiedFromChromiumsSqlCache) {
+    auto tree = TreeOver(fs::path(TARNHOLD_TEST_DATA) / "browsers/chromium-sql/Cache_Data",
+                         TCacheKind::ckChromium);
+    test::TTempDir out;
+    TCopyEngine engine(*tree);
+    int answer = kAnswerYesToAll;
+    ASSERT_TRUE(CopyToFolder(engine, {tree->FindFolderByUrl("http://127.0.0.1:8766/")},
+                             tree->Root(), out.Path(), kMethodAll, kFolderWholePath, &answer,
+                             true));
+    bool skipped = false;
+    const std::string failures = BrowserFailures(out.Path(), skipped);
+    if (skipped)
+        GTEST_SKIP() << "Chromium is not installed (scripts/setup installs it)";
+    EXPECT_EQ(failures, "");
+}
+
 } // namespace
 } // namespace tarnhold
