@@ -196,6 +196,12 @@ TEST(CopyEndToEnd, ChromiumCache) {
     CopyAndCheck(fs::path(TARNHOLD_TEST_DATA) / "browsers/chromium", 8, TCacheKind::ckChromium);
 }
 
+TEST(CopyEndToEnd, ChromiumSqlCache) {
+    // Bodies assembled from the rows of a database, two of them encoded.
+    CopyAndCheck(fs::path(TARNHOLD_TEST_DATA) / "browsers/chromium-sql/Cache_Data", 8,
+                 TCacheKind::ckChromium);
+}
+
 TEST(CopyEndToEnd, FirefoxCache) {
     // Two hosts, entries under partition keys, encoded bodies and a query
     // string: each page's links reach the files the copy holds.
@@ -474,6 +480,22 @@ TEST(CopyEndToEnd, ABrowserLoadsEveryCachedDocumentOfTheCopy) {
             EXPECT_GT(lines.size(), 1u) << failures;
         }
     }
+}
+
+TEST(CopyEndToEnd, ABrowserLoadsTheSiteCopiedFromChromiumsSqlCache) {
+    auto tree = TreeOver(fs::path(TARNHOLD_TEST_DATA) / "browsers/chromium-sql/Cache_Data",
+                         TCacheKind::ckChromium);
+    test::TTempDir out;
+    TCopyEngine engine(*tree);
+    int answer = kAnswerYesToAll;
+    ASSERT_TRUE(CopyToFolder(engine, {tree->FindFolderByUrl("http://127.0.0.1:8766/")},
+                             tree->Root(), out.Path(), kMethodAll, kFolderWholePath, &answer,
+                             true));
+    bool skipped = false;
+    const std::string failures = BrowserFailures(out.Path(), skipped);
+    if (skipped)
+        GTEST_SKIP() << "Chromium is not installed (scripts/setup installs it)";
+    EXPECT_EQ(failures, "");
 }
 
 } // namespace

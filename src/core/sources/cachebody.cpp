@@ -412,6 +412,17 @@ public:
     }
 
     TError Open(const TCachedBody& entry) {
+        if (entry.Store) {
+            // Kept by the source that gave out the entry, which checks it.
+            if (entry.BodyLength < 0)
+                return TError::Message(entry.LocalFileName + ": the cached body has no length",
+                                       EIO);
+            store_ = entry.Store;
+            storeKey_ = entry.StoreKey;
+            length_ = static_cast<std::uint64_t>(entry.BodyLength);
+            file_ = entry.LocalFileName;
+            return {};
+        }
         const std::string& file = entry.LocalFileName;
         fd_ = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
         if (fd_ < 0)
@@ -457,6 +468,8 @@ public:
 
 private:
     TError ReadPieces(const std::function<TStep(std::string_view)>& take, TStep& last) {
+        if (store_)
+            return ReadFromStore(take, last);
         std::vector<char> buffer(static_cast<std::size_t>(
             std::min<std::uint64_t>(kChunk, std::max<std::uint64_t>(length_, 1))));
         std::uint64_t done = 0;
@@ -482,7 +495,33 @@ private:
         return {};
     }
 
+    TError ReadFromStore(const std::function<TStep(std::string_view)>& take, TStep& last) {
+        last = TStep::More;
+        std::uint64_t done = 0;
+        bool failed = false;
+        TError error = store_->ReadBody(
+            storeKey_, length_,
+            [&](std::string_view piece) {
+                piece = piece.substr(0, static_cast<std::size_t>(
+                                            std::min<std::uint64_t>(piece.size(), length_ - done)));
+                done += piece.size();
+                last = take(piece);
+                return last == TStep::More && done < length_;
+            },
+            failed);
+        if (error)
+            return error;
+        if (last == TStep::More && done < length_)
+            return TError::Message(file_ + ": the cached body ends early", EIO);
+        // Known only when every stored byte was read.
+        if (failed && last == TStep::More)
+            checkFailed_ = true;
+        return {};
+    }
+
     int fd_ = -1;
+    std::shared_ptr<const TBodyStore> store_;
+    std::uint64_t storeKey_ = 0;
     std::string file_;
     std::uint64_t offset_ = 0;
     std::uint64_t length_ = 0;
@@ -625,7 +664,7 @@ std::uint64_t DecodedLimitFor(std::uint64_t storedSize) {
 }
 
 bool IsPlainCacheBody(const TCachedBody& entry) {
-    return entry.BodyLength < 0 && Codings(entry.ContentEncoding).empty();
+    return entry.BodyLength < 0 && !entry.Store && Codings(entry.ContentEncoding).empty();
 }
 
 TError StreamCacheBody(const TCachedBody& entry, TBodySink& sink, TBodyRead* read) {

@@ -1,7 +1,7 @@
 #include "sources/cachelocation.h"
 
 #include "platform/files.h"
-#include "sources/chromium/chromiumcache.h"
+#include "sources/chromium/chromiumbackends.h"
 
 #include <algorithm>
 #include <deque>
@@ -124,7 +124,7 @@ void BrowsersBelow(std::vector<TFoundCache>& found, const fs::path& cacheBase,
                               [](const fs::path& p) { return p.filename() == "Default"; });
         for (const auto& profile : profiles) {
             const fs::path data = profile / "Cache" / "Cache_Data";
-            if (IsChromiumCacheFolder(data))
+            if (IsAnyChromiumCacheFolder(data))
                 found.push_back(
                     {data, std::string(name) + ", profile " + profile.filename().string() + where,
                      TCacheKind::ckChromium});
@@ -156,7 +156,7 @@ bool DirectoryHere(const fs::path& dir) {
 std::optional<TCacheKind> CacheKindHere(const fs::path& folder) {
     if (RegularFileHere(folder / "index.dat"))
         return TCacheKind::ckIndexDat;
-    if (IsChromiumCacheFolder(folder)) // opens its index without following a link
+    if (IsAnyChromiumCacheFolder(folder)) // opens its index without following a link
         return TCacheKind::ckChromium;
     if (DirectoryHere(folder / "entries") &&
         (folder.filename() == "cache2" || RegularFileHere(folder / "index")))
@@ -275,7 +275,7 @@ std::optional<TCacheKind> DetectBrowserCache(const fs::path& path, fs::path* fol
     if (!DirectoryExists(path))
         return std::nullopt;
     for (const fs::path& candidate : {path, path / "Cache_Data", path / "Cache" / "Cache_Data"}) {
-        if (IsChromiumCacheFolder(candidate)) {
+        if (IsAnyChromiumCacheFolder(candidate)) {
             if (folder != nullptr)
                 *folder = candidate;
             return TCacheKind::ckChromium;

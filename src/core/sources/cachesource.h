@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,6 +49,21 @@ struct TBodyCheck {
     std::uint64_t Covered = 0;
 };
 
+// Keeps stored bodies that lie in no slice of a file (the rows of a
+// database) and reads them for the body reader.
+class TBodyStore {
+public:
+    virtual ~TBodyStore() = default;
+    // Hands the stored bytes of the body key names to take, in order and in
+    // pieces, from the start until length bytes are given or take returns
+    // false. checksumFailed is set when the bytes read do not fit the
+    // checksums the cache keeps for them. Fails when the body cannot be read
+    // (take may have had part of it then). May be called from any thread.
+    [[nodiscard]] virtual TError ReadBody(std::uint64_t key, std::uint64_t length,
+                                          const std::function<bool(std::string_view)>& take,
+                                          bool& checksumFailed) const = 0;
+};
+
 // Where an entry's body lies and how it is stored: all that the body reader
 // (cachebody.h) needs of an entry, whoever holds it.
 struct TCachedBody {
@@ -64,6 +80,11 @@ struct TCachedBody {
     std::string ContentEncoding;
     // What the body can be checked against when it is read.
     TBodyCheck BodyCheck;
+    // Set when the body lies in a store instead: BodyLength bytes that the
+    // store reads by StoreKey (LocalFileName then names the file the store
+    // keeps them in, for people).
+    std::shared_ptr<const TBodyStore> Store;
+    std::uint64_t StoreKey = 0;
 };
 
 struct TRawCacheEntry : TCachedBody {

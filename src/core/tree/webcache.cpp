@@ -40,6 +40,8 @@ void FillEntryInfo(TRawCacheEntry&& raw, TWebCacheEntryInfo& entry) {
     entry.BodyLength = raw.BodyLength;
     entry.ContentEncoding = std::move(raw.ContentEncoding);
     entry.BodyCheck = raw.BodyCheck;
+    entry.Store = std::move(raw.Store);
+    entry.StoreKey = raw.StoreKey;
     entry.Recovered = raw.Recovered;
 }
 
