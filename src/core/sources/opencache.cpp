@@ -1,6 +1,6 @@
 #include "sources/opencache.h"
 
-#include "sources/chromium/chromiumcache.h"
+#include "sources/chromium/chromiumbackends.h"
 #include "sources/firefox/firefoxcache.h"
 #include "sources/indexdat/indexdatsource.h"
 
@@ -12,7 +12,7 @@ std::unique_ptr<TCacheSource> OpenCacheSourceAt(const std::filesystem::path& pat
         *error = {};
     switch (kind) {
     case TCacheKind::ckChromium:
-        return std::make_unique<TChromiumCacheSource>(path);
+        return OpenChromiumCache(path);
     case TCacheKind::ckFirefox: {
         TError why;
         auto source = OpenFirefoxCache(path, &why);
