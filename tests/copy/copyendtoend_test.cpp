@@ -196,6 +196,12 @@ TEST(CopyEndToEnd, ChromiumCache) {
     CopyAndCheck(fs::path(TARNHOLD_TEST_DATA) / "browsers/chromium", 8, TCacheKind::ckChromium);
 }
 
+TEST(CopyEndToEnd, ChromiumBlockfileCache) {
+    // Bodies in blocks of each size and in an external file.
+    CopyAndCheck(fs::path(TARNHOLD_TEST_DATA) / "browsers/chromium-blockfile", 10,
+                 TCacheKind::ckChromium);
+}
+
 TEST(CopyEndToEnd, FirefoxCache) {
     // Two hosts, entries under partition keys, encoded bodies and a query
     // string: each page's links reach the files the copy holds.
