@@ -8,7 +8,9 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
 #include <sstream>
+#include <sys/wait.h>
 
 namespace tarnhold {
 namespace {
@@ -402,6 +404,245 @@ TEST(ChromiumBlockfile, HostileIndexesCostNoMoreThanTheirFiles) {
     EXPECT_GE(c.BadAddresses, 999);
     EXPECT_TRUE(source.ReadReport().Damaged);
     EXPECT_LE(c.Problems.size(), 50u);
+}
+
+} // namespace
+} // namespace tarnhold
+
+namespace tarnhold {
+namespace {
+
+// Keys whose hashes fall into the same slot of a table of 0x10000, so that
+// they share a chain.
+std::vector<std::string> CollidingUrls(std::size_t count) {
+    std::vector<std::string> urls;
+    std::map<std::uint32_t, std::vector<std::string>> bySlot;
+    for (int i = 0;; ++i) {
+        const std::string url = "http://h.test/p" + std::to_string(i);
+        auto& same = bySlot[ChromiumKeyHash(Entry(url, "").Key) & 0xffff];
+        same.push_back(url);
+        if (same.size() == count)
+            return same;
+    }
+}
+
+TEST(ChromiumBlockfile, DeletionLeavesEveryStructureConsistent) {
+    const auto chain = CollidingUrls(3);
+    std::vector<TBlockfileEntrySpec> entries = {
+        Entry(chain[0], "first of a chain"),
+        Entry(chain[1], "middle of a chain"),
+        Entry(chain[2], "last of a chain"),
+        Entry("http://h.test/notes.html", std::string(2500, 'n')),
+        Entry("http://h.test/long.html", std::string(9000, 'l')),
+        Entry("http://h.test/big.html", std::string(40000, 'b')),
+        Entry("http://h.test/q?" + std::string(2000, 'k'), "a key in blocks of its own"),
+        Entry("http://h.test/q?" + std::string(17000, 'x'), "a key in a file of its own"),
+        Entry("http://h.test/reused.html", "alone on its list"),
+        Entry("http://h.test/twice.html", "under one site"),
+        Entry("http://h.test/last.html", "the tail of list 0"),
+    };
+    entries[8].ReuseCount = 2;
+    TBlockfileEntrySpec other = Entry("http://h.test/twice.html", "under another site", 5);
+    other.Key = "1/0/_dk_http://o.test http://o.test http://h.test/twice.html";
+    entries.insert(entries.begin() + 10, other);
+    std::vector<std::string> urls;
+    for (const auto& e : entries)
+        urls.push_back(ChromiumKeyUrl(e.Key));
+
+    // Each case deletes one URL from a fresh cache; the first entry is the
+    // head of list 0, the last its tail.
+    const std::vector<std::size_t> cases = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 11};
+    for (std::size_t victim : cases) {
+        const std::string& url = urls[victim];
+        SCOPED_TRACE(url.substr(0, 60));
+        test::TTempDir dir;
+        test::WriteBlockfileCache(dir.Path(), entries);
+        TChromiumBlockfileSource source(dir.Path());
+        ASSERT_EQ(test::ReadAll(source).size(), entries.size() - 1);
+        ASSERT_OK(source.DeleteEntry(url));
+        EXPECT_EQ(test::BlockfileInconsistencies(dir.Path()), std::vector<std::string>{});
+        // The others are read as before, bodies and all.
+        TChromiumBlockfileSource after(dir.Path());
+        std::map<std::string, TRawCacheEntry> read;
+        for (auto& e : test::ReadAll(after))
+            read[e.Url] = e;
+        EXPECT_FALSE(after.ReadReport().Damaged) << after.ReadReport().Summary;
+        EXPECT_EQ(read.count(url), 0u);
+        EXPECT_EQ(read.size(), entries.size() - 2);
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (urls[i] == url || read.count(urls[i]) == 0)
+                continue;
+            std::string body;
+            TWebCacheEntryInfo info;
+            FillEntryInfo(read.at(urls[i]), info);
+            ASSERT_OK(ReadCacheBody(info, body, kMinDecodedLimit));
+            if (urls[i] != urls[9]) {
+                EXPECT_EQ(body, entries[i].Body) << urls[i].substr(0, 60);
+            }
+        }
+        EXPECT_EQ(source.DeleteEntry(url).Code(), ENOENT);
+    }
+    // Both copies of a URL go.
+    test::TTempDir dir;
+    test::WriteBlockfileCache(dir.Path(), entries);
+    TChromiumBlockfileSource source(dir.Path());
+    ASSERT_OK(source.DeleteEntry(urls[9]));
+    EXPECT_EQ(test::BlockfileInconsistencies(dir.Path()), std::vector<std::string>{});
+    source.SetListShadowed(true);
+    EXPECT_EQ(test::ReadAll(source).size(), entries.size() - 2);
+    // Every entry, one after the other: an empty, consistent cache.
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (i != 9 && i != 10) {
+            ASSERT_OK(source.DeleteEntry(urls[i]));
+        }
+    EXPECT_EQ(test::BlockfileInconsistencies(dir.Path()), std::vector<std::string>{});
+    EXPECT_TRUE(test::ReadAll(source).empty());
+    for (const auto& f : fs::directory_iterator(dir.Path()))
+        EXPECT_NE(f.path().filename().string().substr(0, 2), "f_");
+}
+
+TEST(ChromiumBlockfile, DeletionThatCannotBeMadeSafeIsRefused) {
+    struct TCase {
+        const char* Name;
+        std::function<void(std::vector<TBlockfileEntrySpec>&)> Entries;
+        std::function<void(const fs::path&)> Damage;
+        const char* Why;
+    } cases[] = {
+        {"the browser did not close the cache",
+         {},
+         [](const fs::path& d) {
+             std::string index = test::ReadFileBytes(d / "index");
+             index[32] = 1;
+             test::WriteFileBytes(d / "index", index);
+         },
+         "did not close"},
+        {"the entry was open", [](auto& e) { e[0].Dirty = 3; }, {}, "was open"},
+        {"media in ranges", [](auto& e) { e[0].Flags = 1; }, {}, "ranges"},
+        {"a block file in the middle of a change",
+         {},
+         [](const fs::path& d) {
+             std::string data = test::ReadFileBytes(d / "data_1");
+             data[56] = 1;
+             test::WriteFileBytes(d / "data_1", data);
+         },
+         "middle of a change"},
+        {"a table the browser would not accept",
+         {},
+         [](const fs::path& d) {
+             std::string index = test::ReadFileBytes(d / "index");
+             index[28] = 1;
+             test::WriteFileBytes(d / "index", index);
+         },
+         "table"},
+        {"the entry's blocks marked free",
+         {},
+         [](const fs::path& d) {
+             std::string data = test::ReadFileBytes(d / "data_1");
+             data[80] = 0;
+             test::WriteFileBytes(d / "data_1", data);
+         },
+         "not allocated"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::vector<TBlockfileEntrySpec> entries = {Entry("http://h.test/a.html", "a"),
+                                                    Entry("http://h.test/b.html", "b")};
+        if (c.Entries)
+            c.Entries(entries);
+        test::TTempDir dir;
+        test::WriteBlockfileCache(dir.Path(), entries);
+        if (c.Damage)
+            c.Damage(dir.Path());
+        const auto before = Snapshot(dir.Path());
+        TChromiumBlockfileSource source(dir.Path());
+        TError error = source.DeleteEntry("http://h.test/a.html");
+        EXPECT_EQ(error.Code(), EBADMSG);
+        EXPECT_NE(error.Text().find(c.Why), std::string::npos) << error.Text();
+        EXPECT_EQ(Snapshot(dir.Path()), before);
+    }
+}
+
+// A copy of the real cache, an entry deleted from it: what the browser wrote
+// and what is left agree.
+TEST(ChromiumBlockfile, DeletionFromTheRealCache) {
+    test::TTempDir dir;
+    test::CopyTree(kRealCache, dir.Path());
+    TChromiumBlockfileSource source(dir.Path());
+    const std::size_t before = test::ReadAll(source).size();
+    for (const char* url : {"http://127.0.0.1:8765/sjis.html", "http://127.0.0.1:8765/big.html",
+                            "http://127.0.0.1:8765/long.html"})
+        ASSERT_OK(source.DeleteEntry(url));
+    EXPECT_EQ(test::BlockfileInconsistencies(dir.Path()), std::vector<std::string>{});
+    EXPECT_EQ(test::ReadAll(source).size(), before - 3);
+    EXPECT_FALSE(fs::exists(dir.Path() / "f_000001"));
+    EXPECT_FALSE(source.ReadReport().Damaged);
+}
+
+// Lets headless Chromium load pages with the cache below diskCacheDir; the
+// URLs its server was asked for, or skipped set where it cannot run.
+std::vector<std::string> ChromiumRequests(const fs::path& diskCacheDir,
+                                          const std::vector<std::string>& pages, bool& skipped,
+                                          std::string& why) {
+    std::string command =
+        "python3 '" + std::string(TARNHOLD_SOURCE_DIR) + "/tests/browser/chromiumreopen.py' '" +
+        (kBrowsers / "site-chromium").string() + "' '" + diskCacheDir.string() + "'";
+    for (const auto& page : pages)
+        command += " '" + page + "'";
+    command += " 2>&1";
+    std::string output;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        skipped = true;
+        why = "python3 cannot be started";
+        return {};
+    }
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
+        output.append(buf, n);
+    const int status = ::pclose(pipe);
+    skipped = !WIFEXITED(status) || WEXITSTATUS(status) == 77 || WEXITSTATUS(status) == 127;
+    why = output;
+    std::vector<std::string> urls;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("http://", 0) == 0)
+            urls.push_back(line);
+    return urls;
+}
+
+// The browser itself opens the cache after a deletion: the entries left are
+// served from it (its server is not asked for them), the deleted ones are
+// fetched again and stored.
+TEST(ChromiumBlockfile, ChromiumKeepsTheCacheAfterADeletion) {
+    test::TTempDir dir;
+    const fs::path data = dir.Path() / "dc" / "Default" / "Cache" / "Cache_Data";
+    fs::create_directories(data.parent_path());
+    test::CopyTree(kRealCache, data);
+    TChromiumBlockfileSource source(data);
+    const std::string site = "http://127.0.0.1:8765/";
+    for (const char* page : {"sjis.html", "big.html"})
+        ASSERT_OK(source.DeleteEntry(site + page));
+    ASSERT_EQ(test::BlockfileInconsistencies(data), std::vector<std::string>{});
+
+    bool skipped = false;
+    std::string why;
+    const auto requests = ChromiumRequests(
+        dir.Path() / "dc", {"index.html", "sjis.html", "big.html", "notes.html", "long.html"},
+        skipped, why);
+    if (skipped)
+        GTEST_SKIP() << "Chromium cannot be run here: " << why;
+    std::set<std::string> asked(requests.begin(), requests.end());
+    asked.erase(site + "favicon.ico"); // not found, so never fresh
+    EXPECT_EQ(asked, (std::set<std::string>{site + "sjis.html", site + "big.html"})) << why;
+
+    TChromiumBlockfileSource after(data);
+    std::map<std::string, TRawCacheEntry> read;
+    for (auto& e : test::ReadAll(after))
+        read[e.Url] = e;
+    EXPECT_FALSE(after.ReadReport().Damaged) << after.ReadReport().Summary;
+    EXPECT_EQ(read.size(), ReadManifest().size());
+    EXPECT_EQ(read.count(site + "sjis.html"), 1u);
+    EXPECT_EQ(test::BlockfileInconsistencies(data), std::vector<std::string>{});
 }
 
 } // namespace

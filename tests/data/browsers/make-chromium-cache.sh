@@ -49,9 +49,9 @@ trap 'kill "$server" 2>/dev/null || true; rm -rf "$work"' EXIT
 
 [ -f "$site/brotli.html.br" ] || brotli -k -q 9 "$site/brotli.html" -o "$site/brotli.html.br"
 
-python3 "$here/site-chromium-server.py" "$site" "$work/manifest.tsv" "$port" "$max_age" &
+python3 "$here/site-chromium-server.py" "$site" "$port" "$work/manifest.tsv" "$max_age" >"$work/ready" &
 server=$!
-sleep 1
+for _ in $(seq 50); do grep -q ready "$work/ready" 2>/dev/null && break; sleep 0.1; done
 
 for page in "${pages[@]}"; do
   chromium --headless=new --no-sandbox --disable-gpu --no-first-run "${features[@]}" \

@@ -96,6 +96,10 @@ std::string ExternalFileName(std::uint32_t n) {
     return name;
 }
 
+std::uint64_t BlockfileOffsetOf(TBlockfileAddr a) {
+    return kBlockFileHeaderSize + static_cast<std::uint64_t>(a.Start()) * a.BlockSize();
+}
+
 std::string Shown(std::string_view key) {
     return std::string(key.substr(0, kShownKey)) + (key.size() > kShownKey ? "..." : "");
 }
@@ -961,11 +965,474 @@ std::string TChromiumBlockfileSource::HeldBy() const {
     return ChromiumCacheHeldBy(folder_);
 }
 
+namespace {
+
+void Put32(std::string& d, std::size_t at, std::uint32_t v) {
+    for (std::size_t i = 0; i < 4; ++i)
+        d[at + i] = static_cast<char>((v >> (8 * i)) & 0xff);
+}
+
+bool PWrite(int fd, std::uint64_t offset, std::string_view bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done,
+                                   static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Removes entries from a blockfile cache as the browser removes one it
+// dooms: every structure left consistent by itself, since the cache keeps
+// no journal. Everything an entry's removal touches is read and checked
+// before the first byte is written; what does not hold is refused.
+class TBlockfileEditor {
+public:
+    explicit TBlockfileEditor(std::filesystem::path folder) : folder_(std::move(folder)) {}
+    ~TBlockfileEditor() {
+        for (auto& [n, f] : files_)
+            if (f.Fd >= 0)
+                ::close(f.Fd);
+        if (indexFd_ >= 0)
+            ::close(indexFd_);
+        if (dirFd_ >= 0)
+            ::close(dirFd_);
+    }
+    TBlockfileEditor(const TBlockfileEditor&) = delete;
+    TBlockfileEditor& operator=(const TBlockfileEditor&) = delete;
+
+    // Opens the index and checks that the cache is one the browser keeps.
+    TError Open();
+    // Removes the first entry in use whose key names url; *found is false
+    // when none does.
+    TError DeleteFirst(std::string_view url, bool& found);
+
+private:
+    struct TFile {
+        int Fd = -1;
+        std::string Header; // the 8 KiB header
+        std::string Held;   // data_0 whole (the rankings nodes)
+        std::uint64_t Size = 0;
+        TBlockFileHeader Parsed;
+    };
+    struct TTarget {
+        std::uint64_t Slot = 0;
+        std::uint32_t Address = 0, Prev = 0; // Prev: the entry before it in its chain
+        TBlockfileEntry Entry;
+        std::string PrevRecord; // the record of Prev
+    };
+    TError Fail(std::string why) const {
+        return TError::Message(folder_.string() + ": cannot delete safely: " + why);
+    }
+    TError File(std::uint32_t n, TFile*& out);
+    TError ReadRecord(std::uint32_t address, std::string& out);
+    TError Node(std::uint32_t address, std::string& out);
+    TError Remove(const TTarget& t);
+    bool Allocated(const TFile& f, TBlockfileAddr a) const;
+
+    std::filesystem::path folder_;
+    int dirFd_ = -1;
+    int indexFd_ = -1;
+    std::string header_; // the index's header
+    std::uint32_t version_ = 0;
+    std::uint64_t tableLength_ = 0;
+    std::map<std::uint32_t, TFile> files_;
+};
+
+TError TBlockfileEditor::Open() {
+    dirFd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd_ < 0)
+        return TError::FromErrno(errno, folder_.string());
+    indexFd_ = ::openat(dirFd_, "index", O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    struct stat st {};
+    if (indexFd_ < 0 || ::fstat(indexFd_, &st) != 0 || !S_ISREG(st.st_mode))
+        return TError::FromErrno(indexFd_ < 0 ? errno : EINVAL, (folder_ / "index").string());
+    if (!PRead(indexFd_, 0, kIndexHeaderSize, header_))
+        return Fail("the index is shorter than its header");
+    version_ = U32(header_, 4);
+    tableLength_ = U32(header_, 28) == 0 ? kDefaultTableLength : U32(header_, 28);
+    if (U32(header_, 0) != kIndexMagic)
+        return Fail("the index's header is damaged");
+    if (version_ != 0x20000 && version_ != 0x20001 && version_ != 0x30000)
+        return Fail("index version " + std::to_string(version_ >> 16) + "." +
+                    std::to_string(version_ & 0xffff) + " is not known");
+    if (tableLength_ % kDefaultTableLength != 0 || tableLength_ > kMaxTableLength ||
+        static_cast<std::uint64_t>(st.st_size) < kIndexHeaderSize + 4 * tableLength_)
+        return Fail("the index's table does not fit its file");
+    if (U32(header_, 56) != 0)
+        return Fail("the browser found the cache corrupt and will discard it");
+    if (U32(header_, 32) != 0)
+        return Fail("the browser did not close the cache (it runs, or it crashed): open it in "
+                    "the browser once and close it");
+    if (U32(header_, 256 + 72) != 0)
+        return Fail("a change of the browser's recently-used lists was left unfinished");
+    return {};
+}
+
+TError TBlockfileEditor::File(std::uint32_t n, TFile*& out) {
+    auto [it, inserted] = files_.try_emplace(n);
+    TFile& f = it->second;
+    out = &f;
+    if (!inserted)
+        return f.Fd >= 0 ? TError{} : Fail(BlockFileName(n) + " cannot be opened");
+    const std::string name = BlockFileName(n);
+    f.Fd = ::openat(dirFd_, name.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    struct stat st {};
+    if (f.Fd < 0 || ::fstat(f.Fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int code = f.Fd < 0 ? errno : EINVAL;
+        if (f.Fd >= 0)
+            ::close(f.Fd);
+        f.Fd = -1;
+        return Fail(name + ": " + std::strerror(code));
+    }
+    f.Size = static_cast<std::uint64_t>(st.st_size);
+    if (!PRead(f.Fd, 0, kBlockFileHeaderSize, f.Header))
+        return Fail(name + " is shorter than its header");
+    if (TError e = ParseBlockFileHeader(f.Header, n, f.Parsed))
+        return Fail(name + ": " + e.Text());
+    if (f.Parsed.Updating != 0)
+        return Fail(name + " was left in the middle of a change");
+    if (f.Size !=
+        kBlockFileHeaderSize + static_cast<std::uint64_t>(f.Parsed.MaxEntries) * f.Parsed.EntrySize)
+        return Fail(name + "'s length does not fit its header");
+    if (n == 0 && !PRead(f.Fd, kBlockFileHeaderSize, f.Size - kBlockFileHeaderSize, f.Held))
+        return Fail(name + " cannot be read");
+    return {};
+}
+
+bool TBlockfileEditor::Allocated(const TFile& f, TBlockfileAddr a) const {
+    if (a.Start() + a.Blocks() > f.Parsed.MaxEntries || f.Parsed.EntrySize != a.BlockSize())
+        return false;
+    for (std::uint32_t b = a.Start(); b < a.Start() + a.Blocks(); ++b)
+        if ((static_cast<unsigned char>(f.Header[80 + b / 8]) >> (b % 8) & 1) == 0)
+            return false;
+    return true;
+}
+
+TError TBlockfileEditor::ReadRecord(std::uint32_t address, std::string& out) {
+    TBlockfileAddr a{address};
+    TFile* f = nullptr;
+    if (!a.Sane() || a.Type() != TBlockfileAddr::Block256)
+        return Fail("an address in the index names no entry (" +
+                    TBlockfileAddr{address}.Describe() + ")");
+    if (TError e = File(a.File(), f))
+        return e;
+    if (!Allocated(*f, a))
+        return Fail(a.Describe() + " is not allocated");
+    if (!PRead(f->Fd, BlockfileOffsetOf(a), a.Blocks() * kEntrySize, out))
+        return Fail(a.Describe() + " cannot be read");
+    return {};
+}
+
+TError TBlockfileEditor::Node(std::uint32_t address, std::string& out) {
+    TBlockfileAddr a{address};
+    TFile* f = nullptr;
+    if (!a.Sane() || a.Type() != TBlockfileAddr::Rankings || a.Blocks() != 1 || a.File() != 0)
+        return Fail("a rankings node's address names nothing (" + a.Describe() + ")");
+    if (TError e = File(0, f))
+        return e;
+    if (!Allocated(*f, a))
+        return Fail(a.Describe() + " is not allocated");
+    out = f->Held.substr(static_cast<std::size_t>(a.Start()) * kBlockfileRankingsSize,
+                         kBlockfileRankingsSize);
+    return {};
+}
+
+TError TBlockfileEditor::DeleteFirst(std::string_view url, bool& found) {
+    found = false;
+    std::string piece, record, key;
+    for (std::uint64_t first = 0; first < tableLength_; first += kTablePiece) {
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kTablePiece, tableLength_ - first));
+        if (!PRead(indexFd_, kIndexHeaderSize + first * 4, n * 4, piece))
+            return Fail("the index's table cannot be read");
+        for (std::size_t i = 0; i < n; ++i) {
+            TTarget t;
+            t.Slot = first + i;
+            std::unordered_set<std::uint32_t> chain;
+            std::string prevRecord;
+            for (std::uint32_t a = U32(piece, i * 4), prev = 0; a != 0;) {
+                if (!chain.insert(a).second)
+                    return Fail("the chain of slot " + std::to_string(t.Slot) + " loops");
+                if (TError e = ReadRecord(a, record))
+                    return e;
+                TBlockfileEntry e;
+                if (TError error = ParseBlockfileEntry(record, e))
+                    return Fail(TBlockfileAddr{a}.Describe() + ": " + error.Text());
+                key = e.Key;
+                if (e.LongKey.Value != 0) {
+                    // A key kept apart is read only when its hash could be the one.
+                    key.clear();
+                }
+                bool match = false;
+                if (e.State == 0) {
+                    if (e.LongKey.Value == 0) {
+                        match = ChromiumKeyUrl(key) == url;
+                    } else if (e.LongKey.IsExternal()) {
+                        std::uint64_t size = 0;
+                        const std::string name = ExternalFileName(e.LongKey.FileNumber());
+                        const int fd = OpenHere(dirFd_, name.c_str(), size);
+                        match = fd >= 0 && size >= e.KeyLength && PRead(fd, 0, e.KeyLength, key) &&
+                                ChromiumKeyUrl(key) == url;
+                        if (fd >= 0)
+                            ::close(fd);
+                    } else {
+                        TFile* f = nullptr;
+                        TBlockfileAddr k = e.LongKey;
+                        match = File(k.File(), f).Ok() && Allocated(*f, k) &&
+                                e.KeyLength <= k.Blocks() * k.BlockSize() &&
+                                PRead(f->Fd, BlockfileOffsetOf(k), e.KeyLength, key) &&
+                                ChromiumKeyUrl(key) == url;
+                    }
+                }
+                if (match) {
+                    if (e.SelfHashMismatch || ChromiumKeyHash(key) != e.Hash)
+                        return Fail(TBlockfileAddr{a}.Describe() + " fails its checksums");
+                    if ((e.Flags & 3) != 0)
+                        return Fail("the entry is stored in ranges (media), which this program "
+                                    "does not remove");
+                    t.Address = a;
+                    t.Prev = prev;
+                    t.Entry = e;
+                    t.PrevRecord = prevRecord;
+                    found = true;
+                    return Remove(t);
+                }
+                prevRecord = record;
+                prev = a;
+                a = e.Next.Value;
+            }
+        }
+    }
+    return {};
+}
+
+TError TBlockfileEditor::Remove(const TTarget& t) {
+    const TBlockfileEntry& e = t.Entry;
+    const std::string where = TBlockfileAddr{t.Address}.Describe();
+    // The rankings node, and its place in its list.
+    std::string node;
+    if (TError error = Node(e.RankingsNode.Value, node))
+        return error;
+    TBlockfileRankings r;
+    (void)ParseBlockfileRankings(node, r);
+    if (r.SelfHashMismatch || r.Contents.Value != t.Address)
+        return Fail(where + ": its rankings node does not name it");
+    if (r.Dirty != 0)
+        return Fail(where + " was open in the browser when it stopped");
+    TFile* data0 = nullptr;
+    if (TError error = File(0, data0))
+        return error;
+    const std::size_t maxNodes = data0->Held.size() / kBlockfileRankingsSize;
+    auto nodeAt = [&](std::uint32_t a) -> std::string_view {
+        TBlockfileAddr n{a};
+        if (!n.Sane() || n.Type() != TBlockfileAddr::Rankings || n.File() != 0 ||
+            n.Start() >= maxNodes)
+            return {};
+        return std::string_view(data0->Held)
+            .substr(static_cast<std::size_t>(n.Start()) * kBlockfileRankingsSize,
+                    kBlockfileRankingsSize);
+    };
+    const std::uint32_t self = e.RankingsNode.Value;
+    int list = -1;
+    for (int l = 0; l < 5 && list < 0; ++l) {
+        std::uint32_t n = U32(header_, 256 + 32 + 4 * static_cast<std::size_t>(l));
+        for (std::size_t steps = 0, prev = n; n != 0 && steps <= maxNodes; ++steps) {
+            const std::string_view at = nodeAt(n);
+            if (at.empty() || U32(at, 20) != prev)
+                return Fail("recently-used list " + std::to_string(l) + " is broken");
+            if (n == self) {
+                list = l;
+                break;
+            }
+            if (U32(at, 16) == n)
+                break;
+            prev = n;
+            n = U32(at, 16);
+        }
+    }
+    if (list < 0)
+        return Fail(where + " is on none of the recently-used lists");
+    const std::size_t headAt = 256 + 32 + 4 * static_cast<std::size_t>(list);
+    const std::size_t tailAt = 256 + 52 + 4 * static_cast<std::size_t>(list);
+    const bool isHead = U32(header_, headAt) == self, isTail = U32(header_, tailAt) == self;
+    if (isHead != (r.Prev.Value == self) || isTail != (r.Next.Value == self))
+        return Fail(where + ": its rankings node's links do not fit its list");
+
+    // Every piece of storage to free, checked before anything is written.
+    std::vector<TBlockfileAddr> blocks;
+    std::vector<std::string> externals;
+    std::uint64_t bytes = e.KeyLength;
+    auto storage = [&](TBlockfileAddr a) -> TError {
+        if (a.IsExternal()) {
+            externals.push_back(ExternalFileName(a.FileNumber()));
+            return {};
+        }
+        TFile* f = nullptr;
+        if (TError error = File(a.File(), f))
+            return error;
+        if (!Allocated(*f, a))
+            return Fail(a.Describe() + " (of " + where + ") is not allocated");
+        for (const TBlockfileAddr& other : blocks)
+            if (other.File() == a.File() && other.Start() < a.Start() + a.Blocks() &&
+                a.Start() < other.Start() + other.Blocks())
+                return Fail(where + " names the same blocks twice");
+        blocks.push_back(a);
+        return {};
+    };
+    for (int i = 0; i < 4; ++i) {
+        bytes += e.DataSize[i];
+        if (e.DataSize[i] != 0)
+            if (TError error = storage(e.DataAddr[i]))
+                return error;
+    }
+    if (e.LongKey.Value != 0)
+        if (TError error = storage(e.LongKey))
+            return error;
+    if (TError error = storage(TBlockfileAddr{t.Address}))
+        return error;
+    if (TError error = storage(e.RankingsNode))
+        return error;
+
+    // 1. Out of its hash chain.
+    if (t.Prev != 0) {
+        std::string prev = t.PrevRecord;
+        Put32(prev, 4, e.Next.Value);
+        Put32(prev, kSelfHashed, ChromiumKeyHash(std::string_view(prev).substr(0, kSelfHashed)));
+        TFile* f = nullptr;
+        TBlockfileAddr p{t.Prev};
+        if (TError error = File(p.File(), f))
+            return error;
+        if (!PWrite(f->Fd, BlockfileOffsetOf(p), std::string_view(prev).substr(0, kEntrySize)))
+            return TError::FromErrno(errno, (folder_ / BlockFileName(p.File())).string());
+    } else {
+        std::string slot(4, '\0');
+        Put32(slot, 0, e.Next.Value);
+        if (!PWrite(indexFd_, kIndexHeaderSize + 4 * t.Slot, slot))
+            return TError::FromErrno(errno, (folder_ / "index").string());
+    }
+
+    // 2. Out of its list: the head points back to itself, the tail onward.
+    auto rewrite = [&](std::uint32_t a, std::size_t field, std::uint32_t value) -> TError {
+        const std::size_t at =
+            static_cast<std::size_t>(TBlockfileAddr{a}.Start()) * kBlockfileRankingsSize;
+        Put32(data0->Held, at + field, value);
+        Put32(data0->Held, at + 32, ChromiumKeyHash(std::string_view(data0->Held).substr(at, 32)));
+        if (!PWrite(data0->Fd, kBlockFileHeaderSize + at,
+                    std::string_view(data0->Held).substr(at, kBlockfileRankingsSize)))
+            return TError::FromErrno(errno, (folder_ / "data_0").string());
+        return {};
+    };
+    const std::uint32_t next = r.Next.Value, prev = r.Prev.Value;
+    if (isHead && isTail) {
+        Put32(header_, headAt, 0);
+        Put32(header_, tailAt, 0);
+    } else if (isHead) {
+        Put32(header_, headAt, next);
+        if (TError error = rewrite(next, 20, next))
+            return error;
+    } else if (isTail) {
+        Put32(header_, tailAt, prev);
+        if (TError error = rewrite(prev, 16, prev))
+            return error;
+    } else {
+        if (TError error = rewrite(prev, 16, next))
+            return error;
+        if (TError error = rewrite(next, 20, prev))
+            return error;
+    }
+    const std::size_t sizeAt = 256 + 12 + 4 * static_cast<std::size_t>(list);
+    if (version_ != 0x20000 && U32(header_, sizeAt) > 0)
+        Put32(header_, sizeAt, U32(header_, sizeAt) - 1);
+
+    // 3. Its storage freed: blocks zeroed, then their bits cleared, the
+    // header marked as changing meanwhile.
+    for (const TBlockfileAddr& a : blocks) {
+        TFile* f = nullptr;
+        if (TError error = File(a.File(), f))
+            return error;
+        const std::string path = (folder_ / BlockFileName(a.File())).string();
+        const std::size_t len = static_cast<std::size_t>(a.Blocks()) * f->Parsed.EntrySize;
+        if (!PWrite(f->Fd, BlockfileOffsetOf(a), std::string(len, '\0')))
+            return TError::FromErrno(errno, path);
+        if (a.File() == 0)
+            std::fill_n(data0->Held.begin() +
+                            static_cast<std::ptrdiff_t>(a.Start()) * kBlockfileRankingsSize,
+                        kBlockfileRankingsSize, '\0');
+        Put32(f->Header, 56, 1);
+        if (!PWrite(f->Fd, 56, std::string_view(f->Header).substr(56, 4)))
+            return TError::FromErrno(errno, path);
+        for (std::uint32_t b = a.Start(); b < a.Start() + a.Blocks(); ++b)
+            f->Header[80 + b / 8] = static_cast<char>(f->Header[80 + b / 8] & ~(1 << (b % 8)));
+        if (U32(f->Header, 16) > 0)
+            Put32(f->Header, 16, U32(f->Header, 16) - 1);
+        // The free runs per length: per group of four blocks, the run at its end.
+        std::uint32_t empty[4] = {};
+        for (std::uint32_t g = 0; g < f->Parsed.MaxEntries / 4; ++g) {
+            const unsigned nibble =
+                (static_cast<unsigned char>(f->Header[80 + g / 2]) >> (4 * (g % 2))) & 0xf;
+            const int run = nibble == 0 ? 4 : nibble == 1 ? 3 : nibble < 4 ? 2 : nibble < 8 ? 1 : 0;
+            if (run > 0)
+                ++empty[run - 1];
+        }
+        for (std::size_t i = 0; i < 4; ++i) {
+            Put32(f->Header, 24 + 4 * i, empty[i]);
+            Put32(f->Header, 40 + 4 * i, 0);
+        }
+        Put32(f->Header, 56, 0);
+        if (!PWrite(f->Fd, 0, f->Header))
+            return TError::FromErrno(errno, path);
+    }
+    for (const std::string& name : externals)
+        if (::unlinkat(dirFd_, name.c_str(), 0) != 0 && errno != ENOENT)
+            return TError::FromErrno(errno, (folder_ / name).string());
+
+    // 4. The index's counts.
+    if (U32(header_, 8) > 0)
+        Put32(header_, 8, U32(header_, 8) - 1);
+    if (version_ == 0x30000) {
+        const std::uint64_t total = U64(header_, 48);
+        const std::uint64_t left = total > bytes ? total - bytes : 0;
+        Put32(header_, 48, static_cast<std::uint32_t>(left));
+        Put32(header_, 52, static_cast<std::uint32_t>(left >> 32));
+    } else {
+        const std::uint32_t total = U32(header_, 12);
+        Put32(header_, 12, total > bytes ? static_cast<std::uint32_t>(total - bytes) : 0);
+    }
+    Put32(header_, 256 + 72, 0);
+    Put32(header_, 256 + 76, 0);
+    Put32(header_, 256 + 80, 0);
+    if (!PWrite(indexFd_, 0, header_))
+        return TError::FromErrno(errno, (folder_ / "index").string());
+    return {};
+}
+
+} // namespace
+
 TError TChromiumBlockfileSource::DeleteEntry(std::string_view url) {
     if (std::string why = HeldBy(); !why.empty())
         return TError::Message("the cache is in use: " + why + "; close the browser first", EBUSY);
-    (void)url;
-    return TError::Message("not yet", ENOSYS);
+    TBlockfileEditor editor(folder_);
+    if (TError error = editor.Open())
+        return error;
+    int deleted = 0;
+    // Every entry of the URL, one at a time: each removal changes the chains.
+    for (bool found = true; found;) {
+        if (TError error = editor.DeleteFirst(url, found))
+            return error;
+        deleted += found ? 1 : 0;
+    }
+    if (deleted == 0)
+        return TError::FromErrno(ENOENT, std::string(url));
+    items_.erase(std::remove_if(items_.begin(), items_.end(),
+                                [&](const TItem& item) { return item.Entry.Url == url; }),
+                 items_.end());
+    running_ = false;
+    return {};
 }
 
 } // namespace tarnhold
