@@ -582,13 +582,37 @@ bool TChromiumBlockfileSource::Scan() {
     }
 
     // Entries, each read once by its address.
-    std::unordered_set<std::uint32_t> seen;
+    // The blocks of 256 bytes known to hold a record or a stream, per file:
+    // an address that leads to them again closes a loop, and the scan for
+    // records the index did not reach passes them over.
+    std::vector<std::vector<bool>> known(kMaxBlockFiles);
+    auto isKnown = [&](TBlockfileAddr a) {
+        const std::vector<bool>& k = known[a.File()];
+        for (std::uint32_t b = a.Start(); b < a.Start() + a.Blocks(); ++b)
+            if (b < k.size() && k[b])
+                return true;
+        return false;
+    };
+    auto markKnown = [&](TBlockfileAddr a) {
+        if (!a.Sane() || a.Type() != TBlockfileAddr::Block256)
+            return;
+        std::vector<bool>& k = known[a.File()];
+        if (k.size() < a.Start() + a.Blocks())
+            k.resize(std::max<std::size_t>(a.Start() + a.Blocks(), 2 * k.size()), false);
+        for (std::uint32_t b = a.Start(); b < a.Start() + a.Blocks(); ++b)
+            k[b] = true;
+    };
     bool chainsDamaged = false;
 
     // Reads the entry at a and, when it can be listed, keeps it. reached:
     // through the index (else found in the block files).
     auto take = [&](TBlockfileAddr a, const TBlockfileEntry& e, const std::string& key,
                     bool reached) {
+        for (int i = 0; i < 4; ++i)
+            if (e.DataSize[i] != 0)
+                markKnown(e.DataAddr[i]);
+        if (e.LongKey.Value != 0)
+            markKnown(e.LongKey);
         const std::string where = a.Describe();
         const bool live = e.State == 0 && (reached || counts_.IndexDamaged || chainsDamaged);
         if ((e.Flags & 3) != 0 || key.compare(0, 6, "Range_") == 0) {
@@ -685,7 +709,8 @@ bool TChromiumBlockfileSource::Scan() {
     };
 
     // Loads the entry record at a with its key; false with the reason.
-    auto load = [&](TBlockfileAddr a, TBlockfileEntry& e, std::string& key, std::string& why) {
+    auto load = [&](TBlockfileAddr a, TBlockfileEntry& e, std::string& key, std::string& why,
+                    std::string& mismatch) {
         std::string record;
         if (!files.ReadBlocks(a, record, why))
             return false;
@@ -708,10 +733,8 @@ bool TChromiumBlockfileSource::Scan() {
             return false;
         }
         if (!keyFits || e.SelfHashMismatch)
-            problem(
-                a.Describe() + ": " +
-                (keyFits ? "the record's checksum does not fit" : "the key's hash does not fit") +
-                ": read as it is");
+            mismatch =
+                keyFits ? "the record's checksum does not fit" : "the key's hash does not fit";
         return true;
     };
 
@@ -738,24 +761,29 @@ bool TChromiumBlockfileSource::Scan() {
                         problem(from + ": names no entry (" + TFiles::Hex(a.Value) + ")");
                         break;
                     }
-                    if (!seen.insert(a.Value).second) {
+                    if (isKnown(a)) {
                         ++counts_.BadAddresses;
                         chainsDamaged = true;
                         problem(from + ": the chain of slot " + std::to_string(slot) +
                                 " leads back to " + a.Describe());
                         break;
                     }
+                    markKnown(a);
                     TBlockfileEntry e;
-                    std::string key, why;
-                    if (!load(a, e, key, why)) {
+                    std::string key, why, mismatch;
+                    if (!load(a, e, key, why, mismatch)) {
                         ++counts_.Damaged;
                         chainsDamaged = true;
                         problem(a.Describe() + ": " + why);
                         break;
                     }
-                    if (masked && (e.Hash & (index.TableLength - 1)) != slot)
-                        problem(a.Describe() + ": in slot " + std::to_string(slot) +
-                                ", not in the slot of its hash: read as it is");
+                    if (masked && mismatch.empty() && (e.Hash & (index.TableLength - 1)) != slot)
+                        mismatch =
+                            "in slot " + std::to_string(slot) + ", not in the slot of its hash";
+                    if (!mismatch.empty()) {
+                        ++counts_.Mismatched;
+                        problem(a.Describe() + ": " + mismatch + ": read as it is");
+                    }
                     take(a, e, key, true);
                     prev = a;
                     a = e.Next;
@@ -774,10 +802,11 @@ bool TChromiumBlockfileSource::Scan() {
         const TFiles::TBlockFile& f = files.Block(n);
         if (!f.Problem.empty() || f.Header.EntrySize != kEntrySize)
             break;
+        const std::vector<bool>& k = known[n];
+        std::string first, why;
         for (std::uint32_t block = 0; block < f.Blocks; ++block) {
-            if (!files.Allocated(f, block))
+            if ((block < k.size() && k[block]) || !files.Allocated(f, block))
                 continue;
-            std::string first, why;
             TBlockfileAddr one{0xA0000000u | (n << 16) | block};
             if (!files.ReadBlocks(one, first, why) || U32(first, 32) == 0)
                 continue;
@@ -790,23 +819,23 @@ bool TChromiumBlockfileSource::Scan() {
             if (block % 4 + blocks > 4)
                 continue;
             TBlockfileAddr a{one.Value | ((blocks - 1) << 24)};
-            if (seen.count(a.Value) != 0)
+            if (isKnown(a))
                 continue;
             TBlockfileEntry e;
             std::string key;
-            // Only a record whose key's hash fits is taken for an entry.
-            std::vector<std::string>::size_type before = problems.size();
-            if (!load(a, e, key, why) || ChromiumKeyHash(key) != e.Hash || e.SelfHashMismatch) {
-                problems.resize(std::min(before, problems.size()));
+            // Only a record whose checksum and key's hash both fit is taken
+            // for an entry.
+            std::string mismatch;
+            if (!load(a, e, key, why, mismatch) || !mismatch.empty())
                 continue;
-            }
-            seen.insert(a.Value);
+            markKnown(a);
             take(a, e, key, false);
         }
         if (f.Header.NextFile <= 0)
             break;
         n = static_cast<std::uint32_t>(f.Header.NextFile);
     }
+    counts_.Crashed = index.Crashed;
     if (index.Crashed)
         problem("index: the browser did not close the cache (copied while it ran, or it crashed)");
 
@@ -924,8 +953,9 @@ TReadReport TChromiumBlockfileSource::ReadReport() const {
     report.BadReferences = static_cast<std::size_t>(c.BadAddresses);
     report.RecoveredRecords = static_cast<std::size_t>(c.Unindexed);
     report.DeletedRecords = static_cast<std::size_t>(c.Deleted);
-    report.Damaged = c.IndexDamaged || fileProblems_ > 0 || c.Damaged > 0 || c.BadAddresses > 0 ||
-                     c.Partial > 0 || c.Truncated > 0 || c.Unindexed > 0;
+    report.Damaged = c.IndexDamaged || c.Crashed || fileProblems_ > 0 || c.Damaged > 0 ||
+                     c.BadAddresses > 0 || c.Mismatched > 0 || c.Partial > 0 || c.Truncated > 0 ||
+                     c.Unindexed > 0;
     if (!report.Damaged)
         return report;
     report.Problems = c.Problems;
@@ -937,11 +967,14 @@ TReadReport TChromiumBlockfileSource::ReadReport() const {
     };
     if (c.IndexDamaged)
         add("the index's header cannot be trusted");
+    if (c.Crashed)
+        add("the browser did not close it");
     if (fileProblems_ > 0)
         add(std::to_string(fileProblems_) + " block files missing or unreadable");
     const std::pair<int, std::string> parts[] = {
         {c.BadAddresses, " addresses in the index name nothing readable"},
         {c.Damaged, " entry records could not be read"},
+        {c.Mismatched, " read despite a checksum that does not fit"},
         {c.Partial, " entries read in part"},
         {c.Truncated, " with only part of the body stored"},
         {c.Unindexed, " entries found in the block files, not through the index"},

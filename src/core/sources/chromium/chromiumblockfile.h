@@ -126,7 +126,9 @@ struct TBlockfileCounts {
     int Partial = 0;           // entries given out without part of their content
     int BadAddresses = 0;      // addresses in the index or its chains that name nothing readable
     int Truncated = 0;         // entries whose body the browser stored only in part
+    int Mismatched = 0;        // entries read although a checksum or their slot does not fit
     bool IndexDamaged = false; // the index's header cannot be trusted
+    bool Crashed = false;      // the browser did not close the cache
     // Every problem, up to a limit ("<where>: <what>").
     std::vector<std::string> Problems;
 };
