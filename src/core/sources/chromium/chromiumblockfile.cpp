@@ -929,8 +929,10 @@ std::vector<TKeyedCopy> TChromiumBlockfileSource::UndeliveredCopies() const {
         return copies;
     for (const TItem& item : items_) {
         if (item.Shadowed && !item.Deleted)
-            copies.push_back({item.Entry.Url, item.Entry.Key,
-                              (folder_ / TBlockfileAddr{item.Address}.Describe()).native()});
+            // The block file that holds its record.
+            copies.push_back(
+                {item.Entry.Url, item.Entry.Key,
+                 (folder_ / BlockFileName(TBlockfileAddr{item.Address}.File())).native()});
     }
     return copies;
 }
