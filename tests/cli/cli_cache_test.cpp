@@ -215,6 +215,57 @@ TEST(CliCache, ChromiumCacheIsListedWithKeysCopiedDecodedAndDeletedFrom) {
     EXPECT_EQ(CountLines(after.Out), 9u);
 }
 
+// Chrome's cache in a Wine prefix's Windows profile (the blockfile cache):
+// found, listed with its keys, copied with decoded bodies, deleted from.
+TEST(CliCache, ChromiumBlockfileCacheOfAWindowsProfile) {
+    TScratch tmp;
+    const fs::path prefix = tmp.Path() / "prefix";
+    const fs::path data = prefix /
+                          "drive_c/users/amy/AppData/Local/Google/Chrome/User Data/Default/"
+                          "Cache/Cache_Data";
+    fs::create_directories(data);
+    fs::copy(TARNHOLD_TEST_DATA "/browsers/chromium-blockfile", data, fs::copy_options::recursive);
+    const TCliRunOptions env{{},
+                             {{"HOME", (tmp.Path() / "home").string()},
+                              {"TARNHOLD_CACHE", std::nullopt},
+                              {"WINEPREFIX", prefix.string()}},
+                             {}};
+
+    TCliResult caches = RunCli({"caches"}, env);
+    ASSERT_EQ(caches.ExitCode, 0) << caches.Err;
+    EXPECT_NE(caches.Out.find(data.string() + "\t14 entries\t"), std::string::npos) << caches.Out;
+    EXPECT_NE(caches.Out.find("Google Chrome, profile Default, user amy"), std::string::npos)
+        << caches.Out;
+
+    TCliResult all = RunCli({"entries", "--all"}, env);
+    ASSERT_EQ(all.ExitCode, 0) << all.Err;
+    EXPECT_EQ(CountLines(all.Out), 14u);
+    EXPECT_NE(all.Out.find("\tok\t1/0/_dk_http://127.0.0.1 http://127.0.0.1 "
+                           "http://127.0.0.1:8765/index.html\n"),
+              std::string::npos)
+        << all.Out;
+
+    const fs::path out = tmp.Path() / "out";
+    TCliResult copy =
+        RunCli({"copy", "http://127.0.0.1:8765/", "--to", out.string(), "--overwrite", "all"}, env);
+    ASSERT_EQ(copy.ExitCode, 0) << copy.Err;
+    std::string zipped;
+    for (const auto& e : fs::recursive_directory_iterator(out))
+        if (e.path().filename() == "zipped.html")
+            zipped = e.path().string();
+    ASSERT_FALSE(zipped.empty());
+    std::ifstream in(zipped, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("gzip line 59: the quick brown fox"), std::string::npos);
+
+    TCliResult del = RunCli({"delete-entry", "--yes", "http://127.0.0.1:8765/big.html"}, env);
+    ASSERT_EQ(del.ExitCode, 0) << del.Err;
+    EXPECT_FALSE(fs::exists(data / "f_000001"));
+    TCliResult after = RunCli({"entries"}, env);
+    EXPECT_EQ(CountLines(after.Out), 13u);
+    EXPECT_EQ(after.Err.find("damaged"), std::string::npos) << after.Err;
+}
+
 // Nothing named, no Wine prefix: the user's browser caches come before the
 // demo cache, the one written last first.
 TEST(CliCache, ReadsTheNewestBrowserCacheBeforeTheDemo) {

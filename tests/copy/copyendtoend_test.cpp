@@ -202,6 +202,12 @@ TEST(CopyEndToEnd, ChromiumSqlCache) {
                  TCacheKind::ckChromium);
 }
 
+TEST(CopyEndToEnd, ChromiumBlockfileCache) {
+    // Bodies in blocks of each size and in an external file.
+    CopyAndCheck(fs::path(TARNHOLD_TEST_DATA) / "browsers/chromium-blockfile", 10,
+                 TCacheKind::ckChromium);
+}
+
 TEST(CopyEndToEnd, FirefoxCache) {
     // Two hosts, entries under partition keys, encoded bodies and a query
     // string: each page's links reach the files the copy holds.

@@ -1,5 +1,7 @@
 // Which cache is read: option, environment, Wine prefix, demo cache.
 #include "sources/cachelocation.h"
+#include "sources/opencache.h"
+#include "support/blockfilewriter.h"
 #include "support/cache_test_helpers.h"
 #include "support/chromiumentrywriter.h"
 
@@ -296,6 +298,80 @@ TEST(CacheLocation, DemoCacheBesideTheInstalledProgramThenTheBuilds) {
     EXPECT_FALSE(none.Error.Ok());
     EXPECT_TRUE(none.Path.empty());
     EXPECT_NE(none.Error.Text().find("--cache PATH"), std::string::npos) << none.Error.Text();
+}
+
+} // namespace
+} // namespace tarnhold
+
+namespace tarnhold {
+namespace {
+
+// The Chromium family's caches in the Windows profiles of a Wine prefix or
+// a mounted Windows disk: each browser's profiles, the blockfile cache that
+// Windows builds write, found whatever its backend.
+TEST(CacheLocation, ChromiumCachesOfWindowsProfilesAreFound) {
+    test::TTempDir tmp;
+    const fs::path home = tmp.Path() / "home";
+    const fs::path prefix = home / "prefix";
+    const fs::path amy = prefix / "drive_c/users/amy";
+    const fs::path chrome = amy / "AppData/Local/Google/Chrome/User Data/Default/Cache/Cache_Data";
+    const fs::path chrome2 =
+        amy / "AppData/Local/Google/Chrome/User Data/Profile 2/Cache/Cache_Data";
+    const fs::path disk = tmp.Path() / "mnt/windows";
+    const fs::path edge =
+        disk / "Users/bob/AppData/Local/Microsoft/Edge/User Data/Default/Cache/Cache_Data";
+    const fs::path oldBrave =
+        disk / "Users/bob/AppData/Local/BraveSoftware/Brave-Browser/User Data/Default/Cache";
+    const fs::path opera =
+        disk / "Users/bob/AppData/Local/Opera Software/Opera Stable/Cache/Cache_Data";
+    const fs::path notCache =
+        disk / "Users/bob/AppData/Local/Vivaldi/User Data/Default/Cache/Cache_Data";
+    for (const fs::path& f : {chrome, chrome2, edge, oldBrave, opera}) {
+        fs::create_directories(f);
+        test::WriteBlockfileCache(f, {});
+    }
+    fs::create_directories(notCache); // no index: no cache
+    TEnv env;
+    env.vars["HOME"] = home.string();
+    env.vars["WINEPREFIX"] = prefix.string();
+
+    TCacheLocation where = LocateCache(std::nullopt, {}, env.Get());
+    EXPECT_EQ(where.Origin, TCacheOrigin::coWinePrefix);
+    EXPECT_EQ(where.Path, chrome);
+    EXPECT_EQ(where.Kind, TCacheKind::ckChromium);
+    EXPECT_NE(where.Description.find("Google Chrome, profile Default, user amy"), std::string::npos)
+        << where.Description;
+    ASSERT_EQ(where.Others.size(), 1u);
+    EXPECT_EQ(where.Others[0].Folder, chrome2);
+    EXPECT_EQ(where.Others[0].Kind, TCacheKind::ckChromium);
+
+    const auto found = FindCachesBelow(disk, "");
+    std::vector<fs::path> folders;
+    for (const auto& f : found) {
+        folders.push_back(f.Folder);
+        EXPECT_EQ(f.Kind, TCacheKind::ckChromium);
+    }
+    EXPECT_EQ(folders, (std::vector<fs::path>{edge, oldBrave, opera}));
+
+    where = LocateCache(disk, {}, env.Get());
+    EXPECT_EQ(where.Path, edge);
+    EXPECT_EQ(where.Kind, TCacheKind::ckChromium);
+    EXPECT_EQ(where.Others.size(), 2u);
+
+    // A profile named: its cache; the source made for it reads the blockfile cache.
+    fs::path folder;
+    EXPECT_EQ(DetectBrowserCache(chrome.parent_path().parent_path(), &folder),
+              TCacheKind::ckChromium);
+    EXPECT_EQ(folder, chrome);
+    TError error;
+    auto source = OpenCacheSourceAt(chrome, TCacheKind::ckChromium, &error);
+    ASSERT_NE(source, nullptr);
+    EXPECT_NE(source->Describe().find("blockfile"), std::string::npos);
+
+    const auto all = FindAllCaches({}, env.Get());
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].Folder, chrome);
+    EXPECT_EQ(all[0].Kind, TCacheKind::ckChromium);
 }
 
 } // namespace

@@ -42,7 +42,7 @@ void PutEof(std::string& out, std::uint32_t flags, std::uint32_t crc, std::uint3
 
 } // namespace
 
-std::string ChromiumEntryBytes(const TChromiumEntrySpec& spec) {
+std::string ChromiumHeadPickle(const TChromiumEntrySpec& spec) {
     std::string raw;
     for (char c : spec.Head) {
         if (c == '\r')
@@ -63,7 +63,11 @@ std::string ChromiumEntryBytes(const TChromiumEntrySpec& spec) {
     std::string head;
     Put32(head, static_cast<std::uint32_t>(payload.size()));
     head += payload;
+    return head;
+}
 
+std::string ChromiumEntryBytes(const TChromiumEntrySpec& spec) {
+    const std::string head = ChromiumHeadPickle(spec);
     std::string out;
     Put64(out, 0xfcfb6d1ba7725c30ULL);
     Put32(out, 5);

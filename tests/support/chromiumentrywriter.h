@@ -24,6 +24,8 @@ struct TChromiumEntrySpec {
 
 // The bytes of one entry file.
 std::string ChromiumEntryBytes(const TChromiumEntrySpec& spec);
+// The pickled response head (stream 0) of an entry, as every backend keeps it.
+std::string ChromiumHeadPickle(const TChromiumEntrySpec& spec);
 // An entry file name: the browser's is a hash of the key; any 16 hex digits
 // do for the reader, so a counter's serve.
 std::string ChromiumEntryName(std::size_t n);

@@ -47,11 +47,49 @@ void Add(std::vector<TFoundCache>& found, const fs::path& folder, std::string de
     found.push_back({folder, std::move(description), kind});
 }
 
+// Where the browsers built on Chromium keep their profiles (each a folder
+// with its Cache) in a Windows user's profile, and their names.
+const std::pair<const char*, const char*> kWindowsChromiumFamily[] = {
+    {"AppData/Local/Google/Chrome/User Data", "Google Chrome"},
+    {"AppData/Local/Google/Chrome Beta/User Data", "Google Chrome beta"},
+    {"AppData/Local/Google/Chrome SxS/User Data", "Google Chrome canary"},
+    {"AppData/Local/Chromium/User Data", "Chromium"},
+    {"AppData/Local/Microsoft/Edge/User Data", "Microsoft Edge"},
+    {"AppData/Local/Microsoft/Edge Beta/User Data", "Microsoft Edge beta"},
+    {"AppData/Local/BraveSoftware/Brave-Browser/User Data", "Brave"},
+    {"AppData/Local/Vivaldi/User Data", "Vivaldi"},
+    // Opera's profile folders ("Opera Stable", "Opera GX Stable") hold the cache.
+    {"AppData/Local/Opera Software", "Opera"},
+    // Windows XP
+    {"Local Settings/Application Data/Google/Chrome/User Data", "Google Chrome"},
+    {"Local Settings/Application Data/Chromium/User Data", "Chromium"},
+};
+
+std::vector<fs::path> SubFolders(const fs::path& dir);
+
 void FromProfile(std::vector<TFoundCache>& found, const fs::path& profile,
                  const std::string& description) {
     for (const char* sub : kProfileCacheFolders) {
         if (HoldsIndex(profile / sub))
             Add(found, profile / sub, description);
+    }
+    for (const auto& [folder, name] : kWindowsChromiumFamily) {
+        std::vector<fs::path> browserProfiles = SubFolders(profile / folder);
+        // The default profile first.
+        std::stable_partition(browserProfiles.begin(), browserProfiles.end(),
+                              [](const fs::path& p) { return p.filename() == "Default"; });
+        for (const auto& p : browserProfiles) {
+            // Cache/Cache_Data; Cache itself before 2021.
+            for (const fs::path& data : {p / "Cache" / "Cache_Data", p / "Cache"}) {
+                if (IsAnyChromiumCacheFolder(data)) {
+                    Add(found, data,
+                        std::string(name) + ", profile " + p.filename().string() + ", " +
+                            description,
+                        TCacheKind::ckChromium);
+                    break;
+                }
+            }
+        }
     }
 }
 
@@ -379,6 +417,7 @@ TCacheLocation LocateCache(const std::optional<fs::path>& option, const fs::path
                                  true,
                                  {},
                                  {}};
+            where.Kind = found[0].Kind;
             where.Others.assign(found.begin() + 1, found.end());
             return where;
         }

@@ -81,7 +81,10 @@ std::string DescribeFruitlessSearch(const TCacheSearch& search);
 // when it holds index.dat; its Content.IE5 (the folder above it named);
 // a user's profile (AppData/Local/Microsoft/Windows/INetCache/Content.IE5,
 // AppData/Local/Microsoft/Windows/Temporary Internet Files/Content.IE5,
-// Local Settings/Temporary Internet Files/Content.IE5); a folder of profiles
+// Local Settings/Temporary Internet Files/Content.IE5, and the Chromium
+// caches of Chrome, Chromium, Edge, Brave, Vivaldi and Opera below
+// AppData/Local, <browser>/User Data/<profile>/Cache[/Cache_Data]); a
+// folder of profiles
 // (users, Users, Documents and Settings), a drive or drive_c, and a Wine
 // prefix (drive_c/users/<user>/...). Among users, currentUser comes first,
 // the others in name order. Only folders are looked into, never more than a

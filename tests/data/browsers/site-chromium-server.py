@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Serves site-chromium/ on 127.0.0.1 and writes one line per answer.
 
-usage: site-chromium-server.py SITE PORT LOG
-PORT 0 takes a free port.
+usage: site-chromium-server.py SITE PORT LOG [MAX_AGE]
+PORT 0 takes a free port. MAX_AGE (seconds, default 86400) is the pages'
+Cache-Control max-age.
 The log starts with the column names (url, status, content_type,
 content_encoding, site_file) and gets a line for every request answered, so it
 is both what the cache should hold and a record of what a browser asked for.
@@ -16,6 +17,7 @@ import os
 import sys
 
 SITE, LOG = sys.argv[1], sys.argv[3]
+MAX_AGE = int(sys.argv[4]) if len(sys.argv) > 4 else 86400
 server = http.server.ThreadingHTTPServer(("127.0.0.1", int(sys.argv[2])), None)
 PORT = server.server_address[1]
 TYPES = {".html": "text/html", ".css": "text/css", ".png": "image/png"}
@@ -65,7 +67,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             data, encoding = open(file + ".br", "rb").read(), "br"
         self.send_response(200)
         self.send_header("Content-Type", ctype)
-        self.send_header("Cache-Control", "public, max-age=86400")
+        self.send_header("Cache-Control", "public, max-age=%d" % MAX_AGE)
         self.send_header("Last-Modified", "Mon, 07 Dec 2026 00:00:00 GMT")
         if encoding:
             self.send_header("Content-Encoding", encoding)

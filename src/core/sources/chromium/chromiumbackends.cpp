@@ -1,5 +1,6 @@
 #include "sources/chromium/chromiumbackends.h"
 
+#include "sources/chromium/chromiumblockfile.h"
 #include "sources/chromium/chromiumcache.h"
 #include "sources/chromium/chromiumsql.h"
 
@@ -20,6 +21,7 @@ struct TBackend {
 };
 const TBackend kBackends[] = {
     {TChromiumBackend::Simple, IsChromiumCacheFolder, Open<TChromiumCacheSource>},
+    {TChromiumBackend::Blockfile, IsChromiumBlockfileFolder, Open<TChromiumBlockfileSource>},
     {TChromiumBackend::Sql, IsChromiumSqlCacheFolder, Open<TChromiumSqlSource>},
 };
 

@@ -1,6 +1,7 @@
 // Chromium writes its disk cache with one of several backends, each its own
 // layout of the Cache_Data folder: the Simple cache (Linux, Android), the
-// SQL cache (SQLite shards, newer builds). Which one a folder holds is told by its files,
+// blockfile cache (Windows), the SQL cache (SQLite shards, newer builds).
+// Which one a folder holds is told by its files,
 // never by the system it came from.
 #pragma once
 
@@ -12,7 +13,7 @@
 
 namespace tarnhold {
 
-enum class TChromiumBackend { Simple, Sql };
+enum class TChromiumBackend { Simple, Blockfile, Sql };
 
 // The backend whose cache folder holds (its index read without following a
 // link), or nothing when it holds no Chromium cache.
