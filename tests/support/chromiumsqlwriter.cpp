@@ -13,13 +13,6 @@ namespace tarnhold::test {
 
 namespace {
 
-std::uint32_t Le32(const std::string& s, std::size_t at) {
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = (v << 8) | static_cast<unsigned char>(s[at + static_cast<std::size_t>(i)]);
-    return v;
-}
-
 class TWriter {
 public:
     explicit TWriter(const std::filesystem::path& file) {
@@ -82,16 +75,6 @@ const char* const kSchema =
     "('last_compatible_version','8'),('SharedCacheEnabled','0');";
 
 } // namespace
-
-std::string ChromiumHeadPickle(const TChromiumEntrySpec& spec) {
-    // The entry file ends with [head][key digest?][end record]; the end
-    // record's third word is the head's size.
-    TChromiumEntrySpec s = spec;
-    s.KeySha256 = false;
-    const std::string file = ChromiumEntryBytes(s);
-    const std::size_t size = Le32(file, file.size() - 8);
-    return file.substr(file.size() - 24 - size, size);
-}
 
 void WriteChromiumSqlCache(const std::filesystem::path& folder,
                            const std::vector<TChromiumSqlRow>& rows, int shards) {

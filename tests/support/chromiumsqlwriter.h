@@ -25,9 +25,6 @@ struct TChromiumSqlRow {
     std::int64_t BodyEnd = -1; // -1: the size of Entry.Body
 };
 
-// The pickled response head (stream 0) of an entry.
-std::string ChromiumHeadPickle(const TChromiumEntrySpec& spec);
-
 // Writes folder/index ("SQLCacheTruncate<shards>") and folder/sqldb0.. with
 // their empty journals.
 void WriteChromiumSqlCache(const std::filesystem::path& folder,

@@ -874,6 +874,31 @@ bool TChromiumBlockfileSource::Scan() {
     return true;
 }
 
+void TChromiumBlockfileSource::FillItem(const TItem& item, TRawCacheEntry& entry) const {
+    FillChromiumEntry(item.Entry, folder_ / item.BodyFile, entry);
+    if (item.BodyFile.empty()) {
+        // The body's file is gone.
+        entry.LocalFileName.clear();
+        entry.BodyOffset = 0;
+        entry.BodyLength = -1;
+        entry.Size = 0;
+    }
+    entry.Recovered = item.Deleted;
+}
+
+TError TChromiumBlockfileSource::ReadCopy(const TKeyedCopy& copy, TRawCacheEntry& entry) const {
+    // The copy as the last enumeration read it; its body is read where it
+    // lies when it is asked for.
+    for (const TItem& item : items_) {
+        if (item.Shadowed && !item.Deleted && item.Entry.Key == copy.Key &&
+            item.Entry.Url == copy.Url) {
+            FillItem(item, entry);
+            return {};
+        }
+    }
+    return TError::Message(copy.Url + ": no such copy in the cache now", ENOENT);
+}
+
 bool TChromiumBlockfileSource::Advance(TRawCacheEntry& entry) {
     while (running_ && next_ < items_.size()) {
         const std::size_t i = next_++;
@@ -883,15 +908,7 @@ bool TChromiumBlockfileSource::Advance(TRawCacheEntry& entry) {
         if (item.Shadowed && !item.Deleted && !listShadowed_)
             continue;
         current_ = i;
-        FillChromiumEntry(item.Entry, folder_ / item.BodyFile, entry);
-        if (item.BodyFile.empty()) {
-            // The body's file is gone.
-            entry.LocalFileName.clear();
-            entry.BodyOffset = 0;
-            entry.BodyLength = -1;
-            entry.Size = 0;
-        }
-        entry.Recovered = item.Deleted;
+        FillItem(item, entry);
         return true;
     }
     running_ = false;

@@ -168,6 +168,7 @@ public:
     std::string CurrentKey() const override;
     bool CurrentShadowed() const override;
     std::vector<TKeyedCopy> UndeliveredCopies() const override;
+    [[nodiscard]] TError ReadCopy(const TKeyedCopy& copy, TRawCacheEntry& entry) const override;
 
     const TBlockfileCounts& Counts() const { return counts_; }
     const std::filesystem::path& Folder() const { return folder_; }
@@ -184,6 +185,7 @@ private:
     class TFiles;
     bool Scan();
     bool Advance(TRawCacheEntry& entry);
+    void FillItem(const TItem& item, TRawCacheEntry& entry) const;
 
     std::filesystem::path folder_;
     TError error_;

@@ -958,6 +958,19 @@ bool TChromiumSqlSource::CurrentShadowed() const {
     return current_ < items_.size() && !items_[current_].Doomed && items_[current_].Shadowed;
 }
 
+TError TChromiumSqlSource::ReadCopy(const TKeyedCopy& copy, TRawCacheEntry& entry) const {
+    // The copy as the last enumeration read it; its body is read from its
+    // rows when it is asked for.
+    for (const TItem& item : items_) {
+        if (item.Shadowed && !item.Doomed && item.Entry.Key == copy.Key &&
+            item.Entry.Url == copy.Url) {
+            Fill(item, entry);
+            return {};
+        }
+    }
+    return TError::Message(copy.Url + ": no such copy in the cache now", ENOENT);
+}
+
 std::vector<TKeyedCopy> TChromiumSqlSource::UndeliveredCopies() const {
     std::vector<TKeyedCopy> copies;
     if (shadowedDelivered_)

@@ -80,6 +80,7 @@ public:
     std::string CurrentKey() const override;
     bool CurrentShadowed() const override;
     std::vector<TKeyedCopy> UndeliveredCopies() const override;
+    [[nodiscard]] TError ReadCopy(const TKeyedCopy& copy, TRawCacheEntry& entry) const override;
 
     const TChromiumSqlCounts& Counts() const { return counts_; }
     const std::filesystem::path& Folder() const { return folder_; }
