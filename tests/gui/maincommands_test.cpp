@@ -83,6 +83,14 @@ public:
             EditTable(table);
         return ExtensionsAnswer;
     }
+    bool AskArchiveFile(fs::path& file, bool& decoded) override {
+        ArchiveSuggested.push_back(file);
+        if (!ArchiveFile)
+            return false;
+        file = *ArchiveFile;
+        decoded = false;
+        return true;
+    }
     QMessageBox::StandardButton ShowMessage(const QString& caption, const QString& text,
                                             QMessageBox::Icon,
                                             QMessageBox::StandardButtons) override {
@@ -98,6 +106,8 @@ public:
     std::vector<fs::path> Overwrites;
     std::optional<fs::path> CopyFolder;
     int CopyFolderAsked = 0;
+    std::optional<fs::path> ArchiveFile;
+    std::vector<fs::path> ArchiveSuggested;
     bool DeleteAnswer = true;
     std::vector<std::vector<std::string>> DeleteAsked;
     std::vector<QString> DeleteTexts;
@@ -448,6 +458,7 @@ TEST(MainCommandsMenus, ContextMenusInOrder) {
                                               "-",
                                               "actFileCopyToDefaultFolder",
                                               "actFileCopyToFolder",
+                                              "actFileSaveArchive",
                                               "-",
                                               "actFileCut",
                                               "actFileCopy",
@@ -699,6 +710,50 @@ TEST(MainCommandsCopyToFolder, FromTheTreeAndFromListRows) {
         EXPECT_TRUE(f.Prompts.Messages.empty());
         EXPECT_FALSE(f.W().ProgressVisible());
         EXPECT_TRUE(f.W().Window().isEnabled());
+    }
+}
+
+TEST(MainCommandsSaveArchive, TheTreesFolderAndTheListsRowsBecomeOneArchive) {
+    const struct {
+        const char* name;
+        std::vector<std::string> rows;   // none: the tree's menu on docs
+        std::optional<std::string> file; // none: the dialog cancelled
+        const char* magic;               // how the file starts
+    } cases[] = {
+        {"tree folder as WACZ", {}, "docs.wacz", "PK"},
+        {"list rows as WARC", {"deep", "two.html"}, "rows.warc.gz", "\x1f\x8b"},
+        {"cancelled", {}, std::nullopt, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        if (c.file)
+            f.Prompts.ArchiveFile = f.Out.Path() / *c.file;
+        f.Select("http://www.a.test/docs/");
+        if (c.rows.empty()) {
+            f.W().Commands().PrepareTreeMenu(f.Item("http://www.a.test/docs/"));
+        } else {
+            f.FocusList();
+            f.SelectRows(c.rows);
+        }
+        ASSERT_TRUE(f.W().Action("actFileSaveArchive")->isEnabled());
+        f.W().Action("actFileSaveArchive")->trigger();
+        EXPECT_EQ(f.Prompts.ArchiveSuggested.size(), 1u);
+        EXPECT_TRUE(f.Prompts.Messages.empty()) << f.Prompts.Messages.front().toStdString();
+        EXPECT_FALSE(f.W().ProgressVisible());
+        EXPECT_TRUE(f.W().Window().isEnabled());
+        if (!c.file) {
+            EXPECT_TRUE(FilesBelow(f.Out.Path()).empty());
+            continue;
+        }
+        // Written whole under the name chosen, nothing else beside it.
+        EXPECT_EQ(FilesBelow(f.Out.Path()), std::vector<std::string>{*c.file});
+        const std::string bytes = ReadFileBytes(f.Out.Path() / *c.file);
+        EXPECT_EQ(bytes.substr(0, std::string(c.magic).size()), c.magic);
+        if (std::string(c.magic) == "PK") {
+            // The package's index (stored as it is) names the deepest page.
+            EXPECT_NE(bytes.find("three.html"), std::string::npos);
+        }
     }
 }
 

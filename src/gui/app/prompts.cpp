@@ -9,6 +9,7 @@
 
 #include <QDesktopServices>
 #include <QDialog>
+#include <QFileDialog>
 #include <QStringList>
 #include <QWidget>
 
@@ -78,6 +79,27 @@ bool TGuiPrompts::AskCopyFolder(std::filesystem::path& folder) {
     if (Exec(dialog) != QDialog::Accepted)
         return false;
     folder = ToPath(dialog.GetFolderName());
+    return true;
+}
+
+bool TGuiPrompts::AskArchiveFile(std::filesystem::path& file, bool& decoded) {
+    const QString wacz = QString::fromUtf8("WACZ (*.wacz)");
+    const QString warc = QString::fromUtf8("WARC (*.warc.gz)");
+    const QString decodedWarc = QString::fromUtf8("WARC, 本文を展開 (*.warc.gz)");
+    QString filter;
+    QString name = QFileDialog::getSaveFileName(
+        owner_, QString::fromUtf8("WARC/WACZ として保存"), PathToQString(file),
+        wacz + QStringLiteral(";;") + warc + QStringLiteral(";;") + decodedWarc, &filter);
+    if (name.isEmpty())
+        return false;
+    // The name takes the extension of the format chosen when it has none.
+    const bool asWacz = filter == wacz;
+    const QString extension = asWacz ? QStringLiteral(".wacz") : QStringLiteral(".warc.gz");
+    if (!name.endsWith(QStringLiteral(".wacz"), Qt::CaseInsensitive) &&
+        !name.endsWith(QStringLiteral(".warc.gz"), Qt::CaseInsensitive))
+        name += extension;
+    file = ToPath(name);
+    decoded = filter == decodedWarc;
     return true;
 }
 

@@ -42,6 +42,10 @@ public:
     // The copy-to-folder dialog; true with the folder when the user chose
     // to copy. The dialog keeps the last folder for the next question.
     virtual bool AskCopyFolder(std::filesystem::path& folder);
+    // The save dialog of a web archive ("WACZ (*.wacz)", "WARC (*.warc.gz)"),
+    // starting at file; true with the file chosen (its name ending in the
+    // format's extension) and whether bodies are to be decoded.
+    virtual bool AskArchiveFile(std::filesystem::path& file, bool& decoded);
     // The delete confirmation for nodes; true when the user said yes.
     virtual bool ConfirmDelete(const std::vector<TWebCacheTreeNode*>& nodes);
     // The default-extension dialog over table; true when a default changed

@@ -234,6 +234,9 @@ void TMainCommands::CreateCommandActions() {
         MakeAction("actFileCopyToDefaultFolder", "デフォルトフォルダへコピー(&O)");
     connect(actFileCopyToDefaultFolder, &QAction::triggered, this,
             &TMainCommands::actFileCopyToDefaultFolderExecute);
+    actFileSaveArchive = MakeAction("actFileSaveArchive", "WARC/WACZ として保存(&W)...");
+    connect(actFileSaveArchive, &QAction::triggered, this,
+            &TMainCommands::actFileSaveArchiveExecute);
     actFileCopyToFolder = MakeAction("actFileCopyToFolder", "フォルダを指定してコピー(&S)...");
     connect(actFileCopyToFolder, &QAction::triggered, this,
             &TMainCommands::actFileCopyToFolderExecute);
@@ -280,9 +283,10 @@ void TMainCommands::CreatePopupMenus() {
     mnuPopupTree = popup("mnuPopupTree");
     mnuPopupList1 = popup("mnuPopupList1");
     for (QMenu* menu : {mnuPopupTree, mnuPopupList1})
-        AddActions(menu, {"actCacheFind", "actCacheSqueeze", "-", "actFavoritesFromCache", "-",
-                          "actFileCopyToDefaultFolder", "actFileCopyToFolder", "-", "actFileCut",
-                          "actFileCopy", "-", "actFileDelete", "-", "actFileShowProperty"});
+        AddActions(menu,
+                   {"actCacheFind", "actCacheSqueeze", "-", "actFavoritesFromCache", "-",
+                    "actFileCopyToDefaultFolder", "actFileCopyToFolder", "actFileSaveArchive", "-",
+                    "actFileCut", "actFileCopy", "-", "actFileDelete", "-", "actFileShowProperty"});
 
     mnuPopupList2 = popup("mnuPopupList2");
     AddActions(mnuPopupList2, {"actCacheFind", "actCacheSqueeze", "-", "actFavoritesFromCache"});
@@ -497,7 +501,9 @@ QMenu* TMainCommands::PrepareListMenu() {
 void TMainCommands::mnuPopupTreePopup() {
     TCacheTreeView* tree = Views_.Tree;
     const bool copy = CopyAllowedAtLevel(TreeItemLevel(tree->currentItem()));
-    SetEnabled({actFavoritesFromCache, actFileCopyToDefaultFolder, actFileCopyToFolder}, copy);
+    SetEnabled({actFavoritesFromCache, actFileCopyToDefaultFolder, actFileCopyToFolder,
+                actFileSaveArchive},
+               copy);
     SetEnabled({actFileCut, actFileCopy, actFileDelete, actFileShowProperty},
                tree->NodeOf(tree->RootItem()) != nullptr);
 }
@@ -505,7 +511,7 @@ void TMainCommands::mnuPopupTreePopup() {
 void TMainCommands::mnuPopupList1Popup() {
     const bool copy =
         CurrentFavorite_ != nullptr || TreeItemLevel(Views_.Tree->currentItem()) >= SchemeLevel_;
-    SetEnabled({actFileCopyToDefaultFolder, actFileCopyToFolder}, copy);
+    SetEnabled({actFileCopyToDefaultFolder, actFileCopyToFolder, actFileSaveArchive}, copy);
     const std::vector<TWebCacheTreeNode*> rows = Views_.List->SelectedNodes();
     SetEnabled({actFavoritesFromCache},
                copy && rows.size() == 1 &&

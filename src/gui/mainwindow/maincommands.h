@@ -223,6 +223,7 @@ private:
     void actFileCopyExecute();
     void actFileCopyToDefaultFolderExecute();
     void actFileCopyToFolderExecute();
+    void actFileSaveArchiveExecute(); // mainarchive.cpp
     void actTreeUpLevelExecute();
     void SetViewStyle(int style);
     void actListRoolIconExecute();
@@ -261,6 +262,7 @@ private:
     std::optional<std::string> ContextPath_;
     QMetaObject::Connection FocusConnection_;
     QString CopySummary_;
+    std::filesystem::path ArchiveFile_; // the last web archive saved
     std::filesystem::path TempFolder_;
     // Bodies written out to be opened (browser caches keep them inside their
     // entries); removed with the window.
@@ -295,6 +297,7 @@ private:
     QAction* actFileUndo2 = nullptr;
     QAction* actFileCopyToDefaultFolder = nullptr;
     QAction* actFileCopyToFolder = nullptr;
+    QAction* actFileSaveArchive = nullptr;
     QAction* actFavoritesNew = nullptr;
     QAction* actFavoritesUpdate = nullptr;
     QAction* actFavoritesDelete = nullptr;
