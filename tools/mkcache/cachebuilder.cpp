@@ -24,6 +24,17 @@ std::string DirKey(std::string_view name) {
     return AnsiLowerCase(name);
 }
 
+// Writes a cached file of the new cache: bytes given, or a copy of a file.
+bool WriteCachedFile(const fs::path& target, const std::string& bytes, const fs::path& from,
+                     int& error) {
+    if (from.empty())
+        return WriteFileAtomic(target, bytes, &error);
+    std::error_code ec;
+    fs::copy_file(from, target, fs::copy_options::overwrite_existing, ec);
+    error = ec.value();
+    return !ec;
+}
+
 } // namespace
 
 std::string UrlBaseName(std::string_view url) {
@@ -231,9 +242,7 @@ TError TCacheBuilder::Finish() {
             return fail(folder_ / name);
     }
     for (const auto& p : pending_) {
-        const bool ok = p.From.empty() ? WriteWholeFile(p.Target, p.Bytes, &e)
-                                       : CopyFileOverwrite(p.From, p.Target, &e);
-        if (!ok)
+        if (!WriteCachedFile(p.Target, p.Bytes, p.From, e))
             return fail(p.From.empty() ? p.Target : p.From);
         // The browser's cached files carry their download time.
         SetFileTimeUtc(p.Target, p.Time);
