@@ -1,12 +1,12 @@
 #include "clicache.h"
 
-#include "copy/localpaths.h"
 #include "platform/appfolder.h"
 #include "platform/codepage.h"
 #include "sources/cachelocation.h"
 #include "sources/indexdat/indexdatsource.h"
 #include "sources/opencache.h"
 #include "text/urlutils.h"
+#include "tree/localpaths.h"
 
 #include <algorithm>
 #include <cerrno>

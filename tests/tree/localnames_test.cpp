@@ -185,30 +185,6 @@ TEST(LocalNames, ItemsTheFileCannotHoldAreLeftOutWhenSaving) {
     DeleteFolder(dir);
 }
 
-TEST(LocalNames, LinksMapToTheNamesTheFilesGet) {
-    auto tree = MakeTree({{"http://h/a.cgi?x=1&y=2", "text/html"},
-                          {"http://h/dir/", "text/html"},
-                          {"http://h/sub/page.html", "text/html"}});
-    Refresh(*tree);
-    const std::string base = "http://h/sub/page.html";
-    std::string local = tree->FindFolderByUrl("http://h/x")->Items(0)->Name();
-    EXPECT_EQ(tree->MapLinkTarget(base, "../a.cgi?x=1&amp;y=2"), "http://h/" + local);
-    EXPECT_EQ(tree->ResolveLink(base, "../a.cgi?x=1&amp;y=2"), "../" + local);
-    EXPECT_EQ(tree->ResolveLink(base, "/dir"), "../dir/index.html")
-        << "a link to a folder gets its slash and the default name";
-    EXPECT_EQ(tree->ResolveLink(base, "page.html#top"), "page.html#top");
-    EXPECT_EQ(tree->ResolveLink(base, "http://other/x.php?id=7"),
-              "../../other/x~" + Crc("?id=7") + ".php");
-    EXPECT_EQ(tree->ResolveLink(base, "q?a:b"), "q~" + Crc("?a:b"));
-}
-
-TEST(LocalNames, SchemeOffResolvesHttpsAsHttp) {
-    auto tree = MakeTree({{"https://h/x.html"}, {"http://h/y/z.html"}}, false);
-    Refresh(*tree);
-    EXPECT_EQ(tree->ResolveLink("h/y/z.html", "https://h/x.html"), "../x.html");
-    EXPECT_EQ(tree->ResolveLink("h/y/z.html", "https://other/x.html"), "../../other/x.html");
-}
-
 } // namespace
 } // namespace tarnhold
 

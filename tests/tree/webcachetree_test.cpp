@@ -3,6 +3,7 @@
 #include "support/cachetreefixture.h"
 #include "support/testfiles.h"
 #include "tree/cachelisting.h"
+#include "tree/localpaths.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -657,8 +658,8 @@ TEST(CacheListing, RowsInTheListOrderOfEachKey) {
     EXPECT_EQ(rows[4].UrlName, "c.php?id=1");
     EXPECT_EQ(rows[4].Title, "beta");
     EXPECT_EQ(rows[0].UrlName, "") << "folders have no URL name";
-    EXPECT_EQ(LocalCopyPath(*rows[4].Node), "http$3a/h/" + c);
-    EXPECT_EQ(LocalCopyPath(*rows[0].Node), "http$3a/h/y/");
+    EXPECT_EQ(JoinLocalPath(NodeLocalPath(rows[4].Node)), "http$3a/h/" + c);
+    EXPECT_EQ(JoinLocalPath(NodeLocalPath(rows[0].Node)), "http$3a/h/y");
     DeleteFolder(dir);
 }
 

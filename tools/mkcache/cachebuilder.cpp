@@ -3,6 +3,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "sources/indexdat/indexdatsource.h"
+#include "text/urlscheme.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -39,9 +40,8 @@ bool WriteCachedFile(const fs::path& target, const std::string& bytes, const fs:
 
 std::string UrlBaseName(std::string_view url) {
     url = url.substr(0, url.find_first_of("?#"));
-    const std::size_t scheme = url.find("://");
-    if (scheme != std::string_view::npos) {
-        url.remove_prefix(scheme + 3);
+    if (const std::size_t scheme = SchemePrefixLength(url); scheme != 0) {
+        url.remove_prefix(scheme);
         const std::size_t slash = url.find('/');
         url = slash == std::string_view::npos ? std::string_view{} : url.substr(slash);
     }

@@ -2,7 +2,6 @@
 
 #include "app/prompts.h"
 #include "app/qtconvert.h"
-#include "copy/localpaths.h"
 #include "favorites/favorites.h"
 #include "mainwindow/aboutbox.h"
 #include "mainwindow/cachechooser.h"
@@ -13,6 +12,7 @@
 #include "platform/files.h"
 #include "sources/cachebody.h"
 #include "sources/opencache.h"
+#include "tree/localpaths.h"
 #include "tree/webcachetree.h"
 
 #include <QAction>
