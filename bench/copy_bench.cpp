@@ -216,6 +216,7 @@ public:
     TError Error() const override { return {}; }
     TError DeleteEntry(std::string_view) override { return {}; }
     std::string Describe() const override { return "(list)"; }
+    TCacheKind Kind() const override { return TCacheKind::ckIndexDat; }
 
 private:
     const std::vector<testing::TEntrySpec>& specs_;

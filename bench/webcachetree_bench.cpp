@@ -46,6 +46,7 @@ public:
     TError Error() const override { return {}; }
     TError DeleteEntry(std::string_view) override { return TError::FromErrno(EROFS); }
     std::string Describe() const override { return "(synthetic)"; }
+    TCacheKind Kind() const override { return TCacheKind::ckIndexDat; }
 
 private:
     void Make(std::size_t i, TRawCacheEntry& e) const {
@@ -142,6 +143,7 @@ public:
     TError Error() const override { return {}; }
     TError DeleteEntry(std::string_view) override { return TError::FromErrno(EROFS); }
     std::string Describe() const override { return "(long hosts)"; }
+    TCacheKind Kind() const override { return TCacheKind::ckIndexDat; }
 
 private:
     std::size_t next_ = 0;

@@ -3,8 +3,6 @@
 #include "clicache.h"
 #include "platform/codepage.h"
 #include "sources/cachelocation.h"
-#include "sources/chromium/chromiumcache.h"
-#include "sources/firefox/firefoxcache.h"
 #include "sources/indexdat/indexdatsource.h"
 #include "sources/opencache.h"
 #include "text/displayformat.h"
@@ -17,7 +15,6 @@
 #include <cstring>
 #include <istream>
 #include <ostream>
-#include <unordered_map>
 
 namespace tarnhold::cli {
 
@@ -35,31 +32,23 @@ int RunEntries(TCliContext& ctx, const TCliArgs& args) {
         return kExitFailure;
     // A browser's cache may hold a URL under several keys (one per site that
     // loaded it): --all shows the keys, and the older copies too.
-    auto* chromium = dynamic_cast<TChromiumCacheSource*>(source.get());
-    auto* firefox = dynamic_cast<TFirefoxCacheSource*>(source.get());
-    const bool keyed = all && (chromium != nullptr || firefox != nullptr);
-    if (chromium != nullptr)
-        chromium->SetListShadowed(all);
+    TKeyedEntries* keys = source->Keys();
+    const bool keyed = all && keys != nullptr;
+    if (keys != nullptr)
+        keys->SetListShadowed(all);
     std::vector<std::string> columns{"url",        "url_decoded",  "size",
                                      "time",       "content_type", "cached_file",
                                      "type_flags", "listed",       "recovered"};
     if (keyed)
         columns.emplace_back("key");
     TListing listing(ctx, columns);
-    std::unordered_map<std::string, std::string> firefoxKeys;
     TRawCacheEntry raw;
     for (bool ok = source->First(raw); ok; ok = source->Next(raw)) {
         bool accepted = IsAcceptedCacheEntry(raw.EntryType, raw.Url);
         std::string key;
-        if (chromium != nullptr && keyed) {
-            key = chromium->CurrentKey();
-            accepted = accepted && !chromium->CurrentShadowed();
-        } else if (firefox != nullptr && keyed) {
-            if (firefoxKeys.empty())
-                for (const auto& k : firefox->KeyedEntries())
-                    if (k.Delivered)
-                        firefoxKeys.emplace(k.Url, k.Key);
-            key = firefoxKeys[raw.Url];
+        if (keyed) {
+            key = keys->CurrentKey();
+            accepted = accepted && !keys->CurrentShadowed();
         }
         if (!accepted && !all)
             continue;
@@ -89,28 +78,19 @@ int RunEntries(TCliContext& ctx, const TCliArgs& args) {
         });
     }
     source->Close();
-    if (firefox != nullptr && keyed) {
-        // Firefox's older copies are known by key only.
-        for (const auto& k : firefox->KeyedEntries()) {
-            if (k.Delivered)
-                continue;
-            listing.Row(
-                ctx.Show(k.Url) + "\t\t\t\t" +
-                    ctx.ShowUtf8((firefox->Cache2Folder() / "entries" / k.FileName).string()) +
-                    "\t\tskipped\t" + ctx.Show(k.Key),
-                [&] {
-                    return std::vector<TValue>{
-                        TValue::Ansi(k.Url),
-                        TValue::Ansi(DecodeURL(k.Url)),
-                        TValue::Null(),
-                        TValue::Null(),
-                        TValue::Null(),
-                        TValue::Utf8((firefox->Cache2Folder() / "entries" / k.FileName).string()),
-                        TValue::Null(),
-                        TValue::Bool(false),
-                        TValue::Bool(false),
-                        TValue::Ansi(k.Key)};
-                });
+    if (keyed) {
+        // The older copies the source cannot read are known by key only.
+        for (const TKeyedCopy& copy : keys->UndeliveredCopies()) {
+            listing.Row(ctx.Show(copy.Url) + "\t\t\t\t" + ctx.ShowUtf8(copy.FileName) +
+                            "\t\tskipped\t" + ctx.Show(copy.Key),
+                        [&] {
+                            return std::vector<TValue>{
+                                TValue::Ansi(copy.Url), TValue::Ansi(DecodeURL(copy.Url)),
+                                TValue::Null(),         TValue::Null(),
+                                TValue::Null(),         TValue::Utf8(copy.FileName),
+                                TValue::Null(),         TValue::Bool(false),
+                                TValue::Bool(false),    TValue::Ansi(copy.Key)};
+                        });
         }
     }
     return CheckReadable(ctx, *source) ? kExitOk : kExitFailure;
@@ -165,11 +145,7 @@ bool FindTargets(const TCliContext& ctx, TCacheSource& source, const std::vector
 
 bool Confirm(const TCliContext& ctx, const TCacheSource& source,
              const std::vector<TTarget>& targets) {
-    const auto* index = dynamic_cast<const TIndexDatSource*>(&source);
-    *ctx.Err << "Delete from "
-             << (index != nullptr ? ctx.ShowPath(index->IndexFile())
-                                  : ctx.ShowUtf8(source.Describe()))
-             << ":\n";
+    *ctx.Err << "Delete from " << ShowSource(ctx, source) << ":\n";
     for (const auto& t : targets)
         *ctx.Err << "  " << DescribeTarget(ctx, t) << "\n";
     *ctx.Err << (targets.size() == 1 ? "Delete this entry? [y/N] "
@@ -200,17 +176,14 @@ int RunDeleteEntry(TCliContext& ctx, const TCliArgs& args) {
         ctx.Fail("nothing deleted");
         return kExitFailure;
     }
-    if (auto* index = dynamic_cast<TIndexDatSource*>(&source)) {
-        index->SetLockWait(std::chrono::seconds(10), [&ctx] {
-            *ctx.Err << "tarnhold-cli: another program (a browser?) holds the cache's lock; "
-                        "waiting up to 10 seconds\n";
-        });
-    }
+    // A browser's cache refuses at once while the browser holds it, saying
+    // why; an index.dat's lock is waited for.
+    const bool waits = WaitForLock(ctx, source);
     TWebCache cache(std::move(owned));
     for (const auto& t : targets) {
         const TError result = cache.DeleteEntry(t.Url);
         if (result) {
-            if (result.Code() == EBUSY && dynamic_cast<TIndexDatSource*>(&source) == nullptr)
+            if (result.Code() == EBUSY && !waits)
                 ctx.Fail(ctx.Show(t.Url) + ": not deleted: " + ctx.ShowUtf8(result.Text()));
             else if (result.Code() == EBUSY)
                 ctx.Fail(ctx.Show(t.Url) + ": the entry is in use by a browser; not deleted");
@@ -229,8 +202,7 @@ int RunOrphans(TCliContext& ctx, const TCliArgs& args) {
         return kExitFailure;
     // A browser's entry files are their own records: only index.dat's cache
     // folders can hold files that no record names.
-    const auto* indexDat = dynamic_cast<const TIndexDatSource*>(source.get());
-    if (indexDat == nullptr) {
+    if (source->Kind() != TCacheKind::ckIndexDat) {
         ctx.Fail("orphans: " + ctx.ShowUtf8(source->Describe()) +
                  " is not an index.dat cache; its entry files name themselves");
         return kExitFailure;
@@ -243,7 +215,7 @@ int RunOrphans(TCliContext& ctx, const TCliArgs& args) {
     if (!CheckReadable(ctx, *source))
         return kExitFailure;
     std::vector<TCacheOrphan> orphans;
-    if (TError error = FindIndexDatOrphans(indexDat->IndexFile(), orphans)) {
+    if (TError error = FindIndexDatOrphans(source->IndexFile(), orphans)) {
         ctx.Fail(ctx.ShowUtf8(error.Text()));
         return kExitFailure;
     }
@@ -302,8 +274,8 @@ int RunCaches(TCliContext& ctx, const TCliArgs&) {
         const std::filesystem::path index = CachePathOf(f);
         TError openError;
         auto source = OpenCacheSourceAt(f.Folder, f.Kind, &openError);
-        if (auto* indexDat = dynamic_cast<TIndexDatSource*>(source.get()))
-            indexDat->SetRecovered(ctx.Recovered);
+        if (source)
+            source->SetRecovered(ctx.Recovered);
         TWebCache cache(std::move(source));
         const bool opened = cache.Source() != nullptr;
         const int count = opened ? cache.Count() : 0;

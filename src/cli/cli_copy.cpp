@@ -170,9 +170,8 @@ int RunCopy(TCliContext& ctx, const TCliArgs& args) {
             return UsageError(ctx, "--default-file takes a file name");
     }
 
-    TCacheSource* source = nullptr;
-    auto tree = OpenCacheTree(ctx, source);
-    if (!tree || !CheckReadable(ctx, *source))
+    auto tree = OpenReadableTree(ctx);
+    if (!tree)
         return kExitFailure;
     if (!defaultFile.empty()) {
         tree->DefaultFileName = defaultFile;
@@ -302,9 +301,8 @@ int RunDelete(TCliContext& ctx, const TCliArgs& args) {
     if (!yes && !ctx.InIsTerminal)
         return UsageError(ctx, "standard input is no terminal to ask on; give --yes to delete "
                                "without asking");
-    TCacheSource* source = nullptr;
-    auto tree = OpenCacheTree(ctx, source);
-    if (!tree || !CheckReadable(ctx, *source))
+    auto tree = OpenReadableTree(ctx);
+    if (!tree)
         return kExitFailure;
     std::vector<TWebCacheTreeNode*> nodes;
     // Nothing is deleted on a guess about case.
@@ -317,12 +315,7 @@ int RunDelete(TCliContext& ctx, const TCliArgs& args) {
         ctx.Fail("delete: nothing deleted");
         return kExitFailure;
     }
-    if (auto* index = dynamic_cast<TIndexDatSource*>(source)) {
-        index->SetLockWait(std::chrono::seconds(10), [&ctx] {
-            *ctx.Err << "tarnhold-cli: another program (a browser?) holds the cache's lock; "
-                        "waiting up to 10 seconds\n";
-        });
-    }
+    WaitForLock(ctx, *tree->Cache().Source());
     TSubscription removed =
         tree->OnNodeDeleted.Subscribe([&ctx](TWebCacheTree&, std::string_view url) {
             ctx.WriteLine("removed " + ctx.Show(url));

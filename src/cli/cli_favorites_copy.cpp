@@ -162,9 +162,8 @@ int RunFavoritesCopy(TCliContext& ctx, const TCliArgs& args, bool move) {
     if (!SelectFavorites(ctx, store, numbers, selected))
         return kExitUsage;
 
-    TCacheSource* source = nullptr;
-    auto tree = OpenCacheTree(ctx, source);
-    if (!tree || !CheckReadable(ctx, *source))
+    auto tree = OpenReadableTree(ctx);
+    if (!tree)
         return kExitFailure;
     if (move && !yes && !ConfirmMove(ctx, *tree, store, selected)) {
         ctx.Fail("nothing moved");

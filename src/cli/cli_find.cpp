@@ -181,9 +181,8 @@ int RunFind(TCliContext& ctx, const TCliArgs& args) {
     if (auto message = MakeCriteria(args, *data))
         return UsageError(ctx, *message);
 
-    TCacheSource* source = nullptr;
-    auto tree = OpenCacheTree(ctx, source);
-    if (!tree || !CheckReadable(ctx, *source))
+    auto tree = OpenReadableTree(ctx);
+    if (!tree)
         return kExitFailure;
     const std::string location = std::string(AnsiTrim(args.Value("in")));
     std::vector<TWebCacheTreeNode*> ambiguous;

@@ -15,15 +15,6 @@ namespace tarnhold::cli {
 
 namespace {
 
-// The refreshed tree of the located cache, or none (after saying why) when
-// the cache cannot be read.
-TCliTree OpenReadableTree(const TCliContext& ctx, TCacheSource*& source) {
-    auto tree = OpenCacheTree(ctx, source);
-    if (!tree || !CheckReadable(ctx, *source))
-        return nullptr;
-    return tree;
-}
-
 // One row per folder below node (the root itself excluded), indented by
 // level: name, files below it, total size, latest date, and the folder's URL
 // as the list command takes it.
@@ -68,8 +59,7 @@ void WriteFolders(const TCliContext& ctx, TWebCacheTree& tree, TWebCacheTreeNode
 }
 
 int RunTree(TCliContext& ctx, const TCliArgs&) {
-    TCacheSource* source = nullptr;
-    auto tree = OpenReadableTree(ctx, source);
+    auto tree = OpenReadableTree(ctx);
     if (!tree)
         return kExitFailure;
     WriteFolders(ctx, *tree, tree->Root(), 0);
@@ -126,8 +116,7 @@ void WriteRows(const TCliContext& ctx, TWebCacheTreeNode* folder) {
 }
 
 int RunList(TCliContext& ctx, const TCliArgs& args) {
-    TCacheSource* source = nullptr;
-    auto tree = OpenReadableTree(ctx, source);
+    auto tree = OpenReadableTree(ctx);
     if (!tree)
         return kExitFailure;
     std::vector<TWebCacheTreeNode*> ambiguous;
@@ -152,8 +141,7 @@ TWebCacheTreeNode* FindEntryNode(const TCliContext& ctx, TWebCacheTree& tree,
 }
 
 int RunName(TCliContext& ctx, const TCliArgs& args) {
-    TCacheSource* source = nullptr;
-    auto tree = OpenReadableTree(ctx, source);
+    auto tree = OpenReadableTree(ctx);
     if (!tree)
         return kExitFailure;
     TWebCacheTreeNode* node = FindEntryNode(ctx, *tree, args.Operands[0]);
@@ -201,14 +189,11 @@ std::string CommandList(std::string_view prefix) {
 }
 
 int RunOverview(TCliContext& ctx, const TCliArgs&) {
-    TCacheSource* source = nullptr;
-    auto tree = OpenReadableTree(ctx, source);
+    auto tree = OpenReadableTree(ctx);
     if (!tree)
         return kExitFailure;
     ctx.WriteLine(std::string("Tarnhold ") + TARNHOLD_VERSION + ": " +
-                  (dynamic_cast<TIndexDatSource*>(source) != nullptr
-                       ? ctx.ShowPath(dynamic_cast<TIndexDatSource*>(source)->IndexFile())
-                       : ctx.ShowUtf8(source->Describe())));
+                  ShowSource(ctx, *tree->Cache().Source()));
     const int files = tree->CountFiles(tree->Root());
     ctx.WriteLine(std::to_string(files) + " files, " +
                   ctx.Show(FormatSizeShort(tree->Root()->Info.Size)) + ", latest " +

@@ -8,8 +8,8 @@
 #include "text/urlutils.h"
 #include "tree/localpaths.h"
 
-#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ostream>
 #include <unistd.h>
@@ -51,9 +51,8 @@ std::unique_ptr<TCacheSource> OpenCacheSource(const TCliContext& ctx) {
         ctx.Fail(ctx.ShowUtf8(error.Text()));
         return nullptr;
     }
-    // Only index.dat keeps deleted entries whole enough to offer.
-    if (auto* indexDat = dynamic_cast<TIndexDatSource*>(source.get()))
-        indexDat->SetRecovered(ctx.Recovered);
+    // Only a source that keeps deleted entries whole enough offers them.
+    source->SetRecovered(ctx.Recovered);
     if (where.Origin != TCacheOrigin::coOption || where.Searched)
         ctx.Fail("reading " + ctx.ShowPath(CachePathOf({where.Path, {}, where.Kind})) + " (" +
                  ctx.ShowUtf8(where.Description) + ")");
@@ -83,11 +82,23 @@ bool CheckReadable(const TCliContext& ctx, const TCacheSource& source) {
     return false;
 }
 
-TCliTree OpenCacheTree(const TCliContext& ctx, TCacheSource*& source) {
+std::string ShowSource(const TCliContext& ctx, const TCacheSource& source) {
+    const std::filesystem::path index = source.IndexFile();
+    return index.empty() ? ctx.ShowUtf8(source.Describe()) : ctx.ShowPath(index);
+}
+
+bool WaitForLock(const TCliContext& ctx, TCacheSource& source) {
+    return source.SetLockWait(std::chrono::seconds(10), [&ctx] {
+        *ctx.Err << "tarnhold-cli: another program (a browser?) holds the cache's lock; "
+                    "waiting up to 10 seconds\n";
+    });
+}
+
+TCliTree OpenReadableTree(const TCliContext& ctx) {
     auto owned = OpenCacheSource(ctx);
-    source = owned.get();
     if (!owned)
         return nullptr;
+    const TCacheSource& source = *owned;
     TCliTree tree(new TWebCacheTree(std::move(owned)), TTreeCloser{&ctx});
     const auto data = GetAppFolder();
     tree->SetRenameListFile(data / "renameList.dat");
@@ -108,6 +119,8 @@ TCliTree OpenCacheTree(const TCliContext& ctx, TCacheSource*& source) {
                      << (read->BadRecords == 1 ? " damaged record" : " damaged records")
                      << " passed over; the file is left as it is\n";
     }
+    if (!CheckReadable(ctx, source))
+        return nullptr;
     return tree;
 }
 
@@ -123,62 +136,6 @@ std::vector<TFoundCache> ListCaches(const TCliContext& ctx) {
     return FindAllCaches(DemoCache());
 }
 
-namespace {
-
-// The folder URL a form names in the tree (with or without its final "/"), or
-// none.
-TWebCacheTreeNode* FolderAt(const TWebCacheTree& tree, const std::string& form) {
-    for (const std::string& url : {form, form + "/"}) {
-        TWebCacheTreeNode* node = tree.FindNodeByUrl(url);
-        if (node != nullptr && node->IsFolder)
-            return node;
-    }
-    return nullptr;
-}
-
-// The URLs a typed one stands for in the tree (ANSI): as typed and decoded;
-// and when it was typed without a scheme where the tree has a folder per
-// scheme, both forms below each scheme the tree holds, scheme by scheme.
-std::vector<std::vector<std::string>> UrlForms(const TWebCacheTree& tree,
-                                               std::string_view typedUtf8) {
-    const std::string ansi = Utf8ToAnsi(typedUtf8);
-    const std::string decoded = DecodeURLString(ansi);
-    std::vector<std::vector<std::string>> forms{{ansi, decoded}};
-    if (!tree.EnableScheme() || ansi.find("://") != std::string::npos)
-        return forms;
-    const TWebCacheTreeNode* root = tree.Root();
-    for (int i = 0; i < root->Count(); ++i) {
-        const TWebCacheTreeNode* scheme = root->Items(i);
-        if (scheme->IsFolder)
-            forms.push_back({scheme->DirUrl() + ansi, scheme->DirUrl() + decoded});
-    }
-    return forms;
-}
-
-} // namespace
-
-TWebCacheTreeNode* FindFolder(TWebCacheTree& tree, std::string_view typedUtf8,
-                              std::vector<TWebCacheTreeNode*>* ambiguous) {
-    // The first form that names a folder wins; among schemes, one must.
-    const std::vector<std::vector<std::string>> groups = UrlForms(tree, typedUtf8);
-    std::vector<TWebCacheTreeNode*> found;
-    for (std::size_t g = 0; g < groups.size(); ++g) {
-        for (const std::string& form : groups[g]) {
-            if (TWebCacheTreeNode* node = FolderAt(tree, form)) {
-                if (g == 0)
-                    return node;
-                found.push_back(node);
-                break;
-            }
-        }
-    }
-    if (found.size() == 1)
-        return found[0];
-    if (ambiguous != nullptr)
-        *ambiguous = std::move(found);
-    return nullptr;
-}
-
 void ReportNoFolder(const TCliContext& ctx, std::string_view typedUtf8,
                     const std::vector<TWebCacheTreeNode*>& candidates) {
     if (candidates.size() < 2) {
@@ -190,6 +147,17 @@ void ReportNoFolder(const TCliContext& ctx, std::string_view typedUtf8,
     ctx.Fail(ctx.ShowUtf8(typedUtf8) + ": ambiguous; the cache holds:");
     for (const TWebCacheTreeNode* node : candidates)
         *ctx.Err << "  " << ctx.Show(node->DirUrl()) << "\n";
+}
+
+void ReportNoMatch(const TCliContext& ctx, std::string_view typedUtf8, std::string_view what,
+                   const std::vector<TWebCacheTreeNode*>& candidates) {
+    if (candidates.size() < 2) {
+        ctx.Fail(ctx.ShowUtf8(typedUtf8) + ": no such " + std::string(what) + " in the cache");
+        return;
+    }
+    ctx.Fail(ctx.ShowUtf8(typedUtf8) + ": ambiguous; the cache holds:");
+    for (const TWebCacheTreeNode* node : candidates)
+        *ctx.Err << "  " << ctx.Show(node->Info.Url) << "\n";
 }
 
 std::string EncodeFolderUrl(std::string_view ansi) {
@@ -210,113 +178,10 @@ std::string EncodeFolderUrl(std::string_view ansi) {
 }
 
 std::string CopyPathOf(const TWebCacheTreeNode& node) {
-    std::string path;
-    for (const std::string& name : NodeLocalPath(&node)) {
-        if (!path.empty())
-            path += '/';
-        path += name;
-    }
+    std::string path = JoinLocalPath(NodeLocalPath(&node));
     if (node.IsFolder && !path.empty())
         path += '/';
     return path;
-}
-
-} // namespace tarnhold::cli
-
-#include "platform/codepage.h"
-#include "text/urlutils.h"
-
-namespace tarnhold::cli {
-
-namespace {
-
-// A URL as the tree arranges it: decoded, without its scheme when asked
-// (the tree's --no-scheme form), every run of "/" as one (the tree prints a
-// host with a port as "host:port//").
-std::string NormalUrl(std::string_view url, bool dropScheme) {
-    std::string text = DecodeURL(url);
-    if (dropScheme) {
-        const std::size_t scheme = text.find("://");
-        if (scheme != std::string::npos)
-            text.erase(0, scheme + 3);
-    }
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (c != '/' || out.empty() || out.back() != '/')
-            out += c;
-    }
-    return out;
-}
-
-} // namespace
-
-TUrlMatcher::TUrlMatcher(std::string_view typedUtf8, int minLevel)
-    : utf8_(typedUtf8), ansi_(Utf8ToAnsi(typedUtf8)),
-      dropScheme_(ansi_.find("://") == std::string::npos), decoded_(NormalUrl(ansi_, dropScheme_)),
-      minLevel_(minLevel) {}
-
-int TUrlMatcher::Level(std::string_view cacheUrl) const {
-    // The bytes as typed count too: Wine writes URLs as UTF-8.
-    if (cacheUrl == ansi_ || cacheUrl == utf8_)
-        return 3;
-    const std::string decoded = NormalUrl(cacheUrl, dropScheme_);
-    if (decoded == decoded_)
-        return 2;
-    if (AnsiSameText(cacheUrl, ansi_) || AnsiSameText(decoded, decoded_))
-        return 1;
-    return 0;
-}
-
-void TUrlMatcher::Offer(std::string_view cacheUrl, std::size_t item) {
-    const int level = Level(cacheUrl);
-    if (level < minLevel_ || level < bestLevel_)
-        return;
-    if (level > bestLevel_) {
-        bestLevel_ = level;
-        best_.clear();
-    }
-    if (std::find(best_.begin(), best_.end(), item) == best_.end())
-        best_.push_back(item);
-}
-
-std::vector<TWebCacheTreeNode*> MatchFileNodes(TWebCacheTree& tree, std::string_view typedUtf8,
-                                               int minLevel) {
-    const std::string ansi = Utf8ToAnsi(typedUtf8);
-    TUrlMatcher matcher(typedUtf8, minLevel);
-    std::vector<TWebCacheTreeNode*> nodes;
-    std::vector<std::string> urls;
-    for (const std::vector<std::string>& group : UrlForms(tree, typedUtf8))
-        urls.insert(urls.end(), group.begin(), group.end());
-    urls.push_back(DecodeURL(ansi));
-    urls.push_back(tree.RenameItems().Lookup(ansi));
-    for (const std::string& url : urls) {
-        TWebCacheTreeNode* folder = url.empty() ? nullptr : tree.FindFolderByUrl(url);
-        if (folder == nullptr)
-            continue;
-        for (int i = 0; i < folder->Count(); ++i) {
-            TWebCacheTreeNode* node = folder->Items(i);
-            if (node->IsFolder || std::find(nodes.begin(), nodes.end(), node) != nodes.end())
-                continue;
-            nodes.push_back(node);
-            matcher.Offer(node->Info.Url, nodes.size() - 1);
-        }
-    }
-    std::vector<TWebCacheTreeNode*> best;
-    for (std::size_t i : matcher.Best())
-        best.push_back(nodes[i]);
-    return best;
-}
-
-void ReportNoMatch(const TCliContext& ctx, std::string_view typedUtf8, std::string_view what,
-                   const std::vector<TWebCacheTreeNode*>& candidates) {
-    if (candidates.size() < 2) {
-        ctx.Fail(ctx.ShowUtf8(typedUtf8) + ": no such " + std::string(what) + " in the cache");
-        return;
-    }
-    ctx.Fail(ctx.ShowUtf8(typedUtf8) + ": ambiguous; the cache holds:");
-    for (const TWebCacheTreeNode* node : candidates)
-        *ctx.Err << "  " << ctx.Show(node->Info.Url) << "\n";
 }
 
 } // namespace tarnhold::cli

@@ -55,10 +55,17 @@ TEST(CliRecovery, DamagedCacheKeepsItsRowsAndFails) {
         const char* name;
         std::vector<std::string> args;
     };
+    // Every command over the cache or its tree says it the same way.
+    const std::string copyTo = (tmp.Path() / "copy").string();
     const TCase cases[] = {
         {"entries", {"entries"}},
         {"entries as JSON", {"entries", "--json"}},
+        {"overview", {}},
         {"tree", {"tree"}},
+        {"list", {"list", "http://www.shop.test/"}},
+        {"name", {"name", "http://www.shop.test/robots.txt"}},
+        {"find", {"find", "--name", "*.txt"}},
+        {"copy", {"copy", "http://www.shop.test/robots.txt", "--to", copyTo}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

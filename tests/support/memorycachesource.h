@@ -32,6 +32,9 @@ public:
     TError Error() const override { return {}; }
     TError DeleteEntry(std::string_view url) override;
     std::string Describe() const override { return "(memory)"; }
+    // The kind of cache it stands for: an index.dat unless set.
+    TCacheKind Kind() const override { return kind_; }
+    void SetKind(TCacheKind kind) { kind_ = kind; }
 
 private:
     std::vector<TRawCacheEntry> entries_;
@@ -40,6 +43,7 @@ private:
     int enumerations_ = 0;
     std::string failUrl_;
     int failError_ = 0;
+    TCacheKind kind_ = TCacheKind::ckIndexDat;
 };
 
 } // namespace tarnhold

@@ -271,18 +271,6 @@ TCacheLocation NamedLocation(const fs::path& path, TCacheOrigin origin, const st
 
 } // namespace
 
-const char* CacheKindName(TCacheKind kind) {
-    switch (kind) {
-    case TCacheKind::ckChromium:
-        return "chromium";
-    case TCacheKind::ckFirefox:
-        return "firefox";
-    case TCacheKind::ckIndexDat:
-        break;
-    }
-    return "index.dat";
-}
-
 std::optional<TCacheKind> DetectBrowserCache(const fs::path& path, fs::path* folder) {
     if (!DirectoryExists(path))
         return std::nullopt;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/error.h"
+#include "sources/cachesource.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -18,11 +19,6 @@ namespace tarnhold {
 using TGetEnv = std::function<const char*(const char*)>;
 
 enum class TCacheOrigin { coOption, coEnvironment, coWinePrefix, coBrowser, coDemo };
-
-// Which browser's cache a folder holds.
-enum class TCacheKind { ckIndexDat, ckChromium, ckFirefox };
-// "index.dat", "chromium" or "firefox", for listings.
-const char* CacheKindName(TCacheKind kind);
 
 // A cache found by looking below a folder.
 struct TFoundCache {

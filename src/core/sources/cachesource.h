@@ -1,19 +1,28 @@
 // Where cache entries come from: the raw fields of every entry, in the order
-// the cache itself enumerates them, and deletion by URL. The index.dat reader
-// is the real source; tests and benchmarks use an in-memory one.
+// the cache itself enumerates them, and deletion by URL. Each kind of cache
+// has its source (index.dat, Chromium's and Firefox's disk caches); tests and
+// benchmarks use an in-memory one. What a source can do beyond reading is
+// asked through this interface, never by its class.
 #pragma once
 
 #include "platform/error.h"
 #include "platform/filetime.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace tarnhold {
+
+// Which browser's cache a source reads or a folder holds.
+enum class TCacheKind { ckIndexDat, ckChromium, ckFirefox };
+// "index.dat", "chromium" or "firefox", for listings.
+const char* CacheKindName(TCacheKind kind);
 
 // Entry-type flags that matter to the program.
 constexpr std::uint32_t NORMAL_CACHE_ENTRY = 0x00000001;
@@ -89,6 +98,33 @@ struct TReadReport {
     std::vector<std::string> Problems;
 };
 
+// An older copy of a URL that an enumeration knew of but did not deliver:
+// known by its key and its entry file only.
+struct TKeyedCopy {
+    std::string Url;
+    std::string Key;
+    std::string FileName; // the entry file (the path's native bytes)
+};
+
+// What a browser's cache adds to its entries: one URL may be held under
+// several keys (one per site that loaded it). An enumeration delivers the
+// newest copy of each URL; the others are older copies.
+class TKeyedEntries {
+public:
+    virtual ~TKeyedEntries() = default;
+    // Whether enumerations also deliver the older copies (for a full
+    // listing), each marked by CurrentShadowed. False when the source cannot
+    // read them: UndeliveredCopies names them after the enumeration instead.
+    virtual bool SetListShadowed(bool list) = 0;
+    // The key of the entry the last First or Next delivered (empty when none
+    // runs), and whether a newer entry of its URL hides it.
+    virtual std::string CurrentKey() const = 0;
+    virtual bool CurrentShadowed() const = 0;
+    // The older copies the last enumeration did not deliver, in the cache's
+    // order.
+    virtual std::vector<TKeyedCopy> UndeliveredCopies() const = 0;
+};
+
 class TCacheSource {
 public:
     virtual ~TCacheSource() = default;
@@ -112,6 +148,36 @@ public:
     virtual std::string Describe() const = 0;
     // What the last enumeration could not read (see TReadReport).
     virtual TReadReport ReadReport() const { return {}; }
+
+    // What the source can do beyond reading. Each query is answered by every
+    // source; the defaults are those of a source that cannot.
+
+    // The kind of cache the source reads.
+    virtual TCacheKind Kind() const = 0;
+    // The one file that indexes the cache, when the cache is that file and
+    // the folders beside it (an index.dat); empty for a cache that is a
+    // folder of entry files.
+    virtual std::filesystem::path IndexFile() const { return {}; }
+    // Asks enumerations to deliver also (or no longer) the deleted entries
+    // the cache still holds, after the others and marked Recovered. False
+    // when the source keeps none it could deliver.
+    virtual bool SetRecovered(bool on) {
+        (void)on;
+        return false;
+    }
+    // How long DeleteEntry waits while another program holds the cache's
+    // lock, and what it calls once when it starts waiting (a front end shows
+    // a message). False when the source takes no lock it could wait for: a
+    // browser's cache refuses a deletion at once (EBUSY) while the browser
+    // holds it.
+    virtual bool SetLockWait(std::chrono::milliseconds wait, std::function<void()> onWaiting) {
+        (void)wait;
+        (void)onWaiting;
+        return false;
+    }
+    // The keys of a cache that may hold one URL under several; none when
+    // every URL is held once.
+    virtual TKeyedEntries* Keys() { return nullptr; }
 };
 
 } // namespace tarnhold

@@ -59,8 +59,9 @@ bool IsDigits(std::string_view s) {
            std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// Reads the pickled response info of stream 0: times and the raw headers.
-TError ParseHead(std::string_view pickle, TChromiumEntry& entry) {
+} // namespace
+
+TError ParseChromiumHead(std::string_view pickle, TChromiumEntry& entry) {
     if (pickle.size() < 4)
         return Damaged("the response head is too short");
     const std::uint32_t payloadSize = U32(pickle, 0);
@@ -135,8 +136,6 @@ TError ParseHead(std::string_view pickle, TChromiumEntry& entry) {
     }
     return {};
 }
-
-} // namespace
 
 std::string ChromiumKeyUrl(std::string_view key, bool* upload) {
     if (upload != nullptr)
@@ -288,7 +287,7 @@ TError ParseChromiumEntry(std::uint64_t size, const TReadAt& readAt, TChromiumEn
         entry.Mismatch |= kChromiumHeadMismatch;
     entry.BodyOffset = kHeaderSize + keyLength;
     entry.BodyLength = eof1At - entry.BodyOffset;
-    if (TError e = ParseHead(head, entry)) {
+    if (TError e = ParseChromiumHead(head, entry)) {
         if ((entry.Mismatch & kChromiumHeadMismatch) != 0)
             return Damaged(e.Text() + " (and fails its checksum)");
         return e;
@@ -520,8 +519,8 @@ bool TChromiumCacheSource::Scan() {
     return true;
 }
 
-void TChromiumCacheSource::Fill(const TItem& item, TRawCacheEntry& entry) const {
-    const TChromiumEntry& e = item.Entry;
+void FillChromiumEntry(const TChromiumEntry& e, const std::filesystem::path& file,
+                       TRawCacheEntry& entry) {
     entry.Clear();
     entry.Url = e.Url;
     entry.EntryType = NORMAL_CACHE_ENTRY;
@@ -532,7 +531,7 @@ void TChromiumCacheSource::Fill(const TItem& item, TRawCacheEntry& entry) const 
     // A redirect's body is no document.
     const bool redirect = e.Status >= 300 && e.Status < 400;
     if (!redirect) {
-        entry.LocalFileName = (folder_ / item.FileName).string();
+        entry.LocalFileName = file.string();
         entry.Size = e.BodyLength;
         entry.BodyOffset = e.BodyOffset;
         entry.BodyLength = static_cast<std::int64_t>(e.BodyLength);
@@ -571,7 +570,7 @@ bool TChromiumCacheSource::Advance(TRawCacheEntry& entry) {
         if (items_[i].Shadowed && !listShadowed_)
             continue;
         current_ = i;
-        Fill(items_[i], entry);
+        FillChromiumEntry(items_[i].Entry, folder_ / items_[i].FileName, entry);
         return true;
     }
     running_ = false;
@@ -582,6 +581,7 @@ bool TChromiumCacheSource::Advance(TRawCacheEntry& entry) {
 bool TChromiumCacheSource::First(TRawCacheEntry& entry) {
     running_ = Scan();
     next_ = 0;
+    shadowedDelivered_ = listShadowed_;
     return Advance(entry);
 }
 
@@ -594,13 +594,23 @@ void TChromiumCacheSource::Close() {
     current_ = SIZE_MAX;
 }
 
-const std::string& TChromiumCacheSource::CurrentKey() const {
-    static const std::string kNone;
-    return current_ < items_.size() ? items_[current_].Entry.Key : kNone;
+std::string TChromiumCacheSource::CurrentKey() const {
+    return current_ < items_.size() ? items_[current_].Entry.Key : std::string();
 }
 
 bool TChromiumCacheSource::CurrentShadowed() const {
     return current_ < items_.size() && items_[current_].Shadowed;
+}
+
+std::vector<TKeyedCopy> TChromiumCacheSource::UndeliveredCopies() const {
+    std::vector<TKeyedCopy> copies;
+    if (shadowedDelivered_)
+        return copies;
+    for (const TItem& item : items_) {
+        if (item.Shadowed)
+            copies.push_back({item.Entry.Url, item.Entry.Key, (folder_ / item.FileName).native()});
+    }
+    return copies;
 }
 
 std::string TChromiumCacheSource::Describe() const {
@@ -673,12 +683,12 @@ std::string LiveLock(const std::filesystem::path& lock) {
 
 } // namespace
 
-std::string TChromiumCacheSource::HeldBy() const {
+std::string ChromiumCacheHeldBy(const std::filesystem::path& folder) {
     // The profile's lock sits in the folder of profiles: above the cache
     // when the cache lives in it, or for ~/.cache/<browser>/<profile>/Cache
     // in ~/.config/<browser>.
     std::error_code ec;
-    std::filesystem::path dir = std::filesystem::absolute(folder_, ec);
+    std::filesystem::path dir = std::filesystem::absolute(folder, ec);
     std::vector<std::filesystem::path> candidates;
     for (std::filesystem::path p = dir; p.has_relative_path(); p = p.parent_path()) {
         candidates.push_back(p / "SingletonLock");
@@ -729,6 +739,10 @@ TError TChromiumCacheSource::DeleteEntry(std::string_view url) {
         running_ = false;
     }
     return result;
+}
+
+std::string TChromiumCacheSource::HeldBy() const {
+    return ChromiumCacheHeldBy(folder_);
 }
 
 bool IsChromiumCacheFolder(const std::filesystem::path& folder) {

@@ -72,6 +72,21 @@ std::string ChromiumKeySha256(std::string_view key);
 // What the Mismatch bits say, for people ("the body fails its checksum").
 std::string ChromiumMismatchText(unsigned mismatch);
 
+// Reads the pickled response info that every backend keeps as stream 0 of
+// an entry: the times, the truncation flag, the status and the raw headers
+// (into Head, Status, ResponseTime and Truncated). Fails with the reason
+// when it is too damaged to read.
+[[nodiscard]] TError ParseChromiumHead(std::string_view pickle, TChromiumEntry& entry);
+
+// Gives out a parsed entry whose body lies in file at BodyOffset: the URL,
+// the time, the head, the body's place and encoding (a redirect has no body).
+void FillChromiumEntry(const TChromiumEntry& e, const std::filesystem::path& file,
+                       TRawCacheEntry& entry);
+
+// Why a browser holds the cache in folder now (a running Chromium's profile
+// lock above it), or empty when none does.
+std::string ChromiumCacheHeldBy(const std::filesystem::path& folder);
+
 // The URL a key names: the key without its "1/0/" and "_dk_<sites> " prefixes.
 std::string ChromiumKeyUrl(std::string_view key, bool* upload = nullptr);
 
@@ -89,7 +104,7 @@ struct TChromiumCounts {
     std::vector<std::string> Problems;
 };
 
-class TChromiumCacheSource : public TCacheSource {
+class TChromiumCacheSource : public TCacheSource, public TKeyedEntries {
 public:
     // folder: the Cache_Data folder (the one that holds "index" and the
     // entry files).
@@ -109,13 +124,22 @@ public:
     // purpose, not lost.
     TReadReport ReadReport() const override;
 
+    TCacheKind Kind() const override { return TCacheKind::ckChromium; }
+    // A URL is held once per partition key (the site that loaded it).
+    TKeyedEntries* Keys() override { return this; }
+
     // Also give out the entries that another partition key's newer entry of
     // the same URL hides (for a full listing).
-    void SetListShadowed(bool list) { listShadowed_ = list; }
+    bool SetListShadowed(bool list) override {
+        listShadowed_ = list;
+        return true;
+    }
     // The key of the entry the last First or Next gave, and whether a newer
     // entry of its URL hides it.
-    const std::string& CurrentKey() const;
-    bool CurrentShadowed() const;
+    std::string CurrentKey() const override;
+    bool CurrentShadowed() const override;
+    // The hidden entries, unless they are listed.
+    std::vector<TKeyedCopy> UndeliveredCopies() const override;
     // The counts of the last refresh.
     const TChromiumCounts& Counts() const { return counts_; }
     const std::filesystem::path& Folder() const { return folder_; }
@@ -131,7 +155,6 @@ private:
         bool Shadowed = false;
     };
     bool Scan();
-    void Fill(const TItem& item, TRawCacheEntry& entry) const;
     bool Advance(TRawCacheEntry& entry);
 
     std::filesystem::path folder_;
@@ -142,6 +165,7 @@ private:
     std::size_t current_ = SIZE_MAX;
     bool running_ = false;
     bool listShadowed_ = false;
+    bool shadowedDelivered_ = false; // by the last enumeration
 };
 
 // Whether folder looks like a Chromium Simple cache: an "index" file that

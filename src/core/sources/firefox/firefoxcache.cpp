@@ -627,8 +627,11 @@ bool TFirefoxCacheSource::Next(TRawCacheEntry& entry) {
 }
 
 bool TFirefoxCacheSource::Deliver(TRawCacheEntry& entry) {
-    if (next_ >= found_.size())
+    if (next_ >= found_.size()) {
+        current_ = SIZE_MAX;
         return false;
+    }
+    current_ = next_;
     TFound& f = found_[next_++];
     TFirefoxEntry& e = f.Entry;
     entry.Clear();
@@ -662,6 +665,20 @@ void TFirefoxCacheSource::Close() {
     found_.clear();
     found_.shrink_to_fit();
     next_ = 0;
+    current_ = SIZE_MAX;
+}
+
+std::string TFirefoxCacheSource::CurrentKey() const {
+    return current_ < found_.size() ? found_[current_].Entry.Key : std::string();
+}
+
+std::vector<TKeyedCopy> TFirefoxCacheSource::UndeliveredCopies() const {
+    std::vector<TKeyedCopy> copies;
+    for (const TFirefoxKeyedEntry& k : keyed_) {
+        if (!k.Delivered)
+            copies.push_back({k.Url, k.Key, (entries_ / k.FileName).native()});
+    }
+    return copies;
 }
 
 TError TFirefoxCacheSource::Error() const {

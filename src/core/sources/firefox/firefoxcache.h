@@ -111,7 +111,7 @@ struct TFirefoxKeyedEntry {
     bool Delivered = false; // false: an older copy of a delivered URL
 };
 
-class TFirefoxCacheSource : public TCacheSource {
+class TFirefoxCacheSource : public TCacheSource, public TKeyedEntries {
 public:
     // cache2: the cache2 folder (the one that holds entries/).
     explicit TFirefoxCacheSource(std::filesystem::path cache2);
@@ -134,6 +134,20 @@ public:
     // part. Older copies, encrypted entries and other users' keys are left
     // out on purpose, not lost.
     TReadReport ReadReport() const override;
+    TCacheKind Kind() const override { return TCacheKind::ckFirefox; }
+    // A URL is held once per key (its origin attributes, the site that
+    // loaded it).
+    TKeyedEntries* Keys() override { return this; }
+
+    // The older copies of a URL are never delivered (only their keys are
+    // read): false, and UndeliveredCopies names them.
+    bool SetListShadowed(bool list) override {
+        (void)list;
+        return false;
+    }
+    std::string CurrentKey() const override;
+    bool CurrentShadowed() const override { return false; }
+    std::vector<TKeyedCopy> UndeliveredCopies() const override;
 
     const std::filesystem::path& Cache2Folder() const { return cache2_; }
     // Counts of the last refresh (First).
@@ -162,6 +176,7 @@ private:
     std::filesystem::path entries_;
     std::vector<TFound> found_; // delivered entries of the running enumeration
     std::size_t next_ = 0;
+    std::size_t current_ = SIZE_MAX; // the entry delivered last
     bool open_ = false;
     TError error_;
     TFirefoxCacheCounts counts_;

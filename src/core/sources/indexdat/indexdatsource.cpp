@@ -165,9 +165,10 @@ TIndexDatSource::TIndexDatSource(std::filesystem::path path)
     : indexFile_(ResolveIndexDatPath(path)), folder_(indexFile_.parent_path()),
       indexName_(indexFile_.filename().native()) {}
 
-void TIndexDatSource::SetLockWait(std::chrono::milliseconds wait, std::function<void()> onWaiting) {
+bool TIndexDatSource::SetLockWait(std::chrono::milliseconds wait, std::function<void()> onWaiting) {
     deleteOptions_.LockWait = wait;
     deleteOptions_.OnWaiting = std::move(onWaiting);
+    return true;
 }
 
 bool TIndexDatSource::First(TRawCacheEntry& entry) {

@@ -42,11 +42,15 @@ public:
     std::string Describe() const override;
     TReadReport ReadReport() const override { return report_; }
 
+    TCacheKind Kind() const override { return TCacheKind::ckIndexDat; }
+    std::filesystem::path IndexFile() const override { return indexFile_; }
     // Whether enumerations deliver the deleted entries found in free blocks.
-    void SetRecovered(bool on) { recovered_ = on; }
+    bool SetRecovered(bool on) override {
+        recovered_ = on;
+        return true;
+    }
     bool Recovered() const { return recovered_; }
 
-    const std::filesystem::path& IndexFile() const { return indexFile_; }
     // Error().Code() (0 after a success); EBADMSG for a file that is no
     // index.dat. Error() has the text to show.
     int LastError() const { return error_.Code(); }
@@ -57,7 +61,7 @@ public:
     // How long DeleteEntry waits while another program holds the index's
     // lock (10 s unless set), and what it calls once when it starts waiting
     // (a front end shows a message).
-    void SetLockWait(std::chrono::milliseconds wait, std::function<void()> onWaiting = {});
+    bool SetLockWait(std::chrono::milliseconds wait, std::function<void()> onWaiting) override;
 
 private:
     bool Deliver(TRawCacheEntry& entry);
