@@ -6,6 +6,9 @@
 //   cp -r of the folder that holds the cached files (CpSite).
 //   BigFolder: one folder of 50,000 small files, both ways.
 //
+// ExportSiteWacz writes the same site as a web archive (WACZ, bodies as
+// received), against CopySite: the export is meant to be no slower.
+//
 // And the parts whose cost must not grow faster than n log n with a
 // folder's size: adding to a copy list (CopyListAdd/N) and deleting half of
 // one folder's files (DeleteHalfOfFolder/N).
@@ -13,6 +16,7 @@
 //   copy_bench --benchmark_filter='Site|BigFolder'
 //
 // The cached files go to a temporary folder made once per run.
+#include "archive/webarchive.h"
 #include "copy/copyengine.h"
 #include "copy/deletenodes.h"
 #include "support/cachetreefixture.h"
@@ -129,6 +133,22 @@ void CopyWithEngine(benchmark::State& state, const std::vector<testing::TEntrySp
     fs::remove_all(out);
 }
 
+void ExportSiteWacz(benchmark::State& state) {
+    auto tree = testing::MakeTree(Corpus().Site);
+    testing::Refresh(*tree);
+    const fs::path out = Corpus().Root / "site.wacz";
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::remove(out);
+        state.ResumeTiming();
+        TArchiveStats stats;
+        TWebCacheTreeNode* folder = tree->FindFolderByUrl("http://www.bench.test/");
+        if (TError error = ExportWebArchive(*tree, {folder}, out, {}, stats))
+            state.SkipWithError(error.Text().c_str());
+    }
+    fs::remove(out);
+}
+
 void CopyWithCp(benchmark::State& state, const char* folder) {
     const fs::path out = Corpus().Root / "out";
     const std::string command =
@@ -157,6 +177,11 @@ void CpBigFolder(benchmark::State& state) {
 }
 
 BENCHMARK(CopySite)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(ExportSiteWacz)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Repetitions(5)

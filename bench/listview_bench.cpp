@@ -9,6 +9,7 @@
 #include "favorites/favorites.h"
 #include "mainwindow/cachelistview.h"
 #include "mainwindow/cachetreeview.h"
+#include "mainwindow/maincommands.h"
 #include "mainwindow/mainwindow.h"
 #include "support/memorycachesource.h"
 #include "tree/webcachetree.h"
@@ -181,16 +182,17 @@ void BM_WindowDeletesAllRows(benchmark::State& state) {
         auto tree = MakePageTree(Pages());
         TFavorites favorites;
         auto window = std::make_unique<gui::TfrmMain>(*tree, favorites, data);
-        window->tvwCache->Rebuild();
-        window->tvwCache->SelectPath("http://big.test/pages/");
-        window->PrepareListMenu(); // the list has the focus
-        window->lvwCache->SelectAll();
-        if (window->Selection().size() != static_cast<std::size_t>(kPages))
+        gui::TMainCommands& commands = window->Commands();
+        commands.Views().Tree->Rebuild();
+        commands.Views().Tree->SelectPath("http://big.test/pages/");
+        commands.PrepareListMenu(); // the list has the focus
+        commands.Views().List->SelectAll();
+        if (commands.Selection().size() != static_cast<std::size_t>(kPages))
             state.SkipWithError("wrong selection");
         state.ResumeTiming();
-        window->DeleteSelection(false);
+        commands.DeleteSelection(false);
         state.PauseTiming();
-        if (window->lvwCache->Model()->rowCount() != 0 || tree->Root()->Count() != 0)
+        if (commands.Views().List->Model()->rowCount() != 0 || tree->Root()->Count() != 0)
             state.SkipWithError("rows left");
         window.reset();
         tree.reset();

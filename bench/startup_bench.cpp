@@ -12,6 +12,7 @@
 #include "favorites/favorites.h"
 #include "mainwindow/cachelistview.h"
 #include "mainwindow/cachetreeview.h"
+#include "mainwindow/maincommands.h"
 #include "mainwindow/mainwindow.h"
 #include "mkcache/cachebuilder.h"
 #include "mkcache/syntheticcache.h"
@@ -128,7 +129,7 @@ void StartupIndexDat(benchmark::State& state) {
         {
             TfrmMain window(*tree, favorites, data.Path);
             window.Start();
-            benchmark::DoNotOptimize(window.lvwCache->Model()->Count());
+            benchmark::DoNotOptimize(window.Commands().Views().List->Model()->Count());
             entries = tree->CountFiles(tree->Root());
             state.PauseTiming();
         }

@@ -18,7 +18,6 @@
 #include <ostream>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <unordered_set>
 #include <vector>
 
 namespace tarnhold::cli {
@@ -26,72 +25,6 @@ namespace tarnhold::cli {
 namespace {
 
 using TClock = std::chrono::steady_clock;
-
-// The nodes the operands name, each once: a folder by its URL as the tree
-// prints it (a URL ending in "/" names the folder even where a document is
-// cached under it), else the cached file of that URL, else the folder
-// without its final "/". minLevel as TUrlMatcher takes it. False after saying
-// which operand names nothing (or several files); the root is never named.
-bool FindNodes(const TCliContext& ctx, TWebCacheTree& tree,
-               const std::vector<std::string>& operands, int minLevel,
-               std::vector<TWebCacheTreeNode*>& nodes) {
-    bool found = true;
-    for (const std::string& typed : operands) {
-        TWebCacheTreeNode* node = nullptr;
-        std::vector<TWebCacheTreeNode*> files;
-        std::vector<TWebCacheTreeNode*> folders; // below several schemes
-        if (!typed.empty() && typed.back() == '/')
-            node = FindFolder(tree, typed, &folders);
-        if (node == nullptr && folders.empty()) {
-            files = MatchFileNodes(tree, typed, minLevel);
-            if (files.size() == 1)
-                node = files[0];
-            else if (files.empty())
-                node = FindFolder(tree, typed, &folders);
-        }
-        if (node == nullptr && folders.size() > 1) {
-            ReportNoFolder(ctx, typed, folders);
-            found = false;
-            continue;
-        }
-        if (node == tree.Root())
-            node = nullptr;
-        if (node == nullptr && files.empty() && minLevel > 1) {
-            // Say what a match ignoring case would have found.
-            const std::vector<TWebCacheTreeNode*> near = MatchFileNodes(tree, typed, 1);
-            std::string also;
-            for (const TWebCacheTreeNode* n : near)
-                also += (also.empty() ? "" : ", ") + ctx.Show(n->Info.Url);
-            if (!also.empty()) {
-                ctx.Fail(ctx.ShowUtf8(typed) + ": no such file in the cache (case counts: " + also +
-                         ")");
-                found = false;
-                continue;
-            }
-        }
-        if (node == nullptr) {
-            ReportNoMatch(ctx, typed, "file or folder", files);
-            found = false;
-        } else if (std::find(nodes.begin(), nodes.end(), node) == nodes.end()) {
-            nodes.push_back(node);
-        }
-    }
-    return found;
-}
-
-// The nodes without those that lie below another of them (they go with it).
-std::vector<TWebCacheTreeNode*> Outermost(const std::vector<TWebCacheTreeNode*>& nodes) {
-    const std::unordered_set<const TWebCacheTreeNode*> named(nodes.begin(), nodes.end());
-    std::vector<TWebCacheTreeNode*> outer;
-    for (TWebCacheTreeNode* node : nodes) {
-        bool inside = false;
-        for (const TWebCacheTreeNode* p = node->Parent(); p != nullptr && !inside; p = p->Parent())
-            inside = named.count(p) > 0;
-        if (!inside)
-            outer.push_back(node);
-    }
-    return outer;
-}
 
 // The message of a stopped copy (ANSI, lines joined with CR LF) on the error
 // stream, one line for each of its lines.

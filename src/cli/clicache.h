@@ -86,4 +86,16 @@ std::string EncodeFolderUrl(std::string_view ansi);
 // engine names it; a folder's ends in "/".
 std::string CopyPathOf(const TWebCacheTreeNode& node);
 
+// The nodes the operands name, each once: a folder by its URL as the tree
+// prints it (a URL ending in "/" names the folder even where a document is
+// cached under it), else the cached file of that URL, else the folder
+// without its final "/". minLevel as TUrlMatcher takes it. False after saying
+// which operand names nothing (or several files); the root is never named.
+bool FindNodes(const TCliContext& ctx, TWebCacheTree& tree,
+               const std::vector<std::string>& operands, int minLevel,
+               std::vector<TWebCacheTreeNode*>& nodes);
+
+// The nodes without those that lie below another of them (they go with it).
+std::vector<TWebCacheTreeNode*> Outermost(const std::vector<TWebCacheTreeNode*>& nodes);
+
 } // namespace tarnhold::cli

@@ -1,6 +1,7 @@
 // Choosing the cache the window shows, and what the window says about a
 // cache it could not read whole.
 #include "favorites/favorites.h"
+#include "gui/mainwindowparts.h"
 #include "gui_test_helpers.h"
 #include "mainwindow/cachechooser.h"
 #include "mainwindow/cachelistview.h"
@@ -10,6 +11,7 @@
 #include "support/cachetreefixture.h"
 #include "tree/webcachetree.h"
 
+#include <QApplication>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <filesystem>
@@ -65,9 +67,9 @@ struct Fixture {
             {"http://www.a.test/b.gif", "image/gif", 4, 2000},
         });
         Window = std::make_unique<TfrmMain>(*Tree, Favorites, Home.Path);
-        Window->SetPrompts(&Prompts);
-        Window->SetCurrentCache({"/demo/cache", "demo", TCacheKind::ckIndexDat});
-        Window->FindCaches = [] {
+        W().Commands().SetPrompts(&Prompts);
+        W().Commands().SetCurrentCache({"/demo/cache", "demo", TCacheKind::ckIndexDat});
+        W().Commands().FindCaches = [] {
             return std::vector<TFoundCache>{
                 {"/demo/cache", "demo", TCacheKind::ckIndexDat},
                 {kChromium, "kept", TCacheKind::ckChromium},
@@ -77,10 +79,12 @@ struct Fixture {
     }
     ~Fixture() { Window.reset(); }
 
+    test::TMainWindowParts W() const { return test::TMainWindowParts(*Window); }
+
     int ListRowsAt(const char* url) {
-        Window->tvwCache->SelectPath(url);
-        EXPECT_EQ(Window->tvwCache->SelectedPath(), url);
-        return Window->lvwCache->Model()->Count();
+        W().Tree()->SelectPath(url);
+        EXPECT_EQ(W().Tree()->SelectedPath(), url);
+        return W().List()->Model()->Count();
     }
 
     TempFolder Home;
@@ -104,28 +108,28 @@ fs::path TruncatedIndex(const fs::path& folder, std::uintmax_t size) {
 
 TEST(CacheChooserWindow, ChoosingTheChromiumCacheRebuildsTreeAndList) {
     Fixture f;
-    TfrmMain& w = *f.Window;
+    const test::TMainWindowParts w = f.W();
     EXPECT_GT(f.ListRowsAt("http://www.a.test/"), 0);
 
     f.Prompts.Choice = TFoundCache{kChromium, "kept", TCacheKind::ckChromium};
-    w.mnuChooseCache->trigger();
+    w.Action("mnuChooseCache")->trigger();
     EXPECT_EQ(f.Prompts.Asked, 1);
     ASSERT_EQ(f.Prompts.Offered.size(), 2u);
     EXPECT_EQ(f.Prompts.Current, fs::path("/demo/cache"));
 
-    EXPECT_EQ(w.CurrentCache().Folder, kChromium);
-    EXPECT_EQ(w.CurrentCache().Kind, TCacheKind::ckChromium);
+    EXPECT_EQ(w.Commands().CurrentCache().Folder, kChromium);
+    EXPECT_EQ(w.Commands().CurrentCache().Kind, TCacheKind::ckChromium);
     EXPECT_EQ(f.Tree->FindFolderByUrl("http://www.a.test/"), nullptr);
     EXPECT_NE(f.Tree->FindFolderByUrl("http://127.0.0.1:8765/"), nullptr);
     EXPECT_GE(f.ListRowsAt("http://127.0.0.1:8765/"), 3);
     EXPECT_FALSE(w.ProgressVisible());
-    EXPECT_TRUE(w.isEnabled());
+    EXPECT_TRUE(w.Window().isEnabled());
     EXPECT_TRUE(w.CacheProblemText().isEmpty());
     EXPECT_TRUE(f.Prompts.Messages.empty());
 
     // The chooser then starts at the Chromium cache; cancelling keeps it.
     f.Prompts.Choice.reset();
-    w.mnuChooseCache->trigger();
+    w.Action("mnuChooseCache")->trigger();
     EXPECT_EQ(f.Prompts.Current, kChromium);
     EXPECT_NE(f.Tree->FindFolderByUrl("http://127.0.0.1:8765/"), nullptr);
 }
@@ -135,11 +139,44 @@ TEST(CacheChooserWindow, ACacheThatCannotBeOpenedKeepsTheOldOneAndSaysWhy) {
     TempFolder empty;
     // A Firefox cache needs its entries folder.
     f.Prompts.Choice = TFoundCache{empty.Path, "empty", TCacheKind::ckFirefox};
-    f.Window->mnuChooseCache->trigger();
+    f.W().Action("mnuChooseCache")->trigger();
     ASSERT_EQ(f.Prompts.Messages.size(), 1u);
     EXPECT_EQ(f.Prompts.Messages[0].Icon, QMessageBox::Warning);
-    EXPECT_EQ(f.Window->CurrentCache().Folder, fs::path("/demo/cache"));
+    EXPECT_EQ(f.W().Commands().CurrentCache().Folder, fs::path("/demo/cache"));
     EXPECT_GT(f.ListRowsAt("http://www.a.test/"), 0);
+}
+
+// The caption names the kind of the cache read: the one opened, never one
+// that could not be.
+TEST(CacheChooserWindow, TheCaptionNamesTheKindOfTheCacheRead) {
+    Fixture f;
+    const test::TMainWindowParts w = f.W();
+    const std::string program = QApplication::applicationDisplayName().toStdString();
+    const auto caption = [&] { return w.Window().windowTitle().toStdString(); };
+    EXPECT_EQ(caption(), program + " for MSIE");
+    TempFolder empty;
+    const struct {
+        const char* name;
+        TFoundCache cache;
+        bool opens;
+        const char* caption;
+    } cases[] = {
+        {"Chromium", {kChromium, "chromium", TCacheKind::ckChromium}, true, " for Chromium"},
+        {"Firefox that cannot be opened",
+         {empty.Path, "empty", TCacheKind::ckFirefox},
+         false,
+         " for Chromium"},
+        {"Firefox", {kFirefox / "cache2", "firefox", TCacheKind::ckFirefox}, true, " for Firefox"},
+        {"index.dat", {kWine / "Content.IE5", "wine", TCacheKind::ckIndexDat}, true, " for MSIE"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(w.Commands().OpenCache(c.cache), c.opens);
+        EXPECT_EQ(caption(), program + c.caption);
+    }
+    // A browser's cache found at start but not readable still names its kind.
+    w.Commands().SetCurrentCache({{}, {}, TCacheKind::ckFirefox});
+    EXPECT_EQ(caption(), program + " for Firefox");
 }
 
 TEST(CacheChooserWindow, WhatADamagedCacheCouldNotReadIsInTheStatusBar) {
@@ -159,8 +196,8 @@ TEST(CacheChooserWindow, WhatADamagedCacheCouldNotReadIsInTheStatusBar) {
         Fixture f;
         TempFolder copy;
         const fs::path cache = TruncatedIndex(copy.Path / c.folderName, c.size);
-        ASSERT_TRUE(f.Window->OpenCache({cache, "copy", TCacheKind::ckIndexDat}));
-        const QString problem = f.Window->CacheProblemText();
+        ASSERT_TRUE(f.W().Commands().OpenCache({cache, "copy", TCacheKind::ckIndexDat}));
+        const QString problem = f.W().CacheProblemText();
         EXPECT_EQ(!problem.isEmpty(), c.damaged) << problem.toStdString();
         if (c.damaged) {
             EXPECT_TRUE(problem.contains(QStringLiteral("damaged")) ||
@@ -173,8 +210,8 @@ TEST(CacheChooserWindow, WhatADamagedCacheCouldNotReadIsInTheStatusBar) {
             EXPECT_TRUE(problem.contains(QStringLiteral("bad\\x01name"))) << problem.toStdString();
         }
         // The next refresh says it again.
-        f.Window->actCacheRefresh->trigger();
-        EXPECT_EQ(f.Window->CacheProblemText(), problem);
+        f.W().Action("actCacheRefresh")->trigger();
+        EXPECT_EQ(f.W().CacheProblemText(), problem);
     }
 }
 

@@ -9,6 +9,7 @@
 #include "copy/copy_test_helpers.h"
 #include "copy/copyprompts.h"
 #include "favorites/favorites.h"
+#include "gui/mainwindowparts.h"
 #include "mainwindow/cachelistview.h"
 #include "mainwindow/cachetreeview.h"
 #include "mainwindow/mainwindow.h"
@@ -135,29 +136,29 @@ struct Fixture {
         Tree = Site.Tree(scheme);
         Tree->SetContentTypeFile(Home.Path() / "contentType.dat");
         Window = std::make_unique<TfrmMain>(*Tree, Favorites, Home.Path());
-        Window->SetPrompts(&Prompts);
+        W().Commands().SetPrompts(&Prompts);
         // Qt keeps a hidden action disabled whatever it is set to; shown, the
         // commands that wait for their windows tell what the rules made of
         // them.
-        for (QAction* action : {Window->actCacheFind, Window->actCacheSqueeze,
-                                Window->actFavoritesFromCache, Window->actFileCut})
+        for (QAction* action : {W().Action("actCacheFind"), W().Action("actCacheSqueeze"),
+                                W().Action("actFavoritesFromCache"), W().Action("actFileCut")})
             action->setVisible(true);
         Window->Start();
     }
     ~Fixture() { Window.reset(); }
 
-    TfrmMain& W() { return *Window; }
+    test::TMainWindowParts W() const { return test::TMainWindowParts(*Window); }
     QTreeWidgetItem* Item(const char* path) {
-        QTreeWidgetItem* item = Window->tvwCache->FindItemByPath(path);
+        QTreeWidgetItem* item = W().Tree()->FindItemByPath(path);
         EXPECT_NE(item, nullptr) << path;
         return item;
     }
     void Select(const char* path) {
-        QTreeWidgetItem* item = Window->tvwCache->FindItemByPath(path);
+        QTreeWidgetItem* item = W().Tree()->FindItemByPath(path);
         ASSERT_NE(item, nullptr) << path;
-        Window->tvwCache->setCurrentItem(item);
-        ASSERT_EQ(Window->tvwCache->SelectedPath(), path);
-        ASSERT_EQ(Window->lvwCache->CurrentFolder(), path);
+        W().Tree()->setCurrentItem(item);
+        ASSERT_EQ(W().Tree()->SelectedPath(), path);
+        ASSERT_EQ(W().List()->CurrentFolder(), path);
     }
     // Gives widget the keyboard focus as a click would; the window must be
     // the active one for the focus to move under the offscreen platform.
@@ -167,11 +168,11 @@ struct Fixture {
         widget->setFocus(Qt::MouseFocusReason);
         QApplication::processEvents();
     }
-    void FocusList() { Focus(Window->lvwCache->CurrentView()); }
+    void FocusList() { Focus(W().List()->CurrentView()); }
     // Selects exactly the list rows of these display names.
     void SelectRows(const std::vector<std::string>& names) {
-        TCacheListModel* model = Window->lvwCache->Model();
-        QItemSelectionModel* selection = Window->lvwCache->SelectionModel();
+        TCacheListModel* model = W().List()->Model();
+        QItemSelectionModel* selection = W().List()->SelectionModel();
         selection->clearSelection();
         for (const std::string& name : names) {
             int row = 0;
@@ -187,8 +188,8 @@ struct Fixture {
     void AddFavorites(int count, int selected) {
         for (int i = 0; i < count; ++i)
             Favorites.AddNew("Site " + std::to_string(i), "http://www.a.test/");
-        for (int i = 0; i < Window->lvwFavorites->topLevelItemCount(); ++i)
-            Window->lvwFavorites->topLevelItem(i)->setSelected(i < selected);
+        for (int i = 0; i < W().Favorites()->topLevelItemCount(); ++i)
+            W().Favorites()->topLevelItem(i)->setSelected(i < selected);
     }
     std::size_t EntryCount() { return testing::SourceOf(*Tree).Entries().size(); }
 
@@ -210,19 +211,19 @@ std::ostream& operator<<(std::ostream& out, const TEnabled& e) {
     return out << "find " << e.Find << " delete " << e.Delete << " copy " << e.Copy << " property "
                << e.Property;
 }
-TEnabled EnabledOf(const TfrmMain& w) {
-    return {w.actCacheFind->isEnabled(), w.actFileDelete->isEnabled(), w.actFileCopy->isEnabled(),
-            w.actFileShowProperty->isEnabled()};
+TEnabled EnabledOf(const test::TMainWindowParts& w) {
+    return {w.Action("actCacheFind")->isEnabled(), w.Action("actFileDelete")->isEnabled(),
+            w.Action("actFileCopy")->isEnabled(), w.Action("actFileShowProperty")->isEnabled()};
 }
 
 // The list shows the tree's selected folder, one row per child of its node.
-void ExpectViewsInStep(TfrmMain& w) {
-    EXPECT_EQ(w.lvwCache->CurrentFolder(), w.tvwCache->SelectedPath());
-    const TWebCacheTreeNode* folder = w.tvwCache->SelectedNode();
+void ExpectViewsInStep(const test::TMainWindowParts& w) {
+    EXPECT_EQ(w.List()->CurrentFolder(), w.Tree()->SelectedPath());
+    const TWebCacheTreeNode* folder = w.Tree()->SelectedNode();
     const int children = folder != nullptr ? folder->Count() : 0;
-    ASSERT_EQ(w.lvwCache->Model()->Count(), children);
+    ASSERT_EQ(w.List()->Model()->Count(), children);
     for (int row = 0; row < children; ++row)
-        EXPECT_EQ(w.lvwCache->Model()->NodeAt(row)->Parent(), folder) << row;
+        EXPECT_EQ(w.List()->Model()->NodeAt(row)->Parent(), folder) << row;
 }
 
 // Enabling rules ------------------------------------------------------------------
@@ -246,14 +247,14 @@ TEST(MainCommandsEnabling, FocusOnEachView) {
         Fixture f;
         f.AddFavorites(2, c.selectedFavorites);
         f.Select("http://www.a.test/");
-        QWidget* widgets[] = {f.W().tvwCache, f.W().lvwCache->CurrentView(), f.W().lvwFavorites};
+        QWidget* widgets[] = {f.W().Tree(), f.W().List()->CurrentView(), f.W().Favorites()};
         f.Focus(widgets[c.view]);
-        EXPECT_EQ(f.W().FocusedView(), views[c.view]);
+        EXPECT_EQ(f.W().Commands().FocusedView(), views[c.view]);
         EXPECT_EQ(EnabledOf(f.W()), c.enabled);
         // The tool bar's twins follow.
-        EXPECT_EQ(f.W().actFileDelete2->isEnabled(), c.enabled.Delete);
-        EXPECT_EQ(f.W().actFileCopy2->isEnabled(), c.enabled.Copy);
-        EXPECT_EQ(f.W().actCacheFind2->isEnabled(), c.enabled.Find);
+        EXPECT_EQ(f.W().Action("actFileDelete2")->isEnabled(), c.enabled.Delete);
+        EXPECT_EQ(f.W().Action("actFileCopy2")->isEnabled(), c.enabled.Copy);
+        EXPECT_EQ(f.W().Action("actCacheFind2")->isEnabled(), c.enabled.Find);
     }
 }
 
@@ -279,21 +280,22 @@ TEST(MainCommandsEnabling, ListSelectionShapesAndTheirMenus) {
         SCOPED_TRACE(c.name);
         f.SelectRows(c.rows);
         EXPECT_EQ(EnabledOf(f.W()), c.enabled);
-        QMenu* menu = c.withSelectionMenu ? f.W().mnuPopupList1 : f.W().mnuPopupList2;
-        EXPECT_EQ(f.W().ListPopupMenu(), menu);
-        EXPECT_EQ(f.W().PrepareListMenu(), menu);
-        EXPECT_EQ(f.W().actFavoritesFromCache->isEnabled(), c.registerOffered);
+        QMenu* menu =
+            c.withSelectionMenu ? f.W().Menu("mnuPopupList1") : f.W().Menu("mnuPopupList2");
+        EXPECT_EQ(f.W().Commands().ListPopupMenu(), menu);
+        EXPECT_EQ(f.W().Commands().PrepareListMenu(), menu);
+        EXPECT_EQ(f.W().Action("actFavoritesFromCache")->isEnabled(), c.registerOffered);
         if (c.withSelectionMenu) {
-            EXPECT_TRUE(f.W().actFileCopyToFolder->isEnabled());
-            EXPECT_TRUE(f.W().actFileCopyToDefaultFolder->isEnabled());
+            EXPECT_TRUE(f.W().Action("actFileCopyToFolder")->isEnabled());
+            EXPECT_TRUE(f.W().Action("actFileCopyToDefaultFolder")->isEnabled());
         }
     }
     // A selection made while the tree has the focus leaves the tree's
     // commands alone.
-    f.Focus(f.W().tvwCache);
+    f.Focus(f.W().Tree());
     f.SelectRows({"index.html"});
     EXPECT_EQ(EnabledOf(f.W()), (TEnabled{true, true, true, true}));
-    EXPECT_EQ(f.W().ListPopupMenu(), f.W().mnuPopupList1);
+    EXPECT_EQ(f.W().Commands().ListPopupMenu(), f.W().Menu("mnuPopupList1"));
 }
 
 TEST(MainCommandsEnabling, RowsGoneTakeTheirCommandsAlong) {
@@ -301,11 +303,13 @@ TEST(MainCommandsEnabling, RowsGoneTakeTheirCommandsAlong) {
     // a Delete key still enabled would offer the folder the list shows.
     const struct {
         const char* name;
-        std::function<void(TfrmMain&)> act;
+        std::function<void(const test::TMainWindowParts&)> act;
     } cases[] = {
-        {"deleted", [](TfrmMain& w) { w.actFileDelete->trigger(); }},
-        {"the tree moved up", [](TfrmMain& w) { w.actTreeUpLevel->trigger(); }},
-        {"refreshed", [](TfrmMain& w) { w.actCacheRefresh->trigger(); }},
+        {"deleted", [](const test::TMainWindowParts& w) { w.Action("actFileDelete")->trigger(); }},
+        {"the tree moved up",
+         [](const test::TMainWindowParts& w) { w.Action("actTreeUpLevel")->trigger(); }},
+        {"refreshed",
+         [](const test::TMainWindowParts& w) { w.Action("actCacheRefresh")->trigger(); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -313,11 +317,11 @@ TEST(MainCommandsEnabling, RowsGoneTakeTheirCommandsAlong) {
         f.Select("http://www.a.test/docs/");
         f.FocusList();
         f.SelectRows({"one.html"});
-        ASSERT_EQ(f.W().ListPopupMenu(), f.W().mnuPopupList1);
+        ASSERT_EQ(f.W().Commands().ListPopupMenu(), f.W().Menu("mnuPopupList1"));
         c.act(f.W());
-        EXPECT_TRUE(f.W().lvwCache->SelectedNodes().empty());
-        EXPECT_EQ(f.W().ListPopupMenu(), f.W().mnuPopupList2);
-        EXPECT_EQ(f.W().FocusedView(), TFocusView::List);
+        EXPECT_TRUE(f.W().List()->SelectedNodes().empty());
+        EXPECT_EQ(f.W().Commands().ListPopupMenu(), f.W().Menu("mnuPopupList2"));
+        EXPECT_EQ(f.W().Commands().FocusedView(), TFocusView::List);
         EXPECT_EQ(EnabledOf(f.W()), (TEnabled{true, false, false, true}));
     }
 }
@@ -345,13 +349,13 @@ TEST(MainCommandsEnabling, ListMenusFollowTheTreeLevel) {
         f.Select(c.folder);
         f.FocusList();
         f.SelectRows({});
-        f.W().PrepareListMenu();
-        EXPECT_EQ(f.W().actFavoritesFromCache->isEnabled(), c.registerWithoutRows);
+        f.W().Commands().PrepareListMenu();
+        EXPECT_EQ(f.W().Action("actFavoritesFromCache")->isEnabled(), c.registerWithoutRows);
         f.SelectRows({c.row});
-        ASSERT_EQ(f.W().PrepareListMenu(), f.W().mnuPopupList1);
-        EXPECT_EQ(f.W().actFileCopyToFolder->isEnabled(), c.copyRows);
-        EXPECT_EQ(f.W().actFileCopyToDefaultFolder->isEnabled(), c.copyRows);
-        EXPECT_EQ(f.W().actFavoritesFromCache->isEnabled(), c.copyRows);
+        ASSERT_EQ(f.W().Commands().PrepareListMenu(), f.W().Menu("mnuPopupList1"));
+        EXPECT_EQ(f.W().Action("actFileCopyToFolder")->isEnabled(), c.copyRows);
+        EXPECT_EQ(f.W().Action("actFileCopyToDefaultFolder")->isEnabled(), c.copyRows);
+        EXPECT_EQ(f.W().Action("actFavoritesFromCache")->isEnabled(), c.copyRows);
     }
 }
 
@@ -360,30 +364,42 @@ TEST(MainCommandsEnabling, TreeMenuOnEachLevel) {
         const char* name;
         bool scheme;
         const char* favorite; // the favorite open, or none
-        std::function<QTreeWidgetItem*(TfrmMain&)> item;
+        std::function<QTreeWidgetItem*(const test::TMainWindowParts&)> item;
         bool copy;
         bool nodeCommands; // cut, copy, delete, property
     } cases[] = {
-        {"root", true, nullptr, [](TfrmMain& w) { return w.tvwCache->RootItem(); }, false, true},
+        {"root", true, nullptr,
+         [](const test::TMainWindowParts& w) { return w.Tree()->RootItem(); }, false, true},
         {"scheme folder", true, nullptr,
-         [](TfrmMain& w) { return w.tvwCache->RootItem()->child(0); }, false, true},
-        {"host", true, nullptr,
-         [](TfrmMain& w) { return w.tvwCache->FindItemByPath("http://www.a.test/"); }, true, true},
-        {"below a host", true, nullptr,
-         [](TfrmMain& w) { return w.tvwCache->FindItemByPath("http://www.a.test/docs/"); }, true,
+         [](const test::TMainWindowParts& w) { return w.Tree()->RootItem()->child(0); }, false,
          true},
-        {"root without schemes", false, nullptr, [](TfrmMain& w) { return w.tvwCache->RootItem(); },
-         false, true},
+        {"host", true, nullptr,
+         [](const test::TMainWindowParts& w) {
+             return w.Tree()->FindItemByPath("http://www.a.test/");
+         },
+         true, true},
+        {"below a host", true, nullptr,
+         [](const test::TMainWindowParts& w) {
+             return w.Tree()->FindItemByPath("http://www.a.test/docs/");
+         },
+         true, true},
+        {"root without schemes", false, nullptr,
+         [](const test::TMainWindowParts& w) { return w.Tree()->RootItem(); }, false, true},
         {"host without schemes", false, nullptr,
-         [](TfrmMain& w) { return w.tvwCache->FindItemByPath("www.a.test/"); }, true, true},
+         [](const test::TMainWindowParts& w) { return w.Tree()->FindItemByPath("www.a.test/"); },
+         true, true},
         {"below a host without schemes", false, nullptr,
-         [](TfrmMain& w) { return w.tvwCache->FindItemByPath("www.a.test/docs/"); }, true, true},
+         [](const test::TMainWindowParts& w) {
+             return w.Tree()->FindItemByPath("www.a.test/docs/");
+         },
+         true, true},
         {"favorite's root", true, "http://www.a.test/",
-         [](TfrmMain& w) { return w.tvwCache->RootItem(); }, false, true},
+         [](const test::TMainWindowParts& w) { return w.Tree()->RootItem(); }, false, true},
         {"below a favorite's root", true, "http://www.a.test/",
-         [](TfrmMain& w) { return w.tvwCache->RootItem()->child(0); }, true, true},
+         [](const test::TMainWindowParts& w) { return w.Tree()->RootItem()->child(0); }, true,
+         true},
         {"favorite not in the cache", true, "http://gone.test/",
-         [](TfrmMain& w) { return w.tvwCache->RootItem(); }, false, false},
+         [](const test::TMainWindowParts& w) { return w.Tree()->RootItem(); }, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -392,20 +408,20 @@ TEST(MainCommandsEnabling, TreeMenuOnEachLevel) {
         site.Title = "Site";
         site.UrlName = c.favorite != nullptr ? c.favorite : "";
         if (c.favorite != nullptr)
-            f.W().OpenFavorite(&site);
+            f.W().Commands().OpenFavorite(&site);
         QTreeWidgetItem* item = c.item(f.W());
         ASSERT_NE(item, nullptr);
-        EXPECT_EQ(f.W().PrepareTreeMenu(item), f.W().mnuPopupTree);
-        EXPECT_EQ(f.W().FocusedView(), TFocusView::Tree);
-        EXPECT_EQ(f.W().tvwCache->currentItem(), item);
-        EXPECT_EQ(f.W().ContextNode(), f.W().tvwCache->NodeOf(item));
-        EXPECT_EQ(f.W().actFileCopyToFolder->isEnabled(), c.copy);
-        EXPECT_EQ(f.W().actFileCopyToDefaultFolder->isEnabled(), c.copy);
-        EXPECT_EQ(f.W().actFavoritesFromCache->isEnabled(), c.copy);
-        for (QAction* action :
-             {f.W().actFileCut, f.W().actFileCopy, f.W().actFileDelete, f.W().actFileShowProperty})
+        EXPECT_EQ(f.W().Commands().PrepareTreeMenu(item), f.W().Menu("mnuPopupTree"));
+        EXPECT_EQ(f.W().Commands().FocusedView(), TFocusView::Tree);
+        EXPECT_EQ(f.W().Tree()->currentItem(), item);
+        EXPECT_EQ(f.W().Commands().ContextNode(), f.W().Tree()->NodeOf(item));
+        EXPECT_EQ(f.W().Action("actFileCopyToFolder")->isEnabled(), c.copy);
+        EXPECT_EQ(f.W().Action("actFileCopyToDefaultFolder")->isEnabled(), c.copy);
+        EXPECT_EQ(f.W().Action("actFavoritesFromCache")->isEnabled(), c.copy);
+        for (QAction* action : {f.W().Action("actFileCut"), f.W().Action("actFileCopy"),
+                                f.W().Action("actFileDelete"), f.W().Action("actFileShowProperty")})
             EXPECT_EQ(action->isEnabled(), c.nodeCommands) << action->objectName().toStdString();
-        f.W().OpenFavorite(nullptr);
+        f.W().Commands().OpenFavorite(nullptr);
     }
 }
 
@@ -440,9 +456,9 @@ TEST(MainCommandsMenus, ContextMenusInOrder) {
                                               "actFileDelete",
                                               "-",
                                               "actFileShowProperty"};
-    EXPECT_EQ(MenuItems(f.W().mnuPopupTree), onNodes);
-    EXPECT_EQ(MenuItems(f.W().mnuPopupList1), onNodes);
-    EXPECT_EQ(MenuItems(f.W().mnuPopupList2),
+    EXPECT_EQ(MenuItems(f.W().Menu("mnuPopupTree")), onNodes);
+    EXPECT_EQ(MenuItems(f.W().Menu("mnuPopupList1")), onNodes);
+    EXPECT_EQ(MenuItems(f.W().Menu("mnuPopupList2")),
               (std::vector<std::string>{
                   "actCacheFind", "actCacheSqueeze", "-", "actFavoritesFromCache", "-",
                   "[表示(&V)]", "-", "[アイコンの整列(&I)]", "actListLineUp", "-",
@@ -453,14 +469,14 @@ TEST(MainCommandsEnabling, TheSchemeSwitchMovesTheCopyLevel) {
     // Turned off in the running window, hosts come to level 1 and may be
     // copied there; turned on again, level 1 holds the scheme folders.
     Fixture f;
-    f.W().mnuEnableScheme->trigger();
-    ASSERT_EQ(f.W().SchemeLevel(), 0);
-    f.W().PrepareTreeMenu(f.Item("www.a.test/"));
-    EXPECT_TRUE(f.W().actFileCopyToFolder->isEnabled());
-    f.W().mnuEnableScheme->trigger();
-    ASSERT_EQ(f.W().SchemeLevel(), 1);
-    f.W().PrepareTreeMenu(f.W().tvwCache->RootItem()->child(0));
-    EXPECT_FALSE(f.W().actFileCopyToFolder->isEnabled());
+    f.W().Action("mnuEnableScheme")->trigger();
+    ASSERT_EQ(f.W().Commands().SchemeLevel(), 0);
+    f.W().Commands().PrepareTreeMenu(f.Item("www.a.test/"));
+    EXPECT_TRUE(f.W().Action("actFileCopyToFolder")->isEnabled());
+    f.W().Action("mnuEnableScheme")->trigger();
+    ASSERT_EQ(f.W().Commands().SchemeLevel(), 1);
+    f.W().Commands().PrepareTreeMenu(f.W().Tree()->RootItem()->child(0));
+    EXPECT_FALSE(f.W().Action("actFileCopyToFolder")->isEnabled());
 }
 
 // Delete ------------------------------------------------------------------------
@@ -506,43 +522,43 @@ TEST(MainCommandsDelete, ConfirmedAndRefused) {
             f.Prompts.DeleteAnswer = yes;
             f.Select("http://www.a.test/docs/");
             if (c.contextPath != nullptr) {
-                f.W().PrepareTreeMenu(f.Item(c.contextPath));
+                f.W().Commands().PrepareTreeMenu(f.Item(c.contextPath));
             } else {
                 f.FocusList();
                 f.SelectRows(c.rows);
             }
-            const int rowsBefore = f.W().lvwCache->Model()->Count();
+            const int rowsBefore = f.W().List()->Model()->Count();
             // The menu's command for the tree, the key in the list.
             if (c.contextPath != nullptr)
-                f.W().actFileDelete->trigger();
+                f.W().Action("actFileDelete")->trigger();
             else
-                QTest::keyClick(f.W().lvwCache->CurrentView(), Qt::Key_Delete);
+                QTest::keyClick(f.W().List()->CurrentView(), Qt::Key_Delete);
             ASSERT_EQ(f.Prompts.DeleteTexts.size(), 1u);
             EXPECT_EQ(f.Prompts.DeleteTexts[0], Utf8(c.message));
             EXPECT_EQ(f.Prompts.DeleteAsked[0].size(), c.rows.empty() ? 1u : c.rows.size());
             for (const std::string& url : c.gone) {
                 EXPECT_EQ(f.Tree->FindNodeByUrl(url) == nullptr, yes) << url;
                 if (url.back() == '/') {
-                    EXPECT_EQ(f.W().tvwCache->FindItemByPath(url) == nullptr, yes) << url;
+                    EXPECT_EQ(f.W().Tree()->FindItemByPath(url) == nullptr, yes) << url;
                 }
             }
             for (const std::string& url : c.kept)
                 EXPECT_NE(f.Tree->FindNodeByUrl(url), nullptr) << url;
             EXPECT_EQ(f.EntryCount(), yes ? c.entriesLeft : 8u);
             if (!yes) {
-                EXPECT_EQ(f.W().lvwCache->Model()->Count(), rowsBefore);
+                EXPECT_EQ(f.W().List()->Model()->Count(), rowsBefore);
             } else if (c.contextPath == nullptr && c.rows.size() == 1) {
-                EXPECT_EQ(f.W().lvwCache->Model()->Count(), rowsBefore - 1);
+                EXPECT_EQ(f.W().List()->Model()->Count(), rowsBefore - 1);
             }
-            EXPECT_EQ(f.W().ContextNode(), nullptr);
+            EXPECT_EQ(f.W().Commands().ContextNode(), nullptr);
             ExpectViewsInStep(f.W());
             // The status texts are counted once the deletion is over.
             if (yes) {
                 EXPECT_EQ(f.W().StatusText(0),
-                          Utf8("%1 個のオブジェクト").arg(f.W().lvwCache->Model()->Count()));
+                          Utf8("%1 個のオブジェクト").arg(f.W().List()->Model()->Count()));
             }
             EXPECT_FALSE(f.W().ProgressVisible());
-            EXPECT_TRUE(f.W().isEnabled());
+            EXPECT_TRUE(f.W().Window().isEnabled());
             EXPECT_TRUE(f.Prompts.Messages.empty());
         }
     }
@@ -550,21 +566,21 @@ TEST(MainCommandsDelete, ConfirmedAndRefused) {
 
 TEST(MainCommandsDelete, EverythingLeavesTheRootAndAnEmptyList) {
     Fixture f;
-    f.W().PrepareTreeMenu(f.W().tvwCache->RootItem());
-    f.W().actFileDelete->trigger();
+    f.W().Commands().PrepareTreeMenu(f.W().Tree()->RootItem());
+    f.W().Action("actFileDelete")->trigger();
     ASSERT_EQ(f.Prompts.DeleteTexts.size(), 1u);
     EXPECT_EQ(
         f.Prompts.DeleteTexts[0],
         Utf8("フォルダ 'Web Cache' とフォルダ内のすべてのファイルを削除してもよろしいですか？"));
-    QTreeWidgetItem* root = f.W().tvwCache->RootItem();
+    QTreeWidgetItem* root = f.W().Tree()->RootItem();
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(root->childCount(), 0);
     EXPECT_EQ(f.Tree->Root()->Count(), 0);
-    EXPECT_EQ(f.W().lvwCache->Model()->Count(), 0);
+    EXPECT_EQ(f.W().List()->Model()->Count(), 0);
     EXPECT_EQ(f.EntryCount(), 0u);
     EXPECT_EQ(f.W().StatusText(0), Utf8("0 個のオブジェクト"));
     EXPECT_FALSE(f.W().ProgressVisible());
-    EXPECT_TRUE(f.W().isEnabled());
+    EXPECT_TRUE(f.W().Window().isEnabled());
 }
 
 TEST(MainCommandsDelete, WithTheFavoritesFocusedNoCacheEntryGoes) {
@@ -573,11 +589,11 @@ TEST(MainCommandsDelete, WithTheFavoritesFocusedNoCacheEntryGoes) {
     f.Select("http://www.a.test/docs/");
     f.FocusList();
     f.SelectRows({"one.html"});
-    f.Focus(f.W().lvwFavorites);
-    ASSERT_EQ(f.W().FocusedView(), TFocusView::Favorites);
-    ASSERT_TRUE(f.W().actFileDelete->isEnabled());
-    QTest::keyClick(f.W().lvwFavorites, Qt::Key_Delete);
-    f.W().actFileDelete->trigger();
+    f.Focus(f.W().Favorites());
+    ASSERT_EQ(f.W().Commands().FocusedView(), TFocusView::Favorites);
+    ASSERT_TRUE(f.W().Action("actFileDelete")->isEnabled());
+    QTest::keyClick(f.W().Favorites(), Qt::Key_Delete);
+    f.W().Action("actFileDelete")->trigger();
     EXPECT_TRUE(f.Prompts.DeleteAsked.empty());
     EXPECT_EQ(f.EntryCount(), 8u);
     EXPECT_NE(f.Tree->FindNodeByUrl("http://www.a.test/docs/one.html"), nullptr);
@@ -590,22 +606,22 @@ TEST(MainCommandsDelete, TheRootOfAnOpenFavorite) {
     TFavoriteItem site = TFavorites::MakeDefaultItem();
     site.Title = "Site";
     site.UrlName = "http://www.a.test/";
-    f.W().OpenFavorite(&site);
-    f.W().PrepareTreeMenu(f.W().tvwCache->RootItem());
-    f.W().actFileDelete->trigger();
+    f.W().Commands().OpenFavorite(&site);
+    f.W().Commands().PrepareTreeMenu(f.W().Tree()->RootItem());
+    f.W().Action("actFileDelete")->trigger();
     ASSERT_EQ(f.Prompts.DeleteAsked.size(), 1u);
     EXPECT_EQ(f.Prompts.DeleteAsked[0], std::vector<std::string>{"http://www.a.test/"});
     EXPECT_EQ(f.Tree->FindFolderByUrl("http://www.a.test/"), nullptr);
     EXPECT_EQ(f.EntryCount(), 3u);
-    ASSERT_NE(f.W().tvwCache->RootItem(), nullptr);
-    EXPECT_EQ(f.W().tvwCache->RootItem()->childCount(), 0);
-    EXPECT_EQ(f.W().lvwCache->Model()->Count(), 0);
-    EXPECT_TRUE(f.W().isEnabled());
+    ASSERT_NE(f.W().Tree()->RootItem(), nullptr);
+    EXPECT_EQ(f.W().Tree()->RootItem()->childCount(), 0);
+    EXPECT_EQ(f.W().List()->Model()->Count(), 0);
+    EXPECT_TRUE(f.W().Window().isEnabled());
     // Back to the whole cache, the other hosts are there.
-    f.W().OpenFavorite(nullptr);
+    f.W().Commands().OpenFavorite(nullptr);
     f.Select("http://");
     ExpectViewsInStep(f.W());
-    EXPECT_EQ(f.W().lvwCache->Model()->Count(), 1); // www.b.test
+    EXPECT_EQ(f.W().List()->Model()->Count(), 1); // www.b.test
 }
 
 TEST(MainCommandsDelete, AnEntryTheCacheRefusesStopsTheDeletionAndIsReported) {
@@ -614,7 +630,7 @@ TEST(MainCommandsDelete, AnEntryTheCacheRefusesStopsTheDeletionAndIsReported) {
     f.Select("http://www.a.test/docs/");
     f.FocusList();
     f.SelectRows({"deep", "one.html", "two.html"});
-    f.W().actFileDelete->trigger();
+    f.W().Action("actFileDelete")->trigger();
     // The ones before it go; it stays in the tree as in the cache.
     EXPECT_EQ(f.Tree->FindNodeByUrl("http://www.a.test/docs/one.html"), nullptr);
     EXPECT_NE(f.Tree->FindNodeByUrl("http://www.a.test/docs/two.html"), nullptr);
@@ -623,7 +639,7 @@ TEST(MainCommandsDelete, AnEntryTheCacheRefusesStopsTheDeletionAndIsReported) {
     EXPECT_TRUE(f.Prompts.Messages[0].startsWith(Utf8("削除|")));
     EXPECT_TRUE(f.Prompts.Messages[0].contains(QString::fromLocal8Bit(std::strerror(EACCES))));
     ExpectViewsInStep(f.W());
-    EXPECT_TRUE(f.W().isEnabled());
+    EXPECT_TRUE(f.W().Window().isEnabled());
     EXPECT_FALSE(f.W().ProgressVisible());
 }
 
@@ -673,17 +689,17 @@ TEST(MainCommandsCopyToFolder, FromTheTreeAndFromListRows) {
         f.Favorites.DefaultItem().Folder = c.method;
         f.Select("http://www.a.test/docs/");
         if (c.rows.empty()) {
-            f.W().PrepareTreeMenu(f.Item("http://www.a.test/docs/"));
+            f.W().Commands().PrepareTreeMenu(f.Item("http://www.a.test/docs/"));
         } else {
             f.FocusList();
             f.SelectRows(c.rows);
         }
-        f.W().actFileCopyToFolder->trigger();
+        f.W().Action("actFileCopyToFolder")->trigger();
         EXPECT_EQ(f.Prompts.CopyFolderAsked, 1);
         EXPECT_EQ(FilesBelow(f.Out.Path()), c.files);
         EXPECT_TRUE(f.Prompts.Messages.empty());
         EXPECT_FALSE(f.W().ProgressVisible());
-        EXPECT_TRUE(f.W().isEnabled());
+        EXPECT_TRUE(f.W().Window().isEnabled());
     }
 }
 
@@ -718,8 +734,8 @@ TEST(MainCommandsCopyToFolder, EachOverwriteAnswer) {
         SCOPED_TRACE(c.name);
         Fixture f;
         f.Prompts.CopyFolder = f.Out.Path();
-        f.W().PrepareTreeMenu(f.Item("http://www.a.test/docs/"));
-        f.W().actFileCopyToFolder->trigger();
+        f.W().Commands().PrepareTreeMenu(f.Item("http://www.a.test/docs/"));
+        f.W().Action("actFileCopyToFolder")->trigger();
         ASSERT_EQ(FilesBelow(f.Out.Path()), kDocsCopy);
         for (const std::string& file : kDocsCopy) {
             const fs::path path = f.Out.Path() / file;
@@ -730,7 +746,7 @@ TEST(MainCommandsCopyToFolder, EachOverwriteAnswer) {
             ASSERT_TRUE(SetFileTimeUtc(path, time));
         }
         f.Prompts.OverwriteAnswers = c.answers;
-        f.W().actFileCopyToFolder->trigger();
+        f.W().Action("actFileCopyToFolder")->trigger();
         ASSERT_EQ(f.Prompts.Overwrites.size(), c.asked);
         std::set<fs::path> expected;
         for (std::size_t i : c.rewrittenAsked)
@@ -742,7 +758,7 @@ TEST(MainCommandsCopyToFolder, EachOverwriteAnswer) {
             EXPECT_EQ(ReadFileBytes(path) != "old", expected.count(path) == 1) << file;
         }
         EXPECT_TRUE(f.Prompts.Messages.empty());
-        EXPECT_TRUE(f.W().isEnabled());
+        EXPECT_TRUE(f.W().Window().isEnabled());
     }
 }
 
@@ -753,29 +769,29 @@ TEST(MainCommandsCopyToFolder, TheOutcomeStaysInTheStatusBar) {
     testing::SourceOf(*f.Tree).Add(testing::MakeRawEntry(
         {"http://www.a.test/docs/links.html", "text/html", 5, 50, f.Site.Root() / "links"}));
     WriteFileBytes(f.Site.Root() / "links", "<img src=\"gone.gif\"><a href=\"one.html\">");
-    f.W().actCacheRefresh->trigger();
+    f.W().Action("actCacheRefresh")->trigger();
     f.Prompts.CopyFolder = f.Out.Path();
     f.Select("http://www.a.test/docs/");
     f.FocusList();
     f.SelectRows({"links.html", "one.html"});
-    f.W().actFileCopyToFolder->trigger();
-    EXPECT_EQ(f.W().CopySummary(),
+    f.W().Action("actFileCopyToFolder")->trigger();
+    EXPECT_EQ(f.W().Commands().CopySummary(),
               Utf8("コピー: 2 個のファイルを書き込み。キャッシュにないリンク 1 個 (1 ページ)"));
-    EXPECT_EQ(f.W().statusBar()->currentMessage(), f.W().CopySummary());
+    EXPECT_EQ(f.W().Window().statusBar()->currentMessage(), f.W().Commands().CopySummary());
 
     // Again: both files are there and kept.
     f.Prompts.OverwriteAnswers = {TOverwriteAnswer::NoToAll};
-    f.W().actFileCopyToFolder->trigger();
-    EXPECT_TRUE(
-        f.W().CopySummary().startsWith(Utf8("コピー: 0 個のファイルを書き込み、2 個はそのまま")));
+    f.W().Action("actFileCopyToFolder")->trigger();
+    EXPECT_TRUE(f.W().Commands().CopySummary().startsWith(
+        Utf8("コピー: 0 個のファイルを書き込み、2 個はそのまま")));
 }
 
 TEST(MainCommandsCopyToFolder, ARelativeFolderIsRefused) {
     Fixture f;
     const fs::path relative = "tarnhold-relative-copy";
     f.Prompts.CopyFolder = relative;
-    f.W().PrepareTreeMenu(f.Item("http://www.a.test/docs/"));
-    f.W().actFileCopyToFolder->trigger();
+    f.W().Commands().PrepareTreeMenu(f.Item("http://www.a.test/docs/"));
+    f.W().Action("actFileCopyToFolder")->trigger();
     ASSERT_EQ(f.Prompts.Messages.size(), 1u);
     EXPECT_TRUE(f.Prompts.Messages[0].startsWith(Utf8("フォルダを指定してコピー|")));
     EXPECT_TRUE(f.Prompts.Messages[0].endsWith(QStringLiteral("tarnhold-relative-copy")));
@@ -786,8 +802,8 @@ TEST(MainCommandsCopyToFolder, TheDefaultFolderIsTheDefaultFavoritesFolder) {
     {
         Fixture f;
         f.Favorites.DefaultItem().PathName = f.Out.Path().string() + "/";
-        f.W().PrepareTreeMenu(f.Item("http://www.a.test/docs/"));
-        f.W().actFileCopyToDefaultFolder->trigger();
+        f.W().Commands().PrepareTreeMenu(f.Item("http://www.a.test/docs/"));
+        f.W().Action("actFileCopyToDefaultFolder")->trigger();
         EXPECT_EQ(f.Prompts.CopyFolderAsked, 0);
         EXPECT_EQ(FilesBelow(f.Out.Path()), kDocsCopy);
     }
@@ -795,8 +811,8 @@ TEST(MainCommandsCopyToFolder, TheDefaultFolderIsTheDefaultFavoritesFolder) {
         SCOPED_TRACE("no default folder");
         Fixture f;
         f.Favorites.DefaultItem().PathName.clear();
-        f.W().PrepareTreeMenu(f.Item("http://www.a.test/docs/"));
-        f.W().actFileCopyToDefaultFolder->trigger();
+        f.W().Commands().PrepareTreeMenu(f.Item("http://www.a.test/docs/"));
+        f.W().Action("actFileCopyToDefaultFolder")->trigger();
         EXPECT_EQ(f.Prompts.Messages.size(), 1u);
     }
 }
@@ -828,13 +844,13 @@ TEST(MainCommandsProperty, OneWindowPerCommandWithTheSelection) {
         Fixture f;
         f.Select("http://www.a.test/");
         if (c.contextPath != nullptr) {
-            f.W().PrepareTreeMenu(f.Item(c.contextPath));
+            f.W().Commands().PrepareTreeMenu(f.Item(c.contextPath));
         } else {
             f.FocusList();
             f.SelectRows(c.rows);
         }
-        f.W().actFileShowProperty->trigger();
-        const QList<TfrmProperty*> windows = f.W().findChildren<TfrmProperty*>();
+        f.W().Action("actFileShowProperty")->trigger();
+        const QList<TfrmProperty*> windows = f.W().Window().findChildren<TfrmProperty*>();
         ASSERT_EQ(windows.size(), 1);
         TfrmProperty& property = *windows.front();
         EXPECT_TRUE(property.isVisible());
@@ -852,9 +868,9 @@ TEST(MainCommandsProperty, OneWindowPerCommandWithTheSelection) {
 TEST(MainCommandsProperty, NothingWithTheFavoritesFocused) {
     Fixture f;
     f.AddFavorites(1, 1);
-    f.Focus(f.W().lvwFavorites);
-    f.W().actFileShowProperty->trigger();
-    EXPECT_TRUE(f.W().findChildren<TfrmProperty*>().isEmpty());
+    f.Focus(f.W().Favorites());
+    f.W().Action("actFileShowProperty")->trigger();
+    EXPECT_TRUE(f.W().Window().findChildren<TfrmProperty*>().isEmpty());
 }
 
 // Clipboard ---------------------------------------------------------------------
@@ -864,31 +880,31 @@ TEST(MainCommandsClipboard, RowsAreCopiedToAFreshTemporaryFolder) {
     f.Select("http://www.a.test/docs/");
     f.FocusList();
     f.SelectRows({"deep", "one.html"});
-    QTest::keySequence(f.W().lvwCache->CurrentView(), QKeySequence(Qt::CTRL | Qt::Key_C));
-    const fs::path first = f.W().TempFolder();
+    QTest::keySequence(f.W().List()->CurrentView(), QKeySequence(Qt::CTRL | Qt::Key_C));
+    const fs::path first = f.W().Commands().TempFolder();
     ASSERT_FALSE(first.empty());
     EXPECT_EQ(FilesBelow(first), (std::vector<std::string>{"deep/three.html", "one.html"}));
     const std::vector<fs::path> files = {first / "deep", first / "one.html"};
-    EXPECT_EQ(f.W().ClipboardFiles(), files);
+    EXPECT_EQ(f.W().Commands().ClipboardFiles(), files);
     const QMimeData* data = QApplication::clipboard()->mimeData();
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(data->urls(), (QList<QUrl>{ToFileUrl(files[0]), ToFileUrl(files[1])}));
 
     // The next copy replaces the folder.
     f.SelectRows({"two.html"});
-    f.W().actFileCopy->trigger();
-    const fs::path second = f.W().TempFolder();
+    f.W().Action("actFileCopy")->trigger();
+    const fs::path second = f.W().Commands().TempFolder();
     ASSERT_FALSE(second.empty());
     EXPECT_NE(second, first);
     EXPECT_FALSE(fs::exists(first));
     EXPECT_EQ(FilesBelow(second), std::vector<std::string>{"two.html"});
-    EXPECT_EQ(f.W().ClipboardFiles(), std::vector<fs::path>{second / "two.html"});
+    EXPECT_EQ(f.W().Commands().ClipboardFiles(), std::vector<fs::path>{second / "two.html"});
 
     // With the favorites focused nothing changes.
     f.AddFavorites(1, 1);
-    f.Focus(f.W().lvwFavorites);
-    f.W().actFileCopy->trigger();
-    EXPECT_EQ(f.W().TempFolder(), second);
+    f.Focus(f.W().Favorites());
+    f.W().Action("actFileCopy")->trigger();
+    EXPECT_EQ(f.W().Commands().TempFolder(), second);
     EXPECT_TRUE(fs::exists(second / "two.html"));
 }
 
@@ -951,24 +967,24 @@ TEST(MainCommandsClipboard, EachViewOfTheTree) {
         site.Title = "Site";
         site.UrlName = c.favorite != nullptr ? c.favorite : "";
         if (c.favorite != nullptr)
-            f.W().OpenFavorite(&site);
+            f.W().Commands().OpenFavorite(&site);
         f.Select(c.folder);
-        QWidget* view = f.W().tvwCache;
+        QWidget* view = f.W().Tree();
         if (!c.rows.empty()) {
-            view = f.W().lvwCache->CurrentView();
+            view = f.W().List()->CurrentView();
             f.SelectRows(c.rows);
         }
         f.Focus(view);
         QTest::keySequence(view, QKeySequence(Qt::CTRL | Qt::Key_C));
-        const fs::path temp = f.W().TempFolder();
+        const fs::path temp = f.W().Commands().TempFolder();
         ASSERT_FALSE(temp.empty());
         EXPECT_EQ(FilesBelow(temp), c.files);
         std::vector<fs::path> clipboard;
         for (const std::string& name : c.clipboard)
             clipboard.push_back(temp / name);
-        EXPECT_EQ(f.W().ClipboardFiles(), clipboard);
+        EXPECT_EQ(f.W().Commands().ClipboardFiles(), clipboard);
         EXPECT_TRUE(f.Prompts.Messages.empty());
-        f.W().OpenFavorite(nullptr);
+        f.W().Commands().OpenFavorite(nullptr);
     }
 }
 
@@ -976,34 +992,34 @@ TEST(MainCommandsClipboard, AFailedCopyLeavesTheClipboardAndTheFolderGoesWithThe
     Fixture f;
     testing::SourceOf(*f.Tree).Add(
         testing::MakeRawEntry({"http://www.a.test/docs/gone.gif", "image/gif"}));
-    f.W().actCacheRefresh->trigger();
+    f.W().Action("actCacheRefresh")->trigger();
     f.Select("http://www.a.test/docs/");
     f.FocusList();
     QApplication::clipboard()->setText(QStringLiteral("before"));
     f.SelectRows({"gone.gif"});
-    f.W().actFileCopy->trigger();
+    f.W().Action("actFileCopy")->trigger();
     ASSERT_EQ(f.Prompts.Messages.size(), 1u);
     EXPECT_TRUE(f.Prompts.Messages[0].startsWith(Utf8("ファイルのコピー|")));
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("before"));
-    EXPECT_TRUE(f.W().ClipboardFiles().empty());
-    EXPECT_TRUE(f.W().TempFolder().empty());
+    EXPECT_TRUE(f.W().Commands().ClipboardFiles().empty());
+    EXPECT_TRUE(f.W().Commands().TempFolder().empty());
     EXPECT_FALSE(f.W().ProgressVisible());
-    EXPECT_TRUE(f.W().isEnabled());
+    EXPECT_TRUE(f.W().Window().isEnabled());
 
     f.SelectRows({"one.html"});
-    f.W().actFileCopy->trigger();
-    const fs::path temp = f.W().TempFolder();
+    f.W().Action("actFileCopy")->trigger();
+    const fs::path temp = f.W().Commands().TempFolder();
     ASSERT_TRUE(fs::exists(temp / "one.html"));
-    const std::vector<fs::path> copied = f.W().ClipboardFiles();
+    const std::vector<fs::path> copied = f.W().Commands().ClipboardFiles();
     const QList<QUrl> urls = QApplication::clipboard()->mimeData()->urls();
     ASSERT_EQ(urls.size(), 1);
 
     // A failure after a copy: what the clipboard names stays on disk.
     f.SelectRows({"gone.gif"});
-    f.W().actFileCopy->trigger();
+    f.W().Action("actFileCopy")->trigger();
     EXPECT_EQ(f.Prompts.Messages.size(), 2u);
-    EXPECT_EQ(f.W().TempFolder(), temp);
-    EXPECT_EQ(f.W().ClipboardFiles(), copied);
+    EXPECT_EQ(f.W().Commands().TempFolder(), temp);
+    EXPECT_EQ(f.W().Commands().ClipboardFiles(), copied);
     EXPECT_EQ(QApplication::clipboard()->mimeData()->urls(), urls);
     EXPECT_TRUE(fs::exists(temp / "one.html"));
     f.Window.reset();
@@ -1029,16 +1045,16 @@ TEST(MainCommandsClipboard, NamesThatNeedEscapingOrNumbering) {
         WriteFileBytes(file, "GIF89a");
         testing::SourceOf(*f.Tree).Add(testing::MakeRawEntry({url, "image/gif", 3, 6, file}));
     }
-    f.W().actCacheRefresh->trigger();
+    f.W().Action("actCacheRefresh")->trigger();
     f.Select("http://www.a.test/odd/");
     f.FocusList();
-    f.W().actListSelectAll->trigger();
-    const std::size_t rows = f.W().lvwCache->SelectedNodes().size();
+    f.W().Action("actListSelectAll")->trigger();
+    const std::size_t rows = f.W().List()->SelectedNodes().size();
     ASSERT_EQ(rows, 9u);
-    f.W().actFileCopy->trigger();
+    f.W().Action("actFileCopy")->trigger();
     EXPECT_TRUE(f.Prompts.Messages.empty());
-    ASSERT_EQ(f.W().ClipboardFiles().size(), rows);
-    for (const fs::path& path : f.W().ClipboardFiles())
+    ASSERT_EQ(f.W().Commands().ClipboardFiles().size(), rows);
+    for (const fs::path& path : f.W().Commands().ClipboardFiles())
         EXPECT_TRUE(fs::exists(path)) << path;
     EXPECT_EQ(QApplication::clipboard()->mimeData()->urls().size(), static_cast<int>(rows));
 }
@@ -1049,7 +1065,7 @@ TEST(MainCommandsOpen, ABrowsersEntryOpensAsItsDecodedBodyUnderItsLocalName) {
     Fixture f;
     // A browser's entry file: a header, the body gzipped, a trailer.
     const std::string page = "<p>from a browser's cache</p>";
-    const std::string gz = test::EncodeBody("gzip", page);
+    const std::string gz = tarnhold::test::EncodeBody("gzip", page);
     const fs::path entryFile = f.Out.Path() / "0123abcd_0";
     WriteFileBytes(entryFile, "HEAD" + gz + "TAIL");
     TRawCacheEntry raw = testing::MakeRawEntry(
@@ -1058,7 +1074,7 @@ TEST(MainCommandsOpen, ABrowsersEntryOpensAsItsDecodedBodyUnderItsLocalName) {
     raw.BodyLength = static_cast<std::int64_t>(gz.size());
     raw.ContentEncoding = "gzip";
     testing::SourceOf(*f.Tree).Add(raw);
-    f.W().actCacheRefresh->trigger();
+    f.W().Action("actCacheRefresh")->trigger();
     f.Select("http://www.a.test/docs/");
     f.FocusList();
 
@@ -1070,7 +1086,7 @@ TEST(MainCommandsOpen, ABrowsersEntryOpensAsItsDecodedBodyUnderItsLocalName) {
     ASSERT_EQ(name.substr(0, 5), "news~");
     for (int twice = 0; twice < 2; ++twice) {
         f.SelectRows({name});
-        f.W().lvwCacheDblClick();
+        f.W().Commands().lvwCacheDblClick();
     }
     ASSERT_EQ(f.Prompts.Opened.size(), 2u);
     EXPECT_TRUE(f.Prompts.Messages.empty());
@@ -1082,7 +1098,7 @@ TEST(MainCommandsOpen, ABrowsersEntryOpensAsItsDecodedBodyUnderItsLocalName) {
 
     // A whole cached file opens as it is.
     f.SelectRows({"one.html"});
-    f.W().lvwCacheDblClick();
+    f.W().Commands().lvwCacheDblClick();
     ASSERT_EQ(f.Prompts.Opened.size(), 3u);
     EXPECT_EQ(
         f.Prompts.Opened[2],
@@ -1121,11 +1137,11 @@ TEST(MainCommandsDefaultExtensions, AChangeNamesNewEntriesAfterTheRefresh) {
             table.Items(table.IndexOf("text/html")).SetDefaultExtension(".htm");
         };
         f.Select("http://www.b.test/");
-        f.W().mnuDefExtName->trigger();
+        f.W().Action("mnuDefExtName")->trigger();
         EXPECT_EQ(f.Prompts.ExtensionsAsked, 1);
         EXPECT_EQ(names(), c.names);
         EXPECT_EQ(fs::exists(f.Home.Path() / "contentType.dat"), c.changed);
-        EXPECT_EQ(f.W().lvwCache->Model()->Count(), static_cast<int>(c.names.size()));
+        EXPECT_EQ(f.W().List()->Model()->Count(), static_cast<int>(c.names.size()));
         EXPECT_TRUE(f.Prompts.Messages.empty());
     }
 }
@@ -1139,7 +1155,7 @@ TEST(MainCommandsDefaultExtensions, ATableThatCannotBeSavedIsReportedAndStillApp
     f.Prompts.EditTable = [](TContentType& table) {
         table.Items(table.IndexOf("text/html")).SetDefaultExtension(".htm");
     };
-    f.W().mnuDefExtName->trigger();
+    f.W().Action("mnuDefExtName")->trigger();
     ASSERT_EQ(f.Prompts.Messages.size(), 1u);
     EXPECT_TRUE(f.Prompts.Messages[0].contains(Utf8("既定の拡張子を保存できませんでした。")));
     EXPECT_NE(f.Tree->FindNodeByUrl("http://www.b.test/later.htm"), nullptr);
@@ -1152,9 +1168,9 @@ TEST(MainCommandsUp, SelectsTheParentAndStopsAtTheRoot) {
     f.Select("http://www.a.test/docs/deep/");
     const char* expected[] = {"http://www.a.test/docs/", "http://www.a.test/", "http://", "", ""};
     for (const char* path : expected) {
-        f.W().actTreeUpLevel->trigger();
-        EXPECT_EQ(f.W().tvwCache->SelectedPath(), path);
-        EXPECT_EQ(f.W().lvwCache->CurrentFolder(), path);
+        f.W().Action("actTreeUpLevel")->trigger();
+        EXPECT_EQ(f.W().Tree()->SelectedPath(), path);
+        EXPECT_EQ(f.W().List()->CurrentFolder(), path);
     }
 }
 
@@ -1163,28 +1179,29 @@ TEST(MainCommandsUp, AListStillToFollowTheTreeFollowsAfterACopy) {
     // copy run in that pause must not leave it behind for good.
     const struct {
         const char* name;
-        std::function<void(TfrmMain&)> act;
+        std::function<void(const test::TMainWindowParts&)> act;
     } cases[] = {
-        {"clipboard", [](TfrmMain& w) { w.actFileCopy->trigger(); }},
-        {"to a folder", [](TfrmMain& w) { w.actFileCopyToFolder->trigger(); }},
+        {"clipboard", [](const test::TMainWindowParts& w) { w.Action("actFileCopy")->trigger(); }},
+        {"to a folder",
+         [](const test::TMainWindowParts& w) { w.Action("actFileCopyToFolder")->trigger(); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Fixture f;
         f.Prompts.CopyFolder = f.Out.Path();
         f.Select("http://www.a.test/");
-        f.W().tvwCache->expandAll();
-        f.Focus(f.W().tvwCache);
-        QTest::keyPress(f.W().tvwCache, Qt::Key_Down);
-        QTest::keyPress(f.W().tvwCache, Qt::Key_Down);
-        QTest::keyRelease(f.W().tvwCache, Qt::Key_Down);
-        ASSERT_EQ(f.W().tvwCache->SelectedPath(), "http://www.a.test/docs/deep/");
-        ASSERT_EQ(f.W().lvwCache->CurrentFolder(), "http://www.a.test/");
+        f.W().Tree()->expandAll();
+        f.Focus(f.W().Tree());
+        QTest::keyPress(f.W().Tree(), Qt::Key_Down);
+        QTest::keyPress(f.W().Tree(), Qt::Key_Down);
+        QTest::keyRelease(f.W().Tree(), Qt::Key_Down);
+        ASSERT_EQ(f.W().Tree()->SelectedPath(), "http://www.a.test/docs/deep/");
+        ASSERT_EQ(f.W().List()->CurrentFolder(), "http://www.a.test/");
         c.act(f.W());
         EXPECT_TRUE(f.Prompts.Messages.empty());
         // The list catches up after the pause.
         EXPECT_TRUE(QTest::qWaitFor(
-            [&f] { return f.W().lvwCache->CurrentFolder() == "http://www.a.test/docs/deep/"; },
+            [&f] { return f.W().List()->CurrentFolder() == "http://www.a.test/docs/deep/"; },
             3000));
     }
 }

@@ -1,6 +1,7 @@
 // The main window driven as a user drives it, on caches held in memory and
 // a data folder of its own per test.
 #include "favorites/favorites.h"
+#include "gui/mainwindowparts.h"
 #include "mainwindow/aboutbox.h"
 #include "mainwindow/cachelistview.h"
 #include "mainwindow/cachetreeview.h"
@@ -62,10 +63,12 @@ struct Fixture {
     }
     ~Fixture() { Window.reset(); }
 
+    test::TMainWindowParts W() const { return test::TMainWindowParts(*Window); }
+
     QString Utf8(const char* text) const { return QString::fromUtf8(text); }
-    std::string CurrentPath() const { return Window->tvwCache->SelectedPath(); }
+    std::string CurrentPath() const { return W().Tree()->SelectedPath(); }
     void Select(const char* url) {
-        Window->tvwCache->SelectPath(url);
+        W().Tree()->SelectPath(url);
         ASSERT_EQ(CurrentPath(), url);
     }
 
@@ -77,26 +80,26 @@ struct Fixture {
 
 TEST(MainWindowStart, WithoutScreenDatRefreshesAndShowsTheRoot) {
     Fixture f;
-    TfrmMain& w = *f.Window;
-    EXPECT_TRUE(w.windowTitle().endsWith(QStringLiteral(" for MSIE")));
-    EXPECT_EQ(w.size(), QSize(963, 560));
-    EXPECT_TRUE(w.mnuToolBar->isChecked());
-    EXPECT_TRUE(w.tlbCommand->isVisible());
-    EXPECT_TRUE(w.actListDetailIcon->isChecked());
-    EXPECT_TRUE(w.mnuRefreshAtStart->isChecked());
-    EXPECT_TRUE(w.mnuEnableScheme->isChecked());
-    EXPECT_EQ(w.SchemeLevel(), 1);
+    const test::TMainWindowParts w = f.W();
+    EXPECT_TRUE(w.Window().windowTitle().endsWith(QStringLiteral(" for MSIE")));
+    EXPECT_EQ(w.Window().size(), QSize(963, 560));
+    EXPECT_TRUE(w.Action("mnuToolBar")->isChecked());
+    EXPECT_TRUE(w.ToolBar()->isVisible());
+    EXPECT_TRUE(w.Action("actListDetailIcon")->isChecked());
+    EXPECT_TRUE(w.Action("mnuRefreshAtStart")->isChecked());
+    EXPECT_TRUE(w.Action("mnuEnableScheme")->isChecked());
+    EXPECT_EQ(w.Commands().SchemeLevel(), 1);
     EXPECT_FALSE(w.ProgressVisible());
-    EXPECT_TRUE(w.isEnabled());
+    EXPECT_TRUE(w.Window().isEnabled());
     // The refresh filled the tree; the root is selected and listed.
-    QTreeWidgetItem* root = w.tvwCache->RootItem();
+    QTreeWidgetItem* root = w.Tree()->RootItem();
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(root->text(0), QStringLiteral("Web Cache"));
     EXPECT_EQ(root->childCount(), 2); // http:, https:
     EXPECT_EQ(f.CurrentPath(), "");
-    EXPECT_EQ(w.lvwCache->Model()->Count(), 2);
+    EXPECT_EQ(w.List()->Model()->Count(), 2);
     EXPECT_EQ(w.StatusText(0), f.Utf8("2 個のオブジェクト"));
-    EXPECT_EQ(w.txtFolder->text(), f.Utf8(" 開いているフォルダ: Web Cache"));
+    EXPECT_EQ(w.FolderCaption()->text(), f.Utf8(" 開いているフォルダ: Web Cache"));
 }
 
 TEST(MainWindowStart, ScreenDatEdgeCases) {
@@ -120,40 +123,40 @@ TEST(MainWindowStart, ScreenDatEdgeCases) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Fixture f(c.file);
-        TfrmMain& w = *f.Window;
+        const test::TMainWindowParts w = f.W();
         if (!c.bounds.isNull()) {
-            EXPECT_EQ(w.geometry().width(), c.bounds.width());
+            EXPECT_EQ(w.Window().geometry().width(), c.bounds.width());
         } else {
-            EXPECT_EQ(w.size(), QSize(963, 560));
+            EXPECT_EQ(w.Window().size(), QSize(963, 560));
         }
-        EXPECT_EQ(w.mnuToolBar->isChecked(), c.toolBar);
-        EXPECT_EQ(w.tlbCommand->isVisible(), c.toolBar);
-        QAction* styles[] = {w.actListLargeIcon, w.actListSmallIcon, w.actListListIcon,
-                             w.actListDetailIcon};
+        EXPECT_EQ(w.Action("mnuToolBar")->isChecked(), c.toolBar);
+        EXPECT_EQ(w.ToolBar()->isVisible(), c.toolBar);
+        QAction* styles[] = {w.Action("actListLargeIcon"), w.Action("actListSmallIcon"),
+                             w.Action("actListListIcon"), w.Action("actListDetailIcon")};
         for (int i = 0; i < 4; ++i)
             EXPECT_EQ(styles[i]->isChecked(), i == c.checkedStyle) << i;
-        EXPECT_EQ(w.SchemeLevel(), c.schemeLevel);
+        EXPECT_EQ(w.Commands().SchemeLevel(), c.schemeLevel);
         EXPECT_EQ(f.Tree->EnableScheme(), c.schemeLevel == 1);
-        EXPECT_EQ(w.tvwCache->RootItem()->childCount(), c.rootChildren);
+        EXPECT_EQ(w.Tree()->RootItem()->childCount(), c.rootChildren);
     }
 }
 
 TEST(MainWindowStart, WithoutRefreshAtStartTheTreeStaysEmpty) {
     Fixture f("[Cache]\r\nRefresh=0\r\n");
-    EXPECT_FALSE(f.Window->mnuRefreshAtStart->isChecked());
+    EXPECT_FALSE(f.W().Action("mnuRefreshAtStart")->isChecked());
     EXPECT_EQ(f.Tree->Root()->Count(), 0);
-    f.Window->actCacheRefresh->trigger();
+    f.W().Action("actCacheRefresh")->trigger();
     EXPECT_EQ(f.Tree->Root()->Count(), 2);
-    EXPECT_EQ(f.Window->tvwCache->RootItem()->childCount(), 2);
+    EXPECT_EQ(f.W().Tree()->RootItem()->childCount(), 2);
 }
 
 TEST(MainWindowSettings, CloseWritesEveryKeyInOrderAndTheNextStartReadsThem) {
     TempFolder home;
     {
         Fixture f;
-        f.Window->actListSmallIcon->trigger();
-        f.Window->mnuStatusBar->trigger();
-        f.Window->actListSortBySize->trigger();
+        f.W().Action("actListSmallIcon")->trigger();
+        f.W().Action("mnuStatusBar")->trigger();
+        f.W().Action("actListSortBySize")->trigger();
         f.Window->close();
         const std::string text = TProfileFile(f.Home.Path / "screen.dat").Text();
         const char* order[] = {
@@ -206,71 +209,72 @@ TEST(MainWindowAbout, VersionLine) {
 
 TEST(MainWindowCommands, ViewStylesCheckOneAndEnableArrangingForIcons) {
     Fixture f;
-    TfrmMain& w = *f.Window;
-    QAction* styles[] = {w.actListLargeIcon, w.actListSmallIcon, w.actListListIcon,
-                         w.actListDetailIcon};
+    const test::TMainWindowParts w = f.W();
+    QAction* styles[] = {w.Action("actListLargeIcon"), w.Action("actListSmallIcon"),
+                         w.Action("actListListIcon"), w.Action("actListDetailIcon")};
     for (int i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
         styles[i]->trigger();
         for (int j = 0; j < 4; ++j)
             EXPECT_EQ(styles[j]->isChecked(), i == j);
-        EXPECT_EQ(w.lvwCache->ViewStyle(), i);
-        EXPECT_EQ(w.actListArrangeIconAuto->isEnabled(), i < 2);
-        EXPECT_EQ(w.actListLineUp->isEnabled(), i < 2);
+        EXPECT_EQ(w.List()->ViewStyle(), i);
+        EXPECT_EQ(w.Action("actListArrangeIconAuto")->isEnabled(), i < 2);
+        EXPECT_EQ(w.Action("actListLineUp")->isEnabled(), i < 2);
     }
     // The tool bar's button runs through the cycle from details.
     for (int expected : {0, 1, 2, 3, 0}) {
-        w.actListRoolIcon->trigger();
-        EXPECT_EQ(w.lvwCache->ViewStyle(), expected);
+        w.Action("actListRoolIcon")->trigger();
+        EXPECT_EQ(w.List()->ViewStyle(), expected);
         EXPECT_TRUE(styles[expected]->isChecked());
     }
 }
 
 TEST(MainWindowCommands, UpFolderRowsAndSortCommands) {
     Fixture f;
-    TfrmMain& w = *f.Window;
+    const test::TMainWindowParts w = f.W();
     f.Select("http://www.a.test/docs/");
-    w.actTreeUpLevel->trigger();
+    w.Action("actTreeUpLevel")->trigger();
     EXPECT_EQ(f.CurrentPath(), "http://www.a.test/");
-    EXPECT_EQ(w.lvwCache->CurrentFolder(), "http://www.a.test/");
+    EXPECT_EQ(w.List()->CurrentFolder(), "http://www.a.test/");
 
     // The sort commands set the key, ascending.
     const std::pair<QAction*, int> sorts[] = {
-        {w.actListSortByUrlName, 0}, {w.actListSortByTitle, 1}, {w.actListSortBySize, 2},
-        {w.actListSortByType, 3},    {w.actListSortByDate, 4},  {w.actListSortByName, 5}};
+        {w.Action("actListSortByUrlName"), 0}, {w.Action("actListSortByTitle"), 1},
+        {w.Action("actListSortBySize"), 2},    {w.Action("actListSortByType"), 3},
+        {w.Action("actListSortByDate"), 4},    {w.Action("actListSortByName"), 5}};
     for (const auto& [action, key] : sorts) {
         action->trigger();
-        EXPECT_EQ(w.lvwCache->SortType(), key);
-        EXPECT_EQ(w.lvwCache->SortOrder(), 0);
+        EXPECT_EQ(w.List()->SortType(), key);
+        EXPECT_EQ(w.List()->SortOrder(), 0);
     }
 
     // A folder row opened from the list selects its tree item.
-    w.lvwCache->SelectAll();
-    w.lvwCacheDblClick(); // folders first: "docs"
+    w.List()->SelectAll();
+    w.Commands().lvwCacheDblClick(); // folders first: "docs"
     EXPECT_EQ(f.CurrentPath(), "http://www.a.test/docs/");
 }
 
 TEST(MainWindowCommands, SelectAllAndInvertSelection) {
     Fixture f;
-    TfrmMain& w = *f.Window;
+    const test::TMainWindowParts w = f.W();
     f.Select("http://www.a.test/");
-    const int rows = w.lvwCache->Model()->Count();
+    const int rows = w.List()->Model()->Count();
     ASSERT_EQ(rows, 4); // docs/, index.html, b.gif, c.css
-    w.actListSelectAll->trigger();
-    EXPECT_EQ(static_cast<int>(w.lvwCache->SelectedNodes().size()), rows);
+    w.Action("actListSelectAll")->trigger();
+    EXPECT_EQ(static_cast<int>(w.List()->SelectedNodes().size()), rows);
     EXPECT_EQ(w.StatusText(0), f.Utf8("4 個のオブジェクトを選択"));
-    w.actListItemChange->trigger();
-    EXPECT_TRUE(w.lvwCache->SelectedNodes().empty());
+    w.Action("actListItemChange")->trigger();
+    EXPECT_TRUE(w.List()->SelectedNodes().empty());
     EXPECT_EQ(w.StatusText(0), f.Utf8("4 個のオブジェクト"));
 }
 
 TEST(MainWindowStatus, ThreeSelectedFilesAndNone) {
     Fixture f;
-    TfrmMain& w = *f.Window;
+    const test::TMainWindowParts w = f.W();
     f.Select("http://www.a.test/");
     // The three files of 1000, 2000 and 3000 bytes, without the folder row.
-    QItemSelectionModel* selection = w.lvwCache->SelectionModel();
-    TCacheListModel* model = w.lvwCache->Model();
+    QItemSelectionModel* selection = w.List()->SelectionModel();
+    TCacheListModel* model = w.List()->Model();
     for (int row = 0; row < model->Count(); ++row) {
         if (!model->NodeAt(row)->IsFolder)
             selection->select(model->index(row, 0),
@@ -285,57 +289,57 @@ TEST(MainWindowStatus, ThreeSelectedFilesAndNone) {
 
 TEST(MainWindowTree, HeldKeyWalksTheTreeWithoutRefillingTheListUntilThePause) {
     Fixture f;
-    TfrmMain& w = *f.Window;
+    const test::TMainWindowParts w = f.W();
     f.Select("http://www.a.test/");
-    w.tvwCache->expandAll();
-    w.tvwCache->setFocus();
+    w.Tree()->expandAll();
+    w.Tree()->setFocus();
     // Key presses without a release: the key is held.
-    QTest::keyPress(w.tvwCache, Qt::Key_Down);
-    QTest::keyPress(w.tvwCache, Qt::Key_Down);
+    QTest::keyPress(w.Tree(), Qt::Key_Down);
+    QTest::keyPress(w.Tree(), Qt::Key_Down);
     EXPECT_EQ(f.CurrentPath(), "http://www.a.test/docs/deep/");
-    EXPECT_EQ(w.lvwCache->CurrentFolder(), "http://www.a.test/");
-    EXPECT_TRUE(w.tmrNodeChange->isActive());
-    EXPECT_EQ(w.tmrNodeChange->interval(), 1000);
+    EXPECT_EQ(w.List()->CurrentFolder(), "http://www.a.test/");
+    EXPECT_TRUE(w.NodeChangeTimer()->isActive());
+    EXPECT_EQ(w.NodeChangeTimer()->interval(), 1000);
     // The pause: the timer's tick shows the folder then selected.
-    QTest::keyRelease(w.tvwCache, Qt::Key_Down);
-    EXPECT_EQ(w.lvwCache->CurrentFolder(), "http://www.a.test/");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !w.tmrNodeChange->isActive(); }, 3000));
-    EXPECT_EQ(w.lvwCache->CurrentFolder(), "http://www.a.test/docs/deep/");
-    EXPECT_EQ(w.txtFolder->text(), f.Utf8(" 開いているフォルダ: deep"));
+    QTest::keyRelease(w.Tree(), Qt::Key_Down);
+    EXPECT_EQ(w.List()->CurrentFolder(), "http://www.a.test/");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !w.NodeChangeTimer()->isActive(); }, 3000));
+    EXPECT_EQ(w.List()->CurrentFolder(), "http://www.a.test/docs/deep/");
+    EXPECT_EQ(w.FolderCaption()->text(), f.Utf8(" 開いているフォルダ: deep"));
     // Without a held key the list follows at once.
-    w.actTreeUpLevel->trigger();
-    EXPECT_EQ(w.lvwCache->CurrentFolder(), "http://www.a.test/docs/");
+    w.Action("actTreeUpLevel")->trigger();
+    EXPECT_EQ(w.List()->CurrentFolder(), "http://www.a.test/docs/");
 }
 
 TEST(MainWindowFavorites, ASiteAsRootAndBackToTheWholeCache) {
     for (const bool scheme : {true, false}) {
         SCOPED_TRACE(scheme);
         Fixture f(scheme ? "" : "[Option]\r\nEnableScheme=0\r\n");
-        TfrmMain& w = *f.Window;
+        const test::TMainWindowParts w = f.W();
         TFavoriteItem site = TFavorites::MakeDefaultItem();
         site.Title = "Site A";
         site.UrlName = "http://www.a.test/index.html";
         site.Default = scheme ? "default.htm" : "";
-        w.OpenFavorite(&site);
-        EXPECT_EQ(w.CurrentFavorite(), &site);
+        w.Commands().OpenFavorite(&site);
+        EXPECT_EQ(w.Commands().CurrentFavorite(), &site);
         // A favorite without a default file name keeps the pages of folder
         // URLs named.
         EXPECT_EQ(f.Tree->DefaultFileName, scheme ? "default.htm" : "index.html");
-        QTreeWidgetItem* root = w.tvwCache->RootItem();
+        QTreeWidgetItem* root = w.Tree()->RootItem();
         ASSERT_NE(root, nullptr);
         EXPECT_EQ(root->text(0), QStringLiteral("Site A"));
         EXPECT_EQ(root->childCount(), 1); // docs
         // The selection survives a refresh of the site.
-        w.tvwCache->setCurrentItem(root->child(0));
+        w.Tree()->setCurrentItem(root->child(0));
         const std::string docs = scheme ? "http://www.a.test/docs/" : "www.a.test/docs/";
         EXPECT_EQ(f.CurrentPath(), docs);
-        w.actCacheRefresh->trigger();
+        w.Action("actCacheRefresh")->trigger();
         EXPECT_EQ(f.CurrentPath(), docs);
-        EXPECT_EQ(w.lvwCache->CurrentFolder(), docs);
+        EXPECT_EQ(w.List()->CurrentFolder(), docs);
 
-        w.OpenFavorite(nullptr);
-        EXPECT_EQ(w.CurrentFavorite(), nullptr);
-        EXPECT_EQ(w.tvwCache->RootItem()->text(0), QStringLiteral("Web Cache"));
+        w.Commands().OpenFavorite(nullptr);
+        EXPECT_EQ(w.Commands().CurrentFavorite(), nullptr);
+        EXPECT_EQ(w.Tree()->RootItem()->text(0), QStringLiteral("Web Cache"));
         EXPECT_EQ(f.Tree->DefaultFileName, "index.html");
     }
 }
@@ -345,27 +349,28 @@ TEST(MainWindowFavorites, ASiteMissingFromTheCacheShowsALoneRoot) {
     TFavoriteItem site = TFavorites::MakeDefaultItem();
     site.Title = "Gone";
     site.UrlName = "http://gone.test/";
-    f.Window->OpenFavorite(&site);
-    EXPECT_EQ(f.Window->tvwCache->RootItem()->text(0), QStringLiteral("Gone"));
-    EXPECT_EQ(f.Window->tvwCache->RootItem()->childCount(), 0);
-    EXPECT_EQ(f.Window->lvwCache->Model()->Count(), 0);
+    f.W().Commands().OpenFavorite(&site);
+    EXPECT_EQ(f.W().Tree()->RootItem()->text(0), QStringLiteral("Gone"));
+    EXPECT_EQ(f.W().Tree()->RootItem()->childCount(), 0);
+    EXPECT_EQ(f.W().List()->Model()->Count(), 0);
 }
 
 TEST(MainWindowCache, WithoutACacheARootAloneAndWhyStayAcrossRefreshes) {
     TempFolder home;
     TWebCacheTree tree; // no source: no cache could be found
     TFavorites favorites;
-    TfrmMain w(tree, favorites, home.Path);
+    TfrmMain window(tree, favorites, home.Path);
+    const test::TMainWindowParts w(window);
     const QString why = QStringLiteral("/nowhere/index.dat: No such file or directory");
-    w.SetCacheProblem(why);
-    w.Start();
-    ASSERT_NE(w.tvwCache->RootItem(), nullptr);
-    EXPECT_EQ(w.tvwCache->RootItem()->childCount(), 0);
-    EXPECT_EQ(w.lvwCache->Model()->Count(), 0);
+    w.Commands().SetCacheProblem(why);
+    w.Window().Start();
+    ASSERT_NE(w.Tree()->RootItem(), nullptr);
+    EXPECT_EQ(w.Tree()->RootItem()->childCount(), 0);
+    EXPECT_EQ(w.List()->Model()->Count(), 0);
     EXPECT_EQ(w.CacheProblemText(), why);
-    w.actCacheRefresh->trigger();
+    w.Action("actCacheRefresh")->trigger();
     EXPECT_EQ(w.CacheProblemText(), why);
-    EXPECT_TRUE(w.isEnabled());
+    EXPECT_TRUE(w.Window().isEnabled());
 }
 
 } // namespace

@@ -123,6 +123,10 @@ public:
     // The older copies the last enumeration did not deliver, in the cache's
     // order.
     virtual std::vector<TKeyedCopy> UndeliveredCopies() const = 0;
+    // Reads one of those copies as an entry (its head, time and where its
+    // body lies), from its entry file as it is now. Fails with the reason
+    // when the file can no longer be read as an entry of copy.Url.
+    [[nodiscard]] virtual TError ReadCopy(const TKeyedCopy& copy, TRawCacheEntry& entry) const = 0;
 };
 
 class TCacheSource {

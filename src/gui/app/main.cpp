@@ -7,6 +7,7 @@
 #include "favorites/favorites.h"
 #include "mainwindow/cachelistview.h"
 #include "mainwindow/cachetreeview.h"
+#include "mainwindow/maincommands.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/property.h"
 #include "platform/appfolder.h"
@@ -14,6 +15,7 @@
 #include "sources/opencache.h"
 #include "tree/webcachetree.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFont>
@@ -50,14 +52,17 @@ QString DataFileProblem(const char* name, const TRecordFileRead& read) {
 // with large icons, its context menus, the edit menu and a properties window. Nothing is saved in
 // the data folder.
 int SaveScreenshots(TfrmMain& window, const std::filesystem::path& dir) {
-    window.tvwCache->SelectPath("http://www.yamabiko.test/");
+    TMainCommands& commands = window.Commands();
+    TCacheTreeView& tree = *commands.Views().Tree;
+    TCacheListView& list = *commands.Views().List;
+    tree.SelectPath("http://www.yamabiko.test/");
     // Another cache: its first host.
-    if (window.tvwCache->SelectedPath() != "http://www.yamabiko.test/") {
-        QTreeWidgetItem* item = window.tvwCache->RootItem();
+    if (tree.SelectedPath() != "http://www.yamabiko.test/") {
+        QTreeWidgetItem* item = tree.RootItem();
         for (int level = 0; level < 2 && item != nullptr && item->childCount() > 0; ++level)
             item = item->child(0);
         if (item != nullptr)
-            window.tvwCache->setCurrentItem(item);
+            tree.setCurrentItem(item);
     }
     QCoreApplication::processEvents();
     int failed = 0;
@@ -77,23 +82,23 @@ int SaveScreenshots(TfrmMain& window, const std::filesystem::path& dir) {
     };
     write(window, "main-details.png");
 
-    menu(window.PrepareTreeMenu(window.tvwCache->currentItem()), "main-menu-tree.png");
+    menu(commands.PrepareTreeMenu(tree.currentItem()), "main-menu-tree.png");
     const auto properties = [&](const char* name) {
-        window.actFileShowProperty->trigger();
+        commands.Action("actFileShowProperty")->trigger();
         for (TfrmProperty* shown : window.findChildren<TfrmProperty*>()) {
             write(*shown, name);
             delete shown;
         }
     };
     properties("main-property-host.png");
-    window.lvwCache->CurrentView()->setFocus();
-    menu(window.PrepareListMenu(), "main-menu-list-none.png");
-    window.lvwCache->SelectAll();
-    menu(window.PrepareListMenu(), "main-menu-list-selected.png");
+    list.CurrentView()->setFocus();
+    menu(commands.PrepareListMenu(), "main-menu-list-none.png");
+    list.SelectAll();
+    menu(commands.PrepareListMenu(), "main-menu-list-selected.png");
     properties("main-property-rows.png");
     menu(window.menuBar()->actions().value(1)->menu(), "main-menu-edit.png");
 
-    window.actListLargeIcon->trigger();
+    commands.Action("actListLargeIcon")->trigger();
     write(window, "main-largeicons.png");
     return failed == 0 ? 0 : 1;
 }
@@ -178,6 +183,8 @@ int main(int argc, char** argv) {
     if (where.Error) {
         problem = QString::fromStdString(where.Error.Text());
     } else {
+        // The caption names the kind of cache even when it cannot be read.
+        current.Kind = where.Kind;
         TError error;
         source = OpenCacheSourceAt(where.Path, where.Kind, &error);
         if (!source) {
@@ -189,7 +196,6 @@ int main(int argc, char** argv) {
                 PathToQString(where.Path.filename())
                         .compare(QStringLiteral("index.dat"), Qt::CaseInsensitive) == 0)
                 current.Folder = where.Path.parent_path();
-            current.Kind = where.Kind;
             current.Description = where.Description;
         }
     }
@@ -208,9 +214,9 @@ int main(int argc, char** argv) {
         problem = DataFileProblem("contentType.dat", tree.ContentTypeRead());
     if (problem.isEmpty() && favoritesError && favoritesError.Code() != ENOTDIR)
         problem = QString::fromStdString(favoritesError.Text());
-    window.SetCacheProblem(problem);
-    window.SetCurrentCache(current);
-    window.FindCaches = [demo] { return FindAllCaches(demo); };
+    window.Commands().SetCacheProblem(problem);
+    window.Commands().SetCurrentCache(current);
+    window.Commands().FindCaches = [demo] { return FindAllCaches(demo); };
     window.Start();
     if (options.Parser.isSet(options.Shot))
         return SaveScreenshots(window, ToPath(options.Parser.value(options.Shot)));

@@ -613,6 +613,34 @@ std::vector<TKeyedCopy> TChromiumCacheSource::UndeliveredCopies() const {
     return copies;
 }
 
+TError TChromiumCacheSource::ReadCopy(const TKeyedCopy& copy, TRawCacheEntry& entry) const {
+    // Only a file of this cache's folder, never through a link.
+    const std::filesystem::path file(copy.FileName);
+    if (file.parent_path() != folder_ || !IsEntryFileName(file.filename().native()))
+        return TError::Message(copy.FileName + ": no entry file of this cache", EINVAL);
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return TError::FromErrno(errno, copy.FileName);
+    struct stat st {};
+    TChromiumEntry e;
+    TError error;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        error = TError::Message(copy.FileName + ": not a regular file", EINVAL);
+    else
+        error = ParseChromiumEntry(static_cast<std::uint64_t>(st.st_size),
+                                   TChunkReader(fd, static_cast<std::uint64_t>(st.st_size)), e,
+                                   kBodyCheckedAtRefresh);
+    ::close(fd);
+    if (error)
+        return TError::Message(copy.FileName + ": " + error.Text(), error.Code());
+    if (e.Key != copy.Key || e.Url != copy.Url)
+        return TError::Message(copy.FileName + ": the file holds another entry now");
+    if (e.Mismatch != 0)
+        return TError::Message(copy.FileName + ": " + ChromiumMismatchText(e.Mismatch));
+    FillChromiumEntry(e, file, entry);
+    return {};
+}
+
 std::string TChromiumCacheSource::Describe() const {
     std::string text = folder_.string() + " (Chromium cache";
     if (counts_.Shadowed > 0)

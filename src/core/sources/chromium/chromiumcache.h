@@ -140,6 +140,7 @@ public:
     bool CurrentShadowed() const override;
     // The hidden entries, unless they are listed.
     std::vector<TKeyedCopy> UndeliveredCopies() const override;
+    [[nodiscard]] TError ReadCopy(const TKeyedCopy& copy, TRawCacheEntry& entry) const override;
     // The counts of the last refresh.
     const TChromiumCounts& Counts() const { return counts_; }
     const std::filesystem::path& Folder() const { return folder_; }

@@ -231,6 +231,32 @@ bool LockLinkProcessRuns(std::string_view target) {
     return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
+// Gives out a read entry whose body starts its file, as the rest of the
+// program takes entries.
+void FillFirefoxRaw(TFirefoxEntry& e, std::string file, TRawCacheEntry& entry) {
+    entry.Clear();
+    entry.Url = std::move(e.Url);
+    entry.LocalFileName = std::move(file);
+    entry.EntryType = NORMAL_CACHE_ENTRY;
+    // The document's own time, as Internet Explorer keeps it; without one,
+    // when Firefox stored the entry.
+    std::int64_t seconds = 0;
+    if (ParseHttpDate(FirefoxHeaderValue(e.ResponseHead, "Last-Modified"), seconds))
+        entry.LastModified = UnixTimeToFileTime(seconds);
+    else if (e.LastModified != 0)
+        entry.LastModified = UnixTimeToFileTime(e.LastModified);
+    entry.Size = e.BodyLength;
+    entry.BodyOffset = 0;
+    entry.BodyLength = static_cast<std::int64_t>(e.BodyLength);
+    if (!e.ChunksChecked && e.DataLength > 0)
+        entry.BodyCheck = {TBodyCheck::FirefoxChunks, 0, e.DataLength + 4, e.DataLength};
+    entry.ContentEncoding = FirefoxHeaderValue(e.ResponseHead, "Content-Encoding");
+    std::transform(entry.ContentEncoding.begin(), entry.ContentEncoding.end(),
+                   entry.ContentEncoding.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    entry.HeaderBlock = std::move(e.ResponseHead);
+}
+
 } // namespace
 
 std::uint32_t FirefoxHash(std::string_view data, std::uint32_t seed) {
@@ -633,30 +659,7 @@ bool TFirefoxCacheSource::Deliver(TRawCacheEntry& entry) {
     }
     current_ = next_;
     TFound& f = found_[next_++];
-    TFirefoxEntry& e = f.Entry;
-    entry.Clear();
-    entry.Url = std::move(e.Url);
-    entry.LocalFileName = entries_.native();
-    entry.LocalFileName += '/';
-    entry.LocalFileName += f.FileName;
-    entry.EntryType = NORMAL_CACHE_ENTRY;
-    // The document's own time, as Internet Explorer keeps it; without one,
-    // when Firefox stored the entry.
-    std::int64_t seconds = 0;
-    if (ParseHttpDate(FirefoxHeaderValue(e.ResponseHead, "Last-Modified"), seconds))
-        entry.LastModified = UnixTimeToFileTime(seconds);
-    else if (e.LastModified != 0)
-        entry.LastModified = UnixTimeToFileTime(e.LastModified);
-    entry.Size = e.BodyLength;
-    entry.BodyOffset = 0;
-    entry.BodyLength = static_cast<std::int64_t>(e.BodyLength);
-    if (!e.ChunksChecked && e.DataLength > 0)
-        entry.BodyCheck = {TBodyCheck::FirefoxChunks, 0, e.DataLength + 4, e.DataLength};
-    entry.ContentEncoding = FirefoxHeaderValue(e.ResponseHead, "Content-Encoding");
-    std::transform(entry.ContentEncoding.begin(), entry.ContentEncoding.end(),
-                   entry.ContentEncoding.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    entry.HeaderBlock = std::move(e.ResponseHead);
+    FillFirefoxRaw(f.Entry, entries_.native() + '/' + f.FileName, entry);
     return true;
 }
 
@@ -679,6 +682,34 @@ std::vector<TKeyedCopy> TFirefoxCacheSource::UndeliveredCopies() const {
             copies.push_back({k.Url, k.Key, (entries_ / k.FileName).native()});
     }
     return copies;
+}
+
+TError TFirefoxCacheSource::ReadCopy(const TKeyedCopy& copy, TRawCacheEntry& entry) const {
+    // Only a file of this cache's entries folder, never through a link.
+    const std::filesystem::path file(copy.FileName);
+    const std::string name = file.filename().native();
+    if (file.parent_path() != entries_ || !IsEntryFileName(name))
+        return TError::Message(copy.FileName + ": no entry file of this cache", EINVAL);
+    const int dirFd = ::open(entries_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dirFd < 0)
+        return TError::FromErrno(errno, entries_.string());
+    TFirefoxEntry e;
+    std::string why;
+    TReadBuffers buffers;
+    int code = 0;
+    const TReadResult read = ReadEntryFile(dirFd, name.c_str(), e, why, buffers, true, &code);
+    ::close(dirFd);
+    if (read == TReadResult::Unreadable)
+        return TError::Message(copy.FileName + ": " + why, code != 0 ? code : EIO);
+    if (read != TReadResult::Ok)
+        return TError::Message(copy.FileName + ": " +
+                               (read == TReadResult::Encrypted ? "stored encrypted" : why));
+    if (e.Url != copy.Url || e.Key != copy.Key)
+        return TError::Message(copy.FileName + ": the file holds another entry now");
+    if (e.ChunkMismatch)
+        return TError::Message(copy.FileName + ": the hash of the body does not fit");
+    FillFirefoxRaw(e, copy.FileName, entry);
+    return {};
 }
 
 TError TFirefoxCacheSource::Error() const {

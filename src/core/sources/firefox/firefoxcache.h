@@ -148,6 +148,7 @@ public:
     std::string CurrentKey() const override;
     bool CurrentShadowed() const override { return false; }
     std::vector<TKeyedCopy> UndeliveredCopies() const override;
+    [[nodiscard]] TError ReadCopy(const TKeyedCopy& copy, TRawCacheEntry& entry) const override;
 
     const std::filesystem::path& Cache2Folder() const { return cache2_; }
     // Counts of the last refresh (First).
