@@ -122,9 +122,12 @@ void CopyWithEngine(benchmark::State& state, const std::vector<testing::TEntrySp
         state.ResumeTiming();
         TCopyEngine engine(*tree);
         TWebCacheTreeNode* folder = tree->FindFolderByUrl(folderUrl);
-        int answer = kAnswerYesToAll;
-        if (!CopyToFolder(engine, {folder}, folder->Parent(), out, kMethodSameSite,
-                          kFolderWholePath, &answer))
+        TOverwriteAnswer answer = TOverwriteAnswer::YesToAll;
+        TCopyOptions options;
+        options.Destination = out;
+        options.PrefixFolder = folder->Parent();
+        options.Method = TCopyMethod::SameSite;
+        if (!CopyToFolder(engine, {folder}, options, &answer))
             state.SkipWithError(engine.LastFailure().Text.c_str());
     }
     fs::remove_all(out);

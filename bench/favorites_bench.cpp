@@ -4,6 +4,7 @@
 #include "favorites/shortcuts.h"
 #include "platform/appfolder.h"
 #include "platform/files.h"
+#include "support/testfiles.h"
 
 #include <benchmark/benchmark.h>
 #include <filesystem>
@@ -20,8 +21,8 @@ void BM_ImportShortcuts(benchmark::State& state) {
     ForceDirectories(shortcuts);
     for (int i = 0; i < count; ++i) {
         const std::string n = std::to_string(i);
-        WriteWholeFile(shortcuts / ("Site " + n + ".url"),
-                       "[InternetShortcut]\r\nURL=http://site" + n + ".test/\r\n");
+        WriteTestFile(shortcuts / ("Site " + n + ".url"),
+                      "[InternetShortcut]\r\nURL=http://site" + n + ".test/\r\n");
     }
     const std::filesystem::path file = dir / "data" / "favorites.dat";
     for (auto _ : state) {

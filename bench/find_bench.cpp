@@ -15,6 +15,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "support/memorycachesource.h"
+#include "support/testfiles.h"
 #include "tree/webcachetree.h"
 
 #include <benchmark/benchmark.h>
@@ -148,7 +149,7 @@ struct TPages {
             const auto dir = Dir / std::to_string(i % 100);
             ForceDirectories(dir);
             const auto file = dir / ("p" + std::to_string(i) + ".htm");
-            WriteWholeFile(file, page);
+            WriteTestFile(file, page);
             TRawCacheEntry e;
             e.Url = "http://site" + std::to_string(i % 20) + ".test/d" + std::to_string(i % 7) +
                     "/p" + std::to_string(i) + ".html";

@@ -10,6 +10,7 @@
 #include "mkcache/syntheticcache.h"
 #include "platform/files.h"
 #include "sources/indexdat/indexdatsource.h"
+#include "support/testfiles.h"
 #include "tree/webcache.h"
 
 #include <algorithm>
@@ -113,7 +114,7 @@ struct TDamagedCache {
         if (!ReadWholeFile(ResolveIndexDatPath(Cache().Folder), bytes) || bytes.size() < 0x4000)
             throw std::runtime_error("cannot read the benchmark's index");
         PutU32(bytes, kIdxHashTableOffset, 0);
-        if (!WriteWholeFile(Folder / "index.dat", bytes))
+        if (!WriteTestFile(Folder / "index.dat", bytes))
             throw std::runtime_error("cannot write the damaged index");
     }
     ~TDamagedCache() {

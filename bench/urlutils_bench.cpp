@@ -1,5 +1,6 @@
 // The URL functions that the cache tree runs for every entry of a refresh.
 #include "text/urlutils.h"
+#include "tree/localpaths.h"
 
 #include <benchmark/benchmark.h>
 #include <string>
@@ -37,25 +38,30 @@ void BM_SplitURL(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
 }
 
-void BM_URLToLocalPath(benchmark::State& state) {
+void BM_WouldBePath(benchmark::State& state) {
+    TWebCacheTree tree;
+    const TLocalNameTable names(tree);
     for (auto _ : state) {
         for (const auto& url : Urls())
-            benchmark::DoNotOptimize(URLToLocalPath(url));
+            benchmark::DoNotOptimize(names.WouldBePath(url));
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * Urls().size()));
 }
 
-void BM_MakeRelativeURL(benchmark::State& state) {
-    const std::string base = "http://www.example.co.jp/news/2004/06/index.html";
+void BM_MakeLocalLink(benchmark::State& state) {
+    TWebCacheTree tree;
+    const TLocalNameTable names(tree);
+    TLocalPath base = names.WouldBePath("http://www.example.co.jp/news/2004/06/index.html");
+    base.pop_back();
     for (auto _ : state) {
         for (const auto& url : Urls())
-            benchmark::DoNotOptimize(EscapeLinkPath(MakeRelativeURL(base, url)));
+            benchmark::DoNotOptimize(MakeLocalLink(base, names.WouldBePath(url)));
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * Urls().size()));
 }
 
 BENCHMARK(BM_SplitURL);
-BENCHMARK(BM_URLToLocalPath);
-BENCHMARK(BM_MakeRelativeURL);
+BENCHMARK(BM_WouldBePath);
+BENCHMARK(BM_MakeLocalLink);
 
 } // namespace

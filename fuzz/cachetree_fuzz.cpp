@@ -5,6 +5,7 @@
 // are resolved, and the entries are deleted one by one.
 #include "support/memorycachesource.h"
 #include "tree/cachelisting.h"
+#include "tree/localpaths.h"
 #include "tree/webcachetree.h"
 
 #include <cstdint>
@@ -62,17 +63,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (node->IsFolder && pending.size() < 64) {
                 if (node->Count() <= 64)
                     (void)ListFolder(*node, titles, static_cast<int>(held % 6));
-                (void)LocalCopyPath(*node);
+                (void)JoinLocalPath(NodeLocalPath(node));
             }
             for (int i = 0; i < node->Count(); ++i)
                 pending.push_back(node->Items(i));
         }
         if (held > 6 * (size + 32 * urls.size()) + 64)
             std::abort();
+        const TLocalNameTable names(tree);
         for (std::size_t i = 0; i < urls.size() && i < 64; ++i) {
             tree.FindFolderByUrl(urls[i]);
-            tree.ResolveLink(urls[i], urls[(i + 1) % urls.size()]);
-            tree.MapLinkTarget(urls[i], "../x.html?a=1&amp;b=2#top");
+            (void)names.Find(urls[(i + 1) % urls.size()]);
+            (void)names.WouldBePath(urls[i]);
         }
         int deleted = 0;
         TSubscription counter =

@@ -5,6 +5,7 @@
 #include "find/filemask.h"
 #include "platform/appfolder.h"
 #include "platform/files.h"
+#include "support/testfiles.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -33,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ~Scratch() { DeleteFolder(path); }
     } scratch;
     const auto file = scratch.path / "favorites.dat";
-    if (!WriteWholeFile(file, text))
+    if (!WriteTestFile(file, text))
         std::abort();
     TFavorites store;
     (void)store.SetFileName(file);

@@ -5,6 +5,7 @@
 // (delivered, left out on purpose or named as damage), and deletes it.
 #include "platform/files.h"
 #include "sources/firefox/firefoxcache.h"
+#include "support/testfiles.h"
 #include "tree/webcache.h"
 
 #include <cstddef>
@@ -72,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
 
     const std::filesystem::path file = Scratch() / "entries" / std::string(40, 'A');
-    if (!WriteWholeFile(file, bytes))
+    if (!WriteTestFile(file, bytes))
         return 0;
     TFirefoxCacheSource source(Scratch());
     TRawCacheEntry entry;

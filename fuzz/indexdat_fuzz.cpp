@@ -10,6 +10,7 @@
 #include "sources/indexdat/indexdatdeleter.h"
 #include "sources/indexdat/indexdatimage.h"
 #include "sources/indexdat/indexdatsource.h"
+#include "support/testfiles.h"
 #include "tree/webcachetree.h"
 
 #include <algorithm>
@@ -83,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     const std::filesystem::path index = Scratch() / "index.dat";
-    if (!WriteWholeFile(index, bytes))
+    if (!WriteTestFile(index, bytes))
         return 0;
 
     // The snapshot: what it delivers is bounded by the input.

@@ -3,6 +3,7 @@
 // the same text). Aborts if a local path could leave the save folder.
 #include "platform/codepage.h"
 #include "text/urlutils.h"
+#include "tree/localpaths.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -33,14 +34,22 @@ void CheckLocalPath(std::string_view path) {
     }
 }
 
+// Every component of a local path is one name inside its folder.
+void CheckComponents(const TLocalPath& path) {
+    for (const std::string& part : path) {
+        if (part.empty() || part.find('/') != std::string::npos || part.size() > kMaxNameBytes)
+            std::abort();
+    }
+    CheckLocalPath(JoinLocalPath(path));
+}
+
 // A link climbs with leading "../" only, then names folders as on disk.
 void CheckLink(std::string_view link) {
     if (!link.empty() && link.front() == '/')
         std::abort();
     while (link.substr(0, 3) == "../")
         link.remove_prefix(3);
-    std::size_t hash = AnsiFind(link, "#");
-    CheckLocalPath(link.substr(0, hash));
+    CheckLocalPath(link);
 }
 
 } // namespace
@@ -60,15 +69,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)DecodeURLString(target);
     (void)DecodeUTF8Text(target);
 
-    CheckLocalPath(URLToLocalPath(target));
-    CheckLocalPath(URLToLocalPath(dir));
-    CheckLocalPath(URLToLocalPath(file));
     CheckLocalPath(EscapeFileName(file));
     if (EscapeFileName(file).find('/') != std::string::npos)
         std::abort();
-    CheckLocalPath(LocalFolderName(base));
-    CheckLink(MakeRelativeURL(base, target));
-    (void)EscapeLinkPath(MakeRelativeURL(target, base));
+    static TWebCacheTree tree; // empty: every URL is named as one the cache lacks
+    const TLocalNameTable names(tree);
+    const TLocalPath to = names.WouldBePath(target);
+    CheckComponents(to);
+    TLocalPath from = names.WouldBePath(base);
+    CheckComponents(from);
+    from.pop_back();
+    CheckLink(MakeLocalLink(from, to));
 
     (void)GetSiteRootURL(target);
     (void)GetURLDirectory(target);

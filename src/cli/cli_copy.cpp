@@ -50,7 +50,8 @@ void ReportFailure(const TCliContext& ctx, const TCopyFailure& failure) {
 class TOverwritePrompts : public TTerminalPrompts {
 public:
     using TTerminalPrompts::TTerminalPrompts;
-    int AskOverwrite(const TWebCacheTreeNode& node, const std::filesystem::path& path) override {
+    TOverwriteAnswer AskOverwrite(const TWebCacheTreeNode& node,
+                                  const std::filesystem::path& path) override {
         if (Context().InIsTerminal)
             return TTerminalPrompts::AskOverwrite(node, path);
         Progress().Clear();
@@ -58,7 +59,7 @@ public:
                        " exists, and --overwrite ask needs a terminal to ask on; give "
                        "--overwrite all, none or newer");
         refused_ = true;
-        return kAnswerCancel;
+        return TOverwriteAnswer::Cancel;
     }
     // Whether the copy stopped at a question it could not ask.
     bool Refused() const { return refused_; }
@@ -78,13 +79,13 @@ int RunCopy(TCliContext& ctx, const TCliArgs& args) {
     if (methodArg != "1" && methodArg != "2" && methodArg != "3")
         return UsageError(ctx, "--method takes 1, 2 or 3");
     const std::string overwrite = args.Has("overwrite") ? args.Value("overwrite") : "ask";
-    int answer = kAnswerYes;
+    TOverwriteAnswer answer = TOverwriteAnswer::Yes;
     if (overwrite == "all")
-        answer = kAnswerYesToAll;
+        answer = TOverwriteAnswer::YesToAll;
     else if (overwrite == "none")
-        answer = kAnswerNoToAll;
+        answer = TOverwriteAnswer::NoToAll;
     else if (overwrite == "newer")
-        answer = kAnswerNewer;
+        answer = TOverwriteAnswer::Newer;
     else if (overwrite != "ask")
         return UsageError(ctx, "--overwrite takes ask, all, none or newer");
     std::filesystem::path reportFile;
@@ -133,9 +134,14 @@ int RunCopy(TCliContext& ctx, const TCliArgs& args) {
     progress.Attach(&engine);
     const auto start = TClock::now();
     bool done = true;
+    TCopyOptions options;
+    options.Destination = to;
+    options.Method = CopyMethodFromNumber(methodArg[0] - '0');
+    options.Folder = FolderMethodFromNumber(folderArg[0] - '0');
+    options.AllLinks = allLinks;
     for (const auto& [parent, group] : runs) {
-        done = CopyToFolder(engine, group, parent, to, methodArg[0] - '0', folderArg[0] - '0',
-                            &answer, allLinks);
+        options.PrefixFolder = parent;
+        done = CopyToFolder(engine, group, options, &answer);
         if (!done)
             break;
     }

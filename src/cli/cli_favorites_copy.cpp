@@ -68,15 +68,16 @@ class TFavoritesPrompts : public TTerminalPrompts {
 public:
     TFavoritesPrompts(const TCliContext& ctx, TTerminalProgress& progress, bool yes)
         : TTerminalPrompts(ctx, progress), yes_(yes) {}
-    int AskOverwrite(const TWebCacheTreeNode& node, const std::filesystem::path& path) override {
+    TOverwriteAnswer AskOverwrite(const TWebCacheTreeNode& node,
+                                  const std::filesystem::path& path) override {
         if (yes_)
-            return kAnswerYesToAll;
+            return TOverwriteAnswer::YesToAll;
         if (!Context().InIsTerminal) {
             Progress().Clear();
             Context().Fail(Context().ShowPath(path) +
                            " exists, and there is no terminal to ask whether to overwrite it; "
                            "give --yes to overwrite");
-            return kAnswerCancel;
+            return TOverwriteAnswer::Cancel;
         }
         return TTerminalPrompts::AskOverwrite(node, path);
     }

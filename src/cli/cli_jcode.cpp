@@ -20,7 +20,7 @@ bool HasHighBytes(std::string_view data) {
 // UTF-8 is told apart before the program's own detection, which knows the
 // Japanese codes only (and takes UTF-8 for Shift-JIS or EUC-JP).
 bool IsUtf8Text(std::string_view data) {
-    return HasHighBytes(data) && IsUtf8(data);
+    return HasHighBytes(data) && IsValidUtf8(data);
 }
 
 const char* EncodingName(int code) {

@@ -1,6 +1,9 @@
 // tarnhold-cli url ...: the URL arithmetic the cache tree and the copies use.
 #include "cli.h"
+#include "copy/rebuildpage.h"
 #include "text/urlutils.h"
+#include "tree/localpaths.h"
+#include "tree/webcachetree.h"
 
 #include <ostream>
 
@@ -39,6 +42,11 @@ int RunUrl(TCliContext& ctx, const TCliArgs& args) {
     }
 
     const std::string url = ctx.ArgToAnsi(args.Operands[1]);
+    // Named as the copy names documents that the cache does not hold: the
+    // tree is empty, so nothing is renamed or numbered.
+    TWebCacheTree tree;
+    tree.SetEnableScheme(ctx.EnableScheme);
+    const TLocalNameTable names(tree);
     if (sub == "split") {
         std::string dir, file, suffix;
         SplitURL(url, &dir, &file, &suffix);
@@ -48,11 +56,15 @@ int RunUrl(TCliContext& ctx, const TCliArgs& args) {
     } else if (sub == "decode") {
         ctx.WriteLine(ctx.Show(DecodeURL(url)));
     } else if (sub == "relative") {
-        // The link as it is written into a copied page.
-        ctx.WriteLine(
-            ctx.Show(EscapeLinkPath(MakeRelativeURL(url, ctx.ArgToAnsi(args.Operands[2])))));
+        // The link as it is written into a copied page (the value as it
+        // stands when the copy leaves it alone).
+        const std::string target = ctx.ArgToAnsi(args.Operands[2]);
+        TPageRewriter rewriter(names);
+        std::string link;
+        ctx.WriteLine(rewriter.LinkFromPage(url, target, link) ? ctx.Show(link) : ctx.Show(target));
     } else if (sub == "localpath") {
-        ctx.WriteLine(ctx.Show(URLToLocalPath(url)));
+        // A fragment names a place in the document, not another file.
+        ctx.WriteLine(ctx.ShowUtf8(JoinLocalPath(names.WouldBePath(url.substr(0, url.find('#'))))));
     } else {
         ctx.WriteLine(ctx.Show(GetSiteRootURL(url)));
     }
@@ -67,13 +79,16 @@ const TCliCommandRegistrar registrar({
     "split      three lines: the directory and the file name (both decoded) and\n"
     "           the suffix (query, parameters; kept as written)\n"
     "decode     the URL decoded as rename-list keys are: directory, name, suffix\n"
-    "localpath  the relative path below the save folder a copy is written to\n"
+    "localpath  the relative path below the save folder that a copy keeping the\n"
+    "           whole URL path writes the document to\n"
     "siteroot   scheme and host (\"http://h/\")\n"
     "relative   the link from BASE's page to TARGET as written into a copied\n"
     "           page\n"
     "\n"
     "URL, BASE and TARGET are UTF-8, decoded or percent-encoded; split,\n"
     "siteroot and relative take absolute URLs (scheme://host/path) only.\n"
+    "localpath and relative name documents as a copy names those that the\n"
+    "cache does not hold (name shows what a cached URL is copied to).\n"
     "\n"
     "example: tarnhold-cli url localpath 'http://h/a b/c.cgi?x=1'\n",
     {},

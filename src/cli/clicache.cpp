@@ -1,12 +1,12 @@
 #include "clicache.h"
 
-#include "copy/localpaths.h"
 #include "platform/appfolder.h"
 #include "platform/codepage.h"
 #include "sources/cachelocation.h"
 #include "sources/indexdat/indexdatsource.h"
 #include "sources/opencache.h"
 #include "text/urlutils.h"
+#include "tree/localpaths.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -180,12 +180,7 @@ std::string EncodeFolderUrl(std::string_view ansi) {
 }
 
 std::string CopyPathOf(const TWebCacheTreeNode& node) {
-    std::string path;
-    for (const std::string& name : NodeLocalPath(&node)) {
-        if (!path.empty())
-            path += '/';
-        path += name;
-    }
+    std::string path = JoinLocalPath(NodeLocalPath(&node));
     if (node.IsFolder && !path.empty())
         path += '/';
     return path;

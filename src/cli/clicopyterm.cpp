@@ -30,8 +30,8 @@ std::string Tail(const std::string& text, std::size_t columns) {
     return "..." + text.substr(starts[starts.size() - (columns - 3)]);
 }
 
-int TTerminalPrompts::AskOverwrite(const TWebCacheTreeNode& node,
-                                   const std::filesystem::path& path) {
+TOverwriteAnswer TTerminalPrompts::AskOverwrite(const TWebCacheTreeNode& node,
+                                                const std::filesystem::path& path) {
     progress_.Clear();
     std::string there = "?";
     struct stat st {};
@@ -52,28 +52,28 @@ int TTerminalPrompts::AskOverwrite(const TWebCacheTreeNode& node,
                   << std::flush;
         std::string line;
         if (ctx_.In == nullptr || !std::getline(*ctx_.In, line))
-            return kAnswerCancel; // as closing the dialog
-        const int answer = Answer(line);
-        if (answer != 0)
-            return answer;
+            return TOverwriteAnswer::Cancel; // as closing the dialog
+        if (const std::optional<TOverwriteAnswer> answer = Answer(line))
+            return *answer;
     }
 }
 
-int TTerminalPrompts::Answer(std::string_view line) {
+std::optional<TOverwriteAnswer> TTerminalPrompts::Answer(std::string_view line) {
     line = AnsiTrim(line);
     static const struct {
         const char* key;
         const char* word;
-        int answer;
+        TOverwriteAnswer answer;
     } kAnswers[] = {
-        {"y", "yes", kAnswerYes},      {"n", "no", kAnswerNo},       {"a", "all", kAnswerYesToAll},
-        {"k", "none", kAnswerNoToAll}, {"w", "newer", kAnswerNewer}, {"c", "cancel", kAnswerCancel},
+        {"y", "yes", TOverwriteAnswer::Yes},      {"n", "no", TOverwriteAnswer::No},
+        {"a", "all", TOverwriteAnswer::YesToAll}, {"k", "none", TOverwriteAnswer::NoToAll},
+        {"w", "newer", TOverwriteAnswer::Newer},  {"c", "cancel", TOverwriteAnswer::Cancel},
     };
     for (const auto& a : kAnswers) {
         if (AnsiSameText(line, a.key) || AnsiSameText(line, a.word))
             return a.answer;
     }
-    return 0;
+    return std::nullopt;
 }
 
 void WarnAsIsFiles(TCliContext& ctx, const TCopyStats& stats, const char* command) {

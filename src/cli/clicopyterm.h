@@ -6,6 +6,7 @@
 #include "copy/copyengine.h"
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 namespace tarnhold::cli {
@@ -70,15 +71,16 @@ public:
     TTerminalPrompts(const TCliContext& ctx, TTerminalProgress& progress)
         : ctx_(ctx), progress_(progress) {}
 
-    int AskOverwrite(const TWebCacheTreeNode& node, const std::filesystem::path& path) override;
+    TOverwriteAnswer AskOverwrite(const TWebCacheTreeNode& node,
+                                  const std::filesystem::path& path) override;
 
     void ShowFailure(const TCopyFailure&) override {
         progress_.Clear(); // the message comes with the summary
     }
 
-    // The answer a typed line gives: a key or the --overwrite word; 0 for
-    // none.
-    static int Answer(std::string_view line);
+    // The answer a typed line gives: a key or the --overwrite word; none
+    // for any other line.
+    static std::optional<TOverwriteAnswer> Answer(std::string_view line);
 
 protected:
     const TCliContext& Context() const { return ctx_; }

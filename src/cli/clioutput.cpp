@@ -71,40 +71,6 @@ std::streamsize TFdStreamBuf::xsputn(const char* s, std::streamsize n) {
 
 namespace {
 
-// The length of the UTF-8 sequence at text[pos] and its code point; 0 when
-// the bytes there are no well-formed sequence.
-std::size_t Utf8Sequence(std::string_view text, std::size_t pos, char32_t& cp) {
-    const auto b0 = static_cast<unsigned char>(text[pos]);
-    std::size_t len;
-    if (b0 < 0x80) {
-        cp = b0;
-        return 1;
-    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
-        len = 2;
-        cp = b0 & 0x1F;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        len = 3;
-        cp = b0 & 0x0F;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        len = 4;
-        cp = b0 & 0x07;
-    } else {
-        return 0;
-    }
-    if (pos + len > text.size())
-        return 0;
-    for (std::size_t i = 1; i < len; ++i) {
-        const auto b = static_cast<unsigned char>(text[pos + i]);
-        if ((b & 0xC0) != 0x80)
-            return 0;
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    const bool overlong = (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000);
-    if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        return 0;
-    return len;
-}
-
 bool IsControl(char32_t cp) {
     return cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp <= 0x9F);
 }
@@ -127,7 +93,7 @@ std::string EscapeUtf8(std::string_view text, bool escapeBackslash) {
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         char32_t cp = 0;
-        const std::size_t len = Utf8Sequence(text, i, cp);
+        const std::size_t len = Utf8SequenceLength(text, i, &cp);
         if (len == 0) {
             AppendHex(out, "\\x%02x", static_cast<unsigned char>(text[i]));
             ++i;
@@ -151,17 +117,6 @@ std::string EscapeUtf8(std::string_view text, bool escapeBackslash) {
 }
 
 } // namespace
-
-bool IsUtf8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        char32_t cp = 0;
-        const std::size_t len = Utf8Sequence(text, i, cp);
-        if (len == 0)
-            return false;
-        i += len;
-    }
-    return true;
-}
 
 std::string EscapeForTerminal(std::string_view utf8) {
     return EscapeUtf8(utf8, false);
@@ -195,7 +150,7 @@ std::string JsonString(std::string_view utf8) {
     out.reserve(utf8.size() + 2);
     for (std::size_t i = 0; i < utf8.size();) {
         char32_t cp = 0;
-        const std::size_t len = Utf8Sequence(utf8, i, cp);
+        const std::size_t len = Utf8SequenceLength(utf8, i, &cp);
         if (len == 0) {
             out += "\xEF\xBF\xBD"; // U+FFFD
             ++i;

@@ -47,8 +47,6 @@ std::string EscapeAnsiForTerminal(std::string_view ansi);
 // A field of a TSV row: backslash, TAB, LF and CR as \\, \t, \n and \r, and
 // the other controls as EscapeForTerminal writes them.
 std::string EscapeTsvField(std::string_view utf8);
-// Whether text is well-formed UTF-8.
-bool IsUtf8(std::string_view text);
 // A JSON string literal (quotes included) of UTF-8 text; controls (C1 too)
 // as \u escapes, bytes that are not UTF-8 as U+FFFD.
 std::string JsonString(std::string_view utf8);

@@ -32,8 +32,8 @@ struct TPageRun {
     TCopyReport Report;
 };
 
-TPageRun RewritePage(const std::string& content, bool allLinks = true, int method = kMethodAll,
-                     bool write = true) {
+TPageRun RewritePage(const std::string& content, bool allLinks = true,
+                     TCopyMethod method = TCopyMethod::All, bool write = true) {
     TSiteFixture site;
     site.Add(kPage, content);
     for (const std::string& url : kCached)
@@ -147,22 +147,22 @@ TEST(AllLinks, CollectsEmbeddedFilesByMethod) {
                              R"(<link rel="canonical" href="y.png"><a href="/a/b/v.mp4">)";
     struct Case {
         const char* name;
-        int method;
+        TCopyMethod method;
         bool write;
         std::vector<std::string> collected;
     };
     const std::vector<Case> cases = {
-        {"method 1 collects nothing", kMethodNone, true, {}},
+        {"method 1 collects nothing", TCopyMethod::None, true, {}},
         {"method 2: the same site",
-         kMethodSameSite,
+         TCopyMethod::SameSite,
          true,
          {"http://h1/a/b/x.png", "http://h1/img/p.png"}},
         {"method 3: everything embedded",
-         kMethodAll,
+         TCopyMethod::All,
          true,
          {"http://h1/a/b/x.png", "http://h1/img/p.png", "http://h2/s.css", "http://h2/z.png"}},
         {"a scan collects as well",
-         kMethodAll,
+         TCopyMethod::All,
          false,
          {"http://h1/a/b/x.png", "http://h1/img/p.png", "http://h2/s.css", "http://h2/z.png"}},
     };
@@ -198,12 +198,16 @@ struct TSheetCopy {
     std::string Read(const std::string& path) const {
         return test::ReadFileBytes(Site.Out() / path);
     }
-    void Copy(bool allLinks, int method = kMethodAll) {
+    void Copy(bool allLinks, TCopyMethod method = TCopyMethod::All) {
         Tree = Site.Tree();
         Engine = std::make_unique<TCopyEngine>(*Tree);
-        int answer = kAnswerYesToAll;
-        Done = CopyToFolder(*Engine, {Tree->Root()}, Tree->Root(), Site.Out(), method,
-                            kFolderWholePath, &answer, allLinks);
+        TOverwriteAnswer answer = TOverwriteAnswer::YesToAll;
+        TCopyOptions options;
+        options.Destination = Site.Out();
+        options.PrefixFolder = Tree->Root();
+        options.Method = method;
+        options.AllLinks = allLinks;
+        Done = CopyToFolder(*Engine, {Tree->Root()}, options, &answer);
     }
 };
 
@@ -224,9 +228,13 @@ TEST(AllLinks, StylesheetsAreRewrittenAgainstTheirOwnUrl) {
     // Only the page is chosen; the method brings the rest.
     c.Tree = c.Site.Tree();
     c.Engine = std::make_unique<TCopyEngine>(*c.Tree);
-    int answer = kAnswerYesToAll;
-    c.Done = CopyToFolder(*c.Engine, {c.Tree->FindNodeByUrl("http://h1/index.html")},
-                          c.Tree->Root(), c.Site.Out(), kMethodAll, kFolderWholePath, &answer);
+    TOverwriteAnswer answer = TOverwriteAnswer::YesToAll;
+    TCopyOptions options;
+    options.Destination = c.Site.Out();
+    options.PrefixFolder = c.Tree->Root();
+    options.Method = TCopyMethod::All;
+    c.Done =
+        CopyToFolder(*c.Engine, {c.Tree->FindNodeByUrl("http://h1/index.html")}, options, &answer);
     ASSERT_TRUE(c.Done);
     EXPECT_EQ(c.Read("http$3a/h1/css/main.css"),
               "@charset \"utf-8\";\n@import url(\"../../cdn/lib/base.css\") screen;\n"

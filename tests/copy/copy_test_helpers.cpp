@@ -53,9 +53,9 @@ std::unique_ptr<TWebCacheTree> TSiteFixture::Tree(bool enableScheme) {
     return tree;
 }
 
-int TScriptedPrompts::AskOverwrite(const TWebCacheTreeNode&, const fs::path& path) {
+TOverwriteAnswer TScriptedPrompts::AskOverwrite(const TWebCacheTreeNode&, const fs::path& path) {
     Asked.push_back(path);
-    return next_ < answers_.size() ? answers_[next_++] : kAnswerCancel;
+    return next_ < answers_.size() ? answers_[next_++] : TOverwriteAnswer::Cancel;
 }
 
 std::vector<std::string> FilesBelow(const fs::path& folder) {

@@ -48,19 +48,21 @@ private:
     std::map<std::size_t, TStored> stored_; // by index in specs_
 };
 
-// Answers the overwrite question from a script (kAnswerCancel once it runs
-// out) and records what was asked and which failures were shown.
+// Answers the overwrite question from a script (Cancel once it runs out) and
+// records what was asked and which failures were shown.
 class TScriptedPrompts : public TCopyPrompts {
 public:
-    explicit TScriptedPrompts(std::vector<int> answers = {}) : answers_(std::move(answers)) {}
-    int AskOverwrite(const TWebCacheTreeNode& node, const std::filesystem::path& path) override;
+    explicit TScriptedPrompts(std::vector<TOverwriteAnswer> answers = {})
+        : answers_(std::move(answers)) {}
+    TOverwriteAnswer AskOverwrite(const TWebCacheTreeNode& node,
+                                  const std::filesystem::path& path) override;
     void ShowFailure(const TCopyFailure& failure) override { Failures.push_back(failure); }
 
     std::vector<std::filesystem::path> Asked;
     std::vector<TCopyFailure> Failures;
 
 private:
-    std::vector<int> answers_;
+    std::vector<TOverwriteAnswer> answers_;
     std::size_t next_ = 0;
 };
 

@@ -137,20 +137,21 @@ void CheckLinks(TWebCacheTree& tree, const TCopyEngine& engine, const TCopyOptio
 struct TRun {
     const char* name;
     const char* folderUrl; // what is copied; empty: the whole cache
-    int folder;
-    int method;
+    TFolderMethod folder;
+    TCopyMethod method;
 };
 
 const TRun kRuns[] = {
-    {"whole cache, method 2", "", kFolderWholePath, kMethodSameSite},
-    {"whole cache, method 3", "", kFolderWholePath, kMethodAll},
-    {"one site, whole paths, method 2", "http://www.yamabiko.test/", kFolderWholePath,
-     kMethodSameSite},
-    {"one site, below the prefix, method 3", "http://www.yamabiko.test/", kFolderBelowPrefix,
-     kMethodAll},
-    {"one site, below the prefix, method 2", "http://www.shop.test/", kFolderBelowPrefix,
-     kMethodSameSite},
-    {"one site, whole paths, method 3", "http://www.shop.test/", kFolderWholePath, kMethodAll},
+    {"whole cache, method 2", "", TFolderMethod::WholePath, TCopyMethod::SameSite},
+    {"whole cache, method 3", "", TFolderMethod::WholePath, TCopyMethod::All},
+    {"one site, whole paths, method 2", "http://www.yamabiko.test/", TFolderMethod::WholePath,
+     TCopyMethod::SameSite},
+    {"one site, below the prefix, method 3", "http://www.yamabiko.test/",
+     TFolderMethod::BelowPrefix, TCopyMethod::All},
+    {"one site, below the prefix, method 2", "http://www.shop.test/", TFolderMethod::BelowPrefix,
+     TCopyMethod::SameSite},
+    {"one site, whole paths, method 3", "http://www.shop.test/", TFolderMethod::WholePath,
+     TCopyMethod::All},
 };
 
 void CopyAndCheck(const fs::path& container, int minimumLinks,
@@ -172,7 +173,7 @@ void CopyAndCheck(const fs::path& container, int minimumLinks,
         options.Method = run.method;
         TWebCacheTreeNodeCopyList list;
         AddFilesBelow(list, start);
-        int answer = kAnswerYes;
+        TOverwriteAnswer answer = TOverwriteAnswer::Yes;
         ASSERT_TRUE(engine.CopyNodes(options, answer, list))
             << run.name << ": " << (prompts.Failures.empty() ? "" : prompts.Failures[0].Text);
         int checked = 0;
@@ -243,7 +244,7 @@ TEST(CopyEndToEnd, NamesThatNeedCareStillResolve) {
     site.Add("http://h/q.cgi?x=1&y=2", "q");
     site.Add("http://h/sp%20ace.html", "sp");
     site.Add("http://h/" + std::string(300, 'L') + ".html", "long name, shortened");
-    for (int folder : {kFolderWholePath, kFolderBelowPrefix}) {
+    for (TFolderMethod folder : {TFolderMethod::WholePath, TFolderMethod::BelowPrefix}) {
         auto tree = site.Tree();
         TWebCacheTreeNode* a = tree->FindNodeByUrl("http://h/a~0001");
         ASSERT_NE(a, nullptr) << "the file beside the folder is numbered";
@@ -255,10 +256,10 @@ TEST(CopyEndToEnd, NamesThatNeedCareStillResolve) {
         options.Destination = out.Path();
         options.PrefixFolder = tree->Root();
         options.Folder = folder;
-        options.Method = kMethodAll;
+        options.Method = TCopyMethod::All;
         TWebCacheTreeNodeCopyList list;
         AddFilesBelow(list, tree->Root());
-        int answer = kAnswerYes;
+        TOverwriteAnswer answer = TOverwriteAnswer::Yes;
         ASSERT_TRUE(engine.CopyNodes(options, answer, list));
         int checked = 0;
         CheckLinks(*tree, engine, options, checked);
@@ -404,7 +405,7 @@ void AddModernSite(test::TSiteFixture& site) {
 TEST(CopyEndToEnd, EveryKindOfLinkReachesItsFile) {
     test::TSiteFixture site;
     AddModernSite(site);
-    for (int folder : {kFolderWholePath, kFolderBelowPrefix}) {
+    for (TFolderMethod folder : {TFolderMethod::WholePath, TFolderMethod::BelowPrefix}) {
         auto tree = site.Tree();
         test::TTempDir out;
         TCopyEngine engine(*tree);
@@ -415,10 +416,10 @@ TEST(CopyEndToEnd, EveryKindOfLinkReachesItsFile) {
         options.PrefixFolder = start;
         options.Prefix = start->DirUrl();
         options.Folder = folder;
-        options.Method = kMethodAll;
+        options.Method = TCopyMethod::All;
         TWebCacheTreeNodeCopyList list;
         AddFilesBelow(list, start);
-        int answer = kAnswerYesToAll;
+        TOverwriteAnswer answer = TOverwriteAnswer::YesToAll;
         ASSERT_TRUE(engine.CopyNodes(options, answer, list));
         EXPECT_TRUE(tree->FindNodeByUrl("http://cdn/lib/more.css")->Copied)
             << "a sheet imported by a sheet from another host is collected";
@@ -427,7 +428,7 @@ TEST(CopyEndToEnd, EveryKindOfLinkReachesItsFile) {
         CheckLinks(*tree, engine, options, checked);
         TAllLinksCheck all(*tree, engine, options);
         all.Run();
-        EXPECT_GE(all.Checked, 17) << "folder method " << folder;
+        EXPECT_GE(all.Checked, 17) << "folder method " << static_cast<int>(folder);
     }
 }
 
@@ -462,9 +463,13 @@ TEST(CopyEndToEnd, ABrowserLoadsEveryCachedDocumentOfTheCopy) {
         auto tree = site.Tree();
         test::TTempDir out;
         TCopyEngine engine(*tree);
-        int answer = kAnswerYesToAll;
-        ASSERT_TRUE(CopyToFolder(engine, {tree->FindFolderByUrl("http://h/")}, tree->Root(),
-                                 out.Path(), kMethodAll, kFolderWholePath, &answer, allLinks));
+        TOverwriteAnswer answer = TOverwriteAnswer::YesToAll;
+        TCopyOptions options;
+        options.Destination = out.Path();
+        options.PrefixFolder = tree->Root();
+        options.Method = TCopyMethod::All;
+        options.AllLinks = allLinks;
+        ASSERT_TRUE(CopyToFolder(engine, {tree->FindFolderByUrl("http://h/")}, options, &answer));
         bool skipped = false;
         const std::string failures = BrowserFailures(out.Path(), skipped);
         if (skipped)

@@ -24,11 +24,17 @@ using test::WriteFileBytes;
 // Copies everything below the folder of folderUrl as the tree's command does
 // (prefix = the folder's parent).
 bool CopyFolder(TCopyEngine& engine, TWebCacheTree& tree, const std::string& folderUrl,
-                const fs::path& out, int method = kMethodNone, int folder = kFolderWholePath,
-                int* answer = nullptr) {
+                const fs::path& out, TCopyMethod method = TCopyMethod::None,
+                TFolderMethod folder = TFolderMethod::WholePath,
+                TOverwriteAnswer* answer = nullptr) {
     TWebCacheTreeNode* node = tree.FindFolderByUrl(folderUrl);
     EXPECT_NE(node, nullptr) << folderUrl;
-    return CopyToFolder(engine, {node}, node->Parent(), out, method, folder, answer);
+    TCopyOptions options;
+    options.Destination = out;
+    options.PrefixFolder = node->Parent();
+    options.Method = method;
+    options.Folder = folder;
+    return CopyToFolder(engine, {node}, options, answer);
 }
 
 std::int64_t MTime(const fs::path& file) {
@@ -68,8 +74,8 @@ TEST(CopyEngine, WritesFilesWhereTheirUrlsSayWithTheCacheTime) {
 
     // Folder method 1: the copied folder itself lands in the destination.
     TCopyEngine below(*tree);
-    ASSERT_TRUE(CopyFolder(below, *tree, "http://h1/a/", site.Out() / "m1", kMethodNone,
-                           kFolderBelowPrefix));
+    ASSERT_TRUE(CopyFolder(below, *tree, "http://h1/a/", site.Out() / "m1", TCopyMethod::None,
+                           TFolderMethod::BelowPrefix));
     EXPECT_EQ(FilesBelow(site.Out() / "m1"),
               (std::vector<std::string>{"a/img/p.gif", "a/index.html"}));
 }
@@ -82,26 +88,39 @@ TEST(CopyEngine, EmbeddedFilesFoundOnTheWayAreCopiedInTheSameRun) {
     site.Add("http://h2/j.gif", "j", "image/gif");
     struct Case {
         const char* name;
-        int method;
+        TCopyMethod method;
         std::vector<std::string> files;
     };
     const Case cases[] = {
-        {"method 1", kMethodNone, {"http$3a/h1/z/page.html"}},
-        {"method 2", kMethodSameSite, {"http$3a/h1/a/i.gif", "http$3a/h1/z/page.html"}},
+        {"method 1", TCopyMethod::None, {"http$3a/h1/z/page.html"}},
+        {"method 2", TCopyMethod::SameSite, {"http$3a/h1/a/i.gif", "http$3a/h1/z/page.html"}},
         {"method 3",
-         kMethodAll,
+         TCopyMethod::All,
          {"http$3a/h1/a/i.gif", "http$3a/h1/z/page.html", "http$3a/h2/j.gif"}},
     };
     for (const Case& c : cases) {
         auto tree = site.Tree();
         TCountingProgress progress;
         TCopyEngine engine(*tree, nullptr, &progress);
-        fs::path out = site.Out() / std::to_string(c.method);
+        fs::path out = site.Out() / std::to_string(static_cast<int>(c.method));
         ASSERT_TRUE(CopyFolder(engine, *tree, "http://h1/z/", out, c.method)) << c.name;
         EXPECT_EQ(FilesBelow(out), c.files) << c.name;
         EXPECT_EQ(progress.Maximum, static_cast<int>(c.files.size())) << c.name;
         EXPECT_EQ(progress.Position, progress.Maximum) << c.name;
     }
+}
+
+TEST(CopyEngine, MethodsByTheirStoredNumbers) {
+    // favorites.dat and the command line number them.
+    EXPECT_EQ(CopyMethodFromNumber(1), TCopyMethod::None);
+    EXPECT_EQ(CopyMethodFromNumber(2), TCopyMethod::SameSite);
+    EXPECT_EQ(CopyMethodFromNumber(3), TCopyMethod::All);
+    EXPECT_EQ(CopyMethodFromNumber(0), TCopyMethod::None)
+        << "an unknown number takes nothing along";
+    EXPECT_EQ(CopyMethodFromNumber(99), TCopyMethod::None);
+    EXPECT_EQ(FolderMethodFromNumber(1), TFolderMethod::BelowPrefix);
+    EXPECT_EQ(FolderMethodFromNumber(2), TFolderMethod::WholePath);
+    EXPECT_EQ(FolderMethodFromNumber(0), TFolderMethod::WholePath);
 }
 
 TEST(CopyEngine, OverwriteAnswers) {
@@ -110,23 +129,83 @@ TEST(CopyEngine, OverwriteAnswers) {
     struct Case {
         const char* name;
         int day;
-        std::vector<int> script; // answers given when asked
-        int answerBefore;        // the command's answer when the file comes
+        std::vector<TOverwriteAnswer> script; // answers given when asked
+        TOverwriteAnswer answerBefore;        // the command's answer when the file comes
         bool overwritten;
-        int answerAfter;
+        TOverwriteAnswer answerAfter;
         bool stopped;
     };
     const Case cases[] = {
-        {"yes", 3, {kAnswerYes}, kAnswerYes, true, kAnswerYes, false},
-        {"no", 7, {kAnswerNo}, kAnswerYes, false, kAnswerNo, false},
-        {"yes to all", 3, {kAnswerYesToAll}, kAnswerYes, true, kAnswerYesToAll, false},
-        {"no to all", 7, {kAnswerNoToAll}, kAnswerYes, false, kAnswerNoToAll, false},
-        {"newer: older entry stays", 3, {kAnswerNewer}, kAnswerYes, false, kAnswerNewer, false},
-        {"newer: same time stays", 5, {}, kAnswerNewer, false, kAnswerNewer, false},
-        {"newer: newer entry overwrites", 7, {}, kAnswerNewer, true, kAnswerNewer, false},
-        {"all given before: not asked", 3, {}, kAnswerYesToAll, true, kAnswerYesToAll, false},
-        {"none given before: not asked", 7, {}, kAnswerNoToAll, false, kAnswerNoToAll, false},
-        {"cancel stops, file stays", 7, {kAnswerCancel}, kAnswerYes, false, kAnswerCancel, true},
+        {"yes",
+         3,
+         {TOverwriteAnswer::Yes},
+         TOverwriteAnswer::Yes,
+         true,
+         TOverwriteAnswer::Yes,
+         false},
+        {"no",
+         7,
+         {TOverwriteAnswer::No},
+         TOverwriteAnswer::Yes,
+         false,
+         TOverwriteAnswer::No,
+         false},
+        {"yes to all",
+         3,
+         {TOverwriteAnswer::YesToAll},
+         TOverwriteAnswer::Yes,
+         true,
+         TOverwriteAnswer::YesToAll,
+         false},
+        {"no to all",
+         7,
+         {TOverwriteAnswer::NoToAll},
+         TOverwriteAnswer::Yes,
+         false,
+         TOverwriteAnswer::NoToAll,
+         false},
+        {"newer: older entry stays",
+         3,
+         {TOverwriteAnswer::Newer},
+         TOverwriteAnswer::Yes,
+         false,
+         TOverwriteAnswer::Newer,
+         false},
+        {"newer: same time stays",
+         5,
+         {},
+         TOverwriteAnswer::Newer,
+         false,
+         TOverwriteAnswer::Newer,
+         false},
+        {"newer: newer entry overwrites",
+         7,
+         {},
+         TOverwriteAnswer::Newer,
+         true,
+         TOverwriteAnswer::Newer,
+         false},
+        {"all given before: not asked",
+         3,
+         {},
+         TOverwriteAnswer::YesToAll,
+         true,
+         TOverwriteAnswer::YesToAll,
+         false},
+        {"none given before: not asked",
+         7,
+         {},
+         TOverwriteAnswer::NoToAll,
+         false,
+         TOverwriteAnswer::NoToAll,
+         false},
+        {"cancel stops, file stays",
+         7,
+         {TOverwriteAnswer::Cancel},
+         TOverwriteAnswer::Yes,
+         false,
+         TOverwriteAnswer::Cancel,
+         true},
     };
     for (const Case& c : cases) {
         TSiteFixture site;
@@ -142,9 +221,9 @@ TEST(CopyEngine, OverwriteAnswers) {
 
         TScriptedPrompts prompts(c.script);
         TCopyEngine engine(*tree, &prompts);
-        int answer = c.answerBefore;
-        bool done = CopyFolder(engine, *tree, "http://h/", site.Out(), kMethodNone,
-                               kFolderWholePath, &answer);
+        TOverwriteAnswer answer = c.answerBefore;
+        bool done = CopyFolder(engine, *tree, "http://h/", site.Out(), TCopyMethod::None,
+                               TFolderMethod::WholePath, &answer);
         EXPECT_EQ(done, !c.stopped) << c.name;
         EXPECT_EQ(prompts.Asked.size(), c.script.size()) << c.name;
         EXPECT_EQ(ReadFileBytes(local), c.overwritten ? "new" : "old") << c.name;
@@ -164,7 +243,7 @@ TEST(CopyEngine, NoToAllKeepsExistingFilesAndStillCopiesNewOnes) {
     fs::create_directories(site.Out() / "http$3a/h");
     WriteFileBytes(site.Out() / "http$3a/h/1.txt", "old1");
     WriteFileBytes(site.Out() / "http$3a/h/3.txt", "old3");
-    TScriptedPrompts prompts({kAnswerNoToAll});
+    TScriptedPrompts prompts({TOverwriteAnswer::NoToAll});
     TCopyEngine engine(*tree, &prompts);
     ASSERT_TRUE(CopyFolder(engine, *tree, "http://h/", site.Out()));
     EXPECT_EQ(prompts.Asked.size(), 1u);
@@ -182,9 +261,9 @@ TEST(CopyEngine, APageThatStaysIsStillScannedForItsImages) {
     const fs::path page = site.Out() / "http$3a/h/p/page.html";
     fs::create_directories(page.parent_path());
     WriteFileBytes(page, "mine");
-    TScriptedPrompts prompts({kAnswerNo});
+    TScriptedPrompts prompts({TOverwriteAnswer::No});
     TCopyEngine engine(*tree, &prompts);
-    ASSERT_TRUE(CopyFolder(engine, *tree, "http://h/p/", site.Out(), kMethodSameSite));
+    ASSERT_TRUE(CopyFolder(engine, *tree, "http://h/p/", site.Out(), TCopyMethod::SameSite));
     EXPECT_EQ(ReadFileBytes(page), "mine");
     EXPECT_EQ(ReadFileBytes(site.Out() / "http$3a/h/i/x.gif"), "x");
 }
@@ -245,7 +324,7 @@ TEST(CopyEngine, APageThatCannotBeReadFailsAndLeavesTheOldCopy) {
         const fs::path local = site.Out() / "http$3a/h" / name;
         fs::create_directories(local.parent_path());
         WriteFileBytes(local, "the good copy");
-        TScriptedPrompts prompts({kAnswerYes});
+        TScriptedPrompts prompts({TOverwriteAnswer::Yes});
         TCopyEngine engine(*tree, &prompts);
         EXPECT_FALSE(CopyFolder(engine, *tree, "http://h/", site.Out()));
         EXPECT_EQ(ReadFileBytes(local), "the good copy");
@@ -326,7 +405,7 @@ TEST(CopyEngine, FailedOverwriteLeavesTheOldFile) {
     const fs::path local = site.Out() / "http$3a/h/b.gif";
     fs::create_directories(local.parent_path());
     WriteFileBytes(local, "precious");
-    TScriptedPrompts prompts({kAnswerYes});
+    TScriptedPrompts prompts({TOverwriteAnswer::Yes});
     TCopyEngine engine(*tree, &prompts);
     EXPECT_FALSE(CopyFolder(engine, *tree, "http://h/", site.Out()));
     EXPECT_EQ(ReadFileBytes(local), "precious");
@@ -368,7 +447,7 @@ TEST(CopyEngine, HostileUrlsNeverLeaveTheDestination) {
     AddFilesBelow(list, tree->Root());
     TCopyOptions options;
     options.Destination = site.Out();
-    int answer = kAnswerYes;
+    TOverwriteAnswer answer = TOverwriteAnswer::Yes;
     EXPECT_TRUE(engine.CopyNodes(options, answer, list))
         << (prompts.Failures.empty() ? "" : prompts.Failures[0].Text);
     // Only the cache folder and the copy are in the test's folder.
@@ -421,9 +500,9 @@ TEST(CopyEngine, NonInteractiveRunsOverwriteOnlyNewerAndShowNothing) {
     TCopyOptions options;
     options.Destination = site.Out();
     options.Interactive = false;
-    int answer = kAnswerYes;
+    TOverwriteAnswer answer = TOverwriteAnswer::Yes;
     EXPECT_FALSE(engine.CopyNodes(options, answer, list));
-    EXPECT_EQ(answer, kAnswerNewer);
+    EXPECT_EQ(answer, TOverwriteAnswer::Newer);
     EXPECT_TRUE(prompts.Asked.empty());
     EXPECT_TRUE(prompts.Failures.empty());
     EXPECT_EQ(engine.LastFailure().Error, ENOENT);

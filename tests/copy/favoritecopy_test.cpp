@@ -176,12 +176,12 @@ TEST(FavoriteCopy, EachFavoriteNamesFolderDocumentsWithItsDefault) {
 TEST(FavoriteCopy, OneOverwriteAnswerHoldsForEveryFavorite) {
     struct Case {
         const char* name;
-        int answer;
+        TOverwriteAnswer answer;
         const char* content; // of both existing files afterwards
     };
     const Case cases[] = {
-        {"yes to all", kAnswerYesToAll, "new"},
-        {"no to all", kAnswerNoToAll, "old"},
+        {"yes to all", TOverwriteAnswer::YesToAll, "new"},
+        {"no to all", TOverwriteAnswer::NoToAll, "old"},
     };
     for (const Case& c : cases) {
         TSiteFixture site;

@@ -21,7 +21,7 @@ struct TRewrite {
 // Rewrites the page cached as kPage (written with content) in a cache that
 // also holds the documents of others.
 TRewrite RewritePage(const std::string& content, const std::vector<std::string>& others = {},
-                     int method = kMethodNone, bool write = true) {
+                     TCopyMethod method = TCopyMethod::None, bool write = true) {
     TSiteFixture site;
     site.Add(kPage, content);
     for (const std::string& url : others)
@@ -117,9 +117,56 @@ TEST(RebuildPage, WithoutSchemeFoldersEveryWebSchemeMeetsTheSameCopy) {
     TWebCacheTreeNode* page = tree->FindNodeByUrl(kPage);
     ASSERT_NE(page, nullptr);
     std::string out;
-    EXPECT_EQ(rewriter.Rebuild(true, &out, kMethodAll, &list, page, "h1/a/"), kRebuildAdded);
+    EXPECT_EQ(rewriter.Rebuild(true, &out, TCopyMethod::All, &list, page, "h1/a/"), kRebuildAdded);
     EXPECT_EQ(out, R"(<a href="x.html"><img src="../../../h2/p.gif"><a href="../../index.html">)");
     EXPECT_TRUE(list.Contains(tree->FindNodeByUrl("http://h2/p.gif")));
+}
+
+TEST(RebuildPage, LinksFromAPageNameTheFilesTheCopyWrites) {
+    TSiteFixture site;
+    site.Add("http://h/a.cgi?x=1&y=2", "a");
+    site.Add("http://h/dir/", "d");
+    site.Add("http://h/sub/page.html", "p");
+    auto tree = site.Tree();
+    TLocalNameTable names(*tree);
+    TPageRewriter rewriter(names);
+    const std::string local = tree->FindFolderByUrl("http://h/x")->Items(0)->Name();
+    const struct {
+        const char* name;
+        const char* value;
+        std::string link; // empty: the value stays
+    } cases[] = {
+        {"the name the file got", "../a.cgi?x=1&amp;y=2", "../" + local},
+        {"a folder's own document", "/dir", "../dir/index.html"},
+        {"fragment kept", "page.html#top", "page.html#top"},
+        {"a document the cache lacks", "http://other/x.php?id=7",
+         "../../other/x~" + Crc("?id=7") + ".php"},
+        {"a colon in the suffix", "q?a:b", "q~" + Crc("?a:b")},
+        {"a script stays", "mailto:someone@h", ""},
+        {"a fragment alone stays", "#top", ""},
+    };
+    for (const auto& c : cases) {
+        std::string link;
+        EXPECT_EQ(rewriter.LinkFromPage("http://h/sub/page.html", c.value, link), !c.link.empty())
+            << c.name;
+        if (!c.link.empty()) {
+            EXPECT_EQ(link, c.link) << c.name;
+        }
+    }
+}
+
+TEST(RebuildPage, LinksFromAPageWithoutSchemeFoldersTakeHttpsAsHttp) {
+    TSiteFixture site;
+    site.Add("https://h/x.html", "x");
+    site.Add("http://h/y/z.html", "z");
+    auto tree = site.Tree(false);
+    TLocalNameTable names(*tree);
+    TPageRewriter rewriter(names);
+    std::string link;
+    ASSERT_TRUE(rewriter.LinkFromPage("http://h/y/z.html", "https://h/x.html", link));
+    EXPECT_EQ(link, "../x.html");
+    ASSERT_TRUE(rewriter.LinkFromPage("https://h/y/z.html", "https://other/x.html", link));
+    EXPECT_EQ(link, "../../other/x.html");
 }
 
 TEST(RebuildPage, PageWithoutLinksIsCopiedByteForByte) {
@@ -137,16 +184,16 @@ TEST(RebuildPage, CollectsEmbeddedFilesByMethod) {
                              R"(<link href="/img/a.gif">)";
     struct Case {
         const char* name;
-        int method;
+        TCopyMethod method;
         bool write;
         int result;
         int listed; // nodes in the list afterwards, the page included
     };
     const Case cases[] = {
-        {"nothing with method 1", kMethodNone, true, kRebuildDone, 1},
-        {"same site with method 2", kMethodSameSite, true, kRebuildAdded, 3},
-        {"all with method 3", kMethodAll, true, kRebuildAdded, 4},
-        {"a scan collects as well", kMethodAll, false, kRebuildAdded, 4},
+        {"nothing with method 1", TCopyMethod::None, true, kRebuildDone, 1},
+        {"same site with method 2", TCopyMethod::SameSite, true, kRebuildAdded, 3},
+        {"all with method 3", TCopyMethod::All, true, kRebuildAdded, 4},
+        {"a scan collects as well", TCopyMethod::All, false, kRebuildAdded, 4},
     };
     for (const Case& c : cases) {
         TSiteFixture site;
@@ -170,11 +217,11 @@ TEST(RebuildPage, CollectsEmbeddedFilesByMethod) {
         EXPECT_EQ(progress.Maximum, c.listed - 1) << c.name << ": one step per collected file";
         EXPECT_FALSE(list.Contains(tree->FindNodeByUrl("http://h1/other.html")))
             << c.name << ": an href is never collected";
-        if (c.method == kMethodSameSite) {
+        if (c.method == TCopyMethod::SameSite) {
             EXPECT_NE(out.find(R"(src="../../../h2/img/b.gif")"), std::string::npos)
                 << "not collected, still rewritten";
         }
-        if (c.method == kMethodAll) {
+        if (c.method == TCopyMethod::All) {
             EXPECT_TRUE(list.Contains(tree->FindNodeByUrl("http://h1/a/b/c/index.html")))
                 << "a folder's default file is collected";
             // Again: everything is in the list already.
@@ -193,12 +240,13 @@ TEST(RebuildPage, WrittenFileReplacesTheOldOneOnlyWhenComplete) {
     std::filesystem::create_directories(site.Out());
     const auto out = site.Out() / "page.html";
     test::WriteFileBytes(out, "old");
-    EXPECT_EQ(RebuildPage(names, true, out, kMethodNone, nullptr, tree->FindNodeByUrl(kPage), ""),
-              kRebuildDone);
+    EXPECT_EQ(
+        RebuildPage(names, true, out, TCopyMethod::None, nullptr, tree->FindNodeByUrl(kPage), ""),
+        kRebuildDone);
     EXPECT_EQ(test::ReadFileBytes(out), R"(<a href="x.html">)");
     EXPECT_EQ(test::FilesBelow(site.Out()), std::vector<std::string>{"page.html"});
     // Into a folder that is not there: an error code, nothing written.
-    EXPECT_GT(RebuildPage(names, true, site.Out() / "none" / "p.html", kMethodNone, nullptr,
+    EXPECT_GT(RebuildPage(names, true, site.Out() / "none" / "p.html", TCopyMethod::None, nullptr,
                           tree->FindNodeByUrl(kPage), ""),
               0);
 }

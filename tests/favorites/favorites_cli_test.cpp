@@ -2,6 +2,7 @@
 #include "cli/cli_helpers.h"
 #include "platform/appfolder.h"
 #include "platform/files.h"
+#include "support/testfiles.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -42,9 +43,9 @@ TEST_F(FavoritesCli, AddListRemove) {
 }
 
 TEST_F(FavoritesCli, DamagedCountIsReportedAndNothingOverwritten) {
-    ASSERT_TRUE(WriteWholeFile(Home / "favorites.dat",
-                               "[Favorites]\r\nCount=-5\r\n"
-                               "[Favorite0001]\r\nTitle=keep\r\nUrlName=http://keep.test/\r\n"));
+    ASSERT_TRUE(WriteTestFile(Home / "favorites.dat",
+                              "[Favorites]\r\nCount=-5\r\n"
+                              "[Favorite0001]\r\nTitle=keep\r\nUrlName=http://keep.test/\r\n"));
     TCliResult list = RunCli({"favorites", "list"});
     EXPECT_EQ(list.ExitCode, 1);
     EXPECT_EQ(list.Out, "1\tkeep\thttp://keep.test/\t\n");
@@ -60,11 +61,11 @@ TEST_F(FavoritesCli, DamagedCountIsReportedAndNothingOverwritten) {
 
 TEST_F(FavoritesCli, ACopyFromADamagedFileSaysSoInItsExitCode) {
     const auto out = Home / "out";
-    ASSERT_TRUE(WriteWholeFile(Home / "favorites.dat",
-                               "[Favorites]\r\nCount=0x10\r\n"
-                               "[Favorite0001]\r\nTitle=essays\r\n"
-                               "UrlName=http://www.yamabiko.test/essays/\r\nPathName=" +
-                                   out.string() + "/\r\nFolder=1\r\nMethod=1\r\n"));
+    ASSERT_TRUE(WriteTestFile(Home / "favorites.dat",
+                              "[Favorites]\r\nCount=0x10\r\n"
+                              "[Favorite0001]\r\nTitle=essays\r\n"
+                              "UrlName=http://www.yamabiko.test/essays/\r\nPathName=" +
+                                  out.string() + "/\r\nFolder=1\r\nMethod=1\r\n"));
     TCliResult copy = RunCli({"--cache", TARNHOLD_DEMO_CACHE, "favorites", "copy", "1"});
     EXPECT_EQ(copy.ExitCode, 1) << copy.Out << copy.Err;
     EXPECT_NE(copy.Err.find("Count"), std::string::npos) << copy.Err;
@@ -74,10 +75,10 @@ TEST_F(FavoritesCli, ACopyFromADamagedFileSaysSoInItsExitCode) {
 TEST_F(FavoritesCli, ImportListsThenImportsByNumber) {
     const auto shortcuts = Home / "Favorites";
     ASSERT_TRUE(ForceDirectories(shortcuts / "News"));
-    ASSERT_TRUE(WriteWholeFile(shortcuts / "News" / "Paper.url",
-                               "[InternetShortcut]\r\nURL=http://paper.test/\r\n"));
+    ASSERT_TRUE(WriteTestFile(shortcuts / "News" / "Paper.url",
+                              "[InternetShortcut]\r\nURL=http://paper.test/\r\n"));
     ASSERT_TRUE(
-        WriteWholeFile(shortcuts / "Shop.url", "[InternetShortcut]\r\nURL=http://shop.test/\r\n"));
+        WriteTestFile(shortcuts / "Shop.url", "[InternetShortcut]\r\nURL=http://shop.test/\r\n"));
     ASSERT_EQ(RunCli({"favorites", "add", "shop", "HTTP://SHOP.TEST/"}).ExitCode, 0);
 
     TCliResult listed = RunCli({"favorites", "import", shortcuts.string()});
@@ -148,10 +149,10 @@ TEST_F(FavoritesCli, ImportNamesWhatItCannotRead) {
     const auto shortcuts = Home / "Favorites";
     ASSERT_TRUE(ForceDirectories(shortcuts));
     ASSERT_TRUE(
-        WriteWholeFile(shortcuts / "Good.url", "[InternetShortcut]\r\nURL=http://good.test/\r\n"));
+        WriteTestFile(shortcuts / "Good.url", "[InternetShortcut]\r\nURL=http://good.test/\r\n"));
     ASSERT_TRUE(
-        WriteWholeFile(shortcuts / "Huge.url", "[InternetShortcut]\r\nURL=http://huge.test/\r\n" +
-                                                   std::string(70 * 1024, ';')));
+        WriteTestFile(shortcuts / "Huge.url", "[InternetShortcut]\r\nURL=http://huge.test/\r\n" +
+                                                  std::string(70 * 1024, ';')));
     TCliResult listed = RunCli({"favorites", "import", shortcuts.string()});
     EXPECT_EQ(listed.ExitCode, 1) << "something could not be read";
     EXPECT_EQ(listed.Out, "1\tnew\tGood\thttp://good.test/\n2\tno-url\tHuge\t\n");

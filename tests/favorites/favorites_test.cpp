@@ -3,6 +3,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/profile.h"
+#include "support/testfiles.h"
 #include "support/unprivileged.h"
 
 #include <algorithm>
@@ -143,10 +144,10 @@ TEST_F(FavoritesTest, FiveSavedThenThreeKeepsOldSectionsAndReloadsThree) {
 }
 
 TEST_F(FavoritesTest, DamagedValuesLoseNothingElse) {
-    ASSERT_TRUE(WriteWholeFile(File, "[Favorites]\r\nCount=3\r\n"
-                                     "[FavoriteDefault]\r\nDefault=top.htm\r\nFolder=258\r\n"
-                                     "[Favorite0001]\r\nTitle=a\r\nDate=yesterday\r\nMethod=x\r\n"
-                                     "[Favorite0003]\r\nTitle=c\r\nDate=2026/02/30 1:00:00\r\n"));
+    ASSERT_TRUE(WriteTestFile(File, "[Favorites]\r\nCount=3\r\n"
+                                    "[FavoriteDefault]\r\nDefault=top.htm\r\nFolder=258\r\n"
+                                    "[Favorite0001]\r\nTitle=a\r\nDate=yesterday\r\nMethod=x\r\n"
+                                    "[Favorite0003]\r\nTitle=c\r\nDate=2026/02/30 1:00:00\r\n"));
     TFavorites store;
     ASSERT_FALSE(store.SetFileName(File));
     EXPECT_EQ(store.DefaultItem().Default, "top.htm");
@@ -162,9 +163,9 @@ TEST_F(FavoritesTest, DamagedValuesLoseNothingElse) {
 
 TEST_F(FavoritesTest, EveryLinkKindIsOnUnlessAFavoriteTurnsItOff) {
     // A file from before the setting existed reads it as on.
-    ASSERT_TRUE(WriteWholeFile(File, "[Favorites]\r\nCount=2\r\n"
-                                     "[Favorite0001]\r\nTitle=a\r\n"
-                                     "[Favorite0002]\r\nTitle=b\r\nAllLinks=0\r\n"));
+    ASSERT_TRUE(WriteTestFile(File, "[Favorites]\r\nCount=2\r\n"
+                                    "[Favorite0001]\r\nTitle=a\r\n"
+                                    "[Favorite0002]\r\nTitle=b\r\nAllLinks=0\r\n"));
     {
         TFavorites store;
         ASSERT_FALSE(store.SetFileName(File));
@@ -182,7 +183,7 @@ TEST_F(FavoritesTest, EveryLinkKindIsOnUnlessAFavoriteTurnsItOff) {
 }
 
 TEST_F(FavoritesTest, HugeCountIsBoundedByTheFile) {
-    ASSERT_TRUE(WriteWholeFile(File, "[Favorites]\r\nCount=2000000000\r\n"));
+    ASSERT_TRUE(WriteTestFile(File, "[Favorites]\r\nCount=2000000000\r\n"));
     TFavorites store;
     TError error = store.SetFileName(File);
     EXPECT_TRUE(error);
@@ -223,7 +224,7 @@ TEST_F(FavoritesTest, DamagedCountReadsEverySectionAndWritesOverNone) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_TRUE(WriteWholeFile(File, c.text));
+        ASSERT_TRUE(WriteTestFile(File, c.text));
         std::vector<std::string> titles;
         {
             TFavorites store;
@@ -254,7 +255,7 @@ TEST_F(FavoritesTest, DamagedCountReadsEverySectionAndWritesOverNone) {
 TEST_F(FavoritesTest, SavesThroughALinkAndKeepsTheMode) {
     ASSERT_TRUE(ForceDirectories(Dir / "dotfiles"));
     const auto real = Dir / "dotfiles" / "favorites.dat";
-    ASSERT_TRUE(WriteWholeFile(real, "[Favorites]\r\nCount=0\r\n"));
+    ASSERT_TRUE(WriteTestFile(real, "[Favorites]\r\nCount=0\r\n"));
     ASSERT_EQ(::chmod(real.c_str(), 0604), 0); // no mode a umask makes of 0666
     std::filesystem::create_symlink("dotfiles/favorites.dat", File);
     {
@@ -299,7 +300,7 @@ TEST(FavoritesFile, UnreadableFileIsNeverOverwritten) {
             return 90;
         const auto file = dir / "favorites.dat";
         const std::string text = "[Favorites]\r\nCount=1\r\n[Favorite0001]\r\nTitle=keep\r\n";
-        if (!WriteWholeFile(file, text) || ::chmod(file.c_str(), 0) != 0)
+        if (!WriteTestFile(file, text) || ::chmod(file.c_str(), 0) != 0)
             return 91;
         int step = 0;
         {

@@ -2,6 +2,7 @@
 #include "platform/appfolder.h"
 #include "platform/files.h"
 #include "platform/profile.h"
+#include "support/testfiles.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -24,9 +25,9 @@ protected:
 
     void Shortcut(const fs::path& relative, const std::string& url) {
         ASSERT_TRUE(ForceDirectories((Dir / relative).parent_path()));
-        ASSERT_TRUE(WriteWholeFile(Dir / relative, "[DEFAULT]\r\nBASEURL=" + url +
-                                                       "\r\n[InternetShortcut]\r\nURL=" + url +
-                                                       "\r\nIconIndex=0\r\n"));
+        ASSERT_TRUE(WriteTestFile(Dir / relative, "[DEFAULT]\r\nBASEURL=" + url +
+                                                      "\r\n[InternetShortcut]\r\nURL=" + url +
+                                                      "\r\nIconIndex=0\r\n"));
     }
 
     // "caption" for shortcuts, "caption/" for folders, children indented.
@@ -51,8 +52,8 @@ TEST_F(ShortcutsTest, TreeOrderFoldersFirstEmptyFoldersDropped) {
     Shortcut("A/deep/x.url", "http://x.test/");
     ASSERT_TRUE(ForceDirectories(Dir / "empty/also-empty"));
     ASSERT_TRUE(ForceDirectories(Dir / "c"));
-    ASSERT_TRUE(WriteWholeFile(Dir / "c/readme.txt", "not a shortcut"));
-    ASSERT_TRUE(WriteWholeFile(Dir / "nourl.url", "[InternetShortcut]\r\n"));
+    ASSERT_TRUE(WriteTestFile(Dir / "c/readme.txt", "not a shortcut"));
+    ASSERT_TRUE(WriteTestFile(Dir / "nourl.url", "[InternetShortcut]\r\n"));
 
     TShortcutFolder folder = ReadShortcutFolder(Dir, Store);
     std::vector<std::string> lines;
@@ -125,7 +126,7 @@ TEST_F(ShortcutsTest, HostileEntriesAreReportedNotFollowed) {
     // A link back up would loop; a FIFO would block; a huge file is no shortcut.
     fs::create_directory_symlink(Dir, Dir / "loop");
     ASSERT_EQ(mkfifo((Dir / "pipe.url").c_str(), 0600), 0);
-    ASSERT_TRUE(WriteWholeFile(Dir / "huge.url", std::string(100000, 'x')));
+    ASSERT_TRUE(WriteTestFile(Dir / "huge.url", std::string(100000, 'x')));
 
     TShortcutFolder folder = ReadShortcutFolder(Dir, Store);
     std::vector<std::string> lines;

@@ -3,6 +3,7 @@
 #include "platform/files.h"
 #include "support/cachetreefixture.h"
 #include "support/memoryprobe.h"
+#include "support/testfiles.h"
 
 #include <algorithm>
 #include <atomic>
@@ -32,7 +33,7 @@ protected:
     void TearDown() override { DeleteFolder(Dir); }
 
     std::string File(const std::string& name, const std::string& content) {
-        EXPECT_TRUE(WriteWholeFile(Dir / name, content));
+        EXPECT_TRUE(WriteTestFile(Dir / name, content));
         return (Dir / name).string();
     }
 

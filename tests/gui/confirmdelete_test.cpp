@@ -70,11 +70,11 @@ TEST(ConfirmDelete, AnswersYesOnlyForYes) {
         int key;
         int answer;
     } cases[] = {
-        {"yes", QStringLiteral("btnYes"), 0, kAnswerYes},
-        {"no", QStringLiteral("btnNo"), 0, kAnswerNo},
-        {"enter takes the default, yes", QString(), Qt::Key_Return, kAnswerYes},
-        {"escape", QString(), Qt::Key_Escape, kAnswerNo},
-        {"close box", QString(), 0, kAnswerNo},
+        {"yes", QStringLiteral("btnYes"), 0, QDialog::Accepted},
+        {"no", QStringLiteral("btnNo"), 0, QDialog::Rejected},
+        {"enter takes the default, yes", QString(), Qt::Key_Return, QDialog::Accepted},
+        {"escape", QString(), Qt::Key_Escape, QDialog::Rejected},
+        {"close box", QString(), 0, QDialog::Rejected},
     };
     for (const auto& c : cases) {
         TfrmConfirmDelete dialog(nullptr, nodes);

@@ -33,19 +33,19 @@ struct TOverwriteFixture {
 TEST(ConfirmOverwrite, EachButtonGivesItsAnswer) {
     const struct {
         const char* button;
-        int answer;
+        TOverwriteAnswer answer;
     } cases[] = {
-        {"btnYes", kAnswerYes},     {"btnYesToAll", kAnswerYesToAll},
-        {"btnNo", kAnswerNo},       {"btnCancel", kAnswerCancel},
-        {"btnNewer", kAnswerNewer}, {"btnNoToAll", kAnswerNoToAll},
-        {"", kAnswerCancel}, // the close box
+        {"btnYes", TOverwriteAnswer::Yes},     {"btnYesToAll", TOverwriteAnswer::YesToAll},
+        {"btnNo", TOverwriteAnswer::No},       {"btnCancel", TOverwriteAnswer::Cancel},
+        {"btnNewer", TOverwriteAnswer::Newer}, {"btnNoToAll", TOverwriteAnswer::NoToAll},
+        {"", TOverwriteAnswer::Cancel}, // the close box
     };
     TOverwriteFixture f;
     TfrmConfirmOverwrite dialog;
     for (const auto& c : cases) {
         dialog.Prepare(*f.node, f.local);
         test::AnswerNextDialog(QString::fromLatin1(c.button));
-        EXPECT_EQ(dialog.exec(), c.answer) << c.button;
+        EXPECT_EQ(OverwriteAnswerOf(dialog.exec()), c.answer) << c.button;
         if (c.button[0] != '\0') {
             EXPECT_EQ(dialog.ButtonFor(c.answer)->objectName(), QString::fromLatin1(c.button));
         }
@@ -60,7 +60,7 @@ TEST(ConfirmOverwrite, EnterAnswersNothingAndEscapeCancels) {
             << button->objectName().toStdString();
     dialog.Prepare(*f.node, f.local);
     test::KeyToNextDialog(Qt::Key_Escape);
-    EXPECT_EQ(dialog.exec(), kAnswerCancel);
+    EXPECT_EQ(OverwriteAnswerOf(dialog.exec()), TOverwriteAnswer::Cancel);
 }
 
 TEST(ConfirmOverwrite, ShowsBothFiles) {

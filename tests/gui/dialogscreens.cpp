@@ -14,6 +14,7 @@
 #include "mainwindow/property.h"
 #include "platform/files.h"
 #include "support/cachetreefixture.h"
+#include "support/testfiles.h"
 #include "tree/contenttype.h"
 
 #include <QApplication>
@@ -97,7 +98,7 @@ int main(int argc, char** argv) {
 
     QTemporaryDir temp;
     const std::filesystem::path local = ToPath(temp.path()) / "index.html";
-    (void)WriteWholeFile(local, std::string(4321, 'x'));
+    (void)WriteTestFile(local, std::string(4321, 'x'));
     TfrmConfirmOverwrite& overwrite = prompts.ConfirmOverwriteDialog();
     overwrite.Prepare(*page, local);
     Shoot(overwrite, "confirmoverwrite");

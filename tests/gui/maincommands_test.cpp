@@ -56,9 +56,10 @@ QString Utf8(const char* text) {
 // was asked.
 class TAnsweringPrompts : public TGuiPrompts {
 public:
-    int AskOverwrite(const TWebCacheTreeNode&, const fs::path& path) override {
+    TOverwriteAnswer AskOverwrite(const TWebCacheTreeNode&, const fs::path& path) override {
         Overwrites.push_back(path);
-        return next_ < OverwriteAnswers.size() ? OverwriteAnswers[next_++] : kAnswerCancel;
+        return next_ < OverwriteAnswers.size() ? OverwriteAnswers[next_++]
+                                               : TOverwriteAnswer::Cancel;
     }
     bool AskCopyFolder(fs::path& folder) override {
         ++CopyFolderAsked;
@@ -102,7 +103,7 @@ public:
         return true;
     }
 
-    std::vector<int> OverwriteAnswers;
+    std::vector<TOverwriteAnswer> OverwriteAnswers;
     std::vector<fs::path> Overwrites;
     std::optional<fs::path> CopyFolder;
     int CopyFolderAsked = 0;
@@ -762,19 +763,27 @@ TEST(MainCommandsCopyToFolder, EachOverwriteAnswer) {
     // one.html there is older than its cache entry, the other two newer.
     const struct {
         const char* name;
-        std::vector<int> answers;
+        std::vector<TOverwriteAnswer> answers;
         std::size_t asked;
         // Which were rewritten: by the position of their question, or by name.
         std::set<std::size_t> rewrittenAsked;
         std::set<std::string> rewrittenNames;
     } cases[] = {
-        {"yes to each", {kAnswerYes, kAnswerYes, kAnswerYes}, 3, {0, 1, 2}, {}},
-        {"no to each", {kAnswerNo, kAnswerNo, kAnswerNo}, 3, {}, {}},
-        {"yes, then no to all", {kAnswerYes, kAnswerNoToAll}, 2, {0}, {}},
-        {"yes to all", {kAnswerYesToAll}, 1, {}, {"one.html", "two.html", "three.html"}},
-        {"no to all", {kAnswerNoToAll}, 1, {}, {}},
-        {"newer", {kAnswerNewer}, 1, {}, {"one.html"}},
-        {"cancel", {kAnswerCancel}, 1, {}, {}},
+        {"yes to each",
+         {TOverwriteAnswer::Yes, TOverwriteAnswer::Yes, TOverwriteAnswer::Yes},
+         3,
+         {0, 1, 2},
+         {}},
+        {"no to each",
+         {TOverwriteAnswer::No, TOverwriteAnswer::No, TOverwriteAnswer::No},
+         3,
+         {},
+         {}},
+        {"yes, then no to all", {TOverwriteAnswer::Yes, TOverwriteAnswer::NoToAll}, 2, {0}, {}},
+        {"yes to all", {TOverwriteAnswer::YesToAll}, 1, {}, {"one.html", "two.html", "three.html"}},
+        {"no to all", {TOverwriteAnswer::NoToAll}, 1, {}, {}},
+        {"newer", {TOverwriteAnswer::Newer}, 1, {}, {"one.html"}},
+        {"cancel", {TOverwriteAnswer::Cancel}, 1, {}, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -826,7 +835,7 @@ TEST(MainCommandsCopyToFolder, TheOutcomeStaysInTheStatusBar) {
     EXPECT_EQ(f.W().Window().statusBar()->currentMessage(), f.W().Commands().CopySummary());
 
     // Again: both files are there and kept.
-    f.Prompts.OverwriteAnswers = {kAnswerNoToAll};
+    f.Prompts.OverwriteAnswers = {TOverwriteAnswer::NoToAll};
     f.W().Action("actFileCopyToFolder")->trigger();
     EXPECT_TRUE(f.W().Commands().CopySummary().startsWith(
         Utf8("コピー: 0 個のファイルを書き込み、2 個はそのまま")));

@@ -23,7 +23,7 @@ using tarnhold::test::WriteFileBytes;
 class TClickingPrompts : public test::TRecordingPrompts {
 public:
     explicit TClickingPrompts(std::vector<QString> buttons) : buttons_(std::move(buttons)) {}
-    int AskOverwrite(const TWebCacheTreeNode& node, const fs::path& path) override {
+    TOverwriteAnswer AskOverwrite(const TWebCacheTreeNode& node, const fs::path& path) override {
         Asked.push_back(path);
         test::AnswerNextDialog(next_ < buttons_.size() ? buttons_[next_++] : QString());
         return TGuiPrompts::AskOverwrite(node, path);
@@ -98,8 +98,10 @@ TEST(GuiCopyPrompts, CopyWithEachOverwriteAnswer) {
         TGuiCopyPrompts copyPrompts(prompts);
         TCopyEngine engine(*tree, &copyPrompts);
         TWebCacheTreeNode* host = tree->FindFolderByUrl("http://h/");
-        const bool done =
-            CopyToFolder(engine, {host}, host->Parent(), site.Out(), kMethodNone, kFolderWholePath);
+        TCopyOptions options;
+        options.Destination = site.Out();
+        options.PrefixFolder = host->Parent();
+        const bool done = CopyToFolder(engine, {host}, options);
         EXPECT_EQ(done, c.done) << c.name;
         EXPECT_EQ(prompts.Asked.size(), c.asked) << c.name;
         EXPECT_EQ(ReadFileBytes(folder / "1.txt"), c.first) << c.name;
@@ -117,8 +119,10 @@ TEST(GuiCopyPrompts, AFailureIsShownWithTheSystemText) {
     TGuiCopyPrompts copyPrompts(prompts);
     TCopyEngine engine(*tree, &copyPrompts);
     TWebCacheTreeNode* host = tree->FindFolderByUrl("http://h/");
-    EXPECT_FALSE(
-        CopyToFolder(engine, {host}, host->Parent(), site.Out(), kMethodNone, kFolderWholePath));
+    TCopyOptions options;
+    options.Destination = site.Out();
+    options.PrefixFolder = host->Parent();
+    EXPECT_FALSE(CopyToFolder(engine, {host}, options));
     ASSERT_EQ(prompts.Messages.size(), 1u);
     const test::TShownMessage& m = prompts.Messages.front();
     EXPECT_EQ(m.Caption, QStringLiteral("ファイルのコピー"));
@@ -154,7 +158,7 @@ TEST(GuiPrompts, DialogsTakeInputWhileTheirOwnerIsDisabled) {
     });
     const TWebCacheTreeNode* file = tree->FindNodeByUrl("http://h/1.txt");
     ASSERT_NE(file, nullptr);
-    EXPECT_EQ(prompts.AskOverwrite(*file, site.Out() / "1.txt"), kAnswerYes);
+    EXPECT_EQ(prompts.AskOverwrite(*file, site.Out() / "1.txt"), TOverwriteAnswer::Yes);
     EXPECT_TRUE(enabled);
 
     enabled = false;

@@ -36,6 +36,41 @@ struct TFindCase {
     std::size_t Last;
 };
 
+TEST(Codepage, Utf8SequencesAreWellFormedOrNone) {
+    const struct {
+        const char* name;
+        std::string text;
+        std::size_t length;
+        char32_t codePoint;
+    } cases[] = {
+        {"ASCII", "a", 1, U'a'},
+        {"two bytes", "\xC3\xA9", 2, 0xE9},
+        {"three bytes", "\xE6\x97\xA5", 3, 0x65E5},
+        {"four bytes", "\xF0\x9F\x98\x80", 4, 0x1F600},
+        {"highest", "\xF4\x8F\xBF\xBF", 4, 0x10FFFF},
+        {"overlong two", "\xC0\xAF", 0, 0},
+        {"overlong three", "\xE0\x80\xAF", 0, 0},
+        {"overlong four", "\xF0\x80\x80\xAF", 0, 0},
+        {"surrogate", "\xED\xA0\x80", 0, 0},
+        {"past U+10FFFF", "\xF4\x90\x80\x80", 0, 0},
+        {"stray trail byte", "\x80", 0, 0},
+        {"cut short", "\xE6\x97", 0, 0},
+        {"trail byte missing", "\xE6\x41\xA5", 0, 0},
+        {"Shift_JIS", "\x93\xFA", 0, 0},
+    };
+    for (const auto& c : cases) {
+        char32_t cp = 0;
+        EXPECT_EQ(Utf8SequenceLength(c.text, 0, &cp), c.length) << c.name;
+        if (c.length != 0) {
+            EXPECT_EQ(cp, c.codePoint) << c.name;
+        }
+        EXPECT_EQ(IsValidUtf8(c.text), c.length == c.text.size()) << c.name;
+        EXPECT_EQ(IsValidUtf8("ok " + c.text + " ok"), c.length == c.text.size()) << c.name;
+    }
+    EXPECT_EQ(Utf8SequenceLength("a\xC3\xA9", 1), 2u);
+    EXPECT_TRUE(IsValidUtf8(""));
+}
+
 TEST(Codepage, FindSkipsTrailBytes) {
     const TFindCase cases[] = {
         {"plain", "a\\b\\c", "\\", 1, 3},

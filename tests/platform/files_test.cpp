@@ -1,12 +1,16 @@
 #include "platform/appfolder.h"
 #include "platform/files.h"
+#include "support/testfiles.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace tarnhold {
@@ -31,11 +35,11 @@ protected:
 TEST_F(FilesTest, WriteAndReadBack) {
     const std::string data("bytes\0with zero\r\n\x82\xa0", 20);
     auto file = Dir / "a.bin";
-    ASSERT_TRUE(WriteWholeFile(file, data));
+    ASSERT_TRUE(WriteTestFile(file, data));
     std::string back;
     ASSERT_TRUE(ReadWholeFile(file, back));
     EXPECT_EQ(back, data);
-    ASSERT_TRUE(WriteWholeFile(file, "x"));
+    ASSERT_TRUE(WriteTestFile(file, "x"));
     ASSERT_TRUE(ReadWholeFile(file, back));
     EXPECT_EQ(back, "x") << "truncated";
     EXPECT_TRUE(FileExists(file));
@@ -69,7 +73,7 @@ TEST_F(FilesTest, AtomicWriteReplacesAndLeavesNoTemporaryFile) {
 TEST_F(FilesTest, AtomicWriteKeepsTheModeAndReplacesALink) {
     // 0604 is no mode a umask makes of 0666.
     auto file = Dir / "screen.dat";
-    ASSERT_TRUE(WriteWholeFile(file, "old"));
+    ASSERT_TRUE(WriteTestFile(file, "old"));
     ASSERT_EQ(::chmod(file.c_str(), 0604), 0);
     ASSERT_TRUE(WriteFileAtomic(file, "new"));
     struct stat st {};
@@ -77,7 +81,7 @@ TEST_F(FilesTest, AtomicWriteKeepsTheModeAndReplacesALink) {
     EXPECT_EQ(st.st_mode & 07777, 0604u);
 
     // The write itself never follows a link (a copy must not leave its folder).
-    ASSERT_TRUE(WriteWholeFile(Dir / "elsewhere", "keep"));
+    ASSERT_TRUE(WriteTestFile(Dir / "elsewhere", "keep"));
     std::filesystem::create_symlink("elsewhere", Dir / "link");
     ASSERT_TRUE(WriteFileAtomic(Dir / "link", "new"));
     EXPECT_FALSE(std::filesystem::is_symlink(Dir / "link"));
@@ -89,7 +93,7 @@ TEST_F(FilesTest, AtomicWriteKeepsTheModeAndReplacesALink) {
 TEST_F(FilesTest, LinksResolveToTheFileTheyLeadTo) {
     namespace fs = std::filesystem;
     ASSERT_TRUE(ForceDirectories(Dir / "real"));
-    ASSERT_TRUE(WriteWholeFile(Dir / "real" / "f", ""));
+    ASSERT_TRUE(WriteTestFile(Dir / "real" / "f", ""));
     ASSERT_EQ(::mkfifo((Dir / "fifo").c_str(), 0600), 0);
     fs::create_symlink("real/f", Dir / "relative");
     fs::create_symlink(Dir / "relative", Dir / "chain");
@@ -124,27 +128,91 @@ TEST_F(FilesTest, LinksResolveToTheFileTheyLeadTo) {
     }
 }
 
-TEST_F(FilesTest, CopyOverwrites) {
-    auto from = Dir / "from";
-    auto to = Dir / "to";
-    ASSERT_TRUE(WriteWholeFile(from, "new content"));
-    ASSERT_TRUE(WriteWholeFile(to, "old"));
-    ASSERT_TRUE(CopyFileOverwrite(from, to));
+TEST_F(FilesTest, ReadAtTakesNoMoreThanAskedAndStopsAtTheEnd) {
+    const std::string data = "0123456789";
+    ASSERT_TRUE(WriteTestFile(Dir / "f", data));
+    TFd fd(::open((Dir / "f").c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(fd.Valid());
+    struct Case {
+        const char* name;
+        std::size_t size;
+        std::uint64_t offset;
+        std::string read;
+    } const cases[] = {
+        {"within the file", 4, 3, "3456"},      {"up to the end", 3, 7, "789"},
+        {"past the end: short", 8, 6, "6789"},  {"at the end: nothing", 4, 10, ""},
+        {"beyond the end: nothing", 4, 99, ""}, {"nothing asked", 0, 0, ""},
+    };
+    for (const Case& c : cases) {
+        std::string buffer(c.size + 4, '#');
+        const ssize_t n = ReadAt(fd.Get(), buffer.data(), c.size, c.offset);
+        ASSERT_GE(n, 0) << c.name;
+        EXPECT_EQ(buffer.substr(0, static_cast<std::size_t>(n)), c.read) << c.name;
+        EXPECT_EQ(buffer.substr(c.size), "####") << c.name << ": bounded";
+    }
+    char byte = 0;
+    errno = 0;
+    EXPECT_EQ(ReadAt(-1, &byte, 1, 0), -1);
+    EXPECT_EQ(errno, EBADF);
+}
+
+TEST_F(FilesTest, ReadAtFromThePositionReadsAPipeUntilItEnds) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    TFd in(fds[0]);
+    TFd out(fds[1]);
+    ASSERT_TRUE(WriteAllToFd(out.Get(), "abc"));
+    ASSERT_TRUE(WriteAllToFd(out.Get(), "def"));
+    ASSERT_EQ(out.Close(), 0);
+    char buffer[16] = {};
+    EXPECT_EQ(ReadAt(in.Get(), buffer, sizeof buffer, kAtPosition), 6);
+    EXPECT_EQ(std::string(buffer), "abcdef");
+    // With an offset, a pipe cannot be read.
+    EXPECT_EQ(ReadAt(in.Get(), buffer, sizeof buffer, 0), -1);
+    EXPECT_EQ(errno, ESPIPE);
+}
+
+TEST_F(FilesTest, WholeFileOfAFifoIsReadAsItComes) {
+    const auto fifo = Dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string data(100000, 'x');
+    std::thread writer([&] {
+        TFd fd(::open(fifo.c_str(), O_WRONLY | O_CLOEXEC));
+        (void)WriteAllToFd(fd.Get(), data);
+    });
     std::string back;
-    ASSERT_TRUE(ReadWholeFile(to, back));
-    EXPECT_EQ(back, "new content");
-    // A failed copy keeps the target as it was and leaves nothing behind.
-    int error = 0;
-    EXPECT_FALSE(CopyFileOverwrite(Dir / "missing", to, &error));
-    EXPECT_NE(error, 0);
-    ASSERT_TRUE(ReadWholeFile(to, back));
-    EXPECT_EQ(back, "new content");
-    EXPECT_EQ(Names(), (std::vector<std::string>{"from", "to"}));
+    const bool read = ReadWholeFile(fifo, back);
+    writer.join();
+    EXPECT_TRUE(read);
+    EXPECT_EQ(back.size(), data.size());
+}
+
+TEST_F(FilesTest, DescriptorsAreClosedWithTheirOwner) {
+    auto isOpen = [](int fd) { return ::fcntl(fd, F_GETFD) != -1; };
+    int kept = -1;
+    int moved = -1;
+    {
+        TFd a(::open(Dir.c_str(), O_RDONLY | O_CLOEXEC));
+        TFd b(::open(Dir.c_str(), O_RDONLY | O_CLOEXEC));
+        kept = b.Release();
+        EXPECT_FALSE(b.Valid());
+        TFd c(std::move(a));
+        moved = c.Get();
+        EXPECT_FALSE(a.Valid());
+        EXPECT_TRUE(isOpen(moved));
+    }
+    EXPECT_FALSE(isOpen(moved)) << "closed once, by the owner it was moved to";
+    EXPECT_TRUE(isOpen(kept)) << "released";
+    TFd again(kept);
+    again.Reset(::open(Dir.c_str(), O_RDONLY | O_CLOEXEC));
+    EXPECT_FALSE(isOpen(kept)) << "replaced, so closed";
+    EXPECT_EQ(again.Close(), 0);
+    EXPECT_EQ(again.Close(), 0) << "closing nothing";
 }
 
 TEST_F(FilesTest, DeleteAndDirectories) {
     auto file = Dir / "f";
-    ASSERT_TRUE(WriteWholeFile(file, ""));
+    ASSERT_TRUE(WriteTestFile(file, ""));
     EXPECT_TRUE(DeleteFileIfExists(file));
     EXPECT_FALSE(FileExists(file));
     EXPECT_TRUE(DeleteFileIfExists(file)) << "already gone";
@@ -152,7 +220,7 @@ TEST_F(FilesTest, DeleteAndDirectories) {
     EXPECT_TRUE(ForceDirectories(deep));
     EXPECT_TRUE(DirectoryExists(deep));
     EXPECT_TRUE(ForceDirectories(deep)) << "exists already";
-    ASSERT_TRUE(WriteWholeFile(Dir / "plain", ""));
+    ASSERT_TRUE(WriteTestFile(Dir / "plain", ""));
     int error = 0;
     EXPECT_FALSE(ForceDirectories(Dir / "plain" / "sub", &error));
     EXPECT_NE(error, 0);
@@ -160,7 +228,7 @@ TEST_F(FilesTest, DeleteAndDirectories) {
 
 TEST_F(FilesTest, FileTimes) {
     auto file = Dir / "t";
-    ASSERT_TRUE(WriteWholeFile(file, "x"));
+    ASSERT_TRUE(WriteTestFile(file, "x"));
     FILETIME set;
     SYSTEMTIME st{};
     st.wYear = 2020;
@@ -235,7 +303,7 @@ TEST(AppFolder, TemporaryFolders) {
     EXPECT_NE(a, b);
     EXPECT_TRUE(DirectoryExists(a));
     EXPECT_EQ(a.filename().string().rfind("TRH", 0), 0u);
-    ASSERT_TRUE(WriteWholeFile(a / "f", "x"));
+    ASSERT_TRUE(WriteTestFile(a / "f", "x"));
     ASSERT_TRUE(ForceDirectories(a / "sub" / "deeper"));
     DeleteFolder(a);
     DeleteFolder(b);
@@ -246,7 +314,7 @@ TEST(AppFolder, TemporaryFolders) {
 
 TEST(AppFolder, TemporaryFolderFailsRatherThanGuessing) {
     auto parent = CreateTempFolder();
-    ASSERT_TRUE(WriteWholeFile(parent / "file", "x"));
+    ASSERT_TRUE(WriteTestFile(parent / "file", "x"));
     const char* old = std::getenv("TMPDIR");
     const std::string saved = old != nullptr ? old : "";
     // $TMPDIR names a file: no private folder can be made below it.

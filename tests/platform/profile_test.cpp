@@ -1,6 +1,7 @@
 #include "platform/appfolder.h"
 #include "platform/files.h"
 #include "platform/profile.h"
+#include "support/testfiles.h"
 #include "support/unprivileged.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +20,7 @@ protected:
 
     std::filesystem::path Write(const std::string& name, const std::string& text) {
         std::filesystem::path file = Dir / name;
-        EXPECT_TRUE(WriteWholeFile(file, text));
+        EXPECT_TRUE(WriteTestFile(file, text));
         return file;
     }
     std::string Read(const std::filesystem::path& file) {
@@ -219,7 +220,7 @@ TEST_F(ProfileTest, WritesThroughLinksAndKeepsTheMode) {
     namespace fs = std::filesystem;
     ASSERT_TRUE(ForceDirectories(Dir / "dotfiles"));
     const auto real = Dir / "dotfiles" / "screen.dat";
-    ASSERT_TRUE(WriteWholeFile(real, kSample));
+    ASSERT_TRUE(WriteTestFile(real, kSample));
     ASSERT_EQ(::chmod(real.c_str(), 0604), 0); // no mode a umask makes of 0666
     fs::create_symlink("dotfiles/screen.dat", Dir / "screen.dat");
     {
@@ -270,7 +271,7 @@ TEST(ProfileFile, UnreadableFileIsNeverOverwritten) {
         if (dir.empty())
             return 90;
         const auto file = dir / "screen.dat";
-        if (!WriteWholeFile(file, kSample) || ::chmod(file.c_str(), 0) != 0)
+        if (!WriteTestFile(file, kSample) || ::chmod(file.c_str(), 0) != 0)
             return 91;
         int step = 0;
         {

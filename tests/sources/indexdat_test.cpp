@@ -1,6 +1,7 @@
 // The format primitives: the URL hash against values taken from real files,
 // DOS times, and the consistency rules.
 #include "mkcache/indexdatwriter.h"
+#include "platform/codepage.h"
 #include "sources/indexdat/indexdat.h"
 #include "support/cache_test_helpers.h"
 

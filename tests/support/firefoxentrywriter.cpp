@@ -2,6 +2,7 @@
 
 #include "platform/files.h"
 #include "sources/firefox/firefoxcache.h"
+#include "support/testfiles.h"
 
 #include <cstdio>
 
@@ -69,7 +70,7 @@ std::filesystem::path WriteFirefoxEntry(const std::filesystem::path& cache2, std
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     const std::filesystem::path file = dir / FirefoxEntryName(n);
-    WriteWholeFile(file, FirefoxEntryBytes(spec));
+    WriteTestFile(file, FirefoxEntryBytes(spec));
     return file;
 }
 

@@ -2,6 +2,7 @@
 // title converted to Shift-JIS and cleaned.
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "support/testfiles.h"
 #include "text/htmlparser.h"
 
 #include <cerrno>
@@ -33,7 +34,7 @@ protected:
 
     fs::path Write(const std::string& name, std::string_view content) {
         fs::path file = dir_ / name;
-        EXPECT_TRUE(WriteWholeFile(file, content));
+        EXPECT_TRUE(WriteTestFile(file, content));
         return file;
     }
 

@@ -1,6 +1,7 @@
 // tarnhold-cli page: charset and title of a page, and its tokens.
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "support/testfiles.h"
 
 #include <cstdio>
 #include <cstring>
@@ -56,8 +57,8 @@ TEST(PageCli, CharsetAndTitle) {
 TEST(PageCli, Tokens) {
     std::filesystem::path file = std::filesystem::temp_directory_path() /
                                  ("tarnhold-pagecli-" + std::to_string(::getpid()) + ".html");
-    ASSERT_TRUE(WriteWholeFile(file, "<!DOCTYPE html>\r\n<A HREF='x.html' nowrap = \"y\"\n"
-                                     "target=_top>\x83\x5C<!-- c --><a 'v'>"));
+    ASSERT_TRUE(WriteTestFile(file, "<!DOCTYPE html>\r\n<A HREF='x.html' nowrap = \"y\"\n"
+                                    "target=_top>\x83\x5C<!-- c --><a 'v'>"));
     TRun run = RunCli("page --tokens '" + file.string() + "'");
     std::filesystem::remove(file);
     EXPECT_EQ(run.exitCode, 0);

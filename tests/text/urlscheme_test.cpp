@@ -17,6 +17,40 @@ TEST(UrlScheme, RecognisedSchemesOnly) {
     EXPECT_EQ(CrackUrlScheme(""), usUnknown);
 }
 
+TEST(UrlScheme, TheSchemePartAsTheTreeSplitsIt) {
+    const struct {
+        const char* url;
+        std::size_t length;
+        const char* rest;
+    } cases[] = {
+        {"http://h/a", 7, "h/a"},
+        {"HTTPS://h/", 8, "h/"},
+        {"file:///C:/x", 7, "/C:/x"},
+        {"h/a/", 0, "h/a/"},
+        {"mailto:a@b", 0, "mailto:a@b"},
+        {"Visited: u@http://h/", 18, "h/"}, // the first "://", wherever it stands
+        {"://h", 3, "h"},
+        {"", 0, ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SchemePrefixLength(c.url), c.length) << c.url;
+        EXPECT_EQ(WithoutScheme(c.url), c.rest) << c.url;
+    }
+}
+
+TEST(UrlScheme, ScriptsAndMailNameNoDocument) {
+    const struct {
+        const char* value;
+        bool script;
+    } cases[] = {
+        {"javascript:void(0)", true}, {"JavaScript:x()", true}, {"mailto:a@b", true},
+        {"MAILTO:a@b", true},         {"javascript", false},    {"mail:a@b", false},
+        {" javascript:x", false},     {"page.html", false},     {"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsScriptOrMail(c.value), c.script) << c.value;
+}
+
 struct CombineCase {
     const char* relative;
     const char* expected;

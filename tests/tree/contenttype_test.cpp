@@ -1,6 +1,7 @@
 #include "platform/appfolder.h"
 #include "platform/files.h"
 #include "platform/mimetypes.h"
+#include "support/testfiles.h"
 #include "tree/contenttype.h"
 #include "tree/webcachetree.h"
 
@@ -57,10 +58,10 @@ TEST(ContentTypes, DefaultExtensionRules) {
 TEST(ContentTypes, FileOverridesAndRoundTrip) {
     auto dir = CreateTempFolder();
     auto file = dir / "contentType.dat";
-    ASSERT_TRUE(WriteWholeFile(file, "image/jpeg\t.jpeg\r\n"
-                                     "application/x-new\t.new\r\n"
-                                     "broken line\r\n"
-                                     "text/html\t.htm\r\n"));
+    ASSERT_TRUE(WriteTestFile(file, "image/jpeg\t.jpeg\r\n"
+                                    "application/x-new\t.new\r\n"
+                                    "broken line\r\n"
+                                    "text/html\t.htm\r\n"));
     TContentType table;
     table.LoadFromRegistry(kMimeTypes);
     TRecordFileRead read = table.LoadFromFile(file);
@@ -104,7 +105,7 @@ TEST(ContentTypeFile, ADamagedFileIsLeftAloneAndOnlyALostChangeIsReported) {
     auto dir = CreateTempFolder();
     auto file = dir / "contentType.dat";
     const std::string damaged = "image/jpeg\t.jpeg\r\nbroken line\r\ntext/html\t.htm\r\n";
-    ASSERT_TRUE(WriteWholeFile(file, damaged));
+    ASSERT_TRUE(WriteTestFile(file, damaged));
     TWebCacheTree tree;
     tree.MimeTypesFile = kMimeTypes;
     tree.SetContentTypeFile(file);

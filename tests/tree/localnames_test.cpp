@@ -1,6 +1,7 @@
 #include "platform/appfolder.h"
 #include "platform/files.h"
 #include "support/cachetreefixture.h"
+#include "support/testfiles.h"
 #include "tree/recordfile.h"
 
 #include <cstdio>
@@ -144,10 +145,10 @@ TEST(LocalNames, RenameListKeepsNamesAcrossRebuildsAndRuns) {
 TEST(LocalNames, DamagedRenameListKeepsTheRecordsAroundTheBadOnes) {
     auto dir = CreateTempFolder();
     auto file = dir / "renameList.dat";
-    ASSERT_TRUE(WriteWholeFile(file, "http://h/b.cgi\thttp://h/b.html\r\n"
-                                     "http://h/A.cgi\thttp://h/a.html\r\n"
-                                     "no tab here\r\n"
-                                     "http://h/c.cgi\thttp://h/c.html\r\n"));
+    ASSERT_TRUE(WriteTestFile(file, "http://h/b.cgi\thttp://h/b.html\r\n"
+                                    "http://h/A.cgi\thttp://h/a.html\r\n"
+                                    "no tab here\r\n"
+                                    "http://h/c.cgi\thttp://h/c.html\r\n"));
     TWebCacheRenameItems items;
     EXPECT_EQ(items.LoadFromFile(file).BadRecords, 1);
     ASSERT_EQ(items.Count(), 3);
@@ -156,7 +157,7 @@ TEST(LocalNames, DamagedRenameListKeepsTheRecordsAroundTheBadOnes) {
     EXPECT_EQ(items.Lookup("http://h/c.cgi"), "http://h/c.html");
     EXPECT_FALSE(items.Modified()) << "what was read is what the file holds";
 
-    ASSERT_TRUE(WriteWholeFile(file, "http://h/b.cgi\thttp://h/b.html\rX"));
+    ASSERT_TRUE(WriteTestFile(file, "http://h/b.cgi\thttp://h/b.html\rX"));
     EXPECT_EQ(items.LoadFromFile(file).BadRecords, 2) << "a lone CR, then an unfinished line";
     EXPECT_EQ(items.Count(), 0);
     EXPECT_TRUE(items.LoadFromFile(dir / "missing.dat").Missing);
@@ -182,30 +183,6 @@ TEST(LocalNames, ItemsTheFileCannotHoldAreLeftOutWhenSaving) {
     EXPECT_EQ(again.Lookup("http://h/ok.cgi"), "http://h/ok.html")
         << "the records after it survive";
     DeleteFolder(dir);
-}
-
-TEST(LocalNames, LinksMapToTheNamesTheFilesGet) {
-    auto tree = MakeTree({{"http://h/a.cgi?x=1&y=2", "text/html"},
-                          {"http://h/dir/", "text/html"},
-                          {"http://h/sub/page.html", "text/html"}});
-    Refresh(*tree);
-    const std::string base = "http://h/sub/page.html";
-    std::string local = tree->FindFolderByUrl("http://h/x")->Items(0)->Name();
-    EXPECT_EQ(tree->MapLinkTarget(base, "../a.cgi?x=1&amp;y=2"), "http://h/" + local);
-    EXPECT_EQ(tree->ResolveLink(base, "../a.cgi?x=1&amp;y=2"), "../" + local);
-    EXPECT_EQ(tree->ResolveLink(base, "/dir"), "../dir/index.html")
-        << "a link to a folder gets its slash and the default name";
-    EXPECT_EQ(tree->ResolveLink(base, "page.html#top"), "page.html#top");
-    EXPECT_EQ(tree->ResolveLink(base, "http://other/x.php?id=7"),
-              "../../other/x~" + Crc("?id=7") + ".php");
-    EXPECT_EQ(tree->ResolveLink(base, "q?a:b"), "q~" + Crc("?a:b"));
-}
-
-TEST(LocalNames, SchemeOffResolvesHttpsAsHttp) {
-    auto tree = MakeTree({{"https://h/x.html"}, {"http://h/y/z.html"}}, false);
-    Refresh(*tree);
-    EXPECT_EQ(tree->ResolveLink("h/y/z.html", "https://h/x.html"), "../x.html");
-    EXPECT_EQ(tree->ResolveLink("h/y/z.html", "https://other/x.html"), "../../other/x.html");
 }
 
 } // namespace
@@ -258,7 +235,7 @@ TEST(DataFiles, ADamagedRenameListIsUsedButNeverSavedOver) {
     const std::string damaged = "http://h/a.cgi\thttp://h/a-local.html\r\n"
                                 "a line without its TAB\r\n"
                                 "http://h/c.cgi\thttp://h/c-local.html\r\n";
-    ASSERT_TRUE(WriteWholeFile(file, damaged));
+    ASSERT_TRUE(WriteTestFile(file, damaged));
     {
         // new.cgi gets a new name, which the damaged file cannot take.
         auto tree = MakeTree({{"http://h/c.cgi"}, {"http://h/new.cgi"}});
@@ -282,8 +259,8 @@ TEST(DataFiles, WrittenOnlyWhenWhatTheyHoldChanged) {
     auto renames = dir / "renameList.dat";
     auto types = dir / "contentType.dat";
     // Out of the list's order: a save would sort it.
-    ASSERT_TRUE(WriteWholeFile(renames, "http://h/b.cgi\thttp://h/b.html\r\n"
-                                        "http://h/a.cgi\thttp://h/a.html\r\n"));
+    ASSERT_TRUE(WriteTestFile(renames, "http://h/b.cgi\thttp://h/b.html\r\n"
+                                       "http://h/a.cgi\thttp://h/a.html\r\n"));
     auto run = [&](std::vector<testing::TEntrySpec> entries) {
         auto tree = MakeTree(entries);
         tree->SetRenameListFile(renames);
@@ -327,7 +304,7 @@ TEST(DataFiles, ALinkedDataFileIsWrittenWhereItLeads) {
     auto dir = CreateTempFolder();
     std::filesystem::create_directories(dir / "elsewhere");
     auto real = dir / "elsewhere" / "renames.dat";
-    ASSERT_TRUE(WriteWholeFile(real, ""));
+    ASSERT_TRUE(WriteTestFile(real, ""));
     std::filesystem::create_symlink("elsewhere/renames.dat", dir / "renameList.dat");
     {
         auto tree = MakeTree({{"http://h/a.cgi"}});
@@ -344,7 +321,7 @@ TEST(DataFiles, ALinkedDataFileIsWrittenWhereItLeads) {
 
 TEST(DataFiles, FailuresAreReportedAndUnreadableFilesKept) {
     auto dir = CreateTempFolder();
-    ASSERT_TRUE(WriteWholeFile(dir / "blocker", "a file where the data folder should be"));
+    ASSERT_TRUE(WriteTestFile(dir / "blocker", "a file where the data folder should be"));
     {
         auto tree = MakeTree({{"http://h/new.cgi"}});
         tree->SetRenameListFile(dir / "blocker" / "renameList.dat");

@@ -1,6 +1,7 @@
 #include "platform/appfolder.h"
 #include "platform/files.h"
 #include "support/memorycachesource.h"
+#include "support/testfiles.h"
 #include "tree/webcache.h"
 
 #include <gtest/gtest.h>
@@ -128,7 +129,7 @@ TEST(WebCacheRecord, FieldsAreConvertedToLocalTimeAndLowSize) {
 TEST(WebCacheRecord, ZeroTimeFallsBackToTheCachedFileInLocalTime) {
     auto dir = CreateTempFolder();
     auto file = dir / "status[0].htm";
-    ASSERT_TRUE(WriteWholeFile(file, "<html></html>"));
+    ASSERT_TRUE(WriteTestFile(file, "<html></html>"));
     SYSTEMTIME st{2020, 2, 0, 29, 23, 30, 0, 0}; // UTC
     FILETIME utc;
     ASSERT_TRUE(SystemTimeToFileTime(st, utc));

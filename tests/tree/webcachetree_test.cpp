@@ -1,7 +1,9 @@
 #include "platform/appfolder.h"
 #include "platform/files.h"
 #include "support/cachetreefixture.h"
+#include "support/testfiles.h"
 #include "tree/cachelisting.h"
+#include "tree/localpaths.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -317,9 +319,9 @@ TEST(CacheTreeCopyList, UrlsThatDifferOnlyInCaseAreTwoDocuments) {
 TEST(CacheTreeTitles, TitleOfThePageAUrlNames) {
     auto dir = CreateTempFolder();
     // "\xC6\xFC\xCB\xDC" is 日本 in EUC-JP; the title comes back in Shift-JIS.
-    ASSERT_TRUE(WriteWholeFile(dir / "euc.htm", "<html><head><title>\xC6\xFC\xCB\xDC &amp; "
-                                                "Co</title></head><body>\xA4\xA2</body></html>"));
-    ASSERT_TRUE(WriteWholeFile(dir / "plain.txt", "<head><title>not a page</title></head>"));
+    ASSERT_TRUE(WriteTestFile(dir / "euc.htm", "<html><head><title>\xC6\xFC\xCB\xDC &amp; "
+                                               "Co</title></head><body>\xA4\xA2</body></html>"));
+    ASSERT_TRUE(WriteTestFile(dir / "plain.txt", "<head><title>not a page</title></head>"));
     auto tree = MakeTree({{"http://h/a/", "text/html; charset=EUC-JP", 1, 100, dir / "euc.htm"},
                           {"http://h/notes.txt", "text/plain", 1, 100, dir / "plain.txt"},
                           {"http://h/gone.html", "text/html", 1, 100, dir / "missing.htm"}});
@@ -561,16 +563,16 @@ TEST(CacheTreeTitles, ReadFromTheHeadOfRegularFilesOnly) {
     auto dir = CreateTempFolder();
     // A 3 GiB page (sparse, so it costs no disk) whose title comes first.
     const std::string head = "<html><head><title>Big &amp; sparse</title></head><body>";
-    ASSERT_TRUE(WriteWholeFile(dir / "big.htm", head));
+    ASSERT_TRUE(WriteTestFile(dir / "big.htm", head));
     std::filesystem::resize_file(dir / "big.htm", 3ull << 30);
     ASSERT_EQ(::mkfifo((dir / "fifo.htm").c_str(), 0600), 0);
     std::filesystem::create_symlink("/dev/zero", dir / "zero.htm");
     // The declaration after the title still decides its conversion (EUC-JP).
-    ASSERT_TRUE(WriteWholeFile(dir / "late-meta.htm",
-                               "<head><title>\xC6\xFC\xCB\xDC</title><meta http-equiv="
-                               "\"Content-Type\" content=\"text/html; charset=EUC-JP\"></head>"));
-    ASSERT_TRUE(WriteWholeFile(dir / "far.htm", "<head><!--" + std::string(70000, 'x') +
-                                                    "--><title>too far</title></head>"));
+    ASSERT_TRUE(WriteTestFile(dir / "late-meta.htm",
+                              "<head><title>\xC6\xFC\xCB\xDC</title><meta http-equiv="
+                              "\"Content-Type\" content=\"text/html; charset=EUC-JP\"></head>"));
+    ASSERT_TRUE(WriteTestFile(dir / "far.htm", "<head><!--" + std::string(70000, 'x') +
+                                                   "--><title>too far</title></head>"));
     struct Case {
         const char* file;
         const char* title;
@@ -591,7 +593,7 @@ TEST(CacheTreeTitles, ReadFromTheHeadOfRegularFilesOnly) {
 TEST(CacheTreeTitles, ATitleIsReadOncePerGeneration) {
     auto dir = CreateTempFolder();
     auto page = dir / "p.htm";
-    ASSERT_TRUE(WriteWholeFile(page, "<head><title>First</title></head>"));
+    ASSERT_TRUE(WriteTestFile(page, "<head><title>First</title></head>"));
     auto tree = MakeTree({{"http://h/p.html", "text/html", 1, 100, page},
                           {"http://h/s.css", "text/css", 1, 100, page}});
     Refresh(*tree);
@@ -599,7 +601,7 @@ TEST(CacheTreeTitles, ATitleIsReadOncePerGeneration) {
     TWebCacheTreeNode* p = tree->FindNodeByUrl("http://h/p.html");
     EXPECT_EQ(titles.Title(*p), "First");
     EXPECT_EQ(titles.Title(*tree->FindNodeByUrl("http://h/s.css")), "") << "not a page";
-    ASSERT_TRUE(WriteWholeFile(page, "<head><title>Second</title></head>"));
+    ASSERT_TRUE(WriteTestFile(page, "<head><title>Second</title></head>"));
     EXPECT_EQ(titles.Title(*p), "First") << "read once";
     EXPECT_EQ(titles.Count(), 1u);
     Refresh(*tree);
@@ -610,8 +612,8 @@ TEST(CacheTreeTitles, ATitleIsReadOncePerGeneration) {
 
 TEST(CacheListing, RowsInTheListOrderOfEachKey) {
     auto dir = CreateTempFolder();
-    ASSERT_TRUE(WriteWholeFile(dir / "b.htm", "<head><title>Alpha</title></head>"));
-    ASSERT_TRUE(WriteWholeFile(dir / "c.htm", "<head><title>beta</title></head>"));
+    ASSERT_TRUE(WriteTestFile(dir / "b.htm", "<head><title>Alpha</title></head>"));
+    ASSERT_TRUE(WriteTestFile(dir / "c.htm", "<head><title>beta</title></head>"));
     auto tree = MakeTree({
         {"http://h/B.html", "text/html", 3, 300, dir / "b.htm"},
         {"http://h/c.php?id=1", "text/html", 1, 100, dir / "c.htm"},
@@ -656,8 +658,8 @@ TEST(CacheListing, RowsInTheListOrderOfEachKey) {
     EXPECT_EQ(rows[4].UrlName, "c.php?id=1");
     EXPECT_EQ(rows[4].Title, "beta");
     EXPECT_EQ(rows[0].UrlName, "") << "folders have no URL name";
-    EXPECT_EQ(LocalCopyPath(*rows[4].Node), "http$3a/h/" + c);
-    EXPECT_EQ(LocalCopyPath(*rows[0].Node), "http$3a/h/y/");
+    EXPECT_EQ(JoinLocalPath(NodeLocalPath(rows[4].Node)), "http$3a/h/" + c);
+    EXPECT_EQ(JoinLocalPath(NodeLocalPath(rows[0].Node)), "http$3a/h/y");
     DeleteFolder(dir);
 }
 

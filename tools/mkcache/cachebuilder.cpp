@@ -3,6 +3,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "sources/indexdat/indexdatsource.h"
+#include "text/urlscheme.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -24,13 +25,23 @@ std::string DirKey(std::string_view name) {
     return AnsiLowerCase(name);
 }
 
+// Writes a cached file of the new cache: bytes given, or a copy of a file.
+bool WriteCachedFile(const fs::path& target, const std::string& bytes, const fs::path& from,
+                     int& error) {
+    if (from.empty())
+        return WriteFileAtomic(target, bytes, &error);
+    std::error_code ec;
+    fs::copy_file(from, target, fs::copy_options::overwrite_existing, ec);
+    error = ec.value();
+    return !ec;
+}
+
 } // namespace
 
 std::string UrlBaseName(std::string_view url) {
     url = url.substr(0, url.find_first_of("?#"));
-    const std::size_t scheme = url.find("://");
-    if (scheme != std::string_view::npos) {
-        url.remove_prefix(scheme + 3);
+    if (const std::size_t scheme = SchemePrefixLength(url); scheme != 0) {
+        url.remove_prefix(scheme);
         const std::size_t slash = url.find('/');
         url = slash == std::string_view::npos ? std::string_view{} : url.substr(slash);
     }
@@ -231,9 +242,7 @@ TError TCacheBuilder::Finish() {
             return fail(folder_ / name);
     }
     for (const auto& p : pending_) {
-        const bool ok = p.From.empty() ? WriteWholeFile(p.Target, p.Bytes, &e)
-                                       : CopyFileOverwrite(p.From, p.Target, &e);
-        if (!ok)
+        if (!WriteCachedFile(p.Target, p.Bytes, p.From, e))
             return fail(p.From.empty() ? p.Target : p.From);
         // The browser's cached files carry their download time.
         SetFileTimeUtc(p.Target, p.Time);

@@ -1,5 +1,7 @@
 #include "archive/warcwriter.h"
 
+#include "text/urlscheme.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <nettle/sha1.h>
@@ -197,11 +199,10 @@ std::string SurtKey(std::string_view uri) {
     for (char c : uri)
         url += Lower(c);
     std::string_view rest = url;
-    std::size_t scheme = rest.find("://");
-    if (scheme == std::string_view::npos ||
-        (rest.substr(0, scheme) != "http" && rest.substr(0, scheme) != "https"))
+    const std::string_view scheme = rest.substr(0, SchemePrefixLength(rest));
+    if (scheme != "http://" && scheme != "https://")
         return url;
-    rest.remove_prefix(scheme + 3);
+    rest.remove_prefix(scheme.size());
     const std::size_t hostEnd = std::min(rest.find_first_of("/?#"), rest.size());
     std::string_view authority = rest.substr(0, hostEnd);
     std::string_view path = rest.substr(hostEnd);
@@ -214,8 +215,8 @@ std::string SurtKey(std::string_view uri) {
         host = authority.substr(0, colon);
         port = authority.substr(colon + 1);
     }
-    const bool defaultPort =
-        port.empty() || (scheme == 4 && port == "80") || (scheme == 5 && port == "443");
+    const bool defaultPort = port.empty() || (scheme == "http://" && port == "80") ||
+                             (scheme == "https://" && port == "443");
     // "www.", "www2." and the like are dropped.
     if (host.size() > 4 && host.substr(0, 3) == "www") {
         std::size_t i = 3;

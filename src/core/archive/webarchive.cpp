@@ -204,10 +204,6 @@ private:
 class TPayload : public TBodySink {
 public:
     explicit TPayload(fs::path folder) : folder_(std::move(folder)) {}
-    ~TPayload() override {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
     TPayload(const TPayload&) = delete;
     TPayload& operator=(const TPayload&) = delete;
 
@@ -229,12 +225,12 @@ public:
             if (!OpenFile())
                 return false;
             inFile_ = true;
-            if (!WriteAllToFd(fd_, memory_))
+            if (!WriteAllToFd(fd_.Get(), memory_))
                 return Failed();
             memory_.clear();
             memory_.shrink_to_fit();
         }
-        return WriteAllToFd(fd_, piece) || Failed();
+        return WriteAllToFd(fd_.Get(), piece) || Failed();
     }
     bool Restart() override {
         Clear();
@@ -251,7 +247,7 @@ public:
         std::string piece(kPiece, '\0');
         for (std::uint64_t at = 0; at < size_;) {
             const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, size_ - at));
-            const ssize_t n = ::pread(fd_, piece.data(), want, static_cast<off_t>(at));
+            const ssize_t n = ReadAt(fd_.Get(), piece.data(), want, at);
             if (n <= 0) {
                 error_ = TError::FromErrno(n < 0 ? errno : EIO, "a temporary file");
                 return false;
@@ -265,16 +261,17 @@ public:
 
 private:
     bool OpenFile() {
-        if (fd_ >= 0)
-            return (::ftruncate(fd_, 0) == 0 && ::lseek(fd_, 0, SEEK_SET) == 0) || Failed();
-        fd_ = ::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-        if (fd_ < 0) {
+        if (fd_.Valid())
+            return (::ftruncate(fd_.Get(), 0) == 0 && ::lseek(fd_.Get(), 0, SEEK_SET) == 0) ||
+                   Failed();
+        fd_.Reset(::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+        if (!fd_.Valid()) {
             std::string pattern = (folder_ / ".tarnhold-body-XXXXXX").native();
-            fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-            if (fd_ >= 0)
+            fd_.Reset(::mkostemp(pattern.data(), O_CLOEXEC));
+            if (fd_.Valid())
                 ::unlink(pattern.c_str());
         }
-        return fd_ >= 0 || Failed();
+        return fd_.Valid() || Failed();
     }
     bool Failed() {
         error_ = TError::FromErrno(errno != 0 ? errno : EIO, "a temporary file");
@@ -285,7 +282,7 @@ private:
     std::string memory_;
     std::uint64_t size_ = 0;
     TSha1 sha1_;
-    int fd_ = -1;
+    TFd fd_;
     bool inFile_ = false;
     TError error_;
 };
@@ -302,28 +299,6 @@ bool IsCompressed(std::string_view mediaType) {
            mediaType == "application/wasm";
 }
 
-// The length of the UTF-8 sequence that starts at s[i]; 0 when none does.
-std::size_t Utf8Length(std::string_view s, std::size_t i) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    const std::size_t n = c < 0x80                 ? 1
-                          : c >= 0xC2 && c <= 0xDF ? 2
-                          : c >= 0xE0 && c <= 0xEF ? 3
-                          : c >= 0xF0 && c <= 0xF4 ? 4
-                                                   : 0;
-    if (n == 0 || n > s.size() - i)
-        return 0;
-    for (std::size_t k = 1; k < n; ++k) {
-        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
-            return 0;
-    }
-    // No overlong forms, no surrogates, nothing past U+10FFFF.
-    const auto d = static_cast<unsigned char>(s[i + 1 < s.size() ? i + 1 : i]);
-    if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d >= 0xA0) || (c == 0xF0 && d < 0x90) ||
-        (c == 0xF4 && d >= 0x90))
-        return 0;
-    return n;
-}
-
 // Text for a warcinfo field: UTF-8 as it is; control characters and bytes
 // that are no UTF-8 as "%XX".
 std::string FieldText(std::string_view s) {
@@ -331,7 +306,7 @@ std::string FieldText(std::string_view s) {
     std::string out;
     for (std::size_t i = 0; i < s.size(); ++i) {
         const auto c = static_cast<unsigned char>(s[i]);
-        const std::size_t n = Utf8Length(s, i);
+        const std::size_t n = Utf8SequenceLength(s, i);
         if (c >= 0x20 && c != 0x7f && c != '%' && n > 0) {
             out.append(s.substr(i, n));
             i += n - 1;
@@ -358,7 +333,7 @@ std::string JsonString(std::string_view s) {
             out += u;
         } else if (c < 0x80) {
             out += static_cast<char>(c);
-        } else if (const std::size_t n = Utf8Length(s, i); n > 0) {
+        } else if (const std::size_t n = Utf8SequenceLength(s, i); n > 0) {
             out.append(s.substr(i, n));
             i += n - 1;
         } else {

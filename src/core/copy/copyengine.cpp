@@ -69,17 +69,14 @@ bool CopyData(int in, int out, std::uint64_t& bytes) {
             kernel = false;
         }
         char buf[65536];
-        ssize_t n = ::read(in, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+        const ssize_t n = ReadAt(in, buf, sizeof buf, kAtPosition);
+        if (n < 0)
             return false;
-        }
-        if (n == 0)
-            return true;
         if (!WriteAllToFd(out, std::string_view(buf, static_cast<std::size_t>(n))))
             return false;
         bytes += static_cast<std::uint64_t>(n);
+        if (static_cast<std::size_t>(n) < sizeof buf)
+            return true;
     }
 }
 
@@ -96,8 +93,7 @@ class TTempFile {
 public:
     TTempFile(int dir) : dir_(dir) {}
     ~TTempFile() {
-        if (fd_ >= 0)
-            ::close(fd_);
+        fd_.Reset();
         if (!name_.empty())
             ::unlinkat(dir_, name_.c_str(), 0);
     }
@@ -109,9 +105,9 @@ public:
         for (int attempt = 0; attempt < 100; ++attempt) {
             std::string name = ".tarnhold-" + std::to_string(::getpid()) + "-" +
                                std::to_string(++counter) + ".tmp";
-            fd_ = ::openat(dir_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                           0666);
-            if (fd_ >= 0) {
+            fd_.Reset(::openat(dir_, name.c_str(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+            if (fd_.Valid()) {
                 name_ = std::move(name);
                 return true;
             }
@@ -123,7 +119,7 @@ public:
         error = EEXIST;
         return false;
     }
-    int Fd() const { return fd_; }
+    int Fd() const { return fd_.Get(); }
     bool SetTime(const FILETIME& utc, int& error) {
         std::int64_t seconds = FileTimeToUnixSeconds(utc);
         struct timespec times[2];
@@ -131,7 +127,7 @@ public:
         times[0].tv_nsec = UTIME_OMIT;
         times[1].tv_sec = static_cast<time_t>(seconds);
         times[1].tv_nsec = static_cast<long>((FileTimeToU64(utc) % kFileTimeTicksPerSecond) * 100);
-        if (::futimens(fd_, times) != 0) {
+        if (::futimens(fd_.Get(), times) != 0) {
             error = errno;
             return false;
         }
@@ -139,10 +135,8 @@ public:
     }
     // Closes the file and gives it its final name.
     bool Commit(const std::string& finalName, int& error) {
-        int fd = fd_;
-        fd_ = -1;
-        if (::close(fd) != 0) {
-            error = errno;
+        if (const int closed = fd_.Close(); closed != 0) {
+            error = closed;
             return false;
         }
         if (::renameat(dir_, name_.c_str(), dir_, finalName.c_str()) != 0) {
@@ -155,7 +149,7 @@ public:
 
 private:
     int dir_;
-    int fd_ = -1;
+    TFd fd_;
     std::string name_;
 };
 
@@ -186,22 +180,18 @@ public:
     TFolderCursor() = default;
     TFolderCursor(const TFolderCursor&) = delete;
     TFolderCursor& operator=(const TFolderCursor&) = delete;
-    ~TFolderCursor() {
-        for (int fd : fds_)
-            ::close(fd);
-    }
 
     // The destination itself is the user's choice: made where missing, and
     // reached however its path leads.
     bool OpenDestination(const std::filesystem::path& dest, int& error) {
         if (!ForceDirectories(dest, &error))
             return false;
-        int fd = ::open(dest.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) {
+        TFd fd(::open(dest.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!fd.Valid()) {
             error = errno;
             return false;
         }
-        fds_.push_back(fd);
+        fds_.push_back(std::move(fd));
         return true;
     }
 
@@ -213,12 +203,11 @@ public:
         while (keep < names_.size() && keep < folders && names_[keep] == path[keep])
             ++keep;
         while (names_.size() > keep) {
-            ::close(fds_.back());
             fds_.pop_back();
             names_.pop_back();
         }
         for (std::size_t i = keep; i < folders; ++i) {
-            const int parent = fds_.back();
+            const int parent = fds_.back().Get();
             const char* name = path[i].c_str();
             int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (fd < 0 && errno == ENOENT) {
@@ -232,14 +221,14 @@ public:
                 error = errno;
                 return -1;
             }
-            fds_.push_back(fd);
+            fds_.emplace_back(fd);
             names_.push_back(path[i]);
         }
-        return fds_.back();
+        return fds_.back().Get();
     }
 
 private:
-    std::vector<int> fds_; // the destination, then one per entered folder
+    std::vector<TFd> fds_; // the destination, then one per entered folder
     std::vector<std::string> names_;
 };
 
@@ -263,7 +252,7 @@ bool TCopyEngine::Fail(const TCopyOptions& options, TCopyFailureKind kind,
 }
 
 TLocalPath TCopyEngine::Placement(const TCopyOptions& options) const {
-    if (options.Folder != kFolderBelowPrefix)
+    if (options.Folder != TFolderMethod::BelowPrefix)
         return {};
     const TWebCacheTreeNode* prefixFolder = options.PrefixFolder != nullptr
                                                 ? options.PrefixFolder
@@ -279,11 +268,11 @@ std::filesystem::path TCopyEngine::LocalPathOf(const TCopyOptions& options,
     return out;
 }
 
-bool TCopyEngine::CopyNodes(const TCopyOptions& options, int& answer,
+bool TCopyEngine::CopyNodes(const TCopyOptions& options, TOverwriteAnswer& answer,
                             TWebCacheTreeNodeCopyList& list) {
     failure_ = TCopyFailure{};
     if (!options.Interactive)
-        answer = kAnswerNewer;
+        answer = TOverwriteAnswer::Newer;
     // With folder method 1 the destination stands for the prefix's folder;
     // a file from elsewhere (an embedded file of another site) keeps its
     // whole path, below the destination all the same, and links follow.
@@ -326,15 +315,16 @@ bool TCopyEngine::CopyNodes(const TCopyOptions& options, int& answer,
         bool copy = true;
         struct stat existing {};
         if (::fstatat(dir, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
-            if (answer == kAnswerYes || answer == kAnswerNo)
-                answer = prompts_ != nullptr ? prompts_->AskOverwrite(*node, local) : kAnswerCancel;
-            if (answer == kAnswerCancel) {
+            if (answer == TOverwriteAnswer::Yes || answer == TOverwriteAnswer::No)
+                answer = prompts_ != nullptr ? prompts_->AskOverwrite(*node, local)
+                                             : TOverwriteAnswer::Cancel;
+            if (answer == TOverwriteAnswer::Cancel) {
                 failure_ = TCopyFailure{};
                 return false;
             }
-            if (answer == kAnswerNo || answer == kAnswerNoToAll) {
+            if (answer == TOverwriteAnswer::No || answer == TOverwriteAnswer::NoToAll) {
                 copy = false;
-            } else if (answer == kAnswerNewer) {
+            } else if (answer == TOverwriteAnswer::Newer) {
                 FILETIME entryLocal{};
                 (void)SystemTimeToFileTime(node->Info.LastModified, entryLocal);
                 FILETIME fileLocal{};
@@ -388,18 +378,15 @@ bool TCopyEngine::CopyNodes(const TCopyOptions& options, int& answer,
                     NoteAsIs(&stats_, &report_, node->Info.Url, TAsIsKind::Damaged);
                 bytes = read.Bytes;
             } else {
-                std::string data;
-                int in = ::open(cacheFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+                const TFd in(::open(cacheFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
                 struct stat st {};
-                if (in < 0) {
+                if (!in.Valid()) {
                     code = errno;
-                } else if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+                } else if (::fstat(in.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
                     code = S_ISDIR(st.st_mode) ? EISDIR : EINVAL; // only regular files are read
-                } else if (!CopyData(in, temp.Fd(), bytes)) {
+                } else if (!CopyData(in.Get(), temp.Fd(), bytes)) {
                     code = errno != 0 ? errno : EIO;
                 }
-                if (in >= 0)
-                    ::close(in);
             }
             if (code != 0)
                 return Fail(options, TCopyFailureKind::CopyFile, cacheFile, local, code);
@@ -437,22 +424,21 @@ void AddFilesBelow(TWebCacheTreeNodeCopyList& list, TWebCacheTreeNode* node) {
 }
 
 bool CopyToFolder(TCopyEngine& engine, const std::vector<TWebCacheTreeNode*>& nodes,
-                  const TWebCacheTreeNode* prefixFolder, const std::filesystem::path& destination,
-                  int method, int folder, int* answer, bool allLinks) {
+                  const TCopyOptions& options, TOverwriteAnswer* answer) {
     TWebCacheTreeNodeCopyList list;
     for (TWebCacheTreeNode* node : nodes)
         AddFilesBelow(list, node);
     if (engine.Progress() != nullptr)
         engine.Progress()->SetMaximum(list.Count());
-    TCopyOptions options;
-    options.Destination = destination;
-    options.PrefixFolder = prefixFolder;
-    options.Prefix = prefixFolder != nullptr ? prefixFolder->DirUrl() : std::string();
-    options.Method = method;
-    options.Folder = folder;
-    options.AllLinks = allLinks;
-    int own = kAnswerYes;
-    return engine.CopyNodes(options, answer != nullptr ? *answer : own, list);
+    TCopyOptions run = options;
+    if (run.Prefix.empty() && run.PrefixFolder != nullptr)
+        run.Prefix = run.PrefixFolder->DirUrl();
+    TOverwriteAnswer own = TOverwriteAnswer::Yes;
+    return engine.CopyNodes(run, answer != nullptr ? *answer : own, list);
+}
+
+TFolderMethod FolderMethodFromNumber(int number) {
+    return number == 1 ? TFolderMethod::BelowPrefix : TFolderMethod::WholePath;
 }
 
 } // namespace tarnhold

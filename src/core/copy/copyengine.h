@@ -11,8 +11,8 @@
 
 #include "copy/copyprompts.h"
 #include "copy/copyreport.h"
-#include "copy/localpaths.h"
 #include "copy/rebuildpage.h"
+#include "tree/localpaths.h"
 #include "tree/webcachetree.h"
 
 #include <filesystem>
@@ -22,21 +22,28 @@
 
 namespace tarnhold {
 
-// Folder methods: where below the destination a file lands.
-constexpr int kFolderBelowPrefix = 1; // the folder of the copy prefix is the destination
-constexpr int kFolderWholePath = 2;   // one folder per segment of the whole URL
+// Folder methods: where below the destination a file lands. favorites.dat
+// and the command line number them 1 and 2 (FolderMethodFromNumber).
+enum class TFolderMethod : std::uint8_t {
+    BelowPrefix, // the folder of the copy prefix is the destination
+    WholePath,   // one folder per segment of the whole URL
+};
+// The folder method a stored or typed number stands for: 1 BelowPrefix, any
+// other WholePath.
+TFolderMethod FolderMethodFromNumber(int number);
 
 struct TCopyOptions {
     std::filesystem::path Destination;
-    // The URL the copy starts from (a folder URL of the tree).
+    // The URL the copy starts from (a folder URL of the tree); CopyToFolder
+    // takes PrefixFolder's URL when it is left empty.
     std::string Prefix;
     // The tree folder that Prefix names, when the caller has it; otherwise it
     // is looked up from Prefix.
     const TWebCacheTreeNode* PrefixFolder = nullptr;
-    int Method = kMethodNone;
-    int Folder = kFolderWholePath;
+    TCopyMethod Method = TCopyMethod::None;
+    TFolderMethod Folder = TFolderMethod::WholePath;
     // false: failures end the run without ShowFailure, and the overwrite
-    // answer becomes kAnswerNewer.
+    // answer becomes Newer.
     bool Interactive = true;
     // Every kind of link (srcset, style sheets, ...) rewritten and collected;
     // false: only href, src and background (TPageRewriter::SetAllLinks).
@@ -46,7 +53,7 @@ struct TCopyOptions {
 class TCopyEngine {
 public:
     // prompts and progress may be null: then every existing file is answered
-    // kAnswerCancel, and nothing is reported.
+    // TOverwriteAnswer::Cancel, and nothing is reported.
     explicit TCopyEngine(TWebCacheTree& tree, TCopyPrompts* prompts = nullptr,
                          TProgress* progress = nullptr);
     ~TCopyEngine();
@@ -55,10 +62,10 @@ public:
 
     // Copies every node of list, which may grow on the way (embedded files).
     // answer is the overwrite answer, kept by the caller for the whole
-    // command (start with kAnswerYes). True when the walk reached the end of
-    // the list; false when a failure or kAnswerCancel stopped it (the failure
-    // is then in LastFailure, its Error 0 for a cancel).
-    [[nodiscard]] bool CopyNodes(const TCopyOptions& options, int& answer,
+    // command (start with Yes). True when the walk reached the end of the
+    // list; false when a failure or a Cancel stopped it (the failure is then
+    // in LastFailure, its Error 0 for a cancel).
+    [[nodiscard]] bool CopyNodes(const TCopyOptions& options, TOverwriteAnswer& answer,
                                  TWebCacheTreeNodeCopyList& list);
 
     const TCopyStats& Stats() const { return stats_; }
@@ -77,7 +84,7 @@ private:
     bool Fail(const TCopyOptions& options, TCopyFailureKind kind, const std::string& cacheFile,
               const std::filesystem::path& local, int error);
     // The components of the folder the destination stands for (empty for
-    // folder method 2).
+    // TFolderMethod::WholePath).
     TLocalPath Placement(const TCopyOptions& options) const;
 
     TWebCacheTree& tree_;
@@ -92,16 +99,14 @@ private:
 // Adds node to the list if it is a file, or else every file below it.
 void AddFilesBelow(TWebCacheTreeNodeCopyList& list, TWebCacheTreeNode* node);
 
-// Copies every file below each of nodes to destination. prefixFolder is the
-// folder that holds the nodes (the copy prefix is its URL; with folder method
-// 1 it becomes the destination). The engine's progress maximum is set to the
-// number of files first. A new overwrite answer (kAnswerYes) is used unless
-// answer is given. allLinks as TCopyOptions::AllLinks. False when the run
-// was stopped.
+// Copies every file below each of nodes as options say. options.PrefixFolder
+// is the folder that holds the nodes (the copy prefix is its URL; with
+// TFolderMethod::BelowPrefix it becomes the destination). The engine's
+// progress maximum is set to the number of files first. A new overwrite
+// answer (Yes) is used unless answer is given. False when the run was
+// stopped.
 [[nodiscard]] bool CopyToFolder(TCopyEngine& engine, const std::vector<TWebCacheTreeNode*>& nodes,
-                                const TWebCacheTreeNode* prefixFolder,
-                                const std::filesystem::path& destination, int method, int folder,
-                                int* answer = nullptr, bool allLinks = true);
+                                const TCopyOptions& options, TOverwriteAnswer* answer = nullptr);
 
 // The messages of a stopped copy (ANSI): caption and text with the system's
 // error text in the last line.

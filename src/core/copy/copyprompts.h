@@ -14,15 +14,16 @@ namespace tarnhold {
 
 class TWebCacheTreeNode;
 
-// Answers of the overwrite question (the modal results of its buttons). The
-// answer lives for one command: the "to all" answers and kAnswerNewer hold
-// for every later file of the command.
-constexpr int kAnswerYes = 6;       // overwrite this file, ask again next time
-constexpr int kAnswerNo = 7;        // keep this file, ask again next time
-constexpr int kAnswerYesToAll = 10; // overwrite this and every later file
-constexpr int kAnswerNoToAll = 9;   // keep this and every later file
-constexpr int kAnswerNewer = -1;    // overwrite where the cache entry is newer
-constexpr int kAnswerCancel = 2;    // stop the run
+// Answers of the overwrite question. The answer lives for one command: the
+// "to all" answers and Newer hold for every later file of the command.
+enum class TOverwriteAnswer : std::uint8_t {
+    Yes,      // overwrite this file, ask again next time
+    No,       // keep this file, ask again next time
+    YesToAll, // overwrite this and every later file
+    NoToAll,  // keep this and every later file
+    Newer,    // overwrite where the cache entry is newer
+    Cancel,   // stop the run
+};
 
 // Progress of a long operation: a bar with a maximum that may grow while the
 // work runs.
@@ -58,8 +59,9 @@ struct TCopyFailure {
 class TCopyPrompts {
 public:
     virtual ~TCopyPrompts() = default;
-    // A file of the copy already exists at path: one of the kAnswer values.
-    virtual int AskOverwrite(const TWebCacheTreeNode& node, const std::filesystem::path& path) = 0;
+    // A file of the copy already exists at path: what to do with it.
+    virtual TOverwriteAnswer AskOverwrite(const TWebCacheTreeNode& node,
+                                          const std::filesystem::path& path) = 0;
     // Shown for a failure in an interactive run, before the run stops.
     virtual void ShowFailure(const TCopyFailure& failure) { (void)failure; }
 };

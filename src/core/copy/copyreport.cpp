@@ -2,7 +2,6 @@
 
 #include "platform/codepage.h"
 #include "platform/files.h"
-#include "sources/indexdat/indexdat.h"
 
 #include <cstdio>
 

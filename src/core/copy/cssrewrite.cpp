@@ -1,7 +1,6 @@
 #include "copy/cssrewrite.h"
 
 #include "platform/codepage.h"
-#include "sources/indexdat/indexdat.h"
 #include "text/jconvert.h"
 #include "text/urlutils.h"
 

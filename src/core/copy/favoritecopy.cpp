@@ -2,6 +2,7 @@
 
 #include "copy/deletenodes.h"
 #include "platform/codepage.h"
+#include "text/urlscheme.h"
 
 namespace tarnhold {
 
@@ -11,10 +12,9 @@ namespace {
 // reads them; without this the folder of "http://" would be taken, which
 // holds every site of the scheme.
 std::string SiteUrl(std::string_view url) {
-    const std::size_t scheme = url.find("://");
-    if (scheme == std::string_view::npos)
+    const std::size_t host = SchemePrefixLength(url);
+    if (host == 0)
         return std::string(url);
-    const std::size_t host = scheme + 3;
     const std::size_t end = url.find_first_of("/?#;", host);
     if (end != std::string_view::npos && url[end] == '/')
         return std::string(url);
@@ -58,7 +58,7 @@ TFavoriteCopyResult CopyFavoritesToLocal(TWebCacheTree& tree, TCopyEngine& engin
         favorites.size() > 1 || (favorites.size() == 1 && favorites[0] != options.Current);
     const std::string oldDefault = tree.DefaultFileName;
 
-    int answer = kAnswerYes; // one answer for the whole command
+    TOverwriteAnswer answer = TOverwriteAnswer::Yes; // one answer for the whole command
     result.Done = true;
     for (TFavoriteItem* favorite : favorites) {
         if (favorite->PathName.empty()) {
@@ -88,8 +88,8 @@ TFavoriteCopyResult CopyFavoritesToLocal(TWebCacheTree& tree, TCopyEngine& engin
         // The copy starts from the site's folder, named as the tree names it.
         copy.Prefix = folder != nullptr ? folder->DirUrl() : std::string();
         copy.PrefixFolder = folder;
-        copy.Method = favorite->Method;
-        copy.Folder = favorite->Folder;
+        copy.Method = CopyMethodFromNumber(favorite->Method);
+        copy.Folder = FolderMethodFromNumber(favorite->Folder);
         copy.AllLinks = favorite->AllLinks;
         if (!engine.CopyNodes(copy, answer, list)) {
             result.Stop = TFavoriteCopyStop::Copy;

@@ -8,6 +8,7 @@
 #include "copy/srcset.h"
 #include "platform/codepage.h"
 #include "text/htmlparser.h"
+#include "text/urlscheme.h"
 #include "text/urlutils.h"
 
 #include <cstdint>
@@ -16,16 +17,6 @@
 namespace tarnhold {
 
 namespace {
-
-bool IsScriptOrMail(std::string_view value) {
-    const std::string lower = AnsiLowerCase(value.substr(0, 11));
-    return lower.rfind("mailto:", 0) == 0 || lower.rfind("javascript:", 0) == 0;
-}
-
-std::string_view WithoutScheme(std::string_view url) {
-    std::size_t p = url.find("://");
-    return p == std::string_view::npos ? url : url.substr(p + 3);
-}
 
 // Attributes that hold a srcset.
 bool IsSrcsetName(std::string_view name) {
@@ -250,10 +241,9 @@ bool TPageRewriter::PageIsShiftJis() {
     return pageShiftJis_ == 1;
 }
 
-int TPageRewriter::RebuildStylesheet(bool write, std::string* out, int method,
+int TPageRewriter::RebuildStylesheet(bool write, std::string* out, TCopyMethod method,
                                      TWebCacheTreeNodeCopyList* list, TWebCacheTreeNode* node,
                                      std::string_view prefix) {
-    TWebCacheTree& tree = names_.Tree();
     std::string data;
     if (const int read = ReadBody(node, write, data); read != 0)
         return write ? read : kRebuildDone;
@@ -268,9 +258,7 @@ int TPageRewriter::RebuildStylesheet(bool write, std::string* out, int method,
         charset == TCssCharset::ShiftJis ||
         (charset == TCssCharset::Undeclared && NeedsShiftJisCheck(data) && LooksShiftJis(data));
     // Links of a sheet are read against the sheet's own address.
-    const std::string base = tree.EnableScheme()
-                                 ? node->Info.Url
-                                 : "http://" + std::string(WithoutScheme(node->Info.Url));
+    const std::string base = BaseOf(node->Info.Url);
     BeginPass(node, prefix, method, list);
     std::string css;
     css.reserve(data.size() + data.size() / 8);

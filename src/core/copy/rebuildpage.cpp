@@ -18,29 +18,31 @@
 
 namespace tarnhold {
 
-namespace {
-
-bool StartsWith(std::string_view text, std::string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
-}
-
-// Values that are not addresses of documents: left as they are.
-bool IsScriptOrMail(std::string_view lowerValue) {
-    return StartsWith(lowerValue, "mailto:") || StartsWith(lowerValue, "javascript:");
-}
-
-// The URL without "scheme://".
-std::string_view WithoutScheme(std::string_view url) {
-    std::size_t p = url.find("://");
-    return p == std::string_view::npos ? url : url.substr(p + 3);
-}
-
-} // namespace
-
 bool TPageRewriter::ResolveLink(const TLocalPath& pageFolder, std::string_view base,
                                 std::string_view value, std::string& link, std::string* url,
                                 TWebCacheTreeNode** target) {
     return ResolveText(pageFolder, base, DecodeLinkEntities(value), value, link, url, target);
+}
+
+bool TPageRewriter::LinkFromPage(std::string_view pageUrl, std::string_view value,
+                                 std::string& link) {
+    const std::string page(pageUrl.substr(0, pageUrl.find('#')));
+    const TWebCacheTreeNode* node = names_.Find(page);
+    TLocalPath folder =
+        PlaceBelow(node != nullptr ? NodeLocalPath(node) : names_.WouldBePath(page), placement_);
+    if (!folder.empty())
+        folder.pop_back();
+    return ResolveLink(folder, BaseOf(pageUrl), value, link);
+}
+
+std::string TPageRewriter::BaseOf(std::string_view url) const {
+    if (names_.Tree().EnableScheme())
+        return std::string(url);
+    return "http://" + std::string(WithoutScheme(url));
+}
+
+TCopyMethod CopyMethodFromNumber(int number) {
+    return number == 2 ? TCopyMethod::SameSite : number == 3 ? TCopyMethod::All : TCopyMethod::None;
 }
 
 bool TPageRewriter::ResolveText(const TLocalPath& pageFolder, std::string_view base,
@@ -51,12 +53,12 @@ bool TPageRewriter::ResolveText(const TLocalPath& pageFolder, std::string_view b
     if (written.empty() || written.front() == '#' || text.empty() || text.front() == '#')
         return false;
     TWebCacheTree& tree = names_.Tree();
-    if (!tree.EnableScheme() && text.find("://") != std::string::npos)
+    if (!tree.EnableScheme() && SchemePrefixLength(text) != 0)
         text = "http://" + std::string(WithoutScheme(text));
     std::string absolute = CombineUrl(base, text);
     // Only addresses of the form scheme://... name documents a cache holds;
     // "data:", "about:", "tel:" and the like stay as written.
-    if (absolute.empty() || absolute.find("://") == std::string::npos)
+    if (SchemePrefixLength(absolute) == 0)
         return false;
     std::string fragment;
     if (std::size_t hash = absolute.find('#'); hash != std::string::npos) {
@@ -80,21 +82,17 @@ bool TPageRewriter::ResolveText(const TLocalPath& pageFolder, std::string_view b
     return true;
 }
 
-void TPageRewriter::BeginPass(TWebCacheTreeNode* node, std::string_view prefix, int method,
+void TPageRewriter::BeginPass(TWebCacheTreeNode* node, std::string_view prefix, TCopyMethod method,
                               TWebCacheTreeNodeCopyList* list) {
     TWebCacheTree& tree = names_.Tree();
     // Links lead from the folder that holds the page's copy.
     TLocalPath pagePath = PlaceBelow(NodeLocalPath(node), placement_);
-    if (report_ != nullptr) {
-        std::string local;
-        for (const std::string& part : pagePath)
-            local += (local.empty() ? "" : "/") + part;
-        report_->BeginPage(node->Info.Url, local);
-    }
+    if (report_ != nullptr)
+        report_->BeginPage(node->Info.Url, JoinLocalPath(pagePath));
     pageFolder_ = std::move(pagePath);
     if (!pageFolder_.empty())
         pageFolder_.pop_back();
-    // The site of the copy, for kMethodSameSite: "scheme://host/", or the
+    // The site of the copy, for TCopyMethod::SameSite: "scheme://host/", or the
     // host alone where the tree has no scheme folders.
     if (tree.EnableScheme()) {
         siteRoot_ = GetSiteRootURL(prefix);
@@ -124,9 +122,9 @@ bool TPageRewriter::LinkTo(std::string_view base, std::string text, std::string_
     if (!ResolveText(pageFolder_, base, std::move(text), written, link, &url, &target))
         return false;
     if (embedded && target != nullptr && list_ != nullptr &&
-        (method_ == kMethodSameSite || method_ == kMethodAll)) {
+        (method_ == TCopyMethod::SameSite || method_ == TCopyMethod::All)) {
         bool sameSite = true;
-        if (method_ == kMethodSameSite) {
+        if (method_ == TCopyMethod::SameSite) {
             std::string_view t = tree.EnableScheme() ? std::string_view(url) : WithoutScheme(url);
             sameSite = t.size() >= siteRoot_.size() &&
                        AnsiSameText(t.substr(0, siteRoot_.size()), siteRoot_);
@@ -180,10 +178,9 @@ int TPageRewriter::ReadBody(const TWebCacheTreeNode* node, bool write, std::stri
     return 0;
 }
 
-int TPageRewriter::Rebuild(bool write, std::string* out, int method,
+int TPageRewriter::Rebuild(bool write, std::string* out, TCopyMethod method,
                            TWebCacheTreeNodeCopyList* list, TWebCacheTreeNode* node,
                            std::string_view prefix) {
-    TWebCacheTree& tree = names_.Tree();
     std::string data;
     if (const int read = ReadBody(node, write, data); read != 0)
         return write ? read : kRebuildDone; // a page only scanned holds nothing to collect
@@ -191,8 +188,7 @@ int TPageRewriter::Rebuild(bool write, std::string* out, int method,
         out->reserve(out->size() + data.size() + data.size() / 8);
 
     // Links are read against the page's own address.
-    std::string base = tree.EnableScheme() ? node->Info.Url
-                                           : "http://" + std::string(WithoutScheme(node->Info.Url));
+    std::string base = BaseOf(node->Info.Url);
     BeginPass(node, prefix, method, list);
     pageData_ = data;
 
@@ -213,8 +209,7 @@ int TPageRewriter::Rebuild(bool write, std::string* out, int method,
                 std::size_t p = AnsiLowerCase(c).find(";url=");
                 if (p != std::string::npos) {
                     std::string_view target = std::string_view(c).substr(p + 5);
-                    if (!IsScriptOrMail(AnsiLowerCase(target)) &&
-                        ResolveLink(pageFolder_, base, target, link))
+                    if (!IsScriptOrMail(target) && ResolveLink(pageFolder_, base, target, link))
                         content.SetValue(c.substr(0, p + 5) + link);
                 }
             }
@@ -226,7 +221,7 @@ int TPageRewriter::Rebuild(bool write, std::string* out, int method,
                     if (AnsiLowerCase(element.Name()) != "href")
                         return false;
                     const std::string value = element.Value();
-                    if (IsScriptOrMail(AnsiLowerCase(value)))
+                    if (IsScriptOrMail(value))
                         return false;
                     std::string combined = CombineUrl(base, DecodeLinkEntities(value));
                     if (!combined.empty())
@@ -247,7 +242,7 @@ int TPageRewriter::Rebuild(bool write, std::string* out, int method,
                     continue;
                 }
                 const std::string value = element.Value();
-                if (IsScriptOrMail(AnsiLowerCase(value))) {
+                if (IsScriptOrMail(value)) {
                     ++i;
                     continue;
                 }
@@ -277,7 +272,7 @@ int TPageRewriter::Rebuild(bool write, std::string* out, int method,
 }
 
 int RebuildPage(const TLocalNameTable& names, bool write, const std::filesystem::path& output,
-                int method, TWebCacheTreeNodeCopyList* list, TWebCacheTreeNode* node,
+                TCopyMethod method, TWebCacheTreeNodeCopyList* list, TWebCacheTreeNode* node,
                 std::string_view prefix, TProgress* progress, TCopyStats* stats) {
     TPageRewriter rewriter(names, progress, stats);
     std::string page;

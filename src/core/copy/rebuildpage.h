@@ -6,8 +6,8 @@
 
 #include "copy/copyprompts.h"
 #include "copy/copyreport.h"
-#include "copy/localpaths.h"
 #include "text/htmltag.h"
+#include "tree/localpaths.h"
 #include "tree/webcachetree.h"
 
 #include <cstdint>
@@ -19,10 +19,16 @@
 namespace tarnhold {
 
 // Reference-copy methods: which embedded files (src, background) a copy takes
-// along.
-constexpr int kMethodNone = 1;     // nothing outside what was chosen
-constexpr int kMethodSameSite = 2; // embedded files of the copy's own site
-constexpr int kMethodAll = 3;      // every embedded file the cache holds
+// along. favorites.dat and the command line number them 1, 2 and 3
+// (CopyMethodFromNumber).
+enum class TCopyMethod : std::uint8_t {
+    None,     // nothing outside what was chosen
+    SameSite, // embedded files of the copy's own site
+    All,      // every embedded file the cache holds
+};
+// The method a stored or typed number stands for: 2 SameSite, 3 All, any
+// other None.
+TCopyMethod CopyMethodFromNumber(int number);
 
 // Results of RebuildPage besides an errno value (> 0).
 constexpr int kRebuildDone = 0;
@@ -86,29 +92,38 @@ public:
 
     // The page of node, read from its cached file. write true: the rewritten
     // page goes to out; false: the page is only scanned for embedded files
-    // (out is left alone, a refresh is not resolved). method is a kMethod
-    // value; list (may be null when method is kMethodNone) receives the
+    // (out is left alone, a refresh is not resolved). list (may be null when
+    // method is TCopyMethod::None) receives the
     // embedded nodes; prefix is the URL the copy starts from. The result is
     // kRebuildDone or kRebuildAdded; when write is set, kRebuildTooLarge for
     // a page of more than kMaxRewriteBytes (out is left alone: the caller
     // copies the page as it is) and the errno value when the cached page
     // cannot be read. Only written, a page that cannot be read fails; only
     // scanned, it holds no links.
-    int Rebuild(bool write, std::string* out, int method, TWebCacheTreeNodeCopyList* list,
+    int Rebuild(bool write, std::string* out, TCopyMethod method, TWebCacheTreeNodeCopyList* list,
                 TWebCacheTreeNode* node, std::string_view prefix);
 
     // The stylesheet of node, read from its cached file, with its url() and
     // @import links rewritten against the sheet's own URL and collected as
     // Rebuild collects embedded files; every other byte stays. A sheet in
     // UTF-16 or UTF-32 is left as it is. Arguments and result as Rebuild's.
-    int RebuildStylesheet(bool write, std::string* out, int method, TWebCacheTreeNodeCopyList* list,
-                          TWebCacheTreeNode* node, std::string_view prefix);
+    int RebuildStylesheet(bool write, std::string* out, TCopyMethod method,
+                          TWebCacheTreeNodeCopyList* list, TWebCacheTreeNode* node,
+                          std::string_view prefix);
 
     // The link that replaces value in the page of node, read against base;
     // false when the value stays (not a web address).
     bool ResolveLink(const TLocalPath& pageFolder, std::string_view base, std::string_view value,
                      std::string& link, std::string* url = nullptr,
                      TWebCacheTreeNode** target = nullptr);
+    // The link that replaces value in the copy of the page cached under
+    // pageUrl (which the cache need not hold: its copy would lie at the
+    // table's WouldBePath); false when the value stays.
+    bool LinkFromPage(std::string_view pageUrl, std::string_view value, std::string& link);
+    // The address against which the links of the page or sheet cached under
+    // url are read: url, or where the tree has no scheme folders, url with
+    // "http://" for its scheme, so that every web scheme meets one copy.
+    std::string BaseOf(std::string_view url) const;
 
 private:
     // ResolveLink for a value whose character references are decoded
@@ -121,7 +136,7 @@ private:
     // decode is counted when the pass writes.
     int ReadBody(const TWebCacheTreeNode* node, bool write, std::string& data);
     // What one read of a page or sheet needs besides its base.
-    void BeginPass(TWebCacheTreeNode* node, std::string_view prefix, int method,
+    void BeginPass(TWebCacheTreeNode* node, std::string_view prefix, TCopyMethod method,
                    TWebCacheTreeNodeCopyList* list);
     void EndPass();
     // Resolves and, when embedded, collects the target as the method says;
@@ -151,7 +166,7 @@ private:
     // The page being read.
     TLocalPath pageFolder_;
     std::string siteRoot_;
-    int method_ = kMethodNone;
+    TCopyMethod method_ = TCopyMethod::None;
     TWebCacheTreeNodeCopyList* list_ = nullptr;
     int result_ = kRebuildDone;
     std::string_view pageData_;
@@ -166,7 +181,7 @@ void NoteAsIs(TCopyStats* stats, TCopyReport* report, const std::string& url, TA
 // replaces output only when complete, so a failed rewrite leaves what was
 // there. The result is kRebuildDone, kRebuildAdded or an errno value.
 int RebuildPage(const TLocalNameTable& names, bool write, const std::filesystem::path& output,
-                int method, TWebCacheTreeNodeCopyList* list, TWebCacheTreeNode* node,
+                TCopyMethod method, TWebCacheTreeNodeCopyList* list, TWebCacheTreeNode* node,
                 std::string_view prefix, TProgress* progress = nullptr,
                 TCopyStats* stats = nullptr);
 

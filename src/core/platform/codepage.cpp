@@ -80,24 +80,52 @@ bool IsAscii(std::string_view s) {
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-// Length of the UTF-8 sequence starting at s[0], or 0 if it is not a valid one.
-std::size_t Utf8SequenceLength(std::string_view s) {
-    auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-    unsigned char c = b(0);
-    std::size_t n = c < 0x80             ? 1
-                    : (c & 0xE0) == 0xC0 ? 2
-                    : (c & 0xF0) == 0xE0 ? 3
-                    : (c & 0xF8) == 0xF0 ? 4
-                                         : 0;
-    if (n == 0 || n > s.size())
+} // namespace
+
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t pos, char32_t* codePoint) {
+    const auto lead = static_cast<unsigned char>(text[pos]);
+    std::size_t length = 0;
+    char32_t value = 0;
+    if (lead < 0x80) {
+        length = 1;
+        value = lead;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        value = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        value = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        value = lead & 0x07;
+    } else {
         return 0;
-    for (std::size_t i = 1; i < n; ++i)
-        if ((b(i) & 0xC0) != 0x80)
+    }
+    if (text.size() - pos < length)
+        return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto trail = static_cast<unsigned char>(text[pos + k]);
+        if ((trail & 0xC0) != 0x80)
             return 0;
-    return n;
+        value = (value << 6) | (trail & 0x3F);
+    }
+    if ((length == 3 && (value < 0x800 || (value >= 0xD800 && value <= 0xDFFF))) ||
+        (length == 4 && (value < 0x10000 || value > 0x10FFFF)))
+        return 0;
+    if (codePoint != nullptr)
+        *codePoint = value;
+    return length;
 }
 
-} // namespace
+bool IsValidUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t n = Utf8SequenceLength(text, i);
+        if (n == 0)
+            return false;
+        i += n;
+    }
+    return true;
+}
 
 bool IsCharStart(std::string_view text, std::size_t pos) {
     if (pos > text.size())

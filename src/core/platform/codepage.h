@@ -56,6 +56,15 @@ inline bool AnsiSameText(std::string_view a, std::string_view b) {
 // Trims bytes <= 0x20 (blanks and control characters) at both ends.
 std::string_view AnsiTrim(std::string_view text);
 
+// The length (1 to 4) of the well-formed UTF-8 sequence at text[pos], 0 when
+// the bytes there are none: a stray or cut-short sequence, an overlong form,
+// a surrogate or a value past U+10FFFF. Its code point goes to *codePoint
+// when asked for.
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t pos = 0,
+                               char32_t* codePoint = nullptr);
+// Whether text is well-formed UTF-8 throughout (Utf8SequenceLength).
+bool IsValidUtf8(std::string_view text);
+
 // Conversions through iconv. Characters the target lacks become "?" (the code
 // page's default character) in the ANSI direction; bytes that do not decode as
 // CP932 become U+FFFD in the Unicode direction.

@@ -43,106 +43,97 @@ bool WriteAllToFd(int fd, std::string_view data) {
     return true;
 }
 
-namespace {
+void TFd::Reset(int fd) noexcept {
+    if (fd_ >= 0 && fd_ != fd)
+        ::close(fd_);
+    fd_ = fd;
+}
 
-// Reads what is left of fd into out (which holds nothing yet) and closes it.
-bool ReadRest(int fd, std::string& out, int* error) {
-    char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
+int TFd::Close() noexcept {
+    if (fd_ < 0)
+        return 0;
+    const int result = ::close(Release());
+    return result == 0 ? 0 : errno;
+}
+
+ssize_t ReadAt(int fd, void* buffer, std::size_t size, std::uint64_t offset) {
+    auto* out = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = offset == kAtPosition ? ::read(fd, out + done, size - done)
+                                                : ::pread(fd, out + done, size - done,
+                                                          static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            SetError(error, errno);
-            ::close(fd);
-            out.clear();
-            return false;
+            return -1;
         }
         if (n == 0)
             break;
-        out.append(buf, static_cast<std::size_t>(n));
+        done += static_cast<std::size_t>(n);
     }
-    ::close(fd);
-    return true;
+    return static_cast<ssize_t>(done);
 }
-
-} // namespace
 
 bool ReadWholeFile(const fs::path& file, std::string& out, int* error) {
     out.clear();
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    TFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.Valid()) {
         SetError(error, errno);
         return false;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (::fstat(fd.Get(), &st) != 0 || S_ISDIR(st.st_mode)) {
         SetError(error, S_ISDIR(st.st_mode) ? EISDIR : errno);
-        ::close(fd);
         return false;
     }
     if (st.st_size > 0)
         out.reserve(static_cast<std::size_t>(st.st_size));
-    return ReadRest(fd, out, error);
+    // A pipe or a terminal is read from its position as it comes.
+    const bool seekable = S_ISREG(st.st_mode);
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ReadAt(fd.Get(), buf, sizeof buf, seekable ? out.size() : kAtPosition);
+        if (n < 0) {
+            SetError(error, errno);
+            out.clear();
+            return false;
+        }
+        out.append(buf, static_cast<std::size_t>(n));
+        if (static_cast<std::size_t>(n) < sizeof buf)
+            return true;
+    }
 }
 
 TError ReadRegularFile(const fs::path& file, std::string& out, std::size_t limit,
                        const std::function<bool(std::string_view)>& enough) {
     out.clear();
     // Without O_NONBLOCK, opening a FIFO waits for a writer.
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
+    TFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd.Valid())
         return TError::FromErrno(errno, file.string());
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        int error = errno;
-        ::close(fd);
-        return TError::FromErrno(error, file.string());
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (::fstat(fd.Get(), &st) != 0)
+        return TError::FromErrno(errno, file.string());
+    if (!S_ISREG(st.st_mode))
         return TError::Message(file.string() + ": not a regular file",
                                S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
-    }
     if (st.st_size > 0)
         out.reserve(std::min(limit, static_cast<std::size_t>(st.st_size)));
     char buf[16384];
     while (out.size() < limit) {
-        std::size_t want = std::min(sizeof buf, limit - out.size());
-        ssize_t n = ::read(fd, buf, want);
+        const std::size_t want = std::min(sizeof buf, limit - out.size());
+        const ssize_t n = ReadAt(fd.Get(), buf, want, out.size());
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            int error = errno;
-            ::close(fd);
+            const int error = errno;
             out.clear();
             return TError::FromErrno(error, file.string());
         }
-        if (n == 0)
-            break;
         out.append(buf, static_cast<std::size_t>(n));
-        if (enough && enough(out))
+        if (static_cast<std::size_t>(n) < want || (enough && enough(out)))
             break;
     }
-    ::close(fd);
     return {};
-}
-
-bool WriteWholeFile(const fs::path& file, std::string_view data, int* error) {
-    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        SetError(error, errno);
-        return false;
-    }
-    bool ok = WriteAllToFd(fd, data);
-    int saved = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        saved = errno;
-    }
-    if (!ok)
-        SetError(error, saved);
-    return ok;
 }
 
 bool WriteFileAtomic(const fs::path& file, std::string_view data, int* error) {
@@ -210,22 +201,6 @@ TError ResolveFileLinks(const fs::path& file, fs::path& target) {
         const fs::path next(text);
         target = next.is_absolute() ? next : target.parent_path() / next;
     }
-}
-
-bool CopyFileOverwrite(const fs::path& from, const fs::path& to, int* error) {
-    fs::path temp = TemporarySibling(to);
-    std::error_code ec;
-    if (!fs::copy_file(from, temp, fs::copy_options::overwrite_existing, ec)) {
-        fs::remove(temp, ec);
-        SetError(error, ec ? ec.value() : EIO);
-        return false;
-    }
-    if (::rename(temp.c_str(), to.c_str()) != 0) {
-        SetError(error, errno);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
 }
 
 bool DeleteFileIfExists(const fs::path& file, int* error) {

@@ -5,20 +5,63 @@
 #include "platform/error.h"
 #include "platform/filetime.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <limits>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 namespace tarnhold {
 
 namespace fs = std::filesystem;
 
+// A file descriptor that is closed with its owner.
+class TFd {
+public:
+    TFd() = default;
+    explicit TFd(int fd) noexcept : fd_(fd) {}
+    ~TFd() { Reset(); }
+    TFd(TFd&& other) noexcept : fd_(other.Release()) {}
+    TFd& operator=(TFd&& other) noexcept {
+        if (this != &other)
+            Reset(other.Release());
+        return *this;
+    }
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+
+    int Get() const { return fd_; }
+    bool Valid() const { return fd_ >= 0; }
+    // Hands the descriptor over without closing it.
+    int Release() noexcept {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    // Closes the descriptor held (if any) and holds fd instead.
+    void Reset(int fd = -1) noexcept;
+    // Closes the descriptor now: 0, or the errno value of a failed close
+    // (a write the kernel could not complete may only show here).
+    int Close() noexcept;
+
+private:
+    int fd_ = -1;
+};
+
+// ReadAt's offset for reading from the descriptor's own position (read
+// instead of pread): a pipe or a terminal has no offsets.
+inline constexpr std::uint64_t kAtPosition = std::numeric_limits<std::uint64_t>::max();
+
+// Reads up to size bytes into buffer, from offset (or from the descriptor's
+// position for kAtPosition), going on after interruptions and short reads
+// until size bytes are in or the file ends; never more than size. The count
+// read, short only at the end of the file, or -1 with errno set.
+[[nodiscard]] ssize_t ReadAt(int fd, void* buffer, std::size_t size, std::uint64_t offset);
+
 // Reads the whole file into out. On failure out is empty.
 bool ReadWholeFile(const fs::path& file, std::string& out, int* error = nullptr);
-// Creates or truncates the file and writes data.
-bool WriteWholeFile(const fs::path& file, std::string_view data, int* error = nullptr);
 // Reads at most limit bytes of a regular file into out, in pieces, stopping
 // early once enough(out) says so. Anything else (a folder, a FIFO, a device)
 // is refused without being read or waited on, so that a file from a cache
@@ -42,9 +85,6 @@ bool WriteFileAtomic(const fs::path& file, std::string_view data, int* error = n
 // Refused: a loop or a chain of more than 40 links (ELOOP), and an end that
 // is not a regular file (a folder, a device, a FIFO).
 [[nodiscard]] TError ResolveFileLinks(const fs::path& file, fs::path& target);
-// Copies a file, overwriting the target. The copy goes to a temporary name
-// first, so a failed overwrite never destroys the file that was there.
-bool CopyFileOverwrite(const fs::path& from, const fs::path& to, int* error = nullptr);
 bool DeleteFileIfExists(const fs::path& file, int* error = nullptr);
 
 bool FileExists(const fs::path& file);     // a regular file (or link to one)

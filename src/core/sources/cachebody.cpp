@@ -1,5 +1,6 @@
 #include "sources/cachebody.h"
 
+#include "platform/files.h"
 #include "sources/firefox/firefoxcache.h"
 
 #include <algorithm>
@@ -388,8 +389,8 @@ private:
 
     bool ChunkFits(std::uint64_t index) {
         unsigned char stored[2];
-        const auto at = static_cast<off_t>(check_.HashesAt + 2 * index);
-        if (::pread(fd_, stored, 2, at) != 2)
+        const std::uint64_t at = check_.HashesAt + 2 * index;
+        if (ReadAt(fd_, stored, 2, at) != 2)
             return false; // the hash the chunk needs is not there
         const auto want = static_cast<std::uint16_t>((stored[0] << 8) | stored[1]);
         return static_cast<std::uint16_t>(FirefoxHash(chunk_)) == want;
@@ -406,11 +407,6 @@ private:
 // The stored bytes of a body: a slice of a regular file, read in pieces.
 class TStoredBody {
 public:
-    ~TStoredBody() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-
     TError Open(const TCachedBody& entry) {
         if (entry.Store) {
             // Kept by the source that gave out the entry, which checks it.
@@ -424,11 +420,11 @@ public:
             return {};
         }
         const std::string& file = entry.LocalFileName;
-        fd_ = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-        if (fd_ < 0)
+        fd_.Reset(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+        if (!fd_.Valid())
             return TError::FromErrno(errno, file);
         struct stat st {};
-        if (::fstat(fd_, &st) != 0)
+        if (::fstat(fd_.Get(), &st) != 0)
             return TError::FromErrno(errno, file);
         if (!S_ISREG(st.st_mode))
             return TError::Message(file + ": not a regular file",
@@ -446,7 +442,7 @@ public:
         }
         file_ = file;
         if (entry.BodyCheck.Kind != TBodyCheck::None)
-            checker_ = std::make_unique<TChecker>(entry.BodyCheck, fd_);
+            checker_ = std::make_unique<TChecker>(entry.BodyCheck, fd_.Get());
         return {};
     }
 
@@ -477,9 +473,7 @@ private:
         while (done < length_) {
             const std::size_t want =
                 static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length_ - done));
-            const ssize_t n = ::pread(fd_, buffer.data(), want, static_cast<off_t>(offset_ + done));
-            if (n < 0 && errno == EINTR)
-                continue;
+            const ssize_t n = ReadAt(fd_.Get(), buffer.data(), want, offset_ + done);
             if (n < 0)
                 return TError::FromErrno(errno, file_);
             if (n == 0)
@@ -519,7 +513,7 @@ private:
         return {};
     }
 
-    int fd_ = -1;
+    TFd fd_;
     std::shared_ptr<const TBodyStore> store_;
     std::uint64_t storeKey_ = 0;
     std::string file_;

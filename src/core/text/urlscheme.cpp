@@ -32,6 +32,23 @@ TUrlScheme CrackUrlScheme(std::string_view url) {
     return usUnknown;
 }
 
+std::size_t SchemePrefixLength(std::string_view url) {
+    const std::size_t p = url.find("://");
+    return p == std::string_view::npos ? 0 : p + 3;
+}
+
+std::string_view WithoutScheme(std::string_view url) {
+    return url.substr(SchemePrefixLength(url));
+}
+
+bool IsScriptOrMail(std::string_view value) {
+    for (std::string_view scheme : {std::string_view("javascript:"), std::string_view("mailto:")}) {
+        if (value.size() >= scheme.size() && AnsiSameText(value.substr(0, scheme.size()), scheme))
+            return true;
+    }
+    return false;
+}
+
 } // namespace tarnhold
 
 namespace tarnhold {

@@ -67,11 +67,6 @@ constexpr TEscape kFileNameEscapes[] = {
     {'\\', "$5c"}, {'/', "$2f"}, {':', "$3a"}, {'*', "$2a"}, {'?', "$3f"},
     {'"', "$22"},  {'<', "$3c"}, {'>', "$3e"}, {'|', "$7c"},
 };
-constexpr TEscape kLinkEscapes[] = {
-    {'\\', "%5c"}, {':', "%3a"}, {'*', "%2a"}, {'?', "%3f"},
-    {'"', "%22"},  {'<', "%3c"}, {'>', "%3e"}, {'|', "%7c"},
-};
-
 // Makes a name that is about to become one path component harmless: a NUL
 // or "/" byte anywhere (also where it follows a lead byte, since the path
 // conversion keeps such invalid pairs as raw bytes and the kernel would see
@@ -95,44 +90,6 @@ void MakeComponentSafe(std::string& name) {
         name = "$2e";
     else if (name == "..")
         name = "$2e$2e";
-}
-
-// A folder name as it stands in a relative link: a "#" in it is part of the
-// name, not the start of a fragment, so the browser must get it as "%23".
-std::string LinkFolderName(std::string_view segment) {
-    std::string name = LocalFolderName(segment);
-    if (name.find('#') == npos)
-        return name;
-    std::string link;
-    for (char c : name) {
-        if (c == '#')
-            link.append("%23");
-        else
-            link.push_back(c);
-    }
-    return link;
-}
-
-// Appends the segments of a directory text (each piece that a "/" ends) as
-// folder names (on disk, or in a link), each followed by "/". Text after the
-// last "/" is not a segment and is left out.
-void AppendFolderNames(std::string& out, std::string_view dir, bool forLink) {
-    for (;;) {
-        std::size_t p = AnsiFind(dir, "/");
-        if (p == npos)
-            return;
-        std::string_view segment = dir.substr(0, p);
-        out.append(forLink ? LinkFolderName(segment) : LocalFolderName(segment));
-        out.push_back('/');
-        dir.remove_prefix(p + 1);
-    }
-}
-
-std::size_t CountSlashes(std::string_view s) {
-    std::size_t n = 0;
-    for (std::size_t p = AnsiFind(s, "/"); p != npos; p = AnsiFind(s, "/", p + 1))
-        ++n;
-    return n;
 }
 
 } // namespace
@@ -277,105 +234,6 @@ std::string EscapeFileName(std::string_view name) {
     AppendEscaped(out, name, kFileNameEscapes);
     MakeComponentSafe(out);
     return out;
-}
-
-std::string EscapeLinkPath(std::string_view link) {
-    std::string out;
-    out.reserve(link.size() + 8);
-    AppendEscaped(out, link, kLinkEscapes);
-    return out;
-}
-
-std::string LocalFolderName(std::string_view segment) {
-    std::string name = EscapeFileName(segment);
-    if (name.empty())
-        name = "$2f"; // the empty piece between two slashes
-    return name;
-}
-
-std::string LocalPathTail(std::string_view tail) {
-    std::string out;
-    out.reserve(tail.size() + 8);
-    for (;;) {
-        std::size_t p = AnsiFind(tail, "/");
-        std::string piece = EscapeFileName(tail.substr(0, p == npos ? tail.size() : p));
-        if (p == npos) {
-            out += piece; // the last piece may be empty: the text names a folder
-            return out;
-        }
-        out += piece.empty() ? std::string("$2f") : piece;
-        out.push_back('/');
-        tail.remove_prefix(p + 1);
-    }
-}
-
-std::string MakeRelativeURL(std::string_view base, std::string_view target) {
-    // Both directories are taken as URLToLocalPath takes them (slashes
-    // collapsed, then split and decoded) and their segments compared as the
-    // folder names they get on disk: a page at "a%2Fb/" lies in the folders
-    // "a/b/", and a link from it must climb out of both.
-    std::string dir, file, suffix;
-    SplitURL(AnsiReplaceAll(target, "//", "/"), &dir, &file, &suffix);
-    std::string baseDir;
-    SplitURL(AnsiReplaceAll(base, "//", "/"), &baseDir, nullptr, nullptr);
-
-    std::string_view b = baseDir;
-    std::string_view d = dir;
-    std::string_view parting; // the target's segment at which the paths part
-    enum { stAncestor, stDescendant, stParted } state;
-    for (;;) {
-        std::size_t pb = AnsiFind(b, "/");
-        if (pb == npos) {
-            state = stAncestor; // A: the base holds the target's directory
-            break;
-        }
-        std::string_view bs = b.substr(0, pb);
-        b.remove_prefix(pb + 1);
-        std::size_t pd = AnsiFind(d, "/");
-        if (pd == npos) {
-            state = stDescendant; // B: the target's directory holds the base
-            break;
-        }
-        std::string_view ds = d.substr(0, pd);
-        d.remove_prefix(pd + 1);
-        if (!AnsiSameText(LocalFolderName(bs), LocalFolderName(ds))) {
-            parting = ds;
-            state = stParted; // C
-            break;
-        }
-    }
-
-    // Folders are named in the link as URLToLocalPath names them on disk, so
-    // the link finds the copy whatever escaping its name needed.
-    std::string link;
-    if (state != stAncestor) {
-        for (std::size_t up = CountSlashes(b) + 1; up > 0; --up)
-            link.append("../");
-    }
-    if (state == stParted) {
-        link.append(LinkFolderName(parting));
-        link.push_back('/');
-    }
-    if (state != stDescendant)
-        AppendFolderNames(link, d, true);
-
-    // The file name and suffix, up to a fragment, name the file as on disk.
-    std::string tail = file + suffix;
-    std::size_t hash = AnsiFind(tail, "#");
-    link.append(LocalPathTail(std::string_view(tail).substr(0, hash)));
-    if (hash != npos)
-        link.append(std::string_view(tail).substr(hash));
-    return link;
-}
-
-std::string URLToLocalPath(std::string_view url) {
-    std::string dir, file, suffix;
-    SplitURL(AnsiReplaceAll(url, "//", "/"), &dir, &file, &suffix);
-    std::string path;
-    path.reserve(url.size() + 16);
-    AppendFolderNames(path, dir, false);
-    path.append(LocalPathTail(file + suffix));
-    return path;
 }
 
 std::string DecodeLinkEntities(std::string_view link) {

@@ -1,5 +1,5 @@
-// URL and path arithmetic: how cache URLs are taken apart and turned into
-// local folders and relative links. All text is ANSI (CP932) bytes.
+// URL arithmetic: how cache URLs are taken apart, decoded and escaped. All
+// text is ANSI (CP932) bytes.
 #pragma once
 
 #include <filesystem>
@@ -27,35 +27,11 @@ void SplitURL(std::string_view url, std::string* directory, std::string* fileNam
 // Directory + file name + suffix after SplitURL: the normal form of rename-list keys.
 std::string DecodeURL(std::string_view url);
 
-// The relative link from the folder that holds base's copy (the directory
-// SplitURL gives, named as on disk) to target. Folders in it are written as LocalFolderName names
-// them (a "#" in a folder name as "%23") and the file part up to a fragment as LocalPathTail does,
-// so the link points at the copy URLToLocalPath writes. Not yet escaped for a page: callers pass it
-// through EscapeLinkPath.
-std::string MakeRelativeURL(std::string_view base, std::string_view target);
-
-// Names on disk ("$5c" form, every character a Windows name cannot hold,
+// A name on disk ("$5c" form: every character a Windows name cannot hold,
 // "?" included; "." and ".." become "$2e" and "$2e$2e", a NUL or stray "/"
-// byte "$00" and "$2f") and relative links ("%5c" form).
+// byte "$00" and "$2f"). The names and links of local copies are made from it
+// in tree/localpaths.h.
 std::string EscapeFileName(std::string_view name);
-std::string EscapeLinkPath(std::string_view link);
-
-// The name on disk of one (decoded) directory segment of a URL: its
-// EscapeFileName, or "$2f" for the empty segment that a doubled "/" leaves.
-// URLToLocalPath names folders with it and MakeRelativeURL links to them with
-// it, so names and links always agree.
-std::string LocalFolderName(std::string_view segment);
-// The file name and suffix of a URL as the rest of a local path: a "/" in it
-// separates components, each escaped as EscapeFileName does (an empty one
-// before a "/" as "$2f"). The last component may be empty (the text then
-// names a folder).
-std::string LocalPathTail(std::string_view tail);
-
-// A URL or URL directory as a relative local path joined with "/": every
-// directory segment by LocalFolderName, then file name and suffix by
-// LocalPathTail. Never absolute, and no component is "." or "..", whatever
-// the URL holds ("%2e%2e", "..", a leading "/", "///").
-std::string URLToLocalPath(std::string_view url);
 
 // A link as written in a page with its entities "&lt;", "&gt;", "&quot;" and
 // "&amp;" replaced, in that order (exact case, every occurrence).

@@ -73,13 +73,6 @@ std::string UrlNameOf(const TWebCacheTreeNode& node) {
     return file + suffix;
 }
 
-std::string LocalCopyPath(const TWebCacheTreeNode& node) {
-    std::string folder = URLToLocalPath(AnsiReplaceAll(node.DirUrl(), "//", "/"));
-    if (node.IsFolder)
-        return folder;
-    return folder + URLToLocalPath(node.DisplayName());
-}
-
 const std::string& TTitleCache::Title(const TWebCacheTreeNode& node) {
     static const std::string kNone;
     if (node.IsFolder || !IsHtmlEntry(node.Info))

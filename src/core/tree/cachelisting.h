@@ -1,7 +1,7 @@
 // The rows of one folder of the cache tree as the list view and the command
-// line show them, the page titles they carry, and the local path a copy
-// gives a file. Nothing here knows a window toolkit: the list view, the find
-// window and tarnhold-cli all list through it.
+// line show them, and the page titles they carry. Nothing here knows a window
+// toolkit: the list view, the find window and tarnhold-cli all list through
+// it. The local path a copy gives a row comes from localpaths.h.
 #pragma once
 
 #include "tree/webcachetree.h"
@@ -29,13 +29,9 @@ std::string ReadPageTitle(const std::string& localFile);
 // The same for an entry's body, wherever it lies and however it is encoded.
 std::string ReadPageTitle(const TWebCacheEntryInfo& entry);
 
-// The name under which the cache knows a file: file name and suffix of its
-// entry's URL.
+// The name under which the cache knows a file (the list's URL name): file
+// name and suffix of its entry's URL, not a local name.
 std::string UrlNameOf(const TWebCacheTreeNode& node);
-// The path, relative to the save folder, that a copy keeping the whole URL
-// path (folder method 2) gives a node: the local folders of its folder URL
-// followed by its local name.
-std::string LocalCopyPath(const TWebCacheTreeNode& node);
 
 // Page titles by file node, each read once per generation of its tree.
 // Belongs to one view, on the tree's thread.

@@ -1,9 +1,9 @@
 // Local file names of the cache tree: the naming rule applied while the tree
-// is built, the rename list, the duplicate pass, and the mapping of links in
-// pages to the local copies of their targets.
+// is built, the rename list and the duplicate pass. The paths and links of
+// the copies made from these names are in localpaths.cpp.
 #include "platform/codepage.h"
-#include "text/urlscheme.h"
 #include "text/urlutils.h"
+#include "tree/localpaths.h"
 #include "tree/webcachetree.h"
 
 #include <algorithm>
@@ -13,12 +13,6 @@
 namespace tarnhold {
 
 namespace {
-
-std::string Hex8(std::uint32_t value) {
-    char buf[9];
-    std::snprintf(buf, sizeof buf, "%08x", value);
-    return buf;
-}
 
 std::string_view WithoutExt(std::string_view name) {
     return name.substr(0, name.size() - ExtractFileExt(name).size());
@@ -52,17 +46,6 @@ std::string EntryContentType(const TWebCacheEntryInfo& entry) {
     return std::string(AnsiTrim(type));
 }
 
-std::string TWebCacheTree::LocalNameOfSuffix(std::string_view fileName,
-                                             std::string_view suffix) const {
-    std::string crc = Hex8(ComputeCrc32(crcTable_, 0, suffix.data(), suffix.size()));
-    if (fileName.empty())
-        return crc;
-    std::string name(WithoutExt(fileName));
-    name += '~';
-    name += crc;
-    return name;
-}
-
 void TWebCacheTree::ApplyLocalName(TWebCacheEntryInfoEx& entry) {
     std::string type = EntryContentType(entry);
     if (entry.FileName.empty() && entry.ExtraInfo.empty())
@@ -80,7 +63,7 @@ void TWebCacheTree::ApplyLocalName(TWebCacheEntryInfoEx& entry) {
 
     std::string candidate;
     if (!entry.ExtraInfo.empty())
-        candidate = LocalNameOfSuffix(entry.FileName, entry.ExtraInfo) + ext;
+        candidate = SuffixedStem(crcTable_, entry.FileName, entry.ExtraInfo) + ext;
     else
         candidate = std::string(WithoutExt(entry.FileName)) + ext;
 
@@ -230,50 +213,6 @@ TError TWebCacheTree::SaveDataFiles() {
     if (renames && types)
         return TError::Message(renames.Text() + "\n" + types.Text(), renames.Code());
     return renames ? renames : types;
-}
-
-std::string TWebCacheTree::MapLinkTarget(std::string_view base, std::string_view link) {
-    std::string text = CombineUrl(base, DecodeLinkEntities(link));
-    if (!text.empty() && text.back() != '/') {
-        TWebCacheTreeNode* node = FindNodeByUrl(text);
-        if (node != nullptr && node->IsFolder)
-            text += '/';
-    }
-    std::string renamed = renameItems_.Lookup(text);
-    if (!renamed.empty())
-        return renamed;
-    std::string dir, file, suffix;
-    SplitURL(text, &dir, &file, &suffix);
-    if (!suffix.empty() && suffix.front() != '#') {
-        if (file.empty())
-            file = DefaultFileName;
-        return dir + LocalNameOfSuffix(file, suffix) + std::string(ExtractFileExt(file));
-    }
-    return text;
-}
-
-std::string TWebCacheTree::MakeRelativeLink(std::string_view base, std::string_view url) {
-    std::string dir, file, suffix;
-    SplitURL(url, &dir, &file, &suffix);
-    if (file.empty())
-        file = DefaultFileName;
-    std::string target = dir + file;
-    if (!suffix.empty() && suffix.front() == '#')
-        target += suffix;
-    return EscapeLinkPath(MakeRelativeURL(base, target));
-}
-
-std::string TWebCacheTree::ResolveLink(std::string_view base, std::string_view link) {
-    std::string b(base);
-    std::string l(link);
-    if (!enableScheme_) {
-        b.insert(0, "http://");
-        std::size_t scheme = l.find("://");
-        if (scheme != std::string::npos)
-            l.replace(0, scheme + 3, "http://");
-    }
-    std::string url = MapLinkTarget(b, l);
-    return MakeRelativeLink(b, url);
 }
 
 } // namespace tarnhold

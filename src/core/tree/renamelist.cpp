@@ -1,6 +1,7 @@
 #include "tree/renamelist.h"
 
 #include "platform/codepage.h"
+#include "text/urlscheme.h"
 #include "text/urlutils.h"
 #include "tree/recordfile.h"
 
@@ -11,11 +12,8 @@ namespace tarnhold {
 void TWebCacheRenameItems::Add(std::string_view key, std::string_view value) {
     std::string k = DecodeURL(key);
     std::string v = DecodeURL(value);
-    if (v.find("://") == std::string::npos) {
-        std::size_t scheme = k.find("://");
-        if (scheme != std::string::npos)
-            v.insert(0, k.substr(0, scheme + 3));
-    }
+    if (SchemePrefixLength(v) == 0)
+        v.insert(0, k.substr(0, SchemePrefixLength(k)));
     std::string lower = AnsiLowerCase(k);
     auto [it, inserted] = items_.try_emplace(std::move(lower));
     if (inserted)

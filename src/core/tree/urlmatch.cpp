@@ -1,6 +1,7 @@
 #include "tree/urlmatch.h"
 
 #include "platform/codepage.h"
+#include "text/urlscheme.h"
 #include "text/urlutils.h"
 
 #include <algorithm>
@@ -14,11 +15,8 @@ namespace {
 // host with a port as "host:port//").
 std::string NormalUrl(std::string_view url, bool dropScheme) {
     std::string text = DecodeURL(url);
-    if (dropScheme) {
-        const std::size_t scheme = text.find("://");
-        if (scheme != std::string::npos)
-            text.erase(0, scheme + 3);
-    }
+    if (dropScheme)
+        text.erase(0, SchemePrefixLength(text));
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
@@ -47,7 +45,7 @@ std::vector<std::vector<std::string>> UrlForms(const TWebCacheTree& tree,
     const std::string ansi = Utf8ToAnsi(typedUtf8);
     const std::string decoded = DecodeURLString(ansi);
     std::vector<std::vector<std::string>> forms{{ansi, decoded}};
-    if (!tree.EnableScheme() || ansi.find("://") != std::string::npos)
+    if (!tree.EnableScheme() || SchemePrefixLength(ansi) != 0)
         return forms;
     const TWebCacheTreeNode* root = tree.Root();
     for (int i = 0; i < root->Count(); ++i) {
@@ -61,9 +59,8 @@ std::vector<std::vector<std::string>> UrlForms(const TWebCacheTree& tree,
 } // namespace
 
 TUrlMatcher::TUrlMatcher(std::string_view typedUtf8, int minLevel)
-    : utf8_(typedUtf8), ansi_(Utf8ToAnsi(typedUtf8)),
-      dropScheme_(ansi_.find("://") == std::string::npos), decoded_(NormalUrl(ansi_, dropScheme_)),
-      minLevel_(minLevel) {}
+    : utf8_(typedUtf8), ansi_(Utf8ToAnsi(typedUtf8)), dropScheme_(SchemePrefixLength(ansi_) == 0),
+      decoded_(NormalUrl(ansi_, dropScheme_)), minLevel_(minLevel) {}
 
 int TUrlMatcher::Level(std::string_view cacheUrl) const {
     // The bytes as typed count too: Wine writes URLs as UTF-8.

@@ -3,6 +3,7 @@
 #include "platform/codepage.h"
 #include "platform/mimetypes.h"
 #include "platform/sortedlist.h"
+#include "text/urlscheme.h"
 #include "text/urlutils.h"
 #include "tree/cachelisting.h"
 
@@ -15,13 +16,6 @@ namespace {
 
 // Lists larger than this get a name index beside them.
 constexpr std::size_t kIndexThreshold = 16;
-
-// Folders nest at most this deep below the root; the segments of a path
-// beyond it are passed over (in building and in lookups alike), and its file
-// stays in the deepest folder. It keeps the work of a lookup in bounds, and
-// the deletion of one file from a damaged or hostile cache from walking up
-// through hundreds of thousands of folders. Real URLs stay far below it.
-constexpr int kMaxFolderDepth = 64;
 
 bool NodeLess(const std::unique_ptr<TWebCacheTreeNode>& a,
               const std::unique_ptr<TWebCacheTreeNode>& b) {
@@ -365,11 +359,8 @@ void TWebCacheTree::PrepareEntry(TWebCacheEntryInfoEx& entry) {
     std::string replacement = renameItems_.Lookup(entry.Url);
     SplitURL(replacement.empty() ? std::string_view(entry.Url) : replacement, &entry.DirUrl,
              &entry.FileName, &entry.ExtraInfo);
-    if (!enableScheme_) {
-        std::size_t scheme = entry.DirUrl.find("://");
-        if (scheme != std::string::npos)
-            entry.DirUrl.erase(0, scheme + 3);
-    }
+    if (!enableScheme_)
+        entry.DirUrl.erase(0, SchemePrefixLength(entry.DirUrl));
     if (replacement.empty())
         ApplyLocalName(entry);
 }
@@ -690,13 +681,7 @@ TWebCacheTreeNode* TWebCacheTree::WalkPath(std::string_view& path) const {
 }
 
 TWebCacheTreeNode* TWebCacheTree::FindNodeByUrl(std::string_view path) const {
-    std::string text(path);
-    if (!enableScheme_) {
-        std::size_t scheme = text.find("://");
-        if (scheme != std::string::npos)
-            text.erase(0, scheme + 3);
-    }
-    text = AnsiReplaceAll(text, "//", "/");
+    const std::string text = AnsiReplaceAll(enableScheme_ ? path : WithoutScheme(path), "//", "/");
     std::string_view rest = text;
     TWebCacheTreeNode* node = WalkPath(rest);
     if (node == nullptr || rest.empty())
@@ -707,12 +692,7 @@ TWebCacheTreeNode* TWebCacheTree::FindNodeByUrl(std::string_view path) const {
 TWebCacheTreeNode* TWebCacheTree::FindFolderByUrl(std::string_view url) const {
     std::string dir;
     SplitURL(url, &dir, nullptr, nullptr);
-    if (!enableScheme_) {
-        std::size_t scheme = dir.find("://");
-        if (scheme != std::string::npos)
-            dir.erase(0, scheme + 3);
-    }
-    dir = AnsiReplaceAll(dir, "//", "/");
+    dir = AnsiReplaceAll(enableScheme_ ? std::string_view(dir) : WithoutScheme(dir), "//", "/");
     std::string_view rest = dir;
     return WalkPath(rest);
 }

@@ -2,7 +2,8 @@
 // came from. Below the root "Web Cache" stand (optionally) one folder per URL
 // scheme, one per host, one per path segment, and the cached documents as
 // files. The tree also owns what decides local file names: the rename list,
-// the CRC-32 table and the content-type table.
+// the CRC-32 table and the content-type table; the paths and links of local
+// copies are made from its names in localpaths.h.
 #pragma once
 
 #include "platform/event.h"
@@ -26,6 +27,14 @@
 namespace tarnhold {
 
 class TWebCacheTree;
+
+// Folders nest at most this deep below the root; the segments of a path
+// beyond it are passed over (in building, in lookups and in the paths of
+// copies alike), and its file stays in the deepest folder. It keeps the work
+// of a lookup in bounds, and the deletion of one file from a damaged or
+// hostile cache from walking up through hundreds of thousands of folders.
+// Real URLs stay far below it.
+constexpr int kMaxFolderDepth = 64;
 
 // Threads: the tree belongs to the thread that owns the main window. Only
 // that thread builds, sorts, renames, deletes or changes a tree. A background
@@ -276,12 +285,6 @@ public:
     // Both of the above; the first failure (both texts when both fail).
     [[nodiscard]] TError SaveDataFiles();
 
-    // The local URL a link found in a page at base stands for.
-    std::string MapLinkTarget(std::string_view base, std::string_view link);
-    // The escaped relative link from base to the local copy of url.
-    std::string MakeRelativeLink(std::string_view base, std::string_view url);
-    std::string ResolveLink(std::string_view base, std::string_view link);
-
     // The title of the cached HTML page a URL names, or empty.
     std::string GetTitle(std::string_view url) const;
 
@@ -349,7 +352,6 @@ private:
         TWebCacheTree& tree_;
     };
     void ApplyLocalName(TWebCacheEntryInfoEx& entry);
-    std::string LocalNameOfSuffix(std::string_view fileName, std::string_view suffix) const;
     // Deletes the children of start (and theirs), in order, until one fails.
     TError DeleteChildren(TWebCacheTreeNode* start);
     // The deletion of one node without children: its cache entry (files),

@@ -56,22 +56,13 @@ TfrmDefExtName& TGuiPrompts::DefExtNameDialog() {
     return *defExtName_;
 }
 
-int TGuiPrompts::AskOverwrite(const TWebCacheTreeNode& node, const std::filesystem::path& path) {
+TOverwriteAnswer TGuiPrompts::AskOverwrite(const TWebCacheTreeNode& node,
+                                           const std::filesystem::path& path) {
     TfrmConfirmOverwrite& dialog = ConfirmOverwriteDialog();
     dialog.Prepare(node, path);
-    const int answer = Exec(dialog);
-    // The engine overwrites on any value it does not know; a dialog ended
-    // some other way (the program quitting under it) must stop the copy.
-    switch (answer) {
-    case kAnswerYes:
-    case kAnswerNo:
-    case kAnswerYesToAll:
-    case kAnswerNoToAll:
-    case kAnswerNewer:
-        return answer;
-    default:
-        return kAnswerCancel;
-    }
+    // A dialog ended some other way (the program quitting under it) stops
+    // the copy.
+    return OverwriteAnswerOf(Exec(dialog));
 }
 
 bool TGuiPrompts::AskCopyFolder(std::filesystem::path& folder) {
@@ -105,7 +96,7 @@ bool TGuiPrompts::AskArchiveFile(std::filesystem::path& file, bool& decoded) {
 
 bool TGuiPrompts::ConfirmDelete(const std::vector<TWebCacheTreeNode*>& nodes) {
     TfrmConfirmDelete dialog(owner_, nodes);
-    return Exec(dialog) == kAnswerYes;
+    return Exec(dialog) == QDialog::Accepted;
 }
 
 bool TGuiPrompts::EditDefaultExtensions(TContentType& table) {
@@ -151,8 +142,8 @@ QString MessageText(std::string_view ansi) {
     return lines.join(QLatin1Char('\n'));
 }
 
-int TGuiCopyPrompts::AskOverwrite(const TWebCacheTreeNode& node,
-                                  const std::filesystem::path& path) {
+TOverwriteAnswer TGuiCopyPrompts::AskOverwrite(const TWebCacheTreeNode& node,
+                                               const std::filesystem::path& path) {
     return prompts_.AskOverwrite(node, path);
 }
 

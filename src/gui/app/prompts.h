@@ -37,8 +37,9 @@ public:
 
     QWidget* Owner() const { return owner_; }
 
-    // A file of a copy exists at path: one of the kAnswer values.
-    virtual int AskOverwrite(const TWebCacheTreeNode& node, const std::filesystem::path& path);
+    // A file of a copy exists at path: what to do with it.
+    virtual TOverwriteAnswer AskOverwrite(const TWebCacheTreeNode& node,
+                                          const std::filesystem::path& path);
     // The copy-to-folder dialog; true with the folder when the user chose
     // to copy. The dialog keeps the last folder for the next question.
     virtual bool AskCopyFolder(std::filesystem::path& folder);
@@ -89,7 +90,8 @@ QString MessageText(std::string_view ansi);
 class TGuiCopyPrompts : public TCopyPrompts {
 public:
     explicit TGuiCopyPrompts(TGuiPrompts& prompts) : prompts_(prompts) {}
-    int AskOverwrite(const TWebCacheTreeNode& node, const std::filesystem::path& path) override;
+    TOverwriteAnswer AskOverwrite(const TWebCacheTreeNode& node,
+                                  const std::filesystem::path& path) override;
     void ShowFailure(const TCopyFailure& failure) override;
 
 private:

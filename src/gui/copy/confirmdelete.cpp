@@ -34,8 +34,8 @@ TfrmConfirmDelete::TfrmConfirmDelete(QWidget* owner, const std::vector<TWebCache
     btnNo_ = new QPushButton(QStringLiteral("いいえ(&N)"), this);
     btnNo_->setObjectName(QStringLiteral("btnNo"));
     btnNo_->setAutoDefault(false);
-    connect(btnYes_, &QPushButton::clicked, this, [this] { done(kAnswerYes); });
-    connect(btnNo_, &QPushButton::clicked, this, [this] { done(kAnswerNo); });
+    connect(btnYes_, &QPushButton::clicked, this, [this] { done(Accepted); });
+    connect(btnNo_, &QPushButton::clicked, this, [this] { done(Rejected); });
 
     auto* top = new QHBoxLayout;
     top->addWidget(imgIcon_, 0, Qt::AlignTop);
@@ -86,7 +86,7 @@ QString TfrmConfirmDelete::MessageText() const {
 }
 
 void TfrmConfirmDelete::reject() {
-    done(kAnswerNo);
+    done(Rejected);
 }
 
 void TfrmConfirmDelete::showEvent(QShowEvent* event) {

@@ -1,6 +1,7 @@
 // The question before cache entries are deleted. Its wording follows what
 // is to go: one folder, one file, or several nodes. Made for one deletion;
-// its result is kAnswerYes or kAnswerNo (Escape and the close box too).
+// its result is Accepted for yes, Rejected for no (Escape and the close box
+// too).
 #pragma once
 
 #include <QDialog>

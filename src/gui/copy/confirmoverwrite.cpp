@@ -36,6 +36,20 @@ std::string AnsiFileName(const std::filesystem::path& path) {
 
 } // namespace
 
+int OverwriteResult(TOverwriteAnswer answer) {
+    return QDialog::Accepted + 1 + static_cast<int>(answer);
+}
+
+TOverwriteAnswer OverwriteAnswerOf(int result) {
+    for (TOverwriteAnswer answer :
+         {TOverwriteAnswer::Yes, TOverwriteAnswer::No, TOverwriteAnswer::YesToAll,
+          TOverwriteAnswer::NoToAll, TOverwriteAnswer::Newer}) {
+        if (result == OverwriteResult(answer))
+            return answer;
+    }
+    return TOverwriteAnswer::Cancel;
+}
+
 TfrmConfirmOverwrite::TfrmConfirmOverwrite(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmConfirmOverwrite"));
     setWindowTitle(QStringLiteral("ファイルの上書きの確認"));
@@ -81,15 +95,15 @@ TfrmConfirmOverwrite::TfrmConfirmOverwrite(QWidget* parent) : QDialog(parent) {
     struct TSpec {
         const char* name;
         QString caption;
-        int answer;
+        TOverwriteAnswer answer;
     };
     const TSpec specs[6] = {
-        {"btnYes", QStringLiteral("はい(&Y)"), kAnswerYes},
-        {"btnYesToAll", QStringLiteral("すべて上書き(&A)"), kAnswerYesToAll},
-        {"btnNo", QStringLiteral("いいえ(&N)"), kAnswerNo},
-        {"btnCancel", QStringLiteral("キャンセル(&C)"), kAnswerCancel},
-        {"btnNewer", QStringLiteral("新しい日付のファイルをすべて上書き"), kAnswerNewer},
-        {"btnNoToAll", QStringLiteral("すべていいえ"), kAnswerNoToAll},
+        {"btnYes", QStringLiteral("はい(&Y)"), TOverwriteAnswer::Yes},
+        {"btnYesToAll", QStringLiteral("すべて上書き(&A)"), TOverwriteAnswer::YesToAll},
+        {"btnNo", QStringLiteral("いいえ(&N)"), TOverwriteAnswer::No},
+        {"btnCancel", QStringLiteral("キャンセル(&C)"), TOverwriteAnswer::Cancel},
+        {"btnNewer", QStringLiteral("新しい日付のファイルをすべて上書き"), TOverwriteAnswer::Newer},
+        {"btnNoToAll", QStringLiteral("すべていいえ"), TOverwriteAnswer::NoToAll},
     };
     auto* row1 = new QHBoxLayout;
     auto* row2 = new QHBoxLayout;
@@ -101,8 +115,9 @@ TfrmConfirmOverwrite::TfrmConfirmOverwrite(QWidget* parent) : QDialog(parent) {
         // No button answers Enter: every answer is a deliberate choice.
         button->setAutoDefault(false);
         button->setDefault(false);
-        const int answer = specs[i].answer;
-        connect(button, &QPushButton::clicked, this, [this, answer] { done(answer); });
+        const TOverwriteAnswer answer = specs[i].answer;
+        connect(button, &QPushButton::clicked, this,
+                [this, answer] { done(OverwriteResult(answer)); });
         (i < 4 ? row1 : row2)->addWidget(button);
         buttons_[i] = {button, answer};
     }
@@ -146,7 +161,7 @@ void TfrmConfirmOverwrite::Prepare(const TWebCacheTreeNode& node,
     txtTitle_->setText(txtTitle_->fontMetrics().elidedText(title, Qt::ElideMiddle, kTitleWidth));
 }
 
-QPushButton* TfrmConfirmOverwrite::ButtonFor(int answer) const {
+QPushButton* TfrmConfirmOverwrite::ButtonFor(TOverwriteAnswer answer) const {
     for (const TButton& b : buttons_)
         if (b.answer == answer)
             return b.button;
@@ -171,7 +186,7 @@ QString TfrmConfirmOverwrite::CacheTimeText() const {
 
 void TfrmConfirmOverwrite::reject() {
     // The close box and Escape stop the copy, as "キャンセル(&C)" does.
-    done(kAnswerCancel);
+    done(OverwriteResult(TOverwriteAnswer::Cancel));
 }
 
 void TfrmConfirmOverwrite::showEvent(QShowEvent* event) {

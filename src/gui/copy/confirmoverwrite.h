@@ -1,8 +1,10 @@
 // The question before a copy replaces a file that is already there: the
 // file on disk and the cached one side by side (icon, size, time), and six
-// answers. Its result is the answer (the kAnswer values of the copy
-// engine); closing the window or Escape answers kAnswerCancel.
+// answers. Its result is the answer (OverwriteResult); closing the window
+// or Escape answers Cancel.
 #pragma once
+
+#include "copy/copyprompts.h"
 
 #include <QDialog>
 #include <filesystem>
@@ -16,6 +18,12 @@ class TWebCacheTreeNode;
 
 namespace tarnhold::gui {
 
+// The dialog's result for an answer (apart from QDialog's Rejected and
+// Accepted), and the answer a result stands for: Cancel for a result that no
+// button gives (the dialog ended some other way).
+int OverwriteResult(TOverwriteAnswer answer);
+TOverwriteAnswer OverwriteAnswerOf(int result);
+
 class TfrmConfirmOverwrite : public QDialog {
     Q_OBJECT
 public:
@@ -25,8 +33,8 @@ public:
     // at localPath.
     void Prepare(const TWebCacheTreeNode& node, const std::filesystem::path& localPath);
 
-    // The button that gives answer (a kAnswer value), or null.
-    QPushButton* ButtonFor(int answer) const;
+    // The button that gives answer, or null.
+    QPushButton* ButtonFor(TOverwriteAnswer answer) const;
 
     // What Prepare showed, for tests and screenshots.
     QString TitleText() const;
@@ -52,7 +60,7 @@ private:
     QLabel* txtCacheTime_;
     struct TButton {
         QPushButton* button;
-        int answer;
+        TOverwriteAnswer answer;
     };
     TButton buttons_[6];
 };

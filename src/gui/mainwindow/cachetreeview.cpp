@@ -3,6 +3,7 @@
 #include "app/qtconvert.h"
 #include "mainwindow/filetypeinfo.h"
 #include "platform/codepage.h"
+#include "text/urlscheme.h"
 #include "text/urlutils.h"
 
 #include <QMouseEvent>
@@ -16,15 +17,6 @@ namespace {
 
 constexpr int kNodeRole = Qt::UserRole;
 constexpr int kNameRole = Qt::UserRole + 1;
-
-// A URL text without its scheme part ("http://h1/a/" -> "h1/a/"), as the
-// tree has it when schemes are not kept apart.
-std::string WithoutScheme(std::string_view url) {
-    const std::size_t scheme = url.find("://");
-    if (scheme == std::string_view::npos)
-        return std::string(url);
-    return std::string(url.substr(scheme + 3));
-}
 
 } // namespace
 
@@ -121,7 +113,7 @@ void TCacheTreeView::Rebuild() {
                 node = tree_->Root();
             } else {
                 caption = DisplayText(rootCaption_);
-                node = tree_->FindNodeByUrl(tree_->EnableScheme() ? rootUrl_
+                node = tree_->FindNodeByUrl(tree_->EnableScheme() ? std::string_view(rootUrl_)
                                                                   : WithoutScheme(rootUrl_));
                 if (node && !node->IsFolder)
                     node = nullptr;
@@ -156,19 +148,19 @@ QTreeWidgetItem* TCacheTreeView::FindRememberedItem(std::string_view path) const
         return nullptr;
     // The scheme setting changed since the path was taken: the same folder
     // has a path with the scheme now, or without it.
-    const std::size_t scheme = path.find("://");
+    const std::size_t scheme = SchemePrefixLength(path);
     if (!tree_->EnableScheme()) {
-        if (scheme == std::string_view::npos)
+        if (scheme == 0)
             return nullptr;
-        return FindItemByPath(path.substr(scheme + 3));
+        return FindItemByPath(path.substr(scheme));
     }
-    if (scheme != std::string_view::npos)
+    if (scheme != 0)
         return nullptr;
     if (!rootUrl_.empty()) {
-        const std::size_t rootScheme = rootUrl_.find("://");
-        if (rootScheme == std::string::npos)
+        const std::size_t rootScheme = SchemePrefixLength(rootUrl_);
+        if (rootScheme == 0)
             return nullptr;
-        return FindItemByPath(rootUrl_.substr(0, rootScheme + 3) + std::string(path));
+        return FindItemByPath(rootUrl_.substr(0, rootScheme) + std::string(path));
     }
     // The first scheme that has the folder, in the tree's order.
     QTreeWidgetItem* root = RootItem();
@@ -196,7 +188,7 @@ std::string TCacheTreeView::RootPrefix() const {
     if (rootUrl_.empty())
         return {};
     if (tree_ && !tree_->EnableScheme())
-        return WithoutScheme(rootUrl_);
+        return std::string(WithoutScheme(rootUrl_));
     return rootUrl_;
 }
 

@@ -8,7 +8,6 @@
 #include "app/qtconvert.h"
 #include "copy/copyengine.h"
 #include "copy/deletenodes.h"
-#include "copy/localpaths.h"
 #include "copy/progressframe.h"
 #include "favorites/favorites.h"
 #include "mainwindow/aboutbox.h"
@@ -20,6 +19,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "sources/cachebody.h"
+#include "tree/localpaths.h"
 #include "tree/webcachetree.h"
 
 #include <QAction>
@@ -347,8 +347,13 @@ void TMainCommands::CopyToFolder(const std::filesystem::path& destination) {
     RunFramed(CopyToFolderText(), kCopyEventsEvery, [&](TProgress& progress) {
         TCopyEngine engine(Tree_, &prompts, &progress);
         // A stopped run has said why (or was cancelled by the user).
-        (void)tarnhold::CopyToFolder(engine, nodes, prefixFolder, destination, settings.Method,
-                                     settings.Folder, nullptr, settings.AllLinks);
+        TCopyOptions options;
+        options.Destination = destination;
+        options.PrefixFolder = prefixFolder;
+        options.Method = CopyMethodFromNumber(settings.Method);
+        options.Folder = FolderMethodFromNumber(settings.Folder);
+        options.AllLinks = settings.AllLinks;
+        (void)tarnhold::CopyToFolder(engine, nodes, options);
         CopySummary_ = CopySummaryText(engine);
     });
     // What was written, and what the copied pages link to that the cache
@@ -408,13 +413,12 @@ void TMainCommands::actFileCopyExecute() {
     std::vector<std::filesystem::path> places;
     RunFramed(CopyToTempText(), kCopyEventsEvery, [&](TProgress& progress) {
         TCopyEngine engine(Tree_, &prompts, &progress);
-        copied = tarnhold::CopyToFolder(engine, nodes, prefixFolder, temp, kMethodNone,
-                                        kFolderBelowPrefix, nullptr, true);
         TCopyOptions where;
         where.Destination = temp;
         where.PrefixFolder = prefixFolder;
         where.Prefix = prefixFolder != nullptr ? prefixFolder->DirUrl() : std::string();
-        where.Folder = kFolderBelowPrefix;
+        where.Folder = TFolderMethod::BelowPrefix;
+        copied = tarnhold::CopyToFolder(engine, nodes, where);
         for (const TWebCacheTreeNode* node : nodes)
             places.push_back(engine.LocalPathOf(where, node));
     });

@@ -1,5 +1,7 @@
 #include "sources/chromium/chromiumcache.h"
 
+#include "platform/files.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -355,17 +357,7 @@ bool IsEntryFileName(std::string_view name) {
 TReadAt FdReader(int fd) {
     return [fd](std::uint64_t offset, std::size_t len, std::string& out) {
         out.resize(len);
-        std::size_t done = 0;
-        while (done < len) {
-            ssize_t n =
-                ::pread(fd, out.data() + done, len - done, static_cast<off_t>(offset + done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            done += static_cast<std::size_t>(n);
-        }
-        return true;
+        return ReadAt(fd, out.data(), len, offset) == static_cast<ssize_t>(len);
     };
 }
 

@@ -1,5 +1,6 @@
 #include "sources/firefox/firefoxcache.h"
 
+#include "platform/files.h"
 #include "platform/filetime.h"
 
 #include <algorithm>
@@ -139,20 +140,11 @@ namespace {
 
 // Reads exactly size bytes at offset; false on a short read or an error
 // (errno set, or 0 for a file that is shorter than it said).
-bool ReadAt(int fd, char* out, std::size_t size, std::uint64_t offset) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd, out + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = 0;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+bool ReadExactly(int fd, char* out, std::size_t size, std::uint64_t offset) {
+    const ssize_t n = ReadAt(fd, out, size, offset);
+    if (n >= 0 && static_cast<std::size_t>(n) < size)
+        errno = 0;
+    return n >= 0 && static_cast<std::size_t>(n) == size;
 }
 
 enum class TReadResult { Ok, Encrypted, Damaged, Unreadable };
@@ -192,13 +184,13 @@ TReadResult ReadEntryFile(int dirFd, const char* name, TFirefoxEntry& entry, std
     std::string& tail = buffers.Tail;
     // Most metadata fits in the first read; more is read only when asked for.
     tail.resize(static_cast<std::size_t>(fileSize <= kWhole ? fileSize : kFirstRead));
-    if (!ReadAt(fd, tail.data(), tail.size(), fileSize - tail.size()))
+    if (!ReadExactly(fd, tail.data(), tail.size(), fileSize - tail.size()))
         return shortRead();
     std::size_t need = 0;
     TFirefoxEntryStatus status = ParseFirefoxEntry(fileSize, tail, entry, &need);
     if (status == TFirefoxEntryStatus::Damaged && need > tail.size() && need <= fileSize) {
         tail.resize(need);
-        if (!ReadAt(fd, tail.data(), need, fileSize - need))
+        if (!ReadExactly(fd, tail.data(), need, fileSize - need))
             return shortRead();
         status = ParseFirefoxEntry(fileSize, tail, entry, &need);
     }

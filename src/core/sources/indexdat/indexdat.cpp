@@ -149,40 +149,6 @@ std::size_t DataBlocks(std::string_view data) {
     return std::min<std::size_t>((data.size() - kIdxHeaderSize) / kIdxBlockSize, kIdxMaxBlocks);
 }
 
-// One UTF-8 sequence at text[i]: its length, 0 when it is not valid
-// (overlong forms, surrogates and values past U+10FFFF included).
-std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80)
-        return 1;
-    std::size_t length = 0;
-    std::uint32_t value = 0;
-    if (c >= 0xC2 && c <= 0xDF) {
-        length = 2;
-        value = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        length = 3;
-        value = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        length = 4;
-        value = c & 0x07;
-    } else {
-        return 0;
-    }
-    if (text.size() - i < length)
-        return 0;
-    for (std::size_t k = 1; k < length; ++k) {
-        const auto t = static_cast<unsigned char>(text[i + k]);
-        if ((t & 0xC0) != 0x80)
-            return 0;
-        value = (value << 6) | (t & 0x3F);
-    }
-    if ((length == 3 && (value < 0x800 || (value >= 0xD800 && value <= 0xDFFF))) ||
-        (length == 4 && (value < 0x10000 || value > 0x10FFFF)))
-        return 0;
-    return length;
-}
-
 } // namespace
 
 bool IsAsciiText(std::string_view text) {
@@ -197,16 +163,6 @@ bool IsAsciiText(std::string_view text) {
     for (; i < text.size(); ++i) {
         if (static_cast<unsigned char>(text[i]) >= 0x80)
             return false;
-    }
-    return true;
-}
-
-bool IsValidUtf8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t n = Utf8SequenceLength(text, i);
-        if (n == 0)
-            return false;
-        i += n;
     }
     return true;
 }

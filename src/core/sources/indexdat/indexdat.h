@@ -276,8 +276,7 @@ private:
 
 // Wine stores URLs that are not ASCII as raw UTF-8 (Internet Explorer
 // %-escapes them). A cache whose URLs are UTF-8 has at least one URL with a
-// byte >= 0x80, and every such URL is valid UTF-8.
-bool IsValidUtf8(std::string_view text);
+// byte >= 0x80, and every such URL is valid UTF-8 (IsValidUtf8).
 bool IsAsciiText(std::string_view text);
 // UTF-8 text from such a cache as the program's ANSI text (code page 932):
 // every character the code page holds (and gives back unchanged) is

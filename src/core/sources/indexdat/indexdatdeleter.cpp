@@ -1,6 +1,7 @@
 #include "sources/indexdat/indexdatdeleter.h"
 
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "sources/indexdat/indexdat.h"
 #include "sources/indexdat/indexdatimage.h"
 #include "sources/indexdat/indexdatsource.h"
@@ -20,22 +21,6 @@ namespace {
 
 // A lock older than this is left over from a client that is gone (Wine's rule).
 constexpr std::uint64_t kStaleLockTicks = 24ULL * 3600 * kFileTimeTicksPerSecond;
-
-// A file descriptor that is closed with its owner.
-class TFd {
-public:
-    explicit TFd(int fd = -1) : fd_(fd) {}
-    ~TFd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Opens the index for writing, if it is a regular file (a FIFO or a device
 // would block or never end), and takes its lock, waiting for a holder
@@ -92,16 +77,10 @@ bool ReadAll(int fd, std::string& out, int& error) {
         return false;
     }
     out.assign(static_cast<std::size_t>(st.st_size), '\0');
-    std::size_t done = 0;
-    while (done < out.size()) {
-        ssize_t n = ::pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            error = n < 0 ? errno : EIO;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
+    const ssize_t n = ReadAt(fd, out.data(), out.size(), 0);
+    if (n < 0 || static_cast<std::size_t>(n) < out.size()) {
+        error = n < 0 ? errno : EIO;
+        return false;
     }
     return true;
 }

@@ -48,13 +48,12 @@ std::filesystem::path NameComponent(const std::filesystem::path& parent, std::st
 TError ReadIndexSnapshot(const std::filesystem::path& file, std::string& out,
                          std::uint64_t* fileSize = nullptr) {
     out.clear();
-    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
+    const TFd fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.Valid())
         return TError::FromErrno(errno, file.string());
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         const int error = errno;
-        ::close(fd);
         if (S_ISDIR(st.st_mode))
             return TError::FromErrno(EISDIR, file.string());
         if (st.st_mode == 0)
@@ -68,23 +67,13 @@ TError ReadIndexSnapshot(const std::filesystem::path& file, std::string& out,
     const std::size_t want =
         static_cast<std::size_t>(std::min<std::uint64_t>(st.st_size, kIdxMaxFileSize));
     out.resize(want);
-    std::size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int error = errno;
-            ::close(fd);
-            out.clear();
-            return TError::FromErrno(error, file.string());
-        }
-        if (n == 0)
-            break;
-        done += static_cast<std::size_t>(n);
+    const ssize_t n = ReadAt(fd.Get(), out.data(), out.size(), 0);
+    if (n < 0) {
+        const int error = errno;
+        out.clear();
+        return TError::FromErrno(error, file.string());
     }
-    ::close(fd);
-    out.resize(done);
+    out.resize(static_cast<std::size_t>(n));
     return {};
 }
 
@@ -370,18 +359,6 @@ std::string TIndexDatSource::Describe() const {
 
 namespace {
 
-// A descriptor closed with its owner.
-struct TOwnedFd {
-    int Fd = -1;
-    explicit TOwnedFd(int fd) : Fd(fd) {}
-    ~TOwnedFd() {
-        if (Fd >= 0)
-            ::close(Fd);
-    }
-    TOwnedFd(const TOwnedFd&) = delete;
-    TOwnedFd& operator=(const TOwnedFd&) = delete;
-};
-
 constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 } // namespace
@@ -418,8 +395,8 @@ TError FindIndexDatOrphans(const std::filesystem::path& indexFile,
     for (std::uint32_t offset : scan.Deleted)
         name(offset, true);
 
-    TOwnedFd top(::open(container.empty() ? "." : container.c_str(), kDirFlags & ~O_NOFOLLOW));
-    if (top.Fd < 0)
+    TFd top(::open(container.empty() ? "." : container.c_str(), kDirFlags & ~O_NOFOLLOW));
+    if (top.Get() < 0)
         return TError::FromErrno(errno, container.string());
     std::set<std::string> folders;
     for (std::size_t i = 0; i < view.DirCount(); ++i) {
@@ -428,7 +405,7 @@ TError FindIndexDatOrphans(const std::filesystem::path& indexFile,
             folders.insert(std::string(folder));
     }
     for (const std::string& folder : folders) {
-        const int fd = ::openat(top.Fd, folder.c_str(), kDirFlags);
+        const int fd = ::openat(top.Get(), folder.c_str(), kDirFlags);
         if (fd < 0)
             continue; // gone, or a link: nothing of the cache
         DIR* dir = ::fdopendir(fd);
@@ -469,19 +446,19 @@ TError CopyCacheOrphan(const TCacheOrphan& orphan, const std::filesystem::path& 
     const std::filesystem::path target = toFolder / orphan.Folder / orphan.Name;
     if (!IsSafeComponent(orphan.Folder) || !IsSafeComponent(orphan.Name))
         return TError::Message(source.string() + ": not a name inside a cache folder", EINVAL);
-    TOwnedFd container(
+    TFd container(
         ::open(orphan.Container.empty() ? "." : orphan.Container.c_str(), kDirFlags & ~O_NOFOLLOW));
-    if (container.Fd < 0)
+    if (container.Get() < 0)
         return TError::FromErrno(errno, orphan.Container.string());
-    TOwnedFd folder(::openat(container.Fd, orphan.Folder.c_str(), kDirFlags));
-    if (folder.Fd < 0)
+    TFd folder(::openat(container.Get(), orphan.Folder.c_str(), kDirFlags));
+    if (folder.Get() < 0)
         return TError::FromErrno(errno, (orphan.Container / orphan.Folder).string());
-    TOwnedFd in(::openat(folder.Fd, orphan.Name.c_str(),
-                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (in.Fd < 0)
+    TFd in(::openat(folder.Get(), orphan.Name.c_str(),
+                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (in.Get() < 0)
         return TError::FromErrno(errno, source.string());
     struct stat st {};
-    if (::fstat(in.Fd, &st) != 0)
+    if (::fstat(in.Get(), &st) != 0)
         return TError::FromErrno(errno, source.string());
     if (!S_ISREG(st.st_mode))
         return TError::Message(source.string() + ": not a regular file", EINVAL);
@@ -489,37 +466,36 @@ TError CopyCacheOrphan(const TCacheOrphan& orphan, const std::filesystem::path& 
     int error = 0;
     if (!ForceDirectories(toFolder, &error))
         return TError::FromErrno(error, toFolder.string());
-    TOwnedFd top(::open(toFolder.c_str(), kDirFlags & ~O_NOFOLLOW));
-    if (top.Fd < 0)
+    TFd top(::open(toFolder.c_str(), kDirFlags & ~O_NOFOLLOW));
+    if (top.Get() < 0)
         return TError::FromErrno(errno, toFolder.string());
-    if (::mkdirat(top.Fd, orphan.Folder.c_str(), 0777) != 0 && errno != EEXIST)
+    if (::mkdirat(top.Get(), orphan.Folder.c_str(), 0777) != 0 && errno != EEXIST)
         return TError::FromErrno(errno, (toFolder / orphan.Folder).string());
-    TOwnedFd sub(::openat(top.Fd, orphan.Folder.c_str(), kDirFlags));
-    if (sub.Fd < 0)
+    TFd sub(::openat(top.Get(), orphan.Folder.c_str(), kDirFlags));
+    if (sub.Get() < 0)
         return TError::FromErrno(errno == ELOOP ? ENOTDIR : errno,
                                  (toFolder / orphan.Folder).string());
-    TOwnedFd out(::openat(sub.Fd, orphan.Name.c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-    if (out.Fd < 0)
+    TFd out(::openat(sub.Get(), orphan.Name.c_str(),
+                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (out.Get() < 0)
         return TError::FromErrno(errno, target.string());
     auto fail = [&](int code) {
-        ::unlinkat(sub.Fd, orphan.Name.c_str(), 0);
+        ::unlinkat(sub.Get(), orphan.Name.c_str(), 0);
         return TError::FromErrno(code, target.string());
     };
     char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(in.Fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
+    for (std::uint64_t done = 0;;) {
+        const ssize_t n = ReadAt(in.Get(), buffer, sizeof buffer, done);
         if (n < 0)
             return fail(errno);
-        if (n == 0)
-            break;
-        if (!WriteAllToFd(out.Fd, std::string_view(buffer, static_cast<std::size_t>(n))))
+        if (!WriteAllToFd(out.Get(), std::string_view(buffer, static_cast<std::size_t>(n))))
             return fail(errno != 0 ? errno : EIO);
+        done += static_cast<std::uint64_t>(n);
+        if (static_cast<std::size_t>(n) < sizeof buffer)
+            break;
     }
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::futimens(out.Fd, times) != 0 || ::fsync(out.Fd) != 0)
+    if (::futimens(out.Get(), times) != 0 || ::fsync(out.Get()) != 0)
         return fail(errno);
     return {};
 }

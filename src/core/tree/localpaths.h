@@ -1,7 +1,9 @@
-// Where the copy of a cached document lies on disk, and the link that reaches
-// it from a copied page. The copy engine writes every file at the path made
-// here and the link rewriter links to the path made here, so a link in a
-// copied page always names the file that the copy holds for its target.
+// The one naming of local copies: where the copy of a cached document lies on
+// disk, and the link that reaches it from a copied page. The tree names its
+// files with the checksum names made here, the copy engine writes every file
+// at the path made here and the link rewriter links to the path made here, so
+// a link in a copied page always names the file that the copy holds for its
+// target; the list, the command line and the window show the same paths.
 #pragma once
 
 #include "tree/webcachetree.h"
@@ -20,6 +22,15 @@ using TLocalPath = std::vector<std::string>;
 
 constexpr std::size_t kMaxNameBytes = 255;
 
+// The CRC-32 of a URL's suffix (query, parameters) in eight hex digits, as
+// the names of URLs with a suffix carry it.
+std::string SuffixChecksum(const TCrc32Table& table, std::string_view suffix);
+// The local name of a URL's file name with a suffix, before its extension:
+// the name without its extension, "~" and SuffixChecksum; for an empty name
+// the checksum alone.
+std::string SuffixedStem(const TCrc32Table& table, std::string_view fileName,
+                         std::string_view suffix);
+
 // The on-disk name of a name taken from a URL (ANSI): the characters that
 // Windows names cannot hold (control characters included) escaped in the
 // "$5c" form, converted to UTF-8;
@@ -37,6 +48,9 @@ TLocalPath NodeLocalPath(const TWebCacheTreeNode* node);
 // components where it starts with them; a path from elsewhere keeps them all.
 // An empty prefix leaves every path as it is.
 TLocalPath PlaceBelow(TLocalPath path, const TLocalPath& prefix);
+
+// A path as text: its components joined with "/".
+std::string JoinLocalPath(const TLocalPath& path);
 
 // A name on disk as one segment of a link: bytes beyond ASCII (the UTF-8 of
 // the name), controls, blanks and the characters that mean something in a

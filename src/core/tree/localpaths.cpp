@@ -1,6 +1,7 @@
-#include "copy/localpaths.h"
+#include "tree/localpaths.h"
 
 #include "platform/codepage.h"
+#include "text/urlscheme.h"
 #include "text/urlutils.h"
 #include "tree/crc32.h"
 
@@ -10,11 +11,6 @@
 namespace tarnhold {
 
 namespace {
-
-// Folders nest at most this deep below the root of the tree; the segments of
-// a path beyond it are passed over, as the tree passes them over when it is
-// built, so that a would-be path lies where the tree would have put it.
-constexpr int kMaxFolderDepth = 64;
 
 std::string Hex8(std::uint32_t value) {
     char buf[9];
@@ -33,6 +29,21 @@ bool IsContinuationByte(char c) {
 }
 
 } // namespace
+
+std::string SuffixChecksum(const TCrc32Table& table, std::string_view suffix) {
+    return Hex8(ComputeCrc32(table, 0, suffix.data(), suffix.size()));
+}
+
+std::string SuffixedStem(const TCrc32Table& table, std::string_view fileName,
+                         std::string_view suffix) {
+    std::string checksum = SuffixChecksum(table, suffix);
+    if (fileName.empty())
+        return checksum;
+    std::string stem(fileName.substr(0, fileName.size() - ExtractFileExt(fileName).size()));
+    stem += '~';
+    stem += checksum;
+    return stem;
+}
 
 std::string DiskName(std::string_view ansiName) {
     std::string escaped = EscapeFileName(ansiName);
@@ -86,6 +97,16 @@ TLocalPath PlaceBelow(TLocalPath path, const TLocalPath& prefix) {
         return path;
     path.erase(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(prefix.size()));
     return path;
+}
+
+std::string JoinLocalPath(const TLocalPath& path) {
+    std::string text;
+    for (const std::string& part : path) {
+        if (!text.empty())
+            text += '/';
+        text += part;
+    }
+    return text;
 }
 
 std::string EscapeLinkSegment(std::string_view diskName) {
@@ -215,18 +236,12 @@ TLocalPath TLocalNameTable::WouldBePath(std::string_view url) const {
         if (!suffix.empty() && suffix.front() != '#') {
             if (file.empty())
                 file = tree_.DefaultFileName;
-            std::string_view ext = ExtractFileExt(file);
-            std::string stem = file.substr(0, file.size() - ext.size());
-            file = stem + "~" +
-                   Hex8(ComputeCrc32(tree_.Crc32Table(), 0, suffix.data(), suffix.size())) +
-                   std::string(ext);
+            file =
+                SuffixedStem(tree_.Crc32Table(), file, suffix) + std::string(ExtractFileExt(file));
         }
     }
-    if (!tree_.EnableScheme()) {
-        std::size_t scheme = dir.find("://");
-        if (scheme != std::string::npos)
-            dir.erase(0, scheme + 3);
-    }
+    if (!tree_.EnableScheme())
+        dir.erase(0, SchemePrefixLength(dir));
     const std::string segments = AnsiReplaceAll(dir, "//", "/");
     TLocalPath path;
     const TWebCacheTreeNode* node = tree_.Root();
