@@ -24,13 +24,15 @@ TEST(FindCli, Table) {
          "faq~0001.html\thttp://www.shop.test/\tFAQ\t1KB\ttext/html\t2012/10/28 16:19\n"
          "2 hits\n",
          false},
-        {"Japanese text in Shift-JIS and EUC-JP pages",
+        {"Japanese text in Shift-JIS, EUC-JP and UTF-8 pages",
          {"--contains", "ニュース"},
          0,
          "index.html\thttp://news.example.test/\t今日のニュース\t2KB\ttext/html\t2012/12/30 22:16\n"
          "index.html\thttp://news.example.test/economy/\t経済ニュース\t1KB\ttext/html\t2013/01/05 "
          "22:50\n"
-         "2 hits\n",
+         "商品一覧.html\thttp://www.shop.test/セール/\t秋のセール商品一覧\t2KB\ttext/html\t"
+         "2012/11/15 18:01\n"
+         "3 hits\n",
          false},
         {"one folder, its own files, types",
          {"--in", "http://img.shop.test/static/", "--no-subfolders", "--ext", "CSS"},

@@ -592,4 +592,39 @@ std::string DecodeToUtf8(std::string_view text, std::string_view encoding) {
     return IconvToUtf8(text, name);
 }
 
+std::string LinkAsRequested(std::string_view link, std::string_view encoding) {
+    const bool plain = std::none_of(link.begin(), link.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0x80) != 0;
+    });
+    if (plain || encoding.empty() || encoding == "Shift_JIS" || encoding == "EUC-JP" ||
+        encoding == "ISO-2022-JP")
+        return std::string(link);
+    const std::string utf8 = DecodeToUtf8(link, encoding);
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(utf8.size() * 3);
+    for (const char c : utf8) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x80) {
+            out += c;
+        } else {
+            out += '%';
+            out += kHex[u >> 4];
+            out += kHex[u & 15];
+        }
+    }
+    return out;
+}
+
+int Utf8CompareText(std::string_view a, std::string_view b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto x = static_cast<unsigned char>(Lower(a[i]));
+        const auto y = static_cast<unsigned char>(Lower(b[i]));
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
 } // namespace tarnhold

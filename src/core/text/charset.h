@@ -47,4 +47,13 @@ bool IsAsciiCompatible(std::string_view encoding);
 // times as long as the text.
 std::string DecodeToUtf8(std::string_view text, std::string_view encoding);
 
+// A link written in a page of encoding, as the browser requests it: the
+// bytes beyond ASCII as UTF-8 percent escapes ("%E5%95%86"). Pages in the
+// Japanese codes keep their bytes, for the tree's own matching of them.
+std::string LinkAsRequested(std::string_view link, std::string_view encoding);
+
+// Compares UTF-8 texts ignoring the case of ASCII letters; otherwise in the
+// order of their code points (which is the order of their bytes).
+int Utf8CompareText(std::string_view a, std::string_view b);
+
 } // namespace tarnhold
