@@ -56,6 +56,10 @@ inline bool AnsiSameText(std::string_view a, std::string_view b) {
 // Trims bytes <= 0x20 (blanks and control characters) at both ends.
 std::string_view AnsiTrim(std::string_view text);
 
+// Text in the character set of the C library's locale (a system message) as
+// UTF-8; as it is when the locale is UTF-8 or the text cannot be converted.
+std::string LocaleToUtf8(std::string_view text);
+
 // Conversions through iconv. Characters the target lacks become "?" (the code
 // page's default character) in the ANSI direction; bytes that do not decode as
 // CP932 become U+FFFD in the Unicode direction.
