@@ -142,3 +142,35 @@ TEST(FindCli, ScriptRowsCarryBytesTimesAndBothUrls) {
 
 } // namespace
 } // namespace tarnhold::test
+
+namespace tarnhold::test {
+namespace {
+
+// Today's browsers' caches: pages in UTF-8 (declared in the header, by META
+// or not at all) and one in Shift-JIS; a word is found in each.
+TEST(FindCli, ContainedTextInTheBrowsersCaches) {
+    struct TCase {
+        const char* cache;
+        const char* word;
+        const char* hit; // a piece of the hit's row
+        int hits;
+    } const cases[] = {
+        {"browsers/chromium", "テスト", "index.html\t", 1},
+        {"browsers/chromium", "TARNHOLD", "index.html\t", 1},
+        {"browsers/firefox", "ホーム", "Tarnhold テスト", 1},
+        {"browsers/firefox", "検索結果", "検索結果", 1},
+    };
+    for (const auto& c : cases) {
+        TCliResult r = RunCli({"--cache", std::string(TARNHOLD_TEST_DATA "/") + c.cache, "find",
+                               "--contains", c.word});
+        EXPECT_EQ(r.ExitCode, 0) << c.cache << " " << c.word << ": " << r.Err;
+        EXPECT_NE(r.Out.find(c.hit), std::string::npos)
+            << c.cache << " " << c.word << ": " << r.Out;
+        EXPECT_NE(r.Out.find(std::to_string(c.hits) + (c.hits == 1 ? " hit\n" : " hits\n")),
+                  std::string::npos)
+            << c.cache << " " << c.word << ": " << r.Out;
+    }
+}
+
+} // namespace
+} // namespace tarnhold::test
