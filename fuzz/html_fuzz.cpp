@@ -1,6 +1,7 @@
 // The HTML tokenizer on any bytes: the tokens give the page back exactly, and
 // changing or deleting attributes touches nothing of a tag but the
 // attribute's own text.
+#include "text/charset.h"
 #include "text/htmlparser.h"
 #include "text/htmltag.h"
 
@@ -103,9 +104,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         head += parser.Tags(i).Text();
     }
     Check(page.find(head) != std::string_view::npos);
-    for (std::uint8_t code = csNone; code <= csDeclared; ++code) {
-        std::string title = MakeTitle(page, code);
+    // Whatever the encoding, a title is one line of valid UTF-8.
+    for (const char* encoding : {"UTF-8", "Shift_JIS", "EUC-JP", "ISO-2022-JP", "windows-1252",
+                                 "GBK", "Big5", "UTF-16LE", "x-user-defined", "replacement"}) {
+        std::string title = MakeTitle(page, encoding);
         Check(title.find('\n') == std::string::npos && title.find('\r') == std::string::npos);
+        Check(DecodeToUtf8(title, "UTF-8") == title);
     }
+    Check(DecodeToUtf8(parser.Title(), "UTF-8") == parser.Title());
     return 0;
 }

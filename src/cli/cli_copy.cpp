@@ -26,23 +26,9 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 
-// The message of a stopped copy (ANSI, lines joined with CR LF) on the error
-// stream, one line for each of its lines.
+// The message of a stopped copy on the error stream.
 void ReportFailure(const TCliContext& ctx, const TCopyFailure& failure) {
-    std::string_view text = failure.Text;
-    bool first = true;
-    while (!text.empty()) {
-        std::size_t end = text.find("\r\n");
-        const std::string_view line = text.substr(0, end);
-        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 2);
-        if (line.empty())
-            continue;
-        if (first)
-            ctx.Fail("copy: " + ctx.Show(line));
-        else
-            *ctx.Err << "  " << ctx.Show(line) << "\n";
-        first = false;
-    }
+    ctx.Fail("copy: " + CopyFailureLine(ctx, failure));
 }
 
 // The overwrite question of --overwrite ask. Without a terminal to ask on,

@@ -37,18 +37,18 @@ bool OpenStore(const TCliContext& ctx, TFavorites& store) {
     if (!error)
         return true;
     if (error.Code() == EBADMSG) {
-        ctx.Warn(ctx.Show(error.Text()));
+        ctx.Warn(ctx.ShowUtf8(error.Text()));
         ctx.DataLost = true;
         return true;
     }
-    ctx.Fail(ctx.Show(error.Text()));
+    ctx.Fail(ctx.ShowUtf8(error.Text()));
     return false;
 }
 
 bool Saved(const TCliContext& ctx, const TError& error) {
     if (!error)
         return true;
-    ctx.Fail("favorites.dat not saved: " + ctx.Show(error.Text()));
+    ctx.Fail("favorites.dat not saved: " + ctx.ShowUtf8(error.Text()));
     return false;
 }
 

@@ -43,19 +43,6 @@ const char* const kFavoritesCopyHelp =
 
 namespace {
 
-// Lines of a core message (ANSI, joined with CR LF), each made safe to show.
-std::string ShowLines(const TCliContext& ctx, std::string_view ansi) {
-    std::string out;
-    for (std::size_t start = 0;;) {
-        const std::size_t end = ansi.find("\r\n", start);
-        out += ctx.Show(ansi.substr(start, end == std::string_view::npos ? end : end - start));
-        if (end == std::string_view::npos)
-            return out;
-        out += '\n';
-        start = end + 2;
-    }
-}
-
 bool ReadLine(const TCliContext& ctx, std::string& line) {
     line.clear();
     return ctx.In != nullptr && static_cast<bool>(std::getline(*ctx.In, line));
@@ -83,7 +70,7 @@ public:
     }
     void ShowFailure(const TCopyFailure& failure) override {
         Progress().Clear();
-        Context().Fail(Context().Show(failure.Caption) + "\n" + ShowLines(Context(), failure.Text));
+        Context().Fail(CopyFailureLine(Context(), failure));
     }
 
 private:
@@ -152,10 +139,10 @@ int RunFavoritesCopy(TCliContext& ctx, const TCliArgs& args, bool move) {
     const std::filesystem::path file = GetAppFolder() / "favorites.dat";
     if (TError error = store.SetFileName(file)) {
         if (error.Code() != EBADMSG) {
-            ctx.Fail(ctx.ShowUtf8(AnsiToUtf8(error.Text())));
+            ctx.Fail(ctx.ShowUtf8(error.Text()));
             return kExitFailure;
         }
-        ctx.Warn(ctx.ShowUtf8(AnsiToUtf8(error.Text())));
+        ctx.Warn(ctx.ShowUtf8(error.Text()));
         ctx.DataLost = true; // a damaged favorites.dat ends the run with exit 1
     }
     std::vector<TFavoriteItem*> selected;
@@ -212,7 +199,7 @@ int RunFavoritesCopy(TCliContext& ctx, const TCliArgs& args, bool move) {
         break;
     case TFavoriteCopyStop::Delete:
         ctx.Fail("copied, but not every cached file could be deleted: " +
-                 ctx.ShowUtf8(AnsiToUtf8(result.DeleteError.Text())));
+                 ctx.ShowUtf8(result.DeleteError.Text()));
         break;
     case TFavoriteCopyStop::NoSaveFolder:
         ctx.Fail("favorite " + std::to_string(store.IndexOf(result.Stopped) + 1) +
@@ -222,7 +209,7 @@ int RunFavoritesCopy(TCliContext& ctx, const TCliArgs& args, bool move) {
     if (result.Stop != TFavoriteCopyStop::None && result.Stopped != selected.back())
         ctx.Fail("the favorites after it were left alone");
     if (result.SaveError)
-        ctx.Fail("favorites.dat not saved: " + ctx.ShowUtf8(AnsiToUtf8(result.SaveError.Text())));
+        ctx.Fail("favorites.dat not saved: " + ctx.ShowUtf8(result.SaveError.Text()));
     // A favorite whose site the cache does not hold was not copied: said,
     // left out of the count, and the run fails.
     for (const TFavoriteItem* item : result.NotCached)

@@ -57,7 +57,7 @@ std::optional<std::string> MakeCriteria(const TCliArgs& args, TFindData& data) {
     if (args.Has("name"))
         SetNames(data, TCliContext::ArgToAnsi(args.Value("name")));
     if (args.Has("contains")) {
-        data.Contains = std::string(AnsiTrim(TCliContext::ArgToAnsi(args.Value("contains"))));
+        data.Contains = std::string(AnsiTrim(args.Value("contains")));
         if (data.Contains.empty())
             return "--contains needs a text";
     }
@@ -152,14 +152,14 @@ public:
         const std::string& title = titles_.Title(node);
         const std::string type = EntryContentType(node.Info);
         const std::string line = ctx_.Show(node.DisplayName()) + "\t" + ctx_.Show(location) + "\t" +
-                                 ctx_.Show(title) + "\t" + ctx_.Show(FormatSizeKB(node.Info.Size)) +
-                                 "\t" + ctx_.Show(type) + "\t" +
-                                 ctx_.Show(FormatDateTimeShort(node.Info.LastModified));
+                                 ctx_.ShowUtf8(title) + "\t" +
+                                 ctx_.Show(FormatSizeKB(node.Info.Size)) + "\t" + ctx_.Show(type) +
+                                 "\t" + ctx_.Show(FormatDateTimeShort(node.Info.LastModified));
         listing_.Row(line, [&] {
             return std::vector<TValue>{TValue::Utf8("file"),
                                        TValue::Ansi(node.DisplayName()),
                                        TValue::Ansi(location),
-                                       TValue::Ansi(title),
+                                       TValue::Utf8(title),
                                        TValue::Count(node.Info.Size),
                                        TValue::Ansi(type),
                                        TValue::Time(node.Info.LastModified),

@@ -95,7 +95,7 @@ int RunPage(TCliContext& ctx, const TCliArgs& args) {
     if (!parser.Charset().empty())
         charset += " " + ctx.Show(parser.Charset());
     ctx.WriteLine(charset);
-    ctx.WriteLine("title: " + ctx.Show(parser.Title()));
+    ctx.WriteLine("title: " + ctx.ShowUtf8(parser.Title()));
     return kExitOk;
 }
 

@@ -95,7 +95,7 @@ void WriteRows(const TCliContext& ctx, TWebCacheTreeNode* folder) {
         const std::string& title = folderRow.Title;
         const std::string type = EntryContentType(row->Info);
         const std::string& urlName = folderRow.UrlName;
-        line += "\t" + ctx.Show(urlName) + "\t" + ctx.Show(title) + "\t" +
+        line += "\t" + ctx.Show(urlName) + "\t" + ctx.ShowUtf8(title) + "\t" +
                 ctx.Show(FormatSizeKB(row->Info.Size)) + "\t" +
                 ctx.Show(FormatDateTimeShort(row->Info.LastModified));
         const std::string local = CopyPathOf(*row);
@@ -103,7 +103,7 @@ void WriteRows(const TCliContext& ctx, TWebCacheTreeNode* folder) {
             return std::vector<TValue>{TValue::Utf8("file"),
                                        TValue::Ansi(row->DisplayName()),
                                        TValue::Ansi(urlName),
-                                       TValue::Ansi(title),
+                                       TValue::Utf8(title),
                                        TValue::Count(row->Info.Size),
                                        TValue::Time(row->Info.LastModified),
                                        TValue::Ansi(row->Info.Url),

@@ -87,4 +87,23 @@ void WarnAsIsFiles(TCliContext& ctx, const TCopyStats& stats, const char* comman
         ctx.DataLost = true;
 }
 
+std::string CopyFailureLine(const TCliContext& ctx, const TCopyFailure& failure) {
+    const std::string local = ctx.ShowPath(failure.LocalPath);
+    std::string line;
+    switch (failure.Kind) {
+    case TCopyFailureKind::CreateFolder:
+        line = "could not create the folder " + local;
+        break;
+    case TCopyFailureKind::CopyFile:
+        line = "could not copy " + ctx.ShowUtf8(failure.CacheFile) + " to " + local;
+        break;
+    case TCopyFailureKind::SetFileTime:
+        line = "could not set the time of " + local;
+        break;
+    }
+    if (failure.Error != 0)
+        line += ": " + ctx.ShowUtf8(TError::FromErrno(failure.Error).Text());
+    return line;
+}
+
 } // namespace tarnhold::cli

@@ -64,6 +64,10 @@ private:
     std::chrono::steady_clock::time_point last_;
 };
 
+// What stopped a copy, in the command line's words ("could not create the
+// folder /x: Permission denied"), for the error stream.
+std::string CopyFailureLine(const TCliContext& ctx, const TCopyFailure& failure);
+
 // The overwrite question on the terminal: what the dialog shows (the file
 // there, the cached one), and a key for each of its six answers.
 class TTerminalPrompts : public TCopyPrompts {

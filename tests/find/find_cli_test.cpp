@@ -24,13 +24,15 @@ TEST(FindCli, Table) {
          "faq~0001.html\thttp://www.shop.test/\tFAQ\t1KB\ttext/html\t2012/10/28 16:19\n"
          "2 hits\n",
          false},
-        {"Japanese text in Shift-JIS and EUC-JP pages",
+        {"Japanese text in Shift-JIS, EUC-JP and UTF-8 pages",
          {"--contains", "ニュース"},
          0,
          "index.html\thttp://news.example.test/\t今日のニュース\t2KB\ttext/html\t2012/12/30 22:16\n"
          "index.html\thttp://news.example.test/economy/\t経済ニュース\t1KB\ttext/html\t2013/01/05 "
          "22:50\n"
-         "2 hits\n",
+         "商品一覧.html\thttp://www.shop.test/セール/\t秋のセール商品一覧\t2KB\ttext/html\t"
+         "2012/11/15 18:01\n"
+         "3 hits\n",
          false},
         {"one folder, its own files, types",
          {"--in", "http://img.shop.test/static/", "--no-subfolders", "--ext", "CSS"},
@@ -136,6 +138,38 @@ TEST(FindCli, ScriptRowsCarryBytesTimesAndBothUrls) {
               "folder\tセール\thttp://www.shop.test/\t\t1035\t\t2012-11-15T18:01:08+09:00\t"
               "http://www.shop.test/%E3%82%BB%E3%83%BC%E3%83%AB/\thttp://www.shop.test/セール/\t"
               "http$3a/www.shop.test/セール/\t\n");
+}
+
+} // namespace
+} // namespace tarnhold::test
+
+namespace tarnhold::test {
+namespace {
+
+// Today's browsers' caches: pages in UTF-8 (declared in the header, by META
+// or not at all) and one in Shift-JIS; a word is found in each.
+TEST(FindCli, ContainedTextInTheBrowsersCaches) {
+    struct TCase {
+        const char* cache;
+        const char* word;
+        const char* hit; // a piece of the hit's row
+        int hits;
+    } const cases[] = {
+        {"browsers/chromium", "テスト", "index.html\t", 1},
+        {"browsers/chromium", "TARNHOLD", "index.html\t", 1},
+        {"browsers/firefox", "ホーム", "Tarnhold テスト", 1},
+        {"browsers/firefox", "検索結果", "検索結果", 1},
+    };
+    for (const auto& c : cases) {
+        TCliResult r = RunCli({"--cache", std::string(TARNHOLD_TEST_DATA "/") + c.cache, "find",
+                               "--contains", c.word});
+        EXPECT_EQ(r.ExitCode, 0) << c.cache << " " << c.word << ": " << r.Err;
+        EXPECT_NE(r.Out.find(c.hit), std::string::npos)
+            << c.cache << " " << c.word << ": " << r.Out;
+        EXPECT_NE(r.Out.find(std::to_string(c.hits) + (c.hits == 1 ? " hit\n" : " hits\n")),
+                  std::string::npos)
+            << c.cache << " " << c.word << ": " << r.Out;
+    }
 }
 
 } // namespace

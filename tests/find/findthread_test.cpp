@@ -26,6 +26,8 @@ using testing::Refresh;
 const std::string kSjis = "\x93\xfa\x96\x7b\x8c\xea";
 const std::string kEuc = "\xc6\xfc\xcb\xdc\xb8\xec";
 const std::string kJis = "\x1b$BF|K\\8l\x1b(B";
+// What is searched for: the word as typed, in UTF-8.
+const std::string kWord = "日本語";
 
 class FindTest : public ::testing::Test {
 protected:
@@ -131,7 +133,7 @@ TEST_F(FindTest, CriteriaTable) {
          },
          {"http://other/q.txt"}},
         {"Japanese in Shift-JIS, EUC-JP and JIS pages",
-         [](TFindData& d) { d.Contains = kSjis; },
+         [](TFindData& d) { d.Contains = kWord; },
          {"http://host/Abc.html", "http://host/dir/euc.html", "http://host/dir/sub/jis.html"}},
         {"date end inclusive to 23:59; zero date fails",
          [](TFindData& d) {
@@ -172,13 +174,34 @@ TEST_F(FindTest, FileContainsTable) {
         bool anyCase;
         bool found;
     } cases[] = {
-        {"Shift-JIS", File("s", "x" + kSjis + "y"), kSjis, true, true},
-        {"EUC-JP converted", File("e", "x" + kEuc + "y"), kSjis, true, true},
-        {"ISO-2022-JP converted", File("j", "x" + kJis + "y"), kSjis, false, true},
-        {"not text: searched as it is", File("b1", std::string("\0\1", 2) + kSjis), kSjis, true,
+        {"Shift-JIS", File("s", "x" + kSjis + "y"), kWord, true, true},
+        {"EUC-JP converted", File("e", "x" + kEuc + "y"), kWord, true, true},
+        {"ISO-2022-JP converted", File("j", "x" + kJis + "y"), kWord, false, true},
+        {"not text: searched as it is", File("b1", std::string("\0\1", 2) + kSjis), kWord, true,
          true},
-        {"not text: EUC bytes stay EUC", File("b2", std::string("\0\1", 2) + kEuc), kSjis, true,
+        {"not text: EUC bytes stay EUC", File("b2", std::string("\0\1", 2) + kEuc), kWord, true,
          false},
+        {"UTF-8 undeclared", File("u1", "<p>x" + kWord + "y</p>"), kWord, true, true},
+        {"UTF-8 declared", File("u2", "<meta charset=utf-8><p>テスト</p>"), "テスト", true, true},
+        // ASCII right after a character whose last byte a Shift-JIS reading
+        // would take for a lead byte.
+        {"ASCII after a curly quote", File("u3", "say \u201ccoroutine\u201d"), "coroutine", true,
+         true},
+        {"ASCII after hiragana", File("u4", "\u3042coroutine"), "COROUTINE", true, true},
+        {"emoji", File("u5", "<p>fun \U0001F600 here</p>"), "\U0001F600", false, true},
+        {"Hangul", File("u6", "<p>\uD55C\uAD6D\uC5B4</p>"), "\uAD6D", false, true},
+        {"never inside a UTF-8 character", File("u7", "\u3042\u3044"), "\x81\x82\xE3", false,
+         false},
+        {"UTF-8 text in a Shift-JIS page", File("u8", "x" + kSjis + "y"), "\U0001F600", true,
+         false},
+        {"windows-1252 declared",
+         File("w1", "<meta charset=windows-1252><p>Cr\xE8"
+                    "me br\xFB"
+                    "l\xE9"
+                    "e</p>"),
+         "Crème brûlée", false, true},
+        {"GBK declared", File("g1", "<meta charset=gb2312><p>\xD6\xD0\xCE\xC4</p>"), "中文", false,
+         true},
         {"never from a trail byte", File("t", "\x83\x41"), "A", true, false},
         {"ASCII any case", File("a", "Hello"), "hELLO", true, true},
         {"ASCII with case", File("a2", "Hello"), "hELLO", false, false},
@@ -205,6 +228,8 @@ TEST_F(FindTest, FileContainsReadsInWindowsAndFindsTextAcrossTheirSeams) {
         {"Shift-JIS", "", "\x82\xa0", kSjis, ""},
         {"EUC-JP", "", "\xa4\xa2", kEuc, ""},
         {"ISO-2022-JP in kanji mode", "\x1b$B", "$\"", "F|K\\8l", "\x1b(B"},
+        {"UTF-8", "", "\u3042", kWord, ""},
+        {"UTF-8, four-byte padding", "", "\U0001F600", kWord, ""},
     };
     for (const Code& c : codes) {
         for (int shift = -6; shift <= 6; ++shift) {
@@ -212,7 +237,7 @@ TEST_F(FindTest, FileContainsReadsInWindowsAndFindsTextAcrossTheirSeams) {
             while (content.size() + c.pad.size() + 2 <= kContentWindow + shift)
                 content += c.pad;
             content += c.word + c.end;
-            EXPECT_TRUE(FileContains(File("seam", content), kSjis, false))
+            EXPECT_TRUE(FileContains(File("seam", content), kWord, false))
                 << c.name << ", shift " << shift;
         }
     }

@@ -236,6 +236,25 @@ TEST(CacheChooserDialog, ListsEveryCacheWithTheCurrentOneSelected) {
     EXPECT_FALSE(none.btnOK->isEnabled());
 }
 
+TEST(CacheChooserDialog, WhereACacheWasFoundIsSaidInJapanese) {
+    struct TCase {
+        const char* english;
+        const char* japanese;
+    } const cases[] = {
+        {"the demo cache", "デモ用キャッシュ"},
+        {"Chromium, profile Default", "Chromium (プロファイル Default)"},
+        {"Google Chrome, profile Profile 1, the newest of 3 browser caches",
+         "Google Chrome (プロファイル Profile 1)、3 個のブラウザキャッシュのうち最新"},
+        {"the Wine prefix /home/u/.wine (user u)",
+         "Wine プレフィックス /home/u/.wine (ユーザー u)"},
+        {"the demo cache; no cache in the Wine prefix /w",
+         "デモ用キャッシュ（Wine プレフィックス /w にはキャッシュなし）"},
+        {"--cache, a Firefox cache found below it", "--cache、下にある Firefox のキャッシュ"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(JapaneseWhere(c.english).toStdString(), c.japanese) << c.english;
+}
+
 TEST(CacheChooserDialog, AFolderPickedByHandIsTakenOnlyWhenItHoldsACache) {
     test::TRecordingPrompts prompts;
     TempFolder empty;

@@ -40,6 +40,9 @@ int RowOf(const TCacheListModel& model, const std::string& label) {
     return -1;
 }
 
+// page1's title: a UTF-8 page's, with characters no Japanese code page has.
+const QString kAlpha = QString::fromUtf8("Alpha \U0001F600 \uD55C\uAD6D");
+
 QString Cell(const TCacheListModel& model, int row, int column) {
     return model.data(model.index(row, column), Qt::DisplayRole).toString();
 }
@@ -53,7 +56,8 @@ struct TListViewTest : ::testing::Test {
         };
         std::vector<TEntrySpec> entries = {
             {"http://h1/a/page1.html", "text/html", 3, 2000,
-             page("p1.htm", "<html><head><title>Alpha</title></head></html>")},
+             page("p1.htm", "<html><head><meta charset=\"utf-8\"><title>Alpha \U0001F600 "
+                            "\uD55C\uAD6D</title></head></html>")},
             {"http://h1/a/page2.html", "text/html", 5, 100, page("p2.htm", "<html><body>x")},
             {"http://h1/a/pic.gif", "image/gif", 2, 500, page("g.gif", "<title>Not read</title>")},
             {"http://h1/a/list.php?id=3", "text/html; charset=Shift_JIS", 4, 300,
@@ -90,7 +94,7 @@ TEST_F(TListViewTest, FillsTheRowsOfTheFolder) {
     EXPECT_EQ(Cell(model(), php, lcUrlName), QStringLiteral("list.php?id=3"));
 
     // Titles of HTML pages only; a page without one shows none.
-    EXPECT_EQ(Cell(model(), page1, lcTitle), QStringLiteral("Alpha"));
+    EXPECT_EQ(Cell(model(), page1, lcTitle), kAlpha);
     EXPECT_EQ(Cell(model(), php, lcTitle), QStringLiteral("Zeta"));
     EXPECT_EQ(Cell(model(), page2, lcTitle), QString());
     EXPECT_EQ(Cell(model(), pic, lcTitle), QString());
@@ -249,10 +253,10 @@ TEST_F(TListViewTest, RowsOfDeletedNodesGo) {
 }
 
 TEST_F(TListViewTest, TitlesNeverOutliveTheirBuild) {
-    EXPECT_EQ(Cell(model(), RowOf(model(), "page1.html"), lcTitle), QStringLiteral("Alpha"));
+    EXPECT_EQ(Cell(model(), RowOf(model(), "page1.html"), lcTitle), kAlpha);
     test::WriteFileBytes(dir.Path() / "p1.htm", "<html><head><title>Beta</title></head>");
     list.Refresh(); // same build: the title was read once
-    EXPECT_EQ(Cell(model(), RowOf(model(), "page1.html"), lcTitle), QStringLiteral("Alpha"));
+    EXPECT_EQ(Cell(model(), RowOf(model(), "page1.html"), lcTitle), kAlpha);
     testing::Refresh(*tree);
     EXPECT_EQ(model().rowCount(), 0); // the rows went with their nodes
     list.Refresh();
@@ -273,7 +277,7 @@ TEST_F(TListViewTest, FindWindowRowsShowTheirLocation) {
     EXPECT_EQ(Cell(m, 0, lcUrlName), QStringLiteral("http://h1/a/"));
     EXPECT_EQ(Cell(m, 1, lcName), QStringLiteral("other.html"));
     EXPECT_EQ(Cell(m, 1, lcUrlName), QStringLiteral("http://h2/"));
-    EXPECT_EQ(Cell(m, 2, lcTitle), QStringLiteral("Alpha"));
+    EXPECT_EQ(Cell(m, 2, lcTitle), kAlpha);
     ASSERT_TRUE(tree->DeleteNode(tree->FindNodeByUrl("http://h2/other.html")).Ok());
     EXPECT_EQ(m.rowCount(), 2);
     found.SetTree(nullptr);

@@ -1,5 +1,5 @@
 // Reading a page's head: the declared or detected character set, and the
-// title converted to Shift-JIS and cleaned.
+// title converted to UTF-8 and cleaned.
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "support/testfiles.h"
@@ -47,15 +47,28 @@ TEST(PageCharset, DeclaredNames) {
         std::uint8_t code;
     };
     const std::vector<Case> cases = {
-        {"x-sjis", csShiftJIS},    {"Shift_JIS", csShiftJIS},
-        {"SHIFT-JIS", csShiftJIS}, {"windows-1252", csShiftJIS},
-        {"iso-2022-jp", csJIS},    {"ISO_2022_JP", csJIS},
-        {"euc-jp", csEUCJP},       {"X-EUC-JP", csEUCJP},
-        {"x_euc_japan", csEUCJP},  {"utf-8", csUTF8},
-        {"UTF_8", csUTF8},         {"us-ascii", csLatin1},
-        {"ISO-8859-1", csLatin1},  {"big5", csDeclared},
-        {"utf8", csDeclared},      {"sjis", csDeclared},
-        {"", csDeclared},          {"UTF-8;X=Y", csDeclared},
+        {"x-sjis", csShiftJIS},
+        {"Shift_JIS", csShiftJIS},
+        {"SHIFT-JIS", csShiftJIS},
+        {"windows-31j", csShiftJIS},
+        {"sjis", csShiftJIS},
+        {"iso-2022-jp", csJIS},
+        {"ISO_2022_JP", csJIS},
+        {"euc-jp", csEUCJP},
+        {"X-EUC-JP", csEUCJP},
+        {"x_euc_japan", csEUCJP},
+        {"utf-8", csUTF8},
+        {"UTF_8", csUTF8},
+        {"utf8", csUTF8},
+        {"us-ascii", csLatin1},
+        {"ISO-8859-1", csLatin1},
+        {"windows-1252", csLatin1},
+        {"latin1", csLatin1},
+        {"big5", csDeclared},
+        {"iso-8859-15", csDeclared},
+        {"", csNone},
+        {"UTF-8;X=Y", csNone},
+        {"no-such-set", csNone},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -86,15 +99,20 @@ TEST(PageCharset, DeclarationInTheHead) {
          csDeclared, "BIG5"},
         {"blanks removed", meta("http-equiv='Content-Type' content='text/html; charset = utf-8'"),
          csUTF8, "UTF-8"},
-        {"parameter after the name stays attached",
-         meta("http-equiv='Content-Type' content='text/html; charset=utf-8; x=y'"), csDeclared,
-         "UTF-8;X=Y"},
-        {"content before http-equiv is not read",
-         meta("content='text/html; charset=euc-jp' http-equiv='Content-Type'"), csLatin1, ""},
+        {"parameter after the name",
+         meta("http-equiv='Content-Type' content='text/html; charset=utf-8; x=y'"), csUTF8,
+         "UTF-8"},
+        {"content before http-equiv",
+         meta("content='text/html; charset=euc-jp' http-equiv='Content-Type'"), csEUCJP, "EUC-JP"},
+        {"HTML5 charset attribute", meta("charset=\"utf-8\""), csUTF8, "UTF-8"},
+        {"windows-1252 is Latin", meta("charset=windows-1252"), csLatin1, "WINDOWS-1252"},
+        {"unknown name passed over",
+         "<head><meta charset=klingon><meta charset=euc-jp><title>t</title></head>", csEUCJP,
+         "EUC-JP"},
         {"other http-equiv", meta("http-equiv='refresh' content='0; charset=euc-jp'"), csLatin1,
-         ""},
+         "ISO-8859-1"},
         {"no charset in content", meta("http-equiv='Content-Type' content='text/html'"), csLatin1,
-         ""},
+         "ISO-8859-1"},
         {"first usable declaration wins",
          "<head><meta http-equiv=refresh content=5><meta http-equiv=Content-Type "
          "content='text/html; charset=EUC-JP'><meta http-equiv=Content-Type "
@@ -103,9 +121,9 @@ TEST(PageCharset, DeclarationInTheHead) {
         {"declaration after /HEAD",
          "<head></head><meta http-equiv=Content-Type "
          "content='text/html; charset=EUC-JP'>",
-         csLatin1, ""},
+         csLatin1, "ISO-8859-1"},
         {"page without HEAD", "<meta http-equiv=Content-Type content='text/html; charset=EUC-JP'>",
-         csLatin1, ""},
+         csLatin1, "ISO-8859-1"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -143,7 +161,10 @@ TEST_F(PageFiles, TitleCleaning) {
         {"bare line break goes", "<title>Top\r\nPage</title>", "TopPage"},
         {"blanks trimmed", "<title>\r\n  Top  \r\n</title>", "Top"},
         {"ampersand", "<title>A &amp; B</title>", "A & B"},
-        {"numeric reference stays", "<title>&#169; 2003</title>", "&#169; 2003"},
+        {"numeric references", "<title>&#169; 2003 &#12354;&#x1F600;&#X41</title>", "© 2003 あ😀A"},
+        {"references to no character", "<title>&#0;&#xD800;&#1114112;&#150;</title>",
+         "\uFFFD\uFFFD\uFFFD–"},
+        {"no digits, no reference", "<title>&#; &#x;</title>", "&#; &#x;"},
         {"the seven entities", "<title>&nbsp;&copy;&quot;&reg;&gt;&lt;&amp;</title>",
          " (c)\"(R)><&"}, // trimmed before the entities are replaced
         {"&amp; last", "<title>&amp;lt;b&amp;gt;</title>", "&lt;b&gt;"},
@@ -187,7 +208,7 @@ TEST(PageTitle, SamplePagesInEveryEncoding) {
         {"page-eucjp.html", csEUCJP, "EUC-JP", "日記のページ 第二版"},
         {"page-jis.html", csJIS, "ISO-2022-JP", "竺唱の歌 <第一集>"},
         {"page-utf8.html", csUTF8, "UTF-8", "ユニコードの頁 \"試験\""},
-        // Its META has content first; the code comes from detection.
+        // Its META has content before http-equiv.
         {"page-noheadend.html", csEUCJP, "EUC-JP", "終わりのない頭"},
     };
     for (const auto& c : cases) {
@@ -196,11 +217,53 @@ TEST(PageTitle, SamplePagesInEveryEncoding) {
         ASSERT_TRUE(parser.LoadFromFile(DataFile(c.file)));
         EXPECT_EQ(parser.CharsetCode(), c.code);
         EXPECT_EQ(parser.Charset(), c.charset);
-        EXPECT_EQ(parser.Title(), Utf8ToAnsi(c.titleUtf8));
+        EXPECT_EQ(parser.Title(), c.titleUtf8);
         EXPECT_EQ(parser.FileName(), fs::path(DataFile(c.file)));
         std::string whole;
         ASSERT_TRUE(ReadWholeFile(DataFile(c.file), whole));
         EXPECT_EQ(parser.Data(), whole);
+    }
+}
+
+// Pages as today's web writes them: the title comes out exactly, in UTF-8,
+// whatever the page is in and however that is said.
+TEST(PageTitle, EveryCharacterSetAndEveryWayOfSayingIt) {
+    struct Case {
+        const char* file;
+        const char* header; // the charset the server sent, if any
+        const char* encoding;
+        std::uint8_t code;
+        std::string title;
+    };
+    const std::vector<Case> cases = {
+        {"utf8-meta.html", "", "UTF-8", csUTF8, "Tarnhold テスト: top 😀 한국어"},
+        {"utf8-header.html", "utf-8", "UTF-8", csUTF8, "Served as UTF-8 only — café"},
+        {"utf8-bom.html", "", "UTF-8", csUTF8, "BOM only — 日本語"},
+        {"utf8-detected.html", "", "UTF-8", csUTF8, "Nothing declared — ナビ"},
+        {"windows-1252.html", "", "windows-1252", csLatin1, "Café “Crème brûlée” – €5"},
+        // The server's word counts before the page's.
+        {"windows-1252.html", "utf-8", "UTF-8", csUTF8,
+         "Caf\uFFFD \uFFFDCr\uFFFDme br\uFFFDl\uFFFDe\uFFFD \uFFFD \uFFFD5"},
+        {"iso-8859-15.html", "", "ISO-8859-15", csDeclared, "Œuvre à 10 €"},
+        {"gbk.html", "", "GBK", csDeclared, "中文网页标题"},
+        {"big5.html", "", "Big5", csDeclared, "繁體中文標題"},
+        {"euc-kr.html", "", "EUC-KR", csDeclared, "한국어 제목"},
+        {"shift_jis.html", "", "Shift_JIS", csShiftJIS, "シフトJISの題名①"},
+        {"euc-jp.html", "", "EUC-JP", csEUCJP, "EUCの題名"},
+        {"iso-2022-jp.html", "", "ISO-2022-JP", csJIS, "JISの題名"},
+        {"sjis-detected.html", "", "Shift_JIS", csShiftJIS, "宣言のないシフトJIS"},
+        {"entities.html", "", "UTF-8", csUTF8, "A & B あ 😀 (c)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " " + c.header);
+        std::string page;
+        ASSERT_TRUE(ReadWholeFile(DataFile((std::string("charsets/") + c.file).c_str()), page));
+        THTMLParser parser;
+        parser.SetHeaderCharset(c.header);
+        parser.LoadFromText(page);
+        EXPECT_EQ(parser.Encoding(), c.encoding);
+        EXPECT_EQ(parser.CharsetCode(), c.code);
+        EXPECT_EQ(parser.Title(), c.title);
     }
 }
 
@@ -248,21 +311,21 @@ TEST_F(PageFiles, EmptyFileIsLatin1WithoutTitle) {
     EXPECT_EQ(parser.Title(), "");
 }
 
-TEST_F(PageFiles, UndecidedCodeLeavesTheTitleUnconverted) {
+TEST_F(PageFiles, UndecidedCodeReadsTheTitleAsShiftJis) {
     // "\xA4\xA2\xA4\xA4" reads as EUC-JP and as Shift-JIS alike.
     THTMLParser parser;
     ASSERT_TRUE(
         parser.LoadFromFile(Write("u.html", "<head><title>\xA4\xA2\xA4\xA4</title></head>")));
     EXPECT_EQ(parser.CharsetCode(), csNone);
     EXPECT_EQ(parser.Charset(), "");
-    EXPECT_EQ(parser.Title(), "\xA4\xA2\xA4\xA4");
+    EXPECT_EQ(parser.Title(), "､｢､､");
 }
 
-TEST(PageTitle, LoadFromTextKeepsTheRawTitle) {
+TEST(PageTitle, LoadFromTextCleansTheTitleToo) {
     THTMLParser parser;
     std::string page = "<head><title>A &amp;\r\n B</title></head>";
     parser.LoadFromText(page);
-    EXPECT_EQ(parser.Title(), "A &amp;\r\n B");
+    EXPECT_EQ(parser.Title(), "A & B");
     // The same text again changes nothing.
     parser.LoadFromText(page);
     EXPECT_EQ(parser.Count(), 3);

@@ -318,7 +318,7 @@ TEST(CacheTreeCopyList, UrlsThatDifferOnlyInCaseAreTwoDocuments) {
 
 TEST(CacheTreeTitles, TitleOfThePageAUrlNames) {
     auto dir = CreateTempFolder();
-    // "\xC6\xFC\xCB\xDC" is 日本 in EUC-JP; the title comes back in Shift-JIS.
+    // "\xC6\xFC\xCB\xDC" is 日本 in EUC-JP; the title comes back in UTF-8.
     ASSERT_TRUE(WriteTestFile(dir / "euc.htm", "<html><head><title>\xC6\xFC\xCB\xDC &amp; "
                                                "Co</title></head><body>\xA4\xA2</body></html>"));
     ASSERT_TRUE(WriteTestFile(dir / "plain.txt", "<head><title>not a page</title></head>"));
@@ -326,11 +326,11 @@ TEST(CacheTreeTitles, TitleOfThePageAUrlNames) {
                           {"http://h/notes.txt", "text/plain", 1, 100, dir / "plain.txt"},
                           {"http://h/gone.html", "text/html", 1, 100, dir / "missing.htm"}});
     Refresh(*tree);
-    EXPECT_EQ(tree->GetTitle("http://h/a/"), "\x93\xFA\x96\x7B & Co");
-    EXPECT_EQ(tree->GetTitle("http://h/a/index.html"), "\x93\xFA\x96\x7B & Co");
+    EXPECT_EQ(tree->GetTitle("http://h/a/"), "日本 & Co");
+    EXPECT_EQ(tree->GetTitle("http://h/a/index.html"), "日本 & Co");
     EXPECT_EQ(tree->GetTitle("http://h/notes.txt"), "") << "only HTML pages have titles";
     EXPECT_EQ(tree->GetTitle("http://h/gone.html"), "") << "an unreadable copy has none";
-    EXPECT_EQ(tree->GetTitle("http://h/a/"), "\x93\xFA\x96\x7B & Co");
+    EXPECT_EQ(tree->GetTitle("http://h/a/"), "日本 & Co");
     EXPECT_EQ(tree->GetTitle("http://nowhere/"), "");
     DeleteFolder(dir);
 }
@@ -577,8 +577,8 @@ TEST(CacheTreeTitles, ReadFromTheHeadOfRegularFilesOnly) {
         const char* file;
         const char* title;
     } const cases[] = {
-        {"big.htm", "Big & sparse"},           {"fifo.htm", ""}, {"zero.htm", ""},
-        {"late-meta.htm", "\x93\xFA\x96\x7B"}, {"far.htm", ""},  {"missing.htm", ""},
+        {"big.htm", "Big & sparse"}, {"fifo.htm", ""}, {"zero.htm", ""},
+        {"late-meta.htm", "日本"},   {"far.htm", ""},  {"missing.htm", ""},
     };
     std::vector<testing::TEntrySpec> specs;
     for (const auto& c : cases)

@@ -518,7 +518,7 @@ public:
         // answered with one.
         if (same == nullptr && item.Node != nullptr && head.Status >= 200 && head.Status < 300 &&
             IsHtmlEntry(item.Node->Info)) {
-            const std::string title = AnsiToUtf8(ReadPageTitle(item.Node->Info));
+            const std::string title = ReadPageTitle(item.Node->Info); // UTF-8
             pages_ += "{\"id\": \"" + id.substr(10, 36) + "\", \"url\": " + JsonString(uri) +
                       ", \"ts\": \"" + date + "\"";
             if (!title.empty())

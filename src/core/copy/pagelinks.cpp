@@ -232,13 +232,20 @@ void TPageRewriter::RewriteCss(std::string_view base, std::string_view css, int 
     out.append(css.substr(done));
 }
 
-bool TPageRewriter::PageIsShiftJis() {
-    if (pageShiftJis_ < 0) {
+const std::string& TPageRewriter::PageEncoding() {
+    if (pageEncoding_.empty()) {
         THTMLParser parser;
+        parser.SetHeaderCharset(pageCharset_);
         parser.LoadFromText(pageData_);
-        pageShiftJis_ = parser.CharsetCode() == csShiftJIS ? 1 : 0;
+        pageEncoding_ = parser.Encoding();
+        pageCode_ = parser.CharsetCode();
     }
-    return pageShiftJis_ == 1;
+    return pageEncoding_;
+}
+
+bool TPageRewriter::PageIsShiftJis() {
+    (void)PageEncoding();
+    return pageCode_ == csShiftJIS;
 }
 
 int TPageRewriter::RebuildStylesheet(bool write, std::string* out, TCopyMethod method,

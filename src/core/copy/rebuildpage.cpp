@@ -5,6 +5,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "sources/cachebody.h"
+#include "text/charset.h"
 #include "text/htmltag.h"
 #include "text/urlscheme.h"
 #include "text/urlutils.h"
@@ -105,7 +106,8 @@ void TPageRewriter::BeginPass(TWebCacheTreeNode* node, std::string_view prefix, 
     list_ = list;
     result_ = kRebuildDone;
     pageData_ = {};
-    pageShiftJis_ = -1;
+    pageCharset_.clear();
+    pageEncoding_.clear();
 }
 
 void TPageRewriter::EndPass() {
@@ -119,6 +121,8 @@ bool TPageRewriter::LinkTo(std::string_view base, std::string text, std::string_
     TWebCacheTree& tree = names_.Tree();
     TWebCacheTreeNode* target = nullptr;
     std::string url;
+    if (!pageData_.empty())
+        text = LinkAsRequested(text, PageEncoding());
     if (!ResolveText(pageFolder_, base, std::move(text), written, link, &url, &target))
         return false;
     if (embedded && target != nullptr && list_ != nullptr &&
@@ -191,6 +195,7 @@ int TPageRewriter::Rebuild(bool write, std::string* out, TCopyMethod method,
     std::string base = BaseOf(node->Info.Url);
     BeginPass(node, prefix, method, list);
     pageData_ = data;
+    pageCharset_ = CharsetParameter(node->Info.HeaderInfo.Values("Content-Type"));
 
     THTMLTag tag;
     std::string link;

@@ -155,6 +155,8 @@ private:
                     std::string& out);
     // Whether the page read now is in Shift-JIS (asked once, when it matters).
     bool PageIsShiftJis();
+    // The encoding of the page read now (found once, when it matters).
+    const std::string& PageEncoding();
 
     const TLocalNameTable& names_;
     TProgress* progress_;
@@ -170,7 +172,9 @@ private:
     TWebCacheTreeNodeCopyList* list_ = nullptr;
     int result_ = kRebuildDone;
     std::string_view pageData_;
-    int pageShiftJis_ = -1; // unknown
+    std::string pageCharset_;   // the charset its server declared
+    std::string pageEncoding_;  // empty: not looked at yet
+    std::uint8_t pageCode_ = 0; // its CharsetCode
 };
 
 // Counts a file written as it is in stats and names it in report (either

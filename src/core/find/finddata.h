@@ -18,7 +18,7 @@ struct TFindData {
     // criterion.
     std::vector<std::string> Names;
     bool MatchAnyCase = true; // the content test ignores case
-    std::string Contains;     // empty: no content criterion
+    std::string Contains;     // UTF-8; empty: no content criterion
     // The folder whose descendants are searched (not owned; the tree must
     // not change while a search runs, see TFindThread).
     TWebCacheTreeNode* StartNode = nullptr;

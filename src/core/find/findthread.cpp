@@ -3,6 +3,8 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "sources/cachebody.h"
+#include "text/charset.h"
+#include "text/htmlparser.h"
 #include "text/jconvert.h"
 
 #include <algorithm>
@@ -37,15 +39,9 @@ void LowerOwnPriority() {
         (void)setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 19);
 }
 
-bool HasAsciiLetter(std::string_view text) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (IsLeadByte(c))
-            ++i;
-        else if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))
-            return true;
-    }
-    return false;
+bool HasAsciiLetter(std::string_view utf8) {
+    return std::any_of(utf8.begin(), utf8.end(),
+                       [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
 }
 
 // AnsiFind with the C library's substring search, which is faster than a
@@ -150,20 +146,110 @@ TCharEnd LastBoundary(std::string_view text, int code, std::size_t limit, bool k
     return WalkToBoundary(text, code, limit, kanji);
 }
 
+// Whether pos starts a UTF-8 character (is no continuation byte).
+bool IsUtf8Start(std::string_view text, std::size_t pos) {
+    return (static_cast<unsigned char>(text[pos]) & 0xC0) != 0x80;
+}
+
+// ContainsText for UTF-8 content: a match must start on a character.
+bool ContainsUtf8(std::string_view content, std::string_view text) {
+    const char* base = content.data();
+    const char* end = base + content.size();
+    const char* from = base;
+    while (static_cast<std::size_t>(end - from) >= text.size()) {
+        const void* hit =
+            ::memmem(from, static_cast<std::size_t>(end - from), text.data(), text.size());
+        if (hit == nullptr)
+            return false;
+        const auto pos = static_cast<std::size_t>(static_cast<const char*>(hit) - base);
+        if (IsUtf8Start(content, pos))
+            return true;
+        from = base + pos + 1;
+    }
+    return false;
+}
+
+// The last UTF-8 character boundary at or before limit: a sequence cut by
+// limit is left out whole.
+std::size_t Utf8Boundary(std::string_view text, std::size_t limit) {
+    std::size_t j = limit;
+    std::size_t continuation = 0;
+    while (j > 0 && continuation < 4 && !IsUtf8Start(text, j - 1)) {
+        --j;
+        ++continuation;
+    }
+    if (j == 0)
+        return limit;
+    const auto lead = static_cast<unsigned char>(text[j - 1]);
+    const std::size_t need = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    return continuation + 1 >= need ? limit : j - 1;
+}
+
+bool HasNonAscii(std::string_view text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return (static_cast<unsigned char>(c) & 0x80) != 0; });
+}
+
+// Whether text has bytes beyond ASCII and they form valid UTF-8 (a sequence
+// cut off at its very end counts).
+bool LooksUtf8(std::string_view text) {
+    const std::size_t end = Utf8Boundary(text, text.size());
+    return HasNonAscii(text.substr(0, end)) && IsValidUtf8(text.substr(0, end));
+}
+
+void LowerAscii(std::string_view text, std::string& out) {
+    out.resize(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        out[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+}
+
+// The encoding a page's first bytes declare: a byte order mark, else a META
+// near the start of an HTML page.
+std::string_view DeclaredEncoding(std::string_view start) {
+    if (std::string_view bom = EncodingOfBom(start); !bom.empty())
+        return bom;
+    start = start.substr(0, 4096);
+    std::string lowered;
+    LowerAscii(start, lowered);
+    if (lowered.find("charset") == std::string::npos)
+        return {};
+    // The META may stand before or without a HEAD tag.
+    THTMLParser parser;
+    parser.LoadFromText("<head>" + std::string(start));
+    // The canonical name, as a label, gives the table's lasting copy of it.
+    return parser.EncodingDeclared() ? EncodingOfLabel(parser.Encoding()) : std::string_view();
+}
+
 // Searches content window by window: each window is converted and searched
 // on its own, and the next one starts again a little before where the last
 // one ended, on a character, so that a match across the seam is found.
+//
+// The content's encoding decides how: UTF-8 is searched as it is for the
+// text in UTF-8; the Japanese codes are turned into Shift-JIS and searched
+// for the text in Shift-JIS (when it has one); any other declared encoding
+// is turned into UTF-8. An encoding that nothing declares is detected from
+// the content as it comes.
 class TWindowSearch : public TBodySink {
 public:
-    TWindowSearch(std::string_view text, bool anyCase, const std::function<bool()>& stop)
-        : text_(text), anyCase_(anyCase && HasAsciiLetter(text)), stop_(stop) {
-        if (anyCase_)
-            AnsiLowerCaseTo(text_, needle_);
-        else
-            needle_.assign(text_);
+    TWindowSearch(std::string_view utf8, std::string_view headerEncoding, bool anyCase,
+                  const std::function<bool()>& stop)
+        : header_(headerEncoding), stop_(stop) {
+        const std::string ansi = Utf8ToAnsi(utf8);
+        ansiOk_ = AnsiToUtf8(ansi) == utf8;
+        anyCase_ = anyCase && HasAsciiLetter(utf8);
+        if (anyCase_) {
+            LowerAscii(utf8, needleUtf8_);
+            AnsiLowerCaseTo(ansi, needleAnsi_);
+        } else {
+            needleUtf8_.assign(utf8);
+            needleAnsi_ = ansi;
+        }
         // A character of the text takes at most 4 stored bytes (an EUC-JP
-        // half-width kana, an ISO-2022-JP pair after its escape).
-        overlap_ = 4 * text_.size() + 8;
+        // half-width kana, an ISO-2022-JP pair after its escape, a UTF-8
+        // character).
+        overlap_ = 4 * std::max(utf8.size(), ansi.size()) + 8;
         window_ = std::max(kContentWindow, 4 * overlap_);
     }
 
@@ -188,6 +274,9 @@ public:
         carried_ = 0;
         code_ = -1;
         kanji_ = false;
+        mode_ = TMode::Undecided;
+        first_ = true;
+        notUtf8_ = false;
         return true;
     }
     // Searches what is left at the end of the content.
@@ -197,14 +286,92 @@ public:
     }
 
 private:
+    enum class TMode { Undecided, Utf8, Japanese, Other };
+
+    // Takes the encoding that the header or the content's start declares,
+    // once, at the first window.
+    void Declared() {
+        first_ = false;
+        std::string_view encoding = DeclaredEncoding(data_);
+        if (encoding.empty())
+            encoding = header_;
+        if (encoding.empty())
+            return;
+        if (encoding == "UTF-8") {
+            mode_ = TMode::Utf8;
+        } else if (encoding == "Shift_JIS" || encoding == "EUC-JP" || encoding == "ISO-2022-JP") {
+            mode_ = TMode::Japanese;
+            code_ = encoding == "Shift_JIS" ? jcSjis : encoding == "EUC-JP" ? jcEuc : jcJisNew;
+        } else if (encoding != "windows-1252" || !ansiOk_) {
+            // windows-1252 is read as it is when the text is Shift-JIS-able:
+            // ASCII is the same in both, and what else matches is what the
+            // program has always matched.
+            mode_ = TMode::Other;
+            encoding_ = encoding;
+        }
+    }
+
     // Searches the window; false when the search is over (found or stopped).
     bool Search(bool last) {
-        if (code_ < 0 || code_ == jcAscii || code_ == jcEucOrSjis) {
+        if (first_)
+            Declared();
+        if (mode_ == TMode::Undecided && !notUtf8_) {
+            if (LooksUtf8(data_))
+                mode_ = TMode::Utf8;
+            else
+                notUtf8_ = HasNonAscii(data_);
+        }
+        if (mode_ == TMode::Undecided && (code_ < 0 || code_ == jcAscii || code_ == jcEucOrSjis)) {
             // Decided by the first window that says; until then, as it is.
             const int code = InCodeCheck(data_);
             if (code_ < 0 || code != jcAscii)
                 code_ = code;
         }
+        const bool found = mode_ == TMode::Utf8    ? SearchUtf8(last)
+                           : mode_ == TMode::Other ? SearchOther(last)
+                                                   : SearchJapanese(last);
+        if (found) {
+            found_ = true;
+            return false;
+        }
+        return !last && !(stop_ && stop_());
+    }
+
+    bool Matches(std::string_view utf8) {
+        if (anyCase_) {
+            LowerAscii(utf8, lowered_);
+            utf8 = lowered_;
+        }
+        return ContainsUtf8(utf8, needleUtf8_);
+    }
+
+    // Keeps the bytes from seam on for the next window.
+    void Carry(std::size_t seam) {
+        data_.erase(0, seam);
+        carried_ = data_.size();
+    }
+
+    bool SearchUtf8(bool last) {
+        const std::size_t end = last ? data_.size() : Utf8Boundary(data_, data_.size());
+        if (Matches(std::string_view(data_.data(), end)))
+            return true;
+        const std::size_t from = end > overlap_ ? end - overlap_ : 0;
+        Carry(from == 0 ? 0 : Utf8Boundary(data_, from));
+        return false;
+    }
+
+    bool SearchOther(bool last) {
+        (void)last;
+        if (Matches(DecodeToUtf8(data_, encoding_)))
+            return true;
+        const std::size_t end = data_.size();
+        Carry(end > overlap_ ? end - overlap_ : 0);
+        return false;
+    }
+
+    bool SearchJapanese(bool last) {
+        // Text that Shift-JIS cannot hold is in no Japanese page.
+        const bool searchable = ansiOk_;
         const bool jis = code_ == jcJisNew || code_ == jcJisOld;
         // The window ends on a whole character unless the content ends.
         const TCharEnd end =
@@ -224,37 +391,40 @@ private:
         default:
             break; // Shift-JIS, ASCII, undecided or not text: as it is
         }
-        if (anyCase_) {
-            AnsiLowerCaseTo(search, lowered_);
-            search = lowered_;
+        if (searchable) {
+            if (anyCase_) {
+                AnsiLowerCaseTo(search, lowered_);
+                search = lowered_;
+            }
+            if (ContainsText(search, needleAnsi_))
+                return true;
         }
-        if (ContainsText(search, needle_)) {
-            found_ = true;
-            return false;
-        }
-        if (last || (stop_ && stop_()))
-            return false;
         // The next window starts on a character at most overlap_ bytes back.
         const std::size_t from = end.End > overlap_ ? end.End - overlap_ : 0;
         const TCharEnd seam =
             from == 0 ? TCharEnd{0, kanji_} : LastBoundary(window, code_, from, kanji_);
-        data_.erase(0, seam.End);
-        carried_ = data_.size();
+        Carry(seam.End);
         if (jis)
             kanji_ = seam.Kanji;
-        return true;
+        return false;
     }
 
-    std::string_view text_;
-    bool anyCase_;
+    std::string_view header_;
     const std::function<bool()>& stop_;
-    std::string needle_;
+    bool anyCase_ = false;
+    bool ansiOk_ = false;
+    std::string needleUtf8_;
+    std::string needleAnsi_;
     std::size_t overlap_;
     std::size_t window_;
     std::string data_;
     std::size_t carried_ = 0; // bytes of data_ already searched
-    int code_ = -1;           // not looked at yet
-    bool kanji_ = false;      // ISO-2022-JP: data_ starts in kanji pairs
+    TMode mode_ = TMode::Undecided;
+    bool first_ = true;
+    bool notUtf8_ = false;      // beyond ASCII and not UTF-8: no need to look again
+    std::string_view encoding_; // TMode::Other
+    int code_ = -1;             // not looked at yet
+    bool kanji_ = false;        // ISO-2022-JP: data_ starts in kanji pairs
     bool found_ = false;
     bool empty_ = true;
     std::string converted_;
@@ -271,7 +441,9 @@ bool FileContains(const std::string& path, std::string_view text, bool anyCase) 
 
 bool FileContains(const TWebCacheEntryInfo& entry, std::string_view text, bool anyCase,
                   const std::function<bool()>& stop) {
-    TWindowSearch search(text, anyCase, stop);
+    const std::string_view header =
+        EncodingOfLabel(CharsetParameter(entry.HeaderInfo.Values("Content-Type")));
+    TWindowSearch search(text, header, anyCase, stop);
     TBodyRead read;
     // A file that cannot be read, or is empty, holds nothing to find.
     if (StreamCacheBody(entry, search, &read) || search.Empty())

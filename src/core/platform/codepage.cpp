@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iconv.h>
+#include <langinfo.h>
 
 namespace tarnhold {
 
@@ -374,6 +375,29 @@ std::string PathToAnsi(const std::filesystem::path& path) {
         o.push_back('?');
         return n;
     });
+    return out;
+}
+
+std::string LocaleToUtf8(std::string_view text) {
+    const bool ascii = std::none_of(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0x80) != 0;
+    });
+    const char* codeset = nl_langinfo(CODESET);
+    if (ascii || codeset == nullptr || std::string_view(codeset) == "UTF-8")
+        return std::string(text);
+    iconv_t cd = iconv_open("UTF-8", codeset);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return std::string(text);
+    std::string out(text.size() * 4 + 4, '\0');
+    char* src = const_cast<char*>(text.data());
+    std::size_t srcLeft = text.size();
+    char* dst = out.data();
+    std::size_t dstLeft = out.size();
+    const bool ok = iconv(cd, &src, &srcLeft, &dst, &dstLeft) != static_cast<std::size_t>(-1);
+    iconv_close(cd);
+    if (!ok)
+        return std::string(text);
+    out.resize(out.size() - dstLeft);
     return out;
 }
 

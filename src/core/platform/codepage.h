@@ -65,6 +65,10 @@ std::size_t Utf8SequenceLength(std::string_view text, std::size_t pos = 0,
 // Whether text is well-formed UTF-8 throughout (Utf8SequenceLength).
 bool IsValidUtf8(std::string_view text);
 
+// Text in the character set of the C library's locale (a system message) as
+// UTF-8; as it is when the locale is UTF-8 or the text cannot be converted.
+std::string LocaleToUtf8(std::string_view text);
+
 // Conversions through iconv. Characters the target lacks become "?" (the code
 // page's default character) in the ANSI direction; bytes that do not decode as
 // CP932 become U+FFFD in the Unicode direction.

@@ -8,14 +8,14 @@ namespace tarnhold {
 
 namespace {
 
-// The system's text for an errno value, as ANSI text; empty for a value the
-// system does not know.
+// The system's text for an errno value, in UTF-8 whatever the locale's
+// character set; empty for a value the system does not know.
 std::string SystemText(int code) {
     if (strerrorname_np(code) == nullptr)
         return {};
     char buf[256];
     // The GNU strerror_r: returns the text, in buf or a static string.
-    return Utf8ToAnsi(strerror_r(code, buf, sizeof buf));
+    return LocaleToUtf8(strerror_r(code, buf, sizeof buf));
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // The one way the core reports a failure: an error code (an errno value, or 0
 // for success) and the text a user is shown for it, which ends with the
-// system's own error text. Cheap to return; empty when all went well.
+// system's own error text. The text is UTF-8: names from the cache (ANSI)
+// are converted where they are put into it. Cheap to return; empty when all
+// went well.
 #pragma once
 
 #include <cerrno>

@@ -122,7 +122,7 @@ void TProfileFile::Reload() {
             const std::string native = FileName_.string();
             if (reason.substr(0, native.size()) == native)
                 reason.remove_prefix(native.size());
-            LoadFailure_ = TError::Message(PathToAnsi(FileName_) + std::string(reason), LoadError_);
+            LoadFailure_ = TError::Message(FileName_.string() + std::string(reason), LoadError_);
         }
     }
     SetText(text);
@@ -356,17 +356,17 @@ bool TProfileFile::UpdateFile(int* error) {
         return Fail(LoadFailure_, error);
     if (FileName_.empty())
         return Fail(TError::FromErrno(ENOENT), error);
-    const std::string name = PathToAnsi(FileName_);
+    const std::string name = FileName_.string();
     int e = 0;
     if (FileName_.has_parent_path() && !ForceDirectories(FileName_.parent_path(), &e))
-        return Fail(TError::FromErrno(e, PathToAnsi(FileName_.parent_path())), error);
+        return Fail(TError::FromErrno(e, FileName_.parent_path().string()), error);
     // Through a symbolic link the file it leads to is replaced, beside itself.
     std::filesystem::path target;
     if (TError refused = ResolveFileLinks(FileName_, target))
         return Fail(std::move(refused), error);
     if (!WriteFileAtomic(target, Text(), &e)) {
         const std::string where =
-            target == FileName_ ? name : PathToAnsi(target) + " (where " + name + " leads)";
+            target == FileName_ ? name : target.string() + " (where " + name + " leads)";
         return Fail(TError::FromErrno(e != 0 ? e : EIO, where), error);
     }
     Modified_ = false;

@@ -101,7 +101,7 @@ std::string FormatDateTimeLong(const SYSTEMTIME& time) {
 std::string GetSystemErrorText(int error) {
     if (strerrorname_np(error) == nullptr)
         return {};
-    return TError::FromErrno(error).Text();
+    return Utf8ToAnsi(TError::FromErrno(error).Text());
 }
 
 } // namespace tarnhold

@@ -3,6 +3,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "sources/cachebody.h"
+#include "text/charset.h"
 #include "text/htmlparser.h"
 #include "text/urlutils.h"
 #include "tree/recordfile.h"
@@ -63,8 +64,9 @@ std::string ReadPageTitle(const TWebCacheEntryInfo& entry) {
     if (error)
         return {};
     THTMLParser parser;
+    parser.SetHeaderCharset(CharsetParameter(entry.HeaderInfo.Values("Content-Type")));
     parser.LoadFromText(head);
-    return MakeTitle(parser.Title(), parser.CharsetCode());
+    return parser.Title();
 }
 
 std::string UrlNameOf(const TWebCacheTreeNode& node) {
@@ -122,7 +124,7 @@ int CompareRows(const TFolderRow& a, const TFolderRow& b, int sortKey, int sortO
             if (sortKey == lsTitle) {
                 if (!a.Title.empty() || !b.Title.empty())
                     c = a.Title.empty() ? -1
-                                        : (b.Title.empty() ? 1 : AnsiCompareText(a.Title, b.Title));
+                                        : (b.Title.empty() ? 1 : Utf8CompareText(a.Title, b.Title));
             } else if (sortKey == lsSize) {
                 c = Sign(a.Node->Info.Size, b.Node->Info.Size);
             } else {

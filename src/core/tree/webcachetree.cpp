@@ -463,7 +463,7 @@ TError TWebCacheTree::DeletionReaction(TWebCacheTreeNode* node) {
         TError error = cache_.DeleteEntry(node->Info.Url);
         // An entry the cache no longer holds is as good as deleted.
         if (error && error.Code() != ENOENT)
-            return TError::Message(node->Info.Url + ": " + error.Text(), error.Code());
+            return TError::Message(AnsiToUtf8(node->Info.Url) + ": " + error.Text(), error.Code());
     }
     node->Deleting = true;
     ++revision_; // the node is freed once its folder lets it go
@@ -662,7 +662,7 @@ void TWebCacheTree::RemoveListed(TWebCacheTreeNode* parent,
 TError TWebCacheTree::DeleteByUrl(std::string_view url) {
     TWebCacheTreeNode* node = FindNodeByUrl(url);
     if (node == nullptr)
-        return TError::FromErrno(ENOENT, url);
+        return TError::FromErrno(ENOENT, AnsiToUtf8(url));
     return DeleteNode(node);
 }
 

@@ -35,6 +35,10 @@ QString DisplayText(std::string_view ansi) {
     return EscapeControls(ToQString(ansi));
 }
 
+QString DisplayUtf8(std::string_view utf8) {
+    return EscapeControls(QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())));
+}
+
 QString EscapeControls(const QString& text) {
     bool clean = true;
     for (QChar c : text) {

@@ -1,6 +1,6 @@
-// The one place where the core's text meets Qt's. The core keeps names, URLs
-// and titles as ANSI text (Shift-JIS bytes) and file names as
-// std::filesystem::path (UTF-8 bytes); Qt wants QString. Everything the
+// The one place where the core's text meets Qt's. The core keeps names and
+// URLs as ANSI text (Shift-JIS bytes), page titles and messages as UTF-8, and
+// file names as std::filesystem::path (UTF-8 bytes); Qt wants QString. Everything the
 // window shows or takes from the user passes through these functions.
 #pragma once
 
@@ -22,6 +22,9 @@ std::string ToAnsi(const QString& text);
 // overrides) shown as "\xNN" or "\uNNNN", so a hostile name or title can
 // neither break a row nor reorder what is around it.
 QString DisplayText(std::string_view ansi);
+// UTF-8 text (a page's title, a message) for display, with its control
+// characters shown as DisplayText shows them; invalid bytes become U+FFFD.
+QString DisplayUtf8(std::string_view utf8);
 // Text already in a QString (a UTF-8 message or a file name) with its
 // control characters shown as DisplayText shows them.
 QString EscapeControls(const QString& text);

@@ -8,6 +8,7 @@
 #include <QString>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <vector>
 
 class QPushButton;
@@ -16,6 +17,10 @@ class QTreeWidget;
 namespace tarnhold::gui {
 
 class TGuiPrompts;
+
+// Where a cache was found (the core's description), in Japanese:
+// "デモ用キャッシュ", "Chromium (プロファイル Default)".
+QString JapaneseWhere(const std::string& english);
 
 // "index.dat", "Chromium" or "Firefox", as the chooser names the kinds.
 QString CacheKindCaption(TCacheKind kind);

@@ -151,7 +151,7 @@ void TCacheListModel::MakeCells(TRow& row) const {
     const TWebCacheTreeNode& node = *row.Row.Node;
     row.Cells[lcName] = DisplayText(node.DisplayName());
     row.Cells[lcUrlName] = DisplayText(row.Row.UrlName);
-    row.Cells[lcTitle] = DisplayText(row.Row.Title);
+    row.Cells[lcTitle] = DisplayUtf8(row.Row.Title);
     row.Cells[lcSize] = node.IsFolder ? QString() : ToQString(FormatSizeKB(node.Info.Size));
     row.Cells[lcType] = DisplayText(row.Row.TypeName);
     row.Cells[lcDate] = ToQString(FormatDateTimeShort(node.Info.LastModified));

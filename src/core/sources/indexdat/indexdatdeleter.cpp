@@ -215,12 +215,12 @@ TError DeleteIndexDatEntry(const std::filesystem::path& indexFile, std::string_v
     TIndexDatItem item;
     TIndexDatRecord record;
     if (!FindEntry(view, url, item) || !view.DecodeUrlRecord(item.RecordOffset, record))
-        return damage.Damaged() ? damaged() : TError::FromErrno(ENOENT, std::string(url));
+        return damage.Damaged() ? damaged() : TError::FromErrno(ENOENT, AnsiToUtf8(url));
     if ((item.Key & kIdxHashLocked) != 0 || record.UseCount != 0) {
         const std::uint64_t now = FileTimeToU64(GetSystemTimeAsFileTime());
         const std::uint64_t access = FileTimeToU64(record.LastAccess);
         if (access <= now && now - access < kStaleLockTicks)
-            return TError::FromErrno(EBUSY, std::string(url));
+            return TError::FromErrno(EBUSY, AnsiToUtf8(url));
     }
 
     TIndexDatImage image;

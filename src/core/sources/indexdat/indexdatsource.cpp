@@ -346,7 +346,7 @@ TError TIndexDatSource::Error() const {
 
 TError TIndexDatSource::DeleteEntry(std::string_view url) {
     if (deletedUrls_.count(std::string(url)) > 0)
-        return TError::Message(std::string(url) +
+        return TError::Message(AnsiToUtf8(url) +
                                    ": a deleted entry recovered from the index's free blocks; "
                                    "it is no longer in the index, so nothing is deleted",
                                EPERM);
