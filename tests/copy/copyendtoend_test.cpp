@@ -498,10 +498,13 @@ TEST(CopyEndToEnd, ABrowserLoadsTheSiteCopiedFromChromiumsSqlCache) {
                          TCacheKind::ckChromium);
     test::TTempDir out;
     TCopyEngine engine(*tree);
-    int answer = kAnswerYesToAll;
-    ASSERT_TRUE(CopyToFolder(engine, {tree->FindFolderByUrl("http://127.0.0.1:8766/")},
-                             tree->Root(), out.Path(), kMethodAll, kFolderWholePath, &answer,
-                             true));
+    TOverwriteAnswer answer = TOverwriteAnswer::YesToAll;
+    TCopyOptions options;
+    options.Destination = out.Path();
+    options.PrefixFolder = tree->Root();
+    options.Method = TCopyMethod::All;
+    ASSERT_TRUE(
+        CopyToFolder(engine, {tree->FindFolderByUrl("http://127.0.0.1:8766/")}, options, &answer));
     bool skipped = false;
     const std::string failures = BrowserFailures(out.Path(), skipped);
     if (skipped)
