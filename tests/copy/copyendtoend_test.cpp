@@ -539,8 +539,8 @@ TEST(CopyEndToEnd, ABrowserLoadsTheSiteCopiedFromChromiumsSqlCache) {
     options.Destination = out.Path();
     options.PrefixFolder = tree->Root();
     options.Method = TCopyMethod::All;
-    ASSERT_TRUE(CopyToFolder(engine, {tree->FindFolderByUrl("http://127.0.0.1:8766/")}, options,
-                             &answer));
+    ASSERT_TRUE(
+        CopyToFolder(engine, {tree->FindFolderByUrl("http://127.0.0.1:8766/")}, options, &answer));
     bool skipped = false;
     const std::string failures = BrowserFailures(out.Path(), skipped);
     if (skipped)

@@ -1,5 +1,7 @@
 #include "sources/chromium/chromiumblockfile.h"
 
+#include "platform/files.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -55,19 +57,9 @@ TError Damaged(std::string reason) {
 
 bool PRead(int fd, std::uint64_t offset, std::size_t len, std::string& out) {
     out.resize(len);
-    std::size_t done = 0;
-    while (done < len) {
-        const ssize_t n =
-            ::pread(fd, out.data() + done, len - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            out.resize(done);
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    const ssize_t n = ReadAt(fd, out.data(), len, offset);
+    out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return out.size() == len;
 }
 
 // Opens a file of the cache folder for reading: never through a link, only

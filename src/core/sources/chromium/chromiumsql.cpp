@@ -62,22 +62,16 @@ std::int64_t RegularSize(const std::filesystem::path& file, struct stat* out = n
 // link.
 bool ReadStart(const std::filesystem::path& file, std::size_t max, std::string& out) {
     out.clear();
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)
+    const TFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!fd.Valid())
         return false;
     struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (ok) {
-        out.resize(max);
-        ssize_t n;
-        do
-            n = ::pread(fd, out.data(), max, 0);
-        while (n < 0 && errno == EINTR);
-        ok = n >= 0;
-        out.resize(ok ? static_cast<std::size_t>(n) : 0);
-    }
-    ::close(fd);
-    return ok;
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    out.resize(max);
+    const ssize_t n = ReadAt(fd.Get(), out.data(), max, 0);
+    out.resize(n >= 0 ? static_cast<std::size_t>(n) : 0);
+    return n >= 0;
 }
 
 // A file name as a SQLite URI path: every byte that is not plainly safe is
@@ -117,17 +111,17 @@ bool CopyRegularFile(const std::filesystem::path& from, const std::filesystem::p
         *error = out < 0 ? errno : ok ? 0 : EINVAL;
         std::vector<char> buffer(kPiece);
         while (ok) {
-            const ssize_t n = ::read(in, buffer.data(), buffer.size());
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                ok = n == 0;
-                *error = ok ? 0 : errno;
+            const ssize_t n = ReadAt(in, buffer.data(), buffer.size(), kAtPosition);
+            if (n < 0) {
+                ok = false;
+                *error = errno;
                 break;
             }
             ok = WriteAllToFd(out, std::string_view(buffer.data(), static_cast<std::size_t>(n)));
             if (!ok)
                 *error = errno != 0 ? errno : EIO;
+            if (static_cast<std::size_t>(n) < buffer.size())
+                break; // the end of the file
         }
         const bool steady = ok && ::fstat(in, &after) == 0 && after.st_size == before.st_size &&
                             after.st_mtim.tv_sec == before.st_mtim.tv_sec &&
