@@ -1,5 +1,6 @@
 // Choosing the cache the window shows, and what the window says about a
 // cache it could not read whole.
+#include "app/japanese.h"
 #include "favorites/favorites.h"
 #include "gui/mainwindowparts.h"
 #include "gui_test_helpers.h"

@@ -648,7 +648,7 @@ TEST(MainCommandsDelete, AnEntryTheCacheRefusesStopsTheDeletionAndIsReported) {
     EXPECT_EQ(f.EntryCount(), 6u);
     ASSERT_EQ(f.Prompts.Messages.size(), 1u);
     EXPECT_TRUE(f.Prompts.Messages[0].startsWith(Utf8("削除|")));
-    EXPECT_TRUE(f.Prompts.Messages[0].contains(QString::fromLocal8Bit(std::strerror(EACCES))));
+    EXPECT_TRUE(f.Prompts.Messages[0].contains(Utf8("アクセスが拒否されました")));
     ExpectViewsInStep(f.W());
     EXPECT_TRUE(f.W().Window().isEnabled());
     EXPECT_FALSE(f.W().ProgressVisible());

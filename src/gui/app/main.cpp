@@ -3,6 +3,7 @@
 // and the favorites store over the data folder and hands them to the main
 // window.
 #include "app/appicon.h"
+#include "app/japanese.h"
 #include "app/qtconvert.h"
 #include "favorites/favorites.h"
 #include "mainwindow/cachelistview.h"
@@ -40,7 +41,7 @@ namespace {
 QString DataFileProblem(const char* name, const TRecordFileRead& read) {
     // ENOTDIR: the data folder itself is not a folder, reported on writing.
     if (read.Error && read.Error.Code() != ENOTDIR)
-        return QString::fromStdString(read.Error.Text());
+        return JapaneseText(read.Error.Text());
     if (read.BadRecords > 0)
         return QString::fromUtf8("%1: 壊れたレコード %2 件を読み飛ばしました")
             .arg(QString::fromLatin1(name))
@@ -181,14 +182,14 @@ int main(int argc, char** argv) {
     QString problem;
     TFoundCache current;
     if (where.Error) {
-        problem = QString::fromStdString(where.Error.Text());
+        problem = JapaneseText(where.Error.Text());
     } else {
         // The caption names the kind of cache even when it cannot be read.
         current.Kind = where.Kind;
         TError error;
         source = OpenCacheSourceAt(where.Path, where.Kind, &error);
         if (!source) {
-            problem = QString::fromStdString(error.Text());
+            problem = JapaneseText(error.Text());
         } else {
             // The chooser knows an index.dat cache by its folder.
             current.Folder = where.Path;
@@ -213,7 +214,7 @@ int main(int argc, char** argv) {
     if (problem.isEmpty())
         problem = DataFileProblem("contentType.dat", tree.ContentTypeRead());
     if (problem.isEmpty() && favoritesError && favoritesError.Code() != ENOTDIR)
-        problem = QString::fromStdString(favoritesError.Text());
+        problem = JapaneseText(favoritesError.Text());
     window.Commands().SetCacheProblem(problem);
     window.Commands().SetCurrentCache(current);
     window.Commands().FindCaches = [demo] { return FindAllCaches(demo); };

@@ -1,5 +1,6 @@
 #include "mainwindow/cachechooser.h"
 
+#include "app/japanese.h"
 #include "app/prompts.h"
 #include "app/qtconvert.h"
 
@@ -9,7 +10,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <cstdlib>
@@ -37,34 +37,6 @@ std::filesystem::path Normal(const std::filesystem::path& path) {
 }
 
 } // namespace
-
-QString JapaneseWhere(const std::string& english) {
-    // The core says where a cache was found in English words around names
-    // (browsers, profiles, users, folders); the window says it in Japanese.
-    struct TPhrase {
-        const char* pattern;
-        const char* replacement;
-    };
-    static const TPhrase kPhrases[] = {
-        {"^the demo cache", "デモ用キャッシュ"},
-        {"; no cache in the Wine prefix (.*)$", "（Wine プレフィックス \\1 にはキャッシュなし）"},
-        {", profile ([^,()]+)", " (プロファイル \\1)"},
-        {", the newest of (\\d+) browser caches", "、\\1 個のブラウザキャッシュのうち最新"},
-        {"\\buser ([^,()]+)", "ユーザー \\1"},
-        {"the Wine prefix ", "Wine プレフィックス "},
-        {"the folder named", "指定したフォルダ"},
-        {"a user's profile", "ユーザーのプロファイル"},
-        {"a Chromium cache found below it", "下にある Chromium のキャッシュ"},
-        {"a Firefox cache found below it", "下にある Firefox のキャッシュ"},
-        {"an Internet Explorer cache found below it", "下にある Internet Explorer のキャッシュ"},
-        {", ", "、"},
-    };
-    QString text = QString::fromStdString(english);
-    for (const TPhrase& phrase : kPhrases)
-        text.replace(QRegularExpression(QString::fromUtf8(phrase.pattern)),
-                     QString::fromUtf8(phrase.replacement));
-    return text;
-}
 
 QString CacheKindCaption(TCacheKind kind) {
     switch (kind) {

@@ -18,10 +18,6 @@ namespace tarnhold::gui {
 
 class TGuiPrompts;
 
-// Where a cache was found (the core's description), in Japanese:
-// "デモ用キャッシュ", "Chromium (プロファイル Default)".
-QString JapaneseWhere(const std::string& english);
-
 // "index.dat", "Chromium" or "Firefox", as the chooser names the kinds.
 QString CacheKindCaption(TCacheKind kind);
 

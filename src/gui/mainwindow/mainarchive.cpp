@@ -1,5 +1,6 @@
 // Saving what the views select as a web archive (WARC or WACZ), in the
 // frame the copies run in.
+#include "app/japanese.h"
 #include "app/prompts.h"
 #include "app/qtconvert.h"
 #include "archive/webarchive.h"
@@ -64,7 +65,7 @@ void TMainCommands::actFileSaveArchiveExecute() {
     if (error) {
         Prompts().ShowMessage(caption,
                               QString::fromUtf8("Web アーカイブを保存できませんでした。\n") +
-                                  EscapeControls(QString::fromStdString(error.Text())),
+                                  ErrorText(error),
                               QMessageBox::Warning, QMessageBox::Ok);
         return;
     }
@@ -81,7 +82,7 @@ void TMainCommands::actFileSaveArchiveExecute() {
             if (++shown > 20)
                 break;
             text += DisplayText(problem.Url) + QStringLiteral(": ") +
-                    EscapeControls(QString::fromStdString(problem.What)) + QStringLiteral("\n");
+                    EscapeControls(JapaneseText(problem.What)) + QStringLiteral("\n");
         }
         Prompts().ShowMessage(caption, text, QMessageBox::Warning, QMessageBox::Ok);
     }

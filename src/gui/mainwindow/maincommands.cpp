@@ -4,6 +4,7 @@
 // option, the help and the about box.
 #include "mainwindow/maincommands.h"
 
+#include "app/japanese.h"
 #include "app/prompts.h"
 #include "app/qtconvert.h"
 #include "copy/copyengine.h"
@@ -219,8 +220,7 @@ void TMainCommands::lvwCacheDblClick() {
         TError error = WriteOpenedBody(*node, file);
         if (error) {
             Prompts().ShowMessage(Caption(),
-                                  Utf8("キャッシュファイルを開けません。\n") +
-                                      EscapeControls(QString::fromStdString(error.Text())),
+                                  Utf8("キャッシュファイルを開けません。\n") + ErrorText(error),
                                   QMessageBox::Warning, QMessageBox::Ok);
             return;
         }
@@ -289,7 +289,7 @@ void TMainCommands::DeleteSelection(bool confirm) {
     if (error)
         Prompts().ShowMessage(Utf8("削除"),
                               Utf8("キャッシュから削除できなかったエントリがあります。\n") +
-                                  EscapeControls(QString::fromStdString(error.Text())),
+                                  ErrorText(error),
                               QMessageBox::Warning, QMessageBox::Ok);
 }
 
@@ -401,8 +401,7 @@ void TMainCommands::actFileCopyExecute() {
     const std::filesystem::path temp = CreateTempFolder(&error);
     if (temp.empty()) {
         Prompts().ShowMessage(Utf8("コピー"),
-                              Utf8("一時フォルダを作成できませんでした。\n") +
-                                  EscapeControls(QString::fromStdString(error.Text())),
+                              Utf8("一時フォルダを作成できませんでした。\n") + ErrorText(error),
                               QMessageBox::Critical, QMessageBox::Ok);
         return;
     }
@@ -459,8 +458,7 @@ void TMainCommands::mnuDefExtNameClick() {
         return;
     if (TError error = Tree_.SaveContentTypes())
         Prompts().ShowMessage(Caption(),
-                              Utf8("既定の拡張子を保存できませんでした。\n") +
-                                  EscapeControls(QString::fromStdString(error.Text())),
+                              Utf8("既定の拡張子を保存できませんでした。\n") + ErrorText(error),
                               QMessageBox::Warning, QMessageBox::Ok);
     actCacheRefresh->trigger();
 }

@@ -1,6 +1,7 @@
 // The refresh of the tree from the cache, the choice of the cache it reads,
 // the favorite whose site the tree shows, and how the list and the status
 // bar follow the tree's selection.
+#include "app/japanese.h"
 #include "app/prompts.h"
 #include "app/qtconvert.h"
 #include "favorites/favorites.h"
@@ -72,12 +73,12 @@ void TMainCommands::RefreshCache() {
     QApplication::restoreOverrideCursor();
     Window_->setEnabled(true);
     Busy_ = false;
-    QString problem = error ? QString::fromStdString(error.Text()) : BaseProblem_;
+    QString problem = error ? JapaneseText(error.Text()) : BaseProblem_;
     // What the cache could not read is said even when the rest was read.
     if (const TCacheSource* source = Tree_.Cache().Source()) {
         const TReadReport report = source->ReadReport();
         if (report.Damaged && !report.Summary.empty()) {
-            const QString summary = EscapeControls(QString::fromStdString(report.Summary));
+            const QString summary = ReadReportText(report);
             if (problem.isEmpty())
                 problem = summary;
             else if (!problem.contains(summary))
@@ -105,19 +106,18 @@ bool TMainCommands::OpenCache(const TFoundCache& cache) {
     TError error;
     std::unique_ptr<TCacheSource> source = OpenCacheSourceAt(cache.Folder, cache.Kind, &error);
     if (!source) {
-        Prompts().ShowMessage(
-            Caption(),
-            Utf8("キャッシュを開けません。\n") + EscapeControls(PathToQString(cache.Folder)) +
-                QStringLiteral("\n") + EscapeControls(QString::fromStdString(error.Text())),
-            QMessageBox::Warning, QMessageBox::Ok);
+        Prompts().ShowMessage(Caption(),
+                              Utf8("キャッシュを開けません。\n") +
+                                  EscapeControls(PathToQString(cache.Folder)) +
+                                  QStringLiteral("\n") + ErrorText(error),
+                              QMessageBox::Warning, QMessageBox::Ok);
         return false;
     }
     // The names given by hand and the default extensions belong to the data
     // folder, not to the cache: they are kept as they are, saved first.
     if (TError saved = Tree_.SaveDataFiles())
         Prompts().ShowMessage(Caption(),
-                              Utf8("データファイルを保存できませんでした。\n") +
-                                  EscapeControls(QString::fromStdString(saved.Text())),
+                              Utf8("データファイルを保存できませんでした。\n") + ErrorText(saved),
                               QMessageBox::Warning, QMessageBox::Ok);
     // Without a cache before, the problem shown was that; it is gone now.
     if (CurrentCache_.Folder.empty())

@@ -1,6 +1,7 @@
 #include "mainwindow/mainwindow.h"
 
 #include "app/columnfit.h"
+#include "app/japanese.h"
 #include "app/prompts.h"
 #include "app/qtconvert.h"
 #include "favorites/favorites.h"
@@ -220,8 +221,7 @@ void TfrmMain::ShowCache(const TFoundCache& cache) {
         return;
     txtTree->setToolTip(EscapeControls(PathToQString(cache.Folder)) + QStringLiteral(" (") +
                         CacheKindCaption(cache.Kind) + QStringLiteral(", ") +
-                        EscapeControls(QString::fromStdString(cache.Description)) +
-                        QStringLiteral(")"));
+                        EscapeControls(JapaneseWhere(cache.Description)) + QStringLiteral(")"));
 }
 
 // Start-up -----------------------------------------------------------------
@@ -296,10 +296,9 @@ void TfrmMain::SaveSettings() {
     s.CacheSortOrder = lvwCache->SortOrder();
     Commands_->StoreSettings(s);
     if (TError error = WriteScreenSettings(DataFolder_ / "screen.dat", s))
-        Commands_->Prompts().ShowMessage(windowTitle(),
-                                         Utf8("ウィンドウの設定を保存できませんでした。\n") +
-                                             QString::fromStdString(error.Text()),
-                                         QMessageBox::Warning, QMessageBox::Ok);
+        Commands_->Prompts().ShowMessage(
+            windowTitle(), Utf8("ウィンドウの設定を保存できませんでした。\n") + ErrorText(error),
+            QMessageBox::Warning, QMessageBox::Ok);
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
