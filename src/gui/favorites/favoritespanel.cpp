@@ -5,6 +5,8 @@
 #include "mainwindow/filetypeinfo.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <algorithm>
 
 namespace tarnhold::gui {
@@ -21,10 +23,27 @@ TFavoritesPanel::TFavoritesPanel(QWidget* parent) : QTreeWidget(parent) {
     setColumnWidth(1, 200);
     setColumnWidth(2, 100);
     FitDateColumn(header(), 2);
-    connect(this, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* row) {
-        if (row != nullptr)
-            emit favoriteActivated(ItemOf(row));
-    });
+    setAccessibleName(QStringLiteral("お気に入り"));
+    header()->setSortIndicatorShown(true);
+}
+
+void TFavoritesPanel::mouseDoubleClickEvent(QMouseEvent* event) {
+    // A double click on no row shows the whole cache again.
+    QTreeWidgetItem* row = itemAt(event->position().toPoint());
+    QTreeWidget::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton)
+        emit favoriteActivated(row != nullptr ? ItemOf(row) : nullptr);
+}
+
+void TFavoritesPanel::keyPressEvent(QKeyEvent* event) {
+    // Enter opens the focused favorite's site, as a double click does.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        event->modifiers() == Qt::NoModifier && currentItem() != nullptr) {
+        emit favoriteActivated(ItemOf(currentItem()));
+        event->accept();
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
 }
 
 TFavoritesPanel::~TFavoritesPanel() {
@@ -84,6 +103,10 @@ void TFavoritesPanel::SortRows(
     });
     for (QTreeWidgetItem* row : rows)
         addTopLevelItem(row);
+    if (Store_ != nullptr)
+        header()->setSortIndicator(Store_->SortType(), Store_->SortOrder() == 0
+                                                           ? Qt::AscendingOrder
+                                                           : Qt::DescendingOrder);
 }
 
 void TFavoritesPanel::SelectRow(const TFavoriteItem* item) {
@@ -98,7 +121,7 @@ void TFavoritesPanel::SelectRow(const TFavoriteItem* item) {
 
 void TFavoritesPanel::Fill(QTreeWidgetItem* row, const TFavoriteItem* item) {
     row->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<const void*>(item)));
-    row->setText(0, DisplayText(item->Title));
+    row->setText(0, FavoriteText(item->Title));
     row->setText(1, DisplayText(item->UrlName));
     row->setText(2, DisplayText(FavoriteDateColumn(*item)));
     row->setIcon(0, BrowserIcon());
