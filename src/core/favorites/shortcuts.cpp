@@ -129,6 +129,29 @@ TShortcutFolder ReadShortcutFolder(const fs::path& folder, const TFavorites& sto
     return result;
 }
 
+namespace {
+
+void Finish(std::vector<TShortcutEntry>& entries,
+            const std::unordered_set<std::string>& registered) {
+    for (TShortcutEntry& e : entries) {
+        if (e.IsFolder)
+            Finish(e.Children, registered);
+        else
+            e.Registered = !e.Url.empty() && registered.count(AnsiLowerCase(e.Url)) > 0;
+    }
+    std::erase_if(entries, [](const TShortcutEntry& e) { return e.IsFolder && e.Children.empty(); });
+    std::sort(entries.begin(), entries.end(), EntryLess);
+}
+
+} // namespace
+
+void FinishShortcutTree(std::vector<TShortcutEntry>& entries, const TFavorites& store) {
+    std::unordered_set<std::string> registered;
+    for (int i = 0; i < store.Count(); ++i)
+        registered.insert(AnsiLowerCase(store.Items(i)->UrlName));
+    Finish(entries, registered);
+}
+
 std::vector<TShortcutEntry*> ListShortcuts(std::vector<TShortcutEntry>& entries) {
     std::vector<TShortcutEntry*> out;
     Collect(entries, out);
