@@ -41,6 +41,12 @@ int ReadShortcutFile(const fs::path& path, std::string& out) {
     return 0;
 }
 
+// A file or folder name as a caption: every character kept (references for
+// what the code page lacks) when the name is UTF-8, its bytes otherwise.
+std::string CaptionOf(const fs::path& name) {
+    return IsValidUtf8(name.native()) ? Utf8ToAnsiRefs(name.native()) : PathToAnsi(name);
+}
+
 bool EntryLess(const TShortcutEntry& a, const TShortcutEntry& b) {
     if (a.IsFolder != b.IsFolder)
         return a.IsFolder;
@@ -73,7 +79,7 @@ struct TWalker {
                     continue;
                 }
                 TShortcutEntry entry;
-                entry.Caption = PathToAnsi(name);
+                entry.Caption = CaptionOf(name);
                 entry.Path = de.path();
                 entry.IsFolder = true;
                 Fill(de.path(), entry.Children, depth + 1);
@@ -83,7 +89,7 @@ struct TWalker {
             }
             if (fs::is_symlink(own) && fs::is_directory(de.status(sec)))
                 continue; // never followed: it could lead back up
-            const std::string ansiName = PathToAnsi(name);
+            const std::string ansiName = CaptionOf(name);
             const std::size_t dot = ansiName.rfind('.');
             if (dot == std::string::npos || AnsiLowerCase(ansiName.substr(dot)) != ".url")
                 continue;
