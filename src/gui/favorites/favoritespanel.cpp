@@ -95,6 +95,11 @@ void TFavoritesPanel::DeleteRow(const TFavoriteItem* item) {
 
 void TFavoritesPanel::SortRows(
     const std::function<int(const TFavoriteItem&, const TFavoriteItem&)>& compare) {
+    // Taking the rows out loses the selection and the current row; they
+    // are given back once the rows stand in their new order.
+    QTreeWidgetItem* current = currentItem();
+    const QList<QTreeWidgetItem*> selected = selectedItems();
+    const QSignalBlocker blocker(this);
     std::vector<QTreeWidgetItem*> rows;
     while (topLevelItemCount() > 0)
         rows.push_back(takeTopLevelItem(0));
@@ -103,6 +108,10 @@ void TFavoritesPanel::SortRows(
     });
     for (QTreeWidgetItem* row : rows)
         addTopLevelItem(row);
+    if (current != nullptr)
+        setCurrentItem(current, 0, QItemSelectionModel::NoUpdate);
+    for (QTreeWidgetItem* row : selected)
+        row->setSelected(true);
     if (Store_ != nullptr)
         header()->setSortIndicator(Store_->SortType(), Store_->SortOrder() == 0
                                                            ? Qt::AscendingOrder

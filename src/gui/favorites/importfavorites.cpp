@@ -235,6 +235,8 @@ void TfrmImportFavorites::Fill() {
         QApplication::restoreOverrideCursor();
     }
     AddItems(nullptr, Read_.Items);
+    // Every entry in sight, so that each mark can be seen and clicked.
+    tvwFavorites->expandAll();
     if (tvwFavorites->topLevelItemCount() > 0)
         tvwFavorites->setCurrentItem(tvwFavorites->topLevelItem(0));
     // What could not be read is said below the tree.
