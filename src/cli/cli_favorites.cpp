@@ -63,7 +63,8 @@ public:
 
     void Row(int number, const TFavoriteItem& item, std::string_view prefix = {}) {
         const std::string line = std::string(prefix) + std::to_string(number) + "\t" +
-                                 ctx_.ShowUtf8(AnsiRefsToUtf8(item.Title)) + "\t" + ctx_.Show(item.UrlName) + "\t" +
+                                 ctx_.ShowUtf8(AnsiRefsToUtf8(item.Title)) + "\t" +
+                                 ctx_.Show(item.UrlName) + "\t" +
                                  ctx_.Show(FavoriteDateColumn(item));
         listing_.Row(line, [&] {
             return std::vector<TValue>{TValue::Count(static_cast<std::uint64_t>(number)),
@@ -324,8 +325,8 @@ struct TSubOption {
     const char* Option;
     const char* Sub;
 };
-constexpr TSubOption kSubOptions[] = {
-    {"sort", "list"}, {"desc", "list"}, {"all", "import"}, {"from", "import"}, {"yes", "copy"}, {"yes", "move"}};
+constexpr TSubOption kSubOptions[] = {{"sort", "list"},   {"desc", "list"}, {"all", "import"},
+                                      {"from", "import"}, {"yes", "copy"},  {"yes", "move"}};
 
 int RunFavorites(TCliContext& ctx, const TCliArgs& args) {
     if (args.Operands.empty())
@@ -364,7 +365,7 @@ const TCliCommandRegistrar kFavorites({
     "favorites list [--sort title|url|date] [--desc]\n"
     "favorites add TITLE URL\n"
     "favorites remove N\n"
-    "favorites import [--from wine|chromium|firefox|PATH] [--all | N...]\n"
+    "favorites import [--from SOURCE] [--all | N...]\n"
     "favorites copy N... [--yes]\n"
     "favorites move N... [--yes]",
     "favorite sites: list, add, remove, import shortcuts, copy, move",

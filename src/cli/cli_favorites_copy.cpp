@@ -98,8 +98,9 @@ bool SelectFavorites(TCliContext& ctx, const TFavorites& store,
 }
 
 std::string Describe(const TCliContext& ctx, const TFavorites& store, const TFavoriteItem* item) {
-    return std::to_string(store.IndexOf(item) + 1) + "\t" + ctx.ShowUtf8(AnsiRefsToUtf8(item->Title)) + "\t" +
-           ctx.Show(item->UrlName) + "\t" + ctx.Show(item->PathName);
+    return std::to_string(store.IndexOf(item) + 1) + "\t" +
+           ctx.ShowUtf8(AnsiRefsToUtf8(item->Title)) + "\t" + ctx.Show(item->UrlName) + "\t" +
+           ctx.Show(item->PathName);
 }
 
 bool ConfirmMove(TCliContext& ctx, const TWebCacheTree& tree, const TFavorites& store,

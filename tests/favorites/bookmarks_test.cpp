@@ -109,9 +109,9 @@ TEST_F(BookmarksTest, ImportedTitlesSurviveTheFileWithEveryCharacter) {
     std::vector<std::string> titles;
     for (int i = 0; i < again.Count(); ++i)
         titles.push_back(AnsiRefsToUtf8(again.Items(i)->Title));
-    EXPECT_EQ(titles, (std::vector<std::string>{"Basket", "FAQ", "セール 商品一覧",
-                                                "News 😀 ニュース", "Tarnhold テスト",
-                                                "Example 한국어"}));
+    EXPECT_EQ(titles,
+              (std::vector<std::string>{"Basket", "FAQ", "セール 商品一覧", "News 😀 ニュース",
+                                        "Tarnhold テスト", "Example 한국어"}));
 }
 
 TEST_F(BookmarksTest, ARunningFirefoxNeitherBlocksNorIsBlocked) {
@@ -138,16 +138,16 @@ TEST_F(BookmarksTest, ARunningFirefoxNeitherBlocksNorIsBlocked) {
     const std::vector<std::string> tree = Describe(read);
     EXPECT_NE(std::find(tree.begin(), tree.end(), "  Fresh <http://fresh.test/>"), tree.end());
     // The writer goes on undisturbed.
-    EXPECT_EQ(sqlite3_exec(db, "UPDATE moz_bookmarks SET title='Fresher' WHERE guid='freshbmark01';"
-                               "COMMIT;",
+    EXPECT_EQ(sqlite3_exec(db,
+                           "UPDATE moz_bookmarks SET title='Fresher' WHERE guid='freshbmark01';"
+                           "COMMIT;",
                            nullptr, nullptr, nullptr),
               SQLITE_OK)
         << sqlite3_errmsg(db);
     sqlite3_close(db);
     // Nothing of the private copy is left beside the original.
     for (const auto& entry : fs::directory_iterator(Dir))
-        EXPECT_EQ(entry.path().filename().string().rfind("places.sqlite", 0), 0u)
-            << entry.path();
+        EXPECT_EQ(entry.path().filename().string().rfind("places.sqlite", 0), 0u) << entry.path();
 }
 
 TEST_F(BookmarksTest, DamagedAndHostileFilesSayWhyAndKeepWhatTheyCan) {
@@ -208,7 +208,8 @@ TEST_F(BookmarksTest, APathIsToldApartByWhatItHolds) {
     } cases[] = {
         {"a Bookmarks file", Dir / "profile" / "Bookmarks", TImportKind::Chromium,
          Dir / "profile" / "Bookmarks"},
-        {"a Chromium profile", Dir / "profile", TImportKind::Chromium, Dir / "profile" / "Bookmarks"},
+        {"a Chromium profile", Dir / "profile", TImportKind::Chromium,
+         Dir / "profile" / "Bookmarks"},
         {"places.sqlite", Dir / "ff.default" / "places.sqlite", TImportKind::Firefox,
          Dir / "ff.default" / "places.sqlite"},
         {"a Firefox profile", Dir / "ff.default", TImportKind::Firefox,
@@ -249,15 +250,15 @@ TEST_F(BookmarksTest, TheBrowsersOfAHomeAreFound) {
     std::vector<std::string> found;
     for (const TImportSource& s : sources)
         found.push_back(DescribeImportSource(s));
-    EXPECT_EQ(found,
-              (std::vector<std::string>{
-                  "Chromium bookmarks, profile Default (" + h + "/.config/chromium/Default/Bookmarks)",
-                  "Chromium bookmarks, profile Profile 1 (" + h +
-                      "/.config/chromium/Profile 1/Bookmarks)",
-                  "Google Chrome bookmarks, profile Default (" + h +
-                      "/.config/google-chrome/Default/Bookmarks)",
-                  "Firefox bookmarks, profile abc.default-release (" + h +
-                      "/.mozilla/firefox/abc.default-release/places.sqlite)"}));
+    EXPECT_EQ(found, (std::vector<std::string>{
+                         "Chromium bookmarks, profile Default (" + h +
+                             "/.config/chromium/Default/Bookmarks)",
+                         "Chromium bookmarks, profile Profile 1 (" + h +
+                             "/.config/chromium/Profile 1/Bookmarks)",
+                         "Google Chrome bookmarks, profile Default (" + h +
+                             "/.config/google-chrome/Default/Bookmarks)",
+                         "Firefox bookmarks, profile abc.default-release (" + h +
+                             "/.mozilla/firefox/abc.default-release/places.sqlite)"}));
 
     // Windows disks: the Favorites of every user of every disk.
     ASSERT_TRUE(ForceDirectories(Dir / "mnt" / "c" / "Users" / "taro" / "Favorites"));

@@ -110,8 +110,10 @@ TEST_F(FavoritesCli, ImportFromBookmarkFilesAndProfiles) {
     ASSERT_EQ(done.ExitCode, 0) << done.Err;
     EXPECT_EQ(done.Out, "imported 5 favorites\n");
     const TCliResult list = RunCli({"favorites", "list", "--json"});
-    EXPECT_NE(list.Out.find("\"title\":\"Example 한국어\",\"url\":\"http://example.test/%ED%95%9C%EA%B5%AD\""),
-              std::string::npos)
+    EXPECT_NE(
+        list.Out.find(
+            "\"title\":\"Example 한국어\",\"url\":\"http://example.test/%ED%95%9C%EA%B5%AD\""),
+        std::string::npos)
         << list.Out;
 
     // A home without browsers, and a path that is no source: said, and a failure.

@@ -179,11 +179,13 @@ int main(int argc, char** argv) {
     }
     const std::filesystem::path data = std::filesystem::path(TARNHOLD_TEST_DATA) / "favorites";
     TfrmImportFavorites import(store, prompts);
-    import.SetSources({{TImportKind::Shortcuts, shortcuts, {}, "user"},
-                       {TImportKind::Chromium, data / "chromium" / "Bookmarks", "Chromium",
-                        "Default"},
-                       {TImportKind::Firefox, data / "firefox" / "places.sqlite", "Firefox",
-                        "abcd1234.default-esr"}});
+    import.SetSources(
+        {{TImportKind::Shortcuts, shortcuts, {}, "user"},
+         {TImportKind::Chromium, data / "chromium" / "Bookmarks", "Chromium", "Default"},
+         { TImportKind::Firefox,
+           data / "firefox" / "places.sqlite",
+           "Firefox",
+           "abcd1234.default-esr" }});
     const char* names[] = {"importfavorites-shortcuts", "importfavorites-chromium",
                            "importfavorites-firefox"};
     for (int i = 0; i < 3; ++i) {

@@ -94,8 +94,11 @@ TEST(EditFavoriteModes, CaptionsFieldsAndFocus) {
          "edtTitle", TEditMode::Single},
         {"default", [&](TfrmEditFavorite& d) { d.EditItem(&one, true); },
          "デフォルトのお気に入りの設定", false, "edtPath", TEditMode::Default},
-        {"multiple", [&](TfrmEditFavorite& d) { d.EditItems({&one, &two}); }, "お気に入りの設定",
-         false, "edtPath", TEditMode::Multiple},
+        {"multiple",
+         [&](TfrmEditFavorite& d) {
+             d.EditItems({&one, &two});
+         },
+         "お気に入りの設定", false, "edtPath", TEditMode::Multiple},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

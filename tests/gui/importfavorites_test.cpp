@@ -80,7 +80,7 @@ struct Fixture {
     QStringList Describe() const {
         QStringList out;
         std::function<void(QTreeWidgetItem*, const QString&)> walk = [&](QTreeWidgetItem* item,
-                                                                          const QString& indent) {
+                                                                         const QString& indent) {
             out.append(indent + item->text(0) + QLatin1Char(' ') +
                        QString::number(TfrmImportFavorites::StateOf(item)));
             for (int i = 0; i < item->childCount(); ++i)
@@ -113,12 +113,12 @@ TEST(ImportFavoritesShortcuts, TreeOrderAndMarksAsTheyAreRead) {
     f.Shortcut("My Site.url", "http://my.test/");
     f.Shortcut("news/Paper.url", "http://paper.test/");
     f.Shortcut("news/Known.url", "http://known.test/"); // another letter case
-    f.Shortcut("Aside/Empty/readme.txt", "");            // no shortcut at any depth
+    f.Shortcut("Aside/Empty/readme.txt", "");           // no shortcut at any depth
     f.Shortcut("Blue/Only.url", "http://KNOWN.test/");
     f.Shortcut("NoUrl.url", "");
     f.ShowFolder();
     EXPECT_EQ(f.Describe(), (Lines({"Blue 1", "  Only 4", "news 1", "  Known 4", "  Paper 1",
-                                         "My Site 1", "NoUrl 1", "Zeta 1"})));
+                                    "My Site 1", "NoUrl 1", "Zeta 1"})));
     EXPECT_EQ(f.Dialog.Tree()->currentItem(), f.Dialog.Tree()->topLevelItem(0));
     EXPECT_EQ(f.Item(QStringLiteral("news/Known"))->data(0, Qt::AccessibleDescriptionRole),
               Utf8("登録済み"));
@@ -136,7 +136,7 @@ TEST(ImportFavoritesShortcuts, MarksGoDownAndUp) {
     // Checking a folder checks everything below but the blue ones.
     f.Click("news");
     EXPECT_EQ(f.Describe(), (Lines({"Blue 1", "  Only 4", "news 2", "  deep 2", "    Tv 2",
-                                         "  Known 4", "  Paper 2", "  Radio 2"})));
+                                    "  Known 4", "  Paper 2", "  Radio 2"})));
     // Unchecking one turns its folder grey; unchecking the deep one too.
     f.Click("news/Paper");
     EXPECT_EQ(f.State("news"), isPartly);
@@ -167,7 +167,8 @@ TEST(ImportFavoritesShortcuts, OnlyTheMarkOrSpaceToggles) {
     QTreeWidget* tree = f.Dialog.Tree();
     // A click on the caption selects, it does not toggle.
     const QRect row = tree->visualItemRect(item);
-    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, QPoint(row.right() - 2, row.center().y()));
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
+                      QPoint(row.right() - 2, row.center().y()));
     EXPECT_EQ(TfrmImportFavorites::StateOf(item), isNone);
     tree->setFocus();
     tree->setCurrentItem(item);
@@ -270,7 +271,8 @@ TEST(ImportFavoritesBookmarks, WhatCannotBeReadIsSaid) {
     f.Show({{TImportKind::Chromium, f.Dir / "missing", "Chromium", "Default"}});
     auto* problems = f.Dialog.findChild<QLabel*>(QStringLiteral("txtProblems"));
     EXPECT_TRUE(problems->isVisible());
-    EXPECT_TRUE(problems->text().contains(QStringLiteral("missing"))) << problems->text().toStdString();
+    EXPECT_TRUE(problems->text().contains(QStringLiteral("missing")))
+        << problems->text().toStdString();
     EXPECT_EQ(f.Dialog.Tree()->topLevelItemCount(), 0);
     f.Import();
     EXPECT_EQ(f.LastMessage(), Utf8("インポートするお気に入りが1つも選択されていません。"));
@@ -284,7 +286,8 @@ TEST(ImportFavoritesDialog, ControlsAreNamedAndReachable) {
     EXPECT_EQ(sources->accessibleName(), Utf8("読み込み元"));
     EXPECT_EQ(f.Dialog.Tree()->accessibleName(), Utf8("インポートするお気に入り"));
     for (QWidget* w : std::initializer_list<QWidget*>{
-             sources, f.Dialog.Tree(), f.Dialog.findChild<QPushButton*>(QStringLiteral("btnImport")),
+             sources, f.Dialog.Tree(),
+             f.Dialog.findChild<QPushButton*>(QStringLiteral("btnImport")),
              f.Dialog.findChild<QPushButton*>(QStringLiteral("btnClose"))})
         EXPECT_TRUE(w->focusPolicy() & Qt::TabFocus) << w->objectName().toStdString();
     EXPECT_TRUE(f.Dialog.findChild<QPushButton*>(QStringLiteral("btnImport"))->isDefault());

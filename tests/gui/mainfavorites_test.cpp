@@ -29,6 +29,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStatusBar>
 #include <QTest>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
@@ -66,6 +67,14 @@ public:
     TOverwriteAnswer AskOverwrite(const TWebCacheTreeNode&, const fs::path&) override {
         return TOverwriteAnswer::Yes;
     }
+    bool AskArchiveFile(fs::path& file, bool& decoded) override {
+        if (ArchiveFile.empty())
+            return false;
+        file = ArchiveFile;
+        decoded = false;
+        return true;
+    }
+    fs::path ArchiveFile;
     std::vector<fs::path> Opened;
     std::vector<QUrl> Urls;
 };
@@ -163,17 +172,18 @@ TEST(MainFavoritesMenus, TheMenuAndTheListsMenuInOrderEnabledBySelection) {
     }
     ASSERT_NE(menu, nullptr);
     EXPECT_TRUE(menu->menuAction()->isEnabled());
-    const QStringList order = Lines({"ローカルページの表示(&V)", "インターネットページの表示(&N)", "",
-                            "ローカルへコピー(&C)", "ローカルへ移動(&M)", "WARC/WACZ として保存(&W)...",
-                            "", "新規(&N)...", "", "修正(&U)...", "削除(&D)", "",
-                            "デフォルト設定(&S)...", "", "インポート(&I)..."});
+    const QStringList order = Lines(
+        {"ローカルページの表示(&V)", "インターネットページの表示(&N)", "", "ローカルへコピー(&C)",
+         "ローカルへ移動(&M)", "WARC/WACZ として保存(&W)...", "", "新規(&N)...", "", "修正(&U)...",
+         "削除(&D)", "", "デフォルト設定(&S)...", "", "インポート(&I)..."});
     for (QMenu* m : {menu, f.W().Menu("mnuPopupFavorites")}) {
         QStringList texts;
         for (QAction* a : m->actions())
             texts.append(a->isSeparator() ? QString() : a->text());
         EXPECT_EQ(texts, order);
     }
-    EXPECT_EQ(f.W().Action("actFavoritesUpdate")->shortcut(), QKeySequence(Qt::ALT | Qt::Key_Return));
+    EXPECT_EQ(f.W().Action("actFavoritesUpdate")->shortcut(),
+              QKeySequence(Qt::ALT | Qt::Key_Return));
     EXPECT_EQ(f.W().Action("actFavoritesDelete")->shortcut(), QKeySequence(Qt::Key_Delete));
 
     TFavoriteItem* a = f.Add("A", "http://www.shop.test/");
@@ -195,7 +205,8 @@ TEST(MainFavoritesMenus, TheMenuAndTheListsMenuInOrderEnabledBySelection) {
             EXPECT_EQ(f.W().Action(name)->isEnabled(), c.many) << name;
         for (const char* name : {"actFavoritesDisplayLocal", "actFavoritesDisplayInternet"})
             EXPECT_EQ(f.W().Action(name)->isEnabled(), c.one) << name;
-        for (const char* name : {"actFavoritesNew", "actFavoritesSetupDefault", "actFavoritesImport"})
+        for (const char* name :
+             {"actFavoritesNew", "actFavoritesSetupDefault", "actFavoritesImport"})
             EXPECT_TRUE(f.W().Action(name)->isEnabled()) << name;
     }
 }
@@ -225,8 +236,8 @@ TEST(MainFavoritesRegister, AHostFromTheTreesMenuAndAPageFromTheList) {
     while (row < model->Count() && model->NodeAt(row)->DisplayName() != "faq~0001.html")
         ++row;
     ASSERT_LT(row, model->Count());
-    f.W().List()->SelectionModel()->select(model->index(row, 0), QItemSelectionModel::ClearAndSelect |
-                                                                     QItemSelectionModel::Rows);
+    f.W().List()->SelectionModel()->select(
+        model->index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     f.W().Commands().PrepareListMenu();
     ASSERT_TRUE(f.W().Action("actFavoritesFromCache")->isEnabled());
     f.Edit("actFavoritesFromCache", [&](QDialog* d) {
@@ -416,6 +427,27 @@ TEST(MainFavoritesCopy, AFavoriteWithoutSaveFolderStopsTheRunAndSaysWhy) {
     EXPECT_NE(f.Tree->FindFolderByUrl("http://news.example.test/"), nullptr) << "nothing moved";
 }
 
+TEST(MainFavoritesArchive, TheSitesOfTheSelectedFavoritesBecomeOneArchive) {
+    Fixture f;
+    TFavoriteItem* news = f.Add("News", "http://news.example.test/");
+    TFavoriteItem* img = f.Add("Img", "http://img.shop.test/");
+    TFavoriteItem* gone = f.Add("Gone", "http://gone.test/");
+    f.Prompts.ArchiveFile = f.Out.Path() / "sites.warc.gz";
+    // A site the cache does not hold has nothing to save, and says so.
+    f.SelectFavorites({gone});
+    f.W().Action("actFavoritesSaveArchive")->trigger();
+    ASSERT_EQ(f.Prompts.Messages.size(), 1u);
+    EXPECT_FALSE(fs::exists(f.Prompts.ArchiveFile));
+
+    f.SelectFavorites({news, img, gone});
+    f.W().Action("actFavoritesSaveArchive")->trigger();
+    EXPECT_EQ(f.Prompts.Messages.size(), 1u) << f.Prompts.Messages.back().Text.toStdString();
+    EXPECT_TRUE(fs::is_regular_file(f.Prompts.ArchiveFile));
+    // The six files the tree holds of the news site, three of the images' host.
+    const QString shown = f.Window->statusBar()->currentMessage();
+    EXPECT_TRUE(shown.startsWith(Utf8("9 件を "))) << shown.toStdString();
+}
+
 TEST(MainFavoritesInternet, OnlyWebPagesGoToTheBrowser) {
     Fixture f;
     const struct {
@@ -450,8 +482,9 @@ TEST(MainFavoritesList, HeaderClicksSortByColumnAndToggleTheOrder) {
     c->Date = MakeSystemTime(2021, 1, 1, 0, 0, 0);
     QHeaderView* header = f.Panel()->header();
     auto click = [&](int column) {
-        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
-                          QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
+        QTest::mouseClick(
+            header->viewport(), Qt::LeftButton, {},
+            QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
     };
     EXPECT_EQ(f.RowTitles(), (Lines({"Alpha", "beta", "gamma"})));
     click(1);

@@ -187,7 +187,9 @@ TEST(Codepage, ReferencesKeepWhatTheCodePageLacks) {
         EXPECT_EQ(AnsiRefsToUtf8(c.ansi), c.utf8);
     }
     // Bytes that are not UTF-8 become "?".
-    EXPECT_EQ(Utf8ToAnsiRefs("a\xff" "b"), "a?b");
+    EXPECT_EQ(Utf8ToAnsiRefs("a\xff"
+                             "b"),
+              "a?b");
     // What is no reference of a character stays as it is.
     for (const char* text : {"&#0;", "&#55296;", "&#1114112;", "&#;", "&#12", "&#12345678;"}) {
         SCOPED_TRACE(text);

@@ -2,9 +2,9 @@
 
 #include "copy/deletenodes.h"
 #include "platform/codepage.h"
+#include "text/urlscheme.h"
 #include "text/urlutils.h"
 #include "tree/localpaths.h"
-#include "text/urlscheme.h"
 
 namespace tarnhold {
 

@@ -101,9 +101,9 @@ void ReadJsonChildren(const nlohmann::json& children, const fs::path& file,
             continue;
         const auto type = node.find("type");
         const auto name = node.find("name");
-        const std::string caption =
-            name != node.end() && name->is_string() ? NameToAnsi(name->get_ref<const std::string&>())
-                                                    : std::string();
+        const std::string caption = name != node.end() && name->is_string()
+                                        ? NameToAnsi(name->get_ref<const std::string&>())
+                                        : std::string();
         if (type == node.end() || !type->is_string())
             continue;
         if (*type == "url") {
@@ -252,8 +252,8 @@ struct TPlacesTree {
                     continue;
                 }
                 const char* root = depth == 0 ? RootName(place.Guid) : nullptr;
-                TShortcutEntry folder =
-                    FolderEntry(root != nullptr ? std::string(root) : NameToAnsi(place.Title), File);
+                TShortcutEntry folder = FolderEntry(
+                    root != nullptr ? std::string(root) : NameToAnsi(place.Title), File);
                 Fill(id, folder.Children, depth + 1, seen);
                 out.push_back(std::move(folder));
             }
@@ -360,10 +360,10 @@ TShortcutFolder ReadChromiumBookmarks(const fs::path& file, const TFavorites& st
         if (root == roots->end() || !root->is_object())
             continue;
         const auto name = root->find("name");
-        TShortcutEntry folder = FolderEntry(
-            name != root->end() && name->is_string() ? NameToAnsi(name->get_ref<const std::string&>())
-                                                     : std::string(key),
-            file);
+        TShortcutEntry folder = FolderEntry(name != root->end() && name->is_string()
+                                                ? NameToAnsi(name->get_ref<const std::string&>())
+                                                : std::string(key),
+                                            file);
         if (const auto children = root->find("children"); children != root->end())
             ReadJsonChildren(*children, file, folder.Children, 1, tooDeep);
         result.Items.push_back(std::move(folder));
@@ -458,8 +458,8 @@ std::vector<TImportSource> FindWindowsDiskFavorites(const std::vector<fs::path>&
                 const fs::path favorites = user / "Favorites";
                 std::error_code ec;
                 if (fs::is_directory(fs::symlink_status(favorites, ec)))
-                    found.push_back({TImportKind::Shortcuts, favorites, {},
-                                     user.filename().string()});
+                    found.push_back(
+                        {TImportKind::Shortcuts, favorites, {}, user.filename().string()});
             }
         }
     }

@@ -61,7 +61,8 @@ FindBookmarkFiles(const std::function<const char*(const char*)>& getEnv = ::gete
 // The Favorites folders of Windows profiles on the disks mounted below the
 // folders given (Users/<user>/Favorites on each disk's top, as /mnt/c or
 // /media/<user>/<disk> hold them).
-std::vector<TImportSource> FindWindowsDiskFavorites(const std::vector<std::filesystem::path>& mounts);
+std::vector<TImportSource>
+FindWindowsDiskFavorites(const std::vector<std::filesystem::path>& mounts);
 
 // Every source of this machine, in this order: the Favorites folders of the
 // Wine prefixes (DefaultShortcutFolders), those of mounted Windows disks

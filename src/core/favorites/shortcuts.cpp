@@ -145,7 +145,8 @@ void Finish(std::vector<TShortcutEntry>& entries,
         else
             e.Registered = !e.Url.empty() && registered.count(AnsiLowerCase(e.Url)) > 0;
     }
-    std::erase_if(entries, [](const TShortcutEntry& e) { return e.IsFolder && e.Children.empty(); });
+    std::erase_if(entries,
+                  [](const TShortcutEntry& e) { return e.IsFolder && e.Children.empty(); });
     std::sort(entries.begin(), entries.end(), EntryLess);
 }
 

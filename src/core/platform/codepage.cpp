@@ -4,9 +4,9 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <iconv.h>
 #include <langinfo.h>
+#include <string>
 
 namespace tarnhold {
 

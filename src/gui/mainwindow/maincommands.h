@@ -372,11 +372,21 @@ private:
 };
 
 // The お気に入り menu and the favorites list's context menu, in order.
-inline constexpr std::initializer_list<const char*> kFavoritesMenu = {
-    "actFavoritesDisplayLocal", "actFavoritesDisplayInternet", "-", "actFavoritesCopyFile",
-    "actFavoritesMoveFile",     "actFavoritesSaveArchive",     "-", "actFavoritesNew",
-    "-",                        "actFavoritesUpdate",          "actFavoritesDelete",
-    "-",                        "actFavoritesSetupDefault",    "-", "actFavoritesImport"};
+inline constexpr std::initializer_list<const char*> kFavoritesMenu = {"actFavoritesDisplayLocal",
+                                                                      "actFavoritesDisplayInternet",
+                                                                      "-",
+                                                                      "actFavoritesCopyFile",
+                                                                      "actFavoritesMoveFile",
+                                                                      "actFavoritesSaveArchive",
+                                                                      "-",
+                                                                      "actFavoritesNew",
+                                                                      "-",
+                                                                      "actFavoritesUpdate",
+                                                                      "actFavoritesDelete",
+                                                                      "-",
+                                                                      "actFavoritesSetupDefault",
+                                                                      "-",
+                                                                      "actFavoritesImport"};
 
 // One line on what a copy wrote and which links of its pages the cache
 // lacked.
