@@ -82,7 +82,10 @@ public:
 // A started window over a copy of the Wine cache, its own data folder and
 // favorites.dat.
 struct Fixture {
-    Fixture() {
+    explicit Fixture(const std::string& favoritesDat = {}) {
+        if (!favoritesDat.empty()) {
+            EXPECT_TRUE(WriteFileAtomic(Home.Path() / "favorites.dat", favoritesDat));
+        }
         fs::copy(kWineCache, Cache.Path() / "Content.IE5", fs::copy_options::recursive);
         TError error;
         auto source =
@@ -344,6 +347,19 @@ TEST(MainFavoritesDelete, TheOpenFavoriteGoesAndTheWholeCacheComesBack) {
               Utf8("これら 2 のお気に入りを削除してもよろしいですか？"));
     EXPECT_EQ(f.Favorites.Count(), 0);
     EXPECT_EQ(f.SavedFile().find("Count=0") != std::string::npos, true);
+}
+
+TEST(MainFavoritesDefault, TheWholeCacheNamesFolderPagesWithTheDefaultFavoritesName) {
+    Fixture f("[FavoriteDefault]\r\nDefault=top.htm\r\n");
+    EXPECT_EQ(f.Tree->DefaultFileName, "top.htm");
+    EXPECT_NE(f.Tree->FindNodeByUrl("http://news.example.test/top.htm"), nullptr);
+    // Set up anew, the names follow at once.
+    f.Edit("actFavoritesSetupDefault",
+           [&](QDialog* d) { f.Box(d, "edtDefault")->setText(QStringLiteral("home.html")); });
+    EXPECT_EQ(f.Tree->DefaultFileName, "home.html");
+    EXPECT_EQ(f.Favorites.DefaultItem().Default, "home.html");
+    EXPECT_NE(f.SavedFile().find("Default=home.html"), std::string::npos);
+    EXPECT_TRUE(IsDateUnset(f.Favorites.DefaultItem().Date));
 }
 
 TEST(MainFavoritesOpen, ADoubleClickOnNoRowShowsTheWholeCache) {

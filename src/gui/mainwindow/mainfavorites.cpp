@@ -97,6 +97,9 @@ void TMainCommands::ConnectFavoriteActions() {
 void TMainCommands::AttachFavorites() {
     TFavoritesPanel* panel = Views_.Favorites;
     panel->Bind(Favorites_);
+    // The whole cache names folder URLs with the default favorite's file name.
+    if (!Favorites_.DefaultItem().Default.empty())
+        Tree_.DefaultFileName = Favorites_.DefaultItem().Default;
     connect(panel, &TFavoritesPanel::favoriteActivated, this, &TMainCommands::OpenFavorite);
     panel->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(panel, &QWidget::customContextMenuRequested, this, [this, panel](const QPoint& pos) {
