@@ -2,6 +2,7 @@
 // folder, and the import of the browser's Internet shortcuts.
 #include "cli.h"
 #include "cli_favorites_copy.h"
+#include "favorites/bookmarks.h"
 #include "favorites/favorites.h"
 #include "favorites/shortcuts.h"
 #include "platform/appfolder.h"
@@ -62,11 +63,12 @@ public:
 
     void Row(int number, const TFavoriteItem& item, std::string_view prefix = {}) {
         const std::string line = std::string(prefix) + std::to_string(number) + "\t" +
-                                 ctx_.Show(item.Title) + "\t" + ctx_.Show(item.UrlName) + "\t" +
+                                 ctx_.ShowUtf8(AnsiRefsToUtf8(item.Title)) + "\t" +
+                                 ctx_.Show(item.UrlName) + "\t" +
                                  ctx_.Show(FavoriteDateColumn(item));
         listing_.Row(line, [&] {
             return std::vector<TValue>{TValue::Count(static_cast<std::uint64_t>(number)),
-                                       TValue::Ansi(item.Title),
+                                       TValue::Utf8(AnsiRefsToUtf8(item.Title)),
                                        TValue::Ansi(item.UrlName),
                                        TValue::Ansi(DecodeURL(item.UrlName)),
                                        TValue::Time(item.Date),
@@ -158,11 +160,11 @@ public:
 
     void Row(int number, std::string_view state, const std::string& name, const TShortcutEntry& e) {
         const std::string line = std::to_string(number) + "\t" + std::string(state) + "\t" +
-                                 ctx_.Show(name) + "\t" + ctx_.Show(e.Url);
+                                 ctx_.ShowUtf8(AnsiRefsToUtf8(name)) + "\t" + ctx_.Show(e.Url);
         listing_.Row(line, [&] {
             return std::vector<TValue>{TValue::Count(static_cast<std::uint64_t>(number)),
                                        TValue::Utf8(state),
-                                       TValue::Ansi(name),
+                                       TValue::Utf8(AnsiRefsToUtf8(name)),
                                        e.Url.empty() ? TValue::Null() : TValue::Ansi(e.Url),
                                        e.Url.empty() ? TValue::Null()
                                                      : TValue::Ansi(DecodeURL(e.Url)),
@@ -190,38 +192,69 @@ void NamesOf(const std::vector<TShortcutEntry>& entries, const std::string& pref
     }
 }
 
+// The sources --from names: wine (the Wine prefixes' Favorites folders),
+// chromium (the bookmarks of Chromium and its kin), firefox, or a path.
+bool FindSources(const TCliContext& ctx, const std::string& from,
+                 std::vector<TImportSource>& sources) {
+    if (from == "wine") {
+        for (const auto& folder : DefaultShortcutFolders())
+            sources.push_back(
+                {TImportKind::Shortcuts, folder, {}, folder.parent_path().filename().string()});
+        if (sources.empty())
+            ctx.Fail("no Favorites folder found in the Wine prefix; name one: "
+                     "tarnhold-cli favorites import --from FOLDER");
+    } else if (from == "chromium" || from == "firefox") {
+        const TImportKind kind = from == "chromium" ? TImportKind::Chromium : TImportKind::Firefox;
+        for (TImportSource& source : FindBookmarkFiles()) {
+            if (source.Kind == kind)
+                sources.push_back(std::move(source));
+        }
+        if (sources.empty())
+            ctx.Fail("no " + std::string(from == "chromium" ? "Chromium" : "Firefox") +
+                     " bookmarks found in this home; name the file: "
+                     "tarnhold-cli favorites import --from PATH");
+    } else if (std::optional<TImportSource> source = ImportSourceAt(from)) {
+        sources.push_back(std::move(*source));
+    } else {
+        ctx.Fail(ctx.ShowUtf8(from) +
+                 ": neither a folder of shortcuts nor a Bookmarks file nor a places.sqlite");
+    }
+    return !sources.empty();
+}
+
 int Import(TCliContext& ctx, const TCliArgs& args) {
     const bool all = args.Has("all");
-    std::optional<std::filesystem::path> folder;
+    std::optional<std::string> from;
+    if (args.Has("from"))
+        from = args.Value("from");
     std::vector<std::string> numbers;
     for (std::size_t i = 1; i < args.Operands.size(); ++i) {
         const std::string& a = args.Operands[i];
         if (IsNumber(a))
             numbers.push_back(a);
-        else if (!folder && i == 1)
-            folder = std::filesystem::path(a);
+        else if (!from && i == 1)
+            from = a; // the folder as an operand, as before --from
         else
             return UsageError(ctx, "import: '" + EscapeForTerminal(a) +
                                        "' is no shortcut number (FOLDER comes first)");
     }
     if (all && !numbers.empty())
         return UsageError(ctx, "import takes --all or numbers, not both");
-    if (!folder) {
-        const auto found = DefaultShortcutFolders();
-        if (found.empty()) {
-            ctx.Fail("no Favorites folder found in the Wine prefix; name one: "
-                     "tarnhold-cli favorites import FOLDER");
-            return kExitFailure;
-        }
-        folder = found.front();
-        ctx.Fail("reading " + ctx.ShowPath(*folder));
-        for (std::size_t i = 1; i < found.size(); ++i)
-            ctx.Fail("also found: " + ctx.ShowPath(found[i]) + " (name it to read it)");
+    std::vector<TImportSource> sources;
+    if (!FindSources(ctx, from.value_or("wine"), sources))
+        return kExitFailure;
+    const TImportSource& source = sources.front();
+    if (sources.size() > 1 || !from || *from == "wine" || *from == "chromium" ||
+        *from == "firefox") {
+        ctx.Fail("reading " + ctx.ShowUtf8(DescribeImportSource(source)));
+        for (std::size_t i = 1; i < sources.size(); ++i)
+            ctx.Fail("also found: " + ctx.ShowUtf8(DescribeImportSource(sources[i])) +
+                     " (name it with --from to read it)");
     }
     TFavorites store;
     if (!OpenStore(ctx, store))
         return kExitFailure;
-    TShortcutFolder tree = ReadShortcutFolder(*folder, store);
+    TShortcutFolder tree = ReadImportSource(source, store);
     // What could not be read is named, and the run fails, but the rest is
     // listed or imported all the same.
     int rc = kExitOk;
@@ -292,8 +325,8 @@ struct TSubOption {
     const char* Option;
     const char* Sub;
 };
-constexpr TSubOption kSubOptions[] = {
-    {"sort", "list"}, {"desc", "list"}, {"all", "import"}, {"yes", "copy"}, {"yes", "move"}};
+constexpr TSubOption kSubOptions[] = {{"sort", "list"},   {"desc", "list"}, {"all", "import"},
+                                      {"from", "import"}, {"yes", "copy"},  {"yes", "move"}};
 
 int RunFavorites(TCliContext& ctx, const TCliArgs& args) {
     if (args.Operands.empty())
@@ -332,7 +365,7 @@ const TCliCommandRegistrar kFavorites({
     "favorites list [--sort title|url|date] [--desc]\n"
     "favorites add TITLE URL\n"
     "favorites remove N\n"
-    "favorites import [FOLDER] [--all | N...]\n"
+    "favorites import [--from SOURCE] [--all | N...]\n"
     "favorites copy N... [--yes]\n"
     "favorites move N... [--yes]",
     "favorite sites: list, add, remove, import shortcuts, copy, move",
@@ -346,13 +379,21 @@ const TCliCommandRegistrar kFavorites({
     "add: registers a site with the save folder and options of the default\n"
     "  favorite, dated now; prints its line.\n"
     "remove: deletes favorite N; prints \"removed \" and its line.\n"
-    "import: the Internet shortcuts (.url) below FOLDER (default: the Favorites\n"
-    "  folder of the Wine prefix), one line each: N<TAB>STATE<TAB>NAME<TAB>URL,\n"
+    "import: the favorites of a source, one line each: N<TAB>STATE<TAB>NAME<TAB>URL,\n"
     "  STATE new, registered (its URL is a favorite already) or no-url. With\n"
     "  --all or numbers N, imports them as favorites titled with their names\n"
     "  and prints how many; a number that cannot be imported fails the run.\n"
-    "A FOLDER that is a number is written ./N. A shortcut or folder that cannot\n"
-    "be read is named on stderr and fails the run; the rest is still used.\n"
+    "  --from wine (the default): the Internet shortcuts (.url) of the Wine\n"
+    "  prefix's Favorites folder; chromium: the bookmarks of Chromium (or Chrome,\n"
+    "  Brave, Edge, Vivaldi, Opera), firefox: those of Firefox, of the first\n"
+    "  profile found (the others are named on stderr); PATH: a folder of\n"
+    "  shortcuts, a Bookmarks file, a places.sqlite (read from a private copy,\n"
+    "  so a running Firefox does not matter) or a profile folder holding one.\n"
+    "  Names keep every character: what favorites.dat's code page lacks is\n"
+    "  kept as a character reference (&#128512;).\n"
+    "A folder operand is taken as --from FOLDER; one that is a number is\n"
+    "written ./N. A shortcut, folder or file that cannot be read is named on\n"
+    "stderr and fails the run; the rest is still used.\n"
     "A damaged favorites.dat is read as far as it goes, named on stderr, and\n"
     "fails the run.\n"
     "fields (--json, --tsv) of favorites: number, title, url, url_decoded,\n"
@@ -362,10 +403,11 @@ const TCliCommandRegistrar kFavorites({
         std::string(kFavoritesCopyHelp) +
         "\n"
         "\n"
-        "example: tarnhold-cli favorites import ~/.wine/drive_c/users/me/Favorites\n",
+        "example: tarnhold-cli favorites import --from firefox --all\n",
     {{"sort", 0, "KEY", "list: order by title, url or date"},
      {"desc", 0, "", "list: the other way round"},
      {"all", 'a', "", "import: every new shortcut"},
+     {"from", 0, "SOURCE", "import: wine, chromium, firefox or a PATH"},
      {"yes", 'y', "", "copy, move: answer every question with yes"}},
     true,
     0,

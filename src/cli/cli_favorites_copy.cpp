@@ -98,8 +98,9 @@ bool SelectFavorites(TCliContext& ctx, const TFavorites& store,
 }
 
 std::string Describe(const TCliContext& ctx, const TFavorites& store, const TFavoriteItem* item) {
-    return std::to_string(store.IndexOf(item) + 1) + "\t" + ctx.Show(item->Title) + "\t" +
-           ctx.Show(item->UrlName) + "\t" + ctx.Show(item->PathName);
+    return std::to_string(store.IndexOf(item) + 1) + "\t" +
+           ctx.ShowUtf8(AnsiRefsToUtf8(item->Title)) + "\t" + ctx.Show(item->UrlName) + "\t" +
+           ctx.Show(item->PathName);
 }
 
 bool ConfirmMove(TCliContext& ctx, const TWebCacheTree& tree, const TFavorites& store,
@@ -185,7 +186,7 @@ int RunFavoritesCopy(TCliContext& ctx, const TCliArgs& args, bool move) {
         listing.Row(state + "\t" + Describe(ctx, store, item), [&] {
             return std::vector<TValue>{
                 TValue::Count(static_cast<std::uint64_t>(store.IndexOf(item) + 1)),
-                TValue::Ansi(item->Title), TValue::Ansi(item->UrlName),
+                TValue::Utf8(AnsiRefsToUtf8(item->Title)), TValue::Ansi(item->UrlName),
                 TValue::Ansi(item->PathName), TValue::Utf8(state)};
         });
     }

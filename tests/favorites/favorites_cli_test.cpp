@@ -95,6 +95,39 @@ TEST_F(FavoritesCli, ImportListsThenImportsByNumber) {
               std::string::npos);
 }
 
+TEST_F(FavoritesCli, ImportFromBookmarkFilesAndProfiles) {
+    const std::string data = TARNHOLD_TEST_DATA "/favorites";
+    ASSERT_EQ(RunCli({"favorites", "add", "shop", "http://www.shop.test/"}).ExitCode, 0);
+    TCliResult listed = RunCli({"favorites", "import", "--from", data + "/chromium/Bookmarks"});
+    ASSERT_EQ(listed.ExitCode, 0) << listed.Err;
+    EXPECT_NE(listed.Out.find("4\tnew\tBookmarks bar/News 😀 ニュース\thttp://news.example.test/\n"),
+              std::string::npos)
+        << listed.Out;
+    EXPECT_NE(listed.Out.find("5\tregistered\tBookmarks bar/Tarnhold テスト\t"), std::string::npos)
+        << listed.Out;
+
+    TCliResult done = RunCli({"favorites", "import", "--from", data + "/firefox", "--all"});
+    ASSERT_EQ(done.ExitCode, 0) << done.Err;
+    EXPECT_EQ(done.Out, "imported 5 favorites\n");
+    const TCliResult list = RunCli({"favorites", "list", "--json"});
+    EXPECT_NE(
+        list.Out.find(
+            "\"title\":\"Example 한국어\",\"url\":\"http://example.test/%ED%95%9C%EA%B5%AD\""),
+        std::string::npos)
+        << list.Out;
+
+    // A home without browsers, and a path that is no source: said, and a failure.
+    TCliRunOptions emptyHome;
+    emptyHome.Env["HOME"] = Home.string();
+    TCliResult none = RunCli({"favorites", "import", "--from", "firefox"}, emptyHome);
+    EXPECT_EQ(none.ExitCode, 1);
+    EXPECT_NE(none.Err.find("no Firefox bookmarks found"), std::string::npos) << none.Err;
+    TCliResult wrong = RunCli({"favorites", "import", "--from", data + "/make-bookmarks.sh"});
+    EXPECT_EQ(wrong.ExitCode, 1);
+    EXPECT_NE(wrong.Err.find("neither a folder of shortcuts"), std::string::npos) << wrong.Err;
+    EXPECT_EQ(RunCli({"favorites", "list", "--from", "wine"}).ExitCode, 2);
+}
+
 TEST_F(FavoritesCli, MistakesAreUsageErrorsThatChangeNothing) {
     struct Case {
         const char* name;

@@ -9,15 +9,19 @@
 #include "copy/confirmoverwrite.h"
 #include "copy/copyengine.h"
 #include "copy/copytofolder.h"
+#include "favorites/editfavorite.h"
+#include "favorites/importfavorites.h"
 #include "mainwindow/cachechooser.h"
 #include "mainwindow/defextname.h"
 #include "mainwindow/property.h"
+#include "platform/codepage.h"
 #include "platform/files.h"
 #include "support/cachetreefixture.h"
 #include "support/testfiles.h"
 #include "tree/contenttype.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QLibraryInfo>
 #include <QTemporaryDir>
@@ -141,6 +145,64 @@ int main(int argc, char** argv) {
     };
     TfrmCacheChooser chooser(prompts, caches, caches[1].Folder);
     Shoot(chooser, "cachechooser");
+
+    // The favorite editor in its three modes.
+    TfrmEditFavorite edit(prompts);
+    TFavoriteItem site = TFavorites::MakeDefaultItem();
+    site.Title = Utf8ToAnsiRefs("やまびこ山歩会 🏔");
+    site.UrlName = "http://www.yamabiko.test/";
+    site.PathName = "/home/user/Tarnhold/yamabiko/";
+    TFavoriteItem photo = site;
+    photo.PathName = "/home/user/Tarnhold/photo/";
+    photo.Method = mtSameDomain;
+    TFavoriteItem defaults = TFavorites::MakeDefaultItem();
+    edit.EditItem(&site, false);
+    Shoot(edit, "editfavorite-single");
+    edit.EditItem(&defaults, true);
+    Shoot(edit, "editfavorite-default");
+    edit.EditItems({&site, &photo});
+    Shoot(edit, "editfavorite-multiple");
+
+    // The import dialog on each kind of source, some entries checked.
+    TFavorites store;
+    store.AddNew("shop", "http://www.shop.test/");
+    store.AddNew("news", "http://news.example.test/");
+    const std::filesystem::path shortcuts = ToPath(temp.path()) / "Favorites";
+    for (const auto& [file, url] :
+         {std::pair<const char*, const char*>{"リンク/Shop.url", "http://www.shop.test/"},
+          {"リンク/Mountain 🏔.url", "http://www.yamabiko.test/"},
+          {"Weather.url", "http://weather.test/"},
+          {"News.url", "http://news.example.test/"}}) {
+        const std::filesystem::path path = shortcuts / std::filesystem::path(file);
+        (void)ForceDirectories(path.parent_path());
+        (void)WriteTestFile(path, std::string("[InternetShortcut]\r\nURL=") + url + "\r\n");
+    }
+    const std::filesystem::path data = std::filesystem::path(TARNHOLD_TEST_DATA) / "favorites";
+    TfrmImportFavorites import(store, prompts);
+    import.SetSources(
+        {{TImportKind::Shortcuts, shortcuts, {}, "user"},
+         {TImportKind::Chromium, data / "chromium" / "Bookmarks", "Chromium", "Default"},
+         { TImportKind::Firefox,
+           data / "firefox" / "places.sqlite",
+           "Firefox",
+           "abcd1234.default-esr" }});
+    const char* names[] = {"importfavorites-shortcuts", "importfavorites-chromium",
+                           "importfavorites-firefox"};
+    for (int i = 0; i < 3; ++i) {
+        auto* sources = import.findChild<QComboBox*>(QStringLiteral("cmbSource"));
+        sources->setCurrentIndex(i);
+        import.show();
+        import.Fill();
+        // One folder partly chosen: its first shortcut that can change.
+        QTreeWidgetItem* top = import.Tree()->topLevelItem(0);
+        for (int k = 0; top != nullptr && k < top->childCount(); ++k) {
+            if (TfrmImportFavorites::StateOf(top->child(k)) != isRegistered) {
+                import.Toggle(top->child(k));
+                break;
+            }
+        }
+        Shoot(import, names[i]);
+    }
 
     ShootMessage(QMessageBox::Warning, QStringLiteral("拡張子チェック"),
                  QStringLiteral("拡張子の最初の文字は、'.' でなければなりません。"),

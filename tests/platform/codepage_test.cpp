@@ -164,6 +164,40 @@ TEST(Codepage, Conversions) {
     EXPECT_EQ(AnsiToUtf8("\xb1"), "ｱ");
 }
 
+TEST(Codepage, ReferencesKeepWhatTheCodePageLacks) {
+    struct Case {
+        const char* name;
+        std::string utf8;
+        std::string ansi;
+    };
+    const Case cases[] = {
+        {"plain", "Site", "Site"},
+        {"Japanese stays ANSI", "日本ソabc", "\x93\xfa\x96\x7b" + kSo + "abc"},
+        {"emoji", "A😀B", "A&#128512;B"},
+        {"accent and Hangul", "é한", "&#233;&#54620;"},
+        {"an ampersand alone stays", "Q&A & more", "Q&A & more"},
+        {"a text that looks like a reference", "&#65; &#x41;", "&#38;#65; &#38;#x41;"},
+        {"ampersand at the end", "a&", "a&"},
+        // CP932 takes the wave dash in but gives a fullwidth tilde back.
+        {"one-way mapping", "〜", "&#12316;"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Utf8ToAnsiRefs(c.utf8), c.ansi);
+        EXPECT_EQ(AnsiRefsToUtf8(c.ansi), c.utf8);
+    }
+    // Bytes that are not UTF-8 become "?".
+    EXPECT_EQ(Utf8ToAnsiRefs("a\xff"
+                             "b"),
+              "a?b");
+    // What is no reference of a character stays as it is.
+    for (const char* text : {"&#0;", "&#55296;", "&#1114112;", "&#;", "&#12", "&#12345678;"}) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(AnsiRefsToUtf8(text), text);
+    }
+    EXPECT_EQ(AnsiRefsToUtf8("\x93\xfa&#128512;\x96\x7b"), "日😀本");
+}
+
 TEST(Codepage, PathsKeepUndecodableBytes) {
     EXPECT_EQ(AnsiToPath("\x93\xfa\x96\x7b.html").native(), "日本.html");
     // Two names that do not decode stay apart.

@@ -3,6 +3,8 @@
 #include "copy/deletenodes.h"
 #include "platform/codepage.h"
 #include "text/urlscheme.h"
+#include "text/urlutils.h"
+#include "tree/localpaths.h"
 
 namespace tarnhold {
 
@@ -42,6 +44,37 @@ int CountFavoriteFiles(const TWebCacheTree& tree, const std::vector<TFavoriteIte
             total += tree.CountFiles(folder);
     }
     return total;
+}
+
+std::filesystem::path FavoriteLocalPage(TWebCacheTree& tree, const TFavoriteItem& favorite) {
+    if (favorite.PathName.empty())
+        return {};
+    const std::string url = SiteUrl(favorite.UrlName);
+    // Folder URLs name the favorite's own default file while it is looked at.
+    const std::string oldDefault = tree.DefaultFileName;
+    if (!favorite.Default.empty())
+        tree.DefaultFileName = favorite.Default;
+    TLocalNameTable names(tree);
+    const TWebCacheTreeNode* node = names.Find(url);
+    TLocalPath path = node != nullptr ? NodeLocalPath(node) : names.WouldBePath(url);
+    if (favorite.Folder == fdBelowUrl) {
+        // The save folder stands for the favorite's URL folder.
+        TLocalPath prefix;
+        if (const TWebCacheTreeNode* folder = FavoriteFolder(tree, favorite)) {
+            prefix = NodeLocalPath(folder);
+        } else {
+            std::string dir;
+            SplitURL(url, &dir, nullptr, nullptr);
+            prefix = names.WouldBePath(dir);
+            prefix.pop_back(); // the default file
+        }
+        path = PlaceBelow(std::move(path), prefix);
+    }
+    tree.DefaultFileName = oldDefault;
+    std::filesystem::path out = AnsiToPath(favorite.PathName);
+    for (const std::string& part : path)
+        out /= part;
+    return out;
 }
 
 TFavoriteCopyResult CopyFavoritesToLocal(TWebCacheTree& tree, TCopyEngine& engine,

@@ -15,6 +15,7 @@
 #include "tree/webcachetree.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,13 @@ TWebCacheTreeNode* FavoriteFolder(const TWebCacheTree& tree, const TFavoriteItem
 
 // The files of all favorites' sites, for the progress maximum.
 int CountFavoriteFiles(const TWebCacheTree& tree, const std::vector<TFavoriteItem*>& favorites);
+
+// Where the copy of a favorite's page lies (or would lie): below its save
+// folder, laid out by its folder method, the file the copy engine writes
+// for its URL (a folder URL names its default file, the favorite's Default).
+// Named as the tree names it where the cache holds it, as a copy would name
+// it where it does not (after a move). Empty without a save folder.
+std::filesystem::path FavoriteLocalPage(TWebCacheTree& tree, const TFavoriteItem& favorite);
 
 // Copies (or moves) the favorites in the given order. engine must work on
 // tree; its prompts answer the overwrite question, and one answer is shared

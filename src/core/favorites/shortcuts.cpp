@@ -41,6 +41,12 @@ int ReadShortcutFile(const fs::path& path, std::string& out) {
     return 0;
 }
 
+// A file or folder name as a caption: every character kept (references for
+// what the code page lacks) when the name is UTF-8, its bytes otherwise.
+std::string CaptionOf(const fs::path& name) {
+    return IsValidUtf8(name.native()) ? Utf8ToAnsiRefs(name.native()) : PathToAnsi(name);
+}
+
 bool EntryLess(const TShortcutEntry& a, const TShortcutEntry& b) {
     if (a.IsFolder != b.IsFolder)
         return a.IsFolder;
@@ -73,7 +79,7 @@ struct TWalker {
                     continue;
                 }
                 TShortcutEntry entry;
-                entry.Caption = PathToAnsi(name);
+                entry.Caption = CaptionOf(name);
                 entry.Path = de.path();
                 entry.IsFolder = true;
                 Fill(de.path(), entry.Children, depth + 1);
@@ -83,7 +89,7 @@ struct TWalker {
             }
             if (fs::is_symlink(own) && fs::is_directory(de.status(sec)))
                 continue; // never followed: it could lead back up
-            const std::string ansiName = PathToAnsi(name);
+            const std::string ansiName = CaptionOf(name);
             const std::size_t dot = ansiName.rfind('.');
             if (dot == std::string::npos || AnsiLowerCase(ansiName.substr(dot)) != ".url")
                 continue;
@@ -127,6 +133,30 @@ TShortcutFolder ReadShortcutFolder(const fs::path& folder, const TFavorites& sto
     TWalker walker{registered, result.Problems};
     walker.Fill(folder, result.Items, 0);
     return result;
+}
+
+namespace {
+
+void Finish(std::vector<TShortcutEntry>& entries,
+            const std::unordered_set<std::string>& registered) {
+    for (TShortcutEntry& e : entries) {
+        if (e.IsFolder)
+            Finish(e.Children, registered);
+        else
+            e.Registered = !e.Url.empty() && registered.count(AnsiLowerCase(e.Url)) > 0;
+    }
+    std::erase_if(entries,
+                  [](const TShortcutEntry& e) { return e.IsFolder && e.Children.empty(); });
+    std::sort(entries.begin(), entries.end(), EntryLess);
+}
+
+} // namespace
+
+void FinishShortcutTree(std::vector<TShortcutEntry>& entries, const TFavorites& store) {
+    std::unordered_set<std::string> registered;
+    for (int i = 0; i < store.Count(); ++i)
+        registered.insert(AnsiLowerCase(store.Items(i)->UrlName));
+    Finish(entries, registered);
 }
 
 std::vector<TShortcutEntry*> ListShortcuts(std::vector<TShortcutEntry>& entries) {

@@ -35,6 +35,12 @@ struct TShortcutFolder {
 // loop); shortcut files must be regular files of at most 64 KiB.
 TShortcutFolder ReadShortcutFolder(const std::filesystem::path& folder, const TFavorites& store);
 
+// What every source of an import makes of its tree: folders without a
+// shortcut at any depth removed, each level sorted (folders first, then by
+// caption ignoring case), and shortcuts whose URL is a favorite of store
+// marked registered.
+void FinishShortcutTree(std::vector<TShortcutEntry>& entries, const TFavorites& store);
+
 // Where Windows programs under Wine keep the Favorites folder: in the prefix
 // $WINEPREFIX, then in ~/.wine, the folder Favorites of every profile
 // (drive_c/users/<user>/, or drive_c/windows/profiles/<user>/ in older Wine).

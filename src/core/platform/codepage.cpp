@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <iconv.h>
 #include <langinfo.h>
+#include <string>
 
 namespace tarnhold {
 
@@ -300,6 +302,110 @@ std::string Utf8ToAnsi(std::string_view utf8) {
         std::size_t n = Utf8SequenceLength(rest);
         return n == 0 ? std::size_t{1} : n;
     });
+    return out;
+}
+
+namespace {
+
+void AppendReference(std::string& out, char32_t c) {
+    out += "&#";
+    out += std::to_string(static_cast<std::uint32_t>(c));
+    out += ';';
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+// A reference "&#N;" at text[pos]: its length, 0 when there is none.
+std::size_t ReferenceAt(std::string_view text, std::size_t pos, char32_t& value) {
+    if (text.compare(pos, 2, "&#") != 0)
+        return 0;
+    std::size_t i = pos + 2;
+    std::uint32_t v = 0;
+    const std::size_t digits = i;
+    // Seven digits hold every code point; more is no reference of ours.
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - digits < 7)
+        v = v * 10 + static_cast<std::uint32_t>(text[i++] - '0');
+    if (i == digits || i >= text.size() || text[i] != ';')
+        return 0;
+    if (v == 0 || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF))
+        return 0;
+    value = v;
+    return i + 1 - pos;
+}
+
+} // namespace
+
+std::string Utf8ToAnsiRefs(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        const char c = utf8[i];
+        if (static_cast<unsigned char>(c) < 0x80) {
+            if (c == '&' && i + 1 < utf8.size() && utf8[i + 1] == '#')
+                out += "&#38;";
+            else
+                out.push_back(c);
+            ++i;
+            continue;
+        }
+        char32_t code = 0;
+        const std::size_t n = Utf8SequenceLength(utf8, i, &code);
+        if (n == 0) {
+            out.push_back('?');
+            ++i;
+            continue;
+        }
+        const std::string_view one = utf8.substr(i, n);
+        // One character at a time: the code page maps a few characters
+        // one way only (a wave dash comes back as a fullwidth tilde), and
+        // those are kept as references too.
+        const std::string ansi = Utf8ToAnsi(one);
+        if (ansi == "?" || AnsiToUtf8(ansi) != one)
+            AppendReference(out, code);
+        else
+            out += ansi;
+        i += n;
+    }
+    return out;
+}
+
+std::string AnsiRefsToUtf8(std::string_view ansi) {
+    if (ansi.find("&#") == std::string_view::npos)
+        return AnsiToUtf8(ansi);
+    std::string out;
+    out.reserve(ansi.size() * 3 / 2);
+    std::size_t start = 0; // of the text not yet converted
+    std::size_t i = 0;
+    while (i < ansi.size()) {
+        char32_t value = 0;
+        const std::size_t n = ReferenceAt(ansi, i, value); // i starts a character
+        if (n == 0) {
+            i += IsLeadByte(ansi[i]) && i + 1 < ansi.size() ? 2 : 1;
+            continue;
+        }
+        out += AnsiToUtf8(ansi.substr(start, i - start));
+        AppendUtf8(out, value);
+        i += n;
+        start = i;
+    }
+    out += AnsiToUtf8(ansi.substr(start));
     return out;
 }
 

@@ -77,6 +77,17 @@ std::string Utf8ToAnsi(std::string_view utf8);
 std::u16string AnsiToUtf16(std::string_view ansi);
 std::string Utf16ToAnsi(std::u16string_view utf16);
 
+// Unicode text (a page's title, a bookmark's name) for a file kept in the
+// code page (favorites.dat): UTF-8 converted to ANSI, where each character
+// the code page cannot hold (or would not give back as it was) is written as
+// a decimal character reference ("&#128512;"), and an "&" that starts "&#"
+// is written "&#38;", so that AnsiRefsToUtf8 gives the text back exactly.
+// Bytes that are not UTF-8 become "?".
+std::string Utf8ToAnsiRefs(std::string_view utf8);
+// The inverse: ANSI text as UTF-8, every decimal character reference "&#N;"
+// of a Unicode scalar value read as its character; anything else, as it is.
+std::string AnsiRefsToUtf8(std::string_view ansi);
+
 // ANSI text (a name taken from a URL) as a path component: CP932 decoded to
 // UTF-8 character by character; a byte sequence that does not decode is kept
 // as it is, so two different names never collapse into one path.

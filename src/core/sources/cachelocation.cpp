@@ -1,5 +1,6 @@
 #include "sources/cachelocation.h"
 
+#include "platform/browsers.h"
 #include "platform/files.h"
 #include "sources/chromium/chromiumbackends.h"
 
@@ -136,22 +137,6 @@ bool IsFirefoxCacheFolder(const fs::path& folder) {
     return DirectoryExists(folder / "entries") &&
            (folder.filename() == "cache2" || FileExists(folder / "index"));
 }
-
-// The folders below ~/.cache (or a snap's or flatpak's copy of it) where the
-// browsers built on Chromium keep their profiles' caches, and their names.
-const std::pair<const char*, const char*> kChromiumFamily[] = {
-    {"chromium", "Chromium"},
-    {"chromium-browser", "Chromium"},
-    {"google-chrome", "Google Chrome"},
-    {"google-chrome-beta", "Google Chrome beta"},
-    {"google-chrome-unstable", "Google Chrome unstable"},
-    {"BraveSoftware/Brave-Browser", "Brave"},
-    {"microsoft-edge", "Microsoft Edge"},
-    {"microsoft-edge-beta", "Microsoft Edge beta"},
-    {"microsoft-edge-dev", "Microsoft Edge dev"},
-    {"vivaldi", "Vivaldi"},
-    {"opera", "Opera"},
-};
 
 void BrowsersBelow(std::vector<TFoundCache>& found, const fs::path& cacheBase,
                    const fs::path& homeBase, const std::string& where) {

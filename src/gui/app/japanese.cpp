@@ -346,6 +346,14 @@ const TPhrase kMessages[] = {
     {"read the (\\d+) favorites? the file holds", "ファイルにある \\1 件を読みました"},
     {"^cannot make a temporary folder in ", "一時フォルダを作れません: "},
 
+    // Bookmarks and shortcuts to import.
+    {"folders nested too deep are left out", "深すぎる階層のフォルダは省きました"},
+    {"no Chromium bookmarks \\(not their JSON\\)", "Chromium のブックマークではありません"},
+    {" \\(the latest changes are left out\\)", "（最新の変更は含まれていません）"},
+    {"no Firefox bookmarks: ", "Firefox のブックマークではありません: "},
+    {"the bookmarks cannot be read whole: ", "ブックマークを全部は読めません: "},
+    {"no root folder of bookmarks", "ブックマークの最上位フォルダがありません"},
+
     // Archives and reports.
     {": the name ends neither in .warc.gz nor in .wacz",
      ": 名前が .warc.gz でも .wacz でも終わっていません"},

@@ -25,6 +25,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTranslator>
+#include <QTreeWidget>
 #include <QTreeWidgetItem>
 #include <cerrno>
 #include <cstdio>
@@ -98,6 +99,13 @@ int SaveScreenshots(TfrmMain& window, const std::filesystem::path& dir) {
     menu(commands.PrepareListMenu(), "main-menu-list-selected.png");
     properties("main-property-rows.png");
     menu(window.menuBar()->actions().value(1)->menu(), "main-menu-edit.png");
+    // The favorites' menu with the first favorite selected.
+    if (auto* favorites = window.findChild<QTreeWidget*>(QStringLiteral("lvwFavorites"));
+        favorites != nullptr && favorites->topLevelItemCount() > 0) {
+        favorites->setCurrentItem(favorites->topLevelItem(0));
+        favorites->setFocus();
+    }
+    menu(window.menuBar()->actions().value(3)->menu(), "main-menu-favorites.png");
 
     commands.Action("actListLargeIcon")->trigger();
     write(window, "main-largeicons.png");

@@ -121,6 +121,10 @@ bool TGuiPrompts::OpenFile(const std::filesystem::path& file) {
     return QDesktopServices::openUrl(ToFileUrl(file));
 }
 
+bool TGuiPrompts::OpenUrl(const QUrl& url) {
+    return QDesktopServices::openUrl(url);
+}
+
 QMessageBox::StandardButton TGuiPrompts::ShowMessage(const QString& caption, const QString& text,
                                                      QMessageBox::Icon icon,
                                                      QMessageBox::StandardButtons buttons) {

@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QString>
+#include <QUrl>
 #include <filesystem>
 #include <vector>
 
@@ -59,6 +60,9 @@ public:
     // Opens a file with the desktop's application for it; false when none
     // would take it.
     virtual bool OpenFile(const std::filesystem::path& file);
+    // Opens a web page (http, https or ftp) in the desktop's browser;
+    // false when none would take it.
+    virtual bool OpenUrl(const QUrl& url);
     // A message box owned by the window; the button that closed it.
     virtual QMessageBox::StandardButton ShowMessage(const QString& caption, const QString& text,
                                                     QMessageBox::Icon icon,

@@ -63,6 +63,19 @@ QString EscapeControls(const QString& text) {
     return out;
 }
 
+QString FavoriteToQString(std::string_view ansi) {
+    const std::string utf8 = AnsiRefsToUtf8(ansi);
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+std::string ToFavoriteAnsi(const QString& text) {
+    return Utf8ToAnsiRefs(text.toUtf8().toStdString());
+}
+
+QString FavoriteText(std::string_view ansi) {
+    return EscapeControls(FavoriteToQString(ansi));
+}
+
 QString PathToQString(const std::filesystem::path& path) {
     return QFile::decodeName(QByteArray::fromStdString(path.native()));
 }

@@ -29,6 +29,14 @@ QString DisplayUtf8(std::string_view utf8);
 // control characters shown as DisplayText shows them.
 QString EscapeControls(const QString& text);
 
+// A favorite's title (ANSI with character references for what the code
+// page lacks, as favorites.dat keeps it) as the text it stands for, and
+// back: the two round-trip every character, emoji included.
+QString FavoriteToQString(std::string_view ansi);
+std::string ToFavoriteAnsi(const QString& text);
+// A favorite's title for display, with its control characters escaped.
+QString FavoriteText(std::string_view ansi);
+
 // A file name as Qt shows and opens it, and back. On Linux both are UTF-8;
 // bytes that are not UTF-8 do not survive the trip into a QString.
 QString PathToQString(const std::filesystem::path& path);

@@ -5,6 +5,8 @@
 #include "mainwindow/filetypeinfo.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <algorithm>
 
 namespace tarnhold::gui {
@@ -21,10 +23,27 @@ TFavoritesPanel::TFavoritesPanel(QWidget* parent) : QTreeWidget(parent) {
     setColumnWidth(1, 200);
     setColumnWidth(2, 100);
     FitDateColumn(header(), 2);
-    connect(this, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* row) {
-        if (row != nullptr)
-            emit favoriteActivated(ItemOf(row));
-    });
+    setAccessibleName(QStringLiteral("お気に入り"));
+    header()->setSortIndicatorShown(true);
+}
+
+void TFavoritesPanel::mouseDoubleClickEvent(QMouseEvent* event) {
+    // A double click on no row shows the whole cache again.
+    QTreeWidgetItem* row = itemAt(event->position().toPoint());
+    QTreeWidget::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton)
+        emit favoriteActivated(row != nullptr ? ItemOf(row) : nullptr);
+}
+
+void TFavoritesPanel::keyPressEvent(QKeyEvent* event) {
+    // Enter opens the focused favorite's site, as a double click does.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        event->modifiers() == Qt::NoModifier && currentItem() != nullptr) {
+        emit favoriteActivated(ItemOf(currentItem()));
+        event->accept();
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
 }
 
 TFavoritesPanel::~TFavoritesPanel() {
@@ -76,6 +95,11 @@ void TFavoritesPanel::DeleteRow(const TFavoriteItem* item) {
 
 void TFavoritesPanel::SortRows(
     const std::function<int(const TFavoriteItem&, const TFavoriteItem&)>& compare) {
+    // Taking the rows out loses the selection and the current row; they
+    // are given back once the rows stand in their new order.
+    QTreeWidgetItem* current = currentItem();
+    const QList<QTreeWidgetItem*> selected = selectedItems();
+    const QSignalBlocker blocker(this);
     std::vector<QTreeWidgetItem*> rows;
     while (topLevelItemCount() > 0)
         rows.push_back(takeTopLevelItem(0));
@@ -84,6 +108,14 @@ void TFavoritesPanel::SortRows(
     });
     for (QTreeWidgetItem* row : rows)
         addTopLevelItem(row);
+    if (current != nullptr)
+        setCurrentItem(current, 0, QItemSelectionModel::NoUpdate);
+    for (QTreeWidgetItem* row : selected)
+        row->setSelected(true);
+    if (Store_ != nullptr)
+        header()->setSortIndicator(Store_->SortType(), Store_->SortOrder() == 0
+                                                           ? Qt::AscendingOrder
+                                                           : Qt::DescendingOrder);
 }
 
 void TFavoritesPanel::SelectRow(const TFavoriteItem* item) {
@@ -98,7 +130,7 @@ void TFavoritesPanel::SelectRow(const TFavoriteItem* item) {
 
 void TFavoritesPanel::Fill(QTreeWidgetItem* row, const TFavoriteItem* item) {
     row->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<const void*>(item)));
-    row->setText(0, DisplayText(item->Title));
+    row->setText(0, FavoriteText(item->Title));
     row->setText(1, DisplayText(item->UrlName));
     row->setText(2, DisplayText(FavoriteDateColumn(*item)));
     row->setIcon(0, BrowserIcon());

@@ -37,8 +37,13 @@ public:
         const std::function<int(const TFavoriteItem&, const TFavoriteItem&)>& compare) override;
     void SelectRow(const TFavoriteItem* item) override;
 
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
 signals:
-    // A row was double clicked.
+    // A row was double clicked (or Enter pressed on it): its favorite;
+    // null for a double click on no row.
     void favoriteActivated(const tarnhold::TFavoriteItem* favorite);
 
 private:

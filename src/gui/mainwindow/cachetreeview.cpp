@@ -68,7 +68,7 @@ void TCacheTreeView::SetRootCaption(std::string_view caption) {
         return;
     rootCaption_ = std::string(caption);
     if (QTreeWidgetItem* root = RootItem(); root && !rootUrl_.empty())
-        root->setText(0, DisplayText(rootCaption_));
+        root->setText(0, FavoriteText(rootCaption_));
 }
 
 QTreeWidgetItem* TCacheTreeView::MakeItem(QTreeWidgetItem* parent, TWebCacheTreeNode* node) {
@@ -112,7 +112,7 @@ void TCacheTreeView::Rebuild() {
             if (rootUrl_.empty()) {
                 node = tree_->Root();
             } else {
-                caption = DisplayText(rootCaption_);
+                caption = FavoriteText(rootCaption_);
                 node = tree_->FindNodeByUrl(tree_->EnableScheme() ? std::string_view(rootUrl_)
                                                                   : WithoutScheme(rootUrl_));
                 if (node && !node->IsFolder)

@@ -192,6 +192,9 @@ void TMainCommands::CreateActions() {
         }
         Window_->addAction(action);
     }
+    // Its key is the general delete's (which hands it on); the window must
+    // not take it twice.
+    Window_->removeAction(actFavoritesDelete);
 }
 
 void TMainCommands::CreateCommandActions() {
@@ -241,8 +244,6 @@ void TMainCommands::CreateCommandActions() {
     connect(actFileCopyToFolder, &QAction::triggered, this,
             &TMainCommands::actFileCopyToFolderExecute);
 
-    // The favorites' commands come with the favorites window; their actions
-    // are here with their captions and keys, not shown until then.
     const struct {
         QAction** action;
         const char* name;
@@ -256,16 +257,14 @@ void TMainCommands::CreateCommandActions() {
         {&actFavoritesFromCache, "actFavoritesFromCache", "お気に入りへ登録(&A)..."},
         {&actFavoritesCopyFile, "actFavoritesCopyFile", "ローカルへコピー(&C)"},
         {&actFavoritesMoveFile, "actFavoritesMoveFile", "ローカルへ移動(&M)"},
+        {&actFavoritesSaveArchive, "actFavoritesSaveArchive", "WARC/WACZ として保存(&W)..."},
         {&actFavoritesDisplayLocal, "actFavoritesDisplayLocal", "ローカルページの表示(&V)"},
         {&actFavoritesDisplayInternet, "actFavoritesDisplayInternet",
          "インターネットページの表示(&N)"},
     };
-    for (const auto& f : favorites) {
+    for (const auto& f : favorites)
         *f.action = MakeAction(f.name, f.caption);
-        (*f.action)->setVisible(false);
-    }
-    // Their keys (Alt+Enter to edit, Delete) come with them: a hidden action
-    // that the rules enable would otherwise make the Delete key ambiguous.
+    ConnectFavoriteActions();
 
     mnuSchedule = MakeAction("mnuSchedule", "スケジュール設定(&S)...");
     mnuSchedule->setVisible(false);
@@ -301,8 +300,8 @@ void TMainCommands::CreatePopupMenus() {
     AddActions(mnuPopupList2, {"actListLineUp", "-", "actCacheRefresh", "-", "actFilePaste", "-",
                                "actFileShowProperty"});
 
-    // The favorites' own menu comes with their commands.
     mnuPopupFavorites = popup("mnuPopupFavorites");
+    AddActions(mnuPopupFavorites, kFavoritesMenu);
     ListPopup_ = mnuPopupList2;
 }
 
@@ -347,9 +346,7 @@ void TMainCommands::Attach(const TMainViews& views) {
     connect(list, &TCacheListView::contentsChanged, this, &TMainCommands::UpdateStatusText);
     connect(list, &TCacheListView::nodeActivated, this, [this] { lvwCacheDblClick(); });
 
-    Views_.Favorites->Bind(Favorites_);
-    connect(Views_.Favorites, &TFavoritesPanel::favoriteActivated, this,
-            &TMainCommands::OpenFavorite);
+    AttachFavorites();
 
     tmrNodeChange = new QTimer(this);
     tmrNodeChange->setObjectName(QStringLiteral("tmrNodeChange"));
@@ -416,7 +413,8 @@ void TMainCommands::SetEnabled(std::initializer_list<QAction*> actions, bool ena
 
 void TMainCommands::lvwFavoritesSelectItem() {
     const int count = Views_.Favorites->SelectedCount();
-    SetEnabled({actFavoritesUpdate, actFavoritesDelete, actFavoritesCopyFile, actFavoritesMoveFile},
+    SetEnabled({actFavoritesUpdate, actFavoritesDelete, actFavoritesCopyFile, actFavoritesMoveFile,
+                actFavoritesSaveArchive},
                count >= 1);
     SetEnabled(
         {actFavoritesDisplayLocal, actFavoritesDisplayInternet, actCacheFind, actCacheSqueeze},

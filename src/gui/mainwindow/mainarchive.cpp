@@ -37,6 +37,12 @@ void TMainCommands::actFileSaveArchiveExecute() {
     }
     if (nodes.empty())
         return;
+    SaveArchive(nodes);
+}
+
+void TMainCommands::SaveArchive(const std::vector<TWebCacheTreeNode*>& nodes) {
+    if (Busy_)
+        return;
     std::filesystem::path file =
         ArchiveFile_.empty() ? ToPath(QDir::homePath()) / "site.wacz" : ArchiveFile_;
     bool decoded = false;

@@ -264,8 +264,11 @@ void TMainCommands::actFileShowPropertyExecute() {
 void TMainCommands::actFileDeleteExecute() {
     // Favorites are deleted by their own command, never cache entries in
     // their place.
-    if (Focus_ == TFocusView::Favorites)
+    if (Focus_ == TFocusView::Favorites) {
+        if (actFavoritesDelete->isEnabled())
+            actFavoritesDelete->trigger();
         return;
+    }
     DeleteSelection(true);
     ContextPath_.reset();
 }

@@ -52,6 +52,8 @@ namespace tarnhold::gui {
 class TCacheListView;
 class TCacheTreeView;
 class TFavoritesPanel;
+class TfrmEditFavorite;
+class TfrmImportFavorites;
 class TGuiPrompts;
 class TMainStatusBar;
 
@@ -213,6 +215,33 @@ private:
     void mnuPopupList1Popup();
     void mnuPopupList2Popup();
 
+    // The favorites' commands (mainfavorites.cpp).
+    void ConnectFavoriteActions();
+    // The favorites list bound to the store, its menu, header and double click.
+    void AttachFavorites();
+    void mnuPopupFavoritesPopup();
+    void lvwFavoritesColumnClick(int column);
+    void actFavoritesNewExecute();
+    void actFavoritesUpdateExecute();
+    void actFavoritesDeleteExecute();
+    void actFavoritesSetupDefaultExecute();
+    void actFavoritesImportExecute();
+    void actFavoritesFromCacheExecute();
+    void CopyFavoritesToLocal(bool move);
+    void actFavoritesSaveArchiveExecute();
+    void actFavoritesDisplayLocalExecute();
+    void actFavoritesDisplayInternetExecute();
+    // The selected favorites in row order, as the store holds them.
+    std::vector<TFavoriteItem*> SelectedFavoriteItems() const;
+    // The editor, made on first use; runs it and says whether it ended with OK.
+    TfrmEditFavorite& EditDialog();
+    bool RunEditDialog();
+    // The editor on a new item; on OK the store takes it.
+    void AddFavorite(std::unique_ptr<TFavoriteItem> item);
+    // After an edit: the tree view follows the favorite it shows.
+    void RefreshOpenFavorite(const TFavoriteItem* edited);
+    void ReportSaveError(const TError& error);
+
     // The handlers (maincommands.cpp).
     void tvwCacheChange();
     void tmrNodeChangeTimer();
@@ -224,6 +253,8 @@ private:
     void actFileCopyToDefaultFolderExecute();
     void actFileCopyToFolderExecute();
     void actFileSaveArchiveExecute(); // mainarchive.cpp
+    // Saves the files below nodes as a web archive the user names.
+    void SaveArchive(const std::vector<TWebCacheTreeNode*>& nodes);
     void actTreeUpLevelExecute();
     void SetViewStyle(int style);
     void actListRoolIconExecute();
@@ -269,6 +300,9 @@ private:
     std::filesystem::path OpenedFolder_;
     int OpenedCount_ = 0;
     std::vector<std::filesystem::path> ClipboardFiles_;
+    // The favorites' dialogs, made on first use, freed with the window.
+    TfrmEditFavorite* EditDialog_ = nullptr;
+    TfrmImportFavorites* ImportDialog_ = nullptr;
 
     // Waits for a pause in a key walk of the tree before the list follows.
     QTimer* tmrNodeChange = nullptr;
@@ -306,6 +340,7 @@ private:
     QAction* actFavoritesFromCache = nullptr;
     QAction* actFavoritesCopyFile = nullptr;
     QAction* actFavoritesMoveFile = nullptr;
+    QAction* actFavoritesSaveArchive = nullptr;
     QAction* actFavoritesDisplayLocal = nullptr;
     QAction* actFavoritesDisplayInternet = nullptr;
     QAction* actTreeUpLevel = nullptr;
@@ -335,6 +370,23 @@ private:
     QAction* mnuHelpContents = nullptr;
     QAction* mnuAbout = nullptr;
 };
+
+// The お気に入り menu and the favorites list's context menu, in order.
+inline constexpr std::initializer_list<const char*> kFavoritesMenu = {"actFavoritesDisplayLocal",
+                                                                      "actFavoritesDisplayInternet",
+                                                                      "-",
+                                                                      "actFavoritesCopyFile",
+                                                                      "actFavoritesMoveFile",
+                                                                      "actFavoritesSaveArchive",
+                                                                      "-",
+                                                                      "actFavoritesNew",
+                                                                      "-",
+                                                                      "actFavoritesUpdate",
+                                                                      "actFavoritesDelete",
+                                                                      "-",
+                                                                      "actFavoritesSetupDefault",
+                                                                      "-",
+                                                                      "actFavoritesImport"};
 
 // One line on what a copy wrote and which links of its pages the cache
 // lacked.

@@ -161,14 +161,7 @@ void TfrmMain::CreateMenus() {
                          "actListArrangeIconAuto"});
     commands.AddActions(view, {"actListLineUp", "-", "actCacheRefresh", "mnuRefreshAtStart"});
 
-    // The favorites' commands come with their window; until then the menu
-    // keeps its place in the bar, greyed, with its items in their order.
-    menu("お気に入り(&A)",
-         {"actFavoritesDisplayLocal", "actFavoritesDisplayInternet", "-", "actFavoritesCopyFile",
-          "actFavoritesMoveFile", "-", "actFavoritesNew", "-", "actFavoritesUpdate",
-          "actFavoritesDelete", "-", "actFavoritesSetupDefault", "-", "actFavoritesImport"})
-        ->menuAction()
-        ->setEnabled(false);
+    menu("お気に入り(&A)", kFavoritesMenu);
     // Find and narrow are not shown until the find window exists.
     menu("ツール(&T)", {"actCacheFind", "actCacheSqueeze"})->menuAction()->setEnabled(false);
     menu("オプション(&O)", {"mnuSchedule", "mnuDefExtName", "-", "mnuEnableScheme"});
