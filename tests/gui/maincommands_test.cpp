@@ -32,6 +32,7 @@
 #include <QMimeData>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <cerrno>
@@ -143,8 +144,10 @@ void AddSite(TSiteFixture& site) {
 // A started window over the site, its own data folder and favorites, and
 // the answering prompts.
 struct Fixture {
-    explicit Fixture(bool scheme = true) {
+    explicit Fixture(bool scheme = true, const std::function<void(TSiteFixture&)>& more = {}) {
         AddSite(Site);
+        if (more)
+            more(Site);
         if (!scheme)
             std::ofstream(Home.Path() / "screen.dat") << "[Option]\r\nEnableScheme=0\r\n";
         Tree = Site.Tree(scheme);
@@ -1206,6 +1209,33 @@ TEST(MainCommandsDrag, AFailedCopyGivesTheTargetNothing) {
     // Said once, not once per request.
     EXPECT_EQ(f.Prompts.Messages.size(), 1u);
     EXPECT_TRUE(f.W().Commands().TempFolder().empty());
+}
+
+TEST(MainCommandsDrag, TenThousandFilesAreCopiedWhileTheWindowKeepsUp) {
+    constexpr int kFiles = 10000;
+    Fixture f(true, [](TSiteFixture& site) {
+        for (int i = 0; i < kFiles; ++i)
+            site.Add("http://www.big.test/f/" + std::to_string(i) + ".txt", "x", "text/plain", 5);
+    });
+    f.Select("http://www.big.test/f/");
+    f.Focus(f.W().Tree());
+    QList<QUrl> urls;
+    int turns = 0; // turns of the event loop while the copy ran
+    f.W().Commands().DragHook = [&](QMimeData* data) {
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] { ++turns; });
+        tick.start(0);
+        urls = data->urls();
+    };
+    QTreeWidget* tree = f.W().Tree();
+    const QPoint at = tree->visualItemRect(f.Item("http://www.big.test/f/")).center();
+    DragOver(tree, at, at + QPoint(20, 20));
+    const fs::path temp = f.W().Commands().TempFolder();
+    ASSERT_EQ(urls, QList<QUrl>{ToFileUrl(temp / "f")});
+    EXPECT_EQ(FilesBelow(temp).size(), static_cast<std::size_t>(kFiles));
+    // The progress frame lets events through every few files.
+    EXPECT_GT(turns, kFiles / 100);
+    EXPECT_TRUE(f.Prompts.Messages.empty());
 }
 
 TEST(MainCommandsDrag, NothingIsDroppedOntoTheViewsInAnyStyle) {
