@@ -186,6 +186,11 @@ struct Fixture {
         QApplication::processEvents();
     }
     void FocusList() { Focus(W().List()->CurrentView()); }
+    // An entry whose cached file is gone (its copy fails), read in.
+    void AddEntryWithoutFile(const char* url) {
+        testing::SourceOf(*Tree).Add(testing::MakeRawEntry({url, "image/gif"}));
+        W().Action("actCacheRefresh")->trigger();
+    }
     // Selects exactly the list rows of these display names.
     void SelectRows(const std::vector<std::string>& names) {
         TCacheListModel* model = W().List()->Model();
@@ -1052,9 +1057,7 @@ TEST(MainCommandsClipboard, EachViewOfTheTree) {
 
 TEST(MainCommandsClipboard, AFailedCopyLeavesTheClipboardAndTheFolderGoesWithTheWindow) {
     Fixture f;
-    testing::SourceOf(*f.Tree).Add(
-        testing::MakeRawEntry({"http://www.a.test/docs/gone.gif", "image/gif"}));
-    f.W().Action("actCacheRefresh")->trigger();
+    f.AddEntryWithoutFile("http://www.a.test/docs/gone.gif");
     f.Select("http://www.a.test/docs/");
     f.FocusList();
     QApplication::clipboard()->setText(QStringLiteral("before"));
@@ -1190,9 +1193,7 @@ TEST(MainCommandsDrag, ATreeDragStartsOnlyOnTheSelectedItem) {
 
 TEST(MainCommandsDrag, AFailedCopyGivesTheTargetNothing) {
     Fixture f;
-    testing::SourceOf(*f.Tree).Add(
-        testing::MakeRawEntry({"http://www.a.test/docs/gone.gif", "image/gif"}));
-    f.W().Action("actCacheRefresh")->trigger();
+    f.AddEntryWithoutFile("http://www.a.test/docs/gone.gif");
     f.Select("http://www.a.test/docs/");
     f.FocusList();
     f.SelectRows({"gone.gif"});
