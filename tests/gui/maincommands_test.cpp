@@ -8,6 +8,7 @@
 #include "copy/confirmdelete.h"
 #include "copy/copy_test_helpers.h"
 #include "copy/copyprompts.h"
+#include "dragdrop/dragstarter.h"
 #include "favorites/favorites.h"
 #include "gui/mainwindowparts.h"
 #include "mainwindow/cachelistview.h"
@@ -24,11 +25,15 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDragEnterEvent>
 #include <QItemSelectionModel>
+#include <QListView>
 #include <QMenu>
 #include <QMimeData>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <cerrno>
 #include <cstring>
@@ -139,8 +144,10 @@ void AddSite(TSiteFixture& site) {
 // A started window over the site, its own data folder and favorites, and
 // the answering prompts.
 struct Fixture {
-    explicit Fixture(bool scheme = true) {
+    explicit Fixture(bool scheme = true, const std::function<void(TSiteFixture&)>& more = {}) {
         AddSite(Site);
+        if (more)
+            more(Site);
         if (!scheme)
             std::ofstream(Home.Path() / "screen.dat") << "[Option]\r\nEnableScheme=0\r\n";
         Tree = Site.Tree(scheme);
@@ -179,6 +186,11 @@ struct Fixture {
         QApplication::processEvents();
     }
     void FocusList() { Focus(W().List()->CurrentView()); }
+    // An entry whose cached file is gone (its copy fails), read in.
+    void AddEntryWithoutFile(const char* url) {
+        testing::SourceOf(*Tree).Add(testing::MakeRawEntry({url, "image/gif"}));
+        W().Action("actCacheRefresh")->trigger();
+    }
     // Selects exactly the list rows of these display names.
     void SelectRows(const std::vector<std::string>& names) {
         TCacheListModel* model = W().List()->Model();
@@ -1045,9 +1057,7 @@ TEST(MainCommandsClipboard, EachViewOfTheTree) {
 
 TEST(MainCommandsClipboard, AFailedCopyLeavesTheClipboardAndTheFolderGoesWithTheWindow) {
     Fixture f;
-    testing::SourceOf(*f.Tree).Add(
-        testing::MakeRawEntry({"http://www.a.test/docs/gone.gif", "image/gif"}));
-    f.W().Action("actCacheRefresh")->trigger();
+    f.AddEntryWithoutFile("http://www.a.test/docs/gone.gif");
     f.Select("http://www.a.test/docs/");
     f.FocusList();
     QApplication::clipboard()->setText(QStringLiteral("before"));
@@ -1079,6 +1089,179 @@ TEST(MainCommandsClipboard, AFailedCopyLeavesTheClipboardAndTheFolderGoesWithThe
     EXPECT_TRUE(fs::exists(temp / "one.html"));
     f.Window.reset();
     EXPECT_FALSE(fs::exists(temp));
+}
+
+// Drags --------------------------------------------------------------------------
+
+// Presses button on view at from, moves to to with it held and lets go.
+void DragOver(QAbstractItemView* view, QPoint from, QPoint to,
+              Qt::MouseButton button = Qt::LeftButton) {
+    QWidget* port = view->viewport();
+    QMouseEvent press(QEvent::MouseButtonPress, from, port->mapToGlobal(from), button, button,
+                      Qt::NoModifier);
+    QApplication::sendEvent(port, &press);
+    QMouseEvent move(QEvent::MouseMove, to, port->mapToGlobal(to), Qt::NoButton, button,
+                     Qt::NoModifier);
+    QApplication::sendEvent(port, &move);
+    QMouseEvent release(QEvent::MouseButtonRelease, to, port->mapToGlobal(to), button, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(port, &release);
+}
+
+QPoint RowPoint(QAbstractItemView* view, const std::string& name, TCacheListModel* model) {
+    for (int row = 0; row < model->Count(); ++row)
+        if (model->NodeAt(row)->DisplayName() == name)
+            return view->visualRect(model->index(row, 0)).center();
+    ADD_FAILURE() << name;
+    return {};
+}
+
+TEST(MainCommandsDrag, TheCopyIsMadeWhenTheTargetAsksAndOnlyOnce) {
+    Fixture f;
+    f.Select("http://www.a.test/docs/");
+    f.FocusList();
+    f.SelectRows({"deep", "one.html"});
+    QAbstractItemView* view = f.W().List()->CurrentView();
+    const QPoint from = RowPoint(view, "one.html", f.W().List()->Model());
+
+    // A drag that ends without a drop copies nothing.
+    int drags = 0;
+    f.W().Commands().DragHook = [&](QMimeData* data) {
+        ++drags;
+        EXPECT_TRUE(f.W().Commands().Dragging());
+        EXPECT_TRUE(data->hasUrls());
+        EXPECT_TRUE(data->formats().contains(QStringLiteral("x-special/gnome-copied-files")));
+    };
+    // Less than the drag distance is a click.
+    DragOver(view, from, from + QPoint(TDragStarter::Distance() - 1, 0));
+    EXPECT_EQ(drags, 0);
+    f.SelectRows({"deep", "one.html"});
+    DragOver(view, from, from + QPoint(0, TDragStarter::Distance()));
+    EXPECT_EQ(drags, 1);
+    EXPECT_FALSE(f.W().Commands().Dragging());
+    EXPECT_TRUE(f.W().Commands().TempFolder().empty());
+
+    // The drop target asks (twice, in two forms): one copy, the paths the
+    // copy wrote, the same ones a clipboard copy gives.
+    QList<QUrl> urls;
+    fs::path temp;
+    f.W().Commands().DragHook = [&](QMimeData* data) {
+        urls = data->urls();
+        temp = f.W().Commands().TempFolder();
+        EXPECT_FALSE(data->data(QStringLiteral("x-special/gnome-copied-files")).isEmpty());
+        EXPECT_EQ(f.W().Commands().TempFolder(), temp);
+    };
+    f.SelectRows({"deep", "one.html"});
+    DragOver(view, from, from + QPoint(20, 20), Qt::RightButton);
+    ASSERT_FALSE(temp.empty());
+    EXPECT_EQ(urls, (QList<QUrl>{ToFileUrl(temp / "deep"), ToFileUrl(temp / "one.html")}));
+    EXPECT_EQ(FilesBelow(temp), (std::vector<std::string>{"deep/three.html", "one.html"}));
+    EXPECT_TRUE(f.Prompts.Messages.empty());
+
+    // The next drag's folder replaces it once it is made.
+    const fs::path first = temp;
+    f.SelectRows({"two.html"});
+    DragOver(view, RowPoint(view, "two.html", f.W().List()->Model()), from + QPoint(30, 30));
+    EXPECT_NE(temp, first);
+    EXPECT_FALSE(fs::exists(first));
+    EXPECT_EQ(urls, QList<QUrl>{ToFileUrl(temp / "two.html")});
+}
+
+TEST(MainCommandsDrag, ATreeDragStartsOnlyOnTheSelectedItem) {
+    Fixture f;
+    f.Select("http://www.a.test/docs/");
+    f.Focus(f.W().Tree());
+    QList<QUrl> urls;
+    int drags = 0;
+    f.W().Commands().DragHook = [&](QMimeData* data) {
+        ++drags;
+        urls = data->urls();
+    };
+    QTreeWidget* tree = f.W().Tree();
+    const QPoint other = tree->visualItemRect(f.Item("http://www.b.test/")).center();
+    DragOver(tree, other, other + QPoint(0, 20));
+    EXPECT_EQ(drags, 0);
+    f.Select("http://www.a.test/docs/");
+    const QPoint selected = tree->visualItemRect(f.Item("http://www.a.test/docs/")).center();
+    DragOver(tree, selected, selected + QPoint(20, 0));
+    EXPECT_EQ(drags, 1);
+    const fs::path temp = f.W().Commands().TempFolder();
+    EXPECT_EQ(urls, QList<QUrl>{ToFileUrl(temp / "docs")});
+    EXPECT_EQ(FilesBelow(temp),
+              (std::vector<std::string>{"docs/deep/three.html", "docs/one.html", "docs/two.html"}));
+}
+
+TEST(MainCommandsDrag, AFailedCopyGivesTheTargetNothing) {
+    Fixture f;
+    f.AddEntryWithoutFile("http://www.a.test/docs/gone.gif");
+    f.Select("http://www.a.test/docs/");
+    f.FocusList();
+    f.SelectRows({"gone.gif"});
+    QAbstractItemView* view = f.W().List()->CurrentView();
+    bool asked = false;
+    f.W().Commands().DragHook = [&](QMimeData* data) {
+        asked = true;
+        EXPECT_TRUE(data->urls().isEmpty());
+        EXPECT_TRUE(data->data(QStringLiteral("text/uri-list")).isEmpty());
+    };
+    const QPoint from = RowPoint(view, "gone.gif", f.W().List()->Model());
+    DragOver(view, from, from + QPoint(20, 20));
+    EXPECT_TRUE(asked);
+    // Said once, not once per request.
+    EXPECT_EQ(f.Prompts.Messages.size(), 1u);
+    EXPECT_TRUE(f.W().Commands().TempFolder().empty());
+}
+
+TEST(MainCommandsDrag, TenThousandFilesAreCopiedWhileTheWindowKeepsUp) {
+    constexpr int kFiles = 10000;
+    Fixture f(true, [](TSiteFixture& site) {
+        for (int i = 0; i < kFiles; ++i)
+            site.Add("http://www.big.test/f/" + std::to_string(i) + ".txt", "x", "text/plain", 5);
+    });
+    f.Select("http://www.big.test/f/");
+    f.Focus(f.W().Tree());
+    QList<QUrl> urls;
+    int turns = 0; // turns of the event loop while the copy ran
+    f.W().Commands().DragHook = [&](QMimeData* data) {
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] { ++turns; });
+        tick.start(0);
+        urls = data->urls();
+    };
+    QTreeWidget* tree = f.W().Tree();
+    const QPoint at = tree->visualItemRect(f.Item("http://www.big.test/f/")).center();
+    DragOver(tree, at, at + QPoint(20, 20));
+    const fs::path temp = f.W().Commands().TempFolder();
+    ASSERT_EQ(urls, QList<QUrl>{ToFileUrl(temp / "f")});
+    EXPECT_EQ(FilesBelow(temp).size(), static_cast<std::size_t>(kFiles));
+    // The progress frame lets events through every few files.
+    EXPECT_GT(turns, kFiles / 100);
+    EXPECT_TRUE(f.Prompts.Messages.empty());
+}
+
+TEST(MainCommandsDrag, NothingIsDroppedOntoTheViewsInAnyStyle) {
+    Fixture f;
+    f.Select("http://www.a.test/docs/");
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(QStringLiteral("/etc/hostname"))});
+    for (const char* style : {"actListLargeIcon", "actListSmallIcon", "actListListIcon",
+                              "actListDetailIcon", "actListLargeIcon"}) {
+        SCOPED_TRACE(style);
+        f.W().Action(style)->trigger();
+        if (std::string_view(style) == "actListLargeIcon")
+            f.W().Action("actListArrangeIconAuto")->trigger(); // icons that snap, then not
+        std::vector<QAbstractItemView*> views = {f.W().Tree(), f.W().List()->DetailsView(),
+                                                 f.W().List()->IconView()};
+        for (QAbstractItemView* view : views) {
+            EXPECT_FALSE(view->viewport()->acceptDrops());
+            EXPECT_FALSE(view->acceptDrops());
+            EXPECT_FALSE(view->dragEnabled());
+            QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction | Qt::MoveAction, &files,
+                                  Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(view->viewport(), &enter);
+            EXPECT_FALSE(enter.isAccepted());
+        }
+    }
 }
 
 TEST(MainCommandsClipboard, NamesThatNeedEscapingOrNumbering) {

@@ -1,6 +1,7 @@
 #include "mainwindow/cachelistview.h"
 
 #include "app/qtconvert.h"
+#include "dragdrop/dragstarter.h"
 #include "platform/codepage.h"
 #include "text/displayformat.h"
 #include "text/urlutils.h"
@@ -525,6 +526,9 @@ void TCacheListView::ApplyIconMode() {
         icons_->setResizeMode(QListView::Adjust);
         break;
     }
+    // Icons that snap to a grid may be moved, and moving turns the view's
+    // own drag and drop on: nothing is dropped here.
+    RefuseDrops(icons_);
 }
 
 void TCacheListView::SetAutoArrange(bool on) {

@@ -354,6 +354,7 @@ void TMainCommands::Attach(const TMainViews& views) {
     connect(tmrNodeChange, &QTimer::timeout, this, &TMainCommands::tmrNodeChangeTimer);
     connect(tree, &QTreeWidget::currentItemChanged, this, &TMainCommands::tvwCacheChange);
     tree->installEventFilter(this);
+    AttachDrags();
 }
 
 // Focus and selections -----------------------------------------------------------

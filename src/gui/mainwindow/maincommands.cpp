@@ -10,6 +10,7 @@
 #include "copy/copyengine.h"
 #include "copy/deletenodes.h"
 #include "copy/progressframe.h"
+#include "dragdrop/dropsource.h"
 #include "favorites/favorites.h"
 #include "mainwindow/aboutbox.h"
 #include "mainwindow/cachelistview.h"
@@ -378,80 +379,12 @@ void TMainCommands::actFileCopyToFolderExecute() {
 void TMainCommands::actFileCopyExecute() {
     if (Focus_ == TFocusView::Favorites || Busy_)
         return;
-    // The nodes: the list's selected rows in the folder it shows, or the
-    // tree's selected folder below its parent; the root of the whole cache
-    // stands for every folder below it.
-    std::vector<TWebCacheTreeNode*> nodes;
-    const TWebCacheTreeNode* prefixFolder = nullptr;
-    if (Focus_ != TFocusView::Tree) {
-        nodes = Views_.List->SelectedNodes();
-        prefixFolder = Tree_.FindNodeByUrl(Views_.List->CurrentFolder());
-    } else if (TWebCacheTreeNode* node = Views_.Tree->SelectedNode()) {
-        if (node == Tree_.Root() && CurrentFavorite_ == nullptr) {
-            for (int i = 0; i < node->Count(); ++i)
-                nodes.push_back(node->Items(i));
-        } else {
-            nodes.push_back(node);
-            prefixFolder = node->Parent();
-        }
-    }
-    if (nodes.empty())
+    const TDragNodes nodes = CollectDragNodes();
+    if (nodes.Nodes.empty())
         return;
-
-    // The copies go into a new folder; the folder of the last copy, which
-    // the clipboard may still name, goes only once they are made.
-    TError error;
-    const std::filesystem::path temp = CreateTempFolder(&error);
-    if (temp.empty()) {
-        Prompts().ShowMessage(Utf8("コピー"),
-                              Utf8("一時フォルダを作成できませんでした。\n") + ErrorText(error),
-                              QMessageBox::Critical, QMessageBox::Ok);
-        return;
-    }
-    TGuiCopyPrompts prompts(Prompts());
-    bool copied = false;
-    // Each node's copy lies below the folder where the engine put it, under
-    // the name it gave it on disk.
-    std::vector<std::filesystem::path> places;
-    RunFramed(CopyToTempText(), kCopyEventsEvery, [&](TProgress& progress) {
-        TCopyEngine engine(Tree_, &prompts, &progress);
-        TCopyOptions where;
-        where.Destination = temp;
-        where.PrefixFolder = prefixFolder;
-        where.Prefix = prefixFolder != nullptr ? prefixFolder->DirUrl() : std::string();
-        where.Folder = TFolderMethod::BelowPrefix;
-        copied = tarnhold::CopyToFolder(engine, nodes, where);
-        for (const TWebCacheTreeNode* node : nodes)
-            places.push_back(engine.LocalPathOf(where, node));
-    });
-    std::vector<std::filesystem::path> files;
-    QList<QUrl> urls;
-    for (std::filesystem::path& path : places) {
-        if (!copied)
-            break;
-        std::error_code ec;
-        if (!std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
-            continue;
-        urls.append(ToFileUrl(path));
-        files.push_back(std::move(path));
-    }
-    if (urls.isEmpty()) {
-        // The engine said why (or there was nothing to copy); the clipboard
-        // and its files stay as they were.
-        DeleteFolder(temp);
-        return;
-    }
-    if (!TempFolder_.empty())
-        DeleteFolder(TempFolder_);
-    TempFolder_ = temp;
-    ClipboardFiles_ = std::move(files);
-    auto* data = new QMimeData;
-    data->setUrls(urls);
-    QByteArray gnome("copy");
-    for (const QUrl& url : urls)
-        gnome += '\n' + url.toEncoded();
-    data->setData(QStringLiteral("x-special/gnome-copied-files"), gnome);
-    QApplication::clipboard()->setMimeData(data);
+    // A failed copy leaves the clipboard and its files as they were.
+    if (const auto files = CopyToTemp(nodes))
+        QApplication::clipboard()->setMimeData(FileListMimeData(*files));
 }
 
 // Options and help ---------------------------------------------------------------

@@ -33,6 +33,7 @@
 class QAction;
 class QActionGroup;
 class QLabel;
+class QMimeData;
 class QMenu;
 class QTimer;
 class QTreeWidgetItem;
@@ -155,9 +156,29 @@ public:
     void CopyToFolder(const std::filesystem::path& destination);
     // The outcome of the last copy to a folder, as the status bar showed it.
     const QString& CopySummary() const { return CopySummary_; }
-    // The temporary folder of the last clipboard copy (empty for none).
+    // What a drag or a clipboard copy carries: with the tree focused its
+    // selected folder (the root of the whole cache: every folder below it),
+    // else the list's selected rows; and the folder their paths start below.
+    struct TDragNodes {
+        std::vector<TWebCacheTreeNode*> Nodes;
+        const TWebCacheTreeNode* PrefixFolder = nullptr;
+    };
+    TDragNodes CollectDragNodes() const;
+    // Copies nodes into a fresh temporary folder in the progress frame
+    // ("テンポラリへコピー中..."); the paths the copy engine wrote for them, or
+    // nullopt when it failed or was cancelled (the engine said why). The
+    // folder of the last drag or copy goes only once the new one is ready.
+    std::optional<std::vector<std::filesystem::path>> CopyToTemp(const TDragNodes& nodes);
+    // Starts a drag of what CollectDragNodes gives from view (the tree or a
+    // view of the list): modal until the drop or the cancel.
+    void RunDrag(QWidget* view);
+    // Tests: called with the drag's data instead of running the desktop's
+    // drag; it plays the drop target.
+    std::function<void(QMimeData*)> DragHook;
+    bool Dragging() const { return Dragging_; }
+    // The temporary folder of the last drag or clipboard copy (empty for none).
     const std::filesystem::path& TempFolder() const { return TempFolder_; }
-    // The files the last clipboard copy put on the clipboard.
+    // The files the last drag or clipboard copy handed out.
     const std::vector<std::filesystem::path>& ClipboardFiles() const { return ClipboardFiles_; }
     // Runs a long command in the progress frame with text in the status
     // bar, the window disabled, and pending events every eventsEvery steps;
@@ -295,6 +316,9 @@ private:
     QString CopySummary_;
     std::filesystem::path ArchiveFile_; // the last web archive saved
     std::filesystem::path TempFolder_;
+    bool Dragging_ = false;
+    // Where the drags out of the tree and the list start (maindrag.cpp).
+    void AttachDrags();
     // Bodies written out to be opened (browser caches keep them inside their
     // entries); removed with the window.
     std::filesystem::path OpenedFolder_;
