@@ -509,7 +509,12 @@ void TFindThread::Stop() {
         OnTerminate(*this);
 }
 
-bool TFindThread::ProcessMessages(std::chrono::milliseconds timeout) {
+bool TFindThread::HitsWaiting() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !pending_.empty();
+}
+
+bool TFindThread::ProcessMessages(std::chrono::milliseconds timeout, std::size_t maxHits) {
     if (!started_)
         return false;
     std::unique_lock<std::mutex> lock(mutex_);
@@ -518,7 +523,8 @@ bool TFindThread::ProcessMessages(std::chrono::milliseconds timeout) {
     ownerWake_.wait_for(lock, timeout, [this] { return !pending_.empty() || finished_; });
     // The hits in the order found; a stop asked for meanwhile (also from a
     // handler) drops the rest.
-    while (!pending_.empty() && !Terminated()) {
+    for (std::size_t handed = 0; handed < maxHits && !pending_.empty() && !Terminated();
+         ++handed) {
         TWebCacheTreeNode* node = pending_.front();
         pending_.pop_front();
         foundNode_ = node;

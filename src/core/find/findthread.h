@@ -34,6 +34,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -82,8 +83,13 @@ public:
     void Stop();
     // Owner: runs what waits for this thread (OnFound for a hit, OnTerminate
     // once the worker has ended), waiting up to timeout for it. False once
-    // OnTerminate has run, and for a search never started.
-    bool ProcessMessages(std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
+    // OnTerminate has run, and for a search never started. At most maxHits
+    // hits are handed over per call, so that a window gets back to its
+    // events however fast the worker finds; the rest wait for the next call.
+    bool ProcessMessages(std::chrono::milliseconds timeout = std::chrono::milliseconds(0),
+                         std::size_t maxHits = SIZE_MAX);
+    // Owner: whether hits wait for ProcessMessages.
+    bool HitsWaiting();
     // Owner: ProcessMessages until the search has ended.
     void WaitFor();
 
