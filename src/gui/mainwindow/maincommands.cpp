@@ -10,6 +10,7 @@
 #include "copy/deletenodes.h"
 #include "copy/progressframe.h"
 #include "favorites/favorites.h"
+#include "find/find.h"
 #include "mainwindow/aboutbox.h"
 #include "mainwindow/cachelistview.h"
 #include "mainwindow/cachetreeview.h"
@@ -74,10 +75,12 @@ TMainCommands::TMainCommands(TWebCacheTree& tree, TFavorites& favorites, QWidget
     : QObject(window), Tree_(tree), Favorites_(favorites), Window_(window) {
     setObjectName(QStringLiteral("cmdMain"));
     CreateActions();
+    CreateFindCommand();
     CreatePopupMenus();
 }
 
 TMainCommands::~TMainCommands() {
+    delete FindWindow_; // writes find.dat; its search ends first
     disconnect(FocusConnection_);
     if (!TempFolder_.empty())
         DeleteFolder(TempFolder_);
