@@ -9,6 +9,8 @@
 #include "copy/confirmoverwrite.h"
 #include "copy/copyengine.h"
 #include "copy/copytofolder.h"
+#include "find/browse.h"
+#include "find/find.h"
 #include "mainwindow/cachechooser.h"
 #include "mainwindow/defextname.h"
 #include "mainwindow/property.h"
@@ -19,6 +21,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QTabWidget>
 #include <QLibraryInfo>
 #include <QTemporaryDir>
 #include <QTranslator>
@@ -141,6 +145,33 @@ int main(int argc, char** argv) {
     };
     TfrmCacheChooser chooser(prompts, caches, caches[1].Folder);
     Shoot(chooser, "cachechooser");
+
+    // The find window: each page of its criteria, a search with its hits,
+    // and the folder chooser.
+    {
+        TfrmFind find(nullptr, ToPath(temp.path()) / "find.dat");
+        find.SetPrompts(&prompts);
+        find.SetLocation(tree.get(), "");
+        find.show();
+        auto* pages = find.findChild<QTabWidget*>(QStringLiteral("pgcFind"));
+        const char* names[] = {"find-page-name", "find-page-date", "find-page-type",
+                               "find-page-size"};
+        for (int page = 0; page < 4; ++page) {
+            pages->setCurrentIndex(page);
+            Shoot(find, names[page]);
+            find.show();
+        }
+        pages->setCurrentIndex(0);
+        find.StartSearch();
+        QElapsedTimer waited;
+        waited.start();
+        while (find.Searching() && waited.elapsed() < 30000)
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+        Shoot(find, "find-results");
+        TfrmBrowse& browse = find.BrowseDialogMade();
+        browse.Prepare(*tree, QStringLiteral("http://www.example.co.jp/docs/"));
+        Shoot(browse, "find-browse");
+    }
 
     ShootMessage(QMessageBox::Warning, QStringLiteral("拡張子チェック"),
                  QStringLiteral("拡張子の最初の文字は、'.' でなければなりません。"),

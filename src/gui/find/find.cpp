@@ -432,6 +432,8 @@ void TfrmFind::CreateControls() {
     lvwType->header()->resizeSection(0, 80);
     lvwType->header()->resizeSection(1, 245);
     lvwType->setUniformRowHeights(true);
+    // The page is as tall as the others; the list scrolls.
+    lvwType->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
     btnTypeAll = new QPushButton(Utf8("すべて選択(&S)"));
     btnTypeAll->setObjectName(QStringLiteral("btnTypeAll"));
     btnTypeAll->setAutoDefault(false);
@@ -495,10 +497,12 @@ void TfrmFind::CreateControls() {
     buttons->addWidget(btnStop);
     buttons->addWidget(btnNew);
     buttons->addStretch(1);
+    // The criteria keep their height; the list takes what the window adds.
+    pgcFind->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
     auto* criteria = new QHBoxLayout;
     criteria->addWidget(pgcFind, 1);
     criteria->addLayout(buttons);
-    top->addLayout(criteria);
+    top->addLayout(criteria, 0);
 
     lvwFind = new TCacheListView;
     lvwFind->setObjectName(QStringLiteral("lvwFind"));
@@ -569,9 +573,10 @@ void TfrmFind::SetHeight(int height) {
     if (!ResultsShown_) {
         setFixedHeight(least);
     } else {
+        // The list gets the room the classic window gave it.
         setMinimumHeight(least);
         setMaximumHeight(QWIDGETSIZE_MAX);
-        resize(width(), std::max(height, least));
+        resize(width(), std::max(height, least + kFindHeightResults - kFindHeightCriteria));
     }
 }
 
