@@ -25,12 +25,19 @@ bool Later(const SYSTEMTIME& a, const SYSTEMTIME& b) {
 bool TFindCopyList::Add(TWebCacheTreeNode* node) {
     if (node == nullptr)
         return false;
-    const auto at = std::lower_bound(
-        items_.begin(), items_.end(), node,
-        [](const TWebCacheTreeNode* item, const TWebCacheTreeNode* key) {
-            return Compare(item, key) < 0;
-        });
-    if (at != items_.end() && !node->IsFolder && Compare(*at, node) == 0) {
+    const auto less = [](const TWebCacheTreeNode* a, const TWebCacheTreeNode* b) {
+        return Compare(a, b) < 0;
+    };
+    if (node->IsFolder) {
+        // Folders of one name each go below their own name: all stay, in
+        // the order added.
+        if (std::find(items_.begin(), items_.end(), node) != items_.end())
+            return false;
+        items_.insert(std::upper_bound(items_.begin(), items_.end(), node, less), node);
+        return true;
+    }
+    const auto at = std::lower_bound(items_.begin(), items_.end(), node, less);
+    if (at != items_.end() && Compare(*at, node) == 0) {
         if (*at == node || !Later(node->Info.LastModified, (*at)->Info.LastModified))
             return false;
         *at = node;
