@@ -110,7 +110,6 @@ void TCacheListModel::Refresh() {
                     return folderTypeName_;
                 return types_.TypeAndIcon(n.DisplayName(), n.Info.LocalFileName).TypeName;
             });
-        rows_.reserve(rows.size());
         for (TFolderRow& folderRow : rows) {
             TRow row;
             row.Row = std::move(folderRow);
@@ -202,7 +201,6 @@ void TCacheListModel::AddNodeRows(const std::vector<TWebCacheTreeNode*>& nodes) 
         return;
     const int at = Count();
     beginInsertRows(QModelIndex(), at, at + static_cast<int>(count) - 1);
-    rows_.reserve(rows_.size() + count);
     for (TWebCacheTreeNode* node : nodes) {
         if (node == nullptr)
             continue;
@@ -247,8 +245,7 @@ void TCacheListModel::Sort() {
                            rows_[static_cast<std::size_t>(b)].Row, sortType_, sortOrder_) < 0;
     });
     std::vector<int> newRowOf(rows_.size());
-    std::vector<TRow> sorted;
-    sorted.reserve(rows_.size());
+    std::deque<TRow> sorted;
     for (std::size_t i = 0; i < order.size(); ++i) {
         newRowOf[static_cast<std::size_t>(order[i])] = static_cast<int>(i);
         sorted.push_back(std::move(rows_[static_cast<std::size_t>(order[i])]));
@@ -373,7 +370,7 @@ void TCacheListModel::TreeReset() {
     if (!holding_)
         return;
     holding_ = false;
-    std::vector<TRow> held = std::move(held_);
+    std::deque<TRow> held = std::move(held_);
     held_.clear();
     // After a rebuild the hits' nodes are gone.
     if (tree_ == nullptr || tree_->Generation() != resetGeneration_ || held.empty())

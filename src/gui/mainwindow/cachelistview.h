@@ -43,6 +43,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -156,8 +157,9 @@ private:
     int sortType_ = lsName;
     int sortOrder_ = 0;
     bool hitList_ = false;
-    // Rows are made complete as they are shown (hit lists): mutable.
-    mutable std::vector<TRow> rows_;
+    // Rows are made complete as they are shown (hit lists): mutable. A
+    // deque: rows added in batches never move the rows already there.
+    mutable std::deque<TRow> rows_;
     mutable TTypeCache types_;
     mutable TTitleCache titles_;
     std::string folderTypeName_;
@@ -165,7 +167,7 @@ private:
     bool emptiedByReset_ = false;
     std::uint64_t resetGeneration_ = 0;
     // A hit list's rows while the tree resets.
-    std::vector<TRow> held_;
+    std::deque<TRow> held_;
     bool holding_ = false;
     // Row of each node in a hit list; made again when rows move.
     mutable std::unordered_map<const TWebCacheTreeNode*, int> rowOf_;
