@@ -33,6 +33,7 @@
 #include <QTest>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <QHeaderView>
 #include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -244,6 +245,11 @@ TEST(FindWindow, ContainedTextInEveryJapaneseEncoding) {
                                         "商品一覧.html  http://www.shop.test/セール/"}));
     EXPECT_EQ(f.Model().Count(), 3); // a containing text is never a folder's
     EXPECT_EQ(f.Find->windowTitle(), U("検索: 条件 = ニュース を含む"));
+    // ISO-2022-JP, without a charset in the page or its headers.
+    f.Part<QLineEdit>("edtContains")->setText(U("旅の随筆"));
+    ASSERT_TRUE(f.Run());
+    EXPECT_EQ(f.FileHits(),
+              (std::vector<std::string>{"index.html  http://news.example.test/culture/books/"}));
     // The case option: distinguished, the capital letters must match.
     f.Part<QLineEdit>("edtContains")->setText(QStringLiteral("faq (old)"));
     f.Action("mnuIgnoreCase")->setChecked(true);
@@ -512,6 +518,53 @@ TEST(FindWindow, OpeningHits) {
     emit f.Find->ResultList()->nodeActivated(f.Model().NodeAt(f.RowOf("kb")));
     EXPECT_EQ(f.Prompts.Opened.size(), 1u);
     EXPECT_EQ(f.Find->Beeps(), beeps + 1);
+}
+
+TEST(FindWindow, ListCommandsOnTheHits) {
+    Fixture f;
+    f.Part<QLineEdit>("edtName")->setText(QStringLiteral("faq;robots;kb"));
+    ASSERT_TRUE(f.Run());
+    ASSERT_EQ(f.Model().Count(), 4);
+    // Rows stay in the order found until sorted; a column click sorts, a
+    // second click on it turns the order round.
+    auto* header = f.Find->ResultList()->DetailsView()->header();
+    emit header->sectionClicked(lcSize);
+    EXPECT_EQ(f.Find->ResultList()->SortType(), lsSize);
+    EXPECT_EQ(f.Find->ResultList()->SortOrder(), 0);
+    EXPECT_TRUE(f.Model().NodeAt(0)->IsFolder); // folders first
+    EXPECT_EQ(f.Model().NodeAt(1)->DisplayName(), "robots.txt");
+    emit header->sectionClicked(lcSize);
+    EXPECT_EQ(f.Find->ResultList()->SortOrder(), 1);
+    f.Action("actListSortByFolder")->trigger();
+    EXPECT_EQ(f.Find->ResultList()->SortType(), lsUrlName);
+    EXPECT_EQ(f.Find->ResultList()->SortOrder(), 0);
+    // Select all, invert, and what the selection enables.
+    f.Action("actListSelectAll")->trigger();
+    EXPECT_EQ(f.Find->SelectedHits().size(), 4u);
+    EXPECT_TRUE(f.Action("actFileCopy")->isEnabled());
+    EXPECT_TRUE(f.Action("actFileShowProperty")->isEnabled());
+    f.Action("actListItemChange")->trigger();
+    EXPECT_TRUE(f.Find->SelectedHits().empty());
+    EXPECT_FALSE(f.Action("actFileDelete")->isEnabled());
+    f.SelectRows({"kb", "robots.txt"});
+    f.Action("actListItemChange")->trigger();
+    EXPECT_EQ(f.Find->SelectedHits().size(), 2u);
+    // The view styles check themselves and switch line-up.
+    f.Action("actListLargeIcon")->trigger();
+    EXPECT_EQ(f.Find->ResultList()->ViewStyle(), vsIcon);
+    EXPECT_TRUE(f.Action("actListLineUp")->isEnabled());
+    EXPECT_FALSE(f.Action("actListDetailIcon")->isChecked());
+    f.Action("actListDetailIcon")->trigger();
+    EXPECT_FALSE(f.Action("actListLineUp")->isEnabled());
+    // Properties of the selected hits, in a window of their own.
+    f.Action("actFileShowProperty")->trigger();
+    QWidget* property = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top->objectName() == QStringLiteral("frmProperty") && top->isVisible())
+            property = top;
+    }
+    ASSERT_NE(property, nullptr);
+    property->close();
 }
 
 TEST(FindWindow, CopyingHitsIntoOneFolder) {
