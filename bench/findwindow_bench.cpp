@@ -148,8 +148,7 @@ void RunWindow(benchmark::State& state, TWebCacheTree& tree, const char* names,
     find.show();
     QApplication::processEvents();
     find.findChild<QLineEdit*>(QStringLiteral("edtName"))->setText(QString::fromUtf8(names));
-    find.findChild<QLineEdit*>(QStringLiteral("edtContains"))
-        ->setText(QString::fromUtf8(contains));
+    find.findChild<QLineEdit*>(QStringLiteral("edtContains"))->setText(QString::fromUtf8(contains));
     int hits = 0;
     const double cpu = ProcessCpuSeconds();
     for (auto _ : state) {

@@ -22,8 +22,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QTabWidget>
 #include <QLibraryInfo>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTranslator>
 #include <cerrno>

@@ -1,12 +1,12 @@
 // The find window driven as a user drives it, over the cache Wine's WinINet
 // wrote (its entries held in memory, so that deletions leave the fixture
 // alone), inside the main window that opens it.
+#include "favorites/favorites.h"
 #include "find/browse.h"
 #include "find/find.h"
 #include "find/findsettings.h"
 #include "gui/gui_test_helpers.h"
 #include "gui/mainwindowparts.h"
-#include "favorites/favorites.h"
 #include "mainwindow/cachelistview.h"
 #include "mainwindow/cachetreeview.h"
 #include "mainwindow/mainwindow.h"
@@ -22,6 +22,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -33,7 +34,6 @@
 #include <QTest>
 #include <QTreeView>
 #include <QTreeWidget>
-#include <QHeaderView>
 #include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -312,7 +312,8 @@ TEST(FindWindow, SizeRanges) {
     first->setValue(0);
     second->setValue(0);
     ASSERT_TRUE(f.Run());
-    EXPECT_EQ(f.FileHits(), (std::vector<std::string>{"index.html  http://www.shop.test/old-shop/"}));
+    EXPECT_EQ(f.FileHits(),
+              (std::vector<std::string>{"index.html  http://www.shop.test/old-shop/"}));
 }
 
 TEST(FindWindow, StartChecksAndTheirPages) {
@@ -439,8 +440,7 @@ TEST(FindWindow, StopAndCloseEndTheSearch) {
     EXPECT_FALSE(f.Find->Searching());
     EXPECT_TRUE(f.Part<QPushButton>("btnStart")->isEnabled());
     EXPECT_TRUE(f.Part<QLineEdit>("edtName")->isEnabled());
-    EXPECT_EQ(f.Find->StatusText(),
-              U("%1 個のファイルが見つかりました。").arg(f.Find->HitCount()));
+    EXPECT_EQ(f.Find->StatusText(), U("%1 個のファイルが見つかりました。").arg(f.Find->HitCount()));
     EXPECT_EQ(f.Model().Count(), f.Find->HitCount());
     const int stopped = f.Model().Count();
     QTest::qWait(100); // nothing arrives after the stop

@@ -134,8 +134,8 @@ TEST(FindStress, SearchWhileTheMainWindowDeletesAndRefreshes) {
             EXPECT_LT(w.List()->Model()->Count(), rows);
             EXPECT_GT(hits.Count(), 0);
             ExpectRowsInTree(hits, *tree);
-            EXPECT_EQ(find.StatusText(), QString::fromUtf8("%1 個のファイルが見つかりました。")
-                                             .arg(hits.Count()));
+            EXPECT_EQ(find.StatusText(),
+                      QString::fromUtf8("%1 個のファイルが見つかりました。").arg(hits.Count()));
         }
         loop.Resume();
     }

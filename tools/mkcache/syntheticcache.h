@@ -4,7 +4,6 @@
 #pragma once
 
 #include "mkcache/cachebuilder.h"
-
 #include "sources/cachesource.h"
 
 #include <cstddef>
@@ -24,8 +23,7 @@ void MakeSyntheticEntry(std::size_t i, TManifestEntry& entry, std::string& conte
 // Entries 0 .. count-1 as a cache source delivers them (for a cache held in
 // memory), without their content: every entry names localFile as its
 // cached copy and has the size its content would have.
-std::vector<TRawCacheEntry> SyntheticRawEntries(std::size_t count,
-                                                const std::string& localFile =
-                                                    "/nonexistent/cache/file");
+std::vector<TRawCacheEntry>
+SyntheticRawEntries(std::size_t count, const std::string& localFile = "/nonexistent/cache/file");
 
 } // namespace tarnhold

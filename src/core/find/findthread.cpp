@@ -523,8 +523,7 @@ bool TFindThread::ProcessMessages(std::chrono::milliseconds timeout, std::size_t
     ownerWake_.wait_for(lock, timeout, [this] { return !pending_.empty() || finished_; });
     // The hits in the order found; a stop asked for meanwhile (also from a
     // handler) drops the rest.
-    for (std::size_t handed = 0; handed < maxHits && !pending_.empty() && !Terminated();
-         ++handed) {
+    for (std::size_t handed = 0; handed < maxHits && !pending_.empty() && !Terminated(); ++handed) {
         TWebCacheTreeNode* node = pending_.front();
         pending_.pop_front();
         foundNode_ = node;

@@ -20,10 +20,9 @@ TCacheFileOpener::~TCacheFileOpener() {
 bool TCacheFileOpener::Open(const TWebCacheTreeNode& node, TGuiPrompts& prompts,
                             const QString& caption) {
     auto fail = [&](const QString& why) {
-        prompts.ShowMessage(caption,
-                            QString::fromUtf8("キャッシュファイルを開けません。\n") +
-                                EscapeControls(why),
-                            QMessageBox::Warning, QMessageBox::Ok);
+        prompts.ShowMessage(
+            caption, QString::fromUtf8("キャッシュファイルを開けません。\n") + EscapeControls(why),
+            QMessageBox::Warning, QMessageBox::Ok);
         return false;
     };
     if (node.IsFolder)
@@ -47,10 +46,11 @@ bool TCacheFileOpener::Open(const TWebCacheTreeNode& node, TGuiPrompts& prompts,
         return fail(QString::fromStdString(error.Text()));
     last_ = file;
     if (!prompts.OpenFile(file)) {
-        prompts.ShowMessage(caption,
-                            QString::fromUtf8("このファイルを開くアプリケーションが見つかりません。\n") +
-                                EscapeControls(PathToQString(file)),
-                            QMessageBox::Warning, QMessageBox::Ok);
+        prompts.ShowMessage(
+            caption,
+            QString::fromUtf8("このファイルを開くアプリケーションが見つかりません。\n") +
+                EscapeControls(PathToQString(file)),
+            QMessageBox::Warning, QMessageBox::Ok);
         return false;
     }
     return true;

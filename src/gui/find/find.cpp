@@ -316,9 +316,8 @@ void TfrmFind::CreateMenus() {
     mnuPopupNone->addMenu(Utf8("表示(&V)"))->addActions(ViewStyles_->actions());
     mnuPopupNone->addSeparator();
     arrange(mnuPopupNone);
-    for (QAbstractItemView* v :
-         {static_cast<QAbstractItemView*>(lvwFind->DetailsView()),
-          static_cast<QAbstractItemView*>(lvwFind->IconView())}) {
+    for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(lvwFind->DetailsView()),
+                                 static_cast<QAbstractItemView*>(lvwFind->IconView())}) {
         v->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(v, &QWidget::customContextMenuRequested, this, [this, v](const QPoint& at) {
             QMenu* menu = lvwFind->SelectedRows().empty() ? mnuPopupNone : mnuPopupSelected;
@@ -752,8 +751,8 @@ TfrmBrowse& TfrmFind::BrowseDialogMade() {
 
 void TfrmFind::btnNewClick() {
     if (Prompts().ShowMessage(windowTitle(), Utf8("現在の検索をクリアします。"),
-                              QMessageBox::Question, QMessageBox::Ok | QMessageBox::Cancel) ==
-        QMessageBox::Ok)
+                              QMessageBox::Question,
+                              QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok)
         ResetQuery();
 }
 
@@ -782,7 +781,8 @@ std::unique_ptr<TFindData> TfrmFind::MakeFindData() {
     for (int i = 0; i < lvwType->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* item = lvwType->topLevelItem(i);
         if (item->checkState(0) == Qt::Checked)
-            data->AddExtension(AnsiLowerCase(item->data(0, Qt::UserRole).toByteArray().toStdString()));
+            data->AddExtension(
+                AnsiLowerCase(item->data(0, Qt::UserRole).toByteArray().toStdString()));
         else
             data->TypeFilter = true;
     }
@@ -849,9 +849,7 @@ bool TfrmFind::StartSearch() {
 
     Ended_.reset();
     Search_ = std::make_unique<TFindThread>(std::move(data));
-    Search_->OnFound = [this](TFindThread&, TWebCacheTreeNode* node) {
-        Incoming_.push_back(node);
-    };
+    Search_->OnFound = [this](TFindThread&, TWebCacheTreeNode* node) { Incoming_.push_back(node); };
     Search_->OnFolder = [this](TFindThread&, const std::string& url) {
         std::lock_guard<std::mutex> lock(FolderMutex_);
         SearchedFolder_ = url;
@@ -1039,8 +1037,9 @@ void TfrmFind::actFileDeleteExecute() {
         return;
     TError error;
     Deleting_ = true;
-    stbFind->RunFramed(this, DeletingText(), kDeleteEventsEvery,
-                       [&](TProgress& progress) { DeleteCacheNodes(*Tree_, nodes, &progress, &error); });
+    stbFind->RunFramed(this, DeletingText(), kDeleteEventsEvery, [&](TProgress& progress) {
+        DeleteCacheNodes(*Tree_, nodes, &progress, &error);
+    });
     Deleting_ = false;
     if (Browse_)
         Browse_->TreeView()->RebuildIfEmptied();
