@@ -88,7 +88,11 @@ public:
     // events however fast the worker finds; the rest wait for the next call.
     bool ProcessMessages(std::chrono::milliseconds timeout = std::chrono::milliseconds(0),
                          std::size_t maxHits = SIZE_MAX);
-    // Owner: whether hits wait for ProcessMessages.
+    // Owner: whether hits wait for ProcessMessages (false while the worker
+    // holds the queue; it wakes the owner when it has added enough). With no
+    // timeout, ProcessMessages does not wait for the queue either: a busy
+    // machine may keep the worker, at the lowest priority, from letting it
+    // go for long.
     bool HitsWaiting();
     // Owner: ProcessMessages until the search has ended.
     void WaitFor();
