@@ -577,6 +577,7 @@ void TFindThread::Execute() {
         std::lock_guard<std::mutex> lock(mutex_);
         finished_ = true;
     }
+    walkEnded_.store(true, std::memory_order_release);
     ownerWake_.notify_all();
     if (OnWake)
         OnWake();
@@ -591,6 +592,7 @@ void TFindThread::SearchFolder(TWebCacheTreeNode* node) {
     };
     std::vector<TFrame> stack;
     auto enter = [&](TWebCacheTreeNode* folder) {
+        visited_.store(folder, std::memory_order_relaxed);
         if (OnFolder)
             OnFolder(*this, folder->DirUrl());
         for (int i = 0; i < folder->Count() && !Terminated(); ++i)

@@ -65,6 +65,8 @@ const char kWholeCache[] = "Web Cache";
 // Hits taken from the search per call, so that one call never holds the
 // window for long however fast the worker finds.
 constexpr std::size_t kHitsPerCall = 2048;
+// The worker's wake-ups that make one call for hits.
+constexpr unsigned kWakesPerPump = 8;
 // How often the window looks at the search when the worker does not wake it
 // (the folder being searched, the rows waiting).
 constexpr int kSearchTick = 50; // ms
@@ -850,14 +852,15 @@ bool TfrmFind::StartSearch() {
     Ended_.reset();
     Search_ = std::make_unique<TFindThread>(std::move(data));
     Search_->OnFound = [this](TFindThread&, TWebCacheTreeNode* node) { Incoming_.push_back(node); };
-    Search_->OnFolder = [this](TFindThread&, const std::string& url) {
-        std::lock_guard<std::mutex> lock(FolderMutex_);
-        SearchedFolder_ = url;
-        FolderChanged_ = true;
-    };
     Search_->OnTerminate = [this](TFindThread&) { SearchFinished(); };
-    Search_->OnWake = [this] {
-        if (!WakePosted_.exchange(true))
+    TFindThread* search = Search_.get();
+    Search_->OnWake = [this, search] {
+        // The worker wakes its owner every few dozen hits; the window takes
+        // them a few hundred at a time (the worker may queue a thousand),
+        // which spares it most of the thread switches. The end is taken at
+        // once.
+        if ((Wakes_.fetch_add(1) % kWakesPerPump == 0 || search->WalkEnded()) &&
+            !WakePosted_.exchange(true))
             QMetaObject::invokeMethod(this, &TfrmFind::PumpSearch, Qt::QueuedConnection);
     };
     StopOnChange_ = StopBeforeChanges(*Tree_, *Search_);
@@ -865,7 +868,7 @@ bool TfrmFind::StartSearch() {
     LargestBatch_ = 0;
     Batches_ = 0;
     LastFlush_ = std::chrono::steady_clock::now();
-    FolderChanged_ = false;
+    ShownFolder_ = nullptr;
 
     if (!ResultsShown_) {
         ResultsShown_ = true;
@@ -918,16 +921,15 @@ void TfrmFind::FlushHits(bool force) {
 }
 
 void TfrmFind::ShowSearchedFolder() {
-    std::string folder;
-    {
-        std::lock_guard<std::mutex> lock(FolderMutex_);
-        if (!FolderChanged_)
-            return;
-        FolderChanged_ = false;
-        folder = SearchedFolder_;
-    }
-    if (Search_)
-        stbFind->showMessage(DisplayText(folder) + Utf8(" を検索中..."));
+    // The folder the walk has reached, a few times a second: the walk's
+    // report of every node would cost the worker a URL per node.
+    if (!Search_)
+        return;
+    const TWebCacheTreeNode* node = Search_->VisitedNode();
+    if (node == nullptr || node == ShownFolder_)
+        return;
+    ShownFolder_ = node;
+    stbFind->showMessage(DisplayText(node->DirUrl()) + Utf8(" を検索中..."));
 }
 
 void TfrmFind::SearchFinished() {

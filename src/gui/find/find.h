@@ -26,7 +26,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -182,9 +181,8 @@ private:
     std::vector<TWebCacheTreeNode*> Incoming_;
     std::chrono::steady_clock::time_point LastFlush_;
     std::atomic<bool> WakePosted_{false};
-    std::mutex FolderMutex_;
-    std::string SearchedFolder_; // written by the worker (OnFolder)
-    bool FolderChanged_ = false;
+    std::atomic<unsigned> Wakes_{0};
+    const TWebCacheTreeNode* ShownFolder_ = nullptr; // in the status bar
     int HitCount_ = 0;
     int LargestBatch_ = 0;
     int Batches_ = 0;
