@@ -204,15 +204,14 @@ void TCacheListModel::AddNodeRows(const std::vector<TWebCacheTreeNode*>& nodes) 
     for (TWebCacheTreeNode* node : nodes) {
         if (node == nullptr)
             continue;
+        if (rowOfValid_)
+            rowOf_.emplace(node, static_cast<int>(rows_.size()));
         // Nothing is read or formatted here: a view asks for the rows it shows.
-        TRow row;
+        TRow& row = rows_.emplace_back();
         row.Row.Node = node;
         row.Location = true;
         row.Filled = false;
         row.TitleRead = false;
-        if (rowOfValid_)
-            rowOf_.emplace(node, static_cast<int>(rows_.size()));
-        rows_.push_back(std::move(row));
     }
     endInsertRows();
 }
