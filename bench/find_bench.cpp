@@ -74,21 +74,7 @@ std::uint64_t RunSearch(TWebCacheTree& tree, std::unique_ptr<TFindData> data, in
 
 void NameSearch(benchmark::State& state) {
     const auto count = static_cast<std::size_t>(state.range(0));
-    std::vector<TRawCacheEntry> entries(count);
-    TManifestEntry m;
-    std::string content;
-    for (std::size_t i = 0; i < count; ++i) {
-        MakeSyntheticEntry(i, m, content);
-        TRawCacheEntry& e = entries[i];
-        e.Url = m.Url;
-        e.EntryType = m.EntryType;
-        e.LastModified = m.LastModified;
-        e.HeaderBlock = m.Headers;
-        e.FileExtension = m.Extension;
-        e.Size = content.size();
-        e.LocalFileName = "/nonexistent/cache/file";
-    }
-    auto tree = BuildTree(std::move(entries));
+    auto tree = BuildTree(SyntheticRawEntries(count));
     int hits = 0;
     std::uint64_t tested = 0;
     const double cpu = ProcessCpuSeconds();

@@ -11,6 +11,8 @@
 #include "copy/copytofolder.h"
 #include "favorites/editfavorite.h"
 #include "favorites/importfavorites.h"
+#include "find/browse.h"
+#include "find/find.h"
 #include "mainwindow/cachechooser.h"
 #include "mainwindow/defextname.h"
 #include "mainwindow/property.h"
@@ -23,7 +25,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLibraryInfo>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTranslator>
 #include <cerrno>
@@ -202,6 +206,33 @@ int main(int argc, char** argv) {
             }
         }
         Shoot(import, names[i]);
+    }
+
+    // The find window: each page of its criteria, a search with its hits,
+    // and the folder chooser.
+    {
+        TfrmFind find(nullptr, ToPath(temp.path()) / "find.dat");
+        find.SetPrompts(&prompts);
+        find.SetLocation(tree.get(), "");
+        find.show();
+        auto* pages = find.findChild<QTabWidget*>(QStringLiteral("pgcFind"));
+        const char* names[] = {"find-page-name", "find-page-date", "find-page-type",
+                               "find-page-size"};
+        for (int page = 0; page < 4; ++page) {
+            pages->setCurrentIndex(page);
+            Shoot(find, names[page]);
+            find.show();
+        }
+        pages->setCurrentIndex(0);
+        find.StartSearch();
+        QElapsedTimer waited;
+        waited.start();
+        while (find.Searching() && waited.elapsed() < 30000)
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+        Shoot(find, "find-results");
+        TfrmBrowse& browse = find.BrowseDialogMade();
+        browse.Prepare(*tree, QStringLiteral("http://www.example.co.jp/docs/"));
+        Shoot(browse, "find-browse");
     }
 
     ShootMessage(QMessageBox::Warning, QStringLiteral("拡張子チェック"),

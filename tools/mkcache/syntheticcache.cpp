@@ -111,4 +111,22 @@ TError AddSyntheticEntries(TCacheBuilder& builder, std::size_t count) {
     return {};
 }
 
+std::vector<TRawCacheEntry> SyntheticRawEntries(std::size_t count, const std::string& localFile) {
+    std::vector<TRawCacheEntry> entries(count);
+    TManifestEntry m;
+    std::string content;
+    for (std::size_t i = 0; i < count; ++i) {
+        MakeSyntheticEntry(i, m, content);
+        TRawCacheEntry& e = entries[i];
+        e.Url = m.Url;
+        e.EntryType = m.EntryType;
+        e.LastModified = m.LastModified;
+        e.HeaderBlock = m.Headers;
+        e.FileExtension = m.Extension;
+        e.Size = content.size();
+        e.LocalFileName = localFile;
+    }
+    return entries;
+}
+
 } // namespace tarnhold

@@ -4,9 +4,11 @@
 #pragma once
 
 #include "mkcache/cachebuilder.h"
+#include "sources/cachesource.h"
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace tarnhold {
 
@@ -17,5 +19,11 @@ void MakeSyntheticEntry(std::size_t i, TManifestEntry& entry, std::string& conte
 // holds. False with a message when fewer than count fit (the builder then
 // holds what fitted, builder.Count()).
 [[nodiscard]] TError AddSyntheticEntries(TCacheBuilder& builder, std::size_t count);
+
+// Entries 0 .. count-1 as a cache source delivers them (for a cache held in
+// memory), without their content: every entry names localFile as its
+// cached copy and has the size its content would have.
+std::vector<TRawCacheEntry>
+SyntheticRawEntries(std::size_t count, const std::string& localFile = "/nonexistent/cache/file");
 
 } // namespace tarnhold

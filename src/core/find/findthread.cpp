@@ -509,30 +509,53 @@ void TFindThread::Stop() {
         OnTerminate(*this);
 }
 
-bool TFindThread::ProcessMessages(std::chrono::milliseconds timeout) {
+bool TFindThread::HitsWaiting() {
+    // Without waiting for the worker's lock: a worker holding it is adding
+    // a hit and wakes the owner once there are enough.
+    std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
+    return lock.owns_lock() && !pending_.empty();
+}
+
+bool TFindThread::ProcessMessages(std::chrono::milliseconds timeout, std::size_t maxHits) {
     if (!started_)
         return false;
-    std::unique_lock<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
+    // The worker runs at the lowest priority: on a busy machine it may be
+    // kept off the processor for long while it holds the lock. An owner that
+    // does not mean to wait takes the lock only when it is free, and comes
+    // back for the hits later.
+    if (timeout.count() > 0)
+        lock.lock();
+    else if (!lock.try_lock())
+        return !terminateDelivered_;
     if (terminateDelivered_)
         return false;
     ownerWake_.wait_for(lock, timeout, [this] { return !pending_.empty() || finished_; });
-    // The hits in the order found; a stop asked for meanwhile (also from a
-    // handler) drops the rest.
-    while (!pending_.empty() && !Terminated()) {
-        TWebCacheTreeNode* node = pending_.front();
-        pending_.pop_front();
-        foundNode_ = node;
-        lock.unlock();
-        workerWake_.notify_all(); // there is room again
-        OnFound(*this, node);
-        lock.lock();
-        foundNode_ = nullptr;
-    }
     if (Terminated())
         pending_.clear();
-    if (finished_ && pending_.empty() && !terminateDelivered_) {
+    // The hits in the order found, taken in one go so that the worker's
+    // lock is not asked for again while they are handed over.
+    const std::size_t take = std::min(maxHits, pending_.size());
+    std::vector<TWebCacheTreeNode*> batch(pending_.begin(),
+                                          pending_.begin() + static_cast<std::ptrdiff_t>(take));
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(take));
+    // Once the worker has ended nothing joins the queue: the end follows the
+    // last hit.
+    const bool ends = finished_ && pending_.empty() && !terminateDelivered_;
+    if (ends)
         terminateDelivered_ = true;
-        lock.unlock();
+    lock.unlock();
+    if (take > 0)
+        workerWake_.notify_all(); // there is room again
+    for (TWebCacheTreeNode* node : batch) {
+        // A stop asked for meanwhile (also from a handler) drops the rest.
+        if (Terminated())
+            break;
+        foundNode_ = node;
+        OnFound(*this, node);
+    }
+    foundNode_ = nullptr;
+    if (ends) {
         Join();
         if (OnTerminate)
             OnTerminate(*this);
@@ -554,6 +577,7 @@ void TFindThread::Execute() {
         std::lock_guard<std::mutex> lock(mutex_);
         finished_ = true;
     }
+    walkEnded_.store(true, std::memory_order_release);
     ownerWake_.notify_all();
     if (OnWake)
         OnWake();
@@ -568,6 +592,7 @@ void TFindThread::SearchFolder(TWebCacheTreeNode* node) {
     };
     std::vector<TFrame> stack;
     auto enter = [&](TWebCacheTreeNode* folder) {
+        visited_.store(folder, std::memory_order_relaxed);
         if (OnFolder)
             OnFolder(*this, folder->DirUrl());
         for (int i = 0; i < folder->Count() && !Terminated(); ++i)

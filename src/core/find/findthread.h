@@ -34,6 +34,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -82,13 +83,33 @@ public:
     void Stop();
     // Owner: runs what waits for this thread (OnFound for a hit, OnTerminate
     // once the worker has ended), waiting up to timeout for it. False once
-    // OnTerminate has run, and for a search never started.
-    bool ProcessMessages(std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
+    // OnTerminate has run, and for a search never started. At most maxHits
+    // hits are handed over per call, so that a window gets back to its
+    // events however fast the worker finds; the rest wait for the next call.
+    bool ProcessMessages(std::chrono::milliseconds timeout = std::chrono::milliseconds(0),
+                         std::size_t maxHits = SIZE_MAX);
+    // Owner: whether hits wait for ProcessMessages (false while the worker
+    // holds the queue; it wakes the owner when it has added enough). With no
+    // timeout, ProcessMessages does not wait for the queue either: a busy
+    // machine may keep the worker, at the lowest priority, from letting it
+    // go for long.
+    bool HitsWaiting();
     // Owner: ProcessMessages until the search has ended.
     void WaitFor();
 
     // Nodes tested so far (for progress and benchmarks).
     std::uint64_t NodesTested() const { return tested_.load(std::memory_order_relaxed); }
+    // Whether the walk is over (its last OnWake is on its way). Any thread:
+    // an OnWake handler that lets some wake-ups pass tells the last one by it.
+    bool WalkEnded() const { return walkEnded_.load(std::memory_order_acquire); }
+    // The node the walk visited last (a folder, or a file whose folder is
+    // searched), or null before the first: what a window shows as being
+    // searched, looked at when it likes instead of hearing of every node
+    // (OnFolder makes each node's URL on the worker). Any thread; the node
+    // may be read while the search runs, since the tree does not change.
+    const TWebCacheTreeNode* VisitedNode() const {
+        return visited_.load(std::memory_order_relaxed);
+    }
 
     // The criteria applied to one node, without reporting it. stop, when
     // given, ends a content search part way (no match).
@@ -113,6 +134,8 @@ private:
     std::chrono::steady_clock::time_point firstUnannounced_;
     std::atomic<bool> terminated_{false};
     std::atomic<std::uint64_t> tested_{0};
+    std::atomic<const TWebCacheTreeNode*> visited_{nullptr};
+    std::atomic<bool> walkEnded_{false};
 
     std::mutex mutex_;
     std::condition_variable ownerWake_;  // a hit is waiting, or the worker ended

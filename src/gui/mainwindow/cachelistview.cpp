@@ -83,15 +83,27 @@ void TCacheListModel::SetFolder(std::string_view path) {
 void TCacheListModel::Clear() {
     beginResetModel();
     rows_.clear();
+    rowOf_.clear();
+    rowOfValid_ = false;
     emptiedByReset_ = false;
     endResetModel();
+}
+
+void TCacheListModel::SetHitList(bool on) {
+    hitList_ = on;
+    Clear();
+    emit headerDataChanged(Qt::Horizontal, 0, kListColumnCount - 1);
 }
 
 void TCacheListModel::Refresh() {
     beginResetModel();
     rows_.clear();
+    rowOf_.clear();
+    rowOfValid_ = false;
     emptiedByReset_ = false;
-    TWebCacheTreeNode* folder = tree_ ? tree_->FindNodeByUrl(currentFolder_) : nullptr;
+    // A hit list has no folder of its own: its rows come from the search.
+    TWebCacheTreeNode* folder =
+        hitList_ || tree_ == nullptr ? nullptr : tree_->FindNodeByUrl(currentFolder_);
     if (folder && folder->IsFolder) {
         std::vector<TFolderRow> rows =
             ListFolder(*folder, titles_, sortType_, sortOrder_, [this](const TWebCacheTreeNode& n) {
@@ -99,7 +111,6 @@ void TCacheListModel::Refresh() {
                     return folderTypeName_;
                 return types_.TypeAndIcon(n.DisplayName(), n.Info.LocalFileName).TypeName;
             });
-        rows_.reserve(rows.size());
         for (TFolderRow& folderRow : rows) {
             TRow row;
             row.Row = std::move(folderRow);
@@ -127,28 +138,49 @@ bool TCacheListModel::RefreshIfEmptied() {
     return true;
 }
 
-TCacheListModel::TRow TCacheListModel::MakeRow(TWebCacheTreeNode* node, bool location) {
-    TRow row;
-    row.Row.Node = node;
-    row.Location = location;
+void TCacheListModel::Fill(TRow& row) const {
+    if (row.Filled)
+        return;
+    row.Filled = true;
+    const TWebCacheTreeNode* node = row.Row.Node;
     if (node->IsFolder) {
         row.Row.TypeName = folderTypeName_;
         row.Image = -1;
-        if (location && node->Parent())
+        if (row.Location && node->Parent())
             row.Row.UrlName = node->Parent()->DirUrl();
     } else {
-        row.Row.UrlName = location ? node->DirUrl() : UrlNameOf(*node);
-        row.Row.Title = titles_.Title(*node);
+        row.Row.UrlName = row.Location ? node->DirUrl() : UrlNameOf(*node);
         const TTypeCache::TAnswer type =
             types_.TypeAndIcon(node->DisplayName(), node->Info.LocalFileName);
         row.Row.TypeName = type.TypeName;
         row.Image = type.ImageIndex;
     }
-    MakeCells(row);
-    return row;
+}
+
+void TCacheListModel::ReadTitle(TRow& row) const {
+    if (row.TitleRead)
+        return;
+    row.TitleRead = true;
+    if (!row.Row.Node->IsFolder)
+        row.Row.Title = titles_.Title(*row.Row.Node);
+}
+
+TCacheListModel::TRow& TCacheListModel::Ready(int row) const {
+    TRow& r = rows_[static_cast<std::size_t>(row)];
+    if (!r.CellsMade) {
+        Fill(r);
+        ReadTitle(r);
+        MakeCells(r);
+    }
+    return r;
+}
+
+const TFolderRow& TCacheListModel::RowAt(int row) const {
+    return Ready(row).Row;
 }
 
 void TCacheListModel::MakeCells(TRow& row) const {
+    row.CellsMade = true;
     const TWebCacheTreeNode& node = *row.Row.Node;
     row.Cells[lcName] = DisplayText(node.DisplayName());
     row.Cells[lcUrlName] = DisplayText(row.Row.UrlName);
@@ -159,11 +191,29 @@ void TCacheListModel::MakeCells(TRow& row) const {
 }
 
 void TCacheListModel::AddNodeRow(TWebCacheTreeNode* node) {
-    if (node == nullptr)
+    AddNodeRows({node});
+}
+
+void TCacheListModel::AddNodeRows(const std::vector<TWebCacheTreeNode*>& nodes) {
+    std::size_t count = 0;
+    for (const TWebCacheTreeNode* node : nodes)
+        count += node != nullptr ? 1 : 0;
+    if (count == 0)
         return;
     const int at = Count();
-    beginInsertRows(QModelIndex(), at, at);
-    rows_.push_back(MakeRow(node, true));
+    beginInsertRows(QModelIndex(), at, at + static_cast<int>(count) - 1);
+    for (TWebCacheTreeNode* node : nodes) {
+        if (node == nullptr)
+            continue;
+        if (rowOfValid_)
+            rowOf_.emplace(node, static_cast<int>(rows_.size()));
+        // Nothing is read or formatted here: a view asks for the rows it shows.
+        TRow& row = rows_.emplace_back();
+        row.Row.Node = node;
+        row.Location = true;
+        row.Filled = false;
+        row.TitleRead = false;
+    }
     endInsertRows();
 }
 
@@ -181,6 +231,12 @@ void TCacheListModel::SetSort(int order, int key) {
 }
 
 void TCacheListModel::Sort() {
+    // Rows of a hit list get what the key compares first.
+    for (TRow& row : rows_) {
+        Fill(row);
+        if (sortType_ == lsTitle)
+            ReadTitle(row);
+    }
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<int> order(rows_.size());
     std::iota(order.begin(), order.end(), 0);
@@ -189,13 +245,13 @@ void TCacheListModel::Sort() {
                            rows_[static_cast<std::size_t>(b)].Row, sortType_, sortOrder_) < 0;
     });
     std::vector<int> newRowOf(rows_.size());
-    std::vector<TRow> sorted;
-    sorted.reserve(rows_.size());
+    std::deque<TRow> sorted;
     for (std::size_t i = 0; i < order.size(); ++i) {
         newRowOf[static_cast<std::size_t>(order[i])] = static_cast<int>(i);
         sorted.push_back(std::move(rows_[static_cast<std::size_t>(order[i])]));
     }
     rows_ = std::move(sorted);
+    rowOfValid_ = false;
     const QModelIndexList from = persistentIndexList();
     QModelIndexList to;
     to.reserve(from.size());
@@ -239,14 +295,47 @@ void TCacheListModel::RemoveRows(std::vector<int> rows) {
         const int last = rows[end - 1];
         beginRemoveRows(QModelIndex(), first, last);
         rows_.erase(rows_.begin() + first, rows_.begin() + last + 1);
+        rowOfValid_ = false;
         endRemoveRows();
         end = begin;
     }
 }
 
+int TCacheListModel::RowOfNode(const TWebCacheTreeNode* node) const {
+    if (!rowOfValid_) {
+        rowOf_.clear();
+        rowOf_.reserve(rows_.size());
+        for (std::size_t row = 0; row < rows_.size(); ++row)
+            rowOf_.emplace(rows_[row].Row.Node, static_cast<int>(row));
+        rowOfValid_ = true;
+    }
+    const auto it = rowOf_.find(node);
+    return it == rowOf_.end() ? -1 : it->second;
+}
+
+void TCacheListModel::RemoveNodeRows(const std::vector<const TWebCacheTreeNode*>& nodes) {
+    std::vector<int> rows;
+    for (const TWebCacheTreeNode* node : nodes) {
+        const int row = RowOfNode(node);
+        if (row >= 0)
+            rows.push_back(row);
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    RemoveRows(std::move(rows));
+}
+
 void TCacheListModel::NodesAboutToBeRemoved(TWebCacheTreeNode* parent, int first, int last) {
     if (rows_.empty())
         return;
+    if (hitList_) {
+        // Hits lie anywhere: found by node, not by a scan of every row.
+        std::vector<const TWebCacheTreeNode*> going;
+        for (int i = std::max(first, 0); i <= last && i < parent->Count(); ++i)
+            going.push_back(parent->Items(i));
+        RemoveNodeRows(going);
+        return;
+    }
     std::unordered_set<const TWebCacheTreeNode*> going;
     for (int i = std::max(first, 0); i <= last && i < parent->Count(); ++i)
         going.insert(parent->Items(i));
@@ -259,17 +348,47 @@ void TCacheListModel::NodesAboutToBeRemoved(TWebCacheTreeNode* parent, int first
 }
 
 void TCacheListModel::TreeAboutToBeReset() {
+    resetGeneration_ = tree_ ? tree_->Generation() : 0;
+    if (hitList_) {
+        // The hits that stay if the reset keeps the nodes (a deletion of
+        // many scattered files); the nodes going are marked already.
+        held_.clear();
+        for (TRow& row : rows_) {
+            if (!row.Row.Node->Deleting)
+                held_.push_back(std::move(row));
+        }
+        holding_ = true;
+    }
     beginResetModel();
     rows_.clear();
+    rowOfValid_ = false;
     endResetModel();
-    emptiedByReset_ = true;
-    resetGeneration_ = tree_ ? tree_->Generation() : 0;
+    emptiedByReset_ = !hitList_;
+}
+
+void TCacheListModel::TreeReset() {
+    if (!holding_)
+        return;
+    holding_ = false;
+    std::deque<TRow> held = std::move(held_);
+    held_.clear();
+    // After a rebuild the hits' nodes are gone.
+    if (tree_ == nullptr || tree_->Generation() != resetGeneration_ || held.empty())
+        return;
+    beginResetModel();
+    rows_ = std::move(held);
+    rowOfValid_ = false;
+    endResetModel();
 }
 
 void TCacheListModel::LayoutChanged() {
-    // Names may have changed (renumbered duplicates); rows keep their nodes.
-    for (TRow& row : rows_)
-        MakeCells(row);
+    // Names may have changed (renumbered duplicates); rows keep their nodes
+    // and make their texts again when next shown.
+    for (TRow& row : rows_) {
+        row.CellsMade = false;
+        if (row.Location)
+            row.Filled = false;
+    }
     if (!rows_.empty())
         emit dataChanged(index(0, 0), index(Count() - 1, kListColumnCount - 1));
 }
@@ -283,7 +402,9 @@ TWebCacheTreeNode* TCacheListModel::NodeAt(int row) const {
 QIcon TCacheListModel::IconOf(int row) const {
     if (row < 0 || row >= Count())
         return {};
-    const int image = rows_[static_cast<std::size_t>(row)].Image;
+    TRow& r = rows_[static_cast<std::size_t>(row)];
+    Fill(r);
+    const int image = r.Image;
     return image < 0 ? folderIcon_ : types_.Icon(image);
 }
 
@@ -301,11 +422,11 @@ QVariant TCacheListModel::data(const QModelIndex& index, int role) const {
     const TRow& row = rows_[static_cast<std::size_t>(index.row())];
     switch (role) {
     case Qt::DisplayRole:
-        return row.Cells[static_cast<std::size_t>(index.column())];
+        return Ready(index.row()).Cells[static_cast<std::size_t>(index.column())];
     case Qt::ToolTipRole:
         // The icon views cut long names short.
         if (index.column() == lcName)
-            return row.Cells[lcName];
+            return Ready(index.row()).Cells[lcName];
         return {};
     case Qt::DecorationRole:
         if (index.column() == lcName)
@@ -329,6 +450,10 @@ QVariant TCacheListModel::headerData(int section, Qt::Orientation orientation, i
         static const QString captions[kListColumnCount] = {
             QStringLiteral("名前"),   QStringLiteral("URL名"), QStringLiteral("タイトル"),
             QStringLiteral("サイズ"), QStringLiteral("種類"),  QStringLiteral("更新日時")};
+        if (hitList_ && section == lcUrlName)
+            return QStringLiteral("フォルダ");
+        if (hitList_ && section == lcDate)
+            return QStringLiteral("更新日");
         return captions[section];
     }
     if (role == Qt::TextAlignmentRole)

@@ -17,13 +17,20 @@
 //   ColumnWidth(i), SetColumnWidth(i, w) for screen.dat
 //   RemoveRowByUrl(urlText)        for every URL text the tree's OnNodeDeleted reports
 //   signals selectionChanged(), contentsChanged(), nodeActivated(node) (double click, Enter)
-// The find window: SetTree(tree), Clear(), AddNodeRow(node) for each hit, then Sort().
+// The find window (a hit list, SetHitList): SetTree(tree), Clear(), AddNodeRows(nodes) for
+// each batch of hits; rows stay in the order found until Sort or SetSort.
 //
 // The view observes the tree: rows of nodes the tree removes go at once, and
 // a reset of the tree empties the list, so a row never refers to a node that
 // is gone. A reset that kept the nodes' generation (a deletion of many
 // scattered files) is refilled by RefreshIfEmptied; after a rebuild the owner
-// calls SetFolder or Refresh as always.
+// calls SetFolder or Refresh as always. A hit list has no folder to list
+// again: it keeps its own rows through a reset that keeps the generation
+// (less the nodes being deleted) and puts them back when the reset is over.
+//
+// A hit list makes a row's texts, title and type only when a view asks for
+// them (or a sort needs them): a search may add a hundred thousand rows, of
+// which a window shows a few dozen.
 #pragma once
 
 #include "mainwindow/filetypeinfo.h"
@@ -36,8 +43,10 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 class QItemSelectionModel;
@@ -95,11 +104,19 @@ public:
     void SetSort(int order, int key);
     void Sort();
 
+    // The find window's layout: the second column holds each row's folder
+    // ("フォルダ"), the last is "更新日", and the rows are hits (see above).
+    void SetHitList(bool on);
+    bool HitList() const { return hitList_; }
     void AddNodeRow(TWebCacheTreeNode* node);
+    void AddNodeRows(const std::vector<TWebCacheTreeNode*>& nodes);
     bool RemoveRowByUrl(std::string_view url);
+    // Removes the rows of these nodes (a hit list's rows by node).
+    void RemoveNodeRows(const std::vector<const TWebCacheTreeNode*>& nodes);
 
     TWebCacheTreeNode* NodeAt(int row) const;
-    const TFolderRow& RowAt(int row) const { return rows_[static_cast<std::size_t>(row)].Row; }
+    // The row with its texts made.
+    const TFolderRow& RowAt(int row) const;
     int Count() const { return static_cast<int>(rows_.size()); }
     const std::string& FolderTypeName() const { return folderTypeName_; }
     TTypeCache& TypeCache() { return types_; }
@@ -117,27 +134,44 @@ private:
         TFolderRow Row;
         int Image = 0;         // in the type cache's icons; -1: the folder icon
         bool Location = false; // the find window's layout: URL名 holds the folder
+        bool Filled = true;    // UrlName, TypeName and Image are set
+        bool TitleRead = true;
+        bool CellsMade = false;
         std::array<QString, kListColumnCount> Cells;
     };
-    TRow MakeRow(TWebCacheTreeNode* node, bool location);
+    // What a row of a hit list lacks until it is needed.
+    void Fill(TRow& row) const;
+    void ReadTitle(TRow& row) const;
+    TRow& Ready(int row) const;
     void MakeCells(TRow& row) const;
     void RemoveRows(std::vector<int> rows);
+    int RowOfNode(const TWebCacheTreeNode* node) const;
 
     void NodesAboutToBeRemoved(TWebCacheTreeNode* parent, int first, int last) override;
     void TreeAboutToBeReset() override;
+    void TreeReset() override;
     void LayoutChanged() override;
 
     TWebCacheTree* tree_ = nullptr;
     std::string currentFolder_;
     int sortType_ = lsName;
     int sortOrder_ = 0;
-    std::vector<TRow> rows_;
-    TTypeCache types_;
-    TTitleCache titles_;
+    bool hitList_ = false;
+    // Rows are made complete as they are shown (hit lists): mutable. A
+    // deque: rows added in batches never move the rows already there.
+    mutable std::deque<TRow> rows_;
+    mutable TTypeCache types_;
+    mutable TTitleCache titles_;
     std::string folderTypeName_;
     QIcon folderIcon_;
     bool emptiedByReset_ = false;
     std::uint64_t resetGeneration_ = 0;
+    // A hit list's rows while the tree resets.
+    std::deque<TRow> held_;
+    bool holding_ = false;
+    // Row of each node in a hit list; made again when rows move.
+    mutable std::unordered_map<const TWebCacheTreeNode*, int> rowOf_;
+    mutable bool rowOfValid_ = false;
 };
 
 class TCacheListView : public QStackedWidget {
@@ -171,6 +205,7 @@ public:
     void ColumnClicked(int column);
 
     void AddNodeRow(TWebCacheTreeNode* node) { model_->AddNodeRow(node); }
+    void AddNodeRows(const std::vector<TWebCacheTreeNode*>& nodes) { model_->AddNodeRows(nodes); }
     bool RemoveRowByUrl(std::string_view url) { return model_->RemoveRowByUrl(url); }
 
     int ViewStyle() const { return viewStyle_; }

@@ -12,6 +12,7 @@
 #include "copy/progressframe.h"
 #include "dragdrop/dropsource.h"
 #include "favorites/favorites.h"
+#include "find/find.h"
 #include "mainwindow/aboutbox.h"
 #include "mainwindow/cachelistview.h"
 #include "mainwindow/cachetreeview.h"
@@ -76,10 +77,12 @@ TMainCommands::TMainCommands(TWebCacheTree& tree, TFavorites& favorites, QWidget
     : QObject(window), Tree_(tree), Favorites_(favorites), Window_(window) {
     setObjectName(QStringLiteral("cmdMain"));
     CreateActions();
+    CreateFindCommand();
     CreatePopupMenus();
 }
 
 TMainCommands::~TMainCommands() {
+    delete FindWindow_; // writes find.dat; its search ends first
     disconnect(FocusConnection_);
     if (!TempFolder_.empty())
         DeleteFolder(TempFolder_);

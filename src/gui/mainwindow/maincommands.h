@@ -55,6 +55,7 @@ class TCacheTreeView;
 class TFavoritesPanel;
 class TfrmEditFavorite;
 class TfrmImportFavorites;
+class TfrmFind;
 class TGuiPrompts;
 class TMainStatusBar;
 
@@ -197,6 +198,14 @@ public:
     // Acts on the list's first selected row as a double click does.
     void lvwCacheDblClick();
 
+    // The find window (mainfind.cpp): made on first use, below the window,
+    // keeping its settings in the data folder.
+    void SetDataFolder(const std::filesystem::path& folder) { DataFolder_ = folder; }
+    TfrmFind& FindWindow();
+    // The folders find acts on: the cache folder of the first selected
+    // favorite with the favorites focused, else the folders of the selection.
+    std::vector<TWebCacheTreeNode*> FindFolders() const;
+
 signals:
     // SetCurrentCache or OpenCache changed the cache the tree reads.
     void cacheChanged(const tarnhold::TFoundCache& cache);
@@ -288,6 +297,8 @@ private:
     void mnuEnableSchemeClick();
     void mnuHelpContentsClick();
     void mnuAboutClick();
+    void CreateFindCommand(); // mainfind.cpp
+    void actCacheFindExecute();
     // Writes node's body to a new file of its own in OpenedFolder_ (file).
     TError WriteOpenedBody(const TWebCacheTreeNode& node, std::filesystem::path& file);
     // Captions of the message boxes: the window's.
@@ -327,6 +338,8 @@ private:
     // The favorites' dialogs, made on first use, freed with the window.
     TfrmEditFavorite* EditDialog_ = nullptr;
     TfrmImportFavorites* ImportDialog_ = nullptr;
+    std::filesystem::path DataFolder_;
+    TfrmFind* FindWindow_ = nullptr;
 
     // Waits for a pause in a key walk of the tree before the list follows.
     QTimer* tmrNodeChange = nullptr;

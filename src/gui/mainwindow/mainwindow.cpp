@@ -66,6 +66,7 @@ TfrmMain::TfrmMain(TWebCacheTree& tree, TFavorites& favorites, std::filesystem::
     // desktop session the tree view's first icon picks an installed icon
     // theme, and the tool bar and menus keep Qt's own icons.
     Commands_ = new TMainCommands(tree, favorites, this);
+    Commands_->SetDataFolder(DataFolder_);
     CreateLayout();
     CreateMenus();
     CreateToolBar();
@@ -162,8 +163,7 @@ void TfrmMain::CreateMenus() {
     commands.AddActions(view, {"actListLineUp", "-", "actCacheRefresh", "mnuRefreshAtStart"});
 
     menu("お気に入り(&A)", kFavoritesMenu);
-    // Find and narrow are not shown until the find window exists.
-    menu("ツール(&T)", {"actCacheFind", "actCacheSqueeze"})->menuAction()->setEnabled(false);
+    menu("ツール(&T)", {"actCacheFind", "actCacheSqueeze"});
     menu("オプション(&O)", {"mnuSchedule", "mnuDefExtName", "-", "mnuEnableScheme"});
     menu("ヘルプ(&H)", {"mnuHelpContents", "-", "mnuAbout"});
 }
