@@ -1,6 +1,7 @@
 // The find window driven as a user drives it, over the cache Wine's WinINet
 // wrote (its entries held in memory, so that deletions leave the fixture
 // alone), inside the main window that opens it.
+#include "dragdrop/dragstarter.h"
 #include "favorites/favorites.h"
 #include "find/browse.h"
 #include "find/find.h"
@@ -11,6 +12,8 @@
 #include "mainwindow/cachetreeview.h"
 #include "mainwindow/mainwindow.h"
 #include "platform/codepage.h"
+#include "platform/filetime.h"
+#include "sources/cachebody.h"
 #include "sources/opencache.h"
 #include "support/cache_test_helpers.h"
 #include "support/cachetreefixture.h"
@@ -27,6 +30,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -587,6 +591,64 @@ TEST(FindWindow, CopyingHitsIntoOneFolder) {
     const fs::path first = temp;
     f.Action("actFileCopy")->trigger();
     EXPECT_FALSE(fs::exists(first)); // the last copy's folder goes
+}
+
+TEST(FindWindow, DraggingHitsCopiesThemWhenTheTargetAsks) {
+    Fixture f;
+    f.Part<QLineEdit>("edtName")->setText(QStringLiteral("index.html"));
+    ASSERT_TRUE(f.Run());
+    ASSERT_GE(f.Model().Count(), 2);
+    // The index.html files of several folders: one file is dragged, the
+    // newest.
+    QItemSelectionModel* selection = f.Find->ResultList()->SelectionModel();
+    const TWebCacheTreeNode* newest = nullptr;
+    auto selectFiles = [&] {
+        selection->clearSelection();
+        for (int row = 0; row < f.Model().Count(); ++row) {
+            const TWebCacheTreeNode* node = f.Model().NodeAt(row);
+            if (node->IsFolder || node->DisplayName() != "index.html")
+                continue;
+            selection->select(f.Model().index(row, 0),
+                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
+            if (newest == nullptr ||
+                CompareSystemTime(node->Info.LastModified, newest->Info.LastModified) > 0)
+                newest = node;
+        }
+    };
+    selectFiles();
+    ASSERT_GE(selection->selectedRows().size(), 2);
+    QAbstractItemView* view = f.Find->ResultList()->CurrentView();
+    const QPoint from = view->visualRect(selection->selectedRows().front()).center();
+    QList<QUrl> urls;
+    int drags = 0;
+    f.Find->DragHook = [&](QMimeData* data) {
+        ++drags;
+        EXPECT_TRUE(f.Find->TempFolder().empty()) << "copied before the target asked";
+        urls = data->urls();
+    };
+    QWidget* port = view->viewport();
+    QMouseEvent press(QEvent::MouseButtonPress, from, port->mapToGlobal(from), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(port, &press);
+    selectFiles(); // the press selected its row alone
+    const QPoint to = from + QPoint(0, 2 * TDragStarter::Distance());
+    QMouseEvent move(QEvent::MouseMove, to, port->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(port, &move);
+    ASSERT_EQ(drags, 1);
+    const fs::path temp = f.Find->TempFolder();
+    ASSERT_EQ(urls, QList<QUrl>{QUrl::fromLocalFile(
+                        QString::fromStdString((temp / "index.html").string()))});
+    // The newest page's own words (its links may be rewritten).
+    std::string cached;
+    ASSERT_FALSE(ReadCacheBody(newest->Info, cached, kMinDecodedLimit));
+    const std::size_t open = cached.find("<title>");
+    ASSERT_NE(open, std::string::npos);
+    const std::string title = cached.substr(open, cached.find("</title>") - open);
+    EXPECT_NE(tarnhold::test::ReadFileBytes(temp / "index.html").find(title), std::string::npos)
+        << title;
+    // Nothing is dropped onto the hit list.
+    EXPECT_FALSE(view->viewport()->acceptDrops());
 }
 
 TEST(FindWindow, BrowseDialogSelectsAndReturnsFolders) {

@@ -1,5 +1,6 @@
 #include "app/cachefileopener.h"
 
+#include "app/japanese.h"
 #include "app/prompts.h"
 #include "app/qtconvert.h"
 #include "platform/appfolder.h"
@@ -31,19 +32,19 @@ bool TCacheFileOpener::Open(const TWebCacheTreeNode& node, TGuiPrompts& prompts,
     if (folder_.empty()) {
         folder_ = CreateTempFolder(&error);
         if (folder_.empty())
-            return fail(QString::fromStdString(error.Text()));
+            return fail(JapaneseText(error.Text()));
     }
     // One folder per file opened, so that each keeps its own name while its
     // application may still have it open.
     const std::filesystem::path dir = folder_ / std::to_string(++count_);
     int code = 0;
     if (!ForceDirectories(dir, &code))
-        return fail(QString::fromStdString(TError::FromErrno(code, dir.string()).Text()));
+        return fail(JapaneseText(TError::FromErrno(code, dir.string()).Text()));
     const std::filesystem::path file = dir / DiskName(node.DisplayName());
     // Only the body, read as a regular file: a cache from another machine
     // may name anything.
     if ((error = WriteCacheBodyFile(node.Info, file)))
-        return fail(QString::fromStdString(error.Text()));
+        return fail(JapaneseText(error.Text()));
     last_ = file;
     if (!prompts.OpenFile(file)) {
         prompts.ShowMessage(

@@ -2,11 +2,14 @@
 
 #include "app/cachefileopener.h"
 #include "app/columnfit.h"
+#include "app/japanese.h"
 #include "app/prompts.h"
 #include "app/qtconvert.h"
 #include "copy/copyengine.h"
 #include "copy/deletenodes.h"
 #include "copy/progressframe.h"
+#include "dragdrop/dragstarter.h"
+#include "dragdrop/dropsource.h"
 #include "favorites/favorites.h"
 #include "find/browse.h"
 #include "find/findcopylist.h"
@@ -31,6 +34,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDrag>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -511,6 +515,17 @@ void TfrmFind::CreateControls() {
     lvwFind->setAccessibleName(Utf8("検索結果"));
     FitDateColumn(lvwFind->DetailsView()->header(), lcDate);
     top->addWidget(lvwFind, 1);
+    // Hits are dragged out from a press on a row, in every view style.
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(lvwFind->DetailsView()),
+                                    static_cast<QAbstractItemView*>(lvwFind->IconView())}) {
+        RefuseDrops(view);
+        new TDragStarter(
+            view,
+            [this, view](const QPoint& pressed) {
+                return !Deleting_ && view->indexAt(pressed).isValid();
+            },
+            [this, view]() { RunDrag(view); });
+    }
     connect(lvwFind, &TCacheListView::selectionChanged, this, &TfrmFind::lvwFindSelectionChange);
     connect(lvwFind, &TCacheListView::nodeActivated, this, &TfrmFind::lvwFindActivated);
     // Rows the tree took away (a deletion here or in the main window).
@@ -1052,28 +1067,33 @@ void TfrmFind::actFileDeleteExecute() {
     if (error)
         Prompts().ShowMessage(Utf8("削除"),
                               Utf8("キャッシュから削除できなかったエントリがあります。\n") +
-                                  EscapeControls(QString::fromStdString(error.Text())),
+                                  ErrorText(error),
                               QMessageBox::Warning, QMessageBox::Ok);
 }
 
 void TfrmFind::actFileCopyExecute() {
+    if (const auto files = CopyHitsToTemp(SelectedHits()))
+        QApplication::clipboard()->setMimeData(FileListMimeData(*files));
+}
+
+std::optional<std::vector<std::filesystem::path>>
+TfrmFind::CopyHitsToTemp(const std::vector<TWebCacheTreeNode*>& hits) {
     if (Deleting_ || Tree_ == nullptr)
-        return;
+        return std::nullopt;
     // Files before folders, one file per name (the newest): the copies lie
     // side by side in one folder.
     TFindCopyList list;
-    for (TWebCacheTreeNode* node : SelectedHits())
+    for (TWebCacheTreeNode* node : hits)
         list.Add(node);
     if (list.Count() == 0)
-        return;
+        return std::nullopt;
     TError error;
     const std::filesystem::path temp = CreateTempFolder(&error);
     if (temp.empty()) {
         Prompts().ShowMessage(Utf8("コピー"),
-                              Utf8("一時フォルダを作成できませんでした。\n") +
-                                  EscapeControls(QString::fromStdString(error.Text())),
+                              Utf8("一時フォルダを作成できませんでした。\n") + ErrorText(error),
                               QMessageBox::Critical, QMessageBox::Ok);
-        return;
+        return std::nullopt;
     }
     TGuiCopyPrompts prompts(Prompts());
     bool copied = true;
@@ -1100,32 +1120,46 @@ void TfrmFind::actFileCopyExecute() {
     Deleting_ = false;
     ShowCount(lvwFind->Model()->Count());
     std::vector<std::filesystem::path> files;
-    QList<QUrl> urls;
     for (std::filesystem::path& path : places) {
         if (!copied)
             break;
         std::error_code ec;
-        if (!std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
-            continue;
-        urls.append(ToFileUrl(path));
-        files.push_back(std::move(path));
+        if (std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
+            files.push_back(std::move(path));
     }
-    if (urls.isEmpty()) {
-        // The engine said why; the clipboard keeps what it had.
+    if (files.empty()) {
+        // The engine said why; the clipboard and the last folder stay.
         DeleteFolder(temp);
-        return;
+        return std::nullopt;
     }
     if (!TempFolder_.empty())
         DeleteFolder(TempFolder_);
     TempFolder_ = temp;
-    ClipboardFiles_ = std::move(files);
-    auto* mime = new QMimeData;
-    mime->setUrls(urls);
-    QByteArray gnome("copy");
-    for (const QUrl& url : urls)
-        gnome += '\n' + url.toEncoded();
-    mime->setData(QStringLiteral("x-special/gnome-copied-files"), gnome);
-    QApplication::clipboard()->setMimeData(mime);
+    ClipboardFiles_ = files;
+    return files;
+}
+
+void TfrmFind::RunDrag(QWidget* view) {
+    const std::vector<TWebCacheTreeNode*> hits = SelectedHits();
+    if (hits.empty() || Deleting_ || Tree_ == nullptr)
+        return;
+    // The hits stay valid while the tree is not rebuilt; a drop after a
+    // rebuild gets nothing.
+    const auto generation = Tree_->Generation();
+    auto* data = new TDropFileSource([this, hits, generation]() {
+        if (Tree_ == nullptr || Tree_->Generation() != generation)
+            return std::optional<std::vector<std::filesystem::path>>();
+        return CopyHitsToTemp(hits);
+    });
+    if (DragHook) {
+        DragHook(data);
+        delete data;
+        return;
+    }
+    auto* drag = new QDrag(view);
+    drag->setMimeData(data);
+    drag->exec(Qt::CopyAction, Qt::CopyAction);
+    drag->deleteLater();
 }
 
 } // namespace tarnhold::gui

@@ -26,6 +26,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,7 @@ class QDateEdit;
 class QLineEdit;
 class QMenu;
 class QMenuBar;
+class QMimeData;
 class QPushButton;
 class QRadioButton;
 class QSpinBox;
@@ -104,7 +106,19 @@ public:
     TfrmBrowse* BrowseDialog() const { return Browse_; }
     // The browse dialog, made on first use.
     TfrmBrowse& BrowseDialogMade();
-    // The temporary folder of the last clipboard copy, and its files.
+    // Copies hits into a fresh temporary folder, side by side (files before
+    // folders, one file per name: the newest), in the progress frame; the
+    // paths the copy engine wrote, or nullopt when it failed or was
+    // cancelled (the engine said why). The last folder goes only once the
+    // new one is ready.
+    std::optional<std::vector<std::filesystem::path>>
+    CopyHitsToTemp(const std::vector<TWebCacheTreeNode*>& hits);
+    // Starts a drag of the selected hits from view: modal until the drop or
+    // the cancel; the copies are made when the drop target asks for them.
+    void RunDrag(QWidget* view);
+    // Tests: called with the drag's data instead of the desktop's drag.
+    std::function<void(QMimeData*)> DragHook;
+    // The temporary folder of the last drag or clipboard copy, and its files.
     const std::filesystem::path& TempFolder() const { return TempFolder_; }
     const std::vector<std::filesystem::path>& ClipboardFiles() const { return ClipboardFiles_; }
     const TCacheFileOpener& Opener() const { return *Opener_; }
