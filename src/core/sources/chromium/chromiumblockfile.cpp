@@ -28,8 +28,6 @@ constexpr std::size_t kEntrySize = 256;
 constexpr std::size_t kSelfHashed = 92;
 constexpr std::size_t kInlineKeyAt = 96;
 constexpr std::uint32_t kMaxBlockStream = 16384;
-constexpr std::size_t kMaxNamedProblems = 50;
-constexpr std::size_t kShownKey = 120;
 // The block files this reader opens: data_0 .. data_255 (the selector's range).
 constexpr std::uint32_t kMaxBlockFiles = 256;
 // The block files held in memory while reading (entries, rankings): their
@@ -39,16 +37,6 @@ constexpr std::uint32_t kMaxHeldBlockSize = 256;
 std::uint16_t U16(std::string_view d, std::size_t at) {
     return static_cast<std::uint16_t>(static_cast<unsigned char>(d[at]) |
                                       (static_cast<unsigned char>(d[at + 1]) << 8));
-}
-
-std::uint32_t U32(std::string_view d, std::size_t at) {
-    return static_cast<std::uint32_t>(U16(d, at)) |
-           (static_cast<std::uint32_t>(U16(d, at + 2)) << 16);
-}
-
-std::uint64_t U64(std::string_view d, std::size_t at) {
-    return static_cast<std::uint64_t>(U32(d, at)) |
-           (static_cast<std::uint64_t>(U32(d, at + 4)) << 32);
 }
 
 TError Damaged(std::string reason) {
@@ -92,10 +80,6 @@ std::uint64_t BlockfileOffsetOf(TBlockfileAddr a) {
     return kBlockFileHeaderSize + static_cast<std::uint64_t>(a.Start()) * a.BlockSize();
 }
 
-std::string Shown(std::string_view key) {
-    return std::string(key.substr(0, kShownKey)) + (key.size() > kShownKey ? "..." : "");
-}
-
 } // namespace
 
 std::uint32_t TBlockfileAddr::BlockSize() const {
@@ -136,15 +120,15 @@ TError ParseBlockFileHeader(std::string_view header, std::uint32_t number, TBloc
     out = {};
     if (header.size() < kBlockFileHeaderSize)
         return Damaged("shorter than a block file's header");
-    if (U32(header, 0) != kBlockMagic)
+    if (ChromiumU32(header, 0) != kBlockMagic)
         return Damaged("no block file (wrong magic number)");
-    out.Version = U32(header, 4);
+    out.Version = ChromiumU32(header, 4);
     out.ThisFile = static_cast<std::int16_t>(U16(header, 8));
     out.NextFile = static_cast<std::int16_t>(U16(header, 10));
-    out.EntrySize = U32(header, 12);
-    out.NumEntries = U32(header, 16);
-    out.MaxEntries = U32(header, 20);
-    out.Updating = U32(header, 56);
+    out.EntrySize = ChromiumU32(header, 12);
+    out.NumEntries = ChromiumU32(header, 16);
+    out.MaxEntries = ChromiumU32(header, 20);
+    out.Updating = ChromiumU32(header, 56);
     if (out.Version != kBlockVersion)
         return Damaged("block file version " + std::to_string(out.Version >> 16) + "." +
                        std::to_string(out.Version & 0xffff) + " is not known");
@@ -163,20 +147,20 @@ TError ParseBlockfileEntry(std::string_view record, TBlockfileEntry& out) {
     if (record.size() < kEntrySize || record.size() % kEntrySize != 0 ||
         record.size() > 4 * kEntrySize)
         return Damaged("an entry record of " + std::to_string(record.size()) + " bytes");
-    out.Hash = U32(record, 0);
-    out.Next.Value = U32(record, 4);
-    out.RankingsNode.Value = U32(record, 8);
-    out.ReuseCount = U32(record, 12);
-    out.State = U32(record, 20);
-    out.CreationTime = static_cast<std::int64_t>(U64(record, 24));
-    out.KeyLength = U32(record, 32);
-    out.LongKey.Value = U32(record, 36);
+    out.Hash = ChromiumU32(record, 0);
+    out.Next.Value = ChromiumU32(record, 4);
+    out.RankingsNode.Value = ChromiumU32(record, 8);
+    out.ReuseCount = ChromiumU32(record, 12);
+    out.State = ChromiumU32(record, 20);
+    out.CreationTime = static_cast<std::int64_t>(ChromiumU64(record, 24));
+    out.KeyLength = ChromiumU32(record, 32);
+    out.LongKey.Value = ChromiumU32(record, 36);
     for (int i = 0; i < 4; ++i) {
-        out.DataSize[i] = U32(record, 40 + 4 * static_cast<std::size_t>(i));
-        out.DataAddr[i].Value = U32(record, 56 + 4 * static_cast<std::size_t>(i));
+        out.DataSize[i] = ChromiumU32(record, 40 + 4 * static_cast<std::size_t>(i));
+        out.DataAddr[i].Value = ChromiumU32(record, 56 + 4 * static_cast<std::size_t>(i));
     }
-    out.Flags = U32(record, 72);
-    const std::uint32_t selfHash = U32(record, kSelfHashed);
+    out.Flags = ChromiumU32(record, 72);
+    const std::uint32_t selfHash = ChromiumU32(record, kSelfHashed);
     out.SelfHashMismatch =
         selfHash != 0 && selfHash != ChromiumKeyHash(record.substr(0, kSelfHashed));
 
@@ -237,12 +221,12 @@ TError ParseBlockfileRankings(std::string_view node, TBlockfileRankings& out) {
     out = {};
     if (node.size() < kBlockfileRankingsSize)
         return Damaged("a rankings node of " + std::to_string(node.size()) + " bytes");
-    out.LastUsed = static_cast<std::int64_t>(U64(node, 0));
-    out.Next.Value = U32(node, 16);
-    out.Prev.Value = U32(node, 20);
-    out.Contents.Value = U32(node, 24);
-    out.Dirty = U32(node, 28);
-    const std::uint32_t selfHash = U32(node, 32);
+    out.LastUsed = static_cast<std::int64_t>(ChromiumU64(node, 0));
+    out.Next.Value = ChromiumU32(node, 16);
+    out.Prev.Value = ChromiumU32(node, 20);
+    out.Contents.Value = ChromiumU32(node, 24);
+    out.Dirty = ChromiumU32(node, 28);
+    const std::uint32_t selfHash = ChromiumU32(node, 32);
     out.SelfHashMismatch = selfHash != 0 && selfHash != ChromiumKeyHash(node.substr(0, 32));
     return {};
 }
@@ -259,7 +243,7 @@ bool IsChromiumBlockfileFolder(const std::filesystem::path& folder) {
         std::string head;
         const bool ok = PRead(fd, 0, 4, head);
         ::close(fd);
-        value = ok ? U32(head, 0) : 0;
+        value = ok ? ChromiumU32(head, 0) : 0;
         return true;
     };
     std::uint32_t index = 0, data = 0;
@@ -285,7 +269,7 @@ public:
         std::uint32_t Blocks = 0; // blocks present in full
     };
 
-    TFiles(int dirFd, std::vector<std::string>& problems) : dirFd_(dirFd), problems_(problems) {}
+    TFiles(int dirFd, TChromiumBlockfileSource& source) : dirFd_(dirFd), source_(source) {}
     ~TFiles() {
         for (auto& [n, f] : files_)
             if (f.Fd >= 0)
@@ -468,12 +452,11 @@ public:
 
 private:
     void Note(std::string problem) {
-        if (problems_.size() < kMaxNamedProblems)
-            problems_.push_back(std::move(problem));
+        source_.Problem(std::move(problem));
         ++fileProblems_;
     }
     int dirFd_;
-    std::vector<std::string>& problems_;
+    TChromiumBlockfileSource& source_;
     std::map<std::uint32_t, TBlockFile> files_;
     int fileProblems_ = 0;
     int cutFiles_ = 0;
@@ -483,7 +466,7 @@ public:
 };
 
 TChromiumBlockfileSource::TChromiumBlockfileSource(std::filesystem::path folder)
-    : folder_(std::move(folder)) {}
+    : TChromiumSourceBase(std::move(folder), true) {}
 
 TChromiumBlockfileSource::~TChromiumBlockfileSource() = default;
 
@@ -500,21 +483,16 @@ struct TIndexHeader {
 
 } // namespace
 
-bool TChromiumBlockfileSource::Scan() {
-    items_.clear();
+bool TChromiumBlockfileSource::Collect() {
     counts_ = TBlockfileCounts{};
-    error_ = {};
+    fileProblems_ = 0;
     int dirFd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0) {
         error_ = TError::FromErrno(errno, folder_.string());
         return false;
     }
-    std::vector<std::string>& problems = counts_.Problems;
-    auto problem = [&](std::string text) {
-        if (problems.size() < kMaxNamedProblems)
-            problems.push_back(std::move(text));
-    };
-    TFiles files(dirFd, problems);
+    auto problem = [&](std::string text) { Problem(std::move(text)); };
+    TFiles files(dirFd, *this);
 
     // The index: its header, then the table read a piece at a time.
     std::uint64_t indexSize = 0;
@@ -535,15 +513,15 @@ bool TChromiumBlockfileSource::Scan() {
             counts_.IndexDamaged = true;
             problem("index: shorter than its header");
         } else {
-            index.Version = U32(header, 4);
-            index.NumEntries = U32(header, 8);
-            std::uint64_t tableLength = U32(header, 28);
+            index.Version = ChromiumU32(header, 4);
+            index.NumEntries = ChromiumU32(header, 8);
+            std::uint64_t tableLength = ChromiumU32(header, 28);
             if (tableLength == 0)
                 tableLength = kDefaultTableLength;
-            index.Crashed = U32(header, 32) != 0;
+            index.Crashed = ChromiumU32(header, 32) != 0;
             const std::uint64_t room = (indexSize - kIndexHeaderSize) / 4;
             std::string why;
-            if (U32(header, 0) != kIndexMagic)
+            if (ChromiumU32(header, 0) != kIndexMagic)
                 why = "the header is damaged (no blockfile magic number)";
             else if (index.Version != 0x20000 && index.Version != 0x20001 &&
                      index.Version != 0x30000)
@@ -555,7 +533,7 @@ bool TChromiumBlockfileSource::Scan() {
             else if (tableLength > room)
                 why = "the table is cut short (" + std::to_string(room) + " of " +
                       std::to_string(tableLength) + " slots)";
-            else if (U32(header, 56) != 0)
+            else if (ChromiumU32(header, 56) != 0)
                 why = "the browser found it corrupt";
             if (why.empty()) {
                 index.Sound = true;
@@ -611,19 +589,22 @@ bool TChromiumBlockfileSource::Scan() {
             ++counts_.Ranges;
             return;
         }
-        TItem item;
+        TChromiumItem item;
         TChromiumEntry& c = item.Entry;
         c.Key = key;
         c.Url = ChromiumKeyUrl(key, &c.Upload);
-        item.Address = a.Value;
-        if (c.Upload) {
+        item.Id = a.Value;
+        std::string unlisted;
+        switch (ChromiumKeyUse(c, unlisted)) {
+        case TChromiumKeyUse::Upload:
             ++counts_.Uploads;
             return;
-        }
-        if (!IsAcceptedCacheEntry(NORMAL_CACHE_ENTRY, c.Url)) {
+        case TChromiumKeyUse::Damaged:
             ++counts_.Damaged;
-            problem(where + ": the key names no address that can be listed (" + Shown(key) + ")");
+            problem(where + ": " + unlisted + " (" + ChromiumShownKey(key) + ")");
             return;
+        case TChromiumKeyUse::List:
+            break;
         }
         // The response head, then the body.
         std::vector<std::string> lacks;
@@ -646,7 +627,7 @@ bool TChromiumBlockfileSource::Scan() {
             std::string file, why;
             std::uint64_t offset = 0, present = 0;
             if (files.Locate(e.DataAddr[1], e.DataSize[1], file, offset, present, why)) {
-                item.BodyFile = file;
+                item.File = file;
                 c.BodyOffset = offset;
                 c.BodyLength = present;
             }
@@ -656,7 +637,7 @@ bool TChromiumBlockfileSource::Scan() {
             }
         } else {
             // An empty body: an empty slice of the index.
-            item.BodyFile = "index";
+            item.File = "index";
         }
         // When it was last used, and whether it was open.
         const bool whole = headRead && bodyWhole;
@@ -678,26 +659,26 @@ bool TChromiumBlockfileSource::Scan() {
             }
             item.Deleted = true;
             ++counts_.Deleted;
-            items_.push_back(std::move(item));
+            Keep(std::move(item));
             return;
         }
         if (!reached)
             ++counts_.Unindexed;
         if (!lacks.empty()) {
             ++counts_.Partial;
-            std::string text = where + " (" + Shown(c.Url) + "): ";
+            std::string text = where + " (" + ChromiumShownKey(c.Url) + "): ";
             for (std::size_t i = 0; i < lacks.size(); ++i)
                 text += (i == 0 ? "" : "; ") + lacks[i];
             problem(text);
         }
         if (c.Truncated) {
             ++counts_.Truncated;
-            problem(where + " (" + Shown(c.Url) + "): the body is stored only in part");
+            problem(where + " (" + ChromiumShownKey(c.Url) + "): the body is stored only in part");
         }
         if (!reached)
-            problem(where + " (" + Shown(c.Url) +
+            problem(where + " (" + ChromiumShownKey(c.Url) +
                     "): found in the block files, not through the index");
-        items_.push_back(std::move(item));
+        Keep(std::move(item));
     };
 
     // Loads the entry record at a with its key; false with the reason.
@@ -743,7 +724,7 @@ bool TChromiumBlockfileSource::Scan() {
             }
             for (std::size_t i = 0; i < n; ++i) {
                 const std::uint64_t slot = first + i;
-                TBlockfileAddr a{U32(piece, i * 4)};
+                TBlockfileAddr a{ChromiumU32(piece, i * 4)};
                 for (TBlockfileAddr prev{}; a.Value != 0;) {
                     const std::string from =
                         prev.Value == 0 ? "index slot " + std::to_string(slot) : prev.Describe();
@@ -800,10 +781,10 @@ bool TChromiumBlockfileSource::Scan() {
             if ((block < k.size() && k[block]) || !files.Allocated(f, block))
                 continue;
             TBlockfileAddr one{0xA0000000u | (n << 16) | block};
-            if (!files.ReadBlocks(one, first, why) || U32(first, 32) == 0)
+            if (!files.ReadBlocks(one, first, why) || ChromiumU32(first, 32) == 0)
                 continue;
             // The record's length follows from its key's.
-            const std::uint32_t keyLength = U32(first, 32);
+            const std::uint32_t keyLength = ChromiumU32(first, 32);
             const std::uint32_t blocks =
                 keyLength < kEntrySize - kInlineKeyAt || keyLength > kBlockfileMaxInlineKey
                     ? 1
@@ -831,130 +812,17 @@ bool TChromiumBlockfileSource::Scan() {
     if (index.Crashed)
         problem("index: the browser did not close the cache (copied while it ran, or it crashed)");
 
-    // One entry per URL: the newest live one; a deleted one only where no
-    // live entry has its URL.
-    std::unordered_map<std::string_view, std::size_t> newest;
-    newest.reserve(items_.size());
-    for (int pass = 0; pass < 2; ++pass) {
-        for (std::size_t i = 0; i < items_.size(); ++i) {
-            TItem& item = items_[i];
-            if (item.Deleted != (pass == 1))
-                continue;
-            auto [it, inserted] = newest.try_emplace(item.Entry.Url, i);
-            if (inserted)
-                continue;
-            TItem& kept = items_[it->second];
-            if (item.Deleted) {
-                item.Shadowed = true;
-                continue;
-            }
-            if (item.Entry.ResponseTime > kept.Entry.ResponseTime) {
-                kept.Shadowed = true;
-                it->second = i;
-            } else {
-                item.Shadowed = true;
-            }
-            ++counts_.Shadowed;
-        }
-    }
-    // Live entries first, then the deleted ones.
-    std::stable_partition(items_.begin(), items_.end(), [](const TItem& i) { return !i.Deleted; });
-    counts_.Entries = 0;
-    for (const TItem& item : items_)
-        counts_.Entries += !item.Deleted && !item.Shadowed ? 1 : 0;
     fileProblems_ = files.FileProblems();
     return true;
 }
 
-void TChromiumBlockfileSource::FillItem(const TItem& item, TRawCacheEntry& entry) const {
-    FillChromiumEntry(item.Entry, folder_ / item.BodyFile, entry);
-    if (item.BodyFile.empty()) {
-        // The body's file is gone.
-        entry.LocalFileName.clear();
-        entry.BodyOffset = 0;
-        entry.BodyLength = -1;
-        entry.Size = 0;
-    }
-    entry.Recovered = item.Deleted;
-}
-
-TError TChromiumBlockfileSource::ReadCopy(const TKeyedCopy& copy, TRawCacheEntry& entry) const {
-    // The copy as the last enumeration read it; its body is read where it
-    // lies when it is asked for.
-    for (const TItem& item : items_) {
-        if (item.Shadowed && !item.Deleted && item.Entry.Key == copy.Key &&
-            item.Entry.Url == copy.Url) {
-            FillItem(item, entry);
-            return {};
-        }
-    }
-    return TError::Message(copy.Url + ": no such copy in the cache now", ENOENT);
-}
-
-bool TChromiumBlockfileSource::Advance(TRawCacheEntry& entry) {
-    while (running_ && next_ < items_.size()) {
-        const std::size_t i = next_++;
-        const TItem& item = items_[i];
-        if (item.Deleted && (!recovered_ || item.Shadowed))
-            continue;
-        if (item.Shadowed && !item.Deleted && !listShadowed_)
-            continue;
-        current_ = i;
-        FillItem(item, entry);
-        return true;
-    }
-    running_ = false;
-    current_ = SIZE_MAX;
-    return false;
-}
-
-bool TChromiumBlockfileSource::First(TRawCacheEntry& entry) {
-    running_ = Scan();
-    next_ = 0;
-    shadowedDelivered_ = listShadowed_;
-    return Advance(entry);
-}
-
-bool TChromiumBlockfileSource::Next(TRawCacheEntry& entry) {
-    return Advance(entry);
-}
-
-void TChromiumBlockfileSource::Close() {
-    running_ = false;
-    current_ = SIZE_MAX;
-}
-
-std::string TChromiumBlockfileSource::CurrentKey() const {
-    return current_ < items_.size() ? items_[current_].Entry.Key : std::string();
-}
-
-bool TChromiumBlockfileSource::CurrentShadowed() const {
-    return current_ < items_.size() && items_[current_].Shadowed;
-}
-
-std::vector<TKeyedCopy> TChromiumBlockfileSource::UndeliveredCopies() const {
-    std::vector<TKeyedCopy> copies;
-    if (shadowedDelivered_)
-        return copies;
-    for (const TItem& item : items_) {
-        if (item.Shadowed && !item.Deleted)
-            // The block file that holds its record.
-            copies.push_back(
-                {item.Entry.Url, item.Entry.Key,
-                 (folder_ / BlockFileName(TBlockfileAddr{item.Address}.File())).native()});
-    }
-    return copies;
+std::string TChromiumBlockfileSource::CopyFile(const TChromiumItem& item) const {
+    return PathOf(BlockFileName(TBlockfileAddr{static_cast<std::uint32_t>(item.Id)}.File()));
 }
 
 std::string TChromiumBlockfileSource::Describe() const {
-    std::string text = folder_.string() + " (Chromium blockfile cache";
-    if (counts_.Shadowed > 0)
-        text += ", " + std::to_string(counts_.Shadowed) + " older copies under other sites";
-    if (counts_.Damaged > 0)
-        text += ", " + std::to_string(counts_.Damaged) + " damaged entries";
-    if (counts_.Partial > 0)
-        text += ", " + std::to_string(counts_.Partial) + " entries read in part";
-    return text + ")";
+    return DescribeAs("Chromium blockfile cache", {{counts_.Damaged, " damaged entries"},
+                                                   {counts_.Partial, " entries read in part"}});
 }
 
 TReadReport TChromiumBlockfileSource::ReadReport() const {
@@ -969,44 +837,20 @@ TReadReport TChromiumBlockfileSource::ReadReport() const {
                      c.Unindexed > 0;
     if (!report.Damaged)
         return report;
-    report.Problems = c.Problems;
-    std::string text = folder_.string() + ": damaged:";
-    const char* sep = " ";
-    auto add = [&](const std::string& part) {
-        text += sep + part;
-        sep = ", ";
-    };
+    std::vector<std::string> parts;
     if (c.IndexDamaged)
-        add("the index's header cannot be trusted");
+        parts.emplace_back("the index's header cannot be trusted");
     if (c.Crashed)
-        add("the browser did not close it");
-    if (fileProblems_ > 0)
-        add(std::to_string(fileProblems_) + " block files missing or unreadable");
-    const std::pair<int, std::string> parts[] = {
-        {c.BadAddresses, " addresses in the index name nothing readable"},
-        {c.Damaged, " entry records could not be read"},
-        {c.Mismatched, " read despite a checksum that does not fit"},
-        {c.Partial, " entries read in part"},
-        {c.Truncated, " with only part of the body stored"},
-        {c.Unindexed, " entries found in the block files, not through the index"},
-    };
-    for (const auto& [count, what] : parts)
-        if (count > 0)
-            add(std::to_string(count) + what);
-    const std::size_t shown = std::min<std::size_t>(c.Problems.size(), 3);
-    for (std::size_t i = 0; i < shown; ++i)
-        text += (i == 0 ? " (" : "; ") + c.Problems[i];
-    if (c.Problems.size() > shown)
-        text += "; and " + std::to_string(c.Problems.size() - shown) + " more";
-    if (shown > 0)
-        text += ")";
-    report.Summary = text + "; " + std::to_string(c.Entries) +
-                     (c.Entries == 1 ? " entry" : " entries") + " read";
+        parts.emplace_back("the browser did not close it");
+    AddCount(parts, fileProblems_, " block files missing or unreadable");
+    AddCount(parts, c.BadAddresses, " addresses in the index name nothing readable");
+    AddCount(parts, c.Damaged, " entry records could not be read");
+    AddCount(parts, c.Mismatched, " read despite a checksum that does not fit");
+    AddCount(parts, c.Partial, " entries read in part");
+    AddCount(parts, c.Truncated, " with only part of the body stored");
+    AddCount(parts, c.Unindexed, " entries found in the block files, not through the index");
+    Summarize(report, parts, c.Problems.size());
     return report;
-}
-
-std::string TChromiumBlockfileSource::HeldBy() const {
-    return ChromiumCacheHeldBy(folder_);
 }
 
 namespace {
@@ -1097,9 +941,9 @@ TError TBlockfileEditor::Open() {
         return TError::FromErrno(indexFd_ < 0 ? errno : EINVAL, (folder_ / "index").string());
     if (!PRead(indexFd_, 0, kIndexHeaderSize, header_))
         return Fail("the index is shorter than its header");
-    version_ = U32(header_, 4);
-    tableLength_ = U32(header_, 28) == 0 ? kDefaultTableLength : U32(header_, 28);
-    if (U32(header_, 0) != kIndexMagic)
+    version_ = ChromiumU32(header_, 4);
+    tableLength_ = ChromiumU32(header_, 28) == 0 ? kDefaultTableLength : ChromiumU32(header_, 28);
+    if (ChromiumU32(header_, 0) != kIndexMagic)
         return Fail("the index's header is damaged");
     if (version_ != 0x20000 && version_ != 0x20001 && version_ != 0x30000)
         return Fail("index version " + std::to_string(version_ >> 16) + "." +
@@ -1107,12 +951,12 @@ TError TBlockfileEditor::Open() {
     if (tableLength_ % kDefaultTableLength != 0 || tableLength_ > kMaxTableLength ||
         static_cast<std::uint64_t>(st.st_size) < kIndexHeaderSize + 4 * tableLength_)
         return Fail("the index's table does not fit its file");
-    if (U32(header_, 56) != 0)
+    if (ChromiumU32(header_, 56) != 0)
         return Fail("the browser found the cache corrupt and will discard it");
-    if (U32(header_, 32) != 0)
+    if (ChromiumU32(header_, 32) != 0)
         return Fail("the browser did not close the cache (it runs, or it crashed): open it in "
                     "the browser once and close it");
-    if (U32(header_, 256 + 72) != 0)
+    if (ChromiumU32(header_, 256 + 72) != 0)
         return Fail("a change of the browser's recently-used lists was left unfinished");
     return {};
 }
@@ -1199,7 +1043,7 @@ TError TBlockfileEditor::DeleteFirst(std::string_view url, bool& found) {
             t.Slot = first + i;
             std::unordered_set<std::uint32_t> chain;
             std::string prevRecord;
-            for (std::uint32_t a = U32(piece, i * 4), prev = 0; a != 0;) {
+            for (std::uint32_t a = ChromiumU32(piece, i * 4), prev = 0; a != 0;) {
                 if (!chain.insert(a).second)
                     return Fail("the chain of slot " + std::to_string(t.Slot) + " loops");
                 if (TError e = ReadRecord(a, record))
@@ -1284,26 +1128,27 @@ TError TBlockfileEditor::Remove(const TTarget& t) {
     const std::uint32_t self = e.RankingsNode.Value;
     int list = -1;
     for (int l = 0; l < 5 && list < 0; ++l) {
-        std::uint32_t n = U32(header_, 256 + 32 + 4 * static_cast<std::size_t>(l));
+        std::uint32_t n = ChromiumU32(header_, 256 + 32 + 4 * static_cast<std::size_t>(l));
         for (std::size_t steps = 0, prev = n; n != 0 && steps <= maxNodes; ++steps) {
             const std::string_view at = nodeAt(n);
-            if (at.empty() || U32(at, 20) != prev)
+            if (at.empty() || ChromiumU32(at, 20) != prev)
                 return Fail("recently-used list " + std::to_string(l) + " is broken");
             if (n == self) {
                 list = l;
                 break;
             }
-            if (U32(at, 16) == n)
+            if (ChromiumU32(at, 16) == n)
                 break;
             prev = n;
-            n = U32(at, 16);
+            n = ChromiumU32(at, 16);
         }
     }
     if (list < 0)
         return Fail(where + " is on none of the recently-used lists");
     const std::size_t headAt = 256 + 32 + 4 * static_cast<std::size_t>(list);
     const std::size_t tailAt = 256 + 52 + 4 * static_cast<std::size_t>(list);
-    const bool isHead = U32(header_, headAt) == self, isTail = U32(header_, tailAt) == self;
+    const bool isHead = ChromiumU32(header_, headAt) == self,
+               isTail = ChromiumU32(header_, tailAt) == self;
     if (isHead != (r.Prev.Value == self) || isTail != (r.Next.Value == self))
         return Fail(where + ": its rankings node's links do not fit its list");
 
@@ -1390,8 +1235,8 @@ TError TBlockfileEditor::Remove(const TTarget& t) {
             return error;
     }
     const std::size_t sizeAt = 256 + 12 + 4 * static_cast<std::size_t>(list);
-    if (version_ != 0x20000 && U32(header_, sizeAt) > 0)
-        Put32(header_, sizeAt, U32(header_, sizeAt) - 1);
+    if (version_ != 0x20000 && ChromiumU32(header_, sizeAt) > 0)
+        Put32(header_, sizeAt, ChromiumU32(header_, sizeAt) - 1);
 
     // 3. Its storage freed: blocks zeroed, then their bits cleared, the
     // header marked as changing meanwhile.
@@ -1412,8 +1257,8 @@ TError TBlockfileEditor::Remove(const TTarget& t) {
             return TError::FromErrno(errno, path);
         for (std::uint32_t b = a.Start(); b < a.Start() + a.Blocks(); ++b)
             f->Header[80 + b / 8] = static_cast<char>(f->Header[80 + b / 8] & ~(1 << (b % 8)));
-        if (U32(f->Header, 16) > 0)
-            Put32(f->Header, 16, U32(f->Header, 16) - 1);
+        if (ChromiumU32(f->Header, 16) > 0)
+            Put32(f->Header, 16, ChromiumU32(f->Header, 16) - 1);
         // The free runs per length: per group of four blocks, the run at its end.
         std::uint32_t empty[4] = {};
         for (std::uint32_t g = 0; g < f->Parsed.MaxEntries / 4; ++g) {
@@ -1436,15 +1281,15 @@ TError TBlockfileEditor::Remove(const TTarget& t) {
             return TError::FromErrno(errno, (folder_ / name).string());
 
     // 4. The index's counts.
-    if (U32(header_, 8) > 0)
-        Put32(header_, 8, U32(header_, 8) - 1);
+    if (ChromiumU32(header_, 8) > 0)
+        Put32(header_, 8, ChromiumU32(header_, 8) - 1);
     if (version_ == 0x30000) {
-        const std::uint64_t total = U64(header_, 48);
+        const std::uint64_t total = ChromiumU64(header_, 48);
         const std::uint64_t left = total > bytes ? total - bytes : 0;
         Put32(header_, 48, static_cast<std::uint32_t>(left));
         Put32(header_, 52, static_cast<std::uint32_t>(left >> 32));
     } else {
-        const std::uint32_t total = U32(header_, 12);
+        const std::uint32_t total = ChromiumU32(header_, 12);
         Put32(header_, 12, total > bytes ? static_cast<std::uint32_t>(total - bytes) : 0);
     }
     Put32(header_, 256 + 72, 0);
@@ -1472,10 +1317,7 @@ TError TChromiumBlockfileSource::DeleteEntry(std::string_view url) {
     }
     if (deleted == 0)
         return TError::FromErrno(ENOENT, std::string(url));
-    items_.erase(std::remove_if(items_.begin(), items_.end(),
-                                [&](const TItem& item) { return item.Entry.Url == url; }),
-                 items_.end());
-    running_ = false;
+    Forget(url);
     return {};
 }
 
