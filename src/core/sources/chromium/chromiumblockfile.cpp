@@ -199,20 +199,20 @@ TError ParseBlockfileEntry(std::string_view record, TBlockfileEntry& out) {
     for (int i = 0; i < 4; ++i) {
         const std::uint32_t size = out.DataSize[i];
         const TBlockfileAddr a = out.DataAddr[i];
-        const std::string stream = "stream " + std::to_string(i);
+        auto stream = [i] { return "stream " + std::to_string(i); };
         if (size == 0) {
             if (a.Value != 0 && out.State == 0)
-                return Damaged(stream + " is empty but has an address");
+                return Damaged(stream() + " is empty but has an address");
             continue;
         }
         if (size > 0x7fffffffu)
-            return Damaged(stream + " claims " + std::to_string(size) + " bytes");
+            return Damaged(stream() + " claims " + std::to_string(size) + " bytes");
         if (!a.Sane() || a.Type() == TBlockfileAddr::Rankings)
-            return Damaged(stream + "'s address names nothing");
+            return Damaged(stream() + "'s address names nothing");
         if (a.IsExternal() != (size > kMaxBlockStream))
-            return Damaged(stream + "'s address is of the wrong kind for its size");
+            return Damaged(stream() + "'s address is of the wrong kind for its size");
         if (!a.IsExternal() && size > static_cast<std::uint64_t>(a.Blocks()) * a.BlockSize())
-            return Damaged(stream + " is larger than its blocks");
+            return Damaged(stream() + " is larger than its blocks");
     }
     return {};
 }
@@ -265,15 +265,19 @@ public:
         TBlockFileHeader Header;
         std::string Bitmap;       // the allocation bitmap of the header
         std::string Held;         // the whole file, for files of small blocks
+        std::string Name;         // "data_<n>"
         std::string Problem;      // why the file cannot be read; empty when it can
         std::uint32_t Blocks = 0; // blocks present in full
     };
 
     TFiles(int dirFd, TChromiumBlockfileSource& source) : dirFd_(dirFd), source_(source) {}
     ~TFiles() {
-        for (auto& [n, f] : files_)
+        for (auto& [n, f] : files_) {
             if (f.Fd >= 0)
                 ::close(f.Fd);
+            if (f.Held.capacity() > 0)
+                source_.spareHeld_.push_back(std::move(f.Held));
+        }
         ::close(dirFd_);
     }
     TFiles(const TFiles&) = delete;
@@ -288,7 +292,8 @@ public:
         if (f.Tried)
             return f;
         f.Tried = true;
-        const std::string name = BlockFileName(n);
+        f.Name = BlockFileName(n);
+        const std::string& name = f.Name;
         f.Fd = OpenHere(dirFd_, name.c_str(), f.Size);
         if (f.Fd < 0) {
             f.Problem = errno == ENOENT ? "missing" : std::strerror(errno);
@@ -314,10 +319,17 @@ public:
                  std::to_string(f.Header.MaxEntries) + " blocks present");
             ++cutFiles_;
         }
-        if (f.Header.EntrySize <= kMaxHeldBlockSize &&
-            !PRead(f.Fd, kBlockFileHeaderSize,
-                   static_cast<std::size_t>(f.Blocks) * f.Header.EntrySize, f.Held))
-            f.Held.clear(); // read block by block instead
+        if (f.Header.EntrySize <= kMaxHeldBlockSize) {
+            // Into the buffer the last refresh held a file in, when there is one.
+            auto& spare = source_.spareHeld_;
+            if (!spare.empty()) {
+                f.Held = std::move(spare.back());
+                spare.pop_back();
+            }
+            if (!PRead(f.Fd, kBlockFileHeaderSize,
+                       static_cast<std::size_t>(f.Blocks) * f.Header.EntrySize, f.Held))
+                f.Held.clear(); // read block by block instead
+        }
         return f;
     }
 
@@ -326,8 +338,10 @@ public:
                (static_cast<unsigned char>(f.Bitmap[block / 8]) >> (block % 8) & 1) != 0;
     }
 
-    // The bytes of a block address, all of its blocks; false with the reason.
-    bool ReadBlocks(TBlockfileAddr a, std::string& out, std::string& why) {
+    // The bytes of a block address, all of its blocks: where the file is
+    // held, a view of it, else read into scratch. False with the reason.
+    bool ReadBlocks(TBlockfileAddr a, std::string_view& out, std::string& scratch,
+                    std::string& why) {
         if (!a.Sane() || a.IsExternal()) {
             why = "the address " + Hex(a.Value) + " names no blocks";
             return false;
@@ -349,13 +363,14 @@ public:
         const std::size_t len = static_cast<std::size_t>(a.Blocks()) * f.Header.EntrySize;
         const std::size_t at = static_cast<std::size_t>(a.Start()) * f.Header.EntrySize;
         if (!f.Held.empty()) {
-            out.assign(f.Held, at, len);
+            out = std::string_view(f.Held).substr(at, len);
             return true;
         }
-        if (!PRead(f.Fd, kBlockFileHeaderSize + at, len, out)) {
+        if (!PRead(f.Fd, kBlockFileHeaderSize + at, len, scratch)) {
             why = a.Describe() + ": cannot be read";
             return false;
         }
+        out = scratch;
         return true;
     }
 
@@ -385,7 +400,7 @@ public:
             return false;
         }
         TBlockFile& f = Block(a.File());
-        file = BlockFileName(a.File());
+        file = f.Name;
         if (!f.Problem.empty()) {
             why = file + " is " +
                   (f.Problem == "missing" ? "missing" : "unreadable (" + f.Problem + ")");
@@ -411,34 +426,45 @@ public:
         return true;
     }
 
-    // A stream read whole (a response head, a key): false with the reason
-    // when any of it is missing.
-    bool ReadStream(TBlockfileAddr a, std::uint32_t size, std::string& out, std::string& why) {
+    // A stream read whole (a response head, a key), as ReadBlocks reads:
+    // false with the reason when any of it is missing.
+    bool ReadStream(TBlockfileAddr a, std::uint32_t size, std::string_view& out,
+                    std::string& scratch, std::string& why) {
+        if (a.IsExternal()) {
+            const std::string file = ExternalFileName(a.FileNumber());
+            std::uint64_t fileSize = 0;
+            const int fd = OpenHere(dirFd_, file.c_str(), fileSize);
+            if (fd < 0) {
+                why = file + " is " + (errno == ENOENT ? "missing" : std::strerror(errno));
+                return false;
+            }
+            const bool whole = fileSize >= size;
+            const bool ok = whole && PRead(fd, 0, size, scratch);
+            ::close(fd);
+            if (!whole)
+                why = file + " holds " + std::to_string(fileSize) + " of its " +
+                      std::to_string(size) + " bytes";
+            else if (!ok)
+                why = file + ": cannot be read";
+            out = scratch;
+            return ok;
+        }
         std::string file;
         std::uint64_t offset = 0, present = 0;
-        if (!Locate(a, size, file, offset, present, why))
+        if (!Locate(a, size, file, offset, present, why) || present < size)
             return false;
-        if (present < size)
-            return false;
-        if (!a.IsExternal()) {
-            TBlockFile& f = Block(a.File());
-            if (!f.Held.empty()) {
-                out.assign(f.Held, static_cast<std::size_t>(offset - kBlockFileHeaderSize), size);
-                return true;
-            }
-            if (PRead(f.Fd, offset, size, out))
-                return true;
+        TBlockFile& f = Block(a.File());
+        if (!f.Held.empty()) {
+            out = std::string_view(f.Held).substr(
+                static_cast<std::size_t>(offset - kBlockFileHeaderSize), size);
+            return true;
+        }
+        if (!PRead(f.Fd, offset, size, scratch)) {
             why = a.Describe() + ": cannot be read";
             return false;
         }
-        std::uint64_t fileSize = 0;
-        const int fd = OpenHere(dirFd_, file.c_str(), fileSize);
-        const bool ok = fd >= 0 && PRead(fd, 0, size, out);
-        if (fd >= 0)
-            ::close(fd);
-        if (!ok)
-            why = file + ": cannot be read";
-        return ok;
+        out = scratch;
+        return true;
     }
 
     static std::string Hex(std::uint32_t v) {
@@ -576,14 +602,15 @@ bool TChromiumBlockfileSource::Collect() {
 
     // Reads the entry at a and, when it can be listed, keeps it. reached:
     // through the index (else found in the block files).
-    auto take = [&](TBlockfileAddr a, const TBlockfileEntry& e, const std::string& key,
-                    bool reached) {
+    // Buffers for what is read of files that are not held.
+    std::string recordScratch, keyScratch, headScratch, nodeScratch;
+    auto take = [&](TBlockfileAddr a, const TBlockfileEntry& e, std::string& key, bool reached) {
         for (int i = 0; i < 4; ++i)
             if (e.DataSize[i] != 0)
                 markKnown(e.DataAddr[i]);
         if (e.LongKey.Value != 0)
             markKnown(e.LongKey);
-        const std::string where = a.Describe();
+        auto where = [a] { return a.Describe(); };
         const bool live = e.State == 0 && (reached || counts_.IndexDamaged || chainsDamaged);
         if ((e.Flags & 3) != 0 || key.compare(0, 6, "Range_") == 0) {
             ++counts_.Ranges;
@@ -591,8 +618,8 @@ bool TChromiumBlockfileSource::Collect() {
         }
         TChromiumItem item;
         TChromiumEntry& c = item.Entry;
-        c.Key = key;
-        c.Url = ChromiumKeyUrl(key, &c.Upload);
+        c.Key = std::move(key);
+        c.Url = ChromiumKeyUrl(c.Key, &c.Upload);
         item.Id = a.Value;
         std::string unlisted;
         switch (ChromiumKeyUse(c, unlisted)) {
@@ -601,7 +628,7 @@ bool TChromiumBlockfileSource::Collect() {
             return;
         case TChromiumKeyUse::Damaged:
             ++counts_.Damaged;
-            problem(where + ": " + unlisted + " (" + ChromiumShownKey(key) + ")");
+            problem(where() + ": " + unlisted + " (" + ChromiumShownKey(c.Key) + ")");
             return;
         case TChromiumKeyUse::List:
             break;
@@ -612,10 +639,11 @@ bool TChromiumBlockfileSource::Collect() {
         if (e.DataSize[0] == 0) {
             lacks.push_back("no response head");
         } else {
-            std::string pickle, why;
+            std::string_view pickle;
+            std::string why;
             if (e.DataSize[0] > kChromiumMaxHead)
                 lacks.push_back("a response head of " + std::to_string(e.DataSize[0]) + " bytes");
-            else if (!files.ReadStream(e.DataAddr[0], e.DataSize[0], pickle, why))
+            else if (!files.ReadStream(e.DataAddr[0], e.DataSize[0], pickle, headScratch, why))
                 lacks.push_back("the response head: " + why);
             else if (TError error = ParseChromiumHead(pickle, c))
                 lacks.push_back(error.Text());
@@ -627,7 +655,7 @@ bool TChromiumBlockfileSource::Collect() {
             std::string file, why;
             std::uint64_t offset = 0, present = 0;
             if (files.Locate(e.DataAddr[1], e.DataSize[1], file, offset, present, why)) {
-                item.File = file;
+                item.File = std::move(file);
                 c.BodyOffset = offset;
                 c.BodyLength = present;
             }
@@ -641,9 +669,11 @@ bool TChromiumBlockfileSource::Collect() {
         }
         // When it was last used, and whether it was open.
         const bool whole = headRead && bodyWhole;
-        std::string node, why;
+        std::string_view node;
+        std::string why;
         TBlockfileRankings r;
-        if (files.ReadBlocks(e.RankingsNode, node, why) && ParseBlockfileRankings(node, r).Ok()) {
+        if (files.ReadBlocks(e.RankingsNode, node, nodeScratch, why) &&
+            ParseBlockfileRankings(node, r).Ok()) {
             if (r.Dirty != 0 && e.State == 0)
                 lacks.push_back("it was open when the cache was copied (possibly incomplete)");
             if (c.ResponseTime <= 0)
@@ -666,17 +696,18 @@ bool TChromiumBlockfileSource::Collect() {
             ++counts_.Unindexed;
         if (!lacks.empty()) {
             ++counts_.Partial;
-            std::string text = where + " (" + ChromiumShownKey(c.Url) + "): ";
+            std::string text = where() + " (" + ChromiumShownKey(c.Url) + "): ";
             for (std::size_t i = 0; i < lacks.size(); ++i)
                 text += (i == 0 ? "" : "; ") + lacks[i];
             problem(text);
         }
         if (c.Truncated) {
             ++counts_.Truncated;
-            problem(where + " (" + ChromiumShownKey(c.Url) + "): the body is stored only in part");
+            problem(where() + " (" + ChromiumShownKey(c.Url) +
+                    "): the body is stored only in part");
         }
         if (!reached)
-            problem(where + " (" + ChromiumShownKey(c.Url) +
+            problem(where() + " (" + ChromiumShownKey(c.Url) +
                     "): found in the block files, not through the index");
         Keep(std::move(item));
     };
@@ -684,21 +715,21 @@ bool TChromiumBlockfileSource::Collect() {
     // Loads the entry record at a with its key; false with the reason.
     auto load = [&](TBlockfileAddr a, TBlockfileEntry& e, std::string& key, std::string& why,
                     std::string& mismatch) {
-        std::string record;
-        if (!files.ReadBlocks(a, record, why))
+        std::string_view record;
+        if (!files.ReadBlocks(a, record, recordScratch, why))
             return false;
         if (TError error = ParseBlockfileEntry(record, e)) {
             why = error.Text();
             return false;
         }
-        key = e.Key;
+        key = std::move(e.Key);
         if (e.LongKey.Value != 0) {
-            std::string stored;
-            if (!files.ReadStream(e.LongKey, e.KeyLength, stored, why)) {
+            std::string_view stored;
+            if (!files.ReadStream(e.LongKey, e.KeyLength, stored, keyScratch, why)) {
                 why = "the key: " + why;
                 return false;
             }
-            key = std::move(stored);
+            key.assign(stored);
         }
         const bool keyFits = ChromiumKeyHash(key) == e.Hash;
         if (!keyFits && e.SelfHashMismatch) {
@@ -726,18 +757,20 @@ bool TChromiumBlockfileSource::Collect() {
                 const std::uint64_t slot = first + i;
                 TBlockfileAddr a{ChromiumU32(piece, i * 4)};
                 for (TBlockfileAddr prev{}; a.Value != 0;) {
-                    const std::string from =
-                        prev.Value == 0 ? "index slot " + std::to_string(slot) : prev.Describe();
+                    auto from = [&] {
+                        return prev.Value == 0 ? "index slot " + std::to_string(slot)
+                                               : prev.Describe();
+                    };
                     if (!a.Sane() || a.Type() != TBlockfileAddr::Block256) {
                         ++counts_.BadAddresses;
                         chainsDamaged = true;
-                        problem(from + ": names no entry (" + TFiles::Hex(a.Value) + ")");
+                        problem(from() + ": names no entry (" + TFiles::Hex(a.Value) + ")");
                         break;
                     }
                     if (isKnown(a)) {
                         ++counts_.BadAddresses;
                         chainsDamaged = true;
-                        problem(from + ": the chain of slot " + std::to_string(slot) +
+                        problem(from() + ": the chain of slot " + std::to_string(slot) +
                                 " leads back to " + a.Describe());
                         break;
                     }
@@ -776,12 +809,13 @@ bool TChromiumBlockfileSource::Collect() {
         if (!f.Problem.empty() || f.Header.EntrySize != kEntrySize)
             break;
         const std::vector<bool>& k = known[n];
-        std::string first, why;
+        std::string_view first;
+        std::string firstScratch, why;
         for (std::uint32_t block = 0; block < f.Blocks; ++block) {
             if ((block < k.size() && k[block]) || !files.Allocated(f, block))
                 continue;
             TBlockfileAddr one{0xA0000000u | (n << 16) | block};
-            if (!files.ReadBlocks(one, first, why) || ChromiumU32(first, 32) == 0)
+            if (!files.ReadBlocks(one, first, firstScratch, why) || ChromiumU32(first, 32) == 0)
                 continue;
             // The record's length follows from its key's.
             const std::uint32_t keyLength = ChromiumU32(first, 32);

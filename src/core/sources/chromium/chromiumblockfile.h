@@ -155,6 +155,8 @@ private:
 
     TBlockfileCounts counts_;
     int fileProblems_ = 0; // block files missing, cut short or unreadable
+    // The buffers the last refresh held block files in, for the next one.
+    std::vector<std::string> spareHeld_;
 };
 
 } // namespace tarnhold

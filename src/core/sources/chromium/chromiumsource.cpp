@@ -82,8 +82,12 @@ TError ParseChromiumHead(std::string_view pickle, TChromiumEntry& entry) {
         start = end + 1;
         if (line.empty())
             break;
-        for (char c : line)
-            entry.Head += (c == '\r' || c == '\n') ? ' ' : c;
+        const std::size_t at = entry.Head.size();
+        entry.Head.append(line);
+        if (line.find('\r') != std::string_view::npos || line.find('\n') != std::string_view::npos)
+            std::replace_if(
+                entry.Head.begin() + static_cast<std::ptrdiff_t>(at), entry.Head.end(),
+                [](char c) { return c == '\r' || c == '\n'; }, ' ');
         entry.Head += "\r\n";
         if (first) {
             first = false;
