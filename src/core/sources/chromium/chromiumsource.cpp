@@ -217,7 +217,7 @@ bool IsHeaderName(std::string_view line, std::size_t colon, std::string_view low
 
 } // namespace
 
-void FillChromiumEntry(const TChromiumEntry& e, std::string_view file, TRawCacheEntry& entry) {
+void FillChromiumEntry(const TChromiumEntry& e, std::string file, TRawCacheEntry& entry) {
     entry.Clear();
     entry.Url = e.Url;
     entry.EntryType = NORMAL_CACHE_ENTRY;
@@ -228,7 +228,7 @@ void FillChromiumEntry(const TChromiumEntry& e, std::string_view file, TRawCache
     // A redirect's body is no document.
     const bool redirect = e.Status >= 300 && e.Status < 400;
     if (!redirect) {
-        entry.LocalFileName = file;
+        entry.LocalFileName = std::move(file);
         entry.Size = e.BodyLength;
         entry.BodyOffset = e.BodyOffset;
         entry.BodyLength = static_cast<std::int64_t>(e.BodyLength);

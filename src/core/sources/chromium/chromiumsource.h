@@ -69,7 +69,7 @@ struct TChromiumEntry {
 // Gives out a parsed entry whose body lies in file (the path's native
 // bytes) at BodyOffset: the URL, the time, the head, the body's place and
 // encoding (a redirect has no body).
-void FillChromiumEntry(const TChromiumEntry& e, std::string_view file, TRawCacheEntry& entry);
+void FillChromiumEntry(const TChromiumEntry& e, std::string file, TRawCacheEntry& entry);
 
 // The URL a key names: the key without its "1/0/" and "_dk_<sites> " prefixes.
 std::string ChromiumKeyUrl(std::string_view key, bool* upload = nullptr);

@@ -155,14 +155,21 @@ namespace {
 class TStmt {
 public:
     TStmt() = default;
-    TStmt(sqlite3* db, const std::string& sql) {
-        if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size() + 1), &stmt_,
-                               nullptr) != SQLITE_OK)
-            stmt_ = nullptr;
-    }
+    TStmt(sqlite3* db, const std::string& sql) { Prepare(db, sql); }
     TStmt(const TStmt&) = delete;
     TStmt& operator=(const TStmt&) = delete;
-    ~TStmt() { sqlite3_finalize(stmt_); }
+    ~TStmt() { Finalize(); }
+    // Prepares sql for db, in place of what was prepared before.
+    void Prepare(sqlite3* db, const std::string& sql) {
+        Finalize();
+        if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size() + 1), &stmt_,
+                               nullptr) != SQLITE_OK)
+            Finalize();
+    }
+    void Finalize() {
+        sqlite3_finalize(stmt_);
+        stmt_ = nullptr;
+    }
     explicit operator bool() const { return stmt_ != nullptr; }
     sqlite3_stmt* get() const { return stmt_; }
     int Step() { return sqlite3_step(stmt_); }
@@ -353,13 +360,22 @@ public:
         TFileId Id; // of the original, when it is read itself
         TLayout Layout;
         TDb Db;
+        // What reading a body asks, prepared once: the entry's key (and its
+        // hash), and its pieces.
+        TStmt Key, Pieces;
         std::mutex Lock;
+
+        void Close() {
+            Key.Finalize();
+            Pieces.Finalize();
+            Db.Close();
+        }
     };
 
     ~TStore() override {
         for (auto& shard : shards_)
             if (shard)
-                shard->Db.Close();
+                shard->Close();
         DeleteFolder(copies_);
     }
 
@@ -388,7 +404,7 @@ public:
         std::lock_guard<std::mutex> lock(s.Lock);
         if (s.Copy)
             return; // the copy still holds what the tree shows
-        s.Db.Close();
+        s.Close();
         (void)IdOf(s.Original, s.Id);
         struct stat st {};
         if (::lstat(s.Original.c_str(), &st) == 0)
@@ -433,17 +449,23 @@ TError TChromiumSqlSource::TStore::ReadBody(std::uint64_t key, std::uint64_t len
     // The hash the checksums are bound to: the row's own, else the key's.
     std::uint32_t hash = 0;
     {
-        TStmt row(db.get(), std::string("SELECT cache_key") +
-                                (s.Layout.KeyHash ? ", cache_key_hash" : "") +
-                                " FROM resources WHERE res_id=?1");
+        TStmt& row = s.Key;
+        if (!row)
+            row.Prepare(db.get(), std::string("SELECT cache_key") +
+                                      (s.Layout.KeyHash ? ", cache_key_hash" : "") +
+                                      " FROM resources WHERE res_id=?1");
         if (!row)
             return failed("the entry cannot be read");
+        row.Reset();
         row.Bind(1, resId);
         db.Fresh();
-        if (row.Step() != SQLITE_ROW)
+        const bool found = row.Step() == SQLITE_ROW;
+        if (found)
+            hash = s.Layout.KeyHash && !row.IsNull(1) ? static_cast<std::uint32_t>(row.Int(1))
+                                                      : ChromiumKeyHash(row.Bytes(0));
+        row.Reset();
+        if (!found)
             return TError::Message(name + ": the entry is gone; read the cache again", EIO);
-        hash = s.Layout.KeyHash && !row.IsNull(1) ? static_cast<std::uint32_t>(row.Int(1))
-                                                  : ChromiumKeyHash(row.Bytes(0));
     }
     struct TPiece {
         std::int64_t RowId, Start, Length;
@@ -452,19 +474,24 @@ TError TChromiumSqlSource::TStore::ReadBody(std::uint64_t key, std::uint64_t len
     };
     std::vector<TPiece> pieces;
     {
-        TStmt list(db.get(), std::string("SELECT rowid, start, length(blob), ") +
-                                 (s.Layout.BlobCheckSum ? "check_sum" : "NULL") +
-                                 " FROM blobs WHERE res_id=?1 ORDER BY start");
+        TStmt& list = s.Pieces;
+        if (!list)
+            list.Prepare(db.get(), std::string("SELECT rowid, start, length(blob), ") +
+                                       (s.Layout.BlobCheckSum ? "check_sum" : "NULL") +
+                                       " FROM blobs WHERE res_id=?1 ORDER BY start");
         if (!list)
             return failed("the body cannot be read");
+        list.Reset();
         list.Bind(1, resId);
         db.Fresh();
         int rc;
         while ((rc = list.Step()) == SQLITE_ROW)
             pieces.push_back({list.Int(0), list.Int(1), list.Int(2), !list.IsNull(3),
                               static_cast<std::uint32_t>(list.Int(3))});
-        if (rc != SQLITE_DONE)
-            return failed("the body cannot be read");
+        TError error = rc == SQLITE_DONE ? TError{} : failed("the body cannot be read");
+        list.Reset();
+        if (error)
+            return error;
     }
 
     std::uint64_t pos = 0;
@@ -697,7 +724,8 @@ bool TChromiumSqlSource::Collect() {
             bool Gap = false;
             bool BadPiece = false;
         };
-        std::unordered_map<std::int64_t, TExtent> extents;
+        // By res_id, as the pieces come.
+        std::vector<std::pair<std::int64_t, TExtent>> extents;
         bool extentsWhole = true;
         {
             TStmt s(db.get(), "SELECT res_id, start, \"end\", length(blob) FROM blobs "
@@ -705,7 +733,10 @@ bool TChromiumSqlSource::Collect() {
             db.Fresh();
             int rc = s ? SQLITE_ROW : SQLITE_ERROR;
             while (s && (rc = s.Step()) == SQLITE_ROW) {
-                TExtent& e = extents[s.Int(0)];
+                const std::int64_t resId = s.Int(0);
+                if (extents.empty() || extents.back().first != resId)
+                    extents.emplace_back(resId, TExtent{});
+                TExtent& e = extents.back().second;
                 const std::int64_t start = s.Int(1), end = s.Int(2), len = s.Int(3);
                 if (start < 0 || len < 0) {
                     e.BadPiece = true;
@@ -805,8 +836,11 @@ bool TChromiumSqlSource::Collect() {
                                      : std::clamp<std::int64_t>(s.Int(kLastUsed), 0, kMaxTime);
 
             // The body: the bytes from its start up to the first gap.
-            const auto ext = extents.find(resId);
-            const TExtent extent = ext != extents.end() ? ext->second : TExtent{};
+            const auto ext = std::lower_bound(extents.begin(), extents.end(), resId,
+                                              [](const std::pair<std::int64_t, TExtent>& x,
+                                                 std::int64_t id) { return x.first < id; });
+            const TExtent extent =
+                ext != extents.end() && ext->first == resId ? ext->second : TExtent{};
             const std::int64_t bodyEnd = s.IsNull(kBodyEnd) ? -1 : s.Int(kBodyEnd);
             std::uint64_t body = extent.Contiguous;
             if (bodyEnd >= 0)
