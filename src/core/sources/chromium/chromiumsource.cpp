@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <limits.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -72,6 +73,9 @@ TError ParseChromiumHead(std::string_view pickle, TChromiumEntry& entry) {
     // one. A line break inside a line would make two lines of it.
     entry.Head.clear();
     entry.Head.reserve(raw.size() + raw.size() / 16 + 2);
+    // Line breaks inside a line are rare: looked for once.
+    const bool breaks =
+        raw.find('\r') != std::string_view::npos || raw.find('\n') != std::string_view::npos;
     std::size_t start = 0;
     bool first = true;
     while (start < raw.size()) {
@@ -84,7 +88,7 @@ TError ParseChromiumHead(std::string_view pickle, TChromiumEntry& entry) {
             break;
         const std::size_t at = entry.Head.size();
         entry.Head.append(line);
-        if (line.find('\r') != std::string_view::npos || line.find('\n') != std::string_view::npos)
+        if (breaks)
             std::replace_if(
                 entry.Head.begin() + static_cast<std::ptrdiff_t>(at), entry.Head.end(),
                 [](char c) { return c == '\r' || c == '\n'; }, ' ');
@@ -123,9 +127,9 @@ std::string ChromiumKeyUrl(std::string_view key, bool* upload) {
     // "_dk_<top-frame site> <frame site> <url>": a URL holds no space, so it
     // is what follows the last one.
     if (key.substr(0, 4) == "_dk_") {
-        std::size_t sp = key.rfind(' ');
-        if (sp != std::string_view::npos)
-            key.remove_prefix(sp + 1);
+        if (const void* sp = ::memrchr(key.data(), ' ', key.size()))
+            key.remove_prefix(static_cast<std::size_t>(static_cast<const char*>(sp) - key.data()) +
+                              1);
     }
     return std::string(key);
 }
