@@ -447,18 +447,24 @@ TError TChromiumSqlSource::TStore::ReadBody(std::uint64_t key, std::uint64_t len
     };
 
     // The hash the checksums are bound to: the row's own, else the key's.
+    // A statement of the shard's, prepared on first use, set to run for the row.
+    auto ready = [&](TStmt& stmt, const std::string& sql) {
+        if (!stmt)
+            stmt.Prepare(db.get(), sql);
+        if (!stmt)
+            return false;
+        stmt.Reset();
+        stmt.Bind(1, resId);
+        db.Fresh();
+        return true;
+    };
     std::uint32_t hash = 0;
     {
         TStmt& row = s.Key;
-        if (!row)
-            row.Prepare(db.get(), std::string("SELECT cache_key") +
-                                      (s.Layout.KeyHash ? ", cache_key_hash" : "") +
-                                      " FROM resources WHERE res_id=?1");
-        if (!row)
+        if (!ready(row, std::string("SELECT cache_key") +
+                            (s.Layout.KeyHash ? ", cache_key_hash" : "") +
+                            " FROM resources WHERE res_id=?1"))
             return failed("the entry cannot be read");
-        row.Reset();
-        row.Bind(1, resId);
-        db.Fresh();
         const bool found = row.Step() == SQLITE_ROW;
         if (found)
             hash = s.Layout.KeyHash && !row.IsNull(1) ? static_cast<std::uint32_t>(row.Int(1))
@@ -475,15 +481,10 @@ TError TChromiumSqlSource::TStore::ReadBody(std::uint64_t key, std::uint64_t len
     std::vector<TPiece> pieces;
     {
         TStmt& list = s.Pieces;
-        if (!list)
-            list.Prepare(db.get(), std::string("SELECT rowid, start, length(blob), ") +
-                                       (s.Layout.BlobCheckSum ? "check_sum" : "NULL") +
-                                       " FROM blobs WHERE res_id=?1 ORDER BY start");
-        if (!list)
+        if (!ready(list, std::string("SELECT rowid, start, length(blob), ") +
+                             (s.Layout.BlobCheckSum ? "check_sum" : "NULL") +
+                             " FROM blobs WHERE res_id=?1 ORDER BY start"))
             return failed("the body cannot be read");
-        list.Reset();
-        list.Bind(1, resId);
-        db.Fresh();
         int rc;
         while ((rc = list.Step()) == SQLITE_ROW)
             pieces.push_back({list.Int(0), list.Int(1), list.Int(2), !list.IsNull(3),
