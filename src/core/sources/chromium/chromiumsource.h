@@ -110,8 +110,10 @@ struct TChromiumReadCounts {
 // One entry a refresh found.
 struct TChromiumItem {
     TChromiumEntry Entry;
-    // The file the entry's body lies in, by its name in the cache folder;
-    // empty when that file is gone.
+    // The file of the cache folder the entry's body lies in, by its name
+    // (the Simple cache's entry file, the blockfile cache's block or
+    // external file); empty when that file is gone. The SQL cache keeps
+    // its bodies in rows instead.
     std::string File;
     std::uint64_t Id = 0;  // where the backend keeps it (a record's address, a row)
     int Shard = 0;         // the SQL cache's shard
