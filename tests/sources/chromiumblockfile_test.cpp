@@ -244,7 +244,15 @@ TEST(ChromiumBlockfile, DeletedEntriesComeBackOnlyWhenAskedAndWhole) {
         Entry("http://h.test/live.html", "an older doomed copy", -1000),
         Entry("http://h.test/reused.html", "reused"),
         Entry("http://h.test/open.html", "open"),
+        // Deleted twice: the newer copy is the one that comes back.
+        Entry("http://h.test/twice.html", "older", -5000),
+        Entry("http://h.test/twice.html", "the newer copy"),
     };
+    entries[6].Key = "1/0/_dk_http://o.test http://o.test http://h.test/twice.html";
+    for (std::size_t i : {6, 7}) {
+        entries[i].State = 2;
+        entries[i].InIndex = false;
+    }
     entries[1].State = 2;
     entries[1].InIndex = false;
     entries[2].State = 1;
@@ -269,11 +277,12 @@ TEST(ChromiumBlockfile, DeletedEntriesComeBackOnlyWhenAskedAndWhole) {
             EXPECT_EQ(read.count(e.Url), 0u) << e.Url;
             read[e.Url] = e;
         }
-        EXPECT_EQ(read.size(), recovered ? 5u : 4u);
+        EXPECT_EQ(read.size(), recovered ? 6u : 4u);
         EXPECT_EQ(read.count("http://h.test/evicted.html"), 0u);
         EXPECT_EQ(read.count("http://h.test/doomed.html"), recovered ? 1u : 0u);
         if (recovered) {
             EXPECT_TRUE(read.at("http://h.test/doomed.html").Recovered);
+            EXPECT_EQ(read.at("http://h.test/twice.html").Size, 14u);
         }
         EXPECT_FALSE(read.at("http://h.test/live.html").Recovered);
         EXPECT_EQ(read.at("http://h.test/live.html").Size, 4u);
@@ -281,12 +290,12 @@ TEST(ChromiumBlockfile, DeletedEntriesComeBackOnlyWhenAskedAndWhole) {
         const TBlockfileCounts& c = source.Counts();
         EXPECT_EQ(c.Entries, 4);
         EXPECT_EQ(c.Evicted, 1);
-        EXPECT_EQ(c.Deleted, 2);
+        EXPECT_EQ(c.Deleted, 4);
         // The entry open when the cache was copied: read, named as possibly incomplete.
         EXPECT_EQ(c.Partial, 1);
         const TReadReport report = source.ReadReport();
         EXPECT_TRUE(report.Damaged);
-        EXPECT_EQ(report.DeletedRecords, 2u);
+        EXPECT_EQ(report.DeletedRecords, 4u);
         ASSERT_EQ(report.Problems.size(), 1u);
         EXPECT_NE(report.Problems[0].find("possibly incomplete"), std::string::npos);
     }

@@ -1,5 +1,6 @@
 #include "sources/cachebody.h"
 #include "sources/cachelocation.h"
+#include "sources/chromium/chromiumcache.h"
 #include "sources/chromium/chromiumsql.h"
 #include "sources/opencache.h"
 #include "support/cache_test_helpers.h"

@@ -25,8 +25,9 @@ TUrlScheme CrackUrlScheme(std::string_view url) {
     if (colon == std::string_view::npos || colon == 0)
         return usUnknown;
     std::string_view scheme = url.substr(0, colon);
+    // Equal texts are of equal length: the others are passed over unread.
     for (const auto& [name, value] : kSchemes) {
-        if (AnsiSameText(scheme, name))
+        if (scheme.size() == name.size() && AnsiSameText(scheme, name))
             return value;
     }
     return usUnknown;

@@ -28,8 +28,6 @@ constexpr std::size_t kEntrySize = 256;
 constexpr std::size_t kSelfHashed = 92;
 constexpr std::size_t kInlineKeyAt = 96;
 constexpr std::uint32_t kMaxBlockStream = 16384;
-constexpr std::size_t kMaxNamedProblems = 50;
-constexpr std::size_t kShownKey = 120;
 // The block files this reader opens: data_0 .. data_255 (the selector's range).
 constexpr std::uint32_t kMaxBlockFiles = 256;
 // The block files held in memory while reading (entries, rankings): their
@@ -39,16 +37,6 @@ constexpr std::uint32_t kMaxHeldBlockSize = 256;
 std::uint16_t U16(std::string_view d, std::size_t at) {
     return static_cast<std::uint16_t>(static_cast<unsigned char>(d[at]) |
                                       (static_cast<unsigned char>(d[at + 1]) << 8));
-}
-
-std::uint32_t U32(std::string_view d, std::size_t at) {
-    return static_cast<std::uint32_t>(U16(d, at)) |
-           (static_cast<std::uint32_t>(U16(d, at + 2)) << 16);
-}
-
-std::uint64_t U64(std::string_view d, std::size_t at) {
-    return static_cast<std::uint64_t>(U32(d, at)) |
-           (static_cast<std::uint64_t>(U32(d, at + 4)) << 32);
 }
 
 TError Damaged(std::string reason) {
@@ -92,10 +80,6 @@ std::uint64_t BlockfileOffsetOf(TBlockfileAddr a) {
     return kBlockFileHeaderSize + static_cast<std::uint64_t>(a.Start()) * a.BlockSize();
 }
 
-std::string Shown(std::string_view key) {
-    return std::string(key.substr(0, kShownKey)) + (key.size() > kShownKey ? "..." : "");
-}
-
 } // namespace
 
 std::uint32_t TBlockfileAddr::BlockSize() const {
@@ -136,15 +120,15 @@ TError ParseBlockFileHeader(std::string_view header, std::uint32_t number, TBloc
     out = {};
     if (header.size() < kBlockFileHeaderSize)
         return Damaged("shorter than a block file's header");
-    if (U32(header, 0) != kBlockMagic)
+    if (ChromiumU32(header, 0) != kBlockMagic)
         return Damaged("no block file (wrong magic number)");
-    out.Version = U32(header, 4);
+    out.Version = ChromiumU32(header, 4);
     out.ThisFile = static_cast<std::int16_t>(U16(header, 8));
     out.NextFile = static_cast<std::int16_t>(U16(header, 10));
-    out.EntrySize = U32(header, 12);
-    out.NumEntries = U32(header, 16);
-    out.MaxEntries = U32(header, 20);
-    out.Updating = U32(header, 56);
+    out.EntrySize = ChromiumU32(header, 12);
+    out.NumEntries = ChromiumU32(header, 16);
+    out.MaxEntries = ChromiumU32(header, 20);
+    out.Updating = ChromiumU32(header, 56);
     if (out.Version != kBlockVersion)
         return Damaged("block file version " + std::to_string(out.Version >> 16) + "." +
                        std::to_string(out.Version & 0xffff) + " is not known");
@@ -163,20 +147,20 @@ TError ParseBlockfileEntry(std::string_view record, TBlockfileEntry& out) {
     if (record.size() < kEntrySize || record.size() % kEntrySize != 0 ||
         record.size() > 4 * kEntrySize)
         return Damaged("an entry record of " + std::to_string(record.size()) + " bytes");
-    out.Hash = U32(record, 0);
-    out.Next.Value = U32(record, 4);
-    out.RankingsNode.Value = U32(record, 8);
-    out.ReuseCount = U32(record, 12);
-    out.State = U32(record, 20);
-    out.CreationTime = static_cast<std::int64_t>(U64(record, 24));
-    out.KeyLength = U32(record, 32);
-    out.LongKey.Value = U32(record, 36);
+    out.Hash = ChromiumU32(record, 0);
+    out.Next.Value = ChromiumU32(record, 4);
+    out.RankingsNode.Value = ChromiumU32(record, 8);
+    out.ReuseCount = ChromiumU32(record, 12);
+    out.State = ChromiumU32(record, 20);
+    out.CreationTime = static_cast<std::int64_t>(ChromiumU64(record, 24));
+    out.KeyLength = ChromiumU32(record, 32);
+    out.LongKey.Value = ChromiumU32(record, 36);
     for (int i = 0; i < 4; ++i) {
-        out.DataSize[i] = U32(record, 40 + 4 * static_cast<std::size_t>(i));
-        out.DataAddr[i].Value = U32(record, 56 + 4 * static_cast<std::size_t>(i));
+        out.DataSize[i] = ChromiumU32(record, 40 + 4 * static_cast<std::size_t>(i));
+        out.DataAddr[i].Value = ChromiumU32(record, 56 + 4 * static_cast<std::size_t>(i));
     }
-    out.Flags = U32(record, 72);
-    const std::uint32_t selfHash = U32(record, kSelfHashed);
+    out.Flags = ChromiumU32(record, 72);
+    const std::uint32_t selfHash = ChromiumU32(record, kSelfHashed);
     out.SelfHashMismatch =
         selfHash != 0 && selfHash != ChromiumKeyHash(record.substr(0, kSelfHashed));
 
@@ -215,20 +199,20 @@ TError ParseBlockfileEntry(std::string_view record, TBlockfileEntry& out) {
     for (int i = 0; i < 4; ++i) {
         const std::uint32_t size = out.DataSize[i];
         const TBlockfileAddr a = out.DataAddr[i];
-        const std::string stream = "stream " + std::to_string(i);
+        auto stream = [i] { return "stream " + std::to_string(i); };
         if (size == 0) {
             if (a.Value != 0 && out.State == 0)
-                return Damaged(stream + " is empty but has an address");
+                return Damaged(stream() + " is empty but has an address");
             continue;
         }
         if (size > 0x7fffffffu)
-            return Damaged(stream + " claims " + std::to_string(size) + " bytes");
+            return Damaged(stream() + " claims " + std::to_string(size) + " bytes");
         if (!a.Sane() || a.Type() == TBlockfileAddr::Rankings)
-            return Damaged(stream + "'s address names nothing");
+            return Damaged(stream() + "'s address names nothing");
         if (a.IsExternal() != (size > kMaxBlockStream))
-            return Damaged(stream + "'s address is of the wrong kind for its size");
+            return Damaged(stream() + "'s address is of the wrong kind for its size");
         if (!a.IsExternal() && size > static_cast<std::uint64_t>(a.Blocks()) * a.BlockSize())
-            return Damaged(stream + " is larger than its blocks");
+            return Damaged(stream() + " is larger than its blocks");
     }
     return {};
 }
@@ -237,12 +221,12 @@ TError ParseBlockfileRankings(std::string_view node, TBlockfileRankings& out) {
     out = {};
     if (node.size() < kBlockfileRankingsSize)
         return Damaged("a rankings node of " + std::to_string(node.size()) + " bytes");
-    out.LastUsed = static_cast<std::int64_t>(U64(node, 0));
-    out.Next.Value = U32(node, 16);
-    out.Prev.Value = U32(node, 20);
-    out.Contents.Value = U32(node, 24);
-    out.Dirty = U32(node, 28);
-    const std::uint32_t selfHash = U32(node, 32);
+    out.LastUsed = static_cast<std::int64_t>(ChromiumU64(node, 0));
+    out.Next.Value = ChromiumU32(node, 16);
+    out.Prev.Value = ChromiumU32(node, 20);
+    out.Contents.Value = ChromiumU32(node, 24);
+    out.Dirty = ChromiumU32(node, 28);
+    const std::uint32_t selfHash = ChromiumU32(node, 32);
     out.SelfHashMismatch = selfHash != 0 && selfHash != ChromiumKeyHash(node.substr(0, 32));
     return {};
 }
@@ -259,7 +243,7 @@ bool IsChromiumBlockfileFolder(const std::filesystem::path& folder) {
         std::string head;
         const bool ok = PRead(fd, 0, 4, head);
         ::close(fd);
-        value = ok ? U32(head, 0) : 0;
+        value = ok ? ChromiumU32(head, 0) : 0;
         return true;
     };
     std::uint32_t index = 0, data = 0;
@@ -281,15 +265,19 @@ public:
         TBlockFileHeader Header;
         std::string Bitmap;       // the allocation bitmap of the header
         std::string Held;         // the whole file, for files of small blocks
+        std::string Name;         // "data_<n>"
         std::string Problem;      // why the file cannot be read; empty when it can
         std::uint32_t Blocks = 0; // blocks present in full
     };
 
-    TFiles(int dirFd, std::vector<std::string>& problems) : dirFd_(dirFd), problems_(problems) {}
+    TFiles(int dirFd, TChromiumBlockfileSource& source) : dirFd_(dirFd), source_(source) {}
     ~TFiles() {
-        for (auto& [n, f] : files_)
+        for (auto& [n, f] : files_) {
             if (f.Fd >= 0)
                 ::close(f.Fd);
+            if (f.Held.capacity() > 0)
+                source_.spareHeld_.push_back(std::move(f.Held));
+        }
         ::close(dirFd_);
     }
     TFiles(const TFiles&) = delete;
@@ -304,7 +292,8 @@ public:
         if (f.Tried)
             return f;
         f.Tried = true;
-        const std::string name = BlockFileName(n);
+        f.Name = BlockFileName(n);
+        const std::string& name = f.Name;
         f.Fd = OpenHere(dirFd_, name.c_str(), f.Size);
         if (f.Fd < 0) {
             f.Problem = errno == ENOENT ? "missing" : std::strerror(errno);
@@ -330,10 +319,17 @@ public:
                  std::to_string(f.Header.MaxEntries) + " blocks present");
             ++cutFiles_;
         }
-        if (f.Header.EntrySize <= kMaxHeldBlockSize &&
-            !PRead(f.Fd, kBlockFileHeaderSize,
-                   static_cast<std::size_t>(f.Blocks) * f.Header.EntrySize, f.Held))
-            f.Held.clear(); // read block by block instead
+        if (f.Header.EntrySize <= kMaxHeldBlockSize) {
+            // Into the buffer the last refresh held a file in, when there is one.
+            auto& spare = source_.spareHeld_;
+            if (!spare.empty()) {
+                f.Held = std::move(spare.back());
+                spare.pop_back();
+            }
+            if (!PRead(f.Fd, kBlockFileHeaderSize,
+                       static_cast<std::size_t>(f.Blocks) * f.Header.EntrySize, f.Held))
+                f.Held.clear(); // read block by block instead
+        }
         return f;
     }
 
@@ -342,8 +338,10 @@ public:
                (static_cast<unsigned char>(f.Bitmap[block / 8]) >> (block % 8) & 1) != 0;
     }
 
-    // The bytes of a block address, all of its blocks; false with the reason.
-    bool ReadBlocks(TBlockfileAddr a, std::string& out, std::string& why) {
+    // The bytes of a block address, all of its blocks: where the file is
+    // held, a view of it, else read into scratch. False with the reason.
+    bool ReadBlocks(TBlockfileAddr a, std::string_view& out, std::string& scratch,
+                    std::string& why) {
         if (!a.Sane() || a.IsExternal()) {
             why = "the address " + Hex(a.Value) + " names no blocks";
             return false;
@@ -365,13 +363,14 @@ public:
         const std::size_t len = static_cast<std::size_t>(a.Blocks()) * f.Header.EntrySize;
         const std::size_t at = static_cast<std::size_t>(a.Start()) * f.Header.EntrySize;
         if (!f.Held.empty()) {
-            out.assign(f.Held, at, len);
+            out = std::string_view(f.Held).substr(at, len);
             return true;
         }
-        if (!PRead(f.Fd, kBlockFileHeaderSize + at, len, out)) {
+        if (!PRead(f.Fd, kBlockFileHeaderSize + at, len, scratch)) {
             why = a.Describe() + ": cannot be read";
             return false;
         }
+        out = scratch;
         return true;
     }
 
@@ -401,7 +400,7 @@ public:
             return false;
         }
         TBlockFile& f = Block(a.File());
-        file = BlockFileName(a.File());
+        file = f.Name;
         if (!f.Problem.empty()) {
             why = file + " is " +
                   (f.Problem == "missing" ? "missing" : "unreadable (" + f.Problem + ")");
@@ -427,34 +426,45 @@ public:
         return true;
     }
 
-    // A stream read whole (a response head, a key): false with the reason
-    // when any of it is missing.
-    bool ReadStream(TBlockfileAddr a, std::uint32_t size, std::string& out, std::string& why) {
+    // A stream read whole (a response head, a key), as ReadBlocks reads:
+    // false with the reason when any of it is missing.
+    bool ReadStream(TBlockfileAddr a, std::uint32_t size, std::string_view& out,
+                    std::string& scratch, std::string& why) {
+        if (a.IsExternal()) {
+            const std::string file = ExternalFileName(a.FileNumber());
+            std::uint64_t fileSize = 0;
+            const int fd = OpenHere(dirFd_, file.c_str(), fileSize);
+            if (fd < 0) {
+                why = file + " is " + (errno == ENOENT ? "missing" : std::strerror(errno));
+                return false;
+            }
+            const bool whole = fileSize >= size;
+            const bool ok = whole && PRead(fd, 0, size, scratch);
+            ::close(fd);
+            if (!whole)
+                why = file + " holds " + std::to_string(fileSize) + " of its " +
+                      std::to_string(size) + " bytes";
+            else if (!ok)
+                why = file + ": cannot be read";
+            out = scratch;
+            return ok;
+        }
         std::string file;
         std::uint64_t offset = 0, present = 0;
-        if (!Locate(a, size, file, offset, present, why))
+        if (!Locate(a, size, file, offset, present, why) || present < size)
             return false;
-        if (present < size)
-            return false;
-        if (!a.IsExternal()) {
-            TBlockFile& f = Block(a.File());
-            if (!f.Held.empty()) {
-                out.assign(f.Held, static_cast<std::size_t>(offset - kBlockFileHeaderSize), size);
-                return true;
-            }
-            if (PRead(f.Fd, offset, size, out))
-                return true;
+        TBlockFile& f = Block(a.File());
+        if (!f.Held.empty()) {
+            out = std::string_view(f.Held).substr(
+                static_cast<std::size_t>(offset - kBlockFileHeaderSize), size);
+            return true;
+        }
+        if (!PRead(f.Fd, offset, size, scratch)) {
             why = a.Describe() + ": cannot be read";
             return false;
         }
-        std::uint64_t fileSize = 0;
-        const int fd = OpenHere(dirFd_, file.c_str(), fileSize);
-        const bool ok = fd >= 0 && PRead(fd, 0, size, out);
-        if (fd >= 0)
-            ::close(fd);
-        if (!ok)
-            why = file + ": cannot be read";
-        return ok;
+        out = scratch;
+        return true;
     }
 
     static std::string Hex(std::uint32_t v) {
@@ -468,12 +478,11 @@ public:
 
 private:
     void Note(std::string problem) {
-        if (problems_.size() < kMaxNamedProblems)
-            problems_.push_back(std::move(problem));
+        source_.Problem(std::move(problem));
         ++fileProblems_;
     }
     int dirFd_;
-    std::vector<std::string>& problems_;
+    TChromiumBlockfileSource& source_;
     std::map<std::uint32_t, TBlockFile> files_;
     int fileProblems_ = 0;
     int cutFiles_ = 0;
@@ -483,7 +492,7 @@ public:
 };
 
 TChromiumBlockfileSource::TChromiumBlockfileSource(std::filesystem::path folder)
-    : folder_(std::move(folder)) {}
+    : TChromiumSourceBase(std::move(folder), true) {}
 
 TChromiumBlockfileSource::~TChromiumBlockfileSource() = default;
 
@@ -500,21 +509,16 @@ struct TIndexHeader {
 
 } // namespace
 
-bool TChromiumBlockfileSource::Scan() {
-    items_.clear();
+bool TChromiumBlockfileSource::Collect() {
     counts_ = TBlockfileCounts{};
-    error_ = {};
+    fileProblems_ = 0;
     int dirFd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0) {
         error_ = TError::FromErrno(errno, folder_.string());
         return false;
     }
-    std::vector<std::string>& problems = counts_.Problems;
-    auto problem = [&](std::string text) {
-        if (problems.size() < kMaxNamedProblems)
-            problems.push_back(std::move(text));
-    };
-    TFiles files(dirFd, problems);
+    auto problem = [&](std::string text) { Problem(std::move(text)); };
+    TFiles files(dirFd, *this);
 
     // The index: its header, then the table read a piece at a time.
     std::uint64_t indexSize = 0;
@@ -535,15 +539,15 @@ bool TChromiumBlockfileSource::Scan() {
             counts_.IndexDamaged = true;
             problem("index: shorter than its header");
         } else {
-            index.Version = U32(header, 4);
-            index.NumEntries = U32(header, 8);
-            std::uint64_t tableLength = U32(header, 28);
+            index.Version = ChromiumU32(header, 4);
+            index.NumEntries = ChromiumU32(header, 8);
+            std::uint64_t tableLength = ChromiumU32(header, 28);
             if (tableLength == 0)
                 tableLength = kDefaultTableLength;
-            index.Crashed = U32(header, 32) != 0;
+            index.Crashed = ChromiumU32(header, 32) != 0;
             const std::uint64_t room = (indexSize - kIndexHeaderSize) / 4;
             std::string why;
-            if (U32(header, 0) != kIndexMagic)
+            if (ChromiumU32(header, 0) != kIndexMagic)
                 why = "the header is damaged (no blockfile magic number)";
             else if (index.Version != 0x20000 && index.Version != 0x20001 &&
                      index.Version != 0x30000)
@@ -555,7 +559,7 @@ bool TChromiumBlockfileSource::Scan() {
             else if (tableLength > room)
                 why = "the table is cut short (" + std::to_string(room) + " of " +
                       std::to_string(tableLength) + " slots)";
-            else if (U32(header, 56) != 0)
+            else if (ChromiumU32(header, 56) != 0)
                 why = "the browser found it corrupt";
             if (why.empty()) {
                 index.Sound = true;
@@ -598,32 +602,36 @@ bool TChromiumBlockfileSource::Scan() {
 
     // Reads the entry at a and, when it can be listed, keeps it. reached:
     // through the index (else found in the block files).
-    auto take = [&](TBlockfileAddr a, const TBlockfileEntry& e, const std::string& key,
-                    bool reached) {
+    // Buffers for what is read of files that are not held.
+    std::string recordScratch, keyScratch, headScratch, nodeScratch;
+    auto take = [&](TBlockfileAddr a, const TBlockfileEntry& e, std::string& key, bool reached) {
         for (int i = 0; i < 4; ++i)
             if (e.DataSize[i] != 0)
                 markKnown(e.DataAddr[i]);
         if (e.LongKey.Value != 0)
             markKnown(e.LongKey);
-        const std::string where = a.Describe();
+        auto where = [a] { return a.Describe(); };
         const bool live = e.State == 0 && (reached || counts_.IndexDamaged || chainsDamaged);
         if ((e.Flags & 3) != 0 || key.compare(0, 6, "Range_") == 0) {
             ++counts_.Ranges;
             return;
         }
-        TItem item;
+        TChromiumItem item;
         TChromiumEntry& c = item.Entry;
-        c.Key = key;
-        c.Url = ChromiumKeyUrl(key, &c.Upload);
-        item.Address = a.Value;
-        if (c.Upload) {
+        c.Key = std::move(key);
+        c.Url = ChromiumKeyUrl(c.Key, &c.Upload);
+        item.Id = a.Value;
+        std::string unlisted;
+        switch (ChromiumKeyUse(c, unlisted)) {
+        case TChromiumKeyUse::Upload:
             ++counts_.Uploads;
             return;
-        }
-        if (!IsAcceptedCacheEntry(NORMAL_CACHE_ENTRY, c.Url)) {
+        case TChromiumKeyUse::Damaged:
             ++counts_.Damaged;
-            problem(where + ": the key names no address that can be listed (" + Shown(key) + ")");
+            problem(where() + ": " + unlisted + " (" + ChromiumShownKey(c.Key) + ")");
             return;
+        case TChromiumKeyUse::List:
+            break;
         }
         // The response head, then the body.
         std::vector<std::string> lacks;
@@ -631,10 +639,11 @@ bool TChromiumBlockfileSource::Scan() {
         if (e.DataSize[0] == 0) {
             lacks.push_back("no response head");
         } else {
-            std::string pickle, why;
+            std::string_view pickle;
+            std::string why;
             if (e.DataSize[0] > kChromiumMaxHead)
                 lacks.push_back("a response head of " + std::to_string(e.DataSize[0]) + " bytes");
-            else if (!files.ReadStream(e.DataAddr[0], e.DataSize[0], pickle, why))
+            else if (!files.ReadStream(e.DataAddr[0], e.DataSize[0], pickle, headScratch, why))
                 lacks.push_back("the response head: " + why);
             else if (TError error = ParseChromiumHead(pickle, c))
                 lacks.push_back(error.Text());
@@ -646,7 +655,7 @@ bool TChromiumBlockfileSource::Scan() {
             std::string file, why;
             std::uint64_t offset = 0, present = 0;
             if (files.Locate(e.DataAddr[1], e.DataSize[1], file, offset, present, why)) {
-                item.BodyFile = file;
+                item.File = std::move(file);
                 c.BodyOffset = offset;
                 c.BodyLength = present;
             }
@@ -656,13 +665,15 @@ bool TChromiumBlockfileSource::Scan() {
             }
         } else {
             // An empty body: an empty slice of the index.
-            item.BodyFile = "index";
+            item.File = "index";
         }
         // When it was last used, and whether it was open.
         const bool whole = headRead && bodyWhole;
-        std::string node, why;
+        std::string_view node;
+        std::string why;
         TBlockfileRankings r;
-        if (files.ReadBlocks(e.RankingsNode, node, why) && ParseBlockfileRankings(node, r).Ok()) {
+        if (files.ReadBlocks(e.RankingsNode, node, nodeScratch, why) &&
+            ParseBlockfileRankings(node, r).Ok()) {
             if (r.Dirty != 0 && e.State == 0)
                 lacks.push_back("it was open when the cache was copied (possibly incomplete)");
             if (c.ResponseTime <= 0)
@@ -678,46 +689,47 @@ bool TChromiumBlockfileSource::Scan() {
             }
             item.Deleted = true;
             ++counts_.Deleted;
-            items_.push_back(std::move(item));
+            Keep(std::move(item));
             return;
         }
         if (!reached)
             ++counts_.Unindexed;
         if (!lacks.empty()) {
             ++counts_.Partial;
-            std::string text = where + " (" + Shown(c.Url) + "): ";
+            std::string text = where() + " (" + ChromiumShownKey(c.Url) + "): ";
             for (std::size_t i = 0; i < lacks.size(); ++i)
                 text += (i == 0 ? "" : "; ") + lacks[i];
             problem(text);
         }
         if (c.Truncated) {
             ++counts_.Truncated;
-            problem(where + " (" + Shown(c.Url) + "): the body is stored only in part");
+            problem(where() + " (" + ChromiumShownKey(c.Url) +
+                    "): the body is stored only in part");
         }
         if (!reached)
-            problem(where + " (" + Shown(c.Url) +
+            problem(where() + " (" + ChromiumShownKey(c.Url) +
                     "): found in the block files, not through the index");
-        items_.push_back(std::move(item));
+        Keep(std::move(item));
     };
 
     // Loads the entry record at a with its key; false with the reason.
     auto load = [&](TBlockfileAddr a, TBlockfileEntry& e, std::string& key, std::string& why,
                     std::string& mismatch) {
-        std::string record;
-        if (!files.ReadBlocks(a, record, why))
+        std::string_view record;
+        if (!files.ReadBlocks(a, record, recordScratch, why))
             return false;
         if (TError error = ParseBlockfileEntry(record, e)) {
             why = error.Text();
             return false;
         }
-        key = e.Key;
+        key = std::move(e.Key);
         if (e.LongKey.Value != 0) {
-            std::string stored;
-            if (!files.ReadStream(e.LongKey, e.KeyLength, stored, why)) {
+            std::string_view stored;
+            if (!files.ReadStream(e.LongKey, e.KeyLength, stored, keyScratch, why)) {
                 why = "the key: " + why;
                 return false;
             }
-            key = std::move(stored);
+            key.assign(stored);
         }
         const bool keyFits = ChromiumKeyHash(key) == e.Hash;
         if (!keyFits && e.SelfHashMismatch) {
@@ -743,20 +755,22 @@ bool TChromiumBlockfileSource::Scan() {
             }
             for (std::size_t i = 0; i < n; ++i) {
                 const std::uint64_t slot = first + i;
-                TBlockfileAddr a{U32(piece, i * 4)};
+                TBlockfileAddr a{ChromiumU32(piece, i * 4)};
                 for (TBlockfileAddr prev{}; a.Value != 0;) {
-                    const std::string from =
-                        prev.Value == 0 ? "index slot " + std::to_string(slot) : prev.Describe();
+                    auto from = [&] {
+                        return prev.Value == 0 ? "index slot " + std::to_string(slot)
+                                               : prev.Describe();
+                    };
                     if (!a.Sane() || a.Type() != TBlockfileAddr::Block256) {
                         ++counts_.BadAddresses;
                         chainsDamaged = true;
-                        problem(from + ": names no entry (" + TFiles::Hex(a.Value) + ")");
+                        problem(from() + ": names no entry (" + TFiles::Hex(a.Value) + ")");
                         break;
                     }
                     if (isKnown(a)) {
                         ++counts_.BadAddresses;
                         chainsDamaged = true;
-                        problem(from + ": the chain of slot " + std::to_string(slot) +
+                        problem(from() + ": the chain of slot " + std::to_string(slot) +
                                 " leads back to " + a.Describe());
                         break;
                     }
@@ -795,15 +809,16 @@ bool TChromiumBlockfileSource::Scan() {
         if (!f.Problem.empty() || f.Header.EntrySize != kEntrySize)
             break;
         const std::vector<bool>& k = known[n];
-        std::string first, why;
+        std::string_view first;
+        std::string firstScratch, why;
         for (std::uint32_t block = 0; block < f.Blocks; ++block) {
             if ((block < k.size() && k[block]) || !files.Allocated(f, block))
                 continue;
             TBlockfileAddr one{0xA0000000u | (n << 16) | block};
-            if (!files.ReadBlocks(one, first, why) || U32(first, 32) == 0)
+            if (!files.ReadBlocks(one, first, firstScratch, why) || ChromiumU32(first, 32) == 0)
                 continue;
             // The record's length follows from its key's.
-            const std::uint32_t keyLength = U32(first, 32);
+            const std::uint32_t keyLength = ChromiumU32(first, 32);
             const std::uint32_t blocks =
                 keyLength < kEntrySize - kInlineKeyAt || keyLength > kBlockfileMaxInlineKey
                     ? 1
@@ -831,130 +846,17 @@ bool TChromiumBlockfileSource::Scan() {
     if (index.Crashed)
         problem("index: the browser did not close the cache (copied while it ran, or it crashed)");
 
-    // One entry per URL: the newest live one; a deleted one only where no
-    // live entry has its URL.
-    std::unordered_map<std::string_view, std::size_t> newest;
-    newest.reserve(items_.size());
-    for (int pass = 0; pass < 2; ++pass) {
-        for (std::size_t i = 0; i < items_.size(); ++i) {
-            TItem& item = items_[i];
-            if (item.Deleted != (pass == 1))
-                continue;
-            auto [it, inserted] = newest.try_emplace(item.Entry.Url, i);
-            if (inserted)
-                continue;
-            TItem& kept = items_[it->second];
-            if (item.Deleted) {
-                item.Shadowed = true;
-                continue;
-            }
-            if (item.Entry.ResponseTime > kept.Entry.ResponseTime) {
-                kept.Shadowed = true;
-                it->second = i;
-            } else {
-                item.Shadowed = true;
-            }
-            ++counts_.Shadowed;
-        }
-    }
-    // Live entries first, then the deleted ones.
-    std::stable_partition(items_.begin(), items_.end(), [](const TItem& i) { return !i.Deleted; });
-    counts_.Entries = 0;
-    for (const TItem& item : items_)
-        counts_.Entries += !item.Deleted && !item.Shadowed ? 1 : 0;
     fileProblems_ = files.FileProblems();
     return true;
 }
 
-void TChromiumBlockfileSource::FillItem(const TItem& item, TRawCacheEntry& entry) const {
-    FillChromiumEntry(item.Entry, folder_ / item.BodyFile, entry);
-    if (item.BodyFile.empty()) {
-        // The body's file is gone.
-        entry.LocalFileName.clear();
-        entry.BodyOffset = 0;
-        entry.BodyLength = -1;
-        entry.Size = 0;
-    }
-    entry.Recovered = item.Deleted;
-}
-
-TError TChromiumBlockfileSource::ReadCopy(const TKeyedCopy& copy, TRawCacheEntry& entry) const {
-    // The copy as the last enumeration read it; its body is read where it
-    // lies when it is asked for.
-    for (const TItem& item : items_) {
-        if (item.Shadowed && !item.Deleted && item.Entry.Key == copy.Key &&
-            item.Entry.Url == copy.Url) {
-            FillItem(item, entry);
-            return {};
-        }
-    }
-    return TError::Message(copy.Url + ": no such copy in the cache now", ENOENT);
-}
-
-bool TChromiumBlockfileSource::Advance(TRawCacheEntry& entry) {
-    while (running_ && next_ < items_.size()) {
-        const std::size_t i = next_++;
-        const TItem& item = items_[i];
-        if (item.Deleted && (!recovered_ || item.Shadowed))
-            continue;
-        if (item.Shadowed && !item.Deleted && !listShadowed_)
-            continue;
-        current_ = i;
-        FillItem(item, entry);
-        return true;
-    }
-    running_ = false;
-    current_ = SIZE_MAX;
-    return false;
-}
-
-bool TChromiumBlockfileSource::First(TRawCacheEntry& entry) {
-    running_ = Scan();
-    next_ = 0;
-    shadowedDelivered_ = listShadowed_;
-    return Advance(entry);
-}
-
-bool TChromiumBlockfileSource::Next(TRawCacheEntry& entry) {
-    return Advance(entry);
-}
-
-void TChromiumBlockfileSource::Close() {
-    running_ = false;
-    current_ = SIZE_MAX;
-}
-
-std::string TChromiumBlockfileSource::CurrentKey() const {
-    return current_ < items_.size() ? items_[current_].Entry.Key : std::string();
-}
-
-bool TChromiumBlockfileSource::CurrentShadowed() const {
-    return current_ < items_.size() && items_[current_].Shadowed;
-}
-
-std::vector<TKeyedCopy> TChromiumBlockfileSource::UndeliveredCopies() const {
-    std::vector<TKeyedCopy> copies;
-    if (shadowedDelivered_)
-        return copies;
-    for (const TItem& item : items_) {
-        if (item.Shadowed && !item.Deleted)
-            // The block file that holds its record.
-            copies.push_back(
-                {item.Entry.Url, item.Entry.Key,
-                 (folder_ / BlockFileName(TBlockfileAddr{item.Address}.File())).native()});
-    }
-    return copies;
+std::string TChromiumBlockfileSource::CopyFile(const TChromiumItem& item) const {
+    return PathOf(BlockFileName(TBlockfileAddr{static_cast<std::uint32_t>(item.Id)}.File()));
 }
 
 std::string TChromiumBlockfileSource::Describe() const {
-    std::string text = folder_.string() + " (Chromium blockfile cache";
-    if (counts_.Shadowed > 0)
-        text += ", " + std::to_string(counts_.Shadowed) + " older copies under other sites";
-    if (counts_.Damaged > 0)
-        text += ", " + std::to_string(counts_.Damaged) + " damaged entries";
-    if (counts_.Partial > 0)
-        text += ", " + std::to_string(counts_.Partial) + " entries read in part";
-    return text + ")";
+    return DescribeAs("Chromium blockfile cache", {{counts_.Damaged, " damaged entries"},
+                                                   {counts_.Partial, " entries read in part"}});
 }
 
 TReadReport TChromiumBlockfileSource::ReadReport() const {
@@ -969,44 +871,20 @@ TReadReport TChromiumBlockfileSource::ReadReport() const {
                      c.Unindexed > 0;
     if (!report.Damaged)
         return report;
-    report.Problems = c.Problems;
-    std::string text = folder_.string() + ": damaged:";
-    const char* sep = " ";
-    auto add = [&](const std::string& part) {
-        text += sep + part;
-        sep = ", ";
-    };
+    std::vector<std::string> parts;
     if (c.IndexDamaged)
-        add("the index's header cannot be trusted");
+        parts.emplace_back("the index's header cannot be trusted");
     if (c.Crashed)
-        add("the browser did not close it");
-    if (fileProblems_ > 0)
-        add(std::to_string(fileProblems_) + " block files missing or unreadable");
-    const std::pair<int, std::string> parts[] = {
-        {c.BadAddresses, " addresses in the index name nothing readable"},
-        {c.Damaged, " entry records could not be read"},
-        {c.Mismatched, " read despite a checksum that does not fit"},
-        {c.Partial, " entries read in part"},
-        {c.Truncated, " with only part of the body stored"},
-        {c.Unindexed, " entries found in the block files, not through the index"},
-    };
-    for (const auto& [count, what] : parts)
-        if (count > 0)
-            add(std::to_string(count) + what);
-    const std::size_t shown = std::min<std::size_t>(c.Problems.size(), 3);
-    for (std::size_t i = 0; i < shown; ++i)
-        text += (i == 0 ? " (" : "; ") + c.Problems[i];
-    if (c.Problems.size() > shown)
-        text += "; and " + std::to_string(c.Problems.size() - shown) + " more";
-    if (shown > 0)
-        text += ")";
-    report.Summary = text + "; " + std::to_string(c.Entries) +
-                     (c.Entries == 1 ? " entry" : " entries") + " read";
+        parts.emplace_back("the browser did not close it");
+    AddCount(parts, fileProblems_, " block files missing or unreadable");
+    AddCount(parts, c.BadAddresses, " addresses in the index name nothing readable");
+    AddCount(parts, c.Damaged, " entry records could not be read");
+    AddCount(parts, c.Mismatched, " read despite a checksum that does not fit");
+    AddCount(parts, c.Partial, " entries read in part");
+    AddCount(parts, c.Truncated, " with only part of the body stored");
+    AddCount(parts, c.Unindexed, " entries found in the block files, not through the index");
+    Summarize(report, parts, c.Problems.size());
     return report;
-}
-
-std::string TChromiumBlockfileSource::HeldBy() const {
-    return ChromiumCacheHeldBy(folder_);
 }
 
 namespace {
@@ -1097,9 +975,9 @@ TError TBlockfileEditor::Open() {
         return TError::FromErrno(indexFd_ < 0 ? errno : EINVAL, (folder_ / "index").string());
     if (!PRead(indexFd_, 0, kIndexHeaderSize, header_))
         return Fail("the index is shorter than its header");
-    version_ = U32(header_, 4);
-    tableLength_ = U32(header_, 28) == 0 ? kDefaultTableLength : U32(header_, 28);
-    if (U32(header_, 0) != kIndexMagic)
+    version_ = ChromiumU32(header_, 4);
+    tableLength_ = ChromiumU32(header_, 28) == 0 ? kDefaultTableLength : ChromiumU32(header_, 28);
+    if (ChromiumU32(header_, 0) != kIndexMagic)
         return Fail("the index's header is damaged");
     if (version_ != 0x20000 && version_ != 0x20001 && version_ != 0x30000)
         return Fail("index version " + std::to_string(version_ >> 16) + "." +
@@ -1107,12 +985,12 @@ TError TBlockfileEditor::Open() {
     if (tableLength_ % kDefaultTableLength != 0 || tableLength_ > kMaxTableLength ||
         static_cast<std::uint64_t>(st.st_size) < kIndexHeaderSize + 4 * tableLength_)
         return Fail("the index's table does not fit its file");
-    if (U32(header_, 56) != 0)
+    if (ChromiumU32(header_, 56) != 0)
         return Fail("the browser found the cache corrupt and will discard it");
-    if (U32(header_, 32) != 0)
+    if (ChromiumU32(header_, 32) != 0)
         return Fail("the browser did not close the cache (it runs, or it crashed): open it in "
                     "the browser once and close it");
-    if (U32(header_, 256 + 72) != 0)
+    if (ChromiumU32(header_, 256 + 72) != 0)
         return Fail("a change of the browser's recently-used lists was left unfinished");
     return {};
 }
@@ -1199,7 +1077,7 @@ TError TBlockfileEditor::DeleteFirst(std::string_view url, bool& found) {
             t.Slot = first + i;
             std::unordered_set<std::uint32_t> chain;
             std::string prevRecord;
-            for (std::uint32_t a = U32(piece, i * 4), prev = 0; a != 0;) {
+            for (std::uint32_t a = ChromiumU32(piece, i * 4), prev = 0; a != 0;) {
                 if (!chain.insert(a).second)
                     return Fail("the chain of slot " + std::to_string(t.Slot) + " loops");
                 if (TError e = ReadRecord(a, record))
@@ -1284,26 +1162,27 @@ TError TBlockfileEditor::Remove(const TTarget& t) {
     const std::uint32_t self = e.RankingsNode.Value;
     int list = -1;
     for (int l = 0; l < 5 && list < 0; ++l) {
-        std::uint32_t n = U32(header_, 256 + 32 + 4 * static_cast<std::size_t>(l));
+        std::uint32_t n = ChromiumU32(header_, 256 + 32 + 4 * static_cast<std::size_t>(l));
         for (std::size_t steps = 0, prev = n; n != 0 && steps <= maxNodes; ++steps) {
             const std::string_view at = nodeAt(n);
-            if (at.empty() || U32(at, 20) != prev)
+            if (at.empty() || ChromiumU32(at, 20) != prev)
                 return Fail("recently-used list " + std::to_string(l) + " is broken");
             if (n == self) {
                 list = l;
                 break;
             }
-            if (U32(at, 16) == n)
+            if (ChromiumU32(at, 16) == n)
                 break;
             prev = n;
-            n = U32(at, 16);
+            n = ChromiumU32(at, 16);
         }
     }
     if (list < 0)
         return Fail(where + " is on none of the recently-used lists");
     const std::size_t headAt = 256 + 32 + 4 * static_cast<std::size_t>(list);
     const std::size_t tailAt = 256 + 52 + 4 * static_cast<std::size_t>(list);
-    const bool isHead = U32(header_, headAt) == self, isTail = U32(header_, tailAt) == self;
+    const bool isHead = ChromiumU32(header_, headAt) == self,
+               isTail = ChromiumU32(header_, tailAt) == self;
     if (isHead != (r.Prev.Value == self) || isTail != (r.Next.Value == self))
         return Fail(where + ": its rankings node's links do not fit its list");
 
@@ -1390,8 +1269,8 @@ TError TBlockfileEditor::Remove(const TTarget& t) {
             return error;
     }
     const std::size_t sizeAt = 256 + 12 + 4 * static_cast<std::size_t>(list);
-    if (version_ != 0x20000 && U32(header_, sizeAt) > 0)
-        Put32(header_, sizeAt, U32(header_, sizeAt) - 1);
+    if (version_ != 0x20000 && ChromiumU32(header_, sizeAt) > 0)
+        Put32(header_, sizeAt, ChromiumU32(header_, sizeAt) - 1);
 
     // 3. Its storage freed: blocks zeroed, then their bits cleared, the
     // header marked as changing meanwhile.
@@ -1412,8 +1291,8 @@ TError TBlockfileEditor::Remove(const TTarget& t) {
             return TError::FromErrno(errno, path);
         for (std::uint32_t b = a.Start(); b < a.Start() + a.Blocks(); ++b)
             f->Header[80 + b / 8] = static_cast<char>(f->Header[80 + b / 8] & ~(1 << (b % 8)));
-        if (U32(f->Header, 16) > 0)
-            Put32(f->Header, 16, U32(f->Header, 16) - 1);
+        if (ChromiumU32(f->Header, 16) > 0)
+            Put32(f->Header, 16, ChromiumU32(f->Header, 16) - 1);
         // The free runs per length: per group of four blocks, the run at its end.
         std::uint32_t empty[4] = {};
         for (std::uint32_t g = 0; g < f->Parsed.MaxEntries / 4; ++g) {
@@ -1436,15 +1315,15 @@ TError TBlockfileEditor::Remove(const TTarget& t) {
             return TError::FromErrno(errno, (folder_ / name).string());
 
     // 4. The index's counts.
-    if (U32(header_, 8) > 0)
-        Put32(header_, 8, U32(header_, 8) - 1);
+    if (ChromiumU32(header_, 8) > 0)
+        Put32(header_, 8, ChromiumU32(header_, 8) - 1);
     if (version_ == 0x30000) {
-        const std::uint64_t total = U64(header_, 48);
+        const std::uint64_t total = ChromiumU64(header_, 48);
         const std::uint64_t left = total > bytes ? total - bytes : 0;
         Put32(header_, 48, static_cast<std::uint32_t>(left));
         Put32(header_, 52, static_cast<std::uint32_t>(left >> 32));
     } else {
-        const std::uint32_t total = U32(header_, 12);
+        const std::uint32_t total = ChromiumU32(header_, 12);
         Put32(header_, 12, total > bytes ? static_cast<std::uint32_t>(total - bytes) : 0);
     }
     Put32(header_, 256 + 72, 0);
@@ -1472,10 +1351,7 @@ TError TChromiumBlockfileSource::DeleteEntry(std::string_view url) {
     }
     if (deleted == 0)
         return TError::FromErrno(ENOENT, std::string(url));
-    items_.erase(std::remove_if(items_.begin(), items_.end(),
-                                [&](const TItem& item) { return item.Entry.Url == url; }),
-                 items_.end());
-    running_ = false;
+    Forget(url);
     return {};
 }
 

@@ -10,8 +10,7 @@
 // (stream 1) are those of the Simple cache.
 #pragma once
 
-#include "sources/cachesource.h"
-#include "sources/chromium/chromiumcache.h"
+#include "sources/chromium/chromiumsource.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -113,37 +112,26 @@ constexpr std::size_t kBlockfileRankingsSize = 36;
 // "data_1" block file.
 bool IsChromiumBlockfileFolder(const std::filesystem::path& folder);
 
-// How a refresh went.
-struct TBlockfileCounts {
-    int Entries = 0;           // entries given out (one per URL)
-    int Shadowed = 0;          // older entries of a URL held under another partition key
-    int Uploads = 0;           // answers to POST requests, left out
+// How a refresh went. Damaged: entry records passed over; Mismatched:
+// entries read although a checksum or their slot does not fit.
+struct TBlockfileCounts : TChromiumReadCounts {
     int Ranges = 0;            // pieces of media stored in ranges, left out
     int Evicted = 0;           // entries whose content the browser dropped, only the URL left
     int Deleted = 0;           // whole entries the browser deleted, given out on request
     int Unindexed = 0;         // live entries the index does not reach, found in the block files
-    int Damaged = 0;           // entry records passed over
     int Partial = 0;           // entries given out without part of their content
     int BadAddresses = 0;      // addresses in the index or its chains that name nothing readable
-    int Truncated = 0;         // entries whose body the browser stored only in part
-    int Mismatched = 0;        // entries read although a checksum or their slot does not fit
     bool IndexDamaged = false; // the index's header cannot be trusted
     bool Crashed = false;      // the browser did not close the cache
-    // Every problem, up to a limit ("<where>: <what>").
-    std::vector<std::string> Problems;
 };
 
-class TChromiumBlockfileSource : public TCacheSource, public TKeyedEntries {
+class TChromiumBlockfileSource : public TChromiumSourceBase {
 public:
     // folder: the Cache_Data folder (the one that holds "index" and the
     // block files).
     explicit TChromiumBlockfileSource(std::filesystem::path folder);
     ~TChromiumBlockfileSource() override;
 
-    bool First(TRawCacheEntry& entry) override;
-    bool Next(TRawCacheEntry& entry) override;
-    void Close() override;
-    TError Error() const override { return error_; }
     // Removes every entry of the URL (under any partition key) as the
     // browser removes one: out of its hash chain and its recently-used
     // list, its blocks zeroed and freed, its external files deleted, the
@@ -154,50 +142,21 @@ public:
     std::string Describe() const override;
     TReadReport ReadReport() const override;
 
-    TCacheKind Kind() const override { return TCacheKind::ckChromium; }
-    TKeyedEntries* Keys() override { return this; }
-    bool SetRecovered(bool on) override {
-        recovered_ = on;
-        return true;
-    }
-
-    bool SetListShadowed(bool list) override {
-        listShadowed_ = list;
-        return true;
-    }
-    std::string CurrentKey() const override;
-    bool CurrentShadowed() const override;
-    std::vector<TKeyedCopy> UndeliveredCopies() const override;
-    [[nodiscard]] TError ReadCopy(const TKeyedCopy& copy, TRawCacheEntry& entry) const override;
-
     const TBlockfileCounts& Counts() const { return counts_; }
-    const std::filesystem::path& Folder() const { return folder_; }
-    std::string HeldBy() const;
+
+protected:
+    bool Collect() override;
+    TChromiumReadCounts& ReadCounts() override { return counts_; }
+    // The block file that holds its record.
+    std::string CopyFile(const TChromiumItem& item) const override;
 
 private:
-    struct TItem {
-        TChromiumEntry Entry;
-        std::string BodyFile; // the file the body lies in; empty when none
-        std::uint32_t Address = 0;
-        bool Shadowed = false;
-        bool Deleted = false; // given out only with the recovered entries
-    };
     class TFiles;
-    bool Scan();
-    bool Advance(TRawCacheEntry& entry);
-    void FillItem(const TItem& item, TRawCacheEntry& entry) const;
 
-    std::filesystem::path folder_;
-    TError error_;
     TBlockfileCounts counts_;
-    std::vector<TItem> items_;
-    std::size_t next_ = 0;
-    std::size_t current_ = SIZE_MAX;
-    bool running_ = false;
-    bool recovered_ = false;
-    bool listShadowed_ = false;
-    bool shadowedDelivered_ = false;
     int fileProblems_ = 0; // block files missing, cut short or unreadable
+    // The buffers the last refresh held block files in, for the next one.
+    std::vector<std::string> spareHeld_;
 };
 
 } // namespace tarnhold

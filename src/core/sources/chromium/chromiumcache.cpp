@@ -4,15 +4,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <limits.h>
 #include <nettle/sha2.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <unordered_map>
 #include <zlib.h>
 
 namespace tarnhold {
@@ -30,185 +27,17 @@ constexpr std::size_t kKeySha256Size = 32;
 // Microseconds from 1601-01-01 (the browser's clock) are FILETIME's 100 ns
 // units divided by ten.
 constexpr std::int64_t kMaxTime = std::numeric_limits<std::int64_t>::max() / 10;
-constexpr std::size_t kMaxNamedProblems = 50;
 // The body is read in pieces of this size to check its checksum.
 constexpr std::size_t kBodyPiece = 1u << 20;
 // A refresh checks bodies up to this size, which the first reads of the
 // file hold anyway; larger ones are checked when they are read.
 constexpr std::uint64_t kBodyCheckedAtRefresh = 64 * 1024;
-// How much of a key a problem line shows.
-constexpr std::size_t kShownKey = 120;
-
-std::uint32_t U32(std::string_view d, std::size_t at) {
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = (v << 8) | static_cast<unsigned char>(d[at + static_cast<std::size_t>(i)]);
-    return v;
-}
-
-std::uint64_t U64(std::string_view d, std::size_t at) {
-    return (static_cast<std::uint64_t>(U32(d, at + 4)) << 32) | U32(d, at);
-}
 
 TError Damaged(std::string reason) {
     return TError::Message(std::move(reason));
 }
 
-bool IsDigits(std::string_view s) {
-    return !s.empty() &&
-           std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 } // namespace
-
-TError ParseChromiumHead(std::string_view pickle, TChromiumEntry& entry) {
-    if (pickle.size() < 4)
-        return Damaged("the response head is too short");
-    const std::uint32_t payloadSize = U32(pickle, 0);
-    if (payloadSize > pickle.size() - 4)
-        return Damaged("the response head claims more bytes than it has");
-    std::string_view p = pickle.substr(4, payloadSize);
-    std::size_t at = 0;
-    auto need = [&](std::size_t n) { return n <= p.size() && at <= p.size() - n; };
-    if (!need(4))
-        return Damaged("the response head has no flags");
-    const std::uint32_t flags = U32(p, at);
-    at += 4;
-    if ((flags & 0xff) < 3)
-        return Damaged("the response head is of an older format (" + std::to_string(flags & 0xff) +
-                       ")");
-    std::uint32_t extra = 0;
-    if ((flags & 0x80000000u) != 0) {
-        if (!need(4))
-            return Damaged("the response head ends early");
-        extra = U32(p, at);
-        at += 4;
-    }
-    if (!need(16))
-        return Damaged("the response head ends early");
-    at += 8; // the request time
-    entry.ResponseTime = static_cast<std::int64_t>(U64(p, at));
-    at += 8;
-    if ((extra & 4) != 0) {
-        if (!need(8))
-            return Damaged("the response head ends early");
-        at += 8; // the original response time
-    }
-    if (!need(4))
-        return Damaged("the response head has no headers");
-    const std::uint32_t length = U32(p, at);
-    at += 4;
-    if (length > 0x7fffffffu || !need(length))
-        return Damaged("the response headers run past the head");
-    std::string_view raw = p.substr(at, length);
-    entry.Truncated = (flags & (1u << 12)) != 0;
-
-    // NUL-separated lines: the status line, then the headers, then an empty
-    // one. A line break inside a line would make two lines of it.
-    entry.Head.clear();
-    entry.Head.reserve(raw.size() + raw.size() / 16 + 2);
-    std::size_t start = 0;
-    bool first = true;
-    while (start < raw.size()) {
-        std::size_t end = raw.find('\0', start);
-        if (end == std::string_view::npos)
-            end = raw.size();
-        std::string_view line = raw.substr(start, end - start);
-        start = end + 1;
-        if (line.empty())
-            break;
-        for (char c : line)
-            entry.Head += (c == '\r' || c == '\n') ? ' ' : c;
-        entry.Head += "\r\n";
-        if (first) {
-            first = false;
-            // "HTTP/1.1 200 OK"
-            std::size_t sp = line.find(' ');
-            if (sp != std::string_view::npos) {
-                int code = 0;
-                std::size_t i = sp + 1;
-                for (int n = 0; n < 3 && i < line.size() && line[i] >= '0' && line[i] <= '9';
-                     ++n, ++i)
-                    code = code * 10 + (line[i] - '0');
-                entry.Status = code >= 100 ? code : 0;
-            }
-        }
-    }
-    return {};
-}
-
-std::string ChromiumKeyUrl(std::string_view key, bool* upload) {
-    if (upload != nullptr)
-        *upload = false;
-    // "<credentials>/<upload id>/" (current browsers)
-    std::size_t s1 = key.find('/');
-    if (s1 != std::string_view::npos && IsDigits(key.substr(0, s1))) {
-        std::size_t s2 = key.find('/', s1 + 1);
-        if (s2 != std::string_view::npos && IsDigits(key.substr(s1 + 1, s2 - s1 - 1))) {
-            if (upload != nullptr)
-                *upload = key.substr(s1 + 1, s2 - s1 - 1).find_first_not_of('0') !=
-                          std::string_view::npos;
-            key.remove_prefix(s2 + 1);
-        }
-    }
-    // "_dk_<top-frame site> <frame site> <url>": a URL holds no space, so it
-    // is what follows the last one.
-    if (key.substr(0, 4) == "_dk_") {
-        std::size_t sp = key.rfind(' ');
-        if (sp != std::string_view::npos)
-            key.remove_prefix(sp + 1);
-    }
-    return std::string(key);
-}
-
-std::uint32_t ChromiumKeyHash(std::string_view key) {
-    // Paul Hsieh's SuperFastHash: 16-bit reads are little-endian, the last
-    // odd bytes are taken as signed.
-    const auto* p = reinterpret_cast<const unsigned char*>(key.data());
-    std::size_t n = key.size();
-    if (n == 0)
-        return 0;
-    auto get16 = [](const unsigned char* q) {
-        return static_cast<std::uint32_t>(q[0]) | (static_cast<std::uint32_t>(q[1]) << 8);
-    };
-    auto signedByte = [](unsigned char c) {
-        return static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<signed char>(c)));
-    };
-    std::uint32_t h = static_cast<std::uint32_t>(n);
-    for (std::size_t groups = n / 4; groups > 0; --groups, p += 4) {
-        h += get16(p);
-        const std::uint32_t t = (get16(p + 2) << 11) ^ h;
-        h = (h << 16) ^ t;
-        h += h >> 11;
-    }
-    switch (n % 4) {
-    case 3:
-        h += get16(p);
-        h ^= h << 16;
-        h ^= signedByte(p[2]) << 18;
-        h += h >> 11;
-        break;
-    case 2:
-        h += get16(p);
-        h ^= h << 11;
-        h += h >> 17;
-        break;
-    case 1:
-        h += signedByte(p[0]);
-        h ^= h << 10;
-        h += h >> 1;
-        break;
-    default:
-        break;
-    }
-    h ^= h << 3;
-    h += h >> 5;
-    h ^= h << 4;
-    h += h >> 17;
-    h ^= h << 25;
-    h += h >> 6;
-    return h;
-}
 
 std::string ChromiumKeySha256(std::string_view key) {
     sha256_ctx ctx;
@@ -219,26 +48,6 @@ std::string ChromiumKeySha256(std::string_view key) {
     return digest;
 }
 
-std::string ChromiumMismatchText(unsigned mismatch) {
-    std::vector<std::string_view> parts;
-    if ((mismatch & kChromiumKeyMismatch) != 0)
-        parts.push_back("the key");
-    if ((mismatch & kChromiumHeadMismatch) != 0)
-        parts.push_back("the response head");
-    if ((mismatch & kChromiumBodyMismatch) != 0)
-        parts.push_back("the body");
-    if (parts.empty())
-        return {};
-    if (parts.size() == 1)
-        return std::string(parts[0]) + " fails its checksum";
-    std::string text;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        text += i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ";
-        text += parts[i];
-    }
-    return text + " fail their checksums";
-}
-
 TError ParseChromiumEntry(std::uint64_t size, const TReadAt& readAt, TChromiumEntry& entry,
                           std::uint64_t checkBodyUpTo) {
     entry = TChromiumEntry{};
@@ -247,11 +56,12 @@ TError ParseChromiumEntry(std::uint64_t size, const TReadAt& readAt, TChromiumEn
     std::string header;
     if (!readAt(0, kHeaderSize, header) || header.size() != kHeaderSize)
         return Damaged("the header cannot be read");
-    if (U64(header, 0) != kInitialMagic)
+    if (ChromiumU64(header, 0) != kInitialMagic)
         return Damaged("no entry file (wrong magic number)");
-    if (U32(header, 8) != kEntryVersion)
-        return Damaged("entry file version " + std::to_string(U32(header, 8)) + " is not known");
-    const std::uint32_t keyLength = U32(header, 12);
+    if (ChromiumU32(header, 8) != kEntryVersion)
+        return Damaged("entry file version " + std::to_string(ChromiumU32(header, 8)) +
+                       " is not known");
+    const std::uint32_t keyLength = ChromiumU32(header, 12);
     if (keyLength > kChromiumMaxKey || keyLength > size - kHeaderSize - 2 * kEofSize)
         return Damaged("the key is longer than the file allows");
     if (!readAt(kHeaderSize, keyLength, entry.Key) || entry.Key.size() != keyLength)
@@ -260,11 +70,11 @@ TError ParseChromiumEntry(std::uint64_t size, const TReadAt& readAt, TChromiumEn
     std::string eof;
     if (!readAt(size - kEofSize, kEofSize, eof) || eof.size() != kEofSize)
         return Damaged("the end record cannot be read");
-    if (U64(eof, 0) != kFinalMagic)
+    if (ChromiumU64(eof, 0) != kFinalMagic)
         return Damaged("no end record (the entry was not written to the end)");
-    const std::uint32_t flags0 = U32(eof, 8);
-    const std::uint32_t crc0 = U32(eof, 12);
-    const std::uint64_t headSize = U32(eof, 16);
+    const std::uint32_t flags0 = ChromiumU32(eof, 8);
+    const std::uint32_t crc0 = ChromiumU32(eof, 12);
+    const std::uint64_t headSize = ChromiumU32(eof, 16);
     const std::uint64_t sha = (flags0 & kEofHasKeySha256) != 0 ? kKeySha256Size : 0;
     // [header][key][body][eof 1][head][sha?][eof 0]: each part is taken from
     // what the others leave, never subtracted past zero.
@@ -277,7 +87,8 @@ TError ParseChromiumEntry(std::uint64_t size, const TReadAt& readAt, TChromiumEn
     const std::uint64_t headAt = size - kEofSize - sha - headSize;
     const std::uint64_t eof1At = headAt - kEofSize;
     std::string eof1;
-    if (!readAt(eof1At, kEofSize, eof1) || eof1.size() != kEofSize || U64(eof1, 0) != kFinalMagic)
+    if (!readAt(eof1At, kEofSize, eof1) || eof1.size() != kEofSize ||
+        ChromiumU64(eof1, 0) != kFinalMagic)
         return Damaged("the body's end record is missing");
     std::string head;
     if (!readAt(headAt, static_cast<std::size_t>(headSize), head) || head.size() != headSize)
@@ -294,7 +105,7 @@ TError ParseChromiumEntry(std::uint64_t size, const TReadAt& readAt, TChromiumEn
     }
 
     // The key: its hash in the header, and its digest when the file has one.
-    if (U32(header, 16) != ChromiumKeyHash(entry.Key))
+    if (ChromiumU32(header, 16) != ChromiumKeyHash(entry.Key))
         entry.Mismatch |= kChromiumKeyMismatch;
     if (sha != 0) {
         std::string digest;
@@ -306,8 +117,8 @@ TError ParseChromiumEntry(std::uint64_t size, const TReadAt& readAt, TChromiumEn
     }
     // The body, when its end record carries its checksum; a large one only
     // when it is read.
-    entry.BodyHasCrc = (U32(eof1, 8) & kEofHasCrc) != 0;
-    entry.BodyCrc = U32(eof1, 12);
+    entry.BodyHasCrc = (ChromiumU32(eof1, 8) & kEofHasCrc) != 0;
+    entry.BodyCrc = ChromiumU32(eof1, 12);
     entry.BodyChecked = entry.BodyHasCrc && entry.BodyLength <= checkBodyUpTo;
     if (entry.BodyChecked) {
         uLong crc = ::crc32(0, nullptr, 0);
@@ -320,7 +131,7 @@ TError ParseChromiumEntry(std::uint64_t size, const TReadAt& readAt, TChromiumEn
             crc = ::crc32(crc, reinterpret_cast<const Bytef*>(piece.data()), static_cast<uInt>(n));
             done += n;
         }
-        if (crc != U32(eof1, 12))
+        if (crc != ChromiumU32(eof1, 12))
             entry.Mismatch |= kChromiumBodyMismatch;
     }
     entry.Url = ChromiumKeyUrl(entry.Key, &entry.Upload);
@@ -342,7 +153,7 @@ TError ParseChromiumEntry(std::string_view file, TChromiumEntry& entry) {
 // ---------------------------------------------------------------------------
 
 TChromiumCacheSource::TChromiumCacheSource(std::filesystem::path folder)
-    : folder_(std::move(folder)) {}
+    : TChromiumSourceBase(std::move(folder), false) {}
 
 namespace {
 
@@ -410,10 +221,8 @@ private:
 
 } // namespace
 
-bool TChromiumCacheSource::Scan() {
-    items_.clear();
+bool TChromiumCacheSource::Collect() {
     counts_ = TChromiumCounts{};
-    error_ = {};
     int dirFd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0) {
         error_ = TError::FromErrno(errno, folder_.string());
@@ -435,16 +244,12 @@ bool TChromiumCacheSource::Scan() {
     if (errno != 0)
         error_ = TError::FromErrno(errno, folder_.string());
     std::sort(names.begin(), names.end());
-    auto problem = [&](const std::string& name, const std::string& why) {
-        if (counts_.Problems.size() < kMaxNamedProblems)
-            counts_.Problems.push_back(name + ": " + why);
-    };
     auto damaged = [&](const std::string& name, const std::string& why) {
         ++counts_.Damaged;
-        problem(name, why);
+        Problem(name + ": " + why);
     };
     items_.reserve(names.size());
-    for (const std::string& name : names) {
+    for (std::string& name : names) {
         ++counts_.Files;
         // Never through a link: the entry files are the cache's own.
         int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
@@ -453,8 +258,9 @@ bool TChromiumCacheSource::Scan() {
             continue;
         }
         struct stat st {};
-        TItem item;
+        TChromiumItem item;
         const TChromiumEntry& e = item.Entry;
+        std::string why;
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             damaged(name, "not a regular file");
         } else if (TError error =
@@ -466,14 +272,13 @@ bool TChromiumCacheSource::Scan() {
             damaged(name, "the key is empty" + (e.Mismatch != 0
                                                     ? " (" + ChromiumMismatchText(e.Mismatch) + ")"
                                                     : std::string()));
-        } else if (e.Upload && (e.Mismatch & kChromiumKeyMismatch) == 0) {
+        } else if (const TChromiumKeyUse use = ChromiumKeyUse(e, why);
+                   use == TChromiumKeyUse::Upload) {
             ++counts_.Uploads;
-        } else if (e.Upload || !IsAcceptedCacheEntry(NORMAL_CACHE_ENTRY, e.Url)) {
+        } else if (use == TChromiumKeyUse::Damaged) {
             // A key that names nothing to list: damaged unless it is sound
             // and names an upload.
-            std::string why = e.Upload ? "the key names the answer to a POST request"
-                                       : "the key names no address that can be listed";
-            why += " (" + e.Key.substr(0, kShownKey) + (e.Key.size() > kShownKey ? "...)" : ")");
+            why += " (" + ChromiumShownKey(e.Key) + ")";
             if (e.Mismatch != 0)
                 why += " and " + ChromiumMismatchText(e.Mismatch);
             damaged(name, why);
@@ -486,131 +291,19 @@ bool TChromiumCacheSource::Scan() {
             }
             if (e.Mismatch != 0) {
                 ++counts_.Mismatched;
-                problem(name, ChromiumMismatchText(e.Mismatch) + ": read as it is");
+                Problem(name + ": " + ChromiumMismatchText(e.Mismatch) + ": read as it is");
             }
             if (e.Truncated) {
                 ++counts_.Truncated;
-                problem(name, "the body is stored only in part");
+                Problem(name + ": the body is stored only in part");
             }
-            item.FileName = name;
-            items_.push_back(std::move(item));
+            item.File = std::move(name);
+            Keep(std::move(item));
         }
         ::close(fd);
     }
     ::closedir(dir); // closes dirFd
-
-    // One entry per URL: the newest; the others are hidden behind it.
-    std::unordered_map<std::string_view, std::size_t> newest;
-    newest.reserve(items_.size());
-    for (std::size_t i = 0; i < items_.size(); ++i) {
-        auto [it, inserted] = newest.try_emplace(items_[i].Entry.Url, i);
-        if (inserted)
-            continue;
-        TItem& kept = items_[it->second];
-        if (items_[i].Entry.ResponseTime > kept.Entry.ResponseTime) {
-            kept.Shadowed = true;
-            it->second = i;
-        } else {
-            items_[i].Shadowed = true;
-        }
-        ++counts_.Shadowed;
-    }
-    counts_.Entries = static_cast<int>(items_.size()) - counts_.Shadowed;
     return true;
-}
-
-void FillChromiumEntry(const TChromiumEntry& e, const std::filesystem::path& file,
-                       TRawCacheEntry& entry) {
-    entry.Clear();
-    entry.Url = e.Url;
-    entry.EntryType = NORMAL_CACHE_ENTRY;
-    const std::uint64_t ticks = static_cast<std::uint64_t>(e.ResponseTime) * 10;
-    entry.LastModified.dwLowDateTime = static_cast<std::uint32_t>(ticks);
-    entry.LastModified.dwHighDateTime = static_cast<std::uint32_t>(ticks >> 32);
-    entry.HeaderBlock = e.Head;
-    // A redirect's body is no document.
-    const bool redirect = e.Status >= 300 && e.Status < 400;
-    if (!redirect) {
-        entry.LocalFileName = file.string();
-        entry.Size = e.BodyLength;
-        entry.BodyOffset = e.BodyOffset;
-        entry.BodyLength = static_cast<std::int64_t>(e.BodyLength);
-        if (e.BodyHasCrc && !e.BodyChecked)
-            entry.BodyCheck = {TBodyCheck::Crc32, e.BodyCrc, 0, 0};
-        // The value of the Content-Encoding header, if any.
-        std::string_view head = e.Head;
-        for (std::size_t pos = 0; pos < head.size();) {
-            std::size_t end = head.find("\r\n", pos);
-            if (end == std::string_view::npos)
-                end = head.size();
-            std::string_view line = head.substr(pos, end - pos);
-            pos = end + 2;
-            std::size_t colon = line.find(':');
-            if (colon == std::string_view::npos)
-                continue;
-            std::string name(line.substr(0, colon));
-            for (char& c : name)
-                c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-            while (!name.empty() && name.back() == ' ')
-                name.pop_back();
-            if (name == "content-encoding") {
-                std::string_view value = line.substr(colon + 1);
-                while (!value.empty() && value.front() == ' ')
-                    value.remove_prefix(1);
-                entry.ContentEncoding = std::string(value);
-                break;
-            }
-        }
-    }
-}
-
-bool TChromiumCacheSource::Advance(TRawCacheEntry& entry) {
-    while (running_ && next_ < items_.size()) {
-        const std::size_t i = next_++;
-        if (items_[i].Shadowed && !listShadowed_)
-            continue;
-        current_ = i;
-        FillChromiumEntry(items_[i].Entry, folder_ / items_[i].FileName, entry);
-        return true;
-    }
-    running_ = false;
-    current_ = SIZE_MAX;
-    return false;
-}
-
-bool TChromiumCacheSource::First(TRawCacheEntry& entry) {
-    running_ = Scan();
-    next_ = 0;
-    shadowedDelivered_ = listShadowed_;
-    return Advance(entry);
-}
-
-bool TChromiumCacheSource::Next(TRawCacheEntry& entry) {
-    return Advance(entry);
-}
-
-void TChromiumCacheSource::Close() {
-    running_ = false;
-    current_ = SIZE_MAX;
-}
-
-std::string TChromiumCacheSource::CurrentKey() const {
-    return current_ < items_.size() ? items_[current_].Entry.Key : std::string();
-}
-
-bool TChromiumCacheSource::CurrentShadowed() const {
-    return current_ < items_.size() && items_[current_].Shadowed;
-}
-
-std::vector<TKeyedCopy> TChromiumCacheSource::UndeliveredCopies() const {
-    std::vector<TKeyedCopy> copies;
-    if (shadowedDelivered_)
-        return copies;
-    for (const TItem& item : items_) {
-        if (item.Shadowed)
-            copies.push_back({item.Entry.Url, item.Entry.Key, (folder_ / item.FileName).native()});
-    }
-    return copies;
 }
 
 TError TChromiumCacheSource::ReadCopy(const TKeyedCopy& copy, TRawCacheEntry& entry) const {
@@ -637,19 +330,13 @@ TError TChromiumCacheSource::ReadCopy(const TKeyedCopy& copy, TRawCacheEntry& en
         return TError::Message(copy.FileName + ": the file holds another entry now");
     if (e.Mismatch != 0)
         return TError::Message(copy.FileName + ": " + ChromiumMismatchText(e.Mismatch));
-    FillChromiumEntry(e, file, entry);
+    FillChromiumEntry(e, file.native(), entry);
     return {};
 }
 
 std::string TChromiumCacheSource::Describe() const {
-    std::string text = folder_.string() + " (Chromium cache";
-    if (counts_.Shadowed > 0)
-        text += ", " + std::to_string(counts_.Shadowed) + " older copies under other sites";
-    if (counts_.Damaged > 0)
-        text += ", " + std::to_string(counts_.Damaged) + " damaged entry files";
-    if (counts_.Mismatched > 0)
-        text += ", " + std::to_string(counts_.Mismatched) + " entries failing a checksum";
-    return text + ")";
+    return DescribeAs("Chromium cache", {{counts_.Damaged, " damaged entry files"},
+                                         {counts_.Mismatched, " entries failing a checksum"}});
 }
 
 TReadReport TChromiumCacheSource::ReadReport() const {
@@ -659,89 +346,24 @@ TReadReport TChromiumCacheSource::ReadReport() const {
     report.Damaged = c.Damaged > 0 || c.Mismatched > 0 || c.Truncated > 0;
     if (!report.Damaged)
         return report;
-    report.Problems = c.Problems;
-    std::string text = folder_.string() + ": damaged:";
-    const char* sep = " ";
-    const std::pair<int, std::string> parts[] = {
-        {c.Damaged, " of " + std::to_string(c.Files) + " entry files could not be read"},
-        {c.Mismatched, " read despite a checksum that does not fit"},
-        {c.Truncated, " with only part of the body stored"},
-    };
-    for (const auto& [count, what] : parts) {
-        if (count == 0)
-            continue;
-        text += sep + std::to_string(count) + what;
-        sep = ", ";
-    }
-    // The first files by name; Problems holds more.
-    const std::size_t total = static_cast<std::size_t>(c.Damaged + c.Mismatched + c.Truncated);
-    const std::size_t shown = std::min<std::size_t>(c.Problems.size(), 3);
-    for (std::size_t i = 0; i < shown; ++i)
-        text += (i == 0 ? " (" : "; ") + c.Problems[i];
-    if (total > shown)
-        text += "; and " + std::to_string(total - shown) + " more";
-    if (shown > 0)
-        text += ")";
-    report.Summary = text + "; " + std::to_string(c.Entries) +
-                     (c.Entries == 1 ? " entry" : " entries") + " read";
+    std::vector<std::string> parts;
+    AddCount(parts, c.Damaged, " of " + std::to_string(c.Files) + " entry files could not be read");
+    AddCount(parts, c.Mismatched, " read despite a checksum that does not fit");
+    AddCount(parts, c.Truncated, " with only part of the body stored");
+    // Every problem counted, though Problems keeps only the first.
+    Summarize(report, parts, static_cast<std::size_t>(c.Damaged + c.Mismatched + c.Truncated));
     return report;
-}
-
-namespace {
-
-// A profile lock "<host>-<pid>" that names a process alive on this machine.
-std::string LiveLock(const std::filesystem::path& lock) {
-    char target[PATH_MAX];
-    ssize_t n = ::readlink(lock.c_str(), target, sizeof target - 1);
-    if (n <= 0)
-        return {};
-    std::string text(target, static_cast<std::size_t>(n));
-    std::size_t dash = text.rfind('-');
-    if (dash == std::string::npos || !IsDigits(text.substr(dash + 1)) || text.size() - dash > 10)
-        return {};
-    char host[256] = {};
-    if (::gethostname(host, sizeof host - 1) != 0 || text.substr(0, dash) != host)
-        return "Chromium on " + text.substr(0, dash) + " holds " + lock.string();
-    const pid_t pid = static_cast<pid_t>(std::stol(text.substr(dash + 1)));
-    if (pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM))
-        return "Chromium (process " + std::to_string(pid) + ") is running with this cache (" +
-               lock.string() + ")";
-    return {};
-}
-
-} // namespace
-
-std::string ChromiumCacheHeldBy(const std::filesystem::path& folder) {
-    // The profile's lock sits in the folder of profiles: above the cache
-    // when the cache lives in it, or for ~/.cache/<browser>/<profile>/Cache
-    // in ~/.config/<browser>.
-    std::error_code ec;
-    std::filesystem::path dir = std::filesystem::absolute(folder, ec);
-    std::vector<std::filesystem::path> candidates;
-    for (std::filesystem::path p = dir; p.has_relative_path(); p = p.parent_path()) {
-        candidates.push_back(p / "SingletonLock");
-        if (p.parent_path().filename() == ".cache") {
-            candidates.push_back(p.parent_path().parent_path() / ".config" / p.filename() /
-                                 "SingletonLock");
-        }
-        if (p.parent_path() == p)
-            break;
-    }
-    for (const auto& lock : candidates)
-        if (std::string why = LiveLock(lock); !why.empty())
-            return why;
-    return {};
 }
 
 TError TChromiumCacheSource::DeleteEntry(std::string_view url) {
     if (std::string why = HeldBy(); !why.empty())
         return TError::Message("the cache is in use: " + why + "; close the browser first", EBUSY);
     if (items_.empty())
-        (void)Scan();
+        (void)Refresh();
     std::vector<std::string> files;
-    for (const TItem& item : items_)
+    for (const TChromiumItem& item : items_)
         if (item.Entry.Url == url)
-            files.push_back(item.FileName);
+            files.push_back(item.File);
     if (files.empty())
         return TError::FromErrno(ENOENT, std::string(url));
     int dirFd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -760,17 +382,9 @@ TError TChromiumCacheSource::DeleteEntry(std::string_view url) {
             result = TError::FromErrno(errno, (folder_ / name).string());
     }
     ::close(dirFd);
-    if (!result) {
-        items_.erase(std::remove_if(items_.begin(), items_.end(),
-                                    [&](const TItem& item) { return item.Entry.Url == url; }),
-                     items_.end());
-        running_ = false;
-    }
+    if (!result)
+        Forget(url);
     return result;
-}
-
-std::string TChromiumCacheSource::HeldBy() const {
-    return ChromiumCacheHeldBy(folder_);
 }
 
 bool IsChromiumCacheFolder(const std::filesystem::path& folder) {
@@ -780,7 +394,7 @@ bool IsChromiumCacheFolder(const std::filesystem::path& folder) {
     struct stat st {};
     std::string head;
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && FdReader(fd)(0, 8, head) &&
-              U64(head, 0) == kInitialMagic;
+              ChromiumU64(head, 0) == kInitialMagic;
     ::close(fd);
     return ok;
 }

@@ -27,8 +27,6 @@ constexpr std::string_view kSqliteMagic{"SQLite format 3\0", 16};
 // Chromium keeps at most 255 shards; a few more names are looked at so
 // that a copy with stray shards is read whole.
 constexpr int kMaxShards = 256;
-constexpr std::size_t kMaxNamedProblems = 50;
-constexpr std::size_t kShownKey = 120;
 constexpr std::size_t kPiece = 64 * 1024;
 // A body is named to the body reader by its shard and its row.
 constexpr int kShardShift = 56;
@@ -39,10 +37,6 @@ constexpr std::int64_t kMaxTime = std::numeric_limits<std::int64_t>::max() / 10;
 
 std::string ShardName(int shard) {
     return "sqldb" + std::to_string(shard);
-}
-
-std::string Shown(std::string_view key) {
-    return std::string(key.substr(0, kShownKey)) + (key.size() > kShownKey ? "..." : "");
 }
 
 // The size of a regular file in folder (never through a link); -1 when it
@@ -161,14 +155,21 @@ namespace {
 class TStmt {
 public:
     TStmt() = default;
-    TStmt(sqlite3* db, const std::string& sql) {
-        if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size() + 1), &stmt_,
-                               nullptr) != SQLITE_OK)
-            stmt_ = nullptr;
-    }
+    TStmt(sqlite3* db, const std::string& sql) { Prepare(db, sql); }
     TStmt(const TStmt&) = delete;
     TStmt& operator=(const TStmt&) = delete;
-    ~TStmt() { sqlite3_finalize(stmt_); }
+    ~TStmt() { Finalize(); }
+    // Prepares sql for db, in place of what was prepared before.
+    void Prepare(sqlite3* db, const std::string& sql) {
+        Finalize();
+        if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size() + 1), &stmt_,
+                               nullptr) != SQLITE_OK)
+            Finalize();
+    }
+    void Finalize() {
+        sqlite3_finalize(stmt_);
+        stmt_ = nullptr;
+    }
     explicit operator bool() const { return stmt_ != nullptr; }
     sqlite3_stmt* get() const { return stmt_; }
     int Step() { return sqlite3_step(stmt_); }
@@ -359,13 +360,22 @@ public:
         TFileId Id; // of the original, when it is read itself
         TLayout Layout;
         TDb Db;
+        // What reading a body asks, prepared once: the entry's key (and its
+        // hash), and its pieces.
+        TStmt Key, Pieces;
         std::mutex Lock;
+
+        void Close() {
+            Key.Finalize();
+            Pieces.Finalize();
+            Db.Close();
+        }
     };
 
     ~TStore() override {
         for (auto& shard : shards_)
             if (shard)
-                shard->Db.Close();
+                shard->Close();
         DeleteFolder(copies_);
     }
 
@@ -394,7 +404,7 @@ public:
         std::lock_guard<std::mutex> lock(s.Lock);
         if (s.Copy)
             return; // the copy still holds what the tree shows
-        s.Db.Close();
+        s.Close();
         (void)IdOf(s.Original, s.Id);
         struct stat st {};
         if (::lstat(s.Original.c_str(), &st) == 0)
@@ -437,19 +447,31 @@ TError TChromiumSqlSource::TStore::ReadBody(std::uint64_t key, std::uint64_t len
     };
 
     // The hash the checksums are bound to: the row's own, else the key's.
+    // A statement of the shard's, prepared on first use, set to run for the row.
+    auto ready = [&](TStmt& stmt, const std::string& sql) {
+        if (!stmt)
+            stmt.Prepare(db.get(), sql);
+        if (!stmt)
+            return false;
+        stmt.Reset();
+        stmt.Bind(1, resId);
+        db.Fresh();
+        return true;
+    };
     std::uint32_t hash = 0;
     {
-        TStmt row(db.get(), std::string("SELECT cache_key") +
-                                (s.Layout.KeyHash ? ", cache_key_hash" : "") +
-                                " FROM resources WHERE res_id=?1");
-        if (!row)
+        TStmt& row = s.Key;
+        if (!ready(row, std::string("SELECT cache_key") +
+                            (s.Layout.KeyHash ? ", cache_key_hash" : "") +
+                            " FROM resources WHERE res_id=?1"))
             return failed("the entry cannot be read");
-        row.Bind(1, resId);
-        db.Fresh();
-        if (row.Step() != SQLITE_ROW)
+        const bool found = row.Step() == SQLITE_ROW;
+        if (found)
+            hash = s.Layout.KeyHash && !row.IsNull(1) ? static_cast<std::uint32_t>(row.Int(1))
+                                                      : ChromiumKeyHash(row.Bytes(0));
+        row.Reset();
+        if (!found)
             return TError::Message(name + ": the entry is gone; read the cache again", EIO);
-        hash = s.Layout.KeyHash && !row.IsNull(1) ? static_cast<std::uint32_t>(row.Int(1))
-                                                  : ChromiumKeyHash(row.Bytes(0));
     }
     struct TPiece {
         std::int64_t RowId, Start, Length;
@@ -458,19 +480,19 @@ TError TChromiumSqlSource::TStore::ReadBody(std::uint64_t key, std::uint64_t len
     };
     std::vector<TPiece> pieces;
     {
-        TStmt list(db.get(), std::string("SELECT rowid, start, length(blob), ") +
-                                 (s.Layout.BlobCheckSum ? "check_sum" : "NULL") +
-                                 " FROM blobs WHERE res_id=?1 ORDER BY start");
-        if (!list)
+        TStmt& list = s.Pieces;
+        if (!ready(list, std::string("SELECT rowid, start, length(blob), ") +
+                             (s.Layout.BlobCheckSum ? "check_sum" : "NULL") +
+                             " FROM blobs WHERE res_id=?1 ORDER BY start"))
             return failed("the body cannot be read");
-        list.Bind(1, resId);
-        db.Fresh();
         int rc;
         while ((rc = list.Step()) == SQLITE_ROW)
             pieces.push_back({list.Int(0), list.Int(1), list.Int(2), !list.IsNull(3),
                               static_cast<std::uint32_t>(list.Int(3))});
-        if (rc != SQLITE_DONE)
-            return failed("the body cannot be read");
+        TError error = rc == SQLITE_DONE ? TError{} : failed("the body cannot be read");
+        list.Reset();
+        if (error)
+            return error;
     }
 
     std::uint64_t pos = 0;
@@ -534,7 +556,8 @@ TError TChromiumSqlSource::TStore::ReadBody(std::uint64_t key, std::uint64_t len
 
 // ---------------------------------------------------------------------------
 
-TChromiumSqlSource::TChromiumSqlSource(std::filesystem::path folder) : folder_(std::move(folder)) {}
+TChromiumSqlSource::TChromiumSqlSource(std::filesystem::path folder)
+    : TChromiumSourceBase(std::move(folder), true) {}
 
 TChromiumSqlSource::~TChromiumSqlSource() = default;
 
@@ -586,15 +609,10 @@ std::vector<int> ShardNumbers(const std::filesystem::path& folder, int& fromInde
 
 } // namespace
 
-bool TChromiumSqlSource::Scan() {
-    items_.clear();
+bool TChromiumSqlSource::Collect() {
     counts_ = TChromiumSqlCounts{};
-    error_ = {};
     store_ = std::make_shared<TStore>();
-    auto problem = [&](std::string text) {
-        if (counts_.Problems.size() < kMaxNamedProblems)
-            counts_.Problems.push_back(std::move(text));
-    };
+    auto problem = [&](std::string text) { Problem(std::move(text)); };
 
     struct stat folderStat {};
     if (::stat(folder_.c_str(), &folderStat) != 0) {
@@ -707,7 +725,8 @@ bool TChromiumSqlSource::Scan() {
             bool Gap = false;
             bool BadPiece = false;
         };
-        std::unordered_map<std::int64_t, TExtent> extents;
+        // By res_id, as the pieces come.
+        std::vector<std::pair<std::int64_t, TExtent>> extents;
         bool extentsWhole = true;
         {
             TStmt s(db.get(), "SELECT res_id, start, \"end\", length(blob) FROM blobs "
@@ -715,7 +734,10 @@ bool TChromiumSqlSource::Scan() {
             db.Fresh();
             int rc = s ? SQLITE_ROW : SQLITE_ERROR;
             while (s && (rc = s.Step()) == SQLITE_ROW) {
-                TExtent& e = extents[s.Int(0)];
+                const std::int64_t resId = s.Int(0);
+                if (extents.empty() || extents.back().first != resId)
+                    extents.emplace_back(resId, TExtent{});
+                TExtent& e = extents.back().second;
                 const std::int64_t start = s.Int(1), end = s.Int(2), len = s.Int(3);
                 if (start < 0 || len < 0) {
                     e.BadPiece = true;
@@ -754,26 +776,27 @@ bool TChromiumSqlSource::Scan() {
         int rc = s ? SQLITE_ROW : SQLITE_ERROR;
         while (s && (rc = s.Step()) == SQLITE_ROW) {
             ++counts_.Rows;
-            TItem item;
-            item.ResId = s.Int(kResId);
+            TChromiumItem item;
+            const std::int64_t resId = s.Int(kResId);
+            item.Id = static_cast<std::uint64_t>(resId);
             item.Shard = static_cast<int>(number);
-            item.Doomed = s.Int(kDoomed) != 0;
+            item.Deleted = s.Int(kDoomed) != 0;
             TChromiumEntry& e = item.Entry;
             e.Key = std::string(s.Bytes(kKey));
-            const std::string where = name + " row " + std::to_string(item.ResId);
+            auto where = [&] { return name + " row " + std::to_string(resId); };
             auto damaged = [&](const std::string& why) {
                 ++counts_.Damaged;
-                problem(where + ": " + why);
+                problem(where() + ": " + why);
             };
-            if (item.Doomed)
+            if (item.Deleted)
                 ++counts_.Doomed;
-            if (item.ResId < 0 || static_cast<std::uint64_t>(item.ResId) > kResIdMask) {
+            if (resId < 0 || item.Id > kResIdMask) {
                 damaged("an entry number out of range");
                 continue;
             }
             if (s.IsNull(kHead)) {
                 // Made but never given its headers; one being deleted is no loss.
-                if (!item.Doomed)
+                if (!item.Deleted)
                     damaged("no response head (the entry was never finished)");
                 continue;
             }
@@ -787,7 +810,7 @@ bool TChromiumSqlSource::Scan() {
                                             static_cast<std::uint32_t>(s.Int(kCheckSum)))
                 e.Mismatch |= kChromiumHeadMismatch;
             if (TError error = ParseChromiumHead(head, e)) {
-                if (!item.Doomed)
+                if (!item.Deleted)
                     damaged(error.Text() + ((e.Mismatch & kChromiumHeadMismatch) != 0
                                                 ? " (and fails its checksum)"
                                                 : ""));
@@ -798,15 +821,14 @@ bool TChromiumSqlSource::Scan() {
                 damaged("the key is empty");
                 continue;
             }
-            if (e.Upload && (e.Mismatch & kChromiumKeyMismatch) == 0) {
-                if (!item.Doomed)
+            std::string unlisted;
+            if (const TChromiumKeyUse use = ChromiumKeyUse(e, unlisted);
+                use == TChromiumKeyUse::Upload) {
+                if (!item.Deleted)
                     ++counts_.Uploads;
                 continue;
-            }
-            if (e.Upload || !IsAcceptedCacheEntry(NORMAL_CACHE_ENTRY, e.Url)) {
-                std::string why = e.Upload ? "the key names the answer to a POST request"
-                                           : "the key names no address that can be listed";
-                damaged(why + " (" + Shown(e.Key) + ")");
+            } else if (use == TChromiumKeyUse::Damaged) {
+                damaged(unlisted + " (" + ChromiumShownKey(e.Key) + ")");
                 continue;
             }
             if (e.ResponseTime <= 0 || e.ResponseTime > kMaxTime)
@@ -815,215 +837,95 @@ bool TChromiumSqlSource::Scan() {
                                      : std::clamp<std::int64_t>(s.Int(kLastUsed), 0, kMaxTime);
 
             // The body: the bytes from its start up to the first gap.
-            const auto ext = extents.find(item.ResId);
-            const TExtent extent = ext != extents.end() ? ext->second : TExtent{};
+            const auto ext = std::lower_bound(extents.begin(), extents.end(), resId,
+                                              [](const std::pair<std::int64_t, TExtent>& x,
+                                                 std::int64_t id) { return x.first < id; });
+            const TExtent extent =
+                ext != extents.end() && ext->first == resId ? ext->second : TExtent{};
             const std::int64_t bodyEnd = s.IsNull(kBodyEnd) ? -1 : s.Int(kBodyEnd);
-            item.Body = extent.Contiguous;
+            std::uint64_t body = extent.Contiguous;
             if (bodyEnd >= 0)
-                item.Body = std::min(item.Body, static_cast<std::uint64_t>(bodyEnd));
-            if (!item.Doomed) {
+                body = std::min(body, static_cast<std::uint64_t>(bodyEnd));
+            if (!item.Deleted) {
                 if (extent.BadPiece || e.Mismatch != 0) {
                     ++counts_.Mismatched;
                     std::string why = extent.BadPiece && e.Mismatch == 0
                                           ? "a body piece's size does not fit its place"
                                           : ChromiumMismatchText(e.Mismatch);
-                    problem(where + ": " + why + ": read as it is");
+                    problem(where() + ": " + why + ": read as it is");
                 }
-                if (bodyEnd >= 0 && item.Body < static_cast<std::uint64_t>(bodyEnd) &&
+                if (bodyEnd >= 0 && body < static_cast<std::uint64_t>(bodyEnd) &&
                     !(e.Status >= 300 && e.Status < 400)) {
                     ++counts_.Partial;
-                    const std::uint64_t missing = static_cast<std::uint64_t>(bodyEnd) - item.Body;
-                    problem(where + ": " + std::to_string(missing) + " of " +
+                    const std::uint64_t missing = static_cast<std::uint64_t>(bodyEnd) - body;
+                    problem(where() + ": " + std::to_string(missing) + " of " +
                             std::to_string(bodyEnd) + " body bytes are missing" +
                             (extentsWhole ? "" : " or unreadable") + "; the first " +
-                            std::to_string(item.Body) + " are read");
+                            std::to_string(body) + " are read");
                 }
                 if (e.Truncated) {
                     ++counts_.Truncated;
-                    problem(where + ": the body is stored only in part");
+                    problem(where() + ": the body is stored only in part");
                 }
             }
             e.BodyOffset = 0;
-            e.BodyLength = item.Body;
-            items_.push_back(std::move(item));
+            e.BodyLength = body;
+            Keep(std::move(item));
         }
         if (rc != SQLITE_DONE) {
             ++counts_.Unreadable;
             problem(name + ": the entries stop early: " + db.Why());
         }
     }
-
-    // One entry per URL: the newest live one; older live ones are hidden
-    // behind it. A row being deleted counts only when no live row holds its
-    // URL, the newest of them.
-    std::stable_partition(items_.begin(), items_.end(), [](const TItem& i) { return !i.Doomed; });
-    std::unordered_map<std::string_view, std::size_t> newest;
-    std::unordered_map<std::string_view, std::size_t> newestDoomed;
-    newest.reserve(items_.size());
-    auto newer = [](const TItem& a, const TItem& b) {
-        return a.Entry.ResponseTime != b.Entry.ResponseTime
-                   ? a.Entry.ResponseTime > b.Entry.ResponseTime
-                   : a.ResId > b.ResId;
-    };
-    for (std::size_t i = 0; i < items_.size(); ++i) {
-        TItem& item = items_[i];
-        if (item.Doomed) {
-            if (newest.count(item.Entry.Url) > 0) {
-                item.Shadowed = true;
-                continue;
-            }
-            auto [it, inserted] = newestDoomed.try_emplace(item.Entry.Url, i);
-            if (!inserted) {
-                if (newer(item, items_[it->second])) {
-                    items_[it->second].Shadowed = true;
-                    it->second = i;
-                } else {
-                    item.Shadowed = true;
-                }
-            }
-            continue;
-        }
-        auto [it, inserted] = newest.try_emplace(item.Entry.Url, i);
-        if (inserted)
-            continue;
-        if (newer(item, items_[it->second])) {
-            items_[it->second].Shadowed = true;
-            it->second = i;
-        } else {
-            item.Shadowed = true;
-        }
-        ++counts_.Shadowed;
-    }
-    counts_.Entries = static_cast<int>(newest.size());
-    deletedRecords_ = newestDoomed.size();
     return true;
 }
 
-void TChromiumSqlSource::Fill(const TItem& item, TRawCacheEntry& entry) const {
-    FillChromiumEntry(item.Entry, folder_ / ShardName(item.Shard), entry);
-    entry.Recovered = item.Doomed;
+bool TChromiumSqlSource::Newer(const TChromiumItem& a, const TChromiumItem& b) const {
+    return a.Entry.ResponseTime != b.Entry.ResponseTime
+               ? a.Entry.ResponseTime > b.Entry.ResponseTime
+               : a.Id > b.Id;
+}
+
+void TChromiumSqlSource::Fill(const TChromiumItem& item, TRawCacheEntry& entry) const {
+    FillChromiumEntry(item.Entry, PathOf(ShardName(item.Shard)), entry);
+    entry.Recovered = item.Deleted;
     if (!entry.LocalFileName.empty()) {
         entry.Store = store_;
-        entry.StoreKey = (static_cast<std::uint64_t>(item.Shard) << kShardShift) |
-                         static_cast<std::uint64_t>(item.ResId);
+        entry.StoreKey = (static_cast<std::uint64_t>(item.Shard) << kShardShift) | item.Id;
     }
-}
-
-bool TChromiumSqlSource::Advance(TRawCacheEntry& entry) {
-    while (running_ && next_ < items_.size()) {
-        const std::size_t i = next_++;
-        const TItem& item = items_[i];
-        if (item.Doomed ? (!recovered_ || item.Shadowed) : (item.Shadowed && !listShadowed_))
-            continue;
-        current_ = i;
-        Fill(item, entry);
-        return true;
-    }
-    running_ = false;
-    current_ = SIZE_MAX;
-    return false;
-}
-
-bool TChromiumSqlSource::First(TRawCacheEntry& entry) {
-    running_ = Scan();
-    next_ = 0;
-    shadowedDelivered_ = listShadowed_;
-    return Advance(entry);
-}
-
-bool TChromiumSqlSource::Next(TRawCacheEntry& entry) {
-    return Advance(entry);
-}
-
-void TChromiumSqlSource::Close() {
-    running_ = false;
-    current_ = SIZE_MAX;
 }
 
 bool TChromiumSqlSource::ReadCopy() const {
     return store_ && store_->AnyCopy();
 }
 
-std::string TChromiumSqlSource::CurrentKey() const {
-    return current_ < items_.size() ? items_[current_].Entry.Key : std::string();
-}
-
-bool TChromiumSqlSource::CurrentShadowed() const {
-    return current_ < items_.size() && !items_[current_].Doomed && items_[current_].Shadowed;
-}
-
-TError TChromiumSqlSource::ReadCopy(const TKeyedCopy& copy, TRawCacheEntry& entry) const {
-    // The copy as the last enumeration read it; its body is read from its
-    // rows when it is asked for.
-    for (const TItem& item : items_) {
-        if (item.Shadowed && !item.Doomed && item.Entry.Key == copy.Key &&
-            item.Entry.Url == copy.Url) {
-            Fill(item, entry);
-            return {};
-        }
-    }
-    return TError::Message(copy.Url + ": no such copy in the cache now", ENOENT);
-}
-
-std::vector<TKeyedCopy> TChromiumSqlSource::UndeliveredCopies() const {
-    std::vector<TKeyedCopy> copies;
-    if (shadowedDelivered_)
-        return copies;
-    for (const TItem& item : items_)
-        if (item.Shadowed && !item.Doomed)
-            copies.push_back(
-                {item.Entry.Url, item.Entry.Key, (folder_ / ShardName(item.Shard)).native()});
-    return copies;
+std::string TChromiumSqlSource::CopyFile(const TChromiumItem& item) const {
+    return PathOf(ShardName(item.Shard));
 }
 
 std::string TChromiumSqlSource::Describe() const {
-    std::string text = folder_.string() + " (Chromium SQL cache";
-    if (counts_.Shadowed > 0)
-        text += ", " + std::to_string(counts_.Shadowed) + " older copies under other sites";
-    if (counts_.BadShards > 0)
-        text += ", " + std::to_string(counts_.BadShards) + " shards missing or unreadable";
-    if (counts_.Damaged > 0)
-        text += ", " + std::to_string(counts_.Damaged) + " damaged entries";
-    if (counts_.Mismatched > 0)
-        text += ", " + std::to_string(counts_.Mismatched) + " entries failing a checksum";
-    return text + ")";
+    return DescribeAs("Chromium SQL cache", {{counts_.BadShards, " shards missing or unreadable"},
+                                             {counts_.Damaged, " damaged entries"},
+                                             {counts_.Mismatched, " entries failing a checksum"}});
 }
 
 TReadReport TChromiumSqlSource::ReadReport() const {
     const TChromiumSqlCounts& c = counts_;
     TReadReport report;
     report.SkippedRecords = static_cast<std::size_t>(c.Damaged);
-    report.DeletedRecords = deletedRecords_;
+    report.DeletedRecords = DeletedUrls();
     report.Damaged = c.BadShards > 0 || c.Unreadable > 0 || c.Damaged > 0 || c.Mismatched > 0 ||
                      c.Partial > 0 || c.Truncated > 0;
     if (!report.Damaged)
         return report;
-    report.Problems = c.Problems;
-    std::string text = folder_.string() + ": damaged:";
-    const char* sep = " ";
-    const std::pair<int, std::string> parts[] = {
-        {c.BadShards, " shards missing or unreadable"},
-        {c.Unreadable, " shards read only in part"},
-        {c.Damaged, " of " + std::to_string(c.Rows) + " entries could not be read"},
-        {c.Mismatched, " read despite a checksum that does not fit"},
-        {c.Partial, " with body bytes missing"},
-        {c.Truncated, " with only part of the body stored"},
-    };
-    for (const auto& [count, what] : parts) {
-        if (count == 0)
-            continue;
-        text += sep + std::to_string(count) + what;
-        sep = ", ";
-    }
-    const std::size_t shown = std::min<std::size_t>(c.Problems.size(), 3);
-    for (std::size_t i = 0; i < shown; ++i)
-        text += (i == 0 ? " (" : "; ") + c.Problems[i];
-    if (c.Problems.size() > shown)
-        text += "; and " + std::to_string(c.Problems.size() - shown) + " more";
-    if (shown > 0)
-        text += ")";
-    report.Summary = text + "; " + std::to_string(c.Entries) +
-                     (c.Entries == 1 ? " entry" : " entries") + " read";
+    std::vector<std::string> parts;
+    AddCount(parts, c.BadShards, " shards missing or unreadable");
+    AddCount(parts, c.Unreadable, " shards read only in part");
+    AddCount(parts, c.Damaged, " of " + std::to_string(c.Rows) + " entries could not be read");
+    AddCount(parts, c.Mismatched, " read despite a checksum that does not fit");
+    AddCount(parts, c.Partial, " with body bytes missing");
+    AddCount(parts, c.Truncated, " with only part of the body stored");
+    Summarize(report, parts, c.Problems.size());
     return report;
 }
 
@@ -1164,9 +1066,9 @@ TError TChromiumSqlSource::DeleteEntry(std::string_view url) {
     if (std::string why = ChromiumCacheHeldBy(folder_); !why.empty())
         return TError::Message("the cache is in use: " + why + "; close the browser first", EBUSY);
     if (items_.empty())
-        (void)Scan();
+        (void)Refresh();
     std::vector<std::unique_ptr<TShardChange>> changes;
-    for (const TItem& item : items_) {
+    for (const TChromiumItem& item : items_) {
         if (item.Entry.Url != url)
             continue;
         auto it = std::find_if(changes.begin(), changes.end(),
@@ -1176,7 +1078,7 @@ TError TChromiumSqlSource::DeleteEntry(std::string_view url) {
             changes.back()->Shard = item.Shard;
             it = changes.end() - 1;
         }
-        (*it)->Rows.emplace_back(item.ResId, item.Entry.Key);
+        (*it)->Rows.emplace_back(static_cast<std::int64_t>(item.Id), item.Entry.Key);
     }
     if (changes.empty())
         return TError::FromErrno(ENOENT, std::string(url));
@@ -1202,12 +1104,8 @@ TError TChromiumSqlSource::DeleteEntry(std::string_view url) {
         if (store_)
             store_->Changed(change->Shard);
     }
-    if (!result) {
-        items_.erase(std::remove_if(items_.begin(), items_.end(),
-                                    [&](const TItem& item) { return item.Entry.Url == url; }),
-                     items_.end());
-        running_ = false;
-    }
+    if (!result)
+        Forget(url);
     return result;
 }
 
