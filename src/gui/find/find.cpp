@@ -171,8 +171,6 @@ TfrmFind::~TfrmFind() {
     Ended_.reset();
     NodeDeleted_.Reset();
     SaveSettings();
-    if (!TempFolder_.empty())
-        DeleteFolder(TempFolder_);
 }
 
 void TfrmFind::SetPrompts(TGuiPrompts* prompts) {
@@ -1087,14 +1085,9 @@ TfrmFind::CopyHitsToTemp(const std::vector<TWebCacheTreeNode*>& hits) {
         list.Add(node);
     if (list.Count() == 0)
         return std::nullopt;
-    TError error;
-    const std::filesystem::path temp = CreateTempFolder(&error);
-    if (temp.empty()) {
-        Prompts().ShowMessage(Utf8("コピー"),
-                              Utf8("一時フォルダを作成できませんでした。\n") + ErrorText(error),
-                              QMessageBox::Critical, QMessageBox::Ok);
+    const std::filesystem::path temp = TTempCopies::NewFolder(Prompts());
+    if (temp.empty())
         return std::nullopt;
-    }
     TGuiCopyPrompts prompts(Prompts());
     bool copied = true;
     std::vector<std::filesystem::path> places;
@@ -1119,24 +1112,8 @@ TfrmFind::CopyHitsToTemp(const std::vector<TWebCacheTreeNode*>& hits) {
     });
     Deleting_ = false;
     ShowCount(lvwFind->Model()->Count());
-    std::vector<std::filesystem::path> files;
-    for (std::filesystem::path& path : places) {
-        if (!copied)
-            break;
-        std::error_code ec;
-        if (std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
-            files.push_back(std::move(path));
-    }
-    if (files.empty()) {
-        // The engine said why; the clipboard and the last folder stay.
-        DeleteFolder(temp);
-        return std::nullopt;
-    }
-    if (!TempFolder_.empty())
-        DeleteFolder(TempFolder_);
-    TempFolder_ = temp;
-    ClipboardFiles_ = files;
-    return files;
+    // The engine said why when nothing was copied.
+    return TempCopies_.Keep(temp, std::move(places), copied);
 }
 
 void TfrmFind::RunDrag(QWidget* view) {

@@ -14,6 +14,7 @@
 // batches however many hits there are.
 #pragma once
 
+#include "dragdrop/tempcopies.h"
 #include "find/browse.h"
 #include "platform/event.h"
 #include "platform/filetime.h"
@@ -119,8 +120,8 @@ public:
     // Tests: called with the drag's data instead of the desktop's drag.
     std::function<void(QMimeData*)> DragHook;
     // The temporary folder of the last drag or clipboard copy, and its files.
-    const std::filesystem::path& TempFolder() const { return TempFolder_; }
-    const std::vector<std::filesystem::path>& ClipboardFiles() const { return ClipboardFiles_; }
+    const std::filesystem::path& TempFolder() const { return TempCopies_.Folder(); }
+    const std::vector<std::filesystem::path>& ClipboardFiles() const { return TempCopies_.Files(); }
     const TCacheFileOpener& Opener() const { return *Opener_; }
     // Keys the number boxes refused (each with a beep).
     int Beeps() const { return Beeps_; }
@@ -215,8 +216,7 @@ private:
     std::vector<TFindItemData> UrlIndex_;
     bool UrlIndexValid_ = false;
 
-    std::filesystem::path TempFolder_;
-    std::vector<std::filesystem::path> ClipboardFiles_;
+    TTempCopies TempCopies_;
     std::unique_ptr<TCacheFileOpener> Opener_;
     QPointer<TfrmBrowse> Browse_;
 

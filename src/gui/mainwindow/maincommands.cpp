@@ -84,8 +84,6 @@ TMainCommands::TMainCommands(TWebCacheTree& tree, TFavorites& favorites, QWidget
 TMainCommands::~TMainCommands() {
     delete FindWindow_; // writes find.dat; its search ends first
     disconnect(FocusConnection_);
-    if (!TempFolder_.empty())
-        DeleteFolder(TempFolder_);
     if (!OpenedFolder_.empty())
         DeleteFolder(OpenedFolder_);
     NodeDeleted_.Reset();

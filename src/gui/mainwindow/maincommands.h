@@ -14,6 +14,7 @@
 // actions' handlers; the window's layout does not change for them.
 #pragma once
 
+#include "dragdrop/tempcopies.h"
 #include "mainwindow/screensettings.h"
 #include "platform/event.h"
 #include "sources/cachelocation.h"
@@ -178,9 +179,9 @@ public:
     std::function<void(QMimeData*)> DragHook;
     bool Dragging() const { return Dragging_; }
     // The temporary folder of the last drag or clipboard copy (empty for none).
-    const std::filesystem::path& TempFolder() const { return TempFolder_; }
+    const std::filesystem::path& TempFolder() const { return TempCopies_.Folder(); }
     // The files the last drag or clipboard copy handed out.
-    const std::vector<std::filesystem::path>& ClipboardFiles() const { return ClipboardFiles_; }
+    const std::vector<std::filesystem::path>& ClipboardFiles() const { return TempCopies_.Files(); }
     // Runs a long command in the progress frame with text in the status
     // bar, the window disabled, and pending events every eventsEvery steps;
     // then the views catch up and the status texts are counted again.
@@ -326,7 +327,7 @@ private:
     QMetaObject::Connection FocusConnection_;
     QString CopySummary_;
     std::filesystem::path ArchiveFile_; // the last web archive saved
-    std::filesystem::path TempFolder_;
+    TTempCopies TempCopies_;
     bool Dragging_ = false;
     // Where the drags out of the tree and the list start (maindrag.cpp).
     void AttachDrags();
@@ -334,7 +335,6 @@ private:
     // entries); removed with the window.
     std::filesystem::path OpenedFolder_;
     int OpenedCount_ = 0;
-    std::vector<std::filesystem::path> ClipboardFiles_;
     // The favorites' dialogs, made on first use, freed with the window.
     TfrmEditFavorite* EditDialog_ = nullptr;
     TfrmImportFavorites* ImportDialog_ = nullptr;

@@ -1,22 +1,19 @@
 // Drags out of the cache views and the clipboard copy: what they carry, and
 // the copies in the temporary folder that both hand to other programs.
-#include "app/japanese.h"
 #include "app/prompts.h"
 #include "copy/copyengine.h"
 #include "copy/progressframe.h"
 #include "dragdrop/dragstarter.h"
 #include "dragdrop/dropsource.h"
+#include "dragdrop/tempcopies.h"
 #include "mainwindow/cachelistview.h"
 #include "mainwindow/cachetreeview.h"
 #include "mainwindow/maincommands.h"
-#include "platform/appfolder.h"
 #include "tree/webcachetree.h"
 
 #include <QDrag>
 #include <QListView>
-#include <QMessageBox>
 #include <QTreeView>
-#include <system_error>
 
 namespace tarnhold::gui {
 
@@ -50,15 +47,9 @@ std::optional<std::vector<std::filesystem::path>>
 TMainCommands::CopyToTemp(const TDragNodes& drag) {
     if (drag.Nodes.empty() || Busy_)
         return std::nullopt;
-    TError error;
-    const std::filesystem::path temp = CreateTempFolder(&error);
-    if (temp.empty()) {
-        Prompts().ShowMessage(QString::fromUtf8("コピー"),
-                              QString::fromUtf8("一時フォルダを作成できませんでした。\n") +
-                                  ErrorText(error),
-                              QMessageBox::Critical, QMessageBox::Ok);
+    const std::filesystem::path temp = TTempCopies::NewFolder(Prompts());
+    if (temp.empty())
         return std::nullopt;
-    }
     TGuiCopyPrompts prompts(Prompts());
     bool copied = false;
     // Each node's copy lies below the folder where the engine put it, under
@@ -75,24 +66,8 @@ TMainCommands::CopyToTemp(const TDragNodes& drag) {
         for (const TWebCacheTreeNode* node : drag.Nodes)
             places.push_back(engine.LocalPathOf(where, node));
     });
-    std::vector<std::filesystem::path> files;
-    for (std::filesystem::path& path : places) {
-        if (!copied)
-            break;
-        std::error_code ec;
-        if (std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
-            files.push_back(std::move(path));
-    }
-    if (files.empty()) {
-        // The engine said why (or there was nothing to copy).
-        DeleteFolder(temp);
-        return std::nullopt;
-    }
-    if (!TempFolder_.empty())
-        DeleteFolder(TempFolder_);
-    TempFolder_ = temp;
-    ClipboardFiles_ = files;
-    return files;
+    // The engine said why when nothing was copied.
+    return TempCopies_.Keep(temp, std::move(places), copied);
 }
 
 void TMainCommands::RunDrag(QWidget* view) {
