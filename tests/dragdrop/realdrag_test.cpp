@@ -25,8 +25,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -107,7 +109,6 @@ struct TScreen {
 class TOtherProgram {
 public:
     TOtherProgram(const fs::path& out, const QStringList& more = {}) : out_(out) {
-        process_.setProcessChannelMode(QProcess::ForwardedChannels);
         process_.start(QStringLiteral(TARNHOLD_DROPWINDOW), QStringList{PathToQString(out)} + more);
         EXPECT_TRUE(WaitFor(fs::path(out.string() + ".ready"))) << "the drop window did not show";
     }
@@ -322,6 +323,13 @@ std::string StartXvfb() {
         return "no pipe";
     gXvfb = ::fork();
     if (gXvfb == 0) {
+        // The server goes with the test, whatever ends it, and holds none of
+        // the test's output open (CTest waits for that to close).
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
         ::close(fds[0]);
         const std::string fd = std::to_string(fds[1]);
         ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24",

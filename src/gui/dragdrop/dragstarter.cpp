@@ -9,8 +9,9 @@
 namespace tarnhold::gui {
 
 TDragStarter::TDragStarter(QAbstractItemView* view, TMayStart mayStart, TStart start)
-    : QObject(view), view_(view), mayStart_(std::move(mayStart)), start_(std::move(start)) {
-    view_->viewport()->installEventFilter(this);
+    : QObject(view), viewport_(view->viewport()), mayStart_(std::move(mayStart)),
+      start_(std::move(start)) {
+    viewport_->installEventFilter(this);
 }
 
 int TDragStarter::Distance() {
@@ -18,7 +19,9 @@ int TDragStarter::Distance() {
 }
 
 bool TDragStarter::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != view_->viewport())
+    // Compared with the viewport kept, not asked of the view: the viewport
+    // still has events while the view is being destroyed.
+    if (watched != viewport_)
         return QObject::eventFilter(watched, event);
     switch (event->type()) {
     case QEvent::MouseButtonPress: {

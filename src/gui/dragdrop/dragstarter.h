@@ -33,7 +33,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QAbstractItemView* view_;
+    QObject* viewport_;
     TMayStart mayStart_;
     TStart start_;
     QPoint pressed_;
