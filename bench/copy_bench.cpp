@@ -27,13 +27,13 @@
 #include "tree/webcachetree.h"
 
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 namespace tarnhold {

@@ -238,14 +238,15 @@ struct TSite {
             entries.push_back(std::move(e));
         };
         for (int i = 0; i < 2000; ++i) {
-            std::string page = "<html><head><title>Page " + std::to_string(i) +
-                               "</title></head><body>\n";
+            std::string page =
+                "<html><head><title>Page " + std::to_string(i) + "</title></head><body>\n";
             const std::size_t size = 8000 + next(2000);
             while (page.size() < size) {
-                page += "<p>Lorem ipsum dolor sit amet, <a href=\"p" +
-                        std::to_string(next(2000)) + ".html\">consectetur</a> adipiscing "
+                page += "<p>Lorem ipsum dolor sit amet, <a href=\"p" + std::to_string(next(2000)) +
+                        ".html\">consectetur</a> adipiscing "
                         "elit, sed do eiusmod tempor incididunt ut labore.</p>\n";
-                if (i % 10 == 3 && page.size() > size / 2 && page.find("arnhold") == std::string::npos)
+                if (i % 10 == 3 && page.size() > size / 2 &&
+                    page.find("arnhold") == std::string::npos)
                     page += "<p>The TARNHOLD rescue of a site.</p>\n";
             }
             page += "</body></html>\n";

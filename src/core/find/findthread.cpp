@@ -118,10 +118,11 @@ public:
         if (from > content.size() || content.size() - from < n)
             return std::string_view::npos;
         if (!anyCase_) {
-            const void* hit = ::memmem(content.data() + from, content.size() - from, text_.data(), n);
-            return hit == nullptr ? std::string_view::npos
-                                  : static_cast<std::size_t>(static_cast<const char*>(hit) -
-                                                             content.data());
+            const void* hit =
+                ::memmem(content.data() + from, content.size() - from, text_.data(), n);
+            return hit == nullptr
+                       ? std::string_view::npos
+                       : static_cast<std::size_t>(static_cast<const char*>(hit) - content.data());
         }
         const auto* base = reinterpret_cast<const unsigned char*>(content.data());
         // The anchor byte is looked for where a whole match can lie around it.
