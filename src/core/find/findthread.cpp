@@ -183,6 +183,30 @@ private:
     unsigned char anchorHigh_ = 0;
 };
 
+// Whether text is 7-bit text without an escape: InCodeCheck can only call
+// it ASCII (a byte below 0x08 is binary to it, an escape may start
+// ISO-2022-JP, a byte above 0x7F another code).
+bool SevenBitText(std::string_view text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const unsigned char* end = p + text.size();
+#if defined(__SSE2__)
+    // Signed, the bytes above 0x7F are below 0x08 too.
+    const __m128i low = _mm_set1_epi8(0x08);
+    const __m128i escape = _mm_set1_epi8(0x1b);
+    for (; end - p >= 16; p += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        if (_mm_movemask_epi8(
+                _mm_or_si128(_mm_cmplt_epi8(block, low), _mm_cmpeq_epi8(block, escape))) != 0)
+            return false;
+    }
+#endif
+    for (; p < end; ++p) {
+        if (*p >= 0x80 || *p < 0x08 || *p == 0x1b)
+            return false;
+    }
+    return true;
+}
+
 // AnsiFind: a match must not start on a trail byte.
 bool ContainsText(std::string_view content, const TNeedle& text) {
     for (std::size_t pos = text.Find(content, 0); pos != std::string_view::npos;
@@ -333,9 +357,12 @@ std::string_view DeclaredEncoding(std::string_view start) {
     if (std::string_view bom = EncodingOfBom(start); !bom.empty())
         return bom;
     start = start.substr(0, 4096);
-    std::string lowered;
-    LowerAscii(start, lowered);
-    if (lowered.find("charset") == std::string::npos)
+    static const TNeedle charset = [] {
+        TNeedle needle;
+        needle.Set("charset", true);
+        return needle;
+    }();
+    if (charset.Find(start, 0) == std::string_view::npos)
         return {};
     // The META may stand before or without a HEAD tag.
     THTMLParser parser;
@@ -455,7 +482,7 @@ private:
         }
         if (mode_ == TMode::Undecided && (code_ < 0 || code_ == jcAscii || code_ == jcEucOrSjis)) {
             // Decided by the first window that says; until then, as it is.
-            const int code = InCodeCheck(data_);
+            const int code = SevenBitText(data_) ? jcAscii : InCodeCheck(data_);
             if (code_ < 0 || code != jcAscii)
                 code_ = code;
         }
