@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -410,6 +411,66 @@ TEST(CopyEngine, FailedOverwriteLeavesTheOldFile) {
     EXPECT_FALSE(CopyFolder(engine, *tree, "http://h/", site.Out()));
     EXPECT_EQ(ReadFileBytes(local), "precious");
     EXPECT_EQ(FilesBelow(site.Out()), std::vector<std::string>{"http$3a/h/b.gif"});
+}
+
+TEST(CopyEngine, OverwritingKeepsAnOldCopyOfTheSameBytesAndReplacesAnyOther) {
+    TSiteFixture site;
+    site.Add("http://h/a.html", R"(<img src="b.gif">)", "text/html", 3);
+    site.Add("http://h/b.gif", "GIF89a same", "image/gif", 4);
+    site.Add("http://h/c.gif", "GIF89a c", "image/gif", 5);
+    site.Add("http://h/d.gif", "GIF89a d", "image/gif", 6);
+    site.Add("http://h/e.gif", "GIF89a e", "image/gif", 7);
+    auto tree = site.Tree();
+    const fs::path dir = site.Out() / "http$3a/h";
+    auto inode = [](const fs::path& file) {
+        struct stat st {};
+        EXPECT_EQ(::stat(file.c_str(), &st), 0) << file;
+        return st.st_ino;
+    };
+    auto age = [](const fs::path& file) {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+        EXPECT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0) << file;
+    };
+    std::uint64_t firstBytes = 0;
+    {
+        TCopyEngine first(*tree);
+        TOverwriteAnswer answer = TOverwriteAnswer::YesToAll;
+        ASSERT_TRUE(CopyFolder(first, *tree, "http://h/", site.Out(), TCopyMethod::None,
+                               TFolderMethod::WholePath, &answer));
+        firstBytes = first.Stats().Bytes;
+    }
+    const auto pageInode = inode(dir / "a.html");
+    const auto sameInode = inode(dir / "b.gif");
+    age(dir / "a.html");
+    age(dir / "b.gif");
+    WriteFileBytes(dir / "c.gif", "GIF89a C"); // same size, other bytes
+    fs::permissions(dir / "d.gif", fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_EQ(::link((dir / "e.gif").c_str(), (site.Out() / "e-link").c_str()), 0);
+    age(dir / "e.gif");
+    for (const char* name : {"a.html", "b.gif", "c.gif", "d.gif", "e.gif"})
+        tree->FindNodeByUrl(std::string("http://h/") + name)->Copied = false;
+
+    TCopyEngine again(*tree);
+    TOverwriteAnswer answer = TOverwriteAnswer::YesToAll;
+    ASSERT_TRUE(CopyFolder(again, *tree, "http://h/", site.Out(), TCopyMethod::None,
+                           TFolderMethod::WholePath, &answer));
+    EXPECT_EQ(again.Stats().Files, 5);
+    EXPECT_EQ(again.Stats().Pages, 1);
+    EXPECT_EQ(again.Stats().Bytes, firstBytes);
+    EXPECT_EQ(firstBytes, 17u + 11 + 8 + 8 + 8);
+    // The same bytes: the old files stay, with the entry's time.
+    EXPECT_EQ(inode(dir / "a.html"), pageInode);
+    EXPECT_EQ(inode(dir / "b.gif"), sameInode);
+    EXPECT_EQ(MTime(dir / "a.html"), EntryTime(3));
+    EXPECT_EQ(MTime(dir / "b.gif"), EntryTime(4));
+    // Other bytes, other permissions, another name for the file: replaced,
+    // as a new file; the other name keeps the old file as it was.
+    EXPECT_EQ(ReadFileBytes(dir / "c.gif"), "GIF89a c");
+    EXPECT_EQ(MTime(dir / "c.gif"), EntryTime(5));
+    EXPECT_EQ(fs::status(dir / "d.gif").permissions(), fs::status(dir / "c.gif").permissions());
+    EXPECT_EQ(MTime(dir / "e.gif"), EntryTime(7));
+    EXPECT_EQ(MTime(site.Out() / "e-link"), 1000000000);
+    EXPECT_NE(inode(dir / "e.gif"), inode(site.Out() / "e-link"));
 }
 
 TEST(CopyEngine, HostileUrlsNeverLeaveTheDestination) {

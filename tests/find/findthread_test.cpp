@@ -202,6 +202,10 @@ TEST_F(FindTest, FileContainsTable) {
          "Crème brûlée", false, true},
         {"GBK declared", File("g1", "<meta charset=gb2312><p>\xD6\xD0\xCE\xC4</p>"), "中文", false,
          true},
+        {"declared in capitals", File("g2", "<META CharSet=GB2312><p>\xD6\xD0\xCE\xC4</p>"), "中文",
+         false, true},
+        {"7-bit ISO-2022-JP after a window of ASCII",
+         File("j2", std::string(kContentWindow, 'a') + "\x1b$BF|K\\8l\x1b(B"), kWord, false, true},
         {"never from a trail byte", File("t", "\x83\x41"), "A", true, false},
         {"ASCII any case", File("a", "Hello"), "hELLO", true, true},
         {"ASCII with case", File("a2", "Hello"), "hELLO", false, false},
@@ -248,6 +252,44 @@ TEST_F(FindTest, FileContainsReadsInWindowsAndFindsTextAcrossTheirSeams) {
         katakana += "\x83\x41";
     EXPECT_FALSE(FileContains(File("kana", katakana), "A", true));
     EXPECT_TRUE(FileContains(File("kana2", katakana + "A"), "a", true));
+}
+
+TEST_F(FindTest, FileContainsIgnoresTheCaseOfLettersOnlyWhereTheyAreCharacters) {
+    // "アb" in Shift-JIS is 0x83 0x41 0x62: the trail byte 0x41 is no letter.
+    const std::string kanaB = "\u30a2b";
+    const std::string sjisPage = kSjis + "\x82\xa0";
+    struct Case {
+        const char* name;
+        std::string content;
+        std::string text;
+        bool found;
+    } cases[] = {
+        {"letter after a kana", sjisPage + "\x83\x41" + "B", kanaB, true},
+        {"trail byte keeps its case", sjisPage + "\x83\x61" + "b", kanaB, false},
+        {"a trail byte is no letter of the text", sjisPage + "\x83\x41\x42", "ab", false},
+        {"mixed case, UTF-8", "<p>\u00fcn\u00efCODE x</p>", "\u00fcn\u00efcode X", true},
+        {"all letters, every case", "<p>tArNhOlD rEsCuE</p>", "TARNHOLD rescue", true},
+        {"a near miss at every anchor", "tarnholD rescuX tarnhold rescu", "TARNHOLD RESCUE", false},
+        {"at the very start and end", "Rescue", "rESCUE", true},
+        {"longer than the content", "resc", "rescue", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FileContains(File("case", c.content), c.text, true), c.found) << c.name;
+
+    // Across the end of the first window, in ASCII and in Shift-JIS pages.
+    for (const std::string& pad : {std::string("x"), std::string("\x82\xa0")}) {
+        for (int shift = -20; shift <= 20; ++shift) {
+            std::string content = pad == "x" ? "" : kSjis;
+            while (content.size() + pad.size() + 8 <= kContentWindow + shift)
+                content += pad;
+            content += "TarnHOLD Rescue";
+            EXPECT_TRUE(FileContains(File("seam", content), "tarnhold RESCUE", true))
+                << "padding " << pad.size() << ", shift " << shift;
+            content.back() = 'X';
+            EXPECT_FALSE(FileContains(File("seam", content), "tarnhold RESCUE", true))
+                << "padding " << pad.size() << ", shift " << shift;
+        }
+    }
 }
 
 TEST_F(FindTest, FileContainsSearchesAHugeFileInBoundedMemory) {

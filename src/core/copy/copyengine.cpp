@@ -7,10 +7,13 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace tarnhold {
 
@@ -85,6 +88,104 @@ bool CopyData(int in, int out, std::uint64_t& bytes) {
 bool EntryFileTime(const TWebCacheEntryInfo& entry, FILETIME& utc) {
     FILETIME local;
     return SystemTimeToFileTime(entry.LastModified, local) && LocalFileTimeToFileTime(local, utc);
+}
+
+// The permissions a file made by the copy gets: 0666 less the process's
+// umask, read from /proc without changing it; 0 when it cannot be read.
+mode_t NewFileMode() {
+    static const mode_t mode = [] {
+        const TFd fd(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+        if (!fd.Valid())
+            return mode_t{0};
+        char text[4096];
+        const ssize_t n = ReadAt(fd.Get(), text, sizeof text - 1, kAtPosition);
+        if (n <= 0)
+            return mode_t{0};
+        text[n] = '\0';
+        const char* line = std::strstr(text, "\nUmask:");
+        if (line == nullptr)
+            return mode_t{0};
+        char* end = nullptr;
+        const unsigned long umask = std::strtoul(line + 7, &end, 8);
+        if (end == line + 7 || umask > 0777)
+            return mode_t{0};
+        return static_cast<mode_t>(0666 & ~umask);
+    }();
+    return mode;
+}
+
+// What a copy over an old one would hold: the rewritten page, or the
+// stored bytes of a plain cache file (read from in).
+struct TNewContent {
+    const std::string* Page = nullptr;
+    int In = -1;
+};
+
+// Whether the old copy at name in dir (as old describes it) already holds
+// the new content byte for byte, and would be left as a new file would be:
+// a regular file of this user, with one name, the permissions a new file
+// gets, and the same size. Then oldFd receives it, open for reading; it is
+// not replaced, and so never lost, whatever happens after.
+bool SameAsOldCopy(int dir, const std::string& name, const struct stat& old,
+                   const TNewContent& content, std::uint64_t size, TFd& oldFd) {
+    const mode_t mode = NewFileMode();
+    if (!S_ISREG(old.st_mode) || old.st_nlink != 1 || old.st_uid != ::geteuid() || mode == 0 ||
+        (old.st_mode & 07777) != mode || static_cast<std::uint64_t>(old.st_size) != size)
+        return false;
+    TFd fd(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat now {};
+    if (!fd.Valid() || ::fstat(fd.Get(), &now) != 0 || now.st_ino != old.st_ino ||
+        now.st_dev != old.st_dev || !S_ISREG(now.st_mode) || now.st_size != old.st_size)
+        return false;
+    constexpr std::size_t kBlock = 128 * 1024;
+    thread_local std::vector<char> mine(kBlock);
+    thread_local std::vector<char> theirs(kBlock);
+    std::uint64_t at = 0;
+    // One byte past the size is asked for too: a file that grew differs.
+    for (;;) {
+        const ssize_t got = ReadAt(fd.Get(), mine.data(), kBlock, at);
+        if (got < 0)
+            return false;
+        const auto n = static_cast<std::size_t>(got);
+        if (content.Page != nullptr) {
+            const std::size_t left = content.Page->size() - std::min<std::uint64_t>(at, size);
+            if (n > left || std::memcmp(mine.data(), content.Page->data() + at, n) != 0)
+                return false;
+        } else {
+            const ssize_t want = ReadAt(content.In, theirs.data(), n == 0 ? 1 : n, at);
+            if (want < 0 || static_cast<std::size_t>(want) != n ||
+                std::memcmp(mine.data(), theirs.data(), n) != 0)
+                return false;
+        }
+        at += n;
+        if (n < kBlock)
+            break;
+    }
+    char extra = 0;
+    if (at != size || (content.Page == nullptr && ReadAt(content.In, &extra, 1, at) != 0))
+        return false;
+    oldFd = std::move(fd);
+    return true;
+}
+
+// Sets the time of the old copy kept in place, as a new file's would be:
+// the entry's time, or now when it has none.
+bool SetOldCopyTime(int fd, const TWebCacheEntryInfo& entry, int& error) {
+    FILETIME utc;
+    struct timespec times[2];
+    const struct timespec* set = nullptr;
+    if (EntryFileTime(entry, utc)) {
+        times[0].tv_sec = 0;
+        times[0].tv_nsec = UTIME_OMIT;
+        times[1].tv_sec = static_cast<time_t>(FileTimeToUnixSeconds(utc));
+        times[1].tv_nsec = static_cast<long>((FileTimeToU64(utc) % kFileTimeTicksPerSecond) * 100);
+        set = times;
+    }
+    if (::futimens(fd, set) != 0) {
+        error = errno;
+        return false;
+    }
+    return true;
 }
 
 // A file being written in a folder under a name of its own, renamed over the
@@ -314,7 +415,8 @@ bool TCopyEngine::CopyNodes(const TCopyOptions& options, TOverwriteAnswer& answe
 
         bool copy = true;
         struct stat existing {};
-        if (::fstatat(dir, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+        const bool exists = ::fstatat(dir, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+        if (exists) {
             if (answer == TOverwriteAnswer::Yes || answer == TOverwriteAnswer::No)
                 answer = prompts_ != nullptr ? prompts_->AskOverwrite(*node, local)
                                              : TOverwriteAnswer::Cancel;
@@ -359,6 +461,39 @@ bool TCopyEngine::CopyNodes(const TCopyOptions& options, TOverwriteAnswer& answe
                 rewritten = true;
             bytes = page.size();
         }
+        // Over an old copy that already holds these bytes, only the time is
+        // set: the file is neither rewritten nor replaced. A plain file is
+        // opened once for both the comparison and the copy.
+        TFd in;
+        struct stat inStat {};
+        const bool plain = !rewritten && IsPlainCacheBody(node->Info);
+        if (copy && exists && (rewritten || plain)) {
+            TNewContent content;
+            std::uint64_t size = page.size();
+            if (rewritten) {
+                content.Page = &page;
+            } else {
+                in.Reset(::open(cacheFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+                if (in.Valid() && ::fstat(in.Get(), &inStat) == 0 && S_ISREG(inStat.st_mode)) {
+                    content.In = in.Get();
+                    size = static_cast<std::uint64_t>(inStat.st_size);
+                } else {
+                    in.Reset(); // opened again below, where its failure is told
+                }
+            }
+            TFd oldCopy;
+            if ((content.Page != nullptr || content.In >= 0) &&
+                SameAsOldCopy(dir, name, existing, content, size, oldCopy)) {
+                if (!SetOldCopyTime(oldCopy.Get(), node->Info, code))
+                    return Fail(options, TCopyFailureKind::SetFileTime, cacheFile, local, code);
+                ++stats_.Files;
+                stats_.Bytes += rewritten ? bytes : size;
+                if (html && rewritten)
+                    ++stats_.Pages;
+                node->Copied = true;
+                continue;
+            }
+        }
         if (copy) {
             TTempFile temp(dir);
             if (!temp.Create(code)) {
@@ -377,8 +512,12 @@ bool TCopyEngine::CopyNodes(const TCopyOptions& options, TOverwriteAnswer& answe
                 if (code == 0 && read.ChecksumFailed && !html && !sheet)
                     NoteAsIs(&stats_, &report_, node->Info.Url, TAsIsKind::Damaged);
                 bytes = read.Bytes;
+            } else if (in.Valid()) {
+                // Compared above: copied from its start.
+                if (::lseek(in.Get(), 0, SEEK_SET) != 0 || !CopyData(in.Get(), temp.Fd(), bytes))
+                    code = errno != 0 ? errno : EIO;
             } else {
-                const TFd in(::open(cacheFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+                in.Reset(::open(cacheFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
                 struct stat st {};
                 if (!in.Valid()) {
                     code = errno;

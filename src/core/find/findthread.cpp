@@ -8,6 +8,7 @@
 #include "text/jconvert.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -17,6 +18,9 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace tarnhold {
 
@@ -44,21 +48,171 @@ bool HasAsciiLetter(std::string_view utf8) {
                        [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
 }
 
-// AnsiFind with the C library's substring search, which is faster than a
-// byte-by-byte scan for the first byte of a Japanese word.
-bool ContainsText(std::string_view content, std::string_view text) {
-    const char* base = content.data();
-    const char* end = base + content.size();
-    const char* from = base;
-    while (static_cast<std::size_t>(end - from) >= text.size()) {
-        const void* hit =
-            ::memmem(from, static_cast<std::size_t>(end - from), text.data(), text.size());
-        if (hit == nullptr)
+// ASCII letters to lower case, every other byte as it is.
+constexpr std::array<unsigned char, 256> kFoldAscii = [] {
+    std::array<unsigned char, 256> table{};
+    for (int c = 0; c < 256; ++c)
+        table[static_cast<std::size_t>(c)] =
+            static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return table;
+}();
+
+// How common a byte is in web pages, Japanese ones included: the search
+// looks for the needle's least common byte first. Higher is more common.
+int Commonness(unsigned char c) {
+    if (c == ' ' || c == '\n' || c == '<' || c == '>' || c == '"' || c == '=' || c == '/' ||
+        c == 'e' || c == 't' || c == 'a' || c == 'o' || c == 'i' || c == 'n' || c == 's' ||
+        c == 'r')
+        return 4;
+    if (c == 0x82 || c == 0x83 || c == 0x81 || (c >= 'a' && c <= 'z') || c == '.' || c == ',')
+        return 3;
+    if ((c >= '0' && c <= '9') || c == '\t' || c == '\r' || c == '-' || c == ':' || c == ';' ||
+        (c >= 0x88 && c <= 0x9f))
+        return 2;
+    if (c < 0x80)
+        return 1;
+    return 0;
+}
+
+// The text searched for, as it is or ignoring the case of ASCII letters.
+// Ignoring case, the content is folded byte by byte as it is compared, in
+// place: no lowered copy of it is made.
+class TNeedle {
+public:
+    TNeedle() = default;
+    // lowered: the text with the letters that are to match either case in
+    // lower case. exact, when given, marks (non-zero) the bytes that match
+    // only as they are (the trail bytes of Shift-JIS characters).
+    void Set(std::string_view lowered, bool anyCase, std::string_view exact = {}) {
+        text_.assign(lowered);
+        anyCase_ = anyCase && !text_.empty();
+        exact_.assign(text_.size(), 0);
+        for (std::size_t i = 0; i < exact.size() && i < exact_.size(); ++i)
+            exact_[i] = exact[i] != 0 ? 1 : 0;
+        if (!anyCase_)
+            return;
+        // The anchor: the least common byte, one that matches as it is
+        // before a letter of either case at the same commonness.
+        int best = 1 << 30;
+        for (std::size_t i = 0; i < text_.size(); ++i) {
+            const auto c = static_cast<unsigned char>(text_[i]);
+            const bool pair = exact_[i] == 0 && c >= 'a' && c <= 'z';
+            const int score = Commonness(c) * 2 + (pair ? 1 : 0);
+            if (score < best) {
+                best = score;
+                anchor_ = i;
+            }
+        }
+        const auto c = static_cast<unsigned char>(text_[anchor_]);
+        anchorLow_ = c;
+        anchorHigh_ = exact_[anchor_] == 0 && c >= 'a' && c <= 'z'
+                          ? static_cast<unsigned char>(c - 'a' + 'A')
+                          : c;
+    }
+    std::size_t size() const { return text_.size(); }
+
+    // The first position at or after from where the text stands in content,
+    // or npos.
+    std::size_t Find(std::string_view content, std::size_t from) const {
+        const std::size_t n = text_.size();
+        if (from > content.size() || content.size() - from < n)
+            return std::string_view::npos;
+        if (!anyCase_) {
+            const void* hit =
+                ::memmem(content.data() + from, content.size() - from, text_.data(), n);
+            return hit == nullptr
+                       ? std::string_view::npos
+                       : static_cast<std::size_t>(static_cast<const char*>(hit) - content.data());
+        }
+        const auto* base = reinterpret_cast<const unsigned char*>(content.data());
+        // The anchor byte is looked for where a whole match can lie around it.
+        const unsigned char* p = base + from + anchor_;
+        const unsigned char* end = base + content.size() - (n - 1 - anchor_);
+        while (p < end) {
+            p = FindAnchor(p, end);
+            if (p == nullptr)
+                break;
+            const unsigned char* start = p - anchor_;
+            if (Verify(start))
+                return static_cast<std::size_t>(start - base);
+            ++p;
+        }
+        return std::string_view::npos;
+    }
+
+private:
+    bool Verify(const unsigned char* at) const {
+        const auto* want = reinterpret_cast<const unsigned char*>(text_.data());
+        for (std::size_t i = 0; i < text_.size(); ++i) {
+            const unsigned char c = exact_[i] != 0 ? at[i] : kFoldAscii[at[i]];
+            if (c != want[i])
+                return false;
+        }
+        return true;
+    }
+
+    // The first byte in [p, end) that is either form of the anchor, or null.
+    const unsigned char* FindAnchor(const unsigned char* p, const unsigned char* end) const {
+        if (anchorLow_ == anchorHigh_)
+            return static_cast<const unsigned char*>(
+                std::memchr(p, anchorLow_, static_cast<std::size_t>(end - p)));
+#if defined(__SSE2__)
+        const __m128i low = _mm_set1_epi8(static_cast<char>(anchorLow_));
+        const __m128i high = _mm_set1_epi8(static_cast<char>(anchorHigh_));
+        while (end - p >= 16) {
+            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const int mask = _mm_movemask_epi8(
+                _mm_or_si128(_mm_cmpeq_epi8(block, low), _mm_cmpeq_epi8(block, high)));
+            if (mask != 0)
+                return p + __builtin_ctz(static_cast<unsigned>(mask));
+            p += 16;
+        }
+#endif
+        for (; p < end; ++p) {
+            if (*p == anchorLow_ || *p == anchorHigh_)
+                return p;
+        }
+        return nullptr;
+    }
+
+    std::string text_;
+    std::string exact_;
+    bool anyCase_ = false;
+    std::size_t anchor_ = 0;
+    unsigned char anchorLow_ = 0;
+    unsigned char anchorHigh_ = 0;
+};
+
+// Whether text is 7-bit text without an escape: InCodeCheck can only call
+// it ASCII (a byte below 0x08 is binary to it, an escape may start
+// ISO-2022-JP, a byte above 0x7F another code).
+bool SevenBitText(std::string_view text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const unsigned char* end = p + text.size();
+#if defined(__SSE2__)
+    // Signed, the bytes above 0x7F are below 0x08 too.
+    const __m128i low = _mm_set1_epi8(0x08);
+    const __m128i escape = _mm_set1_epi8(0x1b);
+    for (; end - p >= 16; p += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        if (_mm_movemask_epi8(
+                _mm_or_si128(_mm_cmplt_epi8(block, low), _mm_cmpeq_epi8(block, escape))) != 0)
             return false;
-        const auto pos = static_cast<std::size_t>(static_cast<const char*>(hit) - base);
+    }
+#endif
+    for (; p < end; ++p) {
+        if (*p >= 0x80 || *p < 0x08 || *p == 0x1b)
+            return false;
+    }
+    return true;
+}
+
+// AnsiFind: a match must not start on a trail byte.
+bool ContainsText(std::string_view content, const TNeedle& text) {
+    for (std::size_t pos = text.Find(content, 0); pos != std::string_view::npos;
+         pos = text.Find(content, pos + 1)) {
         if (IsCharStart(content, pos))
             return true;
-        from = base + pos + 1;
     }
     return false;
 }
@@ -152,19 +306,11 @@ bool IsUtf8Start(std::string_view text, std::size_t pos) {
 }
 
 // ContainsText for UTF-8 content: a match must start on a character.
-bool ContainsUtf8(std::string_view content, std::string_view text) {
-    const char* base = content.data();
-    const char* end = base + content.size();
-    const char* from = base;
-    while (static_cast<std::size_t>(end - from) >= text.size()) {
-        const void* hit =
-            ::memmem(from, static_cast<std::size_t>(end - from), text.data(), text.size());
-        if (hit == nullptr)
-            return false;
-        const auto pos = static_cast<std::size_t>(static_cast<const char*>(hit) - base);
+bool ContainsUtf8(std::string_view content, const TNeedle& text) {
+    for (std::size_t pos = text.Find(content, 0); pos != std::string_view::npos;
+         pos = text.Find(content, pos + 1)) {
         if (IsUtf8Start(content, pos))
             return true;
-        from = base + pos + 1;
     }
     return false;
 }
@@ -211,9 +357,12 @@ std::string_view DeclaredEncoding(std::string_view start) {
     if (std::string_view bom = EncodingOfBom(start); !bom.empty())
         return bom;
     start = start.substr(0, 4096);
-    std::string lowered;
-    LowerAscii(start, lowered);
-    if (lowered.find("charset") == std::string::npos)
+    static const TNeedle charset = [] {
+        TNeedle needle;
+        needle.Set("charset", true);
+        return needle;
+    }();
+    if (charset.Find(start, 0) == std::string_view::npos)
         return {};
     // The META may stand before or without a HEAD tag.
     THTMLParser parser;
@@ -240,11 +389,21 @@ public:
         ansiOk_ = AnsiToUtf8(ansi) == utf8;
         anyCase_ = anyCase && HasAsciiLetter(utf8);
         if (anyCase_) {
-            LowerAscii(utf8, needleUtf8_);
-            AnsiLowerCaseTo(ansi, needleAnsi_);
+            std::string lowered;
+            LowerAscii(utf8, lowered);
+            needleUtf8_.Set(lowered, true);
+            // Shift-JIS trail bytes keep their case, in the text as in the
+            // content.
+            AnsiLowerCaseTo(ansi, lowered);
+            std::string trail(ansi.size(), '\0');
+            for (std::size_t i = 0; i < ansi.size(); i += IsLeadByte(ansi[i]) ? 2 : 1) {
+                if (IsLeadByte(ansi[i]) && i + 1 < ansi.size())
+                    trail[i + 1] = 1;
+            }
+            needleAnsi_.Set(lowered, true, trail);
         } else {
-            needleUtf8_.assign(utf8);
-            needleAnsi_ = ansi;
+            needleUtf8_.Set(utf8, false);
+            needleAnsi_.Set(ansi, false);
         }
         // A character of the text takes at most 4 stored bytes (an EUC-JP
         // half-width kana, an ISO-2022-JP pair after its escape, a UTF-8
@@ -323,7 +482,7 @@ private:
         }
         if (mode_ == TMode::Undecided && (code_ < 0 || code_ == jcAscii || code_ == jcEucOrSjis)) {
             // Decided by the first window that says; until then, as it is.
-            const int code = InCodeCheck(data_);
+            const int code = SevenBitText(data_) ? jcAscii : InCodeCheck(data_);
             if (code_ < 0 || code != jcAscii)
                 code_ = code;
         }
@@ -337,13 +496,7 @@ private:
         return !last && !(stop_ && stop_());
     }
 
-    bool Matches(std::string_view utf8) {
-        if (anyCase_) {
-            LowerAscii(utf8, lowered_);
-            utf8 = lowered_;
-        }
-        return ContainsUtf8(utf8, needleUtf8_);
-    }
+    bool Matches(std::string_view utf8) { return ContainsUtf8(utf8, needleUtf8_); }
 
     // Keeps the bytes from seam on for the next window.
     void Carry(std::size_t seam) {
@@ -391,14 +544,8 @@ private:
         default:
             break; // Shift-JIS, ASCII, undecided or not text: as it is
         }
-        if (searchable) {
-            if (anyCase_) {
-                AnsiLowerCaseTo(search, lowered_);
-                search = lowered_;
-            }
-            if (ContainsText(search, needleAnsi_))
-                return true;
-        }
+        if (searchable && ContainsText(search, needleAnsi_))
+            return true;
         // The next window starts on a character at most overlap_ bytes back.
         const std::size_t from = end.End > overlap_ ? end.End - overlap_ : 0;
         const TCharEnd seam =
@@ -413,8 +560,8 @@ private:
     const std::function<bool()>& stop_;
     bool anyCase_ = false;
     bool ansiOk_ = false;
-    std::string needleUtf8_;
-    std::string needleAnsi_;
+    TNeedle needleUtf8_;
+    TNeedle needleAnsi_;
     std::size_t overlap_;
     std::size_t window_;
     std::string data_;
@@ -428,7 +575,6 @@ private:
     bool found_ = false;
     bool empty_ = true;
     std::string converted_;
-    std::string lowered_;
 };
 
 } // namespace
