@@ -59,6 +59,8 @@ std::string_view ReadWord(std::size_t& pos, std::string_view text);
 // space with the blanks, and an LF followed only by blanks ends the value.
 // The result is trimmed. So a URL broken over two lines comes back whole.
 std::string NormalizeAttributeValue(std::string_view value);
+// The same, into out (its earlier contents replaced, its storage reused).
+void NormalizeAttributeValue(std::string_view value, std::string& out);
 
 // One attribute of a tag: Name, Equal ("=" and any blanks after it), Quote and
 // Value, and its own raw Text within the tag.
@@ -99,7 +101,11 @@ public:
     void SetOnChange(TChangeEvent handler) { onChange_ = std::move(handler); }
 
 private:
+    friend class THTMLTag;
+
     void Rebuild();
+    // SetText's parsing, done whatever Text held before.
+    void Parse(std::string_view text);
 
     int index_ = -1;
     std::string name_;
@@ -124,7 +130,7 @@ public:
     THTMLTokenKind Kind() const { return kind_; }
     // As written (case kept); empty for text and comments.
     const std::string& Name() const { return name_; }
-    int Count() const { return static_cast<int>(elements_.size()); }
+    int Count() const { return static_cast<int>(count_); }
     THTMLEllement& Elements(int index) { return *elements_[static_cast<std::size_t>(index)]; }
     const THTMLEllement& Elements(int index) const {
         return *elements_[static_cast<std::size_t>(index)];
@@ -164,8 +170,12 @@ private:
 
     THTMLTokenKind kind_ = tkNone;
     std::string name_;
+    // The attributes are the first count_ of elements_; the rest are kept
+    // from earlier tokens to be used again, so that a walk does not allocate
+    // an attribute per tag.
     std::vector<std::unique_ptr<THTMLEllement>> elements_;
-    mutable std::vector<TSpan> spans_;   // parallel to elements_
+    std::size_t count_ = 0;
+    mutable std::vector<TSpan> spans_;   // parallel to the attributes
     mutable std::vector<TSpan> removed_; // deleted attributes' places, in no order
     mutable std::string text_;
     mutable bool stale_ = false; // an attribute changed since text_ was put together
