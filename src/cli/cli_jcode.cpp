@@ -69,6 +69,27 @@ int Convert(TCliContext& ctx, const std::string& name) {
         ctx.ReportError(ctx.ShowUtf8(name), error);
         return kExitFailure;
     }
+    if (ctx.Raw && !IsUtf8Text(data)) {
+        // The Shift-JIS bytes go out a block at a time, so that the file is
+        // held once and its conversion never whole.
+        const int source = InCodeCheck(data);
+        if (source != jcJisNew && source != jcJisOld && source != jcEuc) {
+            ctx.Write(data); // nothing to convert
+            return kExitOk;
+        }
+        constexpr std::size_t kBlock = 64 * 1024;
+        TSjisStream stream(source);
+        std::string block;
+        block.reserve(kBlock + 1);
+        const std::string_view text = data;
+        for (std::size_t at = 0; at < text.size(); at += kBlock) {
+            block.clear();
+            stream.Convert(text.substr(at, kBlock), block);
+            ctx.Write(block);
+        }
+        stream.Finish();
+        return kExitOk;
+    }
     const std::string sjis = IsUtf8Text(data) ? Utf8ToAnsi(data) : ConvertJCode(data, jcSjis);
     // The file's text, not the cache's: written as it is, line breaks and all.
     ctx.Write(ctx.Raw ? sjis : AnsiToUtf8(sjis));

@@ -473,7 +473,7 @@ void THTMLTag::Assemble() const {
               [](const TSpan& a, const TSpan& b) { return a.Offset < b.Offset; });
     std::size_t size = text_.size();
     for (std::size_t i = 0; i < count_; ++i)
-        size += elements_[i]->Text().size();
+        size += Element(i).Text().size();
     std::string out;
     out.reserve(size);
     std::size_t pos = 0;
@@ -493,7 +493,7 @@ void THTMLTag::Assemble() const {
         copyTo(spans_[i].Offset);
         pos = std::max(pos, spans_[i].Offset + spans_[i].Length);
         const std::string& own = elements_[i]->Text();
-        spans_[i] = {out.size(), own.size()};
+        spans_[i] = {out.size(), own.size(), true};
         out.append(own);
     }
     copyTo(text_.size());
@@ -533,13 +533,24 @@ void THTMLTag::SetText(std::string_view text) {
                     stale_ = true;
                 });
         }
-        THTMLEllement& element = *elements_[count_];
-        element.SetIndex(Count());
-        element.Parse(attribute);
+        elements_[count_]->SetIndex(Count());
         spans_.push_back(
-            {static_cast<std::size_t>(attribute.data() - text_.data()), attribute.size()});
+            {static_cast<std::size_t>(attribute.data() - text_.data()), attribute.size(), false});
         ++count_;
     }
+}
+
+THTMLEllement& THTMLTag::Element(std::size_t index) const {
+    THTMLEllement& element = *elements_[index];
+    TSpan& span = spans_[index];
+    if (!span.Parsed) {
+        // The tag text has not been put together anew since the attribute
+        // was cut out of it: no attribute has changed before this one is
+        // parsed.
+        element.Parse(std::string_view(text_).substr(span.Offset, span.Length));
+        span.Parsed = true;
+    }
+    return element;
 }
 
 // Cuts the next attribute out of the tag text. An attribute is followed by its
@@ -623,7 +634,7 @@ void THTMLTag::DeleteElement(int index) {
 void THTMLTag::DeleteElements(const std::function<bool(const THTMLEllement&)>& remove) {
     std::size_t keep = 0;
     for (std::size_t k = 0; k < count_; ++k) {
-        if (remove(*elements_[k])) {
+        if (remove(Element(k))) {
             removed_.push_back(spans_[k]);
             stale_ = true;
             continue;

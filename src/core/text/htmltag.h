@@ -131,9 +131,11 @@ public:
     // As written (case kept); empty for text and comments.
     const std::string& Name() const { return name_; }
     int Count() const { return static_cast<int>(count_); }
-    THTMLEllement& Elements(int index) { return *elements_[static_cast<std::size_t>(index)]; }
+    // An attribute is cut out of the tag when the tag is read, and parsed
+    // into its parts the first time it is asked for.
+    THTMLEllement& Elements(int index) { return Element(static_cast<std::size_t>(index)); }
     const THTMLEllement& Elements(int index) const {
-        return *elements_[static_cast<std::size_t>(index)];
+        return Element(static_cast<std::size_t>(index));
     }
     // The token with every change of its attributes in place. Changes are
     // gathered and the text is put together once when asked for, so that
@@ -156,16 +158,18 @@ public:
     void Clear();
 
 private:
+    THTMLEllement& Element(std::size_t index) const;
     bool ReadAttributeText(std::size_t& pos, std::string_view& attribute);
     bool EqualFollows(std::size_t from);
     // Puts the changed attributes' texts in their places.
     void Assemble() const;
 
     // A stretch of text_: where an attribute's text stood when the text was
-    // last put together.
+    // last put together, and whether the attribute has been parsed from it.
     struct TSpan {
         std::size_t Offset;
         std::size_t Length;
+        bool Parsed = true;
     };
 
     THTMLTokenKind kind_ = tkNone;
