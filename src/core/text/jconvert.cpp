@@ -67,6 +67,10 @@ inline std::size_t AsciiRun(const unsigned char* p, std::size_t n) {
 } // namespace
 
 int InCodeCheck(std::string_view text) {
+    return InCodeCheck(text, nullptr);
+}
+
+int InCodeCheck(std::string_view text, std::size_t* end) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
     // A byte looked at past the end counts as 0. Index k here is position k+1
@@ -78,8 +82,11 @@ int InCodeCheck(std::string_view text) {
         STRICT_CHECK_LEN > 0 ? static_cast<std::size_t>(STRICT_CHECK_LEN) : 0;
     const std::size_t strictEnd = std::min(strict, n == 0 ? 0 : n - 1);
     for (std::size_t k = 0; k < strictEnd; ++k) {
-        if (p[k] < 0x08 || p[k] == 0xFF)
+        if (p[k] < 0x08 || p[k] == 0xFF) {
+            if (end != nullptr)
+                *end = k + 1;
             return jcBinary;
+        }
     }
 
     int code = jcAscii;
@@ -142,6 +149,8 @@ int InCodeCheck(std::string_view text) {
         // 0x80 and 0xA0 decide nothing.
         ++k;
     }
+    if (end != nullptr)
+        *end = k;
     return code;
 }
 
@@ -202,18 +211,37 @@ std::size_t TSjisStream::ConvertJis(const unsigned char* p, std::size_t n, char*
             lead_ = -1;
             ++i;
         } else if (p[i] == kEsc) {
-            skip_ = 2;
-            ++i;
+            if (i + 2 < n) {
+                // The whole escape in this block.
+                if (p[i + 1] == '$')
+                    kanji_ = true;
+                else if (p[i + 1] == '(')
+                    kanji_ = false;
+                i += 3;
+            } else {
+                skip_ = 2;
+                ++i;
+            }
         } else if (kanji_) {
-            // Whole pairs up to the next escape.
-            while (i + 1 < n && p[i] != kEsc) {
+            // Whole pairs up to the next escape. A pair whose second byte
+            // is an ESC takes it along, as any second byte.
+            const void* esc = std::memchr(p + i, kEsc, n - i);
+            const std::size_t end =
+                esc != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char*>(esc) - p)
+                               : n;
+            for (; i + 1 < end; i += 2) {
                 PutSjis(p[i], p[i + 1], o);
                 o += 2;
-                i += 2;
             }
-            if (i + 1 == n && p[i] != kEsc) {
-                lead_ = p[i]; // its second byte is in the next block
-                ++i;
+            if (i + 1 == end) {
+                if (end < n) {
+                    PutSjis(p[i], p[end], o);
+                    o += 2;
+                    i += 2;
+                } else {
+                    lead_ = p[i]; // its second byte is in the next block
+                    ++i;
+                }
             }
         } else {
             // Single bytes up to the next escape, in one copy.

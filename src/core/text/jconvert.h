@@ -23,6 +23,11 @@ extern int STRICT_CHECK_LEN;
 
 // Guesses the code of a text (jcAscii ... jcEucOrSjis). Linear in the length.
 int InCodeCheck(std::string_view text);
+// The same, and in *end the position the check stopped at: every byte it
+// looked at lies before it. A text that goes on past end + 1 and past
+// STRICT_CHECK_LEN + 1 gets the same answer, so the start of a long file
+// tells its code when end stays short of that start's end.
+int InCodeCheck(std::string_view text, std::size_t* end);
 // The text converted to target as InCodeCheck judges it. Undecided, ASCII and
 // binary texts, and texts already in target, come back unchanged. Only the
 // Shift-JIS target (jcSjis) converts; any other target returns the text as it is.
