@@ -21,11 +21,10 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <libxml/HTMLparser.h>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <libxml/HTMLparser.h>
 #ifdef TARNHOLD_HAVE_GUMBO
 #include <gumbo.h>
 #endif
@@ -173,8 +172,7 @@ int main(int argc, char** argv) {
     for (const auto& p : pages)
         total += p.size();
     if (pages.empty()) {
-        std::fprintf(stderr, "no .html files under %s (install python3.11-doc)\n",
-                     folder.c_str());
+        std::fprintf(stderr, "no .html files under %s (install python3.11-doc)\n", folder.c_str());
         return 1;
     }
     std::printf("%zu pages, %.1f MB, %d rounds\n", pages.size(), static_cast<double>(total) / 1e6,

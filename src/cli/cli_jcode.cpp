@@ -128,7 +128,8 @@ bool ConvertRawInBlocks(TCliContext& ctx, const std::string& name) {
     std::string block(kBlock, '\0');
     auto readAt = [&](std::uint64_t offset) -> std::string_view {
         const ssize_t n = ReadAt(fd.Get(), block.data(), block.size(), offset);
-        return n <= 0 ? std::string_view() : std::string_view(block.data(), static_cast<std::size_t>(n));
+        return n <= 0 ? std::string_view()
+                      : std::string_view(block.data(), static_cast<std::size_t>(n));
     };
     const std::string_view start = readAt(0);
     std::size_t decided = 0;

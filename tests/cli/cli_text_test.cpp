@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -160,8 +159,8 @@ TEST(CliText, LongFilesConvertAsAWhole) {
         ASSERT_TRUE(WriteTestFile(file, c.Text));
         TCliResult r = RunCli({"--raw", "jcode", "convert", file.string()});
         EXPECT_EQ(r.ExitCode, 0);
-        EXPECT_TRUE(r.Out == c.Out) << "output of " << r.Out.size() << " bytes, " << c.Out.size()
-                                    << " wanted";
+        EXPECT_TRUE(r.Out == c.Out)
+            << "output of " << r.Out.size() << " bytes, " << c.Out.size() << " wanted";
     }
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);

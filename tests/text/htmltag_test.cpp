@@ -523,9 +523,24 @@ TEST(HtmlTokens, SearchesAgreeWithTheRulesOnAnyBytes) {
     // Text of markup bytes, blanks, JIS escapes and kanji, and long plain
     // runs (searched 16 bytes at a time), cut every way a small generator
     // makes.
-    const std::string pieces[] = {"<", ">", "\"", "'", "=", " ", "\t", "\r\n", "/", "a",
-                                  "\x82\xa0", kJisIn, kJisOut, "\x1b", "\x1b$", "$B",
-                                  "abcdefghijklmnopqrstuvwxyz0123", std::string(40, 'x')};
+    const std::string pieces[] = {"<",
+                                  ">",
+                                  "\"",
+                                  "'",
+                                  "=",
+                                  " ",
+                                  "\t",
+                                  "\r\n",
+                                  "/",
+                                  "a",
+                                  "\x82\xa0",
+                                  kJisIn,
+                                  kJisOut,
+                                  "\x1b",
+                                  "\x1b$",
+                                  "$B",
+                                  "abcdefghijklmnopqrstuvwxyz0123",
+                                  std::string(40, 'x')};
     std::uint32_t state = 12345;
     auto next = [&] {
         state = state * 1103515245u + 12345u;
@@ -557,9 +572,8 @@ TEST(HtmlTokens, SearchesAgreeWithTheRulesOnAnyBytes) {
         while (pos < text.size()) {
             const std::size_t at = pos;
             ASSERT_TRUE(NextTag(text, pos, tag));
-            const std::size_t end =
-                text[at] == '<' ? FindDelimiterByRule(at, text, ">", true)
-                                : FindDelimiterByRule(at, text, "<", false);
+            const std::size_t end = text[at] == '<' ? FindDelimiterByRule(at, text, ">", true)
+                                                    : FindDelimiterByRule(at, text, "<", false);
             const std::size_t want =
                 end == std::string::npos ? text.size() : end + (text[at] == '<' ? 1 : 0);
             ASSERT_EQ(pos, want) << ::testing::PrintToString(text);

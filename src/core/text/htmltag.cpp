@@ -528,10 +528,8 @@ void THTMLTag::SetText(std::string_view text) {
     while (ReadAttributeText(pos, attribute)) {
         if (count_ == elements_.size()) {
             elements_.push_back(std::make_unique<THTMLEllement>());
-            elements_.back()->SetOnChange(
-                [this](THTMLEllement&, int, const std::string&, const std::string&) {
-                    stale_ = true;
-                });
+            elements_.back()->SetOnChange([this](THTMLEllement&, int, const std::string&,
+                                                 const std::string&) { stale_ = true; });
         }
         elements_[count_]->SetIndex(Count());
         spans_.push_back(

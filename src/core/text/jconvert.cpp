@@ -227,8 +227,9 @@ std::size_t TSjisStream::ConvertJis(const unsigned char* p, std::size_t n, char*
             // is an ESC takes it along, as any second byte.
             const void* esc = std::memchr(p + i, kEsc, n - i);
             const std::size_t end =
-                esc != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char*>(esc) - p)
-                               : n;
+                esc != nullptr
+                    ? static_cast<std::size_t>(static_cast<const unsigned char*>(esc) - p)
+                    : n;
             for (; i + 1 < end; i += 2) {
                 PutSjis(p[i], p[i + 1], o);
                 o += 2;
@@ -247,8 +248,9 @@ std::size_t TSjisStream::ConvertJis(const unsigned char* p, std::size_t n, char*
             // Single bytes up to the next escape, in one copy.
             const void* esc = std::memchr(p + i, kEsc, n - i);
             const std::size_t end =
-                esc != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char*>(esc) - p)
-                               : n;
+                esc != nullptr
+                    ? static_cast<std::size_t>(static_cast<const unsigned char*>(esc) - p)
+                    : n;
             std::memcpy(o, p + i, end - i);
             o += end - i;
             i = end;

@@ -58,9 +58,9 @@ private:
     std::size_t ConvertEuc(const unsigned char* p, std::size_t n, char* out);
 
     int source_;
-    bool kanji_ = false;    // ISO-2022-JP: in a run of kanji pairs
-    unsigned skip_ = 0;     // ISO-2022-JP: bytes of an escape still to drop
-    int lead_ = -1;         // the first byte of a pair, or -1
+    bool kanji_ = false; // ISO-2022-JP: in a run of kanji pairs
+    unsigned skip_ = 0;  // ISO-2022-JP: bytes of an escape still to drop
+    int lead_ = -1;      // the first byte of a pair, or -1
 };
 
 // JIS X 0208 pair (0x21-0x7E each) to its two Shift-JIS bytes.
