@@ -407,7 +407,10 @@ void THTMLEllement::Parse(std::string_view text) {
 }
 
 void THTMLEllement::Rebuild() {
-    std::string old = std::move(text_);
+    // The old text goes to oldText_ and the new one is written where the
+    // text before it was, so that changing attributes one after another
+    // does not allocate each time.
+    oldText_.swap(text_);
     text_.clear();
     if (!equal_.empty()) {
         text_.reserve(name_.size() + equal_.size() + value_.size() + 2 * quote_.size());
@@ -416,7 +419,7 @@ void THTMLEllement::Rebuild() {
         text_ = name_;
     }
     if (onChange_)
-        onChange_(*this, index_, old, text_);
+        onChange_(*this, index_, oldText_, text_);
 }
 
 void THTMLEllement::SetName(std::string_view name) {
@@ -474,7 +477,8 @@ void THTMLTag::Assemble() const {
     std::size_t size = text_.size();
     for (std::size_t i = 0; i < count_; ++i)
         size += Element(i).Text().size();
-    std::string out;
+    std::string& out = assembled_;
+    out.clear();
     out.reserve(size);
     std::size_t pos = 0;
     std::size_t r = 0;
@@ -497,7 +501,7 @@ void THTMLTag::Assemble() const {
         out.append(own);
     }
     copyTo(text_.size());
-    text_ = std::move(out);
+    text_.swap(out);
     removed_.clear();
     stale_ = false;
 }

@@ -113,6 +113,7 @@ private:
     std::string value_;
     std::string quote_;
     std::string text_;
+    std::string oldText_; // the text before the last change; its storage is reused
     TChangeEvent onChange_;
 };
 
@@ -182,6 +183,7 @@ private:
     mutable std::vector<TSpan> spans_;   // parallel to the attributes
     mutable std::vector<TSpan> removed_; // deleted attributes' places, in no order
     mutable std::string text_;
+    mutable std::string assembled_; // Assemble's scratch, kept for its storage
     mutable bool stale_ = false; // an attribute changed since text_ was put together
 
     // Scratch of ReadAttributeText: for each position of the tag text, whether
