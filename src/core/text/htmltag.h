@@ -184,7 +184,7 @@ private:
     mutable std::vector<TSpan> removed_; // deleted attributes' places, in no order
     mutable std::string text_;
     mutable std::string assembled_; // Assemble's scratch, kept for its storage
-    mutable bool stale_ = false; // an attribute changed since text_ was put together
+    mutable bool stale_ = false;    // an attribute changed since text_ was put together
 
     // Scratch of ReadAttributeText: for each position of the tag text, whether
     // an "=" outside quotes follows it (-1 unknown). Filled only for tags that
