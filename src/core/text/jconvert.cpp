@@ -276,6 +276,13 @@ std::size_t TSjisStream::ConvertEuc(const unsigned char* p, std::size_t n, char*
         i = 1;
     }
     while (i < n) {
+        // A run of JIS X 0208 pairs (both bytes 0xA1-0xFE in EUC-JP text;
+        // any lead from 0xA1 up but 0xFF takes the byte after it).
+        while (i + 1 < n && p[i] >= 0xA1 && p[i] != 0xFF) {
+            PutSjis(p[i] & 0x7Fu, p[i + 1] & 0x7Fu, o);
+            o += 2;
+            i += 2;
+        }
         const std::size_t run = AsciiRun(p + i, n - i);
         if (run != 0) {
             std::memcpy(o, p + i, run);
@@ -283,6 +290,8 @@ std::size_t TSjisStream::ConvertEuc(const unsigned char* p, std::size_t n, char*
             i += run;
             continue;
         }
+        if (i >= n)
+            break;
         const unsigned c = p[i];
         if (c == 0x80 || c == 0xFF) {
             *o++ = static_cast<char>(c);
