@@ -1,6 +1,12 @@
 // The url, jcode and crc32 commands of tarnhold-cli, run as a user would.
 #include "cli/cli_helpers.h"
+#include "platform/codepage.h"
+#include "support/testfiles.h"
+#include "text/jconvert.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -99,6 +105,65 @@ TEST(CliText, ConvertWritesShiftJisBytes) {
         EXPECT_EQ(r.ExitCode, 0) << name;
         EXPECT_EQ(r.Out, sjis) << name;
     }
+}
+
+TEST(CliText, LongFilesConvertAsAWhole) {
+    // Files long enough to be read in blocks: the output is the conversion
+    // of the whole text, whichever way the file is read, with characters
+    // and escapes cut by the block ends.
+    char name[] = "/tmp/trh-cli-jcodeXXXXXX";
+    ASSERT_NE(::mkdtemp(name), nullptr);
+    const std::filesystem::path dir = name;
+    auto repeated = [](const std::string& piece, std::size_t size) {
+        std::string text;
+        while (text.size() < size)
+            text += piece;
+        return text;
+    };
+    const std::string euc = ReadData("eucjp.txt");
+    const std::string jis = ReadData("iso2022jp.txt");
+    ASSERT_EQ(InCodeCheck(euc), jcEuc);
+    ASSERT_EQ(InCodeCheck(jis), jcJisNew);
+    struct Case {
+        const char* Name;
+        std::string Text;
+        std::string Out;
+    };
+    std::vector<Case> cases = {
+        {"EUC-JP", "a" + repeated(euc, 300000), {}},
+        {"ISO-2022-JP", "ab" + repeated(jis, 300000), {}},
+        // Undecided for longer than a block, then EUC-JP.
+        {"EUC-JP after a long ASCII start", repeated("plain text\n", 200000) + euc, {}},
+        // A half pair, an escape cut short at the end.
+        {"ISO-2022-JP ending in half a pair", repeated(jis, 140000) + "\x1b$B\x30", {}},
+        {"ISO-2022-JP ending in an escape", repeated(jis, 140000) + "\x1b$", {}},
+        // UTF-8 (read as such) and text that is almost UTF-8, broken only
+        // past the first blocks.
+        {"UTF-8", repeated("x\xe6\x97\xa5\xe6\x9c\xac", 200000), {}},
+        {"almost UTF-8", "\x1b$B" + repeated("x\xe6\x97\xa5", 200000) + "\xe6\x97", {}},
+    };
+    // What the command makes of a file it reads whole: UTF-8 is text with
+    // bytes from 0x80 up that is valid UTF-8.
+    for (Case& c : cases) {
+        const bool high =
+            std::any_of(c.Text.begin(), c.Text.end(), [](char b) { return (b & 0x80) != 0; });
+        const bool utf8 = high && IsValidUtf8(c.Text);
+        c.Out = utf8 ? Utf8ToAnsi(c.Text) : ConvertJCode(c.Text, jcSjis);
+    }
+    ASSERT_TRUE(cases[0].Out != cases[0].Text);
+    ASSERT_TRUE(cases[1].Out != cases[1].Text);
+    ASSERT_TRUE(cases[5].Out != cases[5].Text);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::filesystem::path file = dir / "text.txt";
+        ASSERT_TRUE(WriteTestFile(file, c.Text));
+        TCliResult r = RunCli({"--raw", "jcode", "convert", file.string()});
+        EXPECT_EQ(r.ExitCode, 0);
+        EXPECT_TRUE(r.Out == c.Out)
+            << "output of " << r.Out.size() << " bytes, " << c.Out.size() << " wanted";
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
 }
 
 } // namespace

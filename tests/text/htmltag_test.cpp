@@ -434,6 +434,156 @@ TEST(HtmlTagChange, TagReusedForTheNextToken) {
     EXPECT_EQ(tag.Count(), 0);
 }
 
+TEST(HtmlTagChange, AttributesOfAnEarlierTokenLeaveNoTrace) {
+    // Attributes are kept from token to token and parsed when first asked
+    // for; whatever was done with them before, a new token's are its own.
+    THTMLTag tag;
+    tag.SetText("<img src=\"a.gif\" alt='x y' width=5 border>");
+    ASSERT_EQ(tag.Count(), 4);
+    // A later attribute changed before an earlier one is looked at.
+    tag.Elements(2).SetValue("10");
+    EXPECT_EQ(tag.Elements(0).Value(), "a.gif");
+    EXPECT_EQ(tag.Elements(0).Quote(), "\"");
+    EXPECT_EQ(tag.Elements(1).Value(), "x y");
+    tag.DeleteElement(1);
+    EXPECT_EQ(tag.Text(), "<img src=\"a.gif\"  width=10 border>");
+
+    tag.SetText("<a name=top>");
+    ASSERT_EQ(tag.Count(), 1);
+    const THTMLEllement& name = tag.Elements(0);
+    EXPECT_EQ(name.Name(), "name");
+    EXPECT_EQ(name.Value(), "top");
+    EXPECT_EQ(name.Quote(), "");
+    EXPECT_EQ(name.Equal(), "=");
+    EXPECT_EQ(name.Index(), 0);
+
+    // An attribute deleted without being looked at, then more attributes
+    // than before.
+    tag.SetText("<p a=1 b=2>");
+    tag.DeleteElements([](const THTMLEllement& e) { return e.Name() == "a"; });
+    EXPECT_EQ(tag.Text(), "<p  b=2>");
+    tag.SetText("<td nowrap width=\"5\" x=1 y=2 z>");
+    ASSERT_EQ(tag.Count(), 5);
+    const char* const names[] = {"nowrap", "width", "x", "y", "z"};
+    const char* const values[] = {"", "5", "1", "2", ""};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(tag.Elements(i).Name(), names[i]) << i;
+        EXPECT_EQ(tag.Elements(i).Value(), values[i]) << i;
+        EXPECT_EQ(tag.Elements(i).Index(), i);
+    }
+    tag.Elements(4).SetName("Z");
+    EXPECT_EQ(tag.Text(), "<td nowrap width=\"5\" x=1 y=2 Z>");
+}
+
+// FindDelimiter as its rules read, one byte at a time, to hold the searches
+// that skip runs of plain bytes to.
+std::size_t FindDelimiterByRule(std::size_t pos, std::string_view text, std::string_view delimiters,
+                                bool honourQuotes) {
+    bool kanji = false;
+    char quote = 0;
+    char prev = 0;
+    auto isQuote = [](char c) { return c == '"' || c == '\''; };
+    while (pos < text.size()) {
+        const char c = text[pos];
+        if (kanji) {
+            if (IsJISKanjiOut(text, pos)) {
+                kanji = false;
+                prev = text[pos + 2];
+                pos += 3;
+            } else {
+                prev = pos + 1 < text.size() ? text[pos + 1] : 0;
+                pos += 2;
+            }
+            continue;
+        }
+        if (IsJISKanjiIn(text, pos)) {
+            kanji = true;
+            prev = text[pos + 2];
+            pos += 3;
+            continue;
+        }
+        if (honourQuotes && isQuote(c)) {
+            if (quote != 0) {
+                if (c == quote)
+                    quote = 0;
+            } else if (prev != c) {
+                quote = c;
+            }
+        } else if ((quote == 0 || (c == '>' && isQuote(prev))) &&
+                   delimiters.find(c) != std::string_view::npos) {
+            return pos;
+        }
+        prev = c;
+        ++pos;
+    }
+    return std::string::npos;
+}
+
+TEST(HtmlTokens, SearchesAgreeWithTheRulesOnAnyBytes) {
+    // Text of markup bytes, blanks, JIS escapes and kanji, and long plain
+    // runs (searched 16 bytes at a time), cut every way a small generator
+    // makes.
+    const std::string pieces[] = {"<",
+                                  ">",
+                                  "\"",
+                                  "'",
+                                  "=",
+                                  " ",
+                                  "\t",
+                                  "\r\n",
+                                  "/",
+                                  "a",
+                                  "\x82\xa0",
+                                  kJisIn,
+                                  kJisOut,
+                                  "\x1b",
+                                  "\x1b$",
+                                  "$B",
+                                  "abcdefghijklmnopqrstuvwxyz0123",
+                                  std::string(40, 'x')};
+    std::uint32_t state = 12345;
+    auto next = [&] {
+        state = state * 1103515245u + 12345u;
+        return state >> 8;
+    };
+    const char* const sets[] = {">", "<", "=", "= \r\n\t", " \r\n\t/>"};
+    int checked = 0;
+    for (int round = 0; round < 3000; ++round) {
+        std::string text;
+        const std::size_t count = next() % 24;
+        for (std::size_t i = 0; i < count; ++i)
+            text += pieces[next() % std::size(pieces)];
+        for (const char* set : sets) {
+            for (bool quotes : {false, true}) {
+                const std::size_t start = text.empty() ? 0 : next() % text.size();
+                ASSERT_EQ(FindDelimiter(start, text, set, quotes),
+                          FindDelimiterByRule(start, text, set, quotes))
+                    << "text " << ::testing::PrintToString(text) << " set "
+                    << ::testing::PrintToString(std::string(set)) << " quotes " << quotes
+                    << " from " << start;
+                ++checked;
+            }
+        }
+        // Tokens run from "<" through the ">" the rules find, text up to
+        // the next "<" they find; together they are the text.
+        std::size_t pos = 0;
+        THTMLTag tag;
+        std::string joined;
+        while (pos < text.size()) {
+            const std::size_t at = pos;
+            ASSERT_TRUE(NextTag(text, pos, tag));
+            const std::size_t end = text[at] == '<' ? FindDelimiterByRule(at, text, ">", true)
+                                                    : FindDelimiterByRule(at, text, "<", false);
+            const std::size_t want =
+                end == std::string::npos ? text.size() : end + (text[at] == '<' ? 1 : 0);
+            ASSERT_EQ(pos, want) << ::testing::PrintToString(text);
+            joined += tag.Text();
+        }
+        ASSERT_EQ(joined, text);
+    }
+    EXPECT_EQ(checked, 3000 * 10);
+}
+
 TEST(HtmlTokens, SamplePagesComeBackWhole) {
     for (const char* name : {"page-sjis.html", "page-eucjp.html", "page-jis.html", "page-utf8.html",
                              "page-noheadend.html"}) {

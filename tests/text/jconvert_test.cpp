@@ -174,6 +174,53 @@ TEST(euc2sjis, Cases) {
         EXPECT_EQ(euc2sjis(c.In), c.Out) << c.Name;
 }
 
+TEST(TSjisStream, BlocksCutAnywhereGiveTheWholeConversion) {
+    const std::string kanjiIn = "\x1b$B";
+    const std::string asciiIn = "\x1b(B";
+    const std::string jis = "ab" + kanjiIn + "\x30\x21\x24\x22" + asciiIn + "c\x82" + kanjiIn +
+                            "\x30\x21\x1b" + "\x30" + asciiIn + "\x1b*Xd" + kanjiIn + "\x24";
+    const std::string euc = "a" + Bytes({0xb0, 0xa1, 0x8e, 0xb1, 0x80, 0xff, 0xa4, 0xa2}) +
+                            "0123456789abcdef" + Bytes({0x8f, 0xb0, 0xa1, 0xb0});
+    struct Case {
+        int Source;
+        const std::string& Text;
+        std::string Whole;
+    };
+    const Case cases[] = {{jcJisNew, jis, jis2sjis(jis)},
+                          {jcJisOld, jis, jis2sjis(jis)},
+                          {jcEuc, euc, euc2sjis(euc)},
+                          {jcSjis, euc, euc}};
+    // The whole conversions as the rules give them: the unknown escape
+    // "ESC 0 ESC" swallows the ESC of "ESC ( B", so "(B" is a pair, and so
+    // on to the end, where the half pair is dropped.
+    EXPECT_EQ(cases[0].Whole, "ab" + Bytes({0x88, 0x9f, 0x82, 0xa0}) + "c\x82" +
+                                  Bytes({0x88, 0x9f, 0x84, 0xc0, 0xe2, 0x99, 0x82, 0xc0}));
+    EXPECT_EQ(cases[2].Whole, "a" + Bytes({0x88, 0x9f, 0xb1, 0x80, 0xff, 0x82, 0xa0}) +
+                                  "0123456789abcdef" + Bytes({0x78, 0x4f, 0x81, 0x4f}));
+    for (const Case& c : cases) {
+        const std::string_view text = c.Text;
+        // Every pair of cuts: three blocks, some empty.
+        for (std::size_t a = 0; a <= text.size(); ++a) {
+            for (std::size_t b = a; b <= text.size(); ++b) {
+                TSjisStream stream(c.Source);
+                std::string out;
+                stream.Convert(text.substr(0, a), out);
+                stream.Convert(text.substr(a, b - a), out);
+                stream.Convert(text.substr(b), out);
+                stream.Finish();
+                ASSERT_EQ(out, c.Whole) << "source " << c.Source << " cuts " << a << ", " << b;
+            }
+        }
+    }
+    // After Finish the stream starts afresh: nothing held, single bytes.
+    TSjisStream stream(jcJisNew);
+    std::string out;
+    stream.Convert(kanjiIn + "\x30", out);
+    stream.Finish();
+    stream.Convert("\x21z", out);
+    EXPECT_EQ(out, "\x21z");
+}
+
 TEST(ConvertJCode, ToShiftJis) {
     const std::string euc = "EUC " + Bytes({0xb0, 0xa1, 0xa4, 0xa2, 0xf5, 0xa1}) + " text";
     ASSERT_EQ(InCodeCheck(euc), jcEuc);

@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <array>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tarnhold {
 
 namespace {
@@ -25,21 +29,123 @@ inline unsigned char At(std::string_view text, std::size_t pos) {
 
 class TByteSet {
 public:
+    static constexpr std::size_t kMaxListed = 12;
+
     constexpr explicit TByteSet(std::string_view bytes) {
         for (char c : bytes)
-            bits_[static_cast<unsigned char>(c)] = true;
+            Add(static_cast<unsigned char>(c));
     }
     constexpr bool Has(unsigned char c) const { return bits_[c]; }
+    constexpr void Add(unsigned char c) {
+        if (bits_[c])
+            return;
+        bits_[c] = true;
+        if (count_ < kMaxListed)
+            list_[count_] = c;
+        ++count_;
+    }
+    // The bytes one by one, for the vector search; valid when Listed().
+    constexpr bool Listed() const { return count_ <= kMaxListed; }
+    // Whether a vector search pays: a few bytes, each compared in one
+    // instruction. Bigger sets are looked up byte by byte.
+    constexpr bool Few() const { return count_ <= 4; }
+    constexpr std::size_t Size() const { return count_; }
+    constexpr unsigned char Byte(std::size_t i) const { return list_[i]; }
 
 private:
     std::array<bool, 256> bits_{};
+    std::array<unsigned char, kMaxListed> list_{};
+    std::size_t count_ = 0;
 };
+
+// The delimiters with the bytes a delimiter search has to stop at besides
+// them: ESC (a JIS kanji switch) and, when quotes count, the quotes.
+// Every other byte is stepped over alike, so a search may skip a run of them
+// at once.
+constexpr TByteSet StopsOf(TByteSet delimiters, bool honourQuotes) {
+    delimiters.Add(ESC);
+    if (honourQuotes) {
+        delimiters.Add('\'');
+        delimiters.Add('"');
+    }
+    return delimiters;
+}
+
+#if defined(__SSE2__)
+// SSE2 (every x86-64 has it): 16 bytes at a time, each compared with the
+// Count bytes of stops; the end of the text, under 16 bytes, is left to the
+// caller. pos stays where the search stopped.
+template <std::size_t Count>
+bool SkipVector(const unsigned char* p, std::size_t n, std::size_t& pos, const TByteSet& stops) {
+    __m128i wanted[Count];
+    for (std::size_t i = 0; i < Count; ++i)
+        wanted[i] = _mm_set1_epi8(static_cast<char>(stops.Byte(i)));
+    for (; pos + 16 <= n; pos += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + pos));
+        __m128i hits = _mm_cmpeq_epi8(block, wanted[0]);
+        for (std::size_t i = 1; i < Count; ++i)
+            hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, wanted[i]));
+        if (const int mask = _mm_movemask_epi8(hits); mask != 0) {
+            pos += static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+            return true;
+        }
+    }
+    return false;
+}
+#endif
+
+// The first position at or after pos whose byte is in stops; text.size()
+// if there is none. Most stops come soon (a tag's attributes, blanks between
+// tags), so the first bytes are looked at one by one before the search goes
+// 16 bytes at a time.
+std::size_t SkipToStop(std::string_view text, std::size_t pos, const TByteSet& stops) {
+    const std::size_t n = text.size();
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t near = std::min(n, pos + 16);
+    for (; pos < near; ++pos) {
+        if (stops.Has(p[pos]))
+            return pos;
+    }
+#if defined(__SSE2__)
+    if (stops.Few() && pos + 16 <= n) {
+        bool found = false;
+        switch (stops.Size()) {
+        case 1:
+            found = SkipVector<1>(p, n, pos, stops);
+            break;
+        case 2:
+            found = SkipVector<2>(p, n, pos, stops);
+            break;
+        case 3:
+            found = SkipVector<3>(p, n, pos, stops);
+            break;
+        default:
+            found = SkipVector<4>(p, n, pos, stops);
+            break;
+        }
+        if (found)
+            return pos;
+    }
+#endif
+    while (pos < n && !stops.Has(p[pos]))
+        ++pos;
+    return pos;
+}
 
 constexpr TByteSet kTagEnd(">");
 constexpr TByteSet kTagStart("<");
 constexpr TByteSet kEqualSign("=");
 constexpr TByteSet kEqualOrBlank("= \r\n\t");
 constexpr TByteSet kAttributeEnd(" \r\n\t/>");
+
+constexpr TByteSet kEqualSignStops = StopsOf(kEqualSign, true);
+constexpr TByteSet kTagEndStops = StopsOf(kTagEnd, true);
+constexpr TByteSet kTagStartStops = StopsOf(kTagStart, false);
+constexpr TByteSet kEqualOrBlankStops = StopsOf(kEqualOrBlank, true);
+constexpr TByteSet kAttributeEndStops = StopsOf(kAttributeEnd, true);
+// Inside a quoted word only its closing quote and a kanji switch count.
+constexpr TByteSet kInDoubleQuoteStops("\"\x1b");
+constexpr TByteSet kInSingleQuoteStops("'\x1b");
 
 // The walk of FindDelimiter, one unit (escape, kanji or byte) at a time, so
 // that the searches of an attribute can share it.
@@ -101,10 +207,22 @@ struct TDelimiterScan {
     }
 };
 
+// stops is StopsOf(delimiters, honourQuotes). Outside a kanji run the bytes
+// that are not stops are skipped in one go: Step would pass each of them
+// without a change of state but prev, which ends as the last of them.
 std::size_t FindIn(std::size_t start, std::string_view text, const TByteSet& delimiters,
-                   bool honourQuotes) {
+                   const TByteSet& stops, bool honourQuotes) {
     TDelimiterScan scan{text, start, honourQuotes};
     while (scan.pos < text.size()) {
+        if (!scan.inKanji) {
+            const std::size_t next = SkipToStop(text, scan.pos, stops);
+            if (next != scan.pos) {
+                scan.prev = At(text, next - 1);
+                scan.pos = next;
+                if (next >= text.size())
+                    break;
+            }
+        }
         if (scan.Step(delimiters))
             return scan.pos;
     }
@@ -143,7 +261,8 @@ bool IsJISKanjiOut(std::string_view text, std::size_t pos) {
 
 std::size_t FindDelimiter(std::size_t start, std::string_view text, std::string_view delimiters,
                           bool honourQuotes) {
-    return FindIn(start, text, TByteSet(delimiters), honourQuotes);
+    const TByteSet set(delimiters);
+    return FindIn(start, text, set, StopsOf(set, honourQuotes), honourQuotes);
 }
 
 std::string_view ReadWord(std::size_t& pos, std::string_view text) {
@@ -172,15 +291,19 @@ std::string_view ReadWord(std::size_t& pos, std::string_view text) {
             continue;
         }
         unsigned char c = At(text, p);
-        if (IsQuoteChar(c)) {
+        if (quote != 0) {
             ++p;
-            if (quote == 0)
-                quote = c;
-            else if (c == quote)
+            if (c == quote)
                 break; // the closing quote belongs to the word
+            p = SkipToStop(text, p, quote == '"' ? kInDoubleQuoteStops : kInSingleQuoteStops);
             continue;
         }
-        if (quote == 0 && !IsGraphic(c))
+        if (IsQuoteChar(c)) {
+            quote = c;
+            ++p;
+            continue;
+        }
+        if (!IsGraphic(c))
             break;
         ++p;
     }
@@ -199,8 +322,16 @@ std::string_view ReadWord(std::size_t& pos, std::string_view text) {
 }
 
 std::string NormalizeAttributeValue(std::string_view value) {
-    if (value.find_first_of("\r\n") == npos)
-        return std::string(AnsiTrim(value));
+    std::string out;
+    NormalizeAttributeValue(value, out);
+    return out;
+}
+
+void NormalizeAttributeValue(std::string_view value, std::string& result) {
+    if (std::none_of(value.begin(), value.end(), [](char c) { return c == '\r' || c == '\n'; })) {
+        result.assign(AnsiTrim(value));
+        return;
+    }
     // CR LF and lone CR become LF. CR and LF are never trail bytes, so this
     // goes byte by byte.
     std::string lf;
@@ -232,7 +363,7 @@ std::string NormalizeAttributeValue(std::string_view value) {
             out.push_back(' ');
         i = j;
     }
-    return std::string(AnsiTrim(out));
+    result.assign(AnsiTrim(out));
 }
 
 // ---------------------------------------------------------------------------
@@ -241,11 +372,15 @@ std::string NormalizeAttributeValue(std::string_view value) {
 void THTMLEllement::SetText(std::string_view text) {
     if (text == text_)
         return;
+    Parse(text);
+}
+
+void THTMLEllement::Parse(std::string_view text) {
     text_.assign(text);
     quote_.clear();
     equal_.clear();
     std::string_view t = text_;
-    std::size_t e = FindIn(0, t, kEqualSign, true);
+    std::size_t e = FindIn(0, t, kEqualSign, kEqualSignStops, true);
     if (e != npos) {
         name_.assign(AnsiTrim(t.substr(0, e)));
         std::size_t p = e + 1;
@@ -255,7 +390,7 @@ void THTMLEllement::SetText(std::string_view text) {
             equal_.assign(t.substr(name_.size(), t.size() - name_.size() - word.size()));
             if (IsQuoted(word)) {
                 quote_.assign(word.substr(0, 1));
-                value_ = NormalizeAttributeValue(word.substr(1, word.size() - 2));
+                NormalizeAttributeValue(word.substr(1, word.size() - 2), value_);
             }
         }
     } else {
@@ -263,7 +398,7 @@ void THTMLEllement::SetText(std::string_view text) {
         if (IsQuoted(t)) {
             // A value standing on its own, as in <a 'x'>.
             quote_.assign(t.substr(0, 1));
-            value_ = NormalizeAttributeValue(t.substr(1, t.size() - 2));
+            NormalizeAttributeValue(t.substr(1, t.size() - 2), value_);
             name_.clear();
         } else {
             name_.assign(t);
@@ -272,7 +407,10 @@ void THTMLEllement::SetText(std::string_view text) {
 }
 
 void THTMLEllement::Rebuild() {
-    std::string old = std::move(text_);
+    // The old text goes to oldText_ and the new one is written where the
+    // text before it was, so that changing attributes one after another
+    // does not allocate each time.
+    oldText_.swap(text_);
     text_.clear();
     if (!equal_.empty()) {
         text_.reserve(name_.size() + equal_.size() + value_.size() + 2 * quote_.size());
@@ -281,7 +419,7 @@ void THTMLEllement::Rebuild() {
         text_ = name_;
     }
     if (onChange_)
-        onChange_(*this, index_, old, text_);
+        onChange_(*this, index_, oldText_, text_);
 }
 
 void THTMLEllement::SetName(std::string_view name) {
@@ -311,7 +449,7 @@ void THTMLEllement::SetQuote(std::string_view quote) {
 void THTMLTag::Clear() {
     kind_ = tkNone;
     name_.clear();
-    elements_.clear();
+    count_ = 0; // the attributes stay in elements_ for the next token
     spans_.clear();
     removed_.clear();
     text_.clear();
@@ -337,9 +475,10 @@ void THTMLTag::Assemble() const {
     std::sort(removed_.begin(), removed_.end(),
               [](const TSpan& a, const TSpan& b) { return a.Offset < b.Offset; });
     std::size_t size = text_.size();
-    for (const auto& element : elements_)
-        size += element->Text().size();
-    std::string out;
+    for (std::size_t i = 0; i < count_; ++i)
+        size += Element(i).Text().size();
+    std::string& out = assembled_;
+    out.clear();
     out.reserve(size);
     std::size_t pos = 0;
     std::size_t r = 0;
@@ -347,22 +486,22 @@ void THTMLTag::Assemble() const {
         if (offset > pos)
             out.append(text_, pos, offset - pos);
     };
-    for (std::size_t i = 0; i <= elements_.size(); ++i) {
-        const std::size_t next = i < elements_.size() ? spans_[i].Offset : text_.size();
+    for (std::size_t i = 0; i <= count_; ++i) {
+        const std::size_t next = i < count_ ? spans_[i].Offset : text_.size();
         for (; r < removed_.size() && removed_[r].Offset < next; ++r) {
             copyTo(removed_[r].Offset);
             pos = std::max(pos, removed_[r].Offset + removed_[r].Length);
         }
-        if (i == elements_.size())
+        if (i == count_)
             break;
         copyTo(spans_[i].Offset);
         pos = std::max(pos, spans_[i].Offset + spans_[i].Length);
         const std::string& own = elements_[i]->Text();
-        spans_[i] = {out.size(), own.size()};
+        spans_[i] = {out.size(), own.size(), true};
         out.append(own);
     }
     copyTo(text_.size());
-    text_ = std::move(out);
+    text_.swap(out);
     removed_.clear();
     stale_ = false;
 }
@@ -388,18 +527,32 @@ void THTMLTag::SetText(std::string_view text) {
         return;
     }
     name_.assign(name);
-    kind_ = AnsiSameText(name_, "!DOCTYPE") ? tkDoctype : tkTag;
+    kind_ = name_[0] == '!' && AnsiSameText(name_, "!DOCTYPE") ? tkDoctype : tkTag;
     std::string_view attribute;
     while (ReadAttributeText(pos, attribute)) {
-        auto element = std::make_unique<THTMLEllement>();
-        element->SetIndex(Count());
-        element->SetText(attribute);
-        element->SetOnChange(
-            [this](THTMLEllement&, int, const std::string&, const std::string&) { stale_ = true; });
+        if (count_ == elements_.size()) {
+            elements_.push_back(std::make_unique<THTMLEllement>());
+            elements_.back()->SetOnChange([this](THTMLEllement&, int, const std::string&,
+                                                 const std::string&) { stale_ = true; });
+        }
+        elements_[count_]->SetIndex(Count());
         spans_.push_back(
-            {static_cast<std::size_t>(attribute.data() - text_.data()), attribute.size()});
-        elements_.push_back(std::move(element));
+            {static_cast<std::size_t>(attribute.data() - text_.data()), attribute.size(), false});
+        ++count_;
     }
+}
+
+THTMLEllement& THTMLTag::Element(std::size_t index) const {
+    THTMLEllement& element = *elements_[index];
+    TSpan& span = spans_[index];
+    if (!span.Parsed) {
+        // The tag text has not been put together anew since the attribute
+        // was cut out of it: no attribute has changed before this one is
+        // parsed.
+        element.Parse(std::string_view(text_).substr(span.Offset, span.Length));
+        span.Parsed = true;
+    }
+    return element;
 }
 
 // Cuts the next attribute out of the tag text. An attribute is followed by its
@@ -413,7 +566,7 @@ bool THTMLTag::ReadAttributeText(std::size_t& pos, std::string_view& attribute) 
         return false;
     // The "=" search and the blank search walk alike (neither looks at ">"),
     // so one walk tells which comes first.
-    std::size_t first = FindIn(s, text, kEqualOrBlank, true);
+    std::size_t first = FindIn(s, text, kEqualOrBlank, kEqualOrBlankStops, true);
     if (first != npos && text[first] == '=') {
         std::size_t p = first + 1;
         std::string_view word = ReadWord(p, text);
@@ -428,7 +581,7 @@ bool THTMLTag::ReadAttributeText(std::size_t& pos, std::string_view& attribute) 
         pos = first;
         return true;
     }
-    std::size_t end = FindIn(s, text, kAttributeEnd, true);
+    std::size_t end = FindIn(s, text, kAttributeEnd, kAttributeEndStops, true);
     if (end == npos || end == s)
         return false;
     attribute = text.substr(s, end - s);
@@ -471,24 +624,29 @@ void THTMLTag::DeleteElement(int index) {
         return;
     const auto k = static_cast<std::size_t>(index);
     removed_.push_back(spans_[k]);
-    elements_.erase(elements_.begin() + static_cast<std::ptrdiff_t>(k));
+    // The attribute goes to the kept ones past the list.
+    std::rotate(elements_.begin() + static_cast<std::ptrdiff_t>(k),
+                elements_.begin() + static_cast<std::ptrdiff_t>(k) + 1,
+                elements_.begin() + static_cast<std::ptrdiff_t>(count_));
+    --count_;
     spans_.erase(spans_.begin() + static_cast<std::ptrdiff_t>(k));
     stale_ = true;
 }
 
 void THTMLTag::DeleteElements(const std::function<bool(const THTMLEllement&)>& remove) {
     std::size_t keep = 0;
-    for (std::size_t k = 0; k < elements_.size(); ++k) {
-        if (remove(*elements_[k])) {
+    for (std::size_t k = 0; k < count_; ++k) {
+        if (remove(Element(k))) {
             removed_.push_back(spans_[k]);
             stale_ = true;
             continue;
         }
-        elements_[keep] = std::move(elements_[k]);
+        // Swapped, not moved: the removed ones stay past the list, kept.
+        std::swap(elements_[keep], elements_[k]);
         spans_[keep] = spans_[k];
         ++keep;
     }
-    elements_.resize(keep);
+    count_ = keep;
     spans_.resize(keep);
 }
 
@@ -499,11 +657,11 @@ bool NextTag(std::string_view data, std::size_t& pos, THTMLTag& tag) {
         return false;
     std::size_t end;
     if (data[pos] == '<') {
-        std::size_t close = FindIn(pos, data, kTagEnd, true);
+        std::size_t close = FindIn(pos, data, kTagEnd, kTagEndStops, true);
         end = close == npos ? data.size() : close + 1;
     } else {
         // Text runs to the next "<" that is not a byte of a JIS kanji.
-        std::size_t open = FindIn(pos, data, kTagStart, false);
+        std::size_t open = FindIn(pos, data, kTagStart, kTagStartStops, false);
         end = open == npos ? data.size() : open;
     }
     tag.SetText(data.substr(pos, end - pos));

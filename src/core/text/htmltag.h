@@ -59,6 +59,8 @@ std::string_view ReadWord(std::size_t& pos, std::string_view text);
 // space with the blanks, and an LF followed only by blanks ends the value.
 // The result is trimmed. So a URL broken over two lines comes back whole.
 std::string NormalizeAttributeValue(std::string_view value);
+// The same, into out (its earlier contents replaced, its storage reused).
+void NormalizeAttributeValue(std::string_view value, std::string& out);
 
 // One attribute of a tag: Name, Equal ("=" and any blanks after it), Quote and
 // Value, and its own raw Text within the tag.
@@ -99,7 +101,11 @@ public:
     void SetOnChange(TChangeEvent handler) { onChange_ = std::move(handler); }
 
 private:
+    friend class THTMLTag;
+
     void Rebuild();
+    // SetText's parsing, done whatever Text held before.
+    void Parse(std::string_view text);
 
     int index_ = -1;
     std::string name_;
@@ -107,6 +113,7 @@ private:
     std::string value_;
     std::string quote_;
     std::string text_;
+    std::string oldText_; // the text before the last change; its storage is reused
     TChangeEvent onChange_;
 };
 
@@ -124,10 +131,12 @@ public:
     THTMLTokenKind Kind() const { return kind_; }
     // As written (case kept); empty for text and comments.
     const std::string& Name() const { return name_; }
-    int Count() const { return static_cast<int>(elements_.size()); }
-    THTMLEllement& Elements(int index) { return *elements_[static_cast<std::size_t>(index)]; }
+    int Count() const { return static_cast<int>(count_); }
+    // An attribute is cut out of the tag when the tag is read, and parsed
+    // into its parts the first time it is asked for.
+    THTMLEllement& Elements(int index) { return Element(static_cast<std::size_t>(index)); }
     const THTMLEllement& Elements(int index) const {
-        return *elements_[static_cast<std::size_t>(index)];
+        return Element(static_cast<std::size_t>(index));
     }
     // The token with every change of its attributes in place. Changes are
     // gathered and the text is put together once when asked for, so that
@@ -150,25 +159,32 @@ public:
     void Clear();
 
 private:
+    THTMLEllement& Element(std::size_t index) const;
     bool ReadAttributeText(std::size_t& pos, std::string_view& attribute);
     bool EqualFollows(std::size_t from);
     // Puts the changed attributes' texts in their places.
     void Assemble() const;
 
     // A stretch of text_: where an attribute's text stood when the text was
-    // last put together.
+    // last put together, and whether the attribute has been parsed from it.
     struct TSpan {
         std::size_t Offset;
         std::size_t Length;
+        bool Parsed = true;
     };
 
     THTMLTokenKind kind_ = tkNone;
     std::string name_;
+    // The attributes are the first count_ of elements_; the rest are kept
+    // from earlier tokens to be used again, so that a walk does not allocate
+    // an attribute per tag.
     std::vector<std::unique_ptr<THTMLEllement>> elements_;
-    mutable std::vector<TSpan> spans_;   // parallel to elements_
+    std::size_t count_ = 0;
+    mutable std::vector<TSpan> spans_;   // parallel to the attributes
     mutable std::vector<TSpan> removed_; // deleted attributes' places, in no order
     mutable std::string text_;
-    mutable bool stale_ = false; // an attribute changed since text_ was put together
+    mutable std::string assembled_; // Assemble's scratch, kept for its storage
+    mutable bool stale_ = false;    // an attribute changed since text_ was put together
 
     // Scratch of ReadAttributeText: for each position of the tag text, whether
     // an "=" outside quotes follows it (-1 unknown). Filled only for tags that
