@@ -15,6 +15,7 @@
 //
 //   find_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 #include "find/findthread.h"
+#include "findpages.h"
 #include "mkcache/syntheticcache.h"
 #include "platform/appfolder.h"
 #include "platform/codepage.h"
@@ -25,7 +26,6 @@
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <iconv.h>
 #include <spawn.h>
 #include <string>
 #include <sys/resource.h>
@@ -97,61 +97,15 @@ void NameSearch(benchmark::State& state) {
 }
 BENCHMARK(NameSearch)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-std::string Convert(const char* to, const std::string& sjis) {
-    iconv_t cd = iconv_open(to, "CP932");
-    std::string out(sjis.size() * 2 + 16, '\0');
-    char* in = const_cast<char*>(sjis.data());
-    std::size_t inLeft = sjis.size();
-    char* o = out.data();
-    std::size_t outLeft = out.size();
-    iconv(cd, &in, &inLeft, &o, &outLeft);
-    iconv(cd, nullptr, nullptr, &o, &outLeft);
-    iconv_close(cd);
-    out.resize(out.size() - outLeft);
-    return out;
-}
-
 // The word searched for, and 10,000 pages on disk, one in ten holding it.
 struct TPages {
     std::filesystem::path Dir;
-    std::string Word = Utf8ToAnsi("東京都");
+    std::string Word = bench::FindPagesWord();
     std::unique_ptr<TWebCacheTree> Tree;
 
     TPages() {
         Dir = CreateTempFolder();
-        const std::string sentence =
-            Utf8ToAnsi("今日の天気は晴れのち曇り、午後から所により雨が降るでしょう。経済ニュース、"
-                       "市場の動き、スポーツの結果をお届けします。");
-        const std::string marked = Utf8ToAnsi("大阪府と東京都の知事選挙。");
-        std::vector<TRawCacheEntry> entries;
-        for (int i = 0; i < 10000; ++i) {
-            std::string page =
-                "<html><head><title>page " + std::to_string(i) + "</title></head><body>\n";
-            const int paragraphs = 40 + i % 40;
-            for (int p = 0; p < paragraphs; ++p) {
-                page += "<p class=\"text\">";
-                page += i % 10 == 3 && p == paragraphs / 2 ? marked : sentence;
-                page += "</p>\n";
-            }
-            page += "</body></html>\n";
-            const char* code = i % 3 == 0 ? nullptr : i % 3 == 1 ? "EUC-JP" : "ISO-2022-JP";
-            if (code != nullptr)
-                page = Convert(code, page);
-            const auto dir = Dir / std::to_string(i % 100);
-            ForceDirectories(dir);
-            const auto file = dir / ("p" + std::to_string(i) + ".htm");
-            WriteTestFile(file, page);
-            TRawCacheEntry e;
-            e.Url = "http://site" + std::to_string(i % 20) + ".test/d" + std::to_string(i % 7) +
-                    "/p" + std::to_string(i) + ".html";
-            e.EntryType = 1;
-            e.LastModified = U64ToFileTime(133000000000000000ULL);
-            e.HeaderBlock = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n";
-            e.Size = page.size();
-            e.LocalFileName = file.string();
-            entries.push_back(std::move(e));
-        }
-        Tree = BuildTree(std::move(entries));
+        Tree = BuildTree(bench::WriteFindPages(Dir));
     }
     ~TPages() { DeleteFolder(Dir); }
 };
@@ -167,7 +121,7 @@ void ContentSearch(benchmark::State& state) {
     const double cpu = ProcessCpuSeconds();
     for (auto _ : state) {
         auto data = std::make_unique<TFindData>();
-        data->Contains = pages.Word;
+        data->Contains = AnsiToUtf8(pages.Word); // the search takes UTF-8
         RunSearch(*pages.Tree, std::move(data), hits);
     }
     state.counters["hits"] = hits;
