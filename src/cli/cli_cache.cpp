@@ -67,11 +67,12 @@ int RunEntries(TCliContext& ctx, const TCliArgs& args) {
         if (keyed)
             human += "\t" + ctx.Show(key);
         listing.Row(human, [&] {
-            std::vector<TValue> row{TValue::Ansi(e.Url),        TValue::Ansi(DecodeURL(e.Url)),
-                                    TValue::Count(e.Size),      TValue::Time(e.LastModified),
-                                    TValue::Ansi(type),         TValue::Utf8(e.LocalFileName),
-                                    TValue::Utf8(flags),        TValue::Bool(accepted),
-                                    TValue::Bool(raw.Recovered)};
+            std::vector<TValue> row{
+                TValue::Ansi(e.Url),        TValue::Utf8(DecodeURLForDisplay(e.Url)),
+                TValue::Count(e.Size),      TValue::Time(e.LastModified),
+                TValue::Ansi(type),         TValue::Utf8(e.LocalFileName),
+                TValue::Utf8(flags),        TValue::Bool(accepted),
+                TValue::Bool(raw.Recovered)};
             if (keyed)
                 row.push_back(TValue::Ansi(key));
             return row;
@@ -85,7 +86,7 @@ int RunEntries(TCliContext& ctx, const TCliArgs& args) {
                             "\t\tskipped\t" + ctx.Show(copy.Key),
                         [&] {
                             return std::vector<TValue>{
-                                TValue::Ansi(copy.Url), TValue::Ansi(DecodeURL(copy.Url)),
+                                TValue::Ansi(copy.Url), TValue::Utf8(DecodeURLForDisplay(copy.Url)),
                                 TValue::Null(),         TValue::Null(),
                                 TValue::Null(),         TValue::Utf8(copy.FileName),
                                 TValue::Null(),         TValue::Bool(false),

@@ -70,7 +70,7 @@ public:
             return std::vector<TValue>{TValue::Count(static_cast<std::uint64_t>(number)),
                                        TValue::Utf8(AnsiRefsToUtf8(item.Title)),
                                        TValue::Ansi(item.UrlName),
-                                       TValue::Ansi(DecodeURL(item.UrlName)),
+                                       TValue::Utf8(DecodeURLForDisplay(item.UrlName)),
                                        TValue::Time(item.Date),
                                        TValue::Ansi(item.PathName),
                                        TValue::Ansi(item.Default),
@@ -167,7 +167,7 @@ public:
                                        TValue::Utf8(AnsiRefsToUtf8(name)),
                                        e.Url.empty() ? TValue::Null() : TValue::Ansi(e.Url),
                                        e.Url.empty() ? TValue::Null()
-                                                     : TValue::Ansi(DecodeURL(e.Url)),
+                                                     : TValue::Utf8(DecodeURLForDisplay(e.Url)),
                                        TValue::Utf8(e.Path.native())};
         });
     }

@@ -164,7 +164,7 @@ public:
                                        TValue::Ansi(type),
                                        TValue::Time(node.Info.LastModified),
                                        TValue::Ansi(node.Info.Url),
-                                       TValue::Ansi(DecodeURL(node.Info.Url)),
+                                       TValue::Utf8(DecodeURLForDisplay(node.Info.Url)),
                                        TValue::Utf8(CopyPathOf(node)),
                                        TValue::Utf8(node.Info.LocalFileName)};
         });

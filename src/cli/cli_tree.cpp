@@ -107,7 +107,7 @@ void WriteRows(const TCliContext& ctx, TWebCacheTreeNode* folder) {
                                        TValue::Count(row->Info.Size),
                                        TValue::Time(row->Info.LastModified),
                                        TValue::Ansi(row->Info.Url),
-                                       TValue::Ansi(DecodeURL(row->Info.Url)),
+                                       TValue::Utf8(DecodeURLForDisplay(row->Info.Url)),
                                        TValue::Ansi(type),
                                        TValue::Utf8(local),
                                        TValue::Utf8(row->Info.LocalFileName)};
@@ -157,7 +157,7 @@ int RunName(TCliContext& ctx, const TCliArgs& args) {
                            "renamed_to", "cached_file"});
     listing.Row(human, [&] {
         return std::vector<TValue>{TValue::Ansi(node->Info.Url),
-                                   TValue::Ansi(DecodeURL(node->Info.Url)),
+                                   TValue::Utf8(DecodeURLForDisplay(node->Info.Url)),
                                    TValue::Ansi(node->DisplayName()),
                                    TValue::Utf8(local),
                                    TValue::Bool(!renamed.empty()),

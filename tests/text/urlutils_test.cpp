@@ -1,3 +1,4 @@
+#include "platform/codepage.h"
 #include "text/urlutils.h"
 
 #include <gtest/gtest.h>
@@ -105,6 +106,20 @@ TEST(SplitURL, SlashAsTrailByteDoesNotSplit) {
 TEST(DecodeURL, GluesPiecesBack) {
     EXPECT_EQ(DecodeURL("http://h1/a%20b/c.cgi?q=%20"), "http://h1/a b/c.cgi?q=%20");
     EXPECT_EQ(DecodeURL("h1/x=%41/y"), "h1/x=%41/y");
+}
+
+TEST(DecodeURLForDisplay, EveryCharacterOfAUtf8PathOtherwiseAsDecodeURL) {
+    // Hangul and an emoji: characters Shift-JIS lacks, so DecodeURL has "?".
+    EXPECT_EQ(DecodeURLForDisplay("http://example.test/%ED%95%9C%EA%B5%AD/%F0%9F%98%80.html"),
+              "http://example.test/\uD55C\uAD6D/\U0001F600.html");
+    // The suffix stays as it was written; a decoded NUL ends a part.
+    EXPECT_EQ(DecodeURLForDisplay("http://h1/a%20b/c.cgi?q=%20"), "http://h1/a b/c.cgi?q=%20");
+    EXPECT_EQ(DecodeURLForDisplay("http://h1/a%00b/c"), "http://h1/ac");
+    // Parts that are not UTF-8 once decoded, or hold no escape (a Shift-JIS
+    // name as Internet Explorer keeps it), read as DecodeURL reads them.
+    for (const char* url :
+         {"http://h1/%82%A0/x.html", "http://h1/\x82\xA0/x.html", "http://h1/docs/index.html"})
+        EXPECT_EQ(DecodeURLForDisplay(url), AnsiToUtf8(DecodeURL(url))) << url;
 }
 
 struct TEscapeCase {

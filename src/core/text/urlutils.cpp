@@ -157,35 +157,33 @@ std::string DecodeUTF8Text(std::string_view utf8) {
     return Utf16ToAnsi(wide);
 }
 
-std::string DecodeURLString(std::string_view text) {
-    std::size_t percent = text.find('%');
-    if (percent == npos)
-        return std::string(text);
-    thread_local std::string decoded;
-    decoded.assign(text.substr(0, percent));
+namespace {
+
+// Percent-decodes text (which holds a "%") into out; a "%xx" pair that
+// decodes to 0 ends it, a "%" without two characters after it stays.
+void PercentDecode(std::string_view text, std::size_t percent, std::string& out) {
+    out.assign(text.substr(0, percent));
     for (std::size_t i = percent; i < text.size();) {
         char c = text[i];
         if (c != '%') {
-            decoded.push_back(c);
+            out.push_back(c);
             ++i;
         } else if (i + 2 < text.size()) {
-            decoded.push_back(
-                static_cast<char>((HexValue(text[i + 1]) << 4) | HexValue(text[i + 2])));
+            out.push_back(static_cast<char>((HexValue(text[i + 1]) << 4) | HexValue(text[i + 2])));
             i += 3;
         } else {
-            // A "%" without two characters after it is kept as it stands.
-            decoded.append(text.substr(i));
+            out.append(text.substr(i));
             break;
         }
     }
-    std::size_t zero = decoded.find('\0');
+    std::size_t zero = out.find('\0');
     if (zero != npos)
-        decoded.resize(zero);
-    return DecodeUTF8Text(decoded);
+        out.resize(zero);
 }
 
-void SplitURL(std::string_view url, std::string* directory, std::string* fileName,
-              std::string* suffix) {
+// Where SplitURL cuts url: directory, file name and suffix, undecoded.
+void SplitURLParts(std::string_view url, std::string_view& directory, std::string_view& fileName,
+                   std::string_view& suffix) {
     // Every step cuts the rest shorter; what was cut off is the suffix.
     std::string_view rest = url;
     if (std::size_t p = AnsiFind(rest, "?"); p != npos)
@@ -202,22 +200,54 @@ void SplitURL(std::string_view url, std::string* directory, std::string* fileNam
         if (slash != npos)
             rest = rest.substr(0, slash + 1);
     }
-    std::string_view suffixPart = url.substr(rest.size());
-    std::string_view filePart;
+    suffix = url.substr(rest.size());
+    fileName = {};
     std::size_t slash = AnsiFindLast(rest, "/");
     if (slash == npos) {
-        filePart = rest;
+        fileName = rest;
         rest = {};
     } else if (slash + 1 < rest.size()) {
-        filePart = rest.substr(slash + 1);
+        fileName = rest.substr(slash + 1);
         rest = rest.substr(0, slash + 1);
     }
+    directory = rest;
+}
+
+// A part of a URL for people, as UTF-8: escapes that decode to UTF-8 are
+// shown as that text (whatever Shift-JIS lacks included); anything else as
+// DecodeURLString reads it.
+std::string PartForDisplay(std::string_view part) {
+    const std::size_t percent = part.find('%');
+    if (percent != npos) {
+        std::string decoded;
+        PercentDecode(part, percent, decoded);
+        if (IsValidUtf8(decoded))
+            return decoded;
+    }
+    return AnsiToUtf8(DecodeURLString(part));
+}
+
+} // namespace
+
+std::string DecodeURLString(std::string_view text) {
+    std::size_t percent = text.find('%');
+    if (percent == npos)
+        return std::string(text);
+    thread_local std::string decoded;
+    PercentDecode(text, percent, decoded);
+    return DecodeUTF8Text(decoded);
+}
+
+void SplitURL(std::string_view url, std::string* directory, std::string* fileName,
+              std::string* suffix) {
+    std::string_view dir, file, rest;
+    SplitURLParts(url, dir, file, rest);
     if (directory != nullptr)
-        *directory = DecodeURLString(rest);
+        *directory = DecodeURLString(dir);
     if (fileName != nullptr)
-        *fileName = DecodeURLString(filePart);
+        *fileName = DecodeURLString(file);
     if (suffix != nullptr)
-        suffix->assign(suffixPart);
+        suffix->assign(rest);
 }
 
 std::string DecodeURL(std::string_view url) {
@@ -226,6 +256,12 @@ std::string DecodeURL(std::string_view url) {
     dir += file;
     dir += suffix;
     return dir;
+}
+
+std::string DecodeURLForDisplay(std::string_view url) {
+    std::string_view dir, file, suffix;
+    SplitURLParts(url, dir, file, suffix);
+    return PartForDisplay(dir) + PartForDisplay(file) + AnsiToUtf8(suffix);
 }
 
 std::string EscapeFileName(std::string_view name) {

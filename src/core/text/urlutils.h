@@ -26,6 +26,10 @@ void SplitURL(std::string_view url, std::string* directory, std::string* fileNam
               std::string* suffix);
 // Directory + file name + suffix after SplitURL: the normal form of rename-list keys.
 std::string DecodeURL(std::string_view url);
+// DecodeURL for people to read, as UTF-8: a part whose escapes decode to
+// UTF-8 keeps every character of it (those Shift-JIS lacks too, which
+// DecodeURL turns into "?"); other parts read as DecodeURL reads them.
+std::string DecodeURLForDisplay(std::string_view url);
 
 // A name on disk ("$5c" form: every character a Windows name cannot hold,
 // "?" included; "." and ".." become "$2e" and "$2e$2e", a NUL or stray "/"
