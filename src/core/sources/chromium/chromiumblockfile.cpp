@@ -780,7 +780,10 @@ bool TChromiumBlockfileSource::Collect() {
                     if (!load(a, e, key, why, mismatch)) {
                         ++counts_.Damaged;
                         chainsDamaged = true;
-                        problem(a.Describe() + ": " + why);
+                        // A block that cannot be read names its place itself.
+                        const std::string place = a.Describe();
+                        problem(why.compare(0, place.size(), place) == 0 ? why
+                                                                         : place + ": " + why);
                         break;
                     }
                     if (masked && mismatch.empty() && (e.Hash & (index.TableLength - 1)) != slot)
