@@ -9,24 +9,56 @@
 
 #include <algorithm>
 #include <ostream>
+#include <unordered_map>
 #include <vector>
 
 namespace tarnhold::cli {
 
 namespace {
 
+// The files below each folder under node (node included), counted in one
+// pass from the leaves up rather than once per folder.
+std::unordered_map<const TWebCacheTreeNode*, int> CountFilesBelow(TWebCacheTreeNode* node) {
+    std::unordered_map<const TWebCacheTreeNode*, int> counts;
+    struct Frame {
+        TWebCacheTreeNode* node;
+        int next;
+        int files;
+    };
+    std::vector<Frame> stack{{node, 0, 0}};
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.next >= top.node->Count()) {
+            const Frame done = top;
+            stack.pop_back();
+            counts[done.node] = done.files;
+            if (!stack.empty())
+                stack.back().files += done.files;
+            continue;
+        }
+        TWebCacheTreeNode* child = top.node->Items(top.next++);
+        if (child->IsFolder)
+            stack.push_back({child, 0, 0});
+        else
+            ++top.files;
+    }
+    return counts;
+}
+
 // One row per folder below node (the root itself excluded), indented by
 // level: name, files below it, total size, latest date, and the folder's URL
 // as the list command takes it.
-void WriteFolders(const TCliContext& ctx, TWebCacheTree& tree, TWebCacheTreeNode* node,
-                  int maxLevel) {
+void WriteFolders(const TCliContext& ctx, TWebCacheTreeNode* node, int maxLevel) {
     TListing listing(
         ctx, {"level", "name", "files", "size", "time", "url", "url_decoded", "local_path"});
+    const std::unordered_map<const TWebCacheTreeNode*, int> counts = CountFilesBelow(node);
+    const int baseLevel = node->Level();
     struct Frame {
         TWebCacheTreeNode* node;
         int next;
     };
     std::vector<Frame> stack{{node, 0}};
+    std::string line;
     while (!stack.empty()) {
         Frame& top = stack.back();
         if (top.next >= top.node->Count()) {
@@ -36,13 +68,18 @@ void WriteFolders(const TCliContext& ctx, TWebCacheTree& tree, TWebCacheTreeNode
         TWebCacheTreeNode* child = top.node->Items(top.next++);
         if (!child->IsFolder)
             continue;
-        const int level = child->Level();
-        const int files = tree.CountFiles(child);
-        std::string line(static_cast<std::size_t>(2 * (level - 1)), ' ');
+        const int level = baseLevel + static_cast<int>(stack.size());
+        const int files = counts.at(child);
+        line.assign(static_cast<std::size_t>(2 * (level - 1)), ' ');
         line += child->Name().empty() ? std::string("(empty)") : ctx.Show(child->Name());
-        line += "\t" + std::to_string(files) + "\t" + ctx.Show(FormatSizeKB(child->Info.Size)) +
-                "\t" + ctx.Show(FormatDateTimeShort(child->Info.LastModified)) + "\t" +
-                ctx.Show(child->DirUrl());
+        line += '\t';
+        line += std::to_string(files);
+        line += '\t';
+        line += ctx.Show(FormatSizeKB(child->Info.Size));
+        line += '\t';
+        line += ctx.Show(FormatDateTimeShort(child->Info.LastModified));
+        line += '\t';
+        line += ctx.Show(child->DirUrl());
         listing.Row(line, [&] {
             return std::vector<TValue>{TValue::Count(static_cast<std::uint64_t>(level)),
                                        TValue::Ansi(child->Name()),
@@ -62,7 +99,8 @@ int RunTree(TCliContext& ctx, const TCliArgs&) {
     auto tree = OpenReadableTree(ctx);
     if (!tree)
         return kExitFailure;
-    WriteFolders(ctx, *tree, tree->Root(), 0);
+    tree.get_deleter().LeaveAtExit = true; // the process ends after the listing
+    WriteFolders(ctx, tree->Root(), 0);
     return kExitOk;
 }
 
@@ -199,7 +237,8 @@ int RunOverview(TCliContext& ctx, const TCliArgs&) {
                   ctx.Show(FormatSizeShort(tree->Root()->Info.Size)) + ", latest " +
                   ctx.Show(FormatDateTimeShort(tree->Root()->Info.LastModified)));
     ctx.WriteLine("");
-    WriteFolders(ctx, *tree, tree->Root(), 0);
+    tree.get_deleter().LeaveAtExit = true; // the process ends after the listing
+    WriteFolders(ctx, tree->Root(), 0);
     ctx.WriteLine("");
     ctx.WriteLine(CommandList("More: tarnhold-cli --help, tarnhold-cli COMMAND --help; ") + ".");
     return kExitOk;
