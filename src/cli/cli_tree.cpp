@@ -9,67 +9,64 @@
 
 #include <algorithm>
 #include <ostream>
-#include <unordered_map>
 #include <vector>
 
 namespace tarnhold::cli {
 
 namespace {
 
-// The files below each folder under node (node included), counted in one
-// pass from the leaves up rather than once per folder.
-std::unordered_map<const TWebCacheTreeNode*, int> CountFilesBelow(TWebCacheTreeNode* node) {
-    std::unordered_map<const TWebCacheTreeNode*, int> counts;
+// A folder of the tree listing: where it is, and the files below it.
+struct TFolderLine {
+    TWebCacheTreeNode* Node;
+    int Level;
+    int Files;
+};
+
+// Every folder below node (node itself excluded) in the tree's order, each
+// with the files below it, counted in the same walk from the leaves up.
+std::vector<TFolderLine> FoldersBelow(TWebCacheTreeNode* node) {
+    std::vector<TFolderLine> folders;
     struct Frame {
         TWebCacheTreeNode* node;
         int next;
         int files;
+        std::size_t line; // its place in folders; unused for node itself
     };
-    std::vector<Frame> stack{{node, 0, 0}};
+    const int baseLevel = node->Level();
+    std::vector<Frame> stack{{node, 0, 0, 0}};
     while (!stack.empty()) {
         Frame& top = stack.back();
         if (top.next >= top.node->Count()) {
             const Frame done = top;
             stack.pop_back();
-            counts[done.node] = done.files;
-            if (!stack.empty())
+            if (!stack.empty()) {
+                folders[done.line].Files = done.files;
                 stack.back().files += done.files;
+            }
             continue;
         }
         TWebCacheTreeNode* child = top.node->Items(top.next++);
-        if (child->IsFolder)
-            stack.push_back({child, 0, 0});
-        else
+        if (!child->IsFolder) {
             ++top.files;
+            continue;
+        }
+        folders.push_back({child, baseLevel + static_cast<int>(stack.size()), 0});
+        stack.push_back({child, 0, 0, folders.size() - 1});
     }
-    return counts;
+    return folders;
 }
 
 // One row per folder below node (the root itself excluded), indented by
 // level: name, files below it, total size, latest date, and the folder's URL
 // as the list command takes it.
-void WriteFolders(const TCliContext& ctx, TWebCacheTreeNode* node, int maxLevel) {
+void WriteFolders(const TCliContext& ctx, TWebCacheTreeNode* node) {
     TListing listing(
         ctx, {"level", "name", "files", "size", "time", "url", "url_decoded", "local_path"});
-    const std::unordered_map<const TWebCacheTreeNode*, int> counts = CountFilesBelow(node);
-    const int baseLevel = node->Level();
-    struct Frame {
-        TWebCacheTreeNode* node;
-        int next;
-    };
-    std::vector<Frame> stack{{node, 0}};
     std::string line;
-    while (!stack.empty()) {
-        Frame& top = stack.back();
-        if (top.next >= top.node->Count()) {
-            stack.pop_back();
-            continue;
-        }
-        TWebCacheTreeNode* child = top.node->Items(top.next++);
-        if (!child->IsFolder)
-            continue;
-        const int level = baseLevel + static_cast<int>(stack.size());
-        const int files = counts.at(child);
+    for (const TFolderLine& folder : FoldersBelow(node)) {
+        const TWebCacheTreeNode* child = folder.Node;
+        const int level = folder.Level;
+        const int files = folder.Files;
         line.assign(static_cast<std::size_t>(2 * (level - 1)), ' ');
         line += child->Name().empty() ? std::string("(empty)") : ctx.Show(child->Name());
         line += '\t';
@@ -90,8 +87,6 @@ void WriteFolders(const TCliContext& ctx, TWebCacheTreeNode* node, int maxLevel)
                                        TValue::Ansi(child->DirUrl()),
                                        TValue::Utf8(CopyPathOf(*child))};
         });
-        if (maxLevel == 0 || level < maxLevel)
-            stack.push_back({child, 0});
     }
 }
 
@@ -100,7 +95,7 @@ int RunTree(TCliContext& ctx, const TCliArgs&) {
     if (!tree)
         return kExitFailure;
     tree.get_deleter().LeaveAtExit = true; // the process ends after the listing
-    WriteFolders(ctx, tree->Root(), 0);
+    WriteFolders(ctx, tree->Root());
     return kExitOk;
 }
 
@@ -238,7 +233,7 @@ int RunOverview(TCliContext& ctx, const TCliArgs&) {
                   ctx.Show(FormatDateTimeShort(tree->Root()->Info.LastModified)));
     ctx.WriteLine("");
     tree.get_deleter().LeaveAtExit = true; // the process ends after the listing
-    WriteFolders(ctx, tree->Root(), 0);
+    WriteFolders(ctx, tree->Root());
     ctx.WriteLine("");
     ctx.WriteLine(CommandList("More: tarnhold-cli --help, tarnhold-cli COMMAND --help; ") + ".");
     return kExitOk;
