@@ -15,34 +15,68 @@ namespace tarnhold::cli {
 
 namespace {
 
-// One row per folder below node (the root itself excluded), indented by
-// level: name, files below it, total size, latest date, and the folder's URL
-// as the list command takes it.
-void WriteFolders(const TCliContext& ctx, TWebCacheTree& tree, TWebCacheTreeNode* node,
-                  int maxLevel) {
-    TListing listing(
-        ctx, {"level", "name", "files", "size", "time", "url", "url_decoded", "local_path"});
+// A folder of the tree listing: where it is, and the files below it.
+struct TFolderLine {
+    TWebCacheTreeNode* Node;
+    int Level;
+    int Files;
+};
+
+// Every folder below node (node itself excluded) in the tree's order, each
+// with the files below it, counted in the same walk from the leaves up.
+std::vector<TFolderLine> FoldersBelow(TWebCacheTreeNode* node) {
+    std::vector<TFolderLine> folders;
     struct Frame {
         TWebCacheTreeNode* node;
         int next;
+        int files;
+        std::size_t line; // its place in folders; unused for node itself
     };
-    std::vector<Frame> stack{{node, 0}};
+    const int baseLevel = node->Level();
+    std::vector<Frame> stack{{node, 0, 0, 0}};
     while (!stack.empty()) {
         Frame& top = stack.back();
         if (top.next >= top.node->Count()) {
+            const Frame done = top;
             stack.pop_back();
+            if (!stack.empty()) {
+                folders[done.line].Files = done.files;
+                stack.back().files += done.files;
+            }
             continue;
         }
         TWebCacheTreeNode* child = top.node->Items(top.next++);
-        if (!child->IsFolder)
+        if (!child->IsFolder) {
+            ++top.files;
             continue;
-        const int level = child->Level();
-        const int files = tree.CountFiles(child);
-        std::string line(static_cast<std::size_t>(2 * (level - 1)), ' ');
+        }
+        folders.push_back({child, baseLevel + static_cast<int>(stack.size()), 0});
+        stack.push_back({child, 0, 0, folders.size() - 1});
+    }
+    return folders;
+}
+
+// One row per folder below node (the root itself excluded), indented by
+// level: name, files below it, total size, latest date, and the folder's URL
+// as the list command takes it.
+void WriteFolders(const TCliContext& ctx, TWebCacheTreeNode* node) {
+    TListing listing(
+        ctx, {"level", "name", "files", "size", "time", "url", "url_decoded", "local_path"});
+    std::string line;
+    for (const TFolderLine& folder : FoldersBelow(node)) {
+        const TWebCacheTreeNode* child = folder.Node;
+        const int level = folder.Level;
+        const int files = folder.Files;
+        line.assign(static_cast<std::size_t>(2 * (level - 1)), ' ');
         line += child->Name().empty() ? std::string("(empty)") : ctx.Show(child->Name());
-        line += "\t" + std::to_string(files) + "\t" + ctx.Show(FormatSizeKB(child->Info.Size)) +
-                "\t" + ctx.Show(FormatDateTimeShort(child->Info.LastModified)) + "\t" +
-                ctx.Show(child->DirUrl());
+        line += '\t';
+        line += std::to_string(files);
+        line += '\t';
+        line += ctx.Show(FormatSizeKB(child->Info.Size));
+        line += '\t';
+        line += ctx.Show(FormatDateTimeShort(child->Info.LastModified));
+        line += '\t';
+        line += ctx.Show(child->DirUrl());
         listing.Row(line, [&] {
             return std::vector<TValue>{TValue::Count(static_cast<std::uint64_t>(level)),
                                        TValue::Ansi(child->Name()),
@@ -53,8 +87,6 @@ void WriteFolders(const TCliContext& ctx, TWebCacheTree& tree, TWebCacheTreeNode
                                        TValue::Ansi(child->DirUrl()),
                                        TValue::Utf8(CopyPathOf(*child))};
         });
-        if (maxLevel == 0 || level < maxLevel)
-            stack.push_back({child, 0});
     }
 }
 
@@ -62,7 +94,8 @@ int RunTree(TCliContext& ctx, const TCliArgs&) {
     auto tree = OpenReadableTree(ctx);
     if (!tree)
         return kExitFailure;
-    WriteFolders(ctx, *tree, tree->Root(), 0);
+    tree.get_deleter().LeaveAtExit = true; // the process ends after the listing
+    WriteFolders(ctx, tree->Root());
     return kExitOk;
 }
 
@@ -199,7 +232,8 @@ int RunOverview(TCliContext& ctx, const TCliArgs&) {
                   ctx.Show(FormatSizeShort(tree->Root()->Info.Size)) + ", latest " +
                   ctx.Show(FormatDateTimeShort(tree->Root()->Info.LastModified)));
     ctx.WriteLine("");
-    WriteFolders(ctx, *tree, tree->Root(), 0);
+    tree.get_deleter().LeaveAtExit = true; // the process ends after the listing
+    WriteFolders(ctx, tree->Root());
     ctx.WriteLine("");
     ctx.WriteLine(CommandList("More: tarnhold-cli --help, tarnhold-cli COMMAND --help; ") + ".");
     return kExitOk;

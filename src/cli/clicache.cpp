@@ -15,6 +15,7 @@
 #include <ostream>
 #include <unistd.h>
 #include <unordered_set>
+#include <vector>
 
 namespace tarnhold::cli {
 
@@ -27,6 +28,11 @@ void TTreeCloser::operator()(TWebCacheTree* tree) const {
         ctx->Warn("the data folder " + ctx->ShowPath(tree->RenameListFile().parent_path()) +
                   " cannot be written (" + ctx->ShowUtf8(TError::FromErrno(error.Code()).Text()) +
                   "); local names given now are not kept");
+    } else if (!error && LeaveAtExit) {
+        // Still reachable from here, so leak checkers do not count it.
+        static auto* const left = new std::vector<TWebCacheTree*>;
+        left->push_back(tree);
+        return;
     }
     delete tree;
 }

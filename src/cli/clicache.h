@@ -50,6 +50,11 @@ std::filesystem::path CachePathOf(const TFoundCache& cache);
 // once when the data folder cannot be written.
 struct TTreeCloser {
     const TCliContext* ctx = nullptr;
+    // Set by a command whose process ends right after its output: once the
+    // data files are saved, the tree is left for the end of the process to
+    // take back instead of being freed node by node (a large share of the
+    // run on a big cache). A failed save takes the usual way.
+    bool LeaveAtExit = false;
     void operator()(TWebCacheTree* tree) const;
 };
 using TCliTree = std::unique_ptr<TWebCacheTree, TTreeCloser>;

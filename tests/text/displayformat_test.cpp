@@ -65,6 +65,9 @@ TEST(FormatSizeKB, RoundsUp) {
 TEST(FormatDateTime, JapaneseForms) {
     EXPECT_EQ(FormatDateTimeShort(MakeSystemTime(2026, 12, 7, 7, 5, 9)), "2026/12/07 7:05");
     EXPECT_EQ(FormatDateTimeShort(MakeSystemTime(1999, 1, 31, 23, 59, 59)), "1999/01/31 23:59");
+    // The ends of the accepted years: the fields keep their width past four digits.
+    EXPECT_EQ(FormatDateTimeShort(MakeSystemTime(1601, 1, 1, 0, 0, 0)), "1601/01/01 0:00");
+    EXPECT_EQ(FormatDateTimeShort(MakeSystemTime(30827, 10, 9, 10, 10, 0)), "30827/10/09 10:10");
     EXPECT_EQ(AnsiToUtf8(FormatDateTimeLong(MakeSystemTime(2026, 12, 7, 7, 5, 9))),
               "2026年12月7日 7:05:09");
     EXPECT_EQ(AnsiToUtf8(FormatDateTimeLong(MakeSystemTime(2024, 2, 29, 0, 0, 0))),

@@ -35,6 +35,37 @@ TEST(ContentTypes, MediaTypesInExtensionOrderThenBuiltInDefaults) {
         EXPECT_LT(table.Items(i - 1).ContentType, table.Items(i).ContentType);
 }
 
+// A type named on several lines, apart and out of order, gathers every
+// extension in the order the reader gives them (by extension): the same
+// table as adding them one by one.
+TEST(ContentTypes, MediaTypesOnSeveralLinesGatherAsAddedLineByLine) {
+    auto dir = CreateTempFolder();
+    auto file = dir / "mime.types";
+    ASSERT_TRUE(WriteTestFile(file, "video/x-b\tbbb\n"
+                                    "audio/x-a\taaa aab\n"
+                                    "video/x-b\tbba\n"
+                                    "audio/x-a\tAAA\n"
+                                    "text/html\tzhtml\n"
+                                    "application/x-c\tccc\n"));
+    TContentType table;
+    table.LoadFromRegistry(file);
+    TContentType lineByLine;
+    for (const auto& [ext, type] : ReadMimeTypesFile(file))
+        lineByLine.Add(type, ext);
+    for (const std::string_view type : {"video/x-b", "audio/x-a", "application/x-c"}) {
+        EXPECT_EQ(Item(table, type).Extensions, Item(lineByLine, type).Extensions) << type;
+        EXPECT_EQ(Item(table, type).DefaultExtension, Item(lineByLine, type).DefaultExtension)
+            << type;
+    }
+    EXPECT_EQ(Item(table, "video/x-b").Extensions, (std::vector<std::string>{".bba", ".bbb"}));
+    EXPECT_EQ(Item(table, "audio/x-a").Extensions, (std::vector<std::string>{".AAA", ".aab"}));
+    EXPECT_EQ(Item(table, "audio/x-a").DefaultExtension, ".aab");
+    EXPECT_EQ(Item(table, "text/html").Extensions, (std::vector<std::string>{".zhtml", ".html"}));
+    EXPECT_EQ(Item(table, "text/html").DefaultExtension, ".html");
+    for (int i = 1; i < table.Count(); ++i)
+        EXPECT_LT(table.Items(i - 1).ContentType, table.Items(i).ContentType);
+}
+
 TEST(ContentTypes, WithoutTheMediaTypesFileTheCommonTypesStillHaveNames) {
     TContentType table;
     table.LoadFromRegistry("/nonexistent/mime.types");

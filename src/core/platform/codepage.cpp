@@ -193,7 +193,8 @@ std::string AnsiReplaceAll(std::string_view text, std::string_view pattern,
     std::size_t i = 0;
     std::size_t copied = 0;
     while (i < text.size()) {
-        if (text.compare(i, pattern.size(), pattern) == 0) {
+        // The first byte tried inline: the tree calls this for every URL.
+        if (text[i] == pattern[0] && text.compare(i, pattern.size(), pattern) == 0) {
             out.append(text.substr(copied, i - copied));
             out.append(replacement);
             i += pattern.size();

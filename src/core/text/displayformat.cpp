@@ -41,6 +41,21 @@ bool IsValidTime(const SYSTEMTIME& t) {
     return t.wHour < 24 && t.wMinute < 60 && t.wSecond < 60 && t.wMilliseconds < 1000;
 }
 
+// The decimal digits of value appended, at least width of them (zeros in
+// front), as "%0*u" writes them; the listings call this per row, so without
+// the format parser.
+void AppendDecimal(std::string& out, unsigned value, std::size_t width = 1) {
+    char buf[16];
+    char* p = buf + sizeof buf;
+    do {
+        *--p = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    for (std::size_t n = static_cast<std::size_t>(buf + sizeof buf - p); n < width; ++n)
+        out.push_back('0');
+    out.append(p, buf + sizeof buf);
+}
+
 } // namespace
 
 std::string FormatSizeShort(std::uint64_t size) {
@@ -63,24 +78,39 @@ std::string FormatSizeShort(std::uint64_t size) {
 
 std::string FormatSizeKB(std::uint64_t size) {
     // Rounded up without the overflow that (size + 1023) >> 10 has at the top.
-    const std::uint64_t kb = (size >> 10) + ((size & 1023) != 0 ? 1 : 0);
-    std::string digits = std::to_string(kb);
-    std::string out;
-    out.reserve(digits.size() + digits.size() / 3 + 2);
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0)
-            out.push_back(',');
-        out.push_back(digits[i]);
-    }
-    out.append("KB");
-    return out;
+    std::uint64_t kb = (size >> 10) + ((size & 1023) != 0 ? 1 : 0);
+    char buf[40]; // 2^54 has 17 digits, with 5 commas
+    char* p = buf + sizeof buf;
+    *--p = 'B';
+    *--p = 'K';
+    int digits = 0;
+    do {
+        if (digits > 0 && digits % 3 == 0)
+            *--p = ',';
+        *--p = static_cast<char>('0' + kb % 10);
+        kb /= 10;
+        ++digits;
+    } while (kb != 0);
+    return std::string(p, buf + sizeof buf);
 }
 
 std::string FormatDateTimeShort(const SYSTEMTIME& time) {
-    std::string date =
-        IsValidDate(time) ? Printf("%d/%02d/%02d", time.wYear, time.wMonth, time.wDay) : "";
-    std::string clock = IsValidTime(time) ? Printf("%d:%02d", time.wHour, time.wMinute) : "";
-    return date + " " + clock;
+    std::string out;
+    out.reserve(16);
+    if (IsValidDate(time)) {
+        AppendDecimal(out, time.wYear);
+        out.push_back('/');
+        AppendDecimal(out, time.wMonth, 2);
+        out.push_back('/');
+        AppendDecimal(out, time.wDay, 2);
+    }
+    out.push_back(' ');
+    if (IsValidTime(time)) {
+        AppendDecimal(out, time.wHour);
+        out.push_back(':');
+        AppendDecimal(out, time.wMinute, 2);
+    }
+    return out;
 }
 
 std::string FormatDateTimeLong(const SYSTEMTIME& time) {

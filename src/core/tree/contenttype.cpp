@@ -77,9 +77,19 @@ int TContentType::Add(std::string_view contentType, std::string_view ext) {
 
 void TContentType::LoadFromRegistry(const std::filesystem::path& mimeTypesFile) {
     Clear();
-    for (const auto& [ext, type] : ReadMimeTypesFile(mimeTypesFile)) {
-        if (!type.empty())
-            Add(type, ext);
+    // Sorted once rather than each type inserted in its place, which moved
+    // the table for every line of a long file. The sort is stable, so the
+    // extensions of one type come in the file's order as before.
+    std::vector<std::pair<std::string, std::string>> lines = ReadMimeTypesFile(mimeTypesFile);
+    std::stable_sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) {
+        return AnsiCompareStr(a.second, b.second) < 0;
+    });
+    for (const auto& [ext, type] : lines) {
+        if (type.empty())
+            continue;
+        if (items_.empty() || items_.back().ContentType != type)
+            items_.emplace_back(type);
+        items_.back().SetDefaultExtension(ext);
     }
     for (const auto& [type, ext] : kBuiltInDefaults)
         Add(type, ext);
