@@ -14,7 +14,6 @@
 #include "support/memorycachesource.h"
 #include "tree/webcachetree.h"
 
-#include <QApplication>
 #include <QTreeWidgetItemIterator>
 #include <benchmark/benchmark.h>
 #include <cstdio>
@@ -204,15 +203,3 @@ BENCHMARK(BM_WindowDeletesAllRows)->Unit(benchmark::kMillisecond)->Iterations(3)
 
 } // namespace
 } // namespace tarnhold
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

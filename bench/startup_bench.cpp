@@ -20,7 +20,6 @@
 #include "sources/indexdat/indexdatsource.h"
 #include "tree/webcachetree.h"
 
-#include <QApplication>
 #include <benchmark/benchmark.h>
 #include <cstdlib>
 #include <filesystem>
@@ -170,15 +169,3 @@ BENCHMARK(ListFolder5000)->ArgName("again")->Arg(0)->Arg(1)->Unit(benchmark::kMi
 
 } // namespace
 } // namespace tarnhold::gui
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -7,6 +7,13 @@
 #include <QWidget>
 
 namespace tarnhold::gui::test {
+
+QStringList Lines(std::initializer_list<const char*> lines) {
+    QStringList out;
+    for (const char* line : lines)
+        out.append(QString::fromUtf8(line));
+    return out;
+}
 namespace {
 
 // Runs act on the modal dialog as soon as one is shown; gives up after a

@@ -6,10 +6,15 @@
 #include "app/prompts.h"
 
 #include <QString>
+#include <QStringList>
 #include <functional>
+#include <initializer_list>
 #include <vector>
 
 namespace tarnhold::gui::test {
+
+// UTF-8 lines as a QStringList, for comparing rows and captions.
+QStringList Lines(std::initializer_list<const char*> lines);
 
 // Runs act on the next modal dialog once it is shown.
 void OnNextDialog(std::function<void(QWidget*)> act);

@@ -24,12 +24,7 @@ namespace fs = std::filesystem;
 
 const fs::path kData = fs::path(TARNHOLD_TEST_DATA) / "favorites";
 
-QStringList Lines(std::initializer_list<const char*> lines) {
-    QStringList out;
-    for (const char* line : lines)
-        out.append(QString::fromUtf8(line));
-    return out;
-}
+using test::Lines;
 
 QString Utf8(const char* text) {
     return QString::fromUtf8(text);

@@ -43,12 +43,7 @@ using tarnhold::test::TTempDir;
 const fs::path kWineCache =
     fs::path(TARNHOLD_TEST_DATA) / "cache" / "wine-ie-cache" / "Content.IE5";
 
-QStringList Lines(std::initializer_list<const char*> lines) {
-    QStringList out;
-    for (const char* line : lines)
-        out.append(QString::fromUtf8(line));
-    return out;
-}
+using test::Lines;
 
 QString Utf8(const char* text) {
     return QString::fromUtf8(text);
