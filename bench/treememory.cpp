@@ -26,8 +26,8 @@ long PeakKiB(std::size_t count) {
     if (pid < 0)
         return -1;
     if (pid == 0) {
-        auto tree = std::make_unique<TWebCacheTree>(
-            std::make_unique<bench::TSyntheticCacheSource>(count));
+        auto tree =
+            std::make_unique<TWebCacheTree>(std::make_unique<bench::TSyntheticCacheSource>(count));
         tree->LoadContentTypes();
         if (tree->Refresh())
             ::_exit(2);
@@ -37,8 +37,7 @@ long PeakKiB(std::size_t count) {
     }
     int status = 0;
     rusage usage{};
-    if (::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0)
+    if (::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return -1;
     return usage.ru_maxrss;
 }

@@ -11,8 +11,8 @@
 #include "mkcache/cachebuilder.h"
 #include "mkcache/syntheticcache.h"
 #include "sources/cachesource.h"
-#include "syntheticsource.h"
 #include "sources/indexdat/indexdatsource.h"
+#include "syntheticsource.h"
 #include "tree/webcachetree.h"
 
 #include <benchmark/benchmark.h>
