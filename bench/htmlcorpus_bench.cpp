@@ -63,8 +63,8 @@ std::size_t Walk(const std::vector<std::string>& pages, std::string& out) {
     std::size_t bytes = 0;
     for (const std::string& page : pages) {
         out.clear();
-        for (std::size_t pos = 0; NextTag(page, pos, tag);)
-            out.append(tag.Text());
+        for (std::size_t pos = 0; NextTagInPlace(page, pos, tag);)
+            out.append(tag.TextView());
         if (out != page) {
             std::fprintf(stderr, "round trip differs\n");
             std::exit(1);
@@ -89,7 +89,7 @@ std::size_t Rewrite(const std::vector<std::string>& pages, std::string& out) {
     std::size_t bytes = 0;
     for (const std::string& page : pages) {
         out.clear();
-        for (std::size_t pos = 0; NextTag(page, pos, tag);) {
+        for (std::size_t pos = 0; NextTagInPlace(page, pos, tag);) {
             if (tag.Kind() == tkTag) {
                 for (int i = 0; i < tag.Count(); ++i) {
                     THTMLEllement& e = tag.Elements(i);
@@ -99,7 +99,7 @@ std::size_t Rewrite(const std::vector<std::string>& pages, std::string& out) {
                     }
                 }
             }
-            out.append(tag.Text());
+            out.append(tag.TextView());
         }
         bytes += out.size();
     }

@@ -596,6 +596,58 @@ TEST(HtmlTokens, SamplePagesComeBackWhole) {
     }
 }
 
+// A walk that views the page reads the same tokens and attributes as one
+// that copies them, and a token changed or copied out no longer needs the
+// page.
+TEST(HtmlTokens, TokensViewingThePageMatchCopiedOnes) {
+    const std::string page = "<html><a href=\"x.html\" title='t'>link</a>text &amp; more" + kJisIn +
+                             "\x3c\x33" + kJisOut + "<img src=y.gif alt=\"a>b\"><!-- c --><p";
+    THTMLTag copied, viewed;
+    std::size_t a = 0, b = 0;
+    std::string written;
+    while (NextTag(page, a, copied)) {
+        ASSERT_TRUE(NextTagInPlace(page, b, viewed));
+        ASSERT_EQ(a, b);
+        EXPECT_EQ(viewed.Kind(), copied.Kind());
+        EXPECT_EQ(viewed.Name(), copied.Name());
+        ASSERT_EQ(viewed.Count(), copied.Count());
+        for (int i = 0; i < copied.Count(); ++i)
+            EXPECT_EQ(viewed.Elements(i).Text(), copied.Elements(i).Text());
+        EXPECT_EQ(viewed.TextView(), copied.Text());
+        written.append(viewed.TextView());
+    }
+    EXPECT_FALSE(NextTagInPlace(page, b, viewed));
+    EXPECT_EQ(written, page);
+
+    // Changed and put together: the new text is the tag's own, the page is
+    // not touched.
+    THTMLTag changed;
+    std::string scratch = "<a href=\"x.html\" id=k>";
+    std::size_t pos = 0;
+    ASSERT_TRUE(NextTagInPlace(scratch, pos, changed));
+    changed.Elements(0).SetValue("local/x.html");
+    EXPECT_EQ(changed.TextView(), "<a href=\"local/x.html\" id=k>");
+    scratch.assign(scratch.size(), '#');
+    EXPECT_EQ(changed.TextView(), "<a href=\"local/x.html\" id=k>");
+    EXPECT_EQ(scratch, std::string(scratch.size(), '#'));
+
+    // Copied out with Text(): it stays when the page is overwritten, and its
+    // attributes are still read from the right places.
+    THTMLTag kept;
+    scratch = "<img alt=q src=z.png>";
+    pos = 0;
+    ASSERT_TRUE(NextTagInPlace(scratch, pos, kept));
+    const std::string text = kept.Text();
+    scratch.assign(scratch.size(), '#');
+    EXPECT_EQ(kept.Text(), text);
+    EXPECT_EQ(kept.Elements(1).Value(), "z.png");
+    kept.DeleteElement(0);
+    EXPECT_EQ(kept.TextView(), "<img  src=z.png>");
+    // SetText after a viewed token reads the new text even when equal.
+    kept.SetText("<b>");
+    EXPECT_EQ(kept.Name(), "b");
+}
+
 TEST(HtmlTokens, LongTagOfValuelessAttributes) {
     // Every attribute without a value looks for an "=" further on; a tag of
     // many such attributes must still be read in one go.

@@ -199,7 +199,9 @@ int TPageRewriter::Rebuild(bool write, std::string* out, TCopyMethod method,
 
     THTMLTag tag;
     std::string link;
-    for (std::size_t pos = 0; NextTag(data, pos, tag);) {
+    // data stays as it is through the walk: the tokens view it in place and
+    // go to the page with one copy each.
+    for (std::size_t pos = 0; NextTagInPlace(data, pos, tag);) {
         bool styleBlock = false;
         if (tag.Kind() == tkTag) {
             const std::string tagName = AnsiLowerCase(tag.Name());
@@ -260,7 +262,7 @@ int TPageRewriter::Rebuild(bool write, std::string* out, TCopyMethod method,
             styleBlock = allLinks_ && tagName == "style";
         }
         if (write && out != nullptr)
-            out->append(tag.Text());
+            out->append(tag.TextView());
         if (styleBlock) {
             // The style sheet of a <style> block runs to its end tag; no
             // "<" inside it starts a tag.

@@ -453,6 +453,8 @@ void THTMLTag::Clear() {
     spans_.clear();
     removed_.clear();
     text_.clear();
+    source_ = {};
+    viewing_ = false;
     stale_ = false;
     equalMemoReady_ = false;
 }
@@ -460,7 +462,20 @@ void THTMLTag::Clear() {
 const std::string& THTMLTag::Text() const {
     if (stale_)
         Assemble();
+    if (viewing_) {
+        // The caller wants a string of its own: the token is copied out of
+        // the page now (the spans stay where they are in the copy).
+        text_.assign(source_);
+        source_ = text_;
+        viewing_ = false;
+    }
     return text_;
+}
+
+std::string_view THTMLTag::TextView() const {
+    if (stale_)
+        Assemble();
+    return source_;
 }
 
 std::size_t THTMLTag::ElementOffset(int index) const {
@@ -474,7 +489,8 @@ void THTMLTag::Assemble() const {
     // place gets its text as it is now, a deleted one's nothing.
     std::sort(removed_.begin(), removed_.end(),
               [](const TSpan& a, const TSpan& b) { return a.Offset < b.Offset; });
-    std::size_t size = text_.size();
+    const std::string_view text = source_;
+    std::size_t size = text.size();
     for (std::size_t i = 0; i < count_; ++i)
         size += Element(i).Text().size();
     std::string& out = assembled_;
@@ -484,10 +500,10 @@ void THTMLTag::Assemble() const {
     std::size_t r = 0;
     auto copyTo = [&](std::size_t offset) {
         if (offset > pos)
-            out.append(text_, pos, offset - pos);
+            out.append(text.substr(pos, offset - pos));
     };
     for (std::size_t i = 0; i <= count_; ++i) {
-        const std::size_t next = i < count_ ? spans_[i].Offset : text_.size();
+        const std::size_t next = i < count_ ? spans_[i].Offset : text.size();
         for (; r < removed_.size() && removed_[r].Offset < next; ++r) {
             copyTo(removed_[r].Offset);
             pos = std::max(pos, removed_[r].Offset + removed_[r].Length);
@@ -500,23 +516,39 @@ void THTMLTag::Assemble() const {
         spans_[i] = {out.size(), own.size(), true};
         out.append(own);
     }
-    copyTo(text_.size());
+    copyTo(text.size());
     text_.swap(out);
+    source_ = text_;
+    viewing_ = false;
     removed_.clear();
     stale_ = false;
 }
 
 void THTMLTag::SetText(std::string_view text) {
-    if (text == Text())
+    // A token that views a page is not compared: the page may be gone.
+    if (!viewing_ && text == Text())
         return;
     Clear();
     text_.assign(text);
-    if (text_.empty() || text_[0] != '<') {
+    source_ = text_;
+    Read();
+}
+
+void THTMLTag::View(std::string_view text) {
+    Clear();
+    source_ = text;
+    viewing_ = true;
+    Read();
+}
+
+void THTMLTag::Read() {
+    const std::string_view text = source_;
+    if (text.empty() || text[0] != '<') {
         kind_ = tkText;
         return;
     }
     std::size_t pos = 1;
-    std::string_view name = ReadWord(pos, text_);
+    std::string_view name = ReadWord(pos, text);
     if (name.empty()) {
         kind_ = tkText;
         return;
@@ -537,7 +569,7 @@ void THTMLTag::SetText(std::string_view text) {
         }
         elements_[count_]->SetIndex(Count());
         spans_.push_back(
-            {static_cast<std::size_t>(attribute.data() - text_.data()), attribute.size(), false});
+            {static_cast<std::size_t>(attribute.data() - text.data()), attribute.size(), false});
         ++count_;
     }
 }
@@ -549,7 +581,7 @@ THTMLEllement& THTMLTag::Element(std::size_t index) const {
         // The tag text has not been put together anew since the attribute
         // was cut out of it: no attribute has changed before this one is
         // parsed.
-        element.Parse(std::string_view(text_).substr(span.Offset, span.Length));
+        element.Parse(source_.substr(span.Offset, span.Length));
         span.Parsed = true;
     }
     return element;
@@ -560,7 +592,7 @@ THTMLEllement& THTMLTag::Element(std::size_t index) const {
 // in the tag (<td nowrap width=5>); with no "=" left at all, names end at a
 // blank, "/" or ">".
 bool THTMLTag::ReadAttributeText(std::size_t& pos, std::string_view& attribute) {
-    std::string_view text = text_;
+    const std::string_view text = source_;
     const std::size_t s = SkipBlanks(text, pos);
     if (s >= text.size())
         return false;
@@ -594,13 +626,13 @@ bool THTMLTag::ReadAttributeText(std::size_t& pos, std::string_view& attribute) 
 // starts in, and stops where an earlier walk left an answer.
 bool THTMLTag::EqualFollows(std::size_t from) {
     if (!equalMemoReady_) {
-        equalMemo_.assign(text_.size() + 1, -1);
+        equalMemo_.assign(source_.size() + 1, -1);
         equalMemoReady_ = true;
     }
     equalPath_.clear();
-    TDelimiterScan scan{text_, from, true};
+    TDelimiterScan scan{source_, from, true};
     bool found = false;
-    while (scan.pos < text_.size()) {
+    while (scan.pos < source_.size()) {
         if (scan.Fresh()) {
             std::int8_t known = equalMemo_[scan.pos];
             if (known >= 0) {
@@ -652,9 +684,10 @@ void THTMLTag::DeleteElements(const std::function<bool(const THTMLEllement&)>& r
 
 // ---------------------------------------------------------------------------
 
-bool NextTag(std::string_view data, std::size_t& pos, THTMLTag& tag) {
-    if (pos >= data.size())
-        return false;
+namespace {
+
+// Where the token that begins at pos ends (pos < data.size()).
+std::size_t TokenEnd(std::string_view data, std::size_t pos) {
     std::size_t end;
     if (data[pos] == '<') {
         std::size_t close = FindIn(pos, data, kTagEnd, kTagEndStops, true);
@@ -664,7 +697,25 @@ bool NextTag(std::string_view data, std::size_t& pos, THTMLTag& tag) {
         std::size_t open = FindIn(pos, data, kTagStart, kTagStartStops, false);
         end = open == npos ? data.size() : open;
     }
+    return end;
+}
+
+} // namespace
+
+bool NextTag(std::string_view data, std::size_t& pos, THTMLTag& tag) {
+    if (pos >= data.size())
+        return false;
+    const std::size_t end = TokenEnd(data, pos);
     tag.SetText(data.substr(pos, end - pos));
+    pos = end;
+    return true;
+}
+
+bool NextTagInPlace(std::string_view data, std::size_t& pos, THTMLTag& tag) {
+    if (pos >= data.size())
+        return false;
+    const std::size_t end = TokenEnd(data, pos);
+    tag.View(data.substr(pos, end - pos));
     pos = end;
     return true;
 }

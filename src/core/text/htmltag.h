@@ -143,6 +143,9 @@ public:
     // changing every attribute of a long tag costs time in proportion to
     // the tag, not to its length times its attributes.
     const std::string& Text() const;
+    // The same without copying a token that views its page (NextTagInPlace)
+    // and has not changed; valid until the tag changes.
+    std::string_view TextView() const;
     // Where the attribute's own text stands in Text (kept up to date as
     // attributes change length or are deleted).
     std::size_t ElementOffset(int index) const;
@@ -159,6 +162,11 @@ public:
     void Clear();
 
 private:
+    friend bool NextTagInPlace(std::string_view data, std::size_t& pos, THTMLTag& tag);
+    // Takes text as the token without copying it (see NextTagInPlace).
+    void View(std::string_view text);
+    // Reads the kind, the name and the attributes' places of source_.
+    void Read();
     THTMLEllement& Element(std::size_t index) const;
     bool ReadAttributeText(std::size_t& pos, std::string_view& attribute);
     bool EqualFollows(std::size_t from);
@@ -183,6 +191,10 @@ private:
     mutable std::vector<TSpan> spans_;   // parallel to the attributes
     mutable std::vector<TSpan> removed_; // deleted attributes' places, in no order
     mutable std::string text_;
+    // The token's text: text_, or the page's own bytes while the token views
+    // them (viewing_) and has not been copied or changed.
+    mutable std::string_view source_;
+    mutable bool viewing_ = false;
     mutable std::string assembled_; // Assemble's scratch, kept for its storage
     mutable bool stale_ = false;    // an attribute changed since text_ was put together
 
@@ -200,5 +212,9 @@ private:
 // "<"; either may run to the end of data. False, with tag unchanged, when pos
 // is at or past the end. The tokens of a walk from 0 cover data exactly.
 bool NextTag(std::string_view data, std::size_t& pos, THTMLTag& tag);
+// NextTag for a walk that writes each token out as it goes: the tag views the
+// token in data instead of copying it, so data must stay as it is for as long
+// as the tag is read. Text() copies it out on demand; TextView() does not.
+bool NextTagInPlace(std::string_view data, std::size_t& pos, THTMLTag& tag);
 
 } // namespace tarnhold
