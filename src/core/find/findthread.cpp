@@ -534,13 +534,18 @@ private:
         switch (code_) {
         case jcJisNew:
         case jcJisOld:
-            converted_ = jis2sjis(kanji_ ? "\x1b$B" + std::string(window) : std::string(window));
+        case jcEuc: {
+            // Into the same buffer every window; a window that starts inside
+            // a kanji run gets the escape that opens one first.
+            converted_.clear();
+            TSjisStream stream(code_);
+            if (jis && kanji_)
+                stream.Convert("\x1b$B", converted_);
+            stream.Convert(window, converted_);
+            stream.Finish();
             search = converted_;
             break;
-        case jcEuc:
-            converted_ = euc2sjis(window);
-            search = converted_;
-            break;
+        }
         default:
             break; // Shift-JIS, ASCII, undecided or not text: as it is
         }
