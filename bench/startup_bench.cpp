@@ -18,6 +18,7 @@
 #include "mkcache/syntheticcache.h"
 #include "platform/filetime.h"
 #include "sources/indexdat/indexdatsource.h"
+#include "syntheticsource.h"
 #include "tree/webcachetree.h"
 
 #include <benchmark/benchmark.h>
@@ -111,18 +112,14 @@ struct TDataFolder {
     fs::path Path;
 };
 
-void StartupIndexDat(benchmark::State& state) {
-    TBenchCache& cache = LargestIndex();
-    if (cache.Folder().empty()) {
-        state.SkipWithError(("cannot write the index: " + cache.Error()).c_str());
-        return;
-    }
+// From a new main window over the cache makeSource gives to a window that
+// shows it; the tree's and the window's destruction are not measured.
+template <typename MakeSource> void RunStartups(benchmark::State& state, MakeSource makeSource) {
     int entries = 0;
     for (auto _ : state) {
         state.PauseTiming();
         TDataFolder data;
-        auto tree =
-            std::make_unique<TWebCacheTree>(std::make_unique<TIndexDatSource>(cache.Folder()));
+        auto tree = std::make_unique<TWebCacheTree>(makeSource());
         TFavorites favorites;
         state.ResumeTiming();
         {
@@ -137,7 +134,24 @@ void StartupIndexDat(benchmark::State& state) {
     }
     state.counters["entries"] = entries;
 }
+
+void StartupIndexDat(benchmark::State& state) {
+    TBenchCache& cache = LargestIndex();
+    if (cache.Folder().empty()) {
+        state.SkipWithError(("cannot write the index: " + cache.Error()).c_str());
+        return;
+    }
+    RunStartups(state, [&] { return std::make_unique<TIndexDatSource>(cache.Folder()); });
+}
 BENCHMARK(StartupIndexDat)->Unit(benchmark::kMillisecond);
+
+// Caches larger than one index.dat holds (a Chromium or Firefox cache),
+// generated as they are read.
+void StartupSynthetic(benchmark::State& state) {
+    const auto count = static_cast<std::size_t>(state.range(0));
+    RunStartups(state, [count] { return std::make_unique<bench::TSyntheticCacheSource>(count); });
+}
+BENCHMARK(StartupSynthetic)->Arg(60000)->Unit(benchmark::kMillisecond);
 
 void ListFolder5000(benchmark::State& state) {
     TBenchCache& cache = FolderOfPages();
