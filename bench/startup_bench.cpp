@@ -153,6 +153,25 @@ void StartupSynthetic(benchmark::State& state) {
 }
 BENCHMARK(StartupSynthetic)->Arg(60000)->Unit(benchmark::kMillisecond);
 
+// The folder tree's items made anew over a refreshed tree of the largest
+// index.dat (what the window does after every refresh).
+void TreeViewRebuild(benchmark::State& state) {
+    TBenchCache& cache = LargestIndex();
+    if (cache.Folder().empty()) {
+        state.SkipWithError(("cannot write the index: " + cache.Error()).c_str());
+        return;
+    }
+    TWebCacheTree tree(std::make_unique<TIndexDatSource>(cache.Folder()));
+    (void)tree.Refresh();
+    TCacheTreeView view;
+    view.SetTree(&tree);
+    for (auto _ : state) {
+        view.Rebuild();
+        benchmark::DoNotOptimize(view.RootItem());
+    }
+}
+BENCHMARK(TreeViewRebuild)->Unit(benchmark::kMillisecond);
+
 void ListFolder5000(benchmark::State& state) {
     TBenchCache& cache = FolderOfPages();
     if (cache.Folder().empty()) {

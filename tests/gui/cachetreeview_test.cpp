@@ -17,8 +17,11 @@ std::vector<TEntrySpec> Site() {
     };
 }
 
-// The texts of an item's children.
-std::vector<std::string> ChildTexts(const QTreeWidgetItem* item) {
+// The texts of an item's children, opened as a user opens a folder (a
+// folder's items are made when it is first opened).
+std::vector<std::string> ChildTexts(QTreeWidgetItem* item) {
+    if (item != nullptr && item->treeWidget() != nullptr)
+        item->treeWidget()->expandItem(item);
     std::vector<std::string> texts;
     for (int i = 0; item && i < item->childCount(); ++i)
         texts.push_back(item->child(i)->text(0).toStdString());
@@ -47,9 +50,24 @@ TEST_F(TTreeViewTest, ShowsEveryFolderAndNoFile) {
     EXPECT_EQ(ChildTexts(root->child(0)), (std::vector<std::string>{"h1", "h2"}));
     EXPECT_EQ(ChildTexts(root->child(0)->child(0)), (std::vector<std::string>{"a"}));
     EXPECT_EQ(ChildTexts(root->child(0)->child(0)->child(0)), (std::vector<std::string>{"b", "c"}));
+    // Folders whose folders are not made yet show that they can be opened;
+    // an opened folder without folders does not.
+    QTreeWidgetItem* h1 = root->child(0)->child(0);
+    EXPECT_EQ(h1->child(0)->child(1)->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
+    EXPECT_EQ(h1->child(0)->child(1)->childCount(), 0);
+    EXPECT_EQ(ChildTexts(h1->child(0)->child(1)), (std::vector<std::string>{"d"}));
+    EXPECT_EQ(ChildTexts(h1->child(0)->child(1)->child(0)), (std::vector<std::string>{}));
+    EXPECT_EQ(h1->child(0)->child(1)->child(0)->childIndicatorPolicy(),
+              QTreeWidgetItem::DontShowIndicatorWhenChildless);
     EXPECT_EQ(view.currentItem(), root);
     EXPECT_FALSE(root->icon(0).isNull());
     EXPECT_FALSE(root->child(0)->icon(0).isNull());
+    // A lookup makes the items on its way without opening anything.
+    view.Rebuild();
+    QTreeWidgetItem* d = view.FindItemByPath("http://h1/a/c/d/");
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(view.PathOf(d), "http://h1/a/c/d/");
+    EXPECT_FALSE(d->parent()->isExpanded());
 }
 
 TEST_F(TTreeViewTest, PathsFollowTheSchemeSetting) {

@@ -32,6 +32,8 @@ TCacheTreeView::TCacheTreeView(QWidget* parent) : QTreeWidget(parent) {
     closedIcon_ = GetFolderTypeInfo(false).Icon;
     openIcon_ = GetFolderTypeInfo(true).Icon;
     connect(this, &QTreeWidget::currentItemChanged, this, &TCacheTreeView::CurrentChanged);
+    connect(this, &QTreeWidget::itemExpanded, this,
+            [this](QTreeWidgetItem* item) { Populate(item); });
 }
 
 TCacheTreeView::~TCacheTreeView() {
@@ -71,28 +73,43 @@ void TCacheTreeView::SetRootCaption(std::string_view caption) {
         root->setText(0, FavoriteText(rootCaption_));
 }
 
-QTreeWidgetItem* TCacheTreeView::MakeItem(QTreeWidgetItem* parent, TWebCacheTreeNode* node) {
-    auto* item = new QTreeWidgetItem(parent);
+QTreeWidgetItem* TCacheTreeView::MakeItem(TWebCacheTreeNode* node) const {
+    auto* item = new QTreeWidgetItem();
     item->setText(0, DisplayText(node->DisplayName()));
     item->setIcon(0, closedIcon_);
     item->setData(0, kNodeRole, QVariant::fromValue(reinterpret_cast<quintptr>(node)));
     item->setData(0, kNameRole, QByteArray::fromStdString(node->DisplayName()));
+    if (HasFolders(node))
+        item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
     items_[node] = item;
     return item;
 }
 
-void TCacheTreeView::AddFolders(QTreeWidgetItem* item, TWebCacheTreeNode* node) {
-    // Without recursion; the items of one parent stand in the tree's order.
-    std::vector<std::pair<QTreeWidgetItem*, TWebCacheTreeNode*>> pending{{item, node}};
-    while (!pending.empty()) {
-        auto [parentItem, parentNode] = pending.back();
-        pending.pop_back();
-        for (int i = 0; i < parentNode->Count(); ++i) {
-            TWebCacheTreeNode* child = parentNode->Items(i);
-            if (child->IsFolder)
-                pending.emplace_back(MakeItem(parentItem, child), child);
-        }
+bool TCacheTreeView::HasFolders(const TWebCacheTreeNode* node) {
+    for (int i = 0; i < node->Count(); ++i) {
+        if (node->Items(i)->IsFolder)
+            return true;
     }
+    return false;
+}
+
+void TCacheTreeView::Populate(QTreeWidgetItem* item) const {
+    // An item that shows the mark without children has not been filled yet:
+    // the items of a folder are made when it is first opened or looked into,
+    // so that a cache of tens of thousands of folders shows at once.
+    if (item == nullptr || item->childIndicatorPolicy() != QTreeWidgetItem::ShowIndicator)
+        return;
+    item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
+    TWebCacheTreeNode* node = NodeOf(item);
+    if (node == nullptr)
+        return;
+    QList<QTreeWidgetItem*> children;
+    for (int i = 0; i < node->Count(); ++i) {
+        TWebCacheTreeNode* child = node->Items(i);
+        if (child->IsFolder)
+            children.append(MakeItem(child));
+    }
+    item->addChildren(children);
 }
 
 void TCacheTreeView::Rebuild() {
@@ -119,15 +136,16 @@ void TCacheTreeView::Rebuild() {
                     node = nullptr;
             }
         }
-        // Filled apart from the widget, which then takes the whole tree at
-        // once: adding items one by one to a shown tree costs far more.
+        // The root's folders are made apart from the widget, which then
+        // takes them at once; deeper folders when they are opened.
         auto* root = new QTreeWidgetItem();
         root->setText(0, caption);
         root->setIcon(0, browserIcon_);
         root->setData(0, kNodeRole, QVariant::fromValue(reinterpret_cast<quintptr>(node)));
         if (node) {
             items_[node] = root;
-            AddFolders(root, node);
+            root->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+            Populate(root);
         }
         addTopLevelItem(root);
         expandItem(root);
@@ -214,6 +232,7 @@ QTreeWidgetItem* TCacheTreeView::ChildItem(QTreeWidgetItem* item, std::string_vi
     const TWebCacheTreeNode* node = NodeOf(item);
     if (node == nullptr)
         return nullptr;
+    Populate(item);
     const TWebCacheTreeNode* child = node->FindFolderChild(segment);
     if (child == nullptr)
         return nullptr;

@@ -85,8 +85,10 @@ private:
     void NodesAboutToBeRemoved(TWebCacheTreeNode* parent, int first, int last) override;
     void TreeAboutToBeReset() override;
 
-    QTreeWidgetItem* MakeItem(QTreeWidgetItem* parent, TWebCacheTreeNode* node);
-    void AddFolders(QTreeWidgetItem* item, TWebCacheTreeNode* node);
+    QTreeWidgetItem* MakeItem(TWebCacheTreeNode* node) const;
+    static bool HasFolders(const TWebCacheTreeNode* node);
+    // Makes the items of the folders in the item's folder unless made.
+    void Populate(QTreeWidgetItem* item) const;
     void DeleteItem(QTreeWidgetItem* item);
     void Forget(QTreeWidgetItem* item);
     // The child item of the folder named segment (ignoring case), or nullptr.
@@ -105,7 +107,9 @@ private:
     QIcon browserIcon_;
     QIcon closedIcon_;
     QIcon openIcon_;
-    std::unordered_map<const TWebCacheTreeNode*, QTreeWidgetItem*> items_;
+    // The items made so far (Populate makes them on demand, also from the
+    // lookups).
+    mutable std::unordered_map<const TWebCacheTreeNode*, QTreeWidgetItem*> items_;
     // The selection when a reset of the tree emptied the view.
     bool emptiedByReset_ = false;
     std::string pathBeforeReset_;
