@@ -63,7 +63,9 @@ void TMainCommands::RefreshCache() {
                 break;
             }
         }
-        if (stage == TRefreshStage::Building)
+        // The bar moves in steps of the event turns: setting it for every
+        // entry costs more than placing the entry.
+        if (stage == TRefreshStage::Building && (done % kEventsEvery == 0 || done == total))
             status.SetProgress(done);
         if ((stage == TRefreshStage::Reading || stage == TRefreshStage::Building) &&
             done % kEventsEvery == 0)
