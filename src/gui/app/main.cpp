@@ -61,8 +61,12 @@ int SaveScreenshots(TfrmMain& window, const std::filesystem::path& dir) {
     // Another cache: its first host.
     if (tree.SelectedPath() != "http://www.yamabiko.test/") {
         QTreeWidgetItem* item = tree.RootItem();
-        for (int level = 0; level < 2 && item != nullptr && item->childCount() > 0; ++level)
+        for (int level = 0; level < 2 && item != nullptr; ++level) {
+            tree.expandItem(item); // a folder's items are made when it opens
+            if (item->childCount() == 0)
+                break;
             item = item->child(0);
+        }
         if (item != nullptr)
             tree.setCurrentItem(item);
     }

@@ -75,6 +75,11 @@ public:
     // the tree.
     void RebuildIfEmptied();
 
+    // Makes the items of the folders in the item's folder unless they are
+    // made: a folder's items are made when it is first opened or looked
+    // into, so read an item's children only after this.
+    void Populate(QTreeWidgetItem* item) const;
+
     // The item's own name (ANSI), as the tree has it.
     static std::string NameOf(const QTreeWidgetItem* item);
 
@@ -87,8 +92,6 @@ private:
 
     QTreeWidgetItem* MakeItem(TWebCacheTreeNode* node) const;
     static bool HasFolders(const TWebCacheTreeNode* node);
-    // Makes the items of the folders in the item's folder unless made.
-    void Populate(QTreeWidgetItem* item) const;
     void DeleteItem(QTreeWidgetItem* item);
     void Forget(QTreeWidgetItem* item);
     // The child item of the folder named segment (ignoring case), or nullptr.

@@ -196,6 +196,7 @@ void TMainCommands::lvwCacheDblClick() {
         if (current == nullptr)
             return;
         const QString name = DisplayText(node->DisplayName());
+        Views_.Tree->Populate(current);
         for (int i = 0; i < current->childCount(); ++i) {
             if (current->child(i)->text(0).compare(name, Qt::CaseInsensitive) == 0) {
                 Views_.Tree->setCurrentItem(current->child(i));
