@@ -10,6 +10,7 @@
 #include "mainwindow/mainwindow.h"
 #include "sources/cachelocation.h"
 #include "support/cachetreefixture.h"
+#include "tree/recordfile.h"
 #include "tree/webcachetree.h"
 
 #include <QApplication>
@@ -214,6 +215,52 @@ TEST(CacheChooserWindow, WhatADamagedCacheCouldNotReadIsInTheStatusBar) {
         f.W().Action("actCacheRefresh")->trigger();
         EXPECT_EQ(f.W().CacheProblemText(), problem);
     }
+}
+
+// The records of a rename list file, "key=value".
+std::vector<std::string> Records(const fs::path& file) {
+    std::vector<std::string> out;
+    ReadRecordFile(file, [&](std::string_view k, std::string_view v) {
+        out.push_back(std::string(k) + "=" + std::string(v));
+    });
+    return out;
+}
+
+TEST(CacheChooserWindow, EachCacheKeepsItsOwnRenameList) {
+    Fixture f;
+    // Names an earlier version gave, in the one list every cache shared.
+    const fs::path shared = f.Home.Path / "renameList.dat";
+    std::ofstream(shared, std::ios::binary)
+        << "http://127.0.0.1:8765/search.html?q=tarnhold\thttp://127.0.0.1:8765/found.html\r\n"
+           "http://www.shop.test/product.aspx?sku=A-1001&color=red\t"
+           "http://www.shop.test/red-shoe.html\r\n"
+           "http://elsewhere.test/x.cgi\thttp://elsewhere.test/x.html\r\n";
+    const TFoundCache chromium{kChromium, "chromium", TCacheKind::ckChromium};
+    ASSERT_TRUE(f.W().Commands().OpenCache(chromium));
+    EXPECT_NE(f.Tree->FindNodeByUrl("http://127.0.0.1:8765/found.html"), nullptr);
+    const fs::path chromiumList = f.Tree->RenameListFile();
+    EXPECT_EQ(chromiumList.parent_path(), f.Home.Path / "renameLists");
+
+    ASSERT_TRUE(f.W().Commands().OpenCache({kWine / "Content.IE5", "wine", TCacheKind::ckIndexDat}));
+    EXPECT_NE(f.Tree->FindNodeByUrl("http://www.shop.test/red-shoe.html"), nullptr);
+    EXPECT_NE(f.Tree->RenameListFile(), chromiumList);
+    // The Chromium cache's list was saved when the window left it, with its
+    // own names only.
+    const std::vector<std::string> saved = Records(chromiumList);
+    EXPECT_NE(std::find(saved.begin(), saved.end(),
+                        "http://127.0.0.1:8765/search.html?q=tarnhold="
+                        "http://127.0.0.1:8765/found.html"),
+              saved.end());
+    for (const std::string& record : saved)
+        EXPECT_EQ(record.rfind("http://127.0.0.1:8765/", 0), 0u) << record;
+
+    // Back to the Chromium cache: its own list, the shared one read no more.
+    ASSERT_TRUE(f.W().Commands().OpenCache(chromium));
+    EXPECT_EQ(f.Tree->RenameListFile(), chromiumList);
+    EXPECT_FALSE(f.Tree->RenameListMigrating());
+    EXPECT_EQ(Records(shared),
+              (std::vector<std::string>{"http://elsewhere.test/x.cgi=http://elsewhere.test/x.html"}))
+        << "the record no cache held stays";
 }
 
 TEST(CacheChooserDialog, ListsEveryCacheWithTheCurrentOneSelected) {

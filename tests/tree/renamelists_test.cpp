@@ -40,7 +40,7 @@ std::string ReadText(const fs::path& file) {
 
 // A data folder in a fresh temporary folder, with the caches' paths.
 struct DataFolder {
-    DataFolder() : Root(CreateTempFolder()), Data(Root / "data") {}
+    DataFolder() : Root(CreateTempFolder()), Data(Root / "data") { fs::create_directory(Data); }
     ~DataFolder() { DeleteFolder(Root); }
     fs::path ListOf(const fs::path& cache) const {
         return Data / kRenameListFolder / RenameListFileName(cache);
