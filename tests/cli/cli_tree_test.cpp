@@ -111,7 +111,8 @@ TEST(CliTree, EachCacheKeepsItsOwnRenameList) {
     for (const auto& entry : std::filesystem::directory_iterator(home / "renameLists"))
         lists.push_back(entry.path());
     ASSERT_EQ(lists.size(), 1u);
-    EXPECT_EQ(lists[0].filename().string().rfind("Content.IE5_index.dat-", 0), 0u) << lists[0];
+    EXPECT_EQ(lists[0].filename().string().rfind("wine-ie-cache_Content.IE5_index.dat-", 0), 0u)
+        << lists[0];
 
     // The next run reads the cache's own list only, and names it the same.
     TCliResult second = RunCli(args, env);
