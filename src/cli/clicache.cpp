@@ -25,8 +25,8 @@ void TTreeCloser::operator()(TWebCacheTree* tree) const {
     static bool warned = false;
     if (TError error = tree->SaveDataFiles(); error && !warned && ctx != nullptr) {
         warned = true;
-        ctx->Warn("the data folder " + ctx->ShowPath(GetAppFolder()) +
-                  " cannot be written (" + ctx->ShowUtf8(TError::FromErrno(error.Code()).Text()) +
+        ctx->Warn("the data folder " + ctx->ShowPath(GetAppFolder()) + " cannot be written (" +
+                  ctx->ShowUtf8(TError::FromErrno(error.Code()).Text()) +
                   "); local names given now are not kept");
     } else if (!error && LeaveAtExit) {
         // Still reachable from here, so leak checkers do not count it.
@@ -130,8 +130,7 @@ TCliTree OpenReadableTree(const TCliContext& ctx) {
             *ctx.Err << "tarnhold-cli: warning: " << ctx.ShowUtf8(read->Error.Text())
                      << "; it is left as it is\n";
         else if (read->BadRecords > 0)
-            *ctx.Err << "tarnhold-cli: warning: " << ctx.ShowPath(*file) << ": "
-                     << read->BadRecords
+            *ctx.Err << "tarnhold-cli: warning: " << ctx.ShowPath(*file) << ": " << read->BadRecords
                      << (read->BadRecords == 1 ? " damaged record" : " damaged records")
                      << " passed over; the file is left as it is\n";
     }

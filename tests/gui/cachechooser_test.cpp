@@ -241,7 +241,8 @@ TEST(CacheChooserWindow, EachCacheKeepsItsOwnRenameList) {
     const fs::path chromiumList = f.Tree->RenameListFile();
     EXPECT_EQ(chromiumList.parent_path(), f.Home.Path / "renameLists");
 
-    ASSERT_TRUE(f.W().Commands().OpenCache({kWine / "Content.IE5", "wine", TCacheKind::ckIndexDat}));
+    ASSERT_TRUE(
+        f.W().Commands().OpenCache({kWine / "Content.IE5", "wine", TCacheKind::ckIndexDat}));
     EXPECT_NE(f.Tree->FindNodeByUrl("http://www.shop.test/red-shoe.html"), nullptr);
     EXPECT_NE(f.Tree->RenameListFile(), chromiumList);
     // The Chromium cache's list was saved when the window left it, with its
@@ -258,8 +259,8 @@ TEST(CacheChooserWindow, EachCacheKeepsItsOwnRenameList) {
     ASSERT_TRUE(f.W().Commands().OpenCache(chromium));
     EXPECT_EQ(f.Tree->RenameListFile(), chromiumList);
     EXPECT_FALSE(f.Tree->RenameListMigrating());
-    EXPECT_EQ(Records(shared),
-              (std::vector<std::string>{"http://elsewhere.test/x.cgi=http://elsewhere.test/x.html"}))
+    EXPECT_EQ(Records(shared), (std::vector<std::string>{
+                                   "http://elsewhere.test/x.cgi=http://elsewhere.test/x.html"}))
         << "the record no cache held stays";
 }
 

@@ -259,8 +259,8 @@ TEST(RenameLists, FileNamesArePlainAndShortWhateverThePath) {
         names.insert(name);
     }
     EXPECT_EQ(names.size(), paths.size()) << "every path its own name";
-    EXPECT_EQ(RenameListFileName("/home/u/.cache/chromium/Default/Cache/Cache_Data").rfind(
-                  "cache_chromium_Default_Cache_Cache_Data-", 0),
+    EXPECT_EQ(RenameListFileName("/home/u/.cache/chromium/Default/Cache/Cache_Data")
+                  .rfind("cache_chromium_Default_Cache_Cache_Data-", 0),
               0u)
         << "the end of the path, readable";
     EXPECT_EQ(RenameListFileName("/").rfind("cache-", 0), 0u);

@@ -199,7 +199,7 @@ TError TWebCacheTree::SaveRenameList() {
         return KeptAsItIs(renameListFile_, renameListRead_);
     TError error = renameItems_.SaveToFile(renameListFile_);
     if (error)
-        return error; // what moved is still in the shared list
+        return error;                    // what moved is still in the shared list
     renameListRead_ = TRecordFileRead{}; // the file now holds the list
     if (migrating_)
         SaveSharedRenameList();
