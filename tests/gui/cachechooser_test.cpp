@@ -1,6 +1,7 @@
 // Choosing the cache the window shows, and what the window says about a
 // cache it could not read whole.
 #include "app/japanese.h"
+#include "app/qtconvert.h"
 #include "favorites/favorites.h"
 #include "gui/mainwindowparts.h"
 #include "gui_test_helpers.h"
@@ -9,6 +10,7 @@
 #include "mainwindow/cachetreeview.h"
 #include "mainwindow/mainwindow.h"
 #include "sources/cachelocation.h"
+#include "sources/opencache.h"
 #include "support/cachetreefixture.h"
 #include "tree/recordfile.h"
 #include "tree/webcachetree.h"
@@ -262,6 +264,25 @@ TEST(CacheChooserWindow, EachCacheKeepsItsOwnRenameList) {
     EXPECT_EQ(Records(shared), (std::vector<std::string>{
                                    "http://elsewhere.test/x.cgi=http://elsewhere.test/x.html"}))
         << "the record no cache held stays";
+}
+
+TEST(CacheChooserWindow, ADamagedRenameListOfTheCacheOpenedIsInTheStatusBar) {
+    Fixture f;
+    const fs::path list = f.Home.Path / "renameLists" /
+                          RenameListFileName(CacheIdentityPath(kChromium, TCacheKind::ckChromium));
+    fs::create_directories(list.parent_path());
+    std::ofstream(list, std::ios::binary)
+        << "no tab\r\nhttp://x.test/a.cgi\thttp://x.test/a.html\r\n";
+    ASSERT_TRUE(f.W().Commands().OpenCache({kChromium, "chromium", TCacheKind::ckChromium}));
+    const QString problem = f.W().CacheProblemText();
+    EXPECT_TRUE(problem.contains(QStringLiteral("renameLists/") + PathToQString(list.filename()) +
+                                 QString::fromUtf8(": 壊れたレコード 1 件を読み飛ばしました")))
+        << problem.toStdString();
+    // Another cache, another list: the problem goes with the list.
+    ASSERT_TRUE(
+        f.W().Commands().OpenCache({kWine / "Content.IE5", "wine", TCacheKind::ckIndexDat}));
+    EXPECT_FALSE(f.W().CacheProblemText().contains(QStringLiteral("renameLists/")))
+        << f.W().CacheProblemText().toStdString();
 }
 
 TEST(CacheChooserDialog, ListsEveryCacheWithTheCurrentOneSelected) {
