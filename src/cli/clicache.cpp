@@ -25,8 +25,8 @@ void TTreeCloser::operator()(TWebCacheTree* tree) const {
     static bool warned = false;
     if (TError error = tree->SaveDataFiles(); error && !warned && ctx != nullptr) {
         warned = true;
-        ctx->Warn("the data folder " + ctx->ShowPath(tree->RenameListFile().parent_path()) +
-                  " cannot be written (" + ctx->ShowUtf8(TError::FromErrno(error.Code()).Text()) +
+        ctx->Warn("the data folder " + ctx->ShowPath(GetAppFolder()) + " cannot be written (" +
+                  ctx->ShowUtf8(TError::FromErrno(error.Code()).Text()) +
                   "); local names given now are not kept");
     } else if (!error && LeaveAtExit) {
         // Still reachable from here, so leak checkers do not count it.
@@ -47,12 +47,15 @@ const std::filesystem::path& DemoCache() {
     return demo;
 }
 
-std::unique_ptr<TCacheSource> OpenCacheSource(const TCliContext& ctx) {
+std::unique_ptr<TCacheSource> OpenCacheSource(const TCliContext& ctx,
+                                              std::filesystem::path* cachePath) {
     const TCacheLocation where = LocateCache(ctx.Cache, DemoCache());
     if (where.Error) {
         ctx.Fail(ctx.ShowUtf8(where.Error.Text()));
         return nullptr;
     }
+    if (cachePath != nullptr)
+        *cachePath = CacheIdentityPath(where.Path, where.Kind);
     TError error;
     auto source = OpenCacheSourceAt(where.Path, where.Kind, &error);
     if (!source) {
@@ -103,27 +106,31 @@ bool WaitForLock(const TCliContext& ctx, TCacheSource& source) {
 }
 
 TCliTree OpenReadableTree(const TCliContext& ctx) {
-    auto owned = OpenCacheSource(ctx);
+    std::filesystem::path cachePath;
+    auto owned = OpenCacheSource(ctx, &cachePath);
     if (!owned)
         return nullptr;
     const TCacheSource& source = *owned;
     TCliTree tree(new TWebCacheTree(std::move(owned)), TTreeCloser{&ctx});
     const auto data = GetAppFolder();
-    tree->SetRenameListFile(data / "renameList.dat");
+    tree->SetRenameListFor(data, cachePath);
     tree->SetContentTypeFile(data / "contentType.dat");
     tree->SetEnableScheme(ctx.EnableScheme);
     (void)tree->Refresh(); // CheckReadable reports a cache that could not be read
     // A damaged data file is read as far as it goes and left as it is; say so
-    // once, so the user knows why some local names may differ.
-    for (const auto& [name, read] : {std::pair{"renameList.dat", &tree->RenameListRead()},
-                                     std::pair{"contentType.dat", &tree->ContentTypeRead()}}) {
+    // once, so the user knows why some local names may differ. The shared
+    // rename list counts only while the cache takes its records from it.
+    const std::filesystem::path types = data / "contentType.dat";
+    for (const auto& [file, read] :
+         {std::pair{&tree->RenameListFile(), &tree->RenameListRead()},
+          std::pair{&tree->SharedRenameListFile(), &tree->SharedRenameListRead()},
+          std::pair{&types, &tree->ContentTypeRead()}}) {
         // ENOTDIR: the data folder itself cannot be, said once already.
         if (read->Error && read->Error.Code() != ENOTDIR)
             *ctx.Err << "tarnhold-cli: warning: " << ctx.ShowUtf8(read->Error.Text())
                      << "; it is left as it is\n";
         else if (read->BadRecords > 0)
-            *ctx.Err << "tarnhold-cli: warning: " << ctx.ShowPath(data / name) << ": "
-                     << read->BadRecords
+            *ctx.Err << "tarnhold-cli: warning: " << ctx.ShowPath(*file) << ": " << read->BadRecords
                      << (read->BadRecords == 1 ? " damaged record" : " damaged records")
                      << " passed over; the file is left as it is\n";
     }

@@ -25,7 +25,10 @@ const std::filesystem::path& DemoCache();
 // stderr which cache it is unless the user named it itself with --cache, and
 // which others were found beside it. With --recovered it delivers the deleted
 // entries it still holds (an index.dat's).
-std::unique_ptr<TCacheSource> OpenCacheSource(const TCliContext& ctx);
+// cachePath, when given, receives the path that names the cache for its
+// rename list (CacheIdentityPath).
+std::unique_ptr<TCacheSource> OpenCacheSource(const TCliContext& ctx,
+                                              std::filesystem::path* cachePath = nullptr);
 
 // A source whose last read failed: false after reporting it. A read that
 // needed recovery is said once (what was wrong) and marks the run as one
@@ -60,8 +63,8 @@ struct TTreeCloser {
 using TCliTree = std::unique_ptr<TWebCacheTree, TTreeCloser>;
 
 // What every command that needs the cache tree starts with: the tree over
-// the located cache (OpenCacheSource), sharing the rename list and the
-// content-type table of the data folder with the window, refreshed as the
+// the located cache (OpenCacheSource), sharing the cache's rename list and
+// the content-type table of the data folder with the window, refreshed as the
 // window does (read, build, sort, name duplicates), its read checked
 // (CheckReadable: damage is said once and fails the run after its output).
 // None, after saying why, when no cache could be located or read: the

@@ -1,7 +1,10 @@
 // The cache tree commands of tarnhold-cli over the cache Wine's WinINet wrote.
 #include "cli/cli_helpers.h"
 
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 namespace tarnhold::test {
 namespace {
@@ -72,6 +75,54 @@ TEST(CliTree, OverviewAndUnreadableCache) {
     TCliResult bad = RunCli({"--cache", TARNHOLD_TEST_DATA "/cache/no-such-cache", "tree"});
     EXPECT_EQ(bad.ExitCode, 1);
     EXPECT_NE(bad.Err.find("No such file or directory"), std::string::npos);
+}
+
+} // namespace
+} // namespace tarnhold::test
+
+namespace tarnhold::test {
+namespace {
+
+// Each cache keeps its rename list in the data folder's renameLists; the
+// records of the list all caches once shared move there on the first run,
+// and the damage of that list is said while it is read.
+TEST(CliTree, EachCacheKeepsItsOwnRenameList) {
+    char name[] = "/tmp/tarnhold-renamelists-XXXXXX";
+    ASSERT_NE(::mkdtemp(name), nullptr);
+    const std::filesystem::path home = name;
+    const std::string shared = "http://www.shop.test/product.aspx?sku=A-1001&color=red\t"
+                               "http://www.shop.test/red.html\r\n"
+                               "no tab\r\n"
+                               "http://elsewhere.test/x.cgi\thttp://elsewhere.test/x.html\r\n";
+    std::ofstream(home / "renameList.dat", std::ios::binary) << shared;
+    const TCliRunOptions env{{}, {{"TARNHOLD_HOME", home.string()}}, {}};
+    const std::vector<std::string> args = {
+        "--cache", kCache, "name", "http://www.shop.test/product.aspx?sku=A-1001&color=red"};
+    const std::string expected = "name: red.html\n"
+                                 "local path: http$3a/www.shop.test/red.html\n"
+                                 "rename list: yes, http://www.shop.test/red.html\n";
+
+    TCliResult first = RunCli(args, env);
+    ASSERT_EQ(first.ExitCode, 0) << first.Err;
+    EXPECT_EQ(first.Out, expected);
+    EXPECT_EQ(first.Err, "tarnhold-cli: warning: " + (home / "renameList.dat").string() +
+                             ": 1 damaged record passed over; the file is left as it is\n");
+    std::vector<std::filesystem::path> lists;
+    for (const auto& entry : std::filesystem::directory_iterator(home / "renameLists"))
+        lists.push_back(entry.path());
+    ASSERT_EQ(lists.size(), 1u);
+    EXPECT_EQ(lists[0].filename().string().rfind("wine-ie-cache_Content.IE5_index.dat-", 0), 0u)
+        << lists[0];
+
+    // The next run reads the cache's own list only, and names it the same.
+    TCliResult second = RunCli(args, env);
+    ASSERT_EQ(second.ExitCode, 0) << second.Err;
+    EXPECT_EQ(second.Out, expected);
+    EXPECT_EQ(second.Err, "");
+    std::ifstream in(home / "renameList.dat", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), shared)
+        << "a damaged list is never saved over";
+    std::filesystem::remove_all(home);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Choosing the cache the window shows, and what the window says about a
 // cache it could not read whole.
 #include "app/japanese.h"
+#include "app/qtconvert.h"
 #include "favorites/favorites.h"
 #include "gui/mainwindowparts.h"
 #include "gui_test_helpers.h"
@@ -9,7 +10,9 @@
 #include "mainwindow/cachetreeview.h"
 #include "mainwindow/mainwindow.h"
 #include "sources/cachelocation.h"
+#include "sources/opencache.h"
 #include "support/cachetreefixture.h"
+#include "tree/recordfile.h"
 #include "tree/webcachetree.h"
 
 #include <QApplication>
@@ -214,6 +217,72 @@ TEST(CacheChooserWindow, WhatADamagedCacheCouldNotReadIsInTheStatusBar) {
         f.W().Action("actCacheRefresh")->trigger();
         EXPECT_EQ(f.W().CacheProblemText(), problem);
     }
+}
+
+// The records of a rename list file, "key=value".
+std::vector<std::string> Records(const fs::path& file) {
+    std::vector<std::string> out;
+    ReadRecordFile(file, [&](std::string_view k, std::string_view v) {
+        out.push_back(std::string(k) + "=" + std::string(v));
+    });
+    return out;
+}
+
+TEST(CacheChooserWindow, EachCacheKeepsItsOwnRenameList) {
+    Fixture f;
+    // Names an earlier version gave, in the one list every cache shared.
+    const fs::path shared = f.Home.Path / "renameList.dat";
+    std::ofstream(shared, std::ios::binary)
+        << "http://127.0.0.1:8765/search.html?q=tarnhold\thttp://127.0.0.1:8765/found.html\r\n"
+           "http://www.shop.test/product.aspx?sku=A-1001&color=red\t"
+           "http://www.shop.test/red-shoe.html\r\n"
+           "http://elsewhere.test/x.cgi\thttp://elsewhere.test/x.html\r\n";
+    const TFoundCache chromium{kChromium, "chromium", TCacheKind::ckChromium};
+    ASSERT_TRUE(f.W().Commands().OpenCache(chromium));
+    EXPECT_NE(f.Tree->FindNodeByUrl("http://127.0.0.1:8765/found.html"), nullptr);
+    const fs::path chromiumList = f.Tree->RenameListFile();
+    EXPECT_EQ(chromiumList.parent_path(), f.Home.Path / "renameLists");
+
+    ASSERT_TRUE(
+        f.W().Commands().OpenCache({kWine / "Content.IE5", "wine", TCacheKind::ckIndexDat}));
+    EXPECT_NE(f.Tree->FindNodeByUrl("http://www.shop.test/red-shoe.html"), nullptr);
+    EXPECT_NE(f.Tree->RenameListFile(), chromiumList);
+    // The Chromium cache's list was saved when the window left it, with its
+    // own names only.
+    const std::vector<std::string> saved = Records(chromiumList);
+    EXPECT_NE(std::find(saved.begin(), saved.end(),
+                        "http://127.0.0.1:8765/search.html?q=tarnhold="
+                        "http://127.0.0.1:8765/found.html"),
+              saved.end());
+    for (const std::string& record : saved)
+        EXPECT_EQ(record.rfind("http://127.0.0.1:8765/", 0), 0u) << record;
+
+    // Back to the Chromium cache: its own list, the shared one read no more.
+    ASSERT_TRUE(f.W().Commands().OpenCache(chromium));
+    EXPECT_EQ(f.Tree->RenameListFile(), chromiumList);
+    EXPECT_FALSE(f.Tree->RenameListMigrating());
+    EXPECT_EQ(Records(shared), (std::vector<std::string>{
+                                   "http://elsewhere.test/x.cgi=http://elsewhere.test/x.html"}))
+        << "the record no cache held stays";
+}
+
+TEST(CacheChooserWindow, ADamagedRenameListOfTheCacheOpenedIsInTheStatusBar) {
+    Fixture f;
+    const fs::path list = f.Home.Path / "renameLists" /
+                          RenameListFileName(CacheIdentityPath(kChromium, TCacheKind::ckChromium));
+    fs::create_directories(list.parent_path());
+    std::ofstream(list, std::ios::binary)
+        << "no tab\r\nhttp://x.test/a.cgi\thttp://x.test/a.html\r\n";
+    ASSERT_TRUE(f.W().Commands().OpenCache({kChromium, "chromium", TCacheKind::ckChromium}));
+    const QString problem = f.W().CacheProblemText();
+    EXPECT_TRUE(problem.contains(QStringLiteral("renameLists/") + PathToQString(list.filename()) +
+                                 QString::fromUtf8(": 壊れたレコード 1 件を読み飛ばしました")))
+        << problem.toStdString();
+    // Another cache, another list: the problem goes with the list.
+    ASSERT_TRUE(
+        f.W().Commands().OpenCache({kWine / "Content.IE5", "wine", TCacheKind::ckIndexDat}));
+    EXPECT_FALSE(f.W().CacheProblemText().contains(QStringLiteral("renameLists/")))
+        << f.W().CacheProblemText().toStdString();
 }
 
 TEST(CacheChooserDialog, ListsEveryCacheWithTheCurrentOneSelected) {

@@ -7,7 +7,7 @@
 
 namespace tarnhold {
 
-// Where screen.dat, favorites.dat, find.dat, renameList.dat and contentType.dat
+// Where screen.dat, favorites.dat, find.dat, the rename lists and contentType.dat
 // live: $TARNHOLD_HOME when set, else $XDG_CONFIG_HOME/tarnhold, else
 // ~/.config/tarnhold. Not created here; writers create it on first write.
 std::filesystem::path GetAppFolder();

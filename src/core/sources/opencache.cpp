@@ -26,4 +26,20 @@ std::unique_ptr<TCacheSource> OpenCacheSourceAt(const std::filesystem::path& pat
     return std::make_unique<TIndexDatSource>(path);
 }
 
+std::filesystem::path CacheIdentityPath(const std::filesystem::path& path, TCacheKind kind) {
+    if (path.empty())
+        return {};
+    const std::filesystem::path named =
+        kind == TCacheKind::ckIndexDat ? ResolveIndexDatPath(path) : path;
+    std::error_code error;
+    std::filesystem::path identity = std::filesystem::absolute(named, error);
+    if (error)
+        identity = named;
+    std::filesystem::path resolved = std::filesystem::weakly_canonical(identity, error);
+    identity = error ? identity.lexically_normal() : resolved.lexically_normal();
+    if (!identity.has_filename() && identity.has_relative_path())
+        identity = identity.parent_path();
+    return identity;
+}
+
 } // namespace tarnhold

@@ -18,4 +18,12 @@ namespace tarnhold {
 std::unique_ptr<TCacheSource> OpenCacheSourceAt(const std::filesystem::path& path, TCacheKind kind,
                                                 TError* error = nullptr);
 
+// The path that names the cache at path (as OpenCacheSourceAt takes it) for
+// what the program keeps about it, its rename list: the index.dat file itself
+// (named by the file or by its folder), the folder of a browser's cache.
+// Absolute, with links resolved as far as the path exists and without "."
+// and ".." or a final '/', so that every way of naming one cache gives one
+// path.
+std::filesystem::path CacheIdentityPath(const std::filesystem::path& path, TCacheKind kind);
+
 } // namespace tarnhold

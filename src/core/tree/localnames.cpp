@@ -2,12 +2,14 @@
 // is built, the rename list and the duplicate pass. The paths and links of
 // the copies made from these names are in localpaths.cpp.
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "text/urlutils.h"
 #include "tree/localpaths.h"
 #include "tree/webcachetree.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <sys/stat.h>
 #include <unordered_set>
 
 namespace tarnhold {
@@ -148,8 +150,23 @@ void TWebCacheTree::RenameDuplicates(TWebCacheTreeNode* node) {
 void TWebCacheTree::LoadRenameList() {
     renameItems_.Clear();
     renameListRead_ = TRecordFileRead{};
-    if (!renameListFile_.empty())
-        renameListRead_ = renameItems_.LoadFromFile(renameListFile_);
+    sharedItems_ = TWebCacheRenameItems{};
+    sharedRead_ = TRecordFileRead{};
+    sharedRead_.Missing = true;
+    migrating_ = false;
+    migrated_ = false;
+    if (renameListFile_.empty())
+        return;
+    renameListRead_ = renameItems_.LoadFromFile(renameListFile_);
+    // A cache without a list of its own yet takes its records from the
+    // shared list as its entries are read. One that could not be read at
+    // all is tried again next time (the front ends say why).
+    if (!renameListRead_.Missing || sharedRenameListFile_.empty())
+        return;
+    sharedRead_ = sharedItems_.LoadFromFile(sharedRenameListFile_);
+    migrating_ = !sharedRead_.Missing && sharedRead_.Error.Ok();
+    if (!migrating_)
+        sharedItems_ = TWebCacheRenameItems{};
 }
 
 void TWebCacheTree::LoadContentTypes() {
@@ -176,14 +193,38 @@ TError KeptAsItIs(const std::filesystem::path& file, const TRecordFileRead& read
 } // namespace
 
 TError TWebCacheTree::SaveRenameList() {
-    if (renameListFile_.empty() || !renameItems_.Modified())
+    if (renameListFile_.empty() || (!renameItems_.Modified() && !migrated_))
         return {};
     if (!renameListRead_.Whole())
         return KeptAsItIs(renameListFile_, renameListRead_);
     TError error = renameItems_.SaveToFile(renameListFile_);
-    if (error.Ok())
-        renameListRead_ = TRecordFileRead{}; // the file now holds the list
-    return error;
+    if (error)
+        return error;                    // what moved is still in the shared list
+    renameListRead_ = TRecordFileRead{}; // the file now holds the list
+    if (migrating_)
+        SaveSharedRenameList();
+    return {};
+}
+
+void TWebCacheTree::SaveSharedRenameList() {
+    // The cache has its own list now: the shared one is not read for it again.
+    migrating_ = false;
+    migrated_ = false;
+    TWebCacheRenameItems shared = std::move(sharedItems_);
+    sharedItems_ = TWebCacheRenameItems{};
+    if (!shared.Modified() || !sharedRead_.Whole())
+        return; // nothing moved, or a file that keeps every record as it is
+    if (shared.Count() > 0) {
+        (void)shared.SaveToFile(sharedRenameListFile_);
+        return;
+    }
+    // Every record found its cache. A link to a list kept elsewhere stays,
+    // the list it leads to emptied.
+    struct stat st {};
+    if (::lstat(sharedRenameListFile_.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        (void)DeleteFileIfExists(sharedRenameListFile_);
+    else
+        (void)WriteRecordFile(sharedRenameListFile_, {});
 }
 
 TError TWebCacheTree::SaveContentTypes() {

@@ -6,6 +6,8 @@
 #include "tree/recordfile.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <nettle/sha2.h>
 
 namespace tarnhold {
 
@@ -24,17 +26,37 @@ void TWebCacheRenameItems::Add(std::string_view key, std::string_view value) {
     }
 }
 
-std::string TWebCacheRenameItems::Lookup(std::string_view url) const {
-    if (items_.empty())
-        return {};
+const std::string& TWebCacheRenameItems::LookupKey(std::string_view url) {
     // A URL without '%' is its own normal form: DecodeURL would give it back.
     thread_local std::string key;
     if (url.find('%') == std::string_view::npos)
         AnsiLowerCaseTo(url, key);
     else
         AnsiLowerCaseTo(DecodeURL(url), key);
-    auto it = items_.find(key);
+    return key;
+}
+
+std::string TWebCacheRenameItems::Lookup(std::string_view url) const {
+    if (items_.empty())
+        return {};
+    auto it = items_.find(LookupKey(url));
     return it != items_.end() ? it->second.Value : std::string();
+}
+
+std::string TWebCacheRenameItems::MoveTo(std::string_view url, TWebCacheRenameItems& to) {
+    if (items_.empty() || &to == this)
+        return {};
+    auto it = items_.find(LookupKey(url));
+    if (it == items_.end())
+        return {};
+    std::string value = it->second.Value;
+    auto item = items_.extract(it);
+    auto placed = to.items_.insert(std::move(item));
+    if (!placed.inserted)
+        placed.position->second = std::move(placed.node.mapped());
+    modified_ = true;
+    to.modified_ = true;
+    return value;
 }
 
 std::vector<const TWebCacheRenameItem*> TWebCacheRenameItems::Items() const {
@@ -68,6 +90,57 @@ TError TWebCacheRenameItems::SaveToFile(const std::filesystem::path& file) {
     if (error.Ok())
         modified_ = false;
     return error;
+}
+
+std::string RenameListFileName(const std::filesystem::path& cachePath) {
+    constexpr std::size_t kReadable = 40;
+    const std::string& text = cachePath.native();
+
+    // The last components that fit, whole; of a last component longer than
+    // that, its end.
+    std::string readable;
+    std::size_t end = text.size();
+    while (end > 0) {
+        std::size_t slash = text.rfind('/', end - 1);
+        std::size_t begin = slash == std::string::npos ? 0 : slash + 1;
+        std::string_view part(text.data() + begin, end - begin);
+        end = slash == std::string::npos ? 0 : slash;
+        if (part.empty())
+            continue;
+        const std::size_t joined = readable.empty() ? part.size() : part.size() + 1;
+        if (readable.size() + joined > kReadable) {
+            if (readable.empty())
+                readable = std::string(part.substr(part.size() - kReadable));
+            break;
+        }
+        readable.insert(0, readable.empty() ? std::string(part) : std::string(part) + "_");
+    }
+    for (char& c : readable) {
+        const auto u = static_cast<unsigned char>(c);
+        const bool plain = (u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') ||
+                           (u >= 'a' && u <= 'z') || u == '.' || u == '-' || u == '_';
+        if (!plain)
+            c = '_';
+    }
+    const std::size_t start = readable.find_first_not_of(".-");
+    readable.erase(0, start == std::string::npos ? readable.size() : start);
+    if (readable.empty())
+        readable = "cache";
+
+    sha256_ctx ctx;
+    sha256_init(&ctx);
+    sha256_update(&ctx, text.size(), reinterpret_cast<const std::uint8_t*>(text.data()));
+    std::uint8_t digest[SHA256_DIGEST_SIZE];
+    sha256_digest(&ctx, sizeof digest, digest);
+    static const char kHex[] = "0123456789abcdef";
+    std::string name = readable;
+    name.push_back('-');
+    for (int i = 0; i < 8; ++i) {
+        name.push_back(kHex[digest[i] >> 4]);
+        name.push_back(kHex[digest[i] & 15]);
+    }
+    name += ".dat";
+    return name;
 }
 
 } // namespace tarnhold

@@ -1,6 +1,9 @@
 // The rename list: every cache URL whose local name differs from its URL's
 // file name, with the local URL it was given, so that names stay the same
-// across rebuilds and runs. Kept in "renameList.dat".
+// across rebuilds and runs. Each cache has its own, kept in the data folder's
+// "renameLists" folder under a name made from the cache's location; the one
+// "renameList.dat" that every cache once shared hands each cache its records
+// the first time that cache is read (see TWebCacheTree::SetRenameListFile).
 #pragma once
 
 #include "platform/error.h"
@@ -30,6 +33,10 @@ public:
     void Add(std::string_view key, std::string_view value);
     // The value recorded for the URL, or empty.
     std::string Lookup(std::string_view url) const;
+    // Moves the item Lookup would find for the URL into to (replacing an item
+    // of the same key there) and returns its value; empty, moving nothing,
+    // when this list holds none. Both lists are then modified.
+    std::string MoveTo(std::string_view url, TWebCacheRenameItems& to);
     void Clear() {
         modified_ = modified_ || !items_.empty();
         items_.clear();
@@ -48,8 +55,27 @@ public:
     [[nodiscard]] TError SaveToFile(const std::filesystem::path& file);
 
 private:
+    // The key Lookup looks for: the URL normalised and lower-cased, in a
+    // buffer that is reused (one per thread).
+    static const std::string& LookupKey(std::string_view url);
+
     std::unordered_map<std::string, TWebCacheRenameItem> items_; // by lower-cased key
     bool modified_ = false;
 };
+
+// The folder of the data folder that holds the lists of the caches, and the
+// list every cache shared before each had its own.
+inline constexpr const char* kRenameListFolder = "renameLists";
+inline constexpr const char* kSharedRenameListFile = "renameList.dat";
+
+// The file name of the rename list of the cache that cachePath names (as
+// CacheIdentityPath gives it): a readable part, "-", the first 16 hex digits
+// of the SHA-256 of the path's bytes, ".dat". The readable part is the end of
+// the path, its last components joined by '_', at most 40 bytes, every byte
+// but ASCII letters, digits, '.', '-' and '_' written as '_', and never
+// starting with '.' or '-' ("cache" when nothing is left). So the name is
+// short and plain whatever the path holds, and two paths share a name only
+// when their hashes meet.
+std::string RenameListFileName(const std::filesystem::path& cachePath);
 
 } // namespace tarnhold

@@ -314,11 +314,24 @@ void TWebCacheTree::RemoveObserver(TWebCacheTreeObserver* observer) {
     observers_.erase(std::remove(observers_.begin(), observers_.end(), observer), observers_.end());
 }
 
-void TWebCacheTree::SetRenameListFile(const std::filesystem::path& file) {
-    if (file == renameListFile_)
+void TWebCacheTree::SetRenameListFile(const std::filesystem::path& file,
+                                      const std::filesystem::path& sharedFile) {
+    if (file == renameListFile_ && sharedFile == sharedRenameListFile_)
         return;
+    (void)SaveRenameList(); // a cache's names never go to another's list
     renameListFile_ = file;
+    sharedRenameListFile_ = sharedFile;
     LoadRenameList();
+}
+
+void TWebCacheTree::SetRenameListFor(const std::filesystem::path& dataFolder,
+                                     const std::filesystem::path& cachePath) {
+    if (dataFolder.empty() || cachePath.empty()) {
+        SetRenameListFile({});
+        return;
+    }
+    SetRenameListFile(dataFolder / kRenameListFolder / RenameListFileName(cachePath),
+                      dataFolder / kSharedRenameListFile);
 }
 
 void TWebCacheTree::SetContentTypeFile(const std::filesystem::path& file) {
@@ -357,6 +370,8 @@ TWebCacheTreeNode* TWebCacheTree::AddNode(TWebCacheTreeNode* parent, std::string
 
 void TWebCacheTree::PrepareEntry(TWebCacheEntryInfoEx& entry) {
     std::string replacement = renameItems_.Lookup(entry.Url);
+    if (replacement.empty() && migrating_)
+        replacement = sharedItems_.MoveTo(entry.Url, renameItems_);
     SplitURL(replacement.empty() ? std::string_view(entry.Url) : replacement, &entry.DirUrl,
              &entry.FileName, &entry.ExtraInfo);
     if (!enableScheme_)
@@ -409,6 +424,10 @@ void TWebCacheTree::BuildTree(const TRefreshProgress& progress) {
     }
     cache_.FindClose();
     file.reset(); // the last record received no entry
+    // Only a cache read whole has taken all its records from the shared list,
+    // and may have its list written empty to say so.
+    if (migrating_ && cache_.Error().Ok())
+        migrated_ = true;
 
     const int total = static_cast<int>(files.size());
     if (progress)

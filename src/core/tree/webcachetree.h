@@ -214,8 +214,25 @@ public:
     void AddObserver(TWebCacheTreeObserver* observer);
     void RemoveObserver(TWebCacheTreeObserver* observer);
 
+    // The rename list of the cache the tree reads. Setting another saves the
+    // list in use first (failures unreported: a front end that reports them
+    // runs SaveDataFiles before), then loads the new one (LoadRenameList).
+    // sharedFile names the list every cache once shared: while file does not
+    // exist yet, each refresh moves the records of the entries it reads from
+    // that list into this one, and the next save writes this list (even
+    // empty, once a refresh read the whole cache: from then on it is the
+    // cache's own) and then the shared list without them. The shared list's
+    // other records stay there for their own caches; a shared list that
+    // could not be read whole keeps all of them (what moved is then in both).
     const std::filesystem::path& RenameListFile() const { return renameListFile_; }
-    void SetRenameListFile(const std::filesystem::path& file);
+    void SetRenameListFile(const std::filesystem::path& file,
+                           const std::filesystem::path& sharedFile = {});
+    // The list of the cache that cachePath names (CacheIdentityPath) in
+    // dataFolder: kRenameListFolder/RenameListFileName(cachePath), with
+    // kSharedRenameListFile as the shared list. An empty path: no list.
+    void SetRenameListFor(const std::filesystem::path& dataFolder,
+                          const std::filesystem::path& cachePath);
+    const std::filesystem::path& SharedRenameListFile() const { return sharedRenameListFile_; }
     TWebCacheRenameItems& RenameItems() { return renameItems_; }
     const std::filesystem::path& ContentTypeFile() const { return contentTypeFile_; }
     void SetContentTypeFile(const std::filesystem::path& file);
@@ -227,6 +244,11 @@ public:
     // How the data files were read. A file that could not be read whole is
     // never saved over (SaveDataFiles says so when that loses a change).
     const TRecordFileRead& RenameListRead() const { return renameListRead_; }
+    // How the shared list was read; as a missing file when it was not read
+    // (the cache has its own list, or there is no shared one).
+    const TRecordFileRead& SharedRenameListRead() const { return sharedRead_; }
+    // Whether the cache's records are still to be taken from the shared list.
+    bool RenameListMigrating() const { return migrating_; }
     const TRecordFileRead& ContentTypeRead() const { return contentTypeRead_; }
 
     bool EnableScheme() const { return enableScheme_; }
@@ -279,7 +301,10 @@ public:
     void LoadRenameList();
     void LoadContentTypes();
     // Each writes its file only when what it holds changed since it was read
-    // or written, and never over a file that could not be read whole.
+    // or written, and never over a file that could not be read whole. Once
+    // the cache's rename list is written, the shared list loses the records
+    // that moved (left as it is when it cannot be written: they are then in
+    // both, which loses nothing, and is not reported); emptied, it goes.
     [[nodiscard]] TError SaveRenameList();
     [[nodiscard]] TError SaveContentTypes();
     // Both of the above; the first failure (both texts when both fail).
@@ -352,6 +377,9 @@ private:
         TWebCacheTree& tree_;
     };
     void ApplyLocalName(TWebCacheEntryInfoEx& entry);
+    // Writes the shared rename list without what moved from it (see
+    // SaveRenameList) and lets it go.
+    void SaveSharedRenameList();
     // Deletes the children of start (and theirs), in order, until one fails.
     TError DeleteChildren(TWebCacheTreeNode* start);
     // The deletion of one node without children: its cache entry (files),
@@ -370,8 +398,14 @@ private:
     TWebCacheRenameItems renameItems_;
     TContentType contentTypes_;
     std::filesystem::path renameListFile_;
+    std::filesystem::path sharedRenameListFile_;
     std::filesystem::path contentTypeFile_;
     TRecordFileRead renameListRead_;
+    // The shared rename list while the cache's records are taken from it.
+    TWebCacheRenameItems sharedItems_;
+    TRecordFileRead sharedRead_;
+    bool migrating_ = false; // the cache has no list file yet; the shared one was read
+    bool migrated_ = false;  // a refresh read the whole cache while migrating
     TRecordFileRead contentTypeRead_;
     std::string contentTypeText_;   // what the content-type file holds
     std::string contentTypeLoaded_; // the table as it was loaded or last saved

@@ -2,8 +2,10 @@
 
 #include "app/qtconvert.h"
 #include "sources/cachesource.h"
+#include "tree/webcachetree.h"
 
 #include <QRegularExpression>
+#include <cerrno>
 #include <vector>
 
 namespace tarnhold::gui {
@@ -466,6 +468,31 @@ QString ReadReportText(const TReadReport& report) {
     if (!report.Damaged || report.Summary.empty())
         return {};
     return EscapeControls(JapaneseText(report.Summary));
+}
+
+QString DataFileProblem(const QString& name, const TRecordFileRead& read) {
+    // ENOTDIR: the data folder itself is not a folder, reported on writing.
+    if (read.Error && read.Error.Code() != ENOTDIR)
+        return JapaneseText(read.Error.Text());
+    if (read.BadRecords > 0)
+        return QString::fromUtf8("%1: 壊れたレコード %2 件を読み飛ばしました")
+            .arg(name)
+            .arg(read.BadRecords);
+    return {};
+}
+
+QString RenameListProblem(const TWebCacheTree& tree) {
+    const auto nameOf = [](const std::filesystem::path& file) {
+        return file.parent_path().filename() == kRenameListFolder
+                   ? PathToQString(file.parent_path().filename() / file.filename())
+                   : PathToQString(file.filename());
+    };
+    QString own = DataFileProblem(nameOf(tree.RenameListFile()), tree.RenameListRead());
+    QString shared =
+        DataFileProblem(nameOf(tree.SharedRenameListFile()), tree.SharedRenameListRead());
+    if (own.isEmpty() || shared.isEmpty())
+        return own.isEmpty() ? shared : own;
+    return own + QStringLiteral(" / ") + shared;
 }
 
 } // namespace tarnhold::gui

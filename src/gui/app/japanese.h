@@ -14,7 +14,9 @@
 
 namespace tarnhold {
 struct TReadReport;
-}
+struct TRecordFileRead;
+class TWebCacheTree;
+} // namespace tarnhold
 
 namespace tarnhold::gui {
 
@@ -29,5 +31,12 @@ QString ErrorText(const TError& error);
 // What a read of the cache could not read, in Japanese and escaped; empty when
 // the cache was read whole.
 QString ReadReportText(const TReadReport& report);
+// What went wrong reading the data file name (as the user knows it), for the
+// status bar, not yet escaped; empty when all was read (or there was none).
+QString DataFileProblem(const QString& name, const TRecordFileRead& read);
+// The same for the rename list of the cache the tree reads and, while that
+// cache takes its records from it, for the list all caches shared; empty
+// when both were read whole.
+QString RenameListProblem(const TWebCacheTree& tree);
 
 } // namespace tarnhold::gui

@@ -37,19 +37,6 @@ using namespace tarnhold::gui;
 
 namespace {
 
-// What went wrong reading a data file, for the status bar; empty when all
-// was read.
-QString DataFileProblem(const char* name, const TRecordFileRead& read) {
-    // ENOTDIR: the data folder itself is not a folder, reported on writing.
-    if (read.Error && read.Error.Code() != ENOTDIR)
-        return JapaneseText(read.Error.Text());
-    if (read.BadRecords > 0)
-        return QString::fromUtf8("%1: 壊れたレコード %2 件を読み飛ばしました")
-            .arg(QString::fromLatin1(name))
-            .arg(read.BadRecords);
-    return {};
-}
-
 // The window on the demo cache's main site (another cache's first host), in the details view and
 // with large icons, its context menus, the edit menu and a properties window. Nothing is saved in
 // the data folder.
@@ -214,17 +201,19 @@ int main(int argc, char** argv) {
     }
 
     const std::filesystem::path data = GetAppFolder();
+    const bool opened = source != nullptr;
     TWebCacheTree tree(std::move(source));
-    tree.SetRenameListFile(data / "renameList.dat");
+    // Each cache has its own rename list; without a cache there is none.
+    if (opened)
+        tree.SetRenameListFor(data, CacheIdentityPath(where.Path, where.Kind));
     tree.SetContentTypeFile(data / "contentType.dat");
     TFavorites favorites;
     const TError favoritesError = favorites.SetFileName(data / "favorites.dat");
 
     TfrmMain window(tree, favorites, data);
+    // The window adds what could not be read of the cache's rename list.
     if (problem.isEmpty())
-        problem = DataFileProblem("renameList.dat", tree.RenameListRead());
-    if (problem.isEmpty())
-        problem = DataFileProblem("contentType.dat", tree.ContentTypeRead());
+        problem = DataFileProblem(QStringLiteral("contentType.dat"), tree.ContentTypeRead());
     if (problem.isEmpty() && favoritesError && favoritesError.Code() != ENOTDIR)
         problem = JapaneseText(favoritesError.Text());
     window.Commands().SetCacheProblem(problem);
@@ -234,7 +223,7 @@ int main(int argc, char** argv) {
     if (options.Parser.isSet(options.Shot))
         return SaveScreenshots(window, ToPath(options.Parser.value(options.Shot)));
     const int result = QApplication::exec();
-    // The tree saves renameList.dat and contentType.dat as it goes.
+    // The tree saves the rename list and contentType.dat as it goes.
     (void)tree.SaveDataFiles();
     return result;
 }

@@ -128,6 +128,7 @@ public:
 
     // Why no cache (or not all of it) could be read; shown in the status
     // bar beside the two panels until the next refresh. Empty: no problem.
+    // What could not be read of the cache's rename list is shown beside it.
     void SetCacheProblem(const QString& text);
     // The cache the tree reads now (its folder empty when there is none);
     // the chooser selects it and the window names it (cacheChanged).
@@ -226,6 +227,9 @@ private:
     // visible states.
     QAction* MakeTwin(QAction* action, const char* name);
     void CreatePopupMenus();
+    // problem, followed by what could not be read of the rename list of
+    // the cache read (RenameListProblem) unless it says that already.
+    QString WithListProblem(const QString& problem) const;
 
     // The enabling rules (mainactions.cpp).
     // The list's focused view, tree or favorites list, from a widget that

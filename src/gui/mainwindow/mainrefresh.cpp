@@ -75,7 +75,7 @@ void TMainCommands::RefreshCache() {
     QApplication::restoreOverrideCursor();
     Window_->setEnabled(true);
     Busy_ = false;
-    QString problem = error ? JapaneseText(error.Text()) : BaseProblem_;
+    QString problem = WithListProblem(error ? JapaneseText(error.Text()) : BaseProblem_);
     // What the cache could not read is said even when the rest was read.
     if (const TCacheSource* source = Tree_.Cache().Source()) {
         const TReadReport report = source->ReadReport();
@@ -115,8 +115,9 @@ bool TMainCommands::OpenCache(const TFoundCache& cache) {
                               QMessageBox::Warning, QMessageBox::Ok);
         return false;
     }
-    // The names given by hand and the default extensions belong to the data
-    // folder, not to the cache: they are kept as they are, saved first.
+    // The local names given so far belong to the cache read until now, the
+    // default extensions to the data folder: both are saved first, and the
+    // tree then takes the rename list of the new cache.
     if (TError saved = Tree_.SaveDataFiles())
         Prompts().ShowMessage(Caption(),
                               Utf8("データファイルを保存できませんでした。\n") + ErrorText(saved),
@@ -124,6 +125,7 @@ bool TMainCommands::OpenCache(const TFoundCache& cache) {
     // Without a cache before, the problem shown was that; it is gone now.
     if (CurrentCache_.Folder.empty())
         BaseProblem_.clear();
+    Tree_.SetRenameListFor(DataFolder_, CacheIdentityPath(cache.Folder, cache.Kind));
     Tree_.Cache().SetSource(std::move(source));
     SetCurrentCache(cache);
     RefreshCache();
@@ -143,7 +145,14 @@ void TMainCommands::ChooseCache() {
 
 void TMainCommands::SetCacheProblem(const QString& text) {
     BaseProblem_ = text;
-    Views_.Status->ShowProblem(text);
+    Views_.Status->ShowProblem(EscapeControls(WithListProblem(text)));
+}
+
+QString TMainCommands::WithListProblem(const QString& problem) const {
+    const QString list = RenameListProblem(Tree_);
+    if (list.isEmpty() || problem.contains(list))
+        return problem;
+    return problem.isEmpty() ? list : problem + QStringLiteral(" / ") + list;
 }
 
 // Tree and list ----------------------------------------------------------------
