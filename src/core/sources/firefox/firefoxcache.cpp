@@ -40,8 +40,10 @@ std::uint32_t GetBe32(std::string_view data, std::size_t at) {
            std::uint32_t{p[3]};
 }
 
+constexpr std::size_t kEntryNameSize = 40;
+
 bool IsEntryFileName(std::string_view name) {
-    return name.size() == 40 && std::all_of(name.begin(), name.end(), [](char c) {
+    return name.size() == kEntryNameSize && std::all_of(name.begin(), name.end(), [](char c) {
                return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
            });
 }
@@ -70,6 +72,29 @@ std::string_view TrimBlanks(std::string_view s) {
     while (!s.empty() && blank(s.back()))
         s.remove_suffix(1);
     return s;
+}
+
+// The value of up to 19 decimal digits.
+std::uint64_t DecimalValue(std::string_view digits) {
+    std::uint64_t n = 0;
+    for (const char c : digits)
+        n = n * 10 + static_cast<std::uint64_t>(c - '0');
+    return n;
+}
+
+// FirefoxHeaderValue without a copy.
+std::string_view HeaderValue(std::string_view head, std::string_view name) {
+    while (!head.empty()) {
+        const std::size_t eol = head.find('\n');
+        std::string_view line = head.substr(0, eol);
+        head = eol == std::string_view::npos ? std::string_view{} : head.substr(eol + 1);
+        const std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos)
+            continue;
+        if (SameIgnoringCase(TrimBlanks(line.substr(0, colon)), name))
+            return TrimBlanks(line.substr(colon + 1));
+    }
+    return {};
 }
 
 // The HTTP body's length when an "alt-data" element ("1;<offset>,<type>")
@@ -241,7 +266,7 @@ void FillFirefoxRaw(TFirefoxEntry& e, std::string file, TRawCacheEntry& entry) {
     // The document's own time, as Internet Explorer keeps it; without one,
     // when Firefox stored the entry.
     std::int64_t seconds = 0;
-    if (ParseHttpDate(FirefoxHeaderValue(e.ResponseHead, "Last-Modified"), seconds))
+    if (ParseHttpDate(HeaderValue(e.ResponseHead, "Last-Modified"), seconds))
         entry.LastModified = UnixTimeToFileTime(seconds);
     else if (e.LastModified != 0)
         entry.LastModified = UnixTimeToFileTime(e.LastModified);
@@ -250,7 +275,7 @@ void FillFirefoxRaw(TFirefoxEntry& e, std::string file, TRawCacheEntry& entry) {
     entry.BodyLength = static_cast<std::int64_t>(e.BodyLength);
     if (!e.ChunksChecked && e.DataLength > 0)
         entry.BodyCheck = {TBodyCheck::FirefoxChunks, 0, e.DataLength + 4, e.DataLength};
-    entry.ContentEncoding = FirefoxHeaderValue(e.ResponseHead, "Content-Encoding");
+    entry.ContentEncoding = HeaderValue(e.ResponseHead, "Content-Encoding");
     std::transform(entry.ContentEncoding.begin(), entry.ContentEncoding.end(),
                    entry.ContentEncoding.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -397,17 +422,7 @@ bool SplitFirefoxKey(std::string_view key, TFirefoxEntry& entry) {
 }
 
 std::string FirefoxHeaderValue(std::string_view head, std::string_view name) {
-    while (!head.empty()) {
-        const std::size_t eol = head.find('\n');
-        std::string_view line = head.substr(0, eol);
-        head = eol == std::string_view::npos ? std::string_view{} : head.substr(eol + 1);
-        const std::size_t colon = line.find(':');
-        if (colon == std::string_view::npos)
-            continue;
-        if (SameIgnoringCase(TrimBlanks(line.substr(0, colon)), name))
-            return std::string(TrimBlanks(line.substr(colon + 1)));
-    }
-    return {};
+    return std::string(HeaderValue(head, name));
 }
 
 TFirefoxEntryStatus ParseFirefoxEntry(std::uint64_t fileSize, std::string_view tail,
@@ -526,32 +541,38 @@ void TFirefoxCacheSource::Scan() {
         ::close(dirFd);
         return;
     }
-    std::vector<std::string> names;
+    // One pass over the folder; the names kept in place, sorted as strings.
+    std::vector<TFileName> names;
     errno = 0;
     while (const dirent* d = ::readdir(dir)) {
         if (IsEntryFileName(d->d_name))
-            names.emplace_back(d->d_name);
+            std::memcpy(names.emplace_back().data(), d->d_name, kEntryNameSize);
         errno = 0;
     }
     if (errno != 0)
         error_ = TError::FromErrno(errno, entries_.string());
-    std::sort(names.begin(), names.end());
+    std::sort(names.begin(), names.end(), [](const TFileName& a, const TFileName& b) {
+        return std::memcmp(a.data(), b.data(), kEntryNameSize) < 0;
+    });
 
     std::vector<TFound> all;
     TReadBuffers buffers;
     all.reserve(names.size());
-    for (const std::string& name : names) {
+    char name[kEntryNameSize + 1] = {};
+    const std::string_view fileName(name, kEntryNameSize);
+    for (const TFileName& n : names) {
+        std::memcpy(name, n.data(), kEntryNameSize);
         ++counts_.Files;
         TFound found;
         std::string why;
-        switch (ReadEntryFile(dirFd, name.c_str(), found.Entry, why, buffers, true)) {
+        switch (ReadEntryFile(dirFd, name, found.Entry, why, buffers, true)) {
         case TReadResult::Unreadable:
             ++counts_.Unreadable;
-            Problem(name, why);
+            Problem(fileName, why);
             continue;
         case TReadResult::Damaged:
             ++counts_.Damaged;
-            Problem(name, why);
+            Problem(fileName, why);
             continue;
         case TReadResult::Encrypted:
             ++counts_.Encrypted;
@@ -565,7 +586,7 @@ void TFirefoxCacheSource::Scan() {
         const bool web = IsWebUrl(e.Url);
         if (e.HashMismatch && (!web || e.Enhanced)) {
             ++counts_.Damaged;
-            Problem(name, std::string("the metadata's hash does not fit and its key names ") +
+            Problem(fileName, std::string("the metadata's hash does not fit and its key names ") +
                               (web ? "no plain GET request" : "no web address") + " (" +
                               (e.Key.empty() ? "an empty key" : e.Key.substr(0, kShownKey)) +
                               (e.Key.size() > kShownKey ? "...)" : ")"));
@@ -581,25 +602,26 @@ void TFirefoxCacheSource::Scan() {
         }
         if (e.HashMismatch) {
             ++counts_.HashMismatch;
-            Problem(name, "the metadata's hash does not fit (torn write?): read as it is");
+            Problem(fileName, "the metadata's hash does not fit (torn write?): read as it is");
         }
         if (e.ChunkMismatch) {
             ++counts_.ChunkMismatch;
-            Problem(name, "the hash of the body does not fit: read as it is");
+            Problem(fileName, "the hash of the body does not fit: read as it is");
         }
         if (e.HasAltData)
             ++counts_.AltData;
         // The stored body is the bytes as sent, so Content-Length counts them.
-        const std::string length = FirefoxHeaderValue(e.ResponseHead, "Content-Length");
+        const std::string_view length = HeaderValue(e.ResponseHead, "Content-Length");
         if (!length.empty() && length.size() <= 18 &&
             std::all_of(length.begin(), length.end(),
                         [](char c) { return c >= '0' && c <= '9'; }) &&
-            std::stoull(length) > e.BodyLength) {
+            DecimalValue(length) > e.BodyLength) {
             ++counts_.Partial;
-            Problem(name, "only " + std::to_string(e.BodyLength) + " of " + length +
-                              " bytes of the body stored (an interrupted download)");
+            Problem(fileName, "only " + std::to_string(e.BodyLength) + " of " +
+                                  std::string(length) +
+                                  " bytes of the body stored (an interrupted download)");
         }
-        found.FileName = name;
+        found.FileName = n;
         all.push_back(std::move(found));
     }
     ::closedir(dir); // closes dirFd
@@ -623,7 +645,8 @@ void TFirefoxCacheSource::Scan() {
     keyed_.reserve(all.size());
     for (std::size_t i = 0; i < all.size(); ++i) {
         const TFirefoxEntry& e = all[i].Entry;
-        keyed_.push_back({all[i].FileName, e.Key, e.Url, e.LastModified, deliver[i]});
+        keyed_.push_back({std::string(all[i].FileName.data(), kEntryNameSize), e.Key, e.Url,
+                          e.LastModified, deliver[i]});
         if (!deliver[i])
             ++counts_.Duplicates;
     }
@@ -659,7 +682,12 @@ bool TFirefoxCacheSource::Deliver(TRawCacheEntry& entry) {
     }
     current_ = next_;
     TFound& f = found_[next_++];
-    FillFirefoxRaw(f.Entry, entries_.native() + '/' + f.FileName, entry);
+    std::string path;
+    path.reserve(entries_.native().size() + 1 + kEntryNameSize);
+    path += entries_.native();
+    path += '/';
+    path.append(f.FileName.data(), kEntryNameSize);
+    FillFirefoxRaw(f.Entry, std::move(path), entry);
     return true;
 }
 

@@ -6,6 +6,7 @@
 
 #include "sources/cachesource.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -165,8 +166,10 @@ public:
     std::string ProfileLockHolder() const;
 
 private:
+    // An entry file's name: 40 hexadecimal digits.
+    using TFileName = std::array<char, 40>;
     struct TFound {
-        std::string FileName;
+        TFileName FileName;
         TFirefoxEntry Entry;
     };
     void Scan();
