@@ -62,6 +62,25 @@ TEST(FirefoxHash, KnownValues) {
     EXPECT_EQ(FirefoxHash("abc"), 0x251e4793U);
 }
 
+// Two hashes side by side are the two hashes, whichever is longer, up to
+// the last block and its odd bytes.
+TEST(FirefoxHash, PairsHashAsEachAlone) {
+    std::string data(70000, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 131 % 251);
+    const std::string_view all(data);
+    const std::size_t sizes[] = {0, 1, 11, 12, 13, 23, 24, 25, 100, 4097, 65535, 70000};
+    for (const std::size_t x : sizes) {
+        for (const std::size_t y : sizes) {
+            SCOPED_TRACE(std::to_string(x) + " and " + std::to_string(y));
+            std::uint32_t hx = 0, hy = 0;
+            FirefoxHashPair(all.substr(0, x), all.substr(all.size() - y), hx, hy);
+            EXPECT_EQ(hx, FirefoxHash(all.substr(0, x)));
+            EXPECT_EQ(hy, FirefoxHash(all.substr(all.size() - y)));
+        }
+    }
+}
+
 // Every entry Firefox stored is one the site served, with its status,
 // type and body; the image fetched under two partitions comes once.
 TEST(FirefoxCacheSource, RealCacheMatchesWhatTheSiteServed) {
@@ -503,6 +522,58 @@ TEST(FirefoxCacheSource, HashesThatDoNotFitAreReported) {
     EXPECT_EQ(FirstBadFirefoxChunk(data, hashes.substr(0, 4)), 2u);
     EXPECT_EQ(FirstBadFirefoxChunk(std::string_view(data).substr(262144), hashes, 1), SIZE_MAX);
     EXPECT_EQ(FirstBadFirefoxChunk(std::string_view(data).substr(262144), hashes, 0), 0u);
+}
+
+// A refresh checks the bodies of the files it reads whole two by two: a
+// changed byte is found in the first and in the second of two such files,
+// in one left without a partner, and next to files read in part or not at
+// all; the problems come in the order of the file names.
+TEST(FirefoxCacheSource, BodiesCheckedTwoByTwoAreEachReported) {
+    auto file = [](std::size_t n, std::size_t bodySize, bool changed) {
+        TFirefoxEntrySpec spec;
+        spec.Key = ":http://h.test/" + std::to_string(n);
+        spec.Body.assign(bodySize, static_cast<char>('a' + n % 26));
+        std::string bytes = test::FirefoxEntryBytes(spec);
+        if (changed)
+            bytes[bodySize / 2] = static_cast<char>(bytes[bodySize / 2] ^ 0x01);
+        return bytes;
+    };
+    struct {
+        std::string Bytes;
+        bool Reported;
+    } files[] = {
+        {file(0, 3000, true), true},    // first of a pair
+        {file(1, 5000, false), false},  // second of it
+        {file(2, 300000, true), false}, // read in part: checked when read
+        {file(3, 777, false), false},   // first of a pair
+        {file(4, 40000, true), true},   // second of it
+        {file(5, 0, false), false},     // no body, its partner damaged
+        {"not an entry file", true},    // damaged
+        {file(7, 1000, true), true},    // first of a pair
+        {file(8, 60000, true), true},   // second of it
+        {file(9, 12, true), true},      // alone at the end
+    };
+    TTempDir tmp;
+    const fs::path cache2 = tmp.Path() / "cache2";
+    fs::create_directories(cache2 / "entries");
+    std::vector<std::string> reported;
+    for (std::size_t i = 0; i < std::size(files); ++i) {
+        test::WriteFileBytes(cache2 / "entries" / test::FirefoxEntryName(i), files[i].Bytes);
+        if (files[i].Reported)
+            reported.push_back(test::FirefoxEntryName(i));
+    }
+    TFirefoxCacheSource source(cache2);
+    const auto all = ReadAll(source);
+    EXPECT_EQ(all.size(), std::size(files) - 1);
+    EXPECT_EQ(source.Counts().ChunkMismatch, reported.size() - 1);
+    EXPECT_EQ(source.Counts().Damaged, 1u);
+    ASSERT_EQ(source.Problems().size(), reported.size());
+    for (std::size_t i = 0; i < reported.size(); ++i)
+        EXPECT_EQ(source.Problems()[i].substr(0, 40), reported[i]) << source.Problems()[i];
+    EXPECT_NE(source.Problems()[0].find("the hash of the body does not fit"), std::string::npos);
+    // Each delivered body not yet checked is checked when it is read.
+    for (const TRawCacheEntry& e : all)
+        EXPECT_EQ(e.BodyCheck.Kind == TBodyCheck::FirefoxChunks, e.Size == 300000) << e.Url;
 }
 
 TEST(FirefoxCacheSource, MissingFolderIsAnError) {

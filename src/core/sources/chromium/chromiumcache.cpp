@@ -346,8 +346,8 @@ bool TChromiumCacheSource::Collect() {
             damaged(error.Text());
         } else if (e.Key.empty()) {
             damaged("the key is empty" + (e.Mismatch != 0
-                                                    ? " (" + ChromiumMismatchText(e.Mismatch) + ")"
-                                                    : std::string()));
+                                              ? " (" + ChromiumMismatchText(e.Mismatch) + ")"
+                                              : std::string()));
         } else if (const TChromiumKeyUse use = ChromiumKeyUse(e, why);
                    use == TChromiumKeyUse::Upload) {
             ++counts_.Uploads;

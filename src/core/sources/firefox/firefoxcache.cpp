@@ -10,6 +10,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -177,7 +178,18 @@ enum class TReadResult { Ok, Encrypted, Damaged, Unreadable };
 // The buffers of ReadEntryFile, reused from file to file.
 struct TReadBuffers {
     std::string Tail;
+    bool Whole = false; // Tail holds the whole file
 };
+
+// Checks the body of an entry file read whole into buffers: the data is at
+// hand. A larger file's body is checked when it is read (TBodyCheck), not at
+// every refresh.
+void CheckWholeBody(TFirefoxEntry& entry, const TReadBuffers& buffers) {
+    entry.ChunkMismatch =
+        FirstBadFirefoxChunk(std::string_view(buffers.Tail).substr(0, entry.DataLength),
+                             entry.ChunkHashes) != SIZE_MAX;
+    entry.ChunksChecked = true;
+}
 
 // Opens an entry file below the entries folder (never through a link) and
 // reads its metadata; with checkBody also its data, for the chunk hashes.
@@ -228,16 +240,36 @@ TReadResult ReadEntryFile(int dirFd, const char* name, TFirefoxEntry& entry, std
         why = "damaged entry file (its metadata does not fit)";
         return TReadResult::Damaged;
     }
-    if (checkBody && tail.size() == fileSize) {
-        // Read whole: the data is at hand. A larger file's body is checked
-        // when it is read (TBodyCheck), not at every refresh.
-        entry.ChunkMismatch =
-            FirstBadFirefoxChunk(std::string_view(tail).substr(0, entry.DataLength),
-                                 entry.ChunkHashes) != SIZE_MAX;
-        entry.ChunksChecked = true;
-    }
+    buffers.Whole = tail.size() == fileSize;
+    if (checkBody && buffers.Whole)
+        CheckWholeBody(entry, buffers);
     ::close(fd);
     return TReadResult::Ok;
+}
+
+// Checks the bodies of two entry files read whole, hashed side by side.
+void CheckWholeBodies(TFirefoxEntry& x, const TReadBuffers& bx, TFirefoxEntry& y,
+                      const TReadBuffers& by) {
+    auto oneChunk = [](const TFirefoxEntry& e) {
+        return e.DataLength > 0 && e.DataLength <= kChunkSize;
+    };
+    if (!oneChunk(x) || !oneChunk(y)) {
+        CheckWholeBody(x, bx);
+        CheckWholeBody(y, by);
+        return;
+    }
+    std::uint32_t hx = 0, hy = 0;
+    FirefoxHashPair(std::string_view(bx.Tail).substr(0, x.DataLength),
+                    std::string_view(by.Tail).substr(0, y.DataLength), hx, hy);
+    auto fits = [](std::uint32_t hash, std::string_view hashes) {
+        return hashes.size() >= 2 &&
+               static_cast<std::uint16_t>(hash) ==
+                   static_cast<std::uint16_t>((static_cast<unsigned char>(hashes[0]) << 8) |
+                                              static_cast<unsigned char>(hashes[1]));
+    };
+    x.ChunkMismatch = !fits(hx, x.ChunkHashes);
+    y.ChunkMismatch = !fits(hy, y.ChunkHashes);
+    x.ChunksChecked = y.ChunksChecked = true;
 }
 
 // Whether the process a "lock" link names ("<address>:+<pid>") runs.
@@ -284,8 +316,25 @@ void FillFirefoxRaw(TFirefoxEntry& e, std::string file, TRawCacheEntry& entry) {
 
 } // namespace
 
-std::uint32_t FirefoxHash(std::string_view data, std::uint32_t seed) {
-    auto mix = [](std::uint32_t& a, std::uint32_t& b, std::uint32_t& c) {
+namespace {
+
+// Bob Jenkins' lookup2, as its state and steps, so that two hashes can run
+// side by side.
+struct TLookup2 {
+    std::uint32_t a = 0x9e3779b9U, b = 0x9e3779b9U, c;
+    const unsigned char* k;
+    std::size_t left; // bytes not yet taken
+    std::size_t size;
+
+    TLookup2(std::string_view data, std::uint32_t seed)
+        : c(seed), k(reinterpret_cast<const unsigned char*>(data.data())), left(data.size()),
+          size(data.size()) {}
+
+    static std::uint32_t Le(const unsigned char* p) {
+        return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
+               (std::uint32_t{p[3]} << 24);
+    }
+    static void Mix(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c) {
         a -= b;
         a -= c;
         a ^= (c >> 13);
@@ -313,62 +362,79 @@ std::uint32_t FirefoxHash(std::string_view data, std::uint32_t seed) {
         c -= a;
         c -= b;
         c ^= (b >> 15);
-    };
-    const auto* k = reinterpret_cast<const unsigned char*>(data.data());
-    auto le = [&](std::size_t i) {
-        return std::uint32_t{k[i]} | (std::uint32_t{k[i + 1]} << 8) |
-               (std::uint32_t{k[i + 2]} << 16) | (std::uint32_t{k[i + 3]} << 24);
-    };
-    std::uint32_t a = 0x9e3779b9U, b = 0x9e3779b9U, c = seed;
-    std::size_t len = data.size();
-    while (len >= 12) {
-        a += le(0);
-        b += le(4);
-        c += le(8);
-        mix(a, b, c);
+    }
+    // Takes one block of 12 bytes; left >= 12.
+    void Block() {
+        a += Le(k);
+        b += Le(k + 4);
+        c += Le(k + 8);
+        Mix(a, b, c);
         k += 12;
-        len -= 12;
+        left -= 12;
     }
-    c += static_cast<std::uint32_t>(data.size());
-    switch (len) {
-    case 11:
-        c += std::uint32_t{k[10]} << 24;
-        [[fallthrough]];
-    case 10:
-        c += std::uint32_t{k[9]} << 16;
-        [[fallthrough]];
-    case 9:
-        c += std::uint32_t{k[8]} << 8;
-        [[fallthrough]];
-    case 8:
-        b += std::uint32_t{k[7]} << 24;
-        [[fallthrough]];
-    case 7:
-        b += std::uint32_t{k[6]} << 16;
-        [[fallthrough]];
-    case 6:
-        b += std::uint32_t{k[5]} << 8;
-        [[fallthrough]];
-    case 5:
-        b += k[4];
-        [[fallthrough]];
-    case 4:
-        a += std::uint32_t{k[3]} << 24;
-        [[fallthrough]];
-    case 3:
-        a += std::uint32_t{k[2]} << 16;
-        [[fallthrough]];
-    case 2:
-        a += std::uint32_t{k[1]} << 8;
-        [[fallthrough]];
-    case 1:
-        a += k[0];
-        break;
-    default:
-        break;
+    std::uint32_t Finish() {
+        while (left >= 12)
+            Block();
+        c += static_cast<std::uint32_t>(size);
+        switch (left) {
+        case 11:
+            c += std::uint32_t{k[10]} << 24;
+            [[fallthrough]];
+        case 10:
+            c += std::uint32_t{k[9]} << 16;
+            [[fallthrough]];
+        case 9:
+            c += std::uint32_t{k[8]} << 8;
+            [[fallthrough]];
+        case 8:
+            b += std::uint32_t{k[7]} << 24;
+            [[fallthrough]];
+        case 7:
+            b += std::uint32_t{k[6]} << 16;
+            [[fallthrough]];
+        case 6:
+            b += std::uint32_t{k[5]} << 8;
+            [[fallthrough]];
+        case 5:
+            b += k[4];
+            [[fallthrough]];
+        case 4:
+            a += std::uint32_t{k[3]} << 24;
+            [[fallthrough]];
+        case 3:
+            a += std::uint32_t{k[2]} << 16;
+            [[fallthrough]];
+        case 2:
+            a += std::uint32_t{k[1]} << 8;
+            [[fallthrough]];
+        case 1:
+            a += k[0];
+            break;
+        default:
+            break;
+        }
+        Mix(a, b, c);
+        return c;
     }
-    mix(a, b, c);
-    return c;
+};
+
+} // namespace
+
+std::uint32_t FirefoxHash(std::string_view data, std::uint32_t seed) {
+    return TLookup2(data, seed).Finish();
+}
+
+void FirefoxHashPair(std::string_view x, std::string_view y, std::uint32_t& hashX,
+                     std::uint32_t& hashY) {
+    // Each block of one hash waits for the block before it; two hashes
+    // interleaved keep the processor busy while they wait.
+    TLookup2 hx(x, 0), hy(y, 0);
+    for (std::size_t blocks = std::min(x.size(), y.size()) / 12; blocks > 0; --blocks) {
+        hx.Block();
+        hy.Block();
+    }
+    hashX = hx.Finish();
+    hashY = hy.Finish();
 }
 
 std::size_t FirstBadFirefoxChunk(std::string_view data, std::string_view chunkHashes,
@@ -556,27 +622,28 @@ void TFirefoxCacheSource::Scan() {
     });
 
     std::vector<TFound> all;
-    TReadBuffers buffers;
     all.reserve(names.size());
-    char name[kEntryNameSize + 1] = {};
-    const std::string_view fileName(name, kEntryNameSize);
-    for (const TFileName& n : names) {
-        std::memcpy(name, n.data(), kEntryNameSize);
-        ++counts_.Files;
-        TFound found;
-        std::string why;
-        switch (ReadEntryFile(dirFd, name, found.Entry, why, buffers, true)) {
+    // What one entry file gave: counted, and kept when it is to be listed.
+    struct TRead {
+        TFound Found;
+        TReadResult Result = TReadResult::Ok;
+        std::string Why;
+    };
+    auto take = [&](TRead& read) {
+        TFound& found = read.Found;
+        const std::string_view fileName(found.FileName.data(), kEntryNameSize);
+        switch (read.Result) {
         case TReadResult::Unreadable:
             ++counts_.Unreadable;
-            Problem(fileName, why);
-            continue;
+            Problem(fileName, read.Why);
+            return;
         case TReadResult::Damaged:
             ++counts_.Damaged;
-            Problem(fileName, why);
-            continue;
+            Problem(fileName, read.Why);
+            return;
         case TReadResult::Encrypted:
             ++counts_.Encrypted;
-            continue;
+            return;
         case TReadResult::Ok:
             break;
         }
@@ -587,18 +654,18 @@ void TFirefoxCacheSource::Scan() {
         if (e.HashMismatch && (!web || e.Enhanced)) {
             ++counts_.Damaged;
             Problem(fileName, std::string("the metadata's hash does not fit and its key names ") +
-                              (web ? "no plain GET request" : "no web address") + " (" +
-                              (e.Key.empty() ? "an empty key" : e.Key.substr(0, kShownKey)) +
-                              (e.Key.size() > kShownKey ? "...)" : ")"));
-            continue;
+                                  (web ? "no plain GET request" : "no web address") + " (" +
+                                  (e.Key.empty() ? "an empty key" : e.Key.substr(0, kShownKey)) +
+                                  (e.Key.size() > kShownKey ? "...)" : ")"));
+            return;
         }
         if (!web) {
             ++counts_.NotWeb;
-            continue;
+            return;
         }
         if (e.Enhanced) {
             ++counts_.NotPlainGet;
-            continue;
+            return;
         }
         if (e.HashMismatch) {
             ++counts_.HashMismatch;
@@ -621,8 +688,41 @@ void TFirefoxCacheSource::Scan() {
                                   std::string(length) +
                                   " bytes of the body stored (an interrupted download)");
         }
-        found.FileName = n;
         all.push_back(std::move(found));
+    };
+    // A file read whole has its body checked here. The check waits for the
+    // next such file, so that the two are hashed side by side; the files
+    // are still taken in the order of their names.
+    TReadBuffers buffers[2];
+    int spare = 0; // the buffers the next file is read into
+    std::optional<TRead> pending;
+    char name[kEntryNameSize + 1] = {};
+    for (const TFileName& n : names) {
+        std::memcpy(name, n.data(), kEntryNameSize);
+        ++counts_.Files;
+        TRead read;
+        read.Found.FileName = n;
+        read.Result = ReadEntryFile(dirFd, name, read.Found.Entry, read.Why, buffers[spare], false);
+        const bool check = read.Result == TReadResult::Ok && buffers[spare].Whole;
+        if (check && !pending) {
+            pending = std::move(read);
+            spare = 1 - spare;
+            continue;
+        }
+        if (pending) {
+            if (check)
+                CheckWholeBodies(pending->Found.Entry, buffers[1 - spare], read.Found.Entry,
+                                 buffers[spare]);
+            else
+                CheckWholeBody(pending->Found.Entry, buffers[1 - spare]);
+            take(*pending);
+            pending.reset();
+        }
+        take(read);
+    }
+    if (pending) {
+        CheckWholeBody(pending->Found.Entry, buffers[1 - spare]);
+        take(*pending);
     }
     ::closedir(dir); // closes dirFd
 
