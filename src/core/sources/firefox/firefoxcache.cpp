@@ -10,7 +10,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <optional>
+#include <span>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -247,31 +247,6 @@ TReadResult ReadEntryFile(int dirFd, const char* name, TFirefoxEntry& entry, std
     return TReadResult::Ok;
 }
 
-// Checks the bodies of two entry files read whole, hashed side by side.
-void CheckWholeBodies(TFirefoxEntry& x, const TReadBuffers& bx, TFirefoxEntry& y,
-                      const TReadBuffers& by) {
-    auto oneChunk = [](const TFirefoxEntry& e) {
-        return e.DataLength > 0 && e.DataLength <= kChunkSize;
-    };
-    if (!oneChunk(x) || !oneChunk(y)) {
-        CheckWholeBody(x, bx);
-        CheckWholeBody(y, by);
-        return;
-    }
-    std::uint32_t hx = 0, hy = 0;
-    FirefoxHashPair(std::string_view(bx.Tail).substr(0, x.DataLength),
-                    std::string_view(by.Tail).substr(0, y.DataLength), hx, hy);
-    auto fits = [](std::uint32_t hash, std::string_view hashes) {
-        return hashes.size() >= 2 &&
-               static_cast<std::uint16_t>(hash) ==
-                   static_cast<std::uint16_t>((static_cast<unsigned char>(hashes[0]) << 8) |
-                                              static_cast<unsigned char>(hashes[1]));
-    };
-    x.ChunkMismatch = !fits(hx, x.ChunkHashes);
-    y.ChunkMismatch = !fits(hy, y.ChunkHashes);
-    x.ChunksChecked = y.ChunksChecked = true;
-}
-
 // Whether the process a "lock" link names ("<address>:+<pid>") runs.
 bool LockLinkProcessRuns(std::string_view target) {
     const std::size_t plus = target.rfind(":+");
@@ -321,11 +296,12 @@ namespace {
 // Bob Jenkins' lookup2, as its state and steps, so that two hashes can run
 // side by side.
 struct TLookup2 {
-    std::uint32_t a = 0x9e3779b9U, b = 0x9e3779b9U, c;
-    const unsigned char* k;
-    std::size_t left; // bytes not yet taken
-    std::size_t size;
+    std::uint32_t a = 0x9e3779b9U, b = 0x9e3779b9U, c = 0;
+    const unsigned char* k = nullptr;
+    std::size_t left = 0; // bytes not yet taken
+    std::size_t size = 0;
 
+    TLookup2() = default;
     TLookup2(std::string_view data, std::uint32_t seed)
         : c(seed), k(reinterpret_cast<const unsigned char*>(data.data())), left(data.size()),
           size(data.size()) {}
@@ -334,7 +310,7 @@ struct TLookup2 {
         return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
                (std::uint32_t{p[3]} << 24);
     }
-    static void Mix(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c) {
+    [[gnu::always_inline]] static void Mix(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c) {
         a -= b;
         a -= c;
         a ^= (c >> 13);
@@ -364,7 +340,7 @@ struct TLookup2 {
         c ^= (b >> 15);
     }
     // Takes one block of 12 bytes; left >= 12.
-    void Block() {
+    [[gnu::always_inline]] void Block() {
         a += Le(k);
         b += Le(k + 4);
         c += Le(k + 8);
@@ -424,17 +400,39 @@ std::uint32_t FirefoxHash(std::string_view data, std::uint32_t seed) {
     return TLookup2(data, seed).Finish();
 }
 
-void FirefoxHashPair(std::string_view x, std::string_view y, std::uint32_t& hashX,
-                     std::uint32_t& hashY) {
-    // Each block of one hash waits for the block before it; two hashes
-    // interleaved keep the processor busy while they wait.
-    TLookup2 hx(x, 0), hy(y, 0);
-    for (std::size_t blocks = std::min(x.size(), y.size()) / 12; blocks > 0; --blocks) {
-        hx.Block();
-        hy.Block();
+void FirefoxHashEach(std::span<const std::string_view> data, std::span<std::uint32_t> hashes) {
+    // Each block of a hash waits for the block before it; two hashes
+    // interleaved keep the processor busy while they wait. A lane that is
+    // done takes up the next piece.
+    TLookup2 lane[2];
+    std::size_t at[2] = {};
+    bool busy[2] = {};
+    std::size_t next = 0;
+    auto start = [&](int l) {
+        busy[l] = next < data.size();
+        if (busy[l]) {
+            lane[l] = TLookup2(data[next], 0);
+            at[l] = next++;
+        }
+    };
+    start(0);
+    start(1);
+    while (busy[0] && busy[1]) {
+        for (std::size_t blocks = std::min(lane[0].left, lane[1].left) / 12; blocks > 0; --blocks) {
+            lane[0].Block();
+            lane[1].Block();
+        }
+        for (int l = 0; l < 2; ++l) {
+            if (lane[l].left < 12) {
+                hashes[at[l]] = lane[l].Finish();
+                start(l);
+            }
+        }
     }
-    hashX = hx.Finish();
-    hashY = hy.Finish();
+    for (int l = 0; l < 2; ++l) {
+        if (busy[l])
+            hashes[at[l]] = lane[l].Finish();
+    }
 }
 
 std::size_t FirstBadFirefoxChunk(std::string_view data, std::string_view chunkHashes,
@@ -690,40 +688,57 @@ void TFirefoxCacheSource::Scan() {
         }
         all.push_back(std::move(found));
     };
-    // A file read whole has its body checked here. The check waits for the
-    // next such file, so that the two are hashed side by side; the files
-    // are still taken in the order of their names.
-    TReadBuffers buffers[2];
-    int spare = 0; // the buffers the next file is read into
-    std::optional<TRead> pending;
+    // The files are read in batches; the bodies of those read whole are
+    // checked here, hashed two at a time side by side, before the batch is
+    // taken in the order of the file names.
+    constexpr std::size_t kBatch = 16;
+    std::vector<TReadBuffers> buffers(kBatch);
+    std::vector<TRead> batch;
+    batch.reserve(kBatch);
+    std::vector<std::string_view> bodies;
+    std::vector<std::uint32_t> hashes;
+    std::vector<TFirefoxEntry*> hashed;
+    auto flush = [&] {
+        bodies.clear();
+        hashed.clear();
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            TFirefoxEntry& e = batch[i].Found.Entry;
+            if (batch[i].Result != TReadResult::Ok || !buffers[i].Whole)
+                continue;
+            if (e.DataLength == 0 || e.DataLength > kChunkSize) {
+                CheckWholeBody(e, buffers[i]);
+                continue;
+            }
+            bodies.push_back(std::string_view(buffers[i].Tail).substr(0, e.DataLength));
+            hashed.push_back(&e);
+        }
+        hashes.resize(bodies.size());
+        FirefoxHashEach(bodies, hashes);
+        for (std::size_t i = 0; i < hashed.size(); ++i) {
+            const std::string_view stored = hashed[i]->ChunkHashes;
+            hashed[i]->ChunkMismatch =
+                stored.size() < 2 ||
+                static_cast<std::uint16_t>(hashes[i]) !=
+                    static_cast<std::uint16_t>((static_cast<unsigned char>(stored[0]) << 8) |
+                                               static_cast<unsigned char>(stored[1]));
+            hashed[i]->ChunksChecked = true;
+        }
+        for (TRead& read : batch)
+            take(read);
+        batch.clear();
+    };
     char name[kEntryNameSize + 1] = {};
     for (const TFileName& n : names) {
         std::memcpy(name, n.data(), kEntryNameSize);
         ++counts_.Files;
-        TRead read;
+        TRead& read = batch.emplace_back();
         read.Found.FileName = n;
-        read.Result = ReadEntryFile(dirFd, name, read.Found.Entry, read.Why, buffers[spare], false);
-        const bool check = read.Result == TReadResult::Ok && buffers[spare].Whole;
-        if (check && !pending) {
-            pending = std::move(read);
-            spare = 1 - spare;
-            continue;
-        }
-        if (pending) {
-            if (check)
-                CheckWholeBodies(pending->Found.Entry, buffers[1 - spare], read.Found.Entry,
-                                 buffers[spare]);
-            else
-                CheckWholeBody(pending->Found.Entry, buffers[1 - spare]);
-            take(*pending);
-            pending.reset();
-        }
-        take(read);
+        read.Result = ReadEntryFile(dirFd, name, read.Found.Entry, read.Why,
+                                    buffers[batch.size() - 1], false);
+        if (batch.size() == kBatch)
+            flush();
     }
-    if (pending) {
-        CheckWholeBody(pending->Found.Entry, buffers[1 - spare]);
-        take(*pending);
-    }
+    flush();
     ::closedir(dir); // closes dirFd
 
     // One entry per URL: the newest written, then the most recently used;
