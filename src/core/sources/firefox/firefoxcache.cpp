@@ -196,6 +196,7 @@ void CheckWholeBody(TFirefoxEntry& entry, const TReadBuffers& buffers) {
 // Unreadable sets code to the errno (0: the file changed while it was read).
 TReadResult ReadEntryFile(int dirFd, const char* name, TFirefoxEntry& entry, std::string& why,
                           TReadBuffers& buffers, bool checkBody, int* code = nullptr) {
+    buffers.Whole = false;
     auto unreadable = [&](int error, std::string text) {
         if (code != nullptr)
             *code = error;
@@ -733,8 +734,12 @@ void TFirefoxCacheSource::Scan() {
         ++counts_.Files;
         TRead& read = batch.emplace_back();
         read.Found.FileName = n;
-        read.Result = ReadEntryFile(dirFd, name, read.Found.Entry, read.Why,
-                                    buffers[batch.size() - 1], false);
+        TReadBuffers& into = buffers[batch.size() - 1];
+        read.Result = ReadEntryFile(dirFd, name, read.Found.Entry, read.Why, into, false);
+        // Only a file read whole is kept to the end of the batch; the large
+        // metadata of another is let go at once.
+        if (!into.Whole && into.Tail.capacity() > kWhole)
+            std::string().swap(into.Tail);
         if (batch.size() == kBatch)
             flush();
     }
