@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <libdeflate.h>
+#include <limits>
 #include <memory>
 #include <nettle/sha2.h>
 #include <sys/stat.h>
@@ -151,18 +152,6 @@ std::string ChromiumKeySha256(std::string_view key) {
     std::uint8_t digest[SHA256_DIGEST_SIZE];
     KeySha256(key, digest);
     return std::string(reinterpret_cast<const char*>(digest), sizeof digest);
-}
-
-TError ParseChromiumEntry(std::uint64_t size, const TReadAt& readAt, TChromiumEntry& entry,
-                          std::uint64_t checkBodyUpTo) {
-    std::string bytes;
-    auto read = [&](std::uint64_t offset, std::size_t len, std::string_view& view) {
-        if (!readAt(offset, len, bytes) || bytes.size() != len)
-            return false;
-        view = bytes;
-        return true;
-    };
-    return ParseEntry(size, read, entry, checkBodyUpTo);
 }
 
 TError ParseChromiumEntry(std::string_view file, TChromiumEntry& entry) {
