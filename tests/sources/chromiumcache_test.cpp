@@ -184,6 +184,79 @@ TEST(ChromiumCache, DamagedEntryFilesAreCountedNotRead) {
     EXPECT_EQ(report.Problems, source.Counts().Problems);
 }
 
+// A refresh reads one file after the other into the same buffers: each file
+// is read as if it were alone, whatever the file before it held (a small
+// file read whole, a large one by its two ends, a key or head that lies
+// beyond them, a file that ends early).
+TEST(ChromiumCache, EachEntryFileIsReadAsIfAlone) {
+    auto bytes = [](std::size_t n, std::size_t bodySize, std::size_t keyPad = 0,
+                    std::size_t headPad = 0) {
+        TChromiumEntrySpec spec;
+        spec.Key = "1/0/_dk_http://h.test http://h.test http://h.test/" + std::to_string(n) +
+                   std::string(keyPad, 'k');
+        spec.Body.assign(bodySize, static_cast<char>('a' + n % 26));
+        spec.Head += "X-Pad: " + std::string(headPad, 'p') + "\n";
+        return test::ChromiumEntryBytes(spec);
+    };
+    auto flipped = [](std::string b, std::size_t at) {
+        b[at] = static_cast<char>(b[at] ^ 0x20);
+        return b;
+    };
+    const std::size_t bodyAt =
+        24 + std::string("1/0/_dk_http://h.test http://h.test http://h.test/").size();
+    struct {
+        std::string Bytes;
+        const char* Problem; // empty: read without a word
+    } files[] = {
+        {bytes(0, 200000), ""}, // large: its two ends only
+        {flipped(bytes(1, 3000), bodyAt + 1000), "the body fails its checksum"},
+        {bytes(2, 100000, 6000), ""},                             // a key beyond the start
+        {flipped(bytes(3, 90000, 0, 10000), bodyAt + 50000), ""}, // checked when read
+        {bytes(4, 300), ""},
+        {bytes(5, 70000).substr(0, 65000), "no end record"},
+        {flipped(bytes(6, 80000, 0, 12000), 80000 + bodyAt + 24 + 100),
+         "the response head fails its checksum"}, // a head beyond the end
+        {bytes(7, 40), ""},
+        {bytes(8, 0).substr(0, 60), "too short"},
+        {flipped(bytes(9, 65000 - bodyAt - 200), bodyAt + 5), "the body fails its checksum"},
+    };
+    test::TTempDir dir;
+    test::WriteChromiumIndex(dir.Path());
+    std::map<std::string, std::string> expected; // by file name, in the order read
+    for (std::size_t i = 0; i < std::size(files); ++i) {
+        const std::string name = test::ChromiumEntryName(i);
+        test::WriteFileBytes(dir.Path() / name, files[i].Bytes);
+        expected[name] = files[i].Problem;
+    }
+    TChromiumCacheSource source(dir.Path());
+    const auto all = test::ReadAll(source);
+    std::vector<std::string> problems;
+    int mismatched = 0, damaged = 0;
+    for (const auto& [name, problem] : expected) {
+        if (problem.empty())
+            continue;
+        problems.push_back(name + ": " + problem);
+        (problem.find("checksum") != std::string::npos ? mismatched : damaged) += 1;
+    }
+    const auto& got = source.Counts().Problems;
+    ASSERT_EQ(got.size(), problems.size());
+    for (std::size_t i = 0; i < got.size(); ++i)
+        EXPECT_EQ(got[i].rfind(problems[i], 0), 0u) << got[i] << " / " << problems[i];
+    EXPECT_EQ(source.Counts().Mismatched, mismatched);
+    EXPECT_EQ(source.Counts().Damaged, damaged);
+    EXPECT_EQ(all.size(), std::size(files) - static_cast<std::size_t>(damaged));
+    // What was listed is what the file holds, read alone from memory.
+    for (const TRawCacheEntry& e : all) {
+        const std::string file = fs::path(e.LocalFileName).filename().string();
+        TChromiumEntry alone;
+        ASSERT_OK(ParseChromiumEntry(test::ReadFileBytes(dir.Path() / file), alone));
+        EXPECT_EQ(e.Url, alone.Url);
+        EXPECT_EQ(e.HeaderBlock, alone.Head);
+        EXPECT_EQ(e.BodyOffset, alone.BodyOffset);
+        EXPECT_EQ(static_cast<std::uint64_t>(e.BodyLength), alone.BodyLength);
+    }
+}
+
 // A byte changed under a checksum: the entry is listed as it is and the
 // change reported, whichever part it hit.
 // Takes a body without keeping it.

@@ -62,6 +62,32 @@ TEST(FirefoxHash, KnownValues) {
     EXPECT_EQ(FirefoxHash("abc"), 0x251e4793U);
 }
 
+// Hashes taken two at a time side by side are each piece's own hash,
+// whichever of two pieces is longer, up to the last block and its odd bytes.
+TEST(FirefoxHash, HashesSideBySideAreEachPiecesOwn) {
+    std::string data(70000, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 131 % 251);
+    const std::string_view all(data);
+    const std::size_t sizes[] = {0, 1, 11, 12, 13, 23, 24, 25, 100, 4097, 65535, 70000};
+    std::vector<std::string_view> pieces;
+    for (const std::size_t x : sizes) {
+        for (const std::size_t y : sizes) {
+            pieces.push_back(all.substr(0, x));
+            pieces.push_back(all.substr(all.size() - y));
+        }
+    }
+    pieces.push_back(all.substr(3, 5000)); // an odd one at the end
+    std::vector<std::uint32_t> hashes(pieces.size());
+    FirefoxHashEach(pieces, hashes);
+    for (std::size_t i = 0; i < pieces.size(); ++i)
+        EXPECT_EQ(hashes[i], FirefoxHash(pieces[i])) << i << ": " << pieces[i].size() << " bytes";
+    // One piece, or none.
+    FirefoxHashEach(std::span(pieces).first(1), std::span(hashes).first(1));
+    EXPECT_EQ(hashes[0], FirefoxHash(pieces[0]));
+    FirefoxHashEach({}, {});
+}
+
 // Every entry Firefox stored is one the site served, with its status,
 // type and body; the image fetched under two partitions comes once.
 TEST(FirefoxCacheSource, RealCacheMatchesWhatTheSiteServed) {
@@ -503,6 +529,56 @@ TEST(FirefoxCacheSource, HashesThatDoNotFitAreReported) {
     EXPECT_EQ(FirstBadFirefoxChunk(data, hashes.substr(0, 4)), 2u);
     EXPECT_EQ(FirstBadFirefoxChunk(std::string_view(data).substr(262144), hashes, 1), SIZE_MAX);
     EXPECT_EQ(FirstBadFirefoxChunk(std::string_view(data).substr(262144), hashes, 0), 0u);
+}
+
+// A refresh reads entry files in batches and checks the bodies of those it
+// reads whole two at a time: a changed byte is found wherever its file
+// falls, next to files read in part, without a body or not readable at
+// all, and the problems come in the order of the file names.
+TEST(FirefoxCacheSource, BodiesCheckedSideBySideAreEachReported) {
+    TTempDir tmp;
+    const fs::path cache2 = tmp.Path() / "cache2";
+    fs::create_directories(cache2 / "entries");
+    std::vector<std::string> reported;
+    std::size_t changed = 0, damaged = 0, large = 0;
+    constexpr std::size_t kFiles = 41; // more than two batches
+    for (std::size_t n = 0; n < kFiles; ++n) {
+        TFirefoxEntrySpec spec;
+        spec.Key = ":http://h.test/" + std::to_string(n);
+        // Sizes from none to the largest file read whole, and larger.
+        const std::size_t size = n % 9 == 4 ? 0 : n % 7 == 3 ? 300000 : (n * 7919) % 64000;
+        spec.Body.assign(size, static_cast<char>('a' + n % 26));
+        std::string bytes = test::FirefoxEntryBytes(spec);
+        const bool change = size > 0 && (n % 3 == 0 || n % 5 == 0);
+        if (change)
+            bytes[size / 2] = static_cast<char>(bytes[size / 2] ^ 0x01);
+        if (n % 11 == 6)
+            bytes = "not an entry file";
+        test::WriteFileBytes(cache2 / "entries" / test::FirefoxEntryName(n), bytes);
+        const bool isDamaged = n % 11 == 6, isLarge = !isDamaged && size == 300000;
+        damaged += isDamaged ? 1 : 0;
+        large += isLarge ? 1 : 0;
+        // A large body is checked when it is read, not now.
+        if (isDamaged || (change && !isLarge)) {
+            reported.push_back(test::FirefoxEntryName(n));
+            changed += isDamaged ? 0 : 1;
+        }
+    }
+    ASSERT_GT(changed, 10u);
+    ASSERT_GT(large, 2u);
+    TFirefoxCacheSource source(cache2);
+    const auto all = ReadAll(source);
+    EXPECT_EQ(all.size(), kFiles - damaged);
+    EXPECT_EQ(source.Counts().ChunkMismatch, changed);
+    EXPECT_EQ(source.Counts().Damaged, damaged);
+    ASSERT_EQ(source.Problems().size(), reported.size());
+    for (std::size_t i = 0; i < reported.size(); ++i)
+        EXPECT_EQ(source.Problems()[i].substr(0, 40), reported[i]) << source.Problems()[i];
+    // A body not checked now is checked when it is read.
+    std::size_t unchecked = 0;
+    for (const TRawCacheEntry& e : all)
+        unchecked += e.BodyCheck.Kind == TBodyCheck::FirefoxChunks ? 1 : 0;
+    EXPECT_EQ(unchecked, large);
 }
 
 TEST(FirefoxCacheSource, MissingFolderIsAnError) {

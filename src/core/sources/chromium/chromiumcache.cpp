@@ -7,10 +7,12 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <libdeflate.h>
+#include <limits>
+#include <memory>
 #include <nettle/sha2.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 namespace tarnhold {
 
@@ -39,42 +41,51 @@ TError Damaged(std::string reason) {
 
 } // namespace
 
-std::string ChromiumKeySha256(std::string_view key) {
+namespace {
+
+void KeySha256(std::string_view key, std::uint8_t (&digest)[SHA256_DIGEST_SIZE]) {
     sha256_ctx ctx;
     sha256_init(&ctx);
     sha256_update(&ctx, key.size(), reinterpret_cast<const std::uint8_t*>(key.data()));
-    std::string digest(SHA256_DIGEST_SIZE, '\0');
-    sha256_digest(&ctx, SHA256_DIGEST_SIZE, reinterpret_cast<std::uint8_t*>(digest.data()));
-    return digest;
+    sha256_digest(&ctx, SHA256_DIGEST_SIZE, digest);
 }
 
-TError ParseChromiumEntry(std::uint64_t size, const TReadAt& readAt, TChromiumEntry& entry,
-                          std::uint64_t checkBodyUpTo) {
+std::uint32_t Crc32(std::uint32_t crc, std::string_view data) {
+    return libdeflate_crc32(crc, data.data(), data.size());
+}
+
+// The parser over an entry file's bytes, whoever holds them. read(offset,
+// len, view) points view at len bytes of the file from offset; the view holds
+// until the next call. Whatever the parser keeps it copies out first.
+template <class Read>
+TError ParseEntry(std::uint64_t size, Read& read, TChromiumEntry& entry,
+                  std::uint64_t checkBodyUpTo) {
     entry = TChromiumEntry{};
     if (size < kHeaderSize + 2 * kEofSize)
         return Damaged("too short for an entry file");
-    std::string header;
-    if (!readAt(0, kHeaderSize, header) || header.size() != kHeaderSize)
+    std::string_view view;
+    if (!read(0, kHeaderSize, view))
         return Damaged("the header cannot be read");
-    if (ChromiumU64(header, 0) != kInitialMagic)
+    if (ChromiumU64(view, 0) != kInitialMagic)
         return Damaged("no entry file (wrong magic number)");
-    if (ChromiumU32(header, 8) != kEntryVersion)
-        return Damaged("entry file version " + std::to_string(ChromiumU32(header, 8)) +
+    if (ChromiumU32(view, 8) != kEntryVersion)
+        return Damaged("entry file version " + std::to_string(ChromiumU32(view, 8)) +
                        " is not known");
-    const std::uint32_t keyLength = ChromiumU32(header, 12);
+    const std::uint32_t keyLength = ChromiumU32(view, 12);
+    const std::uint32_t keyHash = ChromiumU32(view, 16);
     if (keyLength > kChromiumMaxKey || keyLength > size - kHeaderSize - 2 * kEofSize)
         return Damaged("the key is longer than the file allows");
-    if (!readAt(kHeaderSize, keyLength, entry.Key) || entry.Key.size() != keyLength)
+    if (!read(kHeaderSize, keyLength, view))
         return Damaged("the key cannot be read");
+    entry.Key.assign(view);
 
-    std::string eof;
-    if (!readAt(size - kEofSize, kEofSize, eof) || eof.size() != kEofSize)
+    if (!read(size - kEofSize, kEofSize, view))
         return Damaged("the end record cannot be read");
-    if (ChromiumU64(eof, 0) != kFinalMagic)
+    if (ChromiumU64(view, 0) != kFinalMagic)
         return Damaged("no end record (the entry was not written to the end)");
-    const std::uint32_t flags0 = ChromiumU32(eof, 8);
-    const std::uint32_t crc0 = ChromiumU32(eof, 12);
-    const std::uint64_t headSize = ChromiumU32(eof, 16);
+    const std::uint32_t flags0 = ChromiumU32(view, 8);
+    const std::uint32_t crc0 = ChromiumU32(view, 12);
+    const std::uint64_t headSize = ChromiumU32(view, 16);
     const std::uint64_t sha = (flags0 & kEofHasKeySha256) != 0 ? kKeySha256Size : 0;
     // [header][key][body][eof 1][head][sha?][eof 0]: each part is taken from
     // what the others leave, never subtracted past zero.
@@ -86,68 +97,71 @@ TError ParseChromiumEntry(std::uint64_t size, const TReadAt& readAt, TChromiumEn
         return Damaged("the response head is longer than the file allows");
     const std::uint64_t headAt = size - kEofSize - sha - headSize;
     const std::uint64_t eof1At = headAt - kEofSize;
-    std::string eof1;
-    if (!readAt(eof1At, kEofSize, eof1) || eof1.size() != kEofSize ||
-        ChromiumU64(eof1, 0) != kFinalMagic)
+    if (!read(eof1At, kEofSize, view) || ChromiumU64(view, 0) != kFinalMagic)
         return Damaged("the body's end record is missing");
-    std::string head;
-    if (!readAt(headAt, static_cast<std::size_t>(headSize), head) || head.size() != headSize)
+    const std::uint32_t flags1 = ChromiumU32(view, 8);
+    const std::uint32_t crc1 = ChromiumU32(view, 12);
+    if (!read(headAt, static_cast<std::size_t>(headSize), view))
         return Damaged("the response head cannot be read");
-    if ((flags0 & kEofHasCrc) != 0 && ::crc32(0, reinterpret_cast<const Bytef*>(head.data()),
-                                              static_cast<uInt>(head.size())) != crc0)
+    if ((flags0 & kEofHasCrc) != 0 && Crc32(0, view) != crc0)
         entry.Mismatch |= kChromiumHeadMismatch;
     entry.BodyOffset = kHeaderSize + keyLength;
     entry.BodyLength = eof1At - entry.BodyOffset;
-    if (TError e = ParseChromiumHead(head, entry)) {
+    if (TError e = ParseChromiumHead(view, entry)) {
         if ((entry.Mismatch & kChromiumHeadMismatch) != 0)
             return Damaged(e.Text() + " (and fails its checksum)");
         return e;
     }
 
     // The key: its hash in the header, and its digest when the file has one.
-    if (ChromiumU32(header, 16) != ChromiumKeyHash(entry.Key))
+    if (keyHash != ChromiumKeyHash(entry.Key))
         entry.Mismatch |= kChromiumKeyMismatch;
     if (sha != 0) {
-        std::string digest;
-        if (!readAt(size - kEofSize - sha, kKeySha256Size, digest) ||
-            digest.size() != kKeySha256Size)
+        if (!read(size - kEofSize - sha, kKeySha256Size, view))
             return Damaged("the key's digest cannot be read");
-        if (digest != ChromiumKeySha256(entry.Key))
+        std::uint8_t digest[SHA256_DIGEST_SIZE];
+        KeySha256(entry.Key, digest);
+        if (std::memcmp(view.data(), digest, sizeof digest) != 0)
             entry.Mismatch |= kChromiumKeyMismatch;
     }
     // The body, when its end record carries its checksum; a large one only
     // when it is read.
-    entry.BodyHasCrc = (ChromiumU32(eof1, 8) & kEofHasCrc) != 0;
-    entry.BodyCrc = ChromiumU32(eof1, 12);
+    entry.BodyHasCrc = (flags1 & kEofHasCrc) != 0;
+    entry.BodyCrc = crc1;
     entry.BodyChecked = entry.BodyHasCrc && entry.BodyLength <= checkBodyUpTo;
     if (entry.BodyChecked) {
-        uLong crc = ::crc32(0, nullptr, 0);
-        std::string piece;
+        std::uint32_t crc = 0;
         for (std::uint64_t done = 0; done < entry.BodyLength;) {
             const auto n = static_cast<std::size_t>(
                 std::min<std::uint64_t>(kBodyPiece, entry.BodyLength - done));
-            if (!readAt(entry.BodyOffset + done, n, piece) || piece.size() != n)
+            if (!read(entry.BodyOffset + done, n, view))
                 return Damaged("the body cannot be read");
-            crc = ::crc32(crc, reinterpret_cast<const Bytef*>(piece.data()), static_cast<uInt>(n));
+            crc = Crc32(crc, view);
             done += n;
         }
-        if (crc != ChromiumU32(eof1, 12))
+        if (crc != crc1)
             entry.Mismatch |= kChromiumBodyMismatch;
     }
     entry.Url = ChromiumKeyUrl(entry.Key, &entry.Upload);
     return {};
 }
 
+} // namespace
+
+std::string ChromiumKeySha256(std::string_view key) {
+    std::uint8_t digest[SHA256_DIGEST_SIZE];
+    KeySha256(key, digest);
+    return std::string(reinterpret_cast<const char*>(digest), sizeof digest);
+}
+
 TError ParseChromiumEntry(std::string_view file, TChromiumEntry& entry) {
-    return ParseChromiumEntry(
-        file.size(),
-        [file](std::uint64_t offset, std::size_t len, std::string& out) {
-            if (offset > file.size() || len > file.size() - offset)
-                return false;
-            out.assign(file.substr(static_cast<std::size_t>(offset), len));
-            return true;
-        },
-        entry);
+    auto read = [file](std::uint64_t offset, std::size_t len, std::string_view& view) {
+        if (offset > file.size() || len > file.size() - offset)
+            return false;
+        view = file.substr(static_cast<std::size_t>(offset), len);
+        return true;
+    };
+    return ParseEntry(file.size(), read, entry, std::numeric_limits<std::uint64_t>::max());
 }
 
 // ---------------------------------------------------------------------------
@@ -164,60 +178,109 @@ bool IsEntryFileName(std::string_view name) {
                        [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
-// Reads through pread from an open file.
-TReadAt FdReader(int fd) {
-    return [fd](std::uint64_t offset, std::size_t len, std::string& out) {
-        out.resize(len);
-        return ReadAt(fd, out.data(), len, offset) == static_cast<ssize_t>(len);
-    };
-}
+// Buffers for reading entry files, reused from file to file.
+class TEntryBuffers {
+public:
+    // At least size bytes, their contents left as they are.
+    char* Window() { return window_.get(); }
+    char* Scratch(std::size_t size) {
+        if (size > scratchSize_) {
+            scratch_.reset(new char[size]);
+            scratchSize_ = size;
+        }
+        return scratch_.get();
+    }
+    static constexpr std::size_t kWindow = 64 * 1024;
+
+private:
+    std::unique_ptr<char[]> window_{new char[kWindow]};
+    std::unique_ptr<char[]> scratch_;
+    std::size_t scratchSize_ = 0;
+};
 
 // Reads an entry file for the parser with as few system calls as it can:
 // a small file (most are) in one read, a larger one as its start and its end
 // (where the key and the response head lie), each read once; what lies
-// elsewhere (the body, for its checksum) is read where it is.
-class TChunkReader {
+// elsewhere (a body checked while parsing, a key or head too long for the
+// ends) is read where it is.
+class TEntryFileReader {
 public:
-    TChunkReader(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
-    bool operator()(std::uint64_t offset, std::size_t len, std::string& out) {
+    TEntryFileReader(int fd, std::uint64_t size, TEntryBuffers& buffers)
+        : fd_(fd), size_(size), buffers_(buffers) {}
+    bool operator()(std::uint64_t offset, std::size_t len, std::string_view& view) {
         if (offset > size_ || len > size_ - offset)
             return false;
+        char* window = buffers_.Window();
         if (size_ <= kWhole) {
-            if (!Load(start_, startLoaded_, 0, static_cast<std::size_t>(size_)))
+            if (!Load(wholeLoaded_, window, 0, static_cast<std::size_t>(size_)))
                 return false;
-            out.assign(start_, static_cast<std::size_t>(offset), len);
+            view = std::string_view(window + offset, len);
             return true;
         }
         if (offset + len <= kStart) {
-            if (!Load(start_, startLoaded_, 0, kStart))
+            if (!Load(startLoaded_, window, 0, kStart))
                 return false;
-            out.assign(start_, static_cast<std::size_t>(offset), len);
+            view = std::string_view(window + offset, len);
             return true;
         }
         const std::uint64_t endAt = size_ - kEnd;
         if (offset >= endAt) {
-            if (!Load(end_, endLoaded_, endAt, kEnd))
+            if (!Load(endLoaded_, window + kStart, endAt, kEnd))
                 return false;
-            out.assign(end_, static_cast<std::size_t>(offset - endAt), len);
+            view = std::string_view(window + kStart + (offset - endAt), len);
             return true;
         }
-        return FdReader(fd_)(offset, len, out);
+        char* scratch = buffers_.Scratch(len);
+        if (ReadAt(fd_, scratch, len, offset) != static_cast<ssize_t>(len))
+            return false;
+        view = std::string_view(scratch, len);
+        return true;
     }
 
 private:
-    static constexpr std::uint64_t kWhole = 64 * 1024;
+    static constexpr std::uint64_t kWhole = TEntryBuffers::kWindow;
     static constexpr std::size_t kStart = 4 * 1024;
     static constexpr std::size_t kEnd = 8 * 1024;
-    bool Load(std::string& buffer, bool& loaded, std::uint64_t at, std::size_t len) {
+    static_assert(kStart + kEnd <= TEntryBuffers::kWindow);
+    bool Load(bool& loaded, char* to, std::uint64_t at, std::size_t len) {
         if (!loaded)
-            loaded = FdReader(fd_)(at, len, buffer);
+            loaded = ReadAt(fd_, to, len, at) == static_cast<ssize_t>(len);
         return loaded;
     }
     int fd_;
     std::uint64_t size_;
-    std::string start_, end_;
-    bool startLoaded_ = false, endLoaded_ = false;
+    TEntryBuffers& buffers_;
+    bool wholeLoaded_ = false, startLoaded_ = false, endLoaded_ = false;
 };
+
+// Parses an open entry file of st's size.
+TError ParseEntryFile(int fd, const struct stat& st, TEntryBuffers& buffers,
+                      TChromiumEntry& entry) {
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    TEntryFileReader read(fd, size, buffers);
+    return ParseEntry(size, read, entry, kBodyCheckedAtRefresh);
+}
+
+// "<16 hex digits>_0" and back: the names sort as their numbers do.
+constexpr std::size_t kEntryNameSize = 18;
+bool EntryFileNumber(std::string_view name, std::uint64_t& number) {
+    if (!IsEntryFileName(name))
+        return false;
+    number = 0;
+    for (std::size_t i = 0; i < 16; ++i) {
+        const char c = name[i];
+        number = (number << 4) | static_cast<std::uint64_t>(c <= '9' ? c - '0' : c - 'a' + 10);
+    }
+    return true;
+}
+void EntryFileName(std::uint64_t number, char (&name)[kEntryNameSize + 1]) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    for (int i = 15; i >= 0; --i, number >>= 4)
+        name[i] = kDigits[number & 0xf];
+    name[16] = '_';
+    name[17] = '0';
+    name[18] = '\0';
+}
 
 } // namespace
 
@@ -234,27 +297,32 @@ bool TChromiumCacheSource::Collect() {
         ::close(dirFd);
         return false;
     }
-    std::vector<std::string> names;
+    // One pass over the folder: the entry files by their numbers, in the
+    // order of their names.
+    std::vector<std::uint64_t> numbers;
     errno = 0;
     while (dirent* d = ::readdir(dir)) {
-        if (IsEntryFileName(d->d_name))
-            names.emplace_back(d->d_name);
+        if (std::uint64_t number = 0; EntryFileNumber(d->d_name, number))
+            numbers.push_back(number);
         errno = 0;
     }
     if (errno != 0)
         error_ = TError::FromErrno(errno, folder_.string());
-    std::sort(names.begin(), names.end());
-    auto damaged = [&](const std::string& name, const std::string& why) {
+    std::sort(numbers.begin(), numbers.end());
+    char name[kEntryNameSize + 1];
+    auto damaged = [&](const std::string& why) {
         ++counts_.Damaged;
-        Problem(name + ": " + why);
+        Problem(name + (": " + why));
     };
-    items_.reserve(names.size());
-    for (std::string& name : names) {
+    TEntryBuffers buffers;
+    items_.reserve(numbers.size());
+    for (const std::uint64_t number : numbers) {
+        EntryFileName(number, name);
         ++counts_.Files;
         // Never through a link: the entry files are the cache's own.
-        int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        int fd = ::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         if (fd < 0) {
-            damaged(name, std::strerror(errno));
+            damaged(std::strerror(errno));
             continue;
         }
         struct stat st {};
@@ -262,16 +330,13 @@ bool TChromiumCacheSource::Collect() {
         const TChromiumEntry& e = item.Entry;
         std::string why;
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            damaged(name, "not a regular file");
-        } else if (TError error =
-                       ParseChromiumEntry(static_cast<std::uint64_t>(st.st_size),
-                                          TChunkReader(fd, static_cast<std::uint64_t>(st.st_size)),
-                                          item.Entry, kBodyCheckedAtRefresh)) {
-            damaged(name, error.Text());
+            damaged("not a regular file");
+        } else if (TError error = ParseEntryFile(fd, st, buffers, item.Entry)) {
+            damaged(error.Text());
         } else if (e.Key.empty()) {
-            damaged(name, "the key is empty" + (e.Mismatch != 0
-                                                    ? " (" + ChromiumMismatchText(e.Mismatch) + ")"
-                                                    : std::string()));
+            damaged("the key is empty" + (e.Mismatch != 0
+                                              ? " (" + ChromiumMismatchText(e.Mismatch) + ")"
+                                              : std::string()));
         } else if (const TChromiumKeyUse use = ChromiumKeyUse(e, why);
                    use == TChromiumKeyUse::Upload) {
             ++counts_.Uploads;
@@ -281,7 +346,7 @@ bool TChromiumCacheSource::Collect() {
             why += " (" + ChromiumShownKey(e.Key) + ")";
             if (e.Mismatch != 0)
                 why += " and " + ChromiumMismatchText(e.Mismatch);
-            damaged(name, why);
+            damaged(why);
         } else {
             if (e.ResponseTime <= 0 || e.ResponseTime > kMaxTime) {
                 // No time of its own: the file's last change stands in.
@@ -291,13 +356,13 @@ bool TChromiumCacheSource::Collect() {
             }
             if (e.Mismatch != 0) {
                 ++counts_.Mismatched;
-                Problem(name + ": " + ChromiumMismatchText(e.Mismatch) + ": read as it is");
+                Problem(name + (": " + ChromiumMismatchText(e.Mismatch)) + ": read as it is");
             }
             if (e.Truncated) {
                 ++counts_.Truncated;
-                Problem(name + ": the body is stored only in part");
+                Problem(std::string(name) + ": the body is stored only in part");
             }
-            item.File = std::move(name);
+            item.File.assign(name, kEntryNameSize);
             Keep(std::move(item));
         }
         ::close(fd);
@@ -317,12 +382,12 @@ TError TChromiumCacheSource::ReadCopy(const TKeyedCopy& copy, TRawCacheEntry& en
     struct stat st {};
     TChromiumEntry e;
     TError error;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         error = TError::Message(copy.FileName + ": not a regular file", EINVAL);
-    else
-        error = ParseChromiumEntry(static_cast<std::uint64_t>(st.st_size),
-                                   TChunkReader(fd, static_cast<std::uint64_t>(st.st_size)), e,
-                                   kBodyCheckedAtRefresh);
+    } else {
+        TEntryBuffers buffers;
+        error = ParseEntryFile(fd, st, buffers, e);
+    }
     ::close(fd);
     if (error)
         return TError::Message(copy.FileName + ": " + error.Text(), error.Code());
@@ -392,9 +457,10 @@ bool IsChromiumCacheFolder(const std::filesystem::path& folder) {
     if (fd < 0)
         return false;
     struct stat st {};
-    std::string head;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && FdReader(fd)(0, 8, head) &&
-              ChromiumU64(head, 0) == kInitialMagic;
+    char head[8];
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+              ReadAt(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
+              ChromiumU64(std::string_view(head, sizeof head), 0) == kInitialMagic;
     ::close(fd);
     return ok;
 }

@@ -9,27 +9,18 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
-#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace tarnhold {
 
-// Reads len bytes at offset of the entry file into out; false when it cannot.
-using TReadAt = std::function<bool(std::uint64_t offset, std::size_t len, std::string& out)>;
-
-// Parses an entry file of size bytes through readAt. Fails (EBADMSG, with the
-// reason) when it is no entry file or is too damaged to read. Checks the key,
-// the response head and, when it is no longer than checkBodyUpTo, the body
-// against the checksums the file carries (a longer body is checked when it
-// is read, see TBodyCheck); what does not fit is set in Mismatch and the
-// entry read all the same.
-[[nodiscard]] TError
-ParseChromiumEntry(std::uint64_t size, const TReadAt& readAt, TChromiumEntry& entry,
-                   std::uint64_t checkBodyUpTo = std::numeric_limits<std::uint64_t>::max());
-// The same for a file held in memory.
+// Parses an entry file held in memory. Fails (EBADMSG, with the reason) when
+// it is no entry file or is too damaged to read. Checks the key, the
+// response head and the body against the checksums the file carries; what
+// does not fit is set in Mismatch and the entry read all the same. (A refresh
+// reads the files where they lie and checks a body longer than 64 KiB only
+// when the body is read, see TBodyCheck.)
 [[nodiscard]] TError ParseChromiumEntry(std::string_view file, TChromiumEntry& entry);
 
 // The SHA-256 digest of a key (32 bytes), as the last end record's flag

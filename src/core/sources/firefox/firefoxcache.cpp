@@ -10,6 +10,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <span>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -40,8 +41,10 @@ std::uint32_t GetBe32(std::string_view data, std::size_t at) {
            std::uint32_t{p[3]};
 }
 
+constexpr std::size_t kEntryNameSize = 40;
+
 bool IsEntryFileName(std::string_view name) {
-    return name.size() == 40 && std::all_of(name.begin(), name.end(), [](char c) {
+    return name.size() == kEntryNameSize && std::all_of(name.begin(), name.end(), [](char c) {
                return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
            });
 }
@@ -70,6 +73,29 @@ std::string_view TrimBlanks(std::string_view s) {
     while (!s.empty() && blank(s.back()))
         s.remove_suffix(1);
     return s;
+}
+
+// The value of up to 19 decimal digits.
+std::uint64_t DecimalValue(std::string_view digits) {
+    std::uint64_t n = 0;
+    for (const char c : digits)
+        n = n * 10 + static_cast<std::uint64_t>(c - '0');
+    return n;
+}
+
+// FirefoxHeaderValue without a copy.
+std::string_view HeaderValue(std::string_view head, std::string_view name) {
+    while (!head.empty()) {
+        const std::size_t eol = head.find('\n');
+        std::string_view line = head.substr(0, eol);
+        head = eol == std::string_view::npos ? std::string_view{} : head.substr(eol + 1);
+        const std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos)
+            continue;
+        if (SameIgnoringCase(TrimBlanks(line.substr(0, colon)), name))
+            return TrimBlanks(line.substr(colon + 1));
+    }
+    return {};
 }
 
 // The HTTP body's length when an "alt-data" element ("1;<offset>,<type>")
@@ -152,13 +178,25 @@ enum class TReadResult { Ok, Encrypted, Damaged, Unreadable };
 // The buffers of ReadEntryFile, reused from file to file.
 struct TReadBuffers {
     std::string Tail;
+    bool Whole = false; // Tail holds the whole file
 };
+
+// Checks the body of an entry file read whole into buffers: the data is at
+// hand. A larger file's body is checked when it is read (TBodyCheck), not at
+// every refresh.
+void CheckWholeBody(TFirefoxEntry& entry, const TReadBuffers& buffers) {
+    entry.ChunkMismatch =
+        FirstBadFirefoxChunk(std::string_view(buffers.Tail).substr(0, entry.DataLength),
+                             entry.ChunkHashes) != SIZE_MAX;
+    entry.ChunksChecked = true;
+}
 
 // Opens an entry file below the entries folder (never through a link) and
 // reads its metadata; with checkBody also its data, for the chunk hashes.
 // Unreadable sets code to the errno (0: the file changed while it was read).
 TReadResult ReadEntryFile(int dirFd, const char* name, TFirefoxEntry& entry, std::string& why,
                           TReadBuffers& buffers, bool checkBody, int* code = nullptr) {
+    buffers.Whole = false;
     auto unreadable = [&](int error, std::string text) {
         if (code != nullptr)
             *code = error;
@@ -203,14 +241,9 @@ TReadResult ReadEntryFile(int dirFd, const char* name, TFirefoxEntry& entry, std
         why = "damaged entry file (its metadata does not fit)";
         return TReadResult::Damaged;
     }
-    if (checkBody && tail.size() == fileSize) {
-        // Read whole: the data is at hand. A larger file's body is checked
-        // when it is read (TBodyCheck), not at every refresh.
-        entry.ChunkMismatch =
-            FirstBadFirefoxChunk(std::string_view(tail).substr(0, entry.DataLength),
-                                 entry.ChunkHashes) != SIZE_MAX;
-        entry.ChunksChecked = true;
-    }
+    buffers.Whole = tail.size() == fileSize;
+    if (checkBody && buffers.Whole)
+        CheckWholeBody(entry, buffers);
     ::close(fd);
     return TReadResult::Ok;
 }
@@ -241,7 +274,7 @@ void FillFirefoxRaw(TFirefoxEntry& e, std::string file, TRawCacheEntry& entry) {
     // The document's own time, as Internet Explorer keeps it; without one,
     // when Firefox stored the entry.
     std::int64_t seconds = 0;
-    if (ParseHttpDate(FirefoxHeaderValue(e.ResponseHead, "Last-Modified"), seconds))
+    if (ParseHttpDate(HeaderValue(e.ResponseHead, "Last-Modified"), seconds))
         entry.LastModified = UnixTimeToFileTime(seconds);
     else if (e.LastModified != 0)
         entry.LastModified = UnixTimeToFileTime(e.LastModified);
@@ -250,7 +283,7 @@ void FillFirefoxRaw(TFirefoxEntry& e, std::string file, TRawCacheEntry& entry) {
     entry.BodyLength = static_cast<std::int64_t>(e.BodyLength);
     if (!e.ChunksChecked && e.DataLength > 0)
         entry.BodyCheck = {TBodyCheck::FirefoxChunks, 0, e.DataLength + 4, e.DataLength};
-    entry.ContentEncoding = FirefoxHeaderValue(e.ResponseHead, "Content-Encoding");
+    entry.ContentEncoding = HeaderValue(e.ResponseHead, "Content-Encoding");
     std::transform(entry.ContentEncoding.begin(), entry.ContentEncoding.end(),
                    entry.ContentEncoding.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -259,8 +292,26 @@ void FillFirefoxRaw(TFirefoxEntry& e, std::string file, TRawCacheEntry& entry) {
 
 } // namespace
 
-std::uint32_t FirefoxHash(std::string_view data, std::uint32_t seed) {
-    auto mix = [](std::uint32_t& a, std::uint32_t& b, std::uint32_t& c) {
+namespace {
+
+// Bob Jenkins' lookup2, as its state and steps, so that two hashes can run
+// side by side.
+struct TLookup2 {
+    std::uint32_t a = 0x9e3779b9U, b = 0x9e3779b9U, c = 0;
+    const unsigned char* k = nullptr;
+    std::size_t left = 0; // bytes not yet taken
+    std::size_t size = 0;
+
+    TLookup2() = default;
+    TLookup2(std::string_view data, std::uint32_t seed)
+        : c(seed), k(reinterpret_cast<const unsigned char*>(data.data())), left(data.size()),
+          size(data.size()) {}
+
+    static std::uint32_t Le(const unsigned char* p) {
+        return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
+               (std::uint32_t{p[3]} << 24);
+    }
+    [[gnu::always_inline]] static void Mix(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c) {
         a -= b;
         a -= c;
         a ^= (c >> 13);
@@ -288,62 +339,101 @@ std::uint32_t FirefoxHash(std::string_view data, std::uint32_t seed) {
         c -= a;
         c -= b;
         c ^= (b >> 15);
-    };
-    const auto* k = reinterpret_cast<const unsigned char*>(data.data());
-    auto le = [&](std::size_t i) {
-        return std::uint32_t{k[i]} | (std::uint32_t{k[i + 1]} << 8) |
-               (std::uint32_t{k[i + 2]} << 16) | (std::uint32_t{k[i + 3]} << 24);
-    };
-    std::uint32_t a = 0x9e3779b9U, b = 0x9e3779b9U, c = seed;
-    std::size_t len = data.size();
-    while (len >= 12) {
-        a += le(0);
-        b += le(4);
-        c += le(8);
-        mix(a, b, c);
+    }
+    // Takes one block of 12 bytes; left >= 12.
+    [[gnu::always_inline]] void Block() {
+        a += Le(k);
+        b += Le(k + 4);
+        c += Le(k + 8);
+        Mix(a, b, c);
         k += 12;
-        len -= 12;
+        left -= 12;
     }
-    c += static_cast<std::uint32_t>(data.size());
-    switch (len) {
-    case 11:
-        c += std::uint32_t{k[10]} << 24;
-        [[fallthrough]];
-    case 10:
-        c += std::uint32_t{k[9]} << 16;
-        [[fallthrough]];
-    case 9:
-        c += std::uint32_t{k[8]} << 8;
-        [[fallthrough]];
-    case 8:
-        b += std::uint32_t{k[7]} << 24;
-        [[fallthrough]];
-    case 7:
-        b += std::uint32_t{k[6]} << 16;
-        [[fallthrough]];
-    case 6:
-        b += std::uint32_t{k[5]} << 8;
-        [[fallthrough]];
-    case 5:
-        b += k[4];
-        [[fallthrough]];
-    case 4:
-        a += std::uint32_t{k[3]} << 24;
-        [[fallthrough]];
-    case 3:
-        a += std::uint32_t{k[2]} << 16;
-        [[fallthrough]];
-    case 2:
-        a += std::uint32_t{k[1]} << 8;
-        [[fallthrough]];
-    case 1:
-        a += k[0];
-        break;
-    default:
-        break;
+    std::uint32_t Finish() {
+        while (left >= 12)
+            Block();
+        c += static_cast<std::uint32_t>(size);
+        switch (left) {
+        case 11:
+            c += std::uint32_t{k[10]} << 24;
+            [[fallthrough]];
+        case 10:
+            c += std::uint32_t{k[9]} << 16;
+            [[fallthrough]];
+        case 9:
+            c += std::uint32_t{k[8]} << 8;
+            [[fallthrough]];
+        case 8:
+            b += std::uint32_t{k[7]} << 24;
+            [[fallthrough]];
+        case 7:
+            b += std::uint32_t{k[6]} << 16;
+            [[fallthrough]];
+        case 6:
+            b += std::uint32_t{k[5]} << 8;
+            [[fallthrough]];
+        case 5:
+            b += k[4];
+            [[fallthrough]];
+        case 4:
+            a += std::uint32_t{k[3]} << 24;
+            [[fallthrough]];
+        case 3:
+            a += std::uint32_t{k[2]} << 16;
+            [[fallthrough]];
+        case 2:
+            a += std::uint32_t{k[1]} << 8;
+            [[fallthrough]];
+        case 1:
+            a += k[0];
+            break;
+        default:
+            break;
+        }
+        Mix(a, b, c);
+        return c;
     }
-    mix(a, b, c);
-    return c;
+};
+
+} // namespace
+
+std::uint32_t FirefoxHash(std::string_view data, std::uint32_t seed) {
+    return TLookup2(data, seed).Finish();
+}
+
+void FirefoxHashEach(std::span<const std::string_view> data, std::span<std::uint32_t> hashes) {
+    // Each block of a hash waits for the block before it; two hashes
+    // interleaved keep the processor busy while they wait. A lane that is
+    // done takes up the next piece.
+    TLookup2 lane[2];
+    std::size_t at[2] = {};
+    bool busy[2] = {};
+    std::size_t next = 0;
+    auto start = [&](int l) {
+        busy[l] = next < data.size();
+        if (busy[l]) {
+            lane[l] = TLookup2(data[next], 0);
+            at[l] = next++;
+        }
+    };
+    start(0);
+    start(1);
+    while (busy[0] && busy[1]) {
+        for (std::size_t blocks = std::min(lane[0].left, lane[1].left) / 12; blocks > 0; --blocks) {
+            lane[0].Block();
+            lane[1].Block();
+        }
+        for (int l = 0; l < 2; ++l) {
+            if (lane[l].left < 12) {
+                hashes[at[l]] = lane[l].Finish();
+                start(l);
+            }
+        }
+    }
+    for (int l = 0; l < 2; ++l) {
+        if (busy[l])
+            hashes[at[l]] = lane[l].Finish();
+    }
 }
 
 std::size_t FirstBadFirefoxChunk(std::string_view data, std::string_view chunkHashes,
@@ -397,17 +487,7 @@ bool SplitFirefoxKey(std::string_view key, TFirefoxEntry& entry) {
 }
 
 std::string FirefoxHeaderValue(std::string_view head, std::string_view name) {
-    while (!head.empty()) {
-        const std::size_t eol = head.find('\n');
-        std::string_view line = head.substr(0, eol);
-        head = eol == std::string_view::npos ? std::string_view{} : head.substr(eol + 1);
-        const std::size_t colon = line.find(':');
-        if (colon == std::string_view::npos)
-            continue;
-        if (SameIgnoringCase(TrimBlanks(line.substr(0, colon)), name))
-            return std::string(TrimBlanks(line.substr(colon + 1)));
-    }
-    return {};
+    return std::string(HeaderValue(head, name));
 }
 
 TFirefoxEntryStatus ParseFirefoxEntry(std::uint64_t fileSize, std::string_view tail,
@@ -526,36 +606,43 @@ void TFirefoxCacheSource::Scan() {
         ::close(dirFd);
         return;
     }
-    std::vector<std::string> names;
+    // One pass over the folder; the names kept in place, sorted as strings.
+    std::vector<TFileName> names;
     errno = 0;
     while (const dirent* d = ::readdir(dir)) {
         if (IsEntryFileName(d->d_name))
-            names.emplace_back(d->d_name);
+            std::memcpy(names.emplace_back().data(), d->d_name, kEntryNameSize);
         errno = 0;
     }
     if (errno != 0)
         error_ = TError::FromErrno(errno, entries_.string());
-    std::sort(names.begin(), names.end());
+    std::sort(names.begin(), names.end(), [](const TFileName& a, const TFileName& b) {
+        return std::memcmp(a.data(), b.data(), kEntryNameSize) < 0;
+    });
 
     std::vector<TFound> all;
-    TReadBuffers buffers;
     all.reserve(names.size());
-    for (const std::string& name : names) {
-        ++counts_.Files;
-        TFound found;
-        std::string why;
-        switch (ReadEntryFile(dirFd, name.c_str(), found.Entry, why, buffers, true)) {
+    // What one entry file gave: counted, and kept when it is to be listed.
+    struct TRead {
+        TFound Found;
+        TReadResult Result = TReadResult::Ok;
+        std::string Why;
+    };
+    auto take = [&](TRead& read) {
+        TFound& found = read.Found;
+        const std::string_view fileName(found.FileName.data(), kEntryNameSize);
+        switch (read.Result) {
         case TReadResult::Unreadable:
             ++counts_.Unreadable;
-            Problem(name, why);
-            continue;
+            Problem(fileName, read.Why);
+            return;
         case TReadResult::Damaged:
             ++counts_.Damaged;
-            Problem(name, why);
-            continue;
+            Problem(fileName, read.Why);
+            return;
         case TReadResult::Encrypted:
             ++counts_.Encrypted;
-            continue;
+            return;
         case TReadResult::Ok:
             break;
         }
@@ -565,43 +652,98 @@ void TFirefoxCacheSource::Scan() {
         const bool web = IsWebUrl(e.Url);
         if (e.HashMismatch && (!web || e.Enhanced)) {
             ++counts_.Damaged;
-            Problem(name, std::string("the metadata's hash does not fit and its key names ") +
-                              (web ? "no plain GET request" : "no web address") + " (" +
-                              (e.Key.empty() ? "an empty key" : e.Key.substr(0, kShownKey)) +
-                              (e.Key.size() > kShownKey ? "...)" : ")"));
-            continue;
+            Problem(fileName, std::string("the metadata's hash does not fit and its key names ") +
+                                  (web ? "no plain GET request" : "no web address") + " (" +
+                                  (e.Key.empty() ? "an empty key" : e.Key.substr(0, kShownKey)) +
+                                  (e.Key.size() > kShownKey ? "...)" : ")"));
+            return;
         }
         if (!web) {
             ++counts_.NotWeb;
-            continue;
+            return;
         }
         if (e.Enhanced) {
             ++counts_.NotPlainGet;
-            continue;
+            return;
         }
         if (e.HashMismatch) {
             ++counts_.HashMismatch;
-            Problem(name, "the metadata's hash does not fit (torn write?): read as it is");
+            Problem(fileName, "the metadata's hash does not fit (torn write?): read as it is");
         }
         if (e.ChunkMismatch) {
             ++counts_.ChunkMismatch;
-            Problem(name, "the hash of the body does not fit: read as it is");
+            Problem(fileName, "the hash of the body does not fit: read as it is");
         }
         if (e.HasAltData)
             ++counts_.AltData;
         // The stored body is the bytes as sent, so Content-Length counts them.
-        const std::string length = FirefoxHeaderValue(e.ResponseHead, "Content-Length");
+        const std::string_view length = HeaderValue(e.ResponseHead, "Content-Length");
         if (!length.empty() && length.size() <= 18 &&
             std::all_of(length.begin(), length.end(),
                         [](char c) { return c >= '0' && c <= '9'; }) &&
-            std::stoull(length) > e.BodyLength) {
+            DecimalValue(length) > e.BodyLength) {
             ++counts_.Partial;
-            Problem(name, "only " + std::to_string(e.BodyLength) + " of " + length +
-                              " bytes of the body stored (an interrupted download)");
+            Problem(fileName, "only " + std::to_string(e.BodyLength) + " of " +
+                                  std::string(length) +
+                                  " bytes of the body stored (an interrupted download)");
         }
-        found.FileName = name;
         all.push_back(std::move(found));
+    };
+    // The files are read in batches; the bodies of those read whole are
+    // checked here, hashed two at a time side by side, before the batch is
+    // taken in the order of the file names.
+    constexpr std::size_t kBatch = 16;
+    std::vector<TReadBuffers> buffers(kBatch);
+    std::vector<TRead> batch;
+    batch.reserve(kBatch);
+    std::vector<std::string_view> bodies;
+    std::vector<std::uint32_t> hashes;
+    std::vector<TFirefoxEntry*> hashed;
+    auto flush = [&] {
+        bodies.clear();
+        hashed.clear();
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            TFirefoxEntry& e = batch[i].Found.Entry;
+            if (batch[i].Result != TReadResult::Ok || !buffers[i].Whole)
+                continue;
+            if (e.DataLength == 0 || e.DataLength > kChunkSize) {
+                CheckWholeBody(e, buffers[i]);
+                continue;
+            }
+            bodies.push_back(std::string_view(buffers[i].Tail).substr(0, e.DataLength));
+            hashed.push_back(&e);
+        }
+        hashes.resize(bodies.size());
+        FirefoxHashEach(bodies, hashes);
+        for (std::size_t i = 0; i < hashed.size(); ++i) {
+            const std::string_view stored = hashed[i]->ChunkHashes;
+            hashed[i]->ChunkMismatch =
+                stored.size() < 2 ||
+                static_cast<std::uint16_t>(hashes[i]) !=
+                    static_cast<std::uint16_t>((static_cast<unsigned char>(stored[0]) << 8) |
+                                               static_cast<unsigned char>(stored[1]));
+            hashed[i]->ChunksChecked = true;
+        }
+        for (TRead& read : batch)
+            take(read);
+        batch.clear();
+    };
+    char name[kEntryNameSize + 1] = {};
+    for (const TFileName& n : names) {
+        std::memcpy(name, n.data(), kEntryNameSize);
+        ++counts_.Files;
+        TRead& read = batch.emplace_back();
+        read.Found.FileName = n;
+        TReadBuffers& into = buffers[batch.size() - 1];
+        read.Result = ReadEntryFile(dirFd, name, read.Found.Entry, read.Why, into, false);
+        // Only a file read whole is kept to the end of the batch; the large
+        // metadata of another is let go at once.
+        if (!into.Whole && into.Tail.capacity() > kWhole)
+            std::string().swap(into.Tail);
+        if (batch.size() == kBatch)
+            flush();
     }
+    flush();
     ::closedir(dir); // closes dirFd
 
     // One entry per URL: the newest written, then the most recently used;
@@ -623,7 +765,8 @@ void TFirefoxCacheSource::Scan() {
     keyed_.reserve(all.size());
     for (std::size_t i = 0; i < all.size(); ++i) {
         const TFirefoxEntry& e = all[i].Entry;
-        keyed_.push_back({all[i].FileName, e.Key, e.Url, e.LastModified, deliver[i]});
+        keyed_.push_back({std::string(all[i].FileName.data(), kEntryNameSize), e.Key, e.Url,
+                          e.LastModified, deliver[i]});
         if (!deliver[i])
             ++counts_.Duplicates;
     }
@@ -659,7 +802,12 @@ bool TFirefoxCacheSource::Deliver(TRawCacheEntry& entry) {
     }
     current_ = next_;
     TFound& f = found_[next_++];
-    FillFirefoxRaw(f.Entry, entries_.native() + '/' + f.FileName, entry);
+    std::string path;
+    path.reserve(entries_.native().size() + 1 + kEntryNameSize);
+    path += entries_.native();
+    path += '/';
+    path.append(f.FileName.data(), kEntryNameSize);
+    FillFirefoxRaw(f.Entry, std::move(path), entry);
     return true;
 }
 

@@ -6,10 +6,12 @@
 
 #include "sources/cachesource.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +21,9 @@ namespace tarnhold {
 // Bob Jenkins' 32-bit "lookup2" hash, which Firefox keeps over each entry's
 // metadata and (low 16 bits) over each 256 KiB chunk of its body.
 std::uint32_t FirefoxHash(std::string_view data, std::uint32_t seed = 0);
+// FirefoxHash (seed 0) of each piece of data into hashes (as many), two at
+// a time side by side: in about half the time of one after the other.
+void FirefoxHashEach(std::span<const std::string_view> data, std::span<std::uint32_t> hashes);
 
 // How one entry file was read.
 enum class TFirefoxEntryStatus {
@@ -165,8 +170,10 @@ public:
     std::string ProfileLockHolder() const;
 
 private:
+    // An entry file's name: 40 hexadecimal digits.
+    using TFileName = std::array<char, 40>;
     struct TFound {
-        std::string FileName;
+        TFileName FileName;
         TFirefoxEntry Entry;
     };
     void Scan();
