@@ -407,6 +407,11 @@ bool TChromiumSourceBase::Advance(TRawCacheEntry& entry) {
             continue;
         current_ = i;
         Fill(item, entry);
+        // The reader has the head now; only a hidden copy is read again
+        // (ReadCopy), so a given-out entry's head is not kept twice while
+        // the tree is built from it.
+        if (!item.Shadowed)
+            std::string().swap(items_[i].Entry.Head);
         return true;
     }
     running_ = false;
