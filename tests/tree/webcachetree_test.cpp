@@ -283,6 +283,82 @@ TEST(CacheTreeDelete, DeletingTheRootEmptiesTheCacheButClearDoesNot) {
                                         "http://a/", "http://b/2.html", "http://b/", "http://"}));
 }
 
+TEST(CacheTreeDelete, FreedPlacesAreReusedWithoutDisturbingTheRest) {
+    // Deletions one by one, in a batch and of whole folders, each followed
+    // by new nodes that take the freed places: what stays keeps its names,
+    // entries and totals, and the new nodes are found as any other.
+    std::vector<testing::TEntrySpec> specs;
+    for (int i = 0; i < 40; ++i)
+        specs.push_back({"http://Host/Dir/File" + std::to_string(i) + ".html", "text/html", 1,
+                         static_cast<std::uint64_t>(i + 1)});
+    specs.push_back({"http://other/sub/keep.html", "text/html", 2, 1000});
+    auto tree = MakeTree(specs);
+    Refresh(*tree);
+    TWebCacheTreeNode* dir = tree->FindFolderByUrl("http://host/dir/x");
+    ASSERT_NE(dir, nullptr);
+    ASSERT_EQ(dir->Count(), 40);
+    EXPECT_EQ(dir->Name(), "Dir");
+    EXPECT_EQ(dir->LowerName(), "dir");
+
+    ASSERT_TRUE(tree->DeleteByUrl("http://host/dir/file7.html").Ok());
+    std::vector<TWebCacheTreeNode*> batch;
+    for (int i = 0; i < 40; i += 3)
+        if (i != 7)
+            batch.push_back(
+                tree->FindNodeByUrl("http://host/dir/file" + std::to_string(i) + ".html"));
+    ASSERT_TRUE(tree->DeleteNodes(batch).Ok());
+    const int left = 40 - 1 - static_cast<int>(batch.size());
+    ASSERT_EQ(dir->Count(), left);
+
+    std::vector<TWebCacheTreeNode*> added;
+    for (int i = 0; i < 30; ++i) {
+        auto entry = std::make_unique<TWebCacheEntryInfoEx>();
+        entry->Url = "http://Host/Dir/New" + std::to_string(i) + ".HTML";
+        entry->Size = 5;
+        added.push_back(tree->AddNode(dir, "New" + std::to_string(i) + ".HTML", std::move(entry)));
+    }
+    ASSERT_EQ(dir->Count(), left + 30);
+    for (int i = 0; i < 30; ++i) {
+        const std::string name = "new" + std::to_string(i) + ".html";
+        EXPECT_EQ(dir->FindChild(name), added[static_cast<std::size_t>(i)]) << name;
+        EXPECT_EQ(added[static_cast<std::size_t>(i)]->LowerName(), name);
+        EXPECT_EQ(added[static_cast<std::size_t>(i)]->Info.Url,
+                  "http://Host/Dir/New" + std::to_string(i) + ".HTML");
+    }
+    for (int i = 0; i < 40; ++i) {
+        const bool gone = i == 7 || i % 3 == 0;
+        TWebCacheTreeNode* node =
+            tree->FindNodeByUrl("http://host/dir/file" + std::to_string(i) + ".html");
+        EXPECT_EQ(node == nullptr, gone) << i;
+        if (node != nullptr) {
+            EXPECT_EQ(node->Info.Size, static_cast<std::uint64_t>(i + 1));
+            EXPECT_EQ(node->Name(), "File" + std::to_string(i) + ".html");
+            EXPECT_EQ(node->Parent(), dir);
+        }
+    }
+
+    // A renamed node is found by its new name only, in either case.
+    TWebCacheTreeNode* renamed = added[0];
+    renamed->SetName("renamed.html");
+    EXPECT_EQ(renamed->LowerName(), "renamed.html");
+    EXPECT_EQ(dir->FindChild("RENAMED.html"), renamed);
+    EXPECT_EQ(dir->FindChild("new0.html"), nullptr);
+
+    // A whole folder goes, and its places serve the next refresh.
+    ASSERT_TRUE(tree->DeleteNode(dir).Ok());
+    EXPECT_EQ(tree->FindNodeByUrl("http://host/"), nullptr);
+    TWebCacheTreeNode* keep = tree->FindNodeByUrl("http://other/sub/keep.html");
+    ASSERT_NE(keep, nullptr);
+    EXPECT_EQ(keep->Info.Size, 1000u);
+    EXPECT_EQ(tree->FindNodeByUrl("http://other/")->Info.Size, 1000u);
+    Refresh(*tree);
+    EXPECT_EQ(tree->CountFiles(tree->Root()), 1) << "the cache kept only the entry not deleted";
+    tree->Clear();
+    EXPECT_EQ(tree->Root()->Count(), 0);
+    Refresh(*tree);
+    EXPECT_EQ(tree->FindNodeByUrl("http://other/sub/keep.html")->Info.Size, 1000u);
+}
+
 TEST(CacheTreeCopyList, SortedByUrlIgnoringCaseWithoutDuplicates) {
     auto tree = MakeTree({{"http://h/B.html"}, {"http://h/a.html"}, {"http://h/c.html"}});
     Refresh(*tree);

@@ -17,8 +17,11 @@ namespace {
 // Lists larger than this get a name index beside them.
 constexpr std::size_t kIndexThreshold = 16;
 
-bool NodeLess(const std::unique_ptr<TWebCacheTreeNode>& a,
-              const std::unique_ptr<TWebCacheTreeNode>& b) {
+// Nodes per block of the pool: the first block, and the largest.
+constexpr std::size_t kFirstBlockNodes = 32;
+constexpr std::size_t kMaxBlockNodes = 8192;
+
+bool NodeLess(const TWebCacheTreeNode* a, const TWebCacheTreeNode* b) {
     int c = AnsiCompareStr(a->LowerName(), b->LowerName());
     if (c != 0)
         return c < 0;
@@ -60,19 +63,24 @@ void SubtractSize(TWebCacheTreeNode* parent, std::uint64_t size) {
 
 TWebCacheTreeNode::TWebCacheTreeNode(TWebCacheTree* tree, TWebCacheTreeNode* parent,
                                      std::string name, bool isFolder)
-    : IsFolder(isFolder), tree_(tree), parent_(parent), name_(std::move(name)),
-      lowerName_(AnsiLowerCase(name_)) {}
+    : IsFolder(isFolder), tree_(tree), parent_(parent) {
+    AssignName(std::move(name));
+}
 
-TWebCacheTreeNode::~TWebCacheTreeNode() {
-    // Destroy the subtree without recursion (see ForEachFolderPostOrder).
-    std::vector<std::unique_ptr<TWebCacheTreeNode>> pending = std::move(children_);
-    while (!pending.empty()) {
-        std::unique_ptr<TWebCacheTreeNode> node = std::move(pending.back());
-        pending.pop_back();
-        for (auto& child : node->children_)
-            pending.push_back(std::move(child));
-        node->children_.clear();
+void TWebCacheTreeNode::AssignName(std::string name) {
+    name_ = std::move(name);
+    // Most names are lower case already: the lower form is then the name.
+    lowerSame_ = true;
+    for (char c : name_) {
+        if (c >= 'A' && c <= 'Z') {
+            lowerSame_ = false;
+            break;
+        }
     }
+    if (lowerSame_)
+        lowerName_.clear();
+    else
+        AnsiLowerCaseTo(name_, lowerName_);
 }
 
 const std::string& TWebCacheTreeNode::DisplayName() const {
@@ -84,13 +92,11 @@ void TWebCacheTreeNode::SetName(std::string_view name) {
         return;
     if (parent_ != nullptr && !tree_->SortingSuspended()) {
         TWebCacheTree::LayoutScope layout(*tree_);
-        name_ = std::string(name);
-        lowerName_ = AnsiLowerCase(name_);
+        AssignName(std::string(name));
         parent_->SortChildren();
         return;
     }
-    name_ = std::string(name);
-    lowerName_ = AnsiLowerCase(name_);
+    AssignName(std::string(name));
     if (parent_ != nullptr)
         parent_->indexValid_ = false; // until the parent is sorted again
 }
@@ -130,7 +136,7 @@ std::string TWebCacheTreeNode::UrlText() const {
 
 int TWebCacheTreeNode::IndexOf(const TWebCacheTreeNode* child) const {
     for (std::size_t i = 0; i < children_.size(); ++i) {
-        if (children_[i].get() == child)
+        if (children_[i] == child)
             return static_cast<int>(i);
     }
     return -1;
@@ -158,8 +164,8 @@ void TWebCacheTreeNode::RebuildIndex() {
         index_ = std::make_unique<std::unordered_map<std::string_view, TWebCacheTreeNode*>>();
     index_->clear();
     index_->reserve(children_.size());
-    for (const auto& child : children_)
-        index_->emplace(child->lowerName_, child.get()); // the first of a name stays
+    for (TWebCacheTreeNode* child : children_)
+        index_->emplace(child->LowerName(), child); // the first of a name stays
     indexValid_ = true;
 }
 
@@ -172,9 +178,9 @@ TWebCacheTreeNode* TWebCacheTreeNode::FindChild(std::string_view name) const {
         auto it = index_->find(std::string_view(lower));
         return it == index_->end() ? nullptr : it->second;
     }
-    for (const auto& child : children_) {
-        if (child->lowerName_ == lower)
-            return child.get();
+    for (TWebCacheTreeNode* child : children_) {
+        if (child->LowerName() == lower)
+            return child;
     }
     return nullptr;
 }
@@ -187,44 +193,28 @@ TWebCacheTreeNode* TWebCacheTreeNode::FindFolderChild(std::string_view name) con
     // "http://h/x.html"); the folder, if there is one, is further on.
     thread_local std::string lower;
     AnsiLowerCaseTo(name, lower);
-    for (const auto& child : children_) {
-        if (child->IsFolder && child->lowerName_ == lower)
-            return child.get();
+    for (TWebCacheTreeNode* child : children_) {
+        if (child->IsFolder && child->LowerName() == lower)
+            return child;
     }
     return nullptr;
 }
 
-void TWebCacheTreeNode::Append(std::unique_ptr<TWebCacheTreeNode> child) {
-    TWebCacheTreeNode* raw = child.get();
-    children_.push_back(std::move(child));
+void TWebCacheTreeNode::Append(TWebCacheTreeNode* child) {
+    children_.push_back(child);
     if (index_ && indexValid_)
-        index_->emplace(raw->lowerName_, raw);
+        index_->emplace(child->LowerName(), child);
     else if (children_.size() > kIndexThreshold && (!index_ || indexValid_))
         RebuildIndex(); // the folder has just grown large
 }
 
-std::vector<std::unique_ptr<TWebCacheTreeNode>> TWebCacheTreeNode::DetachChildren() {
-    std::vector<std::unique_ptr<TWebCacheTreeNode>> out = std::move(children_);
-    children_.clear();
-    index_.reset();
-    indexValid_ = false;
-    return out;
-}
-
-void TWebCacheTreeNode::RemoveFirst(std::size_t count) {
-    children_.erase(children_.begin(), children_.begin() + static_cast<std::ptrdiff_t>(count));
-    RebuildIndex();
-}
-
-std::unique_ptr<TWebCacheTreeNode> TWebCacheTreeNode::Remove(TWebCacheTreeNode* child) {
-    auto it = std::find_if(children_.begin(), children_.end(),
-                           [&](const auto& c) { return c.get() == child; });
+bool TWebCacheTreeNode::Remove(TWebCacheTreeNode* child) {
+    auto it = std::find(children_.begin(), children_.end(), child);
     if (it == children_.end())
-        return nullptr;
-    std::unique_ptr<TWebCacheTreeNode> owned = std::move(*it);
+        return false;
     children_.erase(it);
     RebuildIndex();
-    return owned;
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -293,15 +283,73 @@ TWebCacheTree::LayoutScope::~LayoutScope() {
 
 TWebCacheTree::TWebCacheTree(std::unique_ptr<TCacheSource> source)
     : MimeTypesFile(kSystemMimeTypesFile),
-      root_(std::make_unique<TWebCacheTreeNode>(this, nullptr, "Web Cache", true)),
-      cache_(std::move(source)), crcTable_(MakeCrc32Table()) {}
+      root_(new TWebCacheTreeNode(this, nullptr, "Web Cache", true)), cache_(std::move(source)),
+      crcTable_(MakeCrc32Table()) {}
 
 TWebCacheTree::~TWebCacheTree() {
     (void)SaveDataFiles(); // a front end that reports failures saves before
     renameItems_.Clear();
     contentTypes_.Clear();
     observers_.clear();
-    root_->DetachChildren(); // without events, without touching the cache
+    FreeAllNodes(); // without events, without touching the cache
+    delete root_;
+}
+
+TWebCacheTreeNode* TWebCacheTree::NewNode(TWebCacheTreeNode* parent, std::string name,
+                                          bool isFolder) {
+    TWebCacheTreeNode* place = nullptr;
+    if (!freeNodes_.empty()) {
+        place = freeNodes_.back();
+        freeNodes_.pop_back();
+    } else {
+        if (blocks_.empty() || blockUsed_ == blocks_.back().capacity) {
+            std::size_t capacity = kFirstBlockNodes;
+            if (!blocks_.empty())
+                capacity = std::min(blocks_.back().capacity * 2, kMaxBlockNodes);
+            blocks_.reserve(blocks_.size() + 1);
+            blocks_.push_back({std::allocator<TWebCacheTreeNode>().allocate(capacity), capacity});
+            blockUsed_ = 0;
+        }
+        place = blocks_.back().nodes + blockUsed_++;
+    }
+    try {
+        return new (place) TWebCacheTreeNode(this, parent, std::move(name), isFolder);
+    } catch (...) {
+        freeNodes_.push_back(place);
+        throw;
+    }
+}
+
+void TWebCacheTree::FreeSubtree(TWebCacheTreeNode* node) {
+    // Without recursion (see ForEachFolderPostOrder).
+    std::vector<TWebCacheTreeNode*> pending{node};
+    while (!pending.empty()) {
+        TWebCacheTreeNode* n = pending.back();
+        pending.pop_back();
+        pending.insert(pending.end(), n->children_.begin(), n->children_.end());
+        n->~TWebCacheTreeNode();
+        freeNodes_.push_back(n);
+    }
+}
+
+void TWebCacheTree::FreeAllNodes() {
+    std::vector<TWebCacheTreeNode*> pending = std::move(root_->children_);
+    root_->children_.clear();
+    root_->index_.reset();
+    root_->indexValid_ = false;
+    while (!pending.empty()) {
+        TWebCacheTreeNode* n = pending.back();
+        pending.pop_back();
+        pending.insert(pending.end(), n->children_.begin(), n->children_.end());
+        n->~TWebCacheTreeNode();
+    }
+    for (const NodeBlock& block : blocks_)
+        std::allocator<TWebCacheTreeNode>().deallocate(block.nodes, block.capacity);
+    blocks_.clear();
+    blocks_.shrink_to_fit();
+    blockUsed_ = 0;
+    freeNodes_.clear();
+    freeNodes_.shrink_to_fit();
 }
 
 void TWebCacheTree::AddObserver(TWebCacheTreeObserver* observer) {
@@ -335,17 +383,20 @@ int TWebCacheTree::CountEntries() {
 TWebCacheTreeNode* TWebCacheTree::AddNode(TWebCacheTreeNode* parent, std::string_view name,
                                           std::unique_ptr<TWebCacheEntryInfoEx> entry) {
     ChangingScope changing(*this);
-    auto node =
-        std::make_unique<TWebCacheTreeNode>(this, parent, std::string(name), entry == nullptr);
+    TWebCacheTreeNode* raw = NewNode(parent, std::string(name), entry == nullptr);
     if (entry)
-        node->Info = std::move(*entry);
-    TWebCacheTreeNode* raw = node.get();
+        raw->Info = std::move(*entry);
     ++revision_;
     const bool tell = resetDepth_ == 0 && !observers_.empty();
     const int row = parent->Count();
     if (tell)
         Notify([&](TWebCacheTreeObserver& o) { o.NodesAboutToBeInserted(parent, row, row); });
-    parent->Append(std::move(node));
+    try {
+        parent->Append(raw);
+    } catch (...) {
+        FreeSubtree(raw);
+        throw;
+    }
     if (tell)
         Notify([&](TWebCacheTreeObserver& o) { o.NodesInserted(parent, row, row); });
     if (!SortingSuspended()) {
@@ -365,11 +416,11 @@ void TWebCacheTree::PrepareEntry(TWebCacheEntryInfoEx& entry) {
         ApplyLocalName(entry);
 }
 
-void TWebCacheTree::PlaceFile(std::unique_ptr<TWebCacheTreeNode> file, std::string& path) {
+void TWebCacheTree::PlaceFile(TWebCacheTreeNode* file, std::string& path) {
     if (OnEntry)
         OnEntry(*this, file->Info);
     path = AnsiReplaceAll(file->Info.DirUrl, "//", "/");
-    TWebCacheTreeNode* node = root_.get();
+    TWebCacheTreeNode* node = root_;
     std::size_t start = 0;
     int depth = 0;
     for (std::size_t slash; (slash = path.find('/', start)) != std::string::npos;
@@ -382,10 +433,9 @@ void TWebCacheTree::PlaceFile(std::unique_ptr<TWebCacheTreeNode> file, std::stri
             child = AddNode(node, segment, nullptr);
         node = child;
     }
-    file->name_ = file->Info.FileName; // may be empty
-    AnsiLowerCaseTo(file->name_, file->lowerName_);
+    file->AssignName(file->Info.FileName); // may be empty
     file->parent_ = node;
-    node->Append(std::move(file));
+    node->Append(file);
 }
 
 void TWebCacheTree::BuildTree(const TRefreshProgress& progress) {
@@ -395,31 +445,47 @@ void TWebCacheTree::BuildTree(const TRefreshProgress& progress) {
     Clear();
     // The cache is read once. Each entry is split and named while it is at
     // hand and kept in the file node it will be; the nodes are placed once
-    // all are read, so that the placing knows how many there are.
-    std::vector<std::unique_ptr<TWebCacheTreeNode>> files;
-    auto file = std::make_unique<TWebCacheTreeNode>(this, nullptr, std::string(), false);
+    // all are read, so that the placing knows how many there are. Until a
+    // node is placed it belongs to the list below, which frees what was not
+    // placed should the build stop half-way (an exception from a callback).
+    struct Unplaced {
+        TWebCacheTree& tree;
+        std::vector<TWebCacheTreeNode*> nodes;
+        std::size_t placed = 0;
+        ~Unplaced() {
+            for (std::size_t i = placed; i < nodes.size(); ++i) {
+                if (nodes[i] != nullptr)
+                    tree.FreeSubtree(nodes[i]);
+            }
+        }
+    } files{*this, {}};
+    files.nodes.push_back(nullptr);
+    TWebCacheTreeNode* file = files.nodes.back() = NewNode(nullptr, std::string(), false);
     if (cache_.FindFirst(file->Info)) {
         do {
             PrepareEntry(file->Info);
-            files.push_back(std::move(file));
             if (progress)
-                progress(TRefreshStage::Reading, static_cast<int>(files.size()), 0);
-            file = std::make_unique<TWebCacheTreeNode>(this, nullptr, std::string(), false);
+                progress(TRefreshStage::Reading, static_cast<int>(files.nodes.size()), 0);
+            files.nodes.push_back(nullptr);
+            file = files.nodes.back() = NewNode(nullptr, std::string(), false);
         } while (cache_.FindNext(file->Info));
     }
     cache_.FindClose();
-    file.reset(); // the last record received no entry
+    // The last record received no entry.
+    files.nodes.pop_back();
+    FreeSubtree(file);
 
-    const int total = static_cast<int>(files.size());
+    const int total = static_cast<int>(files.nodes.size());
     if (progress)
         progress(TRefreshStage::Building, 0, total);
     std::string path;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        PlaceFile(std::move(files[i]), path);
+    while (files.placed < files.nodes.size()) {
+        PlaceFile(files.nodes[files.placed], path);
+        ++files.placed;
         if (progress)
-            progress(TRefreshStage::Building, static_cast<int>(i + 1), total);
+            progress(TRefreshStage::Building, static_cast<int>(files.placed), total);
     }
-    UpdateFolderTotals(root_.get());
+    UpdateFolderTotals(root_);
 }
 
 void TWebCacheTree::Build() {
@@ -437,7 +503,7 @@ TError TWebCacheTree::Refresh(const TRefreshProgress& progress) {
         progress(TRefreshStage::Sorting, 1, 1);
         progress(TRefreshStage::Naming, 0, 1);
     }
-    RenameDuplicates(root_.get());
+    RenameDuplicates(root_);
     if (progress)
         progress(TRefreshStage::Naming, 1, 1);
     return cache_.Error();
@@ -446,13 +512,13 @@ TError TWebCacheTree::Refresh(const TRefreshProgress& progress) {
 void TWebCacheTree::SortAll() {
     ChangingScope changing(*this);
     LayoutScope layout(*this);
-    ForEachFolderPostOrder(root_.get(), [](TWebCacheTreeNode* n) { n->SortChildren(); });
+    ForEachFolderPostOrder(root_, [](TWebCacheTreeNode* n) { n->SortChildren(); });
 }
 
 void TWebCacheTree::Clear() {
     ChangingScope changing(*this);
     ResetScope reset(*this);
-    root_->DetachChildren(); // destroyed here, without events
+    FreeAllNodes(); // destroyed here, without events
     ++generation_;
     ++revision_;
 }
@@ -480,7 +546,13 @@ void TWebCacheTree::RemoveDeleted(TWebCacheTreeNode* parent, std::size_t count) 
         for (std::size_t i = 0; i < count; ++i)
             SubtractSize(parent, parent->children_[i]->Info.Size);
     }
-    parent->RemoveFirst(count);
+    auto& children = parent->children_;
+    const auto end = children.begin() + static_cast<std::ptrdiff_t>(count);
+    const std::vector<TWebCacheTreeNode*> removed(children.begin(), end);
+    children.erase(children.begin(), end);
+    parent->RebuildIndex();
+    for (TWebCacheTreeNode* node : removed)
+        FreeSubtree(node);
     Notify([&](TWebCacheTreeObserver& o) { o.NodesRemoved(parent, 0, last); });
 }
 
@@ -497,7 +569,7 @@ TError TWebCacheTree::DeleteChildren(TWebCacheTreeNode* start) {
     while (!stack.empty()) {
         Frame& top = stack.back();
         if (error.Ok() && top.next < top.folder->children_.size()) {
-            TWebCacheTreeNode* child = top.folder->children_[top.next].get();
+            TWebCacheTreeNode* child = top.folder->children_[top.next];
             if (child->IsFolder && child->Count() > 0) {
                 stack.push_back({child, 0});
                 continue;
@@ -525,8 +597,8 @@ TError TWebCacheTree::DeleteNode(TWebCacheTreeNode* node) {
     if (node == nullptr)
         return TError::FromErrno(ENOENT);
     ChangingScope changing(*this);
-    if (node == root_.get())
-        return DeleteChildren(root_.get());
+    if (node == root_)
+        return DeleteChildren(root_);
     TWebCacheTreeNode* parent = node->parent_;
     while (parent != nullptr) {
         const int row = parent->IndexOf(node);
@@ -539,12 +611,12 @@ TError TWebCacheTree::DeleteNode(TWebCacheTreeNode* node) {
         if (TError error = DeletionReaction(node))
             return error;
         Notify([&](TWebCacheTreeObserver& o) { o.NodesAboutToBeRemoved(parent, row, row); });
-        std::unique_ptr<TWebCacheTreeNode> owned = parent->Remove(node);
+        parent->Remove(node);
         if (!parent->Deleting)
-            SubtractSize(parent, owned->Info.Size);
-        owned.reset();
+            SubtractSize(parent, node->Info.Size);
+        FreeSubtree(node);
         Notify([&](TWebCacheTreeObserver& o) { o.NodesRemoved(parent, row, row); });
-        if (parent->Count() > 0 || parent == root_.get())
+        if (parent->Count() > 0 || parent == root_)
             break;
         // An emptied folder goes too, up to but never including the root.
         node = parent;
@@ -556,8 +628,8 @@ TError TWebCacheTree::DeleteNode(TWebCacheTreeNode* node) {
 TError TWebCacheTree::DeleteNodes(const std::vector<TWebCacheTreeNode*>& nodes) {
     ChangingScope changing(*this);
     std::unordered_set<const TWebCacheTreeNode*> listed(nodes.begin(), nodes.end());
-    if (listed.count(root_.get()) > 0)
-        return DeleteNode(root_.get());
+    if (listed.count(root_) > 0)
+        return DeleteNode(root_);
     // The nodes that go on their own: each once, none below another listed one.
     std::vector<TWebCacheTreeNode*> order;
     std::unordered_set<const TWebCacheTreeNode*> taken;
@@ -596,14 +668,15 @@ TError TWebCacheTree::DeleteNodes(const std::vector<TWebCacheTreeNode*>& nodes) 
                      });
     std::unordered_set<const TWebCacheTreeNode*> pruned;
     for (TWebCacheTreeNode* folder : parents) {
-        while (folder != root_.get() && pruned.count(folder) == 0 && folder->Count() == 0) {
+        while (folder != root_ && pruned.count(folder) == 0 && folder->Count() == 0) {
             TWebCacheTreeNode* above = folder->parent_;
             if (DeletionReaction(folder)) // a folder has no entry of its own to refuse
                 break;
             pruned.insert(folder);
             const int row = above->IndexOf(folder);
             Notify([&](TWebCacheTreeObserver& o) { o.NodesAboutToBeRemoved(above, row, row); });
-            above->Remove(folder);
+            if (above->Remove(folder))
+                FreeSubtree(folder);
             Notify([&](TWebCacheTreeObserver& o) { o.NodesRemoved(above, row, row); });
             folder = above;
         }
@@ -617,7 +690,7 @@ void TWebCacheTree::RemoveListed(TWebCacheTreeNode* parent,
     // The runs of consecutive rows that go.
     std::vector<std::pair<std::size_t, std::size_t>> runs; // first, last
     for (std::size_t i = 0; i < children.size(); ++i) {
-        if (gone.count(children[i].get()) == 0)
+        if (gone.count(children[i]) == 0)
             continue;
         if (!runs.empty() && runs.back().second + 1 == i)
             runs.back().second = i;
@@ -642,19 +715,28 @@ void TWebCacheTree::RemoveListed(TWebCacheTreeNode* parent,
             const int last = static_cast<int>(it->second);
             Notify([&](TWebCacheTreeObserver& o) { o.NodesAboutToBeRemoved(parent, first, last); });
             subtract(it->first, it->second);
+            const std::vector<TWebCacheTreeNode*> removed(children.begin() + first,
+                                                          children.begin() + last + 1);
             children.erase(children.begin() + first, children.begin() + last + 1);
+            for (TWebCacheTreeNode* node : removed)
+                FreeSubtree(node);
             Notify([&](TWebCacheTreeObserver& o) { o.NodesRemoved(parent, first, last); });
         }
     } else {
         ResetScope reset(*this);
         std::size_t keep = 0;
+        std::vector<TWebCacheTreeNode*> removed;
         for (std::size_t i = 0; i < children.size(); ++i) {
-            if (gone.count(children[i].get()) > 0)
+            if (gone.count(children[i]) > 0) {
                 subtract(i, i);
-            else
-                children[keep++] = std::move(children[i]);
+                removed.push_back(children[i]);
+            } else {
+                children[keep++] = children[i];
+            }
         }
         children.resize(keep);
+        for (TWebCacheTreeNode* node : removed)
+            FreeSubtree(node);
     }
     parent->RebuildIndex();
 }
@@ -667,7 +749,7 @@ TError TWebCacheTree::DeleteByUrl(std::string_view url) {
 }
 
 TWebCacheTreeNode* TWebCacheTree::WalkPath(std::string_view& path) const {
-    TWebCacheTreeNode* node = root_.get();
+    TWebCacheTreeNode* node = root_;
     int depth = 0;
     for (std::size_t slash; (slash = path.find('/')) != std::string_view::npos;) {
         if (++depth <= kMaxFolderDepth) {

@@ -44,18 +44,16 @@ constexpr int kMaxFolderDepth = 64;
 // write nothing, not even a cache, so any number of readers may share a tree
 // that no one changes.
 
+// Nodes are made and freed by their tree only (see TWebCacheTree::NewNode).
 class TWebCacheTreeNode {
 public:
-    TWebCacheTreeNode(TWebCacheTree* tree, TWebCacheTreeNode* parent, std::string name,
-                      bool isFolder);
-    ~TWebCacheTreeNode();
     TWebCacheTreeNode(const TWebCacheTreeNode&) = delete;
     TWebCacheTreeNode& operator=(const TWebCacheTreeNode&) = delete;
 
     TWebCacheTree* Tree() const { return tree_; }
     TWebCacheTreeNode* Parent() const { return parent_; }
     const std::string& Name() const { return name_; }
-    const std::string& LowerName() const { return lowerName_; }
+    const std::string& LowerName() const { return lowerSame_ ? name_ : lowerName_; }
     // Name, or the tree's DefaultFileName when Name is empty.
     const std::string& DisplayName() const;
     // Stores a changed name and, unless the tree suspends sorting, re-sorts
@@ -73,9 +71,7 @@ public:
     std::string UrlText() const;
 
     int Count() const { return static_cast<int>(children_.size()); }
-    TWebCacheTreeNode* Items(int index) const {
-        return children_[static_cast<std::size_t>(index)].get();
-    }
+    TWebCacheTreeNode* Items(int index) const { return children_[static_cast<std::size_t>(index)]; }
     // The row of a child, or -1.
     int IndexOf(const TWebCacheTreeNode* child) const;
     int Level() const;
@@ -95,19 +91,24 @@ public:
 
 private:
     friend class TWebCacheTree;
-    void Append(std::unique_ptr<TWebCacheTreeNode> child);
-    std::vector<std::unique_ptr<TWebCacheTreeNode>> DetachChildren();
-    // Removes (and destroys) the first count children.
-    void RemoveFirst(std::size_t count);
-    std::unique_ptr<TWebCacheTreeNode> Remove(TWebCacheTreeNode* child);
+    TWebCacheTreeNode(TWebCacheTree* tree, TWebCacheTreeNode* parent, std::string name,
+                      bool isFolder);
+    ~TWebCacheTreeNode() = default;
+    // Stores name and its lower-cased form (kept apart only when it differs).
+    void AssignName(std::string name);
+    void Append(TWebCacheTreeNode* child);
+    // Takes child out of the list (it is not freed); false when it is not there.
+    bool Remove(TWebCacheTreeNode* child);
     // Rebuilds the name index of a large folder (drops it for a small one).
     void RebuildIndex();
 
     TWebCacheTree* tree_;
     TWebCacheTreeNode* parent_;
     std::string name_;
-    std::string lowerName_;
-    std::vector<std::unique_ptr<TWebCacheTreeNode>> children_;
+    std::string lowerName_; // empty while lowerSame_
+    bool lowerSame_ = true; // the name has no upper-case letters
+    // Not owned: every node belongs to its tree's node pool.
+    std::vector<TWebCacheTreeNode*> children_;
     // Lower name -> first child of that name, for large folders, so that a
     // rebuild costs the same per entry whatever the folder's size. Kept up to
     // date by the operations that change the children (building, sorting,
@@ -192,7 +193,7 @@ public:
     TWebCacheTree(const TWebCacheTree&) = delete;
     TWebCacheTree& operator=(const TWebCacheTree&) = delete;
 
-    TWebCacheTreeNode* Root() const { return root_.get(); }
+    TWebCacheTreeNode* Root() const { return root_; }
     TWebCache& Cache() { return cache_; }
     const TCrc32Table& Crc32Table() const { return crcTable_; }
 
@@ -336,7 +337,7 @@ private:
     // The split of an entry's URL (or of its rename item) and its local name.
     void PrepareEntry(TWebCacheEntryInfoEx& entry);
     // Hangs a prepared file node into the folders of its DirUrl.
-    void PlaceFile(std::unique_ptr<TWebCacheTreeNode> file, std::string& path);
+    void PlaceFile(TWebCacheTreeNode* file, std::string& path);
     // Raises OnChanging once for the outermost changing operation.
     class ChangingScope {
     public:
@@ -364,7 +365,25 @@ private:
                       const std::unordered_set<const TWebCacheTreeNode*>& gone);
     TWebCacheTreeNode* WalkPath(std::string_view& path) const;
 
-    std::unique_ptr<TWebCacheTreeNode> root_;
+    // The node pool. Nodes are made in blocks, each as large as all before
+    // it (up to a limit), so that a tree of a million entries costs a few
+    // hundred allocations instead of one per node; a freed node's place is
+    // reused. Freeing the whole tree destroys the nodes and gives the blocks
+    // back at once.
+    TWebCacheTreeNode* NewNode(TWebCacheTreeNode* parent, std::string name, bool isFolder);
+    // Destroys node and every node below it and returns their places to the
+    // pool. The node must be out of its parent's list (or be unplaced).
+    void FreeSubtree(TWebCacheTreeNode* node);
+    // Destroys every node below the root and releases the pool's blocks.
+    void FreeAllNodes();
+    struct NodeBlock {
+        TWebCacheTreeNode* nodes;
+        std::size_t capacity;
+    };
+    std::vector<NodeBlock> blocks_;
+    std::size_t blockUsed_ = 0; // places taken in the last block
+    std::vector<TWebCacheTreeNode*> freeNodes_;
+    TWebCacheTreeNode* root_;
     TWebCache cache_;
     TCrc32Table crcTable_;
     TWebCacheRenameItems renameItems_;
