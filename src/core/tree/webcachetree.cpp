@@ -17,16 +17,12 @@ namespace {
 // Lists larger than this get a name index beside them.
 constexpr std::size_t kIndexThreshold = 16;
 
-// Nodes per block of the pool: the first block, and the largest.
-constexpr std::size_t kFirstBlockNodes = 32;
-constexpr std::size_t kMaxBlockNodes = 8192;
-
 bool NodeLess(const TWebCacheTreeNode* a, const TWebCacheTreeNode* b) {
     int c = AnsiCompareStr(a->LowerName(), b->LowerName());
     if (c != 0)
         return c < 0;
     // Equal names: the newer first.
-    return CompareSystemTime(a->Info.LastModified, b->Info.LastModified) > 0;
+    return CompareSystemTime(a->LastModified(), b->LastModified()) > 0;
 }
 
 // Visits every folder below and including start, each after all folders
@@ -52,19 +48,25 @@ template <typename Visit> void ForEachFolderPostOrder(TWebCacheTreeNode* start, 
     }
 }
 
-void SubtractSize(TWebCacheTreeNode* parent, std::uint64_t size) {
-    parent->Info.Size = parent->Info.Size >= size ? parent->Info.Size - size : 0;
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------
 // TWebCacheTreeNode
 
 TWebCacheTreeNode::TWebCacheTreeNode(TWebCacheTree* tree, TWebCacheTreeNode* parent,
-                                     std::string name, bool isFolder)
-    : IsFolder(isFolder), tree_(tree), parent_(parent) {
+                                     std::string name, TWebCacheEntryInfoEx* entry)
+    : IsFolder(entry == nullptr), tree_(tree), parent_(parent), entry_(entry) {
     AssignName(std::move(name));
+}
+
+TWebCacheTreeNode::~TWebCacheTreeNode() {
+    if (entry_ != nullptr)
+        tree_->entryPool_.Give(entry_);
+}
+
+const TWebCacheEntryInfoEx& TWebCacheTreeNode::EmptyEntry() {
+    static const TWebCacheEntryInfoEx empty;
+    return empty;
 }
 
 void TWebCacheTreeNode::AssignName(std::string name) {
@@ -103,7 +105,7 @@ void TWebCacheTreeNode::SetName(std::string_view name) {
 
 std::string TWebCacheTreeNode::DirUrl() const {
     if (!IsFolder || parent_ == nullptr)
-        return Info.DirUrl;
+        return Info().DirUrl;
     std::vector<const TWebCacheTreeNode*> chain;
     std::size_t length = 0;
     for (const TWebCacheTreeNode* n = this; n->parent_ != nullptr; n = n->parent_) {
@@ -223,7 +225,7 @@ bool TWebCacheTreeNode::Remove(TWebCacheTreeNode* child) {
 bool TWebCacheTreeNodeCopyList::Add(TWebCacheTreeNode* node) {
     if (!members_.insert(node).second)
         return false;
-    pending_.push_back(Entry{AnsiLowerCase(node->Info.Url), node});
+    pending_.push_back(Entry{AnsiLowerCase(node->Info().Url), node});
     node->Copied = false;
     return true;
 }
@@ -241,7 +243,7 @@ TWebCacheTreeNode* TWebCacheTreeNodeCopyList::Items(int index) const {
 void TWebCacheTreeNodeCopyList::Merge() const {
     auto less = [](const Entry& a, const Entry& b) {
         const int c = AnsiCompareStr(a.lowerUrl, b.lowerUrl);
-        return c != 0 ? c < 0 : a.node->Info.Url < b.node->Info.Url;
+        return c != 0 ? c < 0 : a.node->Info().Url < b.node->Info().Url;
     };
     std::sort(pending_.begin(), pending_.end(), less);
     const std::size_t middle = sorted_.size();
@@ -283,7 +285,7 @@ TWebCacheTree::LayoutScope::~LayoutScope() {
 
 TWebCacheTree::TWebCacheTree(std::unique_ptr<TCacheSource> source)
     : MimeTypesFile(kSystemMimeTypesFile),
-      root_(new TWebCacheTreeNode(this, nullptr, "Web Cache", true)), cache_(std::move(source)),
+      root_(new TWebCacheTreeNode(this, nullptr, "Web Cache", nullptr)), cache_(std::move(source)),
       crcTable_(MakeCrc32Table()) {}
 
 TWebCacheTree::~TWebCacheTree() {
@@ -297,25 +299,12 @@ TWebCacheTree::~TWebCacheTree() {
 
 TWebCacheTreeNode* TWebCacheTree::NewNode(TWebCacheTreeNode* parent, std::string name,
                                           bool isFolder) {
-    TWebCacheTreeNode* place = nullptr;
-    if (!freeNodes_.empty()) {
-        place = freeNodes_.back();
-        freeNodes_.pop_back();
-    } else {
-        if (blocks_.empty() || blockUsed_ == blocks_.back().capacity) {
-            std::size_t capacity = kFirstBlockNodes;
-            if (!blocks_.empty())
-                capacity = std::min(blocks_.back().capacity * 2, kMaxBlockNodes);
-            blocks_.reserve(blocks_.size() + 1);
-            blocks_.push_back({std::allocator<TWebCacheTreeNode>().allocate(capacity), capacity});
-            blockUsed_ = 0;
-        }
-        place = blocks_.back().nodes + blockUsed_++;
-    }
+    TWebCacheEntryInfoEx* entry = isFolder ? nullptr : entryPool_.Make();
     try {
-        return new (place) TWebCacheTreeNode(this, parent, std::move(name), isFolder);
+        return nodePool_.Make(this, parent, std::move(name), entry);
     } catch (...) {
-        freeNodes_.push_back(place);
+        if (entry != nullptr)
+            entryPool_.Give(entry);
         throw;
     }
 }
@@ -327,8 +316,7 @@ void TWebCacheTree::FreeSubtree(TWebCacheTreeNode* node) {
         TWebCacheTreeNode* n = pending.back();
         pending.pop_back();
         pending.insert(pending.end(), n->children_.begin(), n->children_.end());
-        n->~TWebCacheTreeNode();
-        freeNodes_.push_back(n);
+        nodePool_.Give(n);
     }
 }
 
@@ -343,13 +331,8 @@ void TWebCacheTree::FreeAllNodes() {
         pending.insert(pending.end(), n->children_.begin(), n->children_.end());
         n->~TWebCacheTreeNode();
     }
-    for (const NodeBlock& block : blocks_)
-        std::allocator<TWebCacheTreeNode>().deallocate(block.nodes, block.capacity);
-    blocks_.clear();
-    blocks_.shrink_to_fit();
-    blockUsed_ = 0;
-    freeNodes_.clear();
-    freeNodes_.shrink_to_fit();
+    nodePool_.Release();
+    entryPool_.Release();
 }
 
 void TWebCacheTree::AddObserver(TWebCacheTreeObserver* observer) {
@@ -385,7 +368,7 @@ TWebCacheTreeNode* TWebCacheTree::AddNode(TWebCacheTreeNode* parent, std::string
     ChangingScope changing(*this);
     TWebCacheTreeNode* raw = NewNode(parent, std::string(name), entry == nullptr);
     if (entry)
-        raw->Info = std::move(*entry);
+        *raw->entry_ = std::move(*entry);
     ++revision_;
     const bool tell = resetDepth_ == 0 && !observers_.empty();
     const int row = parent->Count();
@@ -418,8 +401,8 @@ void TWebCacheTree::PrepareEntry(TWebCacheEntryInfoEx& entry) {
 
 void TWebCacheTree::PlaceFile(TWebCacheTreeNode* file, std::string& path) {
     if (OnEntry)
-        OnEntry(*this, file->Info);
-    path = AnsiReplaceAll(file->Info.DirUrl, "//", "/");
+        OnEntry(*this, file->Info());
+    path = AnsiReplaceAll(file->Info().DirUrl, "//", "/");
     TWebCacheTreeNode* node = root_;
     std::size_t start = 0;
     int depth = 0;
@@ -433,7 +416,7 @@ void TWebCacheTree::PlaceFile(TWebCacheTreeNode* file, std::string& path) {
             child = AddNode(node, segment, nullptr);
         node = child;
     }
-    file->AssignName(file->Info.FileName); // may be empty
+    file->AssignName(file->Info().FileName); // may be empty
     file->parent_ = node;
     node->Append(file);
 }
@@ -461,14 +444,14 @@ void TWebCacheTree::BuildTree(const TRefreshProgress& progress) {
     } files{*this, {}};
     files.nodes.push_back(nullptr);
     TWebCacheTreeNode* file = files.nodes.back() = NewNode(nullptr, std::string(), false);
-    if (cache_.FindFirst(file->Info)) {
+    if (cache_.FindFirst(*file->entry_)) {
         do {
-            PrepareEntry(file->Info);
+            PrepareEntry(*file->entry_);
             if (progress)
                 progress(TRefreshStage::Reading, static_cast<int>(files.nodes.size()), 0);
             files.nodes.push_back(nullptr);
             file = files.nodes.back() = NewNode(nullptr, std::string(), false);
-        } while (cache_.FindNext(file->Info));
+        } while (cache_.FindNext(*file->entry_));
     }
     cache_.FindClose();
     // The last record received no entry.
@@ -526,10 +509,11 @@ void TWebCacheTree::Clear() {
 TError TWebCacheTree::DeletionReaction(TWebCacheTreeNode* node) {
     std::string url = node->UrlText();
     if (!node->IsFolder) {
-        TError error = cache_.DeleteEntry(node->Info.Url);
+        TError error = cache_.DeleteEntry(node->Info().Url);
         // An entry the cache no longer holds is as good as deleted.
         if (error && error.Code() != ENOENT)
-            return TError::Message(AnsiToUtf8(node->Info.Url) + ": " + error.Text(), error.Code());
+            return TError::Message(AnsiToUtf8(node->Info().Url) + ": " + error.Text(),
+                                   error.Code());
     }
     node->Deleting = true;
     ++revision_; // the node is freed once its folder lets it go
@@ -544,7 +528,7 @@ void TWebCacheTree::RemoveDeleted(TWebCacheTreeNode* parent, std::size_t count) 
     Notify([&](TWebCacheTreeObserver& o) { o.NodesAboutToBeRemoved(parent, 0, last); });
     if (!parent->Deleting) {
         for (std::size_t i = 0; i < count; ++i)
-            SubtractSize(parent, parent->children_[i]->Info.Size);
+            parent->SubtractFromTotal(parent->children_[i]->Size());
     }
     auto& children = parent->children_;
     const auto end = children.begin() + static_cast<std::ptrdiff_t>(count);
@@ -613,7 +597,7 @@ TError TWebCacheTree::DeleteNode(TWebCacheTreeNode* node) {
         Notify([&](TWebCacheTreeObserver& o) { o.NodesAboutToBeRemoved(parent, row, row); });
         parent->Remove(node);
         if (!parent->Deleting)
-            SubtractSize(parent, node->Info.Size);
+            parent->SubtractFromTotal(node->Size());
         FreeSubtree(node);
         Notify([&](TWebCacheTreeObserver& o) { o.NodesRemoved(parent, row, row); });
         if (parent->Count() > 0 || parent == root_)
@@ -702,7 +686,7 @@ void TWebCacheTree::RemoveListed(TWebCacheTreeNode* parent,
     auto subtract = [&](std::size_t first, std::size_t last) {
         if (!parent->Deleting) {
             for (std::size_t i = first; i <= last; ++i)
-                SubtractSize(parent, children[i]->Info.Size);
+                parent->SubtractFromTotal(children[i]->Size());
         }
     };
     // A few runs are told row by row, from the back so the rows stay true;
@@ -798,12 +782,12 @@ void TWebCacheTree::UpdateFolderTotals(TWebCacheTreeNode* node) {
         SYSTEMTIME latest{};
         for (int i = 0; i < folder->Count(); ++i) {
             const TWebCacheTreeNode* child = folder->Items(i);
-            if (CompareSystemTime(child->Info.LastModified, latest) > 0)
-                latest = child->Info.LastModified;
-            size += child->Info.Size;
+            if (CompareSystemTime(child->LastModified(), latest) > 0)
+                latest = child->LastModified();
+            size += child->Size();
         }
-        folder->Info.Size = size;
-        folder->Info.LastModified = latest;
+        folder->size_ = size;
+        folder->lastModified_ = latest;
     });
 }
 
@@ -813,9 +797,9 @@ std::string TWebCacheTree::GetTitle(std::string_view url) const {
     if (file.empty())
         file = DefaultFileName;
     const TWebCacheTreeNode* node = FindNodeByUrl(dir + file);
-    if (node == nullptr || node->IsFolder || !IsHtmlEntry(node->Info))
+    if (node == nullptr || node->IsFolder || !IsHtmlEntry(node->Info()))
         return {};
-    return ReadPageTitle(node->Info);
+    return ReadPageTitle(node->Info());
 }
 
 } // namespace tarnhold

@@ -18,15 +18,82 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace tarnhold {
 
 class TWebCacheTree;
+
+// Objects of one type made in blocks, each as large as all before it (up to
+// a limit), so that a tree of a million entries costs a few hundred
+// allocations instead of one per object; the place of an object given back
+// is reused. Release frees every block at once.
+template <typename T> class TBlockPool {
+public:
+    TBlockPool() = default;
+    ~TBlockPool() { Release(); }
+    TBlockPool(const TBlockPool&) = delete;
+    TBlockPool& operator=(const TBlockPool&) = delete;
+
+    // Constructs an object in a free place.
+    template <typename... Args> T* Make(Args&&... args) {
+        T* place = Take();
+        try {
+            return new (place) T(std::forward<Args>(args)...);
+        } catch (...) {
+            free_.push_back(place);
+            throw;
+        }
+    }
+    // Destroys the object and keeps its place for the next.
+    void Give(T* object) {
+        object->~T();
+        free_.push_back(object);
+    }
+    // Frees every block. The objects in them must have been destroyed.
+    void Release() {
+        for (const Block& block : blocks_)
+            std::allocator<T>().deallocate(block.items, block.capacity);
+        blocks_.clear();
+        blocks_.shrink_to_fit();
+        used_ = 0;
+        free_.clear();
+        free_.shrink_to_fit();
+    }
+
+private:
+    static constexpr std::size_t kFirstBlock = 32;
+    static constexpr std::size_t kMaxBlock = 8192;
+    struct Block {
+        T* items;
+        std::size_t capacity;
+    };
+    T* Take() {
+        if (!free_.empty()) {
+            T* place = free_.back();
+            free_.pop_back();
+            return place;
+        }
+        if (blocks_.empty() || used_ == blocks_.back().capacity) {
+            const std::size_t capacity =
+                blocks_.empty() ? kFirstBlock : std::min(blocks_.back().capacity * 2, kMaxBlock);
+            blocks_.reserve(blocks_.size() + 1);
+            blocks_.push_back({std::allocator<T>().allocate(capacity), capacity});
+            used_ = 0;
+        }
+        return blocks_.back().items + used_++;
+    }
+
+    std::vector<Block> blocks_;
+    std::size_t used_ = 0; // places taken in the last block
+    std::vector<T*> free_;
+};
 
 // Folders nest at most this deep below the root; the segments of a path
 // beyond it are passed over (in building, in lookups and in the paths of
@@ -83,17 +150,31 @@ public:
     TWebCacheTreeNode* FindFolderChild(std::string_view name) const;
 
     bool IsFolder = true;
-    // For a folder: its totals (Size, LastModified); its other fields stay
-    // empty (see DirUrl).
-    TWebCacheEntryInfoEx Info;
+    // The cache entry of a file. A folder carries none: its Info is an empty
+    // entry that every folder shares (see DirUrl for its URL), and its totals
+    // are its Size and LastModified.
+    const TWebCacheEntryInfoEx& Info() const { return entry_ != nullptr ? *entry_ : EmptyEntry(); }
+    // A file's entry, to be changed; null for a folder.
+    TWebCacheEntryInfoEx* MutableInfo() { return entry_; }
+    // A file: the size and time of its entry. A folder: the total size of its
+    // files (which may pass 4 GiB) and the newest time among them.
+    std::uint64_t Size() const { return entry_ != nullptr ? entry_->Size : size_; }
+    const SYSTEMTIME& LastModified() const {
+        return entry_ != nullptr ? entry_->LastModified : lastModified_;
+    }
     bool Deleting = false;
     bool Copied = false;
 
 private:
     friend class TWebCacheTree;
+    friend class TBlockPool<TWebCacheTreeNode>;
+    // A file when entry is given (the tree's pool holds it), else a folder.
     TWebCacheTreeNode(TWebCacheTree* tree, TWebCacheTreeNode* parent, std::string name,
-                      bool isFolder);
-    ~TWebCacheTreeNode() = default;
+                      TWebCacheEntryInfoEx* entry);
+    ~TWebCacheTreeNode();
+    static const TWebCacheEntryInfoEx& EmptyEntry();
+    // A folder's total size less size (never below zero).
+    void SubtractFromTotal(std::uint64_t size) { size_ = size_ >= size ? size_ - size : 0; }
     // Stores name and its lower-cased form (kept apart only when it differs).
     void AssignName(std::string name);
     void Append(TWebCacheTreeNode* child);
@@ -116,6 +197,10 @@ private:
     // then scan the list instead of writing it.
     std::unique_ptr<std::unordered_map<std::string_view, TWebCacheTreeNode*>> index_;
     bool indexValid_ = false;
+    TWebCacheEntryInfoEx* entry_; // files only
+    // Folders only: the totals.
+    std::uint64_t size_ = 0;
+    SYSTEMTIME lastModified_{};
 };
 
 // Node references that a copy works through, in the order of the lower-cased
@@ -365,24 +450,16 @@ private:
                       const std::unordered_set<const TWebCacheTreeNode*>& gone);
     TWebCacheTreeNode* WalkPath(std::string_view& path) const;
 
-    // The node pool. Nodes are made in blocks, each as large as all before
-    // it (up to a limit), so that a tree of a million entries costs a few
-    // hundred allocations instead of one per node; a freed node's place is
-    // reused. Freeing the whole tree destroys the nodes and gives the blocks
-    // back at once.
+    // Nodes and the entries of files come from the tree's pools; freeing the
+    // whole tree destroys them and gives the blocks back at once.
     TWebCacheTreeNode* NewNode(TWebCacheTreeNode* parent, std::string name, bool isFolder);
     // Destroys node and every node below it and returns their places to the
-    // pool. The node must be out of its parent's list (or be unplaced).
+    // pools. The node must be out of its parent's list (or be unplaced).
     void FreeSubtree(TWebCacheTreeNode* node);
-    // Destroys every node below the root and releases the pool's blocks.
+    // Destroys every node below the root and releases the pools' blocks.
     void FreeAllNodes();
-    struct NodeBlock {
-        TWebCacheTreeNode* nodes;
-        std::size_t capacity;
-    };
-    std::vector<NodeBlock> blocks_;
-    std::size_t blockUsed_ = 0; // places taken in the last block
-    std::vector<TWebCacheTreeNode*> freeNodes_;
+    TBlockPool<TWebCacheEntryInfoEx> entryPool_;
+    TBlockPool<TWebCacheTreeNode> nodePool_;
     TWebCacheTreeNode* root_;
     TWebCache cache_;
     TCrc32Table crcTable_;
