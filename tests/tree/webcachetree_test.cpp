@@ -154,6 +154,19 @@ TEST(CacheTreeBuild, FoldersHoldTotalsButNoEntry) {
     EXPECT_EQ(d->LastModified().wDay, 20);
     EXPECT_EQ(tree->FindNodeByUrl("http://h/")->Info().Size, 0u);
 
+    // A file has no children to find; a folder's lower-case name follows
+    // its renames both ways.
+    EXPECT_EQ(small->Count(), 0);
+    EXPECT_EQ(small->FindChild("small.html"), nullptr);
+    EXPECT_EQ(small->FindFolderChild(""), nullptr);
+    d->SetName("Docs");
+    EXPECT_EQ(d->LowerName(), "docs");
+    EXPECT_EQ(tree->FindNodeByUrl("http://h/DOCS/small.html"), small);
+    d->SetName("d");
+    EXPECT_EQ(d->LowerName(), "d");
+    EXPECT_EQ(tree->FindNodeByUrl("http://h/docs/small.html"), nullptr);
+    EXPECT_EQ(tree->FindNodeByUrl("http://h/D/small.html"), small);
+
     // A folder added by hand has no entry either; a file added by hand
     // carries the entry it was given.
     TWebCacheTreeNode* added = tree->AddNode(d, "sub", nullptr);

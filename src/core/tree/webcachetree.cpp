@@ -62,6 +62,19 @@ TWebCacheTreeNode::TWebCacheTreeNode(TWebCacheTree* tree, TWebCacheTreeNode* par
 TWebCacheTreeNode::~TWebCacheTreeNode() {
     if (entry_ != nullptr)
         tree_->entryPool_.Give(entry_);
+    if (folder_ != nullptr && folder_ != &tree_->rootPart_)
+        tree_->folderPool_.Give(folder_);
+}
+
+const std::vector<TWebCacheTreeNode*>& TWebCacheTreeNode::NoChildren() {
+    static const std::vector<TWebCacheTreeNode*> none;
+    return none;
+}
+
+TWebCacheTreeNode::FolderPart& TWebCacheTreeNode::Part() {
+    if (folder_ == nullptr)
+        folder_ = tree_->folderPool_.Make();
+    return *folder_;
 }
 
 const TWebCacheEntryInfoEx& TWebCacheTreeNode::EmptyEntry() {
@@ -72,17 +85,15 @@ const TWebCacheEntryInfoEx& TWebCacheTreeNode::EmptyEntry() {
 void TWebCacheTreeNode::AssignName(std::string name) {
     name_ = std::move(name);
     // Most names are lower case already: the lower form is then the name.
-    lowerSame_ = true;
-    for (char c : name_) {
-        if (c >= 'A' && c <= 'Z') {
-            lowerSame_ = false;
-            break;
-        }
+    const bool same =
+        std::none_of(name_.begin(), name_.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+    if (same) {
+        lowerName_.reset();
+        return;
     }
-    if (lowerSame_)
-        lowerName_.clear();
-    else
-        AnsiLowerCaseTo(name_, lowerName_);
+    if (!lowerName_)
+        lowerName_ = std::make_unique<std::string>();
+    AnsiLowerCaseTo(name_, *lowerName_);
 }
 
 const std::string& TWebCacheTreeNode::DisplayName() const {
@@ -100,7 +111,7 @@ void TWebCacheTreeNode::SetName(std::string_view name) {
     }
     AssignName(std::string(name));
     if (parent_ != nullptr)
-        parent_->indexValid_ = false; // until the parent is sorted again
+        parent_->Part().indexValid = false; // until the parent is sorted again
 }
 
 std::string TWebCacheTreeNode::DirUrl() const {
@@ -137,8 +148,9 @@ std::string TWebCacheTreeNode::UrlText() const {
 }
 
 int TWebCacheTreeNode::IndexOf(const TWebCacheTreeNode* child) const {
-    for (std::size_t i = 0; i < children_.size(); ++i) {
-        if (children_[i] == child)
+    const auto& children = Children();
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        if (children[i] == child)
             return static_cast<int>(i);
     }
     return -1;
@@ -152,23 +164,28 @@ int TWebCacheTreeNode::Level() const {
 }
 
 void TWebCacheTreeNode::SortChildren() {
-    std::sort(children_.begin(), children_.end(), NodeLess);
+    if (folder_ == nullptr)
+        return; // nothing to sort
+    std::sort(folder_->children.begin(), folder_->children.end(), NodeLess);
     RebuildIndex(); // the first child of a name may have changed
 }
 
 void TWebCacheTreeNode::RebuildIndex() {
-    if (children_.size() <= kIndexThreshold) {
-        index_.reset();
-        indexValid_ = false;
+    if (folder_ == nullptr)
+        return;
+    FolderPart& part = *folder_;
+    if (part.children.size() <= kIndexThreshold) {
+        part.index.reset();
+        part.indexValid = false;
         return;
     }
-    if (!index_)
-        index_ = std::make_unique<std::unordered_map<std::string_view, TWebCacheTreeNode*>>();
-    index_->clear();
-    index_->reserve(children_.size());
-    for (TWebCacheTreeNode* child : children_)
-        index_->emplace(child->LowerName(), child); // the first of a name stays
-    indexValid_ = true;
+    if (!part.index)
+        part.index = std::make_unique<std::unordered_map<std::string_view, TWebCacheTreeNode*>>();
+    part.index->clear();
+    part.index->reserve(part.children.size());
+    for (TWebCacheTreeNode* child : part.children)
+        part.index->emplace(child->LowerName(), child); // the first of a name stays
+    part.indexValid = true;
 }
 
 TWebCacheTreeNode* TWebCacheTreeNode::FindChild(std::string_view name) const {
@@ -176,11 +193,13 @@ TWebCacheTreeNode* TWebCacheTreeNode::FindChild(std::string_view name) const {
     // lower-cased name goes to a buffer that is reused (one per thread).
     thread_local std::string lower;
     AnsiLowerCaseTo(name, lower);
-    if (index_ && indexValid_) {
-        auto it = index_->find(std::string_view(lower));
-        return it == index_->end() ? nullptr : it->second;
+    if (folder_ == nullptr)
+        return nullptr;
+    if (folder_->index && folder_->indexValid) {
+        auto it = folder_->index->find(std::string_view(lower));
+        return it == folder_->index->end() ? nullptr : it->second;
     }
-    for (TWebCacheTreeNode* child : children_) {
+    for (TWebCacheTreeNode* child : folder_->children) {
         if (child->LowerName() == lower)
             return child;
     }
@@ -195,7 +214,7 @@ TWebCacheTreeNode* TWebCacheTreeNode::FindFolderChild(std::string_view name) con
     // "http://h/x.html"); the folder, if there is one, is further on.
     thread_local std::string lower;
     AnsiLowerCaseTo(name, lower);
-    for (TWebCacheTreeNode* child : children_) {
+    for (TWebCacheTreeNode* child : Children()) {
         if (child->IsFolder && child->LowerName() == lower)
             return child;
     }
@@ -203,18 +222,22 @@ TWebCacheTreeNode* TWebCacheTreeNode::FindFolderChild(std::string_view name) con
 }
 
 void TWebCacheTreeNode::Append(TWebCacheTreeNode* child) {
-    children_.push_back(child);
-    if (index_ && indexValid_)
-        index_->emplace(child->LowerName(), child);
-    else if (children_.size() > kIndexThreshold && (!index_ || indexValid_))
+    FolderPart& part = Part();
+    part.children.push_back(child);
+    if (part.index && part.indexValid)
+        part.index->emplace(child->LowerName(), child);
+    else if (part.children.size() > kIndexThreshold && (!part.index || part.indexValid))
         RebuildIndex(); // the folder has just grown large
 }
 
 bool TWebCacheTreeNode::Remove(TWebCacheTreeNode* child) {
-    auto it = std::find(children_.begin(), children_.end(), child);
-    if (it == children_.end())
+    if (folder_ == nullptr)
         return false;
-    children_.erase(it);
+    auto& children = folder_->children;
+    auto it = std::find(children.begin(), children.end(), child);
+    if (it == children.end())
+        return false;
+    children.erase(it);
     RebuildIndex();
     return true;
 }
@@ -286,7 +309,9 @@ TWebCacheTree::LayoutScope::~LayoutScope() {
 TWebCacheTree::TWebCacheTree(std::unique_ptr<TCacheSource> source)
     : MimeTypesFile(kSystemMimeTypesFile),
       root_(new TWebCacheTreeNode(this, nullptr, "Web Cache", nullptr)), cache_(std::move(source)),
-      crcTable_(MakeCrc32Table()) {}
+      crcTable_(MakeCrc32Table()) {
+    root_->folder_ = &rootPart_;
+}
 
 TWebCacheTree::~TWebCacheTree() {
     (void)SaveDataFiles(); // a front end that reports failures saves before
@@ -315,24 +340,25 @@ void TWebCacheTree::FreeSubtree(TWebCacheTreeNode* node) {
     while (!pending.empty()) {
         TWebCacheTreeNode* n = pending.back();
         pending.pop_back();
-        pending.insert(pending.end(), n->children_.begin(), n->children_.end());
+        pending.insert(pending.end(), n->Children().begin(), n->Children().end());
         nodePool_.Give(n);
     }
 }
 
 void TWebCacheTree::FreeAllNodes() {
-    std::vector<TWebCacheTreeNode*> pending = std::move(root_->children_);
-    root_->children_.clear();
-    root_->index_.reset();
-    root_->indexValid_ = false;
+    std::vector<TWebCacheTreeNode*> pending = std::move(rootPart_.children);
+    rootPart_.children.clear();
+    rootPart_.index.reset();
+    rootPart_.indexValid = false;
     while (!pending.empty()) {
         TWebCacheTreeNode* n = pending.back();
         pending.pop_back();
-        pending.insert(pending.end(), n->children_.begin(), n->children_.end());
+        pending.insert(pending.end(), n->Children().begin(), n->Children().end());
         n->~TWebCacheTreeNode();
     }
     nodePool_.Release();
     entryPool_.Release();
+    folderPool_.Release();
 }
 
 void TWebCacheTree::AddObserver(TWebCacheTreeObserver* observer) {
@@ -528,9 +554,9 @@ void TWebCacheTree::RemoveDeleted(TWebCacheTreeNode* parent, std::size_t count) 
     Notify([&](TWebCacheTreeObserver& o) { o.NodesAboutToBeRemoved(parent, 0, last); });
     if (!parent->Deleting) {
         for (std::size_t i = 0; i < count; ++i)
-            parent->SubtractFromTotal(parent->children_[i]->Size());
+            parent->SubtractFromTotal(parent->Items(static_cast<int>(i))->Size());
     }
-    auto& children = parent->children_;
+    auto& children = parent->Part().children;
     const auto end = children.begin() + static_cast<std::ptrdiff_t>(count);
     const std::vector<TWebCacheTreeNode*> removed(children.begin(), end);
     children.erase(children.begin(), end);
@@ -552,8 +578,8 @@ TError TWebCacheTree::DeleteChildren(TWebCacheTreeNode* start) {
     TError error;
     while (!stack.empty()) {
         Frame& top = stack.back();
-        if (error.Ok() && top.next < top.folder->children_.size()) {
-            TWebCacheTreeNode* child = top.folder->children_[top.next];
+        if (error.Ok() && top.next < top.folder->Children().size()) {
+            TWebCacheTreeNode* child = top.folder->Children()[top.next];
             if (child->IsFolder && child->Count() > 0) {
                 stack.push_back({child, 0});
                 continue;
@@ -670,7 +696,7 @@ TError TWebCacheTree::DeleteNodes(const std::vector<TWebCacheTreeNode*>& nodes) 
 
 void TWebCacheTree::RemoveListed(TWebCacheTreeNode* parent,
                                  const std::unordered_set<const TWebCacheTreeNode*>& gone) {
-    auto& children = parent->children_;
+    auto& children = parent->Part().children;
     // The runs of consecutive rows that go.
     std::vector<std::pair<std::size_t, std::size_t>> runs; // first, last
     for (std::size_t i = 0; i < children.size(); ++i) {
@@ -786,8 +812,9 @@ void TWebCacheTree::UpdateFolderTotals(TWebCacheTreeNode* node) {
                 latest = child->LastModified();
             size += child->Size();
         }
-        folder->size_ = size;
-        folder->lastModified_ = latest;
+        TWebCacheTreeNode::FolderPart& part = folder->Part();
+        part.size = size;
+        part.lastModified = latest;
     });
 }
 

@@ -120,7 +120,7 @@ public:
     TWebCacheTree* Tree() const { return tree_; }
     TWebCacheTreeNode* Parent() const { return parent_; }
     const std::string& Name() const { return name_; }
-    const std::string& LowerName() const { return lowerSame_ ? name_ : lowerName_; }
+    const std::string& LowerName() const { return lowerName_ ? *lowerName_ : name_; }
     // Name, or the tree's DefaultFileName when Name is empty.
     const std::string& DisplayName() const;
     // Stores a changed name and, unless the tree suspends sorting, re-sorts
@@ -137,8 +137,10 @@ public:
     // The text a deletion reports: DirUrl, followed for a file by DisplayName.
     std::string UrlText() const;
 
-    int Count() const { return static_cast<int>(children_.size()); }
-    TWebCacheTreeNode* Items(int index) const { return children_[static_cast<std::size_t>(index)]; }
+    int Count() const { return static_cast<int>(Children().size()); }
+    TWebCacheTreeNode* Items(int index) const {
+        return Children()[static_cast<std::size_t>(index)];
+    }
     // The row of a child, or -1.
     int IndexOf(const TWebCacheTreeNode* child) const;
     int Level() const;
@@ -158,9 +160,13 @@ public:
     TWebCacheEntryInfoEx* MutableInfo() { return entry_; }
     // A file: the size and time of its entry. A folder: the total size of its
     // files (which may pass 4 GiB) and the newest time among them.
-    std::uint64_t Size() const { return entry_ != nullptr ? entry_->Size : size_; }
+    std::uint64_t Size() const {
+        return entry_ != nullptr ? entry_->Size : folder_ != nullptr ? folder_->size : 0;
+    }
     const SYSTEMTIME& LastModified() const {
-        return entry_ != nullptr ? entry_->LastModified : lastModified_;
+        return entry_ != nullptr    ? entry_->LastModified
+               : folder_ != nullptr ? folder_->lastModified
+                                    : EmptyEntry().LastModified;
     }
     bool Deleting = false;
     bool Copied = false;
@@ -174,7 +180,10 @@ private:
     ~TWebCacheTreeNode();
     static const TWebCacheEntryInfoEx& EmptyEntry();
     // A folder's total size less size (never below zero).
-    void SubtractFromTotal(std::uint64_t size) { size_ = size_ >= size ? size_ - size : 0; }
+    void SubtractFromTotal(std::uint64_t size) {
+        FolderPart& part = Part();
+        part.size = part.size >= size ? part.size - size : 0;
+    }
     // Stores name and its lower-cased form (kept apart only when it differs).
     void AssignName(std::string name);
     void Append(TWebCacheTreeNode* child);
@@ -183,24 +192,34 @@ private:
     // Rebuilds the name index of a large folder (drops it for a small one).
     void RebuildIndex();
 
+    // What only a folder holds: its children and their name index, and its
+    // totals. A file carries none (nor its space).
+    struct FolderPart {
+        // Not owned: every node belongs to its tree's node pool.
+        std::vector<TWebCacheTreeNode*> children;
+        // Lower name -> first child of that name, for large folders, so that
+        // a rebuild costs the same per entry whatever the folder's size. Kept
+        // up to date by the operations that change the children (building,
+        // sorting, removing); a rename marks it stale until the next sort,
+        // and lookups then scan the list instead of writing it.
+        std::unique_ptr<std::unordered_map<std::string_view, TWebCacheTreeNode*>> index;
+        bool indexValid = false;
+        std::uint64_t size = 0;
+        SYSTEMTIME lastModified{};
+    };
+    const std::vector<TWebCacheTreeNode*>& Children() const {
+        return folder_ != nullptr ? folder_->children : NoChildren();
+    }
+    static const std::vector<TWebCacheTreeNode*>& NoChildren();
+    // The folder part, made when missing (only a change to the tree makes it).
+    FolderPart& Part();
+
     TWebCacheTree* tree_;
     TWebCacheTreeNode* parent_;
     std::string name_;
-    std::string lowerName_; // empty while lowerSame_
-    bool lowerSame_ = true; // the name has no upper-case letters
-    // Not owned: every node belongs to its tree's node pool.
-    std::vector<TWebCacheTreeNode*> children_;
-    // Lower name -> first child of that name, for large folders, so that a
-    // rebuild costs the same per entry whatever the folder's size. Kept up to
-    // date by the operations that change the children (building, sorting,
-    // removing); a rename marks it stale until the next sort, and lookups
-    // then scan the list instead of writing it.
-    std::unique_ptr<std::unordered_map<std::string_view, TWebCacheTreeNode*>> index_;
-    bool indexValid_ = false;
-    TWebCacheEntryInfoEx* entry_; // files only
-    // Folders only: the totals.
-    std::uint64_t size_ = 0;
-    SYSTEMTIME lastModified_{};
+    std::unique_ptr<std::string> lowerName_; // only when it differs from the name
+    TWebCacheEntryInfoEx* entry_;            // files; from the tree's pool
+    FolderPart* folder_ = nullptr;           // folders; from the tree's pool
 };
 
 // Node references that a copy works through, in the order of the lower-cased
@@ -459,7 +478,9 @@ private:
     // Destroys every node below the root and releases the pools' blocks.
     void FreeAllNodes();
     TBlockPool<TWebCacheEntryInfoEx> entryPool_;
+    TBlockPool<TWebCacheTreeNode::FolderPart> folderPool_;
     TBlockPool<TWebCacheTreeNode> nodePool_;
+    TWebCacheTreeNode::FolderPart rootPart_; // the root's, which outlives every Clear
     TWebCacheTreeNode* root_;
     TWebCache cache_;
     TCrc32Table crcTable_;
