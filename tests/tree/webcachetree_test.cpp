@@ -204,6 +204,29 @@ TEST(CacheTreeBuild, LargeFolderLookupsKeepFirstMatch) {
     f->FindChild("file5.html")->SetName("renamed.html");
     EXPECT_EQ(f->FindChild("file5.html"), nullptr);
     EXPECT_NE(f->FindChild("RENAMED.html"), nullptr);
+
+    // Every child stays found as the folder grows to four times its size
+    // (the build already grew the index child by child, unsorted).
+    {
+        std::vector<TWebCacheTreeNode*> added;
+        for (int i = 0; i < 600; ++i) {
+            auto entry = std::make_unique<TWebCacheEntryInfoEx>();
+            entry->Url = "http://h/f/More" + std::to_string(i);
+            added.push_back(tree->AddNode(f, "More" + std::to_string(i), std::move(entry)));
+        }
+        for (int i = 0; i < 600; ++i)
+            EXPECT_EQ(f->FindChild("MORE" + std::to_string(i)), added[static_cast<std::size_t>(i)]);
+    }
+    for (int i = 0; i < 200; ++i) {
+        TWebCacheTreeNode* file = f->FindChild("File" + std::to_string(i) + ".HTML");
+        if (i == 5) {
+            EXPECT_EQ(file, nullptr);
+            continue;
+        }
+        ASSERT_NE(file, nullptr) << i;
+        EXPECT_EQ(file->Info().Url, "http://h/f/file" + std::to_string(i) + ".html");
+    }
+    EXPECT_EQ(f->FindChild("Sub"), sub) << "the first of a name is still the one found";
 }
 
 TEST(CacheTreeBuild, GenerationChangesWithEveryRebuild) {

@@ -180,11 +180,10 @@ void TWebCacheTreeNode::RebuildIndex() {
         return;
     }
     if (!part.index)
-        part.index = std::make_unique<std::unordered_map<std::string_view, TWebCacheTreeNode*>>();
-    part.index->clear();
-    part.index->reserve(part.children.size());
+        part.index = std::make_unique<NameIndex>();
+    part.index->Reset(part.children.size());
     for (TWebCacheTreeNode* child : part.children)
-        part.index->emplace(child->LowerName(), child); // the first of a name stays
+        part.index->Insert(child); // the first of a name stays
     part.indexValid = true;
 }
 
@@ -195,15 +194,55 @@ TWebCacheTreeNode* TWebCacheTreeNode::FindChild(std::string_view name) const {
     AnsiLowerCaseTo(name, lower);
     if (folder_ == nullptr)
         return nullptr;
-    if (folder_->index && folder_->indexValid) {
-        auto it = folder_->index->find(std::string_view(lower));
-        return it == folder_->index->end() ? nullptr : it->second;
-    }
+    if (folder_->index && folder_->indexValid)
+        return folder_->index->Find(lower);
     for (TWebCacheTreeNode* child : folder_->children) {
         if (child->LowerName() == lower)
             return child;
     }
     return nullptr;
+}
+
+void TWebCacheTreeNode::NameIndex::Reset(std::size_t expected) {
+    std::size_t size = 16;
+    while (size < expected * 2)
+        size *= 2;
+    table.assign(size, nullptr);
+    count = 0;
+}
+
+void TWebCacheTreeNode::NameIndex::Insert(TWebCacheTreeNode* child) {
+    if ((count + 1) * 2 > table.size()) {
+        std::vector<TWebCacheTreeNode*> old = std::move(table);
+        Reset(count + 1);
+        for (TWebCacheTreeNode* node : old) {
+            if (node != nullptr)
+                Insert(node);
+        }
+    }
+    const std::string& lower = child->LowerName();
+    const std::size_t mask = table.size() - 1;
+    for (std::size_t i = std::hash<std::string_view>{}(lower)&mask;; i = (i + 1) & mask) {
+        TWebCacheTreeNode* there = table[i];
+        if (there == nullptr) {
+            table[i] = child;
+            ++count;
+            return;
+        }
+        if (there == child || there->LowerName() == lower)
+            return;
+    }
+}
+
+TWebCacheTreeNode* TWebCacheTreeNode::NameIndex::Find(std::string_view lower) const {
+    if (table.empty())
+        return nullptr;
+    const std::size_t mask = table.size() - 1;
+    for (std::size_t i = std::hash<std::string_view>{}(lower)&mask;; i = (i + 1) & mask) {
+        TWebCacheTreeNode* there = table[i];
+        if (there == nullptr || there->LowerName() == lower)
+            return there;
+    }
 }
 
 TWebCacheTreeNode* TWebCacheTreeNode::FindFolderChild(std::string_view name) const {
@@ -225,7 +264,7 @@ void TWebCacheTreeNode::Append(TWebCacheTreeNode* child) {
     FolderPart& part = Part();
     part.children.push_back(child);
     if (part.index && part.indexValid)
-        part.index->emplace(child->LowerName(), child);
+        part.index->Insert(child);
     else if (part.children.size() > kIndexThreshold && (!part.index || part.indexValid))
         RebuildIndex(); // the folder has just grown large
 }

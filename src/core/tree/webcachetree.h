@@ -192,6 +192,18 @@ private:
     // Rebuilds the name index of a large folder (drops it for a small one).
     void RebuildIndex();
 
+    // Lower name -> first child of that name: an open-addressed table of the
+    // children themselves (a power of two of places, at most half taken),
+    // so that it costs no allocation per child.
+    struct NameIndex {
+        std::vector<TWebCacheTreeNode*> table; // null: free
+        std::size_t count = 0;
+        // Empties the table, sized for expected children.
+        void Reset(std::size_t expected);
+        // Adds child unless a child of its lower name is there.
+        void Insert(TWebCacheTreeNode* child);
+        TWebCacheTreeNode* Find(std::string_view lower) const;
+    };
     // What only a folder holds: its children and their name index, and its
     // totals. A file carries none (nor its space).
     struct FolderPart {
@@ -202,7 +214,7 @@ private:
         // up to date by the operations that change the children (building,
         // sorting, removing); a rename marks it stale until the next sort,
         // and lookups then scan the list instead of writing it.
-        std::unique_ptr<std::unordered_map<std::string_view, TWebCacheTreeNode*>> index;
+        std::unique_ptr<NameIndex> index;
         bool indexValid = false;
         std::uint64_t size = 0;
         SYSTEMTIME lastModified{};
