@@ -58,8 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         while (!pending.empty()) {
             const TWebCacheTreeNode* node = pending.back();
             pending.pop_back();
-            held += node->Name().size() + node->Info.Url.size() + node->Info.DirUrl.size() +
-                    node->Info.FileName.size() + node->Info.ExtraInfo.size();
+            held += node->Name().size() + node->Info().Url.size() + node->Info().DirUrl.size() +
+                    node->Info().FileName.size() + node->Info().ExtraInfo.size();
             if (node->IsFolder && pending.size() < 64) {
                 if (node->Count() <= 64)
                     (void)ListFolder(*node, titles, static_cast<int>(held % 6));

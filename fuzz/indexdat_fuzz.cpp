@@ -61,7 +61,7 @@ const std::filesystem::path& Scratch() {
 
 std::size_t TreeBytes(const TWebCacheTreeNode* node, std::size_t& nodes) {
     ++nodes;
-    const auto& i = node->Info;
+    const auto& i = node->Info();
     std::size_t bytes = node->Name().size() + i.Url.size() + i.LocalFileName.size() +
                         i.HeaderInfo.Text().size() + i.FileExtension.size() + i.DirUrl.size() +
                         i.FileName.size() + i.ExtraInfo.size();

@@ -198,10 +198,10 @@ bool ConfirmDelete(const TCliContext& ctx, const TWebCacheTree& tree,
                      << (below == 1 ? " cached file)\n" : " cached files)\n");
         } else {
             ++files;
-            *ctx.Err << "  " << ctx.Show(node->Info.Url)
-                     << (node->Info.LocalFileName.empty()
+            *ctx.Err << "  " << ctx.Show(node->Info().Url)
+                     << (node->Info().LocalFileName.empty()
                              ? std::string(" (no cached file)")
-                             : " (cached file " + ctx.ShowUtf8(node->Info.LocalFileName) + ")")
+                             : " (cached file " + ctx.ShowUtf8(node->Info().LocalFileName) + ")")
                      << "\n";
         }
     }

@@ -87,7 +87,7 @@ int RunExport(TCliContext& ctx, const TCliArgs& args) {
         std::string line = "\r" + std::to_string(done) + "/" + std::to_string(total) +
                            " entries, " + std::to_string(bytes) + " bytes";
         if (node != nullptr)
-            line += "  " + Tail(ctx.Show(node->Info.Url), 48);
+            line += "  " + Tail(ctx.Show(node->Info().Url), 48);
         *ctx.Err << line << "\x1b[K" << std::flush;
         return true;
     };

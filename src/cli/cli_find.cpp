@@ -133,15 +133,15 @@ public:
             const std::string url = node.DirUrl();
             const std::string line = ctx_.Show(node.DisplayName()) + "/\t" + ctx_.Show(location) +
                                      "\t\t\tfolder\t" +
-                                     ctx_.Show(FormatDateTimeShort(node.Info.LastModified));
+                                     ctx_.Show(FormatDateTimeShort(node.LastModified()));
             listing_.Row(line, [&] {
                 return std::vector<TValue>{TValue::Utf8("folder"),
                                            TValue::Ansi(node.DisplayName()),
                                            TValue::Ansi(location),
                                            TValue::Null(),
-                                           TValue::Count(node.Info.Size),
+                                           TValue::Count(node.Size()),
                                            TValue::Null(),
-                                           TValue::Time(node.Info.LastModified),
+                                           TValue::Time(node.LastModified()),
                                            TValue::Utf8(EncodeFolderUrl(url)),
                                            TValue::Ansi(url),
                                            TValue::Utf8(CopyPathOf(node)),
@@ -150,23 +150,23 @@ public:
             return;
         }
         const std::string& title = titles_.Title(node);
-        const std::string type = EntryContentType(node.Info);
+        const std::string type = EntryContentType(node.Info());
         const std::string line = ctx_.Show(node.DisplayName()) + "\t" + ctx_.Show(location) + "\t" +
                                  ctx_.ShowUtf8(title) + "\t" +
-                                 ctx_.Show(FormatSizeKB(node.Info.Size)) + "\t" + ctx_.Show(type) +
-                                 "\t" + ctx_.Show(FormatDateTimeShort(node.Info.LastModified));
+                                 ctx_.Show(FormatSizeKB(node.Size())) + "\t" + ctx_.Show(type) +
+                                 "\t" + ctx_.Show(FormatDateTimeShort(node.LastModified()));
         listing_.Row(line, [&] {
             return std::vector<TValue>{TValue::Utf8("file"),
                                        TValue::Ansi(node.DisplayName()),
                                        TValue::Ansi(location),
                                        TValue::Utf8(title),
-                                       TValue::Count(node.Info.Size),
+                                       TValue::Count(node.Size()),
                                        TValue::Ansi(type),
-                                       TValue::Time(node.Info.LastModified),
-                                       TValue::Ansi(node.Info.Url),
-                                       TValue::Utf8(DecodeURLForDisplay(node.Info.Url)),
+                                       TValue::Time(node.LastModified()),
+                                       TValue::Ansi(node.Info().Url),
+                                       TValue::Utf8(DecodeURLForDisplay(node.Info().Url)),
                                        TValue::Utf8(CopyPathOf(node)),
-                                       TValue::Utf8(node.Info.LocalFileName)};
+                                       TValue::Utf8(node.Info().LocalFileName)};
         });
     }
 

@@ -72,17 +72,17 @@ void WriteFolders(const TCliContext& ctx, TWebCacheTreeNode* node) {
         line += '\t';
         line += std::to_string(files);
         line += '\t';
-        line += ctx.Show(FormatSizeKB(child->Info.Size));
+        line += ctx.Show(FormatSizeKB(child->Size()));
         line += '\t';
-        line += ctx.Show(FormatDateTimeShort(child->Info.LastModified));
+        line += ctx.Show(FormatDateTimeShort(child->LastModified()));
         line += '\t';
         line += ctx.Show(child->DirUrl());
         listing.Row(line, [&] {
             return std::vector<TValue>{TValue::Count(static_cast<std::uint64_t>(level)),
                                        TValue::Ansi(child->Name()),
                                        TValue::Count(static_cast<std::uint64_t>(files)),
-                                       TValue::Count(child->Info.Size),
-                                       TValue::Time(child->Info.LastModified),
+                                       TValue::Count(child->Size()),
+                                       TValue::Time(child->LastModified()),
                                        TValue::Utf8(EncodeFolderUrl(child->DirUrl())),
                                        TValue::Ansi(child->DirUrl()),
                                        TValue::Utf8(CopyPathOf(*child))};
@@ -109,14 +109,14 @@ void WriteRows(const TCliContext& ctx, TWebCacheTreeNode* folder) {
         const TWebCacheTreeNode* row = folderRow.Node;
         std::string line = ctx.Show(row->DisplayName());
         if (row->IsFolder) {
-            line += "/\t\t\t\t" + ctx.Show(FormatDateTimeShort(row->Info.LastModified));
+            line += "/\t\t\t\t" + ctx.Show(FormatDateTimeShort(row->LastModified()));
             listing.Row(line, [&] {
                 return std::vector<TValue>{TValue::Utf8("folder"),
                                            TValue::Ansi(row->DisplayName()),
                                            TValue::Null(),
                                            TValue::Null(),
-                                           TValue::Count(row->Info.Size),
-                                           TValue::Time(row->Info.LastModified),
+                                           TValue::Count(row->Size()),
+                                           TValue::Time(row->LastModified()),
                                            TValue::Utf8(EncodeFolderUrl(row->DirUrl())),
                                            TValue::Ansi(row->DirUrl()),
                                            TValue::Null(),
@@ -126,24 +126,24 @@ void WriteRows(const TCliContext& ctx, TWebCacheTreeNode* folder) {
             continue;
         }
         const std::string& title = folderRow.Title;
-        const std::string type = EntryContentType(row->Info);
+        const std::string type = EntryContentType(row->Info());
         const std::string& urlName = folderRow.UrlName;
         line += "\t" + ctx.Show(urlName) + "\t" + ctx.ShowUtf8(title) + "\t" +
-                ctx.Show(FormatSizeKB(row->Info.Size)) + "\t" +
-                ctx.Show(FormatDateTimeShort(row->Info.LastModified));
+                ctx.Show(FormatSizeKB(row->Size())) + "\t" +
+                ctx.Show(FormatDateTimeShort(row->LastModified()));
         const std::string local = CopyPathOf(*row);
         listing.Row(line, [&] {
             return std::vector<TValue>{TValue::Utf8("file"),
                                        TValue::Ansi(row->DisplayName()),
                                        TValue::Ansi(urlName),
                                        TValue::Utf8(title),
-                                       TValue::Count(row->Info.Size),
-                                       TValue::Time(row->Info.LastModified),
-                                       TValue::Ansi(row->Info.Url),
-                                       TValue::Utf8(DecodeURLForDisplay(row->Info.Url)),
+                                       TValue::Count(row->Size()),
+                                       TValue::Time(row->LastModified()),
+                                       TValue::Ansi(row->Info().Url),
+                                       TValue::Utf8(DecodeURLForDisplay(row->Info().Url)),
                                        TValue::Ansi(type),
                                        TValue::Utf8(local),
-                                       TValue::Utf8(row->Info.LocalFileName)};
+                                       TValue::Utf8(row->Info().LocalFileName)};
         });
     }
 }
@@ -182,20 +182,20 @@ int RunName(TCliContext& ctx, const TCliArgs& args) {
         return kExitFailure;
     // The copy engine's path with the whole URL path kept (folder method 2).
     const std::string local = CopyPathOf(*node);
-    const std::string renamed = tree->RenameItems().Lookup(node->Info.Url);
+    const std::string renamed = tree->RenameItems().Lookup(node->Info().Url);
     const std::string human =
         "name: " + ctx.Show(node->DisplayName()) + "\nlocal path: " + ctx.ShowUtf8(local) +
         "\nrename list: " + (renamed.empty() ? std::string("no") : "yes, " + ctx.Show(renamed));
     TListing listing(ctx, {"url", "url_decoded", "local_name", "local_path", "renamed",
                            "renamed_to", "cached_file"});
     listing.Row(human, [&] {
-        return std::vector<TValue>{TValue::Ansi(node->Info.Url),
-                                   TValue::Utf8(DecodeURLForDisplay(node->Info.Url)),
+        return std::vector<TValue>{TValue::Ansi(node->Info().Url),
+                                   TValue::Utf8(DecodeURLForDisplay(node->Info().Url)),
                                    TValue::Ansi(node->DisplayName()),
                                    TValue::Utf8(local),
                                    TValue::Bool(!renamed.empty()),
                                    renamed.empty() ? TValue::Null() : TValue::Ansi(renamed),
-                                   TValue::Utf8(node->Info.LocalFileName)};
+                                   TValue::Utf8(node->Info().LocalFileName)};
     });
     return kExitOk;
 }
@@ -229,8 +229,8 @@ int RunOverview(TCliContext& ctx, const TCliArgs&) {
                   ShowSource(ctx, *tree->Cache().Source()));
     const int files = tree->CountFiles(tree->Root());
     ctx.WriteLine(std::to_string(files) + " files, " +
-                  ctx.Show(FormatSizeShort(tree->Root()->Info.Size)) + ", latest " +
-                  ctx.Show(FormatDateTimeShort(tree->Root()->Info.LastModified)));
+                  ctx.Show(FormatSizeShort(tree->Root()->Size())) + ", latest " +
+                  ctx.Show(FormatDateTimeShort(tree->Root()->LastModified())));
     ctx.WriteLine("");
     tree.get_deleter().LeaveAtExit = true; // the process ends after the listing
     WriteFolders(ctx, tree->Root());

@@ -172,7 +172,7 @@ void ReportNoMatch(const TCliContext& ctx, std::string_view typedUtf8, std::stri
     }
     ctx.Fail(ctx.ShowUtf8(typedUtf8) + ": ambiguous; the cache holds:");
     for (const TWebCacheTreeNode* node : candidates)
-        *ctx.Err << "  " << ctx.Show(node->Info.Url) << "\n";
+        *ctx.Err << "  " << ctx.Show(node->Info().Url) << "\n";
 }
 
 std::string EncodeFolderUrl(std::string_view ansi) {
@@ -233,7 +233,7 @@ bool FindNodes(const TCliContext& ctx, TWebCacheTree& tree,
             const std::vector<TWebCacheTreeNode*> near = MatchFileNodes(tree, typed, 1);
             std::string also;
             for (const TWebCacheTreeNode* n : near)
-                also += (also.empty() ? "" : ", ") + ctx.Show(n->Info.Url);
+                also += (also.empty() ? "" : ", ") + ctx.Show(n->Info().Url);
             if (!also.empty()) {
                 ctx.Fail(ctx.ShowUtf8(typed) + ": no such file in the cache (case counts: " + also +
                          ")");

@@ -44,8 +44,8 @@ TOverwriteAnswer TTerminalPrompts::AskOverwrite(const TWebCacheTreeNode& node,
         there = DescribeFile(ctx_, static_cast<std::uint64_t>(st.st_size), time);
     }
     *ctx_.Err << ctx_.ShowPath(path) << " exists (" << there << ").\n"
-              << "Overwrite it with " << ctx_.Show(node.Info.Url) << " ("
-              << DescribeFile(ctx_, node.Info.Size, node.Info.LastModified) << ")?\n";
+              << "Overwrite it with " << ctx_.Show(node.Info().Url) << " ("
+              << DescribeFile(ctx_, node.Size(), node.LastModified()) << ")?\n";
     for (;;) {
         *ctx_.Err << "[y]es, [n]o, [a]ll, [k]eep all, [w]here the cache is newer, "
                      "[c]ancel: "

@@ -44,7 +44,7 @@ public:
         if (engine_ != nullptr)
             line += ", " + std::to_string(engine_->Stats().Bytes) + " bytes";
         if (node != nullptr)
-            line += "  " + Tail(ctx_.Show(node->Info.Url), 48);
+            line += "  " + Tail(ctx_.Show(node->Info().Url), 48);
         *ctx_.Err << line << "\x1b[K" << std::flush;
     }
     // Clears the line (before a question, a message or the summary).

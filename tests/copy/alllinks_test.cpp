@@ -55,7 +55,7 @@ TPageRun RewritePage(const std::string& content, bool allLinks = true,
     run.Listed = list.Count();
     for (int i = 0; i < list.Count(); ++i)
         if (list.Items(i) != page)
-            run.Collected.push_back(list.Items(i)->Info.Url);
+            run.Collected.push_back(list.Items(i)->Info().Url);
     std::sort(run.Collected.begin(), run.Collected.end());
     return run;
 }

@@ -35,7 +35,7 @@ std::unique_ptr<TWebCacheTree> TreeOver(const fs::path& container,
 }
 
 bool IsPage(const TWebCacheTreeNode* node) {
-    return AnsiLowerCase(node->Info.HeaderInfo.Values("Content-Type")).find("text/html") !=
+    return AnsiLowerCase(node->Info().HeaderInfo.Values("Content-Type")).find("text/html") !=
            std::string::npos;
 }
 
@@ -57,8 +57,8 @@ class TOracle {
 public:
     explicit TOracle(TWebCacheTree& tree) {
         for (TWebCacheTreeNode* n : FileNodes(tree)) {
-            exact_.emplace(n->Info.Url, n);
-            folded_.emplace(AnsiLowerCase(DecodeURL(n->Info.Url)), n);
+            exact_.emplace(n->Info().Url, n);
+            folded_.emplace(AnsiLowerCase(DecodeURL(n->Info().Url)), n);
         }
     }
     TWebCacheTreeNode* Find(const std::string& url) const {
@@ -116,8 +116,8 @@ void CheckLinks(TWebCacheTree& tree, const TCopyEngine& engine, const TCopyOptio
         const fs::path local = engine.LocalPathOf(options, page);
         const std::string copy = test::ReadFileBytes(local);
         std::string original;
-        (void)ReadCacheBody(page->Info, original);
-        std::string base = page->Info.Url;
+        (void)ReadCacheBody(page->Info(), original);
+        std::string base = page->Info().Url;
         const bool utf8Page = IsValidUtf8(original);
         THTMLTag a, b;
         std::size_t pa = 0, pb = 0;
@@ -154,10 +154,10 @@ void CheckLinks(TWebCacheTree& tree, const TCopyEngine& engine, const TCopyOptio
                 const fs::path reached =
                     (local.parent_path() / test::PercentDecode(link)).lexically_normal();
                 EXPECT_EQ(reached, engine.LocalPathOf(options, node).lexically_normal())
-                    << "in " << page->Info.Url << ": " << value << " -> " << link;
-                if (node->Copied && !node->Info.LocalFileName.empty()) {
+                    << "in " << page->Info().Url << ": " << value << " -> " << link;
+                if (node->Copied && !node->Info().LocalFileName.empty()) {
                     EXPECT_TRUE(fs::is_regular_file(reached))
-                        << "in " << page->Info.Url << ": " << value << " -> " << link;
+                        << "in " << page->Info().Url << ": " << value << " -> " << link;
                 }
             }
         }
@@ -320,17 +320,17 @@ public:
 
     void Run() {
         for (TWebCacheTreeNode* node : FileNodes(tree_)) {
-            if (!node->Copied || node->Info.LocalFileName.empty())
+            if (!node->Copied || node->Info().LocalFileName.empty())
                 continue;
-            const std::string type = AnsiLowerCase(node->Info.HeaderInfo.Values("Content-Type"));
+            const std::string type = AnsiLowerCase(node->Info().HeaderInfo.Values("Content-Type"));
             std::string original;
-            (void)ReadCacheBody(node->Info, original, std::numeric_limits<std::uint64_t>::max());
+            (void)ReadCacheBody(node->Info(), original, std::numeric_limits<std::uint64_t>::max());
             const fs::path local = engine_.LocalPathOf(options_, node);
             const std::string copy = test::ReadFileBytes(local);
             if (type.find("text/html") != std::string::npos)
                 Page(node, original, copy, local);
             else if (type.find("text/css") != std::string::npos)
-                Css(node->Info.Url, original, copy, local, false);
+                Css(node->Info().Url, original, copy, local, false);
         }
     }
 
@@ -370,7 +370,7 @@ private:
 
     void Page(TWebCacheTreeNode* page, const std::string& original, const std::string& copy,
               const fs::path& local) {
-        const std::string& url = page->Info.Url;
+        const std::string& url = page->Info().Url;
         THTMLTag a, b;
         std::size_t pa = 0, pb = 0;
         bool style = false;

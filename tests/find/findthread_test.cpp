@@ -99,9 +99,9 @@ TEST_F(FindTest, CriteriaTable) {
     // A page modified in the last minute of the last day of the range.
     TWebCacheTreeNode* late = tree->FindNodeByUrl("http://host/dir/xb.gif");
     ASSERT_NE(late, nullptr);
-    late->Info.LastModified = MakeSystemTime(2026, 11, 10, 23, 59, 59);
+    late->MutableInfo()->LastModified = MakeSystemTime(2026, 11, 10, 23, 59, 59);
     TWebCacheTreeNode* undated = tree->FindNodeByUrl("http://other/q.txt");
-    undated->Info.LastModified = SYSTEMTIME{};
+    undated->MutableInfo()->LastModified = SYSTEMTIME{};
     tree->UpdateFolderTotals(tree->Root());
 
     struct Case {

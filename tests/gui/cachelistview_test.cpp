@@ -113,7 +113,7 @@ TEST_F(TListViewTest, FillsTheRowsOfTheFolder) {
     EXPECT_NE(Cell(model(), pic, lcType), Cell(model(), page1, lcType));
 
     EXPECT_EQ(Cell(model(), page1, lcDate),
-              ToQString(FormatDateTimeShort(model().NodeAt(page1)->Info.LastModified)));
+              ToQString(FormatDateTimeShort(model().NodeAt(page1)->LastModified())));
     EXPECT_FALSE(Cell(model(), b, lcDate).isEmpty());
     for (int row = 0; row < model().rowCount(); ++row)
         EXPECT_FALSE(model().IconOf(row).isNull()) << Label(model(), row);

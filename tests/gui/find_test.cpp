@@ -285,7 +285,7 @@ TEST(FindWindow, DateModesWithAFixedClock) {
               (std::vector<std::string>{"index.html  http://news.example.test/economy/",
                                         "index.html  http://news.example.test/economy/market/"}));
     for (int row = 0; row < f.Model().Count(); ++row) {
-        const SYSTEMTIME& date = f.Model().NodeAt(row)->Info.LastModified;
+        const SYSTEMTIME& date = f.Model().NodeAt(row)->LastModified();
         EXPECT_TRUE(date.wYear == 2013 && date.wMonth == 1 && date.wDay >= 5 && date.wDay <= 10)
             << AnsiToUtf8(f.Model().NodeAt(row)->DisplayName());
     }
@@ -611,7 +611,7 @@ TEST(FindWindow, DraggingHitsCopiesThemWhenTheTargetAsks) {
             selection->select(f.Model().index(row, 0),
                               QItemSelectionModel::Select | QItemSelectionModel::Rows);
             if (newest == nullptr ||
-                CompareSystemTime(node->Info.LastModified, newest->Info.LastModified) > 0)
+                CompareSystemTime(node->LastModified(), newest->LastModified()) > 0)
                 newest = node;
         }
     };
@@ -641,7 +641,7 @@ TEST(FindWindow, DraggingHitsCopiesThemWhenTheTargetAsks) {
                         QString::fromStdString((temp / "index.html").string()))});
     // The newest page's own words (its links may be rewritten).
     std::string cached;
-    ASSERT_FALSE(ReadCacheBody(newest->Info, cached, kMinDecodedLimit));
+    ASSERT_FALSE(ReadCacheBody(newest->Info(), cached, kMinDecodedLimit));
     const std::size_t open = cached.find("<title>");
     ASSERT_NE(open, std::string::npos);
     const std::string title = cached.substr(open, cached.find("</title>") - open);

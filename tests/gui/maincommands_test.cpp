@@ -1319,7 +1319,7 @@ TEST(MainCommandsOpen, ABrowsersEntryOpensAsItsDecodedBodyUnderItsLocalName) {
     std::string name; // news~<crc>.html
     const TWebCacheTreeNode* docs = f.Tree->FindFolderByUrl("http://www.a.test/docs/");
     for (int i = 0; i < docs->Count(); ++i)
-        if (docs->Items(i)->Info.Url == "http://www.a.test/docs/news.php?id=1")
+        if (docs->Items(i)->Info().Url == "http://www.a.test/docs/news.php?id=1")
             name = docs->Items(i)->DisplayName();
     ASSERT_EQ(name.substr(0, 5), "news~");
     for (int twice = 0; twice < 2; ++twice) {
@@ -1340,7 +1340,7 @@ TEST(MainCommandsOpen, ABrowsersEntryOpensAsItsDecodedBodyUnderItsLocalName) {
     ASSERT_EQ(f.Prompts.Opened.size(), 3u);
     EXPECT_EQ(
         f.Prompts.Opened[2],
-        fs::path(f.Tree->FindNodeByUrl("http://www.a.test/docs/one.html")->Info.LocalFileName));
+        fs::path(f.Tree->FindNodeByUrl("http://www.a.test/docs/one.html")->Info().LocalFileName));
 
     // The written bodies go with the window.
     const fs::path written = f.Prompts.Opened[0];

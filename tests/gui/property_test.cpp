@@ -100,7 +100,7 @@ TEST(Property, OneFolderAndTheRoot) {
         EXPECT_EQ(window.TypeText(), FolderType());
         EXPECT_EQ(window.LocationValue(), QStringLiteral("http://h1/"));
         EXPECT_EQ(window.SizeText(),
-                  ToQString(FormatSizeShort(a->Info.Size)) + QStringLiteral(" (1,234,637 バイト)"));
+                  ToQString(FormatSizeShort(a->Size())) + QStringLiteral(" (1,234,637 バイト)"));
         EXPECT_EQ(window.CacheNameText(), QString());
         EXPECT_EQ(window.UrlText(), QString());
         EXPECT_EQ(window.HeadersText(), QString());

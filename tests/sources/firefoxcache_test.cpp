@@ -507,12 +507,12 @@ TEST(FirefoxCacheSource, HashesThatDoNotFitAreReported) {
         if (const TWebCacheTreeNode* node = tree.FindNodeByUrl("http://h.test/index.html")) {
             std::string body;
             TBodyRead read;
-            ASSERT_OK(ReadCacheBody(node->Info, body, ~std::uint64_t{0}, &read));
+            ASSERT_OK(ReadCacheBody(node->Info(), body, ~std::uint64_t{0}, &read));
             EXPECT_EQ(read.ChecksumFailed, c.FailsWhenRead);
             EXPECT_EQ(body.size(), c.Bytes == sound || c.Bytes.size() < 100000 ? page.Body.size()
                                                                                : big.Body.size());
             // Read in part, a body gives no verdict.
-            ASSERT_OK(ReadCacheBody(node->Info, body, 1000, &read));
+            ASSERT_OK(ReadCacheBody(node->Info(), body, 1000, &read));
             EXPECT_FALSE(read.ChecksumFailed);
         }
     }

@@ -65,10 +65,10 @@ TEST(LocalNames, NamingRuleByContentTypeAndQuery) {
         ASSERT_EQ(folder->Count(), 1);
         TWebCacheTreeNode* file = folder->Items(0);
         EXPECT_EQ(file->Name(), c.expectedName);
-        EXPECT_EQ(file->Info.ExtraInfo, "") << "a named entry keeps no suffix";
+        EXPECT_EQ(file->Info().ExtraInfo, "") << "a named entry keeps no suffix";
         std::string value = tree->RenameItems().Lookup(c.url);
         if (c.renamed)
-            EXPECT_EQ(value, file->Info.DirUrl + c.expectedName);
+            EXPECT_EQ(value, file->Info().DirUrl + c.expectedName);
         else
             EXPECT_EQ(value, "");
     }
@@ -88,11 +88,11 @@ TEST(LocalNames, DuplicatesAreNumberedNewestFirstKeepingTheirCase) {
     TWebCacheTreeNode* d = tree->FindNodeByUrl("http://h/d/");
     // Two directory URLs that differ in case (one file) and one real index.html.
     EXPECT_EQ(ChildNames(d), (std::vector<std::string>{"index.html", "index~0001.html", "Sub"}));
-    EXPECT_EQ(d->Items(0)->Info.Url, "http://h/D/");
-    EXPECT_EQ(d->Items(1)->Info.Url, "http://h/d/index.html");
+    EXPECT_EQ(d->Items(0)->Info().Url, "http://h/D/");
+    EXPECT_EQ(d->Items(1)->Info().Url, "http://h/d/index.html");
     TWebCacheTreeNode* sub = tree->FindNodeByUrl("http://h/d/sub/");
     EXPECT_EQ(ChildNames(sub), (std::vector<std::string>{"index.html", "index~0001.html"}));
-    EXPECT_EQ(sub->Items(0)->Info.Url, "http://h/d/Sub/");
+    EXPECT_EQ(sub->Items(0)->Info().Url, "http://h/d/Sub/");
 
     // A second pass with another default derives every name anew.
     tree->DefaultFileName = "default.htm";
@@ -123,7 +123,7 @@ TEST(LocalNames, RenameListKeepsNamesAcrossRebuildsAndRuns) {
         auto tree = MakeTree({{"http://h/page.cgi", "text/html"}});
         tree->SetRenameListFile(listFile);
         Refresh(*tree);
-        EXPECT_EQ(tree->FindNodeByUrl("http://h/page.html")->Info.Url, "http://h/page.cgi");
+        EXPECT_EQ(tree->FindNodeByUrl("http://h/page.html")->Info().Url, "http://h/page.cgi");
     } // the tree writes renameList.dat when it goes
     std::string data;
     ASSERT_TRUE(ReadWholeFile(listFile, data));
@@ -137,7 +137,7 @@ TEST(LocalNames, RenameListKeepsNamesAcrossRebuildsAndRuns) {
         Refresh(*tree);
         TWebCacheTreeNode* page = tree->FindNodeByUrl("http://h/page.html");
         ASSERT_NE(page, nullptr);
-        EXPECT_EQ(page->Info.FileName, "page.html");
+        EXPECT_EQ(page->Info().FileName, "page.html");
     }
     DeleteFolder(dir);
 }

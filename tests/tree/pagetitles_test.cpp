@@ -44,7 +44,7 @@ std::map<std::string, std::string> ListedTitles(TWebCacheTree& tree) {
             if (row.Node->IsFolder)
                 folders.push_back(row.Node);
             else if (!row.Title.empty())
-                titles[row.Node->Info.Url] = row.Title;
+                titles[row.Node->Info().Url] = row.Title;
         }
     }
     return titles;

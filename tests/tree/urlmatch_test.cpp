@@ -158,7 +158,7 @@ TEST(MatchFileNodes, TheFilesATypedUrlNames) {
         auto tree = ShopTree(true);
         std::vector<std::string> urls;
         for (const TWebCacheTreeNode* node : MatchFileNodes(*tree, c.Typed, c.MinLevel))
-            urls.push_back(node->Info.Url);
+            urls.push_back(node->Info().Url);
         EXPECT_EQ(urls, c.Urls);
     }
 }

@@ -38,9 +38,9 @@ TEST(CacheTreeBuild, SchemeFoldersComeAndGoWithEnableScheme) {
     // Both files land in one folder; the newer (https, day 2) keeps the name.
     ASSERT_EQ(host->Count(), 2);
     EXPECT_EQ(host->Items(0)->Name(), "x.html");
-    EXPECT_EQ(host->Items(0)->Info.Url, "https://host/x.html");
+    EXPECT_EQ(host->Items(0)->Info().Url, "https://host/x.html");
     EXPECT_EQ(host->Items(1)->Name(), "x~0001.html");
-    EXPECT_EQ(host->Items(1)->Info.DirUrl, "host/") << "stored directories carry no scheme";
+    EXPECT_EQ(host->Items(1)->Info().DirUrl, "host/") << "stored directories carry no scheme";
 }
 
 TEST(CacheTreeBuild, FolderUrlsPortsAndCaseMergedSegments) {
@@ -74,7 +74,7 @@ TEST(CacheTreeBuild, FolderUrlsPortsAndCaseMergedSegments) {
     TWebCacheTreeNode* dirFile = tree->FindNodeByUrl("http://host/dir/index.html");
     ASSERT_NE(dirFile, nullptr) << "a folder URL is a file shown as the default name";
     EXPECT_FALSE(dirFile->IsFolder);
-    EXPECT_EQ(dirFile->Info.FileName, "");
+    EXPECT_EQ(dirFile->Info().FileName, "");
     EXPECT_EQ(dirFile->DisplayName(), "index.html");
     EXPECT_EQ(tree->FindNodeByUrl("http://host/dir/"), dirFile->Parent());
     EXPECT_EQ(tree->FindNodeByUrl("http://host/missing/x.html"), nullptr);
@@ -90,7 +90,7 @@ TEST(CacheTreeBuild, UrlsWithoutSlashAndFileUrls) {
     TWebCacheTreeNode* a = tree->FindNodeByUrl("file:///C:/x/a.html");
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->Parent()->DirUrl(), "file:///C:/x/") << "a drive is no scheme";
-    EXPECT_EQ(a->Parent()->DirUrl(), a->Info.DirUrl);
+    EXPECT_EQ(a->Parent()->DirUrl(), a->Info().DirUrl);
     EXPECT_EQ(a->Parent()->Parent()->Parent()->Name(), "") << "an empty segment is a folder too";
 }
 
@@ -117,13 +117,71 @@ TEST(CacheTreeBuild, FolderTotalsAndSortOrder) {
     TWebCacheTreeNode* h = tree->FindNodeByUrl("http://h/");
     EXPECT_EQ(ChildNames(h), (std::vector<std::string>{"a.html", "b"}))
         << "folders and files are not separated";
-    EXPECT_EQ(h->Info.Size, 1320u);
-    EXPECT_EQ(h->Info.LastModified.wDay, 9);
-    EXPECT_EQ(tree->Root()->Info.Size, 1320u);
-    EXPECT_EQ(tree->FindNodeByUrl("http://h/b/")->Info.Size, 1020u);
+    EXPECT_EQ(h->Size(), 1320u);
+    EXPECT_EQ(h->LastModified().wDay, 9);
+    EXPECT_EQ(tree->Root()->Size(), 1320u);
+    EXPECT_EQ(tree->FindNodeByUrl("http://h/b/")->Size(), 1020u);
     EXPECT_EQ(tree->CountFiles(tree->Root()), 3);
     EXPECT_EQ(tree->CountFiles(h->Items(0)), 1);
     EXPECT_EQ(h->Items(1)->Level(), 3);
+}
+
+TEST(CacheTreeBuild, FoldersHoldTotalsButNoEntry) {
+    auto tree = MakeTree({{"http://h/d/big1.bin", "application/octet-stream", 4, 0xFFFFFFF0u},
+                          {"http://h/d/big2.bin", "application/octet-stream", 6, 0xFFFFFFF0u},
+                          {"http://h/d/small.html", "text/html", 2, 16}});
+    Refresh(*tree);
+    TWebCacheTreeNode* d = tree->FindNodeByUrl("http://h/d/");
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->MutableInfo(), nullptr);
+    EXPECT_TRUE(d->Info().Url.empty());
+    EXPECT_TRUE(d->Info().HeaderInfo.Text().empty());
+    EXPECT_EQ(d->Info().Size, 0u) << "the entry folders share holds nothing";
+    EXPECT_EQ(d->Size(), 2 * std::uint64_t{0xFFFFFFF0u} + 16) << "a total may pass 4 GiB";
+    EXPECT_EQ(d->LastModified().wDay, 6);
+    EXPECT_EQ(tree->Root()->Size(), d->Size());
+
+    // A file's entry changes through MutableInfo; the totals follow on the
+    // next update, and other folders' shared entry stays empty.
+    TWebCacheTreeNode* small = tree->FindNodeByUrl("http://h/d/small.html");
+    ASSERT_NE(small->MutableInfo(), nullptr);
+    EXPECT_EQ(&small->Info(), small->MutableInfo());
+    small->MutableInfo()->Size = 1000;
+    small->MutableInfo()->LastModified.wDay = 20;
+    EXPECT_EQ(small->Size(), 1000u);
+    tree->UpdateFolderTotals(tree->Root());
+    EXPECT_EQ(d->Size(), 2 * std::uint64_t{0xFFFFFFF0u} + 1000);
+    EXPECT_EQ(d->LastModified().wDay, 20);
+    EXPECT_EQ(tree->FindNodeByUrl("http://h/")->Info().Size, 0u);
+
+    // A file has no children to find; a folder's lower-case name follows
+    // its renames both ways.
+    EXPECT_EQ(small->Count(), 0);
+    EXPECT_EQ(small->FindChild("small.html"), nullptr);
+    EXPECT_EQ(small->FindFolderChild(""), nullptr);
+    d->SetName("Docs");
+    EXPECT_EQ(d->LowerName(), "docs");
+    EXPECT_EQ(tree->FindNodeByUrl("http://h/DOCS/small.html"), small);
+    d->SetName("d");
+    EXPECT_EQ(d->LowerName(), "d");
+    EXPECT_EQ(tree->FindNodeByUrl("http://h/docs/small.html"), nullptr);
+    EXPECT_EQ(tree->FindNodeByUrl("http://h/D/small.html"), small);
+
+    // A folder added by hand has no entry either; a file added by hand
+    // carries the entry it was given.
+    TWebCacheTreeNode* added = tree->AddNode(d, "sub", nullptr);
+    EXPECT_TRUE(added->IsFolder);
+    EXPECT_EQ(added->MutableInfo(), nullptr);
+    auto entry = std::make_unique<TWebCacheEntryInfoEx>();
+    entry->Url = "http://h/d/sub/n.html";
+    entry->Size = 7;
+    TWebCacheTreeNode* file = tree->AddNode(added, "n.html", std::move(entry));
+    EXPECT_FALSE(file->IsFolder);
+    EXPECT_EQ(file->Info().Url, "http://h/d/sub/n.html");
+    tree->UpdateFolderTotals(tree->Root());
+    EXPECT_EQ(added->Size(), 7u);
+    ASSERT_TRUE(tree->DeleteNode(file).Ok());
+    EXPECT_EQ(tree->FindNodeByUrl("http://h/d/sub/"), nullptr) << "the emptied folder went";
 }
 
 TEST(CacheTreeBuild, LargeFolderLookupsKeepFirstMatch) {
@@ -140,12 +198,35 @@ TEST(CacheTreeBuild, LargeFolderLookupsKeepFirstMatch) {
     ASSERT_NE(sub, nullptr);
     EXPECT_EQ(sub->Name(), "SUB");
     EXPECT_EQ(sub->Count(), 2);
-    EXPECT_EQ(f->FindChild("FILE77.HTML")->Info.Url, "http://h/f/file77.html");
+    EXPECT_EQ(f->FindChild("FILE77.HTML")->Info().Url, "http://h/f/file77.html");
     EXPECT_EQ(f->FindChild("nothing"), nullptr);
     // Renaming invalidates the lookup of the old name.
     f->FindChild("file5.html")->SetName("renamed.html");
     EXPECT_EQ(f->FindChild("file5.html"), nullptr);
     EXPECT_NE(f->FindChild("RENAMED.html"), nullptr);
+
+    // Every child stays found as the folder grows to four times its size
+    // (the build already grew the index child by child, unsorted).
+    {
+        std::vector<TWebCacheTreeNode*> added;
+        for (int i = 0; i < 600; ++i) {
+            auto entry = std::make_unique<TWebCacheEntryInfoEx>();
+            entry->Url = "http://h/f/More" + std::to_string(i);
+            added.push_back(tree->AddNode(f, "More" + std::to_string(i), std::move(entry)));
+        }
+        for (int i = 0; i < 600; ++i)
+            EXPECT_EQ(f->FindChild("MORE" + std::to_string(i)), added[static_cast<std::size_t>(i)]);
+    }
+    for (int i = 0; i < 200; ++i) {
+        TWebCacheTreeNode* file = f->FindChild("File" + std::to_string(i) + ".HTML");
+        if (i == 5) {
+            EXPECT_EQ(file, nullptr);
+            continue;
+        }
+        ASSERT_NE(file, nullptr) << i;
+        EXPECT_EQ(file->Info().Url, "http://h/f/file" + std::to_string(i) + ".html");
+    }
+    EXPECT_EQ(f->FindChild("Sub"), sub) << "the first of a name is still the one found";
 }
 
 TEST(CacheTreeBuild, GenerationChangesWithEveryRebuild) {
@@ -256,10 +337,10 @@ TEST(CacheTreeDelete, SizeIsSubtractedAtTheParentOnly) {
     TWebCacheTreeNode* a = tree->FindNodeByUrl("http://h/a/");
     TWebCacheTreeNode* h = tree->FindNodeByUrl("http://h/");
     EXPECT_TRUE(tree->DeleteNode(tree->FindNodeByUrl("http://h/a/x.html")).Ok());
-    EXPECT_EQ(a->Info.Size, 30u);
-    EXPECT_EQ(h->Info.Size, 130u) << "folders above the parent keep their totals";
+    EXPECT_EQ(a->Size(), 30u);
+    EXPECT_EQ(h->Size(), 130u) << "folders above the parent keep their totals";
     tree->UpdateFolderTotals(tree->Root());
-    EXPECT_EQ(h->Info.Size, 30u);
+    EXPECT_EQ(h->Size(), 30u);
 }
 
 TEST(CacheTreeDelete, DeletingTheRootEmptiesTheCacheButClearDoesNot) {
@@ -281,6 +362,82 @@ TEST(CacheTreeDelete, DeletingTheRootEmptiesTheCacheButClearDoesNot) {
     EXPECT_EQ(events,
               (std::vector<std::string>{"ftp://c/3.csv", "ftp://c/", "ftp://", "http://a/1.html",
                                         "http://a/", "http://b/2.html", "http://b/", "http://"}));
+}
+
+TEST(CacheTreeDelete, FreedPlacesAreReusedWithoutDisturbingTheRest) {
+    // Deletions one by one, in a batch and of whole folders, each followed
+    // by new nodes that take the freed places: what stays keeps its names,
+    // entries and totals, and the new nodes are found as any other.
+    std::vector<testing::TEntrySpec> specs;
+    for (int i = 0; i < 40; ++i)
+        specs.push_back({"http://Host/Dir/File" + std::to_string(i) + ".html", "text/html", 1,
+                         static_cast<std::uint64_t>(i + 1)});
+    specs.push_back({"http://other/sub/keep.html", "text/html", 2, 1000});
+    auto tree = MakeTree(specs);
+    Refresh(*tree);
+    TWebCacheTreeNode* dir = tree->FindFolderByUrl("http://host/dir/x");
+    ASSERT_NE(dir, nullptr);
+    ASSERT_EQ(dir->Count(), 40);
+    EXPECT_EQ(dir->Name(), "Dir");
+    EXPECT_EQ(dir->LowerName(), "dir");
+
+    ASSERT_TRUE(tree->DeleteByUrl("http://host/dir/file7.html").Ok());
+    std::vector<TWebCacheTreeNode*> batch;
+    for (int i = 0; i < 40; i += 3)
+        if (i != 7)
+            batch.push_back(
+                tree->FindNodeByUrl("http://host/dir/file" + std::to_string(i) + ".html"));
+    ASSERT_TRUE(tree->DeleteNodes(batch).Ok());
+    const int left = 40 - 1 - static_cast<int>(batch.size());
+    ASSERT_EQ(dir->Count(), left);
+
+    std::vector<TWebCacheTreeNode*> added;
+    for (int i = 0; i < 30; ++i) {
+        auto entry = std::make_unique<TWebCacheEntryInfoEx>();
+        entry->Url = "http://Host/Dir/New" + std::to_string(i) + ".HTML";
+        entry->Size = 5;
+        added.push_back(tree->AddNode(dir, "New" + std::to_string(i) + ".HTML", std::move(entry)));
+    }
+    ASSERT_EQ(dir->Count(), left + 30);
+    for (int i = 0; i < 30; ++i) {
+        const std::string name = "new" + std::to_string(i) + ".html";
+        EXPECT_EQ(dir->FindChild(name), added[static_cast<std::size_t>(i)]) << name;
+        EXPECT_EQ(added[static_cast<std::size_t>(i)]->LowerName(), name);
+        EXPECT_EQ(added[static_cast<std::size_t>(i)]->Info().Url,
+                  "http://Host/Dir/New" + std::to_string(i) + ".HTML");
+    }
+    for (int i = 0; i < 40; ++i) {
+        const bool gone = i == 7 || i % 3 == 0;
+        TWebCacheTreeNode* node =
+            tree->FindNodeByUrl("http://host/dir/file" + std::to_string(i) + ".html");
+        EXPECT_EQ(node == nullptr, gone) << i;
+        if (node != nullptr) {
+            EXPECT_EQ(node->Size(), static_cast<std::uint64_t>(i + 1));
+            EXPECT_EQ(node->Name(), "File" + std::to_string(i) + ".html");
+            EXPECT_EQ(node->Parent(), dir);
+        }
+    }
+
+    // A renamed node is found by its new name only, in either case.
+    TWebCacheTreeNode* renamed = added[0];
+    renamed->SetName("renamed.html");
+    EXPECT_EQ(renamed->LowerName(), "renamed.html");
+    EXPECT_EQ(dir->FindChild("RENAMED.html"), renamed);
+    EXPECT_EQ(dir->FindChild("new0.html"), nullptr);
+
+    // A whole folder goes, and its places serve the next refresh.
+    ASSERT_TRUE(tree->DeleteNode(dir).Ok());
+    EXPECT_EQ(tree->FindNodeByUrl("http://host/"), nullptr);
+    TWebCacheTreeNode* keep = tree->FindNodeByUrl("http://other/sub/keep.html");
+    ASSERT_NE(keep, nullptr);
+    EXPECT_EQ(keep->Size(), 1000u);
+    EXPECT_EQ(tree->FindNodeByUrl("http://other/")->Size(), 1000u);
+    Refresh(*tree);
+    EXPECT_EQ(tree->CountFiles(tree->Root()), 1) << "the cache kept only the entry not deleted";
+    tree->Clear();
+    EXPECT_EQ(tree->Root()->Count(), 0);
+    Refresh(*tree);
+    EXPECT_EQ(tree->FindNodeByUrl("http://other/sub/keep.html")->Size(), 1000u);
 }
 
 TEST(CacheTreeCopyList, SortedByUrlIgnoringCaseWithoutDuplicates) {
@@ -312,8 +469,8 @@ TEST(CacheTreeCopyList, UrlsThatDifferOnlyInCaseAreTwoDocuments) {
     EXPECT_TRUE(list.Add(folder->Items(1)));
     EXPECT_FALSE(list.Add(folder->Items(0)));
     ASSERT_EQ(list.Count(), 2);
-    EXPECT_EQ(list.Items(0)->Info.Url, "http://h/FAQ.html") << "ties in order of the exact URL";
-    EXPECT_EQ(list.Items(1)->Info.Url, "http://h/faq.html");
+    EXPECT_EQ(list.Items(0)->Info().Url, "http://h/FAQ.html") << "ties in order of the exact URL";
+    EXPECT_EQ(list.Items(1)->Info().Url, "http://h/faq.html");
 }
 
 TEST(CacheTreeTitles, TitleOfThePageAUrlNames) {
@@ -401,7 +558,7 @@ TEST(CacheTreeDelete, AFailedCacheDeletionKeepsItsNodeAndSaysWhy) {
     TWebCacheTreeNode* d = tree->FindNodeByUrl("http://h/d/");
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(testing::ChildNames(d), (std::vector<std::string>{"2.html", "3.html"}));
-    EXPECT_EQ(d->Info.Size, 60u);
+    EXPECT_EQ(d->Size(), 60u);
     EXPECT_EQ(SourceOf(*tree).Entries().size(), 2u);
 
     // Once the cache lets go, the rest goes with the emptied folders.
@@ -444,7 +601,7 @@ TEST(CacheTreeDelete, BatchDeletionStopsAtAFailureAndTellsObservers) {
               (std::vector<std::string>{"remove? http://h/d/ 3..3", "removed http://h/d/ 3..3",
                                         "remove? http://h/d/ 0..1", "removed http://h/d/ 0..1"}));
     EXPECT_EQ(testing::ChildNames(node("http://h/d/")), std::vector<std::string>{"3.html"});
-    EXPECT_EQ(node("http://h/d/")->Info.Size, 4u);
+    EXPECT_EQ(node("http://h/d/")->Size(), 4u);
 
     // A failure stops the batch: what went before it is gone, it and the rest stay.
     SourceOf(*tree).FailDeletion("http://h/d/3.html", EACCES);
@@ -478,7 +635,7 @@ TEST(CacheTreeDelete, ScatteredRowsOfALargeFolderGoInOneReset) {
         EXPECT_EQ(folder->Items(i)->Name(), "f" + std::to_string(101 + 2 * i) + ".html");
     EXPECT_EQ(tree->FindNodeByUrl("http://h/f100.html"), nullptr);
     EXPECT_NE(tree->FindNodeByUrl("http://h/f139.html"), nullptr) << "lookups see the new rows";
-    EXPECT_EQ(folder->Info.Size, 20u * 100u);
+    EXPECT_EQ(folder->Size(), 20u * 100u);
     tree->RemoveObserver(&observer);
 }
 
@@ -537,8 +694,8 @@ TEST(CacheTreeBuild, LongHostsAndDeepFoldersCostInProportionToTheCache) {
     while (!pending.empty()) {
         const TWebCacheTreeNode* node = pending.back();
         pending.pop_back();
-        held += node->Name().size() + node->Info.Url.size() + node->Info.DirUrl.size() +
-                node->Info.FileName.size() + node->Info.ExtraInfo.size();
+        held += node->Name().size() + node->Info().Url.size() + node->Info().DirUrl.size() +
+                node->Info().FileName.size() + node->Info().ExtraInfo.size();
         for (int i = 0; i < node->Count(); ++i)
             pending.push_back(node->Items(i));
     }
@@ -546,7 +703,7 @@ TEST(CacheTreeBuild, LongHostsAndDeepFoldersCostInProportionToTheCache) {
     // The folder URL text is still there for whoever asks.
     const TWebCacheTreeNode* file = tree->FindNodeByUrl(specs[7].Url);
     ASSERT_NE(file, nullptr);
-    EXPECT_TRUE(file->Parent()->DirUrl() == file->Info.DirUrl);
+    EXPECT_TRUE(file->Parent()->DirUrl() == file->Info().DirUrl);
     EXPECT_TRUE(file->UrlText() == specs[7].Url);
 }
 

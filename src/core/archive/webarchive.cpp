@@ -517,8 +517,8 @@ public:
         // The pages a replay lists: the tree's HTML documents that were
         // answered with one.
         if (same == nullptr && item.Node != nullptr && head.Status >= 200 && head.Status < 300 &&
-            IsHtmlEntry(item.Node->Info)) {
-            const std::string title = ReadPageTitle(item.Node->Info); // UTF-8
+            IsHtmlEntry(item.Node->Info())) {
+            const std::string title = ReadPageTitle(item.Node->Info()); // UTF-8
             pages_ += "{\"id\": \"" + id.substr(10, 36) + "\", \"url\": " + JsonString(uri) +
                       ", \"ts\": \"" + date + "\"";
             if (!title.empty())
@@ -668,7 +668,7 @@ TError ExportWebArchive(TWebCacheTree& tree, const std::vector<TWebCacheTreeNode
     if (keys != nullptr) {
         std::unordered_set<std::string_view> urls;
         for (const TWebCacheTreeNode* f : files)
-            urls.insert(f->Info.Url);
+            urls.insert(f->Info().Url);
         for (TKeyedCopy& copy : keys->UndeliveredCopies()) {
             if (urls.count(copy.Url) > 0) {
                 copies[copy.Url].push_back(std::move(copy));
@@ -692,8 +692,9 @@ TError ExportWebArchive(TWebCacheTree& tree, const std::vector<TWebCacheTreeNode
             // a small archive has no need of it.
             std::uint64_t estimate = 0;
             for (const TWebCacheTreeNode* f : files)
-                estimate += f->Info.BodyLength > 0 ? static_cast<std::uint64_t>(f->Info.BodyLength)
-                                                   : f->Info.Size;
+                estimate += f->Info().BodyLength > 0
+                                ? static_cast<std::uint64_t>(f->Info().BodyLength)
+                                : f->Size();
             if (!copies.empty())
                 estimate *= 2;
             if (!zip->Ok() || !zip->Open("archive/data.warc.gz", estimate > (2ull << 30)))
@@ -725,12 +726,12 @@ TError ExportWebArchive(TWebCacheTree& tree, const std::vector<TWebCacheTreeNode
             const TWebCacheTreeNode* node = files[i];
             TItem item;
             item.Node = node;
-            item.Url = node->Info.Url;
-            item.StoredHead = node->Info.HeaderInfo.Text();
-            item.Body = &node->Info;
-            item.Time = LocalToUtc(node->Info.LastModified);
+            item.Url = node->Info().Url;
+            item.StoredHead = node->Info().HeaderInfo.Text();
+            item.Body = &node->Info();
+            item.Time = LocalToUtc(node->LastModified());
             ok = written(exporter.Write(item)) && step(node);
-            auto more = copies.find(node->Info.Url);
+            auto more = copies.find(node->Info().Url);
             if (!ok || more == copies.end())
                 continue;
             for (const TKeyedCopy& copy : more->second) {
@@ -764,7 +765,7 @@ TError ExportWebArchive(TWebCacheTree& tree, const std::vector<TWebCacheTreeNode
                 std::string title = options.Title;
                 if (title.empty() && !nodes.empty())
                     title = AnsiToUtf8(nodes.front()->IsFolder ? nodes.front()->DirUrl()
-                                                               : nodes.front()->Info.Url);
+                                                               : nodes.front()->Info().Url);
                 std::string package =
                     "{\n  \"profile\": \"data-package\",\n  \"wacz_version\": \"1.1.1\",\n"
                     "  \"software\": \"Tarnhold " TARNHOLD_VERSION "\",\n  \"created\": \"" +

@@ -396,7 +396,7 @@ bool TCopyEngine::CopyNodes(const TCopyOptions& options, TOverwriteAnswer& answe
         if (progress_ != nullptr)
             progress_->Step(node);
 
-        if (node->Info.LocalFileName.empty()) {
+        if (node->Info().LocalFileName.empty()) {
             // The cache holds a record but no document (a redirect): there
             // is nothing to copy, and nothing to stop for.
             ++stats_.Skipped;
@@ -407,7 +407,7 @@ bool TCopyEngine::CopyNodes(const TCopyOptions& options, TOverwriteAnswer& answe
         std::filesystem::path local = options.Destination;
         for (const std::string& part : path)
             local /= part;
-        const std::string& cacheFile = node->Info.LocalFileName;
+        const std::string& cacheFile = node->Info().LocalFileName;
         const int dir = cursor.Enter(path, error);
         if (dir < 0)
             return Fail(options, TCopyFailureKind::CreateFolder, {}, local.parent_path(), error);
@@ -428,7 +428,7 @@ bool TCopyEngine::CopyNodes(const TCopyOptions& options, TOverwriteAnswer& answe
                 copy = false;
             } else if (answer == TOverwriteAnswer::Newer) {
                 FILETIME entryLocal{};
-                (void)SystemTimeToFileTime(node->Info.LastModified, entryLocal);
+                (void)SystemTimeToFileTime(node->LastModified(), entryLocal);
                 FILETIME fileLocal{};
                 (void)FileTimeToLocalFileTime(
                     UnixTimeToFileTime(existing.st_mtim.tv_sec, existing.st_mtim.tv_nsec),
@@ -439,9 +439,9 @@ bool TCopyEngine::CopyNodes(const TCopyOptions& options, TOverwriteAnswer& answe
 
         int code = 0;
         std::uint64_t bytes = 0;
-        const bool html = IsHtml(node->Info);
+        const bool html = IsHtml(node->Info());
         // With every link kind, stylesheets are rewritten as pages are.
-        const bool sheet = !html && options.AllLinks && IsStylesheet(node->Info);
+        const bool sheet = !html && options.AllLinks && IsStylesheet(node->Info());
         bool rewritten = false;
         if (html || sheet) {
             page.clear();
@@ -456,7 +456,7 @@ bool TCopyEngine::CopyNodes(const TCopyOptions& options, TOverwriteAnswer& answe
             if (result == kRebuildAdded)
                 i = -1; // nodes were added, perhaps before this one: walk again from the top
             if (result == kRebuildTooLarge)
-                NoteAsIs(&stats_, &report_, node->Info.Url, TAsIsKind::TooLarge);
+                NoteAsIs(&stats_, &report_, node->Info().Url, TAsIsKind::TooLarge);
             else
                 rewritten = true;
             bytes = page.size();
@@ -466,7 +466,7 @@ bool TCopyEngine::CopyNodes(const TCopyOptions& options, TOverwriteAnswer& answe
         // opened once for both the comparison and the copy.
         TFd in;
         struct stat inStat {};
-        const bool plain = !rewritten && IsPlainCacheBody(node->Info);
+        const bool plain = !rewritten && IsPlainCacheBody(node->Info());
         if (copy && exists && (rewritten || plain)) {
             TNewContent content;
             std::uint64_t size = page.size();
@@ -484,7 +484,7 @@ bool TCopyEngine::CopyNodes(const TCopyOptions& options, TOverwriteAnswer& answe
             TFd oldCopy;
             if ((content.Page != nullptr || content.In >= 0) &&
                 SameAsOldCopy(dir, name, existing, content, size, oldCopy)) {
-                if (!SetOldCopyTime(oldCopy.Get(), node->Info, code))
+                if (!SetOldCopyTime(oldCopy.Get(), node->Info(), code))
                     return Fail(options, TCopyFailureKind::SetFileTime, cacheFile, local, code);
                 ++stats_.Files;
                 stats_.Bytes += rewritten ? bytes : size;
@@ -501,16 +501,16 @@ bool TCopyEngine::CopyNodes(const TCopyOptions& options, TOverwriteAnswer& answe
             } else if (rewritten) {
                 if (!WriteAllToFd(temp.Fd(), page))
                     code = errno;
-            } else if (!IsPlainCacheBody(node->Info)) {
+            } else if (!IsPlainCacheBody(node->Info())) {
                 // A slice of a browser's entry file, or an encoded body:
                 // written decoded, as it is read.
                 TBodyRead read;
-                code = WriteCacheBody(node->Info, temp.Fd(), &read);
+                code = WriteCacheBody(node->Info(), temp.Fd(), &read);
                 if (code == 0 && read.StoredAsIs && !html && !sheet)
-                    NoteAsIs(&stats_, &report_, node->Info.Url,
+                    NoteAsIs(&stats_, &report_, node->Info().Url,
                              read.OverLimit ? TAsIsKind::OverLimit : TAsIsKind::Undecodable);
                 if (code == 0 && read.ChecksumFailed && !html && !sheet)
-                    NoteAsIs(&stats_, &report_, node->Info.Url, TAsIsKind::Damaged);
+                    NoteAsIs(&stats_, &report_, node->Info().Url, TAsIsKind::Damaged);
                 bytes = read.Bytes;
             } else if (in.Valid()) {
                 // Compared above: copied from its start.
@@ -530,7 +530,7 @@ bool TCopyEngine::CopyNodes(const TCopyOptions& options, TOverwriteAnswer& answe
             if (code != 0)
                 return Fail(options, TCopyFailureKind::CopyFile, cacheFile, local, code);
             FILETIME utc;
-            if (EntryFileTime(node->Info, utc) && !temp.SetTime(utc, code))
+            if (EntryFileTime(node->Info(), utc) && !temp.SetTime(utc, code))
                 return Fail(options, TCopyFailureKind::SetFileTime, cacheFile, local, code);
             if (!temp.Commit(name, code))
                 return Fail(options, TCopyFailureKind::CopyFile, cacheFile, local, code);

@@ -255,7 +255,7 @@ int TPageRewriter::RebuildStylesheet(bool write, std::string* out, TCopyMethod m
     if (const int read = ReadBody(node, write, data); read != 0)
         return write ? read : kRebuildDone;
     const TCssCharset charset =
-        StylesheetCharset(data, node->Info.HeaderInfo.Values("Content-Type"));
+        StylesheetCharset(data, node->Info().HeaderInfo.Values("Content-Type"));
     if (charset == TCssCharset::Unsupported) {
         if (write && out != nullptr)
             out->append(data);
@@ -265,7 +265,7 @@ int TPageRewriter::RebuildStylesheet(bool write, std::string* out, TCopyMethod m
         charset == TCssCharset::ShiftJis ||
         (charset == TCssCharset::Undeclared && NeedsShiftJisCheck(data) && LooksShiftJis(data));
     // Links of a sheet are read against the sheet's own address.
-    const std::string base = BaseOf(node->Info.Url);
+    const std::string base = BaseOf(node->Info().Url);
     BeginPass(node, prefix, method, list);
     std::string css;
     css.reserve(data.size() + data.size() / 8);

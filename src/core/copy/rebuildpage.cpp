@@ -89,7 +89,7 @@ void TPageRewriter::BeginPass(TWebCacheTreeNode* node, std::string_view prefix, 
     // Links lead from the folder that holds the page's copy.
     TLocalPath pagePath = PlaceBelow(NodeLocalPath(node), placement_);
     if (report_ != nullptr)
-        report_->BeginPage(node->Info.Url, JoinLocalPath(pagePath));
+        report_->BeginPage(node->Info().Url, JoinLocalPath(pagePath));
     pageFolder_ = std::move(pagePath);
     if (!pageFolder_.empty())
         pageFolder_.pop_back();
@@ -156,14 +156,14 @@ int TPageRewriter::ReadBody(const TWebCacheTreeNode* node, bool write, std::stri
     data.clear();
     // A whole file tells its size without being read.
     struct stat st {};
-    if (IsPlainCacheBody(node->Info) && ::stat(node->Info.LocalFileName.c_str(), &st) == 0 &&
+    if (IsPlainCacheBody(node->Info()) && ::stat(node->Info().LocalFileName.c_str(), &st) == 0 &&
         S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > kMaxRewriteBytes)
         return kRebuildTooLarge;
     TBodyRead read;
     data.reserve(
-        static_cast<std::size_t>(std::min<std::uint64_t>(node->Info.Size, kMaxRewriteBytes) + 1));
+        static_cast<std::size_t>(std::min<std::uint64_t>(node->Size(), kMaxRewriteBytes) + 1));
     // One byte beyond the largest page tells a page too large.
-    if (TError error = ReadCacheBody(node->Info, data, kMaxRewriteBytes + 1, &read)) {
+    if (TError error = ReadCacheBody(node->Info(), data, kMaxRewriteBytes + 1, &read)) {
         data.clear();
         return error.Code() != 0 ? error.Code() : EIO;
     }
@@ -175,10 +175,10 @@ int TPageRewriter::ReadBody(const TWebCacheTreeNode* node, bool write, std::stri
     // A body that did not decode is copied as stored all the same; the
     // engine names one it copies as it is for its size.
     if (read.StoredAsIs && write)
-        NoteAsIs(stats_, report_, node->Info.Url,
+        NoteAsIs(stats_, report_, node->Info().Url,
                  read.OverLimit ? TAsIsKind::OverLimit : TAsIsKind::Undecodable);
     if (read.ChecksumFailed && write)
-        NoteAsIs(stats_, report_, node->Info.Url, TAsIsKind::Damaged);
+        NoteAsIs(stats_, report_, node->Info().Url, TAsIsKind::Damaged);
     return 0;
 }
 
@@ -192,10 +192,10 @@ int TPageRewriter::Rebuild(bool write, std::string* out, TCopyMethod method,
         out->reserve(out->size() + data.size() + data.size() / 8);
 
     // Links are read against the page's own address.
-    std::string base = BaseOf(node->Info.Url);
+    std::string base = BaseOf(node->Info().Url);
     BeginPass(node, prefix, method, list);
     pageData_ = data;
-    pageCharset_ = CharsetParameter(node->Info.HeaderInfo.Values("Content-Type"));
+    pageCharset_ = CharsetParameter(node->Info().HeaderInfo.Values("Content-Type"));
 
     THTMLTag tag;
     std::string link;

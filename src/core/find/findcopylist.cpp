@@ -38,7 +38,7 @@ bool TFindCopyList::Add(TWebCacheTreeNode* node) {
     }
     const auto at = std::lower_bound(items_.begin(), items_.end(), node, less);
     if (at != items_.end() && Compare(*at, node) == 0) {
-        if (*at == node || !Later(node->Info.LastModified, (*at)->Info.LastModified))
+        if (*at == node || !Later(node->LastModified(), (*at)->LastModified()))
             return false;
         *at = node;
         return true;

@@ -769,12 +769,12 @@ bool TFindThread::Matches(const TFindData& data, const std::vector<TFileMask>& m
     if (node->IsFolder && node->Level() <= 1)
         return false;
     if (data.DateFilter) {
-        const std::int64_t day = DayNumber(node->Info.LastModified);
+        const std::int64_t day = DayNumber(node->LastModified());
         if (day < 0 || day < data.DateBegin || day > data.DateEnd)
             return false;
     }
     if (!node->IsFolder) {
-        if (data.SizeFilter && (node->Info.Size < data.SizeMin || node->Info.Size > data.SizeMax))
+        if (data.SizeFilter && (node->Size() < data.SizeMin || node->Size() > data.SizeMax))
             return false;
         if (data.TypeFilter) {
             thread_local std::string ext;
@@ -802,7 +802,7 @@ bool TFindThread::Matches(const TFindData& data, const std::vector<TFileMask>& m
     if (!data.Contains.empty()) {
         if (node->IsFolder)
             return false;
-        return FileContains(node->Info, data.Contains, data.MatchAnyCase, stop);
+        return FileContains(node->Info(), data.Contains, data.MatchAnyCase, stop);
     }
     return true;
 }

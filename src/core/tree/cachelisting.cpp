@@ -30,7 +30,7 @@ int CompareNames(const TFolderRow& a, const TFolderRow& b) {
 }
 
 int NewestFirst(const TFolderRow& a, const TFolderRow& b) {
-    return -CompareSystemTime(a.Node->Info.LastModified, b.Node->Info.LastModified);
+    return -CompareSystemTime(a.Node->LastModified(), b.Node->LastModified());
 }
 
 int Sign(std::uint64_t a, std::uint64_t b) {
@@ -71,13 +71,13 @@ std::string ReadPageTitle(const TWebCacheEntryInfo& entry) {
 
 std::string UrlNameOf(const TWebCacheTreeNode& node) {
     std::string file, suffix;
-    SplitURL(node.Info.Url, nullptr, &file, &suffix);
+    SplitURL(node.Info().Url, nullptr, &file, &suffix);
     return file + suffix;
 }
 
 const std::string& TTitleCache::Title(const TWebCacheTreeNode& node) {
     static const std::string kNone;
-    if (node.IsFolder || !IsHtmlEntry(node.Info))
+    if (node.IsFolder || !IsHtmlEntry(node.Info()))
         return kNone;
     if (node.Tree() != tree_ || node.Tree()->Generation() != generation_) {
         // Every rebuild makes new nodes, perhaps at the addresses of old ones.
@@ -86,9 +86,9 @@ const std::string& TTitleCache::Title(const TWebCacheTreeNode& node) {
         generation_ = node.Tree()->Generation();
     }
     auto [it, inserted] = items_.try_emplace(&node);
-    if (inserted || it->second.localFile != node.Info.LocalFileName) {
-        it->second.localFile = node.Info.LocalFileName;
-        it->second.title = ReadPageTitle(node.Info);
+    if (inserted || it->second.localFile != node.Info().LocalFileName) {
+        it->second.localFile = node.Info().LocalFileName;
+        it->second.title = ReadPageTitle(node.Info());
     }
     return it->second.title;
 }
@@ -126,7 +126,7 @@ int CompareRows(const TFolderRow& a, const TFolderRow& b, int sortKey, int sortO
                     c = a.Title.empty() ? -1
                                         : (b.Title.empty() ? 1 : Utf8CompareText(a.Title, b.Title));
             } else if (sortKey == lsSize) {
-                c = Sign(a.Node->Info.Size, b.Node->Info.Size);
+                c = Sign(a.Node->Size(), b.Node->Size());
             } else {
                 c = AnsiCompareText(a.TypeName, b.TypeName);
             }

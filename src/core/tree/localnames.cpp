@@ -95,7 +95,7 @@ void TWebCacheTree::RenameDuplicates(TWebCacheTreeNode* node) {
                 continue;
             }
             const std::string& name =
-                child->Info.FileName.empty() ? DefaultFileName : child->Info.FileName;
+                child->Info().FileName.empty() ? DefaultFileName : child->Info().FileName;
             if (name != child->Name()) {
                 child->SetName(name);
                 renamed = true;

@@ -184,8 +184,8 @@ void TLocalNameTable::Build() const {
                 continue;
             }
             // The first of equal URLs stays: the newest, as the tree sorts.
-            exact_.emplace(child->Info.Url, child);
-            folded_.emplace(FoldUrl(child->Info.Url), child);
+            exact_.emplace(child->Info().Url, child);
+            folded_.emplace(FoldUrl(child->Info().Url), child);
         }
     }
     built_ = true;

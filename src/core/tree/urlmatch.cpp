@@ -127,7 +127,7 @@ std::vector<TWebCacheTreeNode*> MatchFileNodes(TWebCacheTree& tree, std::string_
             if (node->IsFolder || std::find(nodes.begin(), nodes.end(), node) != nodes.end())
                 continue;
             nodes.push_back(node);
-            matcher.Offer(node->Info.Url, nodes.size() - 1);
+            matcher.Offer(node->Info().Url, nodes.size() - 1);
         }
     }
     std::vector<TWebCacheTreeNode*> best;

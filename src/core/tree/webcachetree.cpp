@@ -17,13 +17,12 @@ namespace {
 // Lists larger than this get a name index beside them.
 constexpr std::size_t kIndexThreshold = 16;
 
-bool NodeLess(const std::unique_ptr<TWebCacheTreeNode>& a,
-              const std::unique_ptr<TWebCacheTreeNode>& b) {
+bool NodeLess(const TWebCacheTreeNode* a, const TWebCacheTreeNode* b) {
     int c = AnsiCompareStr(a->LowerName(), b->LowerName());
     if (c != 0)
         return c < 0;
     // Equal names: the newer first.
-    return CompareSystemTime(a->Info.LastModified, b->Info.LastModified) > 0;
+    return CompareSystemTime(a->LastModified(), b->LastModified()) > 0;
 }
 
 // Visits every folder below and including start, each after all folders
@@ -49,30 +48,52 @@ template <typename Visit> void ForEachFolderPostOrder(TWebCacheTreeNode* start, 
     }
 }
 
-void SubtractSize(TWebCacheTreeNode* parent, std::uint64_t size) {
-    parent->Info.Size = parent->Info.Size >= size ? parent->Info.Size - size : 0;
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------
 // TWebCacheTreeNode
 
 TWebCacheTreeNode::TWebCacheTreeNode(TWebCacheTree* tree, TWebCacheTreeNode* parent,
-                                     std::string name, bool isFolder)
-    : IsFolder(isFolder), tree_(tree), parent_(parent), name_(std::move(name)),
-      lowerName_(AnsiLowerCase(name_)) {}
+                                     std::string name, TWebCacheEntryInfoEx* entry)
+    : IsFolder(entry == nullptr), tree_(tree), parent_(parent), entry_(entry) {
+    AssignName(std::move(name));
+}
 
 TWebCacheTreeNode::~TWebCacheTreeNode() {
-    // Destroy the subtree without recursion (see ForEachFolderPostOrder).
-    std::vector<std::unique_ptr<TWebCacheTreeNode>> pending = std::move(children_);
-    while (!pending.empty()) {
-        std::unique_ptr<TWebCacheTreeNode> node = std::move(pending.back());
-        pending.pop_back();
-        for (auto& child : node->children_)
-            pending.push_back(std::move(child));
-        node->children_.clear();
+    if (entry_ != nullptr)
+        tree_->entryPool_.Give(entry_);
+    if (folder_ != nullptr && folder_ != &tree_->rootPart_)
+        tree_->folderPool_.Give(folder_);
+}
+
+const std::vector<TWebCacheTreeNode*>& TWebCacheTreeNode::NoChildren() {
+    static const std::vector<TWebCacheTreeNode*> none;
+    return none;
+}
+
+TWebCacheTreeNode::FolderPart& TWebCacheTreeNode::Part() {
+    if (folder_ == nullptr)
+        folder_ = tree_->folderPool_.Make();
+    return *folder_;
+}
+
+const TWebCacheEntryInfoEx& TWebCacheTreeNode::EmptyEntry() {
+    static const TWebCacheEntryInfoEx empty;
+    return empty;
+}
+
+void TWebCacheTreeNode::AssignName(std::string name) {
+    name_ = std::move(name);
+    // Most names are lower case already: the lower form is then the name.
+    const bool same =
+        std::none_of(name_.begin(), name_.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+    if (same) {
+        lowerName_.reset();
+        return;
     }
+    if (!lowerName_)
+        lowerName_ = std::make_unique<std::string>();
+    AnsiLowerCaseTo(name_, *lowerName_);
 }
 
 const std::string& TWebCacheTreeNode::DisplayName() const {
@@ -84,20 +105,18 @@ void TWebCacheTreeNode::SetName(std::string_view name) {
         return;
     if (parent_ != nullptr && !tree_->SortingSuspended()) {
         TWebCacheTree::LayoutScope layout(*tree_);
-        name_ = std::string(name);
-        lowerName_ = AnsiLowerCase(name_);
+        AssignName(std::string(name));
         parent_->SortChildren();
         return;
     }
-    name_ = std::string(name);
-    lowerName_ = AnsiLowerCase(name_);
+    AssignName(std::string(name));
     if (parent_ != nullptr)
-        parent_->indexValid_ = false; // until the parent is sorted again
+        parent_->Part().indexValid = false; // until the parent is sorted again
 }
 
 std::string TWebCacheTreeNode::DirUrl() const {
     if (!IsFolder || parent_ == nullptr)
-        return Info.DirUrl;
+        return Info().DirUrl;
     std::vector<const TWebCacheTreeNode*> chain;
     std::size_t length = 0;
     for (const TWebCacheTreeNode* n = this; n->parent_ != nullptr; n = n->parent_) {
@@ -129,8 +148,9 @@ std::string TWebCacheTreeNode::UrlText() const {
 }
 
 int TWebCacheTreeNode::IndexOf(const TWebCacheTreeNode* child) const {
-    for (std::size_t i = 0; i < children_.size(); ++i) {
-        if (children_[i].get() == child)
+    const auto& children = Children();
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        if (children[i] == child)
             return static_cast<int>(i);
     }
     return -1;
@@ -144,23 +164,27 @@ int TWebCacheTreeNode::Level() const {
 }
 
 void TWebCacheTreeNode::SortChildren() {
-    std::sort(children_.begin(), children_.end(), NodeLess);
+    if (folder_ == nullptr)
+        return; // nothing to sort
+    std::sort(folder_->children.begin(), folder_->children.end(), NodeLess);
     RebuildIndex(); // the first child of a name may have changed
 }
 
 void TWebCacheTreeNode::RebuildIndex() {
-    if (children_.size() <= kIndexThreshold) {
-        index_.reset();
-        indexValid_ = false;
+    if (folder_ == nullptr)
+        return;
+    FolderPart& part = *folder_;
+    if (part.children.size() <= kIndexThreshold) {
+        part.index.reset();
+        part.indexValid = false;
         return;
     }
-    if (!index_)
-        index_ = std::make_unique<std::unordered_map<std::string_view, TWebCacheTreeNode*>>();
-    index_->clear();
-    index_->reserve(children_.size());
-    for (const auto& child : children_)
-        index_->emplace(child->lowerName_, child.get()); // the first of a name stays
-    indexValid_ = true;
+    if (!part.index)
+        part.index = std::make_unique<NameIndex>();
+    part.index->Reset(part.children.size());
+    for (TWebCacheTreeNode* child : part.children)
+        part.index->Insert(child); // the first of a name stays
+    part.indexValid = true;
 }
 
 TWebCacheTreeNode* TWebCacheTreeNode::FindChild(std::string_view name) const {
@@ -168,15 +192,57 @@ TWebCacheTreeNode* TWebCacheTreeNode::FindChild(std::string_view name) const {
     // lower-cased name goes to a buffer that is reused (one per thread).
     thread_local std::string lower;
     AnsiLowerCaseTo(name, lower);
-    if (index_ && indexValid_) {
-        auto it = index_->find(std::string_view(lower));
-        return it == index_->end() ? nullptr : it->second;
-    }
-    for (const auto& child : children_) {
-        if (child->lowerName_ == lower)
-            return child.get();
+    if (folder_ == nullptr)
+        return nullptr;
+    if (folder_->index && folder_->indexValid)
+        return folder_->index->Find(lower);
+    for (TWebCacheTreeNode* child : folder_->children) {
+        if (child->LowerName() == lower)
+            return child;
     }
     return nullptr;
+}
+
+void TWebCacheTreeNode::NameIndex::Reset(std::size_t expected) {
+    std::size_t size = 16;
+    while (size < expected * 2)
+        size *= 2;
+    table.assign(size, nullptr);
+    count = 0;
+}
+
+void TWebCacheTreeNode::NameIndex::Insert(TWebCacheTreeNode* child) {
+    if ((count + 1) * 2 > table.size()) {
+        std::vector<TWebCacheTreeNode*> old = std::move(table);
+        Reset(count + 1);
+        for (TWebCacheTreeNode* node : old) {
+            if (node != nullptr)
+                Insert(node);
+        }
+    }
+    const std::string& lower = child->LowerName();
+    const std::size_t mask = table.size() - 1;
+    for (std::size_t i = std::hash<std::string_view>{}(lower)&mask;; i = (i + 1) & mask) {
+        TWebCacheTreeNode* there = table[i];
+        if (there == nullptr) {
+            table[i] = child;
+            ++count;
+            return;
+        }
+        if (there == child || there->LowerName() == lower)
+            return;
+    }
+}
+
+TWebCacheTreeNode* TWebCacheTreeNode::NameIndex::Find(std::string_view lower) const {
+    if (table.empty())
+        return nullptr;
+    const std::size_t mask = table.size() - 1;
+    for (std::size_t i = std::hash<std::string_view>{}(lower)&mask;; i = (i + 1) & mask) {
+        TWebCacheTreeNode* there = table[i];
+        if (there == nullptr || there->LowerName() == lower)
+            return there;
+    }
 }
 
 TWebCacheTreeNode* TWebCacheTreeNode::FindFolderChild(std::string_view name) const {
@@ -187,44 +253,32 @@ TWebCacheTreeNode* TWebCacheTreeNode::FindFolderChild(std::string_view name) con
     // "http://h/x.html"); the folder, if there is one, is further on.
     thread_local std::string lower;
     AnsiLowerCaseTo(name, lower);
-    for (const auto& child : children_) {
-        if (child->IsFolder && child->lowerName_ == lower)
-            return child.get();
+    for (TWebCacheTreeNode* child : Children()) {
+        if (child->IsFolder && child->LowerName() == lower)
+            return child;
     }
     return nullptr;
 }
 
-void TWebCacheTreeNode::Append(std::unique_ptr<TWebCacheTreeNode> child) {
-    TWebCacheTreeNode* raw = child.get();
-    children_.push_back(std::move(child));
-    if (index_ && indexValid_)
-        index_->emplace(raw->lowerName_, raw);
-    else if (children_.size() > kIndexThreshold && (!index_ || indexValid_))
+void TWebCacheTreeNode::Append(TWebCacheTreeNode* child) {
+    FolderPart& part = Part();
+    part.children.push_back(child);
+    if (part.index && part.indexValid)
+        part.index->Insert(child);
+    else if (part.children.size() > kIndexThreshold && (!part.index || part.indexValid))
         RebuildIndex(); // the folder has just grown large
 }
 
-std::vector<std::unique_ptr<TWebCacheTreeNode>> TWebCacheTreeNode::DetachChildren() {
-    std::vector<std::unique_ptr<TWebCacheTreeNode>> out = std::move(children_);
-    children_.clear();
-    index_.reset();
-    indexValid_ = false;
-    return out;
-}
-
-void TWebCacheTreeNode::RemoveFirst(std::size_t count) {
-    children_.erase(children_.begin(), children_.begin() + static_cast<std::ptrdiff_t>(count));
+bool TWebCacheTreeNode::Remove(TWebCacheTreeNode* child) {
+    if (folder_ == nullptr)
+        return false;
+    auto& children = folder_->children;
+    auto it = std::find(children.begin(), children.end(), child);
+    if (it == children.end())
+        return false;
+    children.erase(it);
     RebuildIndex();
-}
-
-std::unique_ptr<TWebCacheTreeNode> TWebCacheTreeNode::Remove(TWebCacheTreeNode* child) {
-    auto it = std::find_if(children_.begin(), children_.end(),
-                           [&](const auto& c) { return c.get() == child; });
-    if (it == children_.end())
-        return nullptr;
-    std::unique_ptr<TWebCacheTreeNode> owned = std::move(*it);
-    children_.erase(it);
-    RebuildIndex();
-    return owned;
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -233,7 +287,7 @@ std::unique_ptr<TWebCacheTreeNode> TWebCacheTreeNode::Remove(TWebCacheTreeNode* 
 bool TWebCacheTreeNodeCopyList::Add(TWebCacheTreeNode* node) {
     if (!members_.insert(node).second)
         return false;
-    pending_.push_back(Entry{AnsiLowerCase(node->Info.Url), node});
+    pending_.push_back(Entry{AnsiLowerCase(node->Info().Url), node});
     node->Copied = false;
     return true;
 }
@@ -251,7 +305,7 @@ TWebCacheTreeNode* TWebCacheTreeNodeCopyList::Items(int index) const {
 void TWebCacheTreeNodeCopyList::Merge() const {
     auto less = [](const Entry& a, const Entry& b) {
         const int c = AnsiCompareStr(a.lowerUrl, b.lowerUrl);
-        return c != 0 ? c < 0 : a.node->Info.Url < b.node->Info.Url;
+        return c != 0 ? c < 0 : a.node->Info().Url < b.node->Info().Url;
     };
     std::sort(pending_.begin(), pending_.end(), less);
     const std::size_t middle = sorted_.size();
@@ -293,15 +347,57 @@ TWebCacheTree::LayoutScope::~LayoutScope() {
 
 TWebCacheTree::TWebCacheTree(std::unique_ptr<TCacheSource> source)
     : MimeTypesFile(kSystemMimeTypesFile),
-      root_(std::make_unique<TWebCacheTreeNode>(this, nullptr, "Web Cache", true)),
-      cache_(std::move(source)), crcTable_(MakeCrc32Table()) {}
+      root_(new TWebCacheTreeNode(this, nullptr, "Web Cache", nullptr)), cache_(std::move(source)),
+      crcTable_(MakeCrc32Table()) {
+    root_->folder_ = &rootPart_;
+}
 
 TWebCacheTree::~TWebCacheTree() {
     (void)SaveDataFiles(); // a front end that reports failures saves before
     renameItems_.Clear();
     contentTypes_.Clear();
     observers_.clear();
-    root_->DetachChildren(); // without events, without touching the cache
+    FreeAllNodes(); // without events, without touching the cache
+    delete root_;
+}
+
+TWebCacheTreeNode* TWebCacheTree::NewNode(TWebCacheTreeNode* parent, std::string name,
+                                          bool isFolder) {
+    TWebCacheEntryInfoEx* entry = isFolder ? nullptr : entryPool_.Make();
+    try {
+        return nodePool_.Make(this, parent, std::move(name), entry);
+    } catch (...) {
+        if (entry != nullptr)
+            entryPool_.Give(entry);
+        throw;
+    }
+}
+
+void TWebCacheTree::FreeSubtree(TWebCacheTreeNode* node) {
+    // Without recursion (see ForEachFolderPostOrder).
+    std::vector<TWebCacheTreeNode*> pending{node};
+    while (!pending.empty()) {
+        TWebCacheTreeNode* n = pending.back();
+        pending.pop_back();
+        pending.insert(pending.end(), n->Children().begin(), n->Children().end());
+        nodePool_.Give(n);
+    }
+}
+
+void TWebCacheTree::FreeAllNodes() {
+    std::vector<TWebCacheTreeNode*> pending = std::move(rootPart_.children);
+    rootPart_.children.clear();
+    rootPart_.index.reset();
+    rootPart_.indexValid = false;
+    while (!pending.empty()) {
+        TWebCacheTreeNode* n = pending.back();
+        pending.pop_back();
+        pending.insert(pending.end(), n->Children().begin(), n->Children().end());
+        n->~TWebCacheTreeNode();
+    }
+    nodePool_.Release();
+    entryPool_.Release();
+    folderPool_.Release();
 }
 
 void TWebCacheTree::AddObserver(TWebCacheTreeObserver* observer) {
@@ -348,17 +444,20 @@ int TWebCacheTree::CountEntries() {
 TWebCacheTreeNode* TWebCacheTree::AddNode(TWebCacheTreeNode* parent, std::string_view name,
                                           std::unique_ptr<TWebCacheEntryInfoEx> entry) {
     ChangingScope changing(*this);
-    auto node =
-        std::make_unique<TWebCacheTreeNode>(this, parent, std::string(name), entry == nullptr);
+    TWebCacheTreeNode* raw = NewNode(parent, std::string(name), entry == nullptr);
     if (entry)
-        node->Info = std::move(*entry);
-    TWebCacheTreeNode* raw = node.get();
+        *raw->entry_ = std::move(*entry);
     ++revision_;
     const bool tell = resetDepth_ == 0 && !observers_.empty();
     const int row = parent->Count();
     if (tell)
         Notify([&](TWebCacheTreeObserver& o) { o.NodesAboutToBeInserted(parent, row, row); });
-    parent->Append(std::move(node));
+    try {
+        parent->Append(raw);
+    } catch (...) {
+        FreeSubtree(raw);
+        throw;
+    }
     if (tell)
         Notify([&](TWebCacheTreeObserver& o) { o.NodesInserted(parent, row, row); });
     if (!SortingSuspended()) {
@@ -380,11 +479,11 @@ void TWebCacheTree::PrepareEntry(TWebCacheEntryInfoEx& entry) {
         ApplyLocalName(entry);
 }
 
-void TWebCacheTree::PlaceFile(std::unique_ptr<TWebCacheTreeNode> file, std::string& path) {
+void TWebCacheTree::PlaceFile(TWebCacheTreeNode* file, std::string& path) {
     if (OnEntry)
-        OnEntry(*this, file->Info);
-    path = AnsiReplaceAll(file->Info.DirUrl, "//", "/");
-    TWebCacheTreeNode* node = root_.get();
+        OnEntry(*this, file->Info());
+    path = AnsiReplaceAll(file->Info().DirUrl, "//", "/");
+    TWebCacheTreeNode* node = root_;
     std::size_t start = 0;
     int depth = 0;
     for (std::size_t slash; (slash = path.find('/', start)) != std::string::npos;
@@ -397,10 +496,9 @@ void TWebCacheTree::PlaceFile(std::unique_ptr<TWebCacheTreeNode> file, std::stri
             child = AddNode(node, segment, nullptr);
         node = child;
     }
-    file->name_ = file->Info.FileName; // may be empty
-    AnsiLowerCaseTo(file->name_, file->lowerName_);
+    file->AssignName(file->Info().FileName); // may be empty
     file->parent_ = node;
-    node->Append(std::move(file));
+    node->Append(file);
 }
 
 void TWebCacheTree::BuildTree(const TRefreshProgress& progress) {
@@ -410,35 +508,51 @@ void TWebCacheTree::BuildTree(const TRefreshProgress& progress) {
     Clear();
     // The cache is read once. Each entry is split and named while it is at
     // hand and kept in the file node it will be; the nodes are placed once
-    // all are read, so that the placing knows how many there are.
-    std::vector<std::unique_ptr<TWebCacheTreeNode>> files;
-    auto file = std::make_unique<TWebCacheTreeNode>(this, nullptr, std::string(), false);
-    if (cache_.FindFirst(file->Info)) {
+    // all are read, so that the placing knows how many there are. Until a
+    // node is placed it belongs to the list below, which frees what was not
+    // placed should the build stop half-way (an exception from a callback).
+    struct Unplaced {
+        TWebCacheTree& tree;
+        std::vector<TWebCacheTreeNode*> nodes;
+        std::size_t placed = 0;
+        ~Unplaced() {
+            for (std::size_t i = placed; i < nodes.size(); ++i) {
+                if (nodes[i] != nullptr)
+                    tree.FreeSubtree(nodes[i]);
+            }
+        }
+    } files{*this, {}};
+    files.nodes.push_back(nullptr);
+    TWebCacheTreeNode* file = files.nodes.back() = NewNode(nullptr, std::string(), false);
+    if (cache_.FindFirst(*file->entry_)) {
         do {
-            PrepareEntry(file->Info);
-            files.push_back(std::move(file));
+            PrepareEntry(*file->entry_);
             if (progress)
-                progress(TRefreshStage::Reading, static_cast<int>(files.size()), 0);
-            file = std::make_unique<TWebCacheTreeNode>(this, nullptr, std::string(), false);
-        } while (cache_.FindNext(file->Info));
+                progress(TRefreshStage::Reading, static_cast<int>(files.nodes.size()), 0);
+            files.nodes.push_back(nullptr);
+            file = files.nodes.back() = NewNode(nullptr, std::string(), false);
+        } while (cache_.FindNext(*file->entry_));
     }
     cache_.FindClose();
-    file.reset(); // the last record received no entry
+    // The last record received no entry.
+    files.nodes.pop_back();
+    FreeSubtree(file);
     // Only a cache read whole has taken all its records from the shared list,
     // and may have its list written empty to say so.
     if (migrating_ && cache_.Error().Ok())
         migrated_ = true;
 
-    const int total = static_cast<int>(files.size());
+    const int total = static_cast<int>(files.nodes.size());
     if (progress)
         progress(TRefreshStage::Building, 0, total);
     std::string path;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        PlaceFile(std::move(files[i]), path);
+    while (files.placed < files.nodes.size()) {
+        PlaceFile(files.nodes[files.placed], path);
+        ++files.placed;
         if (progress)
-            progress(TRefreshStage::Building, static_cast<int>(i + 1), total);
+            progress(TRefreshStage::Building, static_cast<int>(files.placed), total);
     }
-    UpdateFolderTotals(root_.get());
+    UpdateFolderTotals(root_);
 }
 
 void TWebCacheTree::Build() {
@@ -456,7 +570,7 @@ TError TWebCacheTree::Refresh(const TRefreshProgress& progress) {
         progress(TRefreshStage::Sorting, 1, 1);
         progress(TRefreshStage::Naming, 0, 1);
     }
-    RenameDuplicates(root_.get());
+    RenameDuplicates(root_);
     if (progress)
         progress(TRefreshStage::Naming, 1, 1);
     return cache_.Error();
@@ -465,13 +579,13 @@ TError TWebCacheTree::Refresh(const TRefreshProgress& progress) {
 void TWebCacheTree::SortAll() {
     ChangingScope changing(*this);
     LayoutScope layout(*this);
-    ForEachFolderPostOrder(root_.get(), [](TWebCacheTreeNode* n) { n->SortChildren(); });
+    ForEachFolderPostOrder(root_, [](TWebCacheTreeNode* n) { n->SortChildren(); });
 }
 
 void TWebCacheTree::Clear() {
     ChangingScope changing(*this);
     ResetScope reset(*this);
-    root_->DetachChildren(); // destroyed here, without events
+    FreeAllNodes(); // destroyed here, without events
     ++generation_;
     ++revision_;
 }
@@ -479,10 +593,11 @@ void TWebCacheTree::Clear() {
 TError TWebCacheTree::DeletionReaction(TWebCacheTreeNode* node) {
     std::string url = node->UrlText();
     if (!node->IsFolder) {
-        TError error = cache_.DeleteEntry(node->Info.Url);
+        TError error = cache_.DeleteEntry(node->Info().Url);
         // An entry the cache no longer holds is as good as deleted.
         if (error && error.Code() != ENOENT)
-            return TError::Message(AnsiToUtf8(node->Info.Url) + ": " + error.Text(), error.Code());
+            return TError::Message(AnsiToUtf8(node->Info().Url) + ": " + error.Text(),
+                                   error.Code());
     }
     node->Deleting = true;
     ++revision_; // the node is freed once its folder lets it go
@@ -497,9 +612,15 @@ void TWebCacheTree::RemoveDeleted(TWebCacheTreeNode* parent, std::size_t count) 
     Notify([&](TWebCacheTreeObserver& o) { o.NodesAboutToBeRemoved(parent, 0, last); });
     if (!parent->Deleting) {
         for (std::size_t i = 0; i < count; ++i)
-            SubtractSize(parent, parent->children_[i]->Info.Size);
+            parent->SubtractFromTotal(parent->Items(static_cast<int>(i))->Size());
     }
-    parent->RemoveFirst(count);
+    auto& children = parent->Part().children;
+    const auto end = children.begin() + static_cast<std::ptrdiff_t>(count);
+    const std::vector<TWebCacheTreeNode*> removed(children.begin(), end);
+    children.erase(children.begin(), end);
+    parent->RebuildIndex();
+    for (TWebCacheTreeNode* node : removed)
+        FreeSubtree(node);
     Notify([&](TWebCacheTreeObserver& o) { o.NodesRemoved(parent, 0, last); });
 }
 
@@ -515,8 +636,8 @@ TError TWebCacheTree::DeleteChildren(TWebCacheTreeNode* start) {
     TError error;
     while (!stack.empty()) {
         Frame& top = stack.back();
-        if (error.Ok() && top.next < top.folder->children_.size()) {
-            TWebCacheTreeNode* child = top.folder->children_[top.next].get();
+        if (error.Ok() && top.next < top.folder->Children().size()) {
+            TWebCacheTreeNode* child = top.folder->Children()[top.next];
             if (child->IsFolder && child->Count() > 0) {
                 stack.push_back({child, 0});
                 continue;
@@ -544,8 +665,8 @@ TError TWebCacheTree::DeleteNode(TWebCacheTreeNode* node) {
     if (node == nullptr)
         return TError::FromErrno(ENOENT);
     ChangingScope changing(*this);
-    if (node == root_.get())
-        return DeleteChildren(root_.get());
+    if (node == root_)
+        return DeleteChildren(root_);
     TWebCacheTreeNode* parent = node->parent_;
     while (parent != nullptr) {
         const int row = parent->IndexOf(node);
@@ -558,12 +679,12 @@ TError TWebCacheTree::DeleteNode(TWebCacheTreeNode* node) {
         if (TError error = DeletionReaction(node))
             return error;
         Notify([&](TWebCacheTreeObserver& o) { o.NodesAboutToBeRemoved(parent, row, row); });
-        std::unique_ptr<TWebCacheTreeNode> owned = parent->Remove(node);
+        parent->Remove(node);
         if (!parent->Deleting)
-            SubtractSize(parent, owned->Info.Size);
-        owned.reset();
+            parent->SubtractFromTotal(node->Size());
+        FreeSubtree(node);
         Notify([&](TWebCacheTreeObserver& o) { o.NodesRemoved(parent, row, row); });
-        if (parent->Count() > 0 || parent == root_.get())
+        if (parent->Count() > 0 || parent == root_)
             break;
         // An emptied folder goes too, up to but never including the root.
         node = parent;
@@ -575,8 +696,8 @@ TError TWebCacheTree::DeleteNode(TWebCacheTreeNode* node) {
 TError TWebCacheTree::DeleteNodes(const std::vector<TWebCacheTreeNode*>& nodes) {
     ChangingScope changing(*this);
     std::unordered_set<const TWebCacheTreeNode*> listed(nodes.begin(), nodes.end());
-    if (listed.count(root_.get()) > 0)
-        return DeleteNode(root_.get());
+    if (listed.count(root_) > 0)
+        return DeleteNode(root_);
     // The nodes that go on their own: each once, none below another listed one.
     std::vector<TWebCacheTreeNode*> order;
     std::unordered_set<const TWebCacheTreeNode*> taken;
@@ -615,14 +736,15 @@ TError TWebCacheTree::DeleteNodes(const std::vector<TWebCacheTreeNode*>& nodes) 
                      });
     std::unordered_set<const TWebCacheTreeNode*> pruned;
     for (TWebCacheTreeNode* folder : parents) {
-        while (folder != root_.get() && pruned.count(folder) == 0 && folder->Count() == 0) {
+        while (folder != root_ && pruned.count(folder) == 0 && folder->Count() == 0) {
             TWebCacheTreeNode* above = folder->parent_;
             if (DeletionReaction(folder)) // a folder has no entry of its own to refuse
                 break;
             pruned.insert(folder);
             const int row = above->IndexOf(folder);
             Notify([&](TWebCacheTreeObserver& o) { o.NodesAboutToBeRemoved(above, row, row); });
-            above->Remove(folder);
+            if (above->Remove(folder))
+                FreeSubtree(folder);
             Notify([&](TWebCacheTreeObserver& o) { o.NodesRemoved(above, row, row); });
             folder = above;
         }
@@ -632,11 +754,11 @@ TError TWebCacheTree::DeleteNodes(const std::vector<TWebCacheTreeNode*>& nodes) 
 
 void TWebCacheTree::RemoveListed(TWebCacheTreeNode* parent,
                                  const std::unordered_set<const TWebCacheTreeNode*>& gone) {
-    auto& children = parent->children_;
+    auto& children = parent->Part().children;
     // The runs of consecutive rows that go.
     std::vector<std::pair<std::size_t, std::size_t>> runs; // first, last
     for (std::size_t i = 0; i < children.size(); ++i) {
-        if (gone.count(children[i].get()) == 0)
+        if (gone.count(children[i]) == 0)
             continue;
         if (!runs.empty() && runs.back().second + 1 == i)
             runs.back().second = i;
@@ -648,7 +770,7 @@ void TWebCacheTree::RemoveListed(TWebCacheTreeNode* parent,
     auto subtract = [&](std::size_t first, std::size_t last) {
         if (!parent->Deleting) {
             for (std::size_t i = first; i <= last; ++i)
-                SubtractSize(parent, children[i]->Info.Size);
+                parent->SubtractFromTotal(children[i]->Size());
         }
     };
     // A few runs are told row by row, from the back so the rows stay true;
@@ -661,19 +783,28 @@ void TWebCacheTree::RemoveListed(TWebCacheTreeNode* parent,
             const int last = static_cast<int>(it->second);
             Notify([&](TWebCacheTreeObserver& o) { o.NodesAboutToBeRemoved(parent, first, last); });
             subtract(it->first, it->second);
+            const std::vector<TWebCacheTreeNode*> removed(children.begin() + first,
+                                                          children.begin() + last + 1);
             children.erase(children.begin() + first, children.begin() + last + 1);
+            for (TWebCacheTreeNode* node : removed)
+                FreeSubtree(node);
             Notify([&](TWebCacheTreeObserver& o) { o.NodesRemoved(parent, first, last); });
         }
     } else {
         ResetScope reset(*this);
         std::size_t keep = 0;
+        std::vector<TWebCacheTreeNode*> removed;
         for (std::size_t i = 0; i < children.size(); ++i) {
-            if (gone.count(children[i].get()) > 0)
+            if (gone.count(children[i]) > 0) {
                 subtract(i, i);
-            else
-                children[keep++] = std::move(children[i]);
+                removed.push_back(children[i]);
+            } else {
+                children[keep++] = children[i];
+            }
         }
         children.resize(keep);
+        for (TWebCacheTreeNode* node : removed)
+            FreeSubtree(node);
     }
     parent->RebuildIndex();
 }
@@ -686,7 +817,7 @@ TError TWebCacheTree::DeleteByUrl(std::string_view url) {
 }
 
 TWebCacheTreeNode* TWebCacheTree::WalkPath(std::string_view& path) const {
-    TWebCacheTreeNode* node = root_.get();
+    TWebCacheTreeNode* node = root_;
     int depth = 0;
     for (std::size_t slash; (slash = path.find('/')) != std::string_view::npos;) {
         if (++depth <= kMaxFolderDepth) {
@@ -735,12 +866,13 @@ void TWebCacheTree::UpdateFolderTotals(TWebCacheTreeNode* node) {
         SYSTEMTIME latest{};
         for (int i = 0; i < folder->Count(); ++i) {
             const TWebCacheTreeNode* child = folder->Items(i);
-            if (CompareSystemTime(child->Info.LastModified, latest) > 0)
-                latest = child->Info.LastModified;
-            size += child->Info.Size;
+            if (CompareSystemTime(child->LastModified(), latest) > 0)
+                latest = child->LastModified();
+            size += child->Size();
         }
-        folder->Info.Size = size;
-        folder->Info.LastModified = latest;
+        TWebCacheTreeNode::FolderPart& part = folder->Part();
+        part.size = size;
+        part.lastModified = latest;
     });
 }
 
@@ -750,9 +882,9 @@ std::string TWebCacheTree::GetTitle(std::string_view url) const {
     if (file.empty())
         file = DefaultFileName;
     const TWebCacheTreeNode* node = FindNodeByUrl(dir + file);
-    if (node == nullptr || node->IsFolder || !IsHtmlEntry(node->Info))
+    if (node == nullptr || node->IsFolder || !IsHtmlEntry(node->Info()))
         return {};
-    return ReadPageTitle(node->Info);
+    return ReadPageTitle(node->Info());
 }
 
 } // namespace tarnhold

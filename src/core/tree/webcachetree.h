@@ -18,15 +18,82 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace tarnhold {
 
 class TWebCacheTree;
+
+// Objects of one type made in blocks, each as large as all before it (up to
+// a limit), so that a tree of a million entries costs a few hundred
+// allocations instead of one per object; the place of an object given back
+// is reused. Release frees every block at once.
+template <typename T> class TBlockPool {
+public:
+    TBlockPool() = default;
+    ~TBlockPool() { Release(); }
+    TBlockPool(const TBlockPool&) = delete;
+    TBlockPool& operator=(const TBlockPool&) = delete;
+
+    // Constructs an object in a free place.
+    template <typename... Args> T* Make(Args&&... args) {
+        T* place = Take();
+        try {
+            return new (place) T(std::forward<Args>(args)...);
+        } catch (...) {
+            free_.push_back(place);
+            throw;
+        }
+    }
+    // Destroys the object and keeps its place for the next.
+    void Give(T* object) {
+        object->~T();
+        free_.push_back(object);
+    }
+    // Frees every block. The objects in them must have been destroyed.
+    void Release() {
+        for (const Block& block : blocks_)
+            std::allocator<T>().deallocate(block.items, block.capacity);
+        blocks_.clear();
+        blocks_.shrink_to_fit();
+        used_ = 0;
+        free_.clear();
+        free_.shrink_to_fit();
+    }
+
+private:
+    static constexpr std::size_t kFirstBlock = 32;
+    static constexpr std::size_t kMaxBlock = 8192;
+    struct Block {
+        T* items;
+        std::size_t capacity;
+    };
+    T* Take() {
+        if (!free_.empty()) {
+            T* place = free_.back();
+            free_.pop_back();
+            return place;
+        }
+        if (blocks_.empty() || used_ == blocks_.back().capacity) {
+            const std::size_t capacity =
+                blocks_.empty() ? kFirstBlock : std::min(blocks_.back().capacity * 2, kMaxBlock);
+            blocks_.reserve(blocks_.size() + 1);
+            blocks_.push_back({std::allocator<T>().allocate(capacity), capacity});
+            used_ = 0;
+        }
+        return blocks_.back().items + used_++;
+    }
+
+    std::vector<Block> blocks_;
+    std::size_t used_ = 0; // places taken in the last block
+    std::vector<T*> free_;
+};
 
 // Folders nest at most this deep below the root; the segments of a path
 // beyond it are passed over (in building, in lookups and in the paths of
@@ -44,18 +111,16 @@ constexpr int kMaxFolderDepth = 64;
 // write nothing, not even a cache, so any number of readers may share a tree
 // that no one changes.
 
+// Nodes are made and freed by their tree only (see TWebCacheTree::NewNode).
 class TWebCacheTreeNode {
 public:
-    TWebCacheTreeNode(TWebCacheTree* tree, TWebCacheTreeNode* parent, std::string name,
-                      bool isFolder);
-    ~TWebCacheTreeNode();
     TWebCacheTreeNode(const TWebCacheTreeNode&) = delete;
     TWebCacheTreeNode& operator=(const TWebCacheTreeNode&) = delete;
 
     TWebCacheTree* Tree() const { return tree_; }
     TWebCacheTreeNode* Parent() const { return parent_; }
     const std::string& Name() const { return name_; }
-    const std::string& LowerName() const { return lowerName_; }
+    const std::string& LowerName() const { return lowerName_ ? *lowerName_ : name_; }
     // Name, or the tree's DefaultFileName when Name is empty.
     const std::string& DisplayName() const;
     // Stores a changed name and, unless the tree suspends sorting, re-sorts
@@ -72,9 +137,9 @@ public:
     // The text a deletion reports: DirUrl, followed for a file by DisplayName.
     std::string UrlText() const;
 
-    int Count() const { return static_cast<int>(children_.size()); }
+    int Count() const { return static_cast<int>(Children().size()); }
     TWebCacheTreeNode* Items(int index) const {
-        return children_[static_cast<std::size_t>(index)].get();
+        return Children()[static_cast<std::size_t>(index)];
     }
     // The row of a child, or -1.
     int IndexOf(const TWebCacheTreeNode* child) const;
@@ -87,34 +152,86 @@ public:
     TWebCacheTreeNode* FindFolderChild(std::string_view name) const;
 
     bool IsFolder = true;
-    // For a folder: its totals (Size, LastModified); its other fields stay
-    // empty (see DirUrl).
-    TWebCacheEntryInfoEx Info;
+    // The cache entry of a file. A folder carries none: its Info is an empty
+    // entry that every folder shares (see DirUrl for its URL), and its totals
+    // are its Size and LastModified.
+    const TWebCacheEntryInfoEx& Info() const { return entry_ != nullptr ? *entry_ : EmptyEntry(); }
+    // A file's entry, to be changed; null for a folder.
+    TWebCacheEntryInfoEx* MutableInfo() { return entry_; }
+    // A file: the size and time of its entry. A folder: the total size of its
+    // files (which may pass 4 GiB) and the newest time among them.
+    std::uint64_t Size() const {
+        return entry_ != nullptr ? entry_->Size : folder_ != nullptr ? folder_->size : 0;
+    }
+    const SYSTEMTIME& LastModified() const {
+        return entry_ != nullptr    ? entry_->LastModified
+               : folder_ != nullptr ? folder_->lastModified
+                                    : EmptyEntry().LastModified;
+    }
     bool Deleting = false;
     bool Copied = false;
 
 private:
     friend class TWebCacheTree;
-    void Append(std::unique_ptr<TWebCacheTreeNode> child);
-    std::vector<std::unique_ptr<TWebCacheTreeNode>> DetachChildren();
-    // Removes (and destroys) the first count children.
-    void RemoveFirst(std::size_t count);
-    std::unique_ptr<TWebCacheTreeNode> Remove(TWebCacheTreeNode* child);
+    friend class TBlockPool<TWebCacheTreeNode>;
+    // A file when entry is given (the tree's pool holds it), else a folder.
+    TWebCacheTreeNode(TWebCacheTree* tree, TWebCacheTreeNode* parent, std::string name,
+                      TWebCacheEntryInfoEx* entry);
+    ~TWebCacheTreeNode();
+    static const TWebCacheEntryInfoEx& EmptyEntry();
+    // A folder's total size less size (never below zero).
+    void SubtractFromTotal(std::uint64_t size) {
+        FolderPart& part = Part();
+        part.size = part.size >= size ? part.size - size : 0;
+    }
+    // Stores name and its lower-cased form (kept apart only when it differs).
+    void AssignName(std::string name);
+    void Append(TWebCacheTreeNode* child);
+    // Takes child out of the list (it is not freed); false when it is not there.
+    bool Remove(TWebCacheTreeNode* child);
     // Rebuilds the name index of a large folder (drops it for a small one).
     void RebuildIndex();
+
+    // Lower name -> first child of that name: an open-addressed table of the
+    // children themselves (a power of two of places, at most half taken),
+    // so that it costs no allocation per child.
+    struct NameIndex {
+        std::vector<TWebCacheTreeNode*> table; // null: free
+        std::size_t count = 0;
+        // Empties the table, sized for expected children.
+        void Reset(std::size_t expected);
+        // Adds child unless a child of its lower name is there.
+        void Insert(TWebCacheTreeNode* child);
+        TWebCacheTreeNode* Find(std::string_view lower) const;
+    };
+    // What only a folder holds: its children and their name index, and its
+    // totals. A file carries none (nor its space).
+    struct FolderPart {
+        // Not owned: every node belongs to its tree's node pool.
+        std::vector<TWebCacheTreeNode*> children;
+        // Lower name -> first child of that name, for large folders, so that
+        // a rebuild costs the same per entry whatever the folder's size. Kept
+        // up to date by the operations that change the children (building,
+        // sorting, removing); a rename marks it stale until the next sort,
+        // and lookups then scan the list instead of writing it.
+        std::unique_ptr<NameIndex> index;
+        bool indexValid = false;
+        std::uint64_t size = 0;
+        SYSTEMTIME lastModified{};
+    };
+    const std::vector<TWebCacheTreeNode*>& Children() const {
+        return folder_ != nullptr ? folder_->children : NoChildren();
+    }
+    static const std::vector<TWebCacheTreeNode*>& NoChildren();
+    // The folder part, made when missing (only a change to the tree makes it).
+    FolderPart& Part();
 
     TWebCacheTree* tree_;
     TWebCacheTreeNode* parent_;
     std::string name_;
-    std::string lowerName_;
-    std::vector<std::unique_ptr<TWebCacheTreeNode>> children_;
-    // Lower name -> first child of that name, for large folders, so that a
-    // rebuild costs the same per entry whatever the folder's size. Kept up to
-    // date by the operations that change the children (building, sorting,
-    // removing); a rename marks it stale until the next sort, and lookups
-    // then scan the list instead of writing it.
-    std::unique_ptr<std::unordered_map<std::string_view, TWebCacheTreeNode*>> index_;
-    bool indexValid_ = false;
+    std::unique_ptr<std::string> lowerName_; // only when it differs from the name
+    TWebCacheEntryInfoEx* entry_;            // files; from the tree's pool
+    FolderPart* folder_ = nullptr;           // folders; from the tree's pool
 };
 
 // Node references that a copy works through, in the order of the lower-cased
@@ -192,7 +309,7 @@ public:
     TWebCacheTree(const TWebCacheTree&) = delete;
     TWebCacheTree& operator=(const TWebCacheTree&) = delete;
 
-    TWebCacheTreeNode* Root() const { return root_.get(); }
+    TWebCacheTreeNode* Root() const { return root_; }
     TWebCache& Cache() { return cache_; }
     const TCrc32Table& Crc32Table() const { return crcTable_; }
 
@@ -361,7 +478,7 @@ private:
     // The split of an entry's URL (or of its rename item) and its local name.
     void PrepareEntry(TWebCacheEntryInfoEx& entry);
     // Hangs a prepared file node into the folders of its DirUrl.
-    void PlaceFile(std::unique_ptr<TWebCacheTreeNode> file, std::string& path);
+    void PlaceFile(TWebCacheTreeNode* file, std::string& path);
     // Raises OnChanging once for the outermost changing operation.
     class ChangingScope {
     public:
@@ -392,7 +509,19 @@ private:
                       const std::unordered_set<const TWebCacheTreeNode*>& gone);
     TWebCacheTreeNode* WalkPath(std::string_view& path) const;
 
-    std::unique_ptr<TWebCacheTreeNode> root_;
+    // Nodes and the entries of files come from the tree's pools; freeing the
+    // whole tree destroys them and gives the blocks back at once.
+    TWebCacheTreeNode* NewNode(TWebCacheTreeNode* parent, std::string name, bool isFolder);
+    // Destroys node and every node below it and returns their places to the
+    // pools. The node must be out of its parent's list (or be unplaced).
+    void FreeSubtree(TWebCacheTreeNode* node);
+    // Destroys every node below the root and releases the pools' blocks.
+    void FreeAllNodes();
+    TBlockPool<TWebCacheEntryInfoEx> entryPool_;
+    TBlockPool<TWebCacheTreeNode::FolderPart> folderPool_;
+    TBlockPool<TWebCacheTreeNode> nodePool_;
+    TWebCacheTreeNode::FolderPart rootPart_; // the root's, which outlives every Clear
+    TWebCacheTreeNode* root_;
     TWebCache cache_;
     TCrc32Table crcTable_;
     TWebCacheRenameItems renameItems_;

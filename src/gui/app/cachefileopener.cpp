@@ -43,7 +43,7 @@ bool TCacheFileOpener::Open(const TWebCacheTreeNode& node, TGuiPrompts& prompts,
     const std::filesystem::path file = dir / DiskName(node.DisplayName());
     // Only the body, read as a regular file: a cache from another machine
     // may name anything.
-    if ((error = WriteCacheBodyFile(node.Info, file)))
+    if ((error = WriteCacheBodyFile(node.Info(), file)))
         return fail(JapaneseText(error.Text()));
     last_ = file;
     if (!prompts.OpenFile(file)) {

@@ -151,8 +151,8 @@ void TfrmConfirmOverwrite::Prepare(const TWebCacheTreeNode& node,
 
     // The cached file.
     imgCache_->setPixmap(LargeIcon(GetFileTypeInfoByExt(node.DisplayName()).Icon));
-    txtCacheSize_->setText(ToQString(FormatSizeShort(node.Info.Size)));
-    txtCacheTime_->setText(ToQString(FormatDateTimeLong(node.Info.LastModified)));
+    txtCacheSize_->setText(ToQString(FormatSizeShort(node.Size())));
+    txtCacheTime_->setText(ToQString(FormatDateTimeLong(node.LastModified())));
 
     const QString title = QStringLiteral("このフォルダには既に '%1' ファイルが存在します。")
                               .arg(DisplayText(node.DisplayName()));

@@ -109,7 +109,7 @@ void TCacheListModel::Refresh() {
             ListFolder(*folder, titles_, sortType_, sortOrder_, [this](const TWebCacheTreeNode& n) {
                 if (n.IsFolder)
                     return folderTypeName_;
-                return types_.TypeAndIcon(n.DisplayName(), n.Info.LocalFileName).TypeName;
+                return types_.TypeAndIcon(n.DisplayName(), n.Info().LocalFileName).TypeName;
             });
         for (TFolderRow& folderRow : rows) {
             TRow row;
@@ -118,7 +118,7 @@ void TCacheListModel::Refresh() {
             row.Image =
                 node.IsFolder
                     ? -1
-                    : types_.TypeAndIcon(node.DisplayName(), node.Info.LocalFileName).ImageIndex;
+                    : types_.TypeAndIcon(node.DisplayName(), node.Info().LocalFileName).ImageIndex;
             MakeCells(row);
             rows_.push_back(std::move(row));
         }
@@ -151,7 +151,7 @@ void TCacheListModel::Fill(TRow& row) const {
     } else {
         row.Row.UrlName = row.Location ? node->DirUrl() : UrlNameOf(*node);
         const TTypeCache::TAnswer type =
-            types_.TypeAndIcon(node->DisplayName(), node->Info.LocalFileName);
+            types_.TypeAndIcon(node->DisplayName(), node->Info().LocalFileName);
         row.Row.TypeName = type.TypeName;
         row.Image = type.ImageIndex;
     }
@@ -185,9 +185,9 @@ void TCacheListModel::MakeCells(TRow& row) const {
     row.Cells[lcName] = DisplayText(node.DisplayName());
     row.Cells[lcUrlName] = DisplayText(row.Row.UrlName);
     row.Cells[lcTitle] = DisplayUtf8(row.Row.Title);
-    row.Cells[lcSize] = node.IsFolder ? QString() : ToQString(FormatSizeKB(node.Info.Size));
+    row.Cells[lcSize] = node.IsFolder ? QString() : ToQString(FormatSizeKB(node.Size()));
     row.Cells[lcType] = DisplayText(row.Row.TypeName);
-    row.Cells[lcDate] = ToQString(FormatDateTimeShort(node.Info.LastModified));
+    row.Cells[lcDate] = ToQString(FormatDateTimeShort(node.LastModified()));
 }
 
 void TCacheListModel::AddNodeRow(TWebCacheTreeNode* node) {
@@ -744,7 +744,7 @@ TListStatistics TCacheListView::Statistics() const {
     for (int row = 0; row < model_->Count(); ++row) {
         const TWebCacheTreeNode* node = model_->NodeAt(row);
         if (node && !node->IsFolder)
-            stats.TotalBytes += node->Info.Size;
+            stats.TotalBytes += node->Size();
     }
     for (int row : SelectedRows()) {
         const TWebCacheTreeNode* node = model_->NodeAt(row);
@@ -752,7 +752,7 @@ TListStatistics TCacheListView::Statistics() const {
             continue;
         ++stats.SelectedCount;
         if (!node->IsFolder)
-            stats.SelectedBytes += node->Info.Size;
+            stats.SelectedBytes += node->Size();
     }
     return stats;
 }

@@ -514,7 +514,7 @@ void TMainCommands::mnuPopupList1Popup() {
     const std::vector<TWebCacheTreeNode*> rows = Views_.List->SelectedNodes();
     SetEnabled({actFavoritesFromCache},
                copy && rows.size() == 1 &&
-                   (rows.front()->IsFolder || IsHtmlEntry(rows.front()->Info)));
+                   (rows.front()->IsFolder || IsHtmlEntry(rows.front()->Info())));
 }
 
 void TMainCommands::mnuPopupList2Popup() {

@@ -207,7 +207,7 @@ void TMainCommands::lvwCacheDblClick() {
     }
     // Only a regular file is handed to the desktop: a cache from another
     // machine may name anything.
-    std::filesystem::path file(node->Info.LocalFileName);
+    std::filesystem::path file(node->Info().LocalFileName);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(file, ec))) {
         Prompts().ShowMessage(Caption(),
@@ -217,7 +217,7 @@ void TMainCommands::lvwCacheDblClick() {
                               QMessageBox::Warning, QMessageBox::Ok);
         return;
     }
-    if (!IsPlainCacheBody(node->Info)) {
+    if (!IsPlainCacheBody(node->Info())) {
         // A browser keeps the body inside its entry file, perhaps encoded:
         // the body goes to a file of its own under the name a copy gives it.
         TError error = WriteOpenedBody(*node, file);
@@ -248,7 +248,7 @@ TError TMainCommands::WriteOpenedBody(const TWebCacheTreeNode& node, std::filesy
     if (!ForceDirectories(folder, &code))
         return TError::FromErrno(code, folder.string());
     file = folder / DiskName(node.DisplayName());
-    return WriteCacheBodyFile(node.Info, file);
+    return WriteCacheBodyFile(node.Info(), file);
 }
 
 // Property and delete ------------------------------------------------------------

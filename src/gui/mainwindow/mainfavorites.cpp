@@ -46,7 +46,7 @@ QString Utf8(const char* text) {
 // when the tree keeps schemes together (its folders then have none).
 std::string NodeUrl(const TWebCacheTree& tree, const TWebCacheTreeNode* node) {
     if (!node->IsFolder)
-        return node->Info.Url;
+        return node->Info().Url;
     std::string url = node->DirUrl();
     if (tree.EnableScheme())
         return url;
@@ -54,8 +54,8 @@ std::string NodeUrl(const TWebCacheTree& tree, const TWebCacheTreeNode* node) {
         const TWebCacheTreeNode* next = nullptr;
         for (int i = 0; i < below->Count() && next == nullptr; ++i) {
             if (!below->Items(i)->IsFolder)
-                return std::string(below->Items(i)->Info.Url.substr(
-                           0, SchemePrefixLength(below->Items(i)->Info.Url))) +
+                return std::string(below->Items(i)->Info().Url.substr(
+                           0, SchemePrefixLength(below->Items(i)->Info().Url))) +
                        url;
             next = below->Items(i);
         }
@@ -297,7 +297,7 @@ void TMainCommands::actFavoritesFromCacheExecute() {
     // references for what the code page lacks.
     const std::string title =
         node->IsFolder ? Tree_.GetTitle(node->DirUrl())
-                       : (IsHtmlEntry(node->Info) ? ReadPageTitle(node->Info) : std::string());
+                       : (IsHtmlEntry(node->Info()) ? ReadPageTitle(node->Info()) : std::string());
     item->Title = Utf8ToAnsiRefs(title);
     AddFavorite(std::move(item));
 }

@@ -241,12 +241,12 @@ void TfrmProperty::FillOne(const TWebCacheTreeNode& node) {
     }
     SetValue(txtType_, DisplayText(type.TypeName), kValueWidth);
     SetValue(txtLocation_, DisplayText(LocationText(node.Parent())), kValueWidth);
-    SetValue(txtSize_, SizeValue(node.Info.Size), kValueWidth);
+    SetValue(txtSize_, SizeValue(node.Size()), kValueWidth);
     // A folder's record holds only its totals: no cached file, URL or headers.
-    SetValue(txtCacheName_, DisplayText(BaseName(node.Info.LocalFileName)), kValueWidth);
-    memUrl_->setPlainText(DisplayText(node.Info.Url));
-    SetValue(txtDate_, ToQString(FormatDateTimeLong(node.Info.LastModified)), kValueWidth);
-    memHeaders_->setPlainText(MemoLines(node.Info.HeaderInfo));
+    SetValue(txtCacheName_, DisplayText(BaseName(node.Info().LocalFileName)), kValueWidth);
+    memUrl_->setPlainText(DisplayText(node.Info().Url));
+    SetValue(txtDate_, ToQString(FormatDateTimeLong(node.LastModified())), kValueWidth);
+    memHeaders_->setPlainText(MemoLines(node.Info().HeaderInfo));
     pnlDetails_->setVisible(true);
     setWindowTitle(name + QStringLiteral("のプロパティ"));
 }
@@ -266,12 +266,12 @@ void TfrmProperty::FillSeveral() {
             ++folders;
         else
             ++files;
-        total += node->Info.Size;
+        total += node->Size();
         const std::string here = node->IsFolder
                                      ? (node->Parent() != nullptr ? node->Parent()->DirUrl() : "")
-                                     : node->Info.DirUrl;
+                                     : node->Info().DirUrl;
         const std::string ext(node->IsFolder ? std::string_view()
-                                             : TypeExtension(node->Info.LocalFileName));
+                                             : TypeExtension(node->Info().LocalFileName));
         if (i == 0) {
             location = here;
             firstIsFolder = node->IsFolder;
