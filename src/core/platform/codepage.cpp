@@ -209,6 +209,26 @@ std::string AnsiReplaceAll(std::string_view text, std::string_view pattern,
     return out;
 }
 
+// ASCII text alone (nearly every URL) is searched with find; text with other
+// bytes takes the Shift-JIS walk, in which a lead byte takes the byte after
+// it, even a '/'.
+void CollapseDoubleSlashes(std::string_view text, std::string& out) {
+    const bool ascii = std::all_of(text.begin(), text.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (!ascii) {
+        out = AnsiReplaceAll(text, "//", "/");
+        return;
+    }
+    out.clear();
+    std::size_t copied = 0;
+    for (std::size_t at; (at = text.find("//", copied)) != std::string_view::npos;) {
+        out.append(text.substr(copied, at - copied));
+        out += '/';
+        copied = at + 2;
+    }
+    out.append(text.substr(copied));
+}
+
 void AnsiLowerCaseTo(std::string_view text, std::string& out) {
     out.assign(text);
     for (std::size_t i = 0; i < out.size(); ++i) {

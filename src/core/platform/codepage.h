@@ -37,6 +37,9 @@ bool AnsiContains(std::string_view text, std::string_view pattern);
 // is not searched again ("///" with "//" -> "/" gives "//").
 std::string AnsiReplaceAll(std::string_view text, std::string_view pattern,
                            std::string_view replacement);
+// AnsiReplaceAll(text, "//", "/") into out, reusing out's storage (the tree
+// does it for every file of a refresh).
+void CollapseDoubleSlashes(std::string_view text, std::string& out);
 
 // ASCII letters only, trail bytes untouched.
 std::string AnsiLowerCase(std::string_view text);

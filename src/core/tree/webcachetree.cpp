@@ -482,7 +482,7 @@ void TWebCacheTree::PrepareEntry(TWebCacheEntryInfoEx& entry) {
 void TWebCacheTree::PlaceFile(TWebCacheTreeNode* file, std::string& path) {
     if (OnEntry)
         OnEntry(*this, file->Info());
-    path = AnsiReplaceAll(file->Info().DirUrl, "//", "/");
+    CollapseDoubleSlashes(file->Info().DirUrl, path);
     TWebCacheTreeNode* node = root_;
     std::size_t start = 0;
     int depth = 0;
