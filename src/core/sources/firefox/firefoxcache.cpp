@@ -800,6 +800,14 @@ bool TFirefoxCacheSource::Deliver(TRawCacheEntry& entry) {
         current_ = SIZE_MAX;
         return false;
     }
+    // What the tree has taken is not kept twice: the entry given out before
+    // this one is needed no more (its key and URL stay in keyed_).
+    if (current_ < found_.size()) {
+        TFirefoxEntry& done = found_[current_].Entry;
+        std::string().swap(done.Key);
+        std::string().swap(done.Tags);
+        std::string().swap(done.ChunkHashes);
+    }
     current_ = next_;
     TFound& f = found_[next_++];
     std::string path;
