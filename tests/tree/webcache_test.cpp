@@ -3,6 +3,7 @@
 #include "support/memorycachesource.h"
 #include "support/testfiles.h"
 #include "tree/webcache.h"
+#include "tree/webcachetree.h"
 
 #include <gtest/gtest.h>
 
@@ -181,6 +182,29 @@ TEST(WebCacheHeaderInfo, ValuesMatchNamesIgnoringCaseAtTheFirstColon) {
     EXPECT_EQ(h.Values("HTTP/1.1 200 OK"), "") << "a line without ':' has no name";
     EXPECT_EQ(h.Values("Missing"), "");
     EXPECT_EQ(h.Values("~U"), "user");
+    EXPECT_EQ(h.ValueView("Location"), "http://h/x:y");
+
+    // The content type an entry is named by: the first Content-Type cut at
+    // ';', trimmed, ASCII lower-cased (a Shift-JIS second byte kept).
+    TWebCacheEntryInfo entry;
+    entry.HeaderInfo = h;
+    EXPECT_EQ(EntryContentType(entry), "text/html");
+    const std::pair<const char*, const char*> types[] = {
+        {"Content-Type:  IMAGE/GIF ", "image/gif"},
+        {"Content-Type: Text/Plain;charset=x", "text/plain"},
+        {"Content-Type: ;x", ""},
+        {"Content-Type:", ""},
+        {"Content-Type: A\x83\x41"
+         "B ; q",
+         "a\x83\x41"
+         "b"},
+        {"Content-Type: x\x81 ;", "x\x81"},
+        {"X: y", ""},
+    };
+    for (const auto& [text, type] : types) {
+        entry.HeaderInfo.SetText(text);
+        EXPECT_EQ(EntryContentType(entry), type) << text;
+    }
 }
 
 TEST(WebCacheHeaderInfo, SetValuesReplacesTheFirstMatchOrAppends) {

@@ -41,11 +41,12 @@ std::string_view ExtractFileExt(std::string_view name) {
 }
 
 std::string EntryContentType(const TWebCacheEntryInfo& entry) {
-    std::string type = AnsiLowerCase(entry.HeaderInfo.Values("Content-Type"));
-    std::size_t semicolon = type.find(';');
-    if (semicolon != std::string::npos)
-        type.resize(semicolon);
-    return std::string(AnsiTrim(type));
+    // Cut and trimmed before it is lower-cased (the same bytes: ';' and
+    // blanks are never the second byte of a Shift-JIS character), so that
+    // the parameters are not copied.
+    std::string_view type = entry.HeaderInfo.ValueView("Content-Type");
+    type = AnsiTrim(type.substr(0, type.find(';')));
+    return AnsiLowerCase(type);
 }
 
 void TWebCacheTree::ApplyLocalName(TWebCacheEntryInfoEx& entry) {

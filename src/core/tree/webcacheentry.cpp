@@ -103,12 +103,27 @@ void TWebCacheHeaderInfo::SetLines(int index, std::string_view line) {
 }
 
 std::string TWebCacheHeaderInfo::Values(std::string_view name) const {
-    for (auto [b, e] : SplitLines(text_)) {
-        std::string_view line(text_.data() + b, e - b);
+    return std::string(ValueView(name));
+}
+
+std::string_view TWebCacheHeaderInfo::ValueView(std::string_view name) const {
+    // Line by line as SplitLines cuts them, without making the list: every
+    // entry of a refresh is asked its Content-Type.
+    const std::string_view text = text_;
+    if (text.empty())
+        return {};
+    for (std::size_t start = 0;;) {
+        std::size_t end = text.find(kLineBreak, start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        const std::string_view line = text.substr(start, end - start);
         std::string_view lineName;
         std::size_t colon;
         if (LineName(line, lineName, colon) && AnsiSameText(lineName, name))
-            return std::string(AnsiTrim(line.substr(colon + 1)));
+            return AnsiTrim(line.substr(colon + 1));
+        if (end == text.size())
+            break;
+        start = end + kLineBreak.size();
     }
     return {};
 }

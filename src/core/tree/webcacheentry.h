@@ -31,6 +31,8 @@ public:
     // The value of the first line whose name (text before its first ':',
     // trimmed) equals name ignoring case; empty when none does.
     std::string Values(std::string_view name) const;
+    // The same as a view into Text (valid until the text changes).
+    std::string_view ValueView(std::string_view name) const;
     // Replaces the first matching line by "<name as found>: <value>", or
     // appends "<name>: <value>".
     void SetValues(std::string_view name, std::string_view value);
