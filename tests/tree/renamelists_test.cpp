@@ -61,6 +61,43 @@ struct DataFolder {
 const fs::path kCacheA = "/caches/a/Content.IE5/index.dat";
 const fs::path kCacheB = "/caches/b/Cache_Data";
 
+// Lookups find every item however the list grew (added one by one, moved in
+// from another list, after a clear), ignoring case and percent-escapes, and
+// find nothing for a URL the list does not hold.
+TEST(RenameLists, LookupsFindWhatTheListHoldsAsItGrows) {
+    TWebCacheRenameItems list, other;
+    auto url = [](int i) {
+        return "http://h" + std::to_string(i % 97) + ".test/p" + std::to_string(i);
+    };
+    for (int i = 0; i < 5000; ++i) {
+        (i % 3 == 0 ? other : list).Add(url(i), "http://h.test/n" + std::to_string(i));
+        if (i % 500 == 0) {
+            for (int j = 0; j <= i; ++j) {
+                if (j % 3 != 0) {
+                    ASSERT_EQ(list.Lookup(url(j)), "http://h.test/n" + std::to_string(j)) << j;
+                }
+            }
+        }
+    }
+    for (int i = 0; i < 5000; i += 3)
+        ASSERT_EQ(other.MoveTo(url(i), list), "http://h.test/n" + std::to_string(i)) << i;
+    EXPECT_EQ(other.Count(), 0);
+    EXPECT_EQ(list.Count(), 5000);
+    int found = 0;
+    for (int i = 0; i < 5000; ++i)
+        found += list.Lookup(url(i)) == "http://h.test/n" + std::to_string(i) ? 1 : 0;
+    EXPECT_EQ(found, 5000);
+    EXPECT_EQ(list.Lookup("HTTP://H7.TEST/P7"), "http://h.test/n7");
+    EXPECT_EQ(list.Lookup("http://h7.test/%70%37"), "http://h.test/n7");
+    for (int i = 5000; i < 6000; ++i)
+        EXPECT_EQ(list.Lookup(url(i)), "") << i;
+    EXPECT_EQ(other.Lookup(url(3)), "");
+    list.Clear();
+    EXPECT_EQ(list.Lookup(url(1)), "");
+    list.Add(url(1), "http://h.test/again");
+    EXPECT_EQ(list.Lookup(url(1)), "http://h.test/again");
+}
+
 TEST(RenameLists, TwoCachesKeepSeparateLists) {
     DataFolder d;
     {

@@ -18,8 +18,10 @@ void TWebCacheRenameItems::Add(std::string_view key, std::string_view value) {
         v.insert(0, k.substr(0, SchemePrefixLength(k)));
     std::string lower = AnsiLowerCase(k);
     auto [it, inserted] = items_.try_emplace(std::move(lower));
-    if (inserted)
+    if (inserted) {
         it->second.Key = std::move(k);
+        Note(it->first);
+    }
     if (inserted || it->second.Value != v) {
         it->second.Value = std::move(v);
         modified_ = true;
@@ -36,17 +38,48 @@ const std::string& TWebCacheRenameItems::LookupKey(std::string_view url) {
     return key;
 }
 
+void TWebCacheRenameItems::Note(const std::string& lower) {
+    const std::size_t bits = filter_.size() * 64;
+    if (items_.size() * 16 > bits) {
+        // Grown past its room: made again, larger, from every key held.
+        std::size_t words = 16;
+        while (words * 64 < items_.size() * 32)
+            words *= 2;
+        filter_.assign(words, 0);
+        for (const auto& [key, item] : items_) {
+            const std::size_t bit = items_.hash_function()(key) & (words * 64 - 1);
+            filter_[bit / 64] |= std::uint64_t{1} << (bit % 64);
+        }
+        return;
+    }
+    const std::size_t bit = items_.hash_function()(lower) & (bits - 1);
+    filter_[bit / 64] |= std::uint64_t{1} << (bit % 64);
+}
+
+bool TWebCacheRenameItems::MayHold(const std::string& lower) const {
+    if (filter_.empty())
+        return false;
+    const std::size_t bit = items_.hash_function()(lower) & (filter_.size() * 64 - 1);
+    return (filter_[bit / 64] >> (bit % 64) & 1) != 0;
+}
+
 std::string TWebCacheRenameItems::Lookup(std::string_view url) const {
     if (items_.empty())
         return {};
-    auto it = items_.find(LookupKey(url));
+    const std::string& key = LookupKey(url);
+    if (!MayHold(key))
+        return {};
+    auto it = items_.find(key);
     return it != items_.end() ? it->second.Value : std::string();
 }
 
 std::string TWebCacheRenameItems::MoveTo(std::string_view url, TWebCacheRenameItems& to) {
     if (items_.empty() || &to == this)
         return {};
-    auto it = items_.find(LookupKey(url));
+    const std::string& key = LookupKey(url);
+    if (!MayHold(key))
+        return {};
+    auto it = items_.find(key);
     if (it == items_.end())
         return {};
     std::string value = it->second.Value;
@@ -54,6 +87,8 @@ std::string TWebCacheRenameItems::MoveTo(std::string_view url, TWebCacheRenameIt
     auto placed = to.items_.insert(std::move(item));
     if (!placed.inserted)
         placed.position->second = std::move(placed.node.mapped());
+    else
+        to.Note(placed.position->first);
     modified_ = true;
     to.modified_ = true;
     return value;

@@ -9,6 +9,7 @@
 #include "platform/error.h"
 #include "tree/recordfile.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -40,6 +41,7 @@ public:
     void Clear() {
         modified_ = modified_ || !items_.empty();
         items_.clear();
+        filter_.clear();
     }
     int Count() const { return static_cast<int>(items_.size()); }
     // The items in list order.
@@ -58,8 +60,16 @@ private:
     // The key Lookup looks for: the URL normalised and lower-cased, in a
     // buffer that is reused (one per thread).
     static const std::string& LookupKey(std::string_view url);
+    // Notes a lower-cased key that the table now holds.
+    void Note(const std::string& lower);
+    // False when the table surely holds no such key: most URLs of a refresh
+    // have no item, and a look at one bit costs less than the table's.
+    bool MayHold(const std::string& lower) const;
 
     std::unordered_map<std::string, TWebCacheRenameItem> items_; // by lower-cased key
+    // One bit per hash of the keys held (or held once: a key taken out
+    // keeps its bit), at least 16 bits per key; empty when none is held.
+    std::vector<std::uint64_t> filter_;
     bool modified_ = false;
 };
 
