@@ -14,6 +14,15 @@ namespace tarnhold {
 
 namespace {
 
+// AnsiLowerCase(name): name itself when it holds no upper-case ASCII byte,
+// else its lower form written to buffer.
+std::string_view LowerKey(std::string_view name, std::string& buffer) {
+    if (std::none_of(name.begin(), name.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
+        return name;
+    AnsiLowerCaseTo(name, buffer);
+    return buffer;
+}
+
 // Lists larger than this get a name index beside them.
 constexpr std::size_t kIndexThreshold = 16;
 
@@ -190,10 +199,12 @@ void TWebCacheTreeNode::RebuildIndex() {
 TWebCacheTreeNode* TWebCacheTreeNode::FindChild(std::string_view name) const {
     // Called for every segment of every URL while the tree is built: the
     // lower-cased name goes to a buffer that is reused (one per thread).
-    thread_local std::string lower;
-    AnsiLowerCaseTo(name, lower);
+    // A name without an upper-case ASCII byte is its own lower form (most
+    // are) and is not copied.
     if (folder_ == nullptr)
         return nullptr;
+    thread_local std::string buffer;
+    const std::string_view lower = LowerKey(name, buffer);
     if (folder_->index && folder_->indexValid)
         return folder_->index->Find(lower);
     for (TWebCacheTreeNode* child : folder_->children) {
@@ -251,8 +262,8 @@ TWebCacheTreeNode* TWebCacheTreeNode::FindFolderChild(std::string_view name) con
         return first;
     // A file of that name came first (the cache held "http://h" as well as
     // "http://h/x.html"); the folder, if there is one, is further on.
-    thread_local std::string lower;
-    AnsiLowerCaseTo(name, lower);
+    thread_local std::string buffer;
+    const std::string_view lower = LowerKey(name, buffer);
     for (TWebCacheTreeNode* child : Children()) {
         if (child->IsFolder && child->LowerName() == lower)
             return child;
