@@ -72,9 +72,10 @@ void WriteFolders(const TCliContext& ctx, TWebCacheTreeNode* node) {
         line += '\t';
         line += std::to_string(files);
         line += '\t';
-        line += ctx.Show(FormatSizeKB(child->Size()));
+        // Sizes and dates are printable ASCII: shown as they are.
+        line += FormatSizeKB(child->Size());
         line += '\t';
-        line += ctx.Show(FormatDateTimeShort(child->LastModified()));
+        line += FormatDateTimeShort(child->LastModified());
         line += '\t';
         line += ctx.Show(child->DirUrl());
         listing.Row(line, [&] {
