@@ -58,6 +58,9 @@ TEST_F(ProfileTest, ReadsWithDefaults) {
     EXPECT_EQ(ini.ReadInteger("Window", "Width", 640), 640) << "not a number";
     EXPECT_EQ(ini.ReadInteger("Window", "Height", 480), 480) << "missing key";
     EXPECT_EQ(ini.ReadInteger("Nowhere", "Left", 7), 7) << "missing section";
+    EXPECT_EQ(ini.ReadOptionalInteger("Window", "Top"), 20);
+    EXPECT_EQ(ini.ReadOptionalInteger("Window", "Width"), std::nullopt) << "not a number";
+    EXPECT_EQ(ini.ReadOptionalInteger("Window", "Height"), std::nullopt) << "missing key";
     EXPECT_EQ(ini.ReadString("Favorites", "Title", ""), "\x93\xfa\x96\x7b");
     EXPECT_EQ(ini.ReadString("Window", "; width in pixels", "d"), "d") << "comment";
     EXPECT_TRUE(ini.ReadBool("Favorites", "SortType", false));

@@ -197,6 +197,14 @@ int TProfileFile::ReadInteger(std::string_view section, std::string_view key,
     return value;
 }
 
+std::optional<int> TProfileFile::ReadOptionalInteger(std::string_view section,
+                                                     std::string_view key) const {
+    int value = 0;
+    if (!ParseInteger(ReadString(section, key, {}), value))
+        return std::nullopt;
+    return value;
+}
+
 bool TProfileFile::ReadBool(std::string_view section, std::string_view key,
                             bool defaultValue) const {
     return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;

@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -65,6 +66,9 @@ public:
     // Decimal text with an optional sign; anything else, or a number out of
     // range, reads as the default.
     int ReadInteger(std::string_view section, std::string_view key, int defaultValue) const;
+    // The same without a default: nothing when the key is missing or does
+    // not read as a number.
+    std::optional<int> ReadOptionalInteger(std::string_view section, std::string_view key) const;
     // An integer, non-zero meaning true.
     bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
     bool SectionExists(std::string_view section) const;

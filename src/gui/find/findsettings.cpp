@@ -1,5 +1,6 @@
 #include "find/findsettings.h"
 
+#include "mainwindow/screensettings.h"
 #include "platform/profile.h"
 
 #include <cerrno>
@@ -7,34 +8,13 @@
 
 namespace tarnhold::gui {
 
-namespace {
-
-std::string ColumnKey(std::size_t index) {
-    std::string key = "Col0";
-    key += static_cast<char>('1' + index);
-    return key;
-}
-
-std::optional<int> ReadOptional(const TProfileFile& ini, const char* section,
-                                const std::string& key) {
-    // A value that does not read as a number counts as missing: two
-    // different defaults tell the two cases apart.
-    const int a = ini.ReadInteger(section, key, 0);
-    const int b = ini.ReadInteger(section, key, 1);
-    if (a != b)
-        return std::nullopt;
-    return a;
-}
-
-} // namespace
-
 TFindSettings ReadFindSettings(const std::filesystem::path& file) {
     const TProfileFile ini(file);
     TFindSettings s;
     s.Width = ini.ReadInteger("General", "Width", 581);
     s.IgnoreCase = ini.ReadBool("General", "IgnoreCase", false);
     for (std::size_t i = 0; i < s.Columns.size(); ++i)
-        s.Columns[i] = ReadOptional(ini, "List", ColumnKey(i));
+        s.Columns[i] = ini.ReadOptionalInteger("List", ListColumnKey(i));
     s.SortType = ini.ReadInteger("List", "SortType", 5);
     s.SortOrder = ini.ReadInteger("List", "SortOrder", 0);
     s.AutoArrange = ini.ReadBool("List", "AutoArrange", false);
@@ -50,7 +30,7 @@ TError WriteFindSettings(const std::filesystem::path& file, const TFindSettings&
     ini.WriteInteger("General", "Width", s.Width);
     ini.WriteBool("General", "IgnoreCase", s.IgnoreCase);
     for (std::size_t i = 0; i < s.Columns.size(); ++i)
-        ini.WriteInteger("List", ColumnKey(i), s.Columns[i].value_or(100));
+        ini.WriteInteger("List", ListColumnKey(i), s.Columns[i].value_or(100));
     ini.WriteInteger("List", "SortType", s.SortType);
     ini.WriteInteger("List", "SortOrder", s.SortOrder);
     ini.WriteBool("List", "AutoArrange", s.AutoArrange);

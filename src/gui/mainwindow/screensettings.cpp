@@ -6,25 +6,11 @@
 
 namespace tarnhold::gui {
 
-namespace {
-
-std::string ColumnKey(std::size_t index) {
+std::string ListColumnKey(std::size_t index) {
     std::string key = "Col0";
     key += static_cast<char>('1' + index);
     return key;
 }
-
-std::optional<int> ReadOptional(const TProfileFile& ini, const char* section, const char* key) {
-    // Any value that does not read as a number counts as missing, like the
-    // other keys: two different defaults tell the two cases apart.
-    const int a = ini.ReadInteger(section, key, 0);
-    const int b = ini.ReadInteger(section, key, 1);
-    if (a != b)
-        return std::nullopt;
-    return a;
-}
-
-} // namespace
 
 TScreenSettings ReadScreenSettings(const std::filesystem::path& file) {
     const TProfileFile ini(file);
@@ -35,14 +21,14 @@ TScreenSettings ReadScreenSettings(const std::filesystem::path& file) {
     s.Height = ini.ReadInteger("General", "Height", 0);
     s.ToolBar = ini.ReadBool("General", "ToolBar", true);
     s.StatusBar = ini.ReadBool("General", "StatusBar", true);
-    s.FavoriteSplit = ReadOptional(ini, "General", "FavoriteSplit");
-    s.CacheSplit = ReadOptional(ini, "General", "CacheSplit");
+    s.FavoriteSplit = ini.ReadOptionalInteger("General", "FavoriteSplit");
+    s.CacheSplit = ini.ReadOptionalInteger("General", "CacheSplit");
     for (std::size_t i = 0; i < s.FavoriteColumns.size(); ++i)
-        s.FavoriteColumns[i] = ReadOptional(ini, "Favorites", ColumnKey(i).c_str());
+        s.FavoriteColumns[i] = ini.ReadOptionalInteger("Favorites", ListColumnKey(i).c_str());
     s.FavoriteSortType = ini.ReadInteger("Favorites", "SortType", 0);
     s.FavoriteSortOrder = ini.ReadInteger("Favorites", "SortOrder", 0);
     for (std::size_t i = 0; i < s.CacheColumns.size(); ++i)
-        s.CacheColumns[i] = ReadOptional(ini, "Cache", ColumnKey(i).c_str());
+        s.CacheColumns[i] = ini.ReadOptionalInteger("Cache", ListColumnKey(i).c_str());
     s.CacheSortType = ini.ReadInteger("Cache", "SortType", 5);
     s.CacheSortOrder = ini.ReadInteger("Cache", "SortOrder", 0);
     s.AutoArrange = ini.ReadBool("Cache", "AutoArrange", false);
@@ -66,11 +52,11 @@ TError WriteScreenSettings(const std::filesystem::path& file, const TScreenSetti
     ini.WriteInteger("General", "FavoriteSplit", s.FavoriteSplit.value_or(0));
     ini.WriteInteger("General", "CacheSplit", s.CacheSplit.value_or(0));
     for (std::size_t i = 0; i < s.FavoriteColumns.size(); ++i)
-        ini.WriteInteger("Favorites", ColumnKey(i), s.FavoriteColumns[i].value_or(100));
+        ini.WriteInteger("Favorites", ListColumnKey(i), s.FavoriteColumns[i].value_or(100));
     ini.WriteInteger("Favorites", "SortType", s.FavoriteSortType);
     ini.WriteInteger("Favorites", "SortOrder", s.FavoriteSortOrder);
     for (std::size_t i = 0; i < s.CacheColumns.size(); ++i)
-        ini.WriteInteger("Cache", ColumnKey(i), s.CacheColumns[i].value_or(100));
+        ini.WriteInteger("Cache", ListColumnKey(i), s.CacheColumns[i].value_or(100));
     ini.WriteInteger("Cache", "SortType", s.CacheSortType);
     ini.WriteInteger("Cache", "SortOrder", s.CacheSortOrder);
     ini.WriteBool("Cache", "AutoArrange", s.AutoArrange);

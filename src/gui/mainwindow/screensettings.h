@@ -8,8 +8,13 @@
 #include <array>
 #include <filesystem>
 #include <optional>
+#include <string>
 
 namespace tarnhold::gui {
+
+// The key of a list's column width in the window's settings files: "Col01",
+// "Col02", ... for columns 0, 1, ...
+std::string ListColumnKey(std::size_t index);
 
 struct TScreenSettings {
     // [General]. The bounds are applied only when one of them is not 0.
