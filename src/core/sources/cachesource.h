@@ -119,6 +119,12 @@ struct TReadReport {
     std::vector<std::string> Problems;
 };
 
+// Ends a damage summary the same way for every reader: the first three of
+// problems in brackets ("(a; b; c; and N more)", N counting total, the
+// problems there are, beyond those shown), then "; E entries read".
+std::string EndReadSummary(std::string text, const std::vector<std::string>& problems,
+                           std::size_t total, std::size_t entries);
+
 // An older copy of a URL that an enumeration knew of but did not deliver:
 // known by its key and its entry file only.
 struct TKeyedCopy {

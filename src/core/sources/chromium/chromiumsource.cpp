@@ -505,15 +505,8 @@ void TChromiumSourceBase::Summarize(TReadReport& report, const std::vector<std::
         sep = ", ";
     }
     // The first problems; Problems holds more.
-    const std::size_t shown = std::min<std::size_t>(c.Problems.size(), 3);
-    for (std::size_t i = 0; i < shown; ++i)
-        text += (i == 0 ? " (" : "; ") + c.Problems[i];
-    if (problems > shown)
-        text += "; and " + std::to_string(problems - shown) + " more";
-    if (shown > 0)
-        text += ")";
-    report.Summary = text + "; " + std::to_string(c.Entries) +
-                     (c.Entries == 1 ? " entry" : " entries") + " read";
+    report.Summary =
+        EndReadSummary(std::move(text), c.Problems, problems, static_cast<std::size_t>(c.Entries));
 }
 
 } // namespace tarnhold

@@ -902,15 +902,7 @@ TReadReport TFirefoxCacheSource::ReadReport() const {
     }
     // The first files by name; Problems() holds more.
     const std::size_t total = report.SkippedRecords + c.HashMismatch + c.ChunkMismatch + c.Partial;
-    const std::size_t shown = std::min<std::size_t>(problems_.size(), 3);
-    for (std::size_t i = 0; i < shown; ++i)
-        text += (i == 0 ? " (" : "; ") + problems_[i];
-    if (total > shown)
-        text += "; and " + std::to_string(total - shown) + " more";
-    if (shown > 0)
-        text += ")";
-    report.Summary = text + "; " + std::to_string(c.Entries) +
-                     (c.Entries == 1 ? " entry" : " entries") + " read";
+    report.Summary = EndReadSummary(std::move(text), problems_, total, c.Entries);
     return report;
 }
 
